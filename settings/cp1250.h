@@ -1,0 +1,30 @@
+#pragma once
+// Windows-1250, the single-byte code page of every text the device stores.
+//
+// Bytes 0x00..0x7F are ASCII. The five bytes the code page leaves undefined
+// (0x81 0x83 0x88 0x90 0x98) map to the code points of the same value, so a
+// byte read from a device always survives a decode/encode round trip.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace trellikon {
+
+// The Unicode code point of a Windows-1250 byte. Every byte has one.
+char32_t cp1250ToUnicode(std::uint8_t byte);
+
+// The Windows-1250 byte of a code point, or nothing when the code page has no
+// form for it. Never substitutes a look-alike.
+std::optional<std::uint8_t> unicodeToCp1250(char32_t codePoint);
+
+// Windows-1250 bytes to UTF-8 text. Cannot fail.
+std::string cp1250ToUtf8(std::string_view bytes);
+
+// UTF-8 text to Windows-1250 bytes. Fails (returns nothing) on malformed UTF-8
+// or on a character with no Windows-1250 form; `badCodePoint`, when given,
+// receives the first such character (or U+FFFD for malformed input).
+std::optional<std::string> utf8ToCp1250(std::string_view utf8, char32_t* badCodePoint = nullptr);
+
+} // namespace trellikon

@@ -1,0 +1,243 @@
+#include "device_settings.h"
+
+namespace trellikon {
+
+namespace {
+
+using namespace layout;
+
+const std::array<std::string, kTextSlotCount> kDefaultTexts = {
+    "TRELLIKON: ",
+    "Zanik zasilania",
+    "Powrot zasilania",
+    "Aktywacja wejscia nr 1",
+    "Dezaktywacja wejscia nr 1",
+    "Aktywacja wejscia nr 2",
+    "Dezaktywacja wejscia nr 2",
+    "Aktywacja wejscia nr 3",
+    "Dezaktywacja wejscia nr 3",
+    "Aktywacja wejscia nr 4",
+    "Aktywacja wejscia nr 5",
+    "Aktywacja wejscia nr 6",
+    "Aktywacja wejscia nr 7",
+    "Aktywacja wejscia nr 8",
+    "Test Systemu SMS",
+};
+
+// How many bytes the text decoder takes at most before giving up on a 0 byte:
+// the header is cut at 52, the others run into their check byte at 101.
+constexpr std::size_t kHeaderScan = 52;
+constexpr std::size_t kTextScan = 102;
+
+const SubscriberEntry kNoEntry{};
+
+bool validIndex(int n) { return n >= 1 && n <= kSubscriberCount; }
+
+} // namespace
+
+const std::string& defaultText(int slot) {
+    static const std::string none;
+    return slot >= 0 && slot < kTextSlotCount ? kDefaultTexts[static_cast<std::size_t>(slot)]
+                                              : none;
+}
+
+const SubscriberEntry& SubscriberTable::entry(int n) const {
+    return validIndex(n) ? entries_[static_cast<std::size_t>(n)] : kNoEntry;
+}
+
+bool SubscriberTable::set(int n, std::string number) {
+    if (!validIndex(n))
+        return false;
+    auto& e = entries_[static_cast<std::size_t>(n)];
+    e.slot_index = static_cast<std::uint8_t>(n);
+    e.number = std::move(number);
+    e.removed = false;
+    return true;
+}
+
+bool SubscriberTable::remove(int n) {
+    if (!validIndex(n))
+        return false;
+    entries_[static_cast<std::size_t>(n)] = SubscriberEntry{0, {}, true};
+    return true;
+}
+
+void SubscriberTable::clear() { entries_.fill(SubscriberEntry{}); }
+
+DeviceSettings::DeviceSettings() {
+    // The state of a freshly started program: erased image, decoded defaults.
+    Decode_Parameters();
+    odczytaj_uzytkownikow();
+}
+
+void DeviceSettings::Decode_Parameters(DecodeFallbacks* fb) {
+    DecodeFallbacks local;
+    DecodeFallbacks& f = fb ? *fb : local;
+    DecodedSettings& d = decoded;
+    const SettingsImage& im = image;
+
+    // 1. Test message: valid only when switched on and naming user 1..4.
+    const std::uint8_t user = im.at(kTestMessageUser);
+    if (im.valueGroupValid(kTestMessageEnabled, 2) && user >= 1 && user <= 4 &&
+        im.at(kTestMessageEnabled) == 1) {
+        d.test_message_on = true;
+        d.test_message_user = std::to_string(user);
+        f.test_message = false;
+    } else {
+        d.test_message_on = false;
+        d.test_message_user.clear();
+        f.test_message = true;
+    }
+
+    // 2. Permanent outputs.
+    f.output1_permanent = !im.valueGroupValid(kOutput1Permanent, 2);
+    d.output1_permanent = !f.output1_permanent && im.at(kOutput1Permanent) == 1;
+    f.output2_permanent = !im.valueGroupValid(kOutput2Permanent, 2);
+    d.output2_permanent = !f.output2_permanent && im.at(kOutput2Permanent) == 1;
+
+    // 3. Daily limit: all four bytes as they stand, 0 bytes included.
+    f.daily_sms_limit = !im.valueGroupValid(kDailySmsLimit, 4);
+    d.daily_sms_limit = f.daily_sms_limit ? "20" : im.chars(kDailySmsLimit, 4);
+
+    auto mask = [&](std::size_t offset, bool& fallback) -> std::uint8_t {
+        const auto pair = im.readValuePair(offset);
+        fallback = !pair.valid;
+        return pair.valid ? pair.value : 0xFF;
+    };
+    // 4. SMS mask.
+    d.sms_mask = mask(kSmsMask, f.sms_mask);
+
+    // 5. Balance reporting switches carry no check.
+    d.balance_info_on = im.at(kBalanceReportEnabled) == 1;
+    d.balance_by_count_on = im.at(kBalanceByCountEnabled) == 1;
+    d.balance_by_time_on = im.at(kBalanceByTimeEnabled) == 1;
+
+    // 6, 7. Ring and input masks.
+    d.ring_mask = mask(kRingMask, f.ring_mask);
+    d.input_mask = mask(kInputMask, f.input_mask);
+
+    // 8. Echo defaults to on.
+    const auto echo = im.readValuePair(kEchoEnabled);
+    f.echo = !echo.valid;
+    d.echo_on = echo.valid ? echo.value == 1 : true;
+
+    // 9, 10. Balance count and interval: four characters as stored.
+    d.balance_sms_count_valid = im.valueGroupValid(kBalanceSmsCount, 4);
+    d.balance_sms_count = d.balance_sms_count_valid ? im.chars(kBalanceSmsCount, 4) : "";
+    f.balance_sms_count = !d.balance_sms_count_valid;
+    d.balance_days_valid = im.valueGroupValid(kBalanceIntervalDays, 4);
+    d.balance_days = d.balance_days_valid ? im.chars(kBalanceIntervalDays, 4) : "";
+    f.balance_days = !d.balance_days_valid;
+
+    // 11. Query code: the stored length, then the check over the whole area.
+    d.balance_query_code.clear();
+    const auto length = im.readValuePair(kBalanceQueryCodeLength);
+    if (length.valid)
+        d.balance_query_code = im.chars(kBalanceQueryCode, length.value);
+    const bool codeChecked = im.valueGroupValid(kBalanceQueryCode, kBalanceQueryCodeArea);
+    if (!codeChecked)
+        d.balance_query_code.clear();
+    f.balance_query_code = !length.valid || !codeChecked;
+
+    // 12, 13. Timed outputs: switch, seconds high byte first, check.
+    auto timed = [&](std::size_t offset, bool& on, std::string& seconds, bool& fallback) {
+        fallback = !im.valueGroupValid(offset, 3);
+        if (fallback) {
+            on = false;
+            seconds.clear();
+            return;
+        }
+        seconds = std::to_string(im.at(offset + 1) * 256 + im.at(offset + 2));
+        on = im.at(offset) == 1;
+    };
+    timed(kOutput1AutoEnabled, d.output1_auto_on, d.output1_auto_seconds, f.output1_auto);
+    timed(kOutput2AutoEnabled, d.output2_auto_on, d.output2_auto_seconds, f.output2_auto);
+
+    // 14. CLIP output permissions default to off.
+    const auto clip1 = im.readValuePair(kClipOutput1Enabled);
+    f.clip_output1 = !clip1.valid;
+    d.clip_output1_on = clip1.valid && clip1.value == 1;
+    const auto clip2 = im.readValuePair(kClipOutput2Enabled);
+    f.clip_output2 = !clip2.valid;
+    d.clip_output2_on = clip2.valid && clip2.value == 1;
+}
+
+void DeviceSettings::odczytaj_uzytkownikow(DecodeFallbacks* fb) {
+    std::array<std::string*, 5> targets = {&decoded.sms_centre_number, &decoded.user_number[0],
+                                           &decoded.user_number[1], &decoded.user_number[2],
+                                           &decoded.user_number[3]};
+    for (std::size_t i = 0; i < kPhoneFields.size(); ++i) {
+        const auto r = image.readPhoneNumber(kPhoneFields[i]);
+        *targets[i] = r.value;
+        if (fb)
+            fb->numbers[i] = !r.valid;
+    }
+}
+
+void DeviceSettings::Decode_Texts(DecodeFallbacks* fb) {
+    for (int slot = 0; slot < kTextSlotCount; ++slot) {
+        const std::size_t start = *textSlotOffset(slot);
+        const std::size_t scan = slot == messageHeaderText ? kHeaderScan : kTextScan;
+        std::string text;
+        std::uint8_t x = 0xAA;
+        for (std::size_t i = 0; i < scan && image.at(start + i) != 0; ++i) {
+            text += static_cast<char>(image.at(start + i));
+            x ^= image.at(start + i);
+        }
+        const bool valid = image.at(start + kTextCheck) == x;
+        decoded.texts[static_cast<std::size_t>(slot)] = valid ? text : defaultText(slot);
+        if (fb)
+            fb->texts[static_cast<std::size_t>(slot)] = !valid;
+    }
+}
+
+bool DeviceSettings::Decode_Subscriber(int n, std::string& text) const {
+    const auto r = image.readSubscriber(n);
+    text = r.value;
+    return r.valid;
+}
+
+void DeviceSettings::Clear_Subscribers() { subscribers.clear(); }
+
+void DeviceSettings::Decode_Subscribers() {
+    Clear_Subscribers();
+    for (int n = 1; n <= kSubscriberCount; ++n) {
+        std::string text;
+        if (Decode_Subscriber(n, text))
+            subscribers.set(n, std::move(text));
+    }
+}
+
+std::uint8_t DeviceSettings::Count_Subscribers() const {
+    std::uint8_t count = 0;
+    for (int n = 1; n <= kSubscriberCount; ++n)
+        if (!subscribers.entry(n).number.empty())
+            ++count;
+    return count;
+}
+
+void DeviceSettings::Encode_Subscriber(int n) {
+    if (!validIndex(n))
+        return;
+    auto& e = subscribers.entries_[static_cast<std::size_t>(n)];
+    if (!e.number.empty()) {
+        image.writeSubscriber(n, e.number);
+    } else if (e.removed) {
+        image.freeSubscriber(n);
+        e.removed = false; // carried into the image; the slot is free now
+    }
+}
+
+void DeviceSettings::Encode_Subscribers() {
+    for (int n = 1; n <= kSubscriberCount; ++n)
+        Encode_Subscriber(n);
+}
+
+void DeviceSettings::decodeAll(DecodeFallbacks* fb) {
+    Decode_Parameters(fb);
+    odczytaj_uzytkownikow(fb);
+    Decode_Texts(fb);
+    Decode_Subscribers();
+}
+
+} // namespace trellikon

@@ -1,0 +1,82 @@
+#include "template_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace trellikon {
+
+namespace {
+std::string errnoText() { return std::strerror(errno); }
+} // namespace
+
+TemplateLoad loadTemplate(const std::string& path) {
+    TemplateLoad r;
+    r.bytes.fill(0x1A);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        r.error = errnoText();
+        return r;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        r.error = S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
+        ::close(fd);
+        return r;
+    }
+    r.fileSize = static_cast<std::uintmax_t>(st.st_size);
+    std::size_t got = 0;
+    while (got < r.bytes.size()) {
+        const ssize_t n = ::read(fd, r.bytes.data() + got, r.bytes.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            r.error = errnoText();
+            ::close(fd);
+            return r;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    r.ok = true;
+    return r;
+}
+
+std::string saveFileAtomically(const std::string& path, const std::uint8_t* data,
+                               std::size_t size) {
+    std::string tmp = path + ".XXXXXX";
+    const int fd = ::mkstemp(tmp.data());
+    if (fd < 0)
+        return errnoText();
+    std::string error;
+    std::size_t done = 0;
+    while (done < size && error.empty()) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            error = errnoText();
+        else
+            done += static_cast<std::size_t>(n);
+    }
+    if (error.empty() && ::fsync(fd) != 0)
+        error = errnoText();
+    // mkstemp creates 0600; give the file the permissions a new file would get.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat st {};
+    ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~mask));
+    if (::close(fd) != 0 && error.empty())
+        error = errnoText();
+    if (error.empty() && ::rename(tmp.c_str(), path.c_str()) != 0)
+        error = errnoText();
+    if (!error.empty())
+        ::unlink(tmp.c_str());
+    return error;
+}
+
+} // namespace trellikon

@@ -1,0 +1,28 @@
+#pragma once
+// Template files (*.sbn): the 4096 image bytes and nothing else.
+
+#include "settings_image.h"
+
+#include <cstdint>
+#include <string>
+
+namespace trellikon {
+
+struct TemplateLoad {
+    bool ok = false;
+    SettingsImage::Bytes bytes{};
+    std::uintmax_t fileSize = 0; // as found on disk; 4096 is the only regular size
+    std::string error;           // why the file could not be read, when !ok
+};
+
+// Reads the first 4096 bytes of a file; a shorter file leaves the rest of the
+// image at 0x1A, further bytes are ignored. Directories and unreadable files fail.
+TemplateLoad loadTemplate(const std::string& path);
+
+// Writes the bytes to `path` so that the file is either the complete new
+// content or left as it was: a temporary file beside it, flushed to disk, then
+// renamed over the target. Returns an empty string on success, else the reason.
+std::string saveFileAtomically(const std::string& path, const std::uint8_t* data,
+                               std::size_t size);
+
+} // namespace trellikon

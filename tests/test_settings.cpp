@@ -1,0 +1,484 @@
+// The settings image, its field codecs, the decoders and Windows-1250.
+#include "cp1250.h"
+#include "device_settings.h"
+#include "settings_image.h"
+
+#include <QTest>
+
+#include <iconv.h>
+#include <random>
+
+using namespace trellikon;
+using namespace trellikon::layout;
+
+namespace {
+
+SettingsImage::Bytes randomBytes(unsigned seed) {
+    std::mt19937 rng(seed);
+    SettingsImage::Bytes b;
+    for (auto& x : b)
+        x = static_cast<std::uint8_t>(rng());
+    return b;
+}
+
+void putChars(SettingsImage& im, std::size_t offset, const std::string& s) {
+    for (std::size_t i = 0; i < s.size(); ++i)
+        im.set(offset + i, static_cast<std::uint8_t>(s[i]));
+}
+
+} // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void checkByteRule();
+    void erasedImageDecodesToDefaults();
+    void phoneNumbers_data();
+    void phoneNumbers();
+    void textSlots_data();
+    void textSlots();
+    void headerCutAt52Bytes_data();
+    void headerCutAt52Bytes();
+    void subscriberOffsets_data();
+    void subscriberOffsets();
+    void outOfRangeNeverTouchesTheImage();
+    void parameterFields_data();
+    void parameterFields();
+    void subscribersDecodeAndEncode();
+    void removalFreesTheSlot();
+    void cp1250MatchesIconv();
+    void cp1250Conversions_data();
+    void cp1250Conversions();
+};
+
+void TestSettings::checkByteRule() {
+    // The check is 0xAA XOR every covered byte; empty and zero bytes leave 0xAA.
+    SettingsImage im;
+    putChars(im, 0, "abc");
+    QCOMPARE(im.checkByte(0, 3), std::uint8_t(0xCA));
+    QCOMPARE(im.checkByte(0, 0), std::uint8_t(0xAA));
+    im.writeText(1, "abc");
+    QCOMPARE(im.at(*textSlotOffset(1) + kTextCheck), std::uint8_t(0xCA));
+    im.writeText(1, "");
+    QCOMPARE(im.at(*textSlotOffset(1) + kTextCheck), std::uint8_t(0xAA));
+    QCOMPARE(im.checkByte(4090, 100), im.checkByte(4090, 6)); // clipped at the end
+    im.writeValuePair(kClipOutput1Enabled, 1);
+    QCOMPARE(im.at(320), std::uint8_t(1));
+    QCOMPARE(im.at(321), std::uint8_t(0xAB));
+    im.writeValuePair(kClipOutput1Enabled, 0);
+    QCOMPARE(im.at(320), std::uint8_t(0));
+    QCOMPARE(im.at(321), std::uint8_t(0xAA));
+}
+
+void TestSettings::erasedImageDecodesToDefaults() {
+    // An erased memory fails every check, so every field takes its fallback.
+    DeviceSettings s;
+    s.decodeAll();
+    const DecodedSettings& d = s.decoded;
+    QVERIFY(d.sms_centre_number.empty());
+    for (const auto& n : d.user_number)
+        QVERIFY(n.empty());
+    QVERIFY(!d.output1_permanent && !d.output2_permanent);
+    QCOMPARE(d.daily_sms_limit, std::string("20"));
+    QVERIFY(!d.output1_auto_on && d.output1_auto_seconds.empty());
+    QVERIFY(!d.output2_auto_on && d.output2_auto_seconds.empty());
+    QVERIFY(!d.test_message_on && d.test_message_user.empty());
+    QCOMPARE(d.sms_mask, std::uint8_t(0xFF));
+    QCOMPARE(d.ring_mask, std::uint8_t(0xFF));
+    QCOMPARE(d.input_mask, std::uint8_t(0xFF));
+    QVERIFY(d.echo_on);
+    QVERIFY(d.balance_days.empty() && !d.balance_days_valid);
+    QVERIFY(d.balance_sms_count.empty() && !d.balance_sms_count_valid);
+    QVERIFY(d.balance_query_code.empty());
+    QVERIFY(!d.balance_info_on && !d.balance_by_count_on && !d.balance_by_time_on);
+    QVERIFY(!d.clip_output1_on && !d.clip_output2_on);
+    for (int k = 0; k < kTextSlotCount; ++k)
+        QCOMPARE(d.texts[static_cast<std::size_t>(k)], defaultText(k));
+    QCOMPARE(d.message_header(), std::string("TRELLIKON: "));
+    QCOMPARE(s.Count_Subscribers(), std::uint8_t(0));
+    // A new program starts from exactly these parameters, before any decode of texts.
+    DeviceSettings fresh;
+    QCOMPARE(fresh.decoded.daily_sms_limit, std::string("20"));
+    QCOMPARE(fresh.decoded.sms_mask, std::uint8_t(0xFF));
+}
+
+void TestSettings::phoneNumbers_data() {
+    QTest::addColumn<QByteArray>("field"); // 20 bytes; "C" in position 19 = put the check there
+    QTest::addColumn<QByteArray>("expected");
+    auto field = [](QByteArray digits, bool check) {
+        QByteArray f = digits.leftJustified(20, '\0', true);
+        if (check) {
+            std::uint8_t x = 0xAA;
+            for (char c : digits)
+                x ^= static_cast<std::uint8_t>(c);
+            f[19] = static_cast<char>(x);
+        }
+        return f;
+    };
+    QTest::newRow("11 digits with check") << field("48601234567", true) << QByteArray("48601234567");
+    QByteArray changed = field("48601234567", true);
+    changed[3] = '9';
+    QTest::newRow("a changed digit fails the old check") << changed << QByteArray();
+    QTest::newRow("2 digits is valid") << field("12", true) << QByteArray("12");
+    QTest::newRow("1 digit is invalid") << field("1", true) << QByteArray();
+    QTest::newRow("17 digits is valid") << field("12345678901234567", true)
+                                        << QByteArray("12345678901234567");
+    QTest::newRow("18 digits is invalid") << field("123456789012345678", true) << QByteArray();
+    QTest::newRow("20 digits read unchecked") << QByteArray("12345678901234567890")
+                                              << QByteArray("12345678901234567890");
+    QTest::newRow("erased") << QByteArray(20, '\xFF') << QByteArray();
+    QTest::newRow("empty") << field("", true) << QByteArray();
+}
+
+void TestSettings::phoneNumbers() {
+    // A number has 2..17 digits ended by a non-digit, with its check in byte 19.
+    QFETCH(QByteArray, field);
+    QFETCH(QByteArray, expected);
+    for (std::size_t offset : kPhoneFields) {
+        DeviceSettings s;
+        putChars(s.image, offset, field.toStdString());
+        s.odczytaj_uzytkownikow();
+        const std::string got =
+            offset == kSmsCentreNumber ? s.decoded.sms_centre_number
+                                       : s.decoded.user_number[(offset - kUserNumber1) / 20];
+        QCOMPARE(QByteArray::fromStdString(got), expected);
+    }
+    // The writer gives what the reader accepts: an 18-digit number fills 0..17 and fails.
+    SettingsImage im;
+    im.writePhoneNumber(kUserNumber2, "123456789012345678");
+    QCOMPARE(im.at(kUserNumber2 + 17), std::uint8_t('8'));
+    QCOMPARE(im.at(kUserNumber2 + 18), std::uint8_t(0));
+    QVERIFY(!im.readPhoneNumber(kUserNumber2).valid);
+    im.writePhoneNumber(kUserNumber2, "12345678901234567");
+    QCOMPARE(im.readPhoneNumber(kUserNumber2).value, std::string("12345678901234567"));
+}
+
+void TestSettings::textSlots_data() {
+    QTest::addColumn<int>("slot");
+    QTest::addColumn<int>("length");
+    QTest::newRow("header of 50") << 0 << 50;
+    QTest::newRow("header of 70 is cut to 50") << 0 << 70;
+    QTest::newRow("text of 100") << 3 << 100;
+    QTest::newRow("text of 101 is cut to 100") << 14 << 101;
+    QTest::newRow("empty text") << 7 << 0;
+}
+
+void TestSettings::textSlots() {
+    // A written text always ends in a 0 byte before its check, which covers only its characters.
+    QFETCH(int, slot);
+    QFETCH(int, length);
+    DeviceSettings s;
+    std::string text;
+    for (int i = 0; i < length; ++i)
+        text += static_cast<char>('A' + i % 26);
+    QVERIFY(s.image.writeText(slot, text));
+    const std::size_t longest = slot == 0 ? kHeaderLongest : kTextLongest;
+    const std::string stored = text.substr(0, longest);
+    const std::size_t start = *textSlotOffset(slot);
+    QCOMPARE(s.image.at(start + stored.size()), std::uint8_t(0));
+    QCOMPARE(s.image.at(start + kTextCheck), s.image.checkByte(start, stored.size()));
+    s.Decode_Texts();
+    QCOMPARE(s.decoded.texts[static_cast<std::size_t>(slot)], stored);
+    // The neighbouring slots were not touched.
+    if (slot + 1 < kTextSlotCount)
+        QCOMPARE(s.decoded.texts[static_cast<std::size_t>(slot + 1)], defaultText(slot + 1));
+}
+
+void TestSettings::headerCutAt52Bytes_data() {
+    QTest::addColumn<bool>("checkOver52");
+    QTest::addColumn<QByteArray>("expected");
+    QByteArray first52;
+    for (int i = 0; i < 52; ++i)
+        first52 += char('A' + i % 26);
+    QTest::newRow("check over the first 52 bytes") << true << first52;
+    QTest::newRow("check over all 60 bytes") << false << QByteArray("TRELLIKON: ");
+}
+
+void TestSettings::headerCutAt52Bytes() {
+    // The header decoder stops after 52 bytes, whatever follows them.
+    QFETCH(bool, checkOver52);
+    QFETCH(QByteArray, expected);
+    DeviceSettings s;
+    std::string sixty;
+    for (int i = 0; i < 60; ++i)
+        sixty += char('A' + i % 26);
+    putChars(s.image, 512, sixty);
+    s.image.set(572, 0);
+    s.image.set(512 + kTextCheck, s.image.checkByte(512, checkOver52 ? 52 : 60));
+    s.Decode_Texts();
+    QCOMPARE(QByteArray::fromStdString(s.decoded.message_header()), expected);
+}
+
+void TestSettings::subscriberOffsets_data() {
+    QTest::addColumn<int>("n");
+    QTest::addColumn<int>("offset");
+    QTest::newRow("slot 1") << 1 << 2048;
+    QTest::newRow("slot 42 ends at 2551") << 42 << 2540;
+    QTest::newRow("slot 43 starts at 2560") << 43 << 2560;
+    QTest::newRow("slot 85") << 85 << 3072;
+    QTest::newRow("slot 127") << 127 << 3584;
+    QTest::newRow("slot 168 ends at 4087") << 168 << 4076;
+    QTest::newRow("slot 0 does not exist") << 0 << -1;
+    QTest::newRow("slot 169 does not exist") << 169 << -1;
+    QTest::newRow("negative") << -5 << -1;
+}
+
+void TestSettings::subscriberOffsets() {
+    // Each block holds 42 slots from its start; its last 8 bytes are unused.
+    QFETCH(int, n);
+    QFETCH(int, offset);
+    const auto got = SettingsImage::subscriberOffset(n);
+    QCOMPARE(got ? static_cast<int>(*got) : -1, offset);
+}
+
+void TestSettings::outOfRangeNeverTouchesTheImage() {
+    // Bad block, slot and subscriber numbers are refused and leave every byte alone.
+    SettingsImage im;
+    im.setBytes(randomBytes(7));
+    const auto before = im.bytes();
+    std::array<std::uint8_t, kBlockSize> data{};
+    QVERIFY(!im.setBlock(8, data));
+    QVERIFY(!im.setBlock(-1, data));
+    QVERIFY(!im.setBlock(255, data));
+    QVERIFY(!im.setBlock(0, std::span(data.data(), 100))); // short data
+    QVERIFY(!im.block(8));
+    QVERIFY(!im.writeText(15, "x"));
+    QVERIFY(!im.writeText(-1, "x"));
+    QVERIFY(!im.writeSubscriber(0, "12345678901"));
+    QVERIFY(!im.writeSubscriber(169, "12345678901"));
+    QVERIFY(!im.freeSubscriber(169));
+    im.set(4096, 1);
+    im.writeValuePair(4095, 7); // the pair's second byte would fall outside
+    QCOMPARE(im.at(4095), std::uint8_t(7));
+    im.set(4095, before[4095]);
+    QCOMPARE(im.chars(4090, 100).size(), std::size_t(6));
+    QVERIFY(im.bytes() == before);
+    DeviceSettings s;
+    s.subscribers.set(0, "1");
+    s.subscribers.set(169, "1");
+    QCOMPARE(s.Count_Subscribers(), std::uint8_t(0));
+}
+
+void TestSettings::parameterFields_data() {
+    QTest::addColumn<QByteArray>("bytes"); // pairs of offset:value written before decoding
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("expected");
+    auto w = [](std::initializer_list<std::pair<int, int>> list) {
+        QByteArray b;
+        for (auto [o, v] : list)
+            b += QByteArray::number(o) + ":" + QByteArray::number(v) + ",";
+        return b;
+    };
+    QTest::newRow("timed output 1 on, 300 s")
+        << w({{120, 1}, {121, 1}, {122, 0x2C}, {123, 0xAA ^ 1 ^ 1 ^ 0x2C}}) << "out1" << "1/300";
+    QTest::newRow("timed output 1 off keeps its seconds")
+        << w({{120, 0}, {121, 1}, {122, 0x2C}, {123, 0xAA ^ 1 ^ 0x2C}}) << "out1" << "0/300";
+    QTest::newRow("timed output 2 with a bad check")
+        << w({{135, 1}, {136, 0}, {137, 5}, {138, 0}}) << "out2" << "0/";
+    QTest::newRow("query code *101#")
+        << w({{300, 5}, {301, 5 ^ 0xAA}, {175, '*'}, {176, '1'}, {177, '0'}, {178, '1'},
+              {179, '#'}, {275, 0xAA ^ '*' ^ '1' ^ '0' ^ '1' ^ '#'}})
+        << "code" << "*101#";
+    QTest::newRow("query code with a bad length pair")
+        << w({{300, 5}, {301, 5}, {175, '*'}, {176, '1'}, {177, '0'}, {178, '1'}, {179, '#'},
+              {275, 0xAA ^ '*' ^ '1' ^ '0' ^ '1' ^ '#'}})
+        << "code" << "";
+    QTest::newRow("query code with a bad area check")
+        << w({{300, 5}, {301, 5 ^ 0xAA}, {175, '*'}, {176, '1'}, {177, '0'}, {178, '1'},
+              {179, '#'}, {275, 0}})
+        << "code" << "";
+    QTest::newRow("test message to user 3") << w({{130, 1}, {131, 3}, {132, 0xAA ^ 1 ^ 3}})
+                                            << "test" << "1/3";
+    QTest::newRow("test message to user 5 is off") << w({{130, 1}, {131, 5}, {132, 0xAA ^ 1 ^ 5}})
+                                                   << "test" << "0/";
+    QTest::newRow("test message switched off") << w({{130, 0}, {131, 0}, {132, 0xAA}}) << "test"
+                                               << "0/";
+    QTest::newRow("echo off") << w({{155, 0}, {156, 0xAA}}) << "echo" << "0";
+    QTest::newRow("echo bad pair is on") << w({{155, 0}, {156, 0}}) << "echo" << "1";
+    QTest::newRow("sms mask 0x05") << w({{140, 5}, {141, 5 ^ 0xAA}}) << "smsmask" << "5";
+    QTest::newRow("daily limit keeps its zero bytes")
+        << w({{110, '5'}, {111, 0}, {112, 0}, {113, 0}, {114, 0xAA ^ '5'}}) << "limit"
+        << QString::fromLatin1("5\\0\\0\\0");
+    QTest::newRow("permanent output 1") << w({{100, 1}, {101, 0}, {102, 0xAB}}) << "perm1" << "1";
+    QTest::newRow("permanent output 1 bad check") << w({{100, 1}, {101, 0}, {102, 0xAA}})
+                                                  << "perm1" << "0";
+    QTest::newRow("balance count 150")
+        << w({{170, '1'}, {171, '5'}, {172, '0'}, {173, 0}, {174, 0xAA ^ '1' ^ '5' ^ '0'}})
+        << "count" << QString::fromLatin1("1/150\\0");
+    QTest::newRow("unchecked balance switches") << w({{305, 1}, {310, 2}, {315, 1}}) << "switches"
+                                                << "101";
+}
+
+void TestSettings::parameterFields() {
+    // Each single value follows its own check and fallback.
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, field);
+    QFETCH(QString, expected);
+    DeviceSettings s;
+    if (field == "code") // the writer leaves the unused part of the code area at 0
+        for (std::size_t o = kBalanceQueryCode; o < kBalanceQueryCodeCheck; ++o)
+            s.image.set(o, 0);
+    for (const QByteArray& item : bytes.split(',')) {
+        if (item.isEmpty())
+            continue;
+        const auto parts = item.split(':');
+        s.image.set(parts[0].toUInt(), static_cast<std::uint8_t>(parts[1].toInt()));
+    }
+    s.Decode_Parameters();
+    const DecodedSettings& d = s.decoded;
+    auto shown = [](const std::string& raw) {
+        QString out;
+        for (char c : raw)
+            out += c == 0 ? QStringLiteral("\\0") : QString(QChar::fromLatin1(c));
+        return out;
+    };
+    QString got;
+    if (field == "out1")
+        got = QString("%1/%2").arg(int(d.output1_auto_on)).arg(shown(d.output1_auto_seconds));
+    else if (field == "out2")
+        got = QString("%1/%2").arg(int(d.output2_auto_on)).arg(shown(d.output2_auto_seconds));
+    else if (field == "code")
+        got = shown(d.balance_query_code);
+    else if (field == "test")
+        got = QString("%1/%2").arg(int(d.test_message_on)).arg(shown(d.test_message_user));
+    else if (field == "echo")
+        got = QString::number(int(d.echo_on));
+    else if (field == "smsmask")
+        got = QString::number(d.sms_mask);
+    else if (field == "limit")
+        got = shown(d.daily_sms_limit);
+    else if (field == "perm1")
+        got = QString::number(int(d.output1_permanent));
+    else if (field == "count")
+        got = QString("%1/%2").arg(int(d.balance_sms_count_valid)).arg(shown(d.balance_sms_count));
+    else if (field == "switches")
+        got = QString("%1%2%3").arg(int(d.balance_info_on)).arg(int(d.balance_by_count_on))
+                  .arg(int(d.balance_by_time_on));
+    QCOMPARE(got, expected);
+}
+
+void TestSettings::subscribersDecodeAndEncode() {
+    // Valid slots fill their entries, whatever their bytes; encoding them back changes nothing.
+    for (unsigned seed : {1u, 2u, 3u}) {
+        DeviceSettings s;
+        s.image.setBytes(randomBytes(seed));
+        s.image.writeSubscriber(1, "48601234567");
+        s.image.writeSubscriber(168, "ab\x01\xff" "defghij");
+        s.Decode_Subscribers();
+        QCOMPARE(s.subscribers.entry(1).number, std::string("48601234567"));
+        QCOMPARE(s.subscribers.entry(1).slot_index, std::uint8_t(1));
+        QCOMPARE(s.subscribers.entry(168).number, std::string("ab\x01\xff" "defghij"));
+        QVERIFY(s.Count_Subscribers() >= 2);
+        const auto before = s.image.bytes();
+        s.Encode_Subscribers();
+        QVERIFY(s.image.bytes() == before);
+    }
+    DeviceSettings erased;
+    erased.Decode_Subscribers();
+    QCOMPARE(erased.Count_Subscribers(), std::uint8_t(0));
+    std::string text;
+    erased.image.writeSubscriber(5, std::string(11, '\0'));
+    QVERIFY(erased.Decode_Subscriber(5, text)); // eleven zeros with check 0xAA is "valid"
+    for (std::size_t i = 0; i < 12; ++i)
+        erased.image.set(*SettingsImage::subscriberOffset(6) + i, 0);
+    QVERIFY(!erased.Decode_Subscriber(6, text)); // twelve zeros: free
+}
+
+void TestSettings::removalFreesTheSlot() {
+    // A removed caller leaves a free slot; an entry never filled leaves its slot alone.
+    DeviceSettings s;
+    s.image.setBytes(randomBytes(11));
+    s.image.writeSubscriber(10, "48111111111");
+    s.image.writeSubscriber(20, "48222222222");
+    s.Decode_Subscribers();
+    QVERIFY(s.subscribers.remove(10));
+    const auto before = s.image.bytes();
+    s.Encode_Subscribers();
+    const std::size_t at10 = *SettingsImage::subscriberOffset(10);
+    for (std::size_t i = 0; i < kSubscriberSlotSize; ++i)
+        QCOMPARE(s.image.at(at10 + i), std::uint8_t(0xFF));
+    std::string text;
+    QVERIFY(!s.Decode_Subscriber(10, text));
+    QVERIFY(s.Decode_Subscriber(20, text));
+    for (std::size_t o = 0; o < kImageSize; ++o)
+        if (o < at10 || o >= at10 + kSubscriberSlotSize)
+            QCOMPARE(s.image.at(o), before[o]);
+
+    // A loaded template's slots survive an empty table (its subscribers were never decoded).
+    DeviceSettings t;
+    t.image.setBytes(randomBytes(12));
+    t.image.writeSubscriber(3, "48333333333");
+    const auto loaded = t.image.bytes();
+    t.Encode_Subscribers();
+    QVERIFY(t.image.bytes() == loaded);
+
+    // Removing and adding again at the same place writes the new number.
+    s.subscribers.remove(20);
+    s.subscribers.set(20, "48999999999");
+    s.Encode_Subscribers();
+    QVERIFY(s.Decode_Subscriber(20, text));
+    QCOMPARE(text, std::string("48999999999"));
+}
+
+void TestSettings::cp1250MatchesIconv() {
+    // Our table agrees with the system's converter on every defined byte.
+    iconv_t cd = iconv_open("UTF-8", "WINDOWS-1250");
+    QVERIFY(cd != reinterpret_cast<iconv_t>(-1));
+    for (int b = 0; b < 256; ++b) {
+        const std::uint8_t byte = static_cast<std::uint8_t>(b);
+        char in[1] = {static_cast<char>(byte)};
+        char out[8] = {};
+        char* inp = in;
+        char* outp = out;
+        std::size_t inLeft = 1, outLeft = sizeof out;
+        const bool defined = iconv(cd, &inp, &inLeft, &outp, &outLeft) != std::size_t(-1);
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        const std::string ours = cp1250ToUtf8(std::string(1, static_cast<char>(byte)));
+        if (defined)
+            QCOMPARE(QByteArray::fromStdString(ours), QByteArray(out, int(sizeof out - outLeft)));
+        else
+            QVERIFY2(b == 0x81 || b == 0x83 || b == 0x88 || b == 0x90 || b == 0x98,
+                     qPrintable(QString::number(b, 16)));
+        // Every byte, defined or not, comes back unchanged.
+        const auto back = utf8ToCp1250(ours);
+        QVERIFY(back && back->size() == 1 && static_cast<std::uint8_t>((*back)[0]) == byte);
+    }
+    iconv_close(cd);
+}
+
+void TestSettings::cp1250Conversions_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes"); // empty = refused
+    QTest::addColumn<uint>("bad");
+    QTest::newRow("Polish letters") << QString::fromUtf8("Zażółć gęślą jaźń ŁŚ")
+                                    << QByteArray("Za\xbf\xf3\xb3\xe6 g\xea\x9cl\xb9 ja\x9f\xf1 \xa3\x8c")
+                                    << 0u;
+    QTest::newRow("euro sign") << QString::fromUtf8("€5") << QByteArray("\x80" "5") << 0u;
+    QTest::newRow("Cyrillic has no form") << QString::fromUtf8("aф") << QByteArray() << 0x0444u;
+    QTest::newRow("emoji has no form") << QString::fromUtf8("a😀") << QByteArray() << 0x1F600u;
+    QTest::newRow("Latin-1 letter outside the page") << QString::fromUtf8("ñ") << QByteArray()
+                                                     << 0xF1u;
+}
+
+void TestSettings::cp1250Conversions() {
+    // A character without a Windows-1250 form is reported, never replaced by a wrong byte.
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QFETCH(uint, bad);
+    char32_t badCp = 0;
+    const auto got = utf8ToCp1250(text.toStdString(), &badCp);
+    if (bytes.isEmpty()) {
+        QVERIFY(!got);
+        QCOMPARE(uint(badCp), bad);
+    } else {
+        QVERIFY(got);
+        QCOMPARE(QByteArray::fromStdString(*got), bytes);
+        QCOMPARE(QString::fromStdString(cp1250ToUtf8(*got)), text);
+    }
+    QVERIFY(!utf8ToCp1250("\xC3"));            // truncated sequence
+    QVERIFY(!utf8ToCp1250("\xC0\xAF"));        // overlong form
+    QVERIFY(!utf8ToCp1250("\xED\xA0\x80"));    // surrogate
+}
+
+QTEST_APPLESS_MAIN(TestSettings)
+#include "test_settings.moc"

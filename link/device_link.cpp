@@ -1,0 +1,344 @@
+#include "device_link.h"
+
+#include <algorithm>
+
+namespace trellikon {
+
+namespace texts {
+const char* const kConnecting = "Trwa nawiązywanie polączenia z urządzeniem";
+const char* const kConnectedStatus = "Połączenie z urządzeniem nawiązane";
+const char* const kConnectedWindow = "Polaczenie z urządzeniem nawiązane";
+const char* const kConnectFailed = "Nawiązanie polączenia z ukladem nie powiodlo się.";
+const char* const kConnectFailedHint =
+    "Wybierz port komputera wyłącz i włącz urządzenie a następnie wcisnij przycisk "
+    "\"Nawiąż połączenie\".";
+const char* const kReadStarted = "Trwa odczyt ustawień urządzenia";
+const char* const kReadDone = "Ustawienia zostały pobrane";
+const char* const kReadFailed =
+    "Błąd!  Wybierz port komputera wyłącz i włącz urządzenie a następnie wcisnij przycisk "
+    "\"Nawiąż połączenie\".";
+const char* const kReadFailedStatus =
+    "Nawiązanie połączenia z komputerem zostało zerwane. Wyłącz i włącz urządzenie wybierz "
+    "port i naciśnij przycisk \"Nawiąż połączenie\"";
+const char* const kWriteStarted = "Trwa zapis ustawień do urządzenia";
+const char* const kWriteDone = "Programowanie urządzenia zakończono pomyślnie";
+const char* const kWriteFailed =
+    "Błąd!  Wybierz port komputera wyłącz i włącz urządzenie a następnie wcisnij przycisk "
+    "\"Nawiąż połączenie\"";
+const char* const kReadNotConnected =
+    "Odczyt ustawień nie może być przeprowadzony. Wybierz port komputera, wyłącz i włącz "
+    "urządzenie a następnie nacinij przycisk \"Nawiąż połączenie\"";
+const char* const kPortOpenFailed = "Niewłaściwa nazwa lub jest aktywny port ";
+const char* const kConnectionLostStatus =
+    "Nastąpiło zerwanie komunikacji z programem.Wyłącz i włącz urządzenie, wybierz port a "
+    "następnie nasiśnij przycisk \"Nawiąż połączenie\"";
+const char* const kInitialStatus =
+    "Wybierz port komputera, wyłącz i włącz urządzenie i naciśnij przycisk \"Nawiąż "
+    "połączenie\"";
+} // namespace texts
+
+using namespace frame;
+
+DeviceLink::DeviceLink(DeviceSettings& settings, SerialPort& port, LinkObserver& observer)
+    : settings_(settings), port_(port), out_(observer) {}
+
+bool DeviceLink::Read_Comm(std::size_t n) {
+    n = std::min({n, kReceiveLimit, receive_buffer.size()});
+    return port_.read(receive_buffer.data(), n) > 0;
+}
+
+void DeviceLink::Write_Comm(std::size_t n) {
+    port_.write(send_buffer.data(), std::min(n, send_buffer.size()));
+}
+
+void DeviceLink::sendFrame(std::size_t n) {
+    if (!port_.valid())
+        return;
+    port_.flush();
+    Write_Comm(n);
+    ++frames_sent_;
+}
+
+int DeviceLink::bar(LinkWindow window) const {
+    switch (window) {
+    case LinkWindow::Connection:
+        return connect_bar_;
+    case LinkWindow::ReadProgress:
+        return read_bar_;
+    case LinkWindow::WriteProgress:
+        return write_bar_;
+    case LinkWindow::ConnectionLost:
+        break;
+    }
+    return 0;
+}
+
+void DeviceLink::setBar(LinkWindow window, int position) {
+    const int max = window == LinkWindow::Connection ? kConnectBarMax : kProgressBarMax;
+    position = std::clamp(position, 0, max); // a bar holds positions past its end at the end
+    switch (window) {
+    case LinkWindow::Connection:
+        connect_bar_ = position;
+        break;
+    case LinkWindow::ReadProgress:
+        read_bar_ = position;
+        break;
+    case LinkWindow::WriteProgress:
+        write_bar_ = position;
+        break;
+    case LinkWindow::ConnectionLost:
+        return;
+    }
+    out_.barPosition(window, position);
+}
+
+void DeviceLink::advanceBar(LinkWindow window, int max) {
+    const int now = bar(window);
+    setBar(window, now < max ? now + kBarStep : 0);
+}
+
+void DeviceLink::label(LinkWindow window, int n, const char* text) {
+    out_.labelText(window, n, text);
+}
+
+void DeviceLink::Timer1Timer() {
+    receiveStep();
+    sendStep();
+}
+
+void DeviceLink::receiveStep() {
+    if (!Read_Comm(kReceiveLimit))
+        return;
+    const auto& rb = receive_buffer;
+
+    if (rb[0] == kStart && rb[1] == kHandshake && rb[2] == kHandshake) {
+        answer_handshake = 1;
+        setBar(LinkWindow::Connection, kConnectBarMax);
+        connecting = 0;
+        connected = 1;
+        out_.statusText(texts::kConnectedStatus);
+        label(LinkWindow::Connection, 1, texts::kConnectedWindow);
+        silence_ticks = 0;
+        label(LinkWindow::Connection, 2, "");
+        close_connect_window = 1;
+        close_delay_ticks = 0;
+    }
+
+    if (rb[0] == kStart && rb[1] == kWrite && rb[3] == (kWrite ^ rb[2])) {
+        // The device's block number wins over ours. A number past the last block
+        // ends the write like block 7 and leaves the counter on the last block.
+        block_no = std::min<std::uint8_t>(rb[2], layout::kBlockCount - 1);
+        connected = 1;
+        silence_ticks = 0;
+        if (rb[2] <= 6) {
+            ++block_no;
+        } else {
+            write_progress = 0;
+            silence_ticks = 0;
+            write_active = 0;
+            label(LinkWindow::WriteProgress, 1, texts::kWriteDone);
+            setBar(LinkWindow::WriteProgress, kProgressBarMax);
+        }
+    }
+
+    if (rb[0] == kStart && rb[1] == kRead &&
+        rb[kBlockFrameSize - 1] ==
+            SettingsImage::checkByteOf(std::span(rb.data(), kBlockFrameSize - 1))) {
+        connected = 1;
+        silence_ticks = 0;
+        // Our own block number decides where the data goes, never the reply's.
+        settings_.image.setBlock(block_no, std::span(rb.data() + 3, layout::kBlockSize));
+        if (block_no <= 6) {
+            request_block = 1;
+            ++block_no;
+        } else {
+            request_block = 0;
+            setBar(LinkWindow::ReadProgress, 0);
+            label(LinkWindow::ReadProgress, 1, texts::kReadDone);
+            setBar(LinkWindow::ReadProgress, kProgressBarMax);
+            read_active = 0;
+            silence_ticks = 0;
+            settings_.decodeAll();
+        }
+    }
+}
+
+void DeviceLink::sendStep() {
+    auto& sb = send_buffer;
+    if (request_block && block_no < layout::kBlockCount) {
+        sb[0] = kStart;
+        sb[1] = kRead;
+        sb[2] = block_no;
+        sb[3] = SettingsImage::checkByteOf(std::span(sb.data(), 3));
+        sendFrame(kRequestSize);
+    }
+    if (answer_handshake) {
+        answer_handshake = 0;
+        sb[0] = kStart;
+        sb[1] = kHandshake;
+        sb[2] = kHandshake;
+        sendFrame(kHandshakeSize);
+    }
+    if (write_active) {
+        const auto block = settings_.image.block(block_no);
+        if (!block)
+            return;
+        sb[0] = kStart;
+        sb[1] = kWrite;
+        sb[2] = block_no;
+        std::copy(block->begin(), block->end(), sb.begin() + 3);
+        sb[kBlockFrameSize - 1] =
+            SettingsImage::checkByteOf(std::span(sb.data(), kBlockFrameSize - 1));
+        sendFrame(kBlockFrameSize);
+    }
+}
+
+void DeviceLink::Timer2Timer() {
+    // 1. Connection-loss watch. The watch is disarmed before the notice is shown
+    //    because this tick goes on being entered while the notice is up.
+    if (watch_link) {
+        if (silence_ticks >= kSilenceLimit) {
+            watch_link = 0;
+            silence_ticks = 0;
+            out_.showWindow(LinkWindow::ConnectionLost);
+        } else {
+            ++silence_ticks;
+        }
+    }
+
+    // 2. Close the connection window a little after the handshake.
+    if (close_connect_window) {
+        if (close_delay_ticks >= kCloseDelay) {
+            close_delay_ticks = 0;
+            close_connect_window = 0;
+            out_.closeWindow(LinkWindow::Connection);
+        } else {
+            ++close_delay_ticks;
+        }
+    }
+
+    // 3. Connection progress: the bar starts over while the attempt goes on.
+    if (connecting) {
+        if (connect_bar_ < kConnectBarMax) {
+            setBar(LinkWindow::Connection, connect_bar_ + kBarStep);
+        } else {
+            connected = 0;
+            watch_link = 0;
+            setBar(LinkWindow::Connection, 0);
+        }
+    }
+
+    // 4. Connection time-out.
+    if (connecting) {
+        if (connect_ticks >= kConnectLimit) {
+            connected = 0;
+            watch_link = 0;
+            connecting = 0;
+            connect_ticks = 0;
+            setBar(LinkWindow::Connection, 0);
+            label(LinkWindow::Connection, 1, texts::kConnectFailed);
+            label(LinkWindow::Connection, 2, texts::kConnectFailedHint);
+            out_.statusText(texts::kConnectFailedHint);
+        } else {
+            ++connect_ticks;
+        }
+    }
+
+    // 5. Read time-out: the whole read, not each block.
+    if (read_active)
+        ++read_ticks;
+    if (read_ticks > kTransferLimit) {
+        read_ticks = 0;
+        read_active = 0;
+        read_failed = 1;
+        connected = 0;
+        watch_link = 0;
+        label(LinkWindow::ReadProgress, 1, texts::kReadFailed);
+        request_block = 0;
+        out_.statusText(texts::kReadFailedStatus);
+    }
+
+    // 6. Write time-out; the connection stays so that the write can be retried.
+    if (write_progress)
+        ++write_ticks;
+    if (write_ticks > kTransferLimit) {
+        write_ticks = 0;
+        label(LinkWindow::WriteProgress, 1, texts::kWriteFailed);
+        write_active = 0;
+        write_progress = 0;
+    }
+
+    // 7, 8. Activity bars.
+    if (read_active)
+        advanceBar(LinkWindow::ReadProgress, kProgressBarMax);
+    if (write_progress)
+        advanceBar(LinkWindow::WriteProgress, kProgressBarMax);
+}
+
+bool DeviceLink::connectCommand() {
+    connected = 0;
+    connecting = 0;
+    silence_ticks = 0;
+    watch_link = 1;
+    connect_ticks = 0;
+    close_delay_ticks = 0;
+    close_connect_window = 0;
+    out_.statusText(texts::kConnecting);
+    label(LinkWindow::Connection, 1, texts::kConnecting);
+    label(LinkWindow::Connection, 2, "");
+    setBar(LinkWindow::Connection, 0);
+
+    open_error_ = LinkError{};
+    if (!port_.open(port_name, open_error_)) {
+        // No attempt began, so there is no connection whose loss could be reported.
+        watch_link = 0;
+        out_.errorMessage(texts::kPortOpenFailed + port_name, open_error_.message);
+        return false;
+    }
+    connecting = 1;
+    out_.showWindow(LinkWindow::Connection);
+    return true;
+}
+
+void DeviceLink::readCommand() {
+    read_failed = 0;
+    watch_link = 0;
+    if (!connected) {
+        out_.errorMessage(texts::kReadNotConnected, "");
+        return;
+    }
+    settings_.image.eraseAll();
+    setBar(LinkWindow::ReadProgress, 0);
+    read_active = 1;
+    label(LinkWindow::ReadProgress, 1, texts::kReadStarted);
+    read_ticks = 0;
+    block_no = 0;
+    request_block = 1;
+    out_.showWindow(LinkWindow::ReadProgress);
+}
+
+void DeviceLink::beginWrite() {
+    watch_link = 0;
+    write_active = 1;
+    block_no = 0;
+    setBar(LinkWindow::WriteProgress, 0);
+    write_progress = 1;
+    write_ticks = 0;
+    label(LinkWindow::WriteProgress, 1, texts::kWriteStarted);
+    out_.showWindow(LinkWindow::WriteProgress);
+}
+
+bool DeviceLink::readWindowOk() {
+    if (read_failed) {
+        connected = 0;
+        return false;
+    }
+    return true;
+}
+
+void DeviceLink::connectionLostOk() {
+    connected = 0;
+    out_.statusText(texts::kConnectionLostStatus);
+}
+
+} // namespace trellikon

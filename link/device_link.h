@@ -1,0 +1,158 @@
+#pragma once
+// The exchange with the device, driven by two ticks.
+//
+// How the pieces of this library fit together:
+//   SerialPort / PosixSerialPort   move bytes (termios on Linux, a fake in tests)
+//   DeviceLink                     the frame protocol: Timer1Timer (1000 ms) receives,
+//                                  evaluates and sends frames; Timer2Timer (300 ms) runs
+//                                  the time-outs, the progress bars and the loss watch
+//   LinkObserver                   everything the protocol shows: status line, labels,
+//                                  bars, windows to show or close
+//   SimulatedDevice                the device's side of every frame, for tests and the
+//                                  simulator program
+//
+// DeviceLink owns no timer and no window; time is whatever calls its ticks.
+
+#include "device_settings.h"
+#include "serial_port.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace trellikon {
+
+// The windows the protocol drives.
+enum class LinkWindow {
+    Connection,     // waits for the device's handshake; labels 1 and 2, bar 0..150
+    ReadProgress,   // label 1, bar 0..100
+    WriteProgress,  // label 1, bar 0..100
+    ConnectionLost, // the device fell silent
+};
+
+class LinkObserver {
+  public:
+    virtual ~LinkObserver() = default;
+    virtual void statusText(const std::string& text) = 0; // the main window's status line
+    virtual void labelText(LinkWindow window, int label, const std::string& text) = 0;
+    virtual void barPosition(LinkWindow window, int position) = 0;
+    // Shows a window modally. May return only when the window has been closed;
+    // the ticks keep being called meanwhile.
+    virtual void showWindow(LinkWindow window) = 0;
+    virtual void closeWindow(LinkWindow window) = 0;
+    // An error message box: the fixed text, and details for the curious.
+    virtual void errorMessage(const std::string& text, const std::string& detail) = 0;
+};
+
+namespace frame {
+inline constexpr std::uint8_t kStart = 0xAA;
+inline constexpr std::uint8_t kHandshake = 0x01;
+inline constexpr std::uint8_t kWrite = 0x02;
+inline constexpr std::uint8_t kRead = 0x03;
+inline constexpr std::size_t kHandshakeSize = 3;
+inline constexpr std::size_t kRequestSize = 4;   // read request, write acknowledgement
+inline constexpr std::size_t kBlockFrameSize = 516;
+inline constexpr std::size_t kBufferSize = 524;
+inline constexpr std::size_t kReceiveLimit = 521;
+} // namespace frame
+
+namespace texts {
+// Fixed texts of the exchange, exactly as the user sees them (UTF-8).
+extern const char* const kConnecting;
+extern const char* const kConnectedStatus;
+extern const char* const kConnectedWindow;
+extern const char* const kConnectFailed;
+extern const char* const kConnectFailedHint;
+extern const char* const kReadStarted;
+extern const char* const kReadDone;
+extern const char* const kReadFailed;
+extern const char* const kReadFailedStatus;
+extern const char* const kWriteStarted;
+extern const char* const kWriteDone;
+extern const char* const kWriteFailed;
+extern const char* const kReadNotConnected;
+extern const char* const kPortOpenFailed; // followed directly by the port name
+extern const char* const kConnectionLostStatus;
+extern const char* const kInitialStatus;
+} // namespace texts
+
+class DeviceLink {
+  public:
+    static constexpr int kConnectBarMax = 150;
+    static constexpr int kProgressBarMax = 100;
+    static constexpr int kBarStep = 6;
+    static constexpr int kSilenceLimit = 80;
+    static constexpr int kCloseDelay = 6;
+    static constexpr int kConnectLimit = 60;
+    static constexpr int kTransferLimit = 50;
+
+    DeviceLink(DeviceSettings& settings, SerialPort& port, LinkObserver& observer);
+
+    // Events.
+    void Timer1Timer(); // receive step, then send step
+    void Timer2Timer(); // supervision step
+    // Connect command: begins an attempt, opens the port, shows the connection
+    // window. False when the port could not be opened (the message was shown).
+    bool connectCommand();
+    // Read command: refuses without a connection, else erases the image and
+    // shows the read progress window.
+    void readCommand();
+    // Starts sending the image (the caller has checked `connected` and encoded).
+    void beginWrite();
+
+    // The OK buttons of the windows this protocol drives.
+    // Read progress: true when the parameters editor should be opened.
+    bool readWindowOk();
+    void connectionLostOk();
+
+    // Port operations in the form the frames use.
+    bool Read_Comm(std::size_t n);
+    void Write_Comm(std::size_t n);
+
+    int bar(LinkWindow window) const;
+    const LinkError& lastOpenError() const { return open_error_; }
+
+    // Link state; every field starts at 0.
+    std::string port_name = "COM1";
+    std::uint8_t connected = 0;
+    std::uint8_t connecting = 0;
+    std::uint8_t answer_handshake = 0;
+    int connect_ticks = 0;
+    std::uint8_t watch_link = 0;
+    int silence_ticks = 0;
+    std::uint8_t close_connect_window = 0;
+    int close_delay_ticks = 0;
+    std::uint8_t block_no = 0;
+    std::uint8_t request_block = 0;
+    std::uint8_t read_active = 0;
+    int read_ticks = 0;
+    std::uint8_t read_failed = 0;
+    std::uint8_t write_active = 0;
+    std::uint8_t write_progress = 0;
+    int write_ticks = 0;
+
+    std::array<std::uint8_t, frame::kBufferSize> send_buffer{};
+    std::array<std::uint8_t, frame::kBufferSize> receive_buffer{};
+
+    // Read-only view for callers that report progress (the command-line tool).
+    std::uint64_t framesSent() const { return frames_sent_; }
+
+  private:
+    void receiveStep();
+    void sendStep();
+    void sendFrame(std::size_t n);
+    void setBar(LinkWindow window, int position);
+    void advanceBar(LinkWindow window, int max);
+    void label(LinkWindow window, int n, const char* text);
+
+    DeviceSettings& settings_;
+    SerialPort& port_;
+    LinkObserver& out_;
+    LinkError open_error_;
+    int connect_bar_ = 0;
+    int read_bar_ = 0;
+    int write_bar_ = 0;
+    std::uint64_t frames_sent_ = 0;
+};
+
+} // namespace trellikon

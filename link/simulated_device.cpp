@@ -1,0 +1,172 @@
+#include "simulated_device.h"
+
+#include "device_link.h"
+
+#include <algorithm>
+
+namespace trellikon {
+
+using namespace frame;
+
+bool SimulatedFaults::any() const {
+    return flipBit > 0 || dropFrame > 0 || splitFrame > 0 || duplicateHandshake > 0 ||
+           wrongAckBlock > 0 || replyDelayMs > 0 || silentAfterFrames >= 0;
+}
+
+SettingsImage::Bytes SimulatedDevice::erased() {
+    SettingsImage::Bytes b;
+    b.fill(0xFF);
+    return b;
+}
+
+SimulatedDevice::SimulatedDevice(const SettingsImage::Bytes& memory, SimulatedFaults faults)
+    : memory_(memory), faults_(faults), rng_(faults.seed) {}
+
+void SimulatedDevice::setFaults(const SimulatedFaults& faults) {
+    faults_ = faults;
+    rng_.seed(faults.seed);
+}
+
+bool SimulatedDevice::chance(double p) {
+    if (p <= 0)
+        return false;
+    return std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < p;
+}
+
+void SimulatedDevice::powerOn() {
+    input_.clear();
+    std::vector<std::uint8_t> hs = {kStart, kHandshake, kHandshake};
+    if (onFrame)
+        onFrame(false, hs);
+    output_.push_back({0, hs});
+    if (chance(faults_.duplicateHandshake)) {
+        if (onFrame)
+            onFrame(false, hs);
+        output_.push_back({1200, hs});
+    }
+}
+
+void SimulatedDevice::receive(const std::uint8_t* data, std::size_t n, std::int64_t nowMs) {
+    if (n == 0)
+        return;
+    if (!input_.empty() && nowMs - lastByteMs_ > 100)
+        input_.clear(); // the rest of that frame never came
+    lastByteMs_ = nowMs;
+    input_.insert(input_.end(), data, data + n);
+    parse();
+}
+
+void SimulatedDevice::parse() {
+    for (;;) {
+        // Hunt for a start byte followed by a known command.
+        auto start = std::find(input_.begin(), input_.end(), kStart);
+        if (start != input_.begin()) {
+            ++counters_.badFrames; // noise in front of a frame
+            input_.erase(input_.begin(), start);
+        }
+        if (input_.size() < 2)
+            return;
+        std::size_t length = 0;
+        switch (input_[1]) {
+        case kHandshake:
+            length = kHandshakeSize;
+            break;
+        case kRead:
+            length = kRequestSize;
+            break;
+        case kWrite:
+            length = kBlockFrameSize;
+            break;
+        default:
+            ++counters_.badFrames;
+            input_.erase(input_.begin());
+            continue;
+        }
+        if (input_.size() < length)
+            return;
+        std::vector<std::uint8_t> f(input_.begin(),
+                                    input_.begin() + static_cast<std::ptrdiff_t>(length));
+        const bool checked = input_[1] == kHandshake
+                                 ? f[2] == kHandshake
+                                 : f.back() == SettingsImage::checkByteOf(
+                                                   std::span(f.data(), f.size() - 1));
+        if (!checked) {
+            ++counters_.badFrames;
+            input_.erase(input_.begin()); // resynchronise on the next start byte
+            continue;
+        }
+        input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(length));
+        if (onFrame)
+            onFrame(true, f);
+        handleFrame(f);
+    }
+}
+
+void SimulatedDevice::handleFrame(const std::vector<std::uint8_t>& f) {
+    const std::uint8_t block = f[2];
+    switch (f[1]) {
+    case kHandshake:
+        ++counters_.handshakes;
+        return;
+    case kRead: {
+        ++counters_.readRequests;
+        if (block >= layout::kBlockCount)
+            return;
+        std::vector<std::uint8_t> r = {kStart, kRead, block};
+        const auto from = memory_.begin() + static_cast<std::ptrdiff_t>(block) * layout::kBlockSize;
+        r.insert(r.end(), from, from + layout::kBlockSize);
+        r.push_back(SettingsImage::checkByteOf(r));
+        reply(std::move(r), false);
+        return;
+    }
+    case kWrite: {
+        ++counters_.writeBlocks;
+        if (block >= layout::kBlockCount)
+            return;
+        std::copy(f.begin() + 3, f.begin() + 3 + layout::kBlockSize,
+                  memory_.begin() + static_cast<std::ptrdiff_t>(block) * layout::kBlockSize);
+        if (onBlockWritten)
+            onBlockWritten(block);
+        std::vector<std::uint8_t> ack = {kStart, kWrite, block, 0};
+        ack[3] = static_cast<std::uint8_t>(kWrite ^ block);
+        reply(std::move(ack), true);
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void SimulatedDevice::reply(std::vector<std::uint8_t> f, bool isAck) {
+    if (faults_.silentAfterFrames >= 0 && replies_ >= faults_.silentAfterFrames)
+        return;
+    ++replies_;
+    if (isAck && chance(faults_.wrongAckBlock)) {
+        // An acknowledgement that names an earlier block, with a valid check.
+        f[2] = static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, f[2])(rng_));
+        f[3] = static_cast<std::uint8_t>(kWrite ^ f[2]);
+    }
+    if (chance(faults_.dropFrame))
+        return;
+    if (chance(faults_.flipBit)) {
+        const auto i = std::uniform_int_distribution<std::size_t>(0, f.size() - 1)(rng_);
+        f[i] ^= static_cast<std::uint8_t>(1u << std::uniform_int_distribution<int>(0, 7)(rng_));
+    }
+    if (onFrame)
+        onFrame(false, f);
+    if (f.size() > 1 && chance(faults_.splitFrame)) {
+        const auto cut = std::uniform_int_distribution<std::size_t>(1, f.size() - 1)(rng_);
+        output_.push_back({faults_.replyDelayMs, {f.begin(), f.begin() + static_cast<std::ptrdiff_t>(cut)}});
+        output_.push_back({faults_.splitPauseMs, {f.begin() + static_cast<std::ptrdiff_t>(cut), f.end()}});
+        return;
+    }
+    output_.push_back({faults_.replyDelayMs, std::move(f)});
+}
+
+std::vector<SimulatedDevice::Chunk> SimulatedDevice::takeOutput() {
+    std::vector<Chunk> out(output_.begin(), output_.end());
+    output_.clear();
+    return out;
+}
+
+} // namespace trellikon

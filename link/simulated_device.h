@@ -1,0 +1,85 @@
+#pragma once
+// The device's side of every frame, without any transport. Bytes from the PC go
+// in through receive(); what the device sends comes out of takeOutput() as
+// chunks, each with the pause that precedes it (a transport honours the pause).
+//
+// The device answers the handshake answer with nothing, a read request for block
+// 0..7 with a read reply, and a write block for 0..7 by storing it and sending an
+// acknowledgement. Optional faults, chosen by a seeded generator, damage or
+// reshape its replies the way a poor cable or a busy device would.
+
+#include "settings_image.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <random>
+#include <vector>
+
+namespace trellikon {
+
+struct SimulatedFaults {
+    std::uint32_t seed = 1;
+    double flipBit = 0;            // probability a reply has one bit flipped
+    double dropFrame = 0;          // probability a reply is not sent at all
+    double splitFrame = 0;         // probability a reply is sent in two parts
+    int splitPauseMs = 1100;       //   with this pause between them
+    double duplicateHandshake = 0; // probability a handshake is sent twice
+    double wrongAckBlock = 0;      // probability an acknowledgement names another block
+    int replyDelayMs = 0;          // pause before every reply
+    int silentAfterFrames = -1;    // stop answering after this many replies (-1: never)
+
+    bool any() const;
+};
+
+class SimulatedDevice {
+  public:
+    struct Chunk {
+        int pauseMs = 0; // wait this long before sending the bytes
+        std::vector<std::uint8_t> bytes;
+    };
+
+    explicit SimulatedDevice(const SettingsImage::Bytes& memory = erased(),
+                             SimulatedFaults faults = {});
+    static SettingsImage::Bytes erased();
+
+    // The device has been switched on: it announces itself.
+    void powerOn();
+    // Bytes from the PC; `nowMs` is any monotonic clock, used to drop the rest
+    // of a frame that stopped arriving (a gap of more than 100 ms).
+    void receive(const std::uint8_t* data, std::size_t n, std::int64_t nowMs = 0);
+    // What the device has to send, oldest first.
+    std::vector<Chunk> takeOutput();
+    bool hasOutput() const { return !output_.empty(); }
+
+    const SettingsImage::Bytes& memory() const { return memory_; }
+    void setMemory(const SettingsImage::Bytes& memory) { memory_ = memory; }
+    void setFaults(const SimulatedFaults& faults);
+
+    // Called after a block was written into the memory (to save it, for example).
+    std::function<void(int block)> onBlockWritten;
+    // Called for every frame received and sent, for logging.
+    std::function<void(bool fromPc, const std::vector<std::uint8_t>& frame)> onFrame;
+
+    struct Counters {
+        int handshakes = 0, readRequests = 0, writeBlocks = 0, badFrames = 0;
+    };
+    const Counters& counters() const { return counters_; }
+
+  private:
+    void parse();
+    void handleFrame(const std::vector<std::uint8_t>& frame);
+    void reply(std::vector<std::uint8_t> frame, bool isAck);
+    bool chance(double p);
+
+    SettingsImage::Bytes memory_;
+    SimulatedFaults faults_;
+    std::mt19937 rng_;
+    std::vector<std::uint8_t> input_;
+    std::int64_t lastByteMs_ = 0;
+    std::deque<Chunk> output_;
+    int replies_ = 0;
+    Counters counters_;
+};
+
+} // namespace trellikon

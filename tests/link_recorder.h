@@ -1,0 +1,44 @@
+#pragma once
+// Records what the device exchange shows, as readable lines, for the tests.
+#include "device_link.h"
+
+#include <QStringList>
+#include <functional>
+
+class LinkRecorder : public trellikon::LinkObserver {
+  public:
+    QStringList events;
+    QString status;
+    QString labels[4][3];
+    int bars[4] = {0, 0, 0, 0};
+    int shown[4] = {0, 0, 0, 0};
+    int closed[4] = {0, 0, 0, 0};
+    QStringList errors;
+    std::function<void(trellikon::LinkWindow)> onShow; // runs while "modal"
+
+    static int idx(trellikon::LinkWindow w) { return static_cast<int>(w); }
+
+    void statusText(const std::string& text) override {
+        status = QString::fromStdString(text);
+        events << "status:" + status;
+    }
+    void labelText(trellikon::LinkWindow w, int label, const std::string& text) override {
+        labels[idx(w)][label] = QString::fromStdString(text);
+        events << QString("label:%1:%2:%3").arg(idx(w)).arg(label).arg(labels[idx(w)][label]);
+    }
+    void barPosition(trellikon::LinkWindow w, int position) override { bars[idx(w)] = position; }
+    void showWindow(trellikon::LinkWindow w) override {
+        ++shown[idx(w)];
+        events << QString("show:%1").arg(idx(w));
+        if (onShow)
+            onShow(w);
+    }
+    void closeWindow(trellikon::LinkWindow w) override {
+        ++closed[idx(w)];
+        events << QString("close:%1").arg(idx(w));
+    }
+    void errorMessage(const std::string& text, const std::string& detail) override {
+        errors << QString::fromStdString(text);
+        events << "error:" + QString::fromStdString(text) + "|" + QString::fromStdString(detail);
+    }
+};

@@ -1,0 +1,506 @@
+// The frame protocol on ticks, against a scripted line and a simulated device.
+#include "device_link.h"
+#include "link_recorder.h"
+#include "memory_port.h"
+#include "simulated_device.h"
+
+#include <QTest>
+
+#include <random>
+
+using namespace trellikon;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+constexpr int kConn = 0, kRead = 1, kWrite = 2, kLost = 3;
+
+SettingsImage::Bytes randomImage(unsigned seed) {
+    std::mt19937 rng(seed);
+    SettingsImage::Bytes b;
+    for (auto& x : b)
+        x = static_cast<std::uint8_t>(rng());
+    return b;
+}
+
+Bytes readReply(std::uint8_t third, const std::uint8_t* data) {
+    Bytes f = {0xAA, 0x03, third};
+    f.insert(f.end(), data, data + 512);
+    f.push_back(SettingsImage::checkByteOf(f));
+    return f;
+}
+
+Bytes ack(std::uint8_t block) { return {0xAA, 0x02, block, static_cast<std::uint8_t>(0x02 ^ block)}; }
+
+// A link wired to a scripted port (tests deliver bytes by hand).
+struct Bench {
+    DeviceSettings settings;
+    MemoryPort port;
+    LinkRecorder out;
+    DeviceLink link{settings, port, out};
+    explicit Bench(SimulatedDevice* device = nullptr) : port(device) {}
+
+    void connectNow() {
+        QVERIFY(link.connectCommand());
+        port.deliver({0xAA, 0x01, 0x01});
+        link.Timer1Timer();
+        QVERIFY(link.connected);
+        port.sent.clear();
+    }
+    int countSent(std::uint8_t command) const {
+        int n = 0;
+        for (const auto& f : port.sent)
+            n += f.size() > 1 && f[1] == command;
+        return n;
+    }
+};
+
+} // namespace
+
+class TestDeviceLink : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void frameBytes();
+    void handshakeConnects();
+    void duplicateHandshakeIsAnsweredTwice();
+    void portOpenFailure();
+    void fullReadWithSimulatedDevice();
+    void damagedRepliesAreRequestedAgain_data();
+    void damagedRepliesAreRequestedAgain();
+    void writeFollowsTheDevicesBlockNumber();
+    void acknowledgementAboveSevenEndsTheWrite_data();
+    void acknowledgementAboveSevenEndsTheWrite();
+    void fullWriteWithSimulatedDevice();
+    void timeouts_data();
+    void timeouts();
+    void secondConnectAttemptGetsFullTime();
+    void connectionLossWatch();
+    void okBeforeReadEnds();
+    void unpluggedPortFailsQuietly();
+    void untrustedBytesNeverEscapeTheImage();
+};
+
+void TestDeviceLink::frameBytes() {
+    // Read requests, acknowledgements and write frames carry 0xAA XOR their bytes as check.
+    Bench b;
+    b.connectNow();
+    b.link.block_no = 5;
+    b.link.request_block = 1;
+    b.link.Timer1Timer();
+    QCOMPARE(b.port.sent.back(), (Bytes{0xAA, 0x03, 0x05, 0x06}));
+    QCOMPARE(ack(7), (Bytes{0xAA, 0x02, 0x07, 0x05}));
+
+    Bench w;
+    w.connectNow();
+    w.settings.image.setBlock(0, Bytes(512, 0));
+    w.link.beginWrite();
+    w.link.Timer1Timer();
+    QCOMPARE(w.port.sent.size(), std::size_t(1));
+    const Bytes& f = w.port.sent.back();
+    QCOMPARE(f.size(), std::size_t(516));
+    QCOMPARE(f[0], std::uint8_t(0xAA));
+    QCOMPARE(f[1], std::uint8_t(0x02));
+    QCOMPARE(f[2], std::uint8_t(0x00));
+    QCOMPARE(f[515], std::uint8_t(0x02));
+}
+
+void TestDeviceLink::handshakeConnects() {
+    // A handshake is answered in the same tick and the connection window closes ~2 s later.
+    Bench b;
+    QVERIFY(b.link.connectCommand());
+    QCOMPARE(b.out.shown[kConn], 1);
+    QCOMPARE(b.out.labels[kConn][1], QString::fromUtf8("Trwa nawiązywanie polączenia z urządzeniem"));
+    QCOMPARE(b.out.status, QString::fromUtf8("Trwa nawiązywanie polączenia z urządzeniem"));
+    QCOMPARE(b.port.opened, std::vector<std::string>{"COM1"});
+    QVERIFY(b.link.connecting && b.link.watch_link);
+    b.link.Timer1Timer(); // nothing waiting
+    QVERIFY(b.port.sent.empty());
+    b.port.deliver({0xAA, 0x01, 0x01});
+    b.link.Timer1Timer();
+    QCOMPARE(b.port.sent, (std::vector<Bytes>{{0xAA, 0x01, 0x01}}));
+    QVERIFY(b.link.connected && !b.link.connecting);
+    QCOMPARE(b.out.status, QString::fromUtf8("Połączenie z urządzeniem nawiązane"));
+    QCOMPARE(b.out.labels[kConn][1], QString::fromUtf8("Polaczenie z urządzeniem nawiązane"));
+    QCOMPARE(b.out.bars[kConn], 150);
+    for (int i = 0; i < 6; ++i)
+        b.link.Timer2Timer();
+    QCOMPARE(b.out.closed[kConn], 0);
+    b.link.Timer2Timer();
+    QCOMPARE(b.out.closed[kConn], 1);
+}
+
+void TestDeviceLink::duplicateHandshakeIsAnsweredTwice() {
+    // Every handshake is answered and restarts the connection window's closing delay.
+    Bench b;
+    QVERIFY(b.link.connectCommand());
+    b.port.deliver({0xAA, 0x01, 0x01});
+    b.link.Timer1Timer();
+    for (int i = 0; i < 4; ++i)
+        b.link.Timer2Timer();
+    b.port.deliver({0xAA, 0x01, 0x01});
+    b.link.Timer1Timer();
+    QCOMPARE(b.countSent(0x01), 2);
+    QCOMPARE(b.link.close_delay_ticks, 0);
+    for (int i = 0; i < 6; ++i)
+        b.link.Timer2Timer();
+    QCOMPARE(b.out.closed[kConn], 0);
+    b.link.Timer2Timer();
+    QCOMPARE(b.out.closed[kConn], 1);
+}
+
+void TestDeviceLink::portOpenFailure() {
+    // A port that cannot be opened shows the fixed message with its name and no window.
+    Bench b;
+    b.port.failOpen = true;
+    b.link.port_name = "COM4";
+    QVERIFY(!b.link.connectCommand());
+    QCOMPARE(b.out.errors, QStringList{QString::fromUtf8("Niewłaściwa nazwa lub jest aktywny port COM4")});
+    QCOMPARE(b.out.shown[kConn], 0);
+    QVERIFY(!b.link.connecting);
+    // No attempt began, so no loss of connection is reported later either.
+    for (int i = 0; i < 200; ++i)
+        b.link.Timer2Timer();
+    QCOMPARE(b.out.shown[kLost], 0);
+    // Opening again closes and reopens: the second open succeeds.
+    b.port.failOpen = false;
+    QVERIFY(b.link.connectCommand());
+    QVERIFY(b.port.valid());
+}
+
+void TestDeviceLink::fullReadWithSimulatedDevice() {
+    // Eight verified replies fill the image in order; the decoders run once, after block 7.
+    SettingsImage::Bytes memory = randomImage(3);
+    SettingsImage tmp;
+    tmp.setBytes(memory);
+    tmp.writeText(0, "HEADER");
+    tmp.writeSubscriber(100, "48123456789");
+    memory = tmp.bytes();
+    SimulatedDevice device(memory);
+    Bench b(&device);
+    QVERIFY(b.link.connectCommand());
+    device.powerOn();
+    b.link.Timer1Timer();
+    QVERIFY(b.link.connected);
+    b.settings.decoded.texts[0] = "stale";
+    b.link.readCommand();
+    QCOMPARE(b.out.shown[kRead], 1);
+    QCOMPARE(b.out.labels[kRead][1], QString::fromUtf8("Trwa odczyt ustawień urządzenia"));
+    int ticks = 0;
+    while (b.link.read_active && ticks < 20) {
+        b.link.Timer1Timer();
+        ++ticks;
+        if (b.link.read_active)
+            QCOMPARE(QByteArray::fromStdString(b.settings.decoded.texts[0]), QByteArray("stale"));
+    }
+    QCOMPARE(ticks, 9); // one request per tick, the next one in the tick that stored a block
+    QVERIFY(b.settings.image.bytes() == memory);
+    QCOMPARE(b.out.labels[kRead][1], QString::fromUtf8("Ustawienia zostały pobrane"));
+    QCOMPARE(b.out.bars[kRead], 100);
+    QCOMPARE(b.link.block_no, std::uint8_t(7));
+    QCOMPARE(b.settings.decoded.message_header(), std::string("HEADER"));
+    QCOMPARE(b.settings.subscribers.entry(100).number, std::string("48123456789"));
+    QCOMPARE(device.counters().readRequests, 8);
+    b.link.Timer1Timer();
+    QCOMPARE(device.counters().readRequests, 8); // nothing more is asked
+}
+
+void TestDeviceLink::damagedRepliesAreRequestedAgain_data() {
+    QTest::addColumn<int>("damage"); // 0 flipped bit, 1 split across ticks, 2 bad start byte
+    QTest::newRow("a flipped bit") << 0;
+    QTest::newRow("a reply split across two ticks") << 1;
+    QTest::newRow("a wrong start byte") << 2;
+}
+
+void TestDeviceLink::damagedRepliesAreRequestedAgain() {
+    // A reply that fails its check is ignored and the same block is asked for again.
+    QFETCH(int, damage);
+    Bench b;
+    b.connectNow();
+    b.link.readCommand();
+    b.link.Timer1Timer(); // request for block 0
+    std::array<std::uint8_t, 512> data{};
+    data.fill(0x5A);
+    Bytes good = readReply(0, data.data());
+    Bytes bad = good;
+    if (damage == 0)
+        bad[200] ^= 0x10;
+    if (damage == 2)
+        bad[0] = 0xAB;
+    if (damage == 1) {
+        b.port.deliver(Bytes(good.begin(), good.begin() + 300));
+        b.link.Timer1Timer();
+        b.port.deliver(Bytes(good.begin() + 300, good.end()));
+    } else {
+        b.port.deliver(bad);
+    }
+    b.link.Timer1Timer();
+    QCOMPARE(b.link.block_no, std::uint8_t(0));
+    QCOMPARE(b.settings.image.at(0), std::uint8_t(0xFF));
+    QCOMPARE(b.port.sent.back(), (Bytes{0xAA, 0x03, 0x00, 0x03}));
+    b.port.deliver(good);
+    b.link.Timer1Timer();
+    QCOMPARE(b.link.block_no, std::uint8_t(1));
+    QCOMPARE(b.settings.image.at(511), std::uint8_t(0x5A));
+    QCOMPARE(b.port.sent.back(), (Bytes{0xAA, 0x03, 0x01, 0x02}));
+}
+
+void TestDeviceLink::writeFollowsTheDevicesBlockNumber() {
+    // An acknowledgement for block 3 sends block 4 next, even while we were at block 5.
+    Bench b;
+    b.connectNow();
+    b.link.beginWrite();
+    QCOMPARE(b.out.labels[kWrite][1], QString::fromUtf8("Trwa zapis ustawień do urządzenia"));
+    b.link.block_no = 5;
+    b.port.deliver(ack(3));
+    b.link.Timer1Timer();
+    QCOMPARE(b.link.block_no, std::uint8_t(4));
+    QCOMPARE(b.port.sent.back()[2], std::uint8_t(4));
+    // An acknowledgement whose check does not match changes nothing.
+    b.port.deliver({0xAA, 0x02, 0x06, 0x00});
+    b.link.Timer1Timer();
+    QCOMPARE(b.link.block_no, std::uint8_t(4));
+    QCOMPARE(b.port.sent.back()[2], std::uint8_t(4));
+}
+
+void TestDeviceLink::acknowledgementAboveSevenEndsTheWrite_data() {
+    QTest::addColumn<int>("block");
+    QTest::newRow("ack of block 7") << 7;
+    QTest::newRow("ack of block 8") << 8;
+    QTest::newRow("ack of block 255") << 255;
+}
+
+void TestDeviceLink::acknowledgementAboveSevenEndsTheWrite() {
+    // Any checked acknowledgement past block 6 ends the write with the success text.
+    QFETCH(int, block);
+    Bench b;
+    b.connectNow();
+    b.link.beginWrite();
+    b.port.deliver(ack(static_cast<std::uint8_t>(block)));
+    b.link.Timer1Timer();
+    QVERIFY(!b.link.write_active && !b.link.write_progress);
+    QCOMPARE(b.out.labels[kWrite][1], QString::fromUtf8("Programowanie urządzenia zakończono pomyślnie"));
+    QCOMPARE(b.out.bars[kWrite], 100);
+    QVERIFY(b.link.block_no <= 7);
+    const auto sent = b.port.sent.size();
+    b.link.Timer1Timer();
+    QCOMPARE(b.port.sent.size(), sent); // no further write frames
+    b.link.readCommand();
+    b.link.Timer1Timer();
+    QCOMPARE(b.port.sent.back(), (Bytes{0xAA, 0x03, 0x00, 0x03})); // a read starts at block 0
+}
+
+void TestDeviceLink::fullWriteWithSimulatedDevice() {
+    // The image reaches the device block by block, each sent until acknowledged.
+    SimulatedDevice device;
+    Bench b(&device);
+    QVERIFY(b.link.connectCommand());
+    device.powerOn();
+    b.link.Timer1Timer();
+    b.settings.image.setBytes(randomImage(9));
+    b.link.beginWrite();
+    int ticks = 0;
+    while (b.link.write_progress && ticks < 20) {
+        b.link.Timer1Timer();
+        ++ticks;
+    }
+    QCOMPARE(ticks, 9);
+    QVERIFY(device.memory() == b.settings.image.bytes());
+    QVERIFY(b.link.connected);
+    QCOMPARE(device.counters().writeBlocks, 8);
+}
+
+void TestDeviceLink::timeouts_data() {
+    QTest::addColumn<int>("kind"); // 0 read, 1 write, 2 connect
+    QTest::addColumn<int>("ticks");
+    QTest::newRow("silent read ends after 51 ticks") << 0 << 51;
+    QTest::newRow("unacknowledged write ends after 51 ticks") << 1 << 51;
+    QTest::newRow("no handshake ends after 61 ticks") << 2 << 61;
+}
+
+void TestDeviceLink::timeouts() {
+    // Overall time-outs count 300 ms ticks from the command, not per block.
+    QFETCH(int, kind);
+    QFETCH(int, ticks);
+    Bench b;
+    if (kind == 2)
+        QVERIFY(b.link.connectCommand());
+    else
+        b.connectNow();
+    if (kind == 0)
+        b.link.readCommand();
+    if (kind == 1)
+        b.link.beginWrite();
+    auto running = [&] {
+        return kind == 0 ? b.link.read_active : kind == 1 ? b.link.write_progress : b.link.connecting;
+    };
+    for (int i = 1; i < ticks; ++i) {
+        b.link.Timer2Timer();
+        QVERIFY2(running(), qPrintable(QString("ended at tick %1").arg(i)));
+    }
+    b.link.Timer2Timer();
+    QVERIFY(!running());
+    const QString connectHint = QString::fromUtf8(
+        "Wybierz port komputera wyłącz i włącz urządzenie a następnie wcisnij przycisk \"Nawiąż połączenie\".");
+    if (kind == 0) {
+        QVERIFY(b.link.read_failed && !b.link.connected && !b.link.request_block);
+        QCOMPARE(b.out.labels[kRead][1], QString::fromUtf8("Błąd!  ") + connectHint);
+        QCOMPARE(b.out.status, QString::fromUtf8("Nawiązanie połączenia z komputerem zostało zerwane. Wyłącz i włącz urządzenie wybierz port i naciśnij przycisk \"Nawiąż połączenie\""));
+        QVERIFY(!b.link.readWindowOk()); // OK then opens no editor
+        QVERIFY(!b.link.connected);
+    } else if (kind == 1) {
+        QVERIFY(!b.link.write_active);
+        QVERIFY(b.link.connected); // a write can be started again at once
+        QCOMPARE(b.out.labels[kWrite][1], QString::fromUtf8("Błąd!  ") + connectHint.chopped(1));
+        const auto sent = b.port.sent.size();
+        b.link.Timer1Timer();
+        QCOMPARE(b.port.sent.size(), sent);
+    } else {
+        QVERIFY(!b.link.connected && !b.link.watch_link);
+        QCOMPARE(b.out.labels[kConn][1], QString::fromUtf8("Nawiązanie polączenia z ukladem nie powiodlo się."));
+        QCOMPARE(b.out.labels[kConn][2], connectHint);
+        QCOMPARE(b.out.status, connectHint);
+        QCOMPARE(b.out.bars[kConn], 0);
+    }
+}
+
+void TestDeviceLink::secondConnectAttemptGetsFullTime() {
+    // A new attempt after a successful one restarts every counter.
+    Bench b;
+    QVERIFY(b.link.connectCommand());
+    for (int i = 0; i < 20; ++i)
+        b.link.Timer2Timer();
+    b.port.deliver({0xAA, 0x01, 0x01});
+    b.link.Timer1Timer();
+    QVERIFY(b.link.connected);
+    QVERIFY(b.link.connectCommand());
+    for (int i = 1; i < 61; ++i)
+        b.link.Timer2Timer();
+    QVERIFY(b.link.connecting);
+    b.link.Timer2Timer();
+    QVERIFY(!b.link.connecting);
+    // The connection bar restarts each time it fills.
+    QVERIFY(b.link.connectCommand());
+    int restarts = 0, last = 0;
+    for (int i = 0; i < 60; ++i) {
+        b.link.Timer2Timer();
+        restarts += b.out.bars[kConn] < last;
+        last = b.out.bars[kConn];
+    }
+    QCOMPARE(restarts, 2);
+}
+
+void TestDeviceLink::connectionLossWatch() {
+    // 81 silent ticks after a handshake show the notice once, and the tick may re-enter meanwhile.
+    Bench b;
+    QVERIFY(b.link.connectCommand());
+    b.port.deliver({0xAA, 0x01, 0x01});
+    b.link.Timer1Timer();
+    int reentered = 0;
+    b.out.onShow = [&](LinkWindow w) {
+        if (w != LinkWindow::ConnectionLost)
+            return;
+        for (int i = 0; i < 100; ++i, ++reentered)
+            b.link.Timer2Timer();
+    };
+    for (int i = 0; i < 80; ++i)
+        b.link.Timer2Timer();
+    QCOMPARE(b.out.shown[kLost], 0);
+    b.link.Timer2Timer();
+    QCOMPARE(b.out.shown[kLost], 1);
+    QCOMPARE(reentered, 100);
+    b.link.connectionLostOk();
+    QVERIFY(!b.link.connected);
+    QCOMPARE(b.out.status, QString::fromUtf8("Nastąpiło zerwanie komunikacji z programem.Wyłącz i włącz urządzenie, wybierz port a następnie nasiśnij przycisk \"Nawiąż połączenie\""));
+    // A read disarms the watch until the next connect.
+    Bench r;
+    r.connectNow();
+    r.link.readCommand();
+    for (int i = 0; i < 200; ++i)
+        r.link.Timer2Timer();
+    QCOMPARE(r.out.shown[kLost], 0);
+}
+
+void TestDeviceLink::okBeforeReadEnds() {
+    // OK during a read opens the editor at once; the read goes on and decodes at the end.
+    SimulatedDevice device(randomImage(5));
+    Bench b(&device);
+    QVERIFY(b.link.connectCommand());
+    device.powerOn();
+    b.link.Timer1Timer();
+    b.link.readCommand();
+    b.link.Timer1Timer();
+    b.link.Timer1Timer();
+    QVERIFY(b.link.readWindowOk());
+    QVERIFY(b.link.read_active);
+    while (b.link.read_active)
+        b.link.Timer1Timer();
+    QVERIFY(b.settings.image.bytes() == device.memory());
+    // Without a connection the read is refused with the fixed message.
+    Bench n;
+    n.link.readCommand();
+    QCOMPARE(n.out.errors.size(), 1);
+    QVERIFY(n.out.errors[0].startsWith(QString::fromUtf8("Odczyt ustawień nie może być przeprowadzony.")));
+    QCOMPARE(n.out.shown[kRead], 0);
+}
+
+void TestDeviceLink::unpluggedPortFailsQuietly() {
+    // A port that vanished mid-read sends nothing and the read time-out reports it.
+    SimulatedDevice device(randomImage(6));
+    Bench b(&device);
+    QVERIFY(b.link.connectCommand());
+    device.powerOn();
+    b.link.Timer1Timer();
+    b.link.readCommand();
+    b.link.Timer1Timer();
+    b.port.unplugged = true;
+    for (int i = 0; i < 60; ++i) {
+        b.link.Timer1Timer();
+        b.link.Timer2Timer();
+    }
+    QVERIFY(b.link.read_failed);
+    QVERIFY(!b.link.connected);
+}
+
+void TestDeviceLink::untrustedBytesNeverEscapeTheImage() {
+    // Any byte sequence keeps the block counter on 0..7 and the image in one piece.
+    std::mt19937 rng(42);
+    for (int round = 0; round < 300; ++round) {
+        Bench b;
+        b.connectNow();
+        if (round % 2)
+            b.link.readCommand();
+        else
+            b.link.beginWrite();
+        for (int tick = 0; tick < 30; ++tick) {
+            Bytes noise;
+            switch (rng() % 4) {
+            case 0:
+                noise = ack(static_cast<std::uint8_t>(rng()));
+                break;
+            case 1: {
+                std::array<std::uint8_t, 512> d{};
+                for (auto& x : d)
+                    x = static_cast<std::uint8_t>(rng());
+                noise = readReply(static_cast<std::uint8_t>(rng()), d.data());
+                break;
+            }
+            case 2:
+                noise.resize(rng() % 700);
+                for (auto& x : noise)
+                    x = static_cast<std::uint8_t>(rng());
+                break;
+            default:
+                noise = {0xAA, static_cast<std::uint8_t>(rng() % 4)};
+            }
+            b.port.deliver(noise);
+            b.link.Timer1Timer();
+            b.link.Timer2Timer();
+            QVERIFY(b.link.block_no <= 7);
+            for (const auto& f : b.port.sent)
+                QVERIFY(f.size() == 3 || f.size() == 4 || f.size() == 516);
+        }
+    }
+}
+
+QTEST_APPLESS_MAIN(TestDeviceLink)
+#include "test_device_link.moc"

@@ -1,0 +1,381 @@
+// Everything Linux-specific about the serial port lives here. The quirks:
+//
+// - The port is opened with O_NONBLOCK because a real UART without CLOCAL set
+//   would otherwise block in open() until carrier detect, which the
+//   programming cable never raises. Reads stay non-blocking (only what is
+//   waiting is read); writes wait for room with poll() and a bound.
+// - TIOCEXCL keeps other users' open() out, but root passes it; flock() is
+//   what also stops a second copy running as root, and what terminal programs
+//   such as picocom check. The exclusive flag is cleared (TIOCNXCL) before
+//   close: on a pseudo-terminal it outlives our descriptor as long as the
+//   other end is open, and every later open by a non-root user, ours
+//   included, would fail with EBUSY.
+// - The kernel raises DTR and RTS by itself when a port is opened; DTR is
+//   dropped again right after configuring. Nothing can be done about the
+//   brief pulse.
+// - Pseudo-terminals (the simulator) have no modem lines: TIOCMBIS/TIOCMBIC
+//   fail there and the failure is ignored. Their tcdrain() returns at once,
+//   since nothing is clocked out.
+// - Driver queue sizes are a Windows setting with no counterpart; the tty
+//   layer's own buffers are larger than any frame, so nothing is done.
+// - When the device goes away the tty is hung up: writes and ioctls fail with
+//   EIO, reads return 0, poll() reports POLLHUP. Each of those ends the call
+//   quietly; the descriptor is kept until the next open.
+
+#include "posix_serial_port.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace trellikon {
+
+namespace {
+
+// A write that makes no progress for this long is abandoned: the other end is
+// not taking bytes, and the protocol's time-outs will say so.
+constexpr std::chrono::milliseconds kWriteStallLimit{2000};
+
+std::string errnoText(int e) {
+    return std::system_category().message(e);
+}
+
+std::string joinPorts(const std::vector<std::string>& ports) {
+    std::string s;
+    for (const auto& p : ports) {
+        if (!s.empty())
+            s += ", ";
+        s += p;
+    }
+    return s;
+}
+
+std::string portsFoundSentence(const std::vector<std::string>& ports) {
+    if (ports.empty())
+        return "No serial port was found on this computer (looked for /dev/ttyUSB*, "
+               "/dev/ttyACM* and built-in /dev/ttyS* ports).";
+    return "Serial ports found now, in COM order: " + joinPorts(ports) + ".";
+}
+
+LinkError makeError(LinkError::Code code, std::string path, std::string message) {
+    LinkError e;
+    e.code = code;
+    e.devicePath = std::move(path);
+    e.message = std::move(message);
+    return e;
+}
+
+std::string comVariable(int number) {
+    return "TRELLIKON_COM" + std::to_string(number);
+}
+
+LinkError unresolvedNameError(const std::string& name, const PortEnvironment& env) {
+    if (name.empty())
+        return makeError(LinkError::Code::NoSuchDevice, {}, "No port was chosen.");
+    const auto number = comPortNumber(name);
+    if (!number) {
+        return makeError(LinkError::Code::NoSuchDevice, {},
+                         "\"" + name + "\" is not a port name: use COM1 to COM8 or a device path.");
+    }
+    const auto ports = listSerialPorts(env);
+    std::string message;
+    if (ports.empty()) {
+        message = portsFoundSentence(ports) + " Check that the programming cable is plugged in";
+    } else {
+        message = name + " stands for serial port number " + std::to_string(*number) +
+                  " (USB adapters first, then built-in ports), but only " +
+                  std::to_string(ports.size()) + " are present: " + joinPorts(ports) +
+                  ". Choose another port, check that the programming cable is plugged in";
+    }
+    message += ", or set the environment variable " + comVariable(*number) + " to the device path.";
+    return makeError(LinkError::Code::NoSuchDevice, {}, std::move(message));
+}
+
+bool containsGid(const std::vector<gid_t>& gids, gid_t gid) {
+    return std::find(gids.begin(), gids.end(), gid) != gids.end();
+}
+
+// Looks up who owns the device and who we are, for the permission message.
+PermissionFacts permissionFacts(const std::string& path) {
+    PermissionFacts facts;
+    facts.devicePath = path;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return facts;
+    const gid_t gid = st.st_gid;
+    if (const group* gr = ::getgrgid(gid))
+        facts.group = gr->gr_name;
+    else
+        facts.group = std::to_string(gid);
+
+    std::vector<gid_t> session(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
+    const int sessionCount = ::getgroups(static_cast<int>(session.size()), session.data());
+    session.resize(static_cast<std::size_t>(std::max(sessionCount, 0)));
+    facts.sessionHasGroup = ::getegid() == gid || containsGid(session, gid);
+
+    if (const passwd* pw = ::getpwuid(::getuid())) {
+        facts.user = pw->pw_name;
+        const gid_t primary = pw->pw_gid;
+        // getgrouplist() asks the group database (files, LDAP, ...), not the
+        // session, so it sees a membership added after login.
+        int count = 32;
+        std::vector<gid_t> listed;
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            listed.resize(static_cast<std::size_t>(count));
+            const int wanted = count;
+            if (::getgrouplist(facts.user.c_str(), primary, listed.data(), &count) >= 0) {
+                listed.resize(static_cast<std::size_t>(count));
+                break;
+            }
+            if (count <= wanted)
+                count = wanted * 2;
+            listed.clear();
+        }
+        facts.userInGroup = containsGid(listed, gid);
+    }
+    return facts;
+}
+
+LinkError openError(const std::string& path, int e, const PortEnvironment& env) {
+    using Code = LinkError::Code;
+    switch (e) {
+    case ENOENT:
+        return makeError(Code::NoSuchDevice, path,
+                         path + " does not exist. " + portsFoundSentence(listSerialPorts(env)));
+    case ENODEV:
+    case ENXIO:
+        return makeError(Code::NoSuchDevice, path,
+                         "There is no device behind " + path + " (was the cable unplugged?). " +
+                             portsFoundSentence(listSerialPorts(env)));
+    case EIO:
+        // What a ttyS without a UART answers.
+        return makeError(Code::NoSuchDevice, path,
+                         "There is no serial port hardware behind " + path + ". " +
+                             portsFoundSentence(listSerialPorts(env)));
+    case EACCES:
+    case EPERM:
+        return makeError(Code::PermissionDenied, path,
+                         permissionDeniedMessage(permissionFacts(path)));
+    case EBUSY:
+        return makeError(
+            Code::Busy, path,
+            path + " is in use by another program: a terminal program, a second copy of this "
+                   "program, or ModemManager, which tries every newly plugged serial port as a "
+                   "modem for a few seconds. Close the other program, or wait a moment after "
+                   "plugging in the cable, and connect again.");
+    case EISDIR:
+        return makeError(Code::NotASerialPort, path, path + " is a directory, not a serial port.");
+    default:
+        return makeError(Code::Other, path, "Could not open " + path + ": " + errnoText(e) + ".");
+    }
+}
+
+bool drain(int fd) {
+    int r;
+    do {
+        r = ::tcdrain(fd);
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
+// Waits until the port takes more bytes. False on a stall or a hung-up port.
+bool waitWritable(int fd) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + kWriteStallLimit;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd p{fd, POLLOUT, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        if (p.revents & (POLLERR | POLLHUP | POLLNVAL))
+            return false;
+        return (p.revents & POLLOUT) != 0;
+    }
+}
+
+} // namespace
+
+std::string permissionDeniedMessage(const PermissionFacts& facts) {
+    const std::string& path = facts.devicePath;
+    if (facts.group.empty()) {
+        return "You may not open " + path +
+               ". Ask an administrator to give your user access to serial ports.";
+    }
+    const std::string group = "\"" + facts.group + "\"";
+    if (facts.sessionHasGroup) {
+        return "You may not open " + path + ", although this session belongs to its group " +
+               group +
+               ": the device does not let its group read and write it. Ask an administrator "
+               "to check the device's permissions.";
+    }
+    if (facts.group == "root") {
+        return path +
+               " belongs to the group \"root\", so only the administrator may open it. Ask an "
+               "administrator to give your user access to serial ports (usually through the "
+               "group \"dialout\").";
+    }
+    if (facts.userInGroup) {
+        return "You were added to the group " + group + ", which may open " + path +
+               ", but this login session does not have it yet. Log out and log in again (or "
+               "restart the computer).";
+    }
+    const std::string user = facts.user.empty() ? std::string("$USER") : facts.user;
+    return "You may not open " + path + ": it belongs to the group " + group +
+           ", and you are not in that group. Ask an administrator to add you (usermod -aG " +
+           facts.group + " " + user + ") and log in again.";
+}
+
+PosixSerialPort::PosixSerialPort(PortEnvironment env) : env_(std::move(env)) {}
+
+PosixSerialPort::~PosixSerialPort() {
+    close();
+}
+
+bool PosixSerialPort::open(const std::string& portName, LinkError& error) {
+    close();
+    error = LinkError{};
+
+    const auto path = resolvePortName(portName, env_);
+    if (!path) {
+        error = unresolvedNameError(portName, env_);
+        return false;
+    }
+
+    int fd;
+    do {
+        fd = ::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        error = openError(*path, errno, env_);
+        // A stale variable is easy to forget; say where the path came from.
+        const auto number = comPortNumber(portName);
+        if (error.code == LinkError::Code::NoSuchDevice && number && env_.getenv &&
+            env_.getenv(comVariable(*number)).value_or("") == *path)
+            error.message +=
+                " The path was set by the environment variable " + comVariable(*number) + ".";
+        return false;
+    }
+    auto fail = [&](LinkError e) {
+        ::close(fd);
+        error = std::move(e);
+        return false;
+    };
+
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        const int e = errno;
+        if (e == ENOTTY || e == EINVAL) {
+            return fail(makeError(LinkError::Code::NotASerialPort, *path,
+                                  *path + " is not a serial port."));
+        }
+        return fail(openError(*path, e, env_));
+    }
+
+    int locked;
+    do {
+        locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0 && errno == EWOULDBLOCK)
+        return fail(openError(*path, EBUSY, env_));
+    // Any other flock failure (a file system without locks) leaves TIOCEXCL alone
+    // to keep others out.
+    ::ioctl(fd, TIOCEXCL);
+
+    // Raw: every byte value passes unchanged both ways; no echo, no signals,
+    // no CR/LF translation, no XON/XOFF, no 0xFF escaping of line errors.
+    tio.c_iflag = 0;
+    tio.c_oflag = 0;
+    tio.c_lflag = 0;
+    tio.c_cflag = CS8 | CREAD | CLOCAL;        // 8N1, no CRTSCTS, no hang-up on close
+    std::memset(tio.c_cc, 0, sizeof tio.c_cc); // VMIN = VTIME = 0: reads never wait
+    ::cfsetispeed(&tio, B19200);
+    ::cfsetospeed(&tio, B19200);
+    int set;
+    do {
+        set = ::tcsetattr(fd, TCSANOW, &tio);
+    } while (set != 0 && errno == EINTR);
+    if (set != 0) {
+        const int e = errno;
+        return fail(makeError(LinkError::Code::Other, *path,
+                              "Could not set " + *path +
+                                  " to 19200 baud, 8 data bits, no parity: " + errnoText(e) + "."));
+    }
+
+    const int rts = TIOCM_RTS;
+    const int dtr = TIOCM_DTR;
+    ::ioctl(fd, TIOCMBIS, &rts);
+    ::ioctl(fd, TIOCMBIC, &dtr);
+
+    fd_ = fd;
+    path_ = *path;
+    return true;
+}
+
+void PosixSerialPort::close() {
+    if (fd_ < 0)
+        return;
+    ::ioctl(fd_, TIOCNXCL);
+    // Not retried on EINTR: Linux has released the descriptor either way.
+    ::close(fd_);
+    fd_ = -1;
+    path_.clear();
+}
+
+void PosixSerialPort::flush() {
+    if (fd_ >= 0)
+        drain(fd_);
+}
+
+bool PosixSerialPort::write(const std::uint8_t* data, std::size_t n) {
+    if (fd_ < 0 || (data == nullptr && n != 0))
+        return false;
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::write(fd_, data + done, n - done);
+        if (w > 0) {
+            done += static_cast<std::size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitWritable(fd_))
+            continue;
+        return false;
+    }
+    return drain(fd_);
+}
+
+std::size_t PosixSerialPort::read(std::uint8_t* data, std::size_t max) {
+    if (fd_ < 0 || data == nullptr || max == 0)
+        return 0;
+    int waiting = 0;
+    if (::ioctl(fd_, FIONREAD, &waiting) != 0 || waiting <= 0)
+        return 0;
+    const std::size_t want = std::min(max, static_cast<std::size_t>(waiting));
+    ssize_t r;
+    do {
+        r = ::read(fd_, data, want);
+    } while (r < 0 && errno == EINTR);
+    return r > 0 ? static_cast<std::size_t>(r) : 0;
+}
+
+} // namespace trellikon

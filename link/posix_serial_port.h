@@ -1,0 +1,52 @@
+#pragma once
+// The serial port over a Linux terminal device: raw 19200 8N1, no flow
+// control, RTS on, DTR off, held exclusively (flock and TIOCEXCL).
+//
+// After the device disappears (a pulled USB cable) the descriptor is kept and
+// valid() stays true until the next open() or close(): writes and reads then
+// fail at once, and the protocol's time-outs tell the user, as they would for
+// a silent device.
+
+#include "port_names.h"
+#include "serial_port.h"
+
+#include <string>
+
+namespace trellikon {
+
+class PosixSerialPort : public SerialPort {
+  public:
+    PosixSerialPort() = default;
+    // Resolves COM names in `env` instead of the running system.
+    explicit PosixSerialPort(PortEnvironment env);
+    ~PosixSerialPort() override;
+    PosixSerialPort(const PosixSerialPort&) = delete;
+    PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+
+    bool open(const std::string& portName, LinkError& error) override;
+    void close() override;
+    bool valid() const override { return fd_ >= 0; }
+    void flush() override;
+    bool write(const std::uint8_t* data, std::size_t n) override;
+    std::size_t read(std::uint8_t* data, std::size_t max) override;
+
+    // The path the last successful open() used; empty when closed.
+    const std::string& devicePath() const { return path_; }
+
+  private:
+    PortEnvironment env_;
+    int fd_ = -1;
+    std::string path_;
+};
+
+// Why the user may not open a device, in words that lead to a fix.
+struct PermissionFacts {
+    std::string devicePath;
+    std::string group;            // the device's group; empty when unknown
+    std::string user;             // the login name; empty when unknown
+    bool userInGroup = false;     // the group database lists the user in it
+    bool sessionHasGroup = false; // this process already carries it
+};
+std::string permissionDeniedMessage(const PermissionFacts& facts);
+
+} // namespace trellikon

@@ -1,0 +1,176 @@
+#include "button_icons.h"
+
+#include <QIconEngine>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+namespace {
+
+QColor tileColour(CommandPicture p) {
+    switch (p) {
+    case CommandPicture::Connect:
+        return QColor(0x2E, 0x7D, 0x32); // green: start
+    case CommandPicture::ReadDevice:
+        return QColor(0x15, 0x65, 0xC0);
+    case CommandPicture::DefineSettings:
+        return QColor(0x6A, 0x1B, 0x9A);
+    case CommandPicture::LoadTemplate:
+        return QColor(0xEF, 0x6C, 0x00);
+    case CommandPicture::Exit:
+        return QColor(0xC6, 0x28, 0x28); // red: leave
+    case CommandPicture::CableDiagram:
+    case CommandPicture::MountingDiagram:
+        return QColor(0x00, 0x83, 0x8F);
+    case CommandPicture::Information:
+        return QColor(0x45, 0x5A, 0x64);
+    }
+    return Qt::gray;
+}
+
+// Draws on a 100 x 100 canvas; the painter is already scaled.
+void drawGlyph(QPainter& p, CommandPicture picture) {
+    QPen pen(Qt::white, 7, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    switch (picture) {
+    case CommandPicture::Connect: {
+        // A plug meeting a socket.
+        p.drawLine(QPointF(18, 50), QPointF(36, 50));
+        p.drawRoundedRect(QRectF(36, 36, 16, 28), 3, 3);
+        p.drawLine(QPointF(52, 43), QPointF(60, 43));
+        p.drawLine(QPointF(52, 57), QPointF(60, 57));
+        p.drawLine(QPointF(68, 32), QPointF(68, 68));
+        p.drawLine(QPointF(68, 50), QPointF(84, 50));
+        break;
+    }
+    case CommandPicture::ReadDevice: {
+        // Data flowing down from the device into the computer.
+        p.drawRoundedRect(QRectF(26, 16, 48, 26), 4, 4);
+        p.drawLine(QPointF(36, 29), QPointF(64, 29));
+        p.drawLine(QPointF(50, 48), QPointF(50, 78));
+        p.drawPolyline(QPolygonF({QPointF(38, 66), QPointF(50, 79), QPointF(62, 66)}));
+        p.drawLine(QPointF(26, 86), QPointF(74, 86));
+        break;
+    }
+    case CommandPicture::DefineSettings: {
+        // Three sliders.
+        for (int i = 0; i < 3; ++i) {
+            const qreal y = 28 + i * 22;
+            p.drawLine(QPointF(20, y), QPointF(80, y));
+            const qreal x = i == 0 ? 38 : i == 1 ? 64 : 30;
+            p.setBrush(tileColour(picture));
+            p.drawEllipse(QPointF(x, y), 7, 7);
+            p.setBrush(Qt::NoBrush);
+        }
+        break;
+    }
+    case CommandPicture::LoadTemplate: {
+        // An open folder with an arrow out of it.
+        QPainterPath folder;
+        folder.moveTo(16, 80);
+        folder.lineTo(16, 34);
+        folder.lineTo(36, 34);
+        folder.lineTo(42, 42);
+        folder.lineTo(84, 42);
+        folder.lineTo(84, 80);
+        folder.closeSubpath();
+        p.drawPath(folder);
+        p.drawLine(QPointF(50, 74), QPointF(50, 52));
+        p.drawPolyline(QPolygonF({QPointF(40, 61), QPointF(50, 51), QPointF(60, 61)}));
+        break;
+    }
+    case CommandPicture::Exit: {
+        // The power symbol.
+        p.drawArc(QRectF(24, 26, 52, 52), 120 * 16, 300 * 16);
+        p.drawLine(QPointF(50, 18), QPointF(50, 50));
+        break;
+    }
+    case CommandPicture::CableDiagram: {
+        // A connector on a cable.
+        p.drawRoundedRect(QRectF(16, 22, 34, 24), 4, 4);
+        p.setBrush(Qt::white);
+        p.setPen(Qt::NoPen);
+        for (int i = 0; i < 3; ++i)
+            p.drawEllipse(QPointF(25 + i * 8, 34), 2.5, 2.5);
+        p.setPen(pen);
+        p.setBrush(Qt::NoBrush);
+        QPainterPath cable;
+        cable.moveTo(50, 34);
+        cable.cubicTo(78, 34, 22, 76, 60, 76);
+        cable.lineTo(84, 76);
+        p.drawPath(cable);
+        break;
+    }
+    case CommandPicture::MountingDiagram: {
+        // A board with four screws.
+        p.drawRoundedRect(QRectF(18, 22, 64, 56), 5, 5);
+        p.setBrush(Qt::white);
+        p.setPen(Qt::NoPen);
+        for (QPointF c : {QPointF(29, 33), QPointF(71, 33), QPointF(29, 67), QPointF(71, 67)})
+            p.drawEllipse(c, 4.5, 4.5);
+        p.setPen(pen);
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(QRectF(40, 42, 20, 16));
+        break;
+    }
+    case CommandPicture::Information: {
+        p.drawEllipse(QRectF(18, 18, 64, 64));
+        p.drawLine(QPointF(50, 46), QPointF(50, 68));
+        p.setBrush(Qt::white);
+        p.setPen(Qt::NoPen);
+        p.drawEllipse(QPointF(50, 34), 4.5, 4.5);
+        break;
+    }
+    }
+}
+
+class PaintedIconEngine : public QIconEngine {
+  public:
+    explicit PaintedIconEngine(CommandPicture picture) : picture_(picture) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        const qreal side = qMin(rect.width(), rect.height());
+        painter->translate(rect.x() + (rect.width() - side) / 2.0,
+                           rect.y() + (rect.height() - side) / 2.0);
+        painter->scale(side / 100.0, side / 100.0);
+        QColor tile = tileColour(picture_);
+        if (mode == QIcon::Active || mode == QIcon::Selected)
+            tile = tile.lighter(115);
+        if (mode == QIcon::Disabled)
+            tile = QColor(0x9E, 0x9E, 0x9E);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(tile);
+        painter->drawRoundedRect(QRectF(3, 3, 94, 94), 18, 18);
+        drawGlyph(*painter, picture_);
+        painter->restore();
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return scaledPixmap(size, mode, state, 1.0);
+    }
+
+    // `size` arrives in device pixels already; the picture is drawn at that
+    // resolution and tagged with the scale, so it is sharp on a 200% screen.
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
+                         qreal scale) override {
+        QPixmap pm(size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        paint(&p, QRect(QPoint(0, 0), size), mode, state);
+        p.end();
+        pm.setDevicePixelRatio(scale);
+        return pm;
+    }
+
+    QIconEngine* clone() const override { return new PaintedIconEngine(picture_); }
+
+  private:
+    CommandPicture picture_;
+};
+
+} // namespace
+
+QIcon commandIcon(CommandPicture picture) { return QIcon(new PaintedIconEngine(picture)); }

@@ -1,0 +1,21 @@
+#include "main_window.h"
+#include "posix_serial_port.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("trellikon"));
+    QApplication::setApplicationDisplayName(QStringLiteral("DOMOWY TRELLIKON"));
+    QApplication::setDesktopFileName(QStringLiteral("trellikon"));
+
+    trellikon::PosixSerialPort port;
+    QtMessageBoxes messages;
+    QtFileDialogs files;
+    TForm1 form1(port, messages, files);
+    form1.createWindows();
+    // The main window comes first: a modal window closed before it exists would
+    // otherwise end the program as its last window.
+    form1.show();
+    return app.exec();
+}

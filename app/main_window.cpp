@@ -1,0 +1,366 @@
+#include "main_window.h"
+
+#include "alarm_texts_editor.h"
+#include "button_icons.h"
+#include "info_windows.h"
+#include "parameters_editor.h"
+#include "port_names.h"
+#include "progress_dialog.h"
+#include "subscriber_windows.h"
+#include "template_file.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include <functional>
+
+using trellikon::LinkWindow;
+
+const char* const TForm1::OpenDialog1Filter = "sbn (*.sbn)";
+
+namespace {
+
+constexpr int kPortCount = 8;
+constexpr int kButtonSide = 52;
+
+// The port list shows, for each name, the device it stands for at the moment
+// the list is opened: cables come and go while the program runs.
+class PortComboBox : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+    std::function<void()> beforePopup;
+    void showPopup() override {
+        if (beforePopup)
+            beforePopup();
+        QComboBox::showPopup();
+    }
+};
+
+QLabel* commandLabel(QWidget* parent, const char* name, const QString& text) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    return label;
+}
+
+} // namespace
+
+TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs& files,
+               QWidget* parent)
+    : QWidget(parent), link_(settings_, port, *this) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("DOMOWY TRELLIKON"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+
+    ctx_.settings = &settings_;
+    ctx_.link = &link_;
+    ctx_.stack = &stack_;
+    ctx_.messages = &messages;
+    ctx_.files = &files;
+    stack_.setRoot(this);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 14, 16, 16);
+    layout->setSpacing(12);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    Label5 = new QLabel(QString::fromUtf8(trellikon::texts::kInitialStatus), this);
+    Label5->setObjectName(QStringLiteral("Label5"));
+    Label5->setWordWrap(true);
+    Label5->setFrameShape(QFrame::StyledPanel);
+    Label5->setMargin(6);
+    Label5->setFixedWidth(640);
+    Label5->setMinimumHeight(Label5->fontMetrics().lineSpacing() * 3 + 12);
+    Label5->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    layout->addWidget(Label5);
+
+    auto* portRow = new QHBoxLayout;
+    auto* portLabel = new QLabel(QStringLiteral("Port komputera:"), this);
+    portLabel->setObjectName(QStringLiteral("portLabel"));
+    auto* combo = new PortComboBox(this);
+    ComboBox1 = combo;
+    nameControl(ComboBox1, "ComboBox1", portLabel->text());
+    portLabel->setBuddy(ComboBox1);
+    ComboBox1->setEditable(true);
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    for (int i = 1; i <= kPortCount; ++i)
+        ComboBox1->addItem(QStringLiteral("COM%1").arg(i));
+    ComboBox1->setMinimumWidth(120);
+    combo->beforePopup = [this] { refreshPortTooltips(); };
+    portRow->addWidget(portLabel);
+    portRow->addWidget(ComboBox1);
+    portRow->addStretch();
+    layout->addLayout(portRow);
+
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(10);
+    grid->setVerticalSpacing(10);
+    grid->setColumnMinimumWidth(2, 24);
+    layout->addLayout(grid);
+
+    Label3 = commandLabel(this, "Label3", QString::fromUtf8("Nawiąż połączenie "));
+    Label4 = commandLabel(this, "Label4", QString::fromUtf8("Odczyt ustawień z ukladu"));
+    Label1 = commandLabel(this, "Label1",
+                          QString::fromUtf8("Definicja ustawień i programowanie ukladu"));
+    Label6 = commandLabel(this, "Label6", QString::fromUtf8("Odczyt szablonu ustawień z dysku"));
+    Label7 = commandLabel(this, "Label7", QString::fromUtf8("WYJŚCIE"));
+    Label8 = commandLabel(this, "Label8", QString::fromUtf8("Schemat podłączenia kabla "));
+    Label9 = commandLabel(this, "Label9", QString::fromUtf8("do programowania urządzenia"));
+    Label10 = commandLabel(this, "Label10", QString::fromUtf8("Schemat montażowy"));
+    Label11 = commandLabel(this, "Label11", QString::fromUtf8("Informacja o systemie i firmie"));
+
+    SpeedButton1 = addCommand("SpeedButton1", int(CommandPicture::Connect), Label3->text());
+    SpeedButton5 = addCommand("SpeedButton5", int(CommandPicture::ReadDevice), Label4->text());
+    SpeedButton6 = addCommand("SpeedButton6", int(CommandPicture::DefineSettings), Label1->text());
+    SpeedButton7 = addCommand("SpeedButton7", int(CommandPicture::LoadTemplate), Label6->text());
+    SpeedButton3 = addCommand("SpeedButton3", int(CommandPicture::CableDiagram),
+                              Label8->text() + Label9->text());
+    SpeedButton8 = addCommand("SpeedButton8", int(CommandPicture::MountingDiagram),
+                              Label10->text());
+    SpeedButton4 = addCommand("SpeedButton4", int(CommandPicture::Information), Label11->text());
+    SpeedButton2 = addCommand("SpeedButton2", int(CommandPicture::Exit), Label7->text());
+
+    auto place = [grid](int row, int column, QToolButton* button, QLabel* label,
+                        QLabel* second = nullptr) {
+        grid->addWidget(button, row, column);
+        if (!second) {
+            grid->addWidget(label, row, column + 1, Qt::AlignVCenter | Qt::AlignLeft);
+            return;
+        }
+        auto* both = new QVBoxLayout;
+        both->setSpacing(0);
+        both->addStretch();
+        both->addWidget(label);
+        both->addWidget(second);
+        both->addStretch();
+        grid->addLayout(both, row, column + 1);
+    };
+    place(0, 0, SpeedButton1, Label3);
+    place(1, 0, SpeedButton5, Label4);
+    place(2, 0, SpeedButton6, Label1);
+    place(3, 0, SpeedButton7, Label6);
+    place(0, 3, SpeedButton3, Label8, Label9);
+    place(1, 3, SpeedButton8, Label10);
+    place(2, 3, SpeedButton4, Label11);
+    place(3, 3, SpeedButton2, Label7);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(4, 1);
+
+    connect(ComboBox1, &QComboBox::activated, this, [this] { ComboBox1Change(); });
+    // Typing a name of one's own is a change by the user too.
+    connect(ComboBox1->lineEdit(), &QLineEdit::textEdited, this, [this] { ComboBox1Change(); });
+    connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+    connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
+    connect(SpeedButton3, &QToolButton::clicked, this, [this] { SpeedButton3Click(); });
+    connect(SpeedButton4, &QToolButton::clicked, this, [this] { SpeedButton4Click(); });
+    connect(SpeedButton5, &QToolButton::clicked, this, [this] { SpeedButton5Click(); });
+    connect(SpeedButton6, &QToolButton::clicked, this, [this] { SpeedButton6Click(); });
+    connect(SpeedButton7, &QToolButton::clicked, this, [this] { SpeedButton7Click(); });
+    connect(SpeedButton8, &QToolButton::clicked, this, [this] { SpeedButton8Click(); });
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(300);
+    connect(Timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
+    Timer3 = new QTimer(this);
+    Timer3->setObjectName(QStringLiteral("Timer3"));
+    Timer3->setInterval(50);
+    connect(Timer3, &QTimer::timeout, this, [this] { Timer3Timer(); });
+    ctx_.Timer3 = Timer3;
+
+    FormCreate();
+    refreshPortTooltips();
+    Timer1->start();
+    Timer2->start();
+}
+
+QToolButton* TForm1::addCommand(const char* name, int picture, const QString& label) {
+    auto* button = new QToolButton(this);
+    nameControl(button, name, label.trimmed());
+    button->setToolTip(label.trimmed());
+    button->setIcon(commandIcon(static_cast<CommandPicture>(picture)));
+    button->setIconSize(QSize(kButtonSide - 8, kButtonSide - 8));
+    button->setFixedSize(kButtonSide, kButtonSide);
+    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    button->setFocusPolicy(Qt::StrongFocus);
+    return button;
+}
+
+void TForm1::createWindows() {
+    ctx_.form2 = new TForm2(ctx_, this);
+    ctx_.form3 = new TForm3(ctx_, this);
+    ctx_.form4 = new TForm4(ctx_, this);
+    ctx_.form5 = new TForm5(ctx_, this);
+    ctx_.form6 = new TForm6(ctx_, this);
+    ctx_.form7 = new TForm7(this);
+    ctx_.form8 = new TForm8(this);
+    ctx_.form10 = new TForm10(this);
+    ctx_.form11 = new TForm11(ctx_, this);
+    ctx_.form12 = new TForm12(ctx_, this);
+    ctx_.form13 = new TForm13(ctx_, this);
+    ctx_.form14 = new TForm14(ctx_, this);
+}
+
+void TForm1::FormCreate() {
+    ctx_.texts_opened_from_parameters = 0;
+    link_.connected = 0;
+    Timer3->stop();
+    ctx_.edits_armed = 0;
+    link_.silence_ticks = 0;
+    link_.watch_link = 0;
+    link_.request_block = 0;
+    link_.write_progress = 0;
+    link_.write_active = 0;
+    settings_.image.eraseAll();
+    settings_.Decode_Parameters();
+    settings_.odczytaj_uzytkownikow();
+    link_.connected = 0;
+    ComboBox1->setCurrentIndex(0);
+    link_.port_name = "COM1";
+}
+
+int TForm1::ComboBox1ItemIndex() const {
+    const int index = ComboBox1->currentIndex();
+    return index >= 0 && ComboBox1->currentText() == ComboBox1->itemText(index) ? index : -1;
+}
+
+void TForm1::ComboBox1Change() {
+    const int index = ComboBox1ItemIndex();
+    if (index >= 0 && index < kPortCount)
+        link_.port_name = "COM" + std::to_string(index + 1);
+    ComboBox1->setToolTip(QString::fromStdString(trellikon::describePort(link_.port_name)));
+}
+
+void TForm1::refreshPortTooltips() {
+    for (int i = 0; i < ComboBox1->count(); ++i) {
+        const std::string name = ComboBox1->itemText(i).toStdString();
+        ComboBox1->setItemData(i, QString::fromStdString(name + ": " + trellikon::describePort(name)),
+                               Qt::ToolTipRole);
+    }
+    ComboBox1->setToolTip(QString::fromStdString(trellikon::describePort(link_.port_name)));
+}
+
+void TForm1::SpeedButton1Click() { link_.connectCommand(); }
+
+void TForm1::SpeedButton2Click() { QApplication::quit(); }
+
+void TForm1::SpeedButton3Click() { stack_.showModal(ctx_.form7); }
+
+void TForm1::SpeedButton4Click() { stack_.showModal(ctx_.form10); }
+
+void TForm1::SpeedButton5Click() { link_.readCommand(); }
+
+void TForm1::SpeedButton6Click() { stack_.showModal(ctx_.form2); }
+
+void TForm1::SpeedButton7Click() {
+    const QString path = ctx_.files->openFileName(this, QString::fromLatin1(OpenDialog1Filter));
+    if (path.isEmpty())
+        return;
+    const auto loaded = trellikon::loadTemplate(QFile::encodeName(path).toStdString());
+    if (!loaded.ok) {
+        ctx_.messages->error(this, QString::fromUtf8("Odczyt pliku nie może być przeprowadzony"),
+                             path + QStringLiteral(": ") + QString::fromStdString(loaded.error));
+        return;
+    }
+    settings_.image.setBytes(loaded.bytes);
+    settings_.Decode_Parameters();
+    settings_.odczytaj_uzytkownikow();
+    settings_.Decode_Texts();
+    stack_.showModal(ctx_.form2);
+}
+
+void TForm1::SpeedButton8Click() { stack_.showModal(ctx_.form8); }
+
+void TForm1::Timer1Timer() { link_.Timer1Timer(); }
+
+void TForm1::Timer2Timer() { link_.Timer2Timer(); }
+
+void TForm1::Timer3Timer() {
+    if (ctx_.arm_ticks >= 2) {
+        ctx_.arm_ticks = 0;
+        ctx_.edits_armed = 1;
+        Timer3->stop();
+    } else {
+        ++ctx_.arm_ticks;
+    }
+}
+
+void TForm1::statusText(const std::string& text) { Label5->setText(QString::fromStdString(text)); }
+
+void TForm1::labelText(LinkWindow window, int label, const std::string& text) {
+    const QString t = QString::fromStdString(text);
+    switch (window) {
+    case LinkWindow::Connection: {
+        auto* w = static_cast<TForm6*>(ctx_.form6);
+        (label == 2 ? w->Label2 : w->Label1)->setText(t);
+        break;
+    }
+    case LinkWindow::ReadProgress:
+        static_cast<TForm4*>(ctx_.form4)->Label1->setText(t);
+        break;
+    case LinkWindow::WriteProgress:
+        static_cast<TForm5*>(ctx_.form5)->Label1->setText(t);
+        break;
+    case LinkWindow::ConnectionLost:
+        break;
+    }
+}
+
+void TForm1::barPosition(LinkWindow window, int position) {
+    switch (window) {
+    case LinkWindow::Connection:
+        static_cast<TForm6*>(ctx_.form6)->ProgressBar1->setValue(position);
+        break;
+    case LinkWindow::ReadProgress:
+        static_cast<TForm4*>(ctx_.form4)->ProgressBar1->setValue(position);
+        break;
+    case LinkWindow::WriteProgress:
+        static_cast<TForm5*>(ctx_.form5)->ProgressBar1->setValue(position);
+        break;
+    case LinkWindow::ConnectionLost:
+        break;
+    }
+}
+
+void TForm1::showWindow(LinkWindow window) {
+    switch (window) {
+    case LinkWindow::Connection:
+        stack_.showModal(ctx_.form6);
+        break;
+    case LinkWindow::ReadProgress:
+        stack_.showModal(ctx_.form4);
+        break;
+    case LinkWindow::WriteProgress:
+        stack_.showModal(ctx_.form5);
+        break;
+    case LinkWindow::ConnectionLost: {
+        // The notice is shown from inside the 300 ms tick, and Qt does not enter
+        // a timer again while its handler runs. A stand-in keeps the tick going
+        // for as long as the notice is up.
+        QTimer standIn;
+        standIn.setInterval(Timer2->interval());
+        connect(&standIn, &QTimer::timeout, this, [this] { Timer2Timer(); });
+        if (Timer2->isActive())
+            standIn.start();
+        stack_.showModal(ctx_.form11);
+        break;
+    }
+    }
+}
+
+void TForm1::closeWindow(LinkWindow window) {
+    if (window == LinkWindow::Connection)
+        stack_.closeWindow(ctx_.form6);
+}
+
+void TForm1::errorMessage(const std::string& text, const std::string& detail) {
+    ctx_.messages->error(this, QString::fromStdString(text), QString::fromStdString(detail));
+}

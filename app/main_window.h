@@ -1,0 +1,91 @@
+#pragma once
+// The main window: it owns the settings image with its decoded settings, the
+// serial port and the device exchange, and renders what the exchange reports.
+
+#include "device_link.h"
+#include "device_settings.h"
+#include "window_support.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QTimer>
+#include <QToolButton>
+#include <QWidget>
+
+// Main window.
+class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserver {
+    Q_OBJECT
+  public:
+    TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs& files,
+           QWidget* parent = nullptr);
+
+    // Creates every other window, in the established order, owned by this one.
+    void createWindows();
+
+    // Controls.
+    QLabel* Label5;       // status line
+    QComboBox* ComboBox1; // port choice
+    QToolButton* SpeedButton1;
+    QToolButton* SpeedButton2;
+    QToolButton* SpeedButton3;
+    QToolButton* SpeedButton4;
+    QToolButton* SpeedButton5;
+    QToolButton* SpeedButton6;
+    QToolButton* SpeedButton7;
+    QToolButton* SpeedButton8;
+    QLabel* Label1;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLabel* Label6;
+    QLabel* Label7;
+    QLabel* Label8;
+    QLabel* Label9;
+    QLabel* Label10;
+    QLabel* Label11;
+    QTimer* Timer1;
+    QTimer* Timer2;
+    QTimer* Timer3;
+    static const char* const OpenDialog1Filter;
+
+    // Handlers.
+    void FormCreate();
+    void ComboBox1Change();
+    void SpeedButton1Click(); // connect
+    void SpeedButton2Click(); // exit
+    void SpeedButton3Click(); // cable diagram
+    void SpeedButton4Click(); // information
+    void SpeedButton5Click(); // read the device's settings
+    void SpeedButton6Click(); // parameters editor
+    void SpeedButton7Click(); // load a template
+    void SpeedButton8Click(); // mounting diagram
+    void Timer1Timer();
+    void Timer2Timer();
+    void Timer3Timer();
+
+    // The combo's selected item, or -1 while the user has typed a name of their own.
+    int ComboBox1ItemIndex() const;
+
+    trellikon::DeviceSettings& settings() { return settings_; }
+    trellikon::DeviceLink& link() { return link_; }
+    WindowContext& context() { return ctx_; }
+    ModalStack& stack() { return stack_; }
+
+    QWidget* widget() override { return this; }
+
+    // What the device exchange reports.
+    void statusText(const std::string& text) override;
+    void labelText(trellikon::LinkWindow window, int label, const std::string& text) override;
+    void barPosition(trellikon::LinkWindow window, int position) override;
+    void showWindow(trellikon::LinkWindow window) override;
+    void closeWindow(trellikon::LinkWindow window) override;
+    void errorMessage(const std::string& text, const std::string& detail) override;
+
+  private:
+    QToolButton* addCommand(const char* name, int picture, const QString& label);
+    void refreshPortTooltips();
+
+    trellikon::DeviceSettings settings_;
+    trellikon::DeviceLink link_;
+    ModalStack stack_;
+    WindowContext ctx_;
+};

@@ -1,0 +1,125 @@
+#include "progress_dialog.h"
+
+#include "device_link.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+namespace {
+// Wide enough for the longest message on two or three lines.
+constexpr int kLabelWidth = 440;
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
+    auto* label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    label->setFixedWidth(kLabelWidth);
+    label->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    label->setObjectName(QString::fromLatin1(name));
+    return label;
+}
+
+QPushButton* makeOk(QWidget* parent) {
+    auto* ok = new QPushButton(QStringLiteral("OK"), parent);
+    nameControl(ok, "Button1", QStringLiteral("OK"));
+    ok->setMinimumWidth(90);
+    ok->setDefault(true);
+    return ok;
+}
+
+QHBoxLayout* centred(QWidget* w) {
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(w);
+    row->addStretch();
+    return row;
+}
+} // namespace
+
+ProgressDialog::ProgressDialog(WindowContext& context, int barMaximum, bool secondLabel,
+                               QWidget* parent)
+    : StackDialog(parent), ctx(context) {
+    setWindowTitle(QString());
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 18, 20, 14);
+    layout->setSpacing(12);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    Label1 = makeLabel(this, "Label1", QString());
+    layout->addWidget(Label1);
+    if (secondLabel) {
+        Label2 = makeLabel(this, "Label2", QString());
+        layout->addWidget(Label2);
+    }
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setRange(0, barMaximum);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setFixedWidth(kLabelWidth);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    layout->addWidget(ProgressBar1);
+    Button1 = makeOk(this);
+    layout->addLayout(centred(Button1));
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+}
+
+TForm4::TForm4(WindowContext& context, QWidget* parent)
+    : ProgressDialog(context, trellikon::DeviceLink::kProgressBarMax, false, parent) {
+    setObjectName(QStringLiteral("Form4"));
+    ProgressBar1->setAccessibleName(QStringLiteral("Postęp odczytu"));
+}
+
+void TForm4::Button1Click() {
+    ctx.stack->closeWindow(this);
+    if (ctx.link->readWindowOk())
+        ctx.stack->showModal(ctx.form2);
+}
+
+TForm5::TForm5(WindowContext& context, QWidget* parent)
+    : ProgressDialog(context, trellikon::DeviceLink::kProgressBarMax, false, parent) {
+    setObjectName(QStringLiteral("Form5"));
+    ProgressBar1->setAccessibleName(QStringLiteral("Postęp zapisu"));
+}
+
+void TForm5::Button1Click() { ctx.stack->closeWindow(this); }
+
+TForm6::TForm6(WindowContext& context, QWidget* parent)
+    : ProgressDialog(context, trellikon::DeviceLink::kConnectBarMax, true, parent) {
+    setObjectName(QStringLiteral("Form6"));
+    Label1->setText(QString::fromUtf8("Trwa nawiązywanie polaczenia komputera z urządzeniem"));
+    ProgressBar1->setAccessibleName(QString::fromUtf8("Postęp nawiązywania połączenia"));
+}
+
+void TForm6::Button1Click() { ctx.stack->closeWindow(this); }
+
+TForm11::TForm11(WindowContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
+    setObjectName(QStringLiteral("Form11"));
+    setWindowTitle(QStringLiteral("DOMOWY TRELLIKON"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(24, 20, 24, 14);
+    layout->setSpacing(14);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    Label1 = new QLabel(QString::fromUtf8("Nastąpiło zerwanie komunikacji z  programem  "), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setAlignment(Qt::AlignCenter);
+    Label1->setMinimumWidth(320);
+    layout->addWidget(Label1);
+    Button1 = makeOk(this);
+    layout->addLayout(centred(Button1));
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+}
+
+void TForm11::Button1Click() {
+    ctx.stack->closeWindow(this);
+    for (StackDialog* w : {ctx.form2, ctx.form3, ctx.form4, ctx.form5, ctx.form6, ctx.form7})
+        ctx.stack->closeWindow(w);
+    ctx.link->connectionLostOk();
+}
+
+void TForm11::closeEvent(QCloseEvent* event) {
+    // Only OK closes the notice; the window manager's close is refused.
+    if (ctx.stack->isShown(this))
+        event->ignore();
+    else
+        event->accept();
+}

@@ -1,0 +1,83 @@
+#include "window_support.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include <algorithm>
+
+StackDialog::StackDialog(QWidget* parent) : QDialog(parent) {
+    // Only the close box: these windows are neither minimised nor resized.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+}
+
+void ModalStack::setRoot(StackWindow* root) {
+    stack_.clear();
+    if (root)
+        stack_.push_back(root);
+}
+
+StackWindow* ModalStack::top() const { return stack_.empty() ? nullptr : stack_.back(); }
+
+bool ModalStack::isShown(const StackWindow* window) const {
+    return std::find(stack_.begin(), stack_.end(), window) != stack_.end();
+}
+
+void ModalStack::showModal(StackDialog* window) {
+    if (!window || isShown(window))
+        return;
+    if (StackWindow* below = top())
+        below->FormDeactivate();
+    stack_.push_back(window);
+    window->FormActivate();
+    // The window may have been closed by its own activation handler.
+    if (!isShown(window))
+        return;
+    QPointer<StackDialog> guard(window);
+    window->exec();
+    if (guard && isShown(window))
+        remove(window);
+}
+
+void ModalStack::closeWindow(StackDialog* window) {
+    if (!window || !isShown(window))
+        return;
+    remove(window);
+    window->done(QDialog::Rejected);
+}
+
+void ModalStack::remove(StackWindow* window) {
+    const bool wasTop = top() == window;
+    if (wasTop)
+        window->FormDeactivate();
+    stack_.erase(std::remove(stack_.begin(), stack_.end(), window), stack_.end());
+    if (wasTop)
+        if (StackWindow* below = top())
+            below->FormActivate();
+}
+
+void QtMessageBoxes::error(QWidget* parent, const QString& text, const QString& detail) {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Błąd"), text, QMessageBox::Ok, parent);
+    if (!detail.isEmpty())
+        box.setDetailedText(detail);
+    box.exec();
+}
+
+void QtMessageBoxes::plain(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("DOMOWY TRELLIKON"), text, QMessageBox::Ok,
+                    parent);
+    box.exec();
+}
+
+QString QtFileDialogs::openFileName(QWidget* parent, const QString& filter) {
+    return QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
+}
+
+QString QtFileDialogs::saveFileName(QWidget* parent, const QString& filter) {
+    return QFileDialog::getSaveFileName(parent, QString(), QString(), filter);
+}
+
+void nameControl(QWidget* control, const char* objectName, const QString& accessibleName) {
+    control->setObjectName(QString::fromLatin1(objectName));
+    control->setAccessibleName(accessibleName);
+}

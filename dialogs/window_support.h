@@ -1,0 +1,123 @@
+#pragma once
+// What every window of the program stands on:
+//   StackWindow     a window that takes part in activation (FormActivate / FormDeactivate)
+//   ModalStack      shows our windows modally and calls their activation handlers;
+//                   the window system's own activation is not used (it deactivates
+//                   the owner for every message box and never reactivates it)
+//   MessageBoxes    the one seam for message boxes (tests record them)
+//   FileDialogs     the one seam for file dialogs (tests script them)
+//   WindowContext   what the windows reach in the main window
+
+#include <QDialog>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <vector>
+
+namespace trellikon {
+class DeviceSettings;
+class DeviceLink;
+} // namespace trellikon
+
+class StackWindow {
+  public:
+    virtual ~StackWindow() = default;
+    virtual QWidget* widget() = 0;
+    virtual void FormActivate() {}
+    virtual void FormDeactivate() {}
+};
+
+// A dialog window of the program. Closing it by its title bar or Escape ends
+// its modal run like any other close.
+class StackDialog : public QDialog, public StackWindow {
+    Q_OBJECT
+  public:
+    explicit StackDialog(QWidget* parent = nullptr);
+    QWidget* widget() override { return this; }
+};
+
+class ModalStack {
+  public:
+    // The main window: active whenever nothing is shown over it.
+    void setRoot(StackWindow* root);
+    // Deactivates the window on top, activates `window`, runs it modally, and
+    // when it closes deactivates it and activates the one below again.
+    // Returns at once if the window is already up.
+    void showModal(StackDialog* window);
+    // Closes a window that is up (anywhere in the stack); nothing otherwise.
+    void closeWindow(StackDialog* window);
+    bool isShown(const StackWindow* window) const;
+    StackWindow* top() const;
+    std::size_t depth() const { return stack_.size(); }
+
+  private:
+    void remove(StackWindow* window);
+    std::vector<StackWindow*> stack_; // [0] is the root, when set
+};
+
+class MessageBoxes {
+  public:
+    virtual ~MessageBoxes() = default;
+    // A modal box with the error icon and one OK button; `detail`, when not
+    // empty, is offered as the box's detailed text.
+    virtual void error(QWidget* parent, const QString& text, const QString& detail = {}) = 0;
+    // A modal box without an icon, with one OK button.
+    virtual void plain(QWidget* parent, const QString& text) = 0;
+};
+
+class FileDialogs {
+  public:
+    virtual ~FileDialogs() = default;
+    // The chosen file, or an empty string when the user cancelled.
+    virtual QString openFileName(QWidget* parent, const QString& filter) = 0;
+    virtual QString saveFileName(QWidget* parent, const QString& filter) = 0;
+};
+
+class QtMessageBoxes : public MessageBoxes {
+  public:
+    void error(QWidget* parent, const QString& text, const QString& detail = {}) override;
+    void plain(QWidget* parent, const QString& text) override;
+};
+
+class QtFileDialogs : public FileDialogs {
+  public:
+    QString openFileName(QWidget* parent, const QString& filter) override;
+    QString saveFileName(QWidget* parent, const QString& filter) override;
+};
+
+// The main window's state that other windows read and write. Owned by the main window.
+struct WindowContext {
+    trellikon::DeviceSettings* settings = nullptr;
+    trellikon::DeviceLink* link = nullptr;
+    ModalStack* stack = nullptr;
+    MessageBoxes* messages = nullptr;
+    FileDialogs* files = nullptr;
+
+    // Coordination of the parameters editor and the alarm texts editor.
+    std::uint8_t edits_armed = 0;
+    std::uint8_t arm_ticks = 0;
+    std::uint8_t texts_opened_from_parameters = 0;
+    QTimer* Timer3 = nullptr;
+
+    // Every window but the main one, created once at start in this order:
+    // parameters editor, alarm texts editor, read, write and connection progress,
+    // cable and mounting diagrams, information, connection lost, subscriber list,
+    // add and remove subscriber.
+    StackDialog* form2 = nullptr;
+    StackDialog* form3 = nullptr;
+    StackDialog* form4 = nullptr;
+    StackDialog* form5 = nullptr;
+    StackDialog* form6 = nullptr;
+    StackDialog* form7 = nullptr;
+    StackDialog* form8 = nullptr;
+    StackDialog* form10 = nullptr;
+    StackDialog* form11 = nullptr;
+    StackDialog* form12 = nullptr;
+    StackDialog* form13 = nullptr;
+    StackDialog* form14 = nullptr;
+};
+
+// Names a control for tests and assistive technology alike.
+void nameControl(QWidget* control, const char* objectName, const QString& accessibleName);

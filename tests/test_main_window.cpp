@@ -1,0 +1,398 @@
+// The main window, its commands and the progress and notice windows, offscreen.
+#include "main_window.h"
+#include "memory_port.h"
+#include "progress_dialog.h"
+#include "simulated_device.h"
+#include "window_test_support.h"
+
+#include <QAccessible>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <random>
+
+using namespace trellikon;
+
+namespace {
+
+SettingsImage::Bytes randomImage(unsigned seed) {
+    std::mt19937 rng(seed);
+    SettingsImage::Bytes b;
+    for (auto& x : b)
+        x = static_cast<std::uint8_t>(rng());
+    return b;
+}
+
+// A program with its windows, wired to a simulated device through memory.
+struct Program {
+    SimulatedDevice device;
+    MemoryPort port{&device};
+    RecordingMessageBoxes messages;
+    ScriptedFileDialogs files;
+    std::unique_ptr<TForm1> form1;
+
+    explicit Program(const SettingsImage::Bytes& memory = SimulatedDevice::erased())
+        : device(memory) {
+        form1 = std::make_unique<TForm1>(port, messages, files);
+        form1->createWindows();
+        // Tests tick by hand: time is ticks.
+        form1->Timer1->stop();
+        form1->Timer2->stop();
+        form1->show();
+    }
+    WindowContext& ctx() { return form1->context(); }
+    TForm4* form4() { return static_cast<TForm4*>(ctx().form4); }
+    TForm6* form6() { return static_cast<TForm6*>(ctx().form6); }
+    TForm11* form11() { return static_cast<TForm11*>(ctx().form11); }
+
+    // Connect and let the device announce itself; the window closes by itself.
+    void connect() {
+        whenModal([this](QDialog*) {
+            device.powerOn();
+            form1->Timer1Timer();
+            for (int i = 0; i < 7; ++i)
+                form1->Timer2Timer();
+        });
+        form1->SpeedButton1Click();
+        QVERIFY(form1->link().connected);
+    }
+};
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void cleanup();
+    void startUpState();
+    void controlsAreNamedForAssistiveTechnology();
+    void portChoice();
+    void connectShowsAndClosesTheConnectionWindow();
+    void connectionWindowOkLeavesTheAttemptRunning();
+    void portOpenFailureShowsTheReason();
+    void readWithoutConnectionIsRefused();
+    void readThenOkOpensTheParametersEditor();
+    void readTimeOutThenOkDisconnects();
+    void connectionLostClosesTheSessionWindows();
+    void parametersEditorIsArmedOnItsThirdTick();
+    void templateLoad();
+};
+
+void TestMainWindow::cleanup() {
+    // No test may leave a window of its own up.
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+}
+
+void TestMainWindow::startUpState() {
+    // A new program shows COM1, the first status text and the decoded defaults of an erased image.
+    Program p;
+    TForm1& f = *p.form1;
+    QCOMPARE(f.windowTitle(), QStringLiteral("DOMOWY TRELLIKON"));
+    QCOMPARE(f.Label5->text(), QString::fromUtf8("Wybierz port komputera, wyłącz i włącz urządzenie i naciśnij przycisk \"Nawiąż połączenie\""));
+    QCOMPARE(f.ComboBox1->count(), 8);
+    QCOMPARE(f.ComboBox1->itemText(7), QStringLiteral("COM8"));
+    QCOMPARE(f.ComboBox1->currentIndex(), 0);
+    QCOMPARE(f.ComboBox1->currentText(), QStringLiteral("COM1"));
+    QCOMPARE(f.link().port_name, std::string("COM1"));
+    QCOMPARE(f.Timer1->interval(), 1000);
+    QCOMPARE(f.Timer2->interval(), 300);
+    QCOMPARE(f.Timer3->interval(), 50);
+    QVERIFY(!f.Timer3->isActive());
+    QVERIFY(!f.link().connected && !f.link().watch_link);
+    QVERIFY(std::all_of(f.settings().image.bytes().begin(), f.settings().image.bytes().end(),
+                        [](std::uint8_t b) { return b == 0xFF; }));
+    const DecodedSettings& d = f.settings().decoded;
+    QCOMPARE(d.daily_sms_limit, std::string("20"));
+    QCOMPARE(d.sms_mask, std::uint8_t(0xFF));
+    QCOMPARE(d.ring_mask, std::uint8_t(0xFF));
+    QCOMPARE(d.input_mask, std::uint8_t(0xFF));
+    QVERIFY(d.echo_on);
+    QVERIFY(d.sms_centre_number.empty() && d.user_number[3].empty());
+
+    // Every window exists from the start, created in order, with its caption; none is shown.
+    WindowContext& c = p.ctx();
+    const QList<StackDialog*> order = {c.form2, c.form3, c.form4, c.form5, c.form6, c.form7,
+                                       c.form8, c.form10, c.form11, c.form12, c.form13, c.form14};
+    const QStringList titles = {
+        QString::fromUtf8("DOMOWY TRELLIKON - PARAMETRY USTAWIEŃ"),
+        QString::fromUtf8("TRELLIKON DEFINIOWANIE PATRAMETRÓW I PROGRAMOWANIE"),
+        QString(), QString(), QString(),
+        QString::fromUtf8("DOMOWY TRELLIKON PODŁĄCZENIE DO KOMPUTERA"),
+        QString::fromUtf8("DOMOWY TRELLIKON SCHEMAT MONTAŻOWY"),
+        QString::fromUtf8("INFORMACJE O SYSTEMIE  I FIRMIE"),
+        QStringLiteral("DOMOWY TRELLIKON"),
+        QString::fromUtf8("TRELLIKON DEFINIOWANIE ABONENTÓW"),
+        QStringLiteral("DODAJ"),
+        QString::fromUtf8("USUŃ")};
+    QList<StackDialog*> children = f.findChildren<StackDialog*>(Qt::FindDirectChildrenOnly);
+    QCOMPARE(children, order);
+    for (int i = 0; i < order.size(); ++i) {
+        QCOMPARE(order[i]->windowTitle(), titles[i]);
+        QVERIFY(!order[i]->isVisible());
+    }
+    QCOMPARE(p.form6()->ProgressBar1->maximum(), 150);
+    QCOMPARE(p.form4()->ProgressBar1->maximum(), 100);
+    QCOMPARE(p.form6()->Label1->text(), QString::fromUtf8("Trwa nawiązywanie polaczenia komputera z urządzeniem"));
+    QCOMPARE(p.form11()->Label1->text(), QString::fromUtf8("Nastąpiło zerwanie komunikacji z  programem  "));
+    QVERIFY(!(p.form11()->windowFlags() & Qt::WindowCloseButtonHint));
+}
+
+void TestMainWindow::controlsAreNamedForAssistiveTechnology() {
+    // Picture buttons read as the label beside them; controls carry their established names.
+    Program p;
+    struct Row {
+        const char* button;
+        QStringList labels;
+    };
+    const Row rows[] = {{"SpeedButton1", {"Label3"}}, {"SpeedButton5", {"Label4"}},
+                        {"SpeedButton6", {"Label1"}}, {"SpeedButton7", {"Label6"}},
+                        {"SpeedButton2", {"Label7"}}, {"SpeedButton3", {"Label8", "Label9"}},
+                        {"SpeedButton8", {"Label10"}}, {"SpeedButton4", {"Label11"}}};
+    for (const Row& r : rows) {
+        auto* button = p.form1->findChild<QToolButton*>(QString::fromLatin1(r.button));
+        QVERIFY2(button, r.button);
+        QString expected;
+        for (const QString& l : r.labels)
+            expected += p.form1->findChild<QLabel*>(l)->text();
+        QCOMPARE(button->accessibleName(), expected.trimmed());
+        QVERIFY(!button->icon().isNull());
+        QVERIFY(button->text().isEmpty() || button->toolButtonStyle() == Qt::ToolButtonIconOnly);
+        QVERIFY(button->isEnabled());
+    }
+    QVERIFY(!p.form1->ComboBox1->accessibleName().isEmpty());
+    for (QWidget* w : p.form1->findChildren<QWidget*>())
+        if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w))
+            QVERIFY2(!w->objectName().isEmpty(), w->metaObject()->className());
+    // The pictures are drawn for the screen's scale: a 2x pixmap is really 2x.
+    const QPixmap sharp = p.form1->SpeedButton1->icon().pixmap(QSize(44, 44), 2.0);
+    QCOMPARE(sharp.size(), QSize(88, 88));
+    QCOMPARE(sharp.devicePixelRatio(), 2.0);
+}
+
+void TestMainWindow::portChoice() {
+    // A chosen item is the port of the next connect; a typed name changes nothing.
+    Program p;
+    TForm1& f = *p.form1;
+    f.ComboBox1->setCurrentIndex(3);
+    Q_EMIT f.ComboBox1->activated(3);
+    QCOMPARE(f.link().port_name, std::string("COM4"));
+    f.ComboBox1->lineEdit()->selectAll();
+    QTest::keyClicks(f.ComboBox1->lineEdit(), QStringLiteral("COM9"));
+    QCOMPARE(f.ComboBox1->currentText(), QStringLiteral("COM9"));
+    QCOMPARE(f.ComboBox1ItemIndex(), -1);
+    QCOMPARE(f.link().port_name, std::string("COM4"));
+    p.connect();
+    QCOMPARE(p.port.opened.back(), std::string("COM4"));
+    // Choosing another port while connected changes nothing until the next connect.
+    f.ComboBox1->setCurrentIndex(1);
+    Q_EMIT f.ComboBox1->activated(1);
+    QCOMPARE(p.port.opened.size(), std::size_t(1));
+    QVERIFY(f.link().connected);
+    QVERIFY(!f.ComboBox1->itemData(0, Qt::ToolTipRole).toString().isEmpty());
+}
+
+void TestMainWindow::connectShowsAndClosesTheConnectionWindow() {
+    // The connection window shows the attempt, then the handshake, and closes by itself.
+    Program p;
+    QString during, after;
+    int stillUp = 0;
+    whenModal([&](QDialog* d) {
+        QCOMPARE(d, static_cast<QDialog*>(p.form6()));
+        during = p.form6()->Label1->text();
+        p.device.powerOn();
+        p.form1->Timer1Timer();
+        after = p.form6()->Label1->text();
+        QCOMPARE(p.form6()->ProgressBar1->value(), 150);
+        for (int i = 0; i < 6; ++i)
+            p.form1->Timer2Timer();
+        stillUp = p.form6()->isVisible();
+        p.form1->Timer2Timer();
+        QVERIFY(!p.form6()->isVisible());
+    });
+    p.form1->SpeedButton1Click();
+    QCOMPARE(during, QString::fromUtf8("Trwa nawiązywanie polączenia z urządzeniem"));
+    QCOMPARE(after, QString::fromUtf8("Polaczenie z urządzeniem nawiązane"));
+    QCOMPARE(stillUp, 1);
+    QCOMPARE(p.form1->Label5->text(), QString::fromUtf8("Połączenie z urządzeniem nawiązane"));
+    QVERIFY(p.form1->link().connected);
+    QCOMPARE(p.ctx().stack->depth(), std::size_t(1));
+}
+
+void TestMainWindow::connectionWindowOkLeavesTheAttemptRunning() {
+    // OK closes the connection window early; a later handshake still connects.
+    Program p;
+    whenModal([&](QDialog*) { QTest::mouseClick(p.form6()->Button1, Qt::LeftButton); });
+    p.form1->SpeedButton1Click();
+    QVERIFY(!p.form6()->isVisible());
+    QVERIFY(p.form1->link().connecting);
+    p.device.powerOn();
+    p.form1->Timer1Timer();
+    QVERIFY(p.form1->link().connected);
+    // Closing a window that is not up is harmless.
+    for (int i = 0; i < 8; ++i)
+        p.form1->Timer2Timer();
+}
+
+void TestMainWindow::portOpenFailureShowsTheReason() {
+    // A port that cannot be opened gives the fixed message, the reason in detail, no window.
+    Program p;
+    p.port.failOpen = true;
+    p.form1->SpeedButton1Click();
+    QCOMPARE(p.messages.errors, QStringList{QString::fromUtf8("Niewłaściwa nazwa lub jest aktywny port COM1")});
+    QVERIFY(!p.messages.details[0].isEmpty());
+    QVERIFY(!p.form6()->isVisible());
+    QVERIFY(!p.form1->link().connecting);
+}
+
+void TestMainWindow::readWithoutConnectionIsRefused() {
+    // Reading needs a connection; without one the message says what to do.
+    Program p;
+    p.form1->SpeedButton5Click();
+    QCOMPARE(p.messages.errors.size(), 1);
+    QCOMPARE(p.messages.errors[0], QString::fromUtf8("Odczyt ustawień nie może być przeprowadzony. Wybierz port komputera, wyłącz i włącz urządzenie a następnie nacinij przycisk \"Nawiąż połączenie\""));
+    QVERIFY(!p.form4()->isVisible());
+}
+
+void TestMainWindow::readThenOkOpensTheParametersEditor() {
+    // A complete read decodes the device's memory and OK leads straight to the parameters editor.
+    SettingsImage memory;
+    memory.setBytes(randomImage(21));
+    memory.writePhoneNumber(layout::kSmsCentreNumber, "48601000310");
+    memory.writeText(layout::powerLossText, "Brak 230V");
+    memory.writeSubscriber(7, "48500100200");
+    memory.writeValuePair(layout::kSmsMask, 0x05);
+    Program p(memory.bytes());
+    p.connect();
+    bool editorShown = false;
+    QString done;
+    whenModal([&](QDialog*) {
+        QCOMPARE(p.form4()->Label1->text(), QString::fromUtf8("Trwa odczyt ustawień urządzenia"));
+        for (int i = 0; i < 9; ++i)
+            p.form1->Timer1Timer();
+        done = p.form4()->Label1->text();
+        QCOMPARE(p.form4()->ProgressBar1->value(), 100);
+        whenModal([&](QDialog* editor) {
+            editorShown = editor == p.ctx().form2;
+            QVERIFY(!p.form4()->isVisible());
+        });
+        QTest::mouseClick(p.form4()->Button1, Qt::LeftButton);
+    });
+    p.form1->SpeedButton5Click();
+    QCOMPARE(done, QString::fromUtf8("Ustawienia zostały pobrane"));
+    QVERIFY(editorShown);
+    QVERIFY(p.form1->settings().image.bytes() == memory.bytes());
+    const DecodedSettings& d = p.form1->settings().decoded;
+    QCOMPARE(d.sms_centre_number, std::string("48601000310"));
+    QCOMPARE(d.texts[layout::powerLossText], std::string("Brak 230V"));
+    QCOMPARE(d.sms_mask, std::uint8_t(0x05));
+    QCOMPARE(p.form1->settings().subscribers.entry(7).number, std::string("48500100200"));
+    QCOMPARE(p.ctx().stack->depth(), std::size_t(1));
+}
+
+void TestMainWindow::readTimeOutThenOkDisconnects() {
+    // A read the device never answers times out; OK then leaves the tool disconnected.
+    Program p;
+    p.connect();
+    p.device.setFaults(SimulatedFaults{.silentAfterFrames = 0});
+    bool editorShown = false;
+    whenModal([&](QDialog*) {
+        for (int i = 0; i < 51; ++i) {
+            p.form1->Timer1Timer();
+            p.form1->Timer2Timer();
+        }
+        QVERIFY(p.form4()->Label1->text().startsWith(QString::fromUtf8("Błąd!  Wybierz port")));
+        QVERIFY(p.form1->Label5->text().startsWith(QString::fromUtf8("Nawiązanie połączenia z komputerem zostało zerwane.")));
+        whenModal([&](QDialog*) { editorShown = true; }, 300, false);
+        QTest::mouseClick(p.form4()->Button1, Qt::LeftButton);
+    });
+    p.form1->SpeedButton5Click();
+    QTest::qWait(350); // let the inner watcher give up
+    QVERIFY(!editorShown);
+    QVERIFY(!p.form1->link().connected);
+}
+
+void TestMainWindow::connectionLostClosesTheSessionWindows() {
+    // The notice's OK closes the session's windows, disconnects and says so in the status line.
+    Program p;
+    p.connect();
+    QVERIFY(p.form1->link().watch_link);
+    StackDialog* editor = p.ctx().form2;
+    bool noticeShown = false;
+    whenModal([&](QDialog*) {
+        // The parameters editor is up; the device falls silent for 81 ticks.
+        whenModal([&](QDialog* notice) {
+            noticeShown = notice == p.ctx().form11;
+            notice->reject(); // Escape does not dismiss it
+            QVERIFY(notice->isVisible());
+            QTest::mouseClick(p.form11()->Button1, Qt::LeftButton);
+            QVERIFY(!notice->isVisible());
+            QVERIFY(!editor->isVisible());
+        });
+        for (int i = 0; i < 81; ++i)
+            p.form1->Timer2Timer();
+    });
+    p.form1->SpeedButton6Click();
+    QVERIFY(noticeShown);
+    QVERIFY(!p.form1->link().connected);
+    QCOMPARE(p.form1->Label5->text(), QString::fromUtf8("Nastąpiło zerwanie komunikacji z programem.Wyłącz i włącz urządzenie, wybierz port a następnie nasiśnij przycisk \"Nawiąż połączenie\""));
+    for (StackDialog* w : {p.ctx().form2, p.ctx().form3, p.ctx().form4, p.ctx().form5,
+                           p.ctx().form6, p.ctx().form7, p.ctx().form11})
+        QVERIFY(!w->isVisible());
+    QCOMPARE(p.ctx().stack->depth(), std::size_t(1));
+}
+
+void TestMainWindow::parametersEditorIsArmedOnItsThirdTick() {
+    // Opening the parameters editor starts the 50 ms timer that arms its handlers on the third tick.
+    Program p;
+    whenModal([&](QDialog*) {
+        QVERIFY(p.form1->Timer3->isActive());
+        QCOMPARE(p.ctx().edits_armed, std::uint8_t(0));
+        p.form1->Timer3Timer();
+        p.form1->Timer3Timer();
+        QCOMPARE(p.ctx().edits_armed, std::uint8_t(0));
+        p.form1->Timer3Timer();
+        QCOMPARE(p.ctx().edits_armed, std::uint8_t(1));
+        QVERIFY(!p.form1->Timer3->isActive());
+        p.form1->Timer3->start();
+    });
+    p.form1->SpeedButton6Click();
+    QVERIFY(!p.form1->Timer3->isActive()); // stopped when the editor was left
+}
+
+void TestMainWindow::templateLoad() {
+    // A template replaces the image and its decoded settings and opens the parameters editor.
+    QTemporaryDir dir;
+    SettingsImage saved;
+    saved.setBytes(randomImage(5));
+    saved.writePhoneNumber(layout::kUserNumber1, "600700800");
+    saved.writeSubscriber(3, "48111222333");
+    const QString path = dir.filePath(QStringLiteral("szablon.sbn"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(saved.bytes().data()), 4096);
+    file.close();
+
+    Program p;
+    p.form1->settings().subscribers.set(9, "48999888777");
+    p.files.answers = {path, QString(), dir.filePath(QStringLiteral("missing.sbn"))};
+    bool editorShown = false;
+    whenModal([&](QDialog* d) { editorShown = d == p.ctx().form2; });
+    p.form1->SpeedButton7Click();
+    QVERIFY(editorShown);
+    QCOMPARE(p.files.filters[0], QStringLiteral("sbn (*.sbn)"));
+    QVERIFY(p.form1->settings().image.bytes() == saved.bytes());
+    QCOMPARE(p.form1->settings().decoded.user_number[0], std::string("600700800"));
+    // The subscriber list keeps what it had: loading does not decode it.
+    QCOMPARE(p.form1->settings().subscribers.entry(9).number, std::string("48999888777"));
+    QVERIFY(p.form1->settings().subscribers.entry(3).number.empty());
+    p.form1->SpeedButton7Click(); // cancelled: nothing happens
+    QVERIFY(p.messages.errors.isEmpty());
+    p.form1->SpeedButton7Click(); // a file that is not there
+    QCOMPARE(p.messages.errors, QStringList{QString::fromUtf8("Odczyt pliku nie może być przeprowadzony")});
+    QVERIFY(p.form1->settings().image.bytes() == saved.bytes());
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"

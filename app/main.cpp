@@ -1,5 +1,7 @@
+#include "button_icons.h"
 #include "main_window.h"
 #include "posix_serial_port.h"
+#include "startup_probe.h"
 
 #include <QApplication>
 
@@ -8,6 +10,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("trellikon"));
     QApplication::setApplicationDisplayName(QStringLiteral("DOMOWY TRELLIKON"));
     QApplication::setDesktopFileName(QStringLiteral("trellikon"));
+    QApplication::setWindowIcon(commandIcon(CommandPicture::Connect));
 
     trellikon::PosixSerialPort port;
     QtMessageBoxes messages;
@@ -17,5 +20,6 @@ int main(int argc, char* argv[]) {
     // The main window comes first: a modal window closed before it exists would
     // otherwise end the program as its last window.
     form1.show();
+    reportStartupIfAsked(form1);
     return app.exec();
 }

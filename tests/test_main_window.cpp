@@ -157,6 +157,10 @@ void TestMainWindow::controlsAreNamedForAssistiveTechnology() {
         for (const QString& l : r.labels)
             expected += p.form1->findChild<QLabel*>(l)->text();
         QCOMPARE(button->accessibleName(), expected.trimmed());
+        QAccessibleInterface* a11y = QAccessible::queryAccessibleInterface(button);
+        QVERIFY(a11y);
+        QCOMPARE(a11y->text(QAccessible::Name), expected.trimmed());
+        QCOMPARE(a11y->role(), QAccessible::Button);
         QVERIFY(!button->icon().isNull());
         QVERIFY(button->text().isEmpty() || button->toolButtonStyle() == Qt::ToolButtonIconOnly);
         QVERIFY(button->isEnabled());

@@ -128,7 +128,7 @@ std::optional<std::string> resolvePortName(const std::string& name) {
 }
 
 std::string describePort(const std::string& name, const PortEnvironment& env) {
-    return resolvePortName(name, env).value_or("no port");
+    return resolvePortName(name, env).value_or("brak portu");
 }
 
 std::string describePort(const std::string& name) {

@@ -39,7 +39,7 @@ std::vector<std::string> listSerialPorts(const PortEnvironment& env);
 std::optional<std::string> resolvePortName(const std::string& name, const PortEnvironment& env);
 std::optional<std::string> resolvePortName(const std::string& name);
 
-// For a tooltip: the path `name` stands for right now, or "no port".
+// For a tooltip: the path `name` stands for right now, or "brak portu" (no port).
 std::string describePort(const std::string& name, const PortEnvironment& env);
 std::string describePort(const std::string& name);
 

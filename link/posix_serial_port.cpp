@@ -65,9 +65,9 @@ std::string joinPorts(const std::vector<std::string>& ports) {
 
 std::string portsFoundSentence(const std::vector<std::string>& ports) {
     if (ports.empty())
-        return "No serial port was found on this computer (looked for /dev/ttyUSB*, "
-               "/dev/ttyACM* and built-in /dev/ttyS* ports).";
-    return "Serial ports found now, in COM order: " + joinPorts(ports) + ".";
+        return "Nie znaleziono żadnego portu szeregowego (szukano /dev/ttyUSB*, /dev/ttyACM* "
+               "i wbudowanych portów /dev/ttyS*).";
+    return "Porty szeregowe obecne teraz, w kolejności COM: " + joinPorts(ports) + ".";
 }
 
 LinkError makeError(LinkError::Code code, std::string path, std::string message) {
@@ -84,23 +84,23 @@ std::string comVariable(int number) {
 
 LinkError unresolvedNameError(const std::string& name, const PortEnvironment& env) {
     if (name.empty())
-        return makeError(LinkError::Code::NoSuchDevice, {}, "No port was chosen.");
+        return makeError(LinkError::Code::NoSuchDevice, {}, "Nie wybrano portu.");
     const auto number = comPortNumber(name);
     if (!number) {
         return makeError(LinkError::Code::NoSuchDevice, {},
-                         "\"" + name + "\" is not a port name: use COM1 to COM8 or a device path.");
+                         "\"" + name + "\" nie jest nazwą portu: wybierz COM1 do COM8 albo podaj ścieżkę urządzenia.");
     }
     const auto ports = listSerialPorts(env);
     std::string message;
     if (ports.empty()) {
-        message = portsFoundSentence(ports) + " Check that the programming cable is plugged in";
+        message = portsFoundSentence(ports) + " Sprawdź, czy kabel programujący jest podłączony";
     } else {
-        message = name + " stands for serial port number " + std::to_string(*number) +
-                  " (USB adapters first, then built-in ports), but only " +
-                  std::to_string(ports.size()) + " are present: " + joinPorts(ports) +
-                  ". Choose another port, check that the programming cable is plugged in";
+        message = name + " to port szeregowy numer " + std::to_string(*number) +
+                  " (najpierw przejściówki USB, potem porty wbudowane), a obecnych jest tylko " +
+                  std::to_string(ports.size()) + ": " + joinPorts(ports) +
+                  ". Wybierz inny port, sprawdź, czy kabel programujący jest podłączony";
     }
-    message += ", or set the environment variable " + comVariable(*number) + " to the device path.";
+    message += ", albo wskaż ścieżkę urządzenia zmienną środowiskową " + comVariable(*number) + ".";
     return makeError(LinkError::Code::NoSuchDevice, {}, std::move(message));
 }
 
@@ -154,16 +154,16 @@ LinkError openError(const std::string& path, int e, const PortEnvironment& env) 
     switch (e) {
     case ENOENT:
         return makeError(Code::NoSuchDevice, path,
-                         path + " does not exist. " + portsFoundSentence(listSerialPorts(env)));
+                         path + " nie istnieje. " + portsFoundSentence(listSerialPorts(env)));
     case ENODEV:
     case ENXIO:
         return makeError(Code::NoSuchDevice, path,
-                         "There is no device behind " + path + " (was the cable unplugged?). " +
+                         "Za " + path + " nie ma urządzenia (czy kabel został odłączony?). " +
                              portsFoundSentence(listSerialPorts(env)));
     case EIO:
         // What a ttyS without a UART answers.
         return makeError(Code::NoSuchDevice, path,
-                         "There is no serial port hardware behind " + path + ". " +
+                         "Za " + path + " nie ma sprzętowego portu szeregowego. " +
                              portsFoundSentence(listSerialPorts(env)));
     case EACCES:
     case EPERM:
@@ -172,14 +172,14 @@ LinkError openError(const std::string& path, int e, const PortEnvironment& env) 
     case EBUSY:
         return makeError(
             Code::Busy, path,
-            path + " is in use by another program: a terminal program, a second copy of this "
-                   "program, or ModemManager, which tries every newly plugged serial port as a "
-                   "modem for a few seconds. Close the other program, or wait a moment after "
-                   "plugging in the cable, and connect again.");
+            path + " jest zajęty przez inny program: program terminalowy, drugą kopię tego "
+                   "programu albo ModemManager, który przez kilka sekund sprawdza każdy nowo "
+                   "podłączony port szeregowy, czy nie ma za nim modemu. Zamknij tamten program "
+                   "albo odczekaj chwilę po podłączeniu kabla i połącz się ponownie.");
     case EISDIR:
-        return makeError(Code::NotASerialPort, path, path + " is a directory, not a serial port.");
+        return makeError(Code::NotASerialPort, path, path + " jest katalogiem, a nie portem szeregowym.");
     default:
-        return makeError(Code::Other, path, "Could not open " + path + ": " + errnoText(e) + ".");
+        return makeError(Code::Other, path, "Nie można otworzyć " + path + ": " + errnoText(e) + ".");
     }
 }
 
@@ -217,31 +217,31 @@ bool waitWritable(int fd) {
 std::string permissionDeniedMessage(const PermissionFacts& facts) {
     const std::string& path = facts.devicePath;
     if (facts.group.empty()) {
-        return "You may not open " + path +
-               ". Ask an administrator to give your user access to serial ports.";
+        return "Brak uprawnień do otwarcia " + path +
+               ". Poproś administratora o dostęp do portów szeregowych dla swojego konta.";
     }
     const std::string group = "\"" + facts.group + "\"";
     if (facts.sessionHasGroup) {
-        return "You may not open " + path + ", although this session belongs to its group " +
+        return "Brak uprawnień do otwarcia " + path + ", choć ta sesja należy do jego grupy " +
                group +
-               ": the device does not let its group read and write it. Ask an administrator "
-               "to check the device's permissions.";
+               ": urządzenie nie pozwala tej grupie na odczyt i zapis. Poproś administratora "
+               "o sprawdzenie uprawnień urządzenia (permissions).";
     }
     if (facts.group == "root") {
         return path +
-               " belongs to the group \"root\", so only the administrator may open it. Ask an "
-               "administrator to give your user access to serial ports (usually through the "
-               "group \"dialout\").";
+               " należy do grupy \"root\", więc może go otworzyć tylko administrator. Poproś "
+               "administratora o dostęp do portów szeregowych dla swojego konta (zwykle przez "
+               "grupę \"dialout\").";
     }
     if (facts.userInGroup) {
-        return "You were added to the group " + group + ", which may open " + path +
-               ", but this login session does not have it yet. Log out and log in again (or "
-               "restart the computer).";
+        return "Twoje konto dodano do grupy " + group + ", która może otwierać " + path +
+               ", ale ta sesja jeszcze jej nie ma. Wyloguj się i zaloguj ponownie (albo uruchom "
+               "komputer ponownie).";
     }
     const std::string user = facts.user.empty() ? std::string("$USER") : facts.user;
-    return "You may not open " + path + ": it belongs to the group " + group +
-           ", and you are not in that group. Ask an administrator to add you (usermod -aG " +
-           facts.group + " " + user + ") and log in again.";
+    return "Brak uprawnień do otwarcia " + path + ": należy on do grupy " + group +
+           ", a Twoje konto nie jest w tej grupie. Poproś administratora o dodanie konta "
+           "(usermod -aG " + facts.group + " " + user + "), a potem zaloguj się ponownie.";
 }
 
 PosixSerialPort::PosixSerialPort(PortEnvironment env) : env_(std::move(env)) {}
@@ -271,7 +271,7 @@ bool PosixSerialPort::open(const std::string& portName, LinkError& error) {
         if (error.code == LinkError::Code::NoSuchDevice && number && env_.getenv &&
             env_.getenv(comVariable(*number)).value_or("") == *path)
             error.message +=
-                " The path was set by the environment variable " + comVariable(*number) + ".";
+                " Tę ścieżkę wskazała zmienna środowiskowa " + comVariable(*number) + ".";
         return false;
     }
     auto fail = [&](LinkError e) {
@@ -285,7 +285,7 @@ bool PosixSerialPort::open(const std::string& portName, LinkError& error) {
         const int e = errno;
         if (e == ENOTTY || e == EINVAL) {
             return fail(makeError(LinkError::Code::NotASerialPort, *path,
-                                  *path + " is not a serial port."));
+                                  *path + " nie jest portem szeregowym."));
         }
         return fail(openError(*path, e, env_));
     }
@@ -316,8 +316,9 @@ bool PosixSerialPort::open(const std::string& portName, LinkError& error) {
     if (set != 0) {
         const int e = errno;
         return fail(makeError(LinkError::Code::Other, *path,
-                              "Could not set " + *path +
-                                  " to 19200 baud, 8 data bits, no parity: " + errnoText(e) + "."));
+                              "Nie można ustawić " + *path +
+                                  " na 19200 bodów, 8 bitów danych, bez parzystości: " +
+                                  errnoText(e) + "."));
     }
 
     const int rts = TIOCM_RTS;

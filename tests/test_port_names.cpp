@@ -188,11 +188,11 @@ void TestPortNames::missingTreeListsNothing() {
     QVERIFY(!resolvePortName("COM1", env));
 }
 
-// The tooltip text is the current path, or "no port" when COMn stands for nothing.
+// The tooltip text is the current path, or "brak portu" when COMn stands for nothing.
 void TestPortNames::describeForTooltip() {
     FakeSystem sys({"ttyUSB0", "ttyACM0"});
     QCOMPARE(QString::fromStdString(describePort("COM2", sys.env())), sys.root() + "/dev/ttyACM0");
-    QCOMPARE(QString::fromStdString(describePort("COM3", sys.env())), QString("no port"));
+    QCOMPARE(QString::fromStdString(describePort("COM3", sys.env())), QString::fromUtf8("brak portu"));
 }
 
 QTEST_GUILESS_MAIN(TestPortNames)

@@ -325,12 +325,12 @@ void TestPosixSerialPort::openErrors_data() {
     using C = LinkError::Code;
     QTest::newRow("missing path is no such device")
         << "{tmp}/no/such/tty" << C::NoSuchDevice << "{tmp}/no/such/tty"
-        << "does not exist";
+        << "nie istnieje";
     QTest::newRow("regular file is not a serial port")
         << "{tmp}/regular-file" << C::NotASerialPort << "{tmp}/regular-file"
-        << "not a serial port";
+        << "portem szeregowym";
     QTest::newRow("directory is not a serial port") << "{tmp}" << C::NotASerialPort << "{tmp}"
-                                                    << "not a serial port";
+                                                    << "portem szeregowym";
     QTest::newRow("COM beyond the ports present lists those found")
         << "COM2" << C::NoSuchDevice << ""
         << "{tmp}/fakeroot/dev/ttyUSB0";
@@ -339,11 +339,11 @@ void TestPosixSerialPort::openErrors_data() {
         << "TRELLIKON_COM2";
     QTest::newRow("COM that resolves to a plain file is not a serial port")
         << "COM1" << C::NotASerialPort << "{tmp}/fakeroot/dev/ttyUSB0"
-        << "not a serial port";
+        << "portem szeregowym";
     QTest::newRow("stale variable is blamed") << "COM4" << C::NoSuchDevice << "{tmp}/gone"
                                               << "TRELLIKON_COM4";
     QTest::newRow("COM9 is not a port name") << "COM9" << C::NoSuchDevice << ""
-                                             << "COM1 to COM8";
+                                             << "COM1 do COM8";
 }
 
 // A failed open says why in a code a window can act on and words a user can act on.
@@ -437,17 +437,17 @@ void TestPosixSerialPort::permissionMessage_data() {
     QTest::newRow("not in the group: ask to be added")
         << "dialout"
         << "anna" << false << false
-        << QStringList{"not in that group", "usermod -aG dialout anna", "log in again"}
-        << QStringList{"Log out"};
+        << QStringList{"nie jest w tej grupie", "usermod -aG dialout anna", "zaloguj się ponownie"}
+        << QStringList{"Wyloguj"};
     QTest::newRow("added but this session lacks it: log out and in")
         << "dialout"
         << "anna" << true << false
-        << QStringList{"\"dialout\"", "this login session does not have it", "Log out"}
+        << QStringList{"\"dialout\"", "ta sesja jeszcze jej nie ma", "Wyloguj"}
         << QStringList{"usermod"};
     QTest::newRow("session has the group yet refused: device permissions")
         << "uucp"
-        << "anna" << true << true << QStringList{"\"uucp\"", "permissions"}
-        << QStringList{"usermod", "Log out"};
+        << "anna" << true << true << QStringList{"\"uucp\"", "uprawnień urządzenia"}
+        << QStringList{"usermod", "Wyloguj"};
     QTest::newRow("root's group is never suggested")
         << "root"
         << "anna" << false << false << QStringList{"administrator", "dialout"}
@@ -480,7 +480,7 @@ void TestPosixSerialPort::permissionMessage() {
     QVERIFY2(message.contains("/dev/ttyUSB0"), qPrintable(message));
     for (const QString& m : mentions)
         QVERIFY2(message.contains(m), qPrintable(m + " missing from: " + message));
-    for (const QString& a : avoids + QStringList{"sudo", "chmod", "as root"})
+    for (const QString& a : avoids + QStringList{"sudo", "chmod", "jako root"})
         QVERIFY2(!message.contains(a), qPrintable(a + " found in: " + message));
 }
 

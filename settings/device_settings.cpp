@@ -108,9 +108,9 @@ void DeviceSettings::Decode_Parameters(DecodeFallbacks* fb) {
     d.sms_mask = mask(kSmsMask, f.sms_mask);
 
     // 5. Balance reporting switches carry no check.
-    d.balance_info_on = im.at(kBalanceReportEnabled) == 1;
-    d.balance_by_count_on = im.at(kBalanceByCountEnabled) == 1;
-    d.balance_by_time_on = im.at(kBalanceByTimeEnabled) == 1;
+    d.balance_info_on = im.readFlag(kBalanceReportEnabled);
+    d.balance_by_count_on = im.readFlag(kBalanceByCountEnabled);
+    d.balance_by_time_on = im.readFlag(kBalanceByTimeEnabled);
 
     // 6, 7. Ring and input masks.
     d.ring_mask = mask(kRingMask, f.ring_mask);

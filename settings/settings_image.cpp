@@ -121,6 +121,10 @@ bool SettingsImage::valueGroupValid(std::size_t offset, std::size_t n) const {
     return offset + n < bytes_.size() && at(offset + n) == checkByte(offset, n);
 }
 
+FieldRead<std::string> SettingsImage::readValueGroup(std::size_t offset, std::size_t n) const {
+    return {chars(offset, n), valueGroupValid(offset, n)};
+}
+
 void SettingsImage::writeValueGroup(std::size_t offset, std::span<const std::uint8_t> values) {
     for (std::size_t i = 0; i < values.size(); ++i)
         set(offset + i, values[i]);

@@ -160,7 +160,12 @@ class SettingsImage {
 
     // Value group: n bytes then their check.
     bool valueGroupValid(std::size_t offset, std::size_t n) const;
+    FieldRead<std::string> readValueGroup(std::size_t offset, std::size_t n) const;
     void writeValueGroup(std::size_t offset, std::span<const std::uint8_t> values);
+
+    // Plain flag: 1 is on, anything else off; no check.
+    bool readFlag(std::size_t offset) const { return at(offset) == 1; }
+    void writeFlag(std::size_t offset, bool on) { set(offset, on ? 1 : 0); }
 
     // DigitsField (5 bytes): the characters in front of the first 0x00 of bytes
     // 0..3, valid when byte 4 is the check over bytes 0..3.

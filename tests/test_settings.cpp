@@ -68,6 +68,16 @@ void TestSettings::checkByteRule() {
     im.writeValuePair(kClipOutput1Enabled, 0);
     QCOMPARE(im.at(320), std::uint8_t(0));
     QCOMPARE(im.at(321), std::uint8_t(0xAA));
+    // A value group written by its writer decodes: output 1 on for 300 s.
+    const std::uint8_t timed[] = {1, 0x01, 0x2C};
+    im.writeValueGroup(kOutput1AutoEnabled, timed);
+    QCOMPARE(im.at(kOutput1AutoCheck), std::uint8_t(0xAA ^ 1 ^ 0x01 ^ 0x2C));
+    QVERIFY(im.readValueGroup(kOutput1AutoEnabled, 3).valid);
+    DeviceSettings s;
+    s.image = im;
+    s.Decode_Parameters();
+    QVERIFY(s.decoded.output1_auto_on);
+    QCOMPARE(s.decoded.output1_auto_seconds, std::string("300"));
 }
 
 void TestSettings::erasedImageDecodesToDefaults() {

@@ -33,16 +33,18 @@ bool SimulatedDevice::chance(double p) {
     return std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < p;
 }
 
-void SimulatedDevice::powerOn() {
+void SimulatedDevice::powerOn(std::int64_t nowMs) {
     input_.clear();
     std::vector<std::uint8_t> hs = {kStart, kHandshake, kHandshake};
     if (onFrame)
         onFrame(false, hs);
-    output_.push_back({0, hs});
+    output_.push_back(Chunk{0, hs, nowMs, false});
     if (chance(faults_.duplicateHandshake)) {
+        if (onFault)
+            onFault("handshake sent twice");
         if (onFrame)
             onFrame(false, hs);
-        output_.push_back({1200, hs});
+        output_.push_back(Chunk{1200, hs, nowMs, false});
     }
 }
 
@@ -110,6 +112,7 @@ void SimulatedDevice::handleFrame(const std::vector<std::uint8_t>& f) {
         return;
     case kRead: {
         ++counters_.readRequests;
+        abandonUnsentRest();
         if (block >= layout::kBlockCount)
             return;
         std::vector<std::uint8_t> r = {kStart, kRead, block};
@@ -121,6 +124,7 @@ void SimulatedDevice::handleFrame(const std::vector<std::uint8_t>& f) {
     }
     case kWrite: {
         ++counters_.writeBlocks;
+        abandonUnsentRest();
         if (block >= layout::kBlockCount)
             return;
         std::copy(f.begin() + 3, f.begin() + 3 + layout::kBlockSize,
@@ -137,30 +141,64 @@ void SimulatedDevice::handleFrame(const std::vector<std::uint8_t>& f) {
     }
 }
 
-void SimulatedDevice::reply(std::vector<std::uint8_t> f, bool isAck) {
-    if (faults_.silentAfterFrames >= 0 && replies_ >= faults_.silentAfterFrames)
+void SimulatedDevice::abandonUnsentRest() {
+    // The PC asked again, so it has given up on the reply it got only half of:
+    // serve the new request instead of finishing the old one (otherwise the rest
+    // and the new reply arrive together, and the PC, which looks for a frame only
+    // at the start of what it read, stays out of step with the frames for many
+    // ticks).
+    if (faults_.finishSplitReplies)
         return;
+    const auto rest = std::remove_if(output_.begin(), output_.end(),
+                                     [](const Chunk& c) { return c.restOfFrame; });
+    if (rest != output_.end() && onFault)
+        onFault("rest of a split reply abandoned");
+    output_.erase(rest, output_.end());
+}
+
+void SimulatedDevice::reply(std::vector<std::uint8_t> f, bool isAck) {
+    auto fault = [this](const char* what) {
+        if (onFault)
+            onFault(what);
+    };
+    if (faults_.silentAfterFrames >= 0 && replies_ >= faults_.silentAfterFrames) {
+        fault("silent");
+        return;
+    }
     ++replies_;
     if (isAck && chance(faults_.wrongAckBlock)) {
         // An acknowledgement that names an earlier block, with a valid check.
         f[2] = static_cast<std::uint8_t>(std::uniform_int_distribution<int>(0, f[2])(rng_));
         f[3] = static_cast<std::uint8_t>(kWrite ^ f[2]);
+        fault("acknowledgement names another block");
     }
-    if (chance(faults_.dropFrame))
+    if (chance(faults_.dropFrame)) {
+        fault("reply dropped");
         return;
+    }
     if (chance(faults_.flipBit)) {
         const auto i = std::uniform_int_distribution<std::size_t>(0, f.size() - 1)(rng_);
         f[i] ^= static_cast<std::uint8_t>(1u << std::uniform_int_distribution<int>(0, 7)(rng_));
+        fault("bit flipped");
     }
     if (onFrame)
         onFrame(false, f);
+    const std::int64_t ready = lastByteMs_;
     if (f.size() > 1 && chance(faults_.splitFrame)) {
         const auto cut = std::uniform_int_distribution<std::size_t>(1, f.size() - 1)(rng_);
-        output_.push_back({faults_.replyDelayMs, {f.begin(), f.begin() + static_cast<std::ptrdiff_t>(cut)}});
-        output_.push_back({faults_.splitPauseMs, {f.begin() + static_cast<std::ptrdiff_t>(cut), f.end()}});
+        fault("reply split");
+        const auto at = f.begin() + static_cast<std::ptrdiff_t>(cut);
+        output_.push_back(Chunk{faults_.replyDelayMs, {f.begin(), at}, ready, false});
+        output_.push_back(Chunk{faults_.splitPauseMs, {at, f.end()}, ready, true});
         return;
     }
-    output_.push_back({faults_.replyDelayMs, std::move(f)});
+    output_.push_back(Chunk{faults_.replyDelayMs, std::move(f), ready, false});
+}
+
+SimulatedDevice::Chunk SimulatedDevice::takeChunk() {
+    Chunk c = std::move(output_.front());
+    output_.pop_front();
+    return c;
 }
 
 std::vector<SimulatedDevice::Chunk> SimulatedDevice::takeOutput() {

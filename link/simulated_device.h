@@ -2,6 +2,9 @@
 // The device's side of every frame, without any transport. Bytes from the PC go
 // in through receive(); what the device sends comes out of takeOutput() as
 // chunks, each with the pause that precedes it (a transport honours the pause).
+// A transport that keeps time (the pseudo-terminal server, the virtual line)
+// takes one chunk at a time instead, when its moment has come, so that a new
+// request can still cancel the unsent rest of a split reply.
 //
 // The device answers the handshake answer with nothing, a read request for block
 // 0..7 with a read reply, and a write block for 0..7 by storing it and sending an
@@ -24,6 +27,11 @@ struct SimulatedFaults {
     double dropFrame = 0;          // probability a reply is not sent at all
     double splitFrame = 0;         // probability a reply is sent in two parts
     int splitPauseMs = 1100;       //   with this pause between them
+    // A new request normally makes the device abandon the unsent rest of a split
+    // reply. With this set it finishes the old reply first, which keeps the PC
+    // out of step with the frames for many ticks (it looks for a frame only at
+    // the start of what it read); the benchmark shows the cost of that.
+    bool finishSplitReplies = false;
     double duplicateHandshake = 0; // probability a handshake is sent twice
     double wrongAckBlock = 0;      // probability an acknowledgement names another block
     int replyDelayMs = 0;          // pause before every reply
@@ -37,6 +45,11 @@ class SimulatedDevice {
     struct Chunk {
         int pauseMs = 0; // wait this long before sending the bytes
         std::vector<std::uint8_t> bytes;
+        // When the device produced it (the `nowMs` of the receive() or powerOn()
+        // that caused it). A chunk goes out `pauseMs` after this moment or after
+        // the previous chunk has left, whichever is later.
+        std::int64_t readyMs = 0;
+        bool restOfFrame = false; // the second part of a split reply
     };
 
     explicit SimulatedDevice(const SettingsImage::Bytes& memory = erased(),
@@ -44,13 +57,18 @@ class SimulatedDevice {
     static SettingsImage::Bytes erased();
 
     // The device has been switched on: it announces itself.
-    void powerOn();
+    void powerOn(std::int64_t nowMs = 0);
     // Bytes from the PC; `nowMs` is any monotonic clock, used to drop the rest
     // of a frame that stopped arriving (a gap of more than 100 ms).
     void receive(const std::uint8_t* data, std::size_t n, std::int64_t nowMs = 0);
     // What the device has to send, oldest first.
     std::vector<Chunk> takeOutput();
     bool hasOutput() const { return !output_.empty(); }
+    // The oldest chunk, left in place (hasOutput() must be true), and taking it.
+    const Chunk& nextChunk() const { return output_.front(); }
+    Chunk takeChunk();
+    // Forgets everything not yet sent (the line was closed).
+    void discardOutput() { output_.clear(); }
 
     const SettingsImage::Bytes& memory() const { return memory_; }
     void setMemory(const SettingsImage::Bytes& memory) { memory_ = memory; }
@@ -60,6 +78,8 @@ class SimulatedDevice {
     std::function<void(int block)> onBlockWritten;
     // Called for every frame received and sent, for logging.
     std::function<void(bool fromPc, const std::vector<std::uint8_t>& frame)> onFrame;
+    // Called when a fault is injected, with a few words saying which.
+    std::function<void(const char* fault)> onFault;
 
     struct Counters {
         int handshakes = 0, readRequests = 0, writeBlocks = 0, badFrames = 0;
@@ -70,6 +90,7 @@ class SimulatedDevice {
     void parse();
     void handleFrame(const std::vector<std::uint8_t>& frame);
     void reply(std::vector<std::uint8_t> frame, bool isAck);
+    void abandonUnsentRest();
     bool chance(double p);
 
     SettingsImage::Bytes memory_;

@@ -1,0 +1,202 @@
+// The simulated device on a pseudo-terminal: power-on, pacing, closing, the link.
+#include "pty_device_server.h"
+#include "pty_test_support.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fstream>
+#include <random>
+
+#include <sys/stat.h>
+
+using namespace trellikon;
+using namespace trellikon::testing;
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const Bytes kHandshake = {0xAA, 0x01, 0x01};
+const Bytes kReadBlock5 = {0xAA, 0x03, 0x05, 0x06};
+
+SettingsImage::Bytes randomImage(unsigned seed) {
+    std::mt19937 rng(seed);
+    SettingsImage::Bytes b;
+    for (auto& x : b)
+        x = static_cast<std::uint8_t>(rng());
+    return b;
+}
+
+long long msSince(Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+} // namespace
+
+class TestPtyDeviceServer : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void handshakeFollowsEveryOpen();
+    void repliesArePaced_data();
+    void repliesArePaced();
+    void closingDropsWhatWasNotSent();
+    void link_data();
+    void link();
+    void garbageNeverStopsTheDevice();
+};
+
+void TestPtyDeviceServer::handshakeFollowsEveryOpen() {
+    // Every opening of the slave is answered by a handshake after the power-on delay.
+    RunningServer s(SimulatedDevice::erased());
+    QVERIFY2(s.ok(), s.error().c_str());
+    QVERIFY(!s.server().slaveOpen());
+    for (int round = 0; round < 2; ++round) {
+        const auto opened = Clock::now();
+        const int fd = openRaw(s.path());
+        QVERIFY(fd >= 0);
+        QCOMPARE(readFor(fd, 3, 3000), kHandshake);
+        const auto after = msSince(opened);
+        QVERIFY2(after >= 290 && after < 3000, qPrintable(QString("after %1 ms").arg(after)));
+        QVERIFY(s.server().slaveOpen());
+        // A power cycle on demand announces the device again.
+        s.server().powerOn();
+        QCOMPARE(readFor(fd, 3, 3000), kHandshake);
+        QCOMPARE(readFor(fd, 1, 100).size(), std::size_t(0));
+        ::close(fd);
+        for (int i = 0; i < 200 && s.server().slaveOpen(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        QVERIFY(!s.server().slaveOpen());
+    }
+}
+
+void TestPtyDeviceServer::repliesArePaced_data() {
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("minMs");
+    QTest::addColumn<int>("maxMs");
+    // 4 bytes in, 516 out, 10 bits each: 271 ms at 19200, 543 ms at 9600.
+    QTest::newRow("19200 baud") << 19200 << 270 << 2000;
+    QTest::newRow("9600 baud") << 9600 << 540 << 2500;
+    QTest::newRow("unpaced") << 0 << 0 << 200;
+}
+
+void TestPtyDeviceServer::repliesArePaced() {
+    // A read reply takes its time on the line at the chosen speed, and arrives intact.
+    QFETCH(int, baud);
+    QFETCH(int, minMs);
+    QFETCH(int, maxMs);
+    const auto memory = randomImage(7);
+    PtyServerOptions options;
+    options.baud = baud;
+    options.powerOnDelayMs = 0;
+    RunningServer s(memory, options);
+    QVERIFY2(s.ok(), s.error().c_str());
+    const int fd = openRaw(s.path());
+    QVERIFY(fd >= 0);
+    QCOMPARE(readFor(fd, 3, 3000), kHandshake);
+
+    const auto sent = Clock::now();
+    writeAll(fd, kReadBlock5);
+    const Bytes reply = readFor(fd, 516, 5000);
+    const auto took = msSince(sent);
+    ::close(fd);
+    QCOMPARE(reply.size(), std::size_t(516));
+    QVERIFY(std::equal(reply.begin() + 3, reply.end() - 1, memory.begin() + 5 * 512));
+    QVERIFY2(took >= minMs && took <= maxMs, qPrintable(QString("took %1 ms").arg(took)));
+}
+
+void TestPtyDeviceServer::closingDropsWhatWasNotSent() {
+    // A program that closes mid-reply finds only the new handshake when it opens again.
+    RunningServer s(randomImage(8));
+    QVERIFY2(s.ok(), s.error().c_str());
+    int fd = openRaw(s.path());
+    QVERIFY(fd >= 0);
+    QCOMPARE(readFor(fd, 3, 3000), kHandshake);
+    writeAll(fd, kReadBlock5);
+    QCOMPARE(readFor(fd, 40, 3000).size(), std::size_t(40));
+    ::close(fd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // bytes kept coming meanwhile
+    fd = openRaw(s.path());
+    QVERIFY(fd >= 0);
+    QCOMPARE(readFor(fd, 3, 3000), kHandshake);
+    QCOMPARE(readFor(fd, 1, 400).size(), std::size_t(0));
+    ::close(fd);
+}
+
+void TestPtyDeviceServer::link_data() {
+    QTest::addColumn<QString>("before"); // what the link path holds at start
+    QTest::newRow("nothing there") << "";
+    QTest::newRow("a stale link from a crashed run") << "stale";
+    QTest::newRow("a regular file is left alone") << "file";
+}
+
+void TestPtyDeviceServer::link() {
+    // The link to the slave replaces an old link, never a file, and goes away with the server.
+    QFETCH(QString, before);
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("ttyDEVICE").toStdString();
+    if (before == "stale")
+        QCOMPARE(::symlink("/dev/pts/nonexistent", path.c_str()), 0);
+    if (before == "file")
+        std::ofstream(path) << "keep me";
+
+    SimulatedDevice device;
+    PtyServerOptions options;
+    options.linkPath = path;
+    {
+        PtyDeviceServer server(device, options);
+        std::string error;
+        const bool started = server.start(error);
+        if (before == "file") {
+            QVERIFY(!started);
+            QVERIFY(error.find(path) != std::string::npos);
+        } else {
+            QVERIFY2(started, error.c_str());
+            char target[256] = {};
+            QVERIFY(::readlink(path.c_str(), target, sizeof target - 1) > 0);
+            QCOMPARE(std::string(target), server.slavePath());
+        }
+    }
+    struct stat st {};
+    if (before == "file") {
+        std::ifstream in(path);
+        std::string text;
+        std::getline(in, text);
+        QCOMPARE(text, std::string("keep me"));
+    } else {
+        QCOMPARE(::lstat(path.c_str(), &st), -1);
+    }
+}
+
+void TestPtyDeviceServer::garbageNeverStopsTheDevice() {
+    // Any bytes from the program are survived, and a clean request afterwards is answered.
+    PtyServerOptions options;
+    options.baud = 0;
+    options.powerOnDelayMs = 0;
+    RunningServer s(randomImage(9), options);
+    QVERIFY2(s.ok(), s.error().c_str());
+    const int fd = openRaw(s.path());
+    QVERIFY(fd >= 0);
+    QCOMPARE(readFor(fd, 3, 3000), kHandshake);
+    std::mt19937 rng(99);
+    for (int round = 0; round < 50; ++round) {
+        Bytes junk(std::uniform_int_distribution<std::size_t>(1, 700)(rng));
+        for (auto& b : junk)
+            b = static_cast<std::uint8_t>(rng() % 4 == 0 ? 0xAA : rng());
+        writeAll(fd, junk);
+    }
+    // Whatever the junk made the device say, it has finished by now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    readFor(fd, 1 << 20, 200);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150)); // a partial frame is forgotten
+    writeAll(fd, kReadBlock5);
+    const Bytes reply = readFor(fd, 516, 3000);
+    ::close(fd);
+    QCOMPARE(reply.size(), std::size_t(516));
+    QCOMPARE(reply[0], std::uint8_t(0xAA));
+    QCOMPARE(reply[1], std::uint8_t(0x03));
+    QCOMPARE(reply[2], std::uint8_t(5));
+}
+
+QTEST_APPLESS_MAIN(TestPtyDeviceServer)
+#include "test_pty_device_server.moc"

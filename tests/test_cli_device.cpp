@@ -1,0 +1,96 @@
+// trellikon-cli against the simulated device on a pseudo-terminal: the real
+// termios layer and real 1000/300 ms ticks, end to end.
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray pattern(int seed) {
+    QByteArray b(4096, '\0');
+    for (int i = 0; i < b.size(); ++i)
+        b[i] = static_cast<char>((i * 7 + seed * (i / 512 + 1)) & 0xFF);
+    return b;
+}
+
+bool writeFile(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestCliDevice : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void transfers_data();
+    void transfers();
+
+  private:
+    QTemporaryDir dir_;
+    QProcess sim_;
+    QString pty_;
+    QString memory_;
+};
+
+void TestCliDevice::initTestCase() {
+    QVERIFY(dir_.isValid());
+    memory_ = dir_.filePath("device.sbn");
+    QVERIFY(writeFile(memory_, pattern(1)));
+    sim_.start(TRELLIKON_SIM_PATH, {"--baud", "0", "--memory", memory_});
+    QVERIFY(sim_.waitForStarted(5000));
+    while (!sim_.canReadLine() && sim_.waitForReadyRead(5000)) {
+    }
+    pty_ = QString::fromUtf8(sim_.readLine()).trimmed();
+    QVERIFY2(pty_.startsWith('/'), qPrintable(pty_));
+}
+
+void TestCliDevice::cleanupTestCase() {
+    sim_.terminate();
+    sim_.waitForFinished(5000);
+}
+
+void TestCliDevice::transfers_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("file");   // written to @file before the run
+    QTest::addColumn<QString>("mustMatch"); // afterwards this holds the device memory
+    QTest::newRow("read saves the device memory")
+        << QStringList{"read", "@pty", "@out"} << QByteArray() << "@out";
+    QTest::newRow("write --verify leaves the file in the device")
+        << QStringList{"write", "--verify", "@pty", "@file"} << pattern(2) << "@memory";
+}
+
+void TestCliDevice::transfers() {
+    // A read returns the device's memory byte for byte; a verified write puts the file there.
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, file);
+    QFETCH(QString, mustMatch);
+    const QMap<QString, QString> places = {{"@pty", pty_},
+                                           {"@out", dir_.filePath("out.sbn")},
+                                           {"@file", dir_.filePath("in.sbn")},
+                                           {"@memory", memory_}};
+    for (QString& a : args)
+        a = places.value(a, a);
+    if (!file.isEmpty())
+        QVERIFY(writeFile(places["@file"], file));
+    const QByteArray before = readFile(memory_);
+
+    QProcess cli;
+    cli.start(TRELLIKON_CLI_PATH, args);
+    QVERIFY(cli.waitForFinished(60000));
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    QVERIFY2(cli.exitCode() == 0, qPrintable(err));
+    QVERIFY(err.contains("blok 8 z 8"));
+    QCOMPARE(readFile(places[mustMatch]), file.isEmpty() ? before : file);
+}
+
+QTEST_GUILESS_MAIN(TestCliDevice)
+#include "test_cli_device.moc"

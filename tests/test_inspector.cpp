@@ -1,0 +1,622 @@
+// The command-line companion: rendering of templates, diff, device sessions on
+// virtual time, and the program's exit codes.
+#include "cli_commands.h"
+#include "cp1250.h"
+#include "inspector.h"
+#include "memory_port.h"
+#include "simulated_device.h"
+#include "template_file.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <random>
+#include <sstream>
+
+using namespace trellikon;
+using Bytes = SettingsImage::Bytes;
+
+namespace {
+
+QByteArray toQt(const Bytes& b) {
+    return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<int>(b.size()));
+}
+Bytes fromQt(const QByteArray& q) {
+    Bytes b{};
+    std::copy_n(q.constData(), std::min<qsizetype>(q.size(), static_cast<qsizetype>(b.size())),
+                reinterpret_cast<char*>(b.data()));
+    return b;
+}
+template <typename F> QByteArray image(F&& write) {
+    SettingsImage im;
+    write(im);
+    return toQt(im.bytes());
+}
+std::string str(std::initializer_list<int> bytes) {
+    std::string s;
+    for (int b : bytes)
+        s += static_cast<char>(b);
+    return s;
+}
+
+// Random bytes, or (structured) valid fields holding random bytes, so that
+// every check passes and hostile bytes reach the output.
+Bytes randomImage(unsigned seed, bool structured) {
+    std::mt19937 rng(seed);
+    auto byte = [&](int lo = 0) {
+        return static_cast<char>(lo + static_cast<int>(rng() % (256u - static_cast<unsigned>(lo))));
+    };
+    auto bytes = [&](std::size_t n, int lo) {
+        std::string s;
+        for (std::size_t i = 0; i < n; ++i)
+            s += byte(lo);
+        return s;
+    };
+    SettingsImage im;
+    Bytes raw{};
+    for (auto& x : raw)
+        x = static_cast<std::uint8_t>(rng());
+    im.setBytes(raw);
+    if (!structured)
+        return im.bytes();
+    for (int k = 0; k < layout::kTextSlotCount; ++k)
+        im.writeText(k, bytes(rng() % 101, 1));
+    for (int n = 1; n <= layout::kSubscriberCount; n += 1 + static_cast<int>(rng() % 7))
+        im.writeSubscriber(n, bytes(11, 0));
+    for (std::size_t off :
+         {layout::kDailySmsLimit, layout::kBalanceSmsCount, layout::kBalanceIntervalDays}) {
+        const std::string v = bytes(4, 0);
+        im.writeValueGroup(off, std::span(reinterpret_cast<const std::uint8_t*>(v.data()), 4));
+    }
+    const auto len = static_cast<std::uint8_t>(rng() % 21);
+    im.writeValuePair(layout::kBalanceQueryCodeLength, len);
+    for (std::size_t i = 0; i < len; ++i)
+        im.set(layout::kBalanceQueryCode + i, static_cast<std::uint8_t>(byte()));
+    im.set(layout::kBalanceQueryCodeCheck, im.checkByte(layout::kBalanceQueryCode, 100));
+    return im.bytes();
+}
+
+QJsonValue at(const QJsonObject& root, const QString& path) {
+    QJsonValue v = root;
+    for (const QString& part : path.split('/')) {
+        bool isIndex = false;
+        const int i = part.toInt(&isIndex);
+        v = isIndex ? v.toArray().at(i) : v.toObject().value(part);
+    }
+    return v;
+}
+
+QJsonObject jsonOf(const Bytes& b) {
+    QJsonParseError e{};
+    const auto doc = QJsonDocument::fromJson(
+        QByteArray::fromStdString(inspector::renderJson(inspector::inspect(b))), &e);
+    if (e.error != QJsonParseError::NoError)
+        qWarning() << "JSON error" << e.errorString() << "at" << e.offset;
+    return doc.object();
+}
+
+// Control characters that must never reach a terminal, in UTF-8: C0 but the
+// line end, DEL, and C1 (encoded as 0xC2 0x80..0x9F).
+bool terminalSafe(const std::string& s) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        if ((b < 0x20 && b != '\n') || b == 0x7F)
+            return false;
+        if (b == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) <= 0x9F)
+            return false;
+    }
+    return true;
+}
+bool validUtf8(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())).toStdString() == s;
+}
+
+// Time that only moves when the session waits for its next tick.
+struct VirtualClock final : cli::TickClock {
+    std::int64_t now = 0;
+    std::int64_t nowMs() override { return now; }
+    void sleepUntilMs(std::int64_t ms) override { now = std::max(now, ms); }
+};
+
+} // namespace
+
+class TestInspector : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void erasedImageDecodesToDefaults();
+    void jsonValues_data();
+    void jsonValues();
+    void anyImageGivesValidJsonAndSafeShow_data();
+    void anyImageGivesValidJsonAndSafeShow();
+    void showEscapesText_data();
+    void showEscapesText();
+    void showMaskBits_data();
+    void showMaskBits();
+    void fallbackMarks_data();
+    void fallbackMarks();
+    void byteCoverMap_data();
+    void byteCoverMap();
+    void uncoveredBytesNeverChangeADecodedSetting();
+    void diffReports_data();
+    void diffReports();
+    void deviceSessions_data();
+    void deviceSessions();
+    void programExitCodes_data();
+    void programExitCodes();
+};
+
+void TestInspector::erasedImageDecodesToDefaults() {
+    // An erased memory shows every default: empty numbers, limit 20, full masks, echo on.
+    const QJsonObject j = jsonOf(SimulatedDevice::erased());
+    QCOMPARE(j.value("sms_centre_number").toString(), QString());
+    QCOMPARE(j.value("user_numbers").toArray(), (QJsonArray{"", "", "", ""}));
+    QCOMPARE(j.value("daily_sms_limit").toString(), QString("20"));
+    for (const char* mask : {"sms_mask", "ring_mask", "input_mask"})
+        QCOMPARE(j.value(mask).toInt(-1), 255);
+    QCOMPARE(j.value("echo_on").toBool(false), true);
+    for (const char* off : {"output1_permanent", "output1_auto_on", "test_message_on",
+                            "balance_days_valid", "clip_output2_on", "balance_info_on"})
+        QCOMPARE(j.value(off).toBool(true), false);
+    QCOMPARE(j.value("texts").toArray().at(0).toString(), QString("TRELLIKON: "));
+    QCOMPARE(j.value("texts").toArray().at(14).toString(), QString("Test Systemu SMS"));
+    QCOMPARE(j.value("subscribers").toArray().size(), 0);
+}
+
+void TestInspector::jsonValues_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QJsonValue>("expected");
+    using I = SettingsImage;
+    QTest::newRow("11-digit SMS centre")
+        << image([](I& im) { im.writePhoneNumber(0, "48601000310"); }) << "sms_centre_number"
+        << QJsonValue("48601000310");
+    QTest::newRow("timed output 300 s") << image([](I& im) {
+        im.writeValueGroup(120, std::array<std::uint8_t, 3>{1, 0x01, 0x2C});
+    }) << "output1_auto_seconds" << QJsonValue("300");
+    QTest::newRow("daily limit ends at its 0 byte") << image([](I& im) {
+        im.writeValueGroup(110, std::array<std::uint8_t, 4>{'1', '2', 0, '9'});
+    }) << "daily_sms_limit" << QJsonValue("12");
+    QTest::newRow("query code by its stored length") << image([](I& im) {
+        im.writeValuePair(300, 5);
+        for (int i = 0; i < 100; ++i)
+            im.set(175 + static_cast<std::size_t>(i),
+                   i < 5 ? static_cast<std::uint8_t>("*101#"[i]) : 0);
+        im.set(275, im.checkByte(175, 100));
+    }) << "balance_query_code" << QJsonValue("*101#");
+    QTest::newRow("Windows-1250 text becomes UTF-8") << image([](I& im) {
+        im.writeText(1, "Za\xB3\xB9"
+                        "cz \x8C");
+    }) << "texts/1" << QJsonValue(QString::fromUtf8("Załącz Ś"));
+    QTest::newRow("quote, backslash, tab, DEL, undefined byte") << image([](I& im) {
+        im.writeText(14, str({'"', '\\', '\t', 0x7F, 0x81, 0x1B, '/'}));
+    }) << "texts/14" << QJsonValue(QString::fromUtf16(u"\"\\\t\x7F\x81\x1B/"));
+    QTest::newRow("subscriber 168 of any bytes") << image([](I& im) {
+        im.writeSubscriber(168, str({'"', 0xB3, 1, 'x', 0xFF, '5', '5', '5', '5', '5', '5'}));
+    }) << "subscribers/0/number" << QJsonValue(QString::fromUtf8("\"ł\x01x˙555555"));
+    QTest::newRow("subscriber index") << image([](I& im) { im.writeSubscriber(43, "12345678901"); })
+                                      << "subscribers/0/index" << QJsonValue(43);
+    QTest::newRow("subscriber number ends at its 0 byte")
+        << image([](I& im) { im.writeSubscriber(7, "123"); }) << "subscribers/0/number"
+        << QJsonValue("123");
+}
+
+void TestInspector::jsonValues() {
+    // Each written field comes out as the value a window would show.
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, path);
+    QFETCH(QJsonValue, expected);
+    QCOMPARE(at(jsonOf(fromQt(bytes)), path), expected);
+}
+
+void TestInspector::anyImageGivesValidJsonAndSafeShow_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("all 0x00") << toQt(Bytes{});
+    QTest::newRow("all 0x1A (empty file)") << image([](SettingsImage& im) {
+        for (std::size_t i = 0; i < layout::kImageSize; ++i)
+            im.set(i, 0x1A);
+    });
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        QTest::addRow("random %u", seed) << toQt(randomImage(seed, false));
+        QTest::addRow("valid fields of random bytes %u", seed) << toQt(randomImage(seed, true));
+    }
+}
+
+void TestInspector::anyImageGivesValidJsonAndSafeShow() {
+    // Whatever the bytes, JSON parses with the fixed keys and types, and show stays terminal-safe.
+    QFETCH(QByteArray, bytes);
+    const auto in = inspector::inspect(fromQt(bytes));
+    const std::string json = inspector::renderJson(in);
+    QVERIFY(validUtf8(json));
+    QVERIFY(terminalSafe(json)); // Qt's parser would let raw control bytes through
+    QJsonParseError e{};
+    const QJsonObject j = QJsonDocument::fromJson(QByteArray::fromStdString(json), &e).object();
+    QCOMPARE(e.error, QJsonParseError::NoError);
+
+    const QStringList strings = {
+        "sms_centre_number", "daily_sms_limit", "output1_auto_seconds", "output2_auto_seconds",
+        "test_message_user", "balance_days",    "balance_sms_count",    "balance_query_code"};
+    const QStringList flags = {"output1_permanent",   "output2_permanent",       "output1_auto_on",
+                               "output2_auto_on",     "test_message_on",         "echo_on",
+                               "balance_days_valid",  "balance_sms_count_valid", "balance_info_on",
+                               "balance_by_count_on", "balance_by_time_on",      "clip_output1_on",
+                               "clip_output2_on"};
+    const QStringList ints = {"sms_mask", "ring_mask", "input_mask"};
+    QStringList keys = strings + flags + ints + QStringList{"user_numbers", "texts", "subscribers"};
+    keys.sort();
+    QCOMPARE(j.keys(), keys);
+    for (const QString& k : strings)
+        QVERIFY2(j.value(k).isString(), qPrintable(k));
+    for (const QString& k : flags)
+        QVERIFY2(j.value(k).isBool(), qPrintable(k));
+    for (const QString& k : ints)
+        QVERIFY2(j.value(k).isDouble(), qPrintable(k));
+    QCOMPARE(j.value("user_numbers").toArray().size(), 4);
+    const QJsonArray texts = j.value("texts").toArray();
+    QCOMPARE(texts.size(), layout::kTextSlotCount);
+    for (int k = 0; k < texts.size(); ++k) {
+        const std::string want = cp1250ToUtf8(
+            inspector::untilNul(in.settings.decoded.texts[static_cast<std::size_t>(k)]));
+        QCOMPARE(texts.at(k).toString(), QString::fromStdString(want));
+    }
+    int last = 0;
+    for (const QJsonValue& s : j.value("subscribers").toArray()) {
+        const int index = s.toObject().value("index").toInt(-1);
+        QVERIFY(index > last && index <= layout::kSubscriberCount);
+        last = index;
+        QVERIFY(s.toObject().value("number").isString());
+        QCOMPARE(s.toObject().keys(), (QStringList{"index", "number"}));
+    }
+
+    const std::string show = inspector::renderShow(in);
+    QVERIFY(validUtf8(show));
+    QVERIFY(terminalSafe(show));
+}
+
+void TestInspector::showEscapesText_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("plain") << QByteArray("abc") << "\"abc\"";
+    QTest::newRow("Polish letters pass") << QByteArray("\xB3\xB9\x9C") << "\"łąś\"";
+    QTest::newRow("escape sequence") << QByteArray("\x1B[2J") << "\"\\x1B[2J\"";
+    QTest::newRow("tab and line end") << QByteArray("a\tb\r\n") << "\"a\\x09b\\x0D\\x0A\"";
+    QTest::newRow("DEL") << QByteArray("\x7F") << "\"\\x7F\"";
+    QTest::newRow("undefined bytes decode to C1")
+        << QByteArray("\x81\x83\x88\x90\x98") << "\"\\x81\\x83\\x88\\x90\\x98\"";
+    QTest::newRow("quote and backslash cannot fake an escape")
+        << QByteArray("\"\\x41") << "\"\\\"\\\\x41\"";
+}
+
+void TestInspector::showEscapesText() {
+    // A text's bytes appear quoted, with every control byte as \xNN.
+    QFETCH(QByteArray, text);
+    QFETCH(QString, shown);
+    SettingsImage im;
+    im.writeText(layout::input1OnText, text.toStdString());
+    const std::string out = inspector::renderShow(inspector::inspect(im.bytes()));
+    QVERIFY2(out.find("  1+: " + shown.toStdString() + "\n") != std::string::npos, out.c_str());
+}
+
+void TestInspector::showMaskBits_data() {
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("SMS to user 1 is 0x08")
+        << 140 << 0x08
+        << "Maska SMS: 0x08 (użytkownik 1: tak, użytkownik 2: nie, użytkownik 3: nie, "
+           "użytkownik 4: nie)";
+    QTest::newRow("ringing user 4 is 0x01")
+        << 145 << 0x01
+        << "Maska dzwonienia: 0x01 (użytkownik 1: nie, użytkownik 2: nie, użytkownik 3: nie, "
+           "użytkownik 4: tak)";
+    QTest::newRow("input 1 is 0x80, input 8 is 0x01")
+        << 160 << 0x81
+        << "Maska wejść: 0x81 (wejście 1: tak, wejście 2: nie, wejście 3: nie, wejście 4: nie, "
+           "wejście 5: nie, wejście 6: nie, wejście 7: nie, wejście 8: tak)";
+}
+
+void TestInspector::showMaskBits() {
+    // Mask bits are shown per user (user 1 = 0x08 .. user 4 = 0x01) and per input (1 = 0x80).
+    QFETCH(int, offset);
+    QFETCH(int, mask);
+    QFETCH(QString, line);
+    SettingsImage im;
+    im.writeValuePair(static_cast<std::size_t>(offset), static_cast<std::uint8_t>(mask));
+    const std::string out = inspector::renderShow(inspector::inspect(im.bytes()));
+    QVERIFY2(out.find("  " + line.toStdString() + "\n") != std::string::npos, out.c_str());
+}
+
+void TestInspector::fallbackMarks_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<bool>("marked");
+    const QByteArray erased = toQt(SimulatedDevice::erased());
+    QTest::newRow("erased limit") << erased << "Dobowy limit SMS" << true;
+    QTest::newRow("erased echo") << erased << "Echo" << true;
+    QTest::newRow("unchecked flag never marked") << erased << "Raport co ile dni" << false;
+    QTest::newRow("erased text") << erased << "5+" << true;
+    QTest::newRow("written limit") << image([](SettingsImage& im) { im.writeDigits(110, "5"); })
+                                   << "Dobowy limit SMS" << false;
+    QTest::newRow("written echo") << image([](SettingsImage& im) { im.writeValuePair(155, 1); })
+                                  << "Echo" << false;
+    QTest::newRow("written text") << image([](SettingsImage& im) { im.writeText(10, "x"); }) << "5+"
+                                  << false;
+    QTest::newRow("header past 52 bytes checked over 60") << image([](SettingsImage& im) {
+        // Distinct letters, so that bytes 52..59 change the check.
+        for (std::size_t i = 0; i < 60; ++i)
+            im.set(512 + i, static_cast<std::uint8_t>('A' + i % 26));
+        im.set(572, 0);
+        im.set(613, im.checkByte(512, 60));
+    }) << "Nagłówek wiadomości" << true;
+}
+
+void TestInspector::fallbackMarks() {
+    // Exactly the fields whose check failed carry the default mark.
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, field);
+    QFETCH(bool, marked);
+    for (const auto& f : inspector::describe(inspector::inspect(fromQt(bytes))))
+        if (f.name == field.toStdString()) {
+            QCOMPARE(f.shown.find(inspector::kFallbackMark) != std::string::npos, marked);
+            return;
+        }
+    QFAIL("no such field");
+}
+
+void TestInspector::byteCoverMap_data() {
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<bool>("covered");
+    const std::pair<int, bool> rows[] = {
+        {0, true},     {99, true},    {101, true},   {103, false},  {109, false},  {115, false},
+        {119, false},  {139, false},  {275, true},   {276, false},  {300, true},   {326, true},
+        {327, false},  {511, false},  {512, true},   {613, true},   {1021, true},  {1022, false},
+        {1023, false}, {1024, true},  {2045, true},  {2046, false}, {2047, false}, {2048, true},
+        {2551, true},  {2552, false}, {2559, false}, {2560, true},  {3583, false}, {3584, true},
+        {4087, true},  {4088, false}, {4095, false}, {4096, false},
+    };
+    for (const auto& [offset, covered] : rows)
+        QTest::addRow("%d %s", offset, covered ? "covered" : "uncovered") << offset << covered;
+}
+
+void TestInspector::byteCoverMap() {
+    // Fields, checks, whole text and subscriber slots are covered; unused and block tails are not.
+    QFETCH(int, offset);
+    QFETCH(bool, covered);
+    QCOMPARE(inspector::byteCovered(static_cast<std::size_t>(offset)), covered);
+}
+
+void TestInspector::uncoveredBytesNeverChangeADecodedSetting() {
+    // Changing any byte the map calls uncovered leaves every decoded setting as it was.
+    std::vector<Bytes> bases = {SimulatedDevice::erased(), Bytes{}, randomImage(7, true)};
+    for (const Bytes& base : bases) {
+        const auto before = inspector::inspect(base);
+        for (std::size_t i = 0; i < layout::kImageSize; ++i) {
+            if (inspector::byteCovered(i))
+                continue;
+            Bytes changed = base;
+            changed[i] ^= 0x5A;
+            const auto after = inspector::inspect(changed);
+            QVERIFY2(after.settings.decoded == before.settings.decoded &&
+                         after.settings.subscribers == before.settings.subscribers,
+                     qPrintable(QString("offset %1").arg(i)));
+        }
+    }
+}
+
+void TestInspector::diffReports_data() {
+    QTest::addColumn<QByteArray>("a");
+    QTest::addColumn<QByteArray>("b");
+    QTest::addColumn<QStringList>("settings");
+    QTest::addColumn<int>("uncovered");
+    using I = SettingsImage;
+    const QByteArray base = image([](I& im) {
+        im.writeText(3, "Alarm");
+        im.writeValuePair(155, 1);
+        im.writeSubscriber(1, "11111111111");
+    });
+    auto from = [&](auto&& change) {
+        SettingsImage im;
+        im.setBytes(fromQt(base));
+        change(im);
+        return toQt(im.bytes());
+    };
+    QTest::newRow("same image") << base << base << QStringList{} << 0;
+    QTest::newRow("unused byte") << base << from([](I& im) { im.set(115, 0); }) << QStringList{}
+                                 << 1;
+    QTest::newRow("reserved byte outside its check")
+        << base << from([](I& im) { im.set(103, 0); }) << QStringList{} << 1;
+    QTest::newRow("text and block tails") << base << from([](I& im) {
+        im.writeText(3, "Alarm!");
+        im.set(2046, 0);
+        im.set(4095, 0);
+    }) << QStringList{"1+"} << 2;
+    QTest::newRow("bytes after a text's 0 are covered and unseen")
+        << base << from([](I& im) { im.set(818 + 50, 'z'); }) << QStringList{} << 0;
+    QTest::newRow("two different failed checks give the same default")
+        << from([](I& im) { im.set(1536, 'a'); }) << from([](I& im) { im.set(1536, 'b'); })
+        << QStringList{} << 0;
+    QTest::newRow("echo on by check and on by default")
+        << base << from([](I& im) { im.set(156, 0); }) << QStringList{"Echo"} << 0;
+    QTest::newRow("daily limit differing after its 0 byte") << from([](I& im) {
+        im.writeValueGroup(110, std::array<std::uint8_t, 4>{'7', 0, 0, 0});
+    }) << from([](I& im) {
+        im.writeValueGroup(110, std::array<std::uint8_t, 4>{'7', 0, 0, 1});
+    }) << QStringList{"Dobowy limit SMS"} << 0;
+    QTest::newRow("subscriber added and one removed") << base << from([](I& im) {
+        im.writeSubscriber(43, "22222222222");
+        im.freeSubscriber(1);
+    }) << QStringList{"Abonent CLIP 1", "Abonent CLIP 43"}
+                                                      << 0;
+    QTest::newRow("only the seconds of a timed output") << from([](I& im) {
+        im.writeValueGroup(120, std::array<std::uint8_t, 3>{1, 0, 10});
+    }) << from([](I& im) {
+        im.writeValueGroup(120, std::array<std::uint8_t, 3>{1, 0, 11});
+    }) << QStringList{"Czas załączenia wyjścia 1 [s]"} << 0;
+}
+
+void TestInspector::diffReports() {
+    // Diff names every decoded setting that differs and counts differing bytes no setting reads.
+    QFETCH(QByteArray, a);
+    QFETCH(QByteArray, b);
+    QFETCH(QStringList, settings);
+    QFETCH(int, uncovered);
+    const auto d = inspector::diff(fromQt(a), fromQt(b));
+    QStringList names;
+    for (const auto& x : d.settings) {
+        names << QString::fromStdString(x.name);
+        QVERIFY2(x.a != x.b, x.name.c_str()); // a reported difference is visible
+    }
+    QCOMPARE(names, settings);
+    QCOMPARE(d.uncoveredBytes, static_cast<std::size_t>(uncovered));
+    QCOMPARE(d.equal(), settings.isEmpty() && uncovered == 0);
+}
+
+void TestInspector::deviceSessions_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("powerOn");
+    QTest::addColumn<int>("silentAfter");
+    QTest::addColumn<int>("corruptBlock");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("read saves the device memory")
+        << "read" << true << -1 << -1 << 0 << "blok 8 z 8";
+    QTest::newRow("device never switched on: connect time-out")
+        << "read" << false << -1 << -1 << 3 << texts::kConnectFailed;
+    QTest::newRow("device falls silent during the read")
+        << "read" << true << 3 << -1 << 3 << texts::kReadFailed;
+    QTest::newRow("port will not open")
+        << "open-fails" << true << -1 << -1 << 2 << texts::kPortOpenFailed;
+    QTest::newRow("write and verify")
+        << "write" << true << -1 << -1 << 0 << "Weryfikacja zakończona";
+    QTest::newRow("device never acknowledges")
+        << "write" << true << 0 << -1 << 3 << texts::kWriteFailed;
+    QTest::newRow("device loses block 6: verify names it")
+        << "write" << true << -1 << 5 << 4 << "blok 6 z 8 (bajty";
+}
+
+void TestInspector::deviceSessions() {
+    // The session ends on the link's own outcome, with the program's exit code and message.
+    QFETCH(QString, command);
+    QFETCH(bool, powerOn);
+    QFETCH(int, silentAfter);
+    QFETCH(int, corruptBlock);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    const Bytes deviceMemory = randomImage(11, true);
+    const Bytes file = randomImage(12, false);
+    SimulatedFaults faults;
+    faults.silentAfterFrames = silentAfter;
+    SimulatedDevice device(deviceMemory, faults);
+    device.onBlockWritten = [&](int block) {
+        if (block == corruptBlock) {
+            Bytes m = device.memory();
+            m[static_cast<std::size_t>(block) * 512 + 17] ^= 1;
+            device.setMemory(m);
+        }
+    };
+    if (powerOn)
+        device.powerOn();
+    MemoryPort port(&device);
+    port.failOpen = command == "open-fails";
+    VirtualClock clock;
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("t.sbn").toStdString();
+    std::ostringstream err;
+    int rc = 0;
+    if (command == "write") {
+        QVERIFY(saveFileAtomically(path, file.data(), file.size()).empty());
+        rc = cli::runWrite("COM1", path, true, port, clock, err);
+    } else {
+        rc = cli::runRead("COM1", path, port, clock, err);
+    }
+    QVERIFY2(err.str().find(message.toStdString()) != std::string::npos, err.str().c_str());
+    QCOMPARE(rc, exitCode);
+    QVERIFY(clock.now < cli::DeviceSession::kStallLimitMs); // ended by the link, not the cap
+    if (rc == 0 && command == "read")
+        QCOMPARE(loadTemplate(path).bytes, deviceMemory);
+    if (rc == 0 && command == "write")
+        QCOMPARE(device.memory(), file);
+    if (rc != 0 && command == "read")
+        QVERIFY(!QFile::exists(dir.filePath("t.sbn")));
+}
+
+void TestInspector::programExitCodes_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("stderrHas");
+    QTest::newRow("no arguments") << QStringList{} << 2 << "brak polecenia";
+    QTest::newRow("missing file") << QStringList{"show"} << 2 << "brak argumentu PLIK";
+    QTest::newRow("missing second file") << QStringList{"diff", "@a"} << 2 << "PLIK_B";
+    QTest::newRow("directory") << QStringList{"show", "@dir"} << 2 << "is a directory";
+    QTest::newRow("file that does not exist") << QStringList{"show", "@none"} << 2 << "@none";
+    QTest::newRow("unknown option") << QStringList{"show", "--yaml", "@a"} << 2 << "--yaml";
+    QTest::newRow("option of another command")
+        << QStringList{"diff", "--json", "@a", "@a"} << 2 << "--json";
+    QTest::newRow("unknown command") << QStringList{"list"} << 2 << "list";
+    QTest::newRow("extra argument") << QStringList{"show", "@a", "@a"} << 2 << "nadmiarowy";
+    QTest::newRow("help") << QStringList{"show", "--help"} << 0 << "";
+    QTest::newRow("help command") << QStringList{"help"} << 0 << "";
+    QTest::newRow("show") << QStringList{"show", "@a"} << 0 << "";
+    QTest::newRow("short file warns")
+        << QStringList{"show", "--json", "@short"} << 0 << "ostrzeżenie";
+    QTest::newRow("equal files") << QStringList{"diff", "@a", "@copy"} << 0 << "";
+    QTest::newRow("different files") << QStringList{"diff", "@a", "@b"} << 1 << "";
+    QTest::newRow("diff with a directory") << QStringList{"diff", "@a", "@dir"} << 2 << "@dir";
+    QTest::newRow("write refuses a short file")
+        << QStringList{"write", "COM1", "@short"} << 2 << "4096";
+    QTest::newRow("read into a directory") << QStringList{"read", "COM1", "@dir"} << 2 << "@dir";
+    QTest::newRow("port that does not exist")
+        << QStringList{"read", "@dir/no-such-tty", "@dir/out.sbn"} << 2 << texts::kPortOpenFailed;
+}
+
+void TestInspector::programExitCodes() {
+    // The program's exit code and one-line message for each kind of misuse and result.
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, stderrHas);
+    QTemporaryDir dir;
+    const QString a = dir.filePath("a.sbn");
+    SettingsImage im;
+    QVERIFY(saveFileAtomically(a.toStdString(), im.bytes().data(), 4096).empty());
+    QFile::copy(a, dir.filePath("copy.sbn"));
+    im.set(2046, 0); // an unused byte
+    QVERIFY(
+        saveFileAtomically(dir.filePath("b.sbn").toStdString(), im.bytes().data(), 4096).empty());
+    QVERIFY(saveFileAtomically(dir.filePath("short.sbn").toStdString(), im.bytes().data(), 100)
+                .empty());
+    QMap<QString, QString> places = {{"@a", a},
+                                     {"@b", dir.filePath("b.sbn")},
+                                     {"@copy", dir.filePath("copy.sbn")},
+                                     {"@short", dir.filePath("short.sbn")},
+                                     {"@none", dir.filePath("none.sbn")},
+                                     {"@dir", dir.path()}};
+    auto expand = [&](QString s) {
+        for (auto it = places.begin(); it != places.end(); ++it)
+            s.replace(it.key(), it.value());
+        return s;
+    };
+    for (QString& arg : args)
+        arg = expand(arg);
+
+    QProcess p;
+    p.start(TRELLIKON_CLI_PATH, args);
+    QVERIFY(p.waitForFinished(20000));
+    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(err.contains(expand(stderrHas)), qPrintable(err));
+    QCOMPARE(p.exitCode(), exitCode);
+    if (exitCode == 2) // one error line, the last (progress may come before it)
+        QVERIFY(err.endsWith('\n') && err.count("trellikon-cli: ") == 1 &&
+                err.section('\n', -2, -2).startsWith("trellikon-cli: "));
+    if (exitCode == 0 && args.contains("--json"))
+        QVERIFY(QJsonDocument::fromJson(out.toUtf8()).isObject());
+    if (args.contains("--help") || args.contains("help"))
+        QVERIFY(out.contains("Kody wyjścia") && out.contains("--verify") && out.contains("diff"));
+}
+
+QTEST_GUILESS_MAIN(TestInspector)
+#include "test_inspector.moc"

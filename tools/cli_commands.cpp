@@ -1,0 +1,156 @@
+#include "cli_commands.h"
+
+#include "inspector.h"
+#include "template_file.h"
+
+#include <optional>
+#include <ostream>
+#include <sys/stat.h>
+
+namespace trellikon::cli {
+
+namespace {
+
+using Bytes = SettingsImage::Bytes;
+
+// A template as the program's own load reads it, with a warning for a size
+// that only a damaged or foreign file has.
+std::optional<Bytes> loadImage(const std::string& path, std::ostream& err) {
+    const TemplateLoad load = loadTemplate(path);
+    if (!load.ok) {
+        fail(err, kExitUsage, "nie można odczytać pliku „" + path + "”: " + load.error);
+        return std::nullopt;
+    }
+    if (load.fileSize < layout::kImageSize)
+        err << kProgramName << ": ostrzeżenie: plik „" << path << "” ma " << load.fileSize
+            << " B zamiast " << layout::kImageSize << "; brakujące bajty przyjęto jako 0x1A\n";
+    else if (load.fileSize > layout::kImageSize)
+        err << kProgramName << ": ostrzeżenie: plik „" << path << "” ma " << load.fileSize
+            << " B zamiast " << layout::kImageSize << "; dalsze bajty pominięto\n";
+    return load.bytes;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+int fail(std::ostream& err, int code, const std::string& message) {
+    err << kProgramName << ": " << message << '\n';
+    return code;
+}
+
+std::string helpText() {
+    return R"(trellikon-cli – szablony ustawień (.sbn) i odczyt/zapis urządzenia
+
+Użycie:
+  trellikon-cli show [--json] PLIK
+  trellikon-cli diff PLIK_A PLIK_B
+  trellikon-cli read PORT PLIK
+  trellikon-cli write [--verify] PORT PLIK
+  trellikon-cli help | --help | -h
+
+Polecenia:
+  show       Wypisuje wszystkie ustawienia szablonu pod nazwami z okien programu,
+             tak jak program je odczytuje. Wartości tekstowe stoją w cudzysłowie;
+             bajty sterujące są pokazane jako \xNN, cudzysłów jako \" i ukośnik
+             odwrotny jako \\. Pole z błędną sumą kontrolną ma dopisek
+             „(domyślna – błąd sumy kontrolnej)” i pokazuje wartość domyślną.
+  --json     (dla show) Jeden obiekt JSON w UTF-8, do skryptów.
+  diff       Porównuje dwa szablony: każde różniące się ustawienie (wartość w A
+             i w B) oraz liczbę różniących się bajtów, których nie czyta żadne
+             ustawienie (bajty nieużywane).
+  read       Odczytuje ustawienia z urządzenia do PLIKU (4096 bajtów). Istniejący
+             plik jest zastępowany w całości albo wcale.
+  write      Zapisuje PLIK do urządzenia; plik musi mieć dokładnie 4096 bajtów.
+  --verify   (dla write) Po zapisie odczytuje urządzenie i porównuje z plikiem.
+  help       Ten opis.
+
+Pliki:
+  Szablon to 4096 bajtów pamięci ustawień. Krótszy plik jest uzupełniany
+  bajtami 0x1A, z dłuższego brane jest pierwsze 4096 bajtów; o obu przypadkach
+  informuje ostrzeżenie na stderr. Nazwę zaczynającą się od „-” poprzedź „--”.
+
+Port:
+  COM1..COM8 albo ścieżka urządzenia (np. /dev/ttyUSB0). COMn to n-ty port
+  szeregowy (najpierw adaptery USB i ACM), chyba że zmienna środowiska
+  TRELLIKON_COMn podaje ścieżkę. Po otwarciu portu wyłącz i włącz urządzenie;
+  program czeka na nie około 18 sekund. Postęp jest wypisywany na stderr.
+
+Kody wyjścia:
+  0  sukces; dla diff: szablony są równe
+  1  diff: szablony się różnią
+  2  błędne argumenty, plik nie do odczytu lub zapisu, port nie do otwarcia,
+     plik dla write o rozmiarze innym niż 4096 bajtów
+  3  urządzenie się nie zgłosiło albo przekroczony został czas odczytu/zapisu
+  4  write --verify: ustawienia odczytane z urządzenia różnią się od pliku
+)";
+}
+
+int runShow(const std::string& path, bool json, std::ostream& out, std::ostream& err) {
+    const auto bytes = loadImage(path, err);
+    if (!bytes)
+        return kExitUsage;
+    const auto in = inspector::inspect(*bytes);
+    out << (json ? inspector::renderJson(in) : inspector::renderShow(in)) << std::flush;
+    return kExitOk;
+}
+
+int runDiff(const std::string& pathA, const std::string& pathB, std::ostream& out,
+            std::ostream& err) {
+    const auto a = loadImage(pathA, err);
+    if (!a)
+        return kExitUsage;
+    const auto b = loadImage(pathB, err);
+    if (!b)
+        return kExitUsage;
+    const auto d = inspector::diff(*a, *b);
+    out << inspector::renderDiff(d) << std::flush;
+    return d.equal() ? kExitOk : kExitDifferent;
+}
+
+int runRead(const std::string& portName, const std::string& outPath, SerialPort& port,
+            TickClock& clock, std::ostream& err) {
+    // Found out now rather than after the device has been read.
+    if (outPath.empty() || isDirectory(outPath))
+        return fail(err, kExitUsage, "„" + outPath + "” nie jest nazwą pliku");
+    DeviceSession session(port, clock, err);
+    if (Outcome r = session.connect(portName); !r.ok())
+        return fail(err, r.exitCode, r.message);
+    Bytes bytes{};
+    if (Outcome r = session.read(bytes); !r.ok())
+        return fail(err, r.exitCode, r.message);
+    if (const std::string e = saveFileAtomically(outPath, bytes.data(), bytes.size()); !e.empty())
+        return fail(err, kExitUsage, "nie można zapisać pliku „" + outPath + "”: " + e);
+    err << "Zapisano „" << outPath << "”\n";
+    return kExitOk;
+}
+
+int runWrite(const std::string& portName, const std::string& inPath, bool verify, SerialPort& port,
+             TickClock& clock, std::ostream& err) {
+    const TemplateLoad load = loadTemplate(inPath);
+    if (!load.ok)
+        return fail(err, kExitUsage, "nie można odczytać pliku „" + inPath + "”: " + load.error);
+    // A padded or cut image would overwrite the device with bytes nobody chose.
+    if (load.fileSize != layout::kImageSize)
+        return fail(err, kExitUsage,
+                    "plik „" + inPath + "” ma " + std::to_string(load.fileSize) +
+                        " B; do urządzenia zapisuję tylko pliki o rozmiarze dokładnie " +
+                        std::to_string(layout::kImageSize) + " B");
+    DeviceSession session(port, clock, err);
+    if (Outcome r = session.connect(portName); !r.ok())
+        return fail(err, r.exitCode, r.message);
+    if (Outcome r = session.write(load.bytes); !r.ok())
+        return fail(err, r.exitCode, r.message);
+    if (verify) {
+        err << "Weryfikacja: odczyt ustawień z urządzenia\n";
+        if (Outcome r = session.verify(load.bytes); !r.ok())
+            return fail(err, r.exitCode, r.message);
+        err << "Weryfikacja zakończona: urządzenie zawiera zapisany plik\n";
+    }
+    return kExitOk;
+}
+
+} // namespace trellikon::cli

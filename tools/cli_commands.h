@@ -1,0 +1,28 @@
+#pragma once
+// The commands of trellikon-cli, each returning the program's exit code
+// (see ExitCode). Results go to `out`; warnings, progress and errors to `err`,
+// so that `show --json` output can be piped without anything mixed into it.
+
+#include "device_session.h"
+
+#include <iosfwd>
+#include <string>
+
+namespace trellikon::cli {
+
+inline constexpr const char* kProgramName = "trellikon-cli";
+
+std::string helpText();
+
+int runShow(const std::string& path, bool json, std::ostream& out, std::ostream& err);
+int runDiff(const std::string& pathA, const std::string& pathB, std::ostream& out,
+            std::ostream& err);
+int runRead(const std::string& portName, const std::string& outPath, SerialPort& port,
+            TickClock& clock, std::ostream& err);
+int runWrite(const std::string& portName, const std::string& inPath, bool verify, SerialPort& port,
+             TickClock& clock, std::ostream& err);
+
+// Prints "trellikon-cli: <message>" and returns `code`.
+int fail(std::ostream& err, int code, const std::string& message);
+
+} // namespace trellikon::cli

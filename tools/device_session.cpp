@@ -1,0 +1,173 @@
+#include "device_session.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ostream>
+#include <thread>
+
+namespace trellikon::cli {
+
+std::int64_t SteadyTickClock::nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void SteadyTickClock::sleepUntilMs(std::int64_t ms) {
+    std::this_thread::sleep_until(
+        std::chrono::steady_clock::time_point(std::chrono::milliseconds(ms)));
+}
+
+DeviceSession::DeviceSession(SerialPort& port, TickClock& clock, std::ostream& progress)
+    : clock_(clock), progress_(progress), link_(settings_, port, *this) {}
+
+void DeviceSession::say(const std::string& text) {
+    // The link repeats itself (status line and window label); once is enough here.
+    if (text.empty() || text == lastLine_)
+        return;
+    lastLine_ = text;
+    progress_ << text << '\n' << std::flush;
+}
+
+void DeviceSession::statusText(const std::string& text) {
+    say(text);
+}
+
+void DeviceSession::labelText(LinkWindow window, int label, const std::string& text) {
+    if (label == 1) {
+        if (window == LinkWindow::Connection)
+            connectLabel_ = text;
+        else if (window == LinkWindow::ReadProgress)
+            readLabel_ = text;
+        else if (window == LinkWindow::WriteProgress)
+            writeLabel_ = text;
+    }
+    // The last block is counted before the line that says the transfer is over.
+    if (text == texts::kReadDone || text == texts::kWriteDone) {
+        transferDone_ = true;
+        reportBlocks();
+    }
+    say(text);
+}
+
+void DeviceSession::showWindow(LinkWindow window) {
+    // Every window returns at once; only the loss notice changes what we do.
+    if (window == LinkWindow::ConnectionLost)
+        lost_ = true;
+}
+
+void DeviceSession::errorMessage(const std::string& text, const std::string& detail) {
+    error_ = detail.empty() ? text : text + ": " + detail;
+}
+
+DeviceSession::Wait DeviceSession::runUntil(const std::function<bool()>& done) {
+    const std::int64_t start = clock_.nowMs();
+    for (;;) {
+        if (lost_)
+            return Wait::Lost;
+        if (done())
+            return Wait::Done;
+        const std::int64_t next = std::min(next1_, next2_);
+        if (next - start > kStallLimitMs)
+            return Wait::Stalled;
+        clock_.sleepUntilMs(next);
+        const std::int64_t now = clock_.nowMs();
+        // Like a window timer, a late tick is not made up for with a burst.
+        if (next1_ <= next) {
+            link_.Timer1Timer();
+            next1_ = std::max(next1_ + kTimer1Ms, now + 1);
+        }
+        if (next2_ <= next) {
+            link_.Timer2Timer();
+            next2_ = std::max(next2_ + kTimer2Ms, now + 1);
+        }
+        reportBlocks();
+    }
+}
+
+void DeviceSession::reportBlocks() {
+    if (transfer_ == Transfer::None)
+        return;
+    // While a transfer runs, block_no counts the blocks already stored or acknowledged.
+    const int done =
+        transferDone_ ? layout::kBlockCount : std::min<int>(link_.block_no, layout::kBlockCount);
+    while (blocksReported_ < done) {
+        ++blocksReported_;
+        progress_ << "blok " << blocksReported_ << " z " << layout::kBlockCount << '\n'
+                  << std::flush;
+    }
+}
+
+Outcome DeviceSession::linkFailure(Wait why, const std::string& linkMessage) {
+    if (why == Wait::Lost) {
+        link_.connectionLostOk();
+        return {kExitLink, texts::kConnectionLostStatus};
+    }
+    if (why == Wait::Stalled)
+        return {kExitLink, "Urządzenie nie odpowiada."};
+    return {kExitLink, linkMessage};
+}
+
+Outcome DeviceSession::connect(const std::string& portName) {
+    link_.port_name = portName;
+    const std::int64_t now = clock_.nowMs();
+    next1_ = now + kTimer1Ms;
+    next2_ = now + kTimer2Ms;
+    if (!link_.connectCommand())
+        return {kExitUsage, error_};
+    progress_ << "Wyłącz i włącz urządzenie...\n" << std::flush;
+    const Wait w = runUntil([&] { return link_.connected || !link_.connecting; });
+    if (w == Wait::Done && link_.connected)
+        return {};
+    return linkFailure(w, connectLabel_);
+}
+
+Outcome DeviceSession::read(SettingsImage::Bytes& into) {
+    error_.clear();
+    link_.readCommand();
+    if (!link_.read_active)
+        return {kExitLink, error_.empty() ? texts::kReadNotConnected : error_};
+    transfer_ = Transfer::Read;
+    transferDone_ = false;
+    blocksReported_ = 0;
+    const Wait w = runUntil([&] { return !link_.read_active; });
+    transfer_ = Transfer::None;
+    if (w != Wait::Done || link_.read_failed)
+        return linkFailure(w, readLabel_);
+    into = settings_.image.bytes();
+    return {};
+}
+
+Outcome DeviceSession::write(const SettingsImage::Bytes& bytes) {
+    settings_.image.setBytes(bytes);
+    writeLabel_.clear();
+    transfer_ = Transfer::Write;
+    transferDone_ = false;
+    blocksReported_ = 0;
+    link_.beginWrite();
+    const Wait w = runUntil([&] { return !link_.write_active && !link_.write_progress; });
+    transfer_ = Transfer::None;
+    if (w != Wait::Done || writeLabel_ != texts::kWriteDone)
+        return linkFailure(w, writeLabel_);
+    return {};
+}
+
+Outcome DeviceSession::verify(const SettingsImage::Bytes& expected) {
+    // The read-back lands in its own buffer; `expected` stays what was sent.
+    SettingsImage::Bytes back{};
+    if (Outcome r = read(back); !r.ok())
+        return r;
+    const auto mismatch = std::mismatch(expected.begin(), expected.end(), back.begin());
+    if (mismatch.first == expected.end())
+        return {};
+    const auto offset = static_cast<std::size_t>(mismatch.first - expected.begin());
+    const std::size_t block = offset / layout::kBlockSize;
+    return {kExitVerify,
+            "weryfikacja nie powiodła się: blok " + std::to_string(block + 1) + " z " +
+                std::to_string(layout::kBlockCount) + " (bajty " +
+                std::to_string(block * layout::kBlockSize) + "–" +
+                std::to_string((block + 1) * layout::kBlockSize - 1) +
+                ") różni się od pliku, pierwszy różny bajt: " + std::to_string(offset)};
+}
+
+} // namespace trellikon::cli

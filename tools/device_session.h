@@ -1,0 +1,97 @@
+#pragma once
+// One exchange with the device from the command line: DeviceLink driven by the
+// same two ticks the main window's timers give it (1000 ms and 300 ms), with
+// progress printed instead of shown in windows. The link's own time-outs end
+// every wait; a wall-clock cap only guards against a link that never settles.
+
+#include "device_link.h"
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <string>
+
+namespace trellikon::cli {
+
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitDifferent = 1, // diff: the templates differ
+    kExitUsage = 2,     // bad arguments, unreadable file, port that will not open
+    kExitLink = 3,      // the device did not answer in time
+    kExitVerify = 4,    // read-back after a write differs from the file
+};
+
+// Time for the ticks. The program sleeps on the steady clock; tests jump.
+class TickClock {
+  public:
+    virtual ~TickClock() = default;
+    virtual std::int64_t nowMs() = 0;
+    virtual void sleepUntilMs(std::int64_t ms) = 0;
+};
+
+class SteadyTickClock final : public TickClock {
+  public:
+    std::int64_t nowMs() override;
+    void sleepUntilMs(std::int64_t ms) override;
+};
+
+struct Outcome {
+    int exitCode = kExitOk;
+    std::string message; // one line for the user when exitCode != 0
+
+    bool ok() const { return exitCode == kExitOk; }
+};
+
+class DeviceSession final : private LinkObserver {
+  public:
+    static constexpr std::int64_t kTimer1Ms = 1000;
+    static constexpr std::int64_t kTimer2Ms = 300;
+    // Far beyond the link's own limits (18 s to connect, 15 s per transfer).
+    static constexpr std::int64_t kStallLimitMs = 60'000;
+
+    DeviceSession(SerialPort& port, TickClock& clock, std::ostream& progress);
+
+    // Opens the port and waits for the device's handshake.
+    Outcome connect(const std::string& portName);
+    // The eight blocks from the device into `into` (left untouched on failure).
+    Outcome read(SettingsImage::Bytes& into);
+    Outcome write(const SettingsImage::Bytes& bytes);
+    // Reads the device back and compares it with `expected`.
+    Outcome verify(const SettingsImage::Bytes& expected);
+
+  private:
+    enum class Wait { Done, Lost, Stalled };
+    enum class Transfer { None, Read, Write };
+
+    Wait runUntil(const std::function<bool()>& done);
+    void reportBlocks();
+    void say(const std::string& text);
+    Outcome linkFailure(Wait why, const std::string& linkMessage);
+
+    // LinkObserver: the windows become lines on the progress stream.
+    void statusText(const std::string& text) override;
+    void labelText(LinkWindow window, int label, const std::string& text) override;
+    void barPosition(LinkWindow, int) override {}
+    void showWindow(LinkWindow window) override;
+    void closeWindow(LinkWindow) override {}
+    void errorMessage(const std::string& text, const std::string& detail) override;
+
+    TickClock& clock_;
+    std::ostream& progress_;
+    DeviceSettings settings_;
+    DeviceLink link_;
+
+    std::int64_t next1_ = 0;
+    std::int64_t next2_ = 0;
+    bool lost_ = false;
+    Transfer transfer_ = Transfer::None;
+    bool transferDone_ = false;
+    int blocksReported_ = 0;
+    std::string lastLine_;
+    std::string connectLabel_;
+    std::string readLabel_;
+    std::string writeLabel_;
+    std::string error_;
+};
+
+} // namespace trellikon::cli

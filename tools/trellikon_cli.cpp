@@ -1,0 +1,91 @@
+// trellikon-cli: templates and device transfers from the command line for
+// installers who keep many templates. Only the arguments are handled here;
+// the commands live in cli_commands.
+
+#include "cli_commands.h"
+#include "posix_serial_port.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace trellikon::cli;
+
+struct Command {
+    const char* name;
+    std::vector<const char*> positionals; // names for the messages
+    const char* option;                   // the one option it takes, or nullptr
+};
+
+const std::vector<Command> kCommands = {
+    {"show", {"PLIK"}, "--json"},
+    {"diff", {"PLIK_A", "PLIK_B"}, nullptr},
+    {"read", {"PORT", "PLIK"}, nullptr},
+    {"write", {"PORT", "PLIK"}, "--verify"},
+};
+
+int usage(const std::string& message) {
+    return fail(std::cerr, kExitUsage, message + " (zobacz: " + kProgramName + " --help)");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    for (const std::string& a : args) {
+        if (a == "--")
+            break;
+        if (a == "--help" || a == "-h") {
+            std::cout << helpText();
+            return kExitOk;
+        }
+    }
+    if (args.empty())
+        return usage("brak polecenia");
+    if (args[0] == "help") {
+        std::cout << helpText();
+        return kExitOk;
+    }
+
+    const Command* cmd = nullptr;
+    for (const Command& c : kCommands)
+        if (args[0] == c.name)
+            cmd = &c;
+    if (!cmd)
+        return usage("nieznane polecenie „" + args[0] + "”");
+
+    bool option = false;
+    bool optionsEnded = false;
+    std::vector<std::string> positionals;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!optionsEnded && a == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
+            if (!cmd->option || a != cmd->option)
+                return usage("nieznana opcja „" + a + "” polecenia " + cmd->name);
+            option = true;
+        } else if (positionals.size() == cmd->positionals.size()) {
+            return usage("nadmiarowy argument „" + a + "” polecenia " + cmd->name);
+        } else {
+            positionals.push_back(a);
+        }
+    }
+    if (positionals.size() < cmd->positionals.size())
+        return usage(std::string("brak argumentu ") + cmd->positionals[positionals.size()] +
+                     " polecenia " + cmd->name);
+
+    const std::string name = cmd->name;
+    if (name == "show")
+        return runShow(positionals[0], option, std::cout, std::cerr);
+    if (name == "diff")
+        return runDiff(positionals[0], positionals[1], std::cout, std::cerr);
+
+    trellikon::PosixSerialPort port;
+    SteadyTickClock clock;
+    if (name == "read")
+        return runRead(positionals[0], positionals[1], port, clock, std::cerr);
+    return runWrite(positionals[0], positionals[1], option, port, clock, std::cerr);
+}

@@ -24,9 +24,12 @@ SettingsImage::Bytes randomImage(unsigned seed) {
 }
 
 Bytes readReply(std::uint8_t third, const std::uint8_t* data) {
-    Bytes f = {0xAA, 0x03, third};
-    f.insert(f.end(), data, data + 512);
-    f.push_back(SettingsImage::checkByteOf(f));
+    Bytes f(516);
+    f[0] = 0xAA;
+    f[1] = 0x03;
+    f[2] = third;
+    std::copy(data, data + 512, f.begin() + 3);
+    f[515] = SettingsImage::checkByteOf(std::span(f.data(), 515));
     return f;
 }
 

@@ -1,6 +1,7 @@
 #include "cli_commands.h"
 
 #include "inspector.h"
+#include "port_names.h"
 #include "template_file.h"
 
 #include <optional>
@@ -50,6 +51,8 @@ Użycie:
   trellikon-cli diff PLIK_A PLIK_B
   trellikon-cli read PORT PLIK
   trellikon-cli write [--verify] PORT PLIK
+  trellikon-cli ports
+  trellikon-cli demo PLIK
   trellikon-cli help | --help | -h
 
 Polecenia:
@@ -66,6 +69,9 @@ Polecenia:
              plik jest zastępowany w całości albo wcale.
   write      Zapisuje PLIK do urządzenia; plik musi mieć dokładnie 4096 bajtów.
   --verify   (dla write) Po zapisie odczytuje urządzenie i porównuje z plikiem.
+  ports      Wypisuje, które urządzenie oznacza teraz każda z nazw COM1..COM8.
+  demo       Zapisuje do PLIKU szablon z przykładowymi ustawieniami (np. jako
+             pamięć symulatora trellikon-sim).
   help       Ten opis.
 
 Pliki:
@@ -87,6 +93,76 @@ Kody wyjścia:
   3  urządzenie się nie zgłosiło albo przekroczony został czas odczytu/zapisu
   4  write --verify: ustawienia odczytane z urządzenia różnią się od pliku
 )";
+}
+
+int runPorts(std::ostream& out) {
+    for (int n = 1; n <= kComPortCount; ++n) {
+        const std::string name = "COM" + std::to_string(n);
+        out << name << ": " << describePort(name) << '\n';
+    }
+    return kExitOk;
+}
+
+namespace {
+SettingsImage demoImage() {
+    using namespace layout;
+    SettingsImage im;
+    im.writePhoneNumber(kSmsCentreNumber, "48601000310");
+    im.writePhoneNumber(kUserNumber1, "48600100200");
+    im.writePhoneNumber(kUserNumber2, "48600100201");
+    im.writePhoneNumber(kUserNumber3, "");
+    im.writePhoneNumber(kUserNumber4, "");
+    const std::uint8_t permanentOff[] = {0, 0};
+    im.writeValueGroup(kOutput1Permanent, permanentOff);
+    im.writeValueGroup(kOutput2Permanent, permanentOff);
+    im.writeDigits(kDailySmsLimit, "50");
+    const std::uint8_t output1Timed[] = {1, 0x01, 0x2C}; // on for 300 s
+    im.writeValueGroup(kOutput1AutoEnabled, output1Timed);
+    const std::uint8_t output2Off[] = {0, 0, 0};
+    im.writeValueGroup(kOutput2AutoEnabled, output2Off);
+    const std::uint8_t testToUser1[] = {1, 1};
+    im.writeValueGroup(kTestMessageEnabled, testToUser1);
+    im.writeValuePair(kSmsMask, 0x0C);  // users 1 and 2
+    im.writeValuePair(kRingMask, 0x08); // user 1
+    im.writeValuePair(kEchoEnabled, 1);
+    im.writeValuePair(kInputMask, 0xF0); // inputs 1..4
+    im.writeDigits(kBalanceIntervalDays, "7");
+    im.writeDigits(kBalanceSmsCount, "100");
+    for (std::size_t i = 0; i < kBalanceQueryCodeArea; ++i)
+        im.set(kBalanceQueryCode + i, 0);
+    const std::string code = "*101#";
+    for (std::size_t i = 0; i < code.size(); ++i)
+        im.set(kBalanceQueryCode + i, static_cast<std::uint8_t>(code[i]));
+    im.set(kBalanceQueryCodeCheck, im.checkByte(kBalanceQueryCode, kBalanceQueryCodeArea));
+    im.writeValuePair(kBalanceQueryCodeLength, static_cast<std::uint8_t>(code.size()));
+    im.writeFlag(kBalanceReportEnabled, true);
+    im.writeFlag(kBalanceByCountEnabled, false);
+    im.writeFlag(kBalanceByTimeEnabled, true);
+    im.writeValuePair(kClipOutput1Enabled, 1);
+    im.writeValuePair(kClipOutput2Enabled, 0);
+    const char* const texts[kTextSlotCount] = {
+        "DOM KOWALSKICH: ", "Zanik zasilania 230V", "Powrot zasilania 230V",
+        "Alarm: drzwi wejsciowe", "Drzwi wejsciowe zamkniete", "Alarm: okno salon",
+        "Okno salon zamkniete", "Alarm: czujka ruchu", "Czujka ruchu spokoj",
+        "Alarm: czujka dymu", "Alarm: zalanie piwnicy", "Aktywacja wejscia nr 6",
+        "Aktywacja wejscia nr 7", "Aktywacja wejscia nr 8", "Test Systemu SMS"};
+    for (int k = 0; k < kTextSlotCount; ++k)
+        im.writeText(k, texts[k]);
+    im.writeSubscriber(1, "48600100200");
+    im.writeSubscriber(2, "48600100201");
+    im.writeSubscriber(43, "48512345678");
+    return im;
+}
+} // namespace
+
+int runDemo(const std::string& outPath, std::ostream& out, std::ostream& err) {
+    const SettingsImage im = demoImage();
+    const std::string error =
+        saveFileAtomically(outPath, im.bytes().data(), im.bytes().size());
+    if (!error.empty())
+        return fail(err, kExitUsage, "nie można zapisać " + outPath + ": " + error);
+    out << outPath << '\n';
+    return kExitOk;
 }
 
 int runShow(const std::string& path, bool json, std::ostream& out, std::ostream& err) {

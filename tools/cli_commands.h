@@ -22,6 +22,11 @@ int runRead(const std::string& portName, const std::string& outPath, SerialPort&
 int runWrite(const std::string& portName, const std::string& inPath, bool verify, SerialPort& port,
              TickClock& clock, std::ostream& err);
 
+// Lists what COM1..COM8 stand for on this machine now.
+int runPorts(std::ostream& out);
+// Writes a template with sample settings (for trying the program with the simulator).
+int runDemo(const std::string& outPath, std::ostream& out, std::ostream& err);
+
 // Prints "trellikon-cli: <message>" and returns `code`.
 int fail(std::ostream& err, int code, const std::string& message);
 

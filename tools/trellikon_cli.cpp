@@ -24,6 +24,8 @@ const std::vector<Command> kCommands = {
     {"diff", {"PLIK_A", "PLIK_B"}, nullptr},
     {"read", {"PORT", "PLIK"}, nullptr},
     {"write", {"PORT", "PLIK"}, "--verify"},
+    {"ports", {}, nullptr},
+    {"demo", {"PLIK"}, nullptr},
 };
 
 int usage(const std::string& message) {
@@ -82,6 +84,10 @@ int main(int argc, char** argv) {
         return runShow(positionals[0], option, std::cout, std::cerr);
     if (name == "diff")
         return runDiff(positionals[0], positionals[1], std::cout, std::cerr);
+    if (name == "ports")
+        return runPorts(std::cout);
+    if (name == "demo")
+        return runDemo(positionals[0], std::cout, std::cerr);
 
     trellikon::PosixSerialPort port;
     SteadyTickClock clock;

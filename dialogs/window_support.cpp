@@ -1,6 +1,8 @@
 #include "window_support.h"
 
 #include <QFileDialog>
+#include <QLabel>
+#include <QBoxLayout>
 #include <QMessageBox>
 
 #include <algorithm>
@@ -80,4 +82,18 @@ QString QtFileDialogs::saveFileName(QWidget* parent, const QString& filter) {
 void nameControl(QWidget* control, const char* objectName, const QString& accessibleName) {
     control->setObjectName(QString::fromLatin1(objectName));
     control->setAccessibleName(accessibleName);
+}
+
+QLabel* addTitleLabel(QWidget* window, const QString& text) {
+    auto* title = new QLabel(text, window);
+    title->setObjectName(QStringLiteral("titleLabel"));
+    QFont big = title->font();
+    big.setPointSizeF(big.pointSizeF() * 1.5);
+    big.setBold(true);
+    title->setFont(big);
+    if (window->layout())
+        window->layout()->addWidget(title);
+    if (auto* box = qobject_cast<QBoxLayout*>(window->layout()))
+        box->setAlignment(title, Qt::AlignHCenter | Qt::AlignTop);
+    return title;
 }

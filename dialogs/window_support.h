@@ -119,5 +119,9 @@ struct WindowContext {
     StackDialog* form14 = nullptr;
 };
 
+// The large title line at the top of an editor window.
+class QLabel;
+QLabel* addTitleLabel(QWidget* window, const QString& text);
+
 // Names a control for tests and assistive technology alike.
 void nameControl(QWidget* control, const char* objectName, const QString& accessibleName);

@@ -6,13 +6,7 @@ TForm3::TForm3(WindowContext& context, QWidget* parent) : StackDialog(parent), c
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QString::fromUtf8("TRELLIKON DEFINIOWANIE PATRAMETRÓW I PROGRAMOWANIE"));
     auto* layout = new QVBoxLayout(this);
-    titleLabel = new QLabel(QString::fromUtf8("Definiowanie komunikatów alarmowych"), this);
-    titleLabel->setObjectName(QStringLiteral("titleLabel"));
-    QFont big = titleLabel->font();
-    big.setPointSizeF(big.pointSizeF() * 1.5);
-    big.setBold(true);
-    titleLabel->setFont(big);
-    layout->addWidget(titleLabel, 0, Qt::AlignHCenter | Qt::AlignTop);
+    titleLabel = addTitleLabel(this, QString::fromUtf8("Definiowanie komunikatów alarmowych"));
     layout->addStretch();
     resize(760, 620);
 }

@@ -6,13 +6,7 @@ TForm2::TForm2(WindowContext& context, QWidget* parent) : StackDialog(parent), c
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QString::fromUtf8("DOMOWY TRELLIKON - PARAMETRY USTAWIEŃ"));
     auto* layout = new QVBoxLayout(this);
-    titleLabel = new QLabel(QString::fromUtf8("Parametry ustawień"), this);
-    titleLabel->setObjectName(QStringLiteral("titleLabel"));
-    QFont big = titleLabel->font();
-    big.setPointSizeF(big.pointSizeF() * 1.5);
-    big.setBold(true);
-    titleLabel->setFont(big);
-    layout->addWidget(titleLabel, 0, Qt::AlignHCenter | Qt::AlignTop);
+    titleLabel = addTitleLabel(this, QString::fromUtf8("Parametry ustawień"));
     layout->addStretch();
     resize(760, 560);
 }

@@ -6,13 +6,7 @@ TForm12::TForm12(WindowContext& context, QWidget* parent) : StackDialog(parent),
     setObjectName(QStringLiteral("Form12"));
     setWindowTitle(QString::fromUtf8("TRELLIKON DEFINIOWANIE ABONENTÓW"));
     auto* layout = new QVBoxLayout(this);
-    titleLabel = new QLabel(QStringLiteral("Abonenci"), this);
-    titleLabel->setObjectName(QStringLiteral("titleLabel"));
-    QFont big = titleLabel->font();
-    big.setPointSizeF(big.pointSizeF() * 1.5);
-    big.setBold(true);
-    titleLabel->setFont(big);
-    layout->addWidget(titleLabel, 0, Qt::AlignHCenter | Qt::AlignTop);
+    titleLabel = addTitleLabel(this, QStringLiteral("Abonenci"));
     layout->addStretch();
     resize(520, 560);
 }

@@ -59,37 +59,32 @@ void DeviceLink::sendFrame(std::size_t n) {
     ++frames_sent_;
 }
 
-int DeviceLink::bar(LinkWindow window) const {
+int* DeviceLink::barSlot(LinkWindow window) {
     switch (window) {
     case LinkWindow::Connection:
-        return connect_bar_;
+        return &connect_bar_;
     case LinkWindow::ReadProgress:
-        return read_bar_;
+        return &read_bar_;
     case LinkWindow::WriteProgress:
-        return write_bar_;
+        return &write_bar_;
     case LinkWindow::ConnectionLost:
         break;
     }
-    return 0;
+    return nullptr;
+}
+
+int DeviceLink::bar(LinkWindow window) const {
+    const int* slot = const_cast<DeviceLink*>(this)->barSlot(window);
+    return slot ? *slot : 0;
 }
 
 void DeviceLink::setBar(LinkWindow window, int position) {
-    const int max = window == LinkWindow::Connection ? kConnectBarMax : kProgressBarMax;
-    position = std::clamp(position, 0, max); // a bar holds positions past its end at the end
-    switch (window) {
-    case LinkWindow::Connection:
-        connect_bar_ = position;
-        break;
-    case LinkWindow::ReadProgress:
-        read_bar_ = position;
-        break;
-    case LinkWindow::WriteProgress:
-        write_bar_ = position;
-        break;
-    case LinkWindow::ConnectionLost:
+    int* slot = barSlot(window);
+    if (!slot)
         return;
-    }
-    out_.barPosition(window, position);
+    const int max = window == LinkWindow::Connection ? kConnectBarMax : kProgressBarMax;
+    *slot = std::clamp(position, 0, max); // a bar holds positions past its end at the end
+    out_.barPosition(window, *slot);
 }
 
 void DeviceLink::advanceBar(LinkWindow window, int max) {

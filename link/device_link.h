@@ -141,6 +141,7 @@ class DeviceLink {
     void receiveStep();
     void sendStep();
     void sendFrame(std::size_t n);
+    int* barSlot(LinkWindow window);
     void setBar(LinkWindow window, int position);
     void advanceBar(LinkWindow window, int max);
     void label(LinkWindow window, int n, const char* text);

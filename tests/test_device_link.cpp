@@ -1,4 +1,5 @@
 // The frame protocol on ticks, against a scripted line and a simulated device.
+#include "random_image.h"
 #include "device_link.h"
 #include "link_recorder.h"
 #include "memory_port.h"
@@ -15,13 +16,6 @@ namespace {
 
 constexpr int kConn = 0, kRead = 1, kWrite = 2, kLost = 3;
 
-SettingsImage::Bytes randomImage(unsigned seed) {
-    std::mt19937 rng(seed);
-    SettingsImage::Bytes b;
-    for (auto& x : b)
-        x = static_cast<std::uint8_t>(rng());
-    return b;
-}
 
 Bytes readReply(std::uint8_t third, const std::uint8_t* data) {
     Bytes f(516);

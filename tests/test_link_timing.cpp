@@ -1,4 +1,5 @@
 // How many ticks the exchange takes on a 19200 baud line, in virtual time.
+#include "random_image.h"
 #include "virtual_line.h"
 
 #include <QTest>
@@ -8,14 +9,6 @@
 using namespace trellikon;
 
 namespace {
-
-SettingsImage::Bytes randomImage(unsigned seed) {
-    std::mt19937 rng(seed);
-    SettingsImage::Bytes b;
-    for (auto& x : b)
-        x = static_cast<std::uint8_t>(rng());
-    return b;
-}
 
 constexpr std::int64_t kMs = 1'000'000;
 

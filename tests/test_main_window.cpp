@@ -1,4 +1,5 @@
 // The main window, its commands and the progress and notice windows, offscreen.
+#include "random_image.h"
 #include "main_window.h"
 #include "memory_port.h"
 #include "progress_dialog.h"
@@ -16,14 +17,6 @@
 using namespace trellikon;
 
 namespace {
-
-SettingsImage::Bytes randomImage(unsigned seed) {
-    std::mt19937 rng(seed);
-    SettingsImage::Bytes b;
-    for (auto& x : b)
-        x = static_cast<std::uint8_t>(rng());
-    return b;
-}
 
 // A program with its windows, wired to a simulated device through memory.
 struct Program {

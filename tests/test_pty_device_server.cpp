@@ -1,4 +1,5 @@
 // The simulated device on a pseudo-terminal: power-on, pacing, closing, the link.
+#include "random_image.h"
 #include "pty_device_server.h"
 #include "pty_test_support.h"
 
@@ -20,13 +21,6 @@ namespace {
 const Bytes kHandshake = {0xAA, 0x01, 0x01};
 const Bytes kReadBlock5 = {0xAA, 0x03, 0x05, 0x06};
 
-SettingsImage::Bytes randomImage(unsigned seed) {
-    std::mt19937 rng(seed);
-    SettingsImage::Bytes b;
-    for (auto& x : b)
-        x = static_cast<std::uint8_t>(rng());
-    return b;
-}
 
 long long msSince(Clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();

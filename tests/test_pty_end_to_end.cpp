@@ -1,5 +1,6 @@
 // The whole chain on real time: DeviceLink, the termios port, a pseudo-terminal,
 // the simulated device at 19200 baud.
+#include "random_image.h"
 #include "device_link.h"
 #include "device_settings.h"
 #include "posix_serial_port.h"
@@ -15,14 +16,6 @@ using namespace trellikon::testing;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-SettingsImage::Bytes randomImage(unsigned seed) {
-    std::mt19937 rng(seed);
-    SettingsImage::Bytes b;
-    for (auto& x : b)
-        x = static_cast<std::uint8_t>(rng());
-    return b;
-}
 
 // The windows return at once; the write window's label tells success from failure.
 class Windows : public LinkObserver {

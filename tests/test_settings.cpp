@@ -1,4 +1,5 @@
 // The settings image, its field codecs, the decoders and Windows-1250.
+#include "random_image.h"
 #include "cp1250.h"
 #include "device_settings.h"
 #include "settings_image.h"
@@ -12,14 +13,6 @@ using namespace trellikon;
 using namespace trellikon::layout;
 
 namespace {
-
-SettingsImage::Bytes randomBytes(unsigned seed) {
-    std::mt19937 rng(seed);
-    SettingsImage::Bytes b;
-    for (auto& x : b)
-        x = static_cast<std::uint8_t>(rng());
-    return b;
-}
 
 void putChars(SettingsImage& im, std::size_t offset, const std::string& s) {
     for (std::size_t i = 0; i < s.size(); ++i)
@@ -244,7 +237,7 @@ void TestSettings::subscriberOffsets() {
 void TestSettings::outOfRangeNeverTouchesTheImage() {
     // Bad block, slot and subscriber numbers are refused and leave every byte alone.
     SettingsImage im;
-    im.setBytes(randomBytes(7));
+    im.setBytes(randomImage(7));
     const auto before = im.bytes();
     std::array<std::uint8_t, kBlockSize> data{};
     QVERIFY(!im.setBlock(8, data));
@@ -371,7 +364,7 @@ void TestSettings::subscribersDecodeAndEncode() {
     // Valid slots fill their entries, whatever their bytes; encoding them back changes nothing.
     for (unsigned seed : {1u, 2u, 3u}) {
         DeviceSettings s;
-        s.image.setBytes(randomBytes(seed));
+        s.image.setBytes(randomImage(seed));
         s.image.writeSubscriber(1, "48601234567");
         s.image.writeSubscriber(168, "ab\x01\xff" "defghij");
         s.Decode_Subscribers();
@@ -397,7 +390,7 @@ void TestSettings::subscribersDecodeAndEncode() {
 void TestSettings::removalFreesTheSlot() {
     // A removed caller leaves a free slot; an entry never filled leaves its slot alone.
     DeviceSettings s;
-    s.image.setBytes(randomBytes(11));
+    s.image.setBytes(randomImage(11));
     s.image.writeSubscriber(10, "48111111111");
     s.image.writeSubscriber(20, "48222222222");
     s.Decode_Subscribers();
@@ -416,7 +409,7 @@ void TestSettings::removalFreesTheSlot() {
 
     // A loaded template's slots survive an empty table (its subscribers were never decoded).
     DeviceSettings t;
-    t.image.setBytes(randomBytes(12));
+    t.image.setBytes(randomImage(12));
     t.image.writeSubscriber(3, "48333333333");
     const auto loaded = t.image.bytes();
     t.Encode_Subscribers();

@@ -287,7 +287,10 @@ bool DeviceLink::connectCommand() {
     if (!port_.open(port_name, open_error_)) {
         // No attempt began, so there is no connection whose loss could be reported.
         watch_link = 0;
-        out_.errorMessage(texts::kPortOpenFailed + port_name, open_error_.message);
+        std::string detail = open_error_.message;
+        if (!open_error_.devicePath.empty() && detail.find(open_error_.devicePath) == std::string::npos)
+            detail = port_name + " = " + open_error_.devicePath + "\n" + detail;
+        out_.errorMessage(texts::kPortOpenFailed + port_name, detail);
         return false;
     }
     connecting = 1;

@@ -69,6 +69,7 @@ class TestMainWindow : public QObject {
     void readThenOkOpensTheParametersEditor();
     void readTimeOutThenOkDisconnects();
     void connectionLostClosesTheSessionWindows();
+    void noticeKeepsTheShortTickRunning();
     void parametersEditorIsArmedOnItsThirdTick();
     void templateLoad();
 };
@@ -338,6 +339,31 @@ void TestMainWindow::connectionLostClosesTheSessionWindows() {
                            p.ctx().form6, p.ctx().form7, p.ctx().form11})
         QVERIFY(!w->isVisible());
     QCOMPARE(p.ctx().stack->depth(), std::size_t(1));
+}
+
+void TestMainWindow::noticeKeepsTheShortTickRunning() {
+    // The notice is shown from inside the real 300 ms tick, which must go on running meanwhile.
+    Program p;
+    p.connect();
+    while (p.form1->link().silence_ticks < 80) // the next tick shows the notice
+        p.form1->Timer2Timer();
+    int ticksWhileUp = -1;
+    bool done = false;
+    whenModal([&](QDialog*) {
+        TForm1& f = *p.form1;
+        f.link().write_progress = 1; // its counter shows each 300 ms tick
+        const int before = f.link().write_ticks;
+        QTest::qWait(1000);
+        ticksWhileUp = f.link().write_ticks - before;
+        f.link().write_progress = 0;
+        QTest::mouseClick(p.form11()->Button1, Qt::LeftButton);
+        done = true;
+    });
+    p.form1->Timer2->start();
+    QTRY_VERIFY_WITH_TIMEOUT(done, 5000);
+    p.form1->Timer2->stop();
+    QVERIFY2(ticksWhileUp >= 2, qPrintable(QString::number(ticksWhileUp)));
+    QVERIFY(!p.form1->link().connected);
 }
 
 void TestMainWindow::parametersEditorIsArmedOnItsThirdTick() {

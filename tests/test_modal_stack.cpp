@@ -1,0 +1,98 @@
+// The window stack: our own activation, not the window system's.
+#include "window_support.h"
+#include "window_test_support.h"
+
+#include <QTest>
+
+namespace {
+
+QStringList calls;
+
+class LoggedDialog : public StackDialog {
+  public:
+    explicit LoggedDialog(const QString& name) { setObjectName(name); }
+    void FormActivate() override { calls << objectName() + "+"; }
+    void FormDeactivate() override { calls << objectName() + "-"; }
+};
+
+class LoggedRoot : public StackWindow {
+  public:
+    QWidget w;
+    QWidget* widget() override { return &w; }
+    void FormActivate() override { calls << "root+"; }
+    void FormDeactivate() override { calls << "root-"; }
+};
+
+} // namespace
+
+class TestModalStack : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void init() { calls.clear(); }
+    void cleanup() { QVERIFY(QApplication::activeModalWidget() == nullptr); }
+    void showingOverAnotherSwapsActivation();
+    void closingFromTheMiddleLeavesTheTopActive();
+    void showingAWindowTwiceIsHarmless();
+};
+
+void TestModalStack::showingOverAnotherSwapsActivation() {
+    // Showing B over A deactivates A and activates B; closing B reverses it.
+    LoggedRoot root;
+    LoggedDialog a("A"), b("B");
+    ModalStack stack;
+    stack.setRoot(&root);
+    whenModal([&](QDialog*) {
+        QCOMPARE(stack.top(), static_cast<StackWindow*>(&a));
+        whenModal([&](QDialog* shown) {
+            QCOMPARE(shown, static_cast<QDialog*>(&b));
+            QCOMPARE(stack.depth(), std::size_t(3));
+            b.reject(); // the title bar's close ends it like any other close
+        });
+        stack.showModal(&b);
+        stack.closeWindow(&a);
+    });
+    stack.showModal(&a);
+    QCOMPARE(calls, (QStringList{"root-", "A+", "A-", "B+", "B-", "A+", "A-", "root+"}));
+    QCOMPARE(stack.depth(), std::size_t(1));
+}
+
+void TestModalStack::closingFromTheMiddleLeavesTheTopActive() {
+    // A window closed from under another is not (de)activated; the top keeps going.
+    LoggedRoot root;
+    LoggedDialog a("A"), b("B");
+    ModalStack stack;
+    stack.setRoot(&root);
+    whenModal([&](QDialog*) {
+        whenModal([&](QDialog*) {
+            calls.clear();
+            stack.closeWindow(&a);
+            QCOMPARE(calls, QStringList{});
+            QVERIFY(!stack.isShown(&a));
+            stack.closeWindow(&b);
+            QCOMPARE(calls, (QStringList{"B-", "root+"}));
+        });
+        stack.showModal(&b);
+    });
+    stack.showModal(&a);
+    QVERIFY(!a.isVisible() && !b.isVisible());
+    QCOMPARE(stack.depth(), std::size_t(1));
+    stack.closeWindow(&a); // closing what is not shown does nothing
+    QCOMPARE(calls, (QStringList{"B-", "root+"}));
+}
+
+void TestModalStack::showingAWindowTwiceIsHarmless() {
+    // A window already up is not shown a second time over itself.
+    LoggedRoot root;
+    LoggedDialog a("A");
+    ModalStack stack;
+    stack.setRoot(&root);
+    whenModal([&](QDialog*) {
+        stack.showModal(&a);
+        QCOMPARE(stack.depth(), std::size_t(2));
+    });
+    stack.showModal(&a);
+    QCOMPARE(calls, (QStringList{"root-", "A+", "A-", "root+"}));
+}
+
+QTEST_MAIN(TestModalStack)
+#include "test_modal_stack.moc"

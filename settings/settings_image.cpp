@@ -8,8 +8,8 @@ namespace layout {
 std::optional<std::size_t> textSlotOffset(int slot) {
     if (slot < 0 || slot >= kTextSlotCount)
         return std::nullopt;
-    const auto block = static_cast<std::size_t>(1 + slot / 5);
-    const auto k = static_cast<std::size_t>(slot % 5);
+    const auto block = 1 + static_cast<std::size_t>(slot) / kTextSlotsPerBlock;
+    const auto k = static_cast<std::size_t>(slot) % kTextSlotsPerBlock;
     return block * kBlockSize + kTextSlotSize * k;
 }
 } // namespace layout

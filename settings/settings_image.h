@@ -80,6 +80,7 @@ inline constexpr std::size_t kDigitsFieldSize = 5;
 inline constexpr std::size_t kTextSlotSize = 102;
 inline constexpr std::size_t kTextCheck = 101;                // check byte inside a slot
 inline constexpr int kTextSlotCount = 15;
+inline constexpr std::size_t kTextSlotsPerBlock = 5;
 inline constexpr std::size_t kHeaderLongest = 50;
 inline constexpr std::size_t kTextLongest = 100;
 

@@ -86,25 +86,30 @@ const std::array<const char*, kTextSlotCount> kTextLabels = {
     "Wiadomość testowa (treść)",
 };
 
-// Bytes of block 0 that a decoder reads, as [first, last] ranges. The reserved
-// bytes 103-104 and 108-109 lie outside every check, so no setting sees them.
+// Bytes of block 0 that a decoder reads, as (first byte, length). The reserved
+// bytes after each permanent-output check lie outside every check, so no
+// setting sees them.
 constexpr std::pair<std::size_t, std::size_t> kBlock0Covered[] = {
-    {0, 99},    // SMS centre and user numbers, checks included
-    {100, 102}, // output 1 permanent, reserved byte, check
-    {105, 107}, // output 2 permanent
-    {110, 114}, // daily SMS limit
-    {120, 123}, // output 1 timed
-    {130, 132}, // test message
-    {135, 138}, // output 2 timed
-    {140, 141}, // SMS mask
-    {145, 146}, // ring mask
-    {155, 156}, // echo
-    {160, 161}, // input mask
-    {165, 169}, // balance interval
-    {170, 174}, // balance SMS count
-    {175, 275}, // balance query code and its check
-    {300, 301}, // query code length
-    {305, 305}, {310, 310}, {315, 315}, {320, 321}, {325, 326},
+    {kSmsCentreNumber, kPhoneFields.size() * kPhoneFieldSize}, // numbers, checks included
+    {kOutput1Permanent, 3},  // value, reserved byte, check
+    {kOutput2Permanent, 3},
+    {kDailySmsLimit, kDigitsFieldSize},
+    {kOutput1AutoEnabled, 4}, // switch, two bytes of seconds, check
+    {kTestMessageEnabled, 3},
+    {kOutput2AutoEnabled, 4},
+    {kSmsMask, 2},
+    {kRingMask, 2},
+    {kEchoEnabled, 2},
+    {kInputMask, 2},
+    {kBalanceIntervalDays, kDigitsFieldSize},
+    {kBalanceSmsCount, kDigitsFieldSize},
+    {kBalanceQueryCode, kBalanceQueryCodeArea + 1}, // the code area and its check
+    {kBalanceQueryCodeLength, 2},
+    {kBalanceReportEnabled, 1},
+    {kBalanceByCountEnabled, 1},
+    {kBalanceByTimeEnabled, 1},
+    {kClipOutput1Enabled, 2},
+    {kClipOutput2Enabled, 2},
 };
 
 } // namespace
@@ -301,13 +306,13 @@ bool byteCovered(std::size_t offset) {
     const std::size_t inBlock = offset % kBlockSize;
     const std::size_t block = offset / kBlockSize;
     if (block == 0) {
-        for (const auto& [first, last] : kBlock0Covered)
-            if (offset >= first && offset <= last)
+        for (const auto& [first, length] : kBlock0Covered)
+            if (offset >= first && offset < first + length)
                 return true;
         return false;
     }
     if (block < static_cast<std::size_t>(kFirstSubscriberBlock))
-        return inBlock < 5 * kTextSlotSize;
+        return inBlock < kTextSlotsPerBlock * kTextSlotSize;
     return inBlock < static_cast<std::size_t>(kSubscribersPerBlock) * kSubscriberSlotSize;
 }
 

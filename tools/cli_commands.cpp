@@ -1,6 +1,6 @@
 #include "cli_commands.h"
 
-#include "inspector.h"
+#include "template_view.h"
 #include "port_names.h"
 #include "template_file.h"
 

@@ -2,7 +2,7 @@
 // virtual time, and the program's exit codes.
 #include "cli_commands.h"
 #include "cp1250.h"
-#include "inspector.h"
+#include "template_view.h"
 #include "memory_port.h"
 #include "simulated_device.h"
 #include "template_file.h"
@@ -124,7 +124,7 @@ struct VirtualClock final : cli::TickClock {
 
 } // namespace
 
-class TestInspector : public QObject {
+class TestTemplateView : public QObject {
     Q_OBJECT
   private Q_SLOTS:
     void erasedImageDecodesToDefaults();
@@ -149,7 +149,7 @@ class TestInspector : public QObject {
     void programExitCodes();
 };
 
-void TestInspector::erasedImageDecodesToDefaults() {
+void TestTemplateView::erasedImageDecodesToDefaults() {
     // An erased memory shows every default: empty numbers, limit 20, full masks, echo on.
     const QJsonObject j = jsonOf(SimulatedDevice::erased());
     QCOMPARE(j.value("sms_centre_number").toString(), QString());
@@ -166,7 +166,7 @@ void TestInspector::erasedImageDecodesToDefaults() {
     QCOMPARE(j.value("subscribers").toArray().size(), 0);
 }
 
-void TestInspector::jsonValues_data() {
+void TestTemplateView::jsonValues_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("path");
     QTest::addColumn<QJsonValue>("expected");
@@ -204,7 +204,7 @@ void TestInspector::jsonValues_data() {
         << QJsonValue("123");
 }
 
-void TestInspector::jsonValues() {
+void TestTemplateView::jsonValues() {
     // Each written field comes out as the value a window would show.
     QFETCH(QByteArray, bytes);
     QFETCH(QString, path);
@@ -212,7 +212,7 @@ void TestInspector::jsonValues() {
     QCOMPARE(at(jsonOf(fromQt(bytes)), path), expected);
 }
 
-void TestInspector::anyImageGivesValidJsonAndSafeShow_data() {
+void TestTemplateView::anyImageGivesValidJsonAndSafeShow_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("all 0x00") << toQt(Bytes{});
     QTest::newRow("all 0x1A (empty file)") << image([](SettingsImage& im) {
@@ -225,7 +225,7 @@ void TestInspector::anyImageGivesValidJsonAndSafeShow_data() {
     }
 }
 
-void TestInspector::anyImageGivesValidJsonAndSafeShow() {
+void TestTemplateView::anyImageGivesValidJsonAndSafeShow() {
     // Whatever the bytes, JSON parses with the fixed keys and types, and show stays terminal-safe.
     QFETCH(QByteArray, bytes);
     const auto in = inspector::inspect(fromQt(bytes));
@@ -276,7 +276,7 @@ void TestInspector::anyImageGivesValidJsonAndSafeShow() {
     QVERIFY(terminalSafe(show));
 }
 
-void TestInspector::showEscapesText_data() {
+void TestTemplateView::showEscapesText_data() {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("shown");
     QTest::newRow("plain") << QByteArray("abc") << "\"abc\"";
@@ -290,7 +290,7 @@ void TestInspector::showEscapesText_data() {
         << QByteArray("\"\\x41") << "\"\\\"\\\\x41\"";
 }
 
-void TestInspector::showEscapesText() {
+void TestTemplateView::showEscapesText() {
     // A text's bytes appear quoted, with every control byte as \xNN.
     QFETCH(QByteArray, text);
     QFETCH(QString, shown);
@@ -300,7 +300,7 @@ void TestInspector::showEscapesText() {
     QVERIFY2(out.find("  1+: " + shown.toStdString() + "\n") != std::string::npos, out.c_str());
 }
 
-void TestInspector::showMaskBits_data() {
+void TestTemplateView::showMaskBits_data() {
     QTest::addColumn<int>("offset");
     QTest::addColumn<int>("mask");
     QTest::addColumn<QString>("line");
@@ -318,7 +318,7 @@ void TestInspector::showMaskBits_data() {
            "wejście 5: nie, wejście 6: nie, wejście 7: nie, wejście 8: tak)";
 }
 
-void TestInspector::showMaskBits() {
+void TestTemplateView::showMaskBits() {
     // Mask bits are shown per user (user 1 = 0x08 .. user 4 = 0x01) and per input (1 = 0x80).
     QFETCH(int, offset);
     QFETCH(int, mask);
@@ -329,7 +329,7 @@ void TestInspector::showMaskBits() {
     QVERIFY2(out.find("  " + line.toStdString() + "\n") != std::string::npos, out.c_str());
 }
 
-void TestInspector::fallbackMarks_data() {
+void TestTemplateView::fallbackMarks_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("field");
     QTest::addColumn<bool>("marked");
@@ -353,7 +353,7 @@ void TestInspector::fallbackMarks_data() {
     }) << "Nagłówek wiadomości" << true;
 }
 
-void TestInspector::fallbackMarks() {
+void TestTemplateView::fallbackMarks() {
     // Exactly the fields whose check failed carry the default mark.
     QFETCH(QByteArray, bytes);
     QFETCH(QString, field);
@@ -366,7 +366,7 @@ void TestInspector::fallbackMarks() {
     QFAIL("no such field");
 }
 
-void TestInspector::byteCoverMap_data() {
+void TestTemplateView::byteCoverMap_data() {
     QTest::addColumn<int>("offset");
     QTest::addColumn<bool>("covered");
     const std::pair<int, bool> rows[] = {
@@ -381,14 +381,14 @@ void TestInspector::byteCoverMap_data() {
         QTest::addRow("%d %s", offset, covered ? "covered" : "uncovered") << offset << covered;
 }
 
-void TestInspector::byteCoverMap() {
+void TestTemplateView::byteCoverMap() {
     // Fields, checks, whole text and subscriber slots are covered; unused and block tails are not.
     QFETCH(int, offset);
     QFETCH(bool, covered);
     QCOMPARE(inspector::byteCovered(static_cast<std::size_t>(offset)), covered);
 }
 
-void TestInspector::uncoveredBytesNeverChangeADecodedSetting() {
+void TestTemplateView::uncoveredBytesNeverChangeADecodedSetting() {
     // Changing any byte the map calls uncovered leaves every decoded setting as it was.
     std::vector<Bytes> bases = {SimulatedDevice::erased(), Bytes{}, randomImage(7, true)};
     for (const Bytes& base : bases) {
@@ -406,7 +406,7 @@ void TestInspector::uncoveredBytesNeverChangeADecodedSetting() {
     }
 }
 
-void TestInspector::diffReports_data() {
+void TestTemplateView::diffReports_data() {
     QTest::addColumn<QByteArray>("a");
     QTest::addColumn<QByteArray>("b");
     QTest::addColumn<QStringList>("settings");
@@ -457,7 +457,7 @@ void TestInspector::diffReports_data() {
     }) << QStringList{"Czas załączenia wyjścia 1 [s]"} << 0;
 }
 
-void TestInspector::diffReports() {
+void TestTemplateView::diffReports() {
     // Diff names every decoded setting that differs and counts differing bytes no setting reads.
     QFETCH(QByteArray, a);
     QFETCH(QByteArray, b);
@@ -474,7 +474,7 @@ void TestInspector::diffReports() {
     QCOMPARE(d.equal(), settings.isEmpty() && uncovered == 0);
 }
 
-void TestInspector::deviceSessions_data() {
+void TestTemplateView::deviceSessions_data() {
     QTest::addColumn<QString>("command");
     QTest::addColumn<bool>("powerOn");
     QTest::addColumn<int>("silentAfter");
@@ -497,7 +497,7 @@ void TestInspector::deviceSessions_data() {
         << "write" << true << -1 << 5 << 4 << "blok 6 z 8 (bajty";
 }
 
-void TestInspector::deviceSessions() {
+void TestTemplateView::deviceSessions() {
     // The session ends on the link's own outcome, with the program's exit code and message.
     QFETCH(QString, command);
     QFETCH(bool, powerOn);
@@ -543,7 +543,7 @@ void TestInspector::deviceSessions() {
         QVERIFY(!QFile::exists(dir.filePath("t.sbn")));
 }
 
-void TestInspector::programExitCodes_data() {
+void TestTemplateView::programExitCodes_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("stderrHas");
@@ -572,7 +572,7 @@ void TestInspector::programExitCodes_data() {
         << QStringList{"read", "@dir/no-such-tty", "@dir/out.sbn"} << 2 << texts::kPortOpenFailed;
 }
 
-void TestInspector::programExitCodes() {
+void TestTemplateView::programExitCodes() {
     // The program's exit code and one-line message for each kind of misuse and result.
     QFETCH(QStringList, args);
     QFETCH(int, exitCode);
@@ -618,5 +618,5 @@ void TestInspector::programExitCodes() {
         QVERIFY(out.contains("Kody wyjścia") && out.contains("--verify") && out.contains("diff"));
 }
 
-QTEST_GUILESS_MAIN(TestInspector)
-#include "test_inspector.moc"
+QTEST_GUILESS_MAIN(TestTemplateView)
+#include "test_template_view.moc"

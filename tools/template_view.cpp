@@ -1,4 +1,4 @@
-#include "inspector.h"
+#include "template_view.h"
 
 #include "cp1250.h"
 

@@ -35,7 +35,16 @@ struct Bench {
     MemoryPort port;
     LinkRecorder out;
     DeviceLink link{settings, port, out};
-    explicit Bench(SimulatedDevice* device = nullptr) : port(device) {}
+    SimulatedDevice* device;
+    explicit Bench(SimulatedDevice* d = nullptr) : port(d), device(d) {}
+
+    // Connect to the attached device, which announces itself at power-on.
+    void connectToDevice() {
+        QVERIFY(link.connectCommand());
+        device->powerOn();
+        link.Timer1Timer();
+        QVERIFY(link.connected);
+    }
 
     void connectNow() {
         QVERIFY(link.connectCommand());
@@ -174,10 +183,7 @@ void TestDeviceLink::fullReadWithSimulatedDevice() {
     memory = tmp.bytes();
     SimulatedDevice device(memory);
     Bench b(&device);
-    QVERIFY(b.link.connectCommand());
-    device.powerOn();
-    b.link.Timer1Timer();
-    QVERIFY(b.link.connected);
+    b.connectToDevice();
     b.settings.decoded.texts[0] = "stale";
     b.link.readCommand();
     QCOMPARE(b.out.shown[kRead], 1);
@@ -290,9 +296,7 @@ void TestDeviceLink::fullWriteWithSimulatedDevice() {
     // The image reaches the device block by block, each sent until acknowledged.
     SimulatedDevice device;
     Bench b(&device);
-    QVERIFY(b.link.connectCommand());
-    device.powerOn();
-    b.link.Timer1Timer();
+    b.connectToDevice();
     b.settings.image.setBytes(randomImage(9));
     b.link.beginWrite();
     int ticks = 0;
@@ -421,9 +425,7 @@ void TestDeviceLink::okBeforeReadEnds() {
     // OK during a read opens the editor at once; the read goes on and decodes at the end.
     SimulatedDevice device(randomImage(5));
     Bench b(&device);
-    QVERIFY(b.link.connectCommand());
-    device.powerOn();
-    b.link.Timer1Timer();
+    b.connectToDevice();
     b.link.readCommand();
     b.link.Timer1Timer();
     b.link.Timer1Timer();
@@ -444,9 +446,7 @@ void TestDeviceLink::unpluggedPortFailsQuietly() {
     // A port that vanished mid-read sends nothing and the read time-out reports it.
     SimulatedDevice device(randomImage(6));
     Bench b(&device);
-    QVERIFY(b.link.connectCommand());
-    device.powerOn();
-    b.link.Timer1Timer();
+    b.connectToDevice();
     b.link.readCommand();
     b.link.Timer1Timer();
     b.port.unplugged = true;

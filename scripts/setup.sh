@@ -4,7 +4,7 @@ set -euo pipefail
 
 TOP="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-          libjpeg62-turbo-dev)
+          libjpeg62-turbo-dev fonts-dejavu-core)
 
 install_missing() {
     local missing=()

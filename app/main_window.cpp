@@ -207,6 +207,8 @@ void TForm1::createWindows() {
     ctx_.form12 = new TForm12(ctx_, this);
     ctx_.form13 = new TForm13(ctx_, this);
     ctx_.form14 = new TForm14(ctx_, this);
+    ctx_.parametersWindow = ctx_.form2;
+    ctx_.textsWindow = ctx_.form3;
 }
 
 void TForm1::FormCreate() {

@@ -71,7 +71,7 @@ TForm4::TForm4(WindowContext& context, QWidget* parent)
 void TForm4::Button1Click() {
     ctx.stack->closeWindow(this);
     if (ctx.link->readWindowOk())
-        ctx.stack->showModal(ctx.form2);
+        ctx.stack->showModal(ctx.parametersWindow);
 }
 
 TForm5::TForm5(WindowContext& context, QWidget* parent)
@@ -111,7 +111,7 @@ TForm11::TForm11(WindowContext& context, QWidget* parent) : StackDialog(parent),
 
 void TForm11::Button1Click() {
     ctx.stack->closeWindow(this);
-    for (StackDialog* w : {ctx.form2, ctx.form3, ctx.form4, ctx.form5, ctx.form6, ctx.form7})
+    for (StackDialog* w : {ctx.parametersWindow, ctx.textsWindow, ctx.form4, ctx.form5, ctx.form6, ctx.form7})
         ctx.stack->closeWindow(w);
     ctx.link->connectionLostOk();
 }

@@ -21,6 +21,13 @@ class DeviceSettings;
 class DeviceLink;
 } // namespace trellikon
 
+// The editors (editors/); the windows here know them only by name.
+class TForm2;
+class TForm3;
+class TForm12;
+class TForm13;
+class TForm14;
+
 class StackWindow {
   public:
     virtual ~StackWindow() = default;
@@ -105,8 +112,8 @@ struct WindowContext {
     // parameters editor, alarm texts editor, read, write and connection progress,
     // cable and mounting diagrams, information, connection lost, subscriber list,
     // add and remove subscriber.
-    StackDialog* form2 = nullptr;
-    StackDialog* form3 = nullptr;
+    TForm2* form2 = nullptr;
+    TForm3* form3 = nullptr;
     StackDialog* form4 = nullptr;
     StackDialog* form5 = nullptr;
     StackDialog* form6 = nullptr;
@@ -114,9 +121,15 @@ struct WindowContext {
     StackDialog* form8 = nullptr;
     StackDialog* form10 = nullptr;
     StackDialog* form11 = nullptr;
-    StackDialog* form12 = nullptr;
-    StackDialog* form13 = nullptr;
-    StackDialog* form14 = nullptr;
+    TForm12* form12 = nullptr;
+    TForm13* form13 = nullptr;
+    TForm14* form14 = nullptr;
+
+    // The parameters and alarm texts editors as the window stack sees them:
+    // the progress and notice windows show and close them without knowing
+    // their classes.
+    StackDialog* parametersWindow = nullptr;
+    StackDialog* textsWindow = nullptr;
 };
 
 // The large title line at the top of an editor window.

@@ -1,25 +1,723 @@
 #include "parameters_editor.h"
 
+#include "alarm_texts_editor.h"
+#include "device_settings.h"
+#include "entry_rules.h"
+#include "subscriber_windows.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
+
+namespace rules = trellikon::rules;
+
+namespace {
+
+// The operators whose SMS centre and balance-query code the window knows.
+struct OperatorPreset {
+    const char* number;
+    const char* code;
+};
+constexpr int kOrange = 0, kEra = 1, kPlus = 2, kPlay = 3, kOther = 4;
+constexpr OperatorPreset kPresets[4] = {
+    {"48501200777", "*124*#"}, // ORANGE
+    {"48602951111", "*101#"},  // ERA
+    {"48601000310", "*100#"},  // PLUS
+    {"48790998250", ""},       // PLAY
+};
+
+constexpr int kActive = 0, kInactive = 1; // permanent output groups
+constexpr int kYes = 0, kNo = 1;          // automatic output groups
+
+const char* const kUserTooLong[4] = {
+    "Za duża liczba cyfr w definicji numeru użytkownika 1",
+    "Za duża liczba cyfr w definicja uytkownika 2",
+    "Za duża liczba cyfr w definicji uzytkownika 3",
+    "Za duża liczba cyfr w definicji użytkownika 4",
+};
+const char* const kDigitsOnly = "Numer powinien zawierać tylko cyfry";
+const char* const kDigitsOnlyUser2 = "Numer powinien zawierać tylko cyfry  ";
+const char* const kTestSmsUser = "zmień index uzytkownika do którego wysyłany jest SMS testowy";
+const char* const kLimitStartsWithZero = "Błąd! Dobowy limit SMS nie może zaczynać sie od liczby 0";
+const char* const kLimitRange = "Błąd! Dobowy limit SMS musi zawierać się w przedziale od 1 do 9999";
+const char* const kOutput1Range =
+    "Błąd! Automatyczne wysterowanie wyjscia 1 musi zawierać się w przedziale od 1 do 999 sekund.";
+const char* const kOutput2Range =
+    "Błąd! Automatyczne wysterowanie wyjscia 2 musi zawierać się w przedziale od 1 do 999 sekund.";
+const char* const kCentreTooLong = "Za duża liczba cyfr w definicji Centrum SMS";
+const char* const kCodeTooLong = "Za duża liczba znaków w definicji numeru badania stanu konta";
+const char* const kCodeFirst = "Zdefiniuj najpierw numer badania stanu konta";
+const char* const kCountAtLeast10 =
+    "Błąd! Ilościowe informowanie o stanie konta ma zawierać się w przedziale od 10 do 9999";
+const char* const kCountAtMost9999 =
+    "Błąd! Ilościowe informowanie o stanie konta nie może przekraczać 9999 SMS";
+const char* const kDaysRange =
+    "Błąd! Czasowe informowanie o stanie konta musi zawierać sie w przedziale od 1 do 999 dni";
+const char* const kDaysNotNumber =
+    "Błąd! Czasowe informowanie o stanie konta musi zawierać się w przedziale od 1 do 999 dni";
+
+QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+
+std::size_t length(const QLineEdit* edit) { return toDevice(edit->text()).size(); }
+
+// A check box with its caption, named for tests and assistive technology.
+QCheckBox* checkBox(const char* name, const QString& caption, const QString& spoken,
+                    QWidget* parent) {
+    auto* box = new QCheckBox(caption, parent);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setAccessibleName(spoken);
+    return box;
+}
+
+// Wide enough for `chars` digits, so nothing the window accepts is cut off.
+void widthForDigits(QLineEdit* edit, int chars) {
+    const int w = edit->fontMetrics().horizontalAdvance(QString(chars, QLatin1Char('0')));
+    edit->setMinimumWidth(w + 16);
+}
+
+} // namespace
 
 TForm2::TForm2(WindowContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("Form2"));
-    setWindowTitle(QString::fromUtf8("DOMOWY TRELLIKON - PARAMETRY USTAWIEŃ"));
-    auto* layout = new QVBoxLayout(this);
-    titleLabel = addTitleLabel(this, QString::fromUtf8("Parametry ustawień"));
-    layout->addStretch();
-    resize(760, 560);
+    setWindowTitle(u("DOMOWY TRELLIKON - PARAMETRY USTAWIEŃ"));
+    buildLayout();
+    connectHandlers();
 }
 
+void TForm2::buildLayout() {
+    auto* top = new QVBoxLayout(this);
+    top->setContentsMargins(14, 10, 14, 12);
+    top->setSpacing(10);
+    top->setSizeConstraint(QLayout::SetFixedSize);
+    titleLabel = addTitleLabel(this, u("Parametry ustawień"));
+
+    auto* columns = new QHBoxLayout;
+    columns->setSpacing(12);
+    top->addLayout(columns);
+    auto* left = new QVBoxLayout;
+    auto* right = new QVBoxLayout;
+    left->setSpacing(10);
+    right->setSpacing(10);
+    columns->addLayout(left, 0);
+    columns->addLayout(right, 0);
+
+    // SMS centre.
+    auto* centre = titledGroup("GroupCentre", u("Definiowanie Centrum SMS"), this);
+    auto* centreLayout = new QVBoxLayout(centre);
+    radiogroup6 = new RadioGroup("radiogroup6", u("Centrum SMS"),
+                                 {u("ORANGE"), u("ERA"), u("PLUS"), u("PLAY"), u("INNY")}, 3,
+                                 centre);
+    centreLayout->addWidget(radiogroup6);
+    auto* centreRow = new QHBoxLayout;
+    Edit7 = deviceEdit("Edit7", u("Numer Centrum SMS"), centre);
+    widthForDigits(Edit7, 18);
+    centreRow->addWidget(buddyLabel(u("Numer Centrum SMS:"), Edit7, centre));
+    centreRow->addWidget(Edit7, 1);
+    centreLayout->addLayout(centreRow);
+    left->addWidget(centre);
+
+    // User numbers.
+    auto* users = titledGroup("GroupUsers", u("Definiowanie numerów użytkowników"), this);
+    auto* usersGrid = new QGridLayout(users);
+    usersGrid->setVerticalSpacing(6);
+    QLineEdit** userEdits[4] = {&Edit8, &Edit9, &Edit10, &Edit11};
+    const char* userNames[4] = {"Edit8", "Edit9", "Edit10", "Edit11"};
+    for (int i = 0; i < 4; ++i) {
+        const QString caption = u("Numer użytkownika %1").arg(i + 1);
+        *userEdits[i] = deviceEdit(userNames[i], caption, users);
+        widthForDigits(*userEdits[i], 18);
+        usersGrid->addWidget(buddyLabel(caption, *userEdits[i], users), i, 0);
+        usersGrid->addWidget(*userEdits[i], i, 1);
+    }
+    usersGrid->setColumnStretch(1, 1);
+    left->addWidget(users);
+
+    // Other parameters.
+    auto* others = titledGroup("GroupOthers", u("Definiowanie pozostałych parametrów"), this);
+    auto* othersGrid = new QGridLayout(others);
+    CheckBox17 = checkBox("CheckBox17", QString(), u("ECHO"), others);
+    othersGrid->addWidget(buddyLabel(u("ECHO"), CheckBox17, others), 0, 0);
+    othersGrid->addWidget(CheckBox17, 0, 1);
+    Edit1 = deviceEdit("Edit1", u("Definicja dobowego limitu SMS"), others);
+    widthForDigits(Edit1, 6);
+    othersGrid->addWidget(buddyLabel(u("Definicja dobowego limitu SMS"), Edit1, others), 1, 0);
+    othersGrid->addWidget(Edit1, 1, 1, Qt::AlignLeft);
+    othersGrid->setColumnStretch(2, 1);
+    left->addWidget(others);
+    left->addStretch(1);
+
+    // Masks.
+    auto* masks = titledGroup("GroupMasks", u("Definiowanie masek"), this);
+    auto* masksRow = new QHBoxLayout(masks);
+    auto userMask = [&](const char* group, const QString& title, int firstBox,
+                        std::array<QCheckBox**, 4> boxes) {
+        auto* box = titledGroup(group, title, masks);
+        auto* col = new QVBoxLayout(box);
+        col->setSpacing(4);
+        for (int i = 0; i < 4; ++i) {
+            const QByteArray name = QByteArray("CheckBox") + QByteArray::number(firstBox + i);
+            const QString caption = u("Użytkownik %1").arg(i + 1);
+            *boxes[i] = checkBox(name.constData(), caption, title + u(": ") + caption, box);
+            col->addWidget(*boxes[i]);
+        }
+        col->addStretch(1);
+        masksRow->addWidget(box);
+    };
+    userMask("GroupRingMask", u("Maska RING"), 5, {&CheckBox5, &CheckBox6, &CheckBox7, &CheckBox8});
+    userMask("GroupSmsMask", u("Maska SMS"), 1, {&CheckBox1, &CheckBox2, &CheckBox3, &CheckBox4});
+    auto* inputs = titledGroup("GroupInputMask", u("Maska wejść"), masks);
+    auto* inputsGrid = new QGridLayout(inputs);
+    inputsGrid->setVerticalSpacing(4);
+    QCheckBox** inputBoxes[8] = {&CheckBox21, &CheckBox22, &CheckBox23, &CheckBox24,
+                                 &CheckBox25, &CheckBox26, &CheckBox27, &CheckBox28};
+    for (int i = 0; i < 8; ++i) {
+        const QByteArray name = QByteArray("CheckBox") + QByteArray::number(21 + i);
+        const QString caption = i == 0 ? u(" wej1") : u("wej%1").arg(i + 1);
+        *inputBoxes[i] =
+            checkBox(name.constData(), caption, u("Maska wejść: wejście %1").arg(i + 1), inputs);
+        inputsGrid->addWidget(*inputBoxes[i], i % 4, i / 4);
+    }
+    masksRow->addWidget(inputs);
+    right->addWidget(masks);
+
+    // Outputs.
+    auto* outputs = titledGroup("GroupOutputs", u("Definiowanie sterowanie wyjść"), this);
+    auto* outputsRow = new QHBoxLayout(outputs);
+    auto* permanent = titledGroup("GroupPermanent", u("Wysterowanie wyjścia na stałe"), outputs);
+    auto* permanentRow = new QHBoxLayout(permanent);
+    RadioGroup2 = new RadioGroup("RadioGroup2", u("wyjście nr 1"),
+                                 {u("AKTYWNE"), u("NIEAKTYWNE")}, 1, permanent);
+    RadioGroup3 = new RadioGroup("RadioGroup3", u("wyjście nr 2"),
+                                 {u("AKTYWNE"), u("NIEAKTYWNE")}, 1, permanent);
+    RadioGroup2->setAccessibleName(u("Wysterowanie wyjścia na stałe: wyjście nr 1"));
+    RadioGroup3->setAccessibleName(u("Wysterowanie wyjścia na stałe: wyjście nr 2"));
+    permanentRow->addWidget(RadioGroup2);
+    permanentRow->addWidget(RadioGroup3);
+    outputsRow->addWidget(permanent);
+    auto* automatic = titledGroup("GroupAutomatic", u("Automatyczne wysterowanie wyjścia"), outputs);
+    auto* automaticRow = new QHBoxLayout(automatic);
+    auto timed = [&](RadioGroup*& group, QLineEdit*& seconds, const char* groupName,
+                     const char* editName, int output) {
+        auto* col = new QVBoxLayout;
+        group = new RadioGroup(groupName, u("wyjście nr %1").arg(output), {u("TAK"), u("NIE")}, 2,
+                               automatic);
+        group->setAccessibleName(u("Automatyczne wysterowanie wyjścia: wyjście nr %1").arg(output));
+        col->addWidget(group);
+        auto* row = new QHBoxLayout;
+        seconds = deviceEdit(editName, u("Czas wysterowania wyjścia nr %1 w sekundach").arg(output),
+                             automatic);
+        widthForDigits(seconds, 5);
+        row->addWidget(seconds);
+        row->addWidget(new QLabel(u("sekund"), automatic));
+        row->addStretch(1);
+        col->addLayout(row);
+        automaticRow->addLayout(col);
+    };
+    timed(RadioGroup4, Edit5, "RadioGroup4", "Edit5", 1);
+    timed(RadioGroup5, Edit12, "RadioGroup5", "Edit12", 2);
+    outputsRow->addWidget(automatic);
+    right->addWidget(outputs);
+
+    // Balance reporting.
+    auto* balance = titledGroup("GroupBalance",
+                                u("Informowanie o stanie konta.   Definioanie  parametrów"), this);
+    auto* balanceGrid = new QGridLayout(balance);
+    balanceGrid->setVerticalSpacing(6);
+    CheckBox9 = checkBox("CheckBox9", u("Informuj o stanie konta"), u("Informuj o stanie konta"),
+                         balance);
+    balanceGrid->addWidget(CheckBox9, 0, 0, 1, 3);
+    Edit2 = deviceEdit("Edit2", u("Numer badania stanu konta"), balance);
+    widthForDigits(Edit2, 22);
+    balanceGrid->addWidget(buddyLabel(u("Numer badania stanu konta"), Edit2, balance), 1, 0);
+    balanceGrid->addWidget(Edit2, 1, 1, 1, 2);
+    CheckBox20 = checkBox("CheckBox20", u("Informacja ilościowa:"), u("Informacja ilościowa"),
+                          balance);
+    Edit4 = deviceEdit("Edit4", u("Informacja ilościowa: co ile SMS"), balance);
+    widthForDigits(Edit4, 6);
+    balanceGrid->addWidget(CheckBox20, 2, 0);
+    balanceGrid->addWidget(Edit4, 2, 1);
+    balanceGrid->addWidget(new QLabel(u("SMS"), balance), 2, 2);
+    CheckBox10 =
+        checkBox("CheckBox10", u("Informacja czasowa"), u("Informacja czasowa"), balance);
+    Edit3 = deviceEdit("Edit3", u("Informacja czasowa: co ile dni"), balance);
+    widthForDigits(Edit3, 6);
+    balanceGrid->addWidget(CheckBox10, 3, 0);
+    balanceGrid->addWidget(Edit3, 3, 1);
+    balanceGrid->addWidget(new QLabel(u("dni"), balance), 3, 2);
+    balanceGrid->setColumnStretch(3, 1);
+    right->addWidget(balance);
+    right->addStretch(1);
+
+    // Commands along the bottom.
+    auto* commands = new QHBoxLayout;
+    commands->setSpacing(8);
+    auto place = [&](QToolButton*& target, const char* name, CommandPicture picture,
+                     const QStringList& lines) {
+        const CommandButton c = commandButton(name, picture, lines, this);
+        target = c.button;
+        commands->addWidget(c.button);
+        commands->addWidget(c.label);
+        commands->addSpacing(18);
+    };
+    place(SpeedButton2, "SpeedButton2", CommandPicture::Back, {u("WSTECZ")});
+    place(SpeedButton3, "SpeedButton3", CommandPicture::FactorySettings,
+          {u("Ustawienia "), u("fabryczne")});
+    place(SpeedButton1, "SpeedButton1", CommandPicture::AlarmTexts,
+          {u("Definicja alarmów i "), u("zapis ustawień")});
+    place(SpeedButton4, "SpeedButton4", CommandPicture::Subscribers,
+          {u("Definicja"), u("abonentów")});
+    commands->addStretch(1);
+    top->addLayout(commands);
+}
+
+void TForm2::connectHandlers() {
+    connect(radiogroup6, &RadioGroup::itemIndexChanged, this, [this] { RadioGroup6Click(); });
+    connect(RadioGroup2, &RadioGroup::itemIndexChanged, this, [this] { RadioGroup2Click(); });
+    connect(RadioGroup3, &RadioGroup::itemIndexChanged, this, [this] { RadioGroup3Click(); });
+    connect(RadioGroup4, &RadioGroup::itemIndexChanged, this, [this] { RadioGroup4Click(); });
+    connect(RadioGroup5, &RadioGroup::itemIndexChanged, this, [this] { RadioGroup5Click(); });
+    connect(CheckBox9, &QCheckBox::toggled, this, [this] { CheckBox9Click(); });
+    connect(CheckBox10, &QCheckBox::toggled, this, [this] { CheckBox10Click(); });
+    connect(CheckBox20, &QCheckBox::toggled, this, [this] { CheckBox20Click(); });
+    connect(Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(); });
+    connect(Edit2, &QLineEdit::textChanged, this, [this] { Edit2Change(); });
+    connect(Edit3, &QLineEdit::textChanged, this, [this] { Edit3Change(); });
+    connect(Edit4, &QLineEdit::textChanged, this, [this] { Edit4Change(); });
+    connect(Edit5, &QLineEdit::textChanged, this, [this] { Edit5Change(); });
+    connect(Edit7, &QLineEdit::textChanged, this, [this] { Edit7Change(); });
+    connect(Edit8, &QLineEdit::textChanged, this, [this] { Edit8Change(); });
+    connect(Edit9, &QLineEdit::textChanged, this, [this] { Edit9Change(); });
+    connect(Edit10, &QLineEdit::textChanged, this, [this] { Edit10Change(); });
+    connect(Edit11, &QLineEdit::textChanged, this, [this] { Edit11Change(); });
+    connect(Edit12, &QLineEdit::textChanged, this, [this] { Edit12Change(); });
+    connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+    connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
+    connect(SpeedButton3, &QToolButton::clicked, this, [this] { SpeedButton3Click(); });
+    connect(SpeedButton4, &QToolButton::clicked, this, [this] { SpeedButton4Click(); });
+}
+
+std::array<QCheckBox*, 4> TForm2::smsMaskBoxes() const {
+    return {CheckBox1, CheckBox2, CheckBox3, CheckBox4};
+}
+std::array<QCheckBox*, 4> TForm2::ringMaskBoxes() const {
+    return {CheckBox5, CheckBox6, CheckBox7, CheckBox8};
+}
+std::array<QCheckBox*, 8> TForm2::inputMaskBoxes() const {
+    return {CheckBox21, CheckBox22, CheckBox23, CheckBox24,
+            CheckBox25, CheckBox26, CheckBox27, CheckBox28};
+}
+std::array<QLineEdit*, 4> TForm2::userNumberEdits() const { return {Edit8, Edit9, Edit10, Edit11}; }
+
+void TForm2::error(const char* utf8) { ctx.messages->error(this, u(utf8)); }
+
 void TForm2::FormActivate() {
+    const trellikon::DecodedSettings& d = ctx.settings->decoded;
+    // 1, 2
     ctx.edits_armed = 0;
     ctx.arm_ticks = 0;
     if (ctx.Timer3)
         ctx.Timer3->start();
     ctx.texts_opened_from_parameters = 0;
+    // 3
+    Edit7->setText(fromDevice(d.sms_centre_number));
+    const auto edits = userNumberEdits();
+    for (std::size_t i = 0; i < edits.size(); ++i)
+        edits[i]->setText(fromDevice(d.user_number[i]));
+    // 4: the operator is not stored; it follows from the centre's number.
+    int match = kOther;
+    for (int i = kOrange; i <= kPlay; ++i)
+        if (d.sms_centre_number == kPresets[i].number) {
+            match = i;
+            break;
+        }
+    if (match != kOther) {
+        radiogroup6->setItemIndex(match);
+        Edit2->setText(u(kPresets[match].code));
+    } else {
+        radiogroup6->setItemIndex(kOther);
+        Edit2->setText(fromDevice(d.balance_query_code));
+        Edit7->setText(fromDevice(d.sms_centre_number));
+    }
+    // 5
+    wyswietl_nastawy();
+}
+
+void TForm2::wyswietl_nastawy() {
+    trellikon::DecodedSettings& d = ctx.settings->decoded;
+    // 1, 2
+    CheckBox17->setChecked(d.echo_on);
+    const std::uint8_t userBits[4] = {0x08, 0x04, 0x02, 0x01};
+    for (int i = 0; i < 4; ++i) {
+        smsMaskBoxes()[i]->setChecked(d.sms_mask & userBits[i]);
+        ringMaskBoxes()[i]->setChecked(d.ring_mask & userBits[i]);
+    }
+    for (int i = 0; i < 8; ++i)
+        inputMaskBoxes()[i]->setChecked(d.input_mask & (0x80 >> i));
+    // 3
+    RadioGroup2->setItemIndex(d.output1_permanent ? kActive : kInactive);
+    RadioGroup3->setItemIndex(d.output2_permanent ? kActive : kInactive);
+    // 4
+    CheckBox20->setChecked(d.balance_sms_count_valid);
+    switchEdit(Edit4, d.balance_sms_count_valid);
+    CheckBox10->setChecked(d.balance_days_valid);
+    switchEdit(Edit3, d.balance_days_valid);
+    // 5
+    Edit2->setText(fromDevice(d.balance_query_code));
+    const bool haveCode = !Edit2->text().isEmpty();
+    switchEdit(Edit2, haveCode);
+    CheckBox9->setChecked(haveCode);
+    // 6
+    Edit4->setText(fromDevice(d.balance_sms_count));
+    Edit3->setText(fromDevice(d.balance_days));
+    Edit1->setText(fromDevice(d.daily_sms_limit));
+    // 7, 8
+    RadioGroup4->setItemIndex(d.output1_auto_on ? kYes : kNo);
+    RadioGroup5->setItemIndex(d.output2_auto_on ? kYes : kNo);
+    Edit5->setText(fromDevice(d.output1_auto_seconds));
+    Edit12->setText(fromDevice(d.output2_auto_seconds));
+    // 9: a stored code whose length does not check is no code.
+    const auto& im = ctx.settings->image;
+    if ((im.at(trellikon::layout::kBalanceQueryCodeLength) ^ 0xAA) !=
+        im.at(trellikon::layout::kBalanceQueryCodeLength + 1)) {
+        Edit2->clear();
+        switchEdit(Edit2, false);
+        CheckBox9->setChecked(false);
+    }
+    // 10: the alarm texts editor's test message.
+    if (ctx.form3) {
+        if (d.test_message_on) {
+            ctx.form3->CheckBox1->setChecked(true);
+            ctx.form3->Edit11->setText(fromDevice(d.test_message_user));
+        } else {
+            ctx.form3->CheckBox1->setChecked(false);
+            ctx.form3->Edit11->clear();
+        }
+    }
+    // 11
+    d.balance_query_code = toDevice(Edit2->text());
+    // 12: the report switches as stored, each with its edit.
+    CheckBox9->setChecked(d.balance_info_on);
+    switchEdit(Edit2, d.balance_info_on);
+    CheckBox20->setChecked(d.balance_by_count_on);
+    switchEdit(Edit4, d.balance_by_count_on);
+    CheckBox10->setChecked(d.balance_by_time_on);
+    switchEdit(Edit3, d.balance_by_time_on);
 }
 
 void TForm2::FormDeactivate() {
     if (ctx.Timer3)
         ctx.Timer3->stop();
+    storeControls();
 }
+
+void TForm2::storeControls() {
+    trellikon::DecodedSettings& d = ctx.settings->decoded;
+    // 2
+    d.sms_centre_number = toDevice(Edit7->text());
+    const auto edits = userNumberEdits();
+    for (std::size_t i = 0; i < edits.size(); ++i)
+        d.user_number[i] = toDevice(edits[i]->text());
+    d.echo_on = CheckBox17->isChecked();
+    // 3
+    const std::uint8_t userBits[4] = {0x08, 0x04, 0x02, 0x01};
+    d.sms_mask = 0;
+    d.ring_mask = 0;
+    d.input_mask = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (smsMaskBoxes()[i]->isChecked())
+            d.sms_mask |= userBits[i];
+        if (ringMaskBoxes()[i]->isChecked())
+            d.ring_mask |= userBits[i];
+    }
+    for (int i = 0; i < 8; ++i)
+        if (inputMaskBoxes()[i]->isChecked())
+            d.input_mask |= static_cast<std::uint8_t>(0x80 >> i);
+    // 4
+    d.output1_permanent = RadioGroup2->ItemIndex() == kActive;
+    d.output2_permanent = RadioGroup3->ItemIndex() == kActive;
+    // 5
+    d.balance_sms_count_valid = d.balance_by_count_on = CheckBox20->isChecked();
+    d.balance_days_valid = d.balance_by_time_on = CheckBox10->isChecked();
+    // 6: the code's length goes straight into the image.
+    d.balance_query_code = toDevice(Edit2->text());
+    ctx.settings->image.writeValuePair(trellikon::layout::kBalanceQueryCodeLength,
+                                       static_cast<std::uint8_t>(d.balance_query_code.size()));
+    // 7, 8
+    d.balance_info_on = CheckBox9->isChecked();
+    d.balance_sms_count = toDevice(Edit4->text());
+    d.balance_days = toDevice(Edit3->text());
+    d.daily_sms_limit = toDevice(Edit1->text());
+    // 9, 10
+    d.output1_auto_on = RadioGroup4->ItemIndex() == kYes;
+    d.output2_auto_on = RadioGroup5->ItemIndex() == kYes;
+    d.output1_auto_seconds = toDevice(Edit5->text());
+    d.output2_auto_seconds = toDevice(Edit12->text());
+    d.echo_on = CheckBox17->isChecked();
+    // 11
+    switchEdit(Edit2, CheckBox9->isChecked());
+}
+
+// User numbers.
+
+void TForm2::userNumberChange(int user) {
+    QLineEdit* edit = userNumberEdits()[static_cast<std::size_t>(user - 1)];
+    if (length(edit) > rules::kPhoneNumberLongest) {
+        error(kUserTooLong[user - 1]);
+        edit->clear();
+    }
+    // Digits only: anything else would be stored and read back as no number.
+    if (!edit->text().isEmpty() && !rules::digitsOnly(toDevice(edit->text()))) {
+        error(user == 2 ? kDigitsOnlyUser2 : kDigitsOnly);
+        edit->clear();
+    }
+    if (edit->text().isEmpty() && ctx.form3 && ctx.form3->CheckBox1->isChecked()) {
+        const auto index = rules::wholeNumber(toDevice(ctx.form3->Edit11->text()));
+        if (index && *index == user) {
+            error(kTestSmsUser);
+            ctx.form3->CheckBox1->setChecked(false);
+            ctx.form3->Edit11->clear();
+            switchEdit(ctx.form3->Edit11, false);
+        }
+    }
+}
+
+void TForm2::Edit8Change() { userNumberChange(1); }
+void TForm2::Edit9Change() { userNumberChange(2); }
+void TForm2::Edit10Change() { userNumberChange(3); }
+void TForm2::Edit11Change() { userNumberChange(4); }
+
+// Outputs: permanently on and switched on for a time exclude each other.
+
+void TForm2::permanentClick(RadioGroup* permanent, RadioGroup* automatic, QLineEdit* seconds) {
+    if (permanent->ItemIndex() == kActive) {
+        automatic->setItemIndex(kNo);
+        switchEdit(seconds, false);
+    } else {
+        switchEdit(seconds, true);
+    }
+}
+
+void TForm2::automaticClick(RadioGroup* automatic, RadioGroup* permanent, QLineEdit* seconds) {
+    if (automatic->ItemIndex() == kYes) {
+        permanent->setItemIndex(kInactive);
+        switchEdit(seconds, true);
+        seconds->setText(QStringLiteral("30"));
+    } else {
+        switchEdit(seconds, false);
+    }
+}
+
+void TForm2::RadioGroup2Click() { permanentClick(RadioGroup2, RadioGroup4, Edit5); }
+void TForm2::RadioGroup3Click() { permanentClick(RadioGroup3, RadioGroup5, Edit12); }
+void TForm2::RadioGroup4Click() { automaticClick(RadioGroup4, RadioGroup2, Edit5); }
+void TForm2::RadioGroup5Click() { automaticClick(RadioGroup5, RadioGroup3, Edit12); }
+
+void TForm2::onTimeChange(QLineEdit* seconds, RadioGroup* automatic, const char* message) {
+    if (!ctx.edits_armed)
+        return;
+    const std::string text = toDevice(seconds->text());
+    const auto value = rules::wholeNumber(text);
+    if (!text.empty() && value && (*value < 1 || *value > 999) &&
+        automatic->ItemIndex() == kYes) {
+        error(message);
+        seconds->setText(QStringLiteral("30"));
+    }
+    if (!seconds->text().isEmpty() && !rules::wholeNumber(toDevice(seconds->text()))) {
+        error(message);
+        seconds->setText(QStringLiteral("30"));
+    }
+}
+
+void TForm2::Edit5Change() { onTimeChange(Edit5, RadioGroup4, kOutput1Range); }
+void TForm2::Edit12Change() { onTimeChange(Edit12, RadioGroup5, kOutput2Range); }
+
+// Daily limit: digits only, 1..9999, at most the four characters the device keeps.
+void TForm2::Edit1Change() {
+    if (Edit1->text() == QLatin1String("0")) {
+        error(kLimitStartsWithZero);
+        Edit1->setText(QStringLiteral("20"));
+    }
+    const std::string text = toDevice(Edit1->text());
+    if (text.empty())
+        return;
+    const auto value = rules::unsignedNumber(text);
+    if (!value || *value > 9999 || text.size() > rules::kDigitsFieldLongest) {
+        error(kLimitRange);
+        Edit1->setText(QStringLiteral("20"));
+    }
+}
+
+// SMS centre and operator.
+
+void TForm2::RadioGroup6Click() {
+    const int index = radiogroup6->ItemIndex();
+    if (index == kOrange || index == kEra || index == kPlus) {
+        Edit7->setEnabled(false);
+        Edit7->setText(u(kPresets[index].number));
+        Edit2->setText(u(kPresets[index].code));
+    } else if (index == kPlay) {
+        Edit7->setEnabled(false);
+        Edit7->setText(u(kPresets[kPlay].number));
+        Edit2->clear();
+    } else if (index == kOther) {
+        Edit7->setEnabled(true);
+        Edit7->clear();
+    }
+}
+
+void TForm2::Edit7Change() {
+    if (length(Edit7) > rules::kPhoneNumberLongest) {
+        error(kCentreTooLong);
+        Edit7->clear();
+    }
+    if (!Edit7->text().isEmpty() && !rules::digitsOnly(toDevice(Edit7->text()))) {
+        error(kDigitsOnly);
+        Edit7->clear();
+    }
+    const int index = radiogroup6->ItemIndex();
+    if ((index == kOrange || index == kEra || index == kPlus) &&
+        toDevice(Edit7->text()) != kPresets[index].number)
+        radiogroup6->setItemIndex(kOther);
+    switch (radiogroup6->ItemIndex()) {
+    case kOrange:
+        Edit7->setText(u(kPresets[kOrange].number));
+        break;
+    case kEra:
+    case kPlus:
+        Edit7->setText(u(kPresets[radiogroup6->ItemIndex()].number));
+        Edit2->setText(u(kPresets[radiogroup6->ItemIndex()].code));
+        break;
+    case kPlay:
+        Edit7->setText(u(kPresets[kPlay].number));
+        Edit2->clear();
+        break;
+    case kOther:
+        Edit2->clear();
+        break;
+    default:
+        break;
+    }
+}
+
+// Balance reporting.
+
+void TForm2::Edit2Change() {
+    if (length(Edit2) > rules::kQueryCodeLongest) {
+        ctx.messages->plain(this, u(kCodeTooLong));
+        Edit2->clear();
+    }
+    if (Edit2->text().isEmpty()) {
+        CheckBox20->setChecked(false);
+        switchEdit(Edit4, false);
+        CheckBox10->setChecked(false);
+        switchEdit(Edit3, false);
+    }
+}
+
+void TForm2::CheckBox9Click() {
+    if (!ctx.edits_armed)
+        return;
+    switchEdit(Edit2, CheckBox9->isChecked());
+}
+
+void TForm2::reportOptionClick(QCheckBox* option, QLineEdit* value) {
+    if (!ctx.edits_armed)
+        return;
+    if (option->isChecked() && Edit2->text().isEmpty()) {
+        option->setChecked(false);
+        error(kCodeFirst);
+    }
+    switchEdit(value, option->isChecked());
+}
+
+void TForm2::CheckBox20Click() { reportOptionClick(CheckBox20, Edit4); }
+void TForm2::CheckBox10Click() { reportOptionClick(CheckBox10, Edit3); }
+
+void TForm2::Edit4Change() {
+    if (!ctx.edits_armed)
+        return;
+    if (Edit4->text() == QLatin1String("0"))
+        error(kCountAtLeast10); // the text stays; programming insists on 10
+    {
+        const std::string text = toDevice(Edit4->text());
+        const auto value = rules::wholeNumber(text);
+        if (text.size() > 1 && value && *value > 9999) {
+            error(kCountAtMost9999);
+            Edit4->setText(QStringLiteral("10"));
+        }
+    }
+    {
+        const std::string text = toDevice(Edit4->text());
+        if (!text.empty() && !rules::wholeNumber(text)) {
+            error(kCountAtMost9999);
+            Edit4->setText(QStringLiteral("10"));
+        }
+    }
+    // The device keeps four characters: "00010" would spill over its field.
+    if (length(Edit4) > rules::kDigitsFieldLongest) {
+        error(kCountAtMost9999);
+        Edit4->setText(QStringLiteral("10"));
+    }
+}
+
+void TForm2::Edit3Change() {
+    if (!ctx.edits_armed)
+        return;
+    {
+        const std::string text = toDevice(Edit3->text());
+        const auto value = rules::unsignedNumber(text);
+        // 0 days is no interval: refused like a value above the range.
+        if (!text.empty() && value && (*value > 999 || *value == 0)) {
+            error(kDaysRange);
+            Edit3->setText(QStringLiteral("1"));
+        }
+    }
+    {
+        const std::string text = toDevice(Edit3->text());
+        if (!text.empty() && !rules::unsignedNumber(text)) {
+            error(kDaysNotNumber);
+            Edit3->setText(QStringLiteral("1"));
+        }
+    }
+    if (length(Edit3) > rules::kDigitsFieldLongest) {
+        error(kDaysRange);
+        Edit3->setText(QStringLiteral("1"));
+    }
+}
+
+// Commands.
+
+void TForm2::SpeedButton1Click() {
+    ctx.texts_opened_from_parameters = 1;
+    ctx.settings->Decode_Texts();
+    ctx.stack->showModal(ctx.form3);
+}
+
+void TForm2::SpeedButton2Click() {
+    storeControls();
+    ctx.stack->closeWindow(this);
+}
+
+void TForm2::SpeedButton3Click() {
+    for (QCheckBox* box : ringMaskBoxes())
+        box->setChecked(true);
+    for (QCheckBox* box : smsMaskBoxes())
+        box->setChecked(true);
+    for (QCheckBox* box : inputMaskBoxes())
+        box->setChecked(true);
+    RadioGroup2->setItemIndex(kInactive);
+    RadioGroup3->setItemIndex(kInactive);
+    RadioGroup4->setItemIndex(kNo);
+    RadioGroup5->setItemIndex(kNo);
+    Edit5->clear();
+    Edit12->clear();
+    CheckBox20->setChecked(false);
+    CheckBox10->setChecked(false);
+    Edit3->clear();
+    Edit4->clear();
+    CheckBox9->setChecked(false);
+    CheckBox17->setChecked(true);
+    Edit1->setText(QStringLiteral("20"));
+}
+
+void TForm2::SpeedButton4Click() { ctx.stack->showModal(ctx.form12); }

@@ -1,9 +1,22 @@
 #pragma once
+#include "editor_widgets.h"
 #include "window_support.h"
 
+#include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
 
-// Parameters editor: numbers, masks, outputs, balance reporting.
+#include <array>
+
+// Parameters editor: SMS centre, user numbers, masks, outputs, balance
+// reporting, ECHO and the daily limit.
+//
+// It shows the main window's decoded settings when it is activated and stores
+// its controls back into them when it is deactivated. Setting a control from
+// code runs its handler exactly as a user's change would, so the order of the
+// loading steps matters; while the window fills itself (edits_armed = 0) the
+// numeric and check-box handlers that would complain stand still.
 class TForm2 : public StackDialog {
     Q_OBJECT
   public:
@@ -11,11 +24,100 @@ class TForm2 : public StackDialog {
 
     QLabel* titleLabel;
 
-    // Its change handlers act only once the main window has armed them,
-    // about 150 ms after activation.
+    // "Definiowanie Centrum SMS"
+    RadioGroup* radiogroup6; // 0 ORANGE, 1 ERA, 2 PLUS, 3 PLAY, 4 INNY
+    QLineEdit* Edit7;        // SMS centre number
+    // "Definiowanie numerów użytkowników"
+    QLineEdit* Edit8;
+    QLineEdit* Edit9;
+    QLineEdit* Edit10;
+    QLineEdit* Edit11;
+    // "Definiowanie masek": SMS (users 1..4), RING (users 1..4), inputs 1..8
+    QCheckBox* CheckBox1;
+    QCheckBox* CheckBox2;
+    QCheckBox* CheckBox3;
+    QCheckBox* CheckBox4;
+    QCheckBox* CheckBox5;
+    QCheckBox* CheckBox6;
+    QCheckBox* CheckBox7;
+    QCheckBox* CheckBox8;
+    QCheckBox* CheckBox21;
+    QCheckBox* CheckBox22;
+    QCheckBox* CheckBox23;
+    QCheckBox* CheckBox24;
+    QCheckBox* CheckBox25;
+    QCheckBox* CheckBox26;
+    QCheckBox* CheckBox27;
+    QCheckBox* CheckBox28;
+    // "Definiowanie sterowanie wyjść"
+    RadioGroup* RadioGroup2; // output 1 permanent: 0 AKTYWNE, 1 NIEAKTYWNE
+    RadioGroup* RadioGroup3; // output 2 permanent
+    RadioGroup* RadioGroup4; // output 1 automatic: 0 TAK, 1 NIE
+    RadioGroup* RadioGroup5; // output 2 automatic
+    QLineEdit* Edit5;        // output 1 on-time, seconds
+    QLineEdit* Edit12;       // output 2 on-time, seconds
+    // Balance reporting
+    QCheckBox* CheckBox9;  // "Informuj o stanie konta"
+    QLineEdit* Edit2;      // balance-query code
+    QCheckBox* CheckBox20; // "Informacja ilościowa:"
+    QLineEdit* Edit4;      // every N SMS
+    QCheckBox* CheckBox10; // "Informacja czasowa"
+    QLineEdit* Edit3;      // every N days
+    // "Definiowanie pozostałych parametrów"
+    QCheckBox* CheckBox17; // ECHO
+    QLineEdit* Edit1;      // daily SMS limit
+    // Commands
+    QToolButton* SpeedButton1; // alarm texts editor
+    QToolButton* SpeedButton2; // WSTECZ
+    QToolButton* SpeedButton3; // factory settings
+    QToolButton* SpeedButton4; // subscriber list
+
+    std::array<QCheckBox*, 4> smsMaskBoxes() const;
+    std::array<QCheckBox*, 4> ringMaskBoxes() const;
+    std::array<QCheckBox*, 8> inputMaskBoxes() const;
+    std::array<QLineEdit*, 4> userNumberEdits() const;
+
     void FormActivate() override;
     void FormDeactivate() override;
+    // Shows the decoded settings in the controls.
+    void wyswietl_nastawy();
+    // The controls into the decoded settings (every storing step after the
+    // timer's); deactivation and "WSTECZ" both use it.
+    void storeControls();
+
+    void RadioGroup2Click();
+    void RadioGroup3Click();
+    void RadioGroup4Click();
+    void RadioGroup5Click();
+    void RadioGroup6Click();
+    void CheckBox9Click();
+    void CheckBox10Click();
+    void CheckBox20Click();
+    void Edit1Change();
+    void Edit2Change();
+    void Edit3Change();
+    void Edit4Change();
+    void Edit5Change();
+    void Edit7Change();
+    void Edit8Change();
+    void Edit9Change();
+    void Edit10Change();
+    void Edit11Change();
+    void Edit12Change();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void SpeedButton3Click();
+    void SpeedButton4Click();
 
   private:
+    void buildLayout();
+    void connectHandlers();
+    void userNumberChange(int user);
+    void permanentClick(RadioGroup* permanent, RadioGroup* automatic, QLineEdit* seconds);
+    void automaticClick(RadioGroup* automatic, RadioGroup* permanent, QLineEdit* seconds);
+    void onTimeChange(QLineEdit* seconds, RadioGroup* automatic, const char* message);
+    void reportOptionClick(QCheckBox* option, QLineEdit* value);
+    void error(const char* utf8);
+
     WindowContext& ctx;
 };

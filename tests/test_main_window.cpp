@@ -1,9 +1,6 @@
 // The main window, its commands and the progress and notice windows, offscreen.
 #include "random_image.h"
-#include "main_window.h"
-#include "memory_port.h"
-#include "progress_dialog.h"
-#include "simulated_device.h"
+#include "program_fixture.h"
 #include "window_test_support.h"
 
 #include <QAccessible>
@@ -16,44 +13,6 @@
 
 using namespace trellikon;
 
-namespace {
-
-// A program with its windows, wired to a simulated device through memory.
-struct Program {
-    SimulatedDevice device;
-    MemoryPort port{&device};
-    RecordingMessageBoxes messages;
-    ScriptedFileDialogs files;
-    std::unique_ptr<TForm1> form1;
-
-    explicit Program(const SettingsImage::Bytes& memory = SimulatedDevice::erased())
-        : device(memory) {
-        form1 = std::make_unique<TForm1>(port, messages, files);
-        form1->createWindows();
-        // Tests tick by hand: time is ticks.
-        form1->Timer1->stop();
-        form1->Timer2->stop();
-        form1->show();
-    }
-    WindowContext& ctx() { return form1->context(); }
-    TForm4* form4() { return static_cast<TForm4*>(ctx().form4); }
-    TForm6* form6() { return static_cast<TForm6*>(ctx().form6); }
-    TForm11* form11() { return static_cast<TForm11*>(ctx().form11); }
-
-    // Connect and let the device announce itself; the window closes by itself.
-    void connect() {
-        whenModal([this](QDialog*) {
-            device.powerOn();
-            form1->Timer1Timer();
-            for (int i = 0; i < 7; ++i)
-                form1->Timer2Timer();
-        });
-        form1->SpeedButton1Click();
-        QVERIFY(form1->link().connected);
-    }
-};
-
-} // namespace
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -265,6 +224,8 @@ void TestMainWindow::readThenOkOpensTheParametersEditor() {
     p.connect();
     bool editorShown = false;
     QString done;
+    SettingsImage::Bytes imageRead{};
+    DecodedSettings decodedRead;
     whenModal([&](QDialog*) {
         QCOMPARE(p.form4()->Label1->text(), QString::fromUtf8("Trwa odczyt ustawień urządzenia"));
         for (int i = 0; i < 9; ++i)
@@ -274,14 +235,17 @@ void TestMainWindow::readThenOkOpensTheParametersEditor() {
         whenModal([&](QDialog* editor) {
             editorShown = editor == p.ctx().form2;
             QVERIFY(!p.form4()->isVisible());
+            // As read: leaving the editor stores its controls (and the code length).
+            imageRead = p.form1->settings().image.bytes();
+            decodedRead = p.form1->settings().decoded;
         });
         QTest::mouseClick(p.form4()->Button1, Qt::LeftButton);
     });
     p.form1->SpeedButton5Click();
     QCOMPARE(done, QString::fromUtf8("Ustawienia zostały pobrane"));
     QVERIFY(editorShown);
-    QVERIFY(p.form1->settings().image.bytes() == memory.bytes());
-    const DecodedSettings& d = p.form1->settings().decoded;
+    QVERIFY(imageRead == memory.bytes());
+    const DecodedSettings& d = decodedRead;
     QCOMPARE(d.sms_centre_number, std::string("48601000310"));
     QCOMPARE(d.texts[layout::powerLossText], std::string("Brak 230V"));
     QCOMPARE(d.sms_mask, std::uint8_t(0x05));
@@ -335,7 +299,7 @@ void TestMainWindow::connectionLostClosesTheSessionWindows() {
     QVERIFY(noticeShown);
     QVERIFY(!p.form1->link().connected);
     QCOMPARE(p.form1->Label5->text(), QString::fromUtf8("Nastąpiło zerwanie komunikacji z programem.Wyłącz i włącz urządzenie, wybierz port a następnie nasiśnij przycisk \"Nawiąż połączenie\""));
-    for (StackDialog* w : {p.ctx().form2, p.ctx().form3, p.ctx().form4, p.ctx().form5,
+    for (StackDialog* w : std::initializer_list<StackDialog*>{p.ctx().form2, p.ctx().form3, p.ctx().form4, p.ctx().form5,
                            p.ctx().form6, p.ctx().form7, p.ctx().form11})
         QVERIFY(!w->isVisible());
     QCOMPARE(p.ctx().stack->depth(), std::size_t(1));
@@ -401,20 +365,25 @@ void TestMainWindow::templateLoad() {
     p.form1->settings().subscribers.set(9, "48999888777");
     p.files.answers = {path, QString(), dir.filePath(QStringLiteral("missing.sbn"))};
     bool editorShown = false;
-    whenModal([&](QDialog* d) { editorShown = d == p.ctx().form2; });
+    SettingsImage::Bytes imageLoaded{};
+    whenModal([&](QDialog* d) {
+        editorShown = d == p.ctx().form2;
+        imageLoaded = p.form1->settings().image.bytes();
+    });
     p.form1->SpeedButton7Click();
     QVERIFY(editorShown);
     QCOMPARE(p.files.filters[0], QStringLiteral("sbn (*.sbn)"));
-    QVERIFY(p.form1->settings().image.bytes() == saved.bytes());
+    QVERIFY(imageLoaded == saved.bytes());
     QCOMPARE(p.form1->settings().decoded.user_number[0], std::string("600700800"));
     // The subscriber list keeps what it had: loading does not decode it.
     QCOMPARE(p.form1->settings().subscribers.entry(9).number, std::string("48999888777"));
     QVERIFY(p.form1->settings().subscribers.entry(3).number.empty());
+    const SettingsImage::Bytes imageAfterEditor = p.form1->settings().image.bytes();
     p.form1->SpeedButton7Click(); // cancelled: nothing happens
     QVERIFY(p.messages.errors.isEmpty());
     p.form1->SpeedButton7Click(); // a file that is not there
     QCOMPARE(p.messages.errors, QStringList{QString::fromUtf8("Odczyt pliku nie może być przeprowadzony")});
-    QVERIFY(p.form1->settings().image.bytes() == saved.bytes());
+    QVERIFY(p.form1->settings().image.bytes() == imageAfterEditor);
 }
 
 QTEST_MAIN(TestMainWindow)

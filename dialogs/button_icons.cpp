@@ -24,6 +24,18 @@ QColor tileColour(CommandPicture p) {
         return QColor(0x00, 0x83, 0x8F);
     case CommandPicture::Information:
         return QColor(0x45, 0x5A, 0x64);
+    case CommandPicture::Back:
+        return QColor(0x54, 0x6E, 0x7A);
+    case CommandPicture::FactorySettings:
+        return QColor(0x8D, 0x6E, 0x63);
+    case CommandPicture::AlarmTexts:
+        return QColor(0x6A, 0x1B, 0x9A);
+    case CommandPicture::Subscribers:
+        return QColor(0x00, 0x79, 0x6B);
+    case CommandPicture::SaveTemplate:
+        return QColor(0xEF, 0x6C, 0x00);
+    case CommandPicture::WriteDevice:
+        return QColor(0x15, 0x65, 0xC0);
     }
     return Qt::gray;
 }
@@ -120,6 +132,59 @@ void drawGlyph(QPainter& p, CommandPicture picture) {
         p.setBrush(Qt::white);
         p.setPen(Qt::NoPen);
         p.drawEllipse(QPointF(50, 34), 4.5, 4.5);
+        break;
+    }
+    case CommandPicture::Back: {
+        // An arrow pointing back.
+        p.drawLine(QPointF(22, 50), QPointF(78, 50));
+        p.drawPolyline(QPolygonF({QPointF(42, 30), QPointF(22, 50), QPointF(42, 70)}));
+        break;
+    }
+    case CommandPicture::FactorySettings: {
+        // A circular arrow: back to where it started.
+        p.drawArc(QRectF(24, 24, 52, 52), 60 * 16, 290 * 16);
+        p.drawPolyline(QPolygonF({QPointF(56, 14), QPointF(64, 27), QPointF(50, 32)}));
+        break;
+    }
+    case CommandPicture::AlarmTexts: {
+        // A speech bubble with lines of text.
+        QPainterPath bubble;
+        bubble.addRoundedRect(QRectF(16, 20, 68, 46), 8, 8);
+        p.drawPath(bubble);
+        p.drawPolyline(QPolygonF({QPointF(34, 66), QPointF(30, 82), QPointF(48, 66)}));
+        p.drawLine(QPointF(28, 36), QPointF(72, 36));
+        p.drawLine(QPointF(28, 50), QPointF(60, 50));
+        break;
+    }
+    case CommandPicture::Subscribers: {
+        // Two people.
+        p.drawEllipse(QPointF(40, 36), 10, 10);
+        p.drawArc(QRectF(20, 54, 40, 36), 0, 180 * 16);
+        p.drawEllipse(QPointF(66, 40), 8, 8);
+        p.drawArc(QRectF(54, 58, 28, 26), 0, 180 * 16);
+        break;
+    }
+    case CommandPicture::SaveTemplate: {
+        // A disk.
+        QPainterPath disk;
+        disk.moveTo(20, 20);
+        disk.lineTo(70, 20);
+        disk.lineTo(80, 30);
+        disk.lineTo(80, 80);
+        disk.lineTo(20, 80);
+        disk.closeSubpath();
+        p.drawPath(disk);
+        p.drawRect(QRectF(34, 20, 28, 18));
+        p.drawRect(QRectF(30, 54, 40, 26));
+        break;
+    }
+    case CommandPicture::WriteDevice: {
+        // Data flowing up from the computer into the device.
+        p.drawRoundedRect(QRectF(26, 16, 48, 26), 4, 4);
+        p.drawLine(QPointF(36, 29), QPointF(64, 29));
+        p.drawLine(QPointF(50, 80), QPointF(50, 50));
+        p.drawPolyline(QPolygonF({QPointF(38, 62), QPointF(50, 49), QPointF(62, 62)}));
+        p.drawLine(QPointF(26, 86), QPointF(74, 86));
         break;
     }
     }

@@ -1,5 +1,5 @@
 #pragma once
-// Pictures of the main window's command buttons. They are drawn, not loaded,
+// Pictures of the command buttons of the main window and the editors. They are drawn, not loaded,
 // so they stay sharp at any size and screen scale, and share one style: a
 // rounded tile in the command's colour with a white line drawing.
 
@@ -14,6 +14,12 @@ enum class CommandPicture {
     CableDiagram,
     MountingDiagram,
     Information,
+    Back,
+    FactorySettings,
+    AlarmTexts,
+    Subscribers,
+    SaveTemplate,
+    WriteDevice,
 };
 
 QIcon commandIcon(CommandPicture picture);

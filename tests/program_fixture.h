@@ -1,0 +1,72 @@
+#pragma once
+// The whole program with its windows, wired to a simulated device through
+// memory, for the window tests. Tests tick the timers by hand: time is ticks.
+#include "alarm_texts_editor.h"
+#include "main_window.h"
+#include "memory_port.h"
+#include "parameters_editor.h"
+#include "progress_dialog.h"
+#include "simulated_device.h"
+#include "subscriber_windows.h"
+#include "window_test_support.h"
+
+#include <QTest>
+
+#include <functional>
+#include <memory>
+
+struct Program {
+    trellikon::SimulatedDevice device;
+    trellikon::MemoryPort port{&device};
+    RecordingMessageBoxes messages;
+    ScriptedFileDialogs files;
+    std::unique_ptr<TForm1> form1;
+
+    explicit Program(const trellikon::SettingsImage::Bytes& memory =
+                         trellikon::SimulatedDevice::erased())
+        : device(memory) {
+        form1 = std::make_unique<TForm1>(port, messages, files);
+        form1->createWindows();
+        form1->Timer1->stop();
+        form1->Timer2->stop();
+        form1->show();
+    }
+    WindowContext& ctx() { return form1->context(); }
+    trellikon::DeviceSettings& settings() { return form1->settings(); }
+    TForm2* form2() { return ctx().form2; }
+    TForm3* form3() { return ctx().form3; }
+    TForm4* form4() { return static_cast<TForm4*>(ctx().form4); }
+    TForm5* form5() { return static_cast<TForm5*>(ctx().form5); }
+    TForm6* form6() { return static_cast<TForm6*>(ctx().form6); }
+    TForm11* form11() { return static_cast<TForm11*>(ctx().form11); }
+
+    // Connect and let the device announce itself; the window closes by itself.
+    void connect() {
+        whenModal([this](QDialog*) {
+            device.powerOn();
+            form1->Timer1Timer();
+            for (int i = 0; i < 7; ++i)
+                form1->Timer2Timer();
+        });
+        form1->SpeedButton1Click();
+        QVERIFY(form1->link().connected);
+    }
+
+    // The three ticks of the 50 ms timer after which the editor's handlers act.
+    void armEditor() {
+        form1->Timer3->stop();
+        for (int i = 0; i < 3; ++i)
+            form1->Timer3Timer();
+    }
+
+    // Opens the parameters editor from the main window, runs `step` in it
+    // (armed unless told otherwise) and leaves it by its close box.
+    void inParametersEditor(const std::function<void(TForm2*)>& step, bool arm = true) {
+        whenModal([this, step, arm](QDialog*) {
+            if (arm)
+                armEditor();
+            step(form2());
+        });
+        form1->SpeedButton6Click();
+    }
+};

@@ -46,8 +46,8 @@ QStringList shown(const EncodeResult& r) {
 
 // "120: 01 01 2C 86; 300: -- --" lists the bytes from each offset on: hex,
 // "--" for the byte as it was before, 'text' for its characters, "00*98" repeats.
-QString mismatch(const SettingsImage& before, const SettingsImage& after, const QString& spec) {
-    for (const QString& part : spec.split(';', Qt::SkipEmptyParts)) {
+QString mismatch(const SettingsImage& before, const SettingsImage& after, const QString& bytes) {
+    for (const QString& part : bytes.split(';', Qt::SkipEmptyParts)) {
         std::size_t at = part.section(':', 0, 0).trimmed().toUInt();
         for (const QString& token : part.section(':', 1).split(' ', Qt::SkipEmptyParts)) {
             QList<int> want;

@@ -8,7 +8,6 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("trellikon"));
-    QApplication::setApplicationDisplayName(QStringLiteral("DOMOWY TRELLIKON"));
     QApplication::setDesktopFileName(QStringLiteral("trellikon"));
     QApplication::setWindowIcon(commandIcon(CommandPicture::Connect));
 

@@ -1,14 +1,26 @@
 #include "alarm_texts_editor.h"
 
+#include "device_link.h"
+#include "device_settings.h"
+#include "editor_snapshot.h"
 #include "entry_rules.h"
 #include "parameters_editor.h"
+#include "settings_encoder.h"
+#include "template_file.h"
 
+#include <QApplication>
+#include <QFile>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
 namespace rules = trellikon::rules;
+using trellikon::layout::kTextSlotCount;
+
+const char* const TForm3::SaveDialog1Filter = "sbn (sbn)";
 
 namespace {
+
 QString u(const char* utf8) { return QString::fromUtf8(utf8); }
 
 const char* const kIndexRange = "Index użytkownika - pozycja na której użytkownik zapisany jest w "
@@ -19,30 +31,244 @@ const char* const kDefineUserFirst[4] = {
     "Zdefiniuj najpierw użytkownika numer 3",
     "Zdefiniuj najpierw użytkownika numer 4",
 };
+const char* const kWriteNotConnected =
+    "Zapis ustawień nie może być przeprowadzony, Wybierz port komputera, wyłącz i włącz "
+    "urządzenie a następnie nacinij przycisk \"Nawiąż połączenie\"";
+const char* const kWriteRefused = "Zapis ustawień nie może być przeprowadzony,skoryguj ustawienia";
+const char* const kSaved = "Operacja zapisu do pliku przeprowadzona pomyślnie";
+const char* const kSaveFailed = "Operacja zapisu nie powiodła się";
+
+// One row of the window per text slot.
+struct TextRow {
+    const char* edit;
+    const char* button;
+    const char* code;   // the event code shown beside the box
+    const char* spoken; // what the box holds, for assistive technology
+    std::size_t longest;
+    const char* tooLong;
+    const char* forbidden;
+};
+
+const char* const kHeaderTooLong =
+    "Definicja treści nagłówka komunikatu alarmowego nie moze przekraczać 50 znaków";
+const char* const kHeaderForbidden =
+    "Definicja treści nagłówka komunikatu alarmowego nie może zawierać polskich znaków";
+const char* const kAlarmTooLong =
+    "Definicja treści komunikatu alarmowego nie moze przekraczać 100 znaków";
+const char* const kAlarmForbidden =
+    "Definicja treści komunikatu alarmowego nie może zawierać polskich znaków";
+const char* const kAlarmForbiddenTwoBlanks =
+    "Definicja treści  komunikatu alarmowego nie może zawierać polskich znaków";
+const char* const kPowerLossForbidden =
+    "Definicja treści treści komunikatu alarmowego nie może zawierać polskich znaków";
+const char* const kTestTooLong =
+    "Definicja treści komunikatu testowego nie moze przekraczać 100 znaków";
+const char* const kTestForbidden =
+    "Definicja treści komunikatu testowego nie może zawierać polskich znaków";
+
+constexpr std::size_t kHeader = trellikon::layout::kHeaderLongest;
+constexpr std::size_t kText = trellikon::layout::kTextLongest;
+
+const TextRow kRows[kTextSlotCount] = {
+    {"Edit1", "Button14", "", "Nagłówek komunikatu", kHeader, kHeaderTooLong, kHeaderForbidden},
+    {"Edit2", "Button1", "0+", "Komunikat 0+: zanik zasilania", kText, kAlarmTooLong,
+     kPowerLossForbidden},
+    {"Edit3", "Button2", "0-", "Komunikat 0-: powrót zasilania", kText, kAlarmTooLong,
+     kAlarmForbidden},
+    {"Edit4", "Button3", "1+", "Komunikat 1+: aktywacja wejścia 1", kText, kAlarmTooLong,
+     kAlarmForbidden},
+    {"Edit5", "Button4", "1-", "Komunikat 1-: dezaktywacja wejścia 1", kText, kAlarmTooLong,
+     kAlarmForbiddenTwoBlanks},
+    {"Edit6", "Button5", "2+", "Komunikat 2+: aktywacja wejścia 2", kText, kAlarmTooLong,
+     kAlarmForbiddenTwoBlanks},
+    {"Edit7", "Button6", "2-", "Komunikat 2-: dezaktywacja wejścia 2", kText, kAlarmTooLong,
+     kAlarmForbiddenTwoBlanks},
+    {"Edit8", "Button7", "3+", "Komunikat 3+: aktywacja wejścia 3", kText, kAlarmTooLong,
+     kAlarmForbiddenTwoBlanks},
+    {"Edit9", "Button8", "3-", "Komunikat 3-: dezaktywacja wejścia 3", kText, kAlarmTooLong,
+     kAlarmForbidden},
+    {"Edit10", "Button9", "4+", "Komunikat 4+: aktywacja wejścia 4", kText, kAlarmTooLong,
+     kAlarmForbidden},
+    {"Edit12", "Button10", "5+", "Komunikat 5+: aktywacja wejścia 5", kText, kAlarmTooLong,
+     kAlarmForbidden},
+    {"Edit13", "Button11", "6+", "Komunikat 6+: aktywacja wejścia 6", kText, kAlarmTooLong,
+     kAlarmForbidden},
+    {"Edit14", "Button12", "7+", "Komunikat 7+: aktywacja wejścia 7", kText, kAlarmTooLong,
+     kAlarmForbiddenTwoBlanks},
+    {"Edit15", "Button13", "8+", "Komunikat 8+: aktywacja wejścia 8", kText, kAlarmTooLong,
+     kAlarmForbiddenTwoBlanks},
+    {"Edit16", "Button15", "", "Treść wiadomości testowej", kText, kTestTooLong, kTestForbidden},
+};
+
+int buttonNumber(const char* name) { return QByteArray(name + 6).toInt(); }
+
 } // namespace
 
 TForm3::TForm3(WindowContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(u("TRELLIKON DEFINIOWANIE PATRAMETRÓW I PROGRAMOWANIE"));
-    auto* layout = new QVBoxLayout(this);
+    buildLayout();
+}
+
+void TForm3::buildLayout() {
+    auto* top = new QVBoxLayout(this);
+    top->setContentsMargins(14, 10, 14, 12);
+    top->setSpacing(10);
+    top->setSizeConstraint(QLayout::SetFixedSize);
     titleLabel = addTitleLabel(this, u("Definiowanie komunikatów alarmowych"));
+
+    QLineEdit** edits[kTextSlotCount] = {&Edit1, &Edit2,  &Edit3,  &Edit4,  &Edit5,
+                                         &Edit6, &Edit7,  &Edit8,  &Edit9,  &Edit10,
+                                         &Edit12, &Edit13, &Edit14, &Edit15, &Edit16};
+    // Room for the longest text the device takes, in the window's own font.
+    const int wide = fontMetrics().horizontalAdvance(QString(64, QLatin1Char('a')));
+    auto addRow = [&](QGridLayout* grid, int row, int slot, QWidget* parent) {
+        const TextRow& r = kRows[slot];
+        QLineEdit* e = deviceEdit(r.edit, u(r.spoken), parent);
+        e->setMinimumWidth(wide);
+        *edits[slot] = e;
+        auto* clear = new QPushButton(u("Czyść"), parent);
+        clear->setObjectName(QString::fromLatin1(r.button));
+        clear->setAccessibleName(u("Czyść: ") + u(r.spoken));
+        Button[std::size_t(buttonNumber(r.button))] = clear;
+        if (*r.code) {
+            auto* code = new QLabel(QString::fromLatin1(r.code), parent);
+            code->setObjectName(QStringLiteral("Code_%1").arg(QString::fromLatin1(r.edit)));
+            code->setBuddy(e);
+            code->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            grid->addWidget(code, row, 0);
+        }
+        grid->addWidget(e, row, 1);
+        grid->addWidget(clear, row, 2);
+        connect(e, &QLineEdit::textChanged, this, [this, slot] { textChange(slot); });
+        connect(clear, &QPushButton::clicked, this, [this, slot] { clearClick(slot); });
+    };
+
+    // The header, with its caption above the row.
+    auto* headerBox = new QWidget(this);
+    auto* headerLayout = new QVBoxLayout(headerBox);
+    headerLayout->setContentsMargins(0, 0, 0, 0);
+    headerLayout->setSpacing(4);
+    Label1 = new QLabel(u("Defiinicja nagłówka komunikatu"), headerBox);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    QFont bold = Label1->font();
+    bold.setBold(true);
+    Label1->setFont(bold);
+    headerLayout->addWidget(Label1);
+    auto* headerGrid = new QGridLayout;
+    headerGrid->setColumnMinimumWidth(0, 24);
+    headerGrid->setContentsMargins(11, 0, 11, 0);
+    addRow(headerGrid, 0, 0, headerBox);
+    headerLayout->addLayout(headerGrid);
+    top->addWidget(headerBox);
+
+    auto* inputs = titledGroup("GroupInputs", u("Definicje wejść"), this);
+    auto* inputsGrid = new QGridLayout(inputs);
+    inputsGrid->setVerticalSpacing(5);
+    inputsGrid->setColumnMinimumWidth(0, 24);
+    for (int slot = 1; slot < kTextSlotCount - 1; ++slot)
+        addRow(inputsGrid, slot - 1, slot, inputs);
+    top->addWidget(inputs);
+
     auto* test = titledGroup("GroupTest", u("Definicja wiadomości testowej"), this);
-    auto* row = new QHBoxLayout(test);
+    auto* testLayout = new QGridLayout(test);
+    testLayout->setColumnMinimumWidth(0, 24);
+    addRow(testLayout, 0, kTextSlotCount - 1, test);
+    auto* testRow = new QHBoxLayout;
     CheckBox1 = new QCheckBox(u("Wysyłanie wiadomości testowej "), test);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     CheckBox1->setAccessibleName(u("Wysyłanie wiadomości testowej"));
     Edit11 = deviceEdit("Edit11", u("Index użytkownika (1...4)"), test);
-    row->addWidget(CheckBox1);
-    row->addWidget(buddyLabel(u("Index użytkownika  (1...4)"), Edit11, test));
-    row->addWidget(Edit11);
-    layout->addWidget(test);
-    layout->addStretch();
+    Edit11->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 16);
+    testRow->addWidget(CheckBox1);
+    testRow->addSpacing(24);
+    testRow->addWidget(buddyLabel(u("Index użytkownika  (1...4)"), Edit11, test));
+    testRow->addWidget(Edit11);
+    testRow->addStretch(1);
+    testLayout->addLayout(testRow, 1, 1, 1, 2);
+    top->addWidget(test);
+
+    Label20 = new QLabel(u("NAGŁOWEK KOMUNIKATU NIE MOŻE PRZEKRACZAĆ  50 ZNAKÓW  A  KOMUNIKAT "
+                           "ALARMOWY 100 ZNAKÓW"),
+                         this);
+    Label20->setObjectName(QStringLiteral("Label20"));
+    Label20->setAlignment(Qt::AlignCenter);
+    top->addWidget(Label20);
+
+    auto* commands = new QHBoxLayout;
+    commands->setSpacing(8);
+    auto place = [&](QToolButton*& target, const char* name, CommandPicture picture,
+                     const QStringList& lines) {
+        const CommandButton c = commandButton(name, picture, lines, this);
+        target = c.button;
+        commands->addWidget(c.button);
+        commands->addWidget(c.label);
+        commands->addSpacing(14);
+    };
+    place(SpeedButton2, "SpeedButton2", CommandPicture::Back, {u("Wstecz")});
+    place(SpeedButton1, "SpeedButton1", CommandPicture::FactorySettings,
+          {u("Przywrócenie komunikatów"), u("fabrycznych")});
+    place(SpeedButton3, "SpeedButton3", CommandPicture::SaveTemplate,
+          {u("Zapis szablonu"), u("na dysk")});
+    place(SpeedButton4, "SpeedButton4", CommandPicture::WriteDevice,
+          {u("Zapis ustawień"), u("do urządzenia")});
+    place(SpeedButton5, "SpeedButton5", CommandPicture::Exit, {u("WYJŚCIE")});
+    commands->addStretch(1);
+    top->addLayout(commands);
+
     connect(CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(); });
     connect(Edit11, &QLineEdit::textChanged, this, [this] { Edit11Change(); });
-    resize(760, 620);
+    connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+    connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
+    connect(SpeedButton3, &QToolButton::clicked, this, [this] { SpeedButton3Click(); });
+    connect(SpeedButton4, &QToolButton::clicked, this, [this] { SpeedButton4Click(); });
+    connect(SpeedButton5, &QToolButton::clicked, this, [this] { SpeedButton5Click(); });
+}
+
+std::array<QLineEdit*, 15> TForm3::textEdits() const {
+    return {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8,
+            Edit9, Edit10, Edit12, Edit13, Edit14, Edit15, Edit16};
 }
 
 void TForm3::error(const char* utf8) { ctx.messages->error(this, u(utf8)); }
+
+void TForm3::FormActivate() {
+    Label1->setText(u("Nagłówek komunikatu"));
+    const auto edits = textEdits();
+    for (std::size_t slot = 0; slot < edits.size(); ++slot)
+        edits[slot]->setText(fromDevice(ctx.settings->decoded.texts[slot]));
+}
+
+void TForm3::storeTexts() {
+    const auto edits = textEdits();
+    for (std::size_t slot = 0; slot < edits.size(); ++slot)
+        ctx.settings->decoded.texts[slot] = toDevice(edits[slot]->text());
+}
+
+void TForm3::FormDeactivate() {
+    storeTexts();
+    ctx.settings->decoded.test_message_user = toDevice(Edit11->text());
+    ctx.settings->decoded.test_message_on = CheckBox1->isChecked();
+}
+
+// The check of every change of a text box. Putting the accepted text back is
+// a change too: the check runs again, nested, on the restored text.
+void TForm3::textChange(int slot) {
+    const TextRow& r = kRows[slot];
+    QLineEdit* e = textEdits()[std::size_t(slot)];
+    QString& accepted = accepted_text[std::size_t(slot)];
+    const std::string text = toDevice(e->text());
+    if (text.size() > r.longest) {
+        error(r.tooLong);
+        e->setText(accepted);
+    } else if (!accepted.isEmpty() && rules::firstForbiddenCharacter(text)) {
+        error(r.forbidden);
+        e->setText(accepted);
+    }
+    accepted = e->text();
+}
+
+void TForm3::clearClick(int slot) { textEdits()[std::size_t(slot)]->clear(); }
 
 void TForm3::CheckBox1Click() { switchEdit(Edit11, CheckBox1->isChecked()); }
 
@@ -55,10 +281,89 @@ void TForm3::Edit11Change() {
         Edit11->clear();
         return;
     }
-    if (ctx.form2 && ctx.form2->userNumberEdits()[static_cast<std::size_t>(*index - 1)]
-                         ->text()
-                         .isEmpty()) {
+    if (ctx.form2 &&
+        ctx.form2->userNumberEdits()[static_cast<std::size_t>(*index - 1)]->text().isEmpty()) {
         error(kDefineUserFirst[*index - 1]);
         Edit11->clear();
     }
+}
+
+void TForm3::SpeedButton1Click() {
+    const auto edits = textEdits();
+    for (int slot = 0; slot < kTextSlotCount; ++slot)
+        edits[std::size_t(slot)]->setText(fromDevice(trellikon::defaultText(slot)));
+}
+
+void TForm3::SpeedButton2Click() {
+    FormDeactivate();
+    Encode_Texts();
+    ctx.settings->decoded.test_message_on = CheckBox1->isChecked();
+    ctx.stack->closeWindow(this);
+}
+
+void TForm3::SpeedButton3Click() { Save_Template(); }
+
+void TForm3::SpeedButton4Click() {
+    ctx.link->watch_link = 0;
+    if (!ctx.link->connected) {
+        error(kWriteNotConnected);
+        return;
+    }
+    Encode_Settings();
+    if (encode_failed) {
+        error(kWriteRefused);
+        finishCommand();
+        return;
+    }
+    ctx.link->beginWrite();
+}
+
+void TForm3::SpeedButton5Click() { QApplication::quit(); }
+
+void TForm3::report(const trellikon::EncodeResult& result) {
+    if (result.encode_failed)
+        encode_failed = 1;
+    for (const auto& refusal : result.refusals)
+        ctx.messages->error(this, QString::fromStdString(refusal.message));
+    if (result.closesTextsEditor())
+        close_when_done_ = true;
+}
+
+// A refusal that closes this window takes effect when the command that ran
+// the encoder has finished, so that its own message still comes first.
+void TForm3::finishCommand() {
+    if (!close_when_done_)
+        return;
+    close_when_done_ = false;
+    ctx.stack->closeWindow(this);
+}
+
+void TForm3::Encode_Settings() {
+    encode_failed = 0;
+    report(trellikon::Encode_Settings(snapshotOfEditors(*ctx.form2, *this), *ctx.settings));
+}
+
+void TForm3::Encode_Texts() {
+    std::array<std::string, kTextSlotCount> texts;
+    const auto edits = textEdits();
+    for (std::size_t slot = 0; slot < edits.size(); ++slot)
+        texts[slot] = toDevice(edits[slot]->text());
+    report(trellikon::Encode_Texts(texts, ctx.settings->image));
+}
+
+// The file is written whole or not at all: an earlier template of the same
+// name survives a failed save.
+void TForm3::Save_Template() {
+    Encode_Settings();
+    if (!encode_failed) {
+        const QString path = ctx.files->saveFileName(this, QString::fromLatin1(SaveDialog1Filter));
+        if (!path.isEmpty()) {
+            const auto& bytes = ctx.settings->image.bytes();
+            const std::string failure = trellikon::saveFileAtomically(
+                QFile::encodeName(path).toStdString(), bytes.data(), bytes.size());
+            ctx.messages->plain(this, u(failure.empty() ? kSaved : kSaveFailed));
+        }
+    }
+    ctx.link->write_active = 0;
+    finishCommand();
 }

@@ -69,4 +69,16 @@ struct Program {
         });
         form1->SpeedButton6Click();
     }
+
+    // The same, on to the alarm texts editor from the parameters editor's
+    // button; `before` runs in the parameters editor first.
+    void inTextsEditor(const std::function<void(TForm3*)>& step,
+                       const std::function<void(TForm2*)>& before = {}) {
+        inParametersEditor([this, step, before](TForm2* f) {
+            if (before)
+                before(f);
+            whenModal([this, step](QDialog*) { step(form3()); });
+            f->SpeedButton1->click();
+        });
+    }
 };

@@ -207,11 +207,11 @@ void TForm3::buildLayout() {
     };
     place(SpeedButton2, "SpeedButton2", CommandPicture::Back, {u("Wstecz")});
     place(SpeedButton1, "SpeedButton1", CommandPicture::FactorySettings,
-          {u("Przywrócenie komunikatów"), u("fabrycznych")});
+          {u("Przywrócenie komunikatów fabrycznych")});
     place(SpeedButton3, "SpeedButton3", CommandPicture::SaveTemplate,
-          {u("Zapis szablonu"), u("na dysk")});
+          {u("Zapis szablonu na dysk")});
     place(SpeedButton4, "SpeedButton4", CommandPicture::WriteDevice,
-          {u("Zapis ustawień"), u("do urządzenia")});
+          {u("Zapis ustawień do urządzenia")});
     place(SpeedButton5, "SpeedButton5", CommandPicture::Exit, {u("WYJŚCIE")});
     commands->addStretch(1);
     top->addLayout(commands);

@@ -58,6 +58,13 @@ const char* const kDaysNotNumber =
 
 QString u(const char* utf8) { return QString::fromUtf8(utf8); }
 
+const char* const kUserCaptions[4] = {"Numer użytkownika 1", "Numer użytkownika 2",
+                                      "Numer użytkownika 3", "Numer użytkownika 4"};
+const char* const kMaskUserCaptions[4] = {"Użytkownik 1", "Użytkownik 2", "Użytkownik 3",
+                                          "Użytkownik 4"};
+const char* const kInputCaptions[8] = {" wej1", "wej2", "wej3", "wej4",
+                                       "wej5", "wej6", "wej7", "wej8"};
+
 std::size_t length(const QLineEdit* edit) { return toDevice(edit->text()).size(); }
 
 // A check box with its caption, named for tests and assistive technology.
@@ -123,7 +130,7 @@ void TForm2::buildLayout() {
     QLineEdit** userEdits[4] = {&Edit8, &Edit9, &Edit10, &Edit11};
     const char* userNames[4] = {"Edit8", "Edit9", "Edit10", "Edit11"};
     for (int i = 0; i < 4; ++i) {
-        const QString caption = u("Numer użytkownika %1").arg(i + 1);
+        const QString caption = u(kUserCaptions[i]);
         *userEdits[i] = deviceEdit(userNames[i], caption, users);
         widthForDigits(*userEdits[i], 18);
         usersGrid->addWidget(buddyLabel(caption, *userEdits[i], users), i, 0);
@@ -156,7 +163,7 @@ void TForm2::buildLayout() {
         col->setSpacing(4);
         for (int i = 0; i < 4; ++i) {
             const QByteArray name = QByteArray("CheckBox") + QByteArray::number(firstBox + i);
-            const QString caption = u("Użytkownik %1").arg(i + 1);
+            const QString caption = u(kMaskUserCaptions[i]);
             *boxes[i] = checkBox(name.constData(), caption, title + u(": ") + caption, box);
             col->addWidget(*boxes[i]);
         }
@@ -172,7 +179,7 @@ void TForm2::buildLayout() {
                                  &CheckBox25, &CheckBox26, &CheckBox27, &CheckBox28};
     for (int i = 0; i < 8; ++i) {
         const QByteArray name = QByteArray("CheckBox") + QByteArray::number(21 + i);
-        const QString caption = i == 0 ? u(" wej1") : u("wej%1").arg(i + 1);
+        const QString caption = u(kInputCaptions[i]);
         *inputBoxes[i] =
             checkBox(name.constData(), caption, u("Maska wejść: wejście %1").arg(i + 1), inputs);
         inputsGrid->addWidget(*inputBoxes[i], i % 4, i / 4);

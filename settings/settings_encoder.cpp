@@ -17,10 +17,15 @@ namespace {
 
 using namespace layout;
 
-// The messages are shown exactly as the device's users have always read them,
-// spelling included ("iloćiowej", "INDEX", the trailing blanks).
+// The messages stand exactly as the program has always shown them, spelling
+// included ("iloćiowej", "INDEX", the trailing blanks).
 const std::string kSmsCentreRefused = "NIEPRAWIDŁOWA LICZBA ZNAKÓW W DEFINICJI CENTRUM SMS";
-const std::string kUserNumberRefused = "NIEPRAWIDŁOWA LICZBA ZNAKÓW W DEFINICJI UŻYTKOWNIKA NR ";
+const std::string kUserNumberRefused[4] = {
+    "NIEPRAWIDŁOWA LICZBA ZNAKÓW W DEFINICJI UŻYTKOWNIKA NR 1",
+    "NIEPRAWIDŁOWA LICZBA ZNAKÓW W DEFINICJI UŻYTKOWNIKA NR 2",
+    "NIEPRAWIDŁOWA LICZBA ZNAKÓW W DEFINICJI UŻYTKOWNIKA NR 3",
+    "NIEPRAWIDŁOWA LICZBA ZNAKÓW W DEFINICJI UŻYTKOWNIKA NR 4",
+};
 const std::string kTestMessageUserRefused = "PODANO NIEPRAWIDŁOWY INDEX UŻYTKOWNIKA";
 const std::string kSmsCountMissing =
     "Opcja iloćiowej informacji o stanie konta jest zaznaczona ale nie podano wartości. "
@@ -111,7 +116,7 @@ void encodeUserNumber(int user, std::string_view text, SettingsImage& image, Enc
     }
     clear(image, offset, kPhoneFieldSize);
     if (!text.empty())
-        refuse(result, kUserNumberRefused + std::to_string(user), false);
+        refuse(result, kUserNumberRefused[user - 1], false);
 }
 
 // The first box in the highest used bit: users 1..4 in 0x08..0x01, inputs

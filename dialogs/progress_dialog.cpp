@@ -80,7 +80,9 @@ TForm5::TForm5(WindowContext& context, QWidget* parent)
     ProgressBar1->setAccessibleName(QStringLiteral("Postęp zapisu"));
 }
 
-void TForm5::Button1Click() { ctx.stack->closeWindow(this); }
+void TForm5::Button1Click() {
+    ctx.stack->closeWindow(this);
+}
 
 TForm6::TForm6(WindowContext& context, QWidget* parent)
     : ProgressDialog(context, trellikon::DeviceLink::kConnectBarMax, true, parent) {
@@ -89,7 +91,9 @@ TForm6::TForm6(WindowContext& context, QWidget* parent)
     ProgressBar1->setAccessibleName(QString::fromUtf8("Postęp nawiązywania połączenia"));
 }
 
-void TForm6::Button1Click() { ctx.stack->closeWindow(this); }
+void TForm6::Button1Click() {
+    ctx.stack->closeWindow(this);
+}
 
 TForm11::TForm11(WindowContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("Form11"));
@@ -111,7 +115,8 @@ TForm11::TForm11(WindowContext& context, QWidget* parent) : StackDialog(parent),
 
 void TForm11::Button1Click() {
     ctx.stack->closeWindow(this);
-    for (StackDialog* w : {ctx.parametersWindow, ctx.textsWindow, ctx.form4, ctx.form5, ctx.form6, ctx.form7})
+    for (StackDialog* w :
+         {ctx.parametersWindow, ctx.textsWindow, ctx.form4, ctx.form5, ctx.form6, ctx.form7})
         ctx.stack->closeWindow(w);
     ctx.link->connectionLostOk();
 }

@@ -21,7 +21,9 @@ const char* const TForm3::SaveDialog1Filter = "sbn (sbn)";
 
 namespace {
 
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 const char* const kIndexRange = "Index użytkownika - pozycja na której użytkownik zapisany jest w "
                                 "systemie ma zawierać się w przedziałe od 1 do 4 ";
@@ -100,7 +102,9 @@ const TextRow kRows[kTextSlotCount] = {
     {"Edit16", "Button15", "", "Treść wiadomości testowej", kText, kTestTooLong, kTestForbidden},
 };
 
-int buttonNumber(const char* name) { return QByteArray(name + 6).toInt(); }
+int buttonNumber(const char* name) {
+    return QByteArray(name + 6).toInt();
+}
 
 } // namespace
 
@@ -117,8 +121,8 @@ void TForm3::buildLayout() {
     top->setSizeConstraint(QLayout::SetFixedSize);
     titleLabel = addTitleLabel(this, u("Definiowanie komunikatów alarmowych"));
 
-    QLineEdit** edits[kTextSlotCount] = {&Edit1, &Edit2,  &Edit3,  &Edit4,  &Edit5,
-                                         &Edit6, &Edit7,  &Edit8,  &Edit9,  &Edit10,
+    QLineEdit** edits[kTextSlotCount] = {&Edit1,  &Edit2,  &Edit3,  &Edit4,  &Edit5,
+                                         &Edit6,  &Edit7,  &Edit8,  &Edit9,  &Edit10,
                                          &Edit12, &Edit13, &Edit14, &Edit15, &Edit16};
     // Room for the longest text the device takes, in the window's own font.
     const int wide = fontMetrics().horizontalAdvance(QString(64, QLatin1Char('a')));
@@ -195,26 +199,16 @@ void TForm3::buildLayout() {
     Label20->setAlignment(Qt::AlignCenter);
     top->addWidget(Label20);
 
-    auto* commands = new QHBoxLayout;
-    commands->setSpacing(8);
-    auto place = [&](QToolButton*& target, const char* name, CommandPicture picture,
-                     const QStringList& lines) {
-        const CommandButton c = commandButton(name, picture, lines, this);
-        target = c.button;
-        commands->addWidget(c.button);
-        commands->addWidget(c.label);
-        commands->addSpacing(14);
-    };
-    place(SpeedButton2, "SpeedButton2", CommandPicture::Back, {u("Wstecz")});
-    place(SpeedButton1, "SpeedButton1", CommandPicture::FactorySettings,
-          {u("Przywrócenie komunikatów fabrycznych")});
-    place(SpeedButton3, "SpeedButton3", CommandPicture::SaveTemplate,
-          {u("Zapis szablonu na dysk")});
-    place(SpeedButton4, "SpeedButton4", CommandPicture::WriteDevice,
-          {u("Zapis ustawień do urządzenia")});
-    place(SpeedButton5, "SpeedButton5", CommandPicture::Exit, {u("WYJŚCIE")});
-    commands->addStretch(1);
-    top->addLayout(commands);
+    CommandRow commands(this);
+    SpeedButton2 = commands.add("SpeedButton2", CommandPicture::Back, {u("Wstecz")});
+    SpeedButton1 = commands.add("SpeedButton1", CommandPicture::FactorySettings,
+                                {u("Przywrócenie komunikatów fabrycznych")});
+    SpeedButton3 =
+        commands.add("SpeedButton3", CommandPicture::SaveTemplate, {u("Zapis szablonu na dysk")});
+    SpeedButton4 = commands.add("SpeedButton4", CommandPicture::WriteDevice,
+                                {u("Zapis ustawień do urządzenia")});
+    SpeedButton5 = commands.add("SpeedButton5", CommandPicture::Exit, {u("WYJŚCIE")});
+    top->addLayout(commands.finish());
 
     connect(CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(); });
     connect(Edit11, &QLineEdit::textChanged, this, [this] { Edit11Change(); });
@@ -226,11 +220,13 @@ void TForm3::buildLayout() {
 }
 
 std::array<QLineEdit*, 15> TForm3::textEdits() const {
-    return {Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Edit7, Edit8,
+    return {Edit1, Edit2,  Edit3,  Edit4,  Edit5,  Edit6,  Edit7, Edit8,
             Edit9, Edit10, Edit12, Edit13, Edit14, Edit15, Edit16};
 }
 
-void TForm3::error(const char* utf8) { ctx.messages->error(this, u(utf8)); }
+void TForm3::error(const char* utf8) {
+    ctx.messages->error(this, u(utf8));
+}
 
 void TForm3::FormActivate() {
     Label1->setText(u("Nagłówek komunikatu"));
@@ -268,9 +264,13 @@ void TForm3::textChange(int slot) {
     accepted = e->text();
 }
 
-void TForm3::clearClick(int slot) { textEdits()[std::size_t(slot)]->clear(); }
+void TForm3::clearClick(int slot) {
+    textEdits()[std::size_t(slot)]->clear();
+}
 
-void TForm3::CheckBox1Click() { switchEdit(Edit11, CheckBox1->isChecked()); }
+void TForm3::CheckBox1Click() {
+    switchEdit(Edit11, CheckBox1->isChecked());
+}
 
 void TForm3::Edit11Change() {
     if (ctx.texts_opened_from_parameters != 1 || Edit11->text().isEmpty())
@@ -301,7 +301,9 @@ void TForm3::SpeedButton2Click() {
     ctx.stack->closeWindow(this);
 }
 
-void TForm3::SpeedButton3Click() { Save_Template(); }
+void TForm3::SpeedButton3Click() {
+    Save_Template();
+}
 
 void TForm3::SpeedButton4Click() {
     ctx.link->watch_link = 0;
@@ -318,7 +320,9 @@ void TForm3::SpeedButton4Click() {
     ctx.link->beginWrite();
 }
 
-void TForm3::SpeedButton5Click() { QApplication::quit(); }
+void TForm3::SpeedButton5Click() {
+    QApplication::quit();
+}
 
 void TForm3::report(const trellikon::EncodeResult& result) {
     if (result.encode_failed)

@@ -3,10 +3,11 @@
 #include "cp1250.h"
 
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QPalette>
 #include <QStyle>
-#include <QValidator>
 #include <QVBoxLayout>
+#include <QValidator>
 
 namespace {
 
@@ -72,7 +73,9 @@ RadioGroup::RadioGroup(const char* objectName, const QString& title, const QStri
     });
 }
 
-int RadioGroup::ItemIndex() const { return buttons_->checkedId(); }
+int RadioGroup::ItemIndex() const {
+    return buttons_->checkedId();
+}
 
 void RadioGroup::setItemIndex(int index) {
     if (index == ItemIndex())
@@ -108,13 +111,16 @@ QLineEdit* deviceEdit(const char* objectName, const QString& accessibleName, QWi
     return edit;
 }
 
-QColor switchedOffColour() { return QColor(0xC8, 0xC8, 0xC8); }
+QColor switchedOffColour() {
+    return QColor(0xC8, 0xC8, 0xC8);
+}
 
 void switchEdit(QLineEdit* edit, bool on) {
     edit->setEnabled(on);
     QPalette pal = edit->palette();
-    const QColor base = on ? edit->style()->standardPalette().color(QPalette::Active, QPalette::Base)
-                           : switchedOffColour();
+    const QColor base =
+        on ? edit->style()->standardPalette().color(QPalette::Active, QPalette::Base)
+           : switchedOffColour();
     for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
         pal.setColor(group, QPalette::Base, base);
     edit->setPalette(pal);
@@ -139,6 +145,25 @@ CommandButton commandButton(const char* objectName, CommandPicture picture,
     return {button, label};
 }
 
+CommandRow::CommandRow(QWidget* window) : window_(window), row_(new QHBoxLayout) {
+    row_->setSpacing(8);
+}
+
+QToolButton* CommandRow::add(const char* objectName, CommandPicture picture,
+                             const QStringList& labelLines) {
+    const CommandButton c = commandButton(objectName, picture, labelLines, window_);
+    if (row_->count() > 0)
+        row_->addSpacing(14);
+    row_->addWidget(c.button);
+    row_->addWidget(c.label);
+    return c.button;
+}
+
+QHBoxLayout* CommandRow::finish() {
+    row_->addStretch(1);
+    return row_;
+}
+
 QLabel* buddyLabel(const QString& text, QWidget* buddy, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setBuddy(buddy);
@@ -150,7 +175,8 @@ QLabel* buddyLabel(const QString& text, QWidget* buddy, QWidget* parent) {
 std::string toDevice(const QString& text) {
     std::string out;
     const QByteArray utf8 = text.toUtf8();
-    if (auto bytes = trellikon::utf8ToCp1250(std::string_view(utf8.constData(), std::size_t(utf8.size()))))
+    if (auto bytes =
+            trellikon::utf8ToCp1250(std::string_view(utf8.constData(), std::size_t(utf8.size()))))
         return *bytes;
     // Only reachable for text that bypassed the edit's validator.
     for (const QChar c : text) {

@@ -20,6 +20,7 @@
 #include <string>
 
 class QGridLayout;
+class QHBoxLayout;
 
 // One choice out of a few, like the radio groups of the device's original
 // tool: the selected item is an index (-1 when nothing is selected), and
@@ -28,8 +29,8 @@ class QGridLayout;
 class RadioGroup : public QGroupBox {
     Q_OBJECT
   public:
-    RadioGroup(const char* objectName, const QString& title, const QStringList& items,
-               int columns, QWidget* parent);
+    RadioGroup(const char* objectName, const QString& title, const QStringList& items, int columns,
+               QWidget* parent);
 
     int ItemIndex() const;
     void setItemIndex(int index);
@@ -64,6 +65,19 @@ struct CommandButton {
 };
 CommandButton commandButton(const char* objectName, CommandPicture picture,
                             const QStringList& labelLines, QWidget* parent);
+
+// A row of command buttons with their labels, as along the bottom of an editor.
+class CommandRow {
+  public:
+    explicit CommandRow(QWidget* window);
+    QToolButton* add(const char* objectName, CommandPicture picture, const QStringList& labelLines);
+    // The row, ended by a stretch; the caller's layout takes it.
+    QHBoxLayout* finish();
+
+  private:
+    QWidget* window_;
+    QHBoxLayout* row_;
+};
 
 // A label in front of `buddy`, naming it for assistive technology as well.
 QLabel* buddyLabel(const QString& text, QWidget* buddy, QWidget* parent);

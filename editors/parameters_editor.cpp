@@ -39,7 +39,8 @@ const char* const kDigitsOnly = "Numer powinien zawierać tylko cyfry";
 const char* const kDigitsOnlyUser2 = "Numer powinien zawierać tylko cyfry  ";
 const char* const kTestSmsUser = "zmień index uzytkownika do którego wysyłany jest SMS testowy";
 const char* const kLimitStartsWithZero = "Błąd! Dobowy limit SMS nie może zaczynać sie od liczby 0";
-const char* const kLimitRange = "Błąd! Dobowy limit SMS musi zawierać się w przedziale od 1 do 9999";
+const char* const kLimitRange =
+    "Błąd! Dobowy limit SMS musi zawierać się w przedziale od 1 do 9999";
 const char* const kOutput1Range =
     "Błąd! Automatyczne wysterowanie wyjscia 1 musi zawierać się w przedziale od 1 do 999 sekund.";
 const char* const kOutput2Range =
@@ -56,16 +57,20 @@ const char* const kDaysRange =
 const char* const kDaysNotNumber =
     "Błąd! Czasowe informowanie o stanie konta musi zawierać się w przedziale od 1 do 999 dni";
 
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 const char* const kUserCaptions[4] = {"Numer użytkownika 1", "Numer użytkownika 2",
                                       "Numer użytkownika 3", "Numer użytkownika 4"};
 const char* const kMaskUserCaptions[4] = {"Użytkownik 1", "Użytkownik 2", "Użytkownik 3",
                                           "Użytkownik 4"};
 const char* const kInputCaptions[8] = {" wej1", "wej2", "wej3", "wej4",
-                                       "wej5", "wej6", "wej7", "wej8"};
+                                       "wej5",  "wej6", "wej7", "wej8"};
 
-std::size_t length(const QLineEdit* edit) { return toDevice(edit->text()).size(); }
+std::size_t length(const QLineEdit* edit) {
+    return toDevice(edit->text()).size();
+}
 
 // A check box with its caption, named for tests and assistive technology.
 QCheckBox* checkBox(const char* name, const QString& caption, const QString& spoken,
@@ -111,9 +116,9 @@ void TForm2::buildLayout() {
     // SMS centre.
     auto* centre = titledGroup("GroupCentre", u("Definiowanie Centrum SMS"), this);
     auto* centreLayout = new QVBoxLayout(centre);
-    radiogroup6 = new RadioGroup("radiogroup6", u("Centrum SMS"),
-                                 {u("ORANGE"), u("ERA"), u("PLUS"), u("PLAY"), u("INNY")}, 3,
-                                 centre);
+    radiogroup6 =
+        new RadioGroup("radiogroup6", u("Centrum SMS"),
+                       {u("ORANGE"), u("ERA"), u("PLUS"), u("PLAY"), u("INNY")}, 3, centre);
     centreLayout->addWidget(radiogroup6);
     auto* centreRow = new QHBoxLayout;
     Edit7 = deviceEdit("Edit7", u("Numer Centrum SMS"), centre);
@@ -192,16 +197,17 @@ void TForm2::buildLayout() {
     auto* outputsRow = new QHBoxLayout(outputs);
     auto* permanent = titledGroup("GroupPermanent", u("Wysterowanie wyjścia na stałe"), outputs);
     auto* permanentRow = new QHBoxLayout(permanent);
-    RadioGroup2 = new RadioGroup("RadioGroup2", u("wyjście nr 1"),
-                                 {u("AKTYWNE"), u("NIEAKTYWNE")}, 1, permanent);
-    RadioGroup3 = new RadioGroup("RadioGroup3", u("wyjście nr 2"),
-                                 {u("AKTYWNE"), u("NIEAKTYWNE")}, 1, permanent);
+    RadioGroup2 = new RadioGroup("RadioGroup2", u("wyjście nr 1"), {u("AKTYWNE"), u("NIEAKTYWNE")},
+                                 1, permanent);
+    RadioGroup3 = new RadioGroup("RadioGroup3", u("wyjście nr 2"), {u("AKTYWNE"), u("NIEAKTYWNE")},
+                                 1, permanent);
     RadioGroup2->setAccessibleName(u("Wysterowanie wyjścia na stałe: wyjście nr 1"));
     RadioGroup3->setAccessibleName(u("Wysterowanie wyjścia na stałe: wyjście nr 2"));
     permanentRow->addWidget(RadioGroup2);
     permanentRow->addWidget(RadioGroup3);
     outputsRow->addWidget(permanent);
-    auto* automatic = titledGroup("GroupAutomatic", u("Automatyczne wysterowanie wyjścia"), outputs);
+    auto* automatic =
+        titledGroup("GroupAutomatic", u("Automatyczne wysterowanie wyjścia"), outputs);
     auto* automaticRow = new QHBoxLayout(automatic);
     auto timed = [&](RadioGroup*& group, QLineEdit*& seconds, const char* groupName,
                      const char* editName, int output) {
@@ -230,22 +236,21 @@ void TForm2::buildLayout() {
                                 u("Informowanie o stanie konta.   Definioanie  parametrów"), this);
     auto* balanceGrid = new QGridLayout(balance);
     balanceGrid->setVerticalSpacing(6);
-    CheckBox9 = checkBox("CheckBox9", u("Informuj o stanie konta"), u("Informuj o stanie konta"),
-                         balance);
+    CheckBox9 =
+        checkBox("CheckBox9", u("Informuj o stanie konta"), u("Informuj o stanie konta"), balance);
     balanceGrid->addWidget(CheckBox9, 0, 0, 1, 3);
     Edit2 = deviceEdit("Edit2", u("Numer badania stanu konta"), balance);
     widthForDigits(Edit2, 22);
     balanceGrid->addWidget(buddyLabel(u("Numer badania stanu konta"), Edit2, balance), 1, 0);
     balanceGrid->addWidget(Edit2, 1, 1, 1, 2);
-    CheckBox20 = checkBox("CheckBox20", u("Informacja ilościowa:"), u("Informacja ilościowa"),
-                          balance);
+    CheckBox20 =
+        checkBox("CheckBox20", u("Informacja ilościowa:"), u("Informacja ilościowa"), balance);
     Edit4 = deviceEdit("Edit4", u("Informacja ilościowa: co ile SMS"), balance);
     widthForDigits(Edit4, 6);
     balanceGrid->addWidget(CheckBox20, 2, 0);
     balanceGrid->addWidget(Edit4, 2, 1);
     balanceGrid->addWidget(new QLabel(u("SMS"), balance), 2, 2);
-    CheckBox10 =
-        checkBox("CheckBox10", u("Informacja czasowa"), u("Informacja czasowa"), balance);
+    CheckBox10 = checkBox("CheckBox10", u("Informacja czasowa"), u("Informacja czasowa"), balance);
     Edit3 = deviceEdit("Edit3", u("Informacja czasowa: co ile dni"), balance);
     widthForDigits(Edit3, 6);
     balanceGrid->addWidget(CheckBox10, 3, 0);
@@ -256,25 +261,15 @@ void TForm2::buildLayout() {
     right->addStretch(1);
 
     // Commands along the bottom.
-    auto* commands = new QHBoxLayout;
-    commands->setSpacing(8);
-    auto place = [&](QToolButton*& target, const char* name, CommandPicture picture,
-                     const QStringList& lines) {
-        const CommandButton c = commandButton(name, picture, lines, this);
-        target = c.button;
-        commands->addWidget(c.button);
-        commands->addWidget(c.label);
-        commands->addSpacing(18);
-    };
-    place(SpeedButton2, "SpeedButton2", CommandPicture::Back, {u("WSTECZ")});
-    place(SpeedButton3, "SpeedButton3", CommandPicture::FactorySettings,
-          {u("Ustawienia "), u("fabryczne")});
-    place(SpeedButton1, "SpeedButton1", CommandPicture::AlarmTexts,
-          {u("Definicja alarmów i "), u("zapis ustawień")});
-    place(SpeedButton4, "SpeedButton4", CommandPicture::Subscribers,
-          {u("Definicja"), u("abonentów")});
-    commands->addStretch(1);
-    top->addLayout(commands);
+    CommandRow commands(this);
+    SpeedButton2 = commands.add("SpeedButton2", CommandPicture::Back, {u("WSTECZ")});
+    SpeedButton3 = commands.add("SpeedButton3", CommandPicture::FactorySettings,
+                                {u("Ustawienia "), u("fabryczne")});
+    SpeedButton1 = commands.add("SpeedButton1", CommandPicture::AlarmTexts,
+                                {u("Definicja alarmów i "), u("zapis ustawień")});
+    SpeedButton4 =
+        commands.add("SpeedButton4", CommandPicture::Subscribers, {u("Definicja"), u("abonentów")});
+    top->addLayout(commands.finish());
 }
 
 void TForm2::connectHandlers() {
@@ -313,9 +308,13 @@ std::array<QCheckBox*, 8> TForm2::inputMaskBoxes() const {
     return {CheckBox21, CheckBox22, CheckBox23, CheckBox24,
             CheckBox25, CheckBox26, CheckBox27, CheckBox28};
 }
-std::array<QLineEdit*, 4> TForm2::userNumberEdits() const { return {Edit8, Edit9, Edit10, Edit11}; }
+std::array<QLineEdit*, 4> TForm2::userNumberEdits() const {
+    return {Edit8, Edit9, Edit10, Edit11};
+}
 
-void TForm2::error(const char* utf8) { ctx.messages->error(this, u(utf8)); }
+void TForm2::error(const char* utf8) {
+    ctx.messages->error(this, u(utf8));
+}
 
 void TForm2::FormActivate() {
     const trellikon::DecodedSettings& d = ctx.settings->decoded;
@@ -488,10 +487,18 @@ void TForm2::userNumberChange(int user) {
     }
 }
 
-void TForm2::Edit8Change() { userNumberChange(1); }
-void TForm2::Edit9Change() { userNumberChange(2); }
-void TForm2::Edit10Change() { userNumberChange(3); }
-void TForm2::Edit11Change() { userNumberChange(4); }
+void TForm2::Edit8Change() {
+    userNumberChange(1);
+}
+void TForm2::Edit9Change() {
+    userNumberChange(2);
+}
+void TForm2::Edit10Change() {
+    userNumberChange(3);
+}
+void TForm2::Edit11Change() {
+    userNumberChange(4);
+}
 
 // Outputs: permanently on and switched on for a time exclude each other.
 
@@ -514,18 +521,25 @@ void TForm2::automaticClick(RadioGroup* automatic, RadioGroup* permanent, QLineE
     }
 }
 
-void TForm2::RadioGroup2Click() { permanentClick(RadioGroup2, RadioGroup4, Edit5); }
-void TForm2::RadioGroup3Click() { permanentClick(RadioGroup3, RadioGroup5, Edit12); }
-void TForm2::RadioGroup4Click() { automaticClick(RadioGroup4, RadioGroup2, Edit5); }
-void TForm2::RadioGroup5Click() { automaticClick(RadioGroup5, RadioGroup3, Edit12); }
+void TForm2::RadioGroup2Click() {
+    permanentClick(RadioGroup2, RadioGroup4, Edit5);
+}
+void TForm2::RadioGroup3Click() {
+    permanentClick(RadioGroup3, RadioGroup5, Edit12);
+}
+void TForm2::RadioGroup4Click() {
+    automaticClick(RadioGroup4, RadioGroup2, Edit5);
+}
+void TForm2::RadioGroup5Click() {
+    automaticClick(RadioGroup5, RadioGroup3, Edit12);
+}
 
 void TForm2::onTimeChange(QLineEdit* seconds, RadioGroup* automatic, const char* message) {
     if (!ctx.edits_armed)
         return;
     const std::string text = toDevice(seconds->text());
     const auto value = rules::wholeNumber(text);
-    if (!text.empty() && value && (*value < 1 || *value > 999) &&
-        automatic->ItemIndex() == kYes) {
+    if (!text.empty() && value && (*value < 1 || *value > 999) && automatic->ItemIndex() == kYes) {
         error(message);
         seconds->setText(QStringLiteral("30"));
     }
@@ -535,8 +549,12 @@ void TForm2::onTimeChange(QLineEdit* seconds, RadioGroup* automatic, const char*
     }
 }
 
-void TForm2::Edit5Change() { onTimeChange(Edit5, RadioGroup4, kOutput1Range); }
-void TForm2::Edit12Change() { onTimeChange(Edit12, RadioGroup5, kOutput2Range); }
+void TForm2::Edit5Change() {
+    onTimeChange(Edit5, RadioGroup4, kOutput1Range);
+}
+void TForm2::Edit12Change() {
+    onTimeChange(Edit12, RadioGroup5, kOutput2Range);
+}
 
 // Daily limit: digits only, 1..9999, at most the four characters the device keeps.
 void TForm2::Edit1Change() {
@@ -637,8 +655,12 @@ void TForm2::reportOptionClick(QCheckBox* option, QLineEdit* value) {
     switchEdit(value, option->isChecked());
 }
 
-void TForm2::CheckBox20Click() { reportOptionClick(CheckBox20, Edit4); }
-void TForm2::CheckBox10Click() { reportOptionClick(CheckBox10, Edit3); }
+void TForm2::CheckBox20Click() {
+    reportOptionClick(CheckBox20, Edit4);
+}
+void TForm2::CheckBox10Click() {
+    reportOptionClick(CheckBox10, Edit3);
+}
 
 void TForm2::Edit4Change() {
     if (!ctx.edits_armed)
@@ -727,4 +749,6 @@ void TForm2::SpeedButton3Click() {
     Edit1->setText(QStringLiteral("20"));
 }
 
-void TForm2::SpeedButton4Click() { ctx.stack->showModal(ctx.form12); }
+void TForm2::SpeedButton4Click() {
+    ctx.stack->showModal(ctx.form12);
+}

@@ -6,7 +6,9 @@ namespace trellikon::rules {
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Digits from `text`, which holds at least one and nothing else, as a value
 // with the given sign, or nothing when it leaves 32 bits.

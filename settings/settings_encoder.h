@@ -21,29 +21,29 @@ namespace trellikon {
 // them; radio indexes as the groups report them (-1 = nothing selected).
 struct EditorSnapshot {
     // Parameters editor.
-    std::string sms_centre_number;            // Edit7
-    std::array<std::string, 4> user_number;   // Edit8..Edit11, users 1..4
-    bool echo = false;                        // CheckBox17
-    std::array<bool, 4> sms_mask_user{};      // CheckBox1..CheckBox4, users 1..4
-    std::array<bool, 4> ring_mask_user{};     // CheckBox5..CheckBox8, users 1..4
-    std::array<bool, 8> input_mask_input{};   // CheckBox21..CheckBox28, inputs 1..8
-    int output1_permanent_index = -1;         // RadioGroup2: 0 "AKTYWNE", 1 "NIEAKTYWNE"
-    int output2_permanent_index = -1;         // RadioGroup3
-    int output1_auto_index = -1;              // RadioGroup4: 0 "TAK", 1 "NIE"
-    int output2_auto_index = -1;              // RadioGroup5
-    std::string output1_auto_seconds;         // Edit5
-    std::string output2_auto_seconds;         // Edit12
-    std::string daily_sms_limit;              // Edit1
-    bool balance_by_count = false;            // CheckBox20
-    std::string balance_sms_count;            // Edit4
-    bool balance_info = false;                // CheckBox9
-    bool balance_by_time = false;             // CheckBox10
-    std::string balance_days;                 // Edit3
-    std::string balance_query_code;           // Edit2
+    std::string sms_centre_number;          // Edit7
+    std::array<std::string, 4> user_number; // Edit8..Edit11, users 1..4
+    bool echo = false;                      // CheckBox17
+    std::array<bool, 4> sms_mask_user{};    // CheckBox1..CheckBox4, users 1..4
+    std::array<bool, 4> ring_mask_user{};   // CheckBox5..CheckBox8, users 1..4
+    std::array<bool, 8> input_mask_input{}; // CheckBox21..CheckBox28, inputs 1..8
+    int output1_permanent_index = -1;       // RadioGroup2: 0 "AKTYWNE", 1 "NIEAKTYWNE"
+    int output2_permanent_index = -1;       // RadioGroup3
+    int output1_auto_index = -1;            // RadioGroup4: 0 "TAK", 1 "NIE"
+    int output2_auto_index = -1;            // RadioGroup5
+    std::string output1_auto_seconds;       // Edit5
+    std::string output2_auto_seconds;       // Edit12
+    std::string daily_sms_limit;            // Edit1
+    bool balance_by_count = false;          // CheckBox20
+    std::string balance_sms_count;          // Edit4
+    bool balance_info = false;              // CheckBox9
+    bool balance_by_time = false;           // CheckBox10
+    std::string balance_days;               // Edit3
+    std::string balance_query_code;         // Edit2
 
     // Alarm texts editor.
-    bool test_message_on = false;             // CheckBox1
-    std::string test_message_user;            // Edit11
+    bool test_message_on = false;  // CheckBox1
+    std::string test_message_user; // Edit11
     // The fifteen text boxes in slot order: Edit1, Edit2..Edit10, Edit12..Edit16.
     std::array<std::string, layout::kTextSlotCount> texts;
 };

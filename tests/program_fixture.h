@@ -22,8 +22,8 @@ struct Program {
     ScriptedFileDialogs files;
     std::unique_ptr<TForm1> form1;
 
-    explicit Program(const trellikon::SettingsImage::Bytes& memory =
-                         trellikon::SimulatedDevice::erased())
+    explicit Program(
+        const trellikon::SettingsImage::Bytes& memory = trellikon::SimulatedDevice::erased())
         : device(memory) {
         form1 = std::make_unique<TForm1>(port, messages, files);
         form1->createWindows();

@@ -18,7 +18,9 @@ using namespace trellikon::layout;
 
 namespace {
 
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 void paste(QLineEdit* edit, const QString& text) {
     edit->selectAll();
@@ -67,7 +69,9 @@ class TestAlarmTextsEditor : public QObject {
     void failedSaveKeepsTheOldFile();
 };
 
-void TestAlarmTextsEditor::cleanup() { QVERIFY(QApplication::activeModalWidget() == nullptr); }
+void TestAlarmTextsEditor::cleanup() {
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+}
 
 void TestAlarmTextsEditor::changeCheck() {
     // Length first, then the character rule (not for a change from an empty
@@ -136,26 +140,29 @@ void TestAlarmTextsEditor::messagesOfEachBox_data() {
         u("Definicja treści komunikatu alarmowego nie moze przekraczać 100 znaków");
     const QString twoBlanks =
         u("Definicja treści  komunikatu alarmowego nie może zawierać polskich znaków");
-    QTest::newRow("header") << "Edit1" << "Button14" << 50
+    QTest::newRow("header") << "Edit1"
+                            << "Button14" << 50
                             << u("Definicja treści nagłówka komunikatu alarmowego nie moze "
                                  "przekraczać 50 znaków")
                             << kHeaderForbidden;
-    QTest::newRow("0+") << "Edit2" << "Button1" << 100 << alarmLong
+    QTest::newRow("0+") << "Edit2"
+                        << "Button1" << 100 << alarmLong
                         << u("Definicja treści treści komunikatu alarmowego nie może zawierać "
                              "polskich znaków");
     const char* plain[] = {"Edit3", "Edit4", "Edit9", "Edit10", "Edit12", "Edit13"};
-    const char* plainButtons[] = {"Button2", "Button3", "Button8", "Button9", "Button10",
-                                  "Button11"};
+    const char* plainButtons[] = {"Button2", "Button3",  "Button8",
+                                  "Button9", "Button10", "Button11"};
     for (int i = 0; i < 6; ++i)
         QTest::newRow(plain[i]) << plain[i] << plainButtons[i] << 100 << alarmLong
                                 << kAlarmForbidden;
     const char* blanks[] = {"Edit5", "Edit6", "Edit7", "Edit8", "Edit14", "Edit15"};
-    const char* blankButtons[] = {"Button4", "Button5", "Button6", "Button7", "Button12",
-                                  "Button13"};
+    const char* blankButtons[] = {"Button4", "Button5",  "Button6",
+                                  "Button7", "Button12", "Button13"};
     for (int i = 0; i < 6; ++i)
         QTest::newRow(blanks[i]) << blanks[i] << blankButtons[i] << 100 << alarmLong << twoBlanks;
     QTest::newRow("test message")
-        << "Edit16" << "Button15" << 100
+        << "Edit16"
+        << "Button15" << 100
         << u("Definicja treści komunikatu testowego nie moze przekraczać 100 znaków")
         << u("Definicja treści komunikatu testowego nie może zawierać polskich znaków");
 }
@@ -330,8 +337,7 @@ void TestAlarmTextsEditor::writeWithoutConnection() {
                            "połączenie\"")});
     QCOMPARE(p.ctx().link->watch_link, std::uint8_t(0));
     for (int slot = 0; slot < kTextSlotCount; ++slot)
-        QCOMPARE(p.settings().image.at(*textSlotOffset(slot)),
-                 before[*textSlotOffset(slot)]);
+        QCOMPARE(p.settings().image.at(*textSlotOffset(slot)), before[*textSlotOffset(slot)]);
 }
 
 void TestAlarmTextsEditor::refusedWriteClosesIntoTheParametersEditor() {
@@ -377,7 +383,8 @@ void TestAlarmTextsEditor::saveTemplate() {
             paste(f->Edit8, QStringLiteral("600700800"));
         });
     QCOMPARE(p.files.filters, QStringList{QStringLiteral("sbn (sbn)")});
-    QCOMPARE(p.messages.plains, QStringList{u("Operacja zapisu do pliku przeprowadzona pomyślnie")});
+    QCOMPARE(p.messages.plains,
+             QStringList{u("Operacja zapisu do pliku przeprowadzona pomyślnie")});
     QVERIFY(p.messages.errors.isEmpty());
     QCOMPARE(p.ctx().link->write_active, std::uint8_t(0));
     QVERIFY(!QFile::exists(path + QStringLiteral(".sbn")));
@@ -402,7 +409,8 @@ void TestAlarmTextsEditor::saveTemplate() {
     Program q;
     q.files.answers = {dir.filePath(QStringLiteral("never"))};
     q.inTextsEditor([&](TForm3* t) { t->SpeedButton3->click(); });
-    QCOMPARE(q.messages.errors, QStringList{u("NIEPRAWIDŁOWA LICZBA ZNAKÓW W DEFINICJI CENTRUM SMS")});
+    QCOMPARE(q.messages.errors,
+             QStringList{u("NIEPRAWIDŁOWA LICZBA ZNAKÓW W DEFINICJI CENTRUM SMS")});
     QVERIFY(q.files.filters.isEmpty());
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("never"))));
 }

@@ -12,7 +12,9 @@ using namespace trellikon::layout;
 
 namespace {
 
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 // Types into an edit as a user does: the edit's existing text is replaced
 // key by key (each key is a change).
@@ -69,7 +71,9 @@ class TestParametersEditor : public QObject {
     void navigation();
 };
 
-void TestParametersEditor::cleanup() { QVERIFY(QApplication::activeModalWidget() == nullptr); }
+void TestParametersEditor::cleanup() {
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+}
 
 void TestParametersEditor::startUpDefaults() {
     // An erased image shows the decoders' defaults.

@@ -1,14 +1,14 @@
 // The tool's main cycle through its windows and the real port layer: read a
 // simulated device on a pseudo-terminal, edit both editors, program it, and
 // find exactly the edited settings in the device's memory.
-#include "posix_serial_port.h"
-#include "pty_test_support.h"
-#include "random_image.h"
-#include "settings_encoder.h"
 #include "alarm_texts_editor.h"
 #include "main_window.h"
 #include "parameters_editor.h"
+#include "posix_serial_port.h"
 #include "progress_dialog.h"
+#include "pty_test_support.h"
+#include "random_image.h"
+#include "settings_encoder.h"
 #include "window_test_support.h"
 
 #include <QTest>

@@ -78,18 +78,22 @@ bool PtyDeviceServer::start(std::string& error) {
     error.clear();
     if (master_ >= 0)
         return true;
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0) {
-        error = errnoText("posix_openpt");
+    // Whatever was made before a failure goes again, so that a failed start
+    // can be retried without losing descriptors.
+    auto fail = [&](std::string why) {
+        error = std::move(why);
+        closeFd(master_);
+        closeFd(wakeRead_);
+        closeFd(wakeWrite_);
         return false;
-    }
+    };
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0)
+        return fail(errnoText("posix_openpt"));
     char name[128];
     if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
-        ::ptsname_r(master_, name, sizeof name) != 0) {
-        error = errnoText("pseudo-terminal setup");
-        closeFd(master_);
-        return false;
-    }
+        ::ptsname_r(master_, name, sizeof name) != 0)
+        return fail(errnoText("pseudo-terminal setup"));
     slavePath_ = name;
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
     termios tio{};
@@ -102,35 +106,29 @@ bool PtyDeviceServer::start(std::string& error) {
         ::close(primer);
 
     int pipeFds[2];
-    if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0) {
-        error = errnoText("pipe");
-        closeFd(master_);
-        return false;
-    }
+    if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0)
+        return fail(errnoText("pipe"));
     wakeRead_ = pipeFds[0];
     wakeWrite_ = pipeFds[1];
 
     if (!options_.linkPath.empty()) {
         const std::string& link = options_.linkPath;
         struct stat st {};
-        if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-            error = link + " exists and is not a symbolic link; it was left alone.";
-            closeFd(master_);
-            return false;
-        }
+        if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))
+            return fail(link + " exists and is not a symbolic link; it was left alone.");
         // Made beside it and renamed over it, so a program never sees the
         // name missing or half made.
         const std::string tmp = link + ".new-" + std::to_string(::getpid());
         ::unlink(tmp.c_str());
         if (::symlink(slavePath_.c_str(), tmp.c_str()) != 0 ||
             ::rename(tmp.c_str(), link.c_str()) != 0) {
-            error = errnoText(("symbolic link " + link).c_str());
+            std::string why = errnoText(("symbolic link " + link).c_str());
             ::unlink(tmp.c_str());
-            closeFd(master_);
-            return false;
+            return fail(std::move(why));
         }
         ownLink_ = true;
     }
+    failure_.clear();
     epoch_ = Clock::now();
     nextOpenCheck_ = epoch_;
     return true;
@@ -218,8 +216,15 @@ bool PtyDeviceServer::poll(int timeoutMs) {
         fds[n++] = {watchFd_, POLLIN, 0};
 
     if (::poll(fds, n, waitMs) < 0) {
+        if (errno != EINTR) {
+            // Anything else (no memory, too many descriptors) comes back at
+            // once on every call: going round again would only spin.
+            failure_ = errnoText("poll");
+            stop_.store(true);
+            return false;
+        }
         for (nfds_t i = 0; i < n; ++i)
-            fds[i].revents = 0; // EINTR: a signal set a flag; look at the flags
+            fds[i].revents = 0; // a signal set a flag; look at the flags
     }
     char drain[64];
     while (::read(wakeRead_, drain, sizeof drain) > 0) {

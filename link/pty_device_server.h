@@ -49,12 +49,16 @@ class PtyDeviceServer {
     const std::string& linkPath() const { return options_.linkPath; }
 
     // One round: waits up to `timeoutMs` (-1: until something happens) and
-    // does whatever is due. Returns false once stop() was called.
+    // does whatever is due. Returns false once stop() was called, or when
+    // waiting failed for good (failure() says why).
     bool poll(int timeoutMs);
     // Rounds until stop().
     void run();
     void stop();
     bool stopped() const { return stop_.load(); }
+    // Why the loop ended by itself (waiting for events failed for good);
+    // empty while it runs and after stop(). Read it on the loop thread.
+    const std::string& failure() const { return failure_; }
 
     // Switches the device off and on: it sends its handshake again. Ignored
     // while no program has the slave open, as nobody would hear it.
@@ -126,6 +130,7 @@ class PtyDeviceServer {
 
     int watchFd_ = -1;
     std::function<bool()> onWatchReadable_;
+    std::string failure_;
 };
 
 } // namespace trellikon

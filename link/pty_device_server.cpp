@@ -129,9 +129,18 @@ bool PtyDeviceServer::start(std::string& error) {
         ownLink_ = true;
     }
     failure_.clear();
-    epoch_ = Clock::now();
+    epoch_ = clockNow();
     nextOpenCheck_ = epoch_;
     return true;
+}
+
+PtyDeviceServer::Clock::time_point PtyDeviceServer::clockNow() const {
+    return options_.clock ? options_.clock() : Clock::now();
+}
+
+std::optional<PtyDeviceServer::Clock::time_point> PtyDeviceServer::nextDue() const {
+    std::lock_guard lock(mutex_);
+    return nextEvent();
 }
 
 std::int64_t PtyDeviceServer::deviceMs(Clock::time_point t) const {
@@ -189,7 +198,7 @@ bool PtyDeviceServer::poll(int timeoutMs) {
     {
         std::lock_guard lock(mutex_);
         if (const auto next = nextEvent()) {
-            const auto left = *next - Clock::now();
+            const auto left = *next - clockNow();
             // Rounded up: waking a little early would only spin.
             const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
             const int eventMs = static_cast<int>(std::clamp<std::int64_t>(ms, 0, INT_MAX));
@@ -234,7 +243,7 @@ bool PtyDeviceServer::poll(int timeoutMs) {
 
     {
         std::lock_guard lock(mutex_);
-        const auto now = Clock::now();
+        const auto now = clockNow();
         if (readMaster) {
             const short r = fds[masterAt].revents;
             if (r & POLLOUT)
@@ -300,14 +309,14 @@ void PtyDeviceServer::watch(int fd, std::function<bool()> onReadable) {
 }
 
 void PtyDeviceServer::checkForOpen() {
-    nextOpenCheck_ = Clock::now() + kOpenCheckInterval;
+    nextOpenCheck_ = clockNow() + kOpenCheckInterval;
     pollfd p{master_, POLLIN, 0};
     if (::poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP))
         slaveOpened();
 }
 
 void PtyDeviceServer::slaveOpened() {
-    const auto now = Clock::now();
+    const auto now = clockNow();
     slaveOpen_ = true;
     slaveOpenShared_.store(true);
     powerOnAt_ = now + std::chrono::milliseconds(std::max(options_.powerOnDelayMs, 0));
@@ -328,7 +337,7 @@ void PtyDeviceServer::slaveClosed() {
     masterFull_ = false;
     device_.discardOutput();
     flushSlaveInput();
-    nextOpenCheck_ = Clock::now() + kOpenCheckInterval;
+    nextOpenCheck_ = clockNow() + kOpenCheckInterval;
     if (onSlaveOpenChanged)
         onSlaveOpenChanged(false);
 }
@@ -350,9 +359,10 @@ void PtyDeviceServer::readFromPc() {
             continue;
         if (n <= 0)
             return; // EAGAIN: all read; EIO: the slave is closing, POLLHUP follows
+        bytesFromPc_ += static_cast<std::uint64_t>(n);
         // Each group reaches the device when its last byte would have come
         // down the cable.
-        const auto now = Clock::now();
+        const auto now = clockNow();
         const std::size_t group = groupSize();
         for (std::size_t i = 0; i < static_cast<std::size_t>(n); i += group) {
             const std::size_t len = std::min(group, static_cast<std::size_t>(n) - i);
@@ -395,8 +405,10 @@ void PtyDeviceServer::sendToPc(Clock::time_point now) {
         }
         while (sent_ < due && !masterFull_) {
             const ssize_t w = ::write(master_, sending_.data() + sent_, due - sent_);
-            if (w > 0)
+            if (w > 0) {
                 sent_ += static_cast<std::size_t>(w);
+                bytesToPc_ += static_cast<std::uint64_t>(w);
+            }
             else if (w < 0 && errno == EINTR)
                 continue;
             else if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))

@@ -18,6 +18,7 @@
 // for; the block counter, the connection and the ends of a transfer move only
 // on whole frames of the transfer under way. Every frame sent is well formed.
 #include "device_link.h"
+#include "frame_bytes.h"
 #include "receive_oracle.h"
 
 #include <cstdio>
@@ -178,18 +179,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         case 5: {
-            Bytes f = {frame::kStart, frame::kRead, in.byte()};
+            const std::uint8_t third = in.byte();
             Bytes d = in.bytes(layout::kBlockSize);
             d.resize(layout::kBlockSize, 0xFF);
-            f.insert(f.end(), d.begin(), d.end());
-            f.push_back(SettingsImage::checkByteOf(f));
-            r.deliver(f, in.word() % 600);
+            r.deliver(readReply(third, d.data()), in.word() % 600);
             break;
         }
         case 6: {
             const std::uint8_t b = in.byte();
-            r.deliver({frame::kStart, frame::kWrite, b, static_cast<std::uint8_t>(frame::kWrite ^ b)},
-                      in.byte() % 5);
+            r.deliver(ack(b), in.byte() % 5);
             break;
         }
         default:

@@ -1,6 +1,7 @@
 // The frame protocol on ticks, against a scripted line and a simulated device.
 #include "random_image.h"
 #include "device_link.h"
+#include "frame_bytes.h"
 #include "link_recorder.h"
 #include "memory_port.h"
 #include "receive_oracle.h"
@@ -20,17 +21,8 @@ namespace {
 constexpr int kConn = 0, kRead = 1, kWrite = 2, kLost = 3;
 
 
-Bytes readReply(std::uint8_t third, const std::uint8_t* data) {
-    Bytes f(516);
-    f[0] = 0xAA;
-    f[1] = 0x03;
-    f[2] = third;
-    std::copy(data, data + 512, f.begin() + 3);
-    f[515] = SettingsImage::checkByteOf(std::span(f.data(), 515));
-    return f;
-}
-
-Bytes ack(std::uint8_t block) { return {0xAA, 0x02, block, static_cast<std::uint8_t>(0x02 ^ block)}; }
+using trellikon::testing::ack;
+using trellikon::testing::readReply;
 
 // A link wired to a scripted port (tests deliver bytes by hand).
 struct Bench {

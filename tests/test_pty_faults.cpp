@@ -5,6 +5,7 @@
 // so the seconds of line time of every case take milliseconds.
 #include "device_link.h"
 #include "device_settings.h"
+#include "frame_bytes.h"
 #include "link_recorder.h"
 #include "posix_serial_port.h"
 #include "pty_device_server.h"
@@ -19,6 +20,8 @@
 
 using namespace trellikon;
 using namespace std::chrono_literals;
+using trellikon::testing::ack;
+using trellikon::testing::readReply;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 using Image = SettingsImage::Bytes;
@@ -126,16 +129,6 @@ class Rig {
     LinkRecorder out;
     DeviceLink link{settings, port, out};
 };
-
-Bytes readReply(std::uint8_t third, const std::uint8_t* data) {
-    Bytes f(516);
-    f[0] = 0xAA;
-    f[1] = 0x03;
-    f[2] = third;
-    std::copy(data, data + 512, f.begin() + 3);
-    f[515] = SettingsImage::checkByteOf(std::span(f.data(), 515));
-    return f;
-}
 
 // `first` blocks of `a`, the rest of `b`.
 Image blocksThenRest(const Image& a, int first, const Image& b) {
@@ -332,7 +325,7 @@ void TestPtyFaults::faultsEndInTheirDocumentedState() {
         const QStringList events = rig.out.events;
         const int requests = rig.device.counters().readRequests;
         rig.device.sendUnasked(readReply(3, image.data() + 3 * 512), 0, rig.deviceMs());
-        rig.device.sendUnasked({0xAA, 0x02, 0x07, 0x05}, 1000, rig.deviceMs());
+        rig.device.sendUnasked(ack(7), 1000, rig.deviceMs());
         rig.device.sendUnasked({0xAA}, 1000, rig.deviceMs());
         const auto taken = rig.port.taken;
         rig.runUntil([] { return false; }, 5);

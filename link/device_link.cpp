@@ -44,7 +44,8 @@ DeviceLink::DeviceLink(DeviceSettings& settings, SerialPort& port, LinkObserver&
 
 bool DeviceLink::Read_Comm(std::size_t n) {
     n = std::min({n, kReceiveLimit, receive_buffer.size()});
-    return port_.read(receive_buffer.data(), n) > 0;
+    receive_count = std::min(port_.read(receive_buffer.data(), n), n);
+    return receive_count > 0;
 }
 
 void DeviceLink::Write_Comm(std::size_t n) {
@@ -105,8 +106,14 @@ void DeviceLink::receiveStep() {
     if (!Read_Comm(kReceiveLimit))
         return;
     const auto& rb = receive_buffer;
+    // A frame counts only when this read brought all of it. The buffer's tail
+    // still holds earlier reads, and a frame that came only in part would
+    // otherwise be completed from them: its check byte would then be a stale
+    // one, which matches by chance once in 256 tries, and a block the device
+    // never sent would be stored.
+    const std::size_t got = receive_count;
 
-    if (rb[0] == kStart && rb[1] == kHandshake && rb[2] == kHandshake) {
+    if (got >= kHandshakeSize && rb[0] == kStart && rb[1] == kHandshake && rb[2] == kHandshake) {
         answer_handshake = 1;
         setBar(LinkWindow::Connection, kConnectBarMax);
         connecting = 0;
@@ -119,7 +126,10 @@ void DeviceLink::receiveStep() {
         close_delay_ticks = 0;
     }
 
-    if (rb[0] == kStart && rb[1] == kWrite && rb[3] == (kWrite ^ rb[2])) {
+    // An acknowledgement outside a write would move the block counter of a read
+    // (a read jumped to block 7 ends as a success with blocks missing).
+    if (write_progress && got >= kRequestSize && rb[0] == kStart && rb[1] == kWrite &&
+        rb[3] == (kWrite ^ rb[2])) {
         // The device's block number wins over ours. A number past the last block
         // ends the write like block 7 and leaves the counter on the last block.
         block_no = std::min<std::uint8_t>(rb[2], layout::kBlockCount - 1);
@@ -136,7 +146,9 @@ void DeviceLink::receiveStep() {
         }
     }
 
-    if (rb[0] == kStart && rb[1] == kRead &&
+    // A reply nobody asked for would overwrite the image and run the decoders
+    // over what the editors stored.
+    if (request_block && got >= kBlockFrameSize && rb[0] == kStart && rb[1] == kRead &&
         rb[kBlockFrameSize - 1] ==
             SettingsImage::checkByteOf(std::span(rb.data(), kBlockFrameSize - 1))) {
         connected = 1;

@@ -133,6 +133,9 @@ class DeviceLink {
 
     std::array<std::uint8_t, frame::kBufferSize> send_buffer{};
     std::array<std::uint8_t, frame::kBufferSize> receive_buffer{};
+    // How many bytes the last Read_Comm put at the start of receive_buffer.
+    // Whatever lies beyond them is left over from earlier reads.
+    std::size_t receive_count = 0;
 
     // Read-only view for callers that report progress (the command-line tool).
     std::uint64_t framesSent() const { return frames_sent_; }

@@ -365,13 +365,19 @@ bool PosixSerialPort::write(const std::uint8_t* data, std::size_t n) {
     return drain(fd_);
 }
 
+std::size_t PosixSerialPort::waiting() const {
+    int n = 0;
+    if (fd_ < 0 || ::ioctl(fd_, FIONREAD, &n) != 0 || n <= 0)
+        return 0;
+    return static_cast<std::size_t>(n);
+}
+
 std::size_t PosixSerialPort::read(std::uint8_t* data, std::size_t max) {
     if (fd_ < 0 || data == nullptr || max == 0)
         return 0;
-    int waiting = 0;
-    if (::ioctl(fd_, FIONREAD, &waiting) != 0 || waiting <= 0)
+    const std::size_t want = std::min(max, waiting());
+    if (want == 0)
         return 0;
-    const std::size_t want = std::min(max, static_cast<std::size_t>(waiting));
     ssize_t r;
     do {
         r = ::read(fd_, data, want);

@@ -78,18 +78,22 @@ bool PtyDeviceServer::start(std::string& error) {
     error.clear();
     if (master_ >= 0)
         return true;
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0) {
-        error = errnoText("posix_openpt");
+    // Whatever was made before a failure goes again, so that a failed start
+    // can be retried without losing descriptors.
+    auto fail = [&](std::string why) {
+        error = std::move(why);
+        closeFd(master_);
+        closeFd(wakeRead_);
+        closeFd(wakeWrite_);
         return false;
-    }
+    };
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0)
+        return fail(errnoText("posix_openpt"));
     char name[128];
     if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
-        ::ptsname_r(master_, name, sizeof name) != 0) {
-        error = errnoText("pseudo-terminal setup");
-        closeFd(master_);
-        return false;
-    }
+        ::ptsname_r(master_, name, sizeof name) != 0)
+        return fail(errnoText("pseudo-terminal setup"));
     slavePath_ = name;
     ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
     termios tio{};
@@ -102,38 +106,41 @@ bool PtyDeviceServer::start(std::string& error) {
         ::close(primer);
 
     int pipeFds[2];
-    if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0) {
-        error = errnoText("pipe");
-        closeFd(master_);
-        return false;
-    }
+    if (::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) != 0)
+        return fail(errnoText("pipe"));
     wakeRead_ = pipeFds[0];
     wakeWrite_ = pipeFds[1];
 
     if (!options_.linkPath.empty()) {
         const std::string& link = options_.linkPath;
         struct stat st {};
-        if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-            error = link + " exists and is not a symbolic link; it was left alone.";
-            closeFd(master_);
-            return false;
-        }
+        if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))
+            return fail(link + " exists and is not a symbolic link; it was left alone.");
         // Made beside it and renamed over it, so a program never sees the
         // name missing or half made.
         const std::string tmp = link + ".new-" + std::to_string(::getpid());
         ::unlink(tmp.c_str());
         if (::symlink(slavePath_.c_str(), tmp.c_str()) != 0 ||
             ::rename(tmp.c_str(), link.c_str()) != 0) {
-            error = errnoText(("symbolic link " + link).c_str());
+            std::string why = errnoText(("symbolic link " + link).c_str());
             ::unlink(tmp.c_str());
-            closeFd(master_);
-            return false;
+            return fail(std::move(why));
         }
         ownLink_ = true;
     }
-    epoch_ = Clock::now();
+    failure_.clear();
+    epoch_ = clockNow();
     nextOpenCheck_ = epoch_;
     return true;
+}
+
+PtyDeviceServer::Clock::time_point PtyDeviceServer::clockNow() const {
+    return options_.clock ? options_.clock() : Clock::now();
+}
+
+std::optional<PtyDeviceServer::Clock::time_point> PtyDeviceServer::nextDue() const {
+    std::lock_guard lock(mutex_);
+    return nextEvent();
 }
 
 std::int64_t PtyDeviceServer::deviceMs(Clock::time_point t) const {
@@ -191,7 +198,7 @@ bool PtyDeviceServer::poll(int timeoutMs) {
     {
         std::lock_guard lock(mutex_);
         if (const auto next = nextEvent()) {
-            const auto left = *next - Clock::now();
+            const auto left = *next - clockNow();
             // Rounded up: waking a little early would only spin.
             const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
             const int eventMs = static_cast<int>(std::clamp<std::int64_t>(ms, 0, INT_MAX));
@@ -218,8 +225,15 @@ bool PtyDeviceServer::poll(int timeoutMs) {
         fds[n++] = {watchFd_, POLLIN, 0};
 
     if (::poll(fds, n, waitMs) < 0) {
+        if (errno != EINTR) {
+            // Anything else (no memory, too many descriptors) comes back at
+            // once on every call: going round again would only spin.
+            failure_ = errnoText("poll");
+            stop_.store(true);
+            return false;
+        }
         for (nfds_t i = 0; i < n; ++i)
-            fds[i].revents = 0; // EINTR: a signal set a flag; look at the flags
+            fds[i].revents = 0; // a signal set a flag; look at the flags
     }
     char drain[64];
     while (::read(wakeRead_, drain, sizeof drain) > 0) {
@@ -229,7 +243,7 @@ bool PtyDeviceServer::poll(int timeoutMs) {
 
     {
         std::lock_guard lock(mutex_);
-        const auto now = Clock::now();
+        const auto now = clockNow();
         if (readMaster) {
             const short r = fds[masterAt].revents;
             if (r & POLLOUT)
@@ -295,14 +309,14 @@ void PtyDeviceServer::watch(int fd, std::function<bool()> onReadable) {
 }
 
 void PtyDeviceServer::checkForOpen() {
-    nextOpenCheck_ = Clock::now() + kOpenCheckInterval;
+    nextOpenCheck_ = clockNow() + kOpenCheckInterval;
     pollfd p{master_, POLLIN, 0};
     if (::poll(&p, 1, 0) >= 0 && !(p.revents & POLLHUP))
         slaveOpened();
 }
 
 void PtyDeviceServer::slaveOpened() {
-    const auto now = Clock::now();
+    const auto now = clockNow();
     slaveOpen_ = true;
     slaveOpenShared_.store(true);
     powerOnAt_ = now + std::chrono::milliseconds(std::max(options_.powerOnDelayMs, 0));
@@ -323,7 +337,7 @@ void PtyDeviceServer::slaveClosed() {
     masterFull_ = false;
     device_.discardOutput();
     flushSlaveInput();
-    nextOpenCheck_ = Clock::now() + kOpenCheckInterval;
+    nextOpenCheck_ = clockNow() + kOpenCheckInterval;
     if (onSlaveOpenChanged)
         onSlaveOpenChanged(false);
 }
@@ -345,9 +359,10 @@ void PtyDeviceServer::readFromPc() {
             continue;
         if (n <= 0)
             return; // EAGAIN: all read; EIO: the slave is closing, POLLHUP follows
+        bytesFromPc_ += static_cast<std::uint64_t>(n);
         // Each group reaches the device when its last byte would have come
         // down the cable.
-        const auto now = Clock::now();
+        const auto now = clockNow();
         const std::size_t group = groupSize();
         for (std::size_t i = 0; i < static_cast<std::size_t>(n); i += group) {
             const std::size_t len = std::min(group, static_cast<std::size_t>(n) - i);
@@ -390,8 +405,10 @@ void PtyDeviceServer::sendToPc(Clock::time_point now) {
         }
         while (sent_ < due && !masterFull_) {
             const ssize_t w = ::write(master_, sending_.data() + sent_, due - sent_);
-            if (w > 0)
+            if (w > 0) {
                 sent_ += static_cast<std::size_t>(w);
+                bytesToPc_ += static_cast<std::uint64_t>(w);
+            }
             else if (w < 0 && errno == EINTR)
                 continue;
             else if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))

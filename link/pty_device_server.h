@@ -6,8 +6,10 @@
 // serial port. Opening it counts as switching the device on: the handshake
 // follows a moment later. Closing it loses whatever the device had not sent
 // yet, as pulling the cable would. Bytes travel at the configured baud rate
-// both ways, timed by the monotonic clock in small groups, so a 516-byte
-// frame takes its 269 ms at 19200 baud as on the real cable.
+// both ways, timed by the monotonic clock (or the options' clock) in small
+// groups, so a 516-byte frame takes its 269 ms at 19200 baud as on the real
+// cable. Destroying the server closes the terminal's device end: the program
+// sees its port hung up, as when the cable is pulled out.
 //
 // The loop runs on one thread (run(), or poll() called repeatedly). stop()
 // and powerOn() may be called from any thread and from a signal handler;
@@ -32,6 +34,11 @@ struct PtyServerOptions {
     int baud = 19200;         // 10 bits a byte (8N1); 0: as fast as the pty takes them
     int powerOnDelayMs = 300; // from the slave's opening to the handshake
     std::string linkPath;     // a symlink to the slave, made by start(), removed at the end
+    // The time that paces bytes and pauses; empty: the monotonic clock. On a
+    // clock of its own (a test's virtual time) the server does at each poll()
+    // whatever that clock says is due, so a caller that moves the clock and
+    // polls runs seconds of the line in no time.
+    std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
 class PtyDeviceServer {
@@ -49,12 +56,16 @@ class PtyDeviceServer {
     const std::string& linkPath() const { return options_.linkPath; }
 
     // One round: waits up to `timeoutMs` (-1: until something happens) and
-    // does whatever is due. Returns false once stop() was called.
+    // does whatever is due. Returns false once stop() was called, or when
+    // waiting failed for good (failure() says why).
     bool poll(int timeoutMs);
     // Rounds until stop().
     void run();
     void stop();
     bool stopped() const { return stop_.load(); }
+    // Why the loop ended by itself (waiting for events failed for good);
+    // empty while it runs and after stop(). Read it on the loop thread.
+    const std::string& failure() const { return failure_; }
 
     // Switches the device off and on: it sends its handshake again. Ignored
     // while no program has the slave open, as nobody would hear it.
@@ -72,6 +83,15 @@ class PtyDeviceServer {
     // Called on the loop thread when a program opens or closes the slave.
     std::function<void(bool open)> onSlaveOpenChanged;
 
+    // When the loop has something to do next by the clock (pass bytes on,
+    // end a pause, look for the program's open); nothing when it only waits
+    // for bytes from the program.
+    std::optional<std::chrono::steady_clock::time_point> nextDue() const;
+    // Bytes taken from the program and bytes handed to it so far. Read them
+    // on the loop thread.
+    std::uint64_t bytesFromPc() const { return bytesFromPc_; }
+    std::uint64_t bytesToPc() const { return bytesToPc_; }
+
   private:
     using Clock = std::chrono::steady_clock;
 
@@ -80,6 +100,7 @@ class PtyDeviceServer {
         std::vector<std::uint8_t> bytes;
     };
 
+    Clock::time_point clockNow() const;
     std::int64_t deviceMs(Clock::time_point t) const;
     Clock::duration transmitTime(std::size_t bytes) const;
     std::size_t groupSize() const;
@@ -126,6 +147,9 @@ class PtyDeviceServer {
 
     int watchFd_ = -1;
     std::function<bool()> onWatchReadable_;
+    std::string failure_;
+    std::uint64_t bytesFromPc_ = 0;
+    std::uint64_t bytesToPc_ = 0;
 };
 
 } // namespace trellikon

@@ -195,6 +195,13 @@ void SimulatedDevice::reply(std::vector<std::uint8_t> f, bool isAck) {
     output_.push_back(Chunk{faults_.replyDelayMs, std::move(f), ready, false});
 }
 
+void SimulatedDevice::sendUnasked(std::vector<std::uint8_t> bytes, int pauseMs,
+                                  std::int64_t nowMs) {
+    if (onFrame)
+        onFrame(false, bytes);
+    output_.push_back(Chunk{pauseMs, std::move(bytes), nowMs, false});
+}
+
 SimulatedDevice::Chunk SimulatedDevice::takeChunk() {
     Chunk c = std::move(output_.front());
     output_.pop_front();

@@ -61,6 +61,9 @@ class SimulatedDevice {
     // Bytes from the PC; `nowMs` is any monotonic clock, used to drop the rest
     // of a frame that stopped arriving (a gap of more than 100 ms).
     void receive(const std::uint8_t* data, std::size_t n, std::int64_t nowMs = 0);
+    // Puts `bytes` on the line as they are, `pauseMs` after `nowMs`, whatever
+    // was asked: a frame nobody asked for, a late copy, noise.
+    void sendUnasked(std::vector<std::uint8_t> bytes, int pauseMs = 0, std::int64_t nowMs = 0);
     // What the device has to send, oldest first.
     std::vector<Chunk> takeOutput();
     bool hasOutput() const { return !output_.empty(); }

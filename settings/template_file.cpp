@@ -15,16 +15,35 @@ std::string errnoText() { return std::strerror(errno); }
 TemplateLoad loadTemplate(const std::string& path) {
     TemplateLoad r;
     r.bytes.fill(0x1A);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    auto refuse = [&r](const struct stat& st) {
+        r.error = S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
+        return r;
+    };
+    // The type is looked at before anything is opened: a blocking open of a
+    // named pipe waits for a writer for ever, and opening a device can have
+    // effects of its own (a serial port raises its modem lines).
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        r.error = errnoText();
+        return r;
+    }
+    if (!S_ISREG(st.st_mode))
+        return refuse(st);
+    // Non-blocking, in case the name was swapped for something else meanwhile;
+    // the descriptor's own type is what counts.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         r.error = errnoText();
         return r;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        r.error = S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
+    if (::fstat(fd, &st) != 0) {
+        r.error = errnoText();
         ::close(fd);
         return r;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return refuse(st);
     }
     r.fileSize = static_cast<std::uintmax_t>(st.st_size);
     std::size_t got = 0;

@@ -16,7 +16,9 @@ struct TemplateLoad {
 };
 
 // Reads the first 4096 bytes of a file; a shorter file leaves the rest of the
-// image at 0x1A, further bytes are ignored. Directories and unreadable files fail.
+// image at 0x1A, further bytes are ignored. Anything that is not a regular file
+// (a directory, a named pipe, a device) is refused at once, without waiting;
+// unreadable files fail too.
 TemplateLoad loadTemplate(const std::string& path);
 
 // Writes the bytes to `path` so that the file is either the complete new

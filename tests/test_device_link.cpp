@@ -1,8 +1,10 @@
 // The frame protocol on ticks, against a scripted line and a simulated device.
 #include "random_image.h"
 #include "device_link.h"
+#include "frame_bytes.h"
 #include "link_recorder.h"
 #include "memory_port.h"
+#include "receive_oracle.h"
 #include "simulated_device.h"
 
 #include <QTest>
@@ -10,6 +12,8 @@
 #include <random>
 
 using namespace trellikon;
+using trellikon::testing::judgeTick;
+using trellikon::testing::LinkSnapshot;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -17,22 +21,13 @@ namespace {
 constexpr int kConn = 0, kRead = 1, kWrite = 2, kLost = 3;
 
 
-Bytes readReply(std::uint8_t third, const std::uint8_t* data) {
-    Bytes f(516);
-    f[0] = 0xAA;
-    f[1] = 0x03;
-    f[2] = third;
-    std::copy(data, data + 512, f.begin() + 3);
-    f[515] = SettingsImage::checkByteOf(std::span(f.data(), 515));
-    return f;
-}
-
-Bytes ack(std::uint8_t block) { return {0xAA, 0x02, block, static_cast<std::uint8_t>(0x02 ^ block)}; }
+using trellikon::testing::ack;
+using trellikon::testing::readReply;
 
 // A link wired to a scripted port (tests deliver bytes by hand).
 struct Bench {
     DeviceSettings settings;
-    MemoryPort port;
+    trellikon::testing::RecordingPort port;
     LinkRecorder out;
     DeviceLink link{settings, port, out};
     SimulatedDevice* device;
@@ -52,6 +47,13 @@ struct Bench {
         link.Timer1Timer();
         QVERIFY(link.connected);
         port.sent.clear();
+    }
+    // One 1000 ms tick; fails when it did something the bytes it read do not allow.
+    void judgedTick() {
+        const auto before = LinkSnapshot::of(link, settings);
+        link.Timer1Timer();
+        const std::string verdict = judgeTick(before, LinkSnapshot::of(link, settings), port.lastRead);
+        QVERIFY2(verdict.empty(), verdict.c_str());
     }
     int countSent(std::uint8_t command) const {
         int n = 0;
@@ -84,6 +86,12 @@ class TestDeviceLink : public QObject {
     void okBeforeReadEnds();
     void unpluggedPortFailsQuietly();
     void untrustedBytesNeverEscapeTheImage();
+    void splitRepliesNeverStoreForeignBytes();
+    void partialFrameIsNotCompletedByStaleBytes_data();
+    void partialFrameIsNotCompletedByStaleBytes();
+    void framesCountOnlyInTheirTransfer_data();
+    void framesCountOnlyInTheirTransfer();
+    void onlyWholeFramesCountUnderRandomSplits();
 };
 
 void TestDeviceLink::frameBytes() {
@@ -495,6 +503,236 @@ void TestDeviceLink::untrustedBytesNeverEscapeTheImage() {
             QVERIFY(b.link.block_no <= 7);
             for (const auto& f : b.port.sent)
                 QVERIFY(f.size() == 3 || f.size() == 4 || f.size() == 516);
+        }
+    }
+}
+
+namespace {
+
+Bytes randomBlock(std::mt19937& rng) {
+    Bytes d(512);
+    for (auto& x : d)
+        x = static_cast<std::uint8_t>(rng());
+    return d;
+}
+
+Bytes blockOf(const DeviceSettings& s, int block) {
+    const auto& image = s.image.bytes();
+    return Bytes(image.begin() + block * 512, image.begin() + (block + 1) * 512);
+}
+
+const Bytes kErasedBlock(512, 0xFF);
+
+} // namespace
+
+void TestDeviceLink::splitRepliesNeverStoreForeignBytes() {
+    // A reply that arrives in two parts is never completed with an earlier reply's bytes.
+    std::mt19937 rng(20240);
+    int foreign = 0;
+    for (int round = 0; round < 20000; ++round) {
+        Bench b;
+        b.connectNow();
+        b.link.readCommand();
+        b.link.Timer1Timer();
+        const Bytes data0 = randomBlock(rng);
+        const Bytes data1 = randomBlock(rng);
+        b.port.deliver(readReply(0, data0.data()));
+        b.link.Timer1Timer();
+        QCOMPARE(b.link.block_no, std::uint8_t(1));
+
+        const Bytes second = readReply(1, data1.data());
+        const auto cut = static_cast<std::ptrdiff_t>(1 + rng() % 515);
+        b.port.deliver(Bytes(second.begin(), second.begin() + cut));
+        b.judgedTick();
+        b.port.deliver(Bytes(second.begin() + cut, second.end()));
+        b.judgedTick();
+        foreign += blockOf(b.settings, 1) != kErasedBlock || b.link.block_no != 1;
+
+        b.port.deliver(second);
+        b.judgedTick();
+        QCOMPARE(b.link.block_no, std::uint8_t(2));
+        QVERIFY(blockOf(b.settings, 0) == data0);
+        QVERIFY(blockOf(b.settings, 1) == data1);
+    }
+    QCOMPARE(foreign, 0);
+}
+
+void TestDeviceLink::partialFrameIsNotCompletedByStaleBytes_data() {
+    QTest::addColumn<QString>("phase"); // connect, read or write
+    QTest::addColumn<bool>("replyFirst"); // a whole reply for block 0 comes before
+    QTest::addColumn<QByteArray>("partial");
+    QTest::newRow("AA 03 03 on a fresh link is no reply of zeros")
+        << "read" << false << QByteArray("\xAA\x03\x03", 3);
+    QTest::newRow("a lone AA after a reply repeats no block") << "read" << true << QByteArray("\xAA");
+    QTest::newRow("AA 03 after a reply repeats no block") << "read" << true << QByteArray("\xAA\x03");
+    QTest::newRow("AA 02 02 after the handshake acknowledges no block")
+        << "write" << false << QByteArray("\xAA\x02\x02", 3);
+    QTest::newRow("a lone AA after a handshake is no handshake")
+        << "connect" << false << QByteArray("\xAA");
+    QTest::newRow("AA 01 after a handshake is no handshake")
+        << "connect" << false << QByteArray("\xAA\x01");
+}
+
+void TestDeviceLink::partialFrameIsNotCompletedByStaleBytes() {
+    // Bytes left in the buffer by an earlier read never complete a frame that came only in part.
+    QFETCH(QString, phase);
+    QFETCH(bool, replyFirst);
+    QFETCH(QByteArray, partial);
+    Bench b;
+    b.connectNow();
+    if (phase == "connect")
+        QVERIFY(b.link.connectCommand());
+    if (phase == "read") {
+        b.link.readCommand();
+        b.link.Timer1Timer();
+    }
+    if (phase == "write") {
+        b.link.beginWrite();
+        b.link.Timer1Timer();
+    }
+    if (replyFirst) {
+        std::mt19937 rng(5);
+        b.port.deliver(readReply(0, randomBlock(rng).data()));
+        b.judgedTick();
+    }
+    const auto before = LinkSnapshot::of(b.link, b.settings);
+    const int answers = b.countSent(0x01);
+    b.port.deliver(Bytes(partial.begin(), partial.end()));
+    b.judgedTick();
+    const auto after = LinkSnapshot::of(b.link, b.settings);
+    QCOMPARE(after.block_no, before.block_no);
+    QCOMPARE(after.connected, before.connected);
+    QVERIFY(after.image == before.image);
+    QCOMPARE(b.countSent(0x01), answers);
+}
+
+void TestDeviceLink::framesCountOnlyInTheirTransfer_data() {
+    QTest::addColumn<QString>("phase");
+    QTest::addColumn<QString>("frame"); // reply, ack7 or handshake
+    QTest::newRow("a reply with no transfer changes nothing") << "idle" << "reply";
+    QTest::newRow("a reply after the read has ended changes nothing") << "read done" << "reply";
+    QTest::newRow("a reply during a write changes nothing") << "write" << "reply";
+    QTest::newRow("an acknowledgement during a read changes nothing") << "read" << "ack7";
+    QTest::newRow("an acknowledgement with no transfer changes nothing") << "idle" << "ack7";
+    QTest::newRow("a late acknowledgement leaves a timed-out write failed")
+        << "write timed out" << "ack7";
+    QTest::newRow("a handshake during a read is answered") << "read" << "handshake";
+    QTest::newRow("a handshake during a write is answered") << "write" << "handshake";
+}
+
+void TestDeviceLink::framesCountOnlyInTheirTransfer() {
+    // Replies count only while a read asks for blocks, acknowledgements only during a write.
+    QFETCH(QString, phase);
+    QFETCH(QString, frame);
+    std::mt19937 rng(77);
+    std::array<Bytes, 8> device;
+    for (auto& d : device)
+        d = randomBlock(rng);
+    Bench b;
+    b.connectNow();
+    if (phase.startsWith("read")) {
+        b.link.readCommand();
+        b.link.Timer1Timer();
+        const int blocks = phase == "read done" ? 8 : 1;
+        for (int k = 0; k < blocks; ++k) {
+            b.port.deliver(readReply(static_cast<std::uint8_t>(k), device[k].data()));
+            b.judgedTick();
+        }
+        QCOMPARE(bool(b.link.read_active), phase == "read");
+    }
+    if (phase.startsWith("write")) {
+        b.settings.image.setBytes(randomImage(8));
+        b.link.beginWrite();
+        b.link.Timer1Timer();
+        if (phase == "write timed out")
+            for (int i = 0; i < 51; ++i)
+                b.link.Timer2Timer();
+    }
+    b.settings.decoded.texts[0] = "kept";
+    const auto before = LinkSnapshot::of(b.link, b.settings);
+    const QStringList events = b.out.events;
+    const int answers = b.countSent(0x01);
+
+    if (frame == "reply")
+        b.port.deliver(readReply(3, randomBlock(rng).data()));
+    else if (frame == "ack7")
+        b.port.deliver(ack(7));
+    else
+        b.port.deliver({0xAA, 0x01, 0x01});
+    b.judgedTick();
+
+    const auto after = LinkSnapshot::of(b.link, b.settings);
+    QVERIFY(after.image == before.image);
+    QCOMPARE(after.block_no, before.block_no);
+    QCOMPARE(after.read_active, before.read_active);
+    QCOMPARE(after.write_progress, before.write_progress);
+    QCOMPARE(b.settings.decoded.texts[0], std::string("kept"));
+    if (frame == "handshake") {
+        QCOMPARE(b.countSent(0x01), answers + 1);
+    } else {
+        QCOMPARE(b.out.events, events); // no label, status or bar text changed
+        QCOMPARE(b.countSent(0x01), answers);
+    }
+    if (phase == "read") {
+        // The read goes on from where it was and ends with every block the device sent.
+        for (int k = 1; k < 8; ++k) {
+            b.port.deliver(readReply(static_cast<std::uint8_t>(k), device[k].data()));
+            b.judgedTick();
+        }
+        QVERIFY(!b.link.read_active);
+        QCOMPARE(b.out.labels[kRead][1], QString::fromUtf8("Ustawienia zostały pobrane"));
+        for (int k = 0; k < 8; ++k)
+            QVERIFY(blockOf(b.settings, k) == device[static_cast<std::size_t>(k)]);
+    }
+}
+
+void TestDeviceLink::onlyWholeFramesCountUnderRandomSplits() {
+    // Handshakes, acknowledgements and replies cut anywhere count only when one read holds them whole.
+    std::mt19937 rng(31337);
+    for (int round = 0; round < 1500; ++round) {
+        Bench b;
+        const int phase = round % 3;
+        if (phase == 0) {
+            QVERIFY(b.link.connectCommand());
+        } else {
+            b.connectNow();
+            if (phase == 1)
+                b.link.readCommand();
+            else
+                b.link.beginWrite();
+        }
+        // What a confused device might say, back to back, then cut at random places.
+        Bytes stream;
+        for (int f = 0; f < 12; ++f) {
+            Bytes frameBytes;
+            switch (rng() % 4) {
+            case 0:
+                frameBytes = {0xAA, 0x01, 0x01};
+                break;
+            case 1:
+                frameBytes = ack(static_cast<std::uint8_t>(rng() % 9));
+                break;
+            case 2:
+                frameBytes = readReply(static_cast<std::uint8_t>(rng() % 8), randomBlock(rng).data());
+                break;
+            default:
+                frameBytes.assign(rng() % 6, 0xAA);
+                for (auto& x : frameBytes)
+                    if (rng() % 2)
+                        x = static_cast<std::uint8_t>(rng() % 4);
+            }
+            stream.insert(stream.end(), frameBytes.begin(), frameBytes.end());
+        }
+        std::size_t at = 0;
+        while (at < stream.size()) {
+            const std::size_t len = std::min<std::size_t>(stream.size() - at, 1 + rng() % 600);
+            b.port.deliver(Bytes(stream.begin() + static_cast<std::ptrdiff_t>(at),
+                                 stream.begin() + static_cast<std::ptrdiff_t>(at + len)));
+            at += len;
+            b.judgedTick();
+            if (QTest::currentTestFailed())
+                return;
+            b.link.Timer2Timer();
         }
     }
 }

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <random>
 
+#include <dirent.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace trellikon;
@@ -21,6 +23,16 @@ namespace {
 const Bytes kHandshake = {0xAA, 0x01, 0x01};
 const Bytes kReadBlock5 = {0xAA, 0x03, 0x05, 0x06};
 
+
+int openDescriptors() {
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (::readdir(d))
+            ++n;
+        ::closedir(d);
+    }
+    return n;
+}
 
 long long msSince(Clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
@@ -38,6 +50,8 @@ class TestPtyDeviceServer : public QObject {
     void link_data();
     void link();
     void garbageNeverStopsTheDevice();
+    void failedStartLeavesNoDescriptorOpen();
+    void failingPollEndsTheLoop();
 };
 
 void TestPtyDeviceServer::handshakeFollowsEveryOpen() {
@@ -190,6 +204,53 @@ void TestPtyDeviceServer::garbageNeverStopsTheDevice() {
     QCOMPARE(reply[0], std::uint8_t(0xAA));
     QCOMPARE(reply[1], std::uint8_t(0x03));
     QCOMPARE(reply[2], std::uint8_t(5));
+}
+
+void TestPtyDeviceServer::failedStartLeavesNoDescriptorOpen() {
+    // A start that fails late closes what it opened, however often it is tried.
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("ttyDEVICE").toStdString();
+    std::ofstream(path) << "keep me";
+    SimulatedDevice device;
+    PtyServerOptions options;
+    options.linkPath = path;
+    const int before = openDescriptors();
+    {
+        PtyDeviceServer server(device, options);
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            std::string error;
+            QVERIFY(!server.start(error));
+            QCOMPARE(openDescriptors(), before);
+        }
+    }
+    QCOMPARE(openDescriptors(), before);
+}
+
+void TestPtyDeviceServer::failingPollEndsTheLoop() {
+    // When waiting for events fails for another reason than a signal, the loop ends with it.
+    SimulatedDevice device;
+    PtyDeviceServer server(device);
+    std::string error;
+    QVERIFY2(server.start(error), error.c_str());
+    int pipeFds[2];
+    QCOMPARE(::pipe(pipeFds), 0);
+    server.watch(pipeFds[0], [] { return true; });
+    // poll() refuses more descriptors than the process may hold: EINVAL on every call.
+    rlimit saved{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 1;
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    const auto start = Clock::now();
+    const bool going = server.poll(2000);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    QVERIFY(!going);
+    QVERIFY(msSince(start) < 1000);
+    QVERIFY2(server.failure().find("poll") == 0, server.failure().c_str());
+    server.run(); // returns at once instead of spinning
+    QVERIFY(!server.poll(0));
 }
 
 QTEST_APPLESS_MAIN(TestPtyDeviceServer)

@@ -199,13 +199,16 @@ void TestTemplateView::jsonValues_data() {
     }) << "subscribers/0/number" << QJsonValue(QString::fromUtf8("\"ł\x01x˙555555"));
     QTest::newRow("subscriber index") << image([](I& im) { im.writeSubscriber(43, "12345678901"); })
                                       << "subscribers/0/index" << QJsonValue(43);
-    QTest::newRow("subscriber number ends at its 0 byte")
+    QTest::newRow("subscriber number keeps its 0 bytes")
         << image([](I& im) { im.writeSubscriber(7, "123"); }) << "subscribers/0/number"
-        << QJsonValue("123");
+        << QJsonValue(QString::fromUtf8("123\0\0\0\0\0\0\0\0", 11));
+    QTest::newRow("subscriber number goes on after a 0 byte")
+        << image([](I& im) { im.writeSubscriber(9, str({'1', 0, '3', 0xB3, 0, 0, 0, 0, 0, 0, '9'})); })
+        << "subscribers/0/number" << QJsonValue(QString::fromUtf8("1\0" "3ł\0\0\0\0\0\0" "9", 12));
 }
 
 void TestTemplateView::jsonValues() {
-    // Each written field comes out as the value a window would show.
+    // Each written field comes out as the value a window would show; a subscriber number whole.
     QFETCH(QByteArray, bytes);
     QFETCH(QString, path);
     QFETCH(QJsonValue, expected);
@@ -268,6 +271,9 @@ void TestTemplateView::anyImageGivesValidJsonAndSafeShow() {
         QVERIFY(index > last && index <= layout::kSubscriberCount);
         last = index;
         QVERIFY(s.toObject().value("number").isString());
+        const std::string number = in.settings.subscribers.entry(index).number;
+        QCOMPARE(s.toObject().value("number").toString(),
+                 QString::fromStdString(cp1250ToUtf8(number)));
         QCOMPARE(s.toObject().keys(), (QStringList{"index", "number"}));
     }
 

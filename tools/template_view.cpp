@@ -284,6 +284,9 @@ std::string renderJson(const Inspection& in) {
     for (std::size_t k = 0; k < d.texts.size(); ++k)
         out += (k ? ",\n    " : "\n    ") + jsonString(untilNul(d.texts[k]));
     out += "\n  ]";
+    // A subscriber number is kept and written back byte for byte, 0 bytes
+    // included, so a script must see all of it; the texts above are what a
+    // window holds, which ends at the first 0 byte.
     key("subscribers");
     out += "[";
     bool any = false;
@@ -294,7 +297,7 @@ std::string renderJson(const Inspection& in) {
         out += any ? ",\n    " : "\n    ";
         any = true;
         out += "{\"index\": " + std::to_string(n) +
-               ", \"number\": " + jsonString(untilNul(e.number)) + "}";
+               ", \"number\": " + jsonString(e.number) + "}";
     }
     out += any ? "\n  ]" : "]";
     return out + "\n}\n";

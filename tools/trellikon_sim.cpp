@@ -357,6 +357,10 @@ int main(int argc, char** argv) {
 
     server.run();
     g_server.store(nullptr);
+    if (!server.failure().empty()) {
+        std::fprintf(stderr, "trellikon-sim: %s\n", server.failure().c_str());
+        return 1;
+    }
     if (o.verbose)
         log.note("stopped");
     return 0;

@@ -1,0 +1,167 @@
+// Writes the seed corpora of the fuzz targets from the images and frames the
+// tests use, one directory per target under the directory given:
+//   build-fuzz/make_seeds fuzz/corpus
+// The output is committed; run this again when a target's input format changes.
+#include "device_link.h"
+#include "random_image.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace trellikon;
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path g_root;
+
+void put(const std::string& target, const std::string& name, const Bytes& b) {
+    const fs::path dir = g_root / target;
+    fs::create_directories(dir);
+    std::ofstream(dir / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+Bytes of(const SettingsImage::Bytes& image) { return Bytes(image.begin(), image.end()); }
+Bytes of(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+SettingsImage::Bytes filled(std::uint8_t v) {
+    SettingsImage::Bytes b;
+    b.fill(v);
+    return b;
+}
+
+// The image the link tests read from their simulated device.
+SettingsImage::Bytes readTestImage() {
+    SettingsImage im;
+    im.setBytes(randomImage(3));
+    im.writeText(0, "HEADER");
+    im.writeSubscriber(100, "48123456789");
+    return im.bytes();
+}
+
+// Every field valid, with the values the tests write.
+SettingsImage::Bytes validFields() {
+    using namespace layout;
+    SettingsImage im;
+    im.eraseAll();
+    im.writePhoneNumber(kSmsCentreNumber, "48601000310");
+    im.writePhoneNumber(kUserNumber1, "48123456789");
+    im.writePhoneNumber(kUserNumber2, "12345678901234567");
+    im.writeValueGroup(kOutput1AutoEnabled, std::array<std::uint8_t, 3>{1, 0x01, 0x2C});
+    im.writeValueGroup(kDailySmsLimit, std::array<std::uint8_t, 4>{'1', '2', 0, '9'});
+    im.writeValuePair(kSmsMask, 0xF0);
+    im.writeValuePair(kEchoEnabled, 1);
+    im.writeValuePair(kClipOutput1Enabled, 1);
+    im.writeValuePair(kBalanceQueryCodeLength, 5);
+    for (std::size_t i = 0; i < kBalanceQueryCodeArea; ++i)
+        im.set(kBalanceQueryCode + i, i < 5 ? static_cast<std::uint8_t>("*101#"[i]) : 0);
+    im.set(kBalanceQueryCodeCheck, im.checkByte(kBalanceQueryCode, kBalanceQueryCodeArea));
+    im.writeText(0, "TRELLIKON: ");
+    im.writeText(1, "Za\xB3\xB9"
+                    "cz \x8C");
+    im.writeText(14, std::string("\"\\\t\x7F\x81\x1B/"));
+    im.writeSubscriber(1, "48123456789");
+    im.writeSubscriber(7, "123");
+    im.writeSubscriber(168, std::string("\"\xB3\x01x\xFF" "555555"));
+    return im.bytes();
+}
+
+// Operations of the receive-step target (see fuzz_receive_step.cpp).
+struct Ops {
+    Bytes b;
+    explicit Ops(std::uint8_t phase) : b{phase} {}
+    Ops& raw(const Bytes& bytes) {
+        b.push_back(0);
+        b.push_back(static_cast<std::uint8_t>(bytes.size()));
+        b.push_back(static_cast<std::uint8_t>(bytes.size() >> 8));
+        b.insert(b.end(), bytes.begin(), bytes.end());
+        return *this;
+    }
+    Ops& slow(int ticks) {
+        b.push_back(4);
+        b.push_back(static_cast<std::uint8_t>(ticks));
+        return *this;
+    }
+    Ops& reply(std::uint8_t third, const std::uint8_t* data, std::size_t cut = 0) {
+        b.push_back(5);
+        b.push_back(third);
+        b.insert(b.end(), data, data + layout::kBlockSize);
+        b.push_back(static_cast<std::uint8_t>(cut));
+        b.push_back(static_cast<std::uint8_t>(cut >> 8));
+        return *this;
+    }
+    Ops& ack(std::uint8_t block, std::uint8_t cut = 0) {
+        b.insert(b.end(), {6, block, cut});
+        return *this;
+    }
+    Ops& command(std::uint8_t which) {
+        b.insert(b.end(), {7, which});
+        return *this;
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_seeds CORPUS-DIRECTORY\n");
+        return 2;
+    }
+    g_root = argv[1];
+
+    const auto readImage = readTestImage();
+    const auto valid = validFields();
+    for (const auto& [name, image] :
+         std::vector<std::pair<std::string, SettingsImage::Bytes>>{{"erased", filled(0xFF)},
+                                                                  {"zeros", filled(0x00)},
+                                                                  {"empty-file", filled(0x1A)},
+                                                                  {"read-test", readImage},
+                                                                  {"random-9", randomImage(9)},
+                                                                  {"valid-fields", valid}}) {
+        put("fuzz_decoders", name, of(image));
+        put("fuzz_template_load", name, of(image));
+    }
+    put("fuzz_template_load", "empty", {});
+    put("fuzz_template_load", "ten-bytes", of(std::string("0123456789")));
+    Bytes longer = of(valid);
+    longer.resize(5000, 0x42);
+    put("fuzz_template_load", "5000-bytes", longer);
+
+    Bytes all(256);
+    for (int i = 0; i < 256; ++i)
+        all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    put("fuzz_cp1250", "every-byte", all);
+    put("fuzz_cp1250", "polish-cp1250", of(std::string("Za\xB3\xB9" "cz \x8C")));
+    put("fuzz_cp1250", "polish-utf8", of(std::string("Załącz Ś ąćęłńóśźż ĄĆĘŁŃÓŚŹŻ €")));
+    put("fuzz_cp1250", "escapes", of(std::string("\"\\\t\x7F\x81\x1B/")));
+    put("fuzz_cp1250", "no-form", of(std::string("日本 \xF0\x9F\x98\x80 \xC3\xA6")));
+    put("fuzz_cp1250", "malformed", of(std::string("\xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE2\x82")));
+
+    const auto& mem = readImage;
+    auto block = [&](int k) { return mem.data() + k * layout::kBlockSize; };
+    Ops fullRead(1);
+    for (int k = 0; k < 8; ++k)
+        fullRead.reply(static_cast<std::uint8_t>(k), block(k));
+    put("fuzz_receive_step", "full-read", fullRead.b);
+    put("fuzz_receive_step", "split-reply",
+        Ops(1).reply(0, block(0)).reply(1, block(1), 300).reply(1, block(1)).b);
+    put("fuzz_receive_step", "stale-completions",
+        Ops(1).raw({0xAA, 0x03, 0x03}).reply(0, block(0)).raw({0xAA}).raw({0xAA, 0x03}).b);
+    Ops fullWrite(2);
+    for (std::uint8_t k = 0; k < 8; ++k)
+        fullWrite.ack(k);
+    put("fuzz_receive_step", "full-write", fullWrite.b);
+    put("fuzz_receive_step", "acks-out-of-order",
+        Ops(2).ack(3).ack(4, 2).ack(6, 3).raw({0xAA, 0x02, 0x06, 0x00}).ack(8).ack(255).b);
+    put("fuzz_receive_step", "connect",
+        Ops(0).raw({0xAA}).raw({0xAA, 0x01, 0x01}).slow(10).raw({0xAA, 0x01, 0x01}).slow(63).slow(63).b);
+    put("fuzz_receive_step", "timeouts", Ops(1).slow(63).command(2).slow(63).command(3).b);
+    put("fuzz_receive_step", "stray-frames",
+        Ops(0).raw({0xAA, 0x01, 0x01}).reply(3, block(3)).ack(7).command(1).ack(7).reply(0, block(0)).b);
+    return 0;
+}

@@ -1,8 +1,7 @@
 // The diagram and information windows, and the JPEG decoder behind the diagrams.
 #include "info_windows.h"
 #include "jpeg_picture.h"
-#include "main_window.h"
-#include "memory_port.h"
+#include "program_fixture.h"
 #include "program_version.h"
 #include "window_test_support.h"
 
@@ -73,22 +72,6 @@ QByteArray withClaimedSize(QByteArray bytes, int width, int height) {
     return bytes;
 }
 
-// The main window and its windows, on a port with nothing behind it.
-struct Program {
-    MemoryPort port;
-    RecordingMessageBoxes messages;
-    ScriptedFileDialogs files;
-    std::unique_ptr<TForm1> form1;
-
-    Program() {
-        form1 = std::make_unique<TForm1>(port, messages, files);
-        form1->createWindows();
-        form1->Timer1->stop();
-        form1->Timer2->stop();
-        form1->show();
-    }
-    WindowContext& ctx() { return form1->context(); }
-};
 
 // Mean difference per colour channel between two images of the same size.
 double meanDifference(const QImage& a, const QImage& b) {

@@ -349,7 +349,8 @@ void TestMainWindow::parametersEditorIsArmedOnItsThirdTick() {
 }
 
 void TestMainWindow::templateLoad() {
-    // A template replaces the image, its decoded settings and its callers, and opens the parameters editor.
+    // A template replaces the image, its decoded settings and its callers, and
+    // opens the parameters editor.
     QTemporaryDir dir;
     SettingsImage saved;
     saved.setBytes(randomImage(5));

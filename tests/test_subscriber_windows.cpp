@@ -53,7 +53,8 @@ QStringList listed(const TForm12* w) {
     QStringList rows;
     for (int r = 0; r < w->StringGrid1->rowCount(); ++r)
         if (!w->StringGrid1->item(r, 0)->text().isEmpty())
-            rows << w->StringGrid1->item(r, 0)->text() + u(" ") + w->StringGrid1->item(r, 1)->text();
+            rows << w->StringGrid1->item(r, 0)->text() + u(" ") +
+                        w->StringGrid1->item(r, 1)->text();
     return rows;
 }
 
@@ -201,7 +202,8 @@ void TestSubscriberWindows::addEntryTyping() {
             else
                 QTest::keyClicks(d->Edit1, typed);
             QVERIFY(d->Label2->text().isEmpty());
-            QCOMPARE(p.messages.errors, box ? QStringList{u("Numer powinien 11 cyfr")} : QStringList{});
+            const QStringList boxes = box ? QStringList{u("Numer powinien 11 cyfr")} : QStringList{};
+            QCOMPARE(p.messages.errors, boxes);
             QCOMPARE(d->Edit1->text(), box ? QString() : typed);
             const QString kept = d->Edit1->text();
             const bool eleven = kept.size() == 11;

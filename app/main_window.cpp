@@ -276,6 +276,9 @@ void TForm1::SpeedButton7Click() {
     settings_.Decode_Parameters();
     settings_.odczytaj_uzytkownikow();
     settings_.Decode_Texts();
+    // The file's callers, not the last device's: the list is written back over
+    // the file's slots when it is next left.
+    settings_.Decode_Subscribers();
     stack_.showModal(ctx_.form2);
 }
 

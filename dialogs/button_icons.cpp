@@ -36,6 +36,10 @@ QColor tileColour(CommandPicture p) {
         return QColor(0xEF, 0x6C, 0x00);
     case CommandPicture::WriteDevice:
         return QColor(0x15, 0x65, 0xC0);
+    case CommandPicture::AddSubscriber:
+        return QColor(0x00, 0x79, 0x6B); // the list's own colour
+    case CommandPicture::RemoveSubscriber:
+        return QColor(0xAD, 0x14, 0x57);
     }
     return Qt::gray;
 }
@@ -185,6 +189,16 @@ void drawGlyph(QPainter& p, CommandPicture picture) {
         p.drawLine(QPointF(50, 80), QPointF(50, 50));
         p.drawPolyline(QPolygonF({QPointF(38, 62), QPointF(50, 49), QPointF(62, 62)}));
         p.drawLine(QPointF(26, 86), QPointF(74, 86));
+        break;
+    }
+    case CommandPicture::AddSubscriber:
+    case CommandPicture::RemoveSubscriber: {
+        // One person, with a plus or a minus beside.
+        p.drawEllipse(QPointF(38, 36), 11, 11);
+        p.drawArc(QRectF(16, 56, 44, 40), 0, 180 * 16);
+        p.drawLine(QPointF(64, 40), QPointF(86, 40));
+        if (picture == CommandPicture::AddSubscriber)
+            p.drawLine(QPointF(75, 29), QPointF(75, 51));
         break;
     }
     }

@@ -20,6 +20,8 @@ enum class CommandPicture {
     Subscribers,
     SaveTemplate,
     WriteDevice,
+    AddSubscriber,
+    RemoveSubscriber,
 };
 
 QIcon commandIcon(CommandPicture picture);

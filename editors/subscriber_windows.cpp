@@ -1,24 +1,362 @@
 #include "subscriber_windows.h"
 
+#include "device_settings.h"
+#include "entry_rules.h"
+#include "parameters_editor.h"
+
+#include <QAbstractButton>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <initializer_list>
+
+namespace rules = trellikon::rules;
+using trellikon::layout::kSubscriberCount;
+using trellikon::layout::kSubscriberNumberLength;
+
+namespace {
+
+constexpr int kYes = 0, kNo = 1; // the permission groups and the editor's automatic groups
+constexpr int kColumnWidths[3] = {54, 160, 465};
+constexpr int kGridFontPoints = 10;
+constexpr int kRowsInView = 16;
+
+const char* const kNotElevenDigits = "Numer powinien zawierać 11 cyfr";
+const char* const kAlreadyListed = "Abonent o podanym numerze istnieje";
+const char* const kListFull = "Abonenta nie zapisano. Przepełnienie pamięci";
+const char* const kAddedAt = "Zapisano abonenta na pozycji: ";
+const char* const kTypedNotNumber = "Numer powinien 11 cyfr";
+const char* const kNotListed = "Abonent o podanym numerze nie istnieje";
+const char* const kRemovedFrom = "Usunięto abonenta z pozycji: ";
+
+QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// A message line wide enough for the longest of its messages, so the dialog
+// keeps its size whatever it reports.
+QLabel* messageLabel(const char* objectName, std::initializer_list<QString> messages,
+                     QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(objectName));
+    QFont bold = label->font();
+    bold.setBold(true);
+    label->setFont(bold);
+    int widest = 0;
+    for (const QString& m : messages)
+        widest = std::max(widest, label->fontMetrics().horizontalAdvance(m));
+    label->setMinimumWidth(widest + 8);
+    label->setMinimumHeight(label->fontMetrics().height() + 4);
+    return label;
+}
+
+QPushButton* dialogButton(const char* objectName, const QString& caption, QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(objectName));
+    button->setAccessibleName(caption);
+    button->setAutoDefault(false);
+    button->setDefault(true); // Enter in the entry presses it
+    return button;
+}
+
+// Entry, button and message line, as both dialogs have them.
+QLineEdit* numberRow(QDialog* dialog, QLabel*& caption, const QString& captionText,
+                     QPushButton*& button, const char* buttonName, const QString& buttonText,
+                     QLabel* message) {
+    auto* top = new QVBoxLayout(dialog);
+    top->setContentsMargins(16, 14, 16, 12);
+    top->setSpacing(10);
+    top->setSizeConstraint(QLayout::SetFixedSize);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(8);
+    QLineEdit* edit = deviceEdit("Edit1", u("Numer telefonu"), dialog);
+    const int digits = edit->fontMetrics().horizontalAdvance(QString(14, QLatin1Char('0')));
+    edit->setMinimumWidth(digits + 16);
+    caption = buddyLabel(captionText, edit, dialog);
+    caption->setObjectName(QStringLiteral("numberLabel"));
+    button = dialogButton(buttonName, buttonText, dialog);
+    row->addWidget(caption);
+    row->addWidget(edit, 1);
+    row->addWidget(button);
+    top->addLayout(row);
+    top->addWidget(message);
+    return edit;
+}
+
+} // namespace
+
+// The list window.
 
 TForm12::TForm12(WindowContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("Form12"));
-    setWindowTitle(QString::fromUtf8("TRELLIKON DEFINIOWANIE ABONENTÓW"));
-    auto* layout = new QVBoxLayout(this);
-    titleLabel = addTitleLabel(this, QStringLiteral("Abonenci"));
-    layout->addStretch();
-    resize(520, 560);
+    setWindowTitle(u("TRELLIKON DEFINIOWANIE ABONENTÓW"));
+    buildLayout();
+    connect(RadioGroup1, &RadioGroup::itemIndexChanged, this, [this] { RadioGroup1Click(); });
+    connect(RadioGroup2, &RadioGroup::itemIndexChanged, this, [this] { RadioGroup2Click(); });
+    connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+    connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
+    connect(SpeedButton3, &QToolButton::clicked, this, [this] { SpeedButton3Click(); });
 }
+
+void TForm12::buildLayout() {
+    auto* top = new QVBoxLayout(this);
+    top->setContentsMargins(14, 10, 14, 12);
+    top->setSpacing(10);
+    top->setSizeConstraint(QLayout::SetFixedSize);
+    titleLabel = addTitleLabel(this, u("Abonenci"));
+
+    auto* columns = new QHBoxLayout;
+    columns->setSpacing(16);
+    top->addLayout(columns);
+
+    StringGrid1 = new QTableWidget(kSubscriberCount, 3, this);
+    StringGrid1->setObjectName(QStringLiteral("StringGrid1"));
+    StringGrid1->setAccessibleName(u("Abonenci"));
+    StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    StringGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    StringGrid1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    StringGrid1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    StringGrid1->setWordWrap(false);
+    StringGrid1->verticalHeader()->hide(); // no fixed column
+    // Without row headers the table's corner button has no place; it stays
+    // hidden, but is named like every other button of the program.
+    StringGrid1->setCornerButtonEnabled(false);
+    if (auto* corner = StringGrid1->findChild<QAbstractButton*>()) {
+        nameControl(corner, "StringGrid1Corner", u("Abonenci: narożnik"));
+        corner->hide();
+    }
+    QHeaderView* header = StringGrid1->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Fixed);
+    header->setStretchLastSection(false);
+    header->setSectionsClickable(false);
+    header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (int c = 0; c < 3; ++c) {
+        StringGrid1->setHorizontalHeaderItem(c, new QTableWidgetItem);
+        StringGrid1->setColumnWidth(c, kColumnWidths[c]);
+        for (int r = 0; r < kSubscriberCount; ++r) {
+            auto* cell = new QTableWidgetItem;
+            cell->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+            StringGrid1->setItem(r, c, cell);
+        }
+    }
+    Show_Subscribers(); // header and font, so the grid is measured as it will be shown
+    const int rowHeight = StringGrid1->fontMetrics().height() + 8;
+    StringGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    StringGrid1->verticalHeader()->setDefaultSectionSize(rowHeight);
+    const int frame = 2 * StringGrid1->frameWidth();
+    StringGrid1->setFixedSize(
+        kColumnWidths[0] + kColumnWidths[1] + kColumnWidths[2] + frame +
+            StringGrid1->verticalScrollBar()->sizeHint().width(),
+        header->sizeHint().height() + kRowsInView * rowHeight + frame);
+    columns->addWidget(StringGrid1, 0, Qt::AlignTop);
+
+    // Permissions, then the commands.
+    auto* side = new QVBoxLayout;
+    side->setSpacing(8);
+    columns->addLayout(side);
+    Label4 = new QLabel(u("Sterowanie wyjść za pomocą CLIP"), this);
+    Label4->setObjectName(QStringLiteral("Label4"));
+    QFont bold = Label4->font();
+    bold.setBold(true);
+    Label4->setFont(bold);
+    side->addWidget(Label4);
+    auto permission = [&](const char* name, int output) {
+        auto* group = new RadioGroup(name, u("Wyjście nr %1").arg(output), {u("TAK"), u("NIE")},
+                                     2, this);
+        group->setAccessibleName(u("Sterowanie wyjść za pomocą CLIP: wyjście nr %1").arg(output));
+        group->setItemIndex(kNo); // what the cleared flags of a fresh start say
+        side->addWidget(group);
+        return group;
+    };
+    RadioGroup1 = permission("RadioGroup1", 1);
+    RadioGroup2 = permission("RadioGroup2", 2);
+    side->addSpacing(14);
+
+    auto place = [&](QToolButton*& target, const char* name, CommandPicture picture,
+                     const QString& label) {
+        const CommandButton c = commandButton(name, picture, {label}, this);
+        target = c.button;
+        auto* row = new QHBoxLayout;
+        row->setSpacing(10);
+        row->addWidget(c.button);
+        row->addWidget(c.label, 1);
+        side->addLayout(row);
+    };
+    place(SpeedButton1, "SpeedButton1", CommandPicture::AddSubscriber, u("Dodaj abonenta"));
+    place(SpeedButton2, "SpeedButton2", CommandPicture::RemoveSubscriber, u("Usuń abonenta"));
+    side->addStretch(1);
+    place(SpeedButton3, "SpeedButton3", CommandPicture::Back, u("Wstecz"));
+}
+
+int TForm12::First_Free_Subscriber() const {
+    for (int n = 1; n <= kSubscriberCount; ++n)
+        if (ctx.settings->subscribers.entry(n).number.empty())
+            return n;
+    return 0;
+}
+
+int TForm12::Find_Subscriber(const std::string& number) const {
+    for (int n = 1; n <= kSubscriberCount; ++n)
+        if (ctx.settings->subscribers.entry(n).number == number)
+            return n;
+    return 0;
+}
+
+void TForm12::Clear_Grid() {
+    for (int r = 0; r < kSubscriberCount; ++r)
+        for (int c = 0; c < 2; ++c)
+            StringGrid1->item(r, c)->setText(QString());
+}
+
+void TForm12::Show_Subscribers() {
+    StringGrid1->horizontalHeaderItem(0)->setText(u("Index"));
+    StringGrid1->horizontalHeaderItem(1)->setText(u("Numer telefonu"));
+    StringGrid1->horizontalHeaderItem(2)->setText(u("Nazwisko"));
+    QFont font = StringGrid1->font();
+    font.setPointSize(kGridFontPoints);
+    StringGrid1->setFont(font);
+    StringGrid1->horizontalHeader()->setFont(font); // the style gives headers their own
+    if (!ctx.settings)
+        return;
+    int row = 0;
+    for (int n = 1; n <= kSubscriberCount; ++n) {
+        const std::string& number = ctx.settings->subscribers.entry(n).number;
+        if (number.empty())
+            continue;
+        StringGrid1->item(row, 0)->setText(QString::number(n));
+        StringGrid1->item(row, 1)->setText(fromDevice(number));
+        ++row;
+    }
+}
+
+void TForm12::FormActivate() {
+    Clear_Grid();
+    Show_Subscribers();
+    const trellikon::DecodedSettings& d = ctx.settings->decoded;
+    RadioGroup1->setItemIndex(d.clip_output1_on ? kYes : kNo);
+    RadioGroup2->setItemIndex(d.clip_output2_on ? kYes : kNo);
+}
+
+void TForm12::FormDeactivate() { storeList(); }
+
+void TForm12::storeList() {
+    using namespace trellikon::layout;
+    trellikon::DeviceSettings& s = *ctx.settings;
+    s.Encode_Subscribers();
+    s.decoded.clip_output1_on = RadioGroup1->ItemIndex() == kYes;
+    s.image.writeValuePair(kClipOutput1Enabled, s.decoded.clip_output1_on ? 1 : 0);
+    s.decoded.clip_output2_on = RadioGroup2->ItemIndex() == kYes;
+    s.image.writeValuePair(kClipOutput2Enabled, s.decoded.clip_output2_on ? 1 : 0);
+}
+
+void TForm12::SpeedButton1Click() { ctx.stack->showModal(ctx.form13); }
+
+void TForm12::SpeedButton2Click() { ctx.stack->showModal(ctx.form14); }
+
+void TForm12::SpeedButton3Click() {
+    storeList();
+    ctx.stack->closeWindow(this);
+}
+
+// A caller can switch an output only while it is switched on for a time: "TAK"
+// here switches the parameters editor's timed mode on, with 3 seconds. That
+// editor is not active now and shows its stored settings when it is back, so
+// the change is stored at once; otherwise it would vanish on the way back.
+void TForm12::permissionClick(RadioGroup* clip, RadioGroup* automatic, QLineEdit* seconds) {
+    if (clip->ItemIndex() != kYes || automatic->ItemIndex() != kNo)
+        return;
+    automatic->setItemIndex(kYes);
+    seconds->setText(QStringLiteral("3"));
+    switchEdit(seconds, true);
+    ctx.form2->storeControls();
+}
+
+void TForm12::RadioGroup1Click() {
+    permissionClick(RadioGroup1, ctx.form2->RadioGroup4, ctx.form2->Edit5);
+}
+
+void TForm12::RadioGroup2Click() {
+    permissionClick(RadioGroup2, ctx.form2->RadioGroup5, ctx.form2->Edit12);
+}
+
+// The add dialog.
 
 TForm13::TForm13(WindowContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("Form13"));
     setWindowTitle(QStringLiteral("DODAJ"));
-    resize(320, 140);
+    Label2 = messageLabel("Label2",
+                          {u(kNotElevenDigits), u(kAlreadyListed), u(kListFull),
+                           u(kAddedAt) + QStringLiteral("168")},
+                          this);
+    Edit1 = numberRow(this, numberLabel, u("Numer telefonu:"), Button1, "Button1", u("Dodaj"),
+                      Label2);
+    connect(Edit1, &QLineEdit::textEdited, this, [this] { Edit1Change(); });
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 }
+
+void TForm13::Button1Click() {
+    trellikon::DeviceSettings& s = *ctx.settings;
+    const std::string number = toDevice(Edit1->text());
+    // Eleven digits, however the text got into the entry: the device compares
+    // a caller's number digit by digit.
+    if (number.size() != kSubscriberNumberLength || !rules::digitsOnly(number)) {
+        Label2->setText(u(kNotElevenDigits));
+    } else if (ctx.form12->Find_Subscriber(number) != 0) {
+        Edit1->clear();
+        Label2->setText(u(kAlreadyListed));
+    } else if (const int n = ctx.form12->First_Free_Subscriber();
+               s.Count_Subscribers() < kSubscriberCount && n != 0) {
+        s.subscribers.set(n, number);
+        Edit1->clear();
+        Label2->setText(u(kAddedAt) + QString::number(n));
+    } else {
+        Edit1->clear();
+        Label2->setText(u(kListFull));
+    }
+    ctx.form12->Clear_Grid();
+    ctx.form12->Show_Subscribers();
+}
+
+void TForm13::Edit1Change() {
+    Label2->clear();
+    const std::string text = toDevice(Edit1->text());
+    // Digits only: a sign, a separator or an exponent could never match a
+    // caller's number.
+    if (!text.empty() && (text.size() > kSubscriberNumberLength || !rules::digitsOnly(text))) {
+        ctx.messages->error(this, u(kTypedNotNumber));
+        Edit1->clear();
+    }
+}
+
+// The remove dialog.
 
 TForm14::TForm14(WindowContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("Form14"));
-    setWindowTitle(QString::fromUtf8("USUŃ"));
-    resize(320, 140);
+    setWindowTitle(u("USUŃ"));
+    Label1 = messageLabel("Label1", {u(kNotListed), u(kRemovedFrom) + QStringLiteral("168")},
+                          this);
+    Edit1 = numberRow(this, numberLabel, u("Numer telefonu"), Button1, "Button1", u("Usuń"),
+                      Label1);
+    connect(Edit1, &QLineEdit::textEdited, this, [this] { Edit1Change(); });
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 }
+
+void TForm14::Button1Click() {
+    const std::string number = toDevice(Edit1->text());
+    const int n = number.empty() ? 0 : ctx.form12->Find_Subscriber(number);
+    if (n != 0) {
+        ctx.settings->subscribers.remove(n);
+        Label1->setText(u(kRemovedFrom) + QString::number(n));
+    } else {
+        Label1->setText(u(kNotListed));
+    }
+    Edit1->clear();
+    ctx.form12->Clear_Grid();
+    ctx.form12->Show_Subscribers();
+}
+
+void TForm14::Edit1Change() { Label1->clear(); }

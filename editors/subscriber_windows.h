@@ -1,16 +1,65 @@
 #pragma once
+// The CLIP subscriber list: the callers whose ring may switch the device's
+// outputs, and for each output whether they may.
+//
+// The list itself is the main window's subscriber table; these windows only
+// show and change it. The table goes into the settings image whenever the
+// list window is left, and opening one of its dialogs leaves it as well, so
+// the image always holds what the list showed last. A removed caller's slot
+// is freed by that write, so the caller is gone from the next device
+// programmed.
+#include "editor_widgets.h"
 #include "window_support.h"
 
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QToolButton>
+
+#include <string>
 
 // Subscriber list: the CLIP callers who may switch the outputs.
 class TForm12 : public StackDialog {
     Q_OBJECT
   public:
     explicit TForm12(WindowContext& context, QWidget* parent = nullptr);
+
     QLabel* titleLabel;
+    // The header row is the table's horizontal header, which stays in view
+    // while the 168 data rows scroll; data row r (1..168) is table row r - 1.
+    QTableWidget* StringGrid1;
+    QLabel* Label4;
+    RadioGroup* RadioGroup1;   // CLIP may switch output 1: 0 TAK, 1 NIE
+    RadioGroup* RadioGroup2;   // CLIP may switch output 2
+    QToolButton* SpeedButton1; // add
+    QToolButton* SpeedButton2; // remove
+    QToolButton* SpeedButton3; // back
+
+    // The lowest free position, or 0 when all 168 are taken.
+    int First_Free_Subscriber() const;
+    // The lowest position whose number is exactly `number` (bytes as stored),
+    // or 0. An empty text finds the first free position: callers check it.
+    int Find_Subscriber(const std::string& number) const;
+    // Empties the position and number columns of every data row.
+    void Clear_Grid();
+    // Header, font and the occupied positions in ascending order.
+    void Show_Subscribers();
+
+    void FormActivate() override;
+    void FormDeactivate() override;
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void SpeedButton3Click();
+    void RadioGroup1Click();
+    void RadioGroup2Click();
 
   private:
+    void buildLayout();
+    // The table and both permissions into the settings.
+    void storeList();
+    void permissionClick(RadioGroup* clip, RadioGroup* automatic, QLineEdit* seconds);
+
     WindowContext& ctx;
 };
 
@@ -19,6 +68,16 @@ class TForm13 : public StackDialog {
     Q_OBJECT
   public:
     explicit TForm13(WindowContext& context, QWidget* parent = nullptr);
+
+    QLabel* numberLabel; // "Numer telefonu:"
+    QLineEdit* Edit1;
+    QPushButton* Button1; // "Dodaj"
+    QLabel* Label2;       // what the last attempt did
+
+    void Button1Click();
+    // Runs on the user's own changes only: the button's emptying of the entry
+    // leaves its message in place.
+    void Edit1Change();
 
   private:
     WindowContext& ctx;
@@ -29,6 +88,15 @@ class TForm14 : public StackDialog {
     Q_OBJECT
   public:
     explicit TForm14(WindowContext& context, QWidget* parent = nullptr);
+
+    QLabel* numberLabel; // "Numer telefonu"
+    QLineEdit* Edit1;
+    QPushButton* Button1; // "Usuń"
+    QLabel* Label1;       // what the last attempt did
+
+    void Button1Click();
+    // The user's own changes only, as in the add dialog.
+    void Edit1Change();
 
   private:
     WindowContext& ctx;

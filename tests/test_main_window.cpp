@@ -349,7 +349,8 @@ void TestMainWindow::parametersEditorIsArmedOnItsThirdTick() {
 }
 
 void TestMainWindow::templateLoad() {
-    // A template replaces the image and its decoded settings and opens the parameters editor.
+    // A template replaces the image, its decoded settings and its callers, and
+    // opens the parameters editor.
     QTemporaryDir dir;
     SettingsImage saved;
     saved.setBytes(randomImage(5));
@@ -375,9 +376,13 @@ void TestMainWindow::templateLoad() {
     QCOMPARE(p.files.filters[0], QStringLiteral("sbn (*.sbn)"));
     QVERIFY(imageLoaded == saved.bytes());
     QCOMPARE(p.form1->settings().decoded.user_number[0], std::string("600700800"));
-    // The subscriber list keeps what it had: loading does not decode it.
-    QCOMPARE(p.form1->settings().subscribers.entry(9).number, std::string("48999888777"));
-    QVERIFY(p.form1->settings().subscribers.entry(3).number.empty());
+    // The subscriber list is the file's callers, and only theirs.
+    DeviceSettings fromFile;
+    fromFile.image = saved;
+    fromFile.Decode_Subscribers();
+    QVERIFY(p.form1->settings().subscribers == fromFile.subscribers);
+    QCOMPARE(p.form1->settings().subscribers.entry(3).number, std::string("48111222333"));
+    QVERIFY(p.form1->settings().subscribers.entry(9).number != "48999888777");
     const SettingsImage::Bytes imageAfterEditor = p.form1->settings().image.bytes();
     p.form1->SpeedButton7Click(); // cancelled: nothing happens
     QVERIFY(p.messages.errors.isEmpty());

@@ -1,0 +1,340 @@
+// The subscriber list and its add and remove dialogs, driven as a user reaches
+// them: parameters editor, list, dialog.
+#include "program_fixture.h"
+#include "window_test_support.h"
+
+#include <QAccessible>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace trellikon;
+
+namespace {
+
+QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+std::string number(int n) { return QString::asprintf("486%08d", n).toStdString(); }
+
+// Opens the list from the parameters editor and runs `step` in it; a step that
+// does not leave by "Wstecz" leaves by the close box.
+void inList(Program& p, const std::function<void(TForm12*, TForm2*)>& step) {
+    p.inParametersEditor([&](TForm2* f) {
+        whenModal([&](QDialog*) { step(p.ctx().form12, f); });
+        f->SpeedButton4->click();
+    });
+}
+
+// Runs `step` in the dialog that `opener` opens, then closes it.
+void inDialog(QToolButton* opener, const std::function<void()>& step) {
+    whenModal([&](QDialog*) { step(); });
+    opener->click();
+}
+
+// Types a number key by key, presses the dialog's button, returns its message.
+QString enter(QLineEdit* edit, QPushButton* button, QLabel* message, const std::string& text) {
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, QString::fromStdString(text));
+    button->click();
+    return message->text();
+}
+QString addCaller(Program& p, const std::string& text) {
+    TForm13* d = p.ctx().form13;
+    return enter(d->Edit1, d->Button1, d->Label2, text);
+}
+QString removeCaller(Program& p, const std::string& text) {
+    TForm14* d = p.ctx().form14;
+    return enter(d->Edit1, d->Button1, d->Label1, text);
+}
+
+// The grid's filled rows as "position number", top to bottom.
+QStringList listed(const TForm12* w) {
+    QStringList rows;
+    for (int r = 0; r < w->StringGrid1->rowCount(); ++r)
+        if (!w->StringGrid1->item(r, 0)->text().isEmpty())
+            rows << w->StringGrid1->item(r, 0)->text() + u(" ") +
+                        w->StringGrid1->item(r, 1)->text();
+    return rows;
+}
+
+std::vector<std::uint8_t> slot(const SettingsImage& im, int n) {
+    const auto at = long(*SettingsImage::subscriberOffset(n));
+    return {im.bytes().begin() + at, im.bytes().begin() + at + 12};
+}
+
+} // namespace
+
+class TestSubscriberWindows : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void cleanup() { QVERIFY(QApplication::activeModalWidget() == nullptr); }
+    void windowsAndNames();
+    void addingAndRemovingInTurn();
+    void refusals();
+    void addEntryTyping_data();
+    void addEntryTyping();
+    void interlock_data();
+    void interlock();
+    void permissionBytes_data();
+    void permissionBytes();
+    void imageFollowsTheList();
+};
+
+void TestSubscriberWindows::windowsAndNames() {
+    // One header row over 168 read-only rows at 10 points; every control has
+    // a name a person would read aloud.
+    Program p;
+    TForm12* w = p.ctx().form12;
+    QTableWidget* g = w->StringGrid1;
+    QCOMPARE(g->rowCount(), 168);
+    QVERIFY(!g->horizontalHeader()->isHidden() && g->verticalHeader()->isHidden());
+    const QStringList heads = {u("Index"), u("Numer telefonu"), u("Nazwisko")};
+    for (int c = 0; c < 3; ++c)
+        QCOMPARE(g->horizontalHeaderItem(c)->text(), heads[c]);
+    QCOMPARE(QList<int>({g->columnWidth(0), g->columnWidth(1), g->columnWidth(2)}),
+             QList<int>({54, 160, 465}));
+    QCOMPARE(g->font().pointSize(), 10);
+    QVERIFY(!(g->item(0, 1)->flags() & Qt::ItemIsEditable));
+    QCOMPARE(g->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QCOMPARE(w->Label4->text(), u("Sterowanie wyjść za pomocą CLIP"));
+    QCOMPARE(w->RadioGroup2->title(), u("Wyjście nr 2"));
+    QCOMPARE(p.ctx().form13->numberLabel->text(), u("Numer telefonu:"));
+    QCOMPARE(w->RadioGroup1->accessibleName(), u("Sterowanie wyjść za pomocą CLIP: wyjście nr 1"));
+    QCOMPARE(w->SpeedButton2->accessibleName(), u("Usuń abonenta"));
+    QCOMPARE(p.ctx().form14->Edit1->accessibleName(), u("Numer telefonu"));
+    QVERIFY(p.ctx().form13->Label2->text().isEmpty() && p.ctx().form14->Label1->text().isEmpty());
+    for (QWidget* window : std::initializer_list<QWidget*>{w, p.ctx().form13, p.ctx().form14})
+        for (QWidget* c : window->findChildren<QWidget*>())
+            if (qobject_cast<QLineEdit*>(c) || qobject_cast<QAbstractButton*>(c) ||
+                qobject_cast<QGroupBox*>(c) || c == g) {
+                QAccessibleInterface* a = QAccessible::queryAccessibleInterface(c);
+                QVERIFY2(a && !a->text(QAccessible::Name).isEmpty(), qPrintable(c->objectName()));
+            }
+}
+
+void TestSubscriberWindows::addingAndRemovingInTurn() {
+    // The dialogs stay open for number after number; a freed position is the
+    // next one filled; the full list refuses the 169th number.
+    Program p;
+    inList(p, [&](TForm12* w, TForm2*) {
+        inDialog(w->SpeedButton1, [&] {
+            for (int n = 1; n <= 10; ++n)
+                QCOMPARE(addCaller(p, number(n)), u("Zapisano abonenta na pozycji: %1").arg(n));
+            QVERIFY(p.ctx().form13->Edit1->text().isEmpty());
+        });
+        inDialog(w->SpeedButton2, [&] {
+            QCOMPARE(removeCaller(p, number(5)), u("Usunięto abonenta z pozycji: 5"));
+            QVERIFY(p.ctx().form14->Edit1->text().isEmpty());
+            QTest::keyClicks(p.ctx().form14->Edit1, u("4"));
+            QVERIFY(p.ctx().form14->Label1->text().isEmpty());
+        });
+        inDialog(w->SpeedButton1, [&] {
+            QCOMPARE(addCaller(p, number(55)), u("Zapisano abonenta na pozycji: 5"));
+        });
+        QStringList expected;
+        for (int n = 1; n <= 10; ++n)
+            expected << u("%1 %2").arg(n).arg(QString::fromStdString(number(n == 5 ? 55 : n)));
+        QCOMPARE(listed(w), expected);
+
+        for (int n = 11; n <= 168; ++n)
+            if (n != 100)
+                p.settings().subscribers.set(n, number(n));
+        inDialog(w->SpeedButton1, [&] {
+            QCOMPARE(addCaller(p, number(1000)), u("Zapisano abonenta na pozycji: 100"));
+            QCOMPARE(addCaller(p, number(1001)), u("Abonenta nie zapisano. Przepełnienie pamięci"));
+            QVERIFY(p.ctx().form13->Edit1->text().isEmpty());
+        });
+        QCOMPARE(listed(w).size(), 168);
+        QCOMPARE(listed(w).last(), u("168 ") + QString::fromStdString(number(168)));
+    });
+}
+
+void TestSubscriberWindows::refusals() {
+    // Gaps are not listed; a listed number is refused even above the first
+    // free position; removing an empty or unknown number changes nothing.
+    Program p;
+    p.settings().subscribers.set(3, number(3));
+    p.settings().subscribers.set(4, number(4));
+    const SubscriberTable before = p.settings().subscribers;
+    inList(p, [&](TForm12* w, TForm2*) {
+        QCOMPARE(listed(w), QStringList({u("3 48600000003"), u("4 48600000004")}));
+        inDialog(w->SpeedButton1, [&] {
+            QCOMPARE(addCaller(p, number(4)), u("Abonent o podanym numerze istnieje"));
+            QVERIFY(p.ctx().form13->Edit1->text().isEmpty());
+        });
+        inDialog(w->SpeedButton2, [&] {
+            QCOMPARE(removeCaller(p, {}), u("Abonent o podanym numerze nie istnieje"));
+            QCOMPARE(removeCaller(p, number(7)), u("Abonent o podanym numerze nie istnieje"));
+        });
+    });
+    QVERIFY(p.settings().subscribers == before);
+}
+
+void TestSubscriberWindows::addEntryTyping_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("pasted"); // at once, else key by key
+    QTest::addColumn<bool>("box");    // "Numer powinien 11 cyfr", entry emptied
+    QTest::newRow("10 digits stay for correction") << u("4860100031") << false << false;
+    QTest::newRow("a 12th digit") << u("486010003101") << false << true;
+    QTest::newRow("a letter") << u("4860a") << false << true;
+    QTest::newRow("a blank") << u("4860 ") << false << true;
+    // Numbers to a number converter, never a caller's number.
+    QTest::newRow("a sign") << u("+4860100031") << true << true;
+    QTest::newRow("a decimal point") << u("4860100.031") << true << true;
+    QTest::newRow("an exponent") << u("486010003e1") << true << true;
+    QTest::newRow("11 digits") << u("48601000310") << true << false;
+}
+
+void TestSubscriberWindows::addEntryTyping() {
+    // Only digits, and no more than 11, can stand in the add entry, and only
+    // 11 are added; the user's typing clears the last message.
+    QFETCH(QString, typed);
+    QFETCH(bool, pasted);
+    QFETCH(bool, box);
+    Program p;
+    inList(p, [&](TForm12* w, TForm2*) {
+        TForm13* d = p.ctx().form13;
+        inDialog(w->SpeedButton1, [&] {
+            d->Label2->setText(u("old"));
+            if (pasted)
+                d->Edit1->insert(typed); // one change by the user
+            else
+                QTest::keyClicks(d->Edit1, typed);
+            QVERIFY(d->Label2->text().isEmpty());
+            const QStringList boxes = box ? QStringList{u("Numer powinien 11 cyfr")} : QStringList{};
+            QCOMPARE(p.messages.errors, boxes);
+            QCOMPARE(d->Edit1->text(), box ? QString() : typed);
+            const QString kept = d->Edit1->text();
+            const bool eleven = kept.size() == 11;
+            d->Button1->click();
+            QCOMPARE(d->Label2->text(), eleven ? u("Zapisano abonenta na pozycji: 1")
+                                               : u("Numer powinien zawierać 11 cyfr"));
+            QCOMPARE(d->Edit1->text(), eleven ? QString() : kept);
+        });
+    });
+}
+
+void TestSubscriberWindows::interlock_data() {
+    QTest::addColumn<int>("output");
+    QTest::addColumn<bool>("alreadyTimed");
+    QTest::newRow("output 1") << 1 << false;
+    QTest::newRow("output 2") << 2 << false;
+    QTest::newRow("output 1 already timed keeps its time") << 1 << true;
+}
+
+void TestSubscriberWindows::interlock() {
+    // "TAK" for an output not switched on for a time switches it on for 3
+    // seconds, and that lasts: the editor shows it on return and the decoded
+    // settings hold it. "NIE" changes nothing.
+    QFETCH(int, output);
+    QFETCH(bool, alreadyTimed);
+    Program p;
+    const QString seconds = alreadyTimed ? u("120") : u("3");
+    auto timed = [output](TForm2* f) { return output == 1 ? f->RadioGroup4 : f->RadioGroup5; };
+    auto time = [output](TForm2* f) { return output == 1 ? f->Edit5 : f->Edit12; };
+    p.inParametersEditor([&](TForm2* f) {
+        if (alreadyTimed) {
+            timed(f)->item(0)->click();
+            time(f)->setText(seconds);
+        }
+        whenModal([&](QDialog*) {
+            TForm12* w = p.ctx().form12;
+            RadioGroup* clip = output == 1 ? w->RadioGroup1 : w->RadioGroup2;
+            clip->item(0)->click();
+            QCOMPARE(timed(f)->ItemIndex(), 0);
+            QCOMPARE(time(f)->text(), seconds);
+            QVERIFY(time(f)->isEnabled());
+            clip->item(1)->click();
+            clip->item(0)->click();
+            w->SpeedButton3->click();
+        });
+        f->SpeedButton4->click();
+        QCOMPARE(timed(f)->ItemIndex(), 0);
+        QCOMPARE(time(f)->text(), seconds);
+        QCOMPARE((output == 1 ? f->RadioGroup5 : f->RadioGroup4)->ItemIndex(), 1);
+    });
+    const DecodedSettings& d = p.settings().decoded;
+    QCOMPARE(d.output1_auto_on, output == 1);
+    QCOMPARE(d.output2_auto_on, output == 2);
+    QCOMPARE(output == 1 ? d.output1_auto_seconds : d.output2_auto_seconds, seconds.toStdString());
+    QVERIFY(output == 1 ? d.clip_output1_on : d.clip_output2_on);
+    QVERIFY(p.messages.errors.isEmpty());
+    // Programming from here writes the encoder's copy of these settings.
+}
+
+void TestSubscriberWindows::permissionBytes_data() {
+    QTest::addColumn<bool>("out1");
+    QTest::addColumn<bool>("out2");
+    QTest::addColumn<bool>("byBack");
+    QTest::newRow("NIE, NIE, Wstecz") << false << false << true;
+    QTest::newRow("TAK, NIE, Wstecz") << true << false << true;
+    QTest::newRow("NIE, TAK, close box") << false << true << false;
+}
+
+void TestSubscriberWindows::permissionBytes() {
+    // Leaving the list stores each permission with its check at 320/321 and
+    // 325/326, and the list shows them again next time.
+    QFETCH(bool, out1);
+    QFETCH(bool, out2);
+    QFETCH(bool, byBack);
+    Program p;
+    p.settings().image.set(320, 0x55);
+    p.settings().image.set(325, 0x55);
+    inList(p, [&](TForm12* w, TForm2*) {
+        w->RadioGroup1->item(out1 ? 0 : 1)->click();
+        w->RadioGroup2->item(out2 ? 0 : 1)->click();
+        if (byBack)
+            w->SpeedButton3->click();
+    });
+    const auto& im = p.settings().image;
+    QCOMPARE(QList<int>({im.at(320), im.at(321), im.at(325), im.at(326)}),
+             QList<int>({out1, out1 ? 0xAB : 0xAA, out2, out2 ? 0xAB : 0xAA}));
+    inList(p, [&](TForm12* w, TForm2*) {
+        QCOMPARE(w->RadioGroup1->ItemIndex(), out1 ? 0 : 1);
+        QCOMPARE(w->RadioGroup2->ItemIndex(), out2 ? 0 : 1);
+    });
+}
+
+void TestSubscriberWindows::imageFollowsTheList() {
+    // The image holds the list whenever the list window is left, a dialog
+    // opening over it included: a removed caller's slot is freed, a slot never
+    // filled keeps its bytes. A loaded template brings its own callers.
+    SettingsImage start;
+    start.writeSubscriber(5, number(5));
+    start.writeSubscriber(6, number(6));
+    for (std::size_t i = 0; i < 12; ++i) // not a subscriber: its check fails
+        start.set(*SettingsImage::subscriberOffset(7) + i, std::uint8_t(0x30 + i));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u("t.sbn"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(start.bytes().data()), 4096);
+    file.close();
+
+    Program p;
+    p.settings().subscribers.set(9, number(9)); // the last device's caller
+    p.files.answers = {path};
+    whenModal([&](QDialog*) {
+        whenModal([&](QDialog*) {
+            TForm12* w = p.ctx().form12;
+            QCOMPARE(listed(w), QStringList({u("5 48600000005"), u("6 48600000006")}));
+            inDialog(w->SpeedButton1, [&] { addCaller(p, number(1)); });
+            inDialog(w->SpeedButton2, [&] {
+                QVERIFY(p.settings().image.readSubscriber(1).valid); // written as it opened
+                removeCaller(p, number(5));
+            });
+            w->SpeedButton3->click();
+        });
+        p.form2()->SpeedButton4->click();
+    });
+    p.form1->SpeedButton7Click();
+    const SettingsImage& im = p.settings().image;
+    QCOMPARE(slot(im, 5), std::vector<std::uint8_t>(12, 0xFF));
+    QCOMPARE(im.readSubscriber(1).value, number(1));
+    for (int n : {6, 7, 9, 168})
+        QCOMPARE(slot(im, n), slot(start, n));
+}
+
+QTEST_MAIN(TestSubscriberWindows)
+#include "test_subscriber_windows.moc"

@@ -10,6 +10,7 @@
 #include <QTest>
 
 using namespace trellikon;
+using namespace trellikon::layout;
 
 namespace {
 
@@ -230,6 +231,7 @@ void TestSubscriberWindows::interlock() {
     QFETCH(int, output);
     QFETCH(bool, alreadyTimed);
     Program p;
+    p.connect();
     const QString seconds = alreadyTimed ? u("120") : u("3");
     auto timed = [output](TForm2* f) { return output == 1 ? f->RadioGroup4 : f->RadioGroup5; };
     auto time = [output](TForm2* f) { return output == 1 ? f->Edit5 : f->Edit12; };
@@ -253,14 +255,28 @@ void TestSubscriberWindows::interlock() {
         QCOMPARE(timed(f)->ItemIndex(), 0);
         QCOMPARE(time(f)->text(), seconds);
         QCOMPARE((output == 1 ? f->RadioGroup5 : f->RadioGroup4)->ItemIndex(), 1);
+        // Programming writes them.
+        f->radiogroup6->item(2)->click();
+        whenModal([&](QDialog*) {
+            whenModal([&](QDialog*) {
+                for (int i = 0; i < 12 && p.ctx().link->write_progress; ++i)
+                    p.form1->Timer1Timer();
+            });
+            p.form3()->SpeedButton4->click();
+        });
+        f->SpeedButton1->click();
     });
+    const auto& memory = p.device.memory();
+    const std::size_t at = output == 1 ? kOutput1AutoEnabled : kOutput2AutoEnabled;
+    QCOMPARE(memory[at], std::uint8_t(1));
+    QCOMPARE(memory[at + 1] * 256 + memory[at + 2], seconds.toInt());
+    QCOMPARE(memory[output == 1 ? kClipOutput1Enabled : kClipOutput2Enabled], std::uint8_t(1));
     const DecodedSettings& d = p.settings().decoded;
     QCOMPARE(d.output1_auto_on, output == 1);
     QCOMPARE(d.output2_auto_on, output == 2);
     QCOMPARE(output == 1 ? d.output1_auto_seconds : d.output2_auto_seconds, seconds.toStdString());
     QVERIFY(output == 1 ? d.clip_output1_on : d.clip_output2_on);
     QVERIFY(p.messages.errors.isEmpty());
-    // Programming from here writes the encoder's copy of these settings.
 }
 
 void TestSubscriberWindows::permissionBytes_data() {

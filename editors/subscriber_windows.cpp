@@ -164,16 +164,15 @@ void TForm12::buildLayout() {
     bold.setBold(true);
     Label4->setFont(bold);
     side->addWidget(Label4);
-    auto permission = [&](const char* name, int output) {
-        auto* group = new RadioGroup(name, u("Wyjście nr %1").arg(output), {u("TAK"), u("NIE")},
-                                     2, this);
+    auto permission = [&](const char* name, const char* title, int output) {
+        auto* group = new RadioGroup(name, u(title), {u("TAK"), u("NIE")}, 2, this);
         group->setAccessibleName(u("Sterowanie wyjść za pomocą CLIP: wyjście nr %1").arg(output));
         group->setItemIndex(kNo); // what the cleared flags of a fresh start say
         side->addWidget(group);
         return group;
     };
-    RadioGroup1 = permission("RadioGroup1", 1);
-    RadioGroup2 = permission("RadioGroup2", 2);
+    RadioGroup1 = permission("RadioGroup1", "Wyjście nr 1", 1);
+    RadioGroup2 = permission("RadioGroup2", "Wyjście nr 2", 2);
     side->addSpacing(14);
 
     auto place = [&](QToolButton*& target, const char* name, CommandPicture picture,

@@ -76,7 +76,10 @@ QString QtFileDialogs::openFileName(QWidget* parent, const QString& filter) {
 }
 
 QString QtFileDialogs::saveFileName(QWidget* parent, const QString& filter) {
-    return QFileDialog::getSaveFileName(parent, QString(), QString(), filter);
+    // A template of the same name is replaced without a question, as installers
+    // expect when they save the device's settings over last week's file.
+    return QFileDialog::getSaveFileName(parent, QString(), QString(), filter, nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
 }
 
 void nameControl(QWidget* control, const char* objectName, const QString& accessibleName) {

@@ -413,6 +413,15 @@ void TestAlarmTextsEditor::saveTemplate() {
              QStringList{u("NIEPRAWIDŁOWA LICZBA ZNAKÓW W DEFINICJI CENTRUM SMS")});
     QVERIFY(q.files.filters.isEmpty());
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("never"))));
+
+    // A cancelled dialog: no message, no file, and the write flag still cleared.
+    Program c;
+    c.ctx().link->write_active = 1;
+    c.inTextsEditor([&](TForm3* t) { t->SpeedButton3->click(); },
+                    [](TForm2* f) { f->radiogroup6->item(2)->click(); });
+    QCOMPARE(c.files.filters.size(), 1);
+    QVERIFY(c.messages.plains.isEmpty() && c.messages.errors.isEmpty());
+    QCOMPARE(c.ctx().link->write_active, std::uint8_t(0));
 }
 
 void TestAlarmTextsEditor::failedSaveKeepsTheOldFile() {

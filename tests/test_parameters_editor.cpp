@@ -68,6 +68,7 @@ class TestParametersEditor : public QObject {
     void balanceCodeAndOptions();
     void factorySettingsKeepNumbersAndCode();
     void leavingStoresTheControls();
+    void unsoundCodeLengthAndTestMessageOnActivation();
     void navigation();
 };
 
@@ -552,6 +553,30 @@ void TestParametersEditor::leavingStoresTheControls() {
             QCOMPARE(f->Edit5->text(), QStringLiteral("120"));
             QVERIFY(f->CheckBox10->isChecked() && switchedOn(f->Edit3));
         });
+        QVERIFY(p.messages.errors.isEmpty());
+    }
+}
+
+void TestParametersEditor::unsoundCodeLengthAndTestMessageOnActivation() {
+    // A code whose stored length fails its check is not shown and is dropped
+    // from the decoded settings; the stored test message reaches the texts
+    // editor's check box and index, and an unset one clears them.
+    for (bool testMessage : {true, false}) {
+        Program p;
+        p.settings().decoded.balance_query_code = "*555#";
+        p.settings().decoded.balance_info_on = false;
+        p.settings().image.set(300, 5);
+        p.settings().image.set(301, 5);
+        p.settings().decoded.test_message_on = testMessage;
+        p.settings().decoded.test_message_user = "3";
+        p.form3()->Edit11->setText(QStringLiteral("2"));
+        p.inParametersEditor([&](TForm2* f) {
+            QCOMPARE(f->Edit2->text(), QString());
+            QVERIFY(!f->CheckBox9->isChecked() && !switchedOn(f->Edit2));
+            QCOMPARE(p.form3()->CheckBox1->isChecked(), testMessage);
+            QCOMPARE(p.form3()->Edit11->text(), testMessage ? QStringLiteral("3") : QString());
+        });
+        QCOMPARE(p.settings().decoded.balance_query_code, std::string());
         QVERIFY(p.messages.errors.isEmpty());
     }
 }

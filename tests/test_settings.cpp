@@ -407,7 +407,7 @@ void TestSettings::removalFreesTheSlot() {
         if (o < at10 || o >= at10 + kSubscriberSlotSize)
             QCOMPARE(s.image.at(o), before[o]);
 
-    // A loaded template's slots survive an empty table (its subscribers were never decoded).
+    // Slots the table never held survive an encode of an empty table unchanged.
     DeviceSettings t;
     t.image.setBytes(randomImage(12));
     t.image.writeSubscriber(3, "48333333333");

@@ -192,9 +192,8 @@ int runDiff(const std::string& pathA, const std::string& pathB, std::ostream& ou
     return d.equal() ? kExitOk : kExitDifferent;
 }
 
-int runRead(const std::string& portName, const std::string& outPath,
-            const TransferOptions& options, SerialPort& port, TickClock& clock,
-            std::ostream& err) {
+int runRead(const std::string& portName, const std::string& outPath, const TransferOptions& options,
+            SerialPort& port, TickClock& clock, std::ostream& err) {
     // Found out now rather than after the device has been read.
     if (outPath.empty() || isDirectory(outPath))
         return fail(err, kExitUsage, "„" + outPath + "” nie jest nazwą pliku");
@@ -210,9 +209,8 @@ int runRead(const std::string& portName, const std::string& outPath,
     return kExitOk;
 }
 
-int runWrite(const std::string& portName, const std::string& inPath,
-             const TransferOptions& options, SerialPort& port, TickClock& clock,
-             std::ostream& err) {
+int runWrite(const std::string& portName, const std::string& inPath, const TransferOptions& options,
+             SerialPort& port, TickClock& clock, std::ostream& err) {
     const TemplateLoad load = loadTemplate(inPath);
     if (!load.ok)
         return fail(err, kExitUsage, "nie można odczytać pliku „" + inPath + "”: " + load.error);

@@ -22,12 +22,10 @@ struct TransferOptions {
     bool verify = false; // write: read the device back and compare
 };
 
-int runRead(const std::string& portName, const std::string& outPath,
-            const TransferOptions& options, SerialPort& port, TickClock& clock,
-            std::ostream& err);
-int runWrite(const std::string& portName, const std::string& inPath,
-             const TransferOptions& options, SerialPort& port, TickClock& clock,
-             std::ostream& err);
+int runRead(const std::string& portName, const std::string& outPath, const TransferOptions& options,
+            SerialPort& port, TickClock& clock, std::ostream& err);
+int runWrite(const std::string& portName, const std::string& inPath, const TransferOptions& options,
+             SerialPort& port, TickClock& clock, std::ostream& err);
 
 // Lists what COM1..COM8 stand for on this machine now.
 int runPorts(std::ostream& out);

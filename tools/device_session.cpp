@@ -19,10 +19,9 @@ void SteadyTickClock::sleepUntilMs(std::int64_t ms) {
         std::chrono::steady_clock::time_point(std::chrono::milliseconds(ms)));
 }
 
-DeviceSession::DeviceSession(SerialPort& port, TickClock& clock, std::ostream& progress,
-                             bool fast)
-    : clock_(clock), progress_(progress), fast_(fast), port_(port),
-      link_(settings_, port_, *this) {}
+DeviceSession::DeviceSession(SerialPort& port, TickClock& clock, std::ostream& progress, bool fast)
+    : clock_(clock), progress_(progress), fast_(fast), port_(port), link_(settings_, port_, *this) {
+}
 
 bool DeviceSession::GatheringPort::open(const std::string& portName, LinkError& error) {
     held_.clear();

@@ -15,8 +15,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 # The fuzz build's own packages, apart from the program's.
-PACKAGES=(clang libclang-rt-14-dev cmake ninja-build)
-install_missing
+install_missing clang libclang-rt-14-dev
 
 jobs=1
 if [ "${1:-}" = "-j" ]; then
@@ -29,7 +28,7 @@ case "$seconds" in '' | *[!0-9]*) echo "fuzz.sh: SECONDS must be a whole number"
 
 dir="$TOP/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$TOP/fuzz" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+cmake --build "$dir" -j"${JOBS:-$(nproc)}"
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then

@@ -1,5 +1,7 @@
-# Sourced by run.sh and test.sh: installs what is missing, then configures and
-# builds into the build directory given as $1 (extra CMake arguments follow).
+# Sourced by the scripts here: installs what is missing (install_missing
+# PACKAGE... for more), and build_into configures and builds into the build
+# directory given as $1 (extra CMake arguments follow; JOBS caps the parallel
+# jobs, default one per core).
 set -euo pipefail
 
 TOP="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -8,7 +10,7 @@ PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl
 
 install_missing() {
     local missing=()
-    for p in "${PACKAGES[@]}"; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -22,7 +24,7 @@ install_missing() {
 build_into() {
     local dir="$1"; shift
     cmake -S "$TOP" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
-    cmake --build "$dir" -j"$(nproc)"
+    cmake --build "$dir" -j"${JOBS:-$(nproc)}"
 }
 
-install_missing
+install_missing "${PACKAGES[@]}"

@@ -66,6 +66,10 @@ void TestCliDevice::transfers_data() {
         << QStringList{"read", "@pty", "@out"} << QByteArray() << "@out";
     QTest::newRow("write --verify leaves the file in the device")
         << QStringList{"write", "--verify", "@pty", "@file"} << pattern(2) << "@memory";
+    QTest::newRow("read --fast saves the device memory")
+        << QStringList{"read", "--fast", "@pty", "@out"} << QByteArray() << "@out";
+    QTest::newRow("write --fast --verify leaves the file in the device")
+        << QStringList{"write", "--fast", "--verify", "@pty", "@file"} << pattern(3) << "@memory";
 }
 
 void TestCliDevice::transfers() {

@@ -1,12 +1,14 @@
 // The command-line companion: rendering of templates, diff, device sessions on
-// virtual time, and the program's exit codes.
+// virtual time and their pace, and the program's exit codes.
 #include "cli_commands.h"
 #include "cp1250.h"
 #include "template_view.h"
 #include "memory_port.h"
 #include "simulated_device.h"
 #include "template_file.h"
+#include "virtual_line.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -122,6 +124,15 @@ struct VirtualClock final : cli::TickClock {
     void sleepUntilMs(std::int64_t ms) override { now = std::max(now, ms); }
 };
 
+// Time that is the virtual line's: it moves while the session sleeps and while
+// a frame goes out.
+struct LineClock final : cli::TickClock {
+    VirtualLine& line;
+    explicit LineClock(VirtualLine& l) : line(l) {}
+    std::int64_t nowMs() override { return line.nowNs() / 1'000'000; }
+    void sleepUntilMs(std::int64_t ms) override { line.advanceTo(ms * 1'000'000); }
+};
+
 } // namespace
 
 class TestTemplateView : public QObject {
@@ -145,6 +156,8 @@ class TestTemplateView : public QObject {
     void diffReports();
     void deviceSessions_data();
     void deviceSessions();
+    void transferPace_data();
+    void transferPace();
     void programExitCodes_data();
     void programExitCodes();
 };
@@ -504,7 +517,8 @@ void TestTemplateView::deviceSessions_data() {
 }
 
 void TestTemplateView::deviceSessions() {
-    // The session ends on the link's own outcome, with the program's exit code and message.
+    // The session ends on the link's own outcome, with the program's exit code and
+    // message, at the tick's pace and with --fast alike.
     QFETCH(QString, command);
     QFETCH(bool, powerOn);
     QFETCH(int, silentAfter);
@@ -513,40 +527,93 @@ void TestTemplateView::deviceSessions() {
     QFETCH(QString, message);
     const Bytes deviceMemory = randomImage(11, true);
     const Bytes file = randomImage(12, false);
-    SimulatedFaults faults;
-    faults.silentAfterFrames = silentAfter;
-    SimulatedDevice device(deviceMemory, faults);
-    device.onBlockWritten = [&](int block) {
-        if (block == corruptBlock) {
-            Bytes m = device.memory();
-            m[static_cast<std::size_t>(block) * 512 + 17] ^= 1;
-            device.setMemory(m);
-        }
-    };
-    if (powerOn)
-        device.powerOn();
-    MemoryPort port(&device);
-    port.failOpen = command == "open-fails";
-    VirtualClock clock;
-    QTemporaryDir dir;
-    const std::string path = dir.filePath("t.sbn").toStdString();
-    std::ostringstream err;
-    int rc = 0;
-    if (command == "write") {
+    for (const bool fast : {false, true}) {
+        SimulatedFaults faults;
+        faults.silentAfterFrames = silentAfter;
+        SimulatedDevice device(deviceMemory, faults);
+        device.onBlockWritten = [&](int block) {
+            if (block == corruptBlock) {
+                Bytes m = device.memory();
+                m[static_cast<std::size_t>(block) * 512 + 17] ^= 1;
+                device.setMemory(m);
+            }
+        };
+        if (powerOn)
+            device.powerOn();
+        MemoryPort port(&device);
+        port.failOpen = command == "open-fails";
+        VirtualClock clock;
+        QTemporaryDir dir;
+        const std::string path = dir.filePath("t.sbn").toStdString();
+        std::ostringstream err;
+        cli::TransferOptions options;
+        options.fast = fast;
+        options.verify = true;
+        // The write's source, or the old file a read replaces whole or not at all.
         QVERIFY(saveFileAtomically(path, file.data(), file.size()).empty());
-        rc = cli::runWrite("COM1", path, true, port, clock, err);
-    } else {
-        rc = cli::runRead("COM1", path, port, clock, err);
+        const int rc = command == "write"
+                           ? cli::runWrite("COM1", path, options, port, clock, err)
+                           : cli::runRead("COM1", path, options, port, clock, err);
+        QVERIFY2(err.str().find(message.toStdString()) != std::string::npos, err.str().c_str());
+        QCOMPARE(rc, exitCode);
+        QVERIFY(clock.now < cli::DeviceSession::kStallLimitMs); // ended by the link, not the cap
+        if (rc == 0 && command == "read")
+            QCOMPARE(loadTemplate(path).bytes, deviceMemory);
+        if (rc == 0 && command == "write")
+            QCOMPARE(device.memory(), file);
+        if (rc != 0 || command == "write")
+            QCOMPARE(loadTemplate(path).bytes, file);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"t.sbn"}); // no temp left
     }
-    QVERIFY2(err.str().find(message.toStdString()) != std::string::npos, err.str().c_str());
-    QCOMPARE(rc, exitCode);
-    QVERIFY(clock.now < cli::DeviceSession::kStallLimitMs); // ended by the link, not the cap
-    if (rc == 0 && command == "read")
-        QCOMPARE(loadTemplate(path).bytes, deviceMemory);
-    if (rc == 0 && command == "write")
-        QCOMPARE(device.memory(), file);
-    if (rc != 0 && command == "read")
-        QVERIFY(!QFile::exists(dir.filePath("t.sbn")));
+}
+
+void TestTemplateView::transferPace_data() {
+    QTest::addColumn<bool>("write");
+    QTest::addColumn<bool>("fast");
+    QTest::newRow("read at the tick's pace") << false << false;
+    QTest::newRow("read with --fast") << false << true;
+    QTest::newRow("write at the tick's pace") << true << false;
+    QTest::newRow("write with --fast") << true << true;
+}
+
+void TestTemplateView::transferPace() {
+    // By default a request or block goes out once a second; with --fast it follows
+    // the previous answer at once, and a transfer takes little more than the wire's time.
+    QFETCH(bool, write);
+    QFETCH(bool, fast);
+    SimulatedDevice device(randomImage(21, false));
+    VirtualLine line(device); // 19200 baud, the device answers after 5 ms
+    LineClock clock{line};
+    std::vector<std::int64_t> arrivals; // of each request or block at the device, in ms
+    device.onFrame = [&](bool fromPc, const std::vector<std::uint8_t>& f) {
+        if (fromPc && f.size() > 1 && f[1] == (write ? frame::kWrite : frame::kRead))
+            arrivals.push_back(line.nowNs() / 1'000'000);
+    };
+    line.powerOn();
+    std::ostringstream progress;
+    cli::DeviceSession session(line.port(), clock, progress, fast);
+    QVERIFY(session.connect("COM1").ok());
+
+    const Bytes image = randomImage(22, false);
+    Bytes got{};
+    const std::int64_t start = clock.nowMs();
+    QVERIFY(write ? session.write(image).ok() : session.read(got).ok());
+    const std::int64_t took = clock.nowMs() - start;
+    QCOMPARE(write ? device.memory() : got, write ? image : device.memory());
+    QCOMPARE(arrivals.size(), std::size_t{8}); // nothing was asked twice
+    // Eight 516-byte and eight 4-byte frames at 19200 baud 8N1.
+    const std::int64_t wireMs = 8 * (516 + 4) * 10 * 1000 / 19200;
+    for (std::size_t i = 1; i < arrivals.size(); ++i) {
+        const std::int64_t gap = arrivals[i] - arrivals[i - 1];
+        if (fast)
+            QVERIFY2(gap < 300, qPrintable(QString("gap %1 ms").arg(gap)));
+        else
+            QVERIFY2(std::abs(gap - 1000) <= 2, qPrintable(QString("gap %1 ms").arg(gap)));
+    }
+    if (fast)
+        QVERIFY2(took < wireMs + 300, qPrintable(QString("%1 ms").arg(took)));
+    else
+        QVERIFY2(took >= 8000 && took < 10000, qPrintable(QString("%1 ms").arg(took)));
 }
 
 void TestTemplateView::programExitCodes_data() {
@@ -561,6 +628,8 @@ void TestTemplateView::programExitCodes_data() {
     QTest::newRow("unknown option") << QStringList{"show", "--yaml", "@a"} << 2 << "--yaml";
     QTest::newRow("option of another command")
         << QStringList{"diff", "--json", "@a", "@a"} << 2 << "--json";
+    QTest::newRow("--fast is for transfers only")
+        << QStringList{"show", "--fast", "@a"} << 2 << "--fast";
     QTest::newRow("unknown command") << QStringList{"list"} << 2 << "list";
     QTest::newRow("extra argument") << QStringList{"show", "@a", "@a"} << 2 << "nadmiarowy";
     QTest::newRow("help") << QStringList{"show", "--help"} << 0 << "";
@@ -621,7 +690,8 @@ void TestTemplateView::programExitCodes() {
     if (exitCode == 0 && args.contains("--json"))
         QVERIFY(QJsonDocument::fromJson(out.toUtf8()).isObject());
     if (args.contains("--help") || args.contains("help"))
-        QVERIFY(out.contains("Kody wyjścia") && out.contains("--verify") && out.contains("diff"));
+        QVERIFY(out.contains("Kody wyjścia") && out.contains("--verify") && out.contains("--fast") &&
+                out.contains("diff"));
 }
 
 QTEST_GUILESS_MAIN(TestTemplateView)

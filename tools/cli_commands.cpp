@@ -49,8 +49,8 @@ std::string helpText() {
 Użycie:
   trellikon-cli show [--json] PLIK
   trellikon-cli diff PLIK_A PLIK_B
-  trellikon-cli read PORT PLIK
-  trellikon-cli write [--verify] PORT PLIK
+  trellikon-cli read [--fast] PORT PLIK
+  trellikon-cli write [--verify] [--fast] PORT PLIK
   trellikon-cli ports
   trellikon-cli demo PLIK
   trellikon-cli help | --help | -h
@@ -69,6 +69,11 @@ Polecenia:
              plik jest zastępowany w całości albo wcale.
   write      Zapisuje PLIK do urządzenia; plik musi mieć dokładnie 4096 bajtów.
   --verify   (dla write) Po zapisie odczytuje urządzenie i porównuje z plikiem.
+  --fast     (dla read i write) Następne zapytanie lub blok wychodzi, gdy tylko
+             nadejdzie poprawna odpowiedź na poprzednie, zamiast w następnym
+             takcie co 1000 ms; limity czasu pozostają te same. Domyślnie
+             program trzyma się tempa taktu, bo tylko w nim urządzenie na
+             pewno odpowiada.
   ports      Wypisuje, które urządzenie oznacza teraz każda z nazw COM1..COM8.
   demo       Zapisuje do PLIKU szablon z przykładowymi ustawieniami (np. jako
              pamięć symulatora trellikon-sim).
@@ -187,12 +192,12 @@ int runDiff(const std::string& pathA, const std::string& pathB, std::ostream& ou
     return d.equal() ? kExitOk : kExitDifferent;
 }
 
-int runRead(const std::string& portName, const std::string& outPath, SerialPort& port,
-            TickClock& clock, std::ostream& err) {
+int runRead(const std::string& portName, const std::string& outPath, const TransferOptions& options,
+            SerialPort& port, TickClock& clock, std::ostream& err) {
     // Found out now rather than after the device has been read.
     if (outPath.empty() || isDirectory(outPath))
         return fail(err, kExitUsage, "„" + outPath + "” nie jest nazwą pliku");
-    DeviceSession session(port, clock, err);
+    DeviceSession session(port, clock, err, options.fast);
     if (Outcome r = session.connect(portName); !r.ok())
         return fail(err, r.exitCode, r.message);
     Bytes bytes{};
@@ -204,8 +209,8 @@ int runRead(const std::string& portName, const std::string& outPath, SerialPort&
     return kExitOk;
 }
 
-int runWrite(const std::string& portName, const std::string& inPath, bool verify, SerialPort& port,
-             TickClock& clock, std::ostream& err) {
+int runWrite(const std::string& portName, const std::string& inPath, const TransferOptions& options,
+             SerialPort& port, TickClock& clock, std::ostream& err) {
     const TemplateLoad load = loadTemplate(inPath);
     if (!load.ok)
         return fail(err, kExitUsage, "nie można odczytać pliku „" + inPath + "”: " + load.error);
@@ -215,12 +220,12 @@ int runWrite(const std::string& portName, const std::string& inPath, bool verify
                     "plik „" + inPath + "” ma " + std::to_string(load.fileSize) +
                         " B; do urządzenia zapisuję tylko pliki o rozmiarze dokładnie " +
                         std::to_string(layout::kImageSize) + " B");
-    DeviceSession session(port, clock, err);
+    DeviceSession session(port, clock, err, options.fast);
     if (Outcome r = session.connect(portName); !r.ok())
         return fail(err, r.exitCode, r.message);
     if (Outcome r = session.write(load.bytes); !r.ok())
         return fail(err, r.exitCode, r.message);
-    if (verify) {
+    if (options.verify) {
         err << "Weryfikacja: odczyt ustawień z urządzenia\n";
         if (Outcome r = session.verify(load.bytes); !r.ok())
             return fail(err, r.exitCode, r.message);

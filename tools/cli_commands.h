@@ -17,10 +17,15 @@ std::string helpText();
 int runShow(const std::string& path, bool json, std::ostream& out, std::ostream& err);
 int runDiff(const std::string& pathA, const std::string& pathB, std::ostream& out,
             std::ostream& err);
-int runRead(const std::string& portName, const std::string& outPath, SerialPort& port,
-            TickClock& clock, std::ostream& err);
-int runWrite(const std::string& portName, const std::string& inPath, bool verify, SerialPort& port,
-             TickClock& clock, std::ostream& err);
+struct TransferOptions {
+    bool fast = false;   // the next request or block as soon as an answer is whole
+    bool verify = false; // write: read the device back and compare
+};
+
+int runRead(const std::string& portName, const std::string& outPath, const TransferOptions& options,
+            SerialPort& port, TickClock& clock, std::ostream& err);
+int runWrite(const std::string& portName, const std::string& inPath, const TransferOptions& options,
+             SerialPort& port, TickClock& clock, std::ostream& err);
 
 // Lists what COM1..COM8 stand for on this machine now.
 int runPorts(std::ostream& out);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <ostream>
 #include <thread>
 
@@ -18,8 +19,40 @@ void SteadyTickClock::sleepUntilMs(std::int64_t ms) {
         std::chrono::steady_clock::time_point(std::chrono::milliseconds(ms)));
 }
 
-DeviceSession::DeviceSession(SerialPort& port, TickClock& clock, std::ostream& progress)
-    : clock_(clock), progress_(progress), link_(settings_, port, *this) {}
+DeviceSession::DeviceSession(SerialPort& port, TickClock& clock, std::ostream& progress, bool fast)
+    : clock_(clock), progress_(progress), fast_(fast), port_(port), link_(settings_, port_, *this) {
+}
+
+bool DeviceSession::GatheringPort::open(const std::string& portName, LinkError& error) {
+    held_.clear();
+    return port_.open(portName, error);
+}
+
+void DeviceSession::GatheringPort::close() {
+    held_.clear();
+    port_.close();
+}
+
+std::size_t DeviceSession::GatheringPort::read(std::uint8_t* data, std::size_t max) {
+    const std::size_t fromHeld = std::min(max, held_.size());
+    std::copy_n(held_.begin(), fromHeld, data);
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(fromHeld));
+    if (fromHeld == max)
+        return fromHeld;
+    return fromHeld + port_.read(data + fromHeld, max - fromHeld);
+}
+
+std::size_t DeviceSession::GatheringPort::gather() {
+    // No more than the link takes in one step; anything beyond waits in the
+    // port, as it would without us.
+    const std::size_t before = held_.size();
+    if (before >= frame::kBufferSize)
+        return before;
+    held_.resize(frame::kBufferSize);
+    const std::size_t got = port_.read(held_.data() + before, frame::kBufferSize - before);
+    held_.resize(before + got);
+    return held_.size();
+}
 
 void DeviceSession::say(const std::string& text) {
     // The link repeats itself (status line and window label); once is enough here.
@@ -60,6 +93,22 @@ void DeviceSession::errorMessage(const std::string& text, const std::string& det
     error_ = detail.empty() ? text : text + ": " + detail;
 }
 
+bool DeviceSession::answerWaiting() {
+    if (!fast_ || transfer_ == Transfer::None)
+        return false;
+    const std::size_t answerSize =
+        transfer_ == Transfer::Read ? frame::kBlockFrameSize : frame::kRequestSize;
+    return port_.gather() >= answerSize;
+}
+
+void DeviceSession::tickEarly() {
+    // The tick starts over from here, so a request whose answer gets lost is
+    // repeated after the tick's full second, as at the tick's own pace.
+    next1_ = clock_.nowMs() + kTimer1Ms;
+    link_.Timer1Timer();
+    reportBlocks();
+}
+
 DeviceSession::Wait DeviceSession::runUntil(const std::function<bool()>& done) {
     const std::int64_t start = clock_.nowMs();
     for (;;) {
@@ -70,6 +119,14 @@ DeviceSession::Wait DeviceSession::runUntil(const std::function<bool()>& done) {
         const std::int64_t next = std::min(next1_, next2_);
         if (next - start > kStallLimitMs)
             return Wait::Stalled;
+        if (answerWaiting()) {
+            tickEarly();
+            continue;
+        }
+        if (fast_ && transfer_ != Transfer::None && clock_.nowMs() + kPollMs < next) {
+            clock_.sleepUntilMs(clock_.nowMs() + kPollMs);
+            continue;
+        }
         clock_.sleepUntilMs(next);
         const std::int64_t now = clock_.nowMs();
         // Like a window timer, a late tick is not made up for with a burst.
@@ -130,6 +187,9 @@ Outcome DeviceSession::read(SettingsImage::Bytes& into) {
     transfer_ = Transfer::Read;
     transferDone_ = false;
     blocksReported_ = 0;
+    // The device has answered the handshake already; no need to wait a tick.
+    if (fast_)
+        tickEarly();
     const Wait w = runUntil([&] { return !link_.read_active; });
     transfer_ = Transfer::None;
     if (w != Wait::Done || link_.read_failed)
@@ -145,6 +205,8 @@ Outcome DeviceSession::write(const SettingsImage::Bytes& bytes) {
     transferDone_ = false;
     blocksReported_ = 0;
     link_.beginWrite();
+    if (fast_)
+        tickEarly();
     const Wait w = runUntil([&] { return !link_.write_active && !link_.write_progress; });
     transfer_ = Transfer::None;
     if (w != Wait::Done || writeLabel_ != texts::kWriteDone)

@@ -3,6 +3,10 @@
 // same two ticks the main window's timers give it (1000 ms and 300 ms), with
 // progress printed instead of shown in windows. The link's own time-outs end
 // every wait; a wall-clock cap only guards against a link that never settles.
+//
+// A fast session also runs the 1000 ms tick early, the moment a whole answer
+// to the last request or block is waiting, so that a transfer moves at the
+// line's speed; the time-outs and the pace of repeats stay those of the ticks.
 
 #include "device_link.h"
 
@@ -10,6 +14,7 @@
 #include <functional>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 namespace trellikon::cli {
 
@@ -48,8 +53,11 @@ class DeviceSession final : private LinkObserver {
     static constexpr std::int64_t kTimer2Ms = 300;
     // Far beyond the link's own limits (18 s to connect, 15 s per transfer).
     static constexpr std::int64_t kStallLimitMs = 60'000;
+    // How often a fast session looks for a whole answer between ticks: about
+    // two byte times at 19200 baud, so an answer waits little for its turn.
+    static constexpr std::int64_t kPollMs = 1;
 
-    DeviceSession(SerialPort& port, TickClock& clock, std::ostream& progress);
+    DeviceSession(SerialPort& port, TickClock& clock, std::ostream& progress, bool fast = false);
 
     // Opens the port and waits for the device's handshake.
     Outcome connect(const std::string& portName);
@@ -63,7 +71,32 @@ class DeviceSession final : private LinkObserver {
     enum class Wait { Done, Lost, Stalled };
     enum class Transfer { None, Read, Write };
 
+    // The link's port, passed through. A fast session collects arriving bytes
+    // here to see when an answer is whole: reading them from the port itself
+    // at the link's next step would split the frame, and the link takes a
+    // frame only from a single read.
+    class GatheringPort final : public SerialPort {
+      public:
+        explicit GatheringPort(SerialPort& port) : port_(port) {}
+        bool open(const std::string& portName, LinkError& error) override;
+        void close() override;
+        bool valid() const override { return port_.valid(); }
+        void flush() override { port_.flush(); }
+        bool write(const std::uint8_t* data, std::size_t n) override {
+            return port_.write(data, n);
+        }
+        std::size_t read(std::uint8_t* data, std::size_t max) override;
+        // Takes in what has arrived; returns how many bytes wait for the link.
+        std::size_t gather();
+
+      private:
+        SerialPort& port_;
+        std::vector<std::uint8_t> held_;
+    };
+
     Wait runUntil(const std::function<bool()>& done);
+    bool answerWaiting();
+    void tickEarly();
     void reportBlocks();
     void say(const std::string& text);
     Outcome linkFailure(Wait why, const std::string& linkMessage);
@@ -78,6 +111,8 @@ class DeviceSession final : private LinkObserver {
 
     TickClock& clock_;
     std::ostream& progress_;
+    const bool fast_;
+    GatheringPort port_;
     DeviceSettings settings_;
     DeviceLink link_;
 

@@ -5,7 +5,9 @@
 #include "cli_commands.h"
 #include "posix_serial_port.h"
 
+#include <algorithm>
 #include <iostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,16 +18,16 @@ using namespace trellikon::cli;
 struct Command {
     const char* name;
     std::vector<const char*> positionals; // names for the messages
-    const char* option;                   // the one option it takes, or nullptr
+    std::vector<std::string> options;     // the options it takes
 };
 
 const std::vector<Command> kCommands = {
-    {"show", {"PLIK"}, "--json"},
-    {"diff", {"PLIK_A", "PLIK_B"}, nullptr},
-    {"read", {"PORT", "PLIK"}, nullptr},
-    {"write", {"PORT", "PLIK"}, "--verify"},
-    {"ports", {}, nullptr},
-    {"demo", {"PLIK"}, nullptr},
+    {"show", {"PLIK"}, {"--json"}},
+    {"diff", {"PLIK_A", "PLIK_B"}, {}},
+    {"read", {"PORT", "PLIK"}, {"--fast"}},
+    {"write", {"PORT", "PLIK"}, {"--verify", "--fast"}},
+    {"ports", {}, {}},
+    {"demo", {"PLIK"}, {}},
 };
 
 int usage(const std::string& message) {
@@ -58,7 +60,7 @@ int main(int argc, char** argv) {
     if (!cmd)
         return usage("nieznane polecenie „" + args[0] + "”");
 
-    bool option = false;
+    std::set<std::string> given;
     bool optionsEnded = false;
     std::vector<std::string> positionals;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -66,9 +68,9 @@ int main(int argc, char** argv) {
         if (!optionsEnded && a == "--") {
             optionsEnded = true;
         } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-            if (!cmd->option || a != cmd->option)
+            if (std::find(cmd->options.begin(), cmd->options.end(), a) == cmd->options.end())
                 return usage("nieznana opcja „" + a + "” polecenia " + cmd->name);
-            option = true;
+            given.insert(a);
         } else if (positionals.size() == cmd->positionals.size()) {
             return usage("nadmiarowy argument „" + a + "” polecenia " + cmd->name);
         } else {
@@ -81,7 +83,7 @@ int main(int argc, char** argv) {
 
     const std::string name = cmd->name;
     if (name == "show")
-        return runShow(positionals[0], option, std::cout, std::cerr);
+        return runShow(positionals[0], given.count("--json") > 0, std::cout, std::cerr);
     if (name == "diff")
         return runDiff(positionals[0], positionals[1], std::cout, std::cerr);
     if (name == "ports")
@@ -89,9 +91,12 @@ int main(int argc, char** argv) {
     if (name == "demo")
         return runDemo(positionals[0], std::cout, std::cerr);
 
+    TransferOptions transfer;
+    transfer.fast = given.count("--fast") > 0;
+    transfer.verify = given.count("--verify") > 0;
     trellikon::PosixSerialPort port;
     SteadyTickClock clock;
     if (name == "read")
-        return runRead(positionals[0], positionals[1], port, clock, std::cerr);
-    return runWrite(positionals[0], positionals[1], option, port, clock, std::cerr);
+        return runRead(positionals[0], positionals[1], transfer, port, clock, std::cerr);
+    return runWrite(positionals[0], positionals[1], transfer, port, clock, std::cerr);
 }

@@ -421,28 +421,20 @@ int firstFreeSubscriber(const SubscriberTable& table) {
 
 } // namespace
 
-SubscriberEditResult addSubscribers(DeviceSettings& settings,
-                                    const std::vector<std::string>& numbers) {
+namespace {
+
+// Runs `one` on every number against a copy of the table; the copy replaces
+// the settings, written into the image, only when every number was taken.
+SubscriberEditResult editSubscribers(
+    DeviceSettings& settings, const std::vector<std::string>& numbers,
+    const std::function<const char*(DeviceSettings&, const std::string&, int& position)>& one) {
     SubscriberEditResult result{true, {}};
     DeviceSettings edited = settings;
     for (const std::string& typed : numbers) {
-        const std::string number = toDevice(typed);
-        if (number.size() > kSubscriberNumberLength || !rules::digitsOnly(number)) {
-            result.lines.emplace_back(kTypedNotNumber);
-            result.ok = false;
-        } else if (number.size() != kSubscriberNumberLength) {
-            result.lines.emplace_back(kNotElevenDigits);
-            result.ok = false;
-        } else if (findSubscriber(edited.subscribers, number) != 0) {
-            result.lines.emplace_back(kAlreadyListed);
-            result.ok = false;
-        } else if (const int n = firstFreeSubscriber(edited.subscribers); n != 0) {
-            edited.subscribers.set(n, number);
-            result.lines.push_back(kAddedAt + std::to_string(n));
-        } else {
-            result.lines.emplace_back(kListFull);
-            result.ok = false;
-        }
+        int position = 0;
+        const char* said = one(edited, toDevice(typed), position);
+        result.lines.push_back(position != 0 ? said + std::to_string(position) : said);
+        result.ok = result.ok && position != 0;
     }
     if (result.ok) {
         edited.Encode_Subscribers();
@@ -451,26 +443,36 @@ SubscriberEditResult addSubscribers(DeviceSettings& settings,
     return result;
 }
 
+} // namespace
+
+SubscriberEditResult addSubscribers(DeviceSettings& settings,
+                                    const std::vector<std::string>& numbers) {
+    return editSubscribers(settings, numbers, [](DeviceSettings& edited,
+                                                 const std::string& number, int& position) {
+        if (number.size() > kSubscriberNumberLength || !rules::digitsOnly(number))
+            return kTypedNotNumber;
+        if (number.size() != kSubscriberNumberLength)
+            return kNotElevenDigits;
+        if (findSubscriber(edited.subscribers, number) != 0)
+            return kAlreadyListed;
+        position = firstFreeSubscriber(edited.subscribers);
+        if (position == 0)
+            return kListFull;
+        edited.subscribers.set(position, number);
+        return kAddedAt;
+    });
+}
+
 SubscriberEditResult removeSubscribers(DeviceSettings& settings,
                                        const std::vector<std::string>& numbers) {
-    SubscriberEditResult result{true, {}};
-    DeviceSettings edited = settings;
-    for (const std::string& typed : numbers) {
-        const std::string number = toDevice(typed);
-        const int n = number.empty() ? 0 : findSubscriber(edited.subscribers, number);
-        if (n != 0) {
-            edited.subscribers.remove(n);
-            result.lines.push_back(kRemovedFrom + std::to_string(n));
-        } else {
-            result.lines.emplace_back(kNotListed);
-            result.ok = false;
-        }
-    }
-    if (result.ok) {
-        edited.Encode_Subscribers();
-        settings = std::move(edited);
-    }
-    return result;
+    return editSubscribers(settings, numbers, [](DeviceSettings& edited,
+                                                 const std::string& number, int& position) {
+        position = number.empty() ? 0 : findSubscriber(edited.subscribers, number);
+        if (position == 0)
+            return kNotListed;
+        edited.subscribers.remove(position);
+        return kRemovedFrom;
+    });
 }
 
 } // namespace trellikon

@@ -3,6 +3,7 @@
 #include "device_link.h"
 #include "device_settings.h"
 #include "editor_snapshot.h"
+#include "entry_messages.h"
 #include "entry_rules.h"
 #include "parameters_editor.h"
 #include "settings_encoder.h"
@@ -15,6 +16,7 @@
 #include <QVBoxLayout>
 
 namespace rules = trellikon::rules;
+namespace messages = trellikon::messages;
 using trellikon::layout::kTextSlotCount;
 
 const char* const TForm3::SaveDialog1Filter = "sbn (sbn)";
@@ -25,14 +27,6 @@ QString u(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
-const char* const kIndexRange = "Index użytkownika - pozycja na której użytkownik zapisany jest w "
-                                "systemie ma zawierać się w przedziałe od 1 do 4 ";
-const char* const kDefineUserFirst[4] = {
-    "Zdefiniuj najpierw użytkownika numer 1",
-    "Zdefiniuj najpierw użytkownika numer 2",
-    "Zdefiniuj najpierw użytkownika numer 3",
-    "Zdefiniuj najpierw użytkownika numer 4",
-};
 const char* const kWriteNotConnected =
     "Zapis ustawień nie może być przeprowadzony, Wybierz port komputera, wyłącz i włącz "
     "urządzenie a następnie nacinij przycisk \"Nawiąż połączenie\"";
@@ -47,59 +41,27 @@ struct TextRow {
     const char* code;   // the event code shown beside the box
     const char* spoken; // what the box holds, for assistive technology
     std::size_t longest;
-    const char* tooLong;
-    const char* forbidden;
 };
-
-const char* const kHeaderTooLong =
-    "Definicja treści nagłówka komunikatu alarmowego nie moze przekraczać 50 znaków";
-const char* const kHeaderForbidden =
-    "Definicja treści nagłówka komunikatu alarmowego nie może zawierać polskich znaków";
-const char* const kAlarmTooLong =
-    "Definicja treści komunikatu alarmowego nie moze przekraczać 100 znaków";
-const char* const kAlarmForbidden =
-    "Definicja treści komunikatu alarmowego nie może zawierać polskich znaków";
-const char* const kAlarmForbiddenTwoBlanks =
-    "Definicja treści  komunikatu alarmowego nie może zawierać polskich znaków";
-const char* const kPowerLossForbidden =
-    "Definicja treści treści komunikatu alarmowego nie może zawierać polskich znaków";
-const char* const kTestTooLong =
-    "Definicja treści komunikatu testowego nie moze przekraczać 100 znaków";
-const char* const kTestForbidden =
-    "Definicja treści komunikatu testowego nie może zawierać polskich znaków";
 
 constexpr std::size_t kHeader = trellikon::layout::kHeaderLongest;
 constexpr std::size_t kText = trellikon::layout::kTextLongest;
 
 const TextRow kRows[kTextSlotCount] = {
-    {"Edit1", "Button14", "", "Nagłówek komunikatu", kHeader, kHeaderTooLong, kHeaderForbidden},
-    {"Edit2", "Button1", "0+", "Komunikat 0+: zanik zasilania", kText, kAlarmTooLong,
-     kPowerLossForbidden},
-    {"Edit3", "Button2", "0-", "Komunikat 0-: powrót zasilania", kText, kAlarmTooLong,
-     kAlarmForbidden},
-    {"Edit4", "Button3", "1+", "Komunikat 1+: aktywacja wejścia 1", kText, kAlarmTooLong,
-     kAlarmForbidden},
-    {"Edit5", "Button4", "1-", "Komunikat 1-: dezaktywacja wejścia 1", kText, kAlarmTooLong,
-     kAlarmForbiddenTwoBlanks},
-    {"Edit6", "Button5", "2+", "Komunikat 2+: aktywacja wejścia 2", kText, kAlarmTooLong,
-     kAlarmForbiddenTwoBlanks},
-    {"Edit7", "Button6", "2-", "Komunikat 2-: dezaktywacja wejścia 2", kText, kAlarmTooLong,
-     kAlarmForbiddenTwoBlanks},
-    {"Edit8", "Button7", "3+", "Komunikat 3+: aktywacja wejścia 3", kText, kAlarmTooLong,
-     kAlarmForbiddenTwoBlanks},
-    {"Edit9", "Button8", "3-", "Komunikat 3-: dezaktywacja wejścia 3", kText, kAlarmTooLong,
-     kAlarmForbidden},
-    {"Edit10", "Button9", "4+", "Komunikat 4+: aktywacja wejścia 4", kText, kAlarmTooLong,
-     kAlarmForbidden},
-    {"Edit12", "Button10", "5+", "Komunikat 5+: aktywacja wejścia 5", kText, kAlarmTooLong,
-     kAlarmForbidden},
-    {"Edit13", "Button11", "6+", "Komunikat 6+: aktywacja wejścia 6", kText, kAlarmTooLong,
-     kAlarmForbidden},
-    {"Edit14", "Button12", "7+", "Komunikat 7+: aktywacja wejścia 7", kText, kAlarmTooLong,
-     kAlarmForbiddenTwoBlanks},
-    {"Edit15", "Button13", "8+", "Komunikat 8+: aktywacja wejścia 8", kText, kAlarmTooLong,
-     kAlarmForbiddenTwoBlanks},
-    {"Edit16", "Button15", "", "Treść wiadomości testowej", kText, kTestTooLong, kTestForbidden},
+    {"Edit1", "Button14", "", "Nagłówek komunikatu", kHeader},
+    {"Edit2", "Button1", "0+", "Komunikat 0+: zanik zasilania", kText},
+    {"Edit3", "Button2", "0-", "Komunikat 0-: powrót zasilania", kText},
+    {"Edit4", "Button3", "1+", "Komunikat 1+: aktywacja wejścia 1", kText},
+    {"Edit5", "Button4", "1-", "Komunikat 1-: dezaktywacja wejścia 1", kText},
+    {"Edit6", "Button5", "2+", "Komunikat 2+: aktywacja wejścia 2", kText},
+    {"Edit7", "Button6", "2-", "Komunikat 2-: dezaktywacja wejścia 2", kText},
+    {"Edit8", "Button7", "3+", "Komunikat 3+: aktywacja wejścia 3", kText},
+    {"Edit9", "Button8", "3-", "Komunikat 3-: dezaktywacja wejścia 3", kText},
+    {"Edit10", "Button9", "4+", "Komunikat 4+: aktywacja wejścia 4", kText},
+    {"Edit12", "Button10", "5+", "Komunikat 5+: aktywacja wejścia 5", kText},
+    {"Edit13", "Button11", "6+", "Komunikat 6+: aktywacja wejścia 6", kText},
+    {"Edit14", "Button12", "7+", "Komunikat 7+: aktywacja wejścia 7", kText},
+    {"Edit15", "Button13", "8+", "Komunikat 8+: aktywacja wejścia 8", kText},
+    {"Edit16", "Button15", "", "Treść wiadomości testowej", kText},
 };
 
 int buttonNumber(const char* name) {
@@ -255,10 +217,10 @@ void TForm3::textChange(int slot) {
     QString& accepted = accepted_text[std::size_t(slot)];
     const std::string text = toDevice(e->text());
     if (text.size() > r.longest) {
-        error(r.tooLong);
+        error(messages::kTextTooLong[slot]);
         e->setText(accepted);
     } else if (!accepted.isEmpty() && rules::firstForbiddenCharacter(text)) {
-        error(r.forbidden);
+        error(messages::kTextForbidden[slot]);
         e->setText(accepted);
     }
     accepted = e->text();
@@ -277,13 +239,13 @@ void TForm3::Edit11Change() {
         return;
     const auto index = rules::wholeNumber(toDevice(Edit11->text()));
     if (!index || *index < 1 || *index > 4) {
-        error(kIndexRange);
+        error(messages::kIndexRange);
         Edit11->clear();
         return;
     }
     if (ctx.form2 &&
         ctx.form2->userNumberEdits()[static_cast<std::size_t>(*index - 1)]->text().isEmpty()) {
-        error(kDefineUserFirst[*index - 1]);
+        error(messages::kDefineUserFirst[*index - 1]);
         Edit11->clear();
     }
 }

@@ -2,6 +2,7 @@
 
 #include "alarm_texts_editor.h"
 #include "device_settings.h"
+#include "entry_messages.h"
 #include "entry_rules.h"
 #include "subscriber_windows.h"
 
@@ -10,6 +11,7 @@
 #include <QVBoxLayout>
 
 namespace rules = trellikon::rules;
+using namespace trellikon::messages;
 
 namespace {
 
@@ -28,34 +30,6 @@ constexpr OperatorPreset kPresets[4] = {
 
 constexpr int kActive = 0, kInactive = 1; // permanent output groups
 constexpr int kYes = 0, kNo = 1;          // automatic output groups
-
-const char* const kUserTooLong[4] = {
-    "Za duża liczba cyfr w definicji numeru użytkownika 1",
-    "Za duża liczba cyfr w definicja uytkownika 2",
-    "Za duża liczba cyfr w definicji uzytkownika 3",
-    "Za duża liczba cyfr w definicji użytkownika 4",
-};
-const char* const kDigitsOnly = "Numer powinien zawierać tylko cyfry";
-const char* const kDigitsOnlyUser2 = "Numer powinien zawierać tylko cyfry  ";
-const char* const kTestSmsUser = "zmień index uzytkownika do którego wysyłany jest SMS testowy";
-const char* const kLimitStartsWithZero = "Błąd! Dobowy limit SMS nie może zaczynać sie od liczby 0";
-const char* const kLimitRange =
-    "Błąd! Dobowy limit SMS musi zawierać się w przedziale od 1 do 9999";
-const char* const kOutput1Range =
-    "Błąd! Automatyczne wysterowanie wyjscia 1 musi zawierać się w przedziale od 1 do 999 sekund.";
-const char* const kOutput2Range =
-    "Błąd! Automatyczne wysterowanie wyjscia 2 musi zawierać się w przedziale od 1 do 999 sekund.";
-const char* const kCentreTooLong = "Za duża liczba cyfr w definicji Centrum SMS";
-const char* const kCodeTooLong = "Za duża liczba znaków w definicji numeru badania stanu konta";
-const char* const kCodeFirst = "Zdefiniuj najpierw numer badania stanu konta";
-const char* const kCountAtLeast10 =
-    "Błąd! Ilościowe informowanie o stanie konta ma zawierać się w przedziale od 10 do 9999";
-const char* const kCountAtMost9999 =
-    "Błąd! Ilościowe informowanie o stanie konta nie może przekraczać 9999 SMS";
-const char* const kDaysRange =
-    "Błąd! Czasowe informowanie o stanie konta musi zawierać sie w przedziale od 1 do 999 dni";
-const char* const kDaysNotNumber =
-    "Błąd! Czasowe informowanie o stanie konta musi zawierać się w przedziale od 1 do 999 dni";
 
 QString u(const char* utf8) {
     return QString::fromUtf8(utf8);
@@ -550,10 +524,10 @@ void TForm2::onTimeChange(QLineEdit* seconds, RadioGroup* automatic, const char*
 }
 
 void TForm2::Edit5Change() {
-    onTimeChange(Edit5, RadioGroup4, kOutput1Range);
+    onTimeChange(Edit5, RadioGroup4, kOutputRange[0]);
 }
 void TForm2::Edit12Change() {
-    onTimeChange(Edit12, RadioGroup5, kOutput2Range);
+    onTimeChange(Edit12, RadioGroup5, kOutputRange[1]);
 }
 
 // Daily limit: digits only, 1..9999, at most the four characters the device keeps.

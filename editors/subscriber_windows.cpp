@@ -1,6 +1,7 @@
 #include "subscriber_windows.h"
 
 #include "device_settings.h"
+#include "entry_messages.h"
 #include "entry_rules.h"
 #include "parameters_editor.h"
 
@@ -15,6 +16,7 @@
 #include <initializer_list>
 
 namespace rules = trellikon::rules;
+using namespace trellikon::messages;
 using trellikon::layout::kSubscriberCount;
 using trellikon::layout::kSubscriberNumberLength;
 
@@ -24,14 +26,6 @@ constexpr int kYes = 0, kNo = 1; // the permission groups and the editor's autom
 constexpr int kColumnWidths[3] = {54, 160, 465};
 constexpr int kGridFontPoints = 10;
 constexpr int kRowsInView = 16;
-
-const char* const kNotElevenDigits = "Numer powinien zawierać 11 cyfr";
-const char* const kAlreadyListed = "Abonent o podanym numerze istnieje";
-const char* const kListFull = "Abonenta nie zapisano. Przepełnienie pamięci";
-const char* const kAddedAt = "Zapisano abonenta na pozycji: ";
-const char* const kTypedNotNumber = "Numer powinien 11 cyfr";
-const char* const kNotListed = "Abonent o podanym numerze nie istnieje";
-const char* const kRemovedFrom = "Usunięto abonenta z pozycji: ";
 
 QString u(const char* utf8) { return QString::fromUtf8(utf8); }
 

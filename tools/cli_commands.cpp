@@ -2,6 +2,7 @@
 
 #include "template_view.h"
 #include "port_names.h"
+#include "template_edit.h"
 #include "template_file.h"
 
 #include <optional>
@@ -51,6 +52,8 @@ Użycie:
   trellikon-cli diff PLIK_A PLIK_B
   trellikon-cli read [--fast] PORT PLIK
   trellikon-cli write [--verify] [--fast] PORT PLIK
+  trellikon-cli set PLIK [--output WYNIK] KLUCZ=WARTOŚĆ...
+  trellikon-cli subscribers add|remove PLIK NUMER...
   trellikon-cli ports
   trellikon-cli demo PLIK
   trellikon-cli help | --help | -h
@@ -74,6 +77,30 @@ Polecenia:
              takcie co 1000 ms; limity czasu pozostają te same. Domyślnie
              program trzyma się tempa taktu, bo tylko w nim urządzenie na
              pewno odpowiada.
+  set        Zmienia ustawienia szablonu i zapisuje go (na miejscu albo jako
+             WYNIK). Każda wartość przechodzi te same kontrole co w oknach
+             programu, a całość jest kodowana jak przed zapisem z okna; przy
+             odmowie wypisywany jest komunikat programu, plik zostaje bez zmian
+             (kod 2). Klucze jak w show --json:
+               sms_centre_number, user_numbers.1 .. user_numbers.4
+               sms_mask, ring_mask (lista użytkowników, np. 1,2; pusta: żaden)
+               input_mask (lista wejść 1..8, np. 1,2,3,4)
+               echo_on, output1_permanent, output2_permanent,
+               output1_auto_on, output2_auto_on (true/false)
+               output1_auto_seconds, output2_auto_seconds, daily_sms_limit
+               test_message_on (true/false), test_message_user (1..4)
+               balance_query_code, balance_sms_count, balance_days
+               balance_info_on, balance_by_count_on, balance_by_time_on,
+               clip_output1_on, clip_output2_on (true/false)
+               texts.0 (nagłówek) .. texts.14 (wiadomość testowa)
+             Jak w oknie: włączenie wyjścia czasowego wyłącza stałe i podaje
+             30 s, zezwolenie CLIP na wyjście bez czasu włącza je na 3 s (chyba
+             że podano też czas); pusty kod badania konta wyłącza informowanie
+             ilościowe i czasowe.
+  subscribers
+             add: dopisuje abonentów (11 cyfr) na najniższe wolne pozycje;
+             remove: usuwa ich z listy i zwalnia ich pozycje. Dla każdego numeru
+             wypisuje komunikat okna abonentów; przy odmowie plik bez zmian.
   ports      Wypisuje, które urządzenie oznacza teraz każda z nazw COM1..COM8.
   demo       Zapisuje do PLIKU szablon z przykładowymi ustawieniami (np. jako
              pamięć symulatora trellikon-sim).
@@ -90,11 +117,19 @@ Port:
   TRELLIKON_COMn podaje ścieżkę. Po otwarciu portu wyłącz i włącz urządzenie;
   program czeka na nie około 18 sekund. Postęp jest wypisywany na stderr.
 
+Przykład: dziesięć urządzeń z jednego szablonu, każde z innym numerem
+użytkownika 1 (numery w pliku numery.txt, po jednym w wierszu):
+  while read -r numer; do
+      trellikon-cli set szablon.sbn --output urzadzenie.sbn "user_numbers.1=$numer" &&
+      trellikon-cli write --verify COM1 urzadzenie.sbn || break
+      read -r -p "Podłącz następne urządzenie i naciśnij Enter " </dev/tty
+  done < numery.txt
+
 Kody wyjścia:
   0  sukces; dla diff: szablony są równe
   1  diff: szablony się różnią
   2  błędne argumenty, plik nie do odczytu lub zapisu, port nie do otwarcia,
-     plik dla write o rozmiarze innym niż 4096 bajtów
+     plik dla write o rozmiarze innym niż 4096 bajtów, odmowa set/subscribers
   3  urządzenie się nie zgłosiło albo przekroczony został czas odczytu/zapisu
   4  write --verify: ustawienia odczytane z urządzenia różnią się od pliku
 )";
@@ -168,6 +203,68 @@ int runDemo(const std::string& outPath, std::ostream& out, std::ostream& err) {
         return fail(err, kExitUsage, "nie można zapisać " + outPath + ": " + error);
     out << outPath << '\n';
     return kExitOk;
+}
+
+namespace {
+
+// The template's settings as the program holds them after loading it.
+std::optional<DeviceSettings> loadSettings(const std::string& path, std::ostream& err) {
+    const auto bytes = loadImage(path, err);
+    if (!bytes)
+        return std::nullopt;
+    DeviceSettings settings;
+    settings.image.setBytes(*bytes);
+    settings.decodeAll();
+    settings.Decode_Subscribers();
+    return settings;
+}
+
+int saveSettings(const DeviceSettings& settings, const std::string& path, std::ostream& err) {
+    const auto& bytes = settings.image.bytes();
+    if (const std::string e = saveFileAtomically(path, bytes.data(), bytes.size()); !e.empty())
+        return fail(err, kExitUsage, "nie można zapisać pliku „" + path + "”: " + e);
+    return kExitOk;
+}
+
+} // namespace
+
+int runSet(const std::string& path, const std::string& outPath,
+           const std::vector<std::string>& assignments, std::ostream& err) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (const std::string& a : assignments) {
+        const std::size_t eq = a.find('=');
+        if (eq == std::string::npos || eq == 0)
+            return fail(err, kExitUsage, "„" + a + "” nie ma postaci KLUCZ=WARTOŚĆ");
+        entries.emplace_back(a.substr(0, eq), a.substr(eq + 1));
+    }
+    auto settings = loadSettings(path, err);
+    if (!settings)
+        return kExitUsage;
+    const TemplateEditResult r = setEntries(*settings, entries);
+    if (!r.usage_error.empty())
+        return fail(err, kExitUsage, r.usage_error + " (klucze: trellikon-cli --help)");
+    for (const std::string& notice : r.notices)
+        err << kProgramName << ": " << notice << '\n';
+    if (!r.ok) {
+        for (const std::string& refusal : r.refusals)
+            fail(err, kExitUsage, refusal);
+        return fail(err, kExitUsage, "szablon nie został zmieniony");
+    }
+    return saveSettings(*settings, outPath.empty() ? path : outPath, err);
+}
+
+int runSubscribers(bool add, const std::string& path, const std::vector<std::string>& numbers,
+                   std::ostream& out, std::ostream& err) {
+    auto settings = loadSettings(path, err);
+    if (!settings)
+        return kExitUsage;
+    const SubscriberEditResult r =
+        add ? addSubscribers(*settings, numbers) : removeSubscribers(*settings, numbers);
+    for (std::size_t i = 0; i < r.lines.size(); ++i)
+        out << numbers[i] << ": " << r.lines[i] << '\n';
+    if (!r.ok)
+        return fail(err, kExitUsage, "szablon nie został zmieniony");
+    return saveSettings(*settings, path, err);
 }
 
 int runShow(const std::string& path, bool json, std::ostream& out, std::ostream& err) {

@@ -7,6 +7,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 namespace trellikon::cli {
 
@@ -26,6 +27,14 @@ int runRead(const std::string& portName, const std::string& outPath, const Trans
             SerialPort& port, TickClock& clock, std::ostream& err);
 int runWrite(const std::string& portName, const std::string& inPath, const TransferOptions& options,
              SerialPort& port, TickClock& clock, std::ostream& err);
+
+// Changes settings of a template by key, with the editor windows' checks, and
+// saves it (over PATH, or as OUT_PATH when that is not empty).
+int runSet(const std::string& path, const std::string& outPath,
+           const std::vector<std::string>& assignments, std::ostream& err);
+// Adds or removes callers of a template's subscriber list.
+int runSubscribers(bool add, const std::string& path, const std::vector<std::string>& numbers,
+                   std::ostream& out, std::ostream& err);
 
 // Lists what COM1..COM8 stand for on this machine now.
 int runPorts(std::ostream& out);

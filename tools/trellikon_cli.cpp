@@ -34,6 +34,57 @@ int usage(const std::string& message) {
     return fail(std::cerr, kExitUsage, message + " (zobacz: " + kProgramName + " --help)");
 }
 
+// set FILE [--output OUT] KEY=VALUE...
+int runSetCommand(const std::vector<std::string>& args) {
+    std::string file, output;
+    std::vector<std::string> assignments;
+    bool optionsEnded = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!optionsEnded && a == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && a == "--output") {
+            if (i + 1 == args.size())
+                return usage("opcja --output wymaga nazwy pliku");
+            output = args[++i];
+        } else if (!optionsEnded && a.rfind("--output=", 0) == 0) {
+            output = a.substr(9);
+        } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
+            return usage("nieznana opcja „" + a + "” polecenia set");
+        } else if (file.empty()) {
+            file = a;
+        } else {
+            assignments.push_back(a);
+        }
+    }
+    if (file.empty())
+        return usage("brak argumentu PLIK polecenia set");
+    if (assignments.empty())
+        return usage("brak ustawień KLUCZ=WARTOŚĆ polecenia set");
+    return runSet(file, output, assignments, std::cerr);
+}
+
+// subscribers add|remove FILE NUMBER...
+int runSubscribersCommand(const std::vector<std::string>& args) {
+    if (args.size() < 2 || (args[1] != "add" && args[1] != "remove"))
+        return usage("polecenie subscribers wymaga add albo remove");
+    std::vector<std::string> rest;
+    bool optionsEnded = false;
+    for (std::size_t i = 2; i < args.size(); ++i) {
+        if (!optionsEnded && args[i] == "--")
+            optionsEnded = true;
+        else if (!optionsEnded && args[i].size() > 1 && args[i][0] == '-')
+            return usage("nieznana opcja „" + args[i] + "” polecenia subscribers");
+        else
+            rest.push_back(args[i]);
+    }
+    if (rest.size() < 2)
+        return usage(rest.empty() ? "brak argumentu PLIK polecenia subscribers"
+                                  : "brak argumentu NUMER polecenia subscribers");
+    const std::vector<std::string> numbers(rest.begin() + 1, rest.end());
+    return runSubscribers(args[1] == "add", rest[0], numbers, std::cout, std::cerr);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -52,6 +103,11 @@ int main(int argc, char** argv) {
         std::cout << helpText();
         return kExitOk;
     }
+
+    if (args[0] == "set")
+        return runSetCommand(args);
+    if (args[0] == "subscribers")
+        return runSubscribersCommand(args);
 
     const Command* cmd = nullptr;
     for (const Command& c : kCommands)

@@ -1,0 +1,277 @@
+// Editing templates from the command line: every key, every refusal, and the
+// same bytes as the same edit made through the windows.
+#include "cli_commands.h"
+#include "program_fixture.h"
+#include "template_edit.h"
+#include "template_file.h"
+#include "template_view.h"
+
+#include <QTemporaryDir>
+
+#include <sstream>
+
+using namespace trellikon;
+
+namespace {
+
+QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// The sample template of trellikon-cli demo, as a file.
+QString writeDemo(const QTemporaryDir& dir, const char* name) {
+    const QString path = dir.filePath(QString::fromLatin1(name));
+    std::ostringstream out, err;
+    if (cli::runDemo(path.toStdString(), out, err) != cli::kExitOk)
+        qFatal("demo template not written");
+    return path;
+}
+
+DeviceSettings loaded(const QString& path) {
+    DeviceSettings s;
+    s.image.setBytes(loadTemplate(path.toStdString()).bytes);
+    s.decodeAll();
+    s.Decode_Subscribers();
+    return s;
+}
+
+std::vector<std::pair<std::string, std::string>> entries(const QString& args) {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (const QString& a : args.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const qsizetype eq = a.indexOf(QLatin1Char('='));
+        out.emplace_back(a.left(eq).toStdString(), a.mid(eq + 1).toStdString());
+    }
+    return out;
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestTemplateEdit : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void cleanup() { QVERIFY(QApplication::activeModalWidget() == nullptr); }
+    void eachKeyReachesTheTemplate_data();
+    void eachKeyReachesTheTemplate();
+    void refusalsLeaveTheTemplateAlone_data();
+    void refusalsLeaveTheTemplateAlone();
+    void subscribers();
+    void sameBytesAsTheWindows();
+};
+
+void TestTemplateEdit::eachKeyReachesTheTemplate_data() {
+    // Each key once; the result is read back through the inspector's JSON.
+    QTest::addColumn<QString>("set");
+    QTest::addColumn<QString>("json");
+    auto row = [](const char* set, const char* json) {
+        QTest::newRow(set) << u(set) << u(json);
+    };
+    row("sms_centre_number=48501200777", R"("sms_centre_number": "48501200777")");
+    row("user_numbers.1=48111", R"("user_numbers": ["48111", "48600100201", "", ""])");
+    row("user_numbers.2=", R"("user_numbers": ["48600100200", "", "", ""])");
+    row("user_numbers.3=48333", R"("user_numbers": ["48600100200", "48600100201", "48333", ""])");
+    row("user_numbers.4=48444", R"("user_numbers": ["48600100200", "48600100201", "", "48444"])");
+    row("output1_permanent=true", R"("output1_permanent": true,
+  "output2_permanent": false,
+  "daily_sms_limit": "50",
+  "output1_auto_on": false)");
+    row("output2_permanent=true", R"("output2_permanent": true)");
+    row("daily_sms_limit=9999", R"("daily_sms_limit": "9999")");
+    row("output1_auto_on=false", R"("output1_auto_on": false)");
+    row("output1_auto_seconds=999", R"("output1_auto_seconds": "999")");
+    row("output2_auto_on=true", R"("output2_auto_on": true,
+  "output2_auto_seconds": "30")");
+    row("output2_auto_on=true\noutput2_auto_seconds=5", R"("output2_auto_seconds": "5")");
+    row("test_message_on=false", R"("test_message_on": false)");
+    row("test_message_user=2", R"("test_message_user": "2")");
+    row("sms_mask=4", R"("sms_mask": 1)");
+    row("ring_mask=", R"("ring_mask": 0)");
+    row("input_mask=1,8", R"("input_mask": 129)");
+    row("echo_on=false", R"("echo_on": false)");
+    row("balance_days=999", R"("balance_days": "999")");
+    row("balance_by_count_on=true\nbalance_sms_count=10", R"("balance_sms_count": "10")");
+    row("balance_query_code=*100*1#", R"("balance_query_code": "*100*1#")");
+    row("balance_info_on=false", R"("balance_info_on": false)");
+    row("balance_by_time_on=false", R"("balance_by_time_on": false)");
+    row("clip_output1_on=false", R"("clip_output1_on": false)");
+    row("clip_output2_on=true", R"("output2_auto_on": true,
+  "output2_auto_seconds": "3")");
+    row("texts.0=Dom: ", R"("texts": [
+    "Dom: ")");
+    row("texts.14=Proba", R"("Proba"
+  ])");
+    row("texts.3=Blad ✓", R"("Blad ?")");
+}
+
+void TestTemplateEdit::eachKeyReachesTheTemplate() {
+    QFETCH(QString, set);
+    QFETCH(QString, json);
+    QTemporaryDir dir;
+    DeviceSettings s = loaded(writeDemo(dir, "demo.sbn"));
+    const TemplateEditResult r = setEntries(s, entries(set));
+    QVERIFY2(r.ok, r.refusals.empty() ? r.usage_error.c_str() : r.refusals[0].c_str());
+    const std::string shown = inspector::renderJson(inspector::inspect(s.image.bytes()));
+    QVERIFY2(shown.find(json.toStdString()) != std::string::npos, shown.c_str());
+}
+
+void TestTemplateEdit::refusalsLeaveTheTemplateAlone_data() {
+    // Each refusal once, worded as the windows word it.
+    QTest::addColumn<QString>("set");
+    QTest::addColumn<QString>("message");
+    auto row = [](const char* set, const char* message) {
+        QTest::newRow(set) << u(set) << u(message);
+    };
+    row("sms_centre_number=485012007771234567", "Za duża liczba cyfr w definicji Centrum SMS");
+    row("sms_centre_number=+48501200777", "Numer powinien zawierać tylko cyfry");
+    row("sms_centre_number=4", "NIEPRAWIDŁOWA LICZBA ZNAKÓW W DEFINICJI CENTRUM SMS");
+    row("user_numbers.1=485012007771234567",
+        "Za duża liczba cyfr w definicji numeru użytkownika 1");
+    row("user_numbers.2=1e5", "Numer powinien zawierać tylko cyfry  ");
+    row("daily_sms_limit=0", "Błąd! Dobowy limit SMS nie może zaczynać sie od liczby 0");
+    row("daily_sms_limit=00010", "Błąd! Dobowy limit SMS musi zawierać się w przedziale od 1 do 9999");
+    row("output1_auto_seconds=1000",
+        "Błąd! Automatyczne wysterowanie wyjscia 1 musi zawierać się w przedziale od 1 do 999 "
+        "sekund.");
+    row("output2_auto_on=true\noutput2_auto_seconds=x",
+        "Błąd! Automatyczne wysterowanie wyjscia 2 musi zawierać się w przedziale od 1 do 999 "
+        "sekund.");
+    row("balance_query_code=*123456789012345678901#",
+        "Za duża liczba znaków w definicji numeru badania stanu konta");
+    row("balance_query_code=\nbalance_by_time_on=true",
+        "Zdefiniuj najpierw numer badania stanu konta");
+    row("balance_by_count_on=true\nbalance_sms_count=0",
+        "Błąd! Ilościowe informowanie o stanie konta ma zawierać się w przedziale od 10 do 9999");
+    row("balance_sms_count=10000",
+        "Błąd! Ilościowe informowanie o stanie konta nie może przekraczać 9999 SMS");
+    row("balance_days=0",
+        "Błąd! Czasowe informowanie o stanie konta musi zawierać sie w przedziale od 1 do 999 dni");
+    row("balance_days=-1",
+        "Błąd! Czasowe informowanie o stanie konta musi zawierać się w przedziale od 1 do 999 dni");
+    row("test_message_user=5",
+        "Index użytkownika - pozycja na której użytkownik zapisany jest w systemie ma zawierać "
+        "się w przedziałe od 1 do 4 ");
+    row("test_message_user=4", "Zdefiniuj najpierw użytkownika numer 4");
+    row("texts.0=12345678901234567890123456789012345678901234567890X",
+        "Definicja treści nagłówka komunikatu alarmowego nie moze przekraczać 50 znaków");
+    row("texts.1=Zanik ~", "Definicja treści treści komunikatu alarmowego nie może zawierać "
+                           "polskich znaków");
+    row("texts.14=Próba", "Definicja treści komunikatu testowego nie może zawierać polskich znaków");
+}
+
+void TestTemplateEdit::refusalsLeaveTheTemplateAlone() {
+    QFETCH(QString, set);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString path = writeDemo(dir, "demo.sbn");
+    const QByteArray before = fileBytes(path);
+    QStringList args = set.split(QLatin1Char('\n'));
+    std::vector<std::string> assignments;
+    for (const QString& a : args)
+        assignments.push_back(a.toStdString());
+    std::ostringstream err;
+    QCOMPARE(cli::runSet(path.toStdString(), {}, assignments, err), int(cli::kExitUsage));
+    QVERIFY2(err.str().find("trellikon-cli: " + message.toStdString() + "\n") != std::string::npos,
+             err.str().c_str());
+    QCOMPARE(fileBytes(path), before);
+}
+
+void TestTemplateEdit::subscribers() {
+    // Lowest free position, duplicates refused, 168 at most, removal frees the
+    // slot; a refusal anywhere leaves the file as it was.
+    QTemporaryDir dir;
+    const QString path = writeDemo(dir, "demo.sbn"); // callers at 1, 2 and 43
+    const std::string p = path.toStdString();
+    std::ostringstream out, err;
+    QCOMPARE(cli::runSubscribers(false, p, {"48600100201"}, out, err), int(cli::kExitOk));
+    QCOMPARE(cli::runSubscribers(true, p, {"48000000003", "48000000004"}, out, err),
+             int(cli::kExitOk));
+    QCOMPARE(out.str(), std::string("48600100201: Usunięto abonenta z pozycji: 2\n"
+                                    "48000000003: Zapisano abonenta na pozycji: 2\n"
+                                    "48000000004: Zapisano abonenta na pozycji: 3\n"));
+    DeviceSettings s = loaded(path);
+    QCOMPARE(s.subscribers.entry(2).number, std::string("48000000003"));
+    QCOMPARE(int(s.Count_Subscribers()), 4);
+
+    const QByteArray before = fileBytes(path);
+    const std::pair<std::vector<std::string>, const char*> refused[] = {
+        {{"48000000005", "48000000003"}, "Abonent o podanym numerze istnieje"},
+        {{"4800000000"}, "Numer powinien zawierać 11 cyfr"},
+        {{"480000000051"}, "Numer powinien 11 cyfr"},
+        {{"4800000000x"}, "Numer powinien 11 cyfr"},
+    };
+    for (const auto& [numbers, message] : refused) {
+        std::ostringstream o, e;
+        QCOMPARE(cli::runSubscribers(true, p, numbers, o, e), int(cli::kExitUsage));
+        QVERIFY2(o.str().find(message) != std::string::npos, o.str().c_str());
+        QCOMPARE(fileBytes(path), before);
+    }
+    std::ostringstream o, e;
+    QCOMPARE(cli::runSubscribers(false, p, {"48999999999"}, o, e), int(cli::kExitUsage));
+    QCOMPARE(o.str(), std::string("48999999999: Abonent o podanym numerze nie istnieje\n"));
+
+    std::vector<std::string> many;
+    for (int i = 0; i < 165; ++i)
+        many.push_back(std::to_string(48100000000LL + i));
+    QCOMPARE(setEntries(s, {}).ok, true);
+    SubscriberEditResult full = addSubscribers(s, many);
+    QVERIFY(!full.ok); // 4 + 165 is one too many
+    QCOMPARE(full.lines.back(), std::string("Abonenta nie zapisano. Przepełnienie pamięci"));
+    many.pop_back();
+    QVERIFY(addSubscribers(s, many).ok);
+    QCOMPARE(int(s.Count_Subscribers()), 168);
+}
+
+void TestTemplateEdit::sameBytesAsTheWindows() {
+    // The same edit made through the windows and with set gives the same file.
+    QTemporaryDir dir;
+    const QString source = writeDemo(dir, "demo.sbn");
+    const QString byWindows = dir.filePath(QStringLiteral("okna.sbn"));
+    const QString byCli = dir.filePath(QStringLiteral("cli.sbn"));
+
+    Program p;
+    p.files.answers = {source, byWindows};
+    whenModal([&](QDialog*) {
+        p.armEditor();
+        TForm2* f = p.form2();
+        f->Edit10->setText(QStringLiteral("48600100300"));
+        f->CheckBox2->click();
+        f->CheckBox3->click();
+        f->CheckBox27->click();
+        f->RadioGroup5->item(0)->click();
+        f->Edit12->setText(QStringLiteral("45"));
+        f->Edit1->setText(QStringLiteral("12"));
+        f->CheckBox20->click();
+        f->Edit4->setText(QStringLiteral("250"));
+        whenModal([&](QDialog*) {
+            TForm3* t = p.form3();
+            t->Edit2->setText(QStringLiteral("Zanik 230V"));
+            t->Edit16->setText(QStringLiteral("Proba"));
+            t->Edit11->setText(QStringLiteral("3"));
+            t->SpeedButton3->click();
+            t->SpeedButton2->click();
+        });
+        f->SpeedButton1->click();
+        f->SpeedButton2->click();
+    });
+    p.form1->SpeedButton7Click();
+    QCOMPARE(p.messages.plains, QStringList{u("Operacja zapisu do pliku przeprowadzona pomyślnie")});
+
+    std::ostringstream err;
+    const int rc = cli::runSet(source.toStdString(), byCli.toStdString(),
+                               {"user_numbers.3=48600100300", "sms_mask=1,3", "input_mask=1,2,3,4,7",
+                                "output2_auto_on=true", "output2_auto_seconds=45",
+                                "daily_sms_limit=12", "balance_by_count_on=true",
+                                "balance_sms_count=250", "texts.1=Zanik 230V", "texts.14=Proba",
+                                "test_message_user=3"},
+                               err);
+    QVERIFY2(rc == cli::kExitOk, err.str().c_str());
+    const QByteArray windows = fileBytes(byWindows);
+    QCOMPARE(windows.size(), 4096);
+    QCOMPARE(fileBytes(byCli), windows);
+    QVERIFY(fileBytes(source) != windows);
+}
+
+QTEST_MAIN(TestTemplateEdit)
+#include "test_template_edit.moc"

@@ -34,6 +34,20 @@ enum class LinkWindow {
     ConnectionLost, // the device fell silent
 };
 
+// What happened to the exchange, for callers that act on it rather than show
+// it. Each is reported once, at the moment the link decides it and before the
+// texts that tell the user; a complete read is reported once its last block is
+// stored, ahead of the decoding.
+enum class LinkOutcome {
+    Connected,        // a handshake arrived (again, for every repeated handshake)
+    ConnectFailed,    // no handshake within the connection time
+    ReadComplete,     // all eight blocks stored
+    ReadTimedOut,
+    WriteComplete,    // the device acknowledged the last block
+    WriteTimedOut,
+    ConnectionLost,   // the device fell silent while the watch was on
+};
+
 class LinkObserver {
   public:
     virtual ~LinkObserver() = default;
@@ -46,6 +60,9 @@ class LinkObserver {
     virtual void closeWindow(LinkWindow window) = 0;
     // An error message box: the fixed text, and details for the curious.
     virtual void errorMessage(const std::string& text, const std::string& detail) = 0;
+    // The windows show the texts above and need nothing more; a caller that
+    // decides success (the command-line tool, the tests) listens here.
+    virtual void outcome(LinkOutcome) {}
 };
 
 namespace texts {

@@ -42,12 +42,17 @@ void DeviceSession::labelText(LinkWindow window, int label, const std::string& t
         else if (window == LinkWindow::WriteProgress)
             writeLabel_ = text;
     }
-    // The last block is counted before the line that says the transfer is over.
-    if (text == texts::kReadDone || text == texts::kWriteDone) {
+    say(text);
+}
+
+void DeviceSession::outcome(LinkOutcome what) {
+    outcome_ = what;
+    // The link reports the outcome before its texts, so the last block is
+    // counted before the line that says the transfer is over.
+    if (what == LinkOutcome::ReadComplete || what == LinkOutcome::WriteComplete) {
         transferDone_ = true;
         reportBlocks();
     }
-    say(text);
 }
 
 void DeviceSession::showWindow(LinkWindow window) {
@@ -141,13 +146,14 @@ Outcome DeviceSession::read(SettingsImage::Bytes& into) {
 Outcome DeviceSession::write(const SettingsImage::Bytes& bytes) {
     settings_.image.setBytes(bytes);
     writeLabel_.clear();
+    outcome_.reset();
     transfer_ = Transfer::Write;
     transferDone_ = false;
     blocksReported_ = 0;
     link_.beginWrite();
     const Wait w = runUntil([&] { return !link_.write_active && !link_.write_progress; });
     transfer_ = Transfer::None;
-    if (w != Wait::Done || writeLabel_ != texts::kWriteDone)
+    if (w != Wait::Done || outcome_ != LinkOutcome::WriteComplete)
         return linkFailure(w, writeLabel_);
     return {};
 }

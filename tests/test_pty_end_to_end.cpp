@@ -3,6 +3,7 @@
 #include "random_image.h"
 #include "device_link.h"
 #include "device_settings.h"
+#include "link_recorder.h"
 #include "posix_serial_port.h"
 #include "pty_test_support.h"
 
@@ -16,22 +17,6 @@ using namespace trellikon::testing;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// The windows return at once; the link's outcome tells success from failure.
-class Windows : public LinkObserver {
-  public:
-    void statusText(const std::string&) override {}
-    void labelText(LinkWindow, int, const std::string&) override {}
-    void barPosition(LinkWindow, int) override {}
-    void showWindow(LinkWindow) override {}
-    void closeWindow(LinkWindow) override {}
-    void errorMessage(const std::string& text, const std::string& detail) override {
-        errors.push_back(text + " " + detail);
-    }
-    void outcome(LinkOutcome what) override { outcomes.push_back(what); }
-    std::vector<LinkOutcome> outcomes;
-    std::vector<std::string> errors;
-};
 
 // The main window's two timers, on the wall clock, until `done` or `budget` runs out.
 // Returns the number of 1000 ms ticks.
@@ -78,7 +63,7 @@ void TestPtyEndToEnd::connectReadAndWrite() {
 
     DeviceSettings settings;
     PosixSerialPort port;
-    Windows windows;
+    LinkRecorder windows; // the windows return at once
     DeviceLink link(settings, port, windows);
     link.port_name = s.path();
     const auto start = Clock::now();

@@ -694,6 +694,7 @@ void TestDeviceLink::framesCountOnlyInTheirTransfer() {
             b.judgedTick();
         }
         QVERIFY(!b.link.read_active);
+        QVERIFY(b.out.last() == LinkOutcome::ReadComplete);
         QCOMPARE(b.out.labels[kRead][1], QString::fromUtf8("Ustawienia zostały pobrane"));
         for (int k = 0; k < 8; ++k)
             QVERIFY(blockOf(b.settings, k) == device[static_cast<std::size_t>(k)]);

@@ -118,11 +118,12 @@ Outcome DeviceSession::connect(const std::string& portName) {
     const std::int64_t now = clock_.nowMs();
     next1_ = now + kTimer1Ms;
     next2_ = now + kTimer2Ms;
+    outcome_.reset();
     if (!link_.connectCommand())
         return {kExitUsage, error_};
     progress_ << "Wyłącz i włącz urządzenie...\n" << std::flush;
     const Wait w = runUntil([&] { return link_.connected || !link_.connecting; });
-    if (w == Wait::Done && link_.connected)
+    if (w == Wait::Done && outcome_ == LinkOutcome::Connected)
         return {};
     return linkFailure(w, connectLabel_);
 }
@@ -132,12 +133,13 @@ Outcome DeviceSession::read(SettingsImage::Bytes& into) {
     link_.readCommand();
     if (!link_.read_active)
         return {kExitLink, error_.empty() ? texts::kReadNotConnected : error_};
+    outcome_.reset();
     transfer_ = Transfer::Read;
     transferDone_ = false;
     blocksReported_ = 0;
     const Wait w = runUntil([&] { return !link_.read_active; });
     transfer_ = Transfer::None;
-    if (w != Wait::Done || link_.read_failed)
+    if (w != Wait::Done || outcome_ != LinkOutcome::ReadComplete)
         return linkFailure(w, readLabel_);
     into = settings_.image.bytes();
     return {};

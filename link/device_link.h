@@ -39,13 +39,13 @@ enum class LinkWindow {
 // texts that tell the user; a complete read is reported once its last block is
 // stored, ahead of the decoding.
 enum class LinkOutcome {
-    Connected,        // a handshake arrived (again, for every repeated handshake)
-    ConnectFailed,    // no handshake within the connection time
-    ReadComplete,     // all eight blocks stored
+    Connected,     // a handshake arrived (again, for every repeated handshake)
+    ConnectFailed, // no handshake within the connection time
+    ReadComplete,  // all eight blocks stored
     ReadTimedOut,
-    WriteComplete,    // the device acknowledged the last block
+    WriteComplete, // the device acknowledged the last block
     WriteTimedOut,
-    ConnectionLost,   // the device fell silent while the watch was on
+    ConnectionLost, // the device fell silent while the watch was on
 };
 
 class LinkObserver {

@@ -327,12 +327,10 @@ void TestDeviceLink::timeouts_data() {
     QTest::addColumn<int>("kind"); // 0 read, 1 write, 2 connect
     QTest::addColumn<int>("ticks");
     QTest::addColumn<int>("outcome"); // the one LinkOutcome the time-out reports
-    QTest::newRow("silent read ends after 51 ticks")
-        << 0 << 51 << int(LinkOutcome::ReadTimedOut);
+    QTest::newRow("silent read ends after 51 ticks") << 0 << 51 << int(LinkOutcome::ReadTimedOut);
     QTest::newRow("unacknowledged write ends after 51 ticks")
         << 1 << 51 << int(LinkOutcome::WriteTimedOut);
-    QTest::newRow("no handshake ends after 61 ticks")
-        << 2 << 61 << int(LinkOutcome::ConnectFailed);
+    QTest::newRow("no handshake ends after 61 ticks") << 2 << 61 << int(LinkOutcome::ConnectFailed);
 }
 
 void TestDeviceLink::timeouts() {

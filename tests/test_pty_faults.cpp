@@ -285,7 +285,8 @@ void TestPtyFaults::faultsEndInTheirDocumentedState() {
         QVERIFY(!rig.link.write_progress && !rig.link.write_active);
         QVERIFY(rig.link.connected); // a write can be tried again at once
         QVERIFY(rig.settings.image.bytes() == image);
-        QVERIFY(rig.out.last() == (fails ? LinkOutcome::WriteTimedOut : LinkOutcome::WriteComplete));
+        QVERIFY(rig.out.last() ==
+                (fails ? LinkOutcome::WriteTimedOut : LinkOutcome::WriteComplete));
         if (fails) {
             QCOMPARE(rig.out.labels[kWrite][1], QString::fromUtf8(texts::kWriteFailed));
             const int stored = fault == "silence" ? done + 1 : done;

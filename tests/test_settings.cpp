@@ -285,6 +285,7 @@ void TestSettings::parameterFields_data() {
     QTest::addColumn<ByteWrites>("bytes"); // written before decoding
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("expected");
+    // clang-format off
     constexpr std::size_t out1Low = kOutput1AutoSeconds + 1, out2Low = kOutput2AutoSeconds + 1;
     QTest::newRow("timed output 1 on, 300 s")
         << ByteWrites{{kOutput1AutoEnabled, 1}, {kOutput1AutoSeconds, 1}, {out1Low, 0x2C},
@@ -354,6 +355,7 @@ void TestSettings::parameterFields_data() {
         << ByteWrites{{kBalanceReportEnabled, 1}, {kBalanceByCountEnabled, 2},
                       {kBalanceByTimeEnabled, 1}}
         << "switches" << "101";
+    // clang-format on
 }
 
 void TestSettings::parameterFields() {

@@ -104,6 +104,8 @@ struct FieldRow {
     const char* validKey = nullptr; // the JSON also says whether the check held
 };
 
+// The rows read as a table: one setting per row, kept that way by hand.
+// clang-format off
 using D = DecodedSettings;
 using F = DecodeFallbacks;
 
@@ -215,6 +217,7 @@ const FieldRow kFields[] = {
     {T, "texts", "Wiadomość testowa (treść)", textSlot(testMessageText), {}, Print::Text,
      text<testMessageText>, textFell<testMessageText>},
 };
+// clang-format on
 
 // A row's value as show prints it: what a window would show, and the whole value.
 Field describeRow(const FieldRow& row, const DecodedSettings& d, const DecodeFallbacks& f) {

@@ -35,7 +35,7 @@ enum class LinkWindow {
 };
 
 // What happened to the exchange, for callers that act on it rather than show
-// it. Each is reported once, at the moment the link decides it and before the
+// it. An outcome is reported at the moment the link decides it, before the
 // texts that tell the user; a complete read is reported once its last block is
 // stored, ahead of the decoding.
 enum class LinkOutcome {

@@ -115,6 +115,7 @@ void DeviceLink::receiveStep() {
 
     if (got >= kHandshakeSize && rb[0] == kStart && rb[1] == kHandshake && rb[2] == kHandshake) {
         answer_handshake = 1;
+        out_.outcome(LinkOutcome::Connected);
         setBar(LinkWindow::Connection, kConnectBarMax);
         connecting = 0;
         connected = 1;
@@ -141,6 +142,7 @@ void DeviceLink::receiveStep() {
             write_progress = 0;
             silence_ticks = 0;
             write_active = 0;
+            out_.outcome(LinkOutcome::WriteComplete);
             label(LinkWindow::WriteProgress, 1, texts::kWriteDone);
             setBar(LinkWindow::WriteProgress, kProgressBarMax);
         }
@@ -160,6 +162,7 @@ void DeviceLink::receiveStep() {
             ++block_no;
         } else {
             request_block = 0;
+            out_.outcome(LinkOutcome::ReadComplete);
             setBar(LinkWindow::ReadProgress, 0);
             label(LinkWindow::ReadProgress, 1, texts::kReadDone);
             setBar(LinkWindow::ReadProgress, kProgressBarMax);
@@ -207,6 +210,7 @@ void DeviceLink::Timer2Timer() {
         if (silence_ticks >= kSilenceLimit) {
             watch_link = 0;
             silence_ticks = 0;
+            out_.outcome(LinkOutcome::ConnectionLost);
             out_.showWindow(LinkWindow::ConnectionLost);
         } else {
             ++silence_ticks;
@@ -242,6 +246,7 @@ void DeviceLink::Timer2Timer() {
             watch_link = 0;
             connecting = 0;
             connect_ticks = 0;
+            out_.outcome(LinkOutcome::ConnectFailed);
             setBar(LinkWindow::Connection, 0);
             label(LinkWindow::Connection, 1, texts::kConnectFailed);
             label(LinkWindow::Connection, 2, texts::kConnectFailedHint);
@@ -260,6 +265,7 @@ void DeviceLink::Timer2Timer() {
         read_failed = 1;
         connected = 0;
         watch_link = 0;
+        out_.outcome(LinkOutcome::ReadTimedOut);
         label(LinkWindow::ReadProgress, 1, texts::kReadFailed);
         request_block = 0;
         out_.statusText(texts::kReadFailedStatus);
@@ -270,6 +276,7 @@ void DeviceLink::Timer2Timer() {
         ++write_ticks;
     if (write_ticks > kTransferLimit) {
         write_ticks = 0;
+        out_.outcome(LinkOutcome::WriteTimedOut);
         label(LinkWindow::WriteProgress, 1, texts::kWriteFailed);
         write_active = 0;
         write_progress = 0;

@@ -8,12 +8,16 @@
 //                                  the time-outs, the progress bars and the loss watch
 //   LinkObserver                   everything the protocol shows: status line, labels,
 //                                  bars, windows to show or close
-//   SimulatedDevice                the device's side of every frame, for tests and the
-//                                  simulator program
+//   frame                          the frame bytes both ends of the cable agree on
+//
+// The device's side (the simulated device, the in-memory port, the
+// pseudo-terminal server and the virtual line) lives in sim/, a library the
+// program does not link.
 //
 // DeviceLink owns no timer and no window; time is whatever calls its ticks.
 
 #include "device_settings.h"
+#include "frame.h"
 #include "serial_port.h"
 
 #include <array>
@@ -30,6 +34,20 @@ enum class LinkWindow {
     ConnectionLost, // the device fell silent
 };
 
+// What happened to the exchange, for callers that act on it rather than show
+// it. An outcome is reported at the moment the link decides it, before the
+// texts that tell the user; a complete read is reported once its last block is
+// stored, ahead of the decoding.
+enum class LinkOutcome {
+    Connected,     // a handshake arrived (again, for every repeated handshake)
+    ConnectFailed, // no handshake within the connection time
+    ReadComplete,  // all eight blocks stored
+    ReadTimedOut,
+    WriteComplete, // the device acknowledged the last block
+    WriteTimedOut,
+    ConnectionLost, // the device fell silent while the watch was on
+};
+
 class LinkObserver {
   public:
     virtual ~LinkObserver() = default;
@@ -42,19 +60,10 @@ class LinkObserver {
     virtual void closeWindow(LinkWindow window) = 0;
     // An error message box: the fixed text, and details for the curious.
     virtual void errorMessage(const std::string& text, const std::string& detail) = 0;
+    // The windows show the texts above and need nothing more; a caller that
+    // decides success (the command-line tool, the tests) listens here.
+    virtual void outcome(LinkOutcome) {}
 };
-
-namespace frame {
-inline constexpr std::uint8_t kStart = 0xAA;
-inline constexpr std::uint8_t kHandshake = 0x01;
-inline constexpr std::uint8_t kWrite = 0x02;
-inline constexpr std::uint8_t kRead = 0x03;
-inline constexpr std::size_t kHandshakeSize = 3;
-inline constexpr std::size_t kRequestSize = 4;   // read request, write acknowledgement
-inline constexpr std::size_t kBlockFrameSize = 516;
-inline constexpr std::size_t kBufferSize = 524;
-inline constexpr std::size_t kReceiveLimit = 521;
-} // namespace frame
 
 namespace texts {
 // Fixed texts of the exchange, exactly as the user sees them (UTF-8).

@@ -24,11 +24,12 @@
 
 #include "posix_serial_port.h"
 
+#include "error_text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <system_error>
 #include <vector>
 
 #include <fcntl.h>
@@ -48,10 +49,6 @@ namespace {
 // A write that makes no progress for this long is abandoned: the other end is
 // not taking bytes, and the protocol's time-outs will say so.
 constexpr std::chrono::milliseconds kWriteStallLimit{2000};
-
-std::string errnoText(int e) {
-    return std::system_category().message(e);
-}
 
 std::string joinPorts(const std::vector<std::string>& ports) {
     std::string s;

@@ -24,11 +24,6 @@ const std::array<std::string, kTextSlotCount> kDefaultTexts = {
     "Test Systemu SMS",
 };
 
-// How many bytes the text decoder takes at most before giving up on a 0 byte:
-// the header is cut at 52, the others run into their check byte at 101.
-constexpr std::size_t kHeaderScan = 52;
-constexpr std::size_t kTextScan = 102;
-
 const SubscriberEntry kNoEntry{};
 
 bool validIndex(int n) { return n >= 1 && n <= kSubscriberCount; }
@@ -96,8 +91,9 @@ void DeviceSettings::Decode_Parameters(DecodeFallbacks* fb) {
     d.output2_permanent = !f.output2_permanent && im.at(kOutput2Permanent) == 1;
 
     // 3. Daily limit: all four bytes as they stand, 0 bytes included.
-    f.daily_sms_limit = !im.valueGroupValid(kDailySmsLimit, 4);
-    d.daily_sms_limit = f.daily_sms_limit ? "20" : im.chars(kDailySmsLimit, 4);
+    const auto limit = im.readDigits(kDailySmsLimit);
+    f.daily_sms_limit = !limit.valid;
+    d.daily_sms_limit = limit.valid ? limit.value : "20";
 
     auto mask = [&](std::size_t offset, bool& fallback) -> std::uint8_t {
         const auto pair = im.readValuePair(offset);
@@ -122,12 +118,14 @@ void DeviceSettings::Decode_Parameters(DecodeFallbacks* fb) {
     d.echo_on = echo.valid ? echo.value == 1 : true;
 
     // 9, 10. Balance count and interval: four characters as stored.
-    d.balance_sms_count_valid = im.valueGroupValid(kBalanceSmsCount, 4);
-    d.balance_sms_count = d.balance_sms_count_valid ? im.chars(kBalanceSmsCount, 4) : "";
-    f.balance_sms_count = !d.balance_sms_count_valid;
-    d.balance_days_valid = im.valueGroupValid(kBalanceIntervalDays, 4);
-    d.balance_days = d.balance_days_valid ? im.chars(kBalanceIntervalDays, 4) : "";
-    f.balance_days = !d.balance_days_valid;
+    const auto count = im.readDigits(kBalanceSmsCount);
+    d.balance_sms_count_valid = count.valid;
+    d.balance_sms_count = count.valid ? count.value : "";
+    f.balance_sms_count = !count.valid;
+    const auto days = im.readDigits(kBalanceIntervalDays);
+    d.balance_days_valid = days.valid;
+    d.balance_days = days.valid ? days.value : "";
+    f.balance_days = !days.valid;
 
     // 11. Query code: the stored length, then the check over the whole area.
     d.balance_query_code.clear();
@@ -176,18 +174,10 @@ void DeviceSettings::odczytaj_uzytkownikow(DecodeFallbacks* fb) {
 
 void DeviceSettings::Decode_Texts(DecodeFallbacks* fb) {
     for (int slot = 0; slot < kTextSlotCount; ++slot) {
-        const std::size_t start = *textSlotOffset(slot);
-        const std::size_t scan = slot == messageHeaderText ? kHeaderScan : kTextScan;
-        std::string text;
-        std::uint8_t x = 0xAA;
-        for (std::size_t i = 0; i < scan && image.at(start + i) != 0; ++i) {
-            text += static_cast<char>(image.at(start + i));
-            x ^= image.at(start + i);
-        }
-        const bool valid = image.at(start + kTextCheck) == x;
-        decoded.texts[static_cast<std::size_t>(slot)] = valid ? text : defaultText(slot);
+        const auto r = image.readText(slot);
+        decoded.texts[static_cast<std::size_t>(slot)] = r.valid ? r.value : defaultText(slot);
         if (fb)
-            fb->texts[static_cast<std::size_t>(slot)] = !valid;
+            fb->texts[static_cast<std::size_t>(slot)] = !r.valid;
     }
 }
 

@@ -132,11 +132,9 @@ void SettingsImage::writeValueGroup(std::size_t offset, std::span<const std::uin
 }
 
 FieldRead<std::string> SettingsImage::readDigits(std::size_t offset) const {
-    FieldRead<std::string> r;
-    for (std::size_t i = 0; i < 4 && at(offset + i) != 0; ++i)
-        r.value += static_cast<char>(at(offset + i));
-    r.valid = valueGroupValid(offset, 4);
-    return r;
+    // All four bytes as they stand, 0 bytes included: that is what the device
+    // keeps, and what goes back to it on the next write.
+    return readValueGroup(offset, 4);
 }
 
 void SettingsImage::writeDigits(std::size_t offset, std::string_view digits) {
@@ -152,8 +150,13 @@ FieldRead<std::string> SettingsImage::readText(int slot) const {
     const auto offset = layout::textSlotOffset(slot);
     if (!offset)
         return r;
+    // How far the reader looks for the ending 0 byte: the header is cut at 52
+    // bytes, the other texts run on into their own check byte at 101.
+    constexpr std::size_t kHeaderScan = 52;
+    constexpr std::size_t kTextScan = layout::kTextSlotSize;
+    const std::size_t scan = slot == layout::messageHeaderText ? kHeaderScan : kTextScan;
     std::uint8_t x = 0xAA;
-    for (std::size_t i = 0; i < layout::kTextCheck && at(*offset + i) != 0; ++i) {
+    for (std::size_t i = 0; i < scan && at(*offset + i) != 0; ++i) {
         r.value += static_cast<char>(at(*offset + i));
         x ^= at(*offset + i);
     }

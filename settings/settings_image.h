@@ -9,6 +9,7 @@
 //                     subscriber table, with the decoders that turn one into the other
 //   cp1250            the code page of every stored text
 //   template_file     loading an image from a template file
+//   error_text        the system's words for a failed call, for every message that needs them
 //
 // Every accessor is bounds-checked: a block, slot or offset outside the image is
 // refused and never touches memory outside it.
@@ -168,14 +169,16 @@ class SettingsImage {
     bool readFlag(std::size_t offset) const { return at(offset) == 1; }
     void writeFlag(std::size_t offset, bool on) { set(offset, on ? 1 : 0); }
 
-    // DigitsField (5 bytes): the characters in front of the first 0x00 of bytes
-    // 0..3, valid when byte 4 is the check over bytes 0..3.
+    // DigitsField (5 bytes): bytes 0..3 as they stand, 0 bytes included, valid
+    // when byte 4 is the check over them.
     FieldRead<std::string> readDigits(std::size_t offset) const;
     void writeDigits(std::size_t offset, std::string_view digits); // at most 4 kept
 
-    // TextSlot (102 bytes) k = 0..14: the text up to its first 0x00, valid when
-    // byte 101 is the check over it. Writing clears the slot and keeps at most
-    // 50 (header) or 100 characters, so a 0x00 always ends the text.
+    // TextSlot (102 bytes) k = 0..14: the text up to its first 0x00, looked for
+    // in the first 52 bytes of the header and in all 102 bytes of any other slot,
+    // valid when byte 101 is the check over what was read. Writing clears the
+    // slot and keeps at most 50 (header) or 100 characters, so a 0x00 always ends
+    // the text.
     FieldRead<std::string> readText(int slot) const;
     bool writeText(int slot, std::string_view text);
 

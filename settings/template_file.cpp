@@ -1,16 +1,13 @@
 #include "template_file.h"
 
+#include "error_text.h"
+
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace trellikon {
-
-namespace {
-std::string errnoText() { return std::strerror(errno); }
-} // namespace
 
 TemplateLoad loadTemplate(const std::string& path) {
     TemplateLoad r;

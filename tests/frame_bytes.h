@@ -1,5 +1,6 @@
 #pragma once
 // The device's frames as bytes, for tests and fuzz targets that play the device by hand.
+#include "frame.h"
 #include "settings_image.h"
 
 #include <algorithm>
@@ -10,17 +11,17 @@ namespace trellikon::testing {
 
 // A read reply carrying `data` (512 bytes), `third` in its ignored byte.
 inline std::vector<std::uint8_t> readReply(std::uint8_t third, const std::uint8_t* data) {
-    std::vector<std::uint8_t> f(516);
-    f[0] = 0xAA;
-    f[1] = 0x03;
+    std::vector<std::uint8_t> f(frame::kBlockFrameSize);
+    f[0] = frame::kStart;
+    f[1] = frame::kRead;
     f[2] = third;
-    std::copy(data, data + 512, f.begin() + 3);
-    f[515] = SettingsImage::checkByteOf(std::span(f.data(), 515));
+    std::copy(data, data + layout::kBlockSize, f.begin() + 3);
+    f.back() = SettingsImage::checkByteOf(std::span(f.data(), f.size() - 1));
     return f;
 }
 
 inline std::vector<std::uint8_t> ack(std::uint8_t block) {
-    return {0xAA, 0x02, block, static_cast<std::uint8_t>(0x02 ^ block)};
+    return {frame::kStart, frame::kWrite, block, static_cast<std::uint8_t>(frame::kWrite ^ block)};
 }
 
 } // namespace trellikon::testing

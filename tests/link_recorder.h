@@ -4,6 +4,8 @@
 
 #include <QStringList>
 #include <functional>
+#include <optional>
+#include <vector>
 
 class LinkRecorder : public trellikon::LinkObserver {
   public:
@@ -14,6 +16,8 @@ class LinkRecorder : public trellikon::LinkObserver {
     int shown[4] = {0, 0, 0, 0};
     int closed[4] = {0, 0, 0, 0};
     QStringList errors;
+    // Kept apart from `events`, which records only what the windows are told.
+    std::vector<trellikon::LinkOutcome> outcomes;
     std::function<void(trellikon::LinkWindow)> onShow; // runs while "modal"
 
     static int idx(trellikon::LinkWindow w) { return static_cast<int>(w); }
@@ -40,5 +44,12 @@ class LinkRecorder : public trellikon::LinkObserver {
     void errorMessage(const std::string& text, const std::string& detail) override {
         errors << QString::fromStdString(text);
         events << "error:" + QString::fromStdString(text) + "|" + QString::fromStdString(detail);
+    }
+    void outcome(trellikon::LinkOutcome what) override { outcomes.push_back(what); }
+    // The last outcome, or nothing yet.
+    std::optional<trellikon::LinkOutcome> last() const {
+        if (outcomes.empty())
+            return std::nullopt;
+        return outcomes.back();
     }
 };

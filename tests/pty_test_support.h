@@ -78,17 +78,49 @@ inline std::vector<std::uint8_t> readFor(int fd, std::size_t want, int timeoutMs
     return got;
 }
 
+// Reads whatever comes until the line has been quiet for `quietMs` (or
+// `limitMs` have passed): the other end has said all it had to say.
+inline std::vector<std::uint8_t> readUntilQuiet(int fd, int quietMs, int limitMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::milliseconds(limitMs);
+    std::vector<std::uint8_t> got;
+    while (Clock::now() < end) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, quietMs) == 0)
+            break;
+        std::uint8_t buf[1024];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0)
+            got.insert(got.end(), buf, buf + n);
+        else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+            break;
+    }
+    return got;
+}
+
 inline void writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n > 0)
+        if (n > 0) {
             done += static_cast<std::size_t>(n);
-        else if (n < 0 && errno != EAGAIN && errno != EINTR)
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
             return;
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else {
+            pollfd p{fd, POLLOUT, 0}; // until the other end has taken some
+            if (::poll(&p, 1, 3000) <= 0)
+                return;
+        }
     }
+}
+
+// Waits until the server has seen the program close the line.
+inline bool waitForClose(PtyDeviceServer& server, int timeoutMs = 1000) {
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (server.slaveOpen() && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return !server.slaveOpen();
 }
 
 } // namespace trellikon::testing

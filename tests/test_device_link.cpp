@@ -102,7 +102,6 @@ void TestDeviceLink::frameBytes() {
     b.link.request_block = 1;
     b.link.Timer1Timer();
     QCOMPARE(b.port.sent.back(), (Bytes{0xAA, 0x03, 0x05, 0x06}));
-    QCOMPARE(ack(7), (Bytes{0xAA, 0x02, 0x07, 0x05}));
 
     Bench w;
     w.connectNow();
@@ -116,6 +115,10 @@ void TestDeviceLink::frameBytes() {
     QCOMPARE(f[1], std::uint8_t(0x02));
     QCOMPARE(f[2], std::uint8_t(0x00));
     QCOMPARE(f[515], std::uint8_t(0x02));
+    // The device's acknowledgement of block 7, as it puts it on the line, ends the write.
+    w.port.deliver({0xAA, 0x02, 0x07, 0x05});
+    w.link.Timer1Timer();
+    QVERIFY(w.out.last() == LinkOutcome::WriteComplete);
 }
 
 void TestDeviceLink::handshakeConnects() {
@@ -205,6 +208,7 @@ void TestDeviceLink::fullReadWithSimulatedDevice() {
     }
     QCOMPARE(ticks, 9); // one request per tick, the next one in the tick that stored a block
     QVERIFY(b.settings.image.bytes() == memory);
+    QVERIFY((b.out.outcomes == std::vector{LinkOutcome::Connected, LinkOutcome::ReadComplete}));
     QCOMPARE(b.out.labels[kRead][1], QString::fromUtf8("Ustawienia zostały pobrane"));
     QCOMPARE(b.out.bars[kRead], 100);
     QCOMPARE(b.link.block_no, std::uint8_t(7));
@@ -289,6 +293,7 @@ void TestDeviceLink::acknowledgementAboveSevenEndsTheWrite() {
     b.port.deliver(ack(static_cast<std::uint8_t>(block)));
     b.link.Timer1Timer();
     QVERIFY(!b.link.write_active && !b.link.write_progress);
+    QVERIFY((b.out.outcomes == std::vector{LinkOutcome::Connected, LinkOutcome::WriteComplete}));
     QCOMPARE(b.out.labels[kWrite][1], QString::fromUtf8("Programowanie urządzenia zakończono pomyślnie"));
     QCOMPARE(b.out.bars[kWrite], 100);
     QVERIFY(b.link.block_no <= 7);
@@ -321,15 +326,18 @@ void TestDeviceLink::fullWriteWithSimulatedDevice() {
 void TestDeviceLink::timeouts_data() {
     QTest::addColumn<int>("kind"); // 0 read, 1 write, 2 connect
     QTest::addColumn<int>("ticks");
-    QTest::newRow("silent read ends after 51 ticks") << 0 << 51;
-    QTest::newRow("unacknowledged write ends after 51 ticks") << 1 << 51;
-    QTest::newRow("no handshake ends after 61 ticks") << 2 << 61;
+    QTest::addColumn<int>("outcome"); // the one LinkOutcome the time-out reports
+    QTest::newRow("silent read ends after 51 ticks") << 0 << 51 << int(LinkOutcome::ReadTimedOut);
+    QTest::newRow("unacknowledged write ends after 51 ticks")
+        << 1 << 51 << int(LinkOutcome::WriteTimedOut);
+    QTest::newRow("no handshake ends after 61 ticks") << 2 << 61 << int(LinkOutcome::ConnectFailed);
 }
 
 void TestDeviceLink::timeouts() {
     // Overall time-outs count 300 ms ticks from the command, not per block.
     QFETCH(int, kind);
     QFETCH(int, ticks);
+    QFETCH(int, outcome);
     Bench b;
     if (kind == 2)
         QVERIFY(b.link.connectCommand());
@@ -346,8 +354,11 @@ void TestDeviceLink::timeouts() {
         b.link.Timer2Timer();
         QVERIFY2(running(), qPrintable(QString("ended at tick %1").arg(i)));
     }
+    const auto before = b.out.outcomes.size();
     b.link.Timer2Timer();
     QVERIFY(!running());
+    QCOMPARE(b.out.outcomes.size(), before + 1);
+    QCOMPARE(int(b.out.outcomes.back()), outcome);
     const QString connectHint = QString::fromUtf8(
         "Wybierz port komputera wyłącz i włącz urządzenie a następnie wcisnij przycisk \"Nawiąż połączenie\".");
     if (kind == 0) {
@@ -417,6 +428,7 @@ void TestDeviceLink::connectionLossWatch() {
     b.link.Timer2Timer();
     QCOMPARE(b.out.shown[kLost], 1);
     QCOMPARE(reentered, 100);
+    QVERIFY((b.out.outcomes == std::vector{LinkOutcome::Connected, LinkOutcome::ConnectionLost}));
     b.link.connectionLostOk();
     QVERIFY(!b.link.connected);
     QCOMPARE(b.out.status, QString::fromUtf8("Nastąpiło zerwanie komunikacji z programem.Wyłącz i włącz urządzenie, wybierz port a następnie nasiśnij przycisk \"Nawiąż połączenie\""));
@@ -680,6 +692,7 @@ void TestDeviceLink::framesCountOnlyInTheirTransfer() {
             b.judgedTick();
         }
         QVERIFY(!b.link.read_active);
+        QVERIFY(b.out.last() == LinkOutcome::ReadComplete);
         QCOMPARE(b.out.labels[kRead][1], QString::fromUtf8("Ustawienia zostały pobrane"));
         for (int k = 0; k < 8; ++k)
             QVERIFY(blockOf(b.settings, k) == device[static_cast<std::size_t>(k)]);

@@ -85,13 +85,15 @@ void TestProgrammingEndToEnd::readEditProgram() {
     WindowContext& ctx = form1.context();
     form1.link().port_name = s.path();
 
-    // The two timers at their ratio, with time for the bytes to travel.
+    // The two timers at their ratio; between them the device's answer is
+    // waited for, up to the time it is given on a line at full speed (some
+    // ticks have nothing to answer).
     auto tickUntil = [&](const std::function<bool()>& done) {
         for (int i = 0; i < 200 && !done(); ++i) {
             form1.Timer1Timer();
             for (int k = 0; k < 3; ++k)
                 form1.Timer2Timer();
-            QTest::qWait(10);
+            (void)QTest::qWaitFor([&] { return port.waiting() > 0; }, 10);
         }
         return done();
     };

@@ -72,9 +72,7 @@ void TestPtyDeviceServer::handshakeFollowsEveryOpen() {
         QCOMPARE(readFor(fd, 3, 3000), kHandshake);
         QCOMPARE(readFor(fd, 1, 100).size(), std::size_t(0));
         ::close(fd);
-        for (int i = 0; i < 200 && s.server().slaveOpen(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        QVERIFY(!s.server().slaveOpen());
+        QVERIFY(waitForClose(s.server()));
     }
 }
 
@@ -123,7 +121,7 @@ void TestPtyDeviceServer::closingDropsWhatWasNotSent() {
     writeAll(fd, kReadBlock5);
     QCOMPARE(readFor(fd, 40, 3000).size(), std::size_t(40));
     ::close(fd);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // bytes kept coming meanwhile
+    QVERIFY(waitForClose(s.server())); // with the rest of the reply still unsent
     fd = openRaw(s.path());
     QVERIFY(fd >= 0);
     QCOMPARE(readFor(fd, 3, 3000), kHandshake);
@@ -193,10 +191,9 @@ void TestPtyDeviceServer::garbageNeverStopsTheDevice() {
             b = static_cast<std::uint8_t>(rng() % 4 == 0 ? 0xAA : rng());
         writeAll(fd, junk);
     }
-    // Whatever the junk made the device say, it has finished by now.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    readFor(fd, 1 << 20, 200);
-    std::this_thread::sleep_for(std::chrono::milliseconds(150)); // a partial frame is forgotten
+    // Whatever the junk made the device say is taken off the line; the quiet
+    // that ends it is longer than the gap after which a partial frame is forgotten.
+    readUntilQuiet(fd, 150, 5000);
     writeAll(fd, kReadBlock5);
     const Bytes reply = readFor(fd, 516, 3000);
     ::close(fd);

@@ -3,6 +3,7 @@
 #include "random_image.h"
 #include "device_link.h"
 #include "device_settings.h"
+#include "link_recorder.h"
 #include "posix_serial_port.h"
 #include "pty_test_support.h"
 
@@ -16,24 +17,6 @@ using namespace trellikon::testing;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-// The windows return at once; the write window's label tells success from failure.
-class Windows : public LinkObserver {
-  public:
-    void statusText(const std::string&) override {}
-    void labelText(LinkWindow window, int label, const std::string& text) override {
-        if (window == LinkWindow::WriteProgress && label == 1)
-            writeLabel = text;
-    }
-    void barPosition(LinkWindow, int) override {}
-    void showWindow(LinkWindow) override {}
-    void closeWindow(LinkWindow) override {}
-    void errorMessage(const std::string& text, const std::string& detail) override {
-        errors.push_back(text + " " + detail);
-    }
-    std::string writeLabel;
-    std::vector<std::string> errors;
-};
 
 // The main window's two timers, on the wall clock, until `done` or `budget` runs out.
 // Returns the number of 1000 ms ticks.
@@ -80,7 +63,7 @@ void TestPtyEndToEnd::connectReadAndWrite() {
 
     DeviceSettings settings;
     PosixSerialPort port;
-    Windows windows;
+    LinkRecorder windows; // the windows return at once
     DeviceLink link(settings, port, windows);
     link.port_name = s.path();
     const auto start = Clock::now();
@@ -90,6 +73,7 @@ void TestPtyEndToEnd::connectReadAndWrite() {
     tickUntil(
         link, [&] { return link.connected != 0; }, std::chrono::seconds(4));
     QVERIFY(link.connected);
+    QVERIFY(windows.outcomes == std::vector{LinkOutcome::Connected});
 
     link.readCommand();
     QVERIFY(link.read_active);
@@ -97,6 +81,7 @@ void TestPtyEndToEnd::connectReadAndWrite() {
         link, [&] { return !link.read_active; }, std::chrono::seconds(16));
     QVERIFY(!link.read_active);
     QVERIFY(!link.read_failed);
+    QVERIFY(windows.outcomes.back() == LinkOutcome::ReadComplete);
     QVERIFY(settings.image.bytes() == memory);
 
     const auto image = randomImage(12);
@@ -104,7 +89,7 @@ void TestPtyEndToEnd::connectReadAndWrite() {
     link.beginWrite();
     const int writeTicks = tickUntil(
         link, [&] { return !link.write_progress; }, std::chrono::seconds(16));
-    QCOMPARE(windows.writeLabel, std::string(texts::kWriteDone));
+    QVERIFY(windows.outcomes.back() == LinkOutcome::WriteComplete);
     QVERIFY(s.server().memory() == image);
     port.close();
 

@@ -221,6 +221,7 @@ void TestPtyFaults::faultsEndInTheirDocumentedState() {
     // Connect: the device announces itself a moment after the port opens.
     QVERIFY(rig.link.connectCommand());
     rig.runUntil([&] { return rig.link.connected != 0; }, 5);
+    QVERIFY(rig.out.last() == LinkOutcome::Connected);
     QVERIFY(rig.link.connected);
     QCOMPARE(rig.out.status, QString::fromUtf8(texts::kConnectedStatus));
     QCOMPARE(rig.out.labels[kConn][1], QString::fromUtf8(texts::kConnectedWindow));
@@ -284,6 +285,8 @@ void TestPtyFaults::faultsEndInTheirDocumentedState() {
         QVERIFY(!rig.link.write_progress && !rig.link.write_active);
         QVERIFY(rig.link.connected); // a write can be tried again at once
         QVERIFY(rig.settings.image.bytes() == image);
+        QVERIFY(rig.out.last() ==
+                (fails ? LinkOutcome::WriteTimedOut : LinkOutcome::WriteComplete));
         if (fails) {
             QCOMPARE(rig.out.labels[kWrite][1], QString::fromUtf8(texts::kWriteFailed));
             const int stored = fault == "silence" ? done + 1 : done;
@@ -299,6 +302,7 @@ void TestPtyFaults::faultsEndInTheirDocumentedState() {
     }
 
     QVERIFY(!rig.link.read_active && !rig.link.request_block);
+    QVERIFY(rig.out.last() == (fails ? LinkOutcome::ReadTimedOut : LinkOutcome::ReadComplete));
     if (fails) {
         QCOMPARE(rig.out.labels[kRead][1], QString::fromUtf8(texts::kReadFailed));
         QCOMPARE(rig.out.status, QString::fromUtf8(texts::kReadFailedStatus));

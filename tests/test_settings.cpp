@@ -19,7 +19,21 @@ void putChars(SettingsImage& im, std::size_t offset, const std::string& s) {
         im.set(offset + i, static_cast<std::uint8_t>(s[i]));
 }
 
+// Bytes a case puts into an erased image before decoding.
+struct ByteWrite {
+    std::size_t offset;
+    std::uint8_t value;
+};
+using ByteWrites = std::vector<ByteWrite>;
+
+ByteWrites operator+(ByteWrites a, const ByteWrites& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(ByteWrites)
 
 class TestSettings : public QObject {
     Q_OBJECT
@@ -210,6 +224,11 @@ void TestSettings::headerCutAt52Bytes() {
     s.image.set(512 + kTextCheck, s.image.checkByte(512, checkOver52 ? 52 : 60));
     s.Decode_Texts();
     QCOMPARE(QByteArray::fromStdString(s.decoded.message_header()), expected);
+    // The image's own reader gives the same answer as the decoder.
+    const auto header = s.image.readText(messageHeaderText);
+    QCOMPARE(header.valid, checkOver52);
+    if (checkOver52)
+        QCOMPARE(QByteArray::fromStdString(header.value), expected);
 }
 
 void TestSettings::subscriberOffsets_data() {
@@ -263,70 +282,93 @@ void TestSettings::outOfRangeNeverTouchesTheImage() {
 }
 
 void TestSettings::parameterFields_data() {
-    QTest::addColumn<QByteArray>("bytes"); // pairs of offset:value written before decoding
+    QTest::addColumn<ByteWrites>("bytes"); // written before decoding
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("expected");
-    auto w = [](std::initializer_list<std::pair<int, int>> list) {
-        QByteArray b;
-        for (auto [o, v] : list)
-            b += QByteArray::number(o) + ":" + QByteArray::number(v) + ",";
-        return b;
-    };
+    // clang-format off
+    constexpr std::size_t out1Low = kOutput1AutoSeconds + 1, out2Low = kOutput2AutoSeconds + 1;
     QTest::newRow("timed output 1 on, 300 s")
-        << w({{120, 1}, {121, 1}, {122, 0x2C}, {123, 0xAA ^ 1 ^ 1 ^ 0x2C}}) << "out1" << "1/300";
+        << ByteWrites{{kOutput1AutoEnabled, 1}, {kOutput1AutoSeconds, 1}, {out1Low, 0x2C},
+                      {kOutput1AutoCheck, 0xAA ^ 1 ^ 1 ^ 0x2C}}
+        << "out1" << "1/300";
     QTest::newRow("timed output 1 off keeps its seconds")
-        << w({{120, 0}, {121, 1}, {122, 0x2C}, {123, 0xAA ^ 1 ^ 0x2C}}) << "out1" << "0/300";
+        << ByteWrites{{kOutput1AutoEnabled, 0}, {kOutput1AutoSeconds, 1}, {out1Low, 0x2C},
+                      {kOutput1AutoCheck, 0xAA ^ 1 ^ 0x2C}}
+        << "out1" << "0/300";
     QTest::newRow("timed output 2 with a bad check")
-        << w({{135, 1}, {136, 0}, {137, 5}, {138, 0}}) << "out2" << "0/";
+        << ByteWrites{{kOutput2AutoEnabled, 1}, {kOutput2AutoSeconds, 0}, {out2Low, 5},
+                      {kOutput2AutoCheck, 0}}
+        << "out2" << "0/";
+    const ByteWrites code = {{kBalanceQueryCode, '*'},     {kBalanceQueryCode + 1, '1'},
+                             {kBalanceQueryCode + 2, '0'}, {kBalanceQueryCode + 3, '1'},
+                             {kBalanceQueryCode + 4, '#'}};
+    const std::uint8_t codeCheck = 0xAA ^ '*' ^ '1' ^ '0' ^ '1' ^ '#';
     QTest::newRow("query code *101#")
-        << w({{300, 5}, {301, 5 ^ 0xAA}, {175, '*'}, {176, '1'}, {177, '0'}, {178, '1'},
-              {179, '#'}, {275, 0xAA ^ '*' ^ '1' ^ '0' ^ '1' ^ '#'}})
+        << code + ByteWrites{{kBalanceQueryCodeLength, 5},
+                             {kBalanceQueryCodeLength + 1, 5 ^ 0xAA},
+                             {kBalanceQueryCodeCheck, codeCheck}}
         << "code" << "*101#";
     QTest::newRow("query code with a bad length pair")
-        << w({{300, 5}, {301, 5}, {175, '*'}, {176, '1'}, {177, '0'}, {178, '1'}, {179, '#'},
-              {275, 0xAA ^ '*' ^ '1' ^ '0' ^ '1' ^ '#'}})
+        << code + ByteWrites{{kBalanceQueryCodeLength, 5}, {kBalanceQueryCodeLength + 1, 5},
+                             {kBalanceQueryCodeCheck, codeCheck}}
         << "code" << "";
     QTest::newRow("query code with a bad area check")
-        << w({{300, 5}, {301, 5 ^ 0xAA}, {175, '*'}, {176, '1'}, {177, '0'}, {178, '1'},
-              {179, '#'}, {275, 0}})
+        << code + ByteWrites{{kBalanceQueryCodeLength, 5},
+                             {kBalanceQueryCodeLength + 1, 5 ^ 0xAA},
+                             {kBalanceQueryCodeCheck, 0}}
         << "code" << "";
-    QTest::newRow("test message to user 3") << w({{130, 1}, {131, 3}, {132, 0xAA ^ 1 ^ 3}})
-                                            << "test" << "1/3";
-    QTest::newRow("test message to user 5 is off") << w({{130, 1}, {131, 5}, {132, 0xAA ^ 1 ^ 5}})
-                                                   << "test" << "0/";
-    QTest::newRow("test message switched off") << w({{130, 0}, {131, 0}, {132, 0xAA}}) << "test"
-                                               << "0/";
-    QTest::newRow("echo off") << w({{155, 0}, {156, 0xAA}}) << "echo" << "0";
-    QTest::newRow("echo bad pair is on") << w({{155, 0}, {156, 0}}) << "echo" << "1";
-    QTest::newRow("sms mask 0x05") << w({{140, 5}, {141, 5 ^ 0xAA}}) << "smsmask" << "5";
+    QTest::newRow("test message to user 3")
+        << ByteWrites{{kTestMessageEnabled, 1}, {kTestMessageUser, 3},
+                      {kTestMessageCheck, 0xAA ^ 1 ^ 3}}
+        << "test" << "1/3";
+    QTest::newRow("test message to user 5 is off")
+        << ByteWrites{{kTestMessageEnabled, 1}, {kTestMessageUser, 5},
+                      {kTestMessageCheck, 0xAA ^ 1 ^ 5}}
+        << "test" << "0/";
+    QTest::newRow("test message switched off")
+        << ByteWrites{{kTestMessageEnabled, 0}, {kTestMessageUser, 0}, {kTestMessageCheck, 0xAA}}
+        << "test" << "0/";
+    QTest::newRow("echo off") << ByteWrites{{kEchoEnabled, 0}, {kEchoEnabled + 1, 0xAA}} << "echo"
+                              << "0";
+    QTest::newRow("echo bad pair is on") << ByteWrites{{kEchoEnabled, 0}, {kEchoEnabled + 1, 0}}
+                                         << "echo" << "1";
+    QTest::newRow("sms mask 0x05") << ByteWrites{{kSmsMask, 5}, {kSmsMask + 1, 5 ^ 0xAA}}
+                                   << "smsmask" << "5";
     QTest::newRow("daily limit keeps its zero bytes")
-        << w({{110, '5'}, {111, 0}, {112, 0}, {113, 0}, {114, 0xAA ^ '5'}}) << "limit"
-        << QString::fromLatin1("5\\0\\0\\0");
-    QTest::newRow("permanent output 1") << w({{100, 1}, {101, 0}, {102, 0xAB}}) << "perm1" << "1";
-    QTest::newRow("permanent output 1 bad check") << w({{100, 1}, {101, 0}, {102, 0xAA}})
-                                                  << "perm1" << "0";
+        << ByteWrites{{kDailySmsLimit, '5'},     {kDailySmsLimit + 1, 0}, {kDailySmsLimit + 2, 0},
+                      {kDailySmsLimit + 3, 0}, {kDailySmsLimit + 4, 0xAA ^ '5'}}
+        << "limit" << QString::fromLatin1("5\\0\\0\\0");
+    QTest::newRow("permanent output 1")
+        << ByteWrites{{kOutput1Permanent, 1}, {kOutput1PermanentReserved, 0},
+                      {kOutput1PermanentCheck, 0xAB}}
+        << "perm1" << "1";
+    QTest::newRow("permanent output 1 bad check")
+        << ByteWrites{{kOutput1Permanent, 1}, {kOutput1PermanentReserved, 0},
+                      {kOutput1PermanentCheck, 0xAA}}
+        << "perm1" << "0";
     QTest::newRow("balance count 150")
-        << w({{170, '1'}, {171, '5'}, {172, '0'}, {173, 0}, {174, 0xAA ^ '1' ^ '5' ^ '0'}})
+        << ByteWrites{{kBalanceSmsCount, '1'},     {kBalanceSmsCount + 1, '5'},
+                      {kBalanceSmsCount + 2, '0'}, {kBalanceSmsCount + 3, 0},
+                      {kBalanceSmsCount + 4, 0xAA ^ '1' ^ '5' ^ '0'}}
         << "count" << QString::fromLatin1("1/150\\0");
-    QTest::newRow("unchecked balance switches") << w({{305, 1}, {310, 2}, {315, 1}}) << "switches"
-                                                << "101";
+    QTest::newRow("unchecked balance switches")
+        << ByteWrites{{kBalanceReportEnabled, 1}, {kBalanceByCountEnabled, 2},
+                      {kBalanceByTimeEnabled, 1}}
+        << "switches" << "101";
+    // clang-format on
 }
 
 void TestSettings::parameterFields() {
     // Each single value follows its own check and fallback.
-    QFETCH(QByteArray, bytes);
+    QFETCH(ByteWrites, bytes);
     QFETCH(QString, field);
     QFETCH(QString, expected);
     DeviceSettings s;
     if (field == "code") // the writer leaves the unused part of the code area at 0
         for (std::size_t o = kBalanceQueryCode; o < kBalanceQueryCodeCheck; ++o)
             s.image.set(o, 0);
-    for (const QByteArray& item : bytes.split(',')) {
-        if (item.isEmpty())
-            continue;
-        const auto parts = item.split(':');
-        s.image.set(parts[0].toUInt(), static_cast<std::uint8_t>(parts[1].toInt()));
-    }
+    for (const auto& [offset, value] : bytes)
+        s.image.set(offset, value);
     s.Decode_Parameters();
     const DecodedSettings& d = s.decoded;
     auto shown = [](const std::string& raw) {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QStringList>
 #include <QTest>
 #include <QTimer>
@@ -40,9 +41,10 @@ class ScriptedFileDialogs : public FileDialogs {
 // then closes that window if the step left it open, so that a failed check
 // inside the step can never leave the test waiting on a modal loop.
 // With `mustAppear` false, a window that never comes is not a failure (a test
-// that checks that nothing opens).
-inline void whenModal(std::function<void(QDialog*)> step, int timeoutMs = 5000,
-                      bool mustAppear = true) {
+// that checks that nothing opens); such a test may end the watch early by
+// deleting the returned watcher once nothing can open any more.
+inline QPointer<QTimer> whenModal(std::function<void(QDialog*)> step, int timeoutMs = 5000,
+                                  bool mustAppear = true) {
     QWidget* before = QApplication::activeModalWidget();
     auto* timer = new QTimer(qApp);
     auto clock = std::make_shared<QElapsedTimer>();
@@ -66,4 +68,5 @@ inline void whenModal(std::function<void(QDialog*)> step, int timeoutMs = 5000,
             dialog->done(QDialog::Rejected);
     });
     timer->start();
+    return timer;
 }

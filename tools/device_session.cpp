@@ -75,12 +75,17 @@ void DeviceSession::labelText(LinkWindow window, int label, const std::string& t
         else if (window == LinkWindow::WriteProgress)
             writeLabel_ = text;
     }
-    // The last block is counted before the line that says the transfer is over.
-    if (text == texts::kReadDone || text == texts::kWriteDone) {
+    say(text);
+}
+
+void DeviceSession::outcome(LinkOutcome what) {
+    outcome_ = what;
+    // The link reports the outcome before its texts, so the last block is
+    // counted before the line that says the transfer is over.
+    if (what == LinkOutcome::ReadComplete || what == LinkOutcome::WriteComplete) {
         transferDone_ = true;
         reportBlocks();
     }
-    say(text);
 }
 
 void DeviceSession::showWindow(LinkWindow window) {
@@ -170,11 +175,12 @@ Outcome DeviceSession::connect(const std::string& portName) {
     const std::int64_t now = clock_.nowMs();
     next1_ = now + kTimer1Ms;
     next2_ = now + kTimer2Ms;
+    outcome_.reset();
     if (!link_.connectCommand())
         return {kExitUsage, error_};
     progress_ << "Wyłącz i włącz urządzenie...\n" << std::flush;
     const Wait w = runUntil([&] { return link_.connected || !link_.connecting; });
-    if (w == Wait::Done && link_.connected)
+    if (w == Wait::Done && outcome_ == LinkOutcome::Connected)
         return {};
     return linkFailure(w, connectLabel_);
 }
@@ -184,6 +190,7 @@ Outcome DeviceSession::read(SettingsImage::Bytes& into) {
     link_.readCommand();
     if (!link_.read_active)
         return {kExitLink, error_.empty() ? texts::kReadNotConnected : error_};
+    outcome_.reset();
     transfer_ = Transfer::Read;
     transferDone_ = false;
     blocksReported_ = 0;
@@ -192,7 +199,7 @@ Outcome DeviceSession::read(SettingsImage::Bytes& into) {
         tickEarly();
     const Wait w = runUntil([&] { return !link_.read_active; });
     transfer_ = Transfer::None;
-    if (w != Wait::Done || link_.read_failed)
+    if (w != Wait::Done || outcome_ != LinkOutcome::ReadComplete)
         return linkFailure(w, readLabel_);
     into = settings_.image.bytes();
     return {};
@@ -201,6 +208,7 @@ Outcome DeviceSession::read(SettingsImage::Bytes& into) {
 Outcome DeviceSession::write(const SettingsImage::Bytes& bytes) {
     settings_.image.setBytes(bytes);
     writeLabel_.clear();
+    outcome_.reset();
     transfer_ = Transfer::Write;
     transferDone_ = false;
     blocksReported_ = 0;
@@ -209,7 +217,7 @@ Outcome DeviceSession::write(const SettingsImage::Bytes& bytes) {
         tickEarly();
     const Wait w = runUntil([&] { return !link_.write_active && !link_.write_progress; });
     transfer_ = Transfer::None;
-    if (w != Wait::Done || writeLabel_ != texts::kWriteDone)
+    if (w != Wait::Done || outcome_ != LinkOutcome::WriteComplete)
         return linkFailure(w, writeLabel_);
     return {};
 }

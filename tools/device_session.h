@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,7 @@ class DeviceSession final : private LinkObserver {
     void showWindow(LinkWindow window) override;
     void closeWindow(LinkWindow) override {}
     void errorMessage(const std::string& text, const std::string& detail) override;
+    void outcome(LinkOutcome what) override;
 
     TickClock& clock_;
     std::ostream& progress_;
@@ -121,6 +123,7 @@ class DeviceSession final : private LinkObserver {
     bool lost_ = false;
     Transfer transfer_ = Transfer::None;
     bool transferDone_ = false;
+    std::optional<LinkOutcome> outcome_; // the last one the link reported
     int blocksReported_ = 0;
     std::string lastLine_;
     std::string connectLabel_;

@@ -2,10 +2,11 @@
 
 #include "cp1250.h"
 
-#include <array>
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <optional>
-#include <utility>
+#include <variant>
 
 namespace trellikon::inspector {
 
@@ -68,49 +69,194 @@ std::string maskText(std::uint8_t mask, int count, int firstBit, const char* who
     return s + ")";
 }
 
-const std::array<const char*, kTextSlotCount> kTextLabels = {
-    "Nagłówek wiadomości",
-    "0+ (zanik zasilania)",
-    "0- (powrót zasilania)",
-    "1+",
-    "1-",
-    "2+",
-    "2-",
-    "3+",
-    "3-",
-    "4+",
-    "5+",
-    "6+",
-    "7+",
-    "8+",
-    "Wiadomość testowa (treść)",
+// The bytes a decoder reads for one setting: the field, its check byte and
+// any reserved byte inside the check.
+struct ByteSpan {
+    std::size_t first = 0;
+    std::size_t length = 0;
+
+    bool holds(std::size_t offset) const { return offset >= first && offset - first < length; }
 };
 
-// Bytes of block 0 that a decoder reads, as (first byte, length). The reserved
-// bytes after each permanent-output check lie outside every check, so no
-// setting sees them.
-constexpr std::pair<std::size_t, std::size_t> kBlock0Covered[] = {
-    {kSmsCentreNumber, kPhoneFields.size() * kPhoneFieldSize}, // numbers, checks included
-    {kOutput1Permanent, 3},  // value, reserved byte, check
-    {kOutput2Permanent, 3},
-    {kDailySmsLimit, kDigitsFieldSize},
-    {kOutput1AutoEnabled, 4}, // switch, two bytes of seconds, check
-    {kTestMessageEnabled, 3},
-    {kOutput2AutoEnabled, 4},
-    {kSmsMask, 2},
-    {kRingMask, 2},
-    {kEchoEnabled, 2},
-    {kInputMask, 2},
-    {kBalanceIntervalDays, kDigitsFieldSize},
-    {kBalanceSmsCount, kDigitsFieldSize},
-    {kBalanceQueryCode, kBalanceQueryCodeArea + 1}, // the code area and its check
-    {kBalanceQueryCodeLength, 2},
-    {kBalanceReportEnabled, 1},
-    {kBalanceByCountEnabled, 1},
-    {kBalanceByTimeEnabled, 1},
-    {kClipOutput1Enabled, 2},
-    {kClipOutput2Enabled, 2},
+// Where a setting's decoded value lives, of the three kinds the decoders produce.
+using Member = std::variant<const std::string*, const bool*, const std::uint8_t*>;
+
+enum class Print {
+    Text,      // Windows-1250 bytes, quoted
+    YesNo,     // a switch
+    UserMask,  // a mask over the four users
+    InputMask, // a mask over the eight inputs
 };
+
+// One decoded setting and everything the inspector knows about it. `show` and
+// `diff` list the rows in table order; the JSON lists them in the order
+// DecodedSettings declares its members (scripts already read it that way), and
+// rows that share a key become one JSON array.
+struct FieldRow {
+    Section section;
+    const char* key;   // JSON key
+    const char* label; // as show and diff name it
+    ByteSpan bytes;
+    ByteSpan moreBytes; // a second place the decoder reads, if any
+    Print print;
+    Member (*value)(const DecodedSettings&);
+    bool (*fellBack)(const DecodeFallbacks&);
+    const char* validKey = nullptr; // the JSON also says whether the check held
+};
+
+// The rows read as a table: one setting per row, kept that way by hand.
+// clang-format off
+using D = DecodedSettings;
+using F = DecodeFallbacks;
+
+template <auto M> Member member(const D& d) { return &(d.*M); }
+template <std::size_t I> Member user(const D& d) { return &d.user_number[I]; }
+template <std::size_t K> Member text(const D& d) { return &d.texts[K]; }
+template <auto M> bool fell(const F& f) { return f.*M; }
+template <std::size_t I> bool numberFell(const F& f) { return f.numbers[I]; }
+template <std::size_t K> bool textFell(const F& f) { return f.texts[K]; }
+bool unchecked(const F&) { return false; }
+
+constexpr ByteSpan phone(std::size_t offset) { return {offset, kPhoneFieldSize}; }
+constexpr ByteSpan pair(std::size_t offset) { return {offset, 2}; }
+constexpr ByteSpan digits(std::size_t offset) { return {offset, kDigitsFieldSize}; }
+constexpr ByteSpan flag(std::size_t offset) { return {offset, 1}; }
+ByteSpan textSlot(int slot) { return {*textSlotOffset(slot), kTextSlotSize}; }
+
+constexpr Section P = Section::Parameters;
+constexpr Section T = Section::Texts;
+constexpr ByteSpan kTimed1{kOutput1AutoEnabled, 4}; // switch, two bytes of seconds, check
+constexpr ByteSpan kTimed2{kOutput2AutoEnabled, 4};
+constexpr ByteSpan kTestMessage{kTestMessageEnabled, 3};
+constexpr ByteSpan kCodeArea{kBalanceQueryCode, kBalanceQueryCodeArea + 1}; // and its check
+
+// The reserved bytes after each permanent-output check lie outside every
+// check, so no row reads them.
+const FieldRow kFields[] = {
+    {P, "sms_centre_number", "Numer centrum SMS", phone(kSmsCentreNumber), {}, Print::Text,
+     member<&D::sms_centre_number>, numberFell<0>},
+    {P, "user_numbers", "Numer użytkownika 1", phone(kUserNumber1), {}, Print::Text, user<0>,
+     numberFell<1>},
+    {P, "user_numbers", "Numer użytkownika 2", phone(kUserNumber2), {}, Print::Text, user<1>,
+     numberFell<2>},
+    {P, "user_numbers", "Numer użytkownika 3", phone(kUserNumber3), {}, Print::Text, user<2>,
+     numberFell<3>},
+    {P, "user_numbers", "Numer użytkownika 4", phone(kUserNumber4), {}, Print::Text, user<3>,
+     numberFell<4>},
+    {P, "output1_permanent", "Wyjście 1 załączone na stałe", {kOutput1Permanent, 3}, {},
+     Print::YesNo, member<&D::output1_permanent>, fell<&F::output1_permanent>},
+    {P, "output2_permanent", "Wyjście 2 załączone na stałe", {kOutput2Permanent, 3}, {},
+     Print::YesNo, member<&D::output2_permanent>, fell<&F::output2_permanent>},
+    {P, "daily_sms_limit", "Dobowy limit SMS", digits(kDailySmsLimit), {}, Print::Text,
+     member<&D::daily_sms_limit>, fell<&F::daily_sms_limit>},
+    {P, "output1_auto_on", "Wyjście 1 załączane czasowo", kTimed1, {}, Print::YesNo,
+     member<&D::output1_auto_on>, fell<&F::output1_auto>},
+    {P, "output1_auto_seconds", "Czas załączenia wyjścia 1 [s]", kTimed1, {}, Print::Text,
+     member<&D::output1_auto_seconds>, fell<&F::output1_auto>},
+    {P, "output2_auto_on", "Wyjście 2 załączane czasowo", kTimed2, {}, Print::YesNo,
+     member<&D::output2_auto_on>, fell<&F::output2_auto>},
+    {P, "output2_auto_seconds", "Czas załączenia wyjścia 2 [s]", kTimed2, {}, Print::Text,
+     member<&D::output2_auto_seconds>, fell<&F::output2_auto>},
+    {P, "test_message_on", "Wiadomość testowa", kTestMessage, {}, Print::YesNo,
+     member<&D::test_message_on>, fell<&F::test_message>},
+    {P, "test_message_user", "Wiadomość testowa do użytkownika", kTestMessage, {}, Print::Text,
+     member<&D::test_message_user>, fell<&F::test_message>},
+    {P, "sms_mask", "Maska SMS", pair(kSmsMask), {}, Print::UserMask, member<&D::sms_mask>,
+     fell<&F::sms_mask>},
+    {P, "ring_mask", "Maska dzwonienia", pair(kRingMask), {}, Print::UserMask,
+     member<&D::ring_mask>, fell<&F::ring_mask>},
+    {P, "input_mask", "Maska wejść", pair(kInputMask), {}, Print::InputMask,
+     member<&D::input_mask>, fell<&F::input_mask>},
+    {P, "echo_on", "Echo", pair(kEchoEnabled), {}, Print::YesNo, member<&D::echo_on>,
+     fell<&F::echo>},
+    {P, "balance_info_on", "Informacja o stanie konta", flag(kBalanceReportEnabled), {},
+     Print::YesNo, member<&D::balance_info_on>, unchecked},
+    {P, "balance_days", "Co ile dni", digits(kBalanceIntervalDays), {}, Print::Text,
+     member<&D::balance_days>, fell<&F::balance_days>, "balance_days_valid"},
+    {P, "balance_sms_count", "Po ilu SMS", digits(kBalanceSmsCount), {}, Print::Text,
+     member<&D::balance_sms_count>, fell<&F::balance_sms_count>, "balance_sms_count_valid"},
+    {P, "balance_query_code", "Kod zapytania o stan konta", kCodeArea,
+     pair(kBalanceQueryCodeLength), Print::Text, member<&D::balance_query_code>,
+     fell<&F::balance_query_code>},
+    {P, "balance_by_count_on", "Raport po liczbie SMS", flag(kBalanceByCountEnabled), {},
+     Print::YesNo, member<&D::balance_by_count_on>, unchecked},
+    {P, "balance_by_time_on", "Raport co ile dni", flag(kBalanceByTimeEnabled), {},
+     Print::YesNo, member<&D::balance_by_time_on>, unchecked},
+    {P, "clip_output1_on", "CLIP: sterowanie wyjściem 1", pair(kClipOutput1Enabled), {},
+     Print::YesNo, member<&D::clip_output1_on>, fell<&F::clip_output1>},
+    {P, "clip_output2_on", "CLIP: sterowanie wyjściem 2", pair(kClipOutput2Enabled), {},
+     Print::YesNo, member<&D::clip_output2_on>, fell<&F::clip_output2>},
+    {T, "texts", "Nagłówek wiadomości", textSlot(messageHeaderText), {}, Print::Text,
+     text<messageHeaderText>, textFell<messageHeaderText>},
+    {T, "texts", "0+ (zanik zasilania)", textSlot(powerLossText), {}, Print::Text,
+     text<powerLossText>, textFell<powerLossText>},
+    {T, "texts", "0- (powrót zasilania)", textSlot(powerReturnText), {}, Print::Text,
+     text<powerReturnText>, textFell<powerReturnText>},
+    {T, "texts", "1+", textSlot(input1OnText), {}, Print::Text, text<input1OnText>,
+     textFell<input1OnText>},
+    {T, "texts", "1-", textSlot(input1OffText), {}, Print::Text, text<input1OffText>,
+     textFell<input1OffText>},
+    {T, "texts", "2+", textSlot(input2OnText), {}, Print::Text, text<input2OnText>,
+     textFell<input2OnText>},
+    {T, "texts", "2-", textSlot(input2OffText), {}, Print::Text, text<input2OffText>,
+     textFell<input2OffText>},
+    {T, "texts", "3+", textSlot(input3OnText), {}, Print::Text, text<input3OnText>,
+     textFell<input3OnText>},
+    {T, "texts", "3-", textSlot(input3OffText), {}, Print::Text, text<input3OffText>,
+     textFell<input3OffText>},
+    {T, "texts", "4+", textSlot(input4OnText), {}, Print::Text, text<input4OnText>,
+     textFell<input4OnText>},
+    {T, "texts", "5+", textSlot(input5OnText), {}, Print::Text, text<input5OnText>,
+     textFell<input5OnText>},
+    {T, "texts", "6+", textSlot(input6OnText), {}, Print::Text, text<input6OnText>,
+     textFell<input6OnText>},
+    {T, "texts", "7+", textSlot(input7OnText), {}, Print::Text, text<input7OnText>,
+     textFell<input7OnText>},
+    {T, "texts", "8+", textSlot(input8OnText), {}, Print::Text, text<input8OnText>,
+     textFell<input8OnText>},
+    {T, "texts", "Wiadomość testowa (treść)", textSlot(testMessageText), {}, Print::Text,
+     text<testMessageText>, textFell<testMessageText>},
+};
+// clang-format on
+
+// A row's value as show prints it: what a window would show, and the whole value.
+Field describeRow(const FieldRow& row, const DecodedSettings& d, const DecodeFallbacks& f) {
+    const Member m = row.value(d);
+    const bool fallback = row.fellBack(f);
+    switch (row.print) {
+    case Print::Text:
+        return textField(row.section, row.label, *std::get<const std::string*>(m), fallback);
+    case Print::YesNo:
+        return plainField(row.section, row.label, yesNo(*std::get<const bool*>(m)), fallback);
+    case Print::UserMask:
+        return plainField(row.section, row.label,
+                          maskText(*std::get<const std::uint8_t*>(m), 4, 4, "użytkownik"),
+                          fallback);
+    case Print::InputMask:
+        return plainField(row.section, row.label,
+                          maskText(*std::get<const std::uint8_t*>(m), 8, 0, "wejście"), fallback);
+    }
+    return {};
+}
+
+// A row's value in JSON: texts as a window would hold them, up to the first 0 byte.
+std::string jsonValue(const FieldRow& row, const DecodedSettings& d) {
+    const Member m = row.value(d);
+    switch (row.print) {
+    case Print::Text:
+        return jsonString(untilNul(*std::get<const std::string*>(m)));
+    case Print::YesNo:
+        return *std::get<const bool*>(m) ? "true" : "false";
+    case Print::UserMask:
+    case Print::InputMask:
+        return std::to_string(*std::get<const std::uint8_t*>(m));
+    }
+    return {};
+}
+
+const void* address(const Member& m) {
+    return std::visit([](auto* p) -> const void* { return p; }, m);
+}
 
 } // namespace
 
@@ -160,50 +306,9 @@ std::string jsonString(std::string_view cp1250) {
 }
 
 std::vector<Field> describe(const Inspection& in) {
-    const DecodedSettings& d = in.settings.decoded;
-    const DecodeFallbacks& f = in.fallbacks;
-    constexpr Section P = Section::Parameters;
     std::vector<Field> out;
-
-    out.push_back(textField(P, "Numer centrum SMS", d.sms_centre_number, f.numbers[0]));
-    for (std::size_t i = 0; i < 4; ++i)
-        out.push_back(textField(P, "Numer użytkownika " + std::to_string(i + 1), d.user_number[i],
-                                f.numbers[i + 1]));
-    out.push_back(plainField(P, "Wyjście 1 załączone na stałe", yesNo(d.output1_permanent),
-                             f.output1_permanent));
-    out.push_back(plainField(P, "Wyjście 2 załączone na stałe", yesNo(d.output2_permanent),
-                             f.output2_permanent));
-    out.push_back(textField(P, "Dobowy limit SMS", d.daily_sms_limit, f.daily_sms_limit));
-    out.push_back(
-        plainField(P, "Wyjście 1 załączane czasowo", yesNo(d.output1_auto_on), f.output1_auto));
-    out.push_back(
-        textField(P, "Czas załączenia wyjścia 1 [s]", d.output1_auto_seconds, f.output1_auto));
-    out.push_back(
-        plainField(P, "Wyjście 2 załączane czasowo", yesNo(d.output2_auto_on), f.output2_auto));
-    out.push_back(
-        textField(P, "Czas załączenia wyjścia 2 [s]", d.output2_auto_seconds, f.output2_auto));
-    out.push_back(plainField(P, "Wiadomość testowa", yesNo(d.test_message_on), f.test_message));
-    out.push_back(
-        textField(P, "Wiadomość testowa do użytkownika", d.test_message_user, f.test_message));
-    out.push_back(plainField(P, "Maska SMS", maskText(d.sms_mask, 4, 4, "użytkownik"), f.sms_mask));
-    out.push_back(
-        plainField(P, "Maska dzwonienia", maskText(d.ring_mask, 4, 4, "użytkownik"), f.ring_mask));
-    out.push_back(
-        plainField(P, "Maska wejść", maskText(d.input_mask, 8, 0, "wejście"), f.input_mask));
-    out.push_back(plainField(P, "Echo", yesNo(d.echo_on), f.echo));
-    out.push_back(plainField(P, "Informacja o stanie konta", yesNo(d.balance_info_on), false));
-    out.push_back(textField(P, "Co ile dni", d.balance_days, f.balance_days));
-    out.push_back(textField(P, "Po ilu SMS", d.balance_sms_count, f.balance_sms_count));
-    out.push_back(
-        textField(P, "Kod zapytania o stan konta", d.balance_query_code, f.balance_query_code));
-    out.push_back(plainField(P, "Raport po liczbie SMS", yesNo(d.balance_by_count_on), false));
-    out.push_back(plainField(P, "Raport co ile dni", yesNo(d.balance_by_time_on), false));
-    out.push_back(
-        plainField(P, "CLIP: sterowanie wyjściem 1", yesNo(d.clip_output1_on), f.clip_output1));
-    out.push_back(
-        plainField(P, "CLIP: sterowanie wyjściem 2", yesNo(d.clip_output2_on), f.clip_output2));
-    for (std::size_t k = 0; k < d.texts.size(); ++k)
-        out.push_back(textField(Section::Texts, kTextLabels[k], d.texts[k], f.texts[k]));
+    for (const FieldRow& row : kFields)
+        out.push_back(describeRow(row, in.settings.decoded, in.fallbacks));
     return out;
 }
 
@@ -237,53 +342,40 @@ std::string renderJson(const Inspection& in) {
         out += name;
         out += "\": ";
     };
-    auto str = [&](const char* name, const std::string& v) {
-        key(name);
-        out += jsonString(untilNul(v));
-    };
-    auto flag = [&](const char* name, bool v) {
-        key(name);
-        out += v ? "true" : "false";
-    };
-    auto number = [&](const char* name, unsigned v) {
-        key(name);
-        out += std::to_string(v);
-    };
-
-    str("sms_centre_number", d.sms_centre_number);
-    key("user_numbers");
-    out += "[";
-    for (std::size_t i = 0; i < d.user_number.size(); ++i)
-        out += (i ? ", " : "") + jsonString(untilNul(d.user_number[i]));
-    out += "]";
-    flag("output1_permanent", d.output1_permanent);
-    flag("output2_permanent", d.output2_permanent);
-    str("daily_sms_limit", d.daily_sms_limit);
-    flag("output1_auto_on", d.output1_auto_on);
-    str("output1_auto_seconds", d.output1_auto_seconds);
-    flag("output2_auto_on", d.output2_auto_on);
-    str("output2_auto_seconds", d.output2_auto_seconds);
-    flag("test_message_on", d.test_message_on);
-    str("test_message_user", d.test_message_user);
-    number("sms_mask", d.sms_mask);
-    number("ring_mask", d.ring_mask);
-    number("input_mask", d.input_mask);
-    flag("echo_on", d.echo_on);
-    str("balance_days", d.balance_days);
-    flag("balance_days_valid", d.balance_days_valid);
-    str("balance_sms_count", d.balance_sms_count);
-    flag("balance_sms_count_valid", d.balance_sms_count_valid);
-    str("balance_query_code", d.balance_query_code);
-    flag("balance_info_on", d.balance_info_on);
-    flag("balance_by_count_on", d.balance_by_count_on);
-    flag("balance_by_time_on", d.balance_by_time_on);
-    flag("clip_output1_on", d.clip_output1_on);
-    flag("clip_output2_on", d.clip_output2_on);
-    key("texts");
-    out += "[";
-    for (std::size_t k = 0; k < d.texts.size(); ++k)
-        out += (k ? ",\n    " : "\n    ") + jsonString(untilNul(d.texts[k]));
-    out += "\n  ]";
+    // Rows in the order their members are declared, found by address.
+    std::vector<const FieldRow*> rows;
+    for (const FieldRow& row : kFields)
+        rows.push_back(&row);
+    std::stable_sort(rows.begin(), rows.end(), [&](const FieldRow* x, const FieldRow* y) {
+        return std::less<const void*>()(address(x->value(d)), address(y->value(d)));
+    });
+    for (std::size_t i = 0; i < rows.size();) {
+        const FieldRow& row = *rows[i];
+        std::size_t end = i + 1;
+        while (end < rows.size() && std::string_view(rows[end]->key) == row.key)
+            ++end;
+        key(row.key);
+        if (end - i == 1) {
+            out += jsonValue(row, d);
+        } else {
+            // The short arrays (user numbers) on one line, the texts one per line.
+            const bool perLine = row.section == Section::Texts;
+            out += "[";
+            for (std::size_t k = i; k < end; ++k) {
+                if (perLine)
+                    out += k == i ? "\n    " : ",\n    ";
+                else if (k > i)
+                    out += ", ";
+                out += jsonValue(*rows[k], d);
+            }
+            out += perLine ? "\n  ]" : "]";
+        }
+        if (row.validKey) {
+            key(row.validKey);
+            out += row.fellBack(in.fallbacks) ? "false" : "true";
+        }
+        i = end;
+    }
     // A subscriber number is kept and written back byte for byte, 0 bytes
     // included, so a script must see all of it; the texts above are what a
     // window holds, which ends at the first 0 byte.
@@ -306,17 +398,13 @@ std::string renderJson(const Inspection& in) {
 bool byteCovered(std::size_t offset) {
     if (offset >= kImageSize)
         return false;
-    const std::size_t inBlock = offset % kBlockSize;
-    const std::size_t block = offset / kBlockSize;
-    if (block == 0) {
-        for (const auto& [first, length] : kBlock0Covered)
-            if (offset >= first && offset < first + length)
-                return true;
+    for (const FieldRow& row : kFields)
+        if (row.bytes.holds(offset) || row.moreBytes.holds(offset))
+            return true;
+    if (offset / kBlockSize < static_cast<std::size_t>(kFirstSubscriberBlock))
         return false;
-    }
-    if (block < static_cast<std::size_t>(kFirstSubscriberBlock))
-        return inBlock < kTextSlotsPerBlock * kTextSlotSize;
-    return inBlock < static_cast<std::size_t>(kSubscribersPerBlock) * kSubscriberSlotSize;
+    return offset % kBlockSize <
+           static_cast<std::size_t>(kSubscribersPerBlock) * kSubscriberSlotSize;
 }
 
 DiffResult diff(const SettingsImage::Bytes& a, const SettingsImage::Bytes& b) {

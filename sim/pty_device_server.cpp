@@ -17,11 +17,12 @@
 
 #include "pty_device_server.h"
 
+#include "error_text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -45,10 +46,6 @@ constexpr auto kCatchUpLimit = 5ms;
 // The PC's bytes waiting for the device; beyond this the master is not read,
 // the pty fills and the program's writes wait, as on a slow cable.
 constexpr std::size_t kTowardsDeviceLimit = 64 * 1024;
-
-std::string errnoText(const char* what) {
-    return std::string(what) + ": " + std::strerror(errno);
-}
 
 void closeFd(int& fd) {
     if (fd >= 0)
@@ -122,7 +119,7 @@ bool PtyDeviceServer::start(std::string& error) {
         ::unlink(tmp.c_str());
         if (::symlink(slavePath_.c_str(), tmp.c_str()) != 0 ||
             ::rename(tmp.c_str(), link.c_str()) != 0) {
-            std::string why = errnoText(("symbolic link " + link).c_str());
+            std::string why = errnoText("symbolic link " + link);
             ::unlink(tmp.c_str());
             return fail(std::move(why));
         }

@@ -1,6 +1,6 @@
 #include "simulated_device.h"
 
-#include "device_link.h"
+#include "frame.h"
 
 #include <algorithm>
 

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -150,17 +151,18 @@ class VirtualLinkRig {
     static constexpr int kTickLimit = 100;
 
   private:
-    // The windows return at once; only the write window's first label is kept,
-    // since it tells a successful write from a timed-out one.
+    // The windows return at once and show nothing; the outcome tells a
+    // successful write from a timed-out one.
     class QuietObserver : public LinkObserver {
       public:
         void statusText(const std::string&) override {}
-        void labelText(LinkWindow window, int label, const std::string& text) override;
+        void labelText(LinkWindow, int, const std::string&) override {}
         void barPosition(LinkWindow, int) override {}
         void showWindow(LinkWindow) override {}
         void closeWindow(LinkWindow) override {}
         void errorMessage(const std::string&, const std::string&) override {}
-        std::string writeLabel;
+        void outcome(LinkOutcome what) override { last = what; }
+        std::optional<LinkOutcome> last;
     };
 
     void waitForPhase(int phaseMs);

@@ -135,12 +135,6 @@ int VirtualTimers::runNext() {
     return i;
 }
 
-void VirtualLinkRig::QuietObserver::labelText(LinkWindow window, int label,
-                                              const std::string& text) {
-    if (window == LinkWindow::WriteProgress && label == 1)
-        writeLabel = text;
-}
-
 VirtualLinkRig::VirtualLinkRig(const SettingsImage::Bytes& memory, SimulatedFaults faults,
                                VirtualLine::Options options)
     : device_(memory, faults), line_(device_, options), link_(settings_, line_.port(), observer_),
@@ -186,11 +180,11 @@ VirtualLinkRig::Transfer VirtualLinkRig::write(const SettingsImage::Bytes& image
     waitForPhase(phaseMs);
     settings_.image.setBytes(image);
     link_.connected = 1;
-    observer_.writeLabel.clear();
+    observer_.last.reset();
     link_.beginWrite();
     Transfer r;
     r.ticks = runUntil([this] { return !link_.write_progress; });
-    r.finished = !link_.write_progress && observer_.writeLabel == texts::kWriteDone;
+    r.finished = observer_.last == LinkOutcome::WriteComplete;
     r.identical = device_.memory() == image;
     return r;
 }

@@ -39,9 +39,7 @@ DiagramImage* addDiagram(StackDialog* window, QSize wanted, const QString& resou
     const QSize area = diagramArea(wanted, screen ? screen->availableGeometry().size() : QSize());
     image->setGeometry(QRect(QPoint(0, 0), area));
     window->setFixedSize(area);
-    QFile file(resource);
-    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    image->setJpeg(bytes, resource.section(QLatin1Char('/'), -1));
+    image->setJpegResource(resource);
     return image;
 }
 
@@ -109,6 +107,22 @@ bool DiagramImage::setJpeg(const QByteArray& jpeg, const QString& name) {
     setAccessibleDescription(message_);
     update();
     return decoded.ok;
+}
+
+void DiagramImage::setJpegResource(const QString& resource) {
+    resource_ = resource;
+    if (isVisible())
+        showEvent(nullptr);
+}
+
+void DiagramImage::showEvent(QShowEvent*) {
+    if (resource_.isEmpty())
+        return;
+    QFile file(resource_);
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const QString name = resource_.section(QLatin1Char('/'), -1);
+    resource_.clear();
+    setJpeg(bytes, name);
 }
 
 QRect DiagramImage::pictureRect() const {

@@ -25,6 +25,9 @@ class DiagramImage : public QWidget {
     // Decodes `jpeg`; returns whether it is shown. `name` is the picture's
     // file, named in the message when it fails.
     bool setJpeg(const QByteArray& jpeg, const QString& name);
+    // The picture compiled in under `resource`, decoded when the widget is
+    // first shown: a diagram nobody opens costs no start-up time or memory.
+    void setJpegResource(const QString& resource);
 
     bool hasPicture() const { return !picture_.isNull(); }
     const QImage& picture() const { return picture_; }
@@ -35,8 +38,10 @@ class DiagramImage : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
+    QString resource_; // still to be decoded, when not empty
     QImage picture_;
     QImage scaled_; // the picture at the size last drawn, in device pixels
     QString message_;

@@ -112,10 +112,14 @@ bool DiagramImage::setJpeg(const QByteArray& jpeg, const QString& name) {
 void DiagramImage::setJpegResource(const QString& resource) {
     resource_ = resource;
     if (isVisible())
-        showEvent(nullptr);
+        decodeResource();
 }
 
 void DiagramImage::showEvent(QShowEvent*) {
+    decodeResource();
+}
+
+void DiagramImage::decodeResource() {
     if (resource_.isEmpty())
         return;
     QFile file(resource_);

@@ -41,6 +41,8 @@ class DiagramImage : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
+    void decodeResource();
+
     QString resource_; // still to be decoded, when not empty
     QImage picture_;
     QImage scaled_; // the picture at the size last drawn, in device pixels

@@ -173,17 +173,11 @@ QLabel* buddyLabel(const QString& text, QWidget* buddy, QWidget* parent) {
 }
 
 std::string toDevice(const QString& text) {
-    std::string out;
+    // The edits' validator has put "?" in place of anything without a
+    // Windows-1250 form already; text that bypassed it is treated the same.
     const QByteArray utf8 = text.toUtf8();
-    if (auto bytes =
-            trellikon::utf8ToCp1250(std::string_view(utf8.constData(), std::size_t(utf8.size()))))
-        return *bytes;
-    // Only reachable for text that bypassed the edit's validator.
-    for (const QChar c : text) {
-        const auto b = trellikon::unicodeToCp1250(c.unicode());
-        out += b ? static_cast<char>(*b) : '?';
-    }
-    return out;
+    return trellikon::utf8ToCp1250Replacing(
+        std::string_view(utf8.constData(), std::size_t(utf8.size())));
 }
 
 QString fromDevice(const std::string& bytes) {

@@ -126,4 +126,17 @@ std::optional<std::string> utf8ToCp1250(std::string_view utf8, char32_t* badCode
     return out;
 }
 
+std::string utf8ToCp1250Replacing(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        bool ok = true;
+        const char32_t cp = nextUtf8(utf8, pos, ok);
+        const auto byte = ok ? unicodeToCp1250(cp) : std::nullopt;
+        out += byte ? static_cast<char>(*byte) : '?';
+    }
+    return out;
+}
+
 } // namespace trellikon

@@ -27,4 +27,8 @@ std::string cp1250ToUtf8(std::string_view bytes);
 // receives the first such character (or U+FFFD for malformed input).
 std::optional<std::string> utf8ToCp1250(std::string_view utf8, char32_t* badCodePoint = nullptr);
 
+// UTF-8 text to Windows-1250 bytes as a text box of the program takes it: a
+// character with no Windows-1250 form, or a malformed sequence, becomes one "?".
+std::string utf8ToCp1250Replacing(std::string_view utf8);
+
 } // namespace trellikon

@@ -18,28 +18,6 @@ namespace {
 constexpr int kShown = 0, kNotShown = 1; // radio indexes: "AKTYWNE"/"TAK", "NIEAKTYWNE"/"NIE"
 constexpr std::uint8_t kUserBit[4] = {0x08, 0x04, 0x02, 0x01};
 
-// UTF-8 to Windows-1250 as the windows' text boxes take it: a character with no
-// form in the code page, or a malformed byte, becomes "?".
-std::string toDevice(std::string_view utf8) {
-    std::string out;
-    std::size_t i = 0;
-    while (i < utf8.size()) {
-        const auto lead = static_cast<std::uint8_t>(utf8[i]);
-        const std::size_t len = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        const auto one = utf8ToCp1250(utf8.substr(i, len));
-        if (one && one->size() == 1) {
-            out += *one;
-            i += len;
-        } else {
-            out += '?';
-            i += 1;
-            while (i < utf8.size() && (static_cast<std::uint8_t>(utf8[i]) & 0xC0) == 0x80)
-                ++i;
-        }
-    }
-    return out;
-}
-
 // The state of one edit: the snapshot under change and what was said.
 struct Edit {
     EditorSnapshot& shown;
@@ -235,7 +213,7 @@ Setter flagSetter(std::function<void(Edit&, bool)> apply) {
 
 Setter textSetter(std::function<void(Edit&, const std::string&)> apply) {
     return [apply](Edit& e, const std::string&, const std::string& value) {
-        apply(e, toDevice(value));
+        apply(e, utf8ToCp1250Replacing(value));
     };
 }
 
@@ -353,16 +331,6 @@ EditorSnapshot snapshotOfSettings(const DeviceSettings& settings) {
     return s;
 }
 
-const std::vector<std::string>& settableKeys() {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> n;
-        for (const Key& k : keys())
-            n.push_back(k.name);
-        return n;
-    }();
-    return names;
-}
-
 TemplateEditResult setEntries(DeviceSettings& settings,
                               const std::vector<std::pair<std::string, std::string>>& entries) {
     TemplateEditResult result;
@@ -432,7 +400,7 @@ SubscriberEditResult editSubscribers(
     DeviceSettings edited = settings;
     for (const std::string& typed : numbers) {
         int position = 0;
-        const char* said = one(edited, toDevice(typed), position);
+        const char* said = one(edited, utf8ToCp1250Replacing(typed), position);
         result.lines.push_back(position != 0 ? said + std::to_string(position) : said);
         result.ok = result.ok && position != 0;
     }

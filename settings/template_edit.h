@@ -36,9 +36,6 @@ struct TemplateEditResult {
     std::string usage_error;
 };
 
-// The keys that `setEntries` takes, in the inspector's order.
-const std::vector<std::string>& settableKeys();
-
 // Applies KEY=VALUE pairs to the settings as the windows would take them and
 // encodes the result into the image. On any refusal the image is left as it
 // was. Decoded settings must have been filled from the image before.

@@ -523,6 +523,11 @@ void TestSettings::cp1250Conversions() {
     QVERIFY(!utf8ToCp1250("\xC3"));            // truncated sequence
     QVERIFY(!utf8ToCp1250("\xC0\xAF"));        // overlong form
     QVERIFY(!utf8ToCp1250("\xED\xA0\x80"));    // surrogate
+    if (!bytes.isEmpty())
+        QCOMPARE(QByteArray::fromStdString(utf8ToCp1250Replacing(text.toStdString())), bytes);
+    // As a text box takes it: one "?" for each character without a form or
+    // malformed sequence, everything else kept.
+    QCOMPARE(utf8ToCp1250Replacing("a\xD1\x84 \xF0\x9F\x98\x80\xC3"), std::string("a? ??"));
 }
 
 QTEST_APPLESS_MAIN(TestSettings)

@@ -4,7 +4,8 @@
 // Checked: every byte string survives Windows-1250 -> UTF-8 -> Windows-1250
 // unchanged, and its UTF-8 is well formed; UTF-8 that converts comes back
 // byte for byte; UTF-8 that does not names a character that really has no
-// Windows-1250 form (or U+FFFD for malformed input).
+// Windows-1250 form (or U+FFFD for malformed input); the replacing conversion
+// agrees with the strict one where that succeeds and never grows the text.
 #include "cp1250.h"
 
 #include <cstdio>
@@ -67,5 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else if (bad != U'\uFFFD' && unicodeToCp1250(bad)) {
         fail("malformed UTF-8 reported with a convertible character");
     }
+    const std::string replaced = utf8ToCp1250Replacing(bytes);
+    if (converted ? replaced != *converted : replaced.size() > bytes.size())
+        fail("the replacing conversion disagrees with the strict one");
     return 0;
 }

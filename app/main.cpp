@@ -1,6 +1,6 @@
 #include "button_icons.h"
 #include "main_window.h"
-#include "posix_serial_port.h"
+#include "system_serial_port.h"
 #include "startup_probe.h"
 
 #include <QApplication>
@@ -11,7 +11,7 @@ int main(int argc, char* argv[]) {
     QApplication::setDesktopFileName(QStringLiteral("trellikon"));
     QApplication::setWindowIcon(commandIcon(CommandPicture::Connect));
 
-    trellikon::PosixSerialPort port;
+    trellikon::SystemSerialPort port;
     QtMessageBoxes messages;
     QtFileDialogs files;
     TForm1 form1(port, messages, files);

@@ -8,15 +8,15 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <chrono>
 #include <cstdio>
-#include <ctime>
 
 inline void reportStartupIfAsked(QWidget& window) {
     if (qEnvironmentVariableIsEmpty("TRELLIKON_STARTUP_PROBE"))
         return;
     QTimer::singleShot(0, &window, [] {
-        timespec now{};
-        clock_gettime(CLOCK_REALTIME, &now);
+        const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+            std::chrono::system_clock::now().time_since_epoch());
         long rssKb = 0;
         QFile status(QStringLiteral("/proc/self/status"));
         if (status.open(QIODevice::ReadOnly))
@@ -24,7 +24,7 @@ inline void reportStartupIfAsked(QWidget& window) {
                 if (line.startsWith("VmRSS:"))
                     rssKb = line.mid(6).trimmed().split(' ').value(0).toLong();
         std::printf("shown_ns=%lld rss_kb=%ld\n",
-                    static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec, rssKb);
+                    static_cast<long long>(now.count()), rssKb);
         std::fflush(stdout);
         QApplication::quit();
     });

@@ -1,5 +1,8 @@
 #pragma once
-// What "COM1".."COM8" stand for on Linux. The windows offer the eight names a
+// What "COM1".."COM8" stand for. On Windows they are the ports themselves and
+// only their description comes from the system (port_names_windows.cpp).
+//
+// On Linux (port_names_linux.cpp): The windows offer the eight names a
 // Windows user knows; the path behind a name is looked up each time a port is
 // opened, so a cable plugged in after start-up is found.
 //
@@ -16,6 +19,22 @@
 
 namespace trellikon {
 
+inline constexpr int kComPortCount = 8;
+
+// 1..8 for "COM1".."COM8" (any letter case, as on Windows); nothing otherwise.
+std::optional<int> comPortNumber(const std::string& name);
+
+// The number of any name that is "COM" followed by digits only (any letter
+// case), saturated for a long run of digits; nothing for other names.
+std::optional<unsigned long> comNameNumber(const std::string& name);
+
+// For a tooltip: what stands behind `name` right now, or "brak portu" (no port).
+std::string describePort(const std::string& name);
+
+#ifdef _WIN32
+// The ports the registry's serial-port map lists now, in COM order.
+std::vector<std::string> listSerialPorts();
+#else
 // Where the lookup looks. The default is the running system; tests point
 // `root` at a fake tree and `getenv` at a table.
 struct PortEnvironment {
@@ -24,11 +43,6 @@ struct PortEnvironment {
 
     static std::optional<std::string> systemGetenv(const std::string& name);
 };
-
-inline constexpr int kComPortCount = 8;
-
-// 1..8 for "COM1".."COM8" (any letter case, as on Windows); nothing otherwise.
-std::optional<int> comPortNumber(const std::string& name);
 
 // The serial ports present, in COM order, as paths under env.root.
 std::vector<std::string> listSerialPorts(const PortEnvironment& env);
@@ -39,8 +53,8 @@ std::vector<std::string> listSerialPorts(const PortEnvironment& env);
 std::optional<std::string> resolvePortName(const std::string& name, const PortEnvironment& env);
 std::optional<std::string> resolvePortName(const std::string& name);
 
-// For a tooltip: the path `name` stands for right now, or "brak portu" (no port).
+// The path `name` stands for right now in `env`, or "brak portu" (no port).
 std::string describePort(const std::string& name, const PortEnvironment& env);
-std::string describePort(const std::string& name);
+#endif
 
 } // namespace trellikon

@@ -3,13 +3,19 @@
 // the commands live in cli_commands.
 
 #include "cli_commands.h"
-#include "posix_serial_port.h"
+#include "system_serial_port.h"
 
 #include <algorithm>
 #include <iostream>
 #include <set>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+#include "windows_text.h"
+
+#include <shellapi.h>
+#endif
 
 namespace {
 
@@ -87,8 +93,30 @@ int runSubscribersCommand(const std::vector<std::string>& args) {
 
 } // namespace
 
+namespace {
+
+// The arguments in UTF-8, which the commands expect. Windows hands main() its
+// ANSI code page, which cannot carry every file name, so they are taken from
+// the wide command line there, and the console is told to show UTF-8.
+std::vector<std::string> commandArguments(int argc, char** argv) {
+#ifdef _WIN32
+    ::SetConsoleOutputCP(CP_UTF8);
+    int count = 0;
+    if (wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
+        std::vector<std::string> args;
+        for (int i = 1; i < count; ++i)
+            args.push_back(trellikon::narrow(wide[i]));
+        ::LocalFree(wide);
+        return args;
+    }
+#endif
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = commandArguments(argc, argv);
     for (const std::string& a : args) {
         if (a == "--")
             break;
@@ -150,7 +178,7 @@ int main(int argc, char** argv) {
     TransferOptions transfer;
     transfer.fast = given.count("--fast") > 0;
     transfer.verify = given.count("--verify") > 0;
-    trellikon::PosixSerialPort port;
+    trellikon::SystemSerialPort port;
     SteadyTickClock clock;
     if (name == "read")
         return runRead(positionals[0], positionals[1], transfer, port, clock, std::cerr);

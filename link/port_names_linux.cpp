@@ -1,0 +1,106 @@
+// Where "COM1".."COM8" lead on Linux: see port_names.h.
+#include "port_names.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace trellikon {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Entries of `dir` named `prefix` followed by a number, in numeric order:
+// ttyUSB2 comes before ttyUSB10, which a plain sort would reverse.
+std::vector<std::pair<unsigned long, std::string>> numberedEntries(const fs::path& dir,
+                                                                   const std::string& prefix) {
+    std::vector<std::pair<unsigned long, std::string>> found;
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const char* first = name.data() + prefix.size();
+        const char* last = name.data() + name.size();
+        unsigned long number = 0;
+        auto [end, parsed] = std::from_chars(first, last, number);
+        if (parsed != std::errc{} || end != last)
+            continue;
+        found.emplace_back(number, name);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// Every ttyS the kernel knows gets a node, with or without a chip behind it;
+// only the sysfs UART type tells them apart (0 means none).
+bool hasUart(const fs::path& root, const std::string& ttyName) {
+    std::ifstream in(root / "sys/class/tty" / ttyName / "type");
+    long type = 0;
+    if (!(in >> type))
+        return false;
+    return type != 0;
+}
+
+} // namespace
+
+std::optional<std::string> PortEnvironment::systemGetenv(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    if (!value)
+        return std::nullopt;
+    return std::string(value);
+}
+
+std::vector<std::string> listSerialPorts(const PortEnvironment& env) {
+    const fs::path root(env.root.empty() ? std::string("/") : env.root);
+    const fs::path dev = root / "dev";
+    std::vector<std::string> ports;
+    for (const char* prefix : {"ttyUSB", "ttyACM"}) {
+        for (const auto& entry : numberedEntries(dev, prefix))
+            ports.push_back((dev / entry.second).string());
+    }
+    for (const auto& entry : numberedEntries(dev, "ttyS")) {
+        if (hasUart(root, entry.second))
+            ports.push_back((dev / entry.second).string());
+    }
+    return ports;
+}
+
+std::optional<std::string> resolvePortName(const std::string& name, const PortEnvironment& env) {
+    if (name.empty())
+        return std::nullopt;
+    const auto number = comPortNumber(name);
+    if (!number) {
+        if (comNameNumber(name))
+            return std::nullopt; // COM0, COM9, COM01: not a name the program offers
+        return name;
+    }
+    if (env.getenv) {
+        const auto value = env.getenv("TRELLIKON_COM" + std::to_string(*number));
+        if (value && !value->empty())
+            return value;
+    }
+    const auto ports = listSerialPorts(env);
+    if (static_cast<std::size_t>(*number) > ports.size())
+        return std::nullopt;
+    return ports[static_cast<std::size_t>(*number) - 1];
+}
+
+std::optional<std::string> resolvePortName(const std::string& name) {
+    return resolvePortName(name, PortEnvironment{});
+}
+
+std::string describePort(const std::string& name, const PortEnvironment& env) {
+    return resolvePortName(name, env).value_or("brak portu");
+}
+
+std::string describePort(const std::string& name) {
+    return describePort(name, PortEnvironment{});
+}
+
+} // namespace trellikon

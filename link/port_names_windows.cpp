@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cctype>
 
-// Included after windows.h, which they need.
+// Included after windows.h, which they need; initguid.h makes devguid.h
+// define the port class's GUID here instead of only declaring it.
+#include <initguid.h>
 #include <devguid.h>
 #include <setupapi.h>
 

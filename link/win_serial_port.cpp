@@ -60,8 +60,10 @@ std::string presentPortsSentence() {
     return s + ".";
 }
 
+} // namespace
+
 // On Windows the port name is the device itself, so no path is reported.
-LinkError openError(const std::string& name, DWORD code) {
+LinkError windowsOpenError(const std::string& name, unsigned long code) {
     using Code = LinkError::Code;
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
@@ -83,9 +85,12 @@ LinkError openError(const std::string& name, DWORD code) {
                              "program i połącz się ponownie.");
     default:
         return makeError(Code::Other, {},
-                         "Nie można otworzyć portu " + name + ": " + windowsErrorText(code) + ".");
+                         "Nie można otworzyć portu " + name + ": " +
+                             windowsErrorText(static_cast<DWORD>(code)) + ".");
     }
 }
+
+namespace {
 
 // Cancels the owning thread's pending synchronous call when it has not
 // completed in time. One per guarded call.
@@ -150,7 +155,7 @@ bool WinSerialPort::open(const std::string& portName, LinkError& error) {
                              OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         handle_ = h;
-        error = openError(portName, ::GetLastError());
+        error = windowsOpenError(portName, ::GetLastError());
         return false;
     }
     handle_ = h;

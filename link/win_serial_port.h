@@ -44,4 +44,9 @@ class WinSerialPort : public SerialPort {
 // above COM9, harmless below); a name that already is a device path stays.
 std::string windowsDeviceName(const std::string& portName);
 
+// Why CreateFileA could not open `portName`, from the system's error code, in
+// words a user can act on: no such port, held by another program, or the
+// system's own message.
+LinkError windowsOpenError(const std::string& portName, unsigned long code);
+
 } // namespace trellikon

@@ -44,6 +44,22 @@ int fail(std::ostream& err, int code, const std::string& message) {
     return code;
 }
 
+namespace {
+#ifdef _WIN32
+constexpr const char* kPortHelp =
+    R"(  COM1..COM8 (albo inny port COM, np. COM12): porty szeregowe Windows; jaki port
+  ma przejściówka USB, mówi polecenie ports i Menedżer urządzeń. Po otwarciu
+  portu wyłącz i włącz urządzenie; program czeka na nie około 18 sekund. Postęp
+  jest wypisywany na stderr.)";
+#else
+constexpr const char* kPortHelp =
+    R"(  COM1..COM8 albo ścieżka urządzenia (np. /dev/ttyUSB0). COMn to n-ty port
+  szeregowy (najpierw adaptery USB i ACM), chyba że zmienna środowiska
+  TRELLIKON_COMn podaje ścieżkę. Po otwarciu portu wyłącz i włącz urządzenie;
+  program czeka na nie około 18 sekund. Postęp jest wypisywany na stderr.)";
+#endif
+} // namespace
+
 std::string helpText() {
     return R"(trellikon-cli – szablony ustawień (.sbn) i odczyt/zapis urządzenia
 
@@ -112,10 +128,7 @@ Pliki:
   informuje ostrzeżenie na stderr. Nazwę zaczynającą się od „-” poprzedź „--”.
 
 Port:
-  COM1..COM8 albo ścieżka urządzenia (np. /dev/ttyUSB0). COMn to n-ty port
-  szeregowy (najpierw adaptery USB i ACM), chyba że zmienna środowiska
-  TRELLIKON_COMn podaje ścieżkę. Po otwarciu portu wyłącz i włącz urządzenie;
-  program czeka na nie około 18 sekund. Postęp jest wypisywany na stderr.
+)" + std::string(kPortHelp) + R"(
 
 Przykład: dziesięć urządzeń z jednego szablonu, każde z innym numerem
 użytkownika 1 (numery w pliku numery.txt, po jednym w wierszu):

@@ -1,0 +1,105 @@
+// The template file on Windows, over the wide Win32 file calls so that names
+// with Polish letters work whatever the user's code page. The rules are those
+// of template_file.cpp: only a regular file loads, and a save goes to a
+// temporary file beside the target that replaces it only once it is complete
+// and flushed.
+
+#include "template_file.h"
+
+#include "windows_text.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace trellikon {
+
+namespace {
+
+std::string lastErrorText() { return windowsErrorText(::GetLastError()); }
+
+} // namespace
+
+TemplateLoad loadTemplate(const std::string& path) {
+    TemplateLoad r;
+    r.bytes.fill(0x1A);
+    const std::wstring wide = widen(path);
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (!::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &attributes)) {
+        r.error = lastErrorText();
+        return r;
+    }
+    if (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        r.error = "is a directory";
+        return r;
+    }
+    HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        r.error = lastErrorText();
+        return r;
+    }
+    // A name such as "COM1" or "NUL" opens a device, not a file.
+    LARGE_INTEGER size{};
+    if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileSizeEx(h, &size)) {
+        ::CloseHandle(h);
+        r.error = "not a regular file";
+        return r;
+    }
+    r.fileSize = static_cast<std::uintmax_t>(size.QuadPart);
+    std::size_t got = 0;
+    while (got < r.bytes.size()) {
+        DWORD n = 0;
+        if (!::ReadFile(h, r.bytes.data() + got, static_cast<DWORD>(r.bytes.size() - got), &n,
+                        nullptr)) {
+            r.error = lastErrorText();
+            ::CloseHandle(h);
+            return r;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    ::CloseHandle(h);
+    r.ok = true;
+    return r;
+}
+
+std::string saveFileAtomically(const std::string& path, const std::uint8_t* data,
+                               std::size_t size) {
+    static std::atomic<unsigned> counter{0};
+    const std::wstring target = widen(path);
+    std::wstring tmp;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
+        tmp = target + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+              std::to_wstring(counter++) + L".tmp";
+        h = ::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS)
+            return lastErrorText();
+    }
+    if (h == INVALID_HANDLE_VALUE)
+        return lastErrorText();
+    std::string error;
+    std::size_t done = 0;
+    while (done < size && error.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 20));
+        DWORD n = 0;
+        if (!::WriteFile(h, data + done, chunk, &n, nullptr) || n == 0)
+            error = lastErrorText();
+        else
+            done += n;
+    }
+    if (error.empty() && !::FlushFileBuffers(h))
+        error = lastErrorText();
+    ::CloseHandle(h);
+    if (error.empty() &&
+        !::MoveFileExW(tmp.c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        error = lastErrorText();
+    if (!error.empty())
+        ::DeleteFileW(tmp.c_str());
+    return error;
+}
+
+} // namespace trellikon

@@ -1,0 +1,126 @@
+// The program's main cycle on Windows, through the Win32 port: connect to the
+// device on TRELLIKON_TEST_PORT, read it, change a user number in the
+// parameters editor, program it from the alarm texts editor, and find the
+// change in the device's memory file (TRELLIKON_TEST_MEMORY). Under Wine,
+// scripts/windows-check.sh points COM1 at trellikon-sim and gives both. With
+// TRELLIKON_SHOT_DIR, the windows are saved there as pictures on the way.
+#include "alarm_texts_editor.h"
+#include "main_window.h"
+#include "parameters_editor.h"
+#include "progress_dialog.h"
+#include "settings_encoder.h"
+#include "template_file.h"
+#include "win_serial_port.h"
+#include "window_test_support.h"
+
+#include <QDir>
+#include <QTest>
+
+using namespace trellikon;
+using namespace trellikon::layout;
+
+namespace {
+
+QString environment(const char* name) { return qEnvironmentVariable(name); }
+
+void shoot(QWidget* w, const QString& name) {
+    const QString dir = environment("TRELLIKON_SHOT_DIR");
+    if (!dir.isEmpty() && w != nullptr)
+        w->window()->grab().save(QDir(dir).filePath(name + QStringLiteral(".png")));
+}
+
+SettingsImage::Bytes memoryFile(const QString& path) {
+    const TemplateLoad load = loadTemplate(path.toStdString());
+    return load.ok ? load.bytes : SettingsImage::Bytes{};
+}
+
+} // namespace
+
+class TestWindowsEndToEnd : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void readEditProgram();
+};
+
+void TestWindowsEndToEnd::readEditProgram() {
+    const QString portName = environment("TRELLIKON_TEST_PORT");
+    const QString memoryPath = environment("TRELLIKON_TEST_MEMORY");
+    if (portName.isEmpty() || memoryPath.isEmpty())
+        QSKIP("TRELLIKON_TEST_PORT and TRELLIKON_TEST_MEMORY name no device");
+    const SettingsImage::Bytes before = memoryFile(memoryPath);
+
+    WinSerialPort port;
+    RecordingMessageBoxes messages;
+    ScriptedFileDialogs files;
+    TForm1 form1(port, messages, files);
+    form1.createWindows();
+    form1.Timer1->stop();
+    form1.Timer2->stop();
+    form1.show();
+    WindowContext& ctx = form1.context();
+    form1.link().port_name = portName.toStdString();
+
+    // The two timers at their ratio, with the device's answer waited for
+    // between them.
+    auto tickUntil = [&](const std::function<bool()>& done) {
+        for (int i = 0; i < 200 && !done(); ++i) {
+            form1.Timer1Timer();
+            for (int k = 0; k < 3; ++k) {
+                form1.Timer2Timer();
+                (void)QTest::qWaitFor([&] { return port.waiting() > 0; }, 100);
+            }
+        }
+        return done();
+    };
+
+    whenModal([&](QDialog* w) {
+        QVERIFY(tickUntil([&] { return ctx.form6 && !ctx.form6->isVisible(); }));
+        shoot(w, QStringLiteral("connected"));
+    }, 10000);
+    form1.SpeedButton1Click();
+    QVERIFY2(form1.link().connected, qPrintable(messages.errors.join('\n')));
+
+    QString writeLabel;
+    whenModal([&](QDialog* readWindow) {
+        QVERIFY(tickUntil([&] { return !form1.link().read_active; }));
+        QVERIFY(!form1.link().read_failed);
+        QVERIFY(form1.context().settings->image.bytes() == before);
+        shoot(readWindow, QStringLiteral("read-done"));
+        whenModal([&](QDialog*) { // the parameters editor
+            TForm2* f = ctx.form2;
+            form1.Timer3->stop();
+            for (int i = 0; i < 3; ++i)
+                form1.Timer3Timer();
+            f->Edit10->selectAll();
+            f->Edit10->insert(QStringLiteral("48500900800"));
+            shoot(f, QStringLiteral("parameters-editor"));
+            whenModal([&](QDialog*) { // the alarm texts editor
+                TForm3* t = ctx.form3;
+                shoot(t, QStringLiteral("alarm-texts-editor"));
+                whenModal([&](QDialog*) { // the write progress window
+                    QVERIFY(tickUntil([&] { return !form1.link().write_progress; }));
+                    writeLabel = static_cast<TForm5*>(ctx.form5)->Label1->text();
+                }, 10000);
+                t->SpeedButton4->click();
+            });
+            f->SpeedButton1->click();
+        });
+        static_cast<TForm4*>(ctx.form4)->Button1->click();
+    }, 10000);
+    form1.SpeedButton5Click();
+    shoot(&form1, QStringLiteral("main-window"));
+    QVERIFY2(messages.errors.isEmpty(), qPrintable(messages.errors.join('\n')));
+    QCOMPARE(writeLabel.toStdString(), std::string(texts::kWriteDone));
+
+    // The device saves its memory file after every block it takes.
+    SettingsImage after;
+    after.setBytes(memoryFile(memoryPath));
+    QCOMPARE(after.readPhoneNumber(kUserNumber3).value, std::string("48500900800"));
+    const SettingsImage::Bytes written = after.bytes();
+    for (std::size_t i = 2048; i < kImageSize; ++i)
+        QCOMPARE(written[i], before[i]);
+    port.close();
+}
+
+QTEST_MAIN(TestWindowsEndToEnd)
+#include "test_windows_end_to_end.moc"

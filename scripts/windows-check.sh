@@ -1,0 +1,178 @@
+#!/usr/bin/env bash
+# Tests the Windows build (made by scripts/windows.sh) under Wine, in a Wine
+# prefix of its own in build-windows/wine:
+#   1. the Windows test programs (ctest in build-windows/build);
+#   2. trellikon-cli.exe reading and programming the simulated device through
+#      Wine's COM1, which leads to trellikon-sim's pseudo-terminal, on a clean
+#      line and on one that damages frames, byte for byte;
+#   3. the window program: the end-to-end window test through COM1, and the
+#      installed program started on Xvfb, with screenshots in build-windows/shots;
+#   4. the installer: a silent install for the current user, the installed
+#      programs, a silent uninstall that leaves nothing behind.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+source "$TOP/scripts/windows-lib.sh"
+install_missing "${WINDOWS_PACKAGES[@]}"
+[ -f "$INSTALLER" ] || { echo "no Windows build: run scripts/windows.sh first" >&2; exit 1; }
+build_into "$TOP/build" >/dev/null # the simulator, trellikon-sim
+
+export WINEPREFIX="$WIN_BUILD/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+SHOTS="$WIN_BUILD/shots"
+COM1_LINK="$WIN_BUILD/com1"
+WORK="$(mktemp -d)"
+sim_pid=""
+xvfb_pid=""
+cleanup() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WORK"
+}
+trap cleanup EXIT
+started=$SECONDS
+failures=0
+check() { # check "what" command...
+    local what="$1"; shift
+    if "$@"; then echo "PASS  $what"; else echo "FAIL  $what"; failures=$((failures + 1)); fi
+}
+
+# A prefix of our own: COM1 leads to the simulator's terminal (through a link
+# that every run of the simulator renews), and a font with Polish letters
+# stands in for the Windows fonts Wine does not have. Wine's server rewrites
+# its port links when it starts, so the port goes into the registry and the
+# server is let stop before a program runs.
+make_prefix() {
+    if [ ! -f "$WINEPREFIX/.trellikon-ready" ]; then
+        log "making the Wine prefix $WINEPREFIX"
+        rm -rf "$WINEPREFIX"
+        wineboot -i >/dev/null 2>&1
+        wineserver -w
+        local fonts="$WINEPREFIX/drive_c/windows/Fonts" face
+        mkdir -p "$fonts"
+        cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf /usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf "$fonts/"
+        for face in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "Segoe UI" "Arial" "MS Sans Serif"; do
+            wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+                /v "$face" /d "DejaVu Sans" /f >/dev/null 2>&1
+        done
+        touch "$WINEPREFIX/.trellikon-ready"
+    fi
+    wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$COM1_LINK" /f >/dev/null 2>&1
+    wineserver -w
+    # One server for the whole run, its diagnostics kept out of the report.
+    wineserver -f -p >"$WIN_BUILD/wineserver.log" 2>&1 &
+    sleep 1
+}
+
+# Starts trellikon-sim with its memory in $1 and further options, its
+# terminal behind $COM1_LINK.
+start_sim() {
+    local memory="$1"; shift
+    stop_sim
+    rm -f "$COM1_LINK"
+    "$TOP/build/tools/trellikon-sim" --memory "$memory" --link "$COM1_LINK" "$@" \
+        </dev/null >"$WORK/sim.out" 2>"$WORK/sim.err" &
+    sim_pid=$!
+    for _ in $(seq 50); do [ -e "$COM1_LINK" ] && return 0; sleep 0.1; done
+    echo "the simulator did not start: $(cat "$WORK/sim.err")" >&2
+    return 1
+}
+stop_sim() {
+    if [ -n "$sim_pid" ]; then
+        kill "$sim_pid" 2>/dev/null || true
+        wait "$sim_pid" 2>/dev/null || true
+        sim_pid=""
+    fi
+}
+
+cli() { wine "$BUNDLE/trellikon-cli.exe" "$@"; }
+
+# A read of the simulated device gives its memory; a write --verify leaves the
+# file in it. $@: the simulator's fault options.
+transfer_round() {
+    local tag="$1"; shift
+    "$TOP/build/tools/trellikon-cli" demo "$WORK/device-$tag.sbn" >/dev/null
+    start_sim "$WORK/device-$tag.sbn" "$@"
+    check "read COM1 under Wine ($tag)" cli read COM1 "$(wine_path "$WORK/read-$tag.sbn")"
+    stop_sim
+    check "the file read is the device's memory ($tag)" cmp "$WORK/device-$tag.sbn" "$WORK/read-$tag.sbn"
+
+    head -c 4096 /dev/urandom >"$WORK/random-$tag.sbn"
+    start_sim "$WORK/device-$tag.sbn" "$@"
+    check "write --verify COM1 under Wine ($tag)" \
+        cli write --verify COM1 "$(wine_path "$WORK/random-$tag.sbn")"
+    stop_sim
+    check "the device holds the file written ($tag)" cmp "$WORK/random-$tag.sbn" "$WORK/device-$tag.sbn"
+}
+
+start_display() {
+    export DISPLAY=:57
+    Xvfb "$DISPLAY" -screen 0 1400x1000x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    sleep 1
+}
+
+installed_dir() {
+    local user
+    user="$(wine cmd /c 'echo %USERNAME%' 2>/dev/null | tr -d '\r')"
+    echo "$WINEPREFIX/drive_c/users/$user/AppData/Local/Programs/Trellikon"
+}
+
+make_prefix
+mkdir -p "$SHOTS"
+
+log "1. the Windows test programs"
+check "Windows test programs under Wine" ctest --test-dir "$WIN_PROJECT" --output-on-failure
+
+log "2. trellikon-cli.exe through COM1"
+transfer_round clean --baud 19200
+transfer_round damaged --baud 19200 --seed 7 --flip 0.15 --drop 0.1 --split 0.3 --dup-handshake 0.3
+
+log "3. the window program through COM1"
+start_display
+"$TOP/build/tools/trellikon-cli" demo "$WORK/window.sbn" >/dev/null
+start_sim "$WORK/window.sbn" --baud 19200
+check "the Win32 port on COM1" env TRELLIKON_TEST_PORT=COM1 WINEPATH="$(windows_dll_path)" \
+    wine "$WIN_PROJECT/tests/test_win_serial_port.exe"
+stop_sim
+start_sim "$WORK/window.sbn" --baud 19200
+check "read and program through the windows on COM1" \
+    env TRELLIKON_TEST_PORT=COM1 TRELLIKON_TEST_MEMORY="$(wine_path "$WORK/window.sbn")" \
+    TRELLIKON_SHOT_DIR="$(wine_path "$SHOTS")" WINEPATH="$(windows_dll_path)" \
+    QT_PLUGIN_PATH="$(wine_path "$QT_PREFIX/plugins")" \
+    wine "$WIN_PROJECT/tests/test_windows_end_to_end.exe"
+stop_sim
+
+log "4. the installer"
+check "silent install for the current user" wine "$INSTALLER" /S
+dir="$(installed_dir)"
+check "the installed folder holds the programs" test -f "$dir/trellikon.exe" -a -f "$dir/trellikon-cli.exe" \
+    -a -f "$dir/platforms/qwindows.dll" -a -f "$dir/translations/qtbase_pl.qm" -a -f "$dir/odinstaluj.exe"
+check "a Start-menu entry" test -n "$(find "$WINEPREFIX/drive_c/users" -path '*Start Menu*' -name 'Trellikon.lnk')"
+"$TOP/build/tools/trellikon-cli" demo "$WORK/installed.sbn" >/dev/null
+start_sim "$WORK/installed.sbn" --baud 0
+check "the installed trellikon-cli.exe reads COM1" \
+    wine "$dir/trellikon-cli.exe" read --fast COM1 "$(wine_path "$WORK/installed-read.sbn")"
+stop_sim
+check "byte for byte" cmp "$WORK/installed.sbn" "$WORK/installed-read.sbn"
+# The installed program as a user starts it: its main window on the screen.
+start_sim "$WORK/installed.sbn" --baud 19200
+wine "$dir/trellikon.exe" >/dev/null 2>&1 &
+program=$!
+for _ in $(seq 60); do
+    xdotool search --name "TRELLIKON" >/dev/null 2>&1 && break
+    sleep 0.5
+done
+sleep 2
+import -window root "$SHOTS/installed-main-window.png"
+check "the installed program shows its main window" xdotool search --name "TRELLIKON"
+wine taskkill /f /im trellikon.exe >/dev/null 2>&1 || kill "$program" 2>/dev/null || true
+wait "$program" 2>/dev/null || true
+stop_sim
+# The uninstaller runs from a copy of itself in the temporary folder; wait for it.
+check "silent uninstall" wine "$dir/odinstaluj.exe" /S
+for _ in $(seq 60); do [ -e "$dir" ] || break; sleep 0.5; done
+check "the uninstaller leaves nothing behind" test ! -e "$dir"
+
+echo "Windows checks: $failures failed, $(( SECONDS - started )) s; screenshots in $SHOTS"
+[ "$failures" -eq 0 ]

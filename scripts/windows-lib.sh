@@ -1,0 +1,203 @@
+# Sourced by scripts/windows.sh and scripts/windows-check.sh (after setup.sh):
+# the Windows cross build's packages, folders and steps.
+
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+                  dpkg-dev nasm wine wine64 nsis zip unzip xvfb xauth imagemagick librsvg2-bin xdotool
+                  fonts-dejavu-core qt6-translations-l10n)
+TRIPLE=x86_64-w64-mingw32
+WIN_CACHE="${TRELLIKON_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/trellikon-windows}"
+WIN_BUILD="$TOP/build-windows"
+TOOLCHAIN="$TOP/scripts/mingw-toolchain.cmake"
+QT_VERSION="$(dpkg-query -W -f='${Version}' qt6-base-dev | sed 's/+.*//; s/-.*//')"
+QT_PREFIX="$WIN_CACHE/qt-$QT_VERSION"
+JPEG_PREFIX="$WIN_CACHE/libjpeg"
+# The folder of the compiler's runtime DLLs (libstdc++, libgcc_s); asked for
+# once the compiler is installed.
+mingw_runtime() { dirname "$("$TRIPLE-g++-posix" -print-libgcc-file-name)"; }
+
+log() { echo "== $*" >&2; }
+
+sudo_cmd() {
+    if [ "$(id -u)" -ne 0 ]; then sudo "$@"; else "$@"; fi
+}
+
+# apt-get source needs source entries. Add the source twins of the machine's
+# own Debian entries (deb822 and one-line lists) in a private list when none
+# are configured yet.
+enable_sources() {
+    if apt-get source --print-uris qt6-base >/dev/null 2>&1; then return 0; fi
+    local codename list=/etc/apt/sources.list.d/trellikon-sources.sources
+    codename="$(. /etc/os-release && echo "$VERSION_CODENAME")"
+    log "adding source entries for $codename in $list"
+    {
+        for f in /etc/apt/sources.list.d/*.sources; do
+            [ -f "$f" ] && [ "$f" != "$list" ] || continue
+            awk -v RS= -v ORS='\n\n' -v c="$codename" \
+                '/(^|\n)Types:[^\n]*deb/ && /(^|\n)Suites:[^\n]*/ && $0 ~ ("Suites:[^\n]*" c) \
+                 && !/(^|\n)Enabled: *no/ { sub(/Types:[^\n]*/, "Types: deb-src"); print }' "$f"
+        done
+        if [ -f /etc/apt/sources.list ]; then
+            sed -n "s/^deb \(\[[^]]*\] \)\?\([^ ]*\) \($codename[^ ]*\) \(.*\)/Types: deb-src\nURIs: \2\nSuites: \3\nComponents: \4\n/p" \
+                /etc/apt/sources.list
+        fi
+    } | sudo_cmd tee "$list" >/dev/null
+    sudo_cmd apt-get update -qq
+}
+
+# Unpacks Debian's source package $1 into $WIN_CACHE/src and prints its folder.
+fetch_source() {
+    local pkg="$1" dir
+    mkdir -p "$WIN_CACHE/src"
+    dir="$(find "$WIN_CACHE/src" -maxdepth 1 -type d -name "$2-*" | head -n1)"
+    if [ -z "$dir" ]; then
+        enable_sources
+        (cd "$WIN_CACHE/src" && apt-get source -qq "$pkg" >&2)
+        dir="$(find "$WIN_CACHE/src" -maxdepth 1 -type d -name "$2-*" | head -n1)"
+    fi
+    [ -n "$dir" ] || { echo "no source folder for $pkg" >&2; return 1; }
+    echo "$dir"
+}
+
+build_libjpeg() {
+    [ -f "$JPEG_PREFIX/.complete" ] && return 0
+    local src
+    src="$(fetch_source libjpeg-turbo libjpeg-turbo)"
+    log "building libjpeg for Windows from $(basename "$src")"
+    rm -rf "$WIN_CACHE/build-libjpeg" "$JPEG_PREFIX"
+    cmake -S "$src" -B "$WIN_CACHE/build-libjpeg" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$JPEG_PREFIX" \
+        -DENABLE_SHARED=ON -DENABLE_STATIC=OFF -DWITH_TURBOJPEG=OFF -DWITH_JPEG8=OFF \
+        -DCMAKE_SYSTEM_PROCESSOR=AMD64 >/dev/null
+    cmake --build "$WIN_CACHE/build-libjpeg" -j"${JOBS:-$(nproc)}" >/dev/null
+    cmake --install "$WIN_CACHE/build-libjpeg" >/dev/null
+    rm -rf "$WIN_CACHE/build-libjpeg"
+    touch "$JPEG_PREFIX/.complete"
+}
+
+# Qt base for Windows: Core, Gui, Widgets, the windows platform plugin and the
+# styles; everything it needs bundled. Its host tools (moc, uic, rcc) are the
+# machine's own from qt6-base-dev-tools, of the same version.
+build_qt() {
+    [ -f "$QT_PREFIX/.complete" ] && return 0
+    local src started=$SECONDS
+    src="$(fetch_source qt6-base qt6-base)"
+    log "building Qt $QT_VERSION for Windows from $(basename "$src") (once per machine, about half an hour on 2 cores)"
+    rm -rf "$WIN_CACHE/build-qt" "$QT_PREFIX"
+    cmake -S "$src" -B "$WIN_CACHE/build-qt" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$QT_PREFIX" -DQT_HOST_PATH=/usr \
+        -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/cmake" \
+        -DQT_BUILD_TESTS=OFF -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_BENCHMARKS=OFF \
+        -DBUILD_SHARED_LIBS=ON \
+        -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF \
+        -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_opengl=ON \
+        -DFEATURE_opengl_dynamic=ON -DFEATURE_tabletevent=OFF -DFEATURE_sql_sqlite=OFF \
+        -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_png=OFF \
+        -DFEATURE_system_jpeg=OFF -DFEATURE_system_freetype=OFF -DFEATURE_system_harfbuzz=OFF \
+        -DFEATURE_system_doubleconversion=OFF -DFEATURE_system_libb2=OFF \
+        -DFEATURE_pkg_config=OFF -DFEATURE_fontconfig=OFF \
+        -DFEATURE_androiddeployqt=OFF -DFEATURE_qmake=OFF >"$WIN_CACHE/qt-configure.log" 2>&1 \
+        || { tail -n 40 "$WIN_CACHE/qt-configure.log" >&2; return 1; }
+    cmake --build "$WIN_CACHE/build-qt" -j"${JOBS:-$(nproc)}" >"$WIN_CACHE/qt-build.log" 2>&1 \
+        || { tail -n 40 "$WIN_CACHE/qt-build.log" >&2; return 1; }
+    cmake --install "$WIN_CACHE/build-qt" >/dev/null
+    rm -rf "$WIN_CACHE/build-qt"
+    touch "$QT_PREFIX/.complete"
+    log "Qt for Windows built in $(( (SECONDS - started) / 60 )) min"
+}
+
+build_toolkit() {
+    mkdir -p "$WIN_CACHE"
+    build_libjpeg
+    build_qt
+}
+
+VERSION="$(sed -n 's/^project(trellikon VERSION \([0-9.]*\).*/\1/p' "$TOP/CMakeLists.txt")"
+WIN_PROJECT="$WIN_BUILD/build"
+BUNDLE="$WIN_BUILD/trellikon-$VERSION"
+ZIP="$WIN_BUILD/trellikon-$VERSION-windows-x64.zip"
+INSTALLER="$WIN_BUILD/trellikon-setup-$VERSION.exe"
+
+# "Z:\path\to\dir" for Wine, which sees the Linux tree as drive Z:.
+wine_path() { printf 'Z:%s' "${1//\//\\}"; }
+
+# The folders of the DLLs the Windows programs load, for WINEPATH.
+windows_dll_path() {
+    local dirs=("$QT_PREFIX/bin" "$JPEG_PREFIX/bin" "$(mingw_runtime)" "/usr/$TRIPLE/lib") out=() d
+    for d in "${dirs[@]}"; do out+=("$(wine_path "$d")"); done
+    local IFS=';'
+    echo "${out[*]}"
+}
+
+make_icon() {
+    local ico="$WIN_BUILD/trellikon.ico" size pngs=()
+    [ "$ico" -nt "$TOP/app/trellikon.svg" ] && return 0
+    mkdir -p "$WIN_BUILD/icon"
+    for size in 16 24 32 48 64 256; do
+        rsvg-convert -w "$size" -h "$size" "$TOP/app/trellikon.svg" -o "$WIN_BUILD/icon/$size.png"
+        pngs+=("$WIN_BUILD/icon/$size.png")
+    done
+    convert "${pngs[@]}" "$ico"
+}
+
+build_project() {
+    mkdir -p "$WIN_BUILD"
+    make_icon
+    log "building trellikon.exe and trellikon-cli.exe in $WIN_PROJECT"
+    cmake -S "$TOP" -B "$WIN_PROJECT" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$QT_PREFIX/lib/cmake/Qt6/qt.toolchain.cmake" \
+        -DQT_CHAINLOAD_TOOLCHAIN_FILE="$TOOLCHAIN" \
+        -DJPEG_INCLUDE_DIR="$JPEG_PREFIX/include" -DJPEG_LIBRARY="$JPEG_PREFIX/lib/libjpeg.dll.a" \
+        -DTRELLIKON_ICON="$WIN_BUILD/trellikon.ico" \
+        -DTRELLIKON_WINEPATH="$(windows_dll_path)" \
+        -DTRELLIKON_WINE_QT_PLUGINS="$(wine_path "$QT_PREFIX/plugins")" >/dev/null
+    cmake --build "$WIN_PROJECT" -j"${JOBS:-$(nproc)}"
+}
+
+# The portable folder: the programs, the DLLs they load (checked: every DLL
+# that is not part of Windows must be in the folder), the platform and style
+# plugins and Qt's Polish translations.
+make_bundle() {
+    log "packing $BUNDLE"
+    rm -rf "$BUNDLE"
+    mkdir -p "$BUNDLE/platforms" "$BUNDLE/styles" "$BUNDLE/translations"
+    cp "$WIN_PROJECT/app/trellikon.exe" "$WIN_PROJECT/tools/trellikon-cli.exe" "$BUNDLE/"
+    cp "$QT_PREFIX"/bin/Qt6{Core,Gui,Widgets}.dll "$BUNDLE/"
+    cp "$QT_PREFIX/plugins/platforms/qwindows.dll" "$BUNDLE/platforms/"
+    cp "$QT_PREFIX/plugins/styles/qwindowsvistastyle.dll" "$BUNDLE/styles/"
+    cp "$JPEG_PREFIX"/bin/libjpeg-*.dll "$BUNDLE/"
+    cp "$(mingw_runtime)"/{libstdc++-6,libgcc_s_seh-1}.dll "/usr/$TRIPLE/lib/libwinpthread-1.dll" "$BUNDLE/"
+    cp /usr/share/qt6/translations/qtbase_pl.qm "$BUNDLE/translations/"
+    sed 's/$/\r/' "$TOP/packaging/windows/README.txt" > "$BUNDLE/README.txt"
+    find "$BUNDLE" \( -name '*.exe' -o -name '*.dll' \) -exec "$TRIPLE-strip" --strip-unneeded {} +
+    check_bundle_dlls
+    rm -f "$ZIP"
+    (cd "$WIN_BUILD" && zip -qr "$ZIP" "$(basename "$BUNDLE")")
+    log "portable zip: $ZIP ($(du -h "$ZIP" | cut -f1))"
+}
+
+check_bundle_dlls() {
+    local missing=() f dll
+    for f in $(find "$BUNDLE" -name '*.exe' -o -name '*.dll'); do
+        for dll in $("$TRIPLE-objdump" -p "$f" | sed -n 's/^\s*DLL Name: //p'); do
+            case "${dll,,}" in
+                api-ms-win-*|kernel32.dll|user32.dll|gdi32.dll|advapi32.dll|shell32.dll|ole32.dll|\
+                oleaut32.dll|comdlg32.dll|comctl32.dll|uxtheme.dll|dwmapi.dll|imm32.dll|winmm.dll|\
+                ws2_32.dll|version.dll|netapi32.dll|userenv.dll|setupapi.dll|msvcrt.dll|shlwapi.dll|\
+                d3d9.dll|d3d11.dll|d3d12.dll|dxgi.dll|dwrite.dll|d2d1.dll|dcomp.dll|opengl32.dll|\
+                mpr.dll|authz.dll|crypt32.dll|secur32.dll|wtsapi32.dll|shcore.dll|ntdll.dll|\
+                rpcrt4.dll|bcrypt.dll|cfgmgr32.dll|imagehlp.dll|dbghelp.dll) ;;
+                *) [ -f "$BUNDLE/$dll" ] || missing+=("$(basename "$f") -> $dll") ;;
+            esac
+        done
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        printf 'missing from the bundle: %s\n' "${missing[@]}" >&2
+        return 1
+    fi
+}
+
+make_installer() {
+    log "making $INSTALLER"
+    makensis -V2 -DBUNDLE="$BUNDLE" -DOUTFILE="$INSTALLER" "$WIN_PROJECT/installer.nsi" >&2
+    log "installer: $INSTALLER ($(du -h "$INSTALLER" | cut -f1))"
+}

@@ -154,6 +154,7 @@ void DiagramImage::paintEvent(QPaintEvent*) {
 
 TForm7::TForm7(QWidget* parent) : StackDialog(parent) {
     setObjectName(QStringLiteral("Form7"));
+    closeOnEscape();
     setWindowTitle(QString::fromUtf8("DOMOWY TRELLIKON PODŁĄCZENIE DO KOMPUTERA"));
     Image1 = addDiagram(this, kCableArea, QStringLiteral(":/diagrams/cable_diagram.jpg"),
                         QString::fromUtf8("Schemat podłączenia urządzenia do komputera"));
@@ -161,6 +162,7 @@ TForm7::TForm7(QWidget* parent) : StackDialog(parent) {
 
 TForm8::TForm8(QWidget* parent) : StackDialog(parent) {
     setObjectName(QStringLiteral("Form8"));
+    closeOnEscape();
     setWindowTitle(QString::fromUtf8("DOMOWY TRELLIKON SCHEMAT MONTAŻOWY"));
     Image1 = addDiagram(this, kMountingArea, QStringLiteral(":/diagrams/mounting_diagram.jpg"),
                         QString::fromUtf8("Schemat montażowy urządzenia"));
@@ -168,6 +170,7 @@ TForm8::TForm8(QWidget* parent) : StackDialog(parent) {
 
 TForm10::TForm10(QWidget* parent) : StackDialog(parent) {
     setObjectName(QStringLiteral("Form10"));
+    closeOnEscape();
     setWindowTitle(QString::fromUtf8("INFORMACJE O SYSTEMIE  I FIRMIE"));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(14, 14, 14, 14);

@@ -20,10 +20,8 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
 }
 
 QPushButton* makeOk(QWidget* parent) {
-    auto* ok = new QPushButton(QStringLiteral("OK"), parent);
-    nameControl(ok, "Button1", QStringLiteral("OK"));
+    QPushButton* ok = pushButton("Button1", QStringLiteral("OK"), parent);
     ok->setMinimumWidth(90);
-    ok->setDefault(true);
     return ok;
 }
 

@@ -46,15 +46,6 @@ QLabel* messageLabel(const char* objectName, std::initializer_list<QString> mess
     return label;
 }
 
-QPushButton* dialogButton(const char* objectName, const QString& caption, QWidget* parent) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QString::fromLatin1(objectName));
-    button->setAccessibleName(caption);
-    button->setAutoDefault(false);
-    button->setDefault(true); // Enter in the entry presses it
-    return button;
-}
-
 // Entry, button and message line, as both dialogs have them.
 QLineEdit* numberRow(QDialog* dialog, QLabel*& caption, const QString& captionText,
                      QPushButton*& button, const char* buttonName, const QString& buttonText,
@@ -70,7 +61,7 @@ QLineEdit* numberRow(QDialog* dialog, QLabel*& caption, const QString& captionTe
     edit->setMinimumWidth(digits + 16);
     caption = buddyLabel(captionText, edit, dialog);
     caption->setObjectName(QStringLiteral("numberLabel"));
-    button = dialogButton(buttonName, buttonText, dialog);
+    button = pushButton(buttonName, buttonText, dialog);
     row->addWidget(caption);
     row->addWidget(edit, 1);
     row->addWidget(button);

@@ -191,10 +191,11 @@ void TestDiagrams::diagramOpensFromItsButton_data() {
     QTest::addColumn<QString>("spoken");
     // 1024 x 768 kept in proportion and centred: limited by the height in the first, by the
     // width in the second.
-    QTest::newRow("cable diagram") << QStringLiteral("SpeedButton3")
-                                   << QString::fromUtf8("DOMOWY TRELLIKON PODŁĄCZENIE DO KOMPUTERA")
-                                   << QSize(889, 657) << QRect(6, 0, 876, 657)
-                                   << QString::fromUtf8("Schemat podłączenia urządzenia do komputera");
+    QTest::newRow("cable diagram")
+        << QStringLiteral("SpeedButton3")
+        << QString::fromUtf8("DOMOWY TRELLIKON PODŁĄCZENIE DO KOMPUTERA") << QSize(889, 657)
+        << QRect(6, 0, 876, 657)
+        << QString::fromUtf8("Schemat podłączenia urządzenia do komputera");
     QTest::newRow("mounting diagram")
         << QStringLiteral("SpeedButton8") << QString::fromUtf8("DOMOWY TRELLIKON SCHEMAT MONTAŻOWY")
         << QSize(1033, 777) << QRect(0, 1, 1033, 774)

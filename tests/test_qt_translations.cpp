@@ -20,8 +20,12 @@
 #include <memory>
 
 namespace {
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
-QString qtFolder() { return QLibraryInfo::path(QLibraryInfo::TranslationsPath); }
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+QString qtFolder() {
+    return QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+}
 } // namespace
 
 class TestQtTranslations : public QObject {
@@ -62,7 +66,8 @@ void TestQtTranslations::errorBoxOffersItsDetailsInPolish() {
         for (QPushButton* b : box->findChildren<QPushButton*>())
             captions << b->text();
     });
-    boxes.error(nullptr, u("Odczyt pliku nie może być przeprowadzony"), u("x.sbn: plik nie istnieje"));
+    boxes.error(nullptr, u("Odczyt pliku nie może być przeprowadzony"),
+                u("x.sbn: plik nie istnieje"));
     QVERIFY2(captions.contains(u("Pokaż szczegóły...")), qPrintable(captions.join(u(" | "))));
 }
 

@@ -27,6 +27,19 @@ void inList(Program& p, const std::function<void(TForm12*, TForm2*)>& step) {
     });
 }
 
+// From the parameters editor on to the alarm texts editor, and the device
+// programmed from there.
+void programDevice(Program& p, TForm2* f) {
+    whenModal([&](QDialog*) {
+        whenModal([&](QDialog*) {
+            for (int i = 0; i < 12 && p.ctx().link->write_progress; ++i)
+                p.form1->Timer1Timer();
+        });
+        p.form3()->SpeedButton4->click();
+    });
+    f->SpeedButton1->click();
+}
+
 // Runs `step` in the dialog that `opener` opens, then closes it.
 void inDialog(QToolButton* opener, const std::function<void()>& step) {
     whenModal([&](QDialog*) { step(); });
@@ -259,14 +272,7 @@ void TestSubscriberWindows::interlock() {
         QCOMPARE((output == 1 ? f->RadioGroup5 : f->RadioGroup4)->ItemIndex(), 1);
         // Programming writes them.
         f->radiogroup6->item(2)->click();
-        whenModal([&](QDialog*) {
-            whenModal([&](QDialog*) {
-                for (int i = 0; i < 12 && p.ctx().link->write_progress; ++i)
-                    p.form1->Timer1Timer();
-            });
-            p.form3()->SpeedButton4->click();
-        });
-        f->SpeedButton1->click();
+        programDevice(p, f);
     });
     const auto& memory = p.device.memory();
     const std::size_t at = output == 1 ? kOutput1AutoEnabled : kOutput2AutoEnabled;
@@ -334,14 +340,7 @@ void TestSubscriberWindows::openingTheListChangesNoSetting() {
             QCOMPARE(f->RadioGroup4->ItemIndex(), 1);
             QVERIFY(!f->Edit5->isEnabled());
             // Programmed as it stands.
-            whenModal([&](QDialog*) {
-                whenModal([&](QDialog*) {
-                    for (int i = 0; i < 12 && p.ctx().link->write_progress; ++i)
-                        p.form1->Timer1Timer();
-                });
-                p.form3()->SpeedButton4->click();
-            });
-            f->SpeedButton1->click();
+            programDevice(p, f);
         });
         p.form4()->Button1->click();
     });

@@ -76,8 +76,7 @@ void TestTemplateFile::onlyRegularFilesLoad() {
             QSKIP("root reads every file");
         QCOMPARE(::chmod(file.c_str(), 0), 0);
         path = file;
-    }
-    else if (kind == "socket") {
+    } else if (kind == "socket") {
         sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;

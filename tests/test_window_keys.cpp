@@ -45,8 +45,8 @@ class TestWindowKeys : public QObject {
 };
 
 void TestWindowKeys::enterInABoxPressesNoButton() {
-    // No window has a default button, so Enter in any of its text boxes
-    // presses nothing and the window stays open.
+    // Enter in any text box of any window presses no button, and the window
+    // stays open.
     QFETCH(QByteArray, name);
     Program p;
     StackDialog* w = window(p, name.constData());
@@ -55,8 +55,6 @@ void TestWindowKeys::enterInABoxPressesNoButton() {
         int clicks = 0;
         for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
             QObject::connect(b, &QAbstractButton::clicked, w, [&clicks] { ++clicks; });
-        for (QPushButton* b : w->findChildren<QPushButton*>())
-            QVERIFY2(!b->isDefault() && !b->autoDefault(), qPrintable(b->objectName()));
         for (QLineEdit* box : w->findChildren<QLineEdit*>()) {
             if (!box->isEnabled())
                 continue;

@@ -1,7 +1,8 @@
 #include "button_icons.h"
 #include "main_window.h"
-#include "system_serial_port.h"
+#include "qt_translations.h"
 #include "startup_probe.h"
+#include "system_serial_port.h"
 
 #include <QApplication>
 
@@ -10,6 +11,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("trellikon"));
     QApplication::setDesktopFileName(QStringLiteral("trellikon"));
     QApplication::setWindowIcon(commandIcon(CommandPicture::Connect));
+    installQtPolish();
 
     trellikon::SystemSerialPort port;
     QtMessageBoxes messages;

@@ -3,6 +3,7 @@
 #include "jpeg_picture.h"
 #include "program_version.h"
 
+#include <QAccessibleWidget>
 #include <QFile>
 #include <QFrame>
 #include <QPainter>
@@ -43,6 +44,16 @@ DiagramImage* addDiagram(StackDialog* window, QSize wanted, const QString& resou
     return image;
 }
 
+// A diagram is a picture to assistive technology, not a blank area: it is
+// announced with the graphic role under its accessible name, which says what
+// it shows.
+QAccessibleInterface* diagramAccessible(const QString& key, QObject* object) {
+    if (key != QLatin1String("DiagramImage"))
+        return nullptr;
+    auto* image = qobject_cast<DiagramImage*>(object);
+    return image ? new QAccessibleWidget(image, QAccessible::Graphic) : nullptr;
+}
+
 QLabel* addLine(QWidget* frame, QVBoxLayout* lines, const char* name, const QString& text) {
     auto* label = new QLabel(text, frame);
     label->setObjectName(QString::fromLatin1(name));
@@ -65,6 +76,8 @@ QSize diagramArea(QSize wanted, QSize available) {
 }
 
 DiagramImage::DiagramImage(QWidget* parent) : QWidget(parent) {
+    static const bool accessible = (QAccessible::installFactory(diagramAccessible), true);
+    Q_UNUSED(accessible);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(40, 40, 40, 40);
     problem_ = new QLabel(this);
@@ -154,6 +167,7 @@ void DiagramImage::paintEvent(QPaintEvent*) {
 
 TForm7::TForm7(QWidget* parent) : StackDialog(parent) {
     setObjectName(QStringLiteral("Form7"));
+    closeOnEscape();
     setWindowTitle(QString::fromUtf8("DOMOWY TRELLIKON PODŁĄCZENIE DO KOMPUTERA"));
     Image1 = addDiagram(this, kCableArea, QStringLiteral(":/diagrams/cable_diagram.jpg"),
                         QString::fromUtf8("Schemat podłączenia urządzenia do komputera"));
@@ -161,6 +175,7 @@ TForm7::TForm7(QWidget* parent) : StackDialog(parent) {
 
 TForm8::TForm8(QWidget* parent) : StackDialog(parent) {
     setObjectName(QStringLiteral("Form8"));
+    closeOnEscape();
     setWindowTitle(QString::fromUtf8("DOMOWY TRELLIKON SCHEMAT MONTAŻOWY"));
     Image1 = addDiagram(this, kMountingArea, QStringLiteral(":/diagrams/mounting_diagram.jpg"),
                         QString::fromUtf8("Schemat montażowy urządzenia"));
@@ -168,6 +183,7 @@ TForm8::TForm8(QWidget* parent) : StackDialog(parent) {
 
 TForm10::TForm10(QWidget* parent) : StackDialog(parent) {
     setObjectName(QStringLiteral("Form10"));
+    closeOnEscape();
     setWindowTitle(QString::fromUtf8("INFORMACJE O SYSTEMIE  I FIRMIE"));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(14, 14, 14, 14);

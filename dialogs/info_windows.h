@@ -1,6 +1,7 @@
 #pragma once
 // The two diagram windows and the information window: fixed content, shown
-// from the main window, closed by their title bar.
+// from the main window, closed by their title bar or by Escape (they hold
+// nothing that closing could lose).
 
 #include "window_support.h"
 

@@ -20,10 +20,8 @@ QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
 }
 
 QPushButton* makeOk(QWidget* parent) {
-    auto* ok = new QPushButton(QStringLiteral("OK"), parent);
-    nameControl(ok, "Button1", QStringLiteral("OK"));
+    QPushButton* ok = pushButton("Button1", QStringLiteral("OK"), parent);
     ok->setMinimumWidth(90);
-    ok->setDefault(true);
     return ok;
 }
 
@@ -39,7 +37,10 @@ QHBoxLayout* centred(QWidget* w) {
 ProgressDialog::ProgressDialog(WindowContext& context, int barMaximum, bool secondLabel,
                                QWidget* parent)
     : StackDialog(parent), ctx(context) {
-    setWindowTitle(QString());
+    // The title bar stays empty. An empty title would not do: Qt puts the
+    // program's name in its place. A single blank is a title every window
+    // system shows as nothing and every font can draw.
+    setWindowTitle(QStringLiteral(" "));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 18, 20, 14);
     layout->setSpacing(12);

@@ -1,9 +1,11 @@
 #include "window_support.h"
 
-#include <QFileDialog>
-#include <QLabel>
 #include <QBoxLayout>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <algorithm>
 
@@ -11,6 +13,33 @@ StackDialog::StackDialog(QWidget* parent) : QDialog(parent) {
     // Only the close box: these windows are neither minimised nor resized.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
+}
+
+void StackDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Cancel) && !closes_on_escape_) {
+        event->accept();
+        return;
+    }
+    // No button is a default button (pushButton), so Enter reaches the window
+    // only when the focused control has no use for it. A focused button is
+    // pressed by it, as on Windows; from anywhere else Enter presses nothing.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        auto* button = qobject_cast<QAbstractButton*>(focusWidget());
+        if (button && !button->isCheckable() && button->isEnabled())
+            button->click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+QPushButton* pushButton(const char* objectName, const QString& caption, QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    nameControl(button, objectName, caption);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
 }
 
 void ModalStack::setRoot(StackWindow* root) {

@@ -36,14 +36,29 @@ class StackWindow {
     virtual void FormDeactivate() {}
 };
 
-// A dialog window of the program. Closing it by its title bar or Escape ends
-// its modal run like any other close.
+// A dialog window of the program. Closing it by its title bar ends its modal
+// run like any other close. Escape does not close it: in most windows leaving
+// stores or throws away what was typed, and a stray key must do neither. A
+// window that only shows something may close on Escape (closeOnEscape).
 class StackDialog : public QDialog, public StackWindow {
     Q_OBJECT
   public:
     explicit StackDialog(QWidget* parent = nullptr);
     QWidget* widget() override { return this; }
+
+  protected:
+    void closeOnEscape() { closes_on_escape_ = true; }
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    bool closes_on_escape_ = false;
 };
+
+// A push button that only a click, or Space or Enter while it has the focus,
+// presses. A dialog would otherwise make it its default button, which Enter in
+// any text box of the window presses.
+class QPushButton;
+QPushButton* pushButton(const char* objectName, const QString& caption, QWidget* parent);
 
 class ModalStack {
   public:

@@ -93,8 +93,7 @@ void TForm3::buildLayout() {
         QLineEdit* e = deviceEdit(r.edit, u(r.spoken), parent);
         e->setMinimumWidth(wide);
         *edits[slot] = e;
-        auto* clear = new QPushButton(u("Czyść"), parent);
-        clear->setObjectName(QString::fromLatin1(r.button));
+        QPushButton* clear = pushButton(r.button, u("Czyść"), parent);
         clear->setAccessibleName(u("Czyść: ") + u(r.spoken));
         Button[std::size_t(buttonNumber(r.button))] = clear;
         if (*r.code) {

@@ -46,15 +46,6 @@ QLabel* messageLabel(const char* objectName, std::initializer_list<QString> mess
     return label;
 }
 
-QPushButton* dialogButton(const char* objectName, const QString& caption, QWidget* parent) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QString::fromLatin1(objectName));
-    button->setAccessibleName(caption);
-    button->setAutoDefault(false);
-    button->setDefault(true); // Enter in the entry presses it
-    return button;
-}
-
 // Entry, button and message line, as both dialogs have them.
 QLineEdit* numberRow(QDialog* dialog, QLabel*& caption, const QString& captionText,
                      QPushButton*& button, const char* buttonName, const QString& buttonText,
@@ -70,7 +61,7 @@ QLineEdit* numberRow(QDialog* dialog, QLabel*& caption, const QString& captionTe
     edit->setMinimumWidth(digits + 16);
     caption = buddyLabel(captionText, edit, dialog);
     caption->setObjectName(QStringLiteral("numberLabel"));
-    button = dialogButton(buttonName, buttonText, dialog);
+    button = pushButton(buttonName, buttonText, dialog);
     row->addWidget(caption);
     row->addWidget(edit, 1);
     row->addWidget(button);
@@ -230,8 +221,10 @@ void TForm12::FormActivate() {
     Clear_Grid();
     Show_Subscribers();
     const trellikon::DecodedSettings& d = ctx.settings->decoded;
+    showing_permissions_ = true;
     RadioGroup1->setItemIndex(d.clip_output1_on ? kYes : kNo);
     RadioGroup2->setItemIndex(d.clip_output2_on ? kYes : kNo);
+    showing_permissions_ = false;
 }
 
 void TForm12::FormDeactivate() { storeList(); }
@@ -255,12 +248,16 @@ void TForm12::SpeedButton3Click() {
     ctx.stack->closeWindow(this);
 }
 
-// A caller can switch an output only while it is switched on for a time: "TAK"
-// here switches the parameters editor's timed mode on, with 3 seconds. That
-// editor is not active now and shows its stored settings when it is back, so
-// the change is stored at once; otherwise it would vanish on the way back.
+// A caller can switch an output only while it is switched on for a time: the
+// user's "TAK" here switches the parameters editor's timed mode on, with 3
+// seconds. That editor is not active now and shows its stored settings when it
+// is back, so the change is stored at once; otherwise it would vanish on the
+// way back. Showing the stored permissions as the window opens is no choice of
+// the user's and leaves the parameters editor as it was: a device read with a
+// permanently active output and CLIP on for it keeps both until the user
+// changes one of them.
 void TForm12::permissionClick(RadioGroup* clip, RadioGroup* automatic, QLineEdit* seconds) {
-    if (clip->ItemIndex() != kYes || automatic->ItemIndex() != kNo)
+    if (showing_permissions_ || clip->ItemIndex() != kYes || automatic->ItemIndex() != kNo)
         return;
     automatic->setItemIndex(kYes);
     seconds->setText(QStringLiteral("3"));

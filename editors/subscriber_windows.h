@@ -61,6 +61,8 @@ class TForm12 : public StackDialog {
     void permissionClick(RadioGroup* clip, RadioGroup* automatic, QLineEdit* seconds);
 
     WindowContext& ctx;
+    // Set while activation shows the stored permissions.
+    bool showing_permissions_ = false;
 };
 
 // Add-subscriber dialog.

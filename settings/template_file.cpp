@@ -9,11 +9,30 @@
 
 namespace trellikon {
 
+namespace {
+
+// The reasons an installer meets, in the program's own words; anything rarer
+// in the system's.
+std::string reason(int e) {
+    switch (e) {
+    case ENOENT:
+    case ENOTDIR:
+        return "plik nie istnieje";
+    case EACCES:
+    case EPERM:
+        return "brak uprawnień do odczytu pliku";
+    default:
+        return errnoText(e);
+    }
+}
+
+} // namespace
+
 TemplateLoad loadTemplate(const std::string& path) {
     TemplateLoad r;
     r.bytes.fill(0x1A);
     auto refuse = [&r](const struct stat& st) {
-        r.error = S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
+        r.error = S_ISDIR(st.st_mode) ? "to jest katalog, nie plik" : "to nie jest zwykły plik";
         return r;
     };
     // The type is looked at before anything is opened: a blocking open of a
@@ -21,7 +40,7 @@ TemplateLoad loadTemplate(const std::string& path) {
     // effects of its own (a serial port raises its modem lines).
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        r.error = errnoText();
+        r.error = reason(errno);
         return r;
     }
     if (!S_ISREG(st.st_mode))
@@ -30,11 +49,11 @@ TemplateLoad loadTemplate(const std::string& path) {
     // the descriptor's own type is what counts.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        r.error = errnoText();
+        r.error = reason(errno);
         return r;
     }
     if (::fstat(fd, &st) != 0) {
-        r.error = errnoText();
+        r.error = reason(errno);
         ::close(fd);
         return r;
     }
@@ -49,7 +68,7 @@ TemplateLoad loadTemplate(const std::string& path) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            r.error = errnoText();
+            r.error = reason(errno);
             ::close(fd);
             return r;
         }

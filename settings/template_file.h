@@ -12,7 +12,7 @@ struct TemplateLoad {
     bool ok = false;
     SettingsImage::Bytes bytes{};
     std::uintmax_t fileSize = 0; // as found on disk; 4096 is the only regular size
-    std::string error;           // why the file could not be read, when !ok
+    std::string error;           // why the file could not be read, when !ok; in Polish
 };
 
 // Reads the first 4096 bytes of a file; a shorter file leaves the rest of the

@@ -60,6 +60,8 @@ class TestAlarmTextsEditor : public QObject {
     void charactersWithoutCodePageBecomeQuestionMarks();
     void activationLoadsTextsAndTestMessage();
     void factoryTextsThenBack();
+    void enterInABoxChangesNoText_data();
+    void enterInABoxChangesNoText();
     void backClosesEvenWhenATextIsRefused();
     void indexCheck_data();
     void indexCheck();
@@ -266,6 +268,42 @@ void TestAlarmTextsEditor::factoryTextsThenBack() {
             QCOMPARE(after[i], before[i]);
     for (std::size_t i = 2048; i < kImageSize; ++i)
         QCOMPARE(after[i], before[i]);
+}
+
+void TestAlarmTextsEditor::enterInABoxChangesNoText_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier);
+    QTest::newRow("Enter of the keypad") << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+}
+
+void TestAlarmTextsEditor::enterInABoxChangesNoText() {
+    // Enter in any of the sixteen boxes presses no "Czyść" and no other
+    // button: every text stays, the window stays open, nothing is reported.
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    Program p;
+    p.inTextsEditor([&](TForm3* t) {
+        t->CheckBox1->click(); // the index box takes the focus only when on
+        const auto edits = t->textEdits();
+        QList<QLineEdit*> boxes(edits.begin(), edits.end());
+        boxes << t->Edit11;
+        QStringList before;
+        for (QLineEdit* box : boxes)
+            before << box->text();
+        QVERIFY(!before[0].isEmpty());
+        for (QLineEdit* box : boxes) {
+            box->setFocus();
+            QTest::keyClick(box, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+            QStringList now;
+            for (QLineEdit* b : boxes)
+                now << b->text();
+            QVERIFY2(now == before, qPrintable(box->objectName()));
+            QVERIFY2(t->isVisible(), qPrintable(box->objectName()));
+        }
+        QVERIFY(p.messages.errors.isEmpty());
+    });
+    QCOMPARE(fromDevice(p.settings().decoded.message_header()), u("TRELLIKON: "));
 }
 
 void TestAlarmTextsEditor::backClosesEvenWhenATextIsRefused() {

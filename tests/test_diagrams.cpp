@@ -5,6 +5,7 @@
 #include "program_version.h"
 #include "window_test_support.h"
 
+#include <QAccessible>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryFile>
@@ -187,14 +188,18 @@ void TestDiagrams::diagramOpensFromItsButton_data() {
     QTest::addColumn<QString>("title");
     QTest::addColumn<QSize>("area");
     QTest::addColumn<QRect>("drawn");
-    // 1024 x 768 kept in proportion: limited by the height in the first, by the width in the
-    // second.
-    QTest::newRow("cable diagram") << QStringLiteral("SpeedButton3")
-                                   << QString::fromUtf8("DOMOWY TRELLIKON PODŁĄCZENIE DO KOMPUTERA")
-                                   << QSize(889, 657) << QRect(6, 0, 876, 657);
+    QTest::addColumn<QString>("spoken");
+    // 1024 x 768 kept in proportion and centred: limited by the height in the first, by the
+    // width in the second.
+    QTest::newRow("cable diagram")
+        << QStringLiteral("SpeedButton3")
+        << QString::fromUtf8("DOMOWY TRELLIKON PODŁĄCZENIE DO KOMPUTERA") << QSize(889, 657)
+        << QRect(6, 0, 876, 657)
+        << QString::fromUtf8("Schemat podłączenia urządzenia do komputera");
     QTest::newRow("mounting diagram")
         << QStringLiteral("SpeedButton8") << QString::fromUtf8("DOMOWY TRELLIKON SCHEMAT MONTAŻOWY")
-        << QSize(1033, 777) << QRect(0, 1, 1033, 774);
+        << QSize(1033, 777) << QRect(0, 1, 1033, 774)
+        << QString::fromUtf8("Schemat montażowy urządzenia");
 }
 
 void TestDiagrams::diagramOpensFromItsButton() {
@@ -204,6 +209,7 @@ void TestDiagrams::diagramOpensFromItsButton() {
     QFETCH(QString, title);
     QFETCH(QSize, area);
     QFETCH(QRect, drawn);
+    QFETCH(QString, spoken);
     Program p;
     auto* command = p.form1->findChild<QToolButton*>(button);
     QVERIFY(command);
@@ -222,6 +228,11 @@ void TestDiagrams::diagramOpensFromItsButton() {
         QCOMPARE(d->size(), area);
         QCOMPARE(d->minimumSize(), d->maximumSize());
         QCOMPARE(image->pictureRect(), drawn);
+        // A picture to a screen reader, announced by what it shows.
+        QAccessibleInterface* a11y = QAccessible::queryAccessibleInterface(image);
+        QVERIFY(a11y);
+        QCOMPARE(a11y->role(), QAccessible::Graphic);
+        QCOMPARE(a11y->text(QAccessible::Name), spoken);
 
         // What is on the screen is the picture, scaled into that rectangle, on white.
         const QImage shot = image->grab().toImage();

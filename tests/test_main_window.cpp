@@ -71,7 +71,7 @@ void TestMainWindow::startUpState() {
     const QStringList titles = {
         QString::fromUtf8("DOMOWY TRELLIKON - PARAMETRY USTAWIEŃ"),
         QString::fromUtf8("TRELLIKON DEFINIOWANIE PATRAMETRÓW I PROGRAMOWANIE"),
-        QString(), QString(), QString(),
+        QStringLiteral(" "), QStringLiteral(" "), QStringLiteral(" "), // shown as an empty bar
         QString::fromUtf8("DOMOWY TRELLIKON PODŁĄCZENIE DO KOMPUTERA"),
         QString::fromUtf8("DOMOWY TRELLIKON SCHEMAT MONTAŻOWY"),
         QString::fromUtf8("INFORMACJE O SYSTEMIE  I FIRMIE"),

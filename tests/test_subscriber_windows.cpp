@@ -1,6 +1,7 @@
 // The subscriber list and its add and remove dialogs, driven as a user reaches
 // them: parameters editor, list, dialog.
 #include "program_fixture.h"
+#include "settings_encoder.h"
 #include "window_test_support.h"
 
 #include <QAccessible>
@@ -24,6 +25,19 @@ void inList(Program& p, const std::function<void(TForm12*, TForm2*)>& step) {
         whenModal([&](QDialog*) { step(p.ctx().form12, f); });
         f->SpeedButton4->click();
     });
+}
+
+// From the parameters editor on to the alarm texts editor, and the device
+// programmed from there.
+void programDevice(Program& p, TForm2* f) {
+    whenModal([&](QDialog*) {
+        whenModal([&](QDialog*) {
+            for (int i = 0; i < 12 && p.ctx().link->write_progress; ++i)
+                p.form1->Timer1Timer();
+        });
+        p.form3()->SpeedButton4->click();
+    });
+    f->SpeedButton1->click();
 }
 
 // Runs `step` in the dialog that `opener` opens, then closes it.
@@ -77,6 +91,7 @@ class TestSubscriberWindows : public QObject {
     void addEntryTyping();
     void interlock_data();
     void interlock();
+    void openingTheListChangesNoSetting();
     void permissionBytes_data();
     void permissionBytes();
     void imageFollowsTheList();
@@ -257,14 +272,7 @@ void TestSubscriberWindows::interlock() {
         QCOMPARE((output == 1 ? f->RadioGroup5 : f->RadioGroup4)->ItemIndex(), 1);
         // Programming writes them.
         f->radiogroup6->item(2)->click();
-        whenModal([&](QDialog*) {
-            whenModal([&](QDialog*) {
-                for (int i = 0; i < 12 && p.ctx().link->write_progress; ++i)
-                    p.form1->Timer1Timer();
-            });
-            p.form3()->SpeedButton4->click();
-        });
-        f->SpeedButton1->click();
+        programDevice(p, f);
     });
     const auto& memory = p.device.memory();
     const std::size_t at = output == 1 ? kOutput1AutoEnabled : kOutput2AutoEnabled;
@@ -277,6 +285,68 @@ void TestSubscriberWindows::interlock() {
     QCOMPARE(output == 1 ? d.output1_auto_seconds : d.output2_auto_seconds, seconds.toStdString());
     QVERIFY(output == 1 ? d.clip_output1_on : d.clip_output2_on);
     QVERIFY(p.messages.errors.isEmpty());
+}
+
+void TestSubscriberWindows::openingTheListChangesNoSetting() {
+    // Showing the stored permissions is not a change by the user. A device
+    // whose output 1 is permanently on, not timed, with CLIP on for output 1,
+    // is read; opening the list and leaving it untouched changes no decoded
+    // setting and no image byte, and programming writes back what was read.
+    EditorSnapshot installed;
+    installed.sms_centre_number = "48601000310";
+    installed.user_number = {"48600100200", "", "", ""};
+    installed.echo = true;
+    installed.sms_mask_user = {true, false, false, false};
+    installed.ring_mask_user = {true, false, false, false};
+    installed.input_mask_input.fill(true);
+    installed.output1_permanent_index = 0; // AKTYWNE
+    installed.output1_auto_index = 1;      // NIE
+    installed.output2_permanent_index = 1;
+    installed.output2_auto_index = 1;
+    installed.daily_sms_limit = "1234"; // four digits read back as written
+    for (int s = 0; s < kTextSlotCount; ++s)
+        installed.texts[std::size_t(s)] = defaultText(s);
+    DeviceSettings device;
+    device.decoded.clip_output1_on = true;
+    QVERIFY(!Encode_Settings(installed, device).encode_failed);
+    device.image.writeSubscriber(4, number(4));
+    device.image.writeValuePair(kBalanceQueryCodeLength, 0); // as the parameters editor stores it
+    const SettingsImage::Bytes memory = device.image.bytes();
+
+    Program p(memory);
+    p.connect();
+    bool listShown = false;
+    whenModal([&](QDialog*) {
+        for (int i = 0; i < 9; ++i)
+            p.form1->Timer1Timer();
+        whenModal([&](QDialog*) {
+            TForm2* f = p.form2();
+            p.armEditor();
+            QCOMPARE(f->RadioGroup2->ItemIndex(), 0);
+            QCOMPARE(f->RadioGroup4->ItemIndex(), 1);
+            QVERIFY(p.settings().decoded.clip_output1_on);
+            const DecodedSettings decoded = p.settings().decoded;
+            const SettingsImage::Bytes image = p.settings().image.bytes();
+            whenModal([&](QDialog* list) {
+                listShown = list == p.ctx().form12;
+                QCOMPARE(p.ctx().form12->RadioGroup1->ItemIndex(), 0);
+                p.ctx().form12->SpeedButton3->click();
+            });
+            f->SpeedButton4->click();
+            QVERIFY(listShown);
+            QVERIFY(p.settings().decoded == decoded);
+            QVERIFY(p.settings().image.bytes() == image);
+            QCOMPARE(f->RadioGroup2->ItemIndex(), 0);
+            QCOMPARE(f->RadioGroup4->ItemIndex(), 1);
+            QVERIFY(!f->Edit5->isEnabled());
+            // Programmed as it stands.
+            programDevice(p, f);
+        });
+        p.form4()->Button1->click();
+    });
+    p.form1->SpeedButton5Click();
+    QVERIFY(p.messages.errors.isEmpty());
+    QVERIFY(p.device.memory() == memory);
 }
 
 void TestSubscriberWindows::permissionBytes_data() {

@@ -29,13 +29,19 @@ void TestTemplateFile::onlyRegularFilesLoad_data() {
     QTest::addColumn<QString>("error");
     QTest::newRow("a 10-byte file loads, padded with 0x1A") << "short" << true << "";
     QTest::newRow("a link to a regular file loads") << "link to file" << true << "";
-    QTest::newRow("a directory is refused") << "directory" << false << "is a directory";
-    QTest::newRow("a named pipe is refused at once") << "fifo" << false << "not a regular file";
+    // The reasons are shown to the user, in the program's language.
+    const QString notRegular = QString::fromUtf8("to nie jest zwykły plik");
+    QTest::newRow("a directory is refused") << "directory" << false << "to jest katalog, nie plik";
+    QTest::newRow("a named pipe is refused at once") << "fifo" << false << notRegular;
     QTest::newRow("a link to a named pipe is refused at once")
-        << "link to fifo" << false << "not a regular file";
-    QTest::newRow("a device is refused") << "device" << false << "not a regular file";
-    QTest::newRow("a socket is refused") << "socket" << false << "not a regular file";
-    QTest::newRow("a missing file is refused") << "missing" << false << "No such file or directory";
+        << "link to fifo" << false << notRegular;
+    QTest::newRow("a device is refused") << "device" << false << notRegular;
+    QTest::newRow("a socket is refused") << "socket" << false << notRegular;
+    QTest::newRow("a missing file is refused") << "missing" << false << "plik nie istnieje";
+    QTest::newRow("a path through a file is missing")
+        << "under a file" << false << "plik nie istnieje";
+    QTest::newRow("an unreadable file is refused")
+        << "unreadable" << false << QString::fromUtf8("brak uprawnień do odczytu pliku");
 }
 
 void TestTemplateFile::onlyRegularFilesLoad() {
@@ -63,7 +69,14 @@ void TestTemplateFile::onlyRegularFilesLoad() {
         QCOMPARE(::symlink(fifo.c_str(), path.c_str()), 0);
     else if (kind == "device")
         path = "/dev/null";
-    else if (kind == "socket") {
+    else if (kind == "under a file")
+        path = file + "/x.sbn";
+    else if (kind == "unreadable") {
+        if (::geteuid() == 0)
+            QSKIP("root reads every file");
+        QCOMPARE(::chmod(file.c_str(), 0), 0);
+        path = file;
+    } else if (kind == "socket") {
         sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;

@@ -623,7 +623,7 @@ void TestTemplateView::programExitCodes_data() {
     QTest::newRow("no arguments") << QStringList{} << 2 << "brak polecenia";
     QTest::newRow("missing file") << QStringList{"show"} << 2 << "brak argumentu PLIK";
     QTest::newRow("missing second file") << QStringList{"diff", "@a"} << 2 << "PLIK_B";
-    QTest::newRow("directory") << QStringList{"show", "@dir"} << 2 << "is a directory";
+    QTest::newRow("directory") << QStringList{"show", "@dir"} << 2 << "to jest katalog";
     QTest::newRow("file that does not exist") << QStringList{"show", "@none"} << 2 << "@none";
     QTest::newRow("unknown option") << QStringList{"show", "--yaml", "@a"} << 2 << "--yaml";
     QTest::newRow("option of another command")

@@ -17,10 +17,10 @@ std::string reason(int e) {
     switch (e) {
     case ENOENT:
     case ENOTDIR:
-        return "plik nie istnieje";
+        return load_reason::kMissing;
     case EACCES:
     case EPERM:
-        return "brak uprawnień do odczytu pliku";
+        return load_reason::kNoPermission;
     default:
         return errnoText(e);
     }
@@ -32,7 +32,7 @@ TemplateLoad loadTemplate(const std::string& path) {
     TemplateLoad r;
     r.bytes.fill(0x1A);
     auto refuse = [&r](const struct stat& st) {
-        r.error = S_ISDIR(st.st_mode) ? "to jest katalog, nie plik" : "to nie jest zwykły plik";
+        r.error = S_ISDIR(st.st_mode) ? load_reason::kDirectory : load_reason::kNotRegularFile;
         return r;
     };
     // The type is looked at before anything is opened: a blocking open of a

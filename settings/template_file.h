@@ -8,6 +8,15 @@
 
 namespace trellikon {
 
+// The reasons a template does not load that an installer meets, in the
+// program's own words (rarer ones come in the system's).
+namespace load_reason {
+inline constexpr const char* kMissing = "plik nie istnieje";
+inline constexpr const char* kNoPermission = "brak uprawnień do odczytu pliku";
+inline constexpr const char* kDirectory = "to jest katalog, nie plik";
+inline constexpr const char* kNotRegularFile = "to nie jest zwykły plik";
+} // namespace load_reason
+
 struct TemplateLoad {
     bool ok = false;
     SettingsImage::Bytes bytes{};

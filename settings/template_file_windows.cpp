@@ -17,6 +17,21 @@ namespace {
 
 std::string lastErrorText() { return windowsErrorText(::GetLastError()); }
 
+std::string loadReason(DWORD code) {
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_DIRECTORY:
+        return load_reason::kMissing;
+    case ERROR_ACCESS_DENIED:
+        return load_reason::kNoPermission;
+    default:
+        return windowsErrorText(code);
+    }
+}
+
 } // namespace
 
 TemplateLoad loadTemplate(const std::string& path) {
@@ -25,24 +40,24 @@ TemplateLoad loadTemplate(const std::string& path) {
     const std::wstring wide = widen(path);
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
     if (!::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &attributes)) {
-        r.error = lastErrorText();
+        r.error = loadReason(::GetLastError());
         return r;
     }
     if (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        r.error = "is a directory";
+        r.error = load_reason::kDirectory;
         return r;
     }
     HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        r.error = lastErrorText();
+        r.error = loadReason(::GetLastError());
         return r;
     }
     // A name such as "COM1" or "NUL" opens a device, not a file.
     LARGE_INTEGER size{};
     if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileSizeEx(h, &size)) {
         ::CloseHandle(h);
-        r.error = "not a regular file";
+        r.error = load_reason::kNotRegularFile;
         return r;
     }
     r.fileSize = static_cast<std::uintmax_t>(size.QuadPart);
@@ -51,7 +66,7 @@ TemplateLoad loadTemplate(const std::string& path) {
         DWORD n = 0;
         if (!::ReadFile(h, r.bytes.data() + got, static_cast<DWORD>(r.bytes.size() - got), &n,
                         nullptr)) {
-            r.error = lastErrorText();
+            r.error = loadReason(::GetLastError());
             ::CloseHandle(h);
             return r;
         }

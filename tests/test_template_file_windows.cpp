@@ -1,0 +1,113 @@
+// Template files on Windows: only regular files load, reasons come in the
+// program's words, names with Polish letters work both ways, and a save either
+// replaces the file completely or leaves it as it was.
+#include "template_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace trellikon;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+std::string utf8(const QString& s) { return s.toUtf8().toStdString(); }
+
+} // namespace
+
+class TestTemplateFile : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void onlyRegularFilesLoad_data();
+    void onlyRegularFilesLoad();
+    void saveReplacesWholeFileUnderAnyName();
+    void failedSaveLeavesNothing();
+};
+
+void TestTemplateFile::onlyRegularFilesLoad_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("a 10-byte file loads, padded with 0x1A") << "short" << true << "";
+    QTest::newRow("a Polish name loads") << "polish" << true << "";
+    QTest::newRow("a directory is refused") << "directory" << false << load_reason::kDirectory;
+    QTest::newRow("the null device is refused") << "device" << false
+                                                << load_reason::kNotRegularFile;
+    QTest::newRow("a missing file is refused") << "missing" << false << load_reason::kMissing;
+    QTest::newRow("a missing folder is missing") << "in missing folder" << false
+                                                 << load_reason::kMissing;
+}
+
+void TestTemplateFile::onlyRegularFilesLoad() {
+    QFETCH(QString, kind);
+    QFETCH(bool, ok);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString file = dir.filePath(QStringLiteral("t.sbn"));
+    const QString polish = dir.filePath(QString::fromUtf8("szablon Łódź-żółć.sbn"));
+    writeFile(file, "0123456789");
+    writeFile(polish, "0123456789");
+    QString path = dir.filePath(QStringLiteral("x.sbn"));
+    if (kind == "short")
+        path = file;
+    else if (kind == "polish")
+        path = polish;
+    else if (kind == "directory")
+        path = dir.path();
+    else if (kind == "device")
+        path = QStringLiteral("\\\\.\\NUL");
+    else if (kind == "in missing folder")
+        path = dir.filePath(QStringLiteral("nie ma/x.sbn"));
+    const TemplateLoad r = loadTemplate(utf8(QDir::toNativeSeparators(path)));
+    QCOMPARE(QString::fromStdString(r.error), error);
+    QCOMPARE(r.ok, ok);
+    if (ok) {
+        QCOMPARE(r.fileSize, std::uintmax_t(10));
+        QCOMPARE(r.bytes[9], std::uint8_t('9'));
+        QCOMPARE(r.bytes[10], std::uint8_t(0x1A));
+        QCOMPARE(r.bytes[4095], std::uint8_t(0x1A));
+    }
+}
+
+void TestTemplateFile::saveReplacesWholeFileUnderAnyName() {
+    // An existing, longer file is replaced by exactly the new bytes, and no
+    // temporary file stays behind.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QString::fromUtf8("urządzenie ęą.sbn"));
+    writeFile(path, QByteArray(8000, 'x'));
+    std::vector<std::uint8_t> bytes(4096);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 7);
+    QCOMPARE(QString::fromStdString(saveFileAtomically(utf8(path), bytes.data(), bytes.size())),
+             QString());
+    const QByteArray back = readFile(path);
+    QCOMPARE(back, QByteArray(reinterpret_cast<const char*>(bytes.data()), 4096));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+}
+
+void TestTemplateFile::failedSaveLeavesNothing() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("nie ma/x.sbn"));
+    const std::uint8_t bytes[4] = {1, 2, 3, 4};
+    QVERIFY(!saveFileAtomically(utf8(path), bytes, sizeof bytes).empty());
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).size(), 0);
+}
+
+QTEST_APPLESS_MAIN(TestTemplateFile)
+#include "test_template_file_windows.moc"

@@ -2,6 +2,8 @@
 
 #include "error_text.h"
 
+#include <algorithm>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,9 +11,8 @@
 
 namespace trellikon {
 
-TemplateLoad loadTemplate(const std::string& path) {
-    TemplateLoad r;
-    r.bytes.fill(0x1A);
+FileRead readRegularFile(const std::string& path, std::size_t limit) {
+    FileRead r;
     auto refuse = [&r](const struct stat& st) {
         r.error = S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file";
         return r;
@@ -43,8 +44,15 @@ TemplateLoad loadTemplate(const std::string& path) {
         return refuse(st);
     }
     r.fileSize = static_cast<std::uintmax_t>(st.st_size);
+    r.bytes.resize(static_cast<std::size_t>(std::min<std::uintmax_t>(r.fileSize, limit)));
     std::size_t got = 0;
-    while (got < r.bytes.size()) {
+    // The file may have grown since fstat: read on up to the limit.
+    for (;;) {
+        if (got == r.bytes.size()) {
+            if (got >= limit)
+                break;
+            r.bytes.resize(std::min(limit, got + 4096));
+        }
         const ssize_t n = ::read(fd, r.bytes.data() + got, r.bytes.size() - got);
         if (n < 0 && errno == EINTR)
             continue;
@@ -57,8 +65,21 @@ TemplateLoad loadTemplate(const std::string& path) {
             break;
         got += static_cast<std::size_t>(n);
     }
+    r.bytes.resize(got);
+    r.fileSize = std::max<std::uintmax_t>(r.fileSize, got);
     ::close(fd);
     r.ok = true;
+    return r;
+}
+
+TemplateLoad loadTemplate(const std::string& path) {
+    TemplateLoad r;
+    r.bytes.fill(0x1A);
+    FileRead file = readRegularFile(path, r.bytes.size());
+    r.fileSize = file.fileSize;
+    r.error = std::move(file.error);
+    std::copy(file.bytes.begin(), file.bytes.end(), r.bytes.begin());
+    r.ok = file.ok;
     return r;
 }
 

@@ -296,7 +296,7 @@ void TForm13::Button1Click() {
     const std::string number = toDevice(Edit1->text());
     // Eleven digits, however the text got into the entry: the device compares
     // a caller's number digit by digit.
-    if (number.size() != kSubscriberNumberLength || !rules::digitsOnly(number)) {
+    if (!rules::subscriberNumber(number)) {
         Label2->setText(u(kNotElevenDigits));
     } else if (ctx.form12->Find_Subscriber(number) != 0) {
         Edit1->clear();

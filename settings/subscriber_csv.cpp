@@ -530,10 +530,6 @@ ImportPlan planImport(const CallerFile& file, const SubscriberTable& current, Im
         plan.accepted += out.verdict == Verdict::Accepted;
         plan.skipped += out.verdict == Verdict::Skipped;
         plan.refused += out.verdict == Verdict::Refused;
-        if (out.verdict == Verdict::Accepted) {
-            const std::string at = "pozycja " + std::to_string(out.position);
-            out.reason = out.reason.empty() ? at : at + " (" + out.reason + ")";
-        }
     }
     return plan;
 }
@@ -553,8 +549,12 @@ const char* verdictName(Verdict v) {
 }
 
 std::string describe(const ImportLine& line) {
-    return "wiersz " + std::to_string(line.line) + ": " + verdictName(line.verdict) + " – " +
-           line.reason;
+    std::string said = "wiersz " + std::to_string(line.line) + ": " + verdictName(line.verdict);
+    if (line.verdict == Verdict::Accepted) {
+        said += " – pozycja " + std::to_string(line.position);
+        return line.reason.empty() ? said : said + " (" + line.reason + ")";
+    }
+    return said + " – " + line.reason;
 }
 
 std::string summary(const ImportPlan& plan) {

@@ -81,7 +81,9 @@ struct ImportLine {
     std::string number; // normalised, when it is one
     int position = 0;   // taken in the list, for an accepted line
     Verdict verdict = Verdict::Refused;
-    std::string reason; // Polish
+    // Polish: why a line was not taken, or what moved an accepted line to
+    // another position than its own; often empty for an accepted line.
+    std::string reason;
 };
 
 struct ImportPlan {

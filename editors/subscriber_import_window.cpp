@@ -2,6 +2,7 @@
 
 #include "device_settings.h"
 
+#include <QAbstractButton>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QVBoxLayout>
@@ -70,6 +71,10 @@ SubscriberImportWindow::SubscriberImportWindow(WindowContext& context, QWidget* 
     linesGrid->setWordWrap(false);
     linesGrid->verticalHeader()->hide();
     linesGrid->setCornerButtonEnabled(false);
+    if (auto* corner = linesGrid->findChild<QAbstractButton*>()) {
+        nameControl(corner, "linesGridCorner", u("Wiersze pliku: narożnik"));
+        corner->hide();
+    }
     QHeaderView* header = linesGrid->horizontalHeader();
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setSectionsClickable(false);

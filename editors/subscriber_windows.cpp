@@ -277,8 +277,9 @@ void TForm12::importClick() {
     if (path.isEmpty())
         return;
     auto refuse = [&](const std::string& why) {
-        ctx.messages->error(this, u("Nie można zaimportować pliku „%1”: %2")
-                                      .arg(QFileInfo(path).fileName(), QString::fromStdString(why)));
+        ctx.messages->error(this,
+                            u("Nie można zaimportować pliku „%1”: %2")
+                                .arg(QFileInfo(path).fileName(), QString::fromStdString(why)));
     };
     const csv::CallerText text = csv::readCallerFile(QFile::encodeName(path).toStdString());
     if (!text.ok)
@@ -303,9 +304,9 @@ void TForm12::exportClick() {
         QFile::encodeName(path).toStdString(), reinterpret_cast<const std::uint8_t*>(text.data()),
         text.size());
     if (!failure.empty())
-        ctx.messages->error(this, u("Nie udało się zapisać pliku „%1”: %2")
-                                      .arg(QFileInfo(path).fileName(),
-                                           QString::fromStdString(failure)));
+        ctx.messages->error(this,
+                            u("Nie udało się zapisać pliku „%1”: %2")
+                                .arg(QFileInfo(path).fileName(), QString::fromStdString(failure)));
     else
         ctx.messages->plain(this, u("Zapisano do pliku abonentów: %1").arg(count));
 }

@@ -645,10 +645,10 @@ void TestTemplateView::programExitCodes_data() {
     QTest::newRow("read into a directory") << QStringList{"read", "COM1", "@dir"} << 2 << "@dir";
     QTest::newRow("import") << QStringList{"subscribers", "import", "@a", "@good"} << 0 << "";
     QTest::newRow("import with a refused line writes nothing")
-        << QStringList{"subscribers", "import", "@a", "@bad"} << 2 << "nie został zmieniony";
+        << QStringList{"subscribers", "import", "@a", "@wrong"} << 2 << "nie został zmieniony";
     QTest::newRow("import skipping the refused line")
-        << QStringList{"subscribers", "import", "--skip-refused", "@a", "@bad", "--output",
-                       "@dir/out.sbn"}
+        << QStringList{"subscribers", "import",   "--skip-refused", "@a",
+                       "@wrong",      "--output", "@dir/out.sbn"}
         << 0 << "";
     QTest::newRow("import from a directory")
         << QStringList{"subscribers", "import", "@a", "@dir"} << 2 << "is a directory";
@@ -678,13 +678,13 @@ void TestTemplateView::programExitCodes() {
     QVERIFY(saveFileAtomically(dir.filePath("short.sbn").toStdString(), im.bytes().data(), 100)
                 .empty());
     for (const auto& [name, text] : {std::pair{"good.csv", "601 234 567\r\n"},
-                                      std::pair{"bad.csv", "601 234 567\r\nabc\r\n"}}) {
+                                     std::pair{"wrong.csv", "601 234 567\r\nabc\r\n"}}) {
         QFile f(dir.filePath(name));
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text) > 0);
     }
     QMap<QString, QString> places = {{"@a", a},
                                      {"@good", dir.filePath("good.csv")},
-                                     {"@bad", dir.filePath("bad.csv")},
+                                     {"@wrong", dir.filePath("wrong.csv")},
                                      {"@b", dir.filePath("b.sbn")},
                                      {"@copy", dir.filePath("copy.sbn")},
                                      {"@short", dir.filePath("short.sbn")},

@@ -312,10 +312,12 @@ int runSubscribersImport(const std::string& path, const std::string& csvPath,
         return kExitUsage;
     const csv::CallerText text = csv::readCallerFile(csvPath);
     if (!text.ok)
-        return fail(err, kExitUsage, "nie można zaimportować pliku „" + csvPath + "”: " + text.error);
+        return fail(err, kExitUsage,
+                    "nie można zaimportować pliku „" + csvPath + "”: " + text.error);
     const csv::CallerFile file = csv::readCallers(text.text);
     if (!file.ok)
-        return fail(err, kExitUsage, "nie można zaimportować pliku „" + csvPath + "”: " + file.error);
+        return fail(err, kExitUsage,
+                    "nie można zaimportować pliku „" + csvPath + "”: " + file.error);
     const SubscriberEditResult r = importSubscribers(
         *settings, file,
         options.replace ? csv::ImportMode::ReplaceList : csv::ImportMode::AddAtFreePositions,

@@ -40,9 +40,9 @@ int runSubscribers(bool add, const std::string& path, const std::vector<std::str
 int runSubscribersExport(const std::string& path, const std::string& outPath, std::ostream& out,
                          std::ostream& err);
 struct ImportOptions {
-    bool replace = false;      // the file becomes the whole list
-    bool skipRefused = false;  // apply the accepted lines even when some were refused
-    std::string outPath;       // save here instead of over the template
+    bool replace = false;     // the file becomes the whole list
+    bool skipRefused = false; // apply the accepted lines even when some were refused
+    std::string outPath;      // save here instead of over the template
 };
 // Imports callers from a CSV file into a template and prints the verdict of
 // every line. A refused line writes nothing unless skipRefused.

@@ -84,13 +84,13 @@ SubscriberImportWindow::SubscriberImportWindow(WindowContext& context, QWidget* 
     const QFontMetrics fm = linesGrid->fontMetrics();
     const int pad = 16;
     linesGrid->setColumnWidth(LineColumn, fm.horizontalAdvance(u("Wiersz")) + pad);
-    linesGrid->setColumnWidth(ContentColumn, fm.horizontalAdvance(QString(34, QLatin1Char('0'))));
+    linesGrid->setColumnWidth(ContentColumn, fm.horizontalAdvance(QString(30, QLatin1Char('0'))));
     linesGrid->setColumnWidth(NumberColumn, fm.horizontalAdvance(u("48601234567")) + pad);
     linesGrid->setColumnWidth(VerdictColumn, fm.horizontalAdvance(u("odrzucony")) + pad);
     linesGrid->setColumnWidth(PositionColumn, fm.horizontalAdvance(u("Pozycja")) + pad);
     const int rowHeight = fm.height() + 8;
     linesGrid->verticalHeader()->setDefaultSectionSize(rowHeight);
-    linesGrid->setMinimumSize(fm.horizontalAdvance(QString(120, QLatin1Char('0'))),
+    linesGrid->setMinimumSize(fm.horizontalAdvance(QString(132, QLatin1Char('0'))),
                               header->sizeHint().height() + kRowsInView * rowHeight);
     top->addWidget(linesGrid, 1);
 

@@ -444,8 +444,7 @@ NumberCheck normaliseNumber(std::string_view field) {
     std::string number = digits.size() == 9 ? "48" + std::string(digits) : std::string(digits);
     if (!rules::subscriberNumber(number)) {
         r.problem = "„" + std::string(field) + "” nie jest numerem telefonu (" +
-                    std::to_string(digits.size()) +
-                    " cyfr; oczekiwano 9 cyfr numeru krajowego albo 11 z kierunkowym)";
+                    std::to_string(digits.size()) + " cyfr zamiast 9 albo 11)";
         return r;
     }
     r.number = std::move(number);

@@ -38,16 +38,6 @@ std::size_t utf8Length(std::string_view s, std::size_t i) {
     return len;
 }
 
-bool validUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t len = utf8Length(s, i);
-        if (len == 0)
-            return false;
-        i += len;
-    }
-    return true;
-}
-
 bool isBlank(std::string_view s) {
     return std::all_of(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t'; });
 }
@@ -284,6 +274,16 @@ std::size_t fillerLength(std::string_view s, std::size_t i) {
 
 } // namespace
 
+bool validUtf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t len = utf8Length(s, i);
+        if (len == 0)
+            return false;
+        i += len;
+    }
+    return true;
+}
+
 std::string exportSubscribers(const SubscriberTable& table, int* count) {
     std::string out(kBom);
     out += "Pozycja;Numer telefonu\r\n";
@@ -429,6 +429,12 @@ NumberCheck normaliseNumber(std::string_view field) {
         r.problem = "brak numeru telefonu";
         return r;
     }
+    // Eleven digits are taken as they stand, as the add dialog takes them: so
+    // a number the list holds comes back unchanged from its own export.
+    if (rules::subscriberNumber(kept)) {
+        r.number = std::move(kept);
+        return r;
+    }
     std::string_view digits = kept;
     if (digits.front() == '+')
         digits.remove_prefix(1);
@@ -437,13 +443,13 @@ NumberCheck normaliseNumber(std::string_view field) {
     for (std::size_t i = 0; i < digits.size(); ++i)
         if (digits[i] < '0' || digits[i] > '9') {
             const std::size_t len = std::max<std::size_t>(1, utf8Length(digits, i));
-            r.problem = "„" + std::string(field) + "” nie jest numerem telefonu (znak „" +
+            r.problem = "„" + shown(field) + "” nie jest numerem telefonu (znak „" +
                         shown(digits.substr(i, len)) + "”)";
             return r;
         }
     std::string number = digits.size() == 9 ? "48" + std::string(digits) : std::string(digits);
     if (!rules::subscriberNumber(number)) {
-        r.problem = "„" + std::string(field) + "” nie jest numerem telefonu (" +
+        r.problem = "„" + shown(field) + "” nie jest numerem telefonu (" +
                     std::to_string(digits.size()) + " cyfr zamiast 9 albo 11)";
         return r;
     }
@@ -504,7 +510,7 @@ ImportPlan planImport(const CallerFile& file, const SubscriberTable& current, Im
                                  std::to_string(takenBy[static_cast<std::size_t>(*wanted)]);
                 else if (!isBlank(l.position))
                     out.reason =
-                        "pozycja „" + trimmed(l.position) + "” z pliku poza zakresem 1–168";
+                        "pozycja „" + shown(trimmed(l.position)) + "” z pliku poza zakresem 1–168";
                 waiting.push_back(plan.lines.size());
             }
             if (!replace && out.position == 0) {

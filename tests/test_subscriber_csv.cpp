@@ -97,6 +97,8 @@ void TestSubscriberCsv::reader_data() {
         "60123456\n4860123456789\n601a34567\n4.86012E+10\n+\n00\n++48601234567\n",
         "1:odrzucony | 2:odrzucony | 3:odrzucony | 4:odrzucony | 5:odrzucony | 6:odrzucony | "
         "7:odrzucony");
+    row("eleven digits stand as they are, leading zeros too", "00000000002\n000 0000 0002\n",
+        "1:przyjęty:00000000002@1 | 2:pominięty");
     row("a number twice in the file", "601234567\n+48601234567\n",
         "1:przyjęty:48601234567@1 | 2:pominięty");
 }

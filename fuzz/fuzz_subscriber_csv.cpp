@@ -6,6 +6,7 @@
 // list really gives it; the counts add up to the lines; the list never holds a
 // number twice; every text for showing is well-formed UTF-8; and the resulting
 // list, exported and imported back with replace, is the same list.
+#include "cp1250.h"
 #include "entry_rules.h"
 #include "subscriber_csv.h"
 

@@ -17,27 +17,6 @@ namespace {
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 constexpr std::size_t kShownLongest = 120; // characters of a line shown in a report
 
-// The length of the UTF-8 sequence at `s[i]`, or 0 when it is malformed there.
-std::size_t utf8Length(std::string_view s, std::size_t i) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    if (b < 0x80)
-        return 1;
-    const std::size_t len = (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-    if (len == 0 || i + len > s.size())
-        return 0;
-    char32_t cp = len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-    for (std::size_t k = 1; k < len; ++k) {
-        const auto c = static_cast<unsigned char>(s[i + k]);
-        if ((c >> 6) != 2)
-            return 0;
-        cp = (cp << 6) | (c & 0x3F);
-    }
-    const char32_t least = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
-    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
-    return len;
-}
-
 bool isBlank(std::string_view s) {
     return std::all_of(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t'; });
 }
@@ -59,7 +38,7 @@ std::string shown(std::string_view raw) {
             out += "…";
             break;
         }
-        const std::size_t len = std::max<std::size_t>(1, utf8Length(raw, i));
+        const std::size_t len = std::max<std::size_t>(1, utf8CharLength(raw, i));
         const char c = raw[i];
         out += (c == '\r' || c == '\n' || c == '\t') ? std::string(" ")
                                                      : std::string(raw.substr(i, len));
@@ -274,16 +253,6 @@ std::size_t fillerLength(std::string_view s, std::size_t i) {
 
 } // namespace
 
-bool validUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const std::size_t len = utf8Length(s, i);
-        if (len == 0)
-            return false;
-        i += len;
-    }
-    return true;
-}
-
 std::string exportSubscribers(const SubscriberTable& table, int* count) {
     std::string out(kBom);
     out += "Pozycja;Numer telefonu\r\n";
@@ -442,7 +411,7 @@ NumberCheck normaliseNumber(std::string_view field) {
         digits.remove_prefix(2);
     for (std::size_t i = 0; i < digits.size(); ++i)
         if (digits[i] < '0' || digits[i] > '9') {
-            const std::size_t len = std::max<std::size_t>(1, utf8Length(digits, i));
+            const std::size_t len = std::max<std::size_t>(1, utf8CharLength(digits, i));
             r.problem = "„" + shown(field) + "” nie jest numerem telefonu (znak „" +
                         shown(digits.substr(i, len)) + "”)";
             return r;

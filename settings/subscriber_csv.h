@@ -29,9 +29,6 @@ inline constexpr int kMostLines = 5000;
 // The header line and one "position;number" line per caller, in position order.
 std::string exportSubscribers(const SubscriberTable& table, int* count = nullptr);
 
-// Well-formed UTF-8 (no overlong forms, no surrogates).
-bool validUtf8(std::string_view s);
-
 struct CallerText {
     bool ok = false;
     std::string text;  // UTF-8, without a byte order mark

@@ -266,7 +266,7 @@ void TForm1::SpeedButton7Click() {
     const QString path = ctx_.files->openFileName(this, QString::fromLatin1(OpenDialog1Filter));
     if (path.isEmpty())
         return;
-    const auto loaded = trellikon::loadTemplate(QFile::encodeName(path).toStdString());
+    const auto loaded = trellikon::loadTemplate(fileLayerPath(path));
     if (!loaded.ok) {
         ctx_.messages->error(this, QString::fromUtf8("Odczyt pliku nie może być przeprowadzony"),
                              path + QStringLiteral(": ") + QString::fromStdString(loaded.error));

@@ -40,6 +40,9 @@ QColor tileColour(CommandPicture p) {
         return QColor(0x00, 0x79, 0x6B); // the list's own colour
     case CommandPicture::RemoveSubscriber:
         return QColor(0xAD, 0x14, 0x57);
+    case CommandPicture::ImportList:
+    case CommandPicture::ExportList:
+        return QColor(0x2E, 0x7D, 0x32); // a spreadsheet's green
     }
     return Qt::gray;
 }
@@ -201,6 +204,26 @@ void drawGlyph(QPainter& p, CommandPicture picture) {
             p.drawLine(QPointF(75, 29), QPointF(75, 51));
         break;
     }
+    case CommandPicture::ImportList:
+    case CommandPicture::ExportList: {
+        // A sheet of rows and columns, an arrow going into it or out of it.
+        QPen thin = pen;
+        thin.setWidthF(5);
+        p.setPen(thin);
+        p.drawRect(QRectF(14, 20, 44, 60));
+        p.drawLine(QPointF(14, 40), QPointF(58, 40));
+        p.drawLine(QPointF(14, 60), QPointF(58, 60));
+        p.drawLine(QPointF(32, 20), QPointF(32, 80));
+        p.setPen(pen);
+        if (picture == CommandPicture::ImportList) {
+            p.drawLine(QPointF(88, 50), QPointF(64, 50));
+            p.drawPolyline(QPolygonF({QPointF(74, 40), QPointF(64, 50), QPointF(74, 60)}));
+        } else {
+            p.drawLine(QPointF(64, 50), QPointF(88, 50));
+            p.drawPolyline(QPolygonF({QPointF(78, 40), QPointF(88, 50), QPointF(78, 60)}));
+        }
+        break;
+    }
     }
 }
 
@@ -252,4 +275,6 @@ class PaintedIconEngine : public QIconEngine {
 
 } // namespace
 
-QIcon commandIcon(CommandPicture picture) { return QIcon(new PaintedIconEngine(picture)); }
+QIcon commandIcon(CommandPicture picture) {
+    return QIcon(new PaintedIconEngine(picture));
+}

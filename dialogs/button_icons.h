@@ -22,6 +22,8 @@ enum class CommandPicture {
     WriteDevice,
     AddSubscriber,
     RemoveSubscriber,
+    ImportList,
+    ExportList,
 };
 
 QIcon commandIcon(CommandPicture picture);

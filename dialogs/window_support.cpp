@@ -1,6 +1,7 @@
 #include "window_support.h"
 
 #include <QBoxLayout>
+#include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -102,6 +103,14 @@ void QtMessageBoxes::plain(QWidget* parent, const QString& text) {
 
 QString QtFileDialogs::openFileName(QWidget* parent, const QString& filter) {
     return QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
+}
+
+std::string fileLayerPath(const QString& path) {
+#ifdef _WIN32
+    return path.toStdString();
+#else
+    return QFile::encodeName(path).toStdString();
+#endif
 }
 
 QString QtFileDialogs::saveFileName(QWidget* parent, const QString& filter) {

@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace trellikon {
@@ -96,6 +97,11 @@ class FileDialogs {
     virtual QString openFileName(QWidget* parent, const QString& filter) = 0;
     virtual QString saveFileName(QWidget* parent, const QString& filter) = 0;
 };
+
+// A chosen file's name as the file layer takes it: the system's own bytes on
+// Linux, UTF-8 on Windows (turned into the wide name there), so that names
+// with Polish letters reach the file on both.
+std::string fileLayerPath(const QString& path);
 
 class QtMessageBoxes : public MessageBoxes {
   public:

@@ -325,7 +325,7 @@ void TForm3::Save_Template() {
         if (!path.isEmpty()) {
             const auto& bytes = ctx.settings->image.bytes();
             const std::string failure = trellikon::saveFileAtomically(
-                QFile::encodeName(path).toStdString(), bytes.data(), bytes.size());
+                fileLayerPath(path), bytes.data(), bytes.size());
             ctx.messages->plain(this, u(failure.empty() ? kSaved : kSaveFailed));
         }
     }

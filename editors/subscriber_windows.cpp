@@ -4,8 +4,13 @@
 #include "entry_messages.h"
 #include "entry_rules.h"
 #include "parameters_editor.h"
+#include "subscriber_csv.h"
+#include "subscriber_import_window.h"
+#include "template_file.h"
 
 #include <QAbstractButton>
+#include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -74,6 +79,9 @@ QLineEdit* numberRow(QDialog* dialog, QLabel*& caption, const QString& captionTe
 
 // The list window.
 
+const char* const TForm12::CsvOpenFilter = "CSV (*.csv *.txt)";
+const char* const TForm12::CsvSaveFilter = "CSV (*.csv)";
+
 TForm12::TForm12(WindowContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("Form12"));
     setWindowTitle(u("TRELLIKON DEFINIOWANIE ABONENTÓW"));
@@ -83,6 +91,9 @@ TForm12::TForm12(WindowContext& context, QWidget* parent) : StackDialog(parent),
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
     connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
     connect(SpeedButton3, &QToolButton::clicked, this, [this] { SpeedButton3Click(); });
+    connect(importButton, &QToolButton::clicked, this, [this] { importClick(); });
+    connect(exportButton, &QToolButton::clicked, this, [this] { exportClick(); });
+    importWindow = new SubscriberImportWindow(ctx, this);
 }
 
 void TForm12::buildLayout() {
@@ -172,6 +183,9 @@ void TForm12::buildLayout() {
     };
     place(SpeedButton1, "SpeedButton1", CommandPicture::AddSubscriber, u("Dodaj abonenta"));
     place(SpeedButton2, "SpeedButton2", CommandPicture::RemoveSubscriber, u("Usuń abonenta"));
+    side->addSpacing(10);
+    place(importButton, "importButton", CommandPicture::ImportList, u("Import z pliku CSV"));
+    place(exportButton, "exportButton", CommandPicture::ExportList, u("Eksport do pliku CSV"));
     side->addStretch(1);
     place(SpeedButton3, "SpeedButton3", CommandPicture::Back, u("Wstecz"));
 }
@@ -248,6 +262,48 @@ void TForm12::SpeedButton3Click() {
     ctx.stack->closeWindow(this);
 }
 
+// The file is read and judged here; the preview shows the verdicts and
+// changes the list only when the user confirms.
+void TForm12::importClick() {
+    namespace csv = trellikon::csv;
+    const QString path = ctx.files->openFileName(this, QString::fromLatin1(CsvOpenFilter));
+    if (path.isEmpty())
+        return;
+    auto refuse = [&](const std::string& why) {
+        ctx.messages->error(this,
+                            u("Nie można zaimportować pliku „%1”: %2")
+                                .arg(QFileInfo(path).fileName(), QString::fromStdString(why)));
+    };
+    const csv::CallerText text = csv::readCallerFile(fileLayerPath(path));
+    if (!text.ok)
+        return refuse(text.error);
+    csv::CallerFile file = csv::readCallers(text.text);
+    if (!file.ok)
+        return refuse(file.error);
+    importWindow->load(QFileInfo(path).fileName(), std::move(file));
+    ctx.stack->showModal(importWindow);
+}
+
+// Saved like a template: the file is the whole new list or left as it was.
+void TForm12::exportClick() {
+    QString path = ctx.files->saveFileName(this, QString::fromLatin1(CsvSaveFilter));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".csv");
+    int count = 0;
+    const std::string text = trellikon::csv::exportSubscribers(ctx.settings->subscribers, &count);
+    const std::string failure = trellikon::saveFileAtomically(
+        fileLayerPath(path), reinterpret_cast<const std::uint8_t*>(text.data()),
+        text.size());
+    if (!failure.empty())
+        ctx.messages->error(this,
+                            u("Nie udało się zapisać pliku „%1”: %2")
+                                .arg(QFileInfo(path).fileName(), QString::fromStdString(failure)));
+    else
+        ctx.messages->plain(this, u("Zapisano do pliku abonentów: %1").arg(count));
+}
+
 // A caller can switch an output only while it is switched on for a time: the
 // user's "TAK" here switches the parameters editor's timed mode on, with 3
 // seconds. That editor is not active now and shows its stored settings when it
@@ -293,7 +349,7 @@ void TForm13::Button1Click() {
     const std::string number = toDevice(Edit1->text());
     // Eleven digits, however the text got into the entry: the device compares
     // a caller's number digit by digit.
-    if (number.size() != kSubscriberNumberLength || !rules::digitsOnly(number)) {
+    if (!rules::subscriberNumber(number)) {
         Label2->setText(u(kNotElevenDigits));
     } else if (ctx.form12->Find_Subscriber(number) != 0) {
         Edit1->clear();

@@ -19,6 +19,8 @@
 
 #include <string>
 
+class SubscriberImportWindow;
+
 // Subscriber list: the CLIP callers who may switch the outputs.
 class TForm12 : public StackDialog {
     Q_OBJECT
@@ -35,6 +37,11 @@ class TForm12 : public StackDialog {
     QToolButton* SpeedButton1; // add
     QToolButton* SpeedButton2; // remove
     QToolButton* SpeedButton3; // back
+    QToolButton* importButton; // the list from a CSV file, through a preview
+    QToolButton* exportButton; // the list into a CSV file
+    SubscriberImportWindow* importWindow;
+    static const char* const CsvOpenFilter;
+    static const char* const CsvSaveFilter;
 
     // The lowest free position, or 0 when all 168 are taken.
     int First_Free_Subscriber() const;
@@ -53,6 +60,8 @@ class TForm12 : public StackDialog {
     void SpeedButton3Click();
     void RadioGroup1Click();
     void RadioGroup2Click();
+    void importClick();
+    void exportClick();
 
   private:
     void buildLayout();

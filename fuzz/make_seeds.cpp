@@ -142,6 +142,20 @@ int main(int argc, char** argv) {
     put("fuzz_cp1250", "no-form", of(std::string("日本 \xF0\x9F\x98\x80 \xC3\xA6")));
     put("fuzz_cp1250", "malformed", of(std::string("\xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE2\x82")));
 
+    // The CSV import: a mode byte (0 add, 1 replace), then the file.
+    auto csvSeed = [](const char* name, char mode, const std::string& file) {
+        put("fuzz_subscriber_csv", name, of(std::string(1, mode) + file));
+    };
+    csvSeed("export", 1,
+            "\xEF\xBB\xBFPozycja;Numer telefonu\r\n1;48601234567\r\n43;48512345678\r\n");
+    csvSeed("spreadsheet", 0,
+            "Lp.;Imi\xEA i nazwisko;Telefon\r\n1;Jan;+48 601 234 567\r\n2;\"Nowak; "
+            "\"\"Ala\"\"\";601-234-568\r\n3;Ewa;0048601234569\r\n4;X;abc\r\n");
+    csvSeed("tabs-and-quotes", 1,
+            "Adres\tTel.\n\"ul. Polna 1\nm. 4\"\t(22) 123 45 67\n\t601\xC2\xA0" "234\xC2\xA0" "567\n");
+    csvSeed("commas-cr", 0, "nr,telefon\r5,601234567\r200,601234568\r5,601234567\r");
+    csvSeed("no-header", 1, "601234567\n\n;;\n48600000002\n4.86E+10\n");
+
     const auto& mem = readImage;
     auto block = [&](int k) { return mem.data() + k * layout::kBlockSize; };
     Ops fullRead(1);

@@ -126,6 +126,23 @@ std::optional<std::string> utf8ToCp1250(std::string_view utf8, char32_t* badCode
     return out;
 }
 
+std::size_t utf8CharLength(std::string_view text, std::size_t pos) {
+    bool ok = true;
+    std::size_t next = pos;
+    nextUtf8(text, next, ok);
+    return ok ? next - pos : 0;
+}
+
+bool validUtf8(std::string_view text) {
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t len = utf8CharLength(text, pos);
+        if (len == 0)
+            return false;
+        pos += len;
+    }
+    return true;
+}
+
 std::string utf8ToCp1250Replacing(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());

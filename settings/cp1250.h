@@ -27,6 +27,12 @@ std::string cp1250ToUtf8(std::string_view bytes);
 // receives the first such character (or U+FFFD for malformed input).
 std::optional<std::string> utf8ToCp1250(std::string_view utf8, char32_t* badCodePoint = nullptr);
 
+// Well-formed UTF-8: no overlong forms, surrogates or cut sequences.
+bool validUtf8(std::string_view text);
+// The length of the well-formed UTF-8 character at `pos`, or 0 when the text
+// is malformed there.
+std::size_t utf8CharLength(std::string_view text, std::size_t pos);
+
 // UTF-8 text to Windows-1250 bytes as a text box of the program takes it: a
 // character with no Windows-1250 form, or a malformed sequence, becomes one "?".
 std::string utf8ToCp1250Replacing(std::string_view utf8);

@@ -59,6 +59,20 @@ bool SubscriberTable::remove(int n) {
 
 void SubscriberTable::clear() { entries_.fill(SubscriberEntry{}); }
 
+int SubscriberTable::position(const std::string& number) const {
+    for (int n = 1; n <= kSubscriberCount && !number.empty(); ++n)
+        if (entry(n).number == number)
+            return n;
+    return 0;
+}
+
+int SubscriberTable::firstFree() const {
+    for (int n = 1; n <= kSubscriberCount; ++n)
+        if (entry(n).number.empty())
+            return n;
+    return 0;
+}
+
 DeviceSettings::DeviceSettings() {
     // The state of a freshly started program: erased image, decoded defaults.
     Decode_Parameters();

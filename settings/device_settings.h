@@ -84,6 +84,10 @@ class SubscriberTable {
     bool remove(int n);
     // Every entry empty, no removal pending.
     void clear();
+    // The lowest position holding exactly `number`, or 0; an empty number is never found.
+    int position(const std::string& number) const;
+    // The lowest free position, or 0 when all 168 are taken.
+    int firstFree() const;
 
     bool operator==(const SubscriberTable&) const = default;
 

@@ -35,6 +35,10 @@ bool digitsOnly(std::string_view text) {
     return true;
 }
 
+bool subscriberNumber(std::string_view text) {
+    return text.size() == kSubscriberDigits && digitsOnly(text);
+}
+
 std::optional<std::int32_t> wholeNumber(std::string_view text) {
     bool negative = false;
     if (!text.empty() && (text.front() == '+' || text.front() == '-')) {

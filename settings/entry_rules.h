@@ -26,6 +26,11 @@ inline constexpr std::uint8_t kHighestTextCharacter = 0x7D;
 // must be this: the device reads back only the digits of a stored number.
 bool digitsOnly(std::string_view text);
 
+// What the subscriber list takes as a caller's number: exactly eleven digits,
+// as the device compares a caller's number digit by digit.
+inline constexpr std::size_t kSubscriberDigits = 11;
+bool subscriberNumber(std::string_view text);
+
 // An optional sign followed by one or more decimal digits, nothing else (no
 // blanks, no hexadecimal), within 32 bits; nothing otherwise.
 std::optional<std::int32_t> wholeNumber(std::string_view text);

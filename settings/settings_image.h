@@ -9,6 +9,7 @@
 //                     subscriber table, with the decoders that turn one into the other
 //   cp1250            the code page of every stored text
 //   template_file     loading an image from a template file
+//   subscriber_csv    the subscriber table to and from spreadsheets' CSV files
 //   error_text        the system's words for a failed call, for every message that needs them
 //
 // Every accessor is bounds-checked: a block, slot or offset outside the image is

@@ -373,26 +373,17 @@ TemplateEditResult setEntries(DeviceSettings& settings,
 
 namespace {
 
-int findSubscriber(const SubscriberTable& table, const std::string& number) {
-    for (int n = 1; n <= kSubscriberCount; ++n)
-        if (!table.entry(n).number.empty() && table.entry(n).number == number)
-            return n;
-    return 0;
+// An edited copy replaces the settings, its table written into the image, only
+// when the whole edit was taken; otherwise nothing changes.
+void commitSubscribers(DeviceSettings& settings, DeviceSettings& edited, bool taken) {
+    if (!taken)
+        return;
+    edited.Encode_Subscribers();
+    settings = std::move(edited);
 }
-
-int firstFreeSubscriber(const SubscriberTable& table) {
-    for (int n = 1; n <= kSubscriberCount; ++n)
-        if (table.entry(n).number.empty())
-            return n;
-    return 0;
-}
-
-} // namespace
-
-namespace {
 
 // Runs `one` on every number against a copy of the table; the copy replaces
-// the settings, written into the image, only when every number was taken.
+// the settings only when every number was taken.
 SubscriberEditResult editSubscribers(
     DeviceSettings& settings, const std::vector<std::string>& numbers,
     const std::function<const char*(DeviceSettings&, const std::string&, int& position)>& one) {
@@ -404,10 +395,7 @@ SubscriberEditResult editSubscribers(
         result.lines.push_back(position != 0 ? said + std::to_string(position) : said);
         result.ok = result.ok && position != 0;
     }
-    if (result.ok) {
-        edited.Encode_Subscribers();
-        settings = std::move(edited);
-    }
+    commitSubscribers(settings, edited, result.ok);
     return result;
 }
 
@@ -421,9 +409,9 @@ SubscriberEditResult addSubscribers(DeviceSettings& settings,
             return kTypedNotNumber;
         if (number.size() != kSubscriberNumberLength)
             return kNotElevenDigits;
-        if (findSubscriber(edited.subscribers, number) != 0)
+        if (edited.subscribers.position(number) != 0)
             return kAlreadyListed;
-        position = firstFreeSubscriber(edited.subscribers);
+        position = edited.subscribers.firstFree();
         if (position == 0)
             return kListFull;
         edited.subscribers.set(position, number);
@@ -435,12 +423,25 @@ SubscriberEditResult removeSubscribers(DeviceSettings& settings,
                                        const std::vector<std::string>& numbers) {
     return editSubscribers(settings, numbers, [](DeviceSettings& edited,
                                                  const std::string& number, int& position) {
-        position = number.empty() ? 0 : findSubscriber(edited.subscribers, number);
+        position = number.empty() ? 0 : edited.subscribers.position(number);
         if (position == 0)
             return kNotListed;
         edited.subscribers.remove(position);
         return kRemovedFrom;
     });
+}
+
+SubscriberEditResult importSubscribers(DeviceSettings& settings, const csv::CallerFile& file,
+                                       csv::ImportMode mode, bool skipRefused) {
+    const csv::ImportPlan plan = csv::planImport(file, settings.subscribers, mode);
+    SubscriberEditResult result{plan.refused == 0 || skipRefused, {}};
+    for (const csv::ImportLine& line : plan.lines)
+        result.lines.push_back(csv::describe(line));
+    result.lines.push_back(csv::summary(plan));
+    DeviceSettings edited = settings;
+    edited.subscribers = plan.result;
+    commitSubscribers(settings, edited, result.ok);
+    return result;
 }
 
 } // namespace trellikon

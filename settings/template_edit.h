@@ -10,6 +10,7 @@
 
 #include "device_settings.h"
 #include "settings_encoder.h"
+#include "subscriber_csv.h"
 
 #include <string>
 #include <utility>
@@ -54,5 +55,10 @@ SubscriberEditResult addSubscribers(DeviceSettings& settings,
                                     const std::vector<std::string>& numbers);
 SubscriberEditResult removeSubscribers(DeviceSettings& settings,
                                        const std::vector<std::string>& numbers);
+// Imports the callers of a CSV file with the import window's verdicts; `lines`
+// receives the report of every line, then the summary. All or nothing unless
+// `skipRefused`: a refused line leaves the image and the table as they were.
+SubscriberEditResult importSubscribers(DeviceSettings& settings, const csv::CallerFile& file,
+                                       csv::ImportMode mode, bool skipRefused);
 
 } // namespace trellikon

@@ -1,117 +1,18 @@
 #include "template_file.h"
 
-#include "error_text.h"
-
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <algorithm>
 
 namespace trellikon {
-
-namespace {
-
-// The reasons an installer meets, in the program's own words; anything rarer
-// in the system's.
-std::string reason(int e) {
-    switch (e) {
-    case ENOENT:
-    case ENOTDIR:
-        return load_reason::kMissing;
-    case EACCES:
-    case EPERM:
-        return load_reason::kNoPermission;
-    default:
-        return errnoText(e);
-    }
-}
-
-} // namespace
 
 TemplateLoad loadTemplate(const std::string& path) {
     TemplateLoad r;
     r.bytes.fill(0x1A);
-    auto refuse = [&r](const struct stat& st) {
-        r.error = S_ISDIR(st.st_mode) ? load_reason::kDirectory : load_reason::kNotRegularFile;
-        return r;
-    };
-    // The type is looked at before anything is opened: a blocking open of a
-    // named pipe waits for a writer for ever, and opening a device can have
-    // effects of its own (a serial port raises its modem lines).
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        r.error = reason(errno);
-        return r;
-    }
-    if (!S_ISREG(st.st_mode))
-        return refuse(st);
-    // Non-blocking, in case the name was swapped for something else meanwhile;
-    // the descriptor's own type is what counts.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        r.error = reason(errno);
-        return r;
-    }
-    if (::fstat(fd, &st) != 0) {
-        r.error = reason(errno);
-        ::close(fd);
-        return r;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return refuse(st);
-    }
-    r.fileSize = static_cast<std::uintmax_t>(st.st_size);
-    std::size_t got = 0;
-    while (got < r.bytes.size()) {
-        const ssize_t n = ::read(fd, r.bytes.data() + got, r.bytes.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            r.error = reason(errno);
-            ::close(fd);
-            return r;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    r.ok = true;
+    FileRead file = readRegularFile(path, r.bytes.size());
+    r.fileSize = file.fileSize;
+    r.error = std::move(file.error);
+    std::copy(file.bytes.begin(), file.bytes.end(), r.bytes.begin());
+    r.ok = file.ok;
     return r;
-}
-
-std::string saveFileAtomically(const std::string& path, const std::uint8_t* data,
-                               std::size_t size) {
-    std::string tmp = path + ".XXXXXX";
-    const int fd = ::mkstemp(tmp.data());
-    if (fd < 0)
-        return errnoText();
-    std::string error;
-    std::size_t done = 0;
-    while (done < size && error.empty()) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            error = errnoText();
-        else
-            done += static_cast<std::size_t>(n);
-    }
-    if (error.empty() && ::fsync(fd) != 0)
-        error = errnoText();
-    // mkstemp creates 0600; give the file the permissions a new file would get.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    struct stat st {};
-    ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~mask));
-    if (::close(fd) != 0 && error.empty())
-        error = errnoText();
-    if (error.empty() && ::rename(tmp.c_str(), path.c_str()) != 0)
-        error = errnoText();
-    if (!error.empty())
-        ::unlink(tmp.c_str());
-    return error;
 }
 
 } // namespace trellikon

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace trellikon {
 
@@ -23,6 +24,18 @@ struct TemplateLoad {
     std::uintmax_t fileSize = 0; // as found on disk; 4096 is the only regular size
     std::string error;           // why the file could not be read, when !ok; in Polish
 };
+
+struct FileRead {
+    bool ok = false;
+    std::vector<std::uint8_t> bytes; // at most the limit asked for
+    std::uintmax_t fileSize = 0;     // as found on disk
+    std::string error;               // why the file could not be read, when !ok; in Polish
+};
+
+// Reads at most `limit` bytes from the start of a file. Anything that is not a
+// regular file (a directory, a named pipe, a device) is refused at once,
+// without waiting and without opening it; unreadable files fail too.
+FileRead readRegularFile(const std::string& path, std::size_t limit);
 
 // Reads the first 4096 bytes of a file; a shorter file leaves the rest of the
 // image at 0x1A, further bytes are ignored. Anything that is not a regular file

@@ -2,6 +2,7 @@
 // them: parameters editor, list, dialog.
 #include "program_fixture.h"
 #include "settings_encoder.h"
+#include "subscriber_import_window.h"
 #include "window_test_support.h"
 
 #include <QAccessible>
@@ -95,6 +96,9 @@ class TestSubscriberWindows : public QObject {
     void permissionBytes_data();
     void permissionBytes();
     void imageFollowsTheList();
+    void importPreview_data();
+    void importPreview();
+    void exportAndRefusedImport();
 };
 
 void TestSubscriberWindows::windowsAndNames() {
@@ -118,6 +122,8 @@ void TestSubscriberWindows::windowsAndNames() {
     QCOMPARE(p.ctx().form13->numberLabel->text(), u("Numer telefonu:"));
     QCOMPARE(w->RadioGroup1->accessibleName(), u("Sterowanie wyjść za pomocą CLIP: wyjście nr 1"));
     QCOMPARE(w->SpeedButton2->accessibleName(), u("Usuń abonenta"));
+    QCOMPARE(w->importButton->accessibleName(), u("Import z pliku CSV"));
+    QCOMPARE(w->exportButton->accessibleName(), u("Eksport do pliku CSV"));
     QCOMPARE(p.ctx().form14->Edit1->accessibleName(), u("Numer telefonu"));
     QVERIFY(p.ctx().form13->Label2->text().isEmpty() && p.ctx().form14->Label1->text().isEmpty());
     for (QWidget* window : std::initializer_list<QWidget*>{w, p.ctx().form13, p.ctx().form14})
@@ -420,6 +426,99 @@ void TestSubscriberWindows::imageFollowsTheList() {
     QCOMPARE(im.readSubscriber(1).value, number(1));
     for (int n : {6, 7, 9, 168})
         QCOMPARE(slot(im, n), slot(start, n));
+}
+
+void TestSubscriberWindows::importPreview_data() {
+    QTest::addColumn<bool>("replace");
+    QTest::addColumn<bool>("confirm");
+    QTest::addColumn<QStringList>("after");
+    const QStringList before = {u("1 48600000001"), u("3 48600000003")};
+    QTest::newRow("added, confirmed")
+        << false << true << QStringList{u("1 48600000001"), u("2 48601000002"), before[1]};
+    QTest::newRow("replaced, confirmed")
+        << true << true << QStringList{u("1 48601000002"), u("2 48600000001")};
+    QTest::newRow("replaced, cancelled") << true << false << before;
+}
+
+void TestSubscriberWindows::importPreview() {
+    // The preview lists every line with its verdict and the counts for the
+    // mode chosen; only "Importuj" changes the list, and the image then holds
+    // it as after the add dialog.
+    QFETCH(bool, replace);
+    QFETCH(bool, confirm);
+    QFETCH(QStringList, after);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u("lista.csv"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("Telefon\r\n601 000 002\r\n+48 600 000 001\r\nabc\r\n");
+    file.close();
+
+    Program p;
+    p.settings().subscribers.set(1, number(1));
+    p.settings().subscribers.set(3, number(3));
+    p.settings().Encode_Subscribers();
+    const SettingsImage before = p.settings().image;
+    p.files.answers = {path};
+    inList(p, [&](TForm12* w, TForm2*) {
+        whenModal([&](QDialog* shown) {
+            SubscriberImportWindow* v = w->importWindow;
+            QCOMPARE(shown, v);
+            QCOMPARE(v->linesGrid->rowCount(), 4);
+            QCOMPARE(v->linesGrid->item(1, 2)->text(), u("48601000002"));
+            QCOMPARE(v->linesGrid->item(1, 4)->text(), u("2"));
+            QCOMPARE(v->linesGrid->item(2, 3)->text(), u("pominięty"));
+            QVERIFY(v->linesGrid->item(3, 5)->text().contains(u("nie jest numerem telefonu")));
+            QCOMPARE(v->summaryLabel->text(),
+                     u("Przyjęte: 1, pominięte z ostrzeżeniem: 1, odrzucone: 1"));
+            if (replace) {
+                v->modeGroup->item(1)->click();
+                QCOMPARE(v->summaryLabel->text(),
+                         u("Przyjęte: 2, pominięte z ostrzeżeniem: 0, odrzucone: 1"));
+            }
+            QVERIFY(p.settings().subscribers.entry(2).number.empty()); // not yet
+            (confirm ? v->confirmButton : v->cancelButton)->click();
+        });
+        w->importButton->click();
+        QCOMPARE(listed(w), after);
+        w->SpeedButton3->click();
+    });
+    QCOMPARE(p.files.filters, QStringList{u("CSV (*.csv *.txt)")});
+    const SettingsImage& im = p.settings().image;
+    if (!confirm) // the callers' blocks as they were
+        QVERIFY(
+            std::equal(im.bytes().begin() + 2048, im.bytes().end(), before.bytes().begin() + 2048));
+    for (const QString& row : after)
+        QCOMPARE(QString::fromStdString(im.readSubscriber(row.section(' ', 0, 0).toInt()).value),
+                 row.section(' ', 1));
+    if (replace && confirm)
+        QCOMPARE(slot(im, 3), std::vector<std::uint8_t>(12, 0xFF));
+}
+
+void TestSubscriberWindows::exportAndRefusedImport() {
+    // Export writes the list and says how many callers; a file that is not
+    // text is refused in a message box and no preview opens.
+    QTemporaryDir dir;
+    const QString binary = dir.filePath(u("obraz.csv"));
+    QFile file(binary);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("601234567\0\1\2", 12));
+    file.close();
+    Program p;
+    p.settings().subscribers.set(7, number(7));
+    p.files.answers = {dir.filePath(u("lista")), binary};
+    inList(p, [&](TForm12* w, TForm2*) {
+        w->exportButton->click();
+        QCOMPARE(p.messages.plains, QStringList{u("Zapisano do pliku abonentów: 1")});
+        whenModal([](QDialog*) { QFAIL("no preview for a file that is not text"); }, 300, false);
+        w->importButton->click();
+        QCOMPARE(p.messages.errors.size(), 1);
+        QVERIFY(p.messages.errors[0].startsWith(u("Nie można zaimportować pliku „obraz.csv”")));
+    });
+    QFile written(dir.filePath(u("lista.csv")));
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(),
+             QByteArray("\xEF\xBB\xBFPozycja;Numer telefonu\r\n7;48600000007\r\n"));
 }
 
 QTEST_MAIN(TestSubscriberWindows)

@@ -643,6 +643,21 @@ void TestTemplateView::programExitCodes_data() {
     QTest::newRow("write refuses a short file")
         << QStringList{"write", "COM1", "@short"} << 2 << "4096";
     QTest::newRow("read into a directory") << QStringList{"read", "COM1", "@dir"} << 2 << "@dir";
+    QTest::newRow("import") << QStringList{"subscribers", "import", "@a", "@good"} << 0 << "";
+    QTest::newRow("import with a refused line writes nothing")
+        << QStringList{"subscribers", "import", "@a", "@wrong"} << 2 << "nie został zmieniony";
+    QTest::newRow("import skipping the refused line")
+        << QStringList{"subscribers", "import",   "--skip-refused", "@a",
+                       "@wrong",      "--output", "@dir/out.sbn"}
+        << 0 << "";
+    QTest::newRow("import from a directory")
+        << QStringList{"subscribers", "import", "@a", "@dir"} << 2 << "to jest katalog, nie plik";
+    QTest::newRow("import without a list")
+        << QStringList{"subscribers", "import", "@a"} << 2 << "brak argumentu CSV";
+    QTest::newRow("export to standard output")
+        << QStringList{"subscribers", "export", "@a"} << 0 << "";
+    QTest::newRow("--replace is for import only")
+        << QStringList{"subscribers", "export", "--replace", "@a"} << 2 << "--replace";
     QTest::newRow("port that does not exist")
         << QStringList{"read", "@dir/no-such-tty", "@dir/out.sbn"} << 2 << texts::kPortOpenFailed;
 }
@@ -662,7 +677,14 @@ void TestTemplateView::programExitCodes() {
         saveFileAtomically(dir.filePath("b.sbn").toStdString(), im.bytes().data(), 4096).empty());
     QVERIFY(saveFileAtomically(dir.filePath("short.sbn").toStdString(), im.bytes().data(), 100)
                 .empty());
+    for (const auto& [name, text] : {std::pair{"good.csv", "601 234 567\r\n"},
+                                     std::pair{"wrong.csv", "601 234 567\r\nabc\r\n"}}) {
+        QFile f(dir.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text) > 0);
+    }
     QMap<QString, QString> places = {{"@a", a},
+                                     {"@good", dir.filePath("good.csv")},
+                                     {"@wrong", dir.filePath("wrong.csv")},
                                      {"@b", dir.filePath("b.sbn")},
                                      {"@copy", dir.filePath("copy.sbn")},
                                      {"@short", dir.filePath("short.sbn")},

@@ -70,6 +70,9 @@ Użycie:
   trellikon-cli write [--verify] [--fast] PORT PLIK
   trellikon-cli set PLIK [--output WYNIK] KLUCZ=WARTOŚĆ...
   trellikon-cli subscribers add|remove PLIK NUMER...
+  trellikon-cli subscribers export PLIK [WYNIK.csv]
+  trellikon-cli subscribers import PLIK LISTA.csv [--replace] [--skip-refused]
+                [--output WYNIK]
   trellikon-cli ports
   trellikon-cli demo PLIK
   trellikon-cli help | --help | -h
@@ -117,6 +120,18 @@ Polecenia:
              add: dopisuje abonentów (11 cyfr) na najniższe wolne pozycje;
              remove: usuwa ich z listy i zwalnia ich pozycje. Dla każdego numeru
              wypisuje komunikat okna abonentów; przy odmowie plik bez zmian.
+             export: zapisuje listę abonentów jako CSV (pozycja;numer, UTF-8 ze
+             znacznikiem BOM, CRLF – arkusz kalkulacyjny otwiera go wprost);
+             bez WYNIKU na standardowe wyjście.
+             import: dopisuje numery z pliku CSV na najniższe wolne pozycje,
+             a z --replace zastępuje nimi całą listę (pozycje z pliku zostają).
+             Separator ; , albo tabulator, UTF-8 albo Windows-1250, nagłówek
+             i kolumny rozpoznawane same. Numer „+48 601 234 567”,
+             „601-234-567” albo „0048601234567” staje się 48601234567. Dla
+             każdego wiersza wypisuje wynik: przyjęty (z pozycją), pominięty
+             (powtórzony, już na liście) albo odrzucony (nie numer, lista
+             pełna). Odrzucony wiersz: nic nie jest zapisywane (kod 2), chyba że
+             podano --skip-refused. Wynik trafia do PLIKU albo do --output.
   ports      Wypisuje, które urządzenie oznacza teraz każda z nazw COM1..COM8.
   demo       Zapisuje do PLIKU szablon z przykładowymi ustawieniami (np. jako
              pamięć symulatora trellikon-sim).
@@ -138,11 +153,16 @@ użytkownika 1 (numery w pliku numery.txt, po jednym w wierszu):
       read -r -p "Podłącz następne urządzenie i naciśnij Enter " </dev/tty
   done < numery.txt
 
+Przykład: lista mieszkańców z arkusza do szablonu i do urządzenia:
+  trellikon-cli subscribers import szablon.sbn mieszkancy.csv --output brama.sbn &&
+  trellikon-cli write --verify COM1 brama.sbn
+
 Kody wyjścia:
   0  sukces; dla diff: szablony są równe
   1  diff: szablony się różnią
   2  błędne argumenty, plik nie do odczytu lub zapisu, port nie do otwarcia,
-     plik dla write o rozmiarze innym niż 4096 bajtów, odmowa set/subscribers
+     plik dla write o rozmiarze innym niż 4096 bajtów, odmowa set/subscribers,
+     odrzucony wiersz subscribers import
   3  urządzenie się nie zgłosiło albo przekroczony został czas odczytu/zapisu
   4  write --verify: ustawienia odczytane z urządzenia różnią się od pliku
 )";
@@ -278,6 +298,49 @@ int runSubscribers(bool add, const std::string& path, const std::vector<std::str
     if (!r.ok)
         return fail(err, kExitUsage, "szablon nie został zmieniony");
     return saveSettings(*settings, path, err);
+}
+
+int runSubscribersExport(const std::string& path, const std::string& outPath, std::ostream& out,
+                         std::ostream& err) {
+    const auto settings = loadSettings(path, err);
+    if (!settings)
+        return kExitUsage;
+    int count = 0;
+    const std::string text = csv::exportSubscribers(settings->subscribers, &count);
+    if (outPath.empty()) {
+        out << text << std::flush;
+        return kExitOk;
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    if (const std::string e = saveFileAtomically(outPath, bytes, text.size()); !e.empty())
+        return fail(err, kExitUsage, "nie można zapisać pliku „" + outPath + "”: " + e);
+    err << "Zapisano abonentów do pliku „" << outPath << "”: " << count << '\n';
+    return kExitOk;
+}
+
+int runSubscribersImport(const std::string& path, const std::string& csvPath,
+                         const ImportOptions& options, std::ostream& out, std::ostream& err) {
+    auto settings = loadSettings(path, err);
+    if (!settings)
+        return kExitUsage;
+    const csv::CallerText text = csv::readCallerFile(csvPath);
+    if (!text.ok)
+        return fail(err, kExitUsage,
+                    "nie można zaimportować pliku „" + csvPath + "”: " + text.error);
+    const csv::CallerFile file = csv::readCallers(text.text);
+    if (!file.ok)
+        return fail(err, kExitUsage,
+                    "nie można zaimportować pliku „" + csvPath + "”: " + file.error);
+    const SubscriberEditResult r = importSubscribers(
+        *settings, file,
+        options.replace ? csv::ImportMode::ReplaceList : csv::ImportMode::AddAtFreePositions,
+        options.skipRefused);
+    for (const std::string& line : r.lines)
+        out << line << '\n';
+    if (!r.ok)
+        return fail(err, kExitUsage,
+                    "szablon nie został zmieniony (odrzucone wiersze; --skip-refused pomija je)");
+    return saveSettings(*settings, options.outPath.empty() ? path : options.outPath, err);
 }
 
 int runShow(const std::string& path, bool json, std::ostream& out, std::ostream& err) {

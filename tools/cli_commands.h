@@ -36,6 +36,19 @@ int runSet(const std::string& path, const std::string& outPath,
 int runSubscribers(bool add, const std::string& path, const std::vector<std::string>& numbers,
                    std::ostream& out, std::ostream& err);
 
+// Writes a template's callers as CSV, to OUT_PATH or, when that is empty, to `out`.
+int runSubscribersExport(const std::string& path, const std::string& outPath, std::ostream& out,
+                         std::ostream& err);
+struct ImportOptions {
+    bool replace = false;     // the file becomes the whole list
+    bool skipRefused = false; // apply the accepted lines even when some were refused
+    std::string outPath;      // save here instead of over the template
+};
+// Imports callers from a CSV file into a template and prints the verdict of
+// every line. A refused line writes nothing unless skipRefused.
+int runSubscribersImport(const std::string& path, const std::string& csvPath,
+                         const ImportOptions& options, std::ostream& out, std::ostream& err);
+
 // Lists what COM1..COM8 stand for on this machine now.
 int runPorts(std::ostream& out);
 // Writes a template with sample settings (for trying the program with the simulator).

@@ -70,10 +70,51 @@ int runSetCommand(const std::vector<std::string>& args) {
     return runSet(file, output, assignments, std::cerr);
 }
 
+// subscribers export FILE [OUT]
+// subscribers import FILE IN [--replace] [--skip-refused] [--output OUT]
+int runSubscribersCsvCommand(const std::vector<std::string>& args) {
+    const bool import = args[1] == "import";
+    ImportOptions options;
+    std::vector<std::string> rest;
+    bool optionsEnded = false;
+    for (std::size_t i = 2; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!optionsEnded && a == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && import && a == "--replace") {
+            options.replace = true;
+        } else if (!optionsEnded && import && a == "--skip-refused") {
+            options.skipRefused = true;
+        } else if (!optionsEnded && import && a == "--output") {
+            if (i + 1 == args.size())
+                return usage("opcja --output wymaga nazwy pliku");
+            options.outPath = args[++i];
+        } else if (!optionsEnded && import && a.rfind("--output=", 0) == 0) {
+            options.outPath = a.substr(9);
+        } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
+            return usage("nieznana opcja „" + a + "” polecenia subscribers " + args[1]);
+        } else {
+            rest.push_back(a);
+        }
+    }
+    const std::size_t least = import ? 2 : 1, most = 2;
+    if (rest.size() < least)
+        return usage(std::string("brak argumentu ") + (rest.empty() ? "PLIK" : "CSV") +
+                     " polecenia subscribers " + args[1]);
+    if (rest.size() > most)
+        return usage("nadmiarowy argument „" + rest[most] + "” polecenia subscribers " + args[1]);
+    if (import)
+        return runSubscribersImport(rest[0], rest[1], options, std::cout, std::cerr);
+    return runSubscribersExport(rest[0], rest.size() > 1 ? rest[1] : std::string(), std::cout,
+                                std::cerr);
+}
+
 // subscribers add|remove FILE NUMBER...
 int runSubscribersCommand(const std::vector<std::string>& args) {
+    if (args.size() >= 2 && (args[1] == "export" || args[1] == "import"))
+        return runSubscribersCsvCommand(args);
     if (args.size() < 2 || (args[1] != "add" && args[1] != "remove"))
-        return usage("polecenie subscribers wymaga add albo remove");
+        return usage("polecenie subscribers wymaga add, remove, import albo export");
     std::vector<std::string> rest;
     bool optionsEnded = false;
     for (std::size_t i = 2; i < args.size(); ++i) {

@@ -1,8 +1,8 @@
-// The template file on Windows, over the wide Win32 file calls so that names
-// with Polish letters work whatever the user's code page. The rules are those
-// of template_file.cpp: only a regular file loads, and a save goes to a
-// temporary file beside the target that replaces it only once it is complete
-// and flushed.
+// Reading and saving files on Windows, over the wide Win32 file calls so that
+// names with Polish letters work whatever the user's code page. The rules are
+// those of file_access_posix.cpp: only a regular file is read, and a save goes
+// to a temporary file beside the target that replaces it only once it is
+// complete and flushed.
 
 #include "template_file.h"
 
@@ -34,9 +34,8 @@ std::string loadReason(DWORD code) {
 
 } // namespace
 
-TemplateLoad loadTemplate(const std::string& path) {
-    TemplateLoad r;
-    r.bytes.fill(0x1A);
+FileRead readRegularFile(const std::string& path, std::size_t limit) {
+    FileRead r;
     const std::wstring wide = widen(path);
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
     if (!::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &attributes)) {
@@ -61,11 +60,18 @@ TemplateLoad loadTemplate(const std::string& path) {
         return r;
     }
     r.fileSize = static_cast<std::uintmax_t>(size.QuadPart);
+    r.bytes.resize(static_cast<std::size_t>(std::min<std::uintmax_t>(r.fileSize, limit)));
     std::size_t got = 0;
-    while (got < r.bytes.size()) {
+    // The file may have grown since its size was taken: read on up to the limit.
+    for (;;) {
+        if (got == r.bytes.size()) {
+            if (got >= limit)
+                break;
+            r.bytes.resize(std::min(limit, got + 4096));
+        }
         DWORD n = 0;
-        if (!::ReadFile(h, r.bytes.data() + got, static_cast<DWORD>(r.bytes.size() - got), &n,
-                        nullptr)) {
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(r.bytes.size() - got, 1u << 20));
+        if (!::ReadFile(h, r.bytes.data() + got, want, &n, nullptr)) {
             r.error = loadReason(::GetLastError());
             ::CloseHandle(h);
             return r;
@@ -75,6 +81,8 @@ TemplateLoad loadTemplate(const std::string& path) {
         got += n;
     }
     ::CloseHandle(h);
+    r.bytes.resize(got);
+    r.fileSize = std::max<std::uintmax_t>(r.fileSize, got);
     r.ok = true;
     return r;
 }

@@ -1,0 +1,41 @@
+#pragma once
+// The preview of a CSV import into the CLIP subscriber list: every line of the
+// file with its verdict, the choice between adding and replacing, and the
+// counts. The list changes only when the user confirms.
+#include "editor_widgets.h"
+#include "subscriber_csv.h"
+#include "window_support.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+
+// Preview of the callers a CSV file brings into the subscriber list.
+class SubscriberImportWindow : public StackDialog {
+    Q_OBJECT
+  public:
+    explicit SubscriberImportWindow(WindowContext& context, QWidget* parent = nullptr);
+
+    QLabel* titleLabel;
+    QLabel* fileLabel;
+    QTableWidget* linesGrid; // one row per line of the file
+    RadioGroup* modeGroup;   // 0 add at the lowest free positions, 1 replace the list
+    QLabel* summaryLabel;
+    QPushButton* confirmButton;
+    QPushButton* cancelButton;
+
+    // The file to preview, against the list as it stands now; starts in the
+    // add mode.
+    void load(const QString& fileName, trellikon::csv::CallerFile file);
+    const trellikon::csv::ImportPlan& plan() const { return plan_; }
+
+    void confirmClick();
+    void cancelClick();
+
+  private:
+    void replan();
+
+    WindowContext& ctx;
+    trellikon::csv::CallerFile file_;
+    trellikon::csv::ImportPlan plan_;
+};

@@ -1,0 +1,129 @@
+// Reading and saving files on POSIX systems: see template_file.h for the
+// rules both platforms keep.
+#include "template_file.h"
+
+#include "error_text.h"
+
+#include <algorithm>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace trellikon {
+
+namespace {
+
+// The reasons an installer meets, in the program's own words; anything rarer
+// in the system's.
+std::string reason(int e) {
+    switch (e) {
+    case ENOENT:
+    case ENOTDIR:
+        return load_reason::kMissing;
+    case EACCES:
+    case EPERM:
+        return load_reason::kNoPermission;
+    default:
+        return errnoText(e);
+    }
+}
+
+} // namespace
+
+FileRead readRegularFile(const std::string& path, std::size_t limit) {
+    FileRead r;
+    auto refuse = [&r](const struct stat& st) {
+        r.error = S_ISDIR(st.st_mode) ? load_reason::kDirectory : load_reason::kNotRegularFile;
+        return r;
+    };
+    // The type is looked at before anything is opened: a blocking open of a
+    // named pipe waits for a writer for ever, and opening a device can have
+    // effects of its own (a serial port raises its modem lines).
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        r.error = reason(errno);
+        return r;
+    }
+    if (!S_ISREG(st.st_mode))
+        return refuse(st);
+    // Non-blocking, in case the name was swapped for something else meanwhile;
+    // the descriptor's own type is what counts.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        r.error = reason(errno);
+        return r;
+    }
+    if (::fstat(fd, &st) != 0) {
+        r.error = reason(errno);
+        ::close(fd);
+        return r;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return refuse(st);
+    }
+    r.fileSize = static_cast<std::uintmax_t>(st.st_size);
+    r.bytes.resize(static_cast<std::size_t>(std::min<std::uintmax_t>(r.fileSize, limit)));
+    std::size_t got = 0;
+    // The file may have grown since fstat: read on up to the limit.
+    for (;;) {
+        if (got == r.bytes.size()) {
+            if (got >= limit)
+                break;
+            r.bytes.resize(std::min(limit, got + 4096));
+        }
+        const ssize_t n = ::read(fd, r.bytes.data() + got, r.bytes.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            r.error = reason(errno);
+            ::close(fd);
+            return r;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    r.bytes.resize(got);
+    r.fileSize = std::max<std::uintmax_t>(r.fileSize, got);
+    ::close(fd);
+    r.ok = true;
+    return r;
+}
+
+std::string saveFileAtomically(const std::string& path, const std::uint8_t* data,
+                               std::size_t size) {
+    std::string tmp = path + ".XXXXXX";
+    const int fd = ::mkstemp(tmp.data());
+    if (fd < 0)
+        return errnoText();
+    std::string error;
+    std::size_t done = 0;
+    while (done < size && error.empty()) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            error = errnoText();
+        else
+            done += static_cast<std::size_t>(n);
+    }
+    if (error.empty() && ::fsync(fd) != 0)
+        error = errnoText();
+    // mkstemp creates 0600; give the file the permissions a new file would get.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat st {};
+    ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~mask));
+    if (::close(fd) != 0 && error.empty())
+        error = errnoText();
+    if (error.empty() && ::rename(tmp.c_str(), path.c_str()) != 0)
+        error = errnoText();
+    if (!error.empty())
+        ::unlink(tmp.c_str());
+    return error;
+}
+
+} // namespace trellikon

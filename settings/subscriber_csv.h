@@ -1,0 +1,108 @@
+#pragma once
+// The CLIP caller list to and from CSV files, as spreadsheets save them.
+//
+//   exportSubscribers   the list as a file a spreadsheet on a Polish Windows opens
+//                       as it is: ";", UTF-8 with a byte order mark, CRLF
+//   readCallerFile      a file the user chose, checked and decoded to UTF-8 text
+//   readCallers         that text as lines: separator, quotes, header, columns
+//   planImport          the verdict of every line against the current list, and
+//                       the list as it would be after the import
+//
+// Files come from elsewhere: every size is bounded, every field is looked at as
+// text and nothing is written until a plan is applied by its caller. Texts here
+// are UTF-8; the numbers that reach the list are eleven ASCII digits.
+
+#include "device_settings.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace trellikon::csv {
+
+// Larger files are refused before they are read.
+inline constexpr std::size_t kLargestFile = 1024 * 1024;
+// More data lines than this are refused too: the list holds 168.
+inline constexpr int kMostLines = 5000;
+
+// The header line and one "position;number" line per caller, in position order.
+std::string exportSubscribers(const SubscriberTable& table, int* count = nullptr);
+
+struct CallerText {
+    bool ok = false;
+    std::string text;  // UTF-8, without a byte order mark
+    std::string error; // Polish, why the file is not taken, when !ok
+};
+
+// UTF-8 (with or without a byte order mark) or else Windows-1250 bytes to
+// UTF-8. Refuses what is not text: control characters other than tab and line
+// ends, UTF-16, a byte order mark over malformed UTF-8.
+CallerText decodeCallerText(std::string_view bytes);
+// The same for a file: not a regular file, or larger than kLargestFile, is
+// refused without reading it.
+CallerText readCallerFile(const std::string& path);
+
+struct CallerLine {
+    int line = 0;         // in the file, from 1; where the line starts
+    std::string content;  // for showing: shortened, control characters as blanks
+    std::string number;   // the number column as it stands
+    std::string position; // the position column as it stands, or empty
+    bool header = false;
+};
+
+struct CallerFile {
+    bool ok = false;
+    std::string error; // Polish, when !ok
+    char separator = ';';
+    int numberColumn = 0;
+    int positionColumn = -1;       // -1: the file has none
+    std::vector<CallerLine> lines; // the header first when there is one; blank lines left out
+};
+
+// Splits the text into lines and fields and finds the columns. Fails only for
+// a file without any line to import, or with more than kMostLines.
+CallerFile readCallers(std::string_view utf8);
+
+struct NumberCheck {
+    std::string number;  // eleven digits, when the field is a telephone number
+    std::string problem; // Polish, when it is not
+};
+// Blanks, dashes, dots and brackets removed, a leading "+" or "00" dropped, 48
+// put in front of a nine-digit national number; then the list's own rule.
+NumberCheck normaliseNumber(std::string_view field);
+
+enum class ImportMode { AddAtFreePositions, ReplaceList };
+enum class Verdict { Header, Accepted, Skipped, Refused };
+
+struct ImportLine {
+    int line = 0;
+    std::string content;
+    std::string number; // normalised, when it is one
+    int position = 0;   // taken in the list, for an accepted line
+    Verdict verdict = Verdict::Refused;
+    // Polish: why a line was not taken, or what moved an accepted line to
+    // another position than its own; often empty for an accepted line.
+    std::string reason;
+};
+
+struct ImportPlan {
+    std::vector<ImportLine> lines;
+    int accepted = 0, skipped = 0, refused = 0;
+    SubscriberTable result; // the list after the import
+};
+
+// Add: every new number at the lowest free position, as the add dialog puts
+// it. Replace: the file is the whole list; a position column, where a line has
+// a free position 1..168 in it, is kept, and the other lines fill the lowest
+// free positions after those.
+ImportPlan planImport(const CallerFile& file, const SubscriberTable& current, ImportMode mode);
+
+// "przyjęty", "pominięty", "odrzucony", "nagłówek".
+const char* verdictName(Verdict v);
+// "wiersz 3: odrzucony – ..." for a report.
+std::string describe(const ImportLine& line);
+// The three counts in one line.
+std::string summary(const ImportPlan& plan);
+
+} // namespace trellikon::csv

@@ -1,0 +1,248 @@
+// The caller list's CSV files: what the reader makes of the files spreadsheets
+// save, the verdict of every line, and the way back out.
+#include "subscriber_csv.h"
+#include "template_file.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+using namespace trellikon;
+using namespace trellikon::csv;
+
+namespace {
+
+// "line:verdict[:number@position]" for every line, joined by " | ".
+QString verdicts(const ImportPlan& plan) {
+    QStringList out;
+    for (const ImportLine& l : plan.lines) {
+        QString s =
+            QStringLiteral("%1:%2").arg(l.line).arg(QString::fromUtf8(verdictName(l.verdict)));
+        if (l.verdict == Verdict::Accepted)
+            s += QStringLiteral(":%1@%2").arg(QString::fromStdString(l.number)).arg(l.position);
+        out << s;
+    }
+    return out.join(QStringLiteral(" | "));
+}
+
+ImportPlan planOf(const QByteArray& bytes, const SubscriberTable& table = {},
+                  ImportMode mode = ImportMode::AddAtFreePositions) {
+    const CallerText text = decodeCallerText(std::string_view(bytes.constData(), bytes.size()));
+    if (!text.ok)
+        qFatal("not text: %s", text.error.c_str());
+    const CallerFile file = readCallers(text.text);
+    if (!file.ok)
+        qFatal("not read: %s", file.error.c_str());
+    return planImport(file, table, mode);
+}
+
+std::string number(int n) {
+    return std::to_string(48600000000LL + n);
+}
+
+} // namespace
+
+class TestSubscriberCsv : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void reader_data();
+    void reader();
+    void refusedFiles_data();
+    void refusedFiles();
+    void filesNotRead();
+    void reasonsNameTheLine();
+    void replaceKeepsPositions();
+    void exportThenImportGivesTheSameImage();
+    void spreadsheetFillsTheList();
+};
+
+void TestSubscriberCsv::reader_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("expected");
+    auto row = [](const char* name, const QByteArray& file, const char* expected) {
+        QTest::newRow(name) << file << QString::fromUtf8(expected);
+    };
+    const char* one = "1:nagłówek | 2:przyjęty:48601234567@1";
+    row("semicolon, header, CRLF", "Pozycja;Numer telefonu\r\n1;48601234567\r\n", one);
+    row("comma, LF", "lp,telefon\n7,48601234567\n", one);
+    row("tab", "Nazwisko\tTelefon\nKowalski\t48601234567\n", one);
+    row("old Mac line ends", "Telefon\r601234567\r", one);
+    row("UTF-8 with a byte order mark", "\xEF\xBB\xBFTelefon\r\n+48 601 234 567\r\n", one);
+    row("Windows-1250 header", "Imi\xEA;Nazwisko;Kom\xF3rka\r\nJan;Ko\xB3odziej;601234567\r\n",
+        one);
+    row("a quoted separator and quote",
+        "Nazwisko;Telefon\n\"Nowak; \"\"Zenek\"\"\";\"601 234 567\"\n", one);
+    row("a quoted line end counts its lines",
+        "Adres;Telefon\n\"ul. Polna 1\nm. 4\";601234567\n;601234568\n",
+        "1:nagłówek | 2:przyjęty:48601234567@1 | 4:przyjęty:48601234568@2");
+    row("no header: the number column by content",
+        "Kowalski;m. 4;601234567\nNowak;m. 5;601234568\n",
+        "1:przyjęty:48601234567@1 | 2:przyjęty:48601234568@2");
+    row("a comma inside a semicolon file", "Kowalski, Jan;601234567\n", "1:przyjęty:48601234567@1");
+    row("telephone wins over a flat's number", "Numer mieszkania;Telefon\n12;601234567\n", one);
+    row("blank lines and empty cells are left out", "\n;;\nTelefon\n\n601234567\n;;\n",
+        "3:nagłówek | 5:przyjęty:48601234567@1");
+    // Normalisation, each form on its own line.
+    row("the usual Polish forms",
+        "+48 601 234 561\n601-234-562\n0048601234563\n(601) 234.564\n48601234565\n"
+        "601\xC2\xA0"
+        "234\xC2\xA0"
+        "566\n+48\xE2\x80\x93"
+        "601234567\n",
+        "1:przyjęty:48601234561@1 | 2:przyjęty:48601234562@2 | 3:przyjęty:48601234563@3 | "
+        "4:przyjęty:48601234564@4 | 5:przyjęty:48601234565@5 | 6:przyjęty:48601234566@6 | "
+        "7:przyjęty:48601234567@7");
+    row("not telephone numbers",
+        "60123456\n4860123456789\n601a34567\n4.86012E+10\n+\n00\n++48601234567\n",
+        "1:odrzucony | 2:odrzucony | 3:odrzucony | 4:odrzucony | 5:odrzucony | 6:odrzucony | "
+        "7:odrzucony");
+    row("eleven digits stand as they are, leading zeros too", "00000000002\n000 0000 0002\n",
+        "1:przyjęty:00000000002@1 | 2:pominięty");
+    row("a number twice in the file", "601234567\n+48601234567\n",
+        "1:przyjęty:48601234567@1 | 2:pominięty");
+}
+
+void TestSubscriberCsv::reader() {
+    // Whatever the separator, quoting, encoding and line ends, the number
+    // column is found and each number normalised to the list's eleven digits.
+    QFETCH(QByteArray, file);
+    QFETCH(QString, expected);
+    QCOMPARE(verdicts(planOf(file)), expected);
+}
+
+void TestSubscriberCsv::refusedFiles_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("UTF-16") << QByteArray("\xFF\xFE"
+                                          "6\0"
+                                          "0\0",
+                                          6)
+                            << "UTF-16";
+    QTest::newRow("a zero byte") << QByteArray("601234567\n6012\0"
+                                               "34567\n",
+                                               20)
+                                 << "wierszu 2";
+    QTest::newRow("an escape character") << QByteArray("Telefon\n\x1B[2J\n") << "wierszu 2";
+    QTest::newRow("a byte order mark over Windows-1250")
+        << QByteArray("\xEF\xBB\xBFKom\xF3rka\n") << "UTF-8";
+    QTest::newRow("empty") << QByteArray() << "żadnego wiersza";
+    QTest::newRow("only blanks") << QByteArray(" \r\n;;\r\n") << "żadnego wiersza";
+    QTest::newRow("only a header") << QByteArray("Pozycja;Numer telefonu\r\n") << "nagłówek";
+    QTest::newRow("too many lines") << QByteArray("601234567\n").repeated(kMostLines + 1) << "5000";
+}
+
+void TestSubscriberCsv::refusedFiles() {
+    // A file that is not text, or holds nothing to import, is refused as a
+    // whole, with a reason.
+    QFETCH(QByteArray, file);
+    QFETCH(QString, error);
+    const CallerText text = decodeCallerText(std::string_view(file.constData(), file.size()));
+    const std::string why = text.ok ? readCallers(text.text).error : text.error;
+    QVERIFY2(QString::fromStdString(why).contains(error), why.c_str());
+}
+
+void TestSubscriberCsv::filesNotRead() {
+    // A directory, a named pipe and a file over 1 MiB are refused without
+    // being read (a pipe without a writer would hang a read).
+    QTemporaryDir dir;
+#ifndef _WIN32
+    const std::string fifo = dir.filePath(QStringLiteral("pipe")).toStdString();
+    QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+    QCOMPARE(readCallerFile(fifo).error, std::string(load_reason::kNotRegularFile));
+#endif
+    QCOMPARE(readCallerFile(dir.path().toStdString()).error, std::string(load_reason::kDirectory));
+    const std::string big = dir.filePath(QStringLiteral("big.csv")).toStdString();
+    const std::string text(kLargestFile + 1, '\n');
+    QVERIFY(saveFileAtomically(big, reinterpret_cast<const std::uint8_t*>(text.data()), text.size())
+                .empty());
+    QVERIFY(QString::fromStdString(readCallerFile(big).error).contains(QStringLiteral("1 MiB")));
+    QVERIFY(readCallerFile(big.substr(0, big.size() - 1)).error.size() > 0); // no such file
+}
+
+void TestSubscriberCsv::reasonsNameTheLine() {
+    // Every report line names its line in the file and says why in words.
+    SubscriberTable table;
+    table.set(4, "48601234568");
+    const ImportPlan plan = planOf("Telefon\n601 23\n601234567\n601234567\n601234568\n", table);
+    QStringList said;
+    for (const ImportLine& l : plan.lines)
+        said << QString::fromStdString(describe(l));
+    QCOMPARE(said, QStringList({
+                       QString::fromUtf8("wiersz 1: nagłówek – wiersz nagłówka"),
+                       QString::fromUtf8("wiersz 2: odrzucony – „601 23” nie jest numerem telefonu (5 cyfr "
+                                         "zamiast 9 albo 11)"),
+                       QString::fromUtf8("wiersz 3: przyjęty – pozycja 1"),
+                       QString::fromUtf8("wiersz 4: pominięty – numer 48601234567 powtórzony w "
+                                         "pliku (wiersz 3)"),
+                       QString::fromUtf8("wiersz 5: pominięty – abonent 48601234568 jest już na "
+                                         "liście (pozycja 4)"),
+                   }));
+    QCOMPARE(summary(plan), std::string("Przyjęte: 1, pominięte z ostrzeżeniem: 2, odrzucone: 1"));
+}
+
+void TestSubscriberCsv::replaceKeepsPositions() {
+    // Replacing: positions from the file are kept; a taken or impossible one
+    // gives way to the lowest position left free; the old list is gone and its
+    // slots are freed by the next encoding.
+    SubscriberTable table;
+    table.set(1, number(900));
+    table.set(2, number(901));
+    const ImportPlan plan = planOf("Pozycja;Telefon\n5;600000001\n5;600000002\n;600000003\n"
+                                   "200;600000004\n2;48600000901\n",
+                                   table, ImportMode::ReplaceList);
+    QCOMPARE(verdicts(plan),
+             QString::fromUtf8("1:nagłówek | 2:przyjęty:48600000001@5 | 3:przyjęty:48600000002@1 "
+                               "| 4:przyjęty:48600000003@3 | 5:przyjęty:48600000004@4 | "
+                               "6:przyjęty:48600000901@2"));
+    QVERIFY(plan.lines[2].reason.find("wiersz 2") != std::string::npos);
+    QVERIFY(plan.lines[4].reason.find("200") != std::string::npos);
+    QCOMPARE(plan.result.entry(1).number, number(2));
+    QVERIFY(!plan.result.entry(6).removed && plan.result.entry(6).number.empty());
+}
+
+void TestSubscriberCsv::exportThenImportGivesTheSameImage() {
+    // The exported file, imported back over another list with "replace",
+    // gives the image the same bytes; the file is what a spreadsheet opens.
+    DeviceSettings original;
+    for (int n : {1, 2, 42, 43, 100, 168})
+        original.subscribers.set(n, number(n));
+    original.Encode_Subscribers();
+    const std::string exported = exportSubscribers(original.subscribers);
+    QVERIFY(exported.starts_with("\xEF\xBB\xBFPozycja;Numer telefonu\r\n1;48600000001\r\n"));
+    QVERIFY(exported.ends_with("\r\n168;48600000168\r\n"));
+
+    DeviceSettings other;
+    for (int n = 1; n <= 60; ++n)
+        other.subscribers.set(n, number(1000 + n));
+    other.Encode_Subscribers();
+    const ImportPlan plan =
+        planOf(QByteArray::fromStdString(exported), other.subscribers, ImportMode::ReplaceList);
+    QCOMPARE(plan.accepted, 6);
+    other.subscribers = plan.result;
+    other.Encode_Subscribers();
+    QVERIFY(other.image.bytes() == original.image.bytes());
+}
+
+void TestSubscriberCsv::spreadsheetFillsTheList() {
+    // 168 numbers in the forms people write them fill the list in one import;
+    // the 169th is refused because the list is full.
+    QByteArray file = "Lp.;Nazwisko;Telefon\r\n";
+    const char* forms[] = {"+48 601 %03d %03d", "601-%03d-%03d", "0048601%03d%03d"};
+    for (int i = 1; i <= 169; ++i)
+        file += QByteArray::number(i) + ";Mieszkaniec " + QByteArray::number(i) + ";" +
+                QString::asprintf(forms[i % 3], i / 1000, i % 1000).toUtf8() + "\r\n";
+    ImportPlan plan = planOf(file);
+    QCOMPARE(plan.accepted, 168);
+    QCOMPARE(plan.refused, 1);
+    QCOMPARE(QString::fromStdString(describe(plan.lines.back())),
+             QString::fromUtf8("wiersz 170: odrzucony – lista pełna (168 abonentów)"));
+    for (int n = 1; n <= 168; ++n)
+        QCOMPARE(plan.result.entry(n).number,
+                 "48601000" + QString::asprintf("%03d", n).toStdString());
+}
+
+QTEST_GUILESS_MAIN(TestSubscriberCsv)
+#include "test_subscriber_csv.moc"

@@ -10,12 +10,36 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cwctype>
 
 namespace trellikon {
 
 namespace {
 
 std::string lastErrorText() { return windowsErrorText(::GetLastError()); }
+
+// A device, not a file: the \\.\ namespace, or one of the names that are
+// devices in every folder ("COM1", "nul.sbn"). Opening a serial port has
+// effects of its own, so these are refused before anything is opened.
+bool isDeviceName(const std::wstring& path) {
+    if (path.rfind(L"\\\\.\\", 0) == 0 || path.rfind(L"\\\\?\\GLOBALROOT", 0) == 0)
+        return true;
+    const std::size_t slash = path.find_last_of(L"\\/:");
+    std::wstring base = path.substr(slash == std::wstring::npos ? 0 : slash + 1);
+    base = base.substr(0, base.find(L'.'));
+    while (!base.empty() && base.back() == L' ')
+        base.pop_back();
+    for (wchar_t& c : base)
+        c = static_cast<wchar_t>(std::towupper(c));
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$",
+                                              L"CONOUT$"};
+    for (const wchar_t* d : kDevices) {
+        if (base == d)
+            return true;
+    }
+    return base.size() == 4 && (base.rfind(L"COM", 0) == 0 || base.rfind(L"LPT", 0) == 0) &&
+           base[3] >= L'1' && base[3] <= L'9';
+}
 
 std::string loadReason(DWORD code) {
     switch (code) {
@@ -37,6 +61,10 @@ std::string loadReason(DWORD code) {
 FileRead readRegularFile(const std::string& path, std::size_t limit) {
     FileRead r;
     const std::wstring wide = widen(path);
+    if (isDeviceName(wide)) {
+        r.error = load_reason::kNotRegularFile;
+        return r;
+    }
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
     if (!::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &attributes)) {
         r.error = loadReason(::GetLastError());

@@ -45,6 +45,8 @@ void TestTemplateFile::onlyRegularFilesLoad_data() {
     QTest::newRow("a directory is refused") << "directory" << false << load_reason::kDirectory;
     QTest::newRow("the null device is refused") << "device" << false
                                                 << load_reason::kNotRegularFile;
+    QTest::newRow("a port's name is a device in any folder, never opened")
+        << "port name" << false << load_reason::kNotRegularFile;
     QTest::newRow("a missing file is refused") << "missing" << false << load_reason::kMissing;
     QTest::newRow("a missing folder is missing") << "in missing folder" << false
                                                  << load_reason::kMissing;
@@ -69,6 +71,8 @@ void TestTemplateFile::onlyRegularFilesLoad() {
         path = dir.path();
     else if (kind == "device")
         path = QStringLiteral("\\\\.\\NUL");
+    else if (kind == "port name")
+        path = dir.filePath(QStringLiteral("com1.sbn"));
     else if (kind == "in missing folder")
         path = dir.filePath(QStringLiteral("nie ma/x.sbn"));
     const TemplateLoad r = loadTemplate(utf8(QDir::toNativeSeparators(path)));

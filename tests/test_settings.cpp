@@ -7,6 +7,7 @@
 #include <QTest>
 
 #ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN // no typedef of "byte" to shadow
 #include <windows.h>
 #else
 #include <iconv.h>

@@ -60,15 +60,24 @@ void TestWindowsEndToEnd::readEditProgram() {
     WindowContext& ctx = form1.context();
     form1.link().port_name = portName.toStdString();
 
-    // The two timers at their ratio, with the device's answer waited for
-    // between them.
+    // The two timers at their ratio. After each request the device's answer
+    // is waited for until no more bytes come, so that a tick finds it whole
+    // however Wine hands the bytes on.
+    auto settle = [&] {
+        if (!QTest::qWaitFor([&] { return port.waiting() > 0; }, 300))
+            return;
+        std::size_t seen = 0;
+        while (port.waiting() != seen) {
+            seen = port.waiting();
+            QTest::qWait(30);
+        }
+    };
     auto tickUntil = [&](const std::function<bool()>& done) {
         for (int i = 0; i < 200 && !done(); ++i) {
             form1.Timer1Timer();
-            for (int k = 0; k < 3; ++k) {
+            settle();
+            for (int k = 0; k < 3; ++k)
                 form1.Timer2Timer();
-                (void)QTest::qWaitFor([&] { return port.waiting() > 0; }, 100);
-            }
         }
         return done();
     };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace trellikon {
 
@@ -8,10 +9,10 @@ namespace trellikon {
 struct LinkError {
     enum class Code {
         None,
-        NoSuchDevice,      // the name resolves to nothing, or the device is gone
-        PermissionDenied,  // the user may not open the device
-        Busy,              // another program holds the port
-        NotASerialPort,    // the path exists but is not a terminal device
+        NoSuchDevice,     // the name resolves to nothing, or the device is gone
+        PermissionDenied, // the user may not open the device
+        Busy,             // another program holds the port
+        NotASerialPort,   // the path exists but is not a terminal device
         Other,
     };
     Code code = Code::None;
@@ -20,5 +21,13 @@ struct LinkError {
 
     explicit operator bool() const { return code != Code::None; }
 };
+
+inline LinkError makeLinkError(LinkError::Code code, std::string devicePath, std::string message) {
+    LinkError e;
+    e.code = code;
+    e.devicePath = std::move(devicePath);
+    e.message = std::move(message);
+    return e;
+}
 
 } // namespace trellikon

@@ -13,8 +13,8 @@
 
 // Included after windows.h, which they need; initguid.h makes devguid.h
 // define the port class's GUID here instead of only declaring it.
-#include <initguid.h>
 #include <devguid.h>
+#include <initguid.h>
 #include <setupapi.h>
 
 namespace trellikon {
@@ -22,8 +22,7 @@ namespace trellikon {
 namespace {
 
 bool sameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::toupper(static_cast<unsigned char>(x)) ==
                       std::toupper(static_cast<unsigned char>(y));
            });

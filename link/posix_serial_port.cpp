@@ -67,24 +67,16 @@ std::string portsFoundSentence(const std::vector<std::string>& ports) {
     return "Porty szeregowe obecne teraz, w kolejności COM: " + joinPorts(ports) + ".";
 }
 
-LinkError makeError(LinkError::Code code, std::string path, std::string message) {
-    LinkError e;
-    e.code = code;
-    e.devicePath = std::move(path);
-    e.message = std::move(message);
-    return e;
-}
-
 std::string comVariable(int number) {
     return "TRELLIKON_COM" + std::to_string(number);
 }
 
 LinkError unresolvedNameError(const std::string& name, const PortEnvironment& env) {
     if (name.empty())
-        return makeError(LinkError::Code::NoSuchDevice, {}, "Nie wybrano portu.");
+        return makeLinkError(LinkError::Code::NoSuchDevice, {}, "Nie wybrano portu.");
     const auto number = comPortNumber(name);
     if (!number) {
-        return makeError(LinkError::Code::NoSuchDevice, {},
+        return makeLinkError(LinkError::Code::NoSuchDevice, {},
                          "\"" + name + "\" nie jest nazwą portu: wybierz COM1 do COM8 albo podaj ścieżkę urządzenia.");
     }
     const auto ports = listSerialPorts(env);
@@ -98,7 +90,7 @@ LinkError unresolvedNameError(const std::string& name, const PortEnvironment& en
                   ". Wybierz inny port, sprawdź, czy kabel programujący jest podłączony";
     }
     message += ", albo wskaż ścieżkę urządzenia zmienną środowiskową " + comVariable(*number) + ".";
-    return makeError(LinkError::Code::NoSuchDevice, {}, std::move(message));
+    return makeLinkError(LinkError::Code::NoSuchDevice, {}, std::move(message));
 }
 
 bool containsGid(const std::vector<gid_t>& gids, gid_t gid) {
@@ -150,33 +142,33 @@ LinkError openError(const std::string& path, int e, const PortEnvironment& env) 
     using Code = LinkError::Code;
     switch (e) {
     case ENOENT:
-        return makeError(Code::NoSuchDevice, path,
+        return makeLinkError(Code::NoSuchDevice, path,
                          path + " nie istnieje. " + portsFoundSentence(listSerialPorts(env)));
     case ENODEV:
     case ENXIO:
-        return makeError(Code::NoSuchDevice, path,
+        return makeLinkError(Code::NoSuchDevice, path,
                          "Za " + path + " nie ma urządzenia (czy kabel został odłączony?). " +
                              portsFoundSentence(listSerialPorts(env)));
     case EIO:
         // What a ttyS without a UART answers.
-        return makeError(Code::NoSuchDevice, path,
+        return makeLinkError(Code::NoSuchDevice, path,
                          "Za " + path + " nie ma sprzętowego portu szeregowego. " +
                              portsFoundSentence(listSerialPorts(env)));
     case EACCES:
     case EPERM:
-        return makeError(Code::PermissionDenied, path,
+        return makeLinkError(Code::PermissionDenied, path,
                          permissionDeniedMessage(permissionFacts(path)));
     case EBUSY:
-        return makeError(
+        return makeLinkError(
             Code::Busy, path,
             path + " jest zajęty przez inny program: program terminalowy, drugą kopię tego "
                    "programu albo ModemManager, który przez kilka sekund sprawdza każdy nowo "
                    "podłączony port szeregowy, czy nie ma za nim modemu. Zamknij tamten program "
                    "albo odczekaj chwilę po podłączeniu kabla i połącz się ponownie.");
     case EISDIR:
-        return makeError(Code::NotASerialPort, path, path + " jest katalogiem, a nie portem szeregowym.");
+        return makeLinkError(Code::NotASerialPort, path, path + " jest katalogiem, a nie portem szeregowym.");
     default:
-        return makeError(Code::Other, path, "Nie można otworzyć " + path + ": " + errnoText(e) + ".");
+        return makeLinkError(Code::Other, path, "Nie można otworzyć " + path + ": " + errnoText(e) + ".");
     }
 }
 
@@ -281,7 +273,7 @@ bool PosixSerialPort::open(const std::string& portName, LinkError& error) {
     if (::tcgetattr(fd, &tio) != 0) {
         const int e = errno;
         if (e == ENOTTY || e == EINVAL) {
-            return fail(makeError(LinkError::Code::NotASerialPort, *path,
+            return fail(makeLinkError(LinkError::Code::NotASerialPort, *path,
                                   *path + " nie jest portem szeregowym."));
         }
         return fail(openError(*path, e, env_));
@@ -312,7 +304,7 @@ bool PosixSerialPort::open(const std::string& portName, LinkError& error) {
     } while (set != 0 && errno == EINTR);
     if (set != 0) {
         const int e = errno;
-        return fail(makeError(LinkError::Code::Other, *path,
+        return fail(makeLinkError(LinkError::Code::Other, *path,
                               "Nie można ustawić " + *path +
                                   " na 19200 bodów, 8 bitów danych, bez parzystości: " +
                                   errnoText(e) + "."));

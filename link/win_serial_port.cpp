@@ -32,16 +32,12 @@ constexpr DWORD kQueueSize = 520;
 // this is cancelled: the wire needs 270 ms for the longest frame.
 constexpr DWORD kStallLimitMs = 2000;
 
-HANDLE asHandle(void* h) { return static_cast<HANDLE>(h); }
+HANDLE asHandle(void* h) {
+    return static_cast<HANDLE>(h);
+}
 
-bool usable(void* h) { return h != nullptr && asHandle(h) != INVALID_HANDLE_VALUE; }
-
-LinkError makeError(LinkError::Code code, std::string path, std::string message) {
-    LinkError e;
-    e.code = code;
-    e.devicePath = std::move(path);
-    e.message = std::move(message);
-    return e;
+bool usable(void* h) {
+    return h != nullptr && asHandle(h) != INVALID_HANDLE_VALUE;
 }
 
 std::string presentPortsSentence() {
@@ -70,23 +66,24 @@ LinkError windowsOpenError(const std::string& name, unsigned long code) {
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
     case ERROR_BAD_PATHNAME:
-        return makeError(Code::NoSuchDevice, {},
-                         "Port " + name + " nie istnieje na tym komputerze. " +
-                             presentPortsSentence() +
-                             " Sprawdź, czy kabel programujący jest podłączony, i wybierz jego "
-                             "port (w Menedżerze urządzeń: Porty (COM i LPT)).");
+        return makeLinkError(Code::NoSuchDevice, {},
+                             "Port " + name + " nie istnieje na tym komputerze. " +
+                                 presentPortsSentence() +
+                                 " Sprawdź, czy kabel programujący jest podłączony, i wybierz jego "
+                                 "port (w Menedżerze urządzeń: Porty (COM i LPT)).");
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
     case ERROR_BUSY:
-        return makeError(Code::Busy, {},
-                         "Port " + name +
-                             " jest zajęty przez inny program: program terminalowy, drugą kopię "
-                             "tego programu albo program producenta przejściówki. Zamknij tamten "
-                             "program i połącz się ponownie.");
+        return makeLinkError(
+            Code::Busy, {},
+            "Port " + name +
+                " jest zajęty przez inny program: program terminalowy, drugą kopię "
+                "tego programu albo program producenta przejściówki. Zamknij tamten "
+                "program i połącz się ponownie.");
     default:
-        return makeError(Code::Other, {},
-                         "Nie można otworzyć portu " + name + ": " +
-                             windowsErrorText(static_cast<DWORD>(code)) + ".");
+        return makeLinkError(Code::Other, {},
+                             "Nie można otworzyć portu " + name + ": " +
+                                 windowsErrorText(static_cast<DWORD>(code)) + ".");
     }
 }
 
@@ -100,8 +97,8 @@ class StallWatchdog {
         ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
                           &thread_, THREAD_TERMINATE, FALSE, 0);
         if (thread_ != nullptr)
-            ::CreateTimerQueueTimer(&timer_, nullptr, &StallWatchdog::fire, this, kStallLimitMs,
-                                    0, WT_EXECUTEONLYONCE);
+            ::CreateTimerQueueTimer(&timer_, nullptr, &StallWatchdog::fire, this, kStallLimitMs, 0,
+                                    WT_EXECUTEONLYONCE);
     }
     ~StallWatchdog() {
         // INVALID_HANDLE_VALUE: wait for a callback already running to end.
@@ -147,7 +144,7 @@ bool WinSerialPort::open(const std::string& portName, LinkError& error) {
     close();
     error = LinkError{};
     if (portName.empty()) {
-        error = makeError(LinkError::Code::NoSuchDevice, {}, "Nie wybrano portu.");
+        error = makeLinkError(LinkError::Code::NoSuchDevice, {}, "Nie wybrano portu.");
         return false;
     }
     const std::string device = windowsDeviceName(portName);

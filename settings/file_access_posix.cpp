@@ -3,6 +3,7 @@
 #include "template_file.h"
 
 #include "error_text.h"
+#include "file_read_loop.h"
 
 #include <algorithm>
 
@@ -64,32 +65,17 @@ FileRead readRegularFile(const std::string& path, std::size_t limit) {
         ::close(fd);
         return refuse(st);
     }
-    r.fileSize = static_cast<std::uintmax_t>(st.st_size);
-    r.bytes.resize(static_cast<std::size_t>(std::min<std::uintmax_t>(r.fileSize, limit)));
-    std::size_t got = 0;
-    // The file may have grown since fstat: read on up to the limit.
-    for (;;) {
-        if (got == r.bytes.size()) {
-            if (got >= limit)
-                break;
-            r.bytes.resize(std::min(limit, got + 4096));
-        }
-        const ssize_t n = ::read(fd, r.bytes.data() + got, r.bytes.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            r.error = reason(errno);
-            ::close(fd);
-            return r;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    r.bytes.resize(got);
-    r.fileSize = std::max<std::uintmax_t>(r.fileSize, got);
+    readUpToLimit(r, static_cast<std::uintmax_t>(st.st_size), limit,
+                  [&](std::uint8_t* buffer, std::size_t n) -> long long {
+                      ssize_t got;
+                      do {
+                          got = ::read(fd, buffer, n);
+                      } while (got < 0 && errno == EINTR);
+                      return got;
+                  });
+    if (!r.ok)
+        r.error = reason(errno);
     ::close(fd);
-    r.ok = true;
     return r;
 }
 

@@ -6,6 +6,7 @@
 
 #include "template_file.h"
 
+#include "file_read_loop.h"
 #include "windows_text.h"
 
 #include <algorithm>
@@ -16,7 +17,9 @@ namespace trellikon {
 
 namespace {
 
-std::string lastErrorText() { return windowsErrorText(::GetLastError()); }
+std::string lastErrorText() {
+    return windowsErrorText(::GetLastError());
+}
 
 // A device, not a file: the \\.\ namespace, or one of the names that are
 // devices in every folder ("COM1", "nul.sbn"). Opening a serial port has
@@ -31,8 +34,8 @@ bool isDeviceName(const std::wstring& path) {
         base.pop_back();
     for (wchar_t& c : base)
         c = static_cast<wchar_t>(std::towupper(c));
-    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$",
-                                              L"CONOUT$"};
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN",    L"AUX",
+                                              L"NUL", L"CONIN$", L"CONOUT$"};
     for (const wchar_t* d : kDevices) {
         if (base == d)
             return true;
@@ -87,31 +90,15 @@ FileRead readRegularFile(const std::string& path, std::size_t limit) {
         r.error = load_reason::kNotRegularFile;
         return r;
     }
-    r.fileSize = static_cast<std::uintmax_t>(size.QuadPart);
-    r.bytes.resize(static_cast<std::size_t>(std::min<std::uintmax_t>(r.fileSize, limit)));
-    std::size_t got = 0;
-    // The file may have grown since its size was taken: read on up to the limit.
-    for (;;) {
-        if (got == r.bytes.size()) {
-            if (got >= limit)
-                break;
-            r.bytes.resize(std::min(limit, got + 4096));
-        }
-        DWORD n = 0;
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(r.bytes.size() - got, 1u << 20));
-        if (!::ReadFile(h, r.bytes.data() + got, want, &n, nullptr)) {
-            r.error = loadReason(::GetLastError());
-            ::CloseHandle(h);
-            return r;
-        }
-        if (n == 0)
-            break;
-        got += n;
-    }
+    readUpToLimit(r, static_cast<std::uintmax_t>(size.QuadPart), limit,
+                  [&](std::uint8_t* buffer, std::size_t n) -> long long {
+                      DWORD got = 0;
+                      const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 20));
+                      return ::ReadFile(h, buffer, want, &got, nullptr) ? got : -1;
+                  });
+    if (!r.ok)
+        r.error = loadReason(::GetLastError());
     ::CloseHandle(h);
-    r.bytes.resize(got);
-    r.fileSize = std::max<std::uintmax_t>(r.fileSize, got);
-    r.ok = true;
     return r;
 }
 
@@ -124,8 +111,8 @@ std::string saveFileAtomically(const std::string& path, const std::uint8_t* data
     for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
         tmp = target + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
               std::to_wstring(counter++) + L".tmp";
-        h = ::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        h = ::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                          nullptr);
         if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS)
             return lastErrorText();
     }
@@ -144,9 +131,8 @@ std::string saveFileAtomically(const std::string& path, const std::uint8_t* data
     if (error.empty() && !::FlushFileBuffers(h))
         error = lastErrorText();
     ::CloseHandle(h);
-    if (error.empty() &&
-        !::MoveFileExW(tmp.c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (error.empty() && !::MoveFileExW(tmp.c_str(), target.c_str(),
+                                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         error = lastErrorText();
     if (!error.empty())
         ::DeleteFileW(tmp.c_str());

@@ -23,7 +23,9 @@ QByteArray readFile(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-std::string utf8(const QString& s) { return s.toUtf8().toStdString(); }
+std::string utf8(const QString& s) {
+    return s.toUtf8().toStdString();
+}
 
 } // namespace
 
@@ -43,13 +45,13 @@ void TestTemplateFile::onlyRegularFilesLoad_data() {
     QTest::newRow("a 10-byte file loads, padded with 0x1A") << "short" << true << "";
     QTest::newRow("a Polish name loads") << "polish" << true << "";
     QTest::newRow("a directory is refused") << "directory" << false << load_reason::kDirectory;
-    QTest::newRow("the null device is refused") << "device" << false
-                                                << load_reason::kNotRegularFile;
+    QTest::newRow("the null device is refused")
+        << "device" << false << load_reason::kNotRegularFile;
     QTest::newRow("a port's name is a device in any folder, never opened")
         << "port name" << false << load_reason::kNotRegularFile;
     QTest::newRow("a missing file is refused") << "missing" << false << load_reason::kMissing;
-    QTest::newRow("a missing folder is missing") << "in missing folder" << false
-                                                 << load_reason::kMissing;
+    QTest::newRow("a missing folder is missing")
+        << "in missing folder" << false << load_reason::kMissing;
 }
 
 void TestTemplateFile::onlyRegularFilesLoad() {

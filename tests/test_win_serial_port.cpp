@@ -39,9 +39,12 @@ class TestWinSerialPort : public QObject {
 void TestWinSerialPort::deviceNames_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("device");
-    QTest::newRow("COM1 gets the device prefix") << "COM1" << "\\\\.\\COM1";
-    QTest::newRow("COM12 needs it to open at all") << "COM12" << "\\\\.\\COM12";
-    QTest::newRow("a device path stays") << "\\\\.\\COM3" << "\\\\.\\COM3";
+    QTest::newRow("COM1 gets the device prefix") << "COM1"
+                                                 << "\\\\.\\COM1";
+    QTest::newRow("COM12 needs it to open at all") << "COM12"
+                                                   << "\\\\.\\COM12";
+    QTest::newRow("a device path stays") << "\\\\.\\COM3"
+                                         << "\\\\.\\COM3";
 }
 
 void TestWinSerialPort::deviceNames() {
@@ -67,8 +70,7 @@ void TestWinSerialPort::absentPortIsNamedInTheError() {
     LinkError error;
     QVERIFY(!port.open(name.toStdString(), error));
     QCOMPARE(int(error.code), code);
-    QVERIFY2(QString::fromStdString(error.message).startsWith(says),
-             error.message.c_str());
+    QVERIFY2(QString::fromStdString(error.message).startsWith(says), error.message.c_str());
     QVERIFY(!port.valid());
 }
 

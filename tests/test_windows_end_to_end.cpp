@@ -21,7 +21,9 @@ using namespace trellikon::layout;
 
 namespace {
 
-QString environment(const char* name) { return qEnvironmentVariable(name); }
+QString environment(const char* name) {
+    return qEnvironmentVariable(name);
+}
 
 void shoot(QWidget* w, const QString& name) {
     const QString dir = environment("TRELLIKON_SHOT_DIR");
@@ -82,40 +84,46 @@ void TestWindowsEndToEnd::readEditProgram() {
         return done();
     };
 
-    whenModal([&](QDialog* w) {
-        QVERIFY(tickUntil([&] { return ctx.form6 && !ctx.form6->isVisible(); }));
-        shoot(w, QStringLiteral("connected"));
-    }, 10000);
+    whenModal(
+        [&](QDialog* w) {
+            QVERIFY(tickUntil([&] { return ctx.form6 && !ctx.form6->isVisible(); }));
+            shoot(w, QStringLiteral("connected"));
+        },
+        10000);
     form1.SpeedButton1Click();
     QVERIFY2(form1.link().connected, qPrintable(messages.errors.join('\n')));
 
     QString writeLabel;
-    whenModal([&](QDialog* readWindow) {
-        QVERIFY(tickUntil([&] { return !form1.link().read_active; }));
-        QVERIFY(!form1.link().read_failed);
-        QVERIFY(form1.context().settings->image.bytes() == before);
-        shoot(readWindow, QStringLiteral("read-done"));
-        whenModal([&](QDialog*) { // the parameters editor
-            TForm2* f = ctx.form2;
-            form1.Timer3->stop();
-            for (int i = 0; i < 3; ++i)
-                form1.Timer3Timer();
-            f->Edit10->selectAll();
-            f->Edit10->insert(QStringLiteral("48500900800"));
-            shoot(f, QStringLiteral("parameters-editor"));
-            whenModal([&](QDialog*) { // the alarm texts editor
-                TForm3* t = ctx.form3;
-                shoot(t, QStringLiteral("alarm-texts-editor"));
-                whenModal([&](QDialog*) { // the write progress window
-                    QVERIFY(tickUntil([&] { return !form1.link().write_progress; }));
-                    writeLabel = static_cast<TForm5*>(ctx.form5)->Label1->text();
-                }, 10000);
-                t->SpeedButton4->click();
+    whenModal(
+        [&](QDialog* readWindow) {
+            QVERIFY(tickUntil([&] { return !form1.link().read_active; }));
+            QVERIFY(!form1.link().read_failed);
+            QVERIFY(form1.context().settings->image.bytes() == before);
+            shoot(readWindow, QStringLiteral("read-done"));
+            whenModal([&](QDialog*) { // the parameters editor
+                TForm2* f = ctx.form2;
+                form1.Timer3->stop();
+                for (int i = 0; i < 3; ++i)
+                    form1.Timer3Timer();
+                f->Edit10->selectAll();
+                f->Edit10->insert(QStringLiteral("48500900800"));
+                shoot(f, QStringLiteral("parameters-editor"));
+                whenModal([&](QDialog*) { // the alarm texts editor
+                    TForm3* t = ctx.form3;
+                    shoot(t, QStringLiteral("alarm-texts-editor"));
+                    whenModal(
+                        [&](QDialog*) { // the write progress window
+                            QVERIFY(tickUntil([&] { return !form1.link().write_progress; }));
+                            writeLabel = static_cast<TForm5*>(ctx.form5)->Label1->text();
+                        },
+                        10000);
+                    t->SpeedButton4->click();
+                });
+                f->SpeedButton1->click();
             });
-            f->SpeedButton1->click();
-        });
-        static_cast<TForm4*>(ctx.form4)->Button1->click();
-    }, 10000);
+            static_cast<TForm4*>(ctx.form4)->Button1->click();
+        },
+        10000);
     form1.SpeedButton5Click();
     shoot(&form1, QStringLiteral("main-window"));
     QVERIFY2(messages.errors.isEmpty(), qPrintable(messages.errors.join('\n')));

@@ -294,8 +294,7 @@ void TForm12::exportClick() {
     int count = 0;
     const std::string text = trellikon::csv::exportSubscribers(ctx.settings->subscribers, &count);
     const std::string failure = trellikon::saveFileAtomically(
-        fileLayerPath(path), reinterpret_cast<const std::uint8_t*>(text.data()),
-        text.size());
+        fileLayerPath(path), reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     if (!failure.empty())
         ctx.messages->error(this,
                             u("Nie udało się zapisać pliku „%1”: %2")

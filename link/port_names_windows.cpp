@@ -11,10 +11,12 @@
 #include <algorithm>
 #include <cctype>
 
-// Included after windows.h, which they need; initguid.h makes devguid.h
-// define the port class's GUID here instead of only declaring it.
-#include <devguid.h>
+// Included after windows.h, which they need. initguid.h comes first, on its
+// own, so that devguid.h defines the port class's GUID here instead of only
+// declaring it.
 #include <initguid.h>
+
+#include <devguid.h>
 #include <setupapi.h>
 
 namespace trellikon {

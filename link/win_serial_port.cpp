@@ -56,39 +56,6 @@ std::string presentPortsSentence() {
     return s + ".";
 }
 
-} // namespace
-
-// On Windows the port name is the device itself, so no path is reported.
-LinkError windowsOpenError(const std::string& name, unsigned long code) {
-    using Code = LinkError::Code;
-    switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_PATHNAME:
-        return makeLinkError(Code::NoSuchDevice, {},
-                             "Port " + name + " nie istnieje na tym komputerze. " +
-                                 presentPortsSentence() +
-                                 " Sprawdź, czy kabel programujący jest podłączony, i wybierz jego "
-                                 "port (w Menedżerze urządzeń: Porty (COM i LPT)).");
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_BUSY:
-        return makeLinkError(
-            Code::Busy, {},
-            "Port " + name +
-                " jest zajęty przez inny program: program terminalowy, drugą kopię "
-                "tego programu albo program producenta przejściówki. Zamknij tamten "
-                "program i połącz się ponownie.");
-    default:
-        return makeLinkError(Code::Other, {},
-                             "Nie można otworzyć portu " + name + ": " +
-                                 windowsErrorText(static_cast<DWORD>(code)) + ".");
-    }
-}
-
-namespace {
-
 // Cancels the owning thread's pending synchronous call when it has not
 // completed in time. One per guarded call.
 class StallWatchdog {
@@ -125,6 +92,35 @@ class StallWatchdog {
 };
 
 } // namespace
+
+// On Windows the port name is the device itself, so no path is reported.
+LinkError windowsOpenError(const std::string& name, unsigned long code) {
+    using Code = LinkError::Code;
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+        return makeLinkError(Code::NoSuchDevice, {},
+                             "Port " + name + " nie istnieje na tym komputerze. " +
+                                 presentPortsSentence() +
+                                 " Sprawdź, czy kabel programujący jest podłączony, i wybierz jego "
+                                 "port (w Menedżerze urządzeń: Porty (COM i LPT)).");
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+        return makeLinkError(
+            Code::Busy, {},
+            "Port " + name +
+                " jest zajęty przez inny program: program terminalowy, drugą kopię "
+                "tego programu albo program producenta przejściówki. Zamknij tamten "
+                "program i połącz się ponownie.");
+    default:
+        return makeLinkError(Code::Other, {},
+                             "Nie można otworzyć portu " + name + ": " +
+                                 windowsErrorText(static_cast<DWORD>(code)) + ".");
+    }
+}
 
 std::string windowsDeviceName(const std::string& portName) {
     if (portName.rfind("\\\\", 0) == 0)

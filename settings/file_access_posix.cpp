@@ -5,8 +5,6 @@
 #include "error_text.h"
 #include "file_read_loop.h"
 
-#include <algorithm>
-
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>

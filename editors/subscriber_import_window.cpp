@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace csv = trellikon::csv;
 
@@ -59,6 +60,14 @@ SubscriberImportWindow::SubscriberImportWindow(WindowContext& context, QWidget* 
     fileLabel->setObjectName(QStringLiteral("fileLabel"));
     fileLabel->setTextFormat(Qt::PlainText);
     top->addWidget(fileLabel);
+
+    columnsRow = new QHBoxLayout;
+    columnsRow->setSpacing(14);
+    columnsLabel = new QLabel(u("Numery z kolumn:"), this);
+    columnsLabel->setObjectName(QStringLiteral("columnsLabel"));
+    columnsRow->addWidget(columnsLabel);
+    columnsRow->addStretch(1);
+    top->addLayout(columnsRow);
 
     linesGrid = new QTableWidget(0, 6, this);
     linesGrid->setObjectName(QStringLiteral("linesGrid"));
@@ -128,10 +137,47 @@ SubscriberImportWindow::SubscriberImportWindow(WindowContext& context, QWidget* 
 void SubscriberImportWindow::load(const QString& fileName, csv::CallerFile file) {
     file_ = std::move(file);
     fileLabel->setText(u("Plik: %1").arg(fileName));
+    showColumns();
     if (modeGroup->ItemIndex() == kAdd)
         replan();
     else
         modeGroup->setItemIndex(kAdd); // replans
+}
+
+void SubscriberImportWindow::showColumns() {
+    for (QCheckBox* box : columnBoxes)
+        delete box;
+    columnBoxes.clear();
+    boxColumn_.clear();
+    // Columns with telephone numbers in them, and whatever the reader chose:
+    // a column of names or notes is no choice worth offering.
+    for (std::size_t c = 0; c < file_.columns.size(); ++c) {
+        const int column = static_cast<int>(c);
+        const bool read = std::find(file_.numberColumns.begin(), file_.numberColumns.end(),
+                                    column) != file_.numberColumns.end();
+        if (!read && !file_.columns[c].phoneLike)
+            continue;
+        const std::string& name = file_.columns[c].name;
+        const QString label = name.empty() ? u("kolumna %1").arg(column + 1)
+                                           : u("%1 (kolumna %2)").arg(u(name)).arg(column + 1);
+        auto* box = new QCheckBox(label, this);
+        nameControl(box, "columnBox", u("Numery z kolumny: %1").arg(label));
+        box->setObjectName(QStringLiteral("columnBox%1").arg(column + 1));
+        box->setChecked(read);
+        connect(box, &QCheckBox::toggled, this, [this] { columnsChosen(); });
+        columnsRow->insertWidget(static_cast<int>(columnBoxes.size()) + 1, box);
+        columnBoxes.push_back(box);
+        boxColumn_.push_back(column);
+    }
+}
+
+void SubscriberImportWindow::columnsChosen() {
+    std::vector<int> chosen;
+    for (std::size_t i = 0; i < columnBoxes.size(); ++i)
+        if (columnBoxes[i]->isChecked())
+            chosen.push_back(boxColumn_[i]);
+    csv::chooseColumns(file_, chosen);
+    replan();
 }
 
 void SubscriberImportWindow::replan() {
@@ -148,7 +194,10 @@ void SubscriberImportWindow::replan() {
             u(l.number),
             u(csv::verdictName(l.verdict)),
             l.position ? QString::number(l.position) : QString(),
-            u(l.reason),
+            // Two numbers of one line: which column each came from.
+            l.column.empty()   ? u(l.reason)
+            : l.reason.empty() ? u(l.column)
+                               : u(l.column + " – " + l.reason),
         };
         for (int c = 0; c < 6; ++c) {
             auto* item = new QTableWidgetItem(cells[c]);
@@ -159,7 +208,10 @@ void SubscriberImportWindow::replan() {
         }
         ++row;
     }
-    summaryLabel->setText(u(csv::summary(plan_)));
+    QString summary = u(csv::summary(plan_));
+    if (file_.numberColumns.empty())
+        summary += u(" – zaznacz kolumnę z numerami");
+    summaryLabel->setText(summary);
     // Nothing to take in: a replace would only empty the list.
     confirmButton->setEnabled(plan_.accepted > 0);
 }

@@ -6,11 +6,14 @@
 #include "subscriber_csv.h"
 #include "window_support.h"
 
+#include <QCheckBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 
-// Preview of the callers a CSV file brings into the subscriber list.
+// Preview of the callers a CSV file brings into the subscriber list, with the
+// choice of the columns the numbers are read from.
 class SubscriberImportWindow : public StackDialog {
     Q_OBJECT
   public:
@@ -18,6 +21,10 @@ class SubscriberImportWindow : public StackDialog {
 
     QLabel* titleLabel;
     QLabel* fileLabel;
+    QLabel* columnsLabel;
+    // One per column that holds telephone numbers (or is read): ticked, its
+    // numbers are imported, each number a caller.
+    std::vector<QCheckBox*> columnBoxes;
     QTableWidget* linesGrid; // one row per line of the file
     RadioGroup* modeGroup;   // 0 add at the lowest free positions, 1 replace the list
     QLabel* summaryLabel;
@@ -34,8 +41,12 @@ class SubscriberImportWindow : public StackDialog {
 
   private:
     void replan();
+    void showColumns();
+    void columnsChosen();
 
     WindowContext& ctx;
     trellikon::csv::CallerFile file_;
     trellikon::csv::ImportPlan plan_;
+    QHBoxLayout* columnsRow;
+    std::vector<int> boxColumn_; // the file's column of each of columnBoxes
 };

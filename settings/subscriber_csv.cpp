@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <map>
+#include <optional>
 
 namespace trellikon::csv {
 
@@ -21,11 +23,104 @@ bool isBlank(std::string_view s) {
     return std::all_of(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t'; });
 }
 
-std::string trimmed(std::string_view s) {
-    const std::size_t first = s.find_first_not_of(" \t");
+std::string trimmed(std::string_view s, const char* blanks = " \t") {
+    const std::size_t first = s.find_first_not_of(blanks);
     if (first == std::string_view::npos)
         return {};
-    return std::string(s.substr(first, s.find_last_not_of(" \t") - first + 1));
+    return std::string(s.substr(first, s.find_last_not_of(blanks) - first + 1));
+}
+
+// "1 cyfra", "2 cyfry", "5 cyfr", "22 cyfry": the three Polish forms.
+std::string counted(long n, const char* one, const char* few, const char* many) {
+    const long tens = n % 100, units = n % 10;
+    const char* word = n == 1                                                   ? one
+                       : (units >= 2 && units <= 4 && (tens < 12 || tens > 14)) ? few
+                                                                                : many;
+    return std::to_string(n) + ' ' + word;
+}
+
+char32_t decodeUtf8At(std::string_view s, std::size_t i, std::size_t len) {
+    const auto b = [&](std::size_t k) {
+        return static_cast<char32_t>(static_cast<unsigned char>(s[i + k]));
+    };
+    switch (len) {
+    case 2:
+        return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+    case 3:
+        return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+    case 4:
+        return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
+    default:
+        return b(0);
+    }
+}
+
+// A character for a reason: as it stands when the user can see it, in words
+// when it would show as a blank or as nothing at all.
+std::string characterForReason(std::string_view s, std::size_t i) {
+    const std::size_t len = std::max<std::size_t>(1, utf8CharLength(s, i));
+    const char32_t c = decodeUtf8At(s, i, len);
+    if (c == '\n' || c == '\r' || c == 0x2028 || c == 0x2029 || c == 0x85)
+        return "znak końca wiersza";
+    if (c == '\t')
+        return "tabulator";
+    const bool invisible = c <= 0x20 || c == 0x7F || (c >= 0x80 && c <= 0xA0) || c == 0xAD ||
+                           (c >= 0x2000 && c <= 0x200F) || (c >= 0x202A && c <= 0x202F) ||
+                           (c >= 0x2060 && c <= 0x206F) || c == 0x3000 || c == 0xFEFF;
+    if (invisible) {
+        char code[16];
+        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+        return std::string("niewidoczny znak ") + code;
+    }
+    return "znak „" + std::string(s.substr(i, len)) + "”";
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// UTF-16 code units (after the byte order mark) to UTF-8; false for a cut
+// code unit or a surrogate without its pair.
+bool utf16ToUtf8(std::string_view bytes, bool bigEndian, std::string& out) {
+    if (bytes.size() % 2 != 0)
+        return false;
+    auto unit = [&](std::size_t i) -> char32_t {
+        const auto hi = static_cast<unsigned char>(bytes[bigEndian ? i : i + 1]);
+        const auto lo = static_cast<unsigned char>(bytes[bigEndian ? i + 1 : i]);
+        return static_cast<char32_t>((hi << 8) | lo);
+    };
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        const char32_t u = unit(i);
+        if (u >= 0xDC00 && u <= 0xDFFF)
+            return false;
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            if (i + 4 > bytes.size())
+                return false;
+            const char32_t low = unit(i + 2);
+            if (low < 0xDC00 || low > 0xDFFF)
+                return false;
+            appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+            i += 2;
+            continue;
+        }
+        appendUtf8(out, u);
+    }
+    return true;
 }
 
 // A line as a report shows it: line ends and tabs as blanks, at most
@@ -56,14 +151,15 @@ struct Record {
 
 // RFC 4180 fields, leniently: a quote opens a quoted field only at the field's
 // start (after blanks); a quoted field may hold separators, doubled quotes and
-// line ends; an unclosed quote runs to the end of the text. Any of CRLF, LF and
+// line ends. A quote never closed runs to the end of the text; `unclosedAt`,
+// when given, receives the line where it opened (else 0). Any of CRLF, LF and
 // CR ends a line.
-std::vector<Record> splitRecords(std::string_view text, char separator) {
+std::vector<Record> splitRecords(std::string_view text, char separator, int* unclosedAt = nullptr) {
     std::vector<Record> records;
     Record current;
     std::string field;
     bool inQuotes = false;
-    int line = 1;
+    int line = 1, openedAt = 0;
     current.line = 1;
     auto endField = [&] {
         current.fields.push_back(std::move(field));
@@ -91,6 +187,7 @@ std::vector<Record> splitRecords(std::string_view text, char separator) {
             }
         } else if (c == '"' && isBlank(field)) {
             inQuotes = true;
+            openedAt = line;
             field.clear();
         } else if (c == separator) {
             endField();
@@ -107,6 +204,8 @@ std::vector<Record> splitRecords(std::string_view text, char separator) {
     }
     if (current.begin < text.size())
         endRecord(text.size());
+    if (unclosedAt)
+        *unclosedAt = inQuotes ? openedAt : 0;
     return records;
 }
 
@@ -142,10 +241,27 @@ char detectSeparator(std::string_view text) {
     return best;
 }
 
-std::string asciiLower(std::string_view s) {
+// Lower case for comparing headers: ASCII and the Latin letters of Polish
+// and its neighbours ("KOMÓRKA", "Tel. Stacjonarny").
+std::string lowerCase(std::string_view s) {
     std::string out;
-    for (const char c : s)
-        out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t len = utf8CharLength(s, i);
+        if (len <= 1) { // ASCII, or a byte of a malformed sequence as it is
+            const char c = s[i++];
+            out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+            continue;
+        }
+        char32_t c = decodeUtf8At(s, i, len);
+        if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
+            c += 0x20;
+        else if ((c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177))
+            c |= 1;
+        else if (((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) && (c & 1))
+            ++c;
+        appendUtf8(out, c);
+        i += len;
+    }
     return out;
 }
 
@@ -155,7 +271,7 @@ enum class HeaderName { None, Position, MaybeNumber, Number };
 
 HeaderName headerName(std::string_view field) {
     std::string key;
-    for (const char c : asciiLower(trimmed(field)))
+    for (const char c : lowerCase(trimmed(field)))
         if (c != ' ' && c != '.' && c != ':')
             key += c;
     for (const char* p : {"pozycja", "poz", "index", "indeks", "lp", "position"})
@@ -180,21 +296,10 @@ bool hasLetter(std::string_view s) {
     });
 }
 
-// A header names a column we know, or holds words and no digit at all.
-bool looksLikeHeader(const Record& r) {
-    bool named = false, digits = false, letters = false;
-    for (const std::string& f : r.fields) {
-        named = named || headerName(f) != HeaderName::None;
-        digits = digits || hasDigit(f);
-        letters = letters || hasLetter(f);
-    }
-    return named || (!digits && letters);
-}
-
-const std::string& fieldAt(const Record& r, int column) {
+const std::string& fieldAt(const std::vector<std::string>& fields, int column) {
     static const std::string none;
-    return column >= 0 && static_cast<std::size_t>(column) < r.fields.size()
-               ? r.fields[static_cast<std::size_t>(column)]
+    return column >= 0 && static_cast<std::size_t>(column) < fields.size()
+               ? fields[static_cast<std::size_t>(column)]
                : none;
 }
 
@@ -205,25 +310,91 @@ std::optional<int> listPosition(std::string_view field) {
     return *n;
 }
 
-// The column with the most telephone numbers is the number column (never a
-// known position column). Unless a header named one, the first column is the
-// position column when it holds a distinct position 1..168 on every line.
-void columnsByContent(const std::vector<Record>& data, std::size_t columns, CallerFile& file,
-                      bool positionKnown) {
-    std::vector<int> numbers(columns, 0);
-    for (const Record& r : data)
-        for (std::size_t c = 0; c < r.fields.size() && c < columns; ++c)
-            if (normaliseNumber(r.fields[c]).problem.empty())
-                ++numbers[c];
-    if (positionKnown)
-        numbers[static_cast<std::size_t>(file.positionColumn)] = -1;
-    file.numberColumn =
-        static_cast<int>(std::max_element(numbers.begin(), numbers.end()) - numbers.begin());
-    if (positionKnown || columns < 2 || file.numberColumn == 0)
+bool readsAsNumber(std::string_view field) {
+    return normaliseNumber(field).problem.empty();
+}
+
+// Where the header is: the first of the first lines that names a column we
+// know and holds no telephone number (one with several cells before a lone
+// title cell); else the first line when it holds words and no digit. Lines
+// above it are a title and blank rows. -1: no header.
+int findHeader(const std::vector<Record>& records) {
+    constexpr std::size_t kLooked = 10;
+    int named = -1;
+    for (std::size_t i = 0; i < records.size() && i < kLooked; ++i) {
+        const Record& r = records[i];
+        bool names = false, number = false;
+        int cells = 0;
+        for (const std::string& f : r.fields) {
+            names = names || headerName(f) != HeaderName::None;
+            number = number || readsAsNumber(f);
+            cells += !isBlank(f);
+        }
+        if (!names || number)
+            continue;
+        if (cells > 1)
+            return static_cast<int>(i);
+        if (named < 0)
+            named = static_cast<int>(i);
+    }
+    if (named >= 0)
+        return named;
+    bool digits = false, letters = false;
+    for (const std::string& f : records.front().fields) {
+        digits = digits || hasDigit(f);
+        letters = letters || hasLetter(f);
+    }
+    return !digits && letters ? 0 : -1;
+}
+
+// The column with the most telephone numbers among `candidates`; the first of
+// them on a tie. -1 when there is no candidate.
+int mostNumbers(const std::vector<CallerColumn>& columns, const std::vector<int>& candidates) {
+    int best = -1;
+    for (const int c : candidates)
+        if (best < 0 || columns[static_cast<std::size_t>(c)].numbers >
+                            columns[static_cast<std::size_t>(best)].numbers)
+            best = c;
+    return best;
+}
+
+// Finds the number and position columns. A header that names a telephone
+// decides among such columns by what they hold; one that only may mean a
+// number ("Numer lokalu", "Numer kontaktowy") does not decide at all: the
+// column with numbers in it does. Without a header name the position column is
+// the first column when it holds a distinct position 1..168 on every line.
+void chooseDefaultColumns(const std::vector<Record>& data, const Record* header, CallerFile& file) {
+    std::vector<int> named, maybe, all;
+    for (std::size_t c = 0; c < file.columns.size(); ++c) {
+        const int column = static_cast<int>(c);
+        const HeaderName name =
+            header ? headerName(fieldAt(header->fields, column)) : HeaderName::None;
+        if (name == HeaderName::Position && file.positionColumn < 0) {
+            file.positionColumn = column;
+            continue;
+        }
+        all.push_back(column);
+        if (name == HeaderName::Number)
+            named.push_back(column);
+        else if (name == HeaderName::MaybeNumber)
+            maybe.push_back(column);
+    }
+    int chosen = mostNumbers(file.columns, named);
+    if (chosen < 0) {
+        chosen = mostNumbers(file.columns, all);
+        if (chosen >= 0 && file.columns[static_cast<std::size_t>(chosen)].numbers == 0 &&
+            !maybe.empty())
+            chosen = maybe.front();
+    }
+    if (chosen < 0)
+        return;
+    file.numberColumns = {chosen};
+    if (file.positionColumn >= 0 || !named.empty() || !maybe.empty() || file.columns.size() < 2 ||
+        chosen == 0)
         return;
     std::array<bool, kSubscriberCount + 1> seen{};
     for (const Record& r : data) {
-        const auto n = listPosition(fieldAt(r, 0));
+        const auto n = listPosition(fieldAt(r.fields, 0));
         if (!n || seen[static_cast<std::size_t>(*n)])
             return;
         seen[static_cast<std::size_t>(*n)] = true;
@@ -280,16 +451,21 @@ std::string exportSubscribers(const SubscriberTable& table, int* count) {
 
 CallerText decodeCallerText(std::string_view bytes) {
     CallerText r;
-    if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
-                              (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) {
-        r.error = "plik jest zapisany w UTF-16; zapisz go jako „CSV UTF-8” albo „CSV "
-                  "(rozdzielany średnikami)”";
-        return r;
-    }
+    const bool littleEndian = bytes.starts_with("\xFF\xFE"),
+               bigEndian = bytes.starts_with("\xFE\xFF");
     const bool bom = bytes.substr(0, kBom.size()) == kBom;
-    if (bom)
+    if (littleEndian || bigEndian) {
+        // "Unicode text" of Excel and LibreOffice.
+        if (!utf16ToUtf8(bytes.substr(2), bigEndian, r.text)) {
+            r.error = "plik zaczyna się znacznikiem UTF-16, ale nie jest poprawnym tekstem UTF-16";
+            r.text.clear();
+            return r;
+        }
+    } else if (bom)
         bytes.remove_prefix(kBom.size());
-    if (validUtf8(bytes))
+    if (littleEndian || bigEndian)
+        ; // decoded above
+    else if (validUtf8(bytes))
         r.text = std::string(bytes);
     else if (bom) {
         r.error = "plik zaczyna się znacznikiem UTF-8, ale nie jest poprawnym tekstem UTF-8";
@@ -330,14 +506,22 @@ CallerText readCallerFile(const std::string& path) {
 CallerFile readCallers(std::string_view text) {
     CallerFile file;
     file.separator = detectSeparator(text);
-    std::vector<Record> records = splitRecords(text, file.separator);
+    int unclosedAt = 0;
+    std::vector<Record> records = splitRecords(text, file.separator, &unclosedAt);
+    if (unclosedAt > 0) {
+        // Everything after it would be one cell: refused whole, not half read.
+        file.error = "cudzysłów otwarty w wierszu " + std::to_string(unclosedAt) +
+                     " nie jest zamknięty do końca pliku";
+        return file;
+    }
     std::erase_if(records, blankRecord);
     if (records.empty()) {
         file.error = "plik nie zawiera żadnego wiersza";
         return file;
     }
-    const bool header = looksLikeHeader(records.front());
-    const std::size_t dataLines = records.size() - (header ? 1 : 0);
+    const int headerAt = findHeader(records);
+    const std::size_t firstData = static_cast<std::size_t>(headerAt + 1);
+    const std::size_t dataLines = records.size() - firstData;
     if (dataLines == 0) {
         file.error = "plik nie zawiera żadnego numeru, tylko nagłówek";
         return file;
@@ -347,52 +531,164 @@ CallerFile readCallers(std::string_view text) {
                      " wierszy; lista abonentów ma najwyżej 168 numerów";
         return file;
     }
-    std::size_t columns = 0;
-    for (const Record& r : records)
-        columns = std::max(columns, r.fields.size());
-    bool numberKnown = false, positionKnown = false;
-    if (header) {
-        const Record& h = records.front();
-        HeaderName best = HeaderName::None;
-        for (std::size_t c = 0; c < h.fields.size(); ++c) {
-            const HeaderName name = headerName(h.fields[c]);
-            if (name == HeaderName::Position && !positionKnown) {
-                file.positionColumn = static_cast<int>(c);
-                positionKnown = true;
-            } else if (name > best && name != HeaderName::Position) {
-                file.numberColumn = static_cast<int>(c);
-                best = name;
-            }
+    const Record* header = headerAt >= 0 ? &records[static_cast<std::size_t>(headerAt)] : nullptr;
+    std::size_t columns = header ? header->fields.size() : 0;
+    for (std::size_t i = firstData; i < records.size(); ++i)
+        columns = std::max(columns, records[i].fields.size());
+    file.columns.resize(columns);
+    for (std::size_t c = 0; c < columns; ++c) {
+        CallerColumn& column = file.columns[c];
+        if (header) {
+            column.name = trimmed(fieldAt(header->fields, static_cast<int>(c)), " \t\r\n");
+            column.namedNumber = headerName(column.name) == HeaderName::Number;
         }
-        numberKnown = best != HeaderName::None;
+        for (std::size_t i = firstData; i < records.size(); ++i)
+            column.numbers += readsAsNumber(fieldAt(records[i].fields, static_cast<int>(c)));
     }
-    if (!numberKnown) {
-        const std::vector<Record> data(records.begin() + (header ? 1 : 0), records.end());
-        columnsByContent(data, columns, file, positionKnown);
+    const std::vector<Record> data(records.begin() + static_cast<std::ptrdiff_t>(firstData),
+                                   records.end());
+    chooseDefaultColumns(data, header, file);
+    for (std::size_t c = 0; c < columns; ++c) {
+        CallerColumn& column = file.columns[c];
+        column.phoneLike = static_cast<int>(c) != file.positionColumn &&
+                           (column.namedNumber || column.numbers > 0);
     }
     for (std::size_t i = 0; i < records.size(); ++i) {
-        const Record& r = records[i];
+        Record& r = records[i];
         CallerLine l;
         l.line = r.line;
+        l.begin = r.begin;
+        l.end = r.end;
         l.content = shown(text.substr(r.begin, r.end - r.begin));
-        l.header = header && i == 0;
-        l.number = fieldAt(r, file.numberColumn);
-        l.position = fieldAt(r, file.positionColumn);
+        l.header = i < firstData;
+        l.fields = std::move(r.fields);
         file.lines.push_back(std::move(l));
     }
     file.ok = true;
     return file;
 }
 
+std::string columnName(const CallerFile& file, int column) {
+    const std::string number = "kolumna " + std::to_string(column + 1);
+    if (column < 0 || static_cast<std::size_t>(column) >= file.columns.size() ||
+        file.columns[static_cast<std::size_t>(column)].name.empty())
+        return number;
+    return "„" + shown(file.columns[static_cast<std::size_t>(column)].name) + "” (" + number + ")";
+}
+
+int findColumn(const CallerFile& file, std::string_view nameOrNumber) {
+    auto key = [](std::string_view s) {
+        std::string out;
+        for (const char c : lowerCase(trimmed(s, " \t\r\n")))
+            if (c != ' ' && c != '\t')
+                out += c;
+        return out;
+    };
+    const std::string wanted = key(nameOrNumber);
+    if (wanted.empty())
+        return -1;
+    for (std::size_t c = 0; c < file.columns.size(); ++c)
+        if (key(file.columns[c].name) == wanted)
+            return static_cast<int>(c);
+    const auto n = rules::unsignedNumber(wanted);
+    if (n && *n >= 1 && static_cast<std::size_t>(*n) <= file.columns.size())
+        return *n - 1;
+    return -1;
+}
+
+void chooseColumns(CallerFile& file, std::vector<int> columns) {
+    std::erase_if(columns, [&](int c) {
+        return c < 0 || static_cast<std::size_t>(c) >= file.columns.size() ||
+               c == file.positionColumn;
+    });
+    std::sort(columns.begin(), columns.end());
+    columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
+    file.numberColumns = std::move(columns);
+}
+
+std::vector<std::string> columnNotes(const CallerFile& file) {
+    std::vector<std::string> notes;
+    if (file.numberColumns.empty()) {
+        notes.push_back("nie wybrano kolumny z numerami");
+    } else {
+        std::string read =
+            file.numberColumns.size() == 1 ? "numery z kolumny " : "numery z kolumn ";
+        for (std::size_t i = 0; i < file.numberColumns.size(); ++i)
+            read += (i ? ", " : "") + columnName(file, file.numberColumns[i]);
+        notes.push_back(read);
+    }
+    for (std::size_t c = 0; c < file.columns.size(); ++c) {
+        const int column = static_cast<int>(c);
+        if (!file.columns[c].phoneLike ||
+            std::find(file.numberColumns.begin(), file.numberColumns.end(), column) !=
+                file.numberColumns.end())
+            continue;
+        notes.push_back("pominięta kolumna " + columnName(file, column) + ": " +
+                        counted(file.columns[c].numbers, "numer telefonu", "numery telefonów",
+                                "numerów telefonów"));
+    }
+    return notes;
+}
+
 NumberCheck normaliseNumber(std::string_view field) {
     NumberCheck r;
+    // Around the number: blanks and the line ends of a cell typed with Alt+Enter.
+    std::string cell = trimmed(field, " \t\r\n");
+    // Excel's ways of keeping a number as text: ="48601234567" and '48601234567.
+    if (cell.size() >= 3 && cell.starts_with("=\"") && cell.ends_with('"'))
+        cell = trimmed(std::string_view(cell).substr(2, cell.size() - 3), " \t\r\n");
+    else if (cell.starts_with('\''))
+        cell = trimmed(std::string_view(cell).substr(1), " \t\r\n");
+    // A cell in a spreadsheet's number format: "722126970.00", "4,86012E+10".
+    {
+        std::size_t i = cell.starts_with('+') ? 1 : 0;
+        const std::size_t intBegin = i;
+        while (i < cell.size() && cell[i] >= '0' && cell[i] <= '9')
+            ++i;
+        const std::size_t intDigits = i - intBegin;
+        std::size_t fracBegin = i, fracDigits = 0;
+        if (intDigits > 0 && i < cell.size() && (cell[i] == '.' || cell[i] == ',')) {
+            fracBegin = ++i;
+            while (i < cell.size() && cell[i] >= '0' && cell[i] <= '9')
+                ++i;
+            fracDigits = i - fracBegin;
+        }
+        bool exponent = false;
+        if (intDigits > 0 && i < cell.size() && (cell[i] == 'E' || cell[i] == 'e')) {
+            std::size_t k = i + 1;
+            if (k < cell.size() && (cell[k] == '+' || cell[k] == '-'))
+                ++k;
+            const std::size_t expBegin = k;
+            while (k < cell.size() && cell[k] >= '0' && cell[k] <= '9')
+                ++k;
+            exponent = k > expBegin && k == cell.size();
+        }
+        if (exponent) {
+            r.problem = "„" + shown(cell) +
+                        "” to liczba w zapisie wykładniczym: arkusz już zaokrąglił numer; "
+                        "sformatuj kolumnę jako tekst i wpisz numer jeszcze raz";
+            return r;
+        }
+        // Seven digits before the point: a telephone number stored as a
+        // number, not "601.234" written with a dot.
+        if (fracDigits > 0 && i == cell.size() && intDigits >= 7) {
+            const std::string_view fraction = std::string_view(cell).substr(fracBegin, fracDigits);
+            if (fraction.find_first_not_of('0') != std::string_view::npos) {
+                r.problem = "„" + shown(cell) +
+                            "” to liczba z częścią ułamkową, nie numer telefonu; sformatuj "
+                            "kolumnę jako tekst";
+                return r;
+            }
+            cell.resize(fracBegin - 1);
+        }
+    }
     std::string kept;
-    for (std::size_t i = 0; i < field.size();) {
-        if (const std::size_t filler = fillerLength(field, i)) {
+    for (std::size_t i = 0; i < cell.size();) {
+        if (const std::size_t filler = fillerLength(cell, i)) {
             i += filler;
             continue;
         }
-        kept += field[i++];
+        kept += cell[i++];
     }
     if (kept.empty()) {
         r.problem = "brak numeru telefonu";
@@ -407,24 +703,44 @@ NumberCheck normaliseNumber(std::string_view field) {
     std::string_view digits = kept;
     if (digits.front() == '+')
         digits.remove_prefix(1);
-    else if (digits.substr(0, 2) == "00")
+    else if (digits.size() == 10 && digits[0] == '0' && digits[1] != '0') {
+        digits.remove_prefix(1); // the old trunk prefix: 0 22 123 45 67
+    } else if (digits.substr(0, 2) == "00")
         digits.remove_prefix(2);
     for (std::size_t i = 0; i < digits.size(); ++i)
         if (digits[i] < '0' || digits[i] > '9') {
-            const std::size_t len = std::max<std::size_t>(1, utf8CharLength(digits, i));
-            r.problem = "„" + shown(field) + "” nie jest numerem telefonu (znak „" +
-                        shown(digits.substr(i, len)) + "”)";
+            r.problem = "„" + shown(cell) + "” nie jest numerem telefonu (" +
+                        characterForReason(digits, i) + ")";
             return r;
         }
     std::string number = digits.size() == 9 ? "48" + std::string(digits) : std::string(digits);
     if (!rules::subscriberNumber(number)) {
-        r.problem = "„" + shown(field) + "” nie jest numerem telefonu (" +
-                    std::to_string(digits.size()) + " cyfr zamiast 9 albo 11)";
+        r.problem = "„" + shown(cell) + "” nie jest numerem telefonu (" +
+                    counted(static_cast<long>(digits.size()), "cyfra", "cyfry", "cyfr") +
+                    " zamiast 9 albo 11)";
         return r;
     }
     r.number = std::move(number);
     return r;
 }
+
+namespace {
+
+// Why a line without a number in the columns read has none, and where its
+// number may be instead.
+std::string missingNumber(const CallerFile& file, const CallerLine& l) {
+    std::string reason = "brak numeru telefonu";
+    if (file.numberColumns.size() == 1)
+        reason += " w kolumnie " + columnName(file, file.numberColumns.front());
+    for (std::size_t c = 0; c < file.columns.size(); ++c) {
+        const int column = static_cast<int>(c);
+        if (file.columns[c].phoneLike && readsAsNumber(fieldAt(l.fields, column)))
+            return reason + " (numer jest w kolumnie " + columnName(file, column) + ")";
+    }
+    return reason;
+}
+
+} // namespace
 
 ImportPlan planImport(const CallerFile& file, const SubscriberTable& current, ImportMode mode) {
     ImportPlan plan;
@@ -437,57 +753,84 @@ ImportPlan planImport(const CallerFile& file, const SubscriberTable& current, Im
     std::map<std::string, int> firstLine; // number -> the line that brought it
     std::vector<std::size_t> waiting;     // accepted lines still without a position
     std::array<int, kSubscriberCount + 1> takenBy{};
+    const bool several = file.numberColumns.size() > 1;
     for (const CallerLine& l : file.lines) {
-        ImportLine out;
-        out.line = l.line;
-        out.content = l.content;
+        ImportLine base;
+        base.line = l.line;
+        base.begin = l.begin;
+        base.end = l.end;
+        base.content = l.content;
         if (l.header) {
-            out.verdict = Verdict::Header;
-            out.reason = "wiersz nagłówka";
-            plan.lines.push_back(std::move(out));
+            base.verdict = Verdict::Header;
+            // A title above the header is no more imported than the header.
+            const bool title = &l + 1 != file.lines.data() + file.lines.size() && (&l + 1)->header;
+            base.reason = title ? "tytuł nad nagłówkiem" : "wiersz nagłówka";
+            plan.lines.push_back(std::move(base));
             continue;
         }
-        const NumberCheck check = normaliseNumber(l.number);
-        out.number = check.number;
-        if (!check.problem.empty()) {
-            out.verdict = Verdict::Refused;
-            out.reason = check.problem;
-        } else if (const auto first = firstLine.find(check.number); first != firstLine.end()) {
-            out.verdict = Verdict::Skipped;
-            out.reason = "numer " + check.number + " powtórzony w pliku (wiersz " +
-                         std::to_string(first->second) + ")";
-        } else if (const int listed = plan.result.position(check.number); !replace && listed) {
-            firstLine[check.number] = l.line;
-            out.verdict = Verdict::Skipped;
-            out.reason = "abonent " + check.number + " jest już na liście (pozycja " +
-                         std::to_string(listed) + ")";
-        } else {
-            firstLine[check.number] = l.line;
-            out.verdict = Verdict::Accepted;
-            const auto wanted = listPosition(l.position);
-            if (replace && wanted && takenBy[static_cast<std::size_t>(*wanted)] == 0) {
-                out.position = *wanted;
-                takenBy[static_cast<std::size_t>(*wanted)] = l.line;
-                plan.result.set(*wanted, check.number);
-            } else if (!replace) {
-                out.position = plan.result.firstFree();
-                plan.result.set(out.position, check.number);
-            } else {
-                if (wanted)
-                    out.reason = "pozycja " + std::to_string(*wanted) +
-                                 " z pliku zajęta przez wiersz " +
-                                 std::to_string(takenBy[static_cast<std::size_t>(*wanted)]);
-                else if (!isBlank(l.position))
-                    out.reason =
-                        "pozycja „" + shown(trimmed(l.position)) + "” z pliku poza zakresem 1–168";
-                waiting.push_back(plan.lines.size());
-            }
-            if (!replace && out.position == 0) {
-                out.verdict = Verdict::Refused;
-                out.reason = "lista pełna (168 abonentów)";
-            }
+        // One caller per number: a line with two numbers in the columns read
+        // gives two callers; an empty cell beside a number is no refusal.
+        std::vector<int> cells;
+        for (const int c : file.numberColumns)
+            if (!several || !isBlank(trimmed(fieldAt(l.fields, c), " \t\r\n")))
+                cells.push_back(c);
+        if (cells.empty()) {
+            base.verdict = Verdict::Refused;
+            base.reason = missingNumber(file, l);
+            plan.lines.push_back(std::move(base));
+            continue;
         }
-        plan.lines.push_back(std::move(out));
+        const std::string& position = fieldAt(l.fields, file.positionColumn);
+        for (const int c : cells) {
+            ImportLine out = base;
+            if (several)
+                out.column = columnName(file, c);
+            const NumberCheck check = normaliseNumber(fieldAt(l.fields, c));
+            out.number = check.number;
+            if (!check.problem.empty()) {
+                out.verdict = Verdict::Refused;
+                out.reason = check.problem == "brak numeru telefonu" ? missingNumber(file, l)
+                                                                     : check.problem;
+            } else if (const auto first = firstLine.find(check.number); first != firstLine.end()) {
+                out.verdict = Verdict::Skipped;
+                out.reason = "numer " + check.number + " powtórzony w pliku (wiersz " +
+                             std::to_string(first->second) + ")";
+            } else if (const int listed = plan.result.position(check.number); !replace && listed) {
+                firstLine[check.number] = l.line;
+                out.verdict = Verdict::Skipped;
+                out.reason = "abonent " + check.number + " jest już na liście (pozycja " +
+                             std::to_string(listed) + ")";
+            } else {
+                firstLine[check.number] = l.line;
+                out.verdict = Verdict::Accepted;
+                // A line's position is its first number's; a second number
+                // takes the lowest free one.
+                const auto wanted = c == cells.front() ? listPosition(position) : std::nullopt;
+                if (replace && wanted && takenBy[static_cast<std::size_t>(*wanted)] == 0) {
+                    out.position = *wanted;
+                    takenBy[static_cast<std::size_t>(*wanted)] = l.line;
+                    plan.result.set(*wanted, check.number);
+                } else if (!replace) {
+                    out.position = plan.result.firstFree();
+                    if (out.position != 0)
+                        plan.result.set(out.position, check.number);
+                } else {
+                    if (wanted)
+                        out.reason = "pozycja " + std::to_string(*wanted) +
+                                     " z pliku zajęta przez wiersz " +
+                                     std::to_string(takenBy[static_cast<std::size_t>(*wanted)]);
+                    else if (c == cells.front() && !isBlank(position))
+                        out.reason = "pozycja „" + shown(trimmed(position)) +
+                                     "” z pliku poza zakresem 1–168";
+                    waiting.push_back(plan.lines.size());
+                }
+                if (!replace && out.position == 0) {
+                    out.verdict = Verdict::Refused;
+                    out.reason = "lista pełna (168 abonentów)";
+                }
+            }
+            plan.lines.push_back(std::move(out));
+        }
     }
     // Lines without a position of their own take what the others left free.
     for (const std::size_t i : waiting) {
@@ -523,9 +866,11 @@ const char* verdictName(Verdict v) {
 }
 
 std::string describe(const ImportLine& line) {
-    std::string said = "wiersz " + std::to_string(line.line) + ": " + verdictName(line.verdict);
+    std::string said = "wiersz " + std::to_string(line.line) +
+                       (line.column.empty() ? "" : ", " + line.column) + ": " +
+                       verdictName(line.verdict);
     if (line.verdict == Verdict::Accepted) {
-        said += " – pozycja " + std::to_string(line.position);
+        said += " " + line.number + " – pozycja " + std::to_string(line.position);
         return line.reason.empty() ? said : said + " (" + line.reason + ")";
     }
     return said + " – " + line.reason;

@@ -16,8 +16,12 @@ using namespace trellikon::layout;
 
 namespace {
 
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
-std::string number(int n) { return QString::asprintf("486%08d", n).toStdString(); }
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+std::string number(int n) {
+    return QString::asprintf("486%08d", n).toStdString();
+}
 
 // Opens the list from the parameters editor and runs `step` in it; a step that
 // does not leave by "Wstecz" leaves by the close box.
@@ -98,6 +102,7 @@ class TestSubscriberWindows : public QObject {
     void imageFollowsTheList();
     void importPreview_data();
     void importPreview();
+    void importColumnChoice();
     void exportAndRefusedImport();
 };
 
@@ -151,9 +156,8 @@ void TestSubscriberWindows::addingAndRemovingInTurn() {
             QTest::keyClicks(p.ctx().form14->Edit1, u("4"));
             QVERIFY(p.ctx().form14->Label1->text().isEmpty());
         });
-        inDialog(w->SpeedButton1, [&] {
-            QCOMPARE(addCaller(p, number(55)), u("Zapisano abonenta na pozycji: 5"));
-        });
+        inDialog(w->SpeedButton1,
+                 [&] { QCOMPARE(addCaller(p, number(55)), u("Zapisano abonenta na pozycji: 5")); });
         QStringList expected;
         for (int n = 1; n <= 10; ++n)
             expected << u("%1 %2").arg(n).arg(QString::fromStdString(number(n == 5 ? 55 : n)));
@@ -224,7 +228,8 @@ void TestSubscriberWindows::addEntryTyping() {
             else
                 QTest::keyClicks(d->Edit1, typed);
             QVERIFY(d->Label2->text().isEmpty());
-            const QStringList boxes = box ? QStringList{u("Numer powinien 11 cyfr")} : QStringList{};
+            const QStringList boxes =
+                box ? QStringList{u("Numer powinien 11 cyfr")} : QStringList{};
             QCOMPARE(p.messages.errors, boxes);
             QCOMPARE(d->Edit1->text(), box ? QString() : typed);
             const QString kept = d->Edit1->text();
@@ -519,6 +524,50 @@ void TestSubscriberWindows::exportAndRefusedImport() {
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(written.readAll(),
              QByteArray("\xEF\xBB\xBFPozycja;Numer telefonu\r\n7;48600000007\r\n"));
+}
+
+void TestSubscriberWindows::importColumnChoice() {
+    // Each column with telephone numbers has a box in the preview; the one
+    // the reader took is ticked. Ticking the other reads both, each number a
+    // caller; ticking none accepts nothing and "Importuj" is off.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u("telefony.csv"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("Nazwisko;Telefon 1;Telefon 2\r\nNowak;601000001;601000002\r\n"
+               "Kowal;;601000003\r\nZięba;601000004;\r\n");
+    file.close();
+    Program p;
+    p.files.answers = {path};
+    inList(p, [&](TForm12* w, TForm2*) {
+        whenModal([&](QDialog*) {
+            SubscriberImportWindow* v = w->importWindow;
+            QCOMPARE(v->columnBoxes.size(), std::size_t{2});
+            QCOMPARE(v->columnBoxes[0]->text(), u("Telefon 1 (kolumna 2)"));
+            QVERIFY(v->columnBoxes[0]->isChecked() && !v->columnBoxes[1]->isChecked());
+            QCOMPARE(v->summaryLabel->text(),
+                     u("Przyjęte: 2, pominięte z ostrzeżeniem: 0, odrzucone: 1"));
+            QVERIFY(v->linesGrid->item(2, 5)->text().contains(u("Telefon 2")));
+            v->columnBoxes[1]->click();
+            QCOMPARE(v->summaryLabel->text(),
+                     u("Przyjęte: 4, pominięte z ostrzeżeniem: 0, odrzucone: 0"));
+            QCOMPARE(v->linesGrid->rowCount(), 5);
+            QCOMPARE(v->linesGrid->item(2, 0)->text(), u("2"));
+            QCOMPARE(v->linesGrid->item(2, 2)->text(), u("48601000002"));
+            QVERIFY(v->linesGrid->item(2, 5)->text().contains(u("Telefon 2")));
+            v->columnBoxes[0]->click();
+            v->columnBoxes[1]->click();
+            QVERIFY(!v->confirmButton->isEnabled());
+            QVERIFY(v->summaryLabel->text().contains(u("zaznacz kolumnę")));
+            v->columnBoxes[0]->click();
+            v->columnBoxes[1]->click();
+            v->confirmButton->click();
+        });
+        w->importButton->click();
+        QCOMPARE(listed(w), QStringList({u("1 48601000001"), u("2 48601000002"), u("3 48601000003"),
+                                         u("4 48601000004")}));
+        w->SpeedButton3->click();
+    });
 }
 
 QTEST_MAIN(TestSubscriberWindows)

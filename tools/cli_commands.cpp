@@ -1,9 +1,9 @@
 #include "cli_commands.h"
 
-#include "template_view.h"
 #include "port_names.h"
 #include "template_edit.h"
 #include "template_file.h"
+#include "template_view.h"
 
 #include <optional>
 #include <ostream>
@@ -72,7 +72,7 @@ Użycie:
   trellikon-cli subscribers add|remove PLIK NUMER...
   trellikon-cli subscribers export PLIK [WYNIK.csv]
   trellikon-cli subscribers import PLIK LISTA.csv [--replace] [--skip-refused]
-                [--output WYNIK]
+                [--column NAZWA|NUMER]... [--output WYNIK]
   trellikon-cli ports
   trellikon-cli demo PLIK
   trellikon-cli help | --help | -h
@@ -125,13 +125,25 @@ Polecenia:
              bez WYNIKU na standardowe wyjście.
              import: dopisuje numery z pliku CSV na najniższe wolne pozycje,
              a z --replace zastępuje nimi całą listę (pozycje z pliku zostają).
-             Separator ; , albo tabulator, UTF-8 albo Windows-1250, nagłówek
-             i kolumny rozpoznawane same. Numer „+48 601 234 567”,
-             „601-234-567” albo „0048601234567” staje się 48601234567. Dla
-             każdego wiersza wypisuje wynik: przyjęty (z pozycją), pominięty
-             (powtórzony, już na liście) albo odrzucony (nie numer, lista
-             pełna). Odrzucony wiersz: nic nie jest zapisywane (kod 2), chyba że
-             podano --skip-refused. Wynik trafia do PLIKU albo do --output.
+             Separator ; , albo tabulator, UTF-8, UTF-16 ze znacznikiem BOM
+             („Tekst Unicode”) albo Windows-1250; nagłówek (także pod tytułem
+             i pustymi wierszami) i kolumny rozpoznawane same. Numer
+             „+48 601 234 567”, „601-234-567”, „0048601234567”,
+             „="48601234567"”, „'601234567” albo komórka liczbowa
+             „601234567,00” staje się 48601234567, „0 22 123 45 67” –
+             48221234567. Liczba z ułamkiem lub w zapisie wykładniczym
+             („4,86012E+10”) jest odrzucana: arkusz już zgubił cyfry; taką
+             kolumnę trzeba sformatować jako tekst. Raport podaje kolumnę
+             z numerami i każdą pominiętą kolumnę z telefonami; --column
+             NAZWA|NUMER (nagłówek albo numer kolumny od 1, można podać kilka
+             razy) wybiera kolumny, a każdy numer w nich to osobny abonent.
+             Dla każdego wiersza wypisuje wynik: przyjęty (numer i pozycja),
+             pominięty (powtórzony, już na liście) albo odrzucony (nie numer,
+             lista pełna). Odrzucony wiersz: nic nie jest zapisywane (kod 2),
+             chyba że podano --skip-refused; żaden przyjęty numer: nic nie
+             jest zapisywane (kod 2) mimo --skip-refused. Cudzysłów nigdzie
+             niezamknięty: plik odrzucony w całości, z numerem wiersza, w którym
+             się otwiera. Wynik trafia do PLIKU albo do --output.
   ports      Wypisuje, które urządzenie oznacza teraz każda z nazw COM1..COM8.
   demo       Zapisuje do PLIKU szablon z przykładowymi ustawieniami (np. jako
              pamięć symulatora trellikon-sim).
@@ -143,7 +155,8 @@ Pliki:
   informuje ostrzeżenie na stderr. Nazwę zaczynającą się od „-” poprzedź „--”.
 
 Port:
-)" + std::string(kPortHelp) + R"(
+)" + std::string(kPortHelp) +
+           R"(
 
 Przykład: dziesięć urządzeń z jednego szablonu, każde z innym numerem
 użytkownika 1 (numery w pliku numery.txt, po jednym w wierszu):
@@ -162,7 +175,7 @@ Kody wyjścia:
   1  diff: szablony się różnią
   2  błędne argumenty, plik nie do odczytu lub zapisu, port nie do otwarcia,
      plik dla write o rozmiarze innym niż 4096 bajtów, odmowa set/subscribers,
-     odrzucony wiersz subscribers import
+     odrzucony wiersz albo żaden przyjęty numer subscribers import
   3  urządzenie się nie zgłosiło albo przekroczony został czas odczytu/zapisu
   4  write --verify: ustawienia odczytane z urządzenia różnią się od pliku
 )";
@@ -214,11 +227,11 @@ SettingsImage demoImage() {
     im.writeValuePair(kClipOutput1Enabled, 1);
     im.writeValuePair(kClipOutput2Enabled, 0);
     const char* const texts[kTextSlotCount] = {
-        "DOM KOWALSKICH: ", "Zanik zasilania 230V", "Powrot zasilania 230V",
+        "DOM KOWALSKICH: ",       "Zanik zasilania 230V",      "Powrot zasilania 230V",
         "Alarm: drzwi wejsciowe", "Drzwi wejsciowe zamkniete", "Alarm: okno salon",
-        "Okno salon zamkniete", "Alarm: czujka ruchu", "Czujka ruchu spokoj",
-        "Alarm: czujka dymu", "Alarm: zalanie piwnicy", "Aktywacja wejscia nr 6",
-        "Aktywacja wejscia nr 7", "Aktywacja wejscia nr 8", "Test Systemu SMS"};
+        "Okno salon zamkniete",   "Alarm: czujka ruchu",       "Czujka ruchu spokoj",
+        "Alarm: czujka dymu",     "Alarm: zalanie piwnicy",    "Aktywacja wejscia nr 6",
+        "Aktywacja wejscia nr 7", "Aktywacja wejscia nr 8",    "Test Systemu SMS"};
     for (int k = 0; k < kTextSlotCount; ++k)
         im.writeText(k, texts[k]);
     im.writeSubscriber(1, "48600100200");
@@ -230,8 +243,7 @@ SettingsImage demoImage() {
 
 int runDemo(const std::string& outPath, std::ostream& out, std::ostream& err) {
     const SettingsImage im = demoImage();
-    const std::string error =
-        saveFileAtomically(outPath, im.bytes().data(), im.bytes().size());
+    const std::string error = saveFileAtomically(outPath, im.bytes().data(), im.bytes().size());
     if (!error.empty())
         return fail(err, kExitUsage, "nie można zapisać " + outPath + ": " + error);
     out << outPath << '\n';
@@ -327,14 +339,45 @@ int runSubscribersImport(const std::string& path, const std::string& csvPath,
     if (!text.ok)
         return fail(err, kExitUsage,
                     "nie można zaimportować pliku „" + csvPath + "”: " + text.error);
-    const csv::CallerFile file = csv::readCallers(text.text);
+    csv::CallerFile file = csv::readCallers(text.text);
     if (!file.ok)
         return fail(err, kExitUsage,
                     "nie można zaimportować pliku „" + csvPath + "”: " + file.error);
-    const SubscriberEditResult r = importSubscribers(
-        *settings, file,
-        options.replace ? csv::ImportMode::ReplaceList : csv::ImportMode::AddAtFreePositions,
-        options.skipRefused);
+    if (!options.columns.empty()) {
+        std::vector<int> chosen;
+        for (const std::string& wanted : options.columns) {
+            const int column = csv::findColumn(file, wanted);
+            if (column < 0 || column == file.positionColumn) {
+                std::string known;
+                for (std::size_t c = 0; c < file.columns.size(); ++c)
+                    known += (c ? ", " : "") + csv::columnName(file, static_cast<int>(c));
+                return fail(err, kExitUsage,
+                            column < 0 ? "w pliku „" + csvPath + "” nie ma kolumny „" + wanted +
+                                             "”; kolumny: " + known
+                                       : "kolumna " + csv::columnName(file, column) +
+                                             " to pozycje na liście, nie numery telefonów");
+            }
+            chosen.push_back(column);
+        }
+        csv::chooseColumns(file, chosen);
+    }
+    const std::vector<std::string> notes = csv::columnNotes(file);
+    for (const std::string& note : notes)
+        out << note << '\n';
+    if (options.columns.empty() && notes.size() > 1)
+        out << "(--column NAZWA|NUMER wybiera kolumny z numerami; można ją podać kilka razy)\n";
+    const auto mode =
+        options.replace ? csv::ImportMode::ReplaceList : csv::ImportMode::AddAtFreePositions;
+    // Nothing to take in leaves the template as it is, whatever the options:
+    // a replace would only empty the list.
+    if (const csv::ImportPlan plan = csv::planImport(file, settings->subscribers, mode);
+        plan.accepted == 0) {
+        for (const csv::ImportLine& line : plan.lines)
+            out << csv::describe(line) << '\n';
+        out << csv::summary(plan) << '\n';
+        return fail(err, kExitUsage, "nie przyjęto żadnego numeru; szablon nie został zmieniony");
+    }
+    const SubscriberEditResult r = importSubscribers(*settings, file, mode, options.skipRefused);
     for (const std::string& line : r.lines)
         out << line << '\n';
     if (!r.ok)

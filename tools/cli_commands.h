@@ -43,9 +43,13 @@ struct ImportOptions {
     bool replace = false;     // the file becomes the whole list
     bool skipRefused = false; // apply the accepted lines even when some were refused
     std::string outPath;      // save here instead of over the template
+    // The columns to read numbers from, by header or number from 1; each
+    // number in them a caller. Empty: the column the reader finds.
+    std::vector<std::string> columns;
 };
 // Imports callers from a CSV file into a template and prints the verdict of
-// every line. A refused line writes nothing unless skipRefused.
+// every line. A refused line writes nothing unless skipRefused; nothing
+// accepted writes nothing at all.
 int runSubscribersImport(const std::string& path, const std::string& csvPath,
                          const ImportOptions& options, std::ostream& out, std::ostream& err);
 

@@ -71,7 +71,7 @@ int runSetCommand(const std::vector<std::string>& args) {
 }
 
 // subscribers export FILE [OUT]
-// subscribers import FILE IN [--replace] [--skip-refused] [--output OUT]
+// subscribers import FILE IN [--replace] [--skip-refused] [--column C]... [--output OUT]
 int runSubscribersCsvCommand(const std::vector<std::string>& args) {
     const bool import = args[1] == "import";
     ImportOptions options;
@@ -91,6 +91,12 @@ int runSubscribersCsvCommand(const std::vector<std::string>& args) {
             options.outPath = args[++i];
         } else if (!optionsEnded && import && a.rfind("--output=", 0) == 0) {
             options.outPath = a.substr(9);
+        } else if (!optionsEnded && import && a == "--column") {
+            if (i + 1 == args.size())
+                return usage("opcja --column wymaga nazwy albo numeru kolumny");
+            options.columns.push_back(args[++i]);
+        } else if (!optionsEnded && import && a.rfind("--column=", 0) == 0) {
+            options.columns.push_back(a.substr(9));
         } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
             return usage("nieznana opcja „" + a + "” polecenia subscribers " + args[1]);
         } else {

@@ -267,7 +267,7 @@ void TForm3::SpeedButton3Click() {
 }
 
 void TForm3::SpeedButton4Click() {
-    ctx.link->watch_link = 0;
+    ctx.link->disarmWatch();
     if (!ctx.link->connected) {
         error(kWriteNotConnected);
         return;
@@ -329,6 +329,6 @@ void TForm3::Save_Template() {
             ctx.messages->plain(this, u(failure.empty() ? kSaved : kSaveFailed));
         }
     }
-    ctx.link->write_active = 0;
+    ctx.link->endWrite();
     finishCommand();
 }

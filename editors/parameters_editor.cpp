@@ -356,9 +356,7 @@ void TForm2::wyswietl_nastawy() {
     Edit5->setText(fromDevice(d.output1_auto_seconds));
     Edit12->setText(fromDevice(d.output2_auto_seconds));
     // 9: a stored code whose length does not check is no code.
-    const auto& im = ctx.settings->image;
-    if ((im.at(trellikon::layout::kBalanceQueryCodeLength) ^ 0xAA) !=
-        im.at(trellikon::layout::kBalanceQueryCodeLength + 1)) {
+    if (!ctx.settings->balanceQueryCodeLengthChecks()) {
         Edit2->clear();
         switchEdit(Edit2, false);
         CheckBox9->setChecked(false);
@@ -420,8 +418,7 @@ void TForm2::storeControls() {
     d.balance_days_valid = d.balance_by_time_on = CheckBox10->isChecked();
     // 6: the code's length goes straight into the image.
     d.balance_query_code = toDevice(Edit2->text());
-    ctx.settings->image.writeValuePair(trellikon::layout::kBalanceQueryCodeLength,
-                                       static_cast<std::uint8_t>(d.balance_query_code.size()));
+    ctx.settings->storeBalanceQueryCodeLength(d.balance_query_code.size());
     // 7, 8
     d.balance_info_on = CheckBox9->isChecked();
     d.balance_sms_count = toDevice(Edit4->text());

@@ -316,10 +316,8 @@ EditorSnapshot snapshotOfSettings(const DeviceSettings& settings) {
     s.output1_auto_seconds = d.output1_auto_seconds;
     s.output2_auto_seconds = d.output2_auto_seconds;
     s.daily_sms_limit = d.daily_sms_limit;
-    const auto& im = settings.image;
-    const bool lengthSound = (im.at(kBalanceQueryCodeLength) ^ 0xAA) ==
-                             im.at(kBalanceQueryCodeLength + 1);
-    s.balance_query_code = lengthSound ? d.balance_query_code : std::string();
+    s.balance_query_code =
+        settings.balanceQueryCodeLengthChecks() ? d.balance_query_code : std::string();
     s.balance_info = d.balance_info_on;
     s.balance_by_count = d.balance_by_count_on;
     s.balance_by_time = d.balance_by_time_on;
@@ -359,8 +357,7 @@ TemplateEditResult setEntries(DeviceSettings& settings,
 
     // The parameters editor keeps the code's length itself whenever it is left,
     // before the encoder runs.
-    edited.image.writeValuePair(kBalanceQueryCodeLength,
-                                static_cast<std::uint8_t>(shown.balance_query_code.size()));
+    edited.storeBalanceQueryCodeLength(shown.balance_query_code.size());
     const EncodeResult encoded = Encode_Settings(shown, edited);
     for (const EncodeRefusal& r : encoded.refusals)
         result.refusals.push_back(r.message);

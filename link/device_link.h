@@ -139,7 +139,8 @@ class DeviceLink {
     // A write command does this first, before it looks at the connection.
     void disarmWatch();
     // Back to the state at program start: no connection, no watch, no read or
-    // write under way. The tick counters of the time-outs are left as they are.
+    // write under way, the silence count at 0. The other tick counters are
+    // left as they are.
     void reset();
     // Takes the line as connected without a handshake, for rigs that measure
     // the transfers alone (the program always connects by a handshake).

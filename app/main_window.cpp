@@ -213,20 +213,12 @@ void TForm1::createWindows() {
 
 void TForm1::FormCreate() {
     ctx_.texts_opened_from_parameters = 0;
-    link_.connected = 0;
     Timer3->stop();
     ctx_.edits_armed = 0;
-    link_.silence_ticks = 0;
-    link_.watch_link = 0;
-    link_.request_block = 0;
-    link_.write_progress = 0;
-    link_.write_active = 0;
-    settings_.image.eraseAll();
-    settings_.Decode_Parameters();
-    settings_.odczytaj_uzytkownikow();
-    link_.connected = 0;
+    link_.reset();
+    settings_.startWithErasedImage();
     ComboBox1->setCurrentIndex(0);
-    link_.port_name = "COM1";
+    link_.setPortName("COM1");
 }
 
 int TForm1::ComboBox1ItemIndex() const {
@@ -237,7 +229,7 @@ int TForm1::ComboBox1ItemIndex() const {
 void TForm1::ComboBox1Change() {
     const int index = ComboBox1ItemIndex();
     if (index >= 0 && index < kPortCount)
-        link_.port_name = "COM" + std::to_string(index + 1);
+        link_.setPortName("COM" + std::to_string(index + 1));
     ComboBox1->setToolTip(QString::fromStdString(trellikon::describePort(link_.port_name)));
 }
 
@@ -272,13 +264,7 @@ void TForm1::SpeedButton7Click() {
                              path + QStringLiteral(": ") + QString::fromStdString(loaded.error));
         return;
     }
-    settings_.image.setBytes(loaded.bytes);
-    settings_.Decode_Parameters();
-    settings_.odczytaj_uzytkownikow();
-    settings_.Decode_Texts();
-    // The file's callers, not the last device's: the list is written back over
-    // the file's slots when it is next left.
-    settings_.Decode_Subscribers();
+    settings_.loadImage(loaded.bytes);
     stack_.showModal(ctx_.form2);
 }
 
@@ -300,65 +286,44 @@ void TForm1::Timer3Timer() {
 
 void TForm1::statusText(const std::string& text) { Label5->setText(QString::fromStdString(text)); }
 
-void TForm1::labelText(LinkWindow window, int label, const std::string& text) {
-    const QString t = QString::fromStdString(text);
+ProgressDialog* TForm1::progressWindow(LinkWindow window) const {
     switch (window) {
-    case LinkWindow::Connection: {
-        auto* w = static_cast<TForm6*>(ctx_.form6);
-        (label == 2 ? w->Label2 : w->Label1)->setText(t);
-        break;
-    }
+    case LinkWindow::Connection:
+        return ctx_.form6;
     case LinkWindow::ReadProgress:
-        static_cast<TForm4*>(ctx_.form4)->Label1->setText(t);
-        break;
+        return ctx_.form4;
     case LinkWindow::WriteProgress:
-        static_cast<TForm5*>(ctx_.form5)->Label1->setText(t);
-        break;
+        return ctx_.form5;
     case LinkWindow::ConnectionLost:
         break;
     }
+    return nullptr; // the notice has no texts or bar of the link's
+}
+
+void TForm1::labelText(LinkWindow window, int label, const std::string& text) {
+    if (ProgressDialog* w = progressWindow(window))
+        (label == 2 && w->Label2 ? w->Label2 : w->Label1)->setText(QString::fromStdString(text));
 }
 
 void TForm1::barPosition(LinkWindow window, int position) {
-    switch (window) {
-    case LinkWindow::Connection:
-        static_cast<TForm6*>(ctx_.form6)->ProgressBar1->setValue(position);
-        break;
-    case LinkWindow::ReadProgress:
-        static_cast<TForm4*>(ctx_.form4)->ProgressBar1->setValue(position);
-        break;
-    case LinkWindow::WriteProgress:
-        static_cast<TForm5*>(ctx_.form5)->ProgressBar1->setValue(position);
-        break;
-    case LinkWindow::ConnectionLost:
-        break;
-    }
+    if (ProgressDialog* w = progressWindow(window))
+        w->ProgressBar1->setValue(position);
 }
 
 void TForm1::showWindow(LinkWindow window) {
-    switch (window) {
-    case LinkWindow::Connection:
-        stack_.showModal(ctx_.form6);
-        break;
-    case LinkWindow::ReadProgress:
-        stack_.showModal(ctx_.form4);
-        break;
-    case LinkWindow::WriteProgress:
-        stack_.showModal(ctx_.form5);
-        break;
-    case LinkWindow::ConnectionLost: {
-        // The notice is shown from inside the 300 ms tick, and Qt does not enter
-        // a timer again while its handler runs. A stand-in keeps the tick going
-        // for as long as the notice is up.
-        QTimer standIn;
-        standIn.setInterval(Timer2->interval());
-        connect(&standIn, &QTimer::timeout, this, [this] { Timer2Timer(); });
-        if (Timer2->isActive())
-            standIn.start();
-        stack_.showModal(ctx_.form11);
-        break;
+    if (ProgressDialog* w = progressWindow(window)) {
+        stack_.showModal(w);
+        return;
     }
-    }
+    // The connection-lost notice is shown from inside the 300 ms tick, and Qt
+    // does not enter a timer again while its handler runs. A stand-in keeps the
+    // tick going for as long as the notice is up.
+    QTimer standIn;
+    standIn.setInterval(Timer2->interval());
+    connect(&standIn, &QTimer::timeout, this, [this] { Timer2Timer(); });
+    if (Timer2->isActive())
+        standIn.start();
+    stack_.showModal(ctx_.form11);
 }
 
 void TForm1::closeWindow(LinkWindow window) {

@@ -12,6 +12,8 @@
 #include <QToolButton>
 #include <QWidget>
 
+class ProgressDialog;
+
 // Main window.
 class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserver {
     Q_OBJECT
@@ -81,6 +83,8 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     void errorMessage(const std::string& text, const std::string& detail) override;
 
   private:
+    // The window that shows a link window's texts and bar; none for the notice.
+    ProgressDialog* progressWindow(trellikon::LinkWindow window) const;
     QToolButton* addCommand(const char* name, int picture, const QString& label);
     void refreshPortTooltips();
 

@@ -1,6 +1,7 @@
 #include "progress_dialog.h"
 
 #include "device_link.h"
+#include "info_windows.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -116,8 +117,8 @@ TForm11::TForm11(WindowContext& context, QWidget* parent) : StackDialog(parent),
 
 void TForm11::Button1Click() {
     ctx.stack->closeWindow(this);
-    for (StackDialog* w :
-         {ctx.parametersWindow, ctx.textsWindow, ctx.form4, ctx.form5, ctx.form6, ctx.form7})
+    for (StackDialog* w : std::initializer_list<StackDialog*>{
+             ctx.parametersWindow, ctx.textsWindow, ctx.form4, ctx.form5, ctx.form6, ctx.form7})
         ctx.stack->closeWindow(w);
     ctx.link->connectionLostOk();
 }

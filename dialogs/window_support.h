@@ -22,9 +22,17 @@ class DeviceSettings;
 class DeviceLink;
 } // namespace trellikon
 
-// The editors (editors/); the windows here know them only by name.
+// The program's windows, known here only by name. The editors (editors/)
+// stay unknown to this folder beyond that.
 class TForm2;
 class TForm3;
+class TForm4;
+class TForm5;
+class TForm6;
+class TForm7;
+class TForm8;
+class TForm10;
+class TForm11;
 class TForm12;
 class TForm13;
 class TForm14;
@@ -135,13 +143,13 @@ struct WindowContext {
     // add and remove subscriber.
     TForm2* form2 = nullptr;
     TForm3* form3 = nullptr;
-    StackDialog* form4 = nullptr;
-    StackDialog* form5 = nullptr;
-    StackDialog* form6 = nullptr;
-    StackDialog* form7 = nullptr;
-    StackDialog* form8 = nullptr;
-    StackDialog* form10 = nullptr;
-    StackDialog* form11 = nullptr;
+    TForm4* form4 = nullptr;
+    TForm5* form5 = nullptr;
+    TForm6* form6 = nullptr;
+    TForm7* form7 = nullptr;
+    TForm8* form8 = nullptr;
+    TForm10* form10 = nullptr;
+    TForm11* form11 = nullptr;
     TForm12* form12 = nullptr;
     TForm13* form13 = nullptr;
     TForm14* form14 = nullptr;

@@ -40,28 +40,24 @@ struct TextRow {
     const char* button;
     const char* code;   // the event code shown beside the box
     const char* spoken; // what the box holds, for assistive technology
-    std::size_t longest;
 };
 
-constexpr std::size_t kHeader = trellikon::layout::kHeaderLongest;
-constexpr std::size_t kText = trellikon::layout::kTextLongest;
-
 const TextRow kRows[kTextSlotCount] = {
-    {"Edit1", "Button14", "", "Nagłówek komunikatu", kHeader},
-    {"Edit2", "Button1", "0+", "Komunikat 0+: zanik zasilania", kText},
-    {"Edit3", "Button2", "0-", "Komunikat 0-: powrót zasilania", kText},
-    {"Edit4", "Button3", "1+", "Komunikat 1+: aktywacja wejścia 1", kText},
-    {"Edit5", "Button4", "1-", "Komunikat 1-: dezaktywacja wejścia 1", kText},
-    {"Edit6", "Button5", "2+", "Komunikat 2+: aktywacja wejścia 2", kText},
-    {"Edit7", "Button6", "2-", "Komunikat 2-: dezaktywacja wejścia 2", kText},
-    {"Edit8", "Button7", "3+", "Komunikat 3+: aktywacja wejścia 3", kText},
-    {"Edit9", "Button8", "3-", "Komunikat 3-: dezaktywacja wejścia 3", kText},
-    {"Edit10", "Button9", "4+", "Komunikat 4+: aktywacja wejścia 4", kText},
-    {"Edit12", "Button10", "5+", "Komunikat 5+: aktywacja wejścia 5", kText},
-    {"Edit13", "Button11", "6+", "Komunikat 6+: aktywacja wejścia 6", kText},
-    {"Edit14", "Button12", "7+", "Komunikat 7+: aktywacja wejścia 7", kText},
-    {"Edit15", "Button13", "8+", "Komunikat 8+: aktywacja wejścia 8", kText},
-    {"Edit16", "Button15", "", "Treść wiadomości testowej", kText},
+    {"Edit1", "Button14", "", "Nagłówek komunikatu"},
+    {"Edit2", "Button1", "0+", "Komunikat 0+: zanik zasilania"},
+    {"Edit3", "Button2", "0-", "Komunikat 0-: powrót zasilania"},
+    {"Edit4", "Button3", "1+", "Komunikat 1+: aktywacja wejścia 1"},
+    {"Edit5", "Button4", "1-", "Komunikat 1-: dezaktywacja wejścia 1"},
+    {"Edit6", "Button5", "2+", "Komunikat 2+: aktywacja wejścia 2"},
+    {"Edit7", "Button6", "2-", "Komunikat 2-: dezaktywacja wejścia 2"},
+    {"Edit8", "Button7", "3+", "Komunikat 3+: aktywacja wejścia 3"},
+    {"Edit9", "Button8", "3-", "Komunikat 3-: dezaktywacja wejścia 3"},
+    {"Edit10", "Button9", "4+", "Komunikat 4+: aktywacja wejścia 4"},
+    {"Edit12", "Button10", "5+", "Komunikat 5+: aktywacja wejścia 5"},
+    {"Edit13", "Button11", "6+", "Komunikat 6+: aktywacja wejścia 6"},
+    {"Edit14", "Button12", "7+", "Komunikat 7+: aktywacja wejścia 7"},
+    {"Edit15", "Button13", "8+", "Komunikat 8+: aktywacja wejścia 8"},
+    {"Edit16", "Button15", "", "Treść wiadomości testowej"},
 };
 
 int buttonNumber(const char* name) {
@@ -211,15 +207,11 @@ void TForm3::FormDeactivate() {
 // The check of every change of a text box. Putting the accepted text back is
 // a change too: the check runs again, nested, on the restored text.
 void TForm3::textChange(int slot) {
-    const TextRow& r = kRows[slot];
     QLineEdit* e = textEdits()[std::size_t(slot)];
     QString& accepted = accepted_text[std::size_t(slot)];
-    const std::string text = toDevice(e->text());
-    if (text.size() > r.longest) {
-        error(messages::kTextTooLong[slot]);
-        e->setText(accepted);
-    } else if (!accepted.isEmpty() && rules::firstForbiddenCharacter(text)) {
-        error(messages::kTextForbidden[slot]);
+    if (const auto v = rules::textEntry(slot, toDevice(e->text()), !accepted.isEmpty());
+        v.refused()) {
+        error(v.message);
         e->setText(accepted);
     }
     accepted = e->text();
@@ -236,16 +228,20 @@ void TForm3::CheckBox1Click() {
 void TForm3::Edit11Change() {
     if (ctx.texts_opened_from_parameters != 1 || Edit11->text().isEmpty())
         return;
-    const auto index = rules::wholeNumber(toDevice(Edit11->text()));
-    if (!index || *index < 1 || *index > 4) {
-        error(messages::kIndexRange);
-        Edit11->clear();
+    const std::string index = toDevice(Edit11->text());
+    if (const auto v = rules::testIndexEntry(index); v.refused()) {
+        error(v.message);
+        putBack(Edit11, v);
         return;
     }
-    if (ctx.form2 &&
-        ctx.form2->userNumberEdits()[static_cast<std::size_t>(*index - 1)]->text().isEmpty()) {
-        error(messages::kDefineUserFirst[*index - 1]);
-        Edit11->clear();
+    if (!ctx.form2)
+        return;
+    std::array<std::string, 4> userNumbers;
+    for (std::size_t user = 0; user < userNumbers.size(); ++user)
+        userNumbers[user] = toDevice(ctx.form2->userNumberEdits()[user]->text());
+    if (const auto v = rules::testUserDefinedEntry(index, userNumbers); v.refused()) {
+        error(v.message);
+        putBack(Edit11, v);
     }
 }
 
@@ -267,7 +263,7 @@ void TForm3::SpeedButton3Click() {
 }
 
 void TForm3::SpeedButton4Click() {
-    ctx.link->watch_link = 0;
+    ctx.link->disarmWatch();
     if (!ctx.link->connected) {
         error(kWriteNotConnected);
         return;
@@ -329,6 +325,6 @@ void TForm3::Save_Template() {
             ctx.messages->plain(this, u(failure.empty() ? kSaved : kSaveFailed));
         }
     }
-    ctx.link->write_active = 0;
+    ctx.link->endWrite();
     finishCommand();
 }

@@ -1,6 +1,7 @@
 #include "editor_widgets.h"
 
 #include "cp1250.h"
+#include "entry_rules.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -183,4 +184,13 @@ std::string toDevice(const QString& text) {
 QString fromDevice(const std::string& bytes) {
     const std::string shown = bytes.substr(0, bytes.find('\0'));
     return QString::fromStdString(trellikon::cp1250ToUtf8(shown));
+}
+
+void putBack(QLineEdit* edit, const trellikon::rules::EntryVerdict& verdict) {
+    if (!verdict.put_back)
+        return;
+    if (verdict.put_back->empty())
+        edit->clear();
+    else
+        edit->setText(fromDevice(*verdict.put_back));
 }

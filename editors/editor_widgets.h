@@ -86,3 +86,10 @@ QLabel* buddyLabel(const QString& text, QWidget* buddy, QWidget* parent);
 // first 0 byte, as in any text control.
 std::string toDevice(const QString& text);
 QString fromDevice(const std::string& bytes);
+
+// Puts a refused entry's replacement into its box (cleared for an empty one);
+// nothing when the verdict leaves the text where it is.
+namespace trellikon::rules {
+struct EntryVerdict;
+}
+void putBack(QLineEdit* edit, const trellikon::rules::EntryVerdict& verdict);

@@ -42,10 +42,6 @@ const char* const kMaskUserCaptions[4] = {"Użytkownik 1", "Użytkownik 2", "Uż
 const char* const kInputCaptions[8] = {" wej1", "wej2", "wej3", "wej4",
                                        "wej5",  "wej6", "wej7", "wej8"};
 
-std::size_t length(const QLineEdit* edit) {
-    return toDevice(edit->text()).size();
-}
-
 // A check box with its caption, named for tests and assistive technology.
 QCheckBox* checkBox(const char* name, const QString& caption, const QString& spoken,
                     QWidget* parent) {
@@ -356,9 +352,7 @@ void TForm2::wyswietl_nastawy() {
     Edit5->setText(fromDevice(d.output1_auto_seconds));
     Edit12->setText(fromDevice(d.output2_auto_seconds));
     // 9: a stored code whose length does not check is no code.
-    const auto& im = ctx.settings->image;
-    if ((im.at(trellikon::layout::kBalanceQueryCodeLength) ^ 0xAA) !=
-        im.at(trellikon::layout::kBalanceQueryCodeLength + 1)) {
+    if (!ctx.settings->balanceQueryCodeLengthChecks()) {
         Edit2->clear();
         switchEdit(Edit2, false);
         CheckBox9->setChecked(false);
@@ -420,8 +414,7 @@ void TForm2::storeControls() {
     d.balance_days_valid = d.balance_by_time_on = CheckBox10->isChecked();
     // 6: the code's length goes straight into the image.
     d.balance_query_code = toDevice(Edit2->text());
-    ctx.settings->image.writeValuePair(trellikon::layout::kBalanceQueryCodeLength,
-                                       static_cast<std::uint8_t>(d.balance_query_code.size()));
+    ctx.settings->storeBalanceQueryCodeLength(d.balance_query_code.size());
     // 7, 8
     d.balance_info_on = CheckBox9->isChecked();
     d.balance_sms_count = toDevice(Edit4->text());
@@ -441,23 +434,17 @@ void TForm2::storeControls() {
 
 void TForm2::userNumberChange(int user) {
     QLineEdit* edit = userNumberEdits()[static_cast<std::size_t>(user - 1)];
-    if (length(edit) > rules::kPhoneNumberLongest) {
-        error(kUserTooLong[user - 1]);
-        edit->clear();
+    if (const auto v = rules::userNumberEntry(user, toDevice(edit->text())); v.refused()) {
+        error(v.message);
+        putBack(edit, v);
     }
-    // Digits only: anything else would be stored and read back as no number.
-    if (!edit->text().isEmpty() && !rules::digitsOnly(toDevice(edit->text()))) {
-        error(user == 2 ? kDigitsOnlyUser2 : kDigitsOnly);
-        edit->clear();
-    }
-    if (edit->text().isEmpty() && ctx.form3 && ctx.form3->CheckBox1->isChecked()) {
-        const auto index = rules::wholeNumber(toDevice(ctx.form3->Edit11->text()));
-        if (index && *index == user) {
-            error(kTestSmsUser);
-            ctx.form3->CheckBox1->setChecked(false);
-            ctx.form3->Edit11->clear();
-            switchEdit(ctx.form3->Edit11, false);
-        }
+    if (ctx.form3 &&
+        rules::testMessageLosesUser(user, toDevice(edit->text()), ctx.form3->CheckBox1->isChecked(),
+                                    toDevice(ctx.form3->Edit11->text()))) {
+        error(kTestSmsUser);
+        ctx.form3->CheckBox1->setChecked(false);
+        ctx.form3->Edit11->clear();
+        switchEdit(ctx.form3->Edit11, false);
     }
 }
 
@@ -508,41 +495,33 @@ void TForm2::RadioGroup5Click() {
     automaticClick(RadioGroup5, RadioGroup3, Edit12);
 }
 
-void TForm2::onTimeChange(QLineEdit* seconds, RadioGroup* automatic, const char* message) {
+void TForm2::onTimeChange(QLineEdit* seconds, RadioGroup* automatic, int output) {
     if (!ctx.edits_armed)
         return;
-    const std::string text = toDevice(seconds->text());
-    const auto value = rules::wholeNumber(text);
-    if (!text.empty() && value && (*value < 1 || *value > 999) && automatic->ItemIndex() == kYes) {
-        error(message);
-        seconds->setText(QStringLiteral("30"));
+    const bool timed = automatic->ItemIndex() == kYes;
+    if (const auto v = rules::outputSecondsRange(output, toDevice(seconds->text()), timed);
+        v.refused()) {
+        error(v.message);
+        putBack(seconds, v);
     }
-    if (!seconds->text().isEmpty() && !rules::wholeNumber(toDevice(seconds->text()))) {
-        error(message);
-        seconds->setText(QStringLiteral("30"));
+    if (const auto v = rules::outputSecondsForm(output, toDevice(seconds->text())); v.refused()) {
+        error(v.message);
+        putBack(seconds, v);
     }
 }
 
 void TForm2::Edit5Change() {
-    onTimeChange(Edit5, RadioGroup4, kOutputRange[0]);
+    onTimeChange(Edit5, RadioGroup4, 1);
 }
 void TForm2::Edit12Change() {
-    onTimeChange(Edit12, RadioGroup5, kOutputRange[1]);
+    onTimeChange(Edit12, RadioGroup5, 2);
 }
 
 // Daily limit: digits only, 1..9999, at most the four characters the device keeps.
 void TForm2::Edit1Change() {
-    if (Edit1->text() == QLatin1String("0")) {
-        error(kLimitStartsWithZero);
-        Edit1->setText(QStringLiteral("20"));
-    }
-    const std::string text = toDevice(Edit1->text());
-    if (text.empty())
-        return;
-    const auto value = rules::unsignedNumber(text);
-    if (!value || *value > 9999 || text.size() > rules::kDigitsFieldLongest) {
-        error(kLimitRange);
-        Edit1->setText(QStringLiteral("20"));
+    if (const auto v = rules::dailyLimitEntry(toDevice(Edit1->text())); v.refused()) {
+        error(v.message);
+        putBack(Edit1, v);
     }
 }
 
@@ -565,13 +544,9 @@ void TForm2::RadioGroup6Click() {
 }
 
 void TForm2::Edit7Change() {
-    if (length(Edit7) > rules::kPhoneNumberLongest) {
-        error(kCentreTooLong);
-        Edit7->clear();
-    }
-    if (!Edit7->text().isEmpty() && !rules::digitsOnly(toDevice(Edit7->text()))) {
-        error(kDigitsOnly);
-        Edit7->clear();
+    if (const auto v = rules::smsCentreEntry(toDevice(Edit7->text())); v.refused()) {
+        error(v.message);
+        putBack(Edit7, v);
     }
     const int index = radiogroup6->ItemIndex();
     if ((index == kOrange || index == kEra || index == kPlus) &&
@@ -601,9 +576,9 @@ void TForm2::Edit7Change() {
 // Balance reporting.
 
 void TForm2::Edit2Change() {
-    if (length(Edit2) > rules::kQueryCodeLongest) {
-        ctx.messages->plain(this, u(kCodeTooLong));
-        Edit2->clear();
+    if (const auto v = rules::queryCodeEntry(toDevice(Edit2->text())); v.refused()) {
+        ctx.messages->plain(this, u(v.message));
+        putBack(Edit2, v);
     }
     if (Edit2->text().isEmpty()) {
         CheckBox20->setChecked(false);
@@ -622,9 +597,10 @@ void TForm2::CheckBox9Click() {
 void TForm2::reportOptionClick(QCheckBox* option, QLineEdit* value) {
     if (!ctx.edits_armed)
         return;
-    if (option->isChecked() && Edit2->text().isEmpty()) {
+    if (const auto v = rules::reportOptionEntry(option->isChecked(), toDevice(Edit2->text()));
+        v.refused()) {
         option->setChecked(false);
-        error(kCodeFirst);
+        error(v.message);
     }
     switchEdit(value, option->isChecked());
 }
@@ -639,52 +615,18 @@ void TForm2::CheckBox10Click() {
 void TForm2::Edit4Change() {
     if (!ctx.edits_armed)
         return;
-    if (Edit4->text() == QLatin1String("0"))
-        error(kCountAtLeast10); // the text stays; programming insists on 10
-    {
-        const std::string text = toDevice(Edit4->text());
-        const auto value = rules::wholeNumber(text);
-        if (text.size() > 1 && value && *value > 9999) {
-            error(kCountAtMost9999);
-            Edit4->setText(QStringLiteral("10"));
-        }
-    }
-    {
-        const std::string text = toDevice(Edit4->text());
-        if (!text.empty() && !rules::wholeNumber(text)) {
-            error(kCountAtMost9999);
-            Edit4->setText(QStringLiteral("10"));
-        }
-    }
-    // The device keeps four characters: "00010" would spill over its field.
-    if (length(Edit4) > rules::kDigitsFieldLongest) {
-        error(kCountAtMost9999);
-        Edit4->setText(QStringLiteral("10"));
+    if (const auto v = rules::smsCountEntry(toDevice(Edit4->text())); v.refused()) {
+        error(v.message);
+        putBack(Edit4, v);
     }
 }
 
 void TForm2::Edit3Change() {
     if (!ctx.edits_armed)
         return;
-    {
-        const std::string text = toDevice(Edit3->text());
-        const auto value = rules::unsignedNumber(text);
-        // 0 days is no interval: refused like a value above the range.
-        if (!text.empty() && value && (*value > 999 || *value == 0)) {
-            error(kDaysRange);
-            Edit3->setText(QStringLiteral("1"));
-        }
-    }
-    {
-        const std::string text = toDevice(Edit3->text());
-        if (!text.empty() && !rules::unsignedNumber(text)) {
-            error(kDaysNotNumber);
-            Edit3->setText(QStringLiteral("1"));
-        }
-    }
-    if (length(Edit3) > rules::kDigitsFieldLongest) {
-        error(kDaysRange);
-        Edit3->setText(QStringLiteral("1"));
+    if (const auto v = rules::daysEntry(toDevice(Edit3->text())); v.refused()) {
+        error(v.message);
+        putBack(Edit3, v);
     }
 }
 

@@ -115,7 +115,7 @@ class TForm2 : public StackDialog {
     void userNumberChange(int user);
     void permanentClick(RadioGroup* permanent, RadioGroup* automatic, QLineEdit* seconds);
     void automaticClick(RadioGroup* automatic, RadioGroup* permanent, QLineEdit* seconds);
-    void onTimeChange(QLineEdit* seconds, RadioGroup* automatic, const char* message);
+    void onTimeChange(QLineEdit* seconds, RadioGroup* automatic, int output);
     void reportOptionClick(QCheckBox* option, QLineEdit* value);
     void error(const char* utf8);
 

@@ -244,13 +244,9 @@ void TForm12::FormActivate() {
 void TForm12::FormDeactivate() { storeList(); }
 
 void TForm12::storeList() {
-    using namespace trellikon::layout;
-    trellikon::DeviceSettings& s = *ctx.settings;
-    s.Encode_Subscribers();
-    s.decoded.clip_output1_on = RadioGroup1->ItemIndex() == kYes;
-    s.image.writeValuePair(kClipOutput1Enabled, s.decoded.clip_output1_on ? 1 : 0);
-    s.decoded.clip_output2_on = RadioGroup2->ItemIndex() == kYes;
-    s.image.writeValuePair(kClipOutput2Enabled, s.decoded.clip_output2_on ? 1 : 0);
+    ctx.settings->Encode_Subscribers();
+    ctx.settings->storeClipOutputs(RadioGroup1->ItemIndex() == kYes,
+                                   RadioGroup2->ItemIndex() == kYes);
 }
 
 void TForm12::SpeedButton1Click() { ctx.stack->showModal(ctx.form13); }

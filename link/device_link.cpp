@@ -1,6 +1,7 @@
 #include "device_link.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace trellikon {
 
@@ -40,16 +41,18 @@ const char* const kInitialStatus =
 using namespace frame;
 
 DeviceLink::DeviceLink(DeviceSettings& settings, SerialPort& port, LinkObserver& observer)
-    : settings_(settings), port_(port), out_(observer) {}
+    : settings_(settings), port_(port), out_(observer) {
+    port_name = "COM1";
+}
 
 bool DeviceLink::Read_Comm(std::size_t n) {
-    n = std::min({n, kReceiveLimit, receive_buffer.size()});
-    receive_count = std::min(port_.read(receive_buffer.data(), n), n);
-    return receive_count > 0;
+    n = std::min({n, kReceiveLimit, receive_.size()});
+    receive_count_ = std::min(port_.read(receive_.data(), n), n);
+    return receive_count_ > 0;
 }
 
 void DeviceLink::Write_Comm(std::size_t n) {
-    port_.write(send_buffer.data(), std::min(n, send_buffer.size()));
+    port_.write(send_.data(), std::min(n, send_.size()));
 }
 
 void DeviceLink::sendFrame(std::size_t n) {
@@ -105,13 +108,13 @@ void DeviceLink::Timer1Timer() {
 void DeviceLink::receiveStep() {
     if (!Read_Comm(kReceiveLimit))
         return;
-    const auto& rb = receive_buffer;
+    const auto& rb = receive_;
     // A frame counts only when this read brought all of it. The buffer's tail
     // still holds earlier reads, and a frame that came only in part would
     // otherwise be completed from them: its check byte would then be a stale
     // one, which matches by chance once in 256 tries, and a block the device
     // never sent would be stored.
-    const std::size_t got = receive_count;
+    const std::size_t got = receive_count_;
 
     if (got >= kHandshakeSize && rb[0] == kStart && rb[1] == kHandshake && rb[2] == kHandshake) {
         answer_handshake = 1;
@@ -174,7 +177,7 @@ void DeviceLink::receiveStep() {
 }
 
 void DeviceLink::sendStep() {
-    auto& sb = send_buffer;
+    auto& sb = send_;
     if (request_block && block_no < layout::kBlockCount) {
         sb[0] = kStart;
         sb[1] = kRead;
@@ -308,8 +311,8 @@ bool DeviceLink::connectCommand() {
         watch_link = 0;
         std::string detail = open_error_.message;
         if (!open_error_.devicePath.empty() && detail.find(open_error_.devicePath) == std::string::npos)
-            detail = port_name + " = " + open_error_.devicePath + "\n" + detail;
-        out_.errorMessage(texts::kPortOpenFailed + port_name, detail);
+            detail = port_name.get() + " = " + open_error_.devicePath + "\n" + detail;
+        out_.errorMessage(texts::kPortOpenFailed + port_name.get(), detail);
         return false;
     }
     connecting = 1;
@@ -351,6 +354,31 @@ bool DeviceLink::readWindowOk() {
         return false;
     }
     return true;
+}
+
+void DeviceLink::endWrite() {
+    write_active = 0;
+}
+
+void DeviceLink::disarmWatch() {
+    watch_link = 0;
+}
+
+void DeviceLink::reset() {
+    connected = 0;
+    silence_ticks = 0;
+    watch_link = 0;
+    request_block = 0;
+    write_progress = 0;
+    write_active = 0;
+}
+
+void DeviceLink::assumeConnected() {
+    connected = 1;
+}
+
+void DeviceLink::setPortName(std::string name) {
+    port_name = std::move(name);
 }
 
 void DeviceLink::connectionLostOk() {

@@ -85,6 +85,28 @@ extern const char* const kConnectionLostStatus;
 extern const char* const kInitialStatus;
 } // namespace texts
 
+class DeviceLink;
+
+// One value of the link's state: everyone reads it, only the link changes it.
+// Windows and tools change the state by the link's commands, never by hand.
+template <typename T> class LinkValue {
+  public:
+    operator const T&() const { return value_; }
+    const T& get() const { return value_; }
+
+  private:
+    friend class DeviceLink;
+    LinkValue& operator=(const T& value) {
+        value_ = value;
+        return *this;
+    }
+    LinkValue& operator++() {
+        ++value_;
+        return *this;
+    }
+    T value_{};
+};
+
 class DeviceLink {
   public:
     static constexpr int kConnectBarMax = 150;
@@ -100,6 +122,8 @@ class DeviceLink {
     // Events.
     void Timer1Timer(); // receive step, then send step
     void Timer2Timer(); // supervision step
+
+    // Commands.
     // Connect command: begins an attempt, opens the port, shows the connection
     // window. False when the port could not be opened (the message was shown).
     bool connectCommand();
@@ -108,9 +132,25 @@ class DeviceLink {
     void readCommand();
     // Starts sending the image (the caller has checked `connected` and encoded).
     void beginWrite();
+    // Stops sending write frames; a write's bar and time-out run on. The
+    // template save ends with it.
+    void endWrite();
+    // Turns the connection-loss watch off; only the next connect arms it again.
+    // A write command does this first, before it looks at the connection.
+    void disarmWatch();
+    // Back to the state at program start: no connection, no watch, no read or
+    // write under way, the silence count at 0. The other tick counters are
+    // left as they are.
+    void reset();
+    // Takes the line as connected without a handshake, for rigs that measure
+    // the transfers alone (the program always connects by a handshake).
+    void assumeConnected();
+    // The port the next connect command opens ("COM1" until chosen).
+    void setPortName(std::string name);
 
     // The OK buttons of the windows this protocol drives.
-    // Read progress: true when the parameters editor should be opened.
+    // Read progress: true when the parameters editor should be opened; after a
+    // failed read the connection is given up.
     bool readWindowOk();
     void connectionLostOk();
 
@@ -121,30 +161,30 @@ class DeviceLink {
     int bar(LinkWindow window) const;
     const LinkError& lastOpenError() const { return open_error_; }
 
-    // Link state; every field starts at 0.
-    std::string port_name = "COM1";
-    std::uint8_t connected = 0;
-    std::uint8_t connecting = 0;
-    std::uint8_t answer_handshake = 0;
-    int connect_ticks = 0;
-    std::uint8_t watch_link = 0;
-    int silence_ticks = 0;
-    std::uint8_t close_connect_window = 0;
-    int close_delay_ticks = 0;
-    std::uint8_t block_no = 0;
-    std::uint8_t request_block = 0;
-    std::uint8_t read_active = 0;
-    int read_ticks = 0;
-    std::uint8_t read_failed = 0;
-    std::uint8_t write_active = 0;
-    std::uint8_t write_progress = 0;
-    int write_ticks = 0;
+    // Link state; every field starts at 0. Read-only outside the link.
+    LinkValue<std::string> port_name;
+    LinkValue<std::uint8_t> connected;
+    LinkValue<std::uint8_t> connecting;
+    LinkValue<std::uint8_t> answer_handshake;
+    LinkValue<int> connect_ticks;
+    LinkValue<std::uint8_t> watch_link;
+    LinkValue<int> silence_ticks;
+    LinkValue<std::uint8_t> close_connect_window;
+    LinkValue<int> close_delay_ticks;
+    LinkValue<std::uint8_t> block_no;
+    LinkValue<std::uint8_t> request_block;
+    LinkValue<std::uint8_t> read_active;
+    LinkValue<int> read_ticks;
+    LinkValue<std::uint8_t> read_failed;
+    LinkValue<std::uint8_t> write_active;
+    LinkValue<std::uint8_t> write_progress;
+    LinkValue<int> write_ticks;
 
-    std::array<std::uint8_t, frame::kBufferSize> send_buffer{};
-    std::array<std::uint8_t, frame::kBufferSize> receive_buffer{};
+    const std::array<std::uint8_t, frame::kBufferSize>& send_buffer() const { return send_; }
+    const std::array<std::uint8_t, frame::kBufferSize>& receive_buffer() const { return receive_; }
     // How many bytes the last Read_Comm put at the start of receive_buffer.
     // Whatever lies beyond them is left over from earlier reads.
-    std::size_t receive_count = 0;
+    std::size_t receive_count() const { return receive_count_; }
 
     // Read-only view for callers that report progress (the command-line tool).
     std::uint64_t framesSent() const { return frames_sent_; }
@@ -162,6 +202,9 @@ class DeviceLink {
     SerialPort& port_;
     LinkObserver& out_;
     LinkError open_error_;
+    std::array<std::uint8_t, frame::kBufferSize> send_{};
+    std::array<std::uint8_t, frame::kBufferSize> receive_{};
+    std::size_t receive_count_ = 0;
     int connect_bar_ = 0;
     int read_bar_ = 0;
     int write_bar_ = 0;

@@ -244,4 +244,32 @@ void DeviceSettings::decodeAll(DecodeFallbacks* fb) {
     Decode_Subscribers();
 }
 
+void DeviceSettings::startWithErasedImage() {
+    image.eraseAll();
+    Decode_Parameters();
+    odczytaj_uzytkownikow();
+}
+
+void DeviceSettings::loadImage(const SettingsImage::Bytes& bytes) {
+    image.setBytes(bytes);
+    // The file's callers too, not the last device's: the list is written back
+    // over the file's slots when it is next left.
+    decodeAll();
+}
+
+void DeviceSettings::storeBalanceQueryCodeLength(std::size_t length) {
+    image.writeValuePair(kBalanceQueryCodeLength, static_cast<std::uint8_t>(length));
+}
+
+bool DeviceSettings::balanceQueryCodeLengthChecks() const {
+    return (image.at(kBalanceQueryCodeLength) ^ 0xAA) == image.at(kBalanceQueryCodeLength + 1);
+}
+
+void DeviceSettings::storeClipOutputs(bool output1, bool output2) {
+    decoded.clip_output1_on = output1;
+    image.writeValuePair(kClipOutput1Enabled, output1 ? 1 : 0);
+    decoded.clip_output2_on = output2;
+    image.writeValuePair(kClipOutput2Enabled, output2 ? 1 : 0);
+}
+
 } // namespace trellikon

@@ -125,6 +125,20 @@ class DeviceSettings {
 
     // Everything the decoders fill, in the order used after a complete read.
     void decodeAll(DecodeFallbacks* fallbacks = nullptr);
+
+    // The image edits of the windows, named for what they store.
+    // An erased image (every byte 0xFF) with its parameters and numbers
+    // decoded: the state at program start. Texts and callers keep what they hold.
+    void startWithErasedImage();
+    // A whole image taken over (a loaded template) and everything decoded from it.
+    void loadImage(const SettingsImage::Bytes& bytes);
+    // The balance-query code's length, stored whenever the parameters editor is left.
+    void storeBalanceQueryCodeLength(std::size_t length);
+    // Whether the stored length of the balance-query code passes its check; the
+    // editor shows no code when it does not.
+    bool balanceQueryCodeLengthChecks() const;
+    // The subscriber window's permissions: may callers switch output 1 and 2.
+    void storeClipOutputs(bool output1, bool output2);
 };
 
 } // namespace trellikon

@@ -1,5 +1,8 @@
 #include "entry_rules.h"
 
+#include "entry_messages.h"
+#include "settings_image.h"
+
 #include <limits>
 
 namespace trellikon::rules {
@@ -61,6 +64,132 @@ std::optional<std::size_t> firstForbiddenCharacter(std::string_view text) {
         if (static_cast<std::uint8_t>(text[i]) > kHighestTextCharacter)
             return i;
     return std::nullopt;
+}
+
+namespace {
+
+EntryVerdict refuse(const char* message, const char* putBack) {
+    return {message, std::string(putBack)};
+}
+
+EntryVerdict warn(const char* message) {
+    return {message, std::nullopt};
+}
+
+EntryVerdict phoneNumberEntry(std::string_view text, const char* tooLong, const char* notDigits) {
+    if (text.size() > kPhoneNumberLongest)
+        return refuse(tooLong, "");
+    // Digits only: anything else would be stored and read back as no number.
+    if (!text.empty() && !digitsOnly(text))
+        return refuse(notDigits, "");
+    return {};
+}
+
+} // namespace
+
+EntryVerdict smsCentreEntry(std::string_view text) {
+    return phoneNumberEntry(text, messages::kCentreTooLong, messages::kDigitsOnly);
+}
+
+EntryVerdict userNumberEntry(int user, std::string_view text) {
+    if (user < 1 || user > 4)
+        return {};
+    return phoneNumberEntry(text, messages::kUserTooLong[user - 1],
+                            user == 2 ? messages::kDigitsOnlyUser2 : messages::kDigitsOnly);
+}
+
+bool testMessageLosesUser(int user, std::string_view number, bool testMessageOn,
+                          std::string_view testMessageUser) {
+    if (!number.empty() || !testMessageOn)
+        return false;
+    const auto index = wholeNumber(testMessageUser);
+    return index && *index == user;
+}
+
+EntryVerdict outputSecondsRange(int output, std::string_view text, bool timed) {
+    if (output < 1 || output > 2)
+        return {};
+    const auto value = wholeNumber(text);
+    if (timed && value && (*value < 1 || *value > 999))
+        return refuse(messages::kOutputRange[output - 1], "30");
+    return {};
+}
+
+EntryVerdict outputSecondsForm(int output, std::string_view text) {
+    if (output < 1 || output > 2)
+        return {};
+    if (!text.empty() && !wholeNumber(text))
+        return refuse(messages::kOutputRange[output - 1], "30");
+    return {};
+}
+
+EntryVerdict dailyLimitEntry(std::string_view text) {
+    if (text == "0")
+        return refuse(messages::kLimitStartsWithZero, "20");
+    const auto value = unsignedNumber(text);
+    if (!text.empty() && (!value || *value > 9999 || text.size() > kDigitsFieldLongest))
+        return refuse(messages::kLimitRange, "20");
+    return {};
+}
+
+EntryVerdict queryCodeEntry(std::string_view text) {
+    if (text.size() > kQueryCodeLongest)
+        return refuse(messages::kCodeTooLong, "");
+    return {};
+}
+
+EntryVerdict reportOptionEntry(bool switchedOn, std::string_view queryCode) {
+    if (switchedOn && queryCode.empty())
+        return warn(messages::kCodeFirst);
+    return {};
+}
+
+EntryVerdict smsCountEntry(std::string_view text) {
+    if (text == "0")
+        return warn(messages::kCountAtLeast10);
+    const auto value = wholeNumber(text);
+    // The device keeps four characters: "00010" would spill over its field.
+    if ((text.size() > 1 && value && *value > 9999) || (!text.empty() && !value) ||
+        text.size() > kDigitsFieldLongest)
+        return refuse(messages::kCountAtMost9999, "10");
+    return {};
+}
+
+EntryVerdict daysEntry(std::string_view text) {
+    const auto value = unsignedNumber(text);
+    if (!text.empty() && !value)
+        return refuse(messages::kDaysNotNumber, "1");
+    // 0 days is no interval: refused like a value above the range.
+    if ((value && (*value > 999 || *value == 0)) || text.size() > kDigitsFieldLongest)
+        return refuse(messages::kDaysRange, "1");
+    return {};
+}
+
+EntryVerdict textEntry(int slot, std::string_view text, bool boxHeldText) {
+    if (slot < 0 || slot >= layout::kTextSlotCount)
+        return {};
+    const std::size_t longest =
+        slot == layout::messageHeaderText ? layout::kHeaderLongest : layout::kTextLongest;
+    if (text.size() > longest)
+        return warn(messages::kTextTooLong[slot]);
+    if (boxHeldText && firstForbiddenCharacter(text))
+        return warn(messages::kTextForbidden[slot]);
+    return {};
+}
+
+EntryVerdict testIndexEntry(std::string_view text) {
+    const auto index = wholeNumber(text);
+    if (!text.empty() && (!index || *index < 1 || *index > 4))
+        return refuse(messages::kIndexRange, "");
+    return {};
+}
+
+EntryVerdict testUserDefinedEntry(std::string_view index,
+                                  const std::array<std::string, 4>& userNumbers) {
+    const auto n = wholeNumber(index);
+    if (n && *n >= 1 && *n <= 4 && userNumbers[static_cast<std::size_t>(*n - 1)].empty())
+        return refuse(messages::kDefineUserFirst[*n - 1], "");
+    return {};
 }
 
 } // namespace trellikon::rules

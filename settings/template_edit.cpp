@@ -27,6 +27,11 @@ struct Edit {
     std::array<bool, 2> reportOptionTurnedOn{}; // by count, by time
 
     void refuse(const char* message) { result.refusals.emplace_back(message); }
+    // The window would have said it, so the edit is refused with its words.
+    void judge(const rules::EntryVerdict& verdict) {
+        if (verdict.refused())
+            refuse(verdict.message);
+    }
     void wrongForm(const std::string& key, const std::string& expected) {
         if (result.usage_error.empty())
             result.usage_error = "wartość klucza " + key + ": " + expected;
@@ -61,27 +66,19 @@ template <std::size_t N> std::optional<std::array<bool, N>> parseList(const std:
 // The typing checks of the parameters editor, one per kind of entry.
 
 void setSmsCentre(Edit& e, const std::string& text) {
-    if (text.size() > rules::kPhoneNumberLongest)
-        e.refuse(kCentreTooLong);
-    else if (!text.empty() && !rules::digitsOnly(text))
-        e.refuse(kDigitsOnly);
+    e.judge(rules::smsCentreEntry(text));
     e.shown.sms_centre_number = text;
 }
 
 void setUserNumber(Edit& e, int user, const std::string& text) {
-    if (text.size() > rules::kPhoneNumberLongest)
-        e.refuse(kUserTooLong[user - 1]);
-    else if (!text.empty() && !rules::digitsOnly(text))
-        e.refuse(user == 2 ? kDigitsOnlyUser2 : kDigitsOnly);
+    e.judge(rules::userNumberEntry(user, text));
     e.shown.user_number[static_cast<std::size_t>(user - 1)] = text;
     // The test message cannot go to a user who is no more: it is switched off.
-    if (text.empty() && e.shown.test_message_on) {
-        const auto index = rules::wholeNumber(e.shown.test_message_user);
-        if (index && *index == user) {
-            e.result.notices.emplace_back(kTestSmsUser);
-            e.shown.test_message_on = false;
-            e.shown.test_message_user.clear();
-        }
+    if (rules::testMessageLosesUser(user, text, e.shown.test_message_on,
+                                    e.shown.test_message_user)) {
+        e.result.notices.emplace_back(kTestSmsUser);
+        e.shown.test_message_on = false;
+        e.shown.test_message_user.clear();
     }
 }
 
@@ -108,8 +105,7 @@ void setAutomatic(Edit& e, int output, bool on, const char* seconds) {
 }
 
 void setSeconds(Edit& e, int output, const std::string& text) {
-    if (!text.empty() && !rules::wholeNumber(text))
-        e.refuse(kOutputRange[output - 1]);
+    e.judge(rules::outputSecondsForm(output, text));
     (output == 1 ? e.shown.output1_auto_seconds : e.shown.output2_auto_seconds) = text;
 }
 
@@ -122,17 +118,12 @@ void setClipPermission(Edit& e, int output, bool on) {
 }
 
 void setDailyLimit(Edit& e, const std::string& text) {
-    const auto value = rules::unsignedNumber(text);
-    if (text == "0")
-        e.refuse(kLimitStartsWithZero);
-    else if (!text.empty() && (!value || *value > 9999 || text.size() > rules::kDigitsFieldLongest))
-        e.refuse(kLimitRange);
+    e.judge(rules::dailyLimitEntry(text));
     e.shown.daily_sms_limit = text;
 }
 
 void setQueryCode(Edit& e, const std::string& text) {
-    if (text.size() > rules::kQueryCodeLongest)
-        e.refuse(kCodeTooLong);
+    e.judge(rules::queryCodeEntry(text));
     e.shown.balance_query_code = text;
     // Without a code there is nothing to report by.
     if (text.empty())
@@ -140,28 +131,17 @@ void setQueryCode(Edit& e, const std::string& text) {
 }
 
 void setSmsCount(Edit& e, const std::string& text) {
-    const auto value = rules::wholeNumber(text);
-    if (text == "0")
-        e.refuse(kCountAtLeast10);
-    else if ((!text.empty() && !value) || (value && text.size() > 1 && *value > 9999) ||
-             text.size() > rules::kDigitsFieldLongest)
-        e.refuse(kCountAtMost9999);
+    e.judge(rules::smsCountEntry(text));
     e.shown.balance_sms_count = text;
 }
 
 void setDays(Edit& e, const std::string& text) {
-    const auto value = rules::unsignedNumber(text);
-    if (!text.empty() && !value)
-        e.refuse(kDaysNotNumber);
-    else if ((value && (*value > 999 || *value == 0)) || text.size() > rules::kDigitsFieldLongest)
-        e.refuse(kDaysRange);
+    e.judge(rules::daysEntry(text));
     e.shown.balance_days = text;
 }
 
 void setTestIndex(Edit& e, const std::string& text) {
-    const auto index = rules::wholeNumber(text);
-    if (!text.empty() && (!index || *index < 1 || *index > 4))
-        e.refuse(kIndexRange);
+    e.judge(rules::testIndexEntry(text));
     e.shown.test_message_user = text;
 }
 
@@ -169,11 +149,7 @@ void setTestIndex(Edit& e, const std::string& text) {
 // characters, unless the box was empty before.
 void setText(Edit& e, int slot, const std::string& text) {
     std::string& box = e.shown.texts[static_cast<std::size_t>(slot)];
-    const std::size_t longest = slot == messageHeaderText ? kHeaderLongest : kTextLongest;
-    if (text.size() > longest)
-        e.refuse(kTextTooLong[slot]);
-    else if (!box.empty() && rules::firstForbiddenCharacter(text))
-        e.refuse(kTextForbidden[slot]);
+    e.judge(rules::textEntry(slot, text, !box.empty()));
     box = text;
 }
 
@@ -186,18 +162,12 @@ void checkTogether(Edit& e) {
         {s.output2_auto_index, &s.output2_auto_seconds}};
     for (int output = 1; output <= 2; ++output) {
         const auto& [automatic, text] = times[output - 1];
-        const auto value = rules::wholeNumber(*text);
-        if (automatic == kShown && value && (*value < 1 || *value > 999))
-            e.refuse(kOutputRange[output - 1]);
+        e.judge(rules::outputSecondsRange(output, *text, automatic == kShown));
     }
-    if (s.balance_query_code.empty() &&
-        ((e.reportOptionTurnedOn[0] && s.balance_by_count) ||
-         (e.reportOptionTurnedOn[1] && s.balance_by_time)))
-        e.refuse(kCodeFirst);
-    const auto index = rules::wholeNumber(s.test_message_user);
-    if (index && *index >= 1 && *index <= 4 &&
-        s.user_number[static_cast<std::size_t>(*index - 1)].empty())
-        e.refuse(kDefineUserFirst[*index - 1]);
+    e.judge(rules::reportOptionEntry((e.reportOptionTurnedOn[0] && s.balance_by_count) ||
+                                         (e.reportOptionTurnedOn[1] && s.balance_by_time),
+                                     s.balance_query_code));
+    e.judge(rules::testUserDefinedEntry(s.test_message_user, s.user_number));
 }
 
 using Setter = std::function<void(Edit&, const std::string& key, const std::string& value)>;
@@ -316,10 +286,8 @@ EditorSnapshot snapshotOfSettings(const DeviceSettings& settings) {
     s.output1_auto_seconds = d.output1_auto_seconds;
     s.output2_auto_seconds = d.output2_auto_seconds;
     s.daily_sms_limit = d.daily_sms_limit;
-    const auto& im = settings.image;
-    const bool lengthSound = (im.at(kBalanceQueryCodeLength) ^ 0xAA) ==
-                             im.at(kBalanceQueryCodeLength + 1);
-    s.balance_query_code = lengthSound ? d.balance_query_code : std::string();
+    s.balance_query_code =
+        settings.balanceQueryCodeLengthChecks() ? d.balance_query_code : std::string();
     s.balance_info = d.balance_info_on;
     s.balance_by_count = d.balance_by_count_on;
     s.balance_by_time = d.balance_by_time_on;
@@ -359,8 +327,7 @@ TemplateEditResult setEntries(DeviceSettings& settings,
 
     // The parameters editor keeps the code's length itself whenever it is left,
     // before the encoder runs.
-    edited.image.writeValuePair(kBalanceQueryCodeLength,
-                                static_cast<std::uint8_t>(shown.balance_query_code.size()));
+    edited.storeBalanceQueryCodeLength(shown.balance_query_code.size());
     const EncodeResult encoded = Encode_Settings(shown, edited);
     for (const EncodeRefusal& r : encoded.refusals)
         result.refusals.push_back(r.message);

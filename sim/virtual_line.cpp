@@ -167,7 +167,7 @@ int VirtualLinkRig::runUntil(const std::function<bool()>& ended) {
 
 VirtualLinkRig::Transfer VirtualLinkRig::read(int phaseMs) {
     waitForPhase(phaseMs);
-    link_.connected = 1;
+    link_.assumeConnected();
     link_.readCommand();
     Transfer r;
     r.ticks = runUntil([this] { return !link_.read_active; });
@@ -179,7 +179,7 @@ VirtualLinkRig::Transfer VirtualLinkRig::read(int phaseMs) {
 VirtualLinkRig::Transfer VirtualLinkRig::write(const SettingsImage::Bytes& image, int phaseMs) {
     waitForPhase(phaseMs);
     settings_.image.setBytes(image);
-    link_.connected = 1;
+    link_.assumeConnected();
     observer_.last.reset();
     link_.beginWrite();
     Transfer r;

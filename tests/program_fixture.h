@@ -2,6 +2,7 @@
 // The whole program with its windows, wired to a simulated device through
 // memory, for the window tests. Tests tick the timers by hand: time is ticks.
 #include "alarm_texts_editor.h"
+#include "info_windows.h"
 #include "main_window.h"
 #include "memory_port.h"
 #include "parameters_editor.h"
@@ -35,10 +36,10 @@ struct Program {
     trellikon::DeviceSettings& settings() { return form1->settings(); }
     TForm2* form2() { return ctx().form2; }
     TForm3* form3() { return ctx().form3; }
-    TForm4* form4() { return static_cast<TForm4*>(ctx().form4); }
-    TForm5* form5() { return static_cast<TForm5*>(ctx().form5); }
-    TForm6* form6() { return static_cast<TForm6*>(ctx().form6); }
-    TForm11* form11() { return static_cast<TForm11*>(ctx().form11); }
+    TForm4* form4() { return ctx().form4; }
+    TForm5* form5() { return ctx().form5; }
+    TForm6* form6() { return ctx().form6; }
+    TForm11* form11() { return ctx().form11; }
 
     // Connect and let the device announce itself; the window closes by itself.
     void connect() {

@@ -48,6 +48,15 @@ const QString kHeaderForbidden =
 const QString kAlarmForbidden =
     u("Definicja treści komunikatu alarmowego nie może zawierać polskich znaków");
 
+// A write under way whose window the user closed: the device never
+// acknowledges, so the link goes on sending.
+void startUnansweredWrite(Program& p) {
+    p.connect();
+    whenModal([&p](QDialog*) { p.form5()->Button1->click(); });
+    p.ctx().link->beginWrite();
+    QVERIFY(p.ctx().link->write_active);
+}
+
 } // namespace
 
 class TestAlarmTextsEditor : public QObject {
@@ -363,7 +372,10 @@ void TestAlarmTextsEditor::writeWithoutConnection() {
     // Without a connection the write says so and encodes nothing.
     Program p;
     const auto before = p.settings().image.bytes();
-    p.ctx().link->watch_link = 1;
+    // An attempt under way arms the watch before any connection; its window was closed.
+    whenModal([&p](QDialog*) { p.form6()->Button1->click(); });
+    p.form1->SpeedButton1Click();
+    QVERIFY(p.ctx().link->watch_link && !p.ctx().link->connected);
     p.inTextsEditor([&](TForm3* t) {
         paste(t->Edit3, QStringLiteral("Nowy tekst"));
         t->SpeedButton4->click();
@@ -410,7 +422,7 @@ void TestAlarmTextsEditor::saveTemplate() {
     p.settings().odczytaj_uzytkownikow();
     const QString path = dir.filePath(QStringLiteral("abc"));
     p.files.answers = {path};
-    p.ctx().link->write_active = 1;
+    startUnansweredWrite(p);
     p.inTextsEditor(
         [&](TForm3* t) {
             t->SpeedButton3->click();
@@ -454,7 +466,7 @@ void TestAlarmTextsEditor::saveTemplate() {
 
     // A cancelled dialog: no message, no file, and the write flag still cleared.
     Program c;
-    c.ctx().link->write_active = 1;
+    startUnansweredWrite(c);
     c.inTextsEditor([&](TForm3* t) { t->SpeedButton3->click(); },
                     [](TForm2* f) { f->radiogroup6->item(2)->click(); });
     QCOMPARE(c.files.filters.size(), 1);

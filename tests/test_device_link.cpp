@@ -98,9 +98,13 @@ void TestDeviceLink::frameBytes() {
     // Read requests, acknowledgements and write frames carry 0xAA XOR their bytes as check.
     Bench b;
     b.connectNow();
-    b.link.block_no = 5;
-    b.link.request_block = 1;
-    b.link.Timer1Timer();
+    b.link.readCommand();
+    const Bytes data(512, 0x11);
+    for (std::uint8_t n = 0; n < 5; ++n) { // blocks 0..4 stored: the same tick asks for 5
+        b.port.deliver(readReply(n, data.data()));
+        b.link.Timer1Timer();
+    }
+    QCOMPARE(b.link.block_no, std::uint8_t(5));
     QCOMPARE(b.port.sent.back(), (Bytes{0xAA, 0x03, 0x05, 0x06}));
 
     Bench w;
@@ -169,7 +173,7 @@ void TestDeviceLink::portOpenFailure() {
     // A port that cannot be opened shows the fixed message with its name and no window.
     Bench b;
     b.port.failOpen = true;
-    b.link.port_name = "COM4";
+    b.link.setPortName("COM4");
     QVERIFY(!b.link.connectCommand());
     QCOMPARE(b.out.errors, QStringList{QString::fromUtf8("Niewłaściwa nazwa lub jest aktywny port COM4")});
     QCOMPARE(b.out.shown[kConn], 0);
@@ -265,7 +269,9 @@ void TestDeviceLink::writeFollowsTheDevicesBlockNumber() {
     b.connectNow();
     b.link.beginWrite();
     QCOMPARE(b.out.labels[kWrite][1], QString::fromUtf8("Trwa zapis ustawień do urządzenia"));
-    b.link.block_no = 5;
+    b.port.deliver(ack(4));
+    b.link.Timer1Timer();
+    QCOMPARE(b.link.block_no, std::uint8_t(5));
     b.port.deliver(ack(3));
     b.link.Timer1Timer();
     QCOMPARE(b.link.block_no, std::uint8_t(4));

@@ -48,7 +48,7 @@ void TestMainWindow::startUpState() {
     QCOMPARE(f.ComboBox1->itemText(7), QStringLiteral("COM8"));
     QCOMPARE(f.ComboBox1->currentIndex(), 0);
     QCOMPARE(f.ComboBox1->currentText(), QStringLiteral("COM1"));
-    QCOMPARE(f.link().port_name, std::string("COM1"));
+    QCOMPARE(f.link().port_name.get(), std::string("COM1"));
     QCOMPARE(f.Timer1->interval(), 1000);
     QCOMPARE(f.Timer2->interval(), 300);
     QCOMPARE(f.Timer3->interval(), 50);
@@ -134,12 +134,12 @@ void TestMainWindow::portChoice() {
     TForm1& f = *p.form1;
     f.ComboBox1->setCurrentIndex(3);
     Q_EMIT f.ComboBox1->activated(3);
-    QCOMPARE(f.link().port_name, std::string("COM4"));
+    QCOMPARE(f.link().port_name.get(), std::string("COM4"));
     f.ComboBox1->lineEdit()->selectAll();
     QTest::keyClicks(f.ComboBox1->lineEdit(), QStringLiteral("COM9"));
     QCOMPARE(f.ComboBox1->currentText(), QStringLiteral("COM9"));
     QCOMPARE(f.ComboBox1ItemIndex(), -1);
-    QCOMPARE(f.link().port_name, std::string("COM4"));
+    QCOMPARE(f.link().port_name.get(), std::string("COM4"));
     p.connect();
     QCOMPARE(p.port.opened.back(), std::string("COM4"));
     // Choosing another port while connected changes nothing until the next connect.
@@ -317,11 +317,14 @@ void TestMainWindow::noticeKeepsTheShortTickRunning() {
     bool done = false;
     whenModal([&](QDialog*) {
         TForm1& f = *p.form1;
-        f.link().write_progress = 1; // its counter shows each 300 ms tick
-        const int before = f.link().write_ticks;
-        QTRY_VERIFY_WITH_TIMEOUT(f.link().write_ticks - before >= 2, 5000);
-        ticksWhileUp = f.link().write_ticks - before;
-        f.link().write_progress = 0;
+        // A write begun over the notice: its time-out counter shows each 300 ms tick.
+        whenModal([&](QDialog*) {
+            const int before = f.link().write_ticks;
+            QTRY_VERIFY_WITH_TIMEOUT(f.link().write_ticks - before >= 2, 5000);
+            ticksWhileUp = f.link().write_ticks - before;
+            p.form5()->Button1->click();
+        });
+        f.link().beginWrite();
         QTest::mouseClick(p.form11()->Button1, Qt::LeftButton);
         done = true;
     });

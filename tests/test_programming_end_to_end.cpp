@@ -83,7 +83,7 @@ void TestProgrammingEndToEnd::readEditProgram() {
     form1.Timer2->stop();
     form1.show();
     WindowContext& ctx = form1.context();
-    form1.link().port_name = s.path();
+    form1.link().setPortName(s.path());
 
     // The two timers at their ratio; between them the device's answer is
     // waited for, up to the time it is given on a line at full speed (some
@@ -135,13 +135,13 @@ void TestProgrammingEndToEnd::readEditProgram() {
                 after.test_message_user = "3";
                 whenModal([&](QDialog*) { // the write progress window
                     QVERIFY(tickUntil([&] { return !form1.link().write_progress; }));
-                    writeLabel = static_cast<TForm5*>(ctx.form5)->Label1->text();
+                    writeLabel = ctx.form5->Label1->text();
                 });
                 t->SpeedButton4->click();
             });
             f->SpeedButton1->click();
         });
-        static_cast<TForm4*>(ctx.form4)->Button1->click();
+        ctx.form4->Button1->click();
     });
     form1.SpeedButton5Click();
     QVERIFY(messages.errors.isEmpty());

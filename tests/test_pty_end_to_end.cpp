@@ -65,7 +65,7 @@ void TestPtyEndToEnd::connectReadAndWrite() {
     PosixSerialPort port;
     LinkRecorder windows; // the windows return at once
     DeviceLink link(settings, port, windows);
-    link.port_name = s.path();
+    link.setPortName(s.path());
     const auto start = Clock::now();
 
     QVERIFY(link.connectCommand());

@@ -63,7 +63,7 @@ class Rig {
         options.clock = [this] { return now; };
         server = std::make_unique<PtyDeviceServer>(device, options);
         started = server->start(error);
-        link.port_name = server->slavePath();
+        link.setPortName(server->slavePath());
     }
 
     // The device's own milliseconds, for what it is told to send.

@@ -59,6 +59,8 @@ class TestTemplateEdit : public QObject {
     void refusalsLeaveTheTemplateAlone();
     void subscribers();
     void sameBytesAsTheWindows();
+    void typingAgreesWithSet_data();
+    void typingAgreesWithSet();
 };
 
 void TestTemplateEdit::eachKeyReachesTheTemplate_data() {
@@ -271,6 +273,190 @@ void TestTemplateEdit::sameBytesAsTheWindows() {
     QCOMPARE(windows.size(), 4096);
     QCOMPARE(fileBytes(byCli), windows);
     QVERIFY(fileBytes(source) != windows);
+}
+
+namespace {
+
+// What an editor box did with a pasted entry: the messages it showed while
+// checking it, and the text it was left holding.
+struct Typed {
+    QStringList messages;
+    QString box;
+};
+
+// Pastes `text` into the control `edit` of the window that keeps `key`, over
+// the settings of the template at `source`, as a user would after loading it.
+Typed typeIntoEditor(const QString& source, const QString& key, const QString& edit,
+                     const QString& text) {
+    Program p;
+    p.files.answers = {source};
+    Typed typed;
+    auto paste = [&](QWidget* window) {
+        auto* box = window->findChild<QLineEdit*>(edit);
+        QVERIFY2(box, qPrintable(edit));
+        p.messages.errors.clear();
+        p.messages.plains.clear();
+        box->selectAll();
+        box->insert(text);
+        typed.messages = p.messages.errors + p.messages.plains;
+        typed.box = box->text();
+    };
+    whenModal([&](QDialog*) {
+        p.armEditor();
+        TForm2* f = p.form2();
+        if (key.startsWith(QLatin1String("texts.")) || key == QLatin1String("test_message_user")) {
+            whenModal([&](QDialog*) {
+                paste(p.form3());
+                p.ctx().stack->closeWindow(p.form3());
+            });
+            f->SpeedButton1->click();
+        } else {
+            if (key == QLatin1String("sms_centre_number"))
+                f->radiogroup6->item(4)->click(); // another operator: the number is typed
+            paste(f);
+        }
+        p.ctx().stack->closeWindow(f);
+    });
+    p.form1->SpeedButton7Click();
+    return typed;
+}
+
+// What set says to KEY=TEXT over the same template: every line it writes,
+// refusals and notices, without the closing "not changed".
+QStringList sayOfSet(const QString& source, const QString& key, const QString& text,
+                     bool& changed) {
+    QTemporaryDir dir;
+    std::ostringstream err;
+    const std::string out = dir.filePath(QStringLiteral("out.sbn")).toStdString();
+    changed = cli::runSet(source.toStdString(), out, {(key + u("=") + text).toStdString()}, err) ==
+              cli::kExitOk;
+    QStringList said;
+    const QString prefix = u("trellikon-cli: ");
+    for (const QString& line : QString::fromStdString(err.str()).split(u("\n"), Qt::SkipEmptyParts))
+        if (line.startsWith(prefix) && line != prefix + u("szablon nie został zmieniony"))
+            said << line.mid(prefix.size());
+    return said;
+}
+
+} // namespace
+
+void TestTemplateEdit::typingAgreesWithSet_data() {
+    // Every typing rule has one home: the editor box and set, fed the same
+    // entry, take it or refuse it with the same words. `box` is what the box
+    // holds afterwards (a refused entry gives way to the rule's replacement).
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<bool>("taken"); // the entry stands (a notice refuses nothing)
+    auto row = [](const char* name, const char* key, const char* edit, const char* text,
+                  QStringList messages, const char* box, int taken = -1) {
+        QTest::newRow(name) << u(key) << u(edit) << u(text) << messages << u(box)
+                            << (taken < 0 ? messages.isEmpty() : taken == 1);
+    };
+    const QStringList none;
+    const char* centre = "sms_centre_number";
+    row("centre of digits stands", centre, "Edit7", "48501200777", none, "48501200777");
+    row("centre of 18 digits is cleared", centre, "Edit7", "485012007771234567",
+        {u("Za duża liczba cyfr w definicji Centrum SMS")}, "");
+    row("centre with a plus is cleared", centre, "Edit7", "+48501200777",
+        {u("Numer powinien zawierać tylko cyfry")}, "");
+    row("user 2 with a letter has its own words", "user_numbers.2", "Edit9", "1e5",
+        {u("Numer powinien zawierać tylko cyfry  ")}, "");
+    row("user 3 of 18 digits", "user_numbers.3", "Edit10", "485012007771234567",
+        {u("Za duża liczba cyfr w definicji uzytkownika 3")}, "");
+    row("user 4 of 17 digits stands", "user_numbers.4", "Edit11", "48501200777123456", none,
+        "48501200777123456");
+    row("emptied user 1 loses the test message", "user_numbers.1", "Edit8", "",
+        {u("zmień index uzytkownika do którego wysyłany jest SMS testowy")}, "", 1);
+    const char* limit = "daily_sms_limit";
+    row("limit 9999 stands", limit, "Edit1", "9999", none, "9999");
+    row("limit 0 gives 20", limit, "Edit1", "0",
+        {u("Błąd! Dobowy limit SMS nie może zaczynać sie od liczby 0")}, "20");
+    row("limit 10000 gives 20", limit, "Edit1", "10000",
+        {u("Błąd! Dobowy limit SMS musi zawierać się w przedziale od 1 do 9999")}, "20");
+    row("limit 00010 spills over four characters", limit, "Edit1", "00010",
+        {u("Błąd! Dobowy limit SMS musi zawierać się w przedziale od 1 do 9999")}, "20");
+    row("limit -5 is no count", limit, "Edit1", "-5",
+        {u("Błąd! Dobowy limit SMS musi zawierać się w przedziale od 1 do 9999")}, "20");
+    const char* seconds1 = "output1_auto_seconds";
+    const char* range1 = "Błąd! Automatyczne wysterowanie wyjscia 1 musi zawierać się w "
+                         "przedziale od 1 do 999 sekund.";
+    row("timed output 999 s stands", seconds1, "Edit5", "999", none, "999");
+    row("timed output 1000 s gives 30", seconds1, "Edit5", "1000", {u(range1)}, "30");
+    row("timed output 0 s gives 30", seconds1, "Edit5", "0", {u(range1)}, "30");
+    row("timed output x gives 30", seconds1, "Edit5", "x", {u(range1)}, "30");
+    const char* code = "balance_query_code";
+    row("code of 20 characters stands", code, "Edit2", "*1234567890123456789", none,
+        "*1234567890123456789");
+    row("code of 21 characters is cleared", code, "Edit2", "*12345678901234567890",
+        {u("Za duża liczba znaków w definicji numeru badania stanu konta")}, "");
+    const char* count = "balance_sms_count";
+    const char* atMost =
+        "Błąd! Ilościowe informowanie o stanie konta nie może przekraczać 9999 SMS";
+    row("count 250 stands", count, "Edit4", "250", none, "250");
+    row("count 0 is warned about and stays", count, "Edit4", "0",
+        {u("Błąd! Ilościowe informowanie o stanie konta ma zawierać się w przedziale od 10 do "
+           "9999")},
+        "0");
+    row("count 10000 gives 10", count, "Edit4", "10000", {u(atMost)}, "10");
+    row("count 00100 spills over four characters", count, "Edit4", "00100", {u(atMost)}, "10");
+    row("count x gives 10", count, "Edit4", "x", {u(atMost)}, "10");
+    const char* days = "balance_days";
+    const char* daysRange =
+        "Błąd! Czasowe informowanie o stanie konta musi zawierać sie w przedziale od 1 do 999 dni";
+    row("30 days stand", days, "Edit3", "30", none, "30");
+    row("0 days give 1", days, "Edit3", "0", {u(daysRange)}, "1");
+    row("1000 days give 1", days, "Edit3", "1000", {u(daysRange)}, "1");
+    row("00007 days spill over four characters", days, "Edit3", "00007", {u(daysRange)}, "1");
+    row("-1 days are no number", days, "Edit3", "-1",
+        {u("Błąd! Czasowe informowanie o stanie konta musi zawierać się w przedziale od 1 do 999 "
+           "dni")},
+        "1");
+    row("header of 50 characters stands", "texts.0", "Edit1",
+        "12345678901234567890123456789012345678901234567890", none,
+        "12345678901234567890123456789012345678901234567890");
+    row("header of 51 characters gives way", "texts.0", "Edit1",
+        "12345678901234567890123456789012345678901234567890X",
+        {u("Definicja treści nagłówka komunikatu alarmowego nie moze przekraczać 50 znaków")},
+        "DOM KOWALSKICH: ");
+    row("tilde in a text gives way", "texts.1", "Edit2", "Zanik ~",
+        {u("Definicja treści treści komunikatu alarmowego nie może zawierać polskich znaków")},
+        "Zanik zasilania 230V");
+    row("Polish letter in the test text gives way", "texts.14", "Edit16", "Próba",
+        {u("Definicja treści komunikatu testowego nie może zawierać polskich znaków")},
+        "Test Systemu SMS");
+    row("plain text stands", "texts.3", "Edit4", "Alarm: brama", none, "Alarm: brama");
+    const char* index = "test_message_user";
+    row("test message to user 2 stands", index, "Edit11", "2", none, "2");
+    row("test message to user 5 is cleared", index, "Edit11", "5",
+        {u("Index użytkownika - pozycja na której użytkownik zapisany jest w systemie ma "
+           "zawierać się w przedziałe od 1 do 4 ")},
+        "");
+    row("test message to a user without a number is cleared", index, "Edit11", "4",
+        {u("Zdefiniuj najpierw użytkownika numer 4")}, "");
+}
+
+void TestTemplateEdit::typingAgreesWithSet() {
+    QFETCH(QString, key);
+    QFETCH(QString, edit);
+    QFETCH(QString, text);
+    QFETCH(QStringList, messages);
+    QFETCH(QString, box);
+    QFETCH(bool, taken);
+    QTemporaryDir dir;
+    const QString source = writeDemo(dir, "demo.sbn");
+
+    const Typed typed = typeIntoEditor(source, key, edit, text);
+    QCOMPARE(typed.messages, messages);
+    QCOMPARE(typed.box, box);
+
+    bool changed = false;
+    QCOMPARE(sayOfSet(source, key, text, changed), messages);
+    QCOMPARE(changed, taken);
+    if (taken)
+        QCOMPARE(typed.box, text);
 }
 
 QTEST_MAIN(TestTemplateEdit)

@@ -60,7 +60,7 @@ void TestWindowsEndToEnd::readEditProgram() {
     form1.Timer2->stop();
     form1.show();
     WindowContext& ctx = form1.context();
-    form1.link().port_name = portName.toStdString();
+    form1.link().setPortName(portName.toStdString());
 
     // The two timers at their ratio. After each request the device's answer
     // is waited for until no more bytes come, so that a tick finds it whole
@@ -114,14 +114,14 @@ void TestWindowsEndToEnd::readEditProgram() {
                     whenModal(
                         [&](QDialog*) { // the write progress window
                             QVERIFY(tickUntil([&] { return !form1.link().write_progress; }));
-                            writeLabel = static_cast<TForm5*>(ctx.form5)->Label1->text();
+                            writeLabel = ctx.form5->Label1->text();
                         },
                         10000);
                     t->SpeedButton4->click();
                 });
                 f->SpeedButton1->click();
             });
-            static_cast<TForm4*>(ctx.form4)->Button1->click();
+            ctx.form4->Button1->click();
         },
         10000);
     form1.SpeedButton5Click();

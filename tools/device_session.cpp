@@ -171,7 +171,7 @@ Outcome DeviceSession::linkFailure(Wait why, const std::string& linkMessage) {
 }
 
 Outcome DeviceSession::connect(const std::string& portName) {
-    link_.port_name = portName;
+    link_.setPortName(portName);
     const std::int64_t now = clock_.nowMs();
     next1_ = now + kTimer1Ms;
     next2_ = now + kTimer2Ms;

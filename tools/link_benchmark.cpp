@@ -2,6 +2,7 @@
 // take on a 19200 baud line, clean and with damaged frames, measured in
 // virtual time (a few seconds of computing for hours of line time).
 
+#include "option_table.h"
 #include "settings_image.h"
 #include "simulated_device.h"
 #include "virtual_line.h"
@@ -10,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -91,27 +93,42 @@ Summary runMany(Kind kind, SimulatedFaults faults, int runs, std::uint32_t seed)
 int main(int argc, char** argv) {
     int runs = 100;
     std::uint32_t seed = 1;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if ((arg == "--runs" || arg == "--seed") && i + 1 < argc) {
+    namespace opt = trellikon::options;
+    auto count = [](const char* name, long least, auto store) {
+        return [name, least, store](const std::string& value) -> std::optional<std::string> {
             char* end = nullptr;
-            const long v = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || v < (arg == "--runs" ? 1 : 0) || v > 1000000) {
-                std::fprintf(stderr, "trellikon-link-bench: bad value for %s\n", arg.c_str());
-                return 2;
-            }
-            if (arg == "--runs")
-                runs = static_cast<int>(v);
-            else
-                seed = static_cast<std::uint32_t>(v);
-            continue;
-        }
-        std::fprintf(stderr, "trellikon-link-bench: unknown option %s (see --help)\n", arg.c_str());
+            const long v = std::strtol(value.c_str(), &end, 10);
+            if (*end != '\0' || v < least || v > 1000000)
+                return std::string("bad value for ") + name;
+            store(v);
+            return std::nullopt;
+        };
+    };
+    const std::vector<opt::Option> table = {
+        {{"--help", "-h"}, false, {}, true},
+        {{"--runs"}, true, count("--runs", 1, [&runs](long v) { runs = static_cast<int>(v); })},
+        {{"--seed"},
+         true,
+         count("--seed", 0, [&seed](long v) { seed = static_cast<std::uint32_t>(v); })},
+    };
+    opt::Syntax syntax;
+    syntax.doubleDashEndsOptions = false;
+    syntax.inlineValues = false;
+    syntax.takesArguments = false;
+    const opt::Parsed parsed =
+        opt::parse(std::vector<std::string>(argv + 1, argv + argc), 0, table, syntax);
+    if (const auto& c = parsed.complaint) {
+        // An option without its value is not one this program knows.
+        if (c->kind == opt::Complaint::BadValue)
+            std::fprintf(stderr, "trellikon-link-bench: %s\n", c->reason.c_str());
+        else
+            std::fprintf(stderr, "trellikon-link-bench: unknown option %s (see --help)\n",
+                         c->argument.c_str());
         return 2;
+    }
+    if (parsed.endedBy) {
+        std::fputs(kUsage, stdout);
+        return 0;
     }
 
     bool met = true;

@@ -3,11 +3,11 @@
 // the commands live in cli_commands.
 
 #include "cli_commands.h"
+#include "option_table.h"
 #include "system_serial_port.h"
 
 #include <algorithm>
 #include <iostream>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -20,122 +20,144 @@
 namespace {
 
 using namespace trellikon::cli;
+namespace opt = trellikon::options;
+
+// The options of every command, declared once; one parser reads them all.
+opt::Option flag(const char* name) {
+    return {{name}};
+}
+opt::Option withFileName(const char* name) {
+    return {{name}, true};
+}
 
 struct Command {
-    const char* name;
-    std::vector<const char*> positionals; // names for the messages
-    std::vector<std::string> options;     // the options it takes
+    const char* name;     // as the command line names it: "show", "subscribers import"
+    const char* spokenAs; // as its messages name it
+    std::vector<opt::Option> options;
+    // The names of the arguments the command takes, for the messages...
+    std::vector<const char*> arguments;
+    // ...or none: it counts its own arguments and words their lack itself.
+    bool countsItsArguments = false;
 };
 
-const std::vector<Command> kCommands = {
-    {"show", {"PLIK"}, {"--json"}},
-    {"diff", {"PLIK_A", "PLIK_B"}, {}},
-    {"read", {"PORT", "PLIK"}, {"--fast"}},
-    {"write", {"PORT", "PLIK"}, {"--verify", "--fast"}},
-    {"ports", {}, {}},
-    {"demo", {"PLIK"}, {}},
-};
+const std::vector<Command>& commands() {
+    static const std::vector<Command> table = {
+        {"show", "show", {flag("--json")}, {"PLIK"}},
+        {"diff", "diff", {}, {"PLIK_A", "PLIK_B"}},
+        {"read", "read", {flag("--fast")}, {"PORT", "PLIK"}},
+        {"write", "write", {flag("--verify"), flag("--fast")}, {"PORT", "PLIK"}},
+        {"ports", "ports", {}, {}},
+        {"demo", "demo", {}, {"PLIK"}},
+        {"set", "set", {withFileName("--output")}, {}, true},
+        {"subscribers add", "subscribers", {}, {}, true},
+        {"subscribers remove", "subscribers", {}, {}, true},
+        {"subscribers import",
+         "subscribers import",
+         {flag("--replace"), flag("--skip-refused"), withFileName("--output"),
+          opt::Option{{"--column"}, true}},
+         {},
+         true},
+        {"subscribers export", "subscribers export", {}, {}, true},
+    };
+    return table;
+}
 
 int usage(const std::string& message) {
     return fail(std::cerr, kExitUsage, message + " (zobacz: " + kProgramName + " --help)");
 }
 
-// set FILE [--output OUT] KEY=VALUE...
-int runSetCommand(const std::vector<std::string>& args) {
-    std::string file, output;
-    std::vector<std::string> assignments;
-    bool optionsEnded = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (!optionsEnded && a == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && a == "--output") {
-            if (i + 1 == args.size())
-                return usage("opcja --output wymaga nazwy pliku");
-            output = args[++i];
-        } else if (!optionsEnded && a.rfind("--output=", 0) == 0) {
-            output = a.substr(9);
-        } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-            return usage("nieznana opcja „" + a + "” polecenia set");
-        } else if (file.empty()) {
-            file = a;
-        } else {
-            assignments.push_back(a);
-        }
+int complain(const Command& c, const opt::Complaint& complaint) {
+    switch (complaint.kind) {
+    case opt::Complaint::MissingValue:
+        if (complaint.name == "--column")
+            return usage("opcja --column wymaga nazwy albo numeru kolumny");
+        return usage("opcja " + complaint.name + " wymaga nazwy pliku");
+    case opt::Complaint::ExtraArgument:
+        return usage("nadmiarowy argument „" + complaint.argument + "” polecenia " + c.spokenAs);
+    case opt::Complaint::UnknownOption:
+    case opt::Complaint::BadValue:
+        break;
     }
-    if (file.empty())
+    return usage("nieznana opcja „" + complaint.argument + "” polecenia " + c.spokenAs);
+}
+
+// set FILE [--output OUT] KEY=VALUE...
+int runSetCommand(const opt::Parsed& p) {
+    const std::vector<std::string>& rest = p.arguments;
+    if (rest.empty())
         return usage("brak argumentu PLIK polecenia set");
-    if (assignments.empty())
+    if (rest.size() < 2)
         return usage("brak ustawień KLUCZ=WARTOŚĆ polecenia set");
-    return runSet(file, output, assignments, std::cerr);
+    const auto output = p.given.find("--output");
+    return runSet(rest[0], output == p.given.end() ? std::string() : output->second,
+                  std::vector<std::string>(rest.begin() + 1, rest.end()), std::cerr);
 }
 
 // subscribers export FILE [OUT]
 // subscribers import FILE IN [--replace] [--skip-refused] [--column C]... [--output OUT]
-int runSubscribersCsvCommand(const std::vector<std::string>& args) {
-    const bool import = args[1] == "import";
-    ImportOptions options;
-    std::vector<std::string> rest;
-    bool optionsEnded = false;
-    for (std::size_t i = 2; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (!optionsEnded && a == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && import && a == "--replace") {
-            options.replace = true;
-        } else if (!optionsEnded && import && a == "--skip-refused") {
-            options.skipRefused = true;
-        } else if (!optionsEnded && import && a == "--output") {
-            if (i + 1 == args.size())
-                return usage("opcja --output wymaga nazwy pliku");
-            options.outPath = args[++i];
-        } else if (!optionsEnded && import && a.rfind("--output=", 0) == 0) {
-            options.outPath = a.substr(9);
-        } else if (!optionsEnded && import && a == "--column") {
-            if (i + 1 == args.size())
-                return usage("opcja --column wymaga nazwy albo numeru kolumny");
-            options.columns.push_back(args[++i]);
-        } else if (!optionsEnded && import && a.rfind("--column=", 0) == 0) {
-            options.columns.push_back(a.substr(9));
-        } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-            return usage("nieznana opcja „" + a + "” polecenia subscribers " + args[1]);
-        } else {
-            rest.push_back(a);
-        }
-    }
+int runSubscribersCsvCommand(const std::string& sub, const opt::Parsed& p) {
+    const bool import = sub == "import";
+    const std::vector<std::string>& rest = p.arguments;
     const std::size_t least = import ? 2 : 1, most = 2;
     if (rest.size() < least)
         return usage(std::string("brak argumentu ") + (rest.empty() ? "PLIK" : "CSV") +
-                     " polecenia subscribers " + args[1]);
+                     " polecenia subscribers " + sub);
     if (rest.size() > most)
-        return usage("nadmiarowy argument „" + rest[most] + "” polecenia subscribers " + args[1]);
-    if (import)
+        return usage("nadmiarowy argument „" + rest[most] + "” polecenia subscribers " + sub);
+    if (import) {
+        ImportOptions options;
+        options.replace = p.given.count("--replace") > 0;
+        options.skipRefused = p.given.count("--skip-refused") > 0;
+        if (const auto output = p.given.find("--output"); output != p.given.end())
+            options.outPath = output->second;
+        if (const auto columns = p.every.find("--column"); columns != p.every.end())
+            options.columns = columns->second;
         return runSubscribersImport(rest[0], rest[1], options, std::cout, std::cerr);
+    }
     return runSubscribersExport(rest[0], rest.size() > 1 ? rest[1] : std::string(), std::cout,
                                 std::cerr);
 }
 
 // subscribers add|remove FILE NUMBER...
-int runSubscribersCommand(const std::vector<std::string>& args) {
-    if (args.size() >= 2 && (args[1] == "export" || args[1] == "import"))
-        return runSubscribersCsvCommand(args);
-    if (args.size() < 2 || (args[1] != "add" && args[1] != "remove"))
-        return usage("polecenie subscribers wymaga add, remove, import albo export");
-    std::vector<std::string> rest;
-    bool optionsEnded = false;
-    for (std::size_t i = 2; i < args.size(); ++i) {
-        if (!optionsEnded && args[i] == "--")
-            optionsEnded = true;
-        else if (!optionsEnded && args[i].size() > 1 && args[i][0] == '-')
-            return usage("nieznana opcja „" + args[i] + "” polecenia subscribers");
-        else
-            rest.push_back(args[i]);
-    }
+int runSubscribersCommand(const std::string& sub, const opt::Parsed& p) {
+    if (sub == "export" || sub == "import")
+        return runSubscribersCsvCommand(sub, p);
+    const std::vector<std::string>& rest = p.arguments;
     if (rest.size() < 2)
         return usage(rest.empty() ? "brak argumentu PLIK polecenia subscribers"
                                   : "brak argumentu NUMER polecenia subscribers");
     const std::vector<std::string> numbers(rest.begin() + 1, rest.end());
-    return runSubscribers(args[1] == "add", rest[0], numbers, std::cout, std::cerr);
+    return runSubscribers(sub == "add", rest[0], numbers, std::cout, std::cerr);
+}
+
+int runCommand(const Command& cmd, const opt::Parsed& p) {
+    const std::string name = cmd.name;
+    if (name == "set")
+        return runSetCommand(p);
+    if (name.rfind("subscribers ", 0) == 0)
+        return runSubscribersCommand(name.substr(12), p);
+
+    const std::vector<std::string>& positionals = p.arguments;
+    if (positionals.size() < cmd.arguments.size())
+        return usage(std::string("brak argumentu ") + cmd.arguments[positionals.size()] +
+                     " polecenia " + cmd.name);
+    if (name == "show")
+        return runShow(positionals[0], p.given.count("--json") > 0, std::cout, std::cerr);
+    if (name == "diff")
+        return runDiff(positionals[0], positionals[1], std::cout, std::cerr);
+    if (name == "ports")
+        return runPorts(std::cout);
+    if (name == "demo")
+        return runDemo(positionals[0], std::cout, std::cerr);
+
+    TransferOptions transfer;
+    transfer.fast = p.given.count("--fast") > 0;
+    transfer.verify = p.given.count("--verify") > 0;
+    trellikon::SystemSerialPort port;
+    SteadyTickClock clock;
+    if (name == "read")
+        return runRead(positionals[0], positionals[1], transfer, port, clock, std::cerr);
+    return runWrite(positionals[0], positionals[1], transfer, port, clock, std::cerr);
 }
 
 } // namespace
@@ -179,55 +201,28 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
 
-    if (args[0] == "set")
-        return runSetCommand(args);
-    if (args[0] == "subscribers")
-        return runSubscribersCommand(args);
-
-    const Command* cmd = nullptr;
-    for (const Command& c : kCommands)
-        if (args[0] == c.name)
-            cmd = &c;
-    if (!cmd)
+    // "subscribers" is a family: its second word names the command.
+    std::string name = args[0];
+    std::size_t from = 1;
+    if (name == "subscribers") {
+        const bool known = args.size() >= 2 && (args[1] == "add" || args[1] == "remove" ||
+                                                args[1] == "import" || args[1] == "export");
+        if (!known)
+            return usage("polecenie subscribers wymaga add, remove, import albo export");
+        name += " " + args[1];
+        from = 2;
+    }
+    const auto& table = commands();
+    const auto cmd = std::find_if(table.begin(), table.end(),
+                                  [&name](const Command& c) { return name == c.name; });
+    if (cmd == table.end())
         return usage("nieznane polecenie „" + args[0] + "”");
 
-    std::set<std::string> given;
-    bool optionsEnded = false;
-    std::vector<std::string> positionals;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (!optionsEnded && a == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
-            if (std::find(cmd->options.begin(), cmd->options.end(), a) == cmd->options.end())
-                return usage("nieznana opcja „" + a + "” polecenia " + cmd->name);
-            given.insert(a);
-        } else if (positionals.size() == cmd->positionals.size()) {
-            return usage("nadmiarowy argument „" + a + "” polecenia " + cmd->name);
-        } else {
-            positionals.push_back(a);
-        }
-    }
-    if (positionals.size() < cmd->positionals.size())
-        return usage(std::string("brak argumentu ") + cmd->positionals[positionals.size()] +
-                     " polecenia " + cmd->name);
-
-    const std::string name = cmd->name;
-    if (name == "show")
-        return runShow(positionals[0], given.count("--json") > 0, std::cout, std::cerr);
-    if (name == "diff")
-        return runDiff(positionals[0], positionals[1], std::cout, std::cerr);
-    if (name == "ports")
-        return runPorts(std::cout);
-    if (name == "demo")
-        return runDemo(positionals[0], std::cout, std::cerr);
-
-    TransferOptions transfer;
-    transfer.fast = given.count("--fast") > 0;
-    transfer.verify = given.count("--verify") > 0;
-    trellikon::SystemSerialPort port;
-    SteadyTickClock clock;
-    if (name == "read")
-        return runRead(positionals[0], positionals[1], transfer, port, clock, std::cerr);
-    return runWrite(positionals[0], positionals[1], transfer, port, clock, std::cerr);
+    opt::Syntax syntax;
+    if (!cmd->countsItsArguments)
+        syntax.mostArguments = cmd->arguments.size();
+    const opt::Parsed parsed = opt::parse(args, from, cmd->options, syntax);
+    if (parsed.complaint)
+        return complain(*cmd, *parsed.complaint);
+    return runCommand(*cmd, parsed);
 }

@@ -2,6 +2,7 @@
 // program (or trellikon-cli) without the device and its cable.
 
 #include "device_link.h"
+#include "option_table.h"
 #include "pty_device_server.h"
 #include "settings_image.h"
 #include "simulated_device.h"
@@ -17,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -104,88 +106,83 @@ std::optional<double> parseProbability(const std::string& text) {
 
 // Returns the exit status when the program should end at once.
 std::optional<int> parseArguments(int argc, char** argv, Options& o) {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::string value;
-        bool hasValue = false;
-        if (arg.rfind("--", 0) == 0) {
-            if (const auto eq = arg.find('='); eq != std::string::npos) {
-                value = arg.substr(eq + 1);
-                arg.resize(eq);
-                hasValue = true;
-            }
-        }
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (arg == "-v" || arg == "--verbose") {
-            o.verbose = true;
-            continue;
-        }
-        auto bad = [&](const char* what) {
-            std::fprintf(stderr, "trellikon-sim: %s: %s\n", arg.c_str(), what);
-            return 2;
+    namespace opt = trellikon::options;
+    using Refusal = std::optional<std::string>;
+    auto path = [](std::string& into, const char* missing) {
+        return [&into, missing](const std::string& v) -> Refusal {
+            if (v.empty())
+                return missing;
+            into = v;
+            return std::nullopt;
         };
-        static const std::string_view withValue[] = {
-            "--link",         "--memory",        "--baud",      "--seed",
-            "--flip",         "--drop",          "--split",     "--delay",
-            "--silent-after", "--dup-handshake", "--wrong-ack", "--power-on-delay"};
-        bool known = false;
-        for (const auto name : withValue)
-            known = known || arg == name;
-        if (!known) {
-            std::fprintf(stderr, "trellikon-sim: unknown option %s (see --help)\n", arg.c_str());
-            return 2;
-        }
-        if (!hasValue) {
-            if (i + 1 >= argc)
-                return bad("needs a value");
-            value = argv[++i];
-        }
-
-        if (arg == "--link") {
-            if (value.empty())
-                return bad("needs a path");
-            o.server.linkPath = value;
-        } else if (arg == "--memory") {
-            if (value.empty())
-                return bad("needs a file name");
-            o.memoryFile = value;
-        } else if (arg == "--baud" || arg == "--delay" || arg == "--power-on-delay" ||
-                   arg == "--silent-after") {
-            const auto v = parseInteger(value, 0, arg == "--baud" ? 4'000'000 : 3'600'000);
-            if (!v)
-                return bad("expects a whole number from 0");
-            const int n = static_cast<int>(*v);
-            if (arg == "--baud")
-                o.server.baud = n;
-            else if (arg == "--delay")
-                o.faults.replyDelayMs = n;
-            else if (arg == "--power-on-delay")
-                o.server.powerOnDelayMs = n;
-            else
-                o.faults.silentAfterFrames = n;
-        } else if (arg == "--seed") {
-            const auto v = parseInteger(value, 0, 0xFFFFFFFFll);
-            if (!v)
-                return bad("expects a whole number from 0 to 4294967295");
-            o.faults.seed = static_cast<std::uint32_t>(*v);
-        } else {
-            const auto p = parseProbability(value);
+    };
+    auto whole = [](int& into, long long max) {
+        return [&into, max](const std::string& v) -> Refusal {
+            const auto n = parseInteger(v, 0, max);
+            if (!n)
+                return "expects a whole number from 0";
+            into = static_cast<int>(*n);
+            return std::nullopt;
+        };
+    };
+    auto probability = [](double& into) {
+        return [&into](const std::string& v) -> Refusal {
+            const auto p = parseProbability(v);
             if (!p)
-                return bad("expects a probability from 0 to 1");
-            if (arg == "--flip")
-                o.faults.flipBit = *p;
-            else if (arg == "--drop")
-                o.faults.dropFrame = *p;
-            else if (arg == "--split")
-                o.faults.splitFrame = *p;
-            else if (arg == "--dup-handshake")
-                o.faults.duplicateHandshake = *p;
-            else
-                o.faults.wrongAckBlock = *p;
+                return "expects a probability from 0 to 1";
+            into = *p;
+            return std::nullopt;
+        };
+    };
+    const std::vector<opt::Option> table = {
+        {{"--help", "-h"}, false, {}, true},
+        {{"--verbose", "-v"},
+         false,
+         [&o](const std::string&) -> Refusal {
+             o.verbose = true;
+             return std::nullopt;
+         }},
+        {{"--link"}, true, path(o.server.linkPath, "needs a path")},
+        {{"--memory"}, true, path(o.memoryFile, "needs a file name")},
+        {{"--baud"}, true, whole(o.server.baud, 4'000'000)},
+        {{"--delay"}, true, whole(o.faults.replyDelayMs, 3'600'000)},
+        {{"--power-on-delay"}, true, whole(o.server.powerOnDelayMs, 3'600'000)},
+        {{"--silent-after"}, true, whole(o.faults.silentAfterFrames, 3'600'000)},
+        {{"--seed"},
+         true,
+         [&o](const std::string& v) -> Refusal {
+             const auto n = parseInteger(v, 0, 0xFFFFFFFFll);
+             if (!n)
+                 return "expects a whole number from 0 to 4294967295";
+             o.faults.seed = static_cast<std::uint32_t>(*n);
+             return std::nullopt;
+         }},
+        {{"--flip"}, true, probability(o.faults.flipBit)},
+        {{"--drop"}, true, probability(o.faults.dropFrame)},
+        {{"--split"}, true, probability(o.faults.splitFrame)},
+        {{"--dup-handshake"}, true, probability(o.faults.duplicateHandshake)},
+        {{"--wrong-ack"}, true, probability(o.faults.wrongAckBlock)},
+    };
+    opt::Syntax syntax;
+    syntax.doubleDashEndsOptions = false;
+    syntax.flagsIgnoreInlineValues = true;
+    syntax.takesArguments = false;
+    const opt::Parsed p =
+        opt::parse(std::vector<std::string>(argv + 1, argv + argc), 0, table, syntax);
+    if (const auto& c = p.complaint) {
+        if (c->kind == opt::Complaint::UnknownOption) {
+            std::fprintf(stderr, "trellikon-sim: unknown option %s (see --help)\n",
+                         c->name.c_str());
+        } else {
+            const char* what =
+                c->kind == opt::Complaint::MissingValue ? "needs a value" : c->reason.c_str();
+            std::fprintf(stderr, "trellikon-sim: %s: %s\n", c->name.c_str(), what);
         }
+        return 2;
+    }
+    if (p.endedBy) {
+        std::fputs(kUsage, stdout);
+        return 0;
     }
     return std::nullopt;
 }

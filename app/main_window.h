@@ -4,6 +4,7 @@
 
 #include "device_link.h"
 #include "device_settings.h"
+#include "port_names.h"
 #include "window_support.h"
 
 #include <QComboBox>
@@ -11,6 +12,9 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QWidget>
+
+#include <functional>
+#include <vector>
 
 // Main window.
 class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserver {
@@ -65,6 +69,10 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     // The combo's selected item, or -1 while the user has typed a name of their own.
     int ComboBox1ItemIndex() const;
 
+    // The ports the list offers after COM1..COM8, asked each time it opens.
+    // The system's by default; tests put a list of their own here.
+    std::function<std::vector<trellikon::PresentPort>()> extraPorts;
+
     trellikon::DeviceSettings& settings() { return settings_; }
     trellikon::DeviceLink& link() { return link_; }
     WindowContext& context() { return ctx_; }
@@ -82,6 +90,7 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
 
   private:
     QToolButton* addCommand(const char* name, int picture, const QString& label);
+    void refreshPortList();
     void refreshPortTooltips();
 
     trellikon::DeviceSettings settings_;

@@ -132,7 +132,8 @@ Polecenia:
              (powtórzony, już na liście) albo odrzucony (nie numer, lista
              pełna). Odrzucony wiersz: nic nie jest zapisywane (kod 2), chyba że
              podano --skip-refused. Wynik trafia do PLIKU albo do --output.
-  ports      Wypisuje, które urządzenie oznacza teraz każda z nazw COM1..COM8.
+  ports      Wypisuje, które urządzenie oznacza teraz każda z nazw COM1..COM8,
+             a potem każdy inny obecny port szeregowy z opisem.
   demo       Zapisuje do PLIKU szablon z przykładowymi ustawieniami (np. jako
              pamięć symulatora trellikon-sim).
   help       Ten opis.
@@ -173,6 +174,8 @@ int runPorts(std::ostream& out) {
         const std::string name = "COM" + std::to_string(n);
         out << name << ": " << describePort(name) << '\n';
     }
+    for (const auto& port : portsBeyondTheEight())
+        out << port.name << ": " << port.description << '\n';
     return kExitOk;
 }
 

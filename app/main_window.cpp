@@ -91,6 +91,8 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     for (int i = 1; i <= kPortCount; ++i)
         ComboBox1->addItem(QStringLiteral("COM%1").arg(i));
     ComboBox1->setMinimumWidth(120);
+    // Ports appended later ("COM12 – USB Serial Port") widen the field and its list.
+    ComboBox1->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     combo->beforePopup = [this] { refreshPortList(); };
     extraPorts = [] { return trellikon::portsBeyondTheEight(); };
     portRow->addWidget(portLabel);

@@ -28,7 +28,8 @@ constexpr int kPortCount = 8;
 constexpr int kButtonSide = 52;
 
 // The port list shows, for each name, the device it stands for at the moment
-// the list is opened: cables come and go while the program runs.
+// the list is opened, and the ports present beyond COM1..COM8: cables come and
+// go while the program runs.
 class PortComboBox : public QComboBox {
   public:
     using QComboBox::QComboBox;
@@ -90,7 +91,10 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     for (int i = 1; i <= kPortCount; ++i)
         ComboBox1->addItem(QStringLiteral("COM%1").arg(i));
     ComboBox1->setMinimumWidth(120);
-    combo->beforePopup = [this] { refreshPortTooltips(); };
+    // Ports appended later ("COM12 – USB Serial Port") widen the field and its list.
+    ComboBox1->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    combo->beforePopup = [this] { refreshPortList(); };
+    extraPorts = [] { return trellikon::portsBeyondTheEight(); };
     portRow->addWidget(portLabel);
     portRow->addWidget(ComboBox1);
     portRow->addStretch();
@@ -230,13 +234,44 @@ void TForm1::ComboBox1Change() {
     const int index = ComboBox1ItemIndex();
     if (index >= 0 && index < kPortCount)
         link_.setPortName("COM" + std::to_string(index + 1));
+    else if (index >= kPortCount)
+        link_.setPortName(ComboBox1->itemData(index).toString().toStdString());
     ComboBox1->setToolTip(QString::fromStdString(trellikon::describePort(link_.port_name)));
+}
+
+// The eight names stay items 0 to 7; the ports beyond them are asked for anew
+// and follow, each with what stands behind it ("COM12 – USB Serial Port").
+// A refresh is not a choice: port_name does not change, and the field keeps
+// what it showed.
+void TForm1::refreshPortList() {
+    const QString shown = ComboBox1->currentText();
+    const int current = ComboBox1->currentIndex();
+    const bool typed = ComboBox1ItemIndex() < 0;
+    const QVariant currentPort = current >= kPortCount ? ComboBox1->itemData(current) : QVariant();
+    while (ComboBox1->count() > kPortCount)
+        ComboBox1->removeItem(ComboBox1->count() - 1);
+    const auto extra = extraPorts ? extraPorts() : std::vector<trellikon::PresentPort>{};
+    for (const auto& port : extra) {
+        QString text = QString::fromStdString(port.name);
+        if (!port.description.empty())
+            text += QString::fromUtf8(" – ") + QString::fromStdString(port.description);
+        ComboBox1->addItem(text, QString::fromStdString(port.name));
+    }
+    if (currentPort.isValid()) {
+        // The appended item shown before, wherever it is now; gone, the text stays.
+        ComboBox1->setCurrentIndex(ComboBox1->findData(currentPort));
+        if (typed || ComboBox1->currentIndex() < 0)
+            ComboBox1->setEditText(shown);
+    }
+    refreshPortTooltips();
 }
 
 void TForm1::refreshPortTooltips() {
     for (int i = 0; i < ComboBox1->count(); ++i) {
-        const std::string name = ComboBox1->itemText(i).toStdString();
-        ComboBox1->setItemData(i, QString::fromStdString(name + ": " + trellikon::describePort(name)),
+        const std::string name = i < kPortCount ? ComboBox1->itemText(i).toStdString()
+                                                : ComboBox1->itemData(i).toString().toStdString();
+        ComboBox1->setItemData(i,
+                               QString::fromStdString(name + ": " + trellikon::describePort(name)),
                                Qt::ToolTipRole);
     }
     ComboBox1->setToolTip(QString::fromStdString(trellikon::describePort(link_.port_name)));

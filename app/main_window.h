@@ -4,6 +4,7 @@
 
 #include "device_link.h"
 #include "device_settings.h"
+#include "port_names.h"
 #include "window_support.h"
 
 #include <QComboBox>
@@ -11,6 +12,9 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QWidget>
+
+#include <functional>
+#include <vector>
 
 class ProgressDialog;
 
@@ -67,6 +71,10 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     // The combo's selected item, or -1 while the user has typed a name of their own.
     int ComboBox1ItemIndex() const;
 
+    // The ports the list offers after COM1..COM8, asked each time it opens.
+    // The system's by default; tests put a list of their own here.
+    std::function<std::vector<trellikon::PresentPort>()> extraPorts;
+
     trellikon::DeviceSettings& settings() { return settings_; }
     trellikon::DeviceLink& link() { return link_; }
     WindowContext& context() { return ctx_; }
@@ -86,6 +94,7 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     // The window that shows a link window's texts and bar; none for the notice.
     ProgressDialog* progressWindow(trellikon::LinkWindow window) const;
     QToolButton* addCommand(const char* name, int picture, const QString& label);
+    void refreshPortList();
     void refreshPortTooltips();
 
     trellikon::DeviceSettings settings_;

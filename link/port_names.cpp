@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdlib>
+#include <filesystem>
 #include <system_error>
 
 namespace trellikon {
@@ -31,6 +33,17 @@ std::optional<unsigned long> comSuffix(const std::string& name) {
     return number;
 }
 
+// One spelling per device: a TRELLIKON_COMn that names /dev/serial/by-id/...
+// stands for the /dev/ttyUSB0 the list finds. Windows device names ("\\.\COM3")
+// are kept as they are.
+std::string sameDeviceKey(const std::string& device) {
+    if (device.empty() || device.front() != '/')
+        return device;
+    std::error_code ec;
+    const auto canonical = std::filesystem::weakly_canonical(device, ec);
+    return ec ? device : canonical.string();
+}
+
 } // namespace
 
 std::optional<int> comPortNumber(const std::string& name) {
@@ -45,6 +58,29 @@ std::optional<int> comPortNumber(const std::string& name) {
 
 std::optional<unsigned long> comNameNumber(const std::string& name) {
     return comSuffix(name);
+}
+
+std::optional<std::string> PortEnvironment::systemGetenv(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    if (!value)
+        return std::nullopt;
+    return std::string(value);
+}
+
+std::vector<PresentPort> portsBeyondTheEight(const PortEnvironment& env) {
+    std::vector<std::string> covered;
+    for (int n = 1; n <= kComPortCount; ++n) {
+        if (auto device = resolvePortName("COM" + std::to_string(n), env))
+            covered.push_back(sameDeviceKey(*device));
+    }
+    std::vector<PresentPort> beyond;
+    for (auto& port : presentPorts(env)) {
+        const auto device = resolvePortName(port.name, env);
+        if (!device ||
+            std::find(covered.begin(), covered.end(), sameDeviceKey(*device)) == covered.end())
+            beyond.push_back(std::move(port));
+    }
+    return beyond;
 }
 
 } // namespace trellikon

@@ -1,11 +1,13 @@
-// What stands behind "COM1".."COM8" on Windows: the ports are the system's
-// own names, so only their description is looked up, each time it is asked
-// for (an adapter plugged in after start-up shows at once). The friendly name
-// comes from SetupAPI ("USB Serial Port (COM3)"); a port that only the
-// registry's serial-port map knows is described by its kernel device.
+// Which ports Windows has and what stands behind them (see port_names.h). The
+// ports are the system's own names, so only their presence and description are
+// looked up, each time they are asked for (an adapter plugged in after start-up
+// shows at once). The registry's serial-port map lists the ports present; the
+// friendly name comes from SetupAPI ("USB Serial Port (COM3)"), and a port
+// that only the map knows is described by its kernel device.
 
 #include "port_names.h"
 
+#include "win_serial_port.h"
 #include "windows_text.h"
 
 #include <algorithm>
@@ -104,16 +106,29 @@ std::string friendlyName(const std::string& name) {
     return found;
 }
 
+// "USB Serial Port (COM3)" without the port's own name, which the list shows already.
+std::string withoutPortName(std::string friendly, const std::string& name) {
+    const std::string suffix = " (" + name + ")";
+    if (friendly.size() > suffix.size() &&
+        sameName(friendly.substr(friendly.size() - suffix.size()), suffix))
+        friendly.erase(friendly.size() - suffix.size());
+    return friendly;
+}
+
 } // namespace
 
-std::vector<std::string> listSerialPorts() {
-    std::vector<std::string> ports;
-    for (const auto& entry : serialCommMap())
-        ports.push_back(entry.second);
+std::vector<PresentPort> presentPorts(const PortEnvironment&) {
+    std::vector<PresentPort> ports;
+    for (auto& [device, name] : serialCommMap()) {
+        std::string friendly = withoutPortName(friendlyName(name), name);
+        if (friendly.empty())
+            friendly = "port szeregowy " + device;
+        ports.push_back({std::move(name), std::move(friendly)});
+    }
     // COM2 before COM10; names that are not COM names last, as they came.
-    std::stable_sort(ports.begin(), ports.end(), [](const std::string& a, const std::string& b) {
-        const auto na = comNameNumber(a);
-        const auto nb = comNameNumber(b);
+    std::stable_sort(ports.begin(), ports.end(), [](const PresentPort& a, const PresentPort& b) {
+        const auto na = comNameNumber(a.name);
+        const auto nb = comNameNumber(b.name);
         if (na && nb)
             return *na < *nb;
         return na.has_value() && !nb.has_value();
@@ -121,7 +136,20 @@ std::vector<std::string> listSerialPorts() {
     return ports;
 }
 
-std::string describePort(const std::string& name) {
+std::optional<std::string> resolvePortName(const std::string& name, const PortEnvironment&) {
+    if (name.empty())
+        return std::nullopt;
+    // Device names are case-blind; one spelling lets callers compare them.
+    std::string upper = name;
+    if (comNameNumber(name)) {
+        std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
+            return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        });
+    }
+    return windowsDeviceName(upper);
+}
+
+std::string describePort(const std::string& name, const PortEnvironment&) {
     if (const std::string friendly = friendlyName(name); !friendly.empty())
         return friendly;
     for (const auto& [device, port] : serialCommMap()) {

@@ -19,17 +19,22 @@
 // - Driver queue sizes are a Windows setting with no counterpart; the tty
 //   layer's own buffers are larger than any frame, so nothing is done.
 // - When the device goes away the tty is hung up: writes and ioctls fail with
-//   EIO, reads return 0, poll() reports POLLHUP. Each of those ends the call
-//   quietly; the descriptor is kept until the next open.
+//   EIO, reads return 0, poll() reports POLLHUP (so does a pseudo-terminal
+//   whose other end closed). Each of those closes the port at once, and so
+//   does a write that stalls past its bound: a stalled port would otherwise
+//   cost the bound on every tick. A read with nothing waiting asks poll() for
+//   a hang-up, so a loss is seen even while nothing is sent.
 
 #include "posix_serial_port.h"
 
 #include "error_text.h"
+#include "reopen_after_loss.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -67,6 +72,13 @@ std::string portsFoundSentence(const std::vector<std::string>& ports) {
     return "Porty szeregowe obecne teraz, w kolejności COM: " + joinPorts(ports) + ".";
 }
 
+std::vector<std::string> presentPathsOf(const PortEnvironment& env) {
+    std::vector<std::string> paths;
+    for (auto& port : presentPorts(env))
+        paths.push_back(std::move(port.name));
+    return paths;
+}
+
 std::string comVariable(int number) {
     return "TRELLIKON_COM" + std::to_string(number);
 }
@@ -76,10 +88,12 @@ LinkError unresolvedNameError(const std::string& name, const PortEnvironment& en
         return makeLinkError(LinkError::Code::NoSuchDevice, {}, "Nie wybrano portu.");
     const auto number = comPortNumber(name);
     if (!number) {
-        return makeLinkError(LinkError::Code::NoSuchDevice, {},
-                         "\"" + name + "\" nie jest nazwą portu: wybierz COM1 do COM8 albo podaj ścieżkę urządzenia.");
+        return makeLinkError(
+            LinkError::Code::NoSuchDevice, {},
+            "\"" + name +
+                "\" nie jest nazwą portu: wybierz COM1 do COM8 albo podaj ścieżkę urządzenia.");
     }
-    const auto ports = listSerialPorts(env);
+    const auto ports = presentPathsOf(env);
     std::string message;
     if (ports.empty()) {
         message = portsFoundSentence(ports) + " Sprawdź, czy kabel programujący jest podłączony";
@@ -143,21 +157,21 @@ LinkError openError(const std::string& path, int e, const PortEnvironment& env) 
     switch (e) {
     case ENOENT:
         return makeLinkError(Code::NoSuchDevice, path,
-                         path + " nie istnieje. " + portsFoundSentence(listSerialPorts(env)));
+                             path + " nie istnieje. " + portsFoundSentence(presentPathsOf(env)));
     case ENODEV:
     case ENXIO:
         return makeLinkError(Code::NoSuchDevice, path,
-                         "Za " + path + " nie ma urządzenia (czy kabel został odłączony?). " +
-                             portsFoundSentence(listSerialPorts(env)));
+                             "Za " + path + " nie ma urządzenia (czy kabel został odłączony?). " +
+                                 portsFoundSentence(presentPathsOf(env)));
     case EIO:
         // What a ttyS without a UART answers.
         return makeLinkError(Code::NoSuchDevice, path,
-                         "Za " + path + " nie ma sprzętowego portu szeregowego. " +
-                             portsFoundSentence(listSerialPorts(env)));
+                             "Za " + path + " nie ma sprzętowego portu szeregowego. " +
+                                 portsFoundSentence(presentPathsOf(env)));
     case EACCES:
     case EPERM:
         return makeLinkError(Code::PermissionDenied, path,
-                         permissionDeniedMessage(permissionFacts(path)));
+                             permissionDeniedMessage(permissionFacts(path)));
     case EBUSY:
         return makeLinkError(
             Code::Busy, path,
@@ -166,9 +180,11 @@ LinkError openError(const std::string& path, int e, const PortEnvironment& env) 
                    "podłączony port szeregowy, czy nie ma za nim modemu. Zamknij tamten program "
                    "albo odczekaj chwilę po podłączeniu kabla i połącz się ponownie.");
     case EISDIR:
-        return makeLinkError(Code::NotASerialPort, path, path + " jest katalogiem, a nie portem szeregowym.");
+        return makeLinkError(Code::NotASerialPort, path,
+                             path + " jest katalogiem, a nie portem szeregowym.");
     default:
-        return makeLinkError(Code::Other, path, "Nie można otworzyć " + path + ": " + errnoText(e) + ".");
+        return makeLinkError(Code::Other, path,
+                             "Nie można otworzyć " + path + ": " + errnoText(e) + ".");
     }
 }
 
@@ -230,7 +246,8 @@ std::string permissionDeniedMessage(const PermissionFacts& facts) {
     const std::string user = facts.user.empty() ? std::string("$USER") : facts.user;
     return "Brak uprawnień do otwarcia " + path + ": należy on do grupy " + group +
            ", a Twoje konto nie jest w tej grupie. Poproś administratora o dodanie konta "
-           "(usermod -aG " + facts.group + " " + user + "), a potem zaloguj się ponownie.";
+           "(usermod -aG " +
+           facts.group + " " + user + "), a potem zaloguj się ponownie.";
 }
 
 PosixSerialPort::PosixSerialPort(PortEnvironment env) : env_(std::move(env)) {}
@@ -239,8 +256,21 @@ PosixSerialPort::~PosixSerialPort() {
     close();
 }
 
+bool posixDeviceGone(int e) {
+    return e == EIO || e == ENXIO || e == ENODEV;
+}
+
 bool PosixSerialPort::open(const std::string& portName, LinkError& error) {
+    const bool afterLoss = lost_;
     close();
+    lost_ = false;
+    error = LinkError{};
+    return openRetryingAfterLoss(
+        afterLoss, error, [&](LinkError& e) { return openOnce(portName, e); },
+        [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
+}
+
+bool PosixSerialPort::openOnce(const std::string& portName, LinkError& error) {
     error = LinkError{};
 
     const auto path = resolvePortName(portName, env_);
@@ -274,7 +304,7 @@ bool PosixSerialPort::open(const std::string& portName, LinkError& error) {
         const int e = errno;
         if (e == ENOTTY || e == EINVAL) {
             return fail(makeLinkError(LinkError::Code::NotASerialPort, *path,
-                                  *path + " nie jest portem szeregowym."));
+                                      *path + " nie jest portem szeregowym."));
         }
         return fail(openError(*path, e, env_));
     }
@@ -304,10 +334,10 @@ bool PosixSerialPort::open(const std::string& portName, LinkError& error) {
     } while (set != 0 && errno == EINTR);
     if (set != 0) {
         const int e = errno;
-        return fail(makeLinkError(LinkError::Code::Other, *path,
-                              "Nie można ustawić " + *path +
-                                  " na 19200 bodów, 8 bitów danych, bez parzystości: " +
-                                  errnoText(e) + "."));
+        return fail(makeLinkError(
+            LinkError::Code::Other, *path,
+            "Nie można ustawić " + *path +
+                " na 19200 bodów, 8 bitów danych, bez parzystości: " + errnoText(e) + "."));
     }
 
     const int rts = TIOCM_RTS;
@@ -330,9 +360,19 @@ void PosixSerialPort::close() {
     path_.clear();
 }
 
+void PosixSerialPort::closeAsLost() {
+    close();
+    lost_ = true;
+}
+
+void PosixSerialPort::closeIfGone(int e) {
+    if (posixDeviceGone(e))
+        closeAsLost();
+}
+
 void PosixSerialPort::flush() {
-    if (fd_ >= 0)
-        drain(fd_);
+    if (fd_ >= 0 && !drain(fd_))
+        closeIfGone(errno);
 }
 
 bool PosixSerialPort::write(const std::uint8_t* data, std::size_t n) {
@@ -345,13 +385,24 @@ bool PosixSerialPort::write(const std::uint8_t* data, std::size_t n) {
             done += static_cast<std::size_t>(w);
             continue;
         }
-        if (w < 0 && errno == EINTR)
+        const int e = w < 0 ? errno : EIO;
+        if (e == EINTR)
             continue;
-        if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitWritable(fd_))
-            continue;
+        if (e == EAGAIN || e == EWOULDBLOCK) {
+            if (waitWritable(fd_))
+                continue;
+            // A stall or a hang-up: either way the port takes no more.
+            closeAsLost();
+            return false;
+        }
+        closeIfGone(e);
         return false;
     }
-    return drain(fd_);
+    if (!drain(fd_)) {
+        closeIfGone(errno);
+        return false;
+    }
+    return true;
 }
 
 std::size_t PosixSerialPort::waiting() const {
@@ -364,14 +415,31 @@ std::size_t PosixSerialPort::waiting() const {
 std::size_t PosixSerialPort::read(std::uint8_t* data, std::size_t max) {
     if (fd_ < 0 || data == nullptr || max == 0)
         return 0;
-    const std::size_t want = std::min(max, waiting());
-    if (want == 0)
+    int n = 0;
+    if (::ioctl(fd_, FIONREAD, &n) != 0) {
+        closeIfGone(errno);
         return 0;
+    }
+    if (n <= 0) {
+        // Nothing waiting: a hung-up port says so only through poll().
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+            closeAsLost();
+        return 0;
+    }
+    const std::size_t want = std::min(max, static_cast<std::size_t>(n));
     ssize_t r;
     do {
         r = ::read(fd_, data, want);
     } while (r < 0 && errno == EINTR);
-    return r > 0 ? static_cast<std::size_t>(r) : 0;
+    if (r > 0)
+        return static_cast<std::size_t>(r);
+    // End of file on a terminal with bytes waiting is a hang-up.
+    if (r == 0)
+        closeAsLost();
+    else if (errno != EAGAIN)
+        closeIfGone(errno);
+    return 0;
 }
 
 } // namespace trellikon

@@ -2,10 +2,11 @@
 // The serial port over a Linux terminal device: raw 19200 8N1, no flow
 // control, RTS on, DTR off, held exclusively (flock and TIOCEXCL).
 //
-// After the device disappears (a pulled USB cable) the descriptor is kept and
-// valid() stays true until the next open() or close(): writes and reads then
-// fail at once, and the protocol's time-outs tell the user, as they would for
-// a silent device.
+// When a call fails because the device is gone (a USB cable pulled out: EIO,
+// ENXIO, ENODEV, a hang-up) or a write stalls past its bound, the descriptor
+// is closed at once: valid() is then false, sends are skipped and the
+// protocol's time-outs tell the user, as they would for a silent device. The
+// next open() retries for a while (reopen_after_loss.h).
 
 #include "port_names.h"
 #include "serial_port.h"
@@ -38,10 +39,19 @@ class PosixSerialPort : public SerialPort {
     const std::string& devicePath() const { return path_; }
 
   private:
+    bool openOnce(const std::string& portName, LinkError& error);
+    // Closes the port after a failed call when `e` says the device is gone.
+    void closeIfGone(int e);
+    void closeAsLost();
+
     PortEnvironment env_;
     int fd_ = -1;
     std::string path_;
+    bool lost_ = false; // closed because the device went away; the next open retries
 };
+
+// True for the errno values of a call on a port whose device is gone.
+bool posixDeviceGone(int e);
 
 // Why the user may not open a device, in words that lead to a fix.
 struct PermissionFacts {

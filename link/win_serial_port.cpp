@@ -5,7 +5,23 @@
 //   wait (WaitCommEvent) and the writes are therefore guarded by a watchdog
 //   on the thread pool that cancels this thread's pending call
 //   (CancelSynchronousIo) when a driver never completes it; otherwise one
-//   such USB adapter would freeze the window for good.
+//   such USB adapter would freeze the window for good. The watchdog keeps
+//   cancelling until the guarded span ends: a single cancel that landed
+//   between two calls would leave the second one blocked. A guard that fired
+//   closes the port, so a stalled driver costs one guard period, not one per
+//   tick.
+// - XonChar and XoffChar are 0x11 and 0x13 although XON/XOFF stays off:
+//   Microsoft documents equal characters as an invalid record, and several USB
+//   and virtual COM drivers enforce it (SetCommState fails), while the inbox
+//   driver and Wine skip the check.
+// - The time-outs are set, not left to the driver: a driver keeps what the
+//   last program set, and a short write time-out left by a terminal program
+//   cuts a 516-byte frame short while WriteFile reports success. Reads return
+//   at once with what is waiting; writes have no total time-out (the guard
+//   bounds them).
+// - A driver that refuses the line settings or the time-outs fails the open
+//   with its reason, rather than leaving a port that cannot work for the
+//   connection time-out to report.
 // - A read asks ClearCommError how many bytes wait and reads only those, so
 //   ReadFile returns at once whatever time-outs the driver has.
 // - fBinary is set although the line settings clear every other flag:
@@ -16,6 +32,8 @@
 #include "win_serial_port.h"
 
 #include "port_names.h"
+#include "reopen_after_loss.h"
+#include "win_comm_calls.h"
 #include "windows_text.h"
 
 #include <algorithm>
@@ -31,6 +49,13 @@ constexpr DWORD kQueueSize = 520;
 // A write, or the wait for its last byte to leave, that takes longer than
 // this is cancelled: the wire needs 270 ms for the longest frame.
 constexpr DWORD kStallLimitMs = 2000;
+// How often the watchdog cancels again once it has fired.
+constexpr DWORD kCancelRepeatMs = 50;
+
+const WinCommCalls& systemCalls() {
+    static const WinCommCalls calls;
+    return calls;
+}
 
 HANDLE asHandle(void* h) {
     return static_cast<HANDLE>(h);
@@ -41,31 +66,31 @@ bool usable(void* h) {
 }
 
 std::string presentPortsSentence() {
-    const auto ports = listSerialPorts();
+    const auto ports = presentPorts();
     if (ports.empty())
         return "Windows nie zgłasza żadnego portu szeregowego.";
     std::string s = "Porty szeregowe obecne teraz: ";
     for (std::size_t i = 0; i < ports.size(); ++i) {
         if (i > 0)
             s += ", ";
-        s += ports[i];
-        const std::string what = describePort(ports[i]);
-        if (what.find(ports[i]) == std::string::npos)
-            s += " (" + what + ")";
+        s += ports[i].name;
+        if (!ports[i].description.empty())
+            s += " (" + ports[i].description + ")";
     }
     return s + ".";
 }
 
-// Cancels the owning thread's pending synchronous call when it has not
-// completed in time. One per guarded call.
+// Cancels the owning thread's pending synchronous call when the guarded span
+// has not ended in time, and again every few milliseconds until it ends. One
+// per guarded span.
 class StallWatchdog {
   public:
-    StallWatchdog() {
+    explicit StallWatchdog(const WinCommCalls& calls) : calls_(calls) {
         ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
                           &thread_, THREAD_TERMINATE, FALSE, 0);
         if (thread_ != nullptr)
-            ::CreateTimerQueueTimer(&timer_, nullptr, &StallWatchdog::fire, this, kStallLimitMs, 0,
-                                    WT_EXECUTEONLYONCE);
+            ::CreateTimerQueueTimer(&timer_, nullptr, &StallWatchdog::fire, this, kStallLimitMs,
+                                    kCancelRepeatMs, WT_EXECUTEDEFAULT);
     }
     ~StallWatchdog() {
         // INVALID_HANDLE_VALUE: wait for a callback already running to end.
@@ -83,13 +108,20 @@ class StallWatchdog {
     static void CALLBACK fire(void* self, BOOLEAN) {
         auto* w = static_cast<StallWatchdog*>(self);
         ::InterlockedExchange(&w->fired_, 1);
-        ::CancelSynchronousIo(w->thread_);
+        w->calls_.CancelSynchronousIo(w->thread_);
     }
 
+    const WinCommCalls& calls_;
     HANDLE thread_ = nullptr;
     HANDLE timer_ = nullptr;
     volatile LONG fired_ = 0;
 };
+
+std::string refusedBy(const std::string& name, const char* what, DWORD code) {
+    return "Sterownik portu " + name + " nie przyjął " + what + ": " + windowsErrorText(code) +
+           ". Odłącz i podłącz kabel programujący; jeśli to nie pomoże, zainstaluj sterownik "
+           "przejściówki od jej producenta.";
+}
 
 } // namespace
 
@@ -128,6 +160,24 @@ std::string windowsDeviceName(const std::string& portName) {
     return "\\\\.\\" + portName;
 }
 
+bool windowsDeviceGone(unsigned long code) {
+    switch (code) {
+    case ERROR_ACCESS_DENIED:        // the driver's answer once its device left
+    case ERROR_BAD_COMMAND:          // the same from other USB-serial drivers
+    case ERROR_DEVICE_NOT_CONNECTED: // CDC-ACM class driver
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_OPERATION_ABORTED: // a driver cancelling its queue on removal, or our guard
+    case ERROR_NOT_READY:         // Wine, once the terminal behind the port hung up
+        return true;
+    default:
+        return false;
+    }
+}
+
+WinSerialPort::WinSerialPort() : calls_(&systemCalls()) {}
+
+WinSerialPort::WinSerialPort(const WinCommCalls& calls) : calls_(&calls) {}
+
 WinSerialPort::~WinSerialPort() {
     close();
 }
@@ -137,26 +187,41 @@ bool WinSerialPort::valid() const {
 }
 
 bool WinSerialPort::open(const std::string& portName, LinkError& error) {
+    const bool afterLoss = lost_;
     close();
+    lost_ = false;
+    error = LinkError{};
+    return openRetryingAfterLoss(
+        afterLoss, error, [&](LinkError& e) { return openOnce(portName, e); },
+        [this](unsigned ms) { calls_->Sleep(ms); });
+}
+
+bool WinSerialPort::openOnce(const std::string& portName, LinkError& error) {
     error = LinkError{};
     if (portName.empty()) {
         error = makeLinkError(LinkError::Code::NoSuchDevice, {}, "Nie wybrano portu.");
         return false;
     }
+    const WinCommCalls& c = *calls_;
     const std::string device = windowsDeviceName(portName);
-    HANDLE h = ::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    HANDLE h = c.CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                              OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         handle_ = h;
         error = windowsOpenError(portName, ::GetLastError());
         return false;
     }
-    handle_ = h;
-    path_ = device;
+    auto refuse = [&](const char* what) {
+        const DWORD code = ::GetLastError();
+        c.CloseHandle(h);
+        handle_ = INVALID_HANDLE_VALUE;
+        error = makeLinkError(LinkError::Code::Other, {}, refusedBy(portName, what, code));
+        return false;
+    };
 
-    // Failures of the configuration calls are left to the protocol's
-    // time-outs, which report a port that does not work.
-    ::SetupComm(h, kQueueSize, kQueueSize);
+    // The queue sizes are a wish the driver may round or ignore; its refusal
+    // does not stop the port from working.
+    c.SetupComm(h, kQueueSize, kQueueSize);
     DCB dcb;
     std::fill_n(reinterpret_cast<unsigned char*>(&dcb), sizeof dcb, 0);
     dcb.DCBlength = sizeof(DCB);
@@ -168,38 +233,75 @@ bool WinSerialPort::open(const std::string& portName, LinkError& error) {
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
-    ::SetCommState(h, &dcb);
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    if (!c.SetCommState(h, &dcb))
+        return refuse("ustawień linii (19200 bodów, 8 bitów danych, bez parzystości, 1 bit stopu)");
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD; // with both totals 0: return what is waiting
+    if (!c.SetCommTimeouts(h, &timeouts))
+        return refuse("czasów oczekiwania odczytu i zapisu");
     DWORD mask = 0;
-    ::GetCommMask(h, &mask);
-    ::SetCommMask(h, EV_TXEMPTY);
+    c.GetCommMask(h, &mask);
+    c.SetCommMask(h, EV_TXEMPTY);
+    handle_ = h;
+    path_ = device;
     return true;
 }
 
 void WinSerialPort::close() {
     if (usable(handle_))
-        ::CloseHandle(asHandle(handle_));
+        calls_->CloseHandle(asHandle(handle_));
     handle_ = nullptr;
     path_.clear();
+}
+
+void WinSerialPort::closeAsLost() {
+    close();
+    lost_ = true;
+}
+
+void WinSerialPort::closeIfGone(unsigned long code) {
+    if (windowsDeviceGone(code))
+        closeAsLost();
 }
 
 void WinSerialPort::flush() {
     if (!usable(handle_))
         return;
-    StallWatchdog watchdog;
-    ::FlushFileBuffers(asHandle(handle_));
+    StallWatchdog watchdog(*calls_);
+    const bool flushed = calls_->FlushFileBuffers(asHandle(handle_));
+    const DWORD code = flushed ? 0 : ::GetLastError();
+    if (watchdog.fired())
+        closeAsLost();
+    else if (!flushed)
+        closeIfGone(code);
 }
 
 bool WinSerialPort::write(const std::uint8_t* data, std::size_t n) {
     if (!usable(handle_) || (data == nullptr && n != 0) || n > MAXDWORD)
         return false;
-    StallWatchdog watchdog;
+    const WinCommCalls& c = *calls_;
+    StallWatchdog watchdog(c);
     DWORD written = 0;
-    if (!::WriteFile(asHandle(handle_), data, static_cast<DWORD>(n), &written, nullptr) ||
-        watchdog.fired())
-        return false;
+    DWORD code = 0;
+    bool sent = c.WriteFile(asHandle(handle_), data, static_cast<DWORD>(n), &written, nullptr);
+    if (!sent)
+        code = ::GetLastError();
     DWORD events = 0;
-    if (!::WaitCommEvent(asHandle(handle_), &events, nullptr) || watchdog.fired())
+    if (sent && !watchdog.fired() && !c.WaitCommEvent(asHandle(handle_), &events, nullptr)) {
+        sent = false;
+        code = ::GetLastError();
+    }
+    if (watchdog.fired()) {
+        closeAsLost();
         return false;
+    }
+    if (!sent) {
+        closeIfGone(code);
+        return false;
+    }
+    // A driver's own time-out ends a write early and still reports success.
     return written == n;
 }
 
@@ -210,7 +312,7 @@ std::size_t WinSerialPort::waiting() const {
     COMSTAT status{};
     // A failed call counts as nothing waiting: a stale count would make the
     // following ReadFile wait for bytes that never come.
-    if (!::ClearCommError(asHandle(handle_), &errors, &status))
+    if (!calls_->ClearCommError(asHandle(handle_), &errors, &status))
         return 0;
     return status.cbInQue;
 }
@@ -218,12 +320,20 @@ std::size_t WinSerialPort::waiting() const {
 std::size_t WinSerialPort::read(std::uint8_t* data, std::size_t max) {
     if (!usable(handle_) || data == nullptr || max == 0)
         return 0;
-    const std::size_t want = std::min(max, waiting());
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!calls_->ClearCommError(asHandle(handle_), &errors, &status)) {
+        closeIfGone(::GetLastError());
+        return 0;
+    }
+    const std::size_t want = std::min<std::size_t>(max, status.cbInQue);
     if (want == 0)
         return 0;
     DWORD got = 0;
-    if (!::ReadFile(asHandle(handle_), data, static_cast<DWORD>(want), &got, nullptr))
+    if (!calls_->ReadFile(asHandle(handle_), data, static_cast<DWORD>(want), &got, nullptr)) {
+        closeIfGone(::GetLastError());
         return 0;
+    }
     return got;
 }
 

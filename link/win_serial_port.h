@@ -1,12 +1,15 @@
 #pragma once
 // The serial port over the Win32 communications calls: the port opened
 // exclusively for blocking use, 19200 8N1 with parity checking switched on,
-// RTS on, DTR off, no flow control, 520-byte driver queues, and the
-// transmit-buffer-empty event as the only one watched.
+// RTS on, DTR off, no flow control (with distinct XON and XOFF characters all
+// the same), 520-byte driver queues, reads that return at once, writes with no
+// driver time-out, and the transmit-buffer-empty event as the only one watched.
 //
-// After the device disappears (a pulled USB adapter) the handle is kept and
-// valid() stays true until the next open() or close(): writes and reads then
-// fail at once, and the protocol's time-outs tell the user.
+// When a call fails because the device is gone (a USB adapter pulled out) or
+// a send stalls past its guard, the handle is closed at once, so Windows can
+// give the COM number back to the cable when it returns; valid() is then
+// false, sends are skipped and the protocol's time-outs tell the user. The
+// next open() retries for a while (reopen_after_loss.h).
 
 #include "serial_port.h"
 
@@ -14,9 +17,13 @@
 
 namespace trellikon {
 
+struct WinCommCalls;
+
 class WinSerialPort : public SerialPort {
   public:
-    WinSerialPort() = default;
+    WinSerialPort();
+    // Makes its Win32 calls through `calls`, which must outlive the port.
+    explicit WinSerialPort(const WinCommCalls& calls);
     ~WinSerialPort() override;
     WinSerialPort(const WinSerialPort&) = delete;
     WinSerialPort& operator=(const WinSerialPort&) = delete;
@@ -36,9 +43,21 @@ class WinSerialPort : public SerialPort {
     const std::string& devicePath() const { return path_; }
 
   private:
-    void* handle_ = nullptr; // a HANDLE; null before the first open
+    bool openOnce(const std::string& portName, LinkError& error);
+    // Closes the port after a failed call when `code` says the device is gone.
+    void closeIfGone(unsigned long code);
+    void closeAsLost();
+
+    const WinCommCalls* calls_;
+    void* handle_ = nullptr; // a HANDLE; null before the first open and after a loss
     std::string path_;
+    bool lost_ = false; // closed because the device went away; the next open retries
 };
+
+// True for the errors a call on a port returns once its device is gone:
+// access denied, bad command, device not connected, device removed, aborted,
+// not ready.
+bool windowsDeviceGone(unsigned long code);
 
 // The Win32 device name for a port name: "COM1" becomes "\\.\COM1" (needed
 // above COM9, harmless below); a name that already is a device path stays.

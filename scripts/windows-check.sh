@@ -58,6 +58,8 @@ make_prefix() {
         touch "$WINEPREFIX/.trellikon-ready"
     fi
     wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$COM1_LINK" /f >/dev/null 2>&1
+    # The same terminal as a port above COM8, where USB adapters usually land.
+    wine reg add 'HKLM\Software\Wine\Ports' /v COM12 /d "$COM1_LINK" /f >/dev/null 2>&1
     wineserver -w
     # One server for the whole run, its diagnostics kept out of the report.
     wineserver -f -p >"$WIN_BUILD/wineserver.log" 2>&1 &
@@ -132,7 +134,8 @@ log "3. the window program through COM1"
 start_display
 "$TOP/build/tools/trellikon-cli" demo "$WORK/window.sbn" >/dev/null
 start_sim "$WORK/window.sbn" --baud 19200
-check "the Win32 port on COM1" env TRELLIKON_TEST_PORT=COM1 WINEPATH="$(windows_dll_path)" \
+check "the Win32 port on COM1 and COM12" env TRELLIKON_TEST_PORT=COM1 TRELLIKON_TEST_HIGH_PORT=COM12 \
+    WINEPATH="$(windows_dll_path)" \
     wine "$WIN_PROJECT/tests/test_win_serial_port.exe" -o "$(wine_path "$SHOTS/port-test.txt"),txt"
 sed 's/^/    /' "$SHOTS/port-test.txt"
 stop_sim

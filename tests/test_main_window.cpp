@@ -21,6 +21,7 @@ class TestMainWindow : public QObject {
     void startUpState();
     void controlsAreNamedForAssistiveTechnology();
     void portChoice();
+    void portsBeyondTheEightAreOffered();
     void connectShowsAndClosesTheConnectionWindow();
     void connectionWindowOkLeavesTheAttemptRunning();
     void portOpenFailureShowsTheReason();
@@ -148,6 +149,56 @@ void TestMainWindow::portChoice() {
     QCOMPARE(p.port.opened.size(), std::size_t(1));
     QVERIFY(f.link().connected);
     QVERIFY(!f.ComboBox1->itemData(0, Qt::ToolTipRole).toString().isEmpty());
+}
+
+void TestMainWindow::portsBeyondTheEightAreOffered() {
+    // Opening the list asks anew for the ports beyond COM1..COM8 and offers them
+    // after the eight, with what stands behind them; choosing one is the next
+    // connect's port, and a refresh never changes the choice.
+    Program p;
+    TForm1& f = *p.form1;
+    std::vector<PresentPort> present{{"COM12", "USB Serial Port"}, {"COM9", ""}};
+    f.extraPorts = [&present] { return present; };
+    QCOMPARE(f.ComboBox1->count(), 8); // the list at start is the eight names
+    f.ComboBox1->showPopup();
+    f.ComboBox1->hidePopup();
+    QCOMPARE(f.ComboBox1->count(), 10);
+    QCOMPARE(f.ComboBox1->itemText(7), QStringLiteral("COM8"));
+    QCOMPARE(f.ComboBox1->itemText(8), QString::fromUtf8("COM12 – USB Serial Port"));
+    QCOMPARE(f.ComboBox1->itemText(9), QStringLiteral("COM9"));
+    QCOMPARE(f.ComboBox1->currentIndex(), 0);
+    QCOMPARE(f.link().port_name, std::string("COM1"));
+
+    f.ComboBox1->setCurrentIndex(8);
+    Q_EMIT f.ComboBox1->activated(8);
+    QCOMPARE(f.link().port_name, std::string("COM12"));
+    p.connect();
+    QCOMPARE(p.port.opened.back(), std::string("COM12"));
+
+    // A new adapter ahead of the chosen one: the choice follows its port.
+    present.insert(present.begin(), {"COM10", "Prolific USB-to-Serial Comm Port"});
+    f.ComboBox1->showPopup();
+    f.ComboBox1->hidePopup();
+    QCOMPARE(f.ComboBox1->count(), 11);
+    QCOMPARE(f.ComboBox1->currentText(), QString::fromUtf8("COM12 – USB Serial Port"));
+    QCOMPARE(f.ComboBox1ItemIndex(), 9);
+    // The chosen adapter pulled out: it leaves the list, the field and port_name stay.
+    present = {{"COM10", "Prolific USB-to-Serial Comm Port"}};
+    f.ComboBox1->showPopup();
+    f.ComboBox1->hidePopup();
+    QCOMPARE(f.ComboBox1->count(), 9);
+    QCOMPARE(f.ComboBox1->currentText(), QString::fromUtf8("COM12 – USB Serial Port"));
+    QCOMPARE(f.ComboBox1ItemIndex(), -1);
+    QCOMPARE(f.link().port_name, std::string("COM12"));
+    // A name typed into the field survives a refresh, and still changes nothing.
+    f.ComboBox1->setCurrentIndex(2);
+    Q_EMIT f.ComboBox1->activated(2);
+    f.ComboBox1->lineEdit()->selectAll();
+    QTest::keyClicks(f.ComboBox1->lineEdit(), QStringLiteral("COM77"));
+    f.ComboBox1->showPopup();
+    f.ComboBox1->hidePopup();
+    QCOMPARE(f.ComboBox1->currentText(), QStringLiteral("COM77"));
+    QCOMPARE(f.link().port_name, std::string("COM3"));
 }
 
 void TestMainWindow::connectShowsAndClosesTheConnectionWindow() {

@@ -13,8 +13,10 @@ namespace {
 // A fake system: /dev nodes are empty files, UART types are sysfs-like files.
 class FakeSystem {
   public:
+    // `products`: "ttyUSB9=FT232R USB UART" gives ttyUSB9 a USB device with
+    // that product string, two levels above its tty as in sysfs.
     explicit FakeSystem(const QStringList& devices, const QStringList& uartTypes = {},
-                        const QStringList& variables = {}) {
+                        const QStringList& variables = {}, const QStringList& products = {}) {
         QDir(dir_.path()).mkpath("dev");
         for (const QString& d : devices)
             write("dev/" + d, {});
@@ -26,17 +28,29 @@ class FakeSystem {
             const qsizetype eq = v.indexOf('=');
             variables_[v.left(eq)] = v.mid(eq + 1);
         }
+        for (const QString& p : products) {
+            const qsizetype eq = p.indexOf('=');
+            const QString tty = p.left(eq);
+            const QString usb = "sys/devices/usb1/1-" + tty;
+            write(usb + "/product", p.mid(eq + 1).toUtf8() + "\n");
+            QDir(dir_.path()).mkpath(usb + "/1-1:1.0/" + tty);
+            QDir(dir_.path()).mkpath("sys/class/tty/" + tty);
+            QFile::link("../../../devices/usb1/1-" + tty + "/1-1:1.0/" + tty,
+                        dir_.filePath("sys/class/tty/" + tty + "/device"));
+        }
     }
 
     PortEnvironment env() const {
         PortEnvironment e;
         e.root = dir_.path().toStdString();
         const QMap<QString, QString> vars = variables_;
-        e.getenv = [vars](const std::string& name) -> std::optional<std::string> {
+        const QString root = dir_.path();
+        // "{root}" in a value stands for the fake tree, which exists only now.
+        e.getenv = [vars, root](const std::string& name) -> std::optional<std::string> {
             const auto it = vars.find(QString::fromStdString(name));
             if (it == vars.end())
                 return std::nullopt;
-            return it.value().toStdString();
+            return QString(it.value()).replace("{root}", root).toStdString();
         };
         return e;
     }
@@ -71,6 +85,8 @@ class TestPortNames : public QObject {
     void listIsInComOrder();
     void missingTreeListsNothing();
     void describeForTooltip();
+    void portsBeyondTheEight_data();
+    void portsBeyondTheEight();
 };
 
 void TestPortNames::resolve_data() {
@@ -171,10 +187,10 @@ void TestPortNames::listIsInComOrder() {
     FakeSystem sys({"ttyS1", "ttyS0", "ttyS10", "ttyACM3", "ttyUSB10", "ttyUSB2", "ttyACM0",
                     "console", "tty1"},
                    {"ttyS0=0", "ttyS1=4", "ttyS10=4"});
-    const auto ports = listSerialPorts(sys.env());
+    const auto ports = presentPorts(sys.env());
     QStringList got;
     for (const auto& p : ports)
-        got << QString(QString::fromStdString(p)).remove(sys.root());
+        got << QString(QString::fromStdString(p.name)).remove(sys.root());
     QCOMPARE(got, (QStringList{"/dev/ttyUSB2", "/dev/ttyUSB10", "/dev/ttyACM0", "/dev/ttyACM3",
                                "/dev/ttyS1", "/dev/ttyS10"}));
 }
@@ -184,7 +200,8 @@ void TestPortNames::missingTreeListsNothing() {
     PortEnvironment env;
     env.root = "/nonexistent/trellikon-root";
     env.getenv = nullptr;
-    QVERIFY(listSerialPorts(env).empty());
+    QVERIFY(presentPorts(env).empty());
+    QVERIFY(trellikon::portsBeyondTheEight(env).empty());
     QVERIFY(!resolvePortName("COM1", env));
 }
 
@@ -192,7 +209,46 @@ void TestPortNames::missingTreeListsNothing() {
 void TestPortNames::describeForTooltip() {
     FakeSystem sys({"ttyUSB0", "ttyACM0"});
     QCOMPARE(QString::fromStdString(describePort("COM2", sys.env())), sys.root() + "/dev/ttyACM0");
-    QCOMPARE(QString::fromStdString(describePort("COM3", sys.env())), QString::fromUtf8("brak portu"));
+    QCOMPARE(QString::fromStdString(describePort("COM3", sys.env())),
+             QString::fromUtf8("brak portu"));
+}
+
+void TestPortNames::portsBeyondTheEight_data() {
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<QStringList>("variables");
+    QTest::addColumn<QStringList>("products");
+    QTest::addColumn<QStringList>("expected"); // "path|description", path under the fake root
+
+    const QStringList none;
+    const QStringList ten{"ttyUSB0", "ttyUSB1", "ttyUSB2", "ttyUSB3", "ttyUSB4",
+                          "ttyUSB5", "ttyUSB6", "ttyUSB7", "ttyUSB8", "ttyUSB9"};
+    QTest::newRow("eight ports or fewer: nothing beyond")
+        << QStringList{"ttyUSB0", "ttyACM0"} << none << none << QStringList{};
+    QTest::newRow("the ninth and tenth port, with the adapter's product")
+        << ten << none << QStringList{"ttyUSB9=FT232R USB UART"}
+        << QStringList{"/dev/ttyUSB8|przejściówka USB", "/dev/ttyUSB9|FT232R USB UART"};
+    QTest::newRow("a port a variable moved out of the eight is offered")
+        << QStringList{"ttyUSB0", "ttyACM0"} << QStringList{"TRELLIKON_COM1=/tmp/simulator"} << none
+        << QStringList{"/dev/ttyUSB0|przejściówka USB"};
+    QTest::newRow("a variable naming a present port by another path covers it")
+        << QStringList{"ttyUSB0", "ttyACM0"}
+        << QStringList{"TRELLIKON_COM1={root}/dev/../dev/ttyACM0"} << none
+        << QStringList{"/dev/ttyUSB0|przejściówka USB"};
+}
+
+// The port list offers every present port that no COM1..COM8 stands for, in
+// COM order, each with what stands behind it.
+void TestPortNames::portsBeyondTheEight() {
+    QFETCH(QStringList, devices);
+    QFETCH(QStringList, variables);
+    QFETCH(QStringList, products);
+    QFETCH(QStringList, expected);
+    FakeSystem fake(devices, {}, variables, products);
+    QStringList got;
+    for (const auto& p : trellikon::portsBeyondTheEight(fake.env()))
+        got << QString::fromStdString(p.name).remove(fake.root()) + "|" +
+                   QString::fromStdString(p.description);
+    QCOMPARE(got, expected);
 }
 
 QTEST_GUILESS_MAIN(TestPortNames)

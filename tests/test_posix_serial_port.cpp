@@ -1,7 +1,11 @@
 // The termios layer against a real pseudo-terminal: the test holds the master
 // side, which stands for the cable and the device.
 
+#include "device_link.h"
+#include "device_settings.h"
+#include "link_recorder.h"
 #include "posix_serial_port.h"
+#include "reopen_after_loss.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -140,6 +144,8 @@ class TestPosixSerialPort : public QObject {
     void comNameThroughEnvironmentVariable();
     void pulledCableFailsQuietly();
     void stalledWriteGivesUp();
+    void cablePulledMidTransferThenPutBack();
+    void reopenRetriesOnlyAfterALoss();
     void permissionMessage_data();
     void permissionMessage();
     void permissionDeniedForRealUser();
@@ -392,23 +398,36 @@ void TestPosixSerialPort::comNameThroughEnvironmentVariable() {
     QCOMPARE(int(byte), 0xAA);
 }
 
-// After the other end vanishes, write, flush and read fail at once and nothing hangs.
+// After the other end vanishes, the first call that meets the hang-up closes
+// the port, whichever call it is, and nothing hangs.
 void TestPosixSerialPort::pulledCableFailsQuietly() {
-    Pty pty;
-    QVERIFY(pty.ok());
-    PosixSerialPort port;
-    LinkError error;
-    QVERIFY(port.open(pty.slave(), error));
-    pty.closeMaster();
+    for (const char* first : {"write", "read", "flush"}) {
+        Pty pty;
+        QVERIFY(pty.ok());
+        PosixSerialPort port;
+        LinkError error;
+        QVERIFY(port.open(pty.slave(), error));
+        pty.closeMaster();
 
-    std::uint8_t frame[516] = {0xAA, 0x02};
-    QElapsedTimer t;
-    t.start();
-    QVERIFY(!port.write(frame, sizeof frame));
-    port.flush();
-    QCOMPARE(port.read(frame, 521), std::size_t(0));
-    QVERIFY(t.elapsed() < 1000);
-    QVERIFY(port.valid()); // the protocol's time-outs report the loss
+        std::uint8_t frame[516] = {0xAA, 0x02};
+        QElapsedTimer t;
+        t.start();
+        if (qstrcmp(first, "write") == 0)
+            QVERIFY(!port.write(frame, sizeof frame));
+        else if (qstrcmp(first, "read") == 0)
+            QCOMPARE(port.read(frame, 521), std::size_t(0));
+        else
+            port.flush();
+        if (qstrcmp(first, "flush") == 0 && port.valid()) {
+            // A terminal with nothing to send may drain without noticing; the
+            // next read does.
+            QCOMPARE(port.read(frame, 521), std::size_t(0));
+        }
+        QVERIFY2(!port.valid(), first);
+        QVERIFY(port.devicePath().empty());
+        QVERIFY(!port.write(frame, sizeof frame));
+        QVERIFY(t.elapsed() < 1000);
+    }
 }
 
 // A write the other end never takes gives up after a bounded wait instead of hanging.
@@ -424,6 +443,121 @@ void TestPosixSerialPort::stalledWriteGivesUp() {
     QVERIFY(!port.write(flood.data(), flood.size()));
     QVERIFY(t.elapsed() >= 1500);
     QVERIFY(t.elapsed() < 10000);
+    // One stall costs one bound: the port is closed, the next send is skipped.
+    QVERIFY(!port.valid());
+}
+
+// The programming cable pulled while a block is on its way, and plugged in
+// again: the port closes at the loss, the link's own time-out reports the
+// read, and the next connect opens the port where the cable came back, even
+// when it takes the system a moment to show it.
+void TestPosixSerialPort::cablePulledMidTransferThenPutBack() {
+    auto first = std::make_unique<Pty>();
+    QVERIFY(first->ok());
+    std::string current = first->slave();
+    int lookupsUntilBack = 0; // how many more lookups find no port
+    PortEnvironment env;
+    env.root = tmp_.filePath("emptyroot").toStdString();
+    env.getenv = [&](const std::string& var) -> std::optional<std::string> {
+        if (var != "TRELLIKON_COM5")
+            return std::nullopt;
+        if (lookupsUntilBack > 0) {
+            --lookupsUntilBack;
+            return std::nullopt;
+        }
+        return current;
+    };
+    PosixSerialPort port(env);
+    DeviceSettings settings;
+    LinkRecorder out;
+    DeviceLink link(settings, port, out);
+    link.port_name = "COM5";
+
+    QVERIFY(link.connectCommand());
+    first->send(QByteArray("\xAA\x01\x01", 3)); // the device's handshake
+    QElapsedTimer t;
+    t.start();
+    while (!link.connected && t.elapsed() < 2000) {
+        link.Timer1Timer();
+        QTest::qSleep(1);
+    }
+    QVERIFY(link.connected);
+    QCOMPARE(first->receive(3), QByteArray("\xAA\x01\x01", 3));
+
+    link.readCommand();
+    link.Timer1Timer(); // asks for block 0
+    QCOMPARE(first->receive(4).size(), 4);
+    first->send(QByteArray(200, char(0xAA))); // the first part of the reply
+    t.restart();
+    while (port.waiting() < 200 && t.elapsed() < 2000)
+        QTest::qSleep(1);
+    link.Timer1Timer();
+    first.reset(); // the cable pulled: the device's end closes
+    link.Timer1Timer();
+    QVERIFY(!port.valid());
+    for (int tick = 0; tick <= DeviceLink::kTransferLimit; ++tick)
+        link.Timer2Timer();
+    QVERIFY(out.last() == LinkOutcome::ReadTimedOut);
+
+    // Plugged in again; the system shows the port only on the third look.
+    Pty second;
+    QVERIFY(second.ok());
+    current = second.slave();
+    lookupsUntilBack = 2;
+    out.errors.clear();
+    QVERIFY2(link.connectCommand(), qPrintable(out.events.join('\n')));
+    QVERIFY(out.errors.isEmpty());
+    QVERIFY(port.valid());
+    QCOMPARE(port.devicePath(), second.slave());
+    second.send(QByteArray("\xAA\x01\x01", 3));
+    t.restart();
+    while (!link.connected && t.elapsed() < 2000) {
+        link.Timer1Timer();
+        QTest::qSleep(1);
+    }
+    QVERIFY(link.connected);
+    QCOMPARE(second.receive(3), QByteArray("\xAA\x01\x01", 3));
+}
+
+// Only the connect right after a loss waits for the port to come back, and
+// only a bounded number of times; an ordinary missing port is reported at once.
+void TestPosixSerialPort::reopenRetriesOnlyAfterALoss() {
+    int lookups = 0;
+    std::string path;
+    PortEnvironment env;
+    env.root = tmp_.filePath("emptyroot").toStdString();
+    env.getenv = [&](const std::string& var) -> std::optional<std::string> {
+        if (var != "TRELLIKON_COM6")
+            return std::nullopt;
+        ++lookups;
+        return path.empty() ? std::nullopt : std::optional<std::string>(path);
+    };
+    PosixSerialPort port(env);
+    LinkError error;
+    QVERIFY(!port.open("COM6", error));
+    QCOMPARE(error.code, LinkError::Code::NoSuchDevice);
+    QCOMPARE(lookups, 1);
+
+    {
+        Pty pty;
+        QVERIFY(pty.ok());
+        path = pty.slave();
+        QVERIFY2(port.open("COM6", error), error.message.c_str());
+        pty.closeMaster();
+        std::uint8_t byte = 0;
+        QCOMPARE(port.read(&byte, 1), std::size_t(0));
+        QVERIFY(!port.valid());
+    }
+    // The cable never comes back: every attempt made, then the usual message.
+    path.clear();
+    lookups = 0;
+    QVERIFY(!port.open("COM6", error));
+    QCOMPARE(error.code, LinkError::Code::NoSuchDevice);
+    QCOMPARE(lookups, kReopenAttempts);
+    // The loss was answered; the connect after that does not wait again.
+    lookups = 0;
+    QVERIFY(!port.open("COM6", error));
+    QCOMPARE(lookups, 1);
 }
 
 void TestPosixSerialPort::permissionMessage_data() {

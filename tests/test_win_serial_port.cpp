@@ -1,12 +1,21 @@
-// The Win32 serial port: device names, errors a user can act on, and, when
-// TRELLIKON_TEST_PORT names a port with a device behind it (scripts/windows-check.sh
-// points Wine's COM1 at the simulator), exclusive opening and the
-// read-only-what-is-waiting rule on a real handle.
+// The Win32 serial port: device names, errors a user can act on; a driver
+// played through the table of Win32 calls (settings it refuses, a cable pulled
+// out, a send that never completes); and, when TRELLIKON_TEST_PORT names a port
+// with a device behind it (scripts/windows-check.sh points Wine's COM1 at the
+// simulator), exclusive opening, the read-only-what-is-waiting rule and the
+// line settings as the driver holds them, on a real handle.
+#include "port_names.h"
+#include "reopen_after_loss.h"
+#include "win_comm_calls.h"
 #include "win_serial_port.h"
+#include "windows_text.h"
 
+#include <QRegularExpression>
+#include <QStringList>
 #include <QTest>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 
 #include <windows.h>
@@ -18,6 +27,141 @@ namespace {
 bool runningUnderWine() {
     const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
     return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// A driver played by the test: every call is recorded, and the one named in
+// `failing` fails with `failCode`.
+struct FakeDriver {
+    QStringList calls;
+    QString failing;
+    DWORD failCode = 0;
+    int createFailures = 0; // CreateFileA fails this many times with file not found
+    DCB dcb{};
+    COMMTIMEOUTS timeouts{};
+    DWORD waiting = 0;     // what ClearCommError reports in the input queue
+    bool cutShort = false; // WriteFile takes one byte less than asked and succeeds
+    bool stall = false;    // WaitCommEvent blocks until the guard cancels it
+    HANDLE cancelled = nullptr;
+    int sleeps = 0;
+
+    bool fails(const char* call) {
+        calls << call;
+        if (failing != call)
+            return false;
+        ::SetLastError(failCode);
+        return true;
+    }
+};
+FakeDriver* driver = nullptr;
+HANDLE const kFakeHandle = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(0x4C4));
+
+HANDLE WINAPI fakeCreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+    driver->calls << "CreateFileA";
+    if (driver->createFailures > 0) {
+        --driver->createFailures;
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return kFakeHandle;
+}
+BOOL WINAPI fakeCloseHandle(HANDLE h) {
+    driver->calls << (h == kFakeHandle ? "CloseHandle" : "CloseHandle(other)");
+    return TRUE;
+}
+BOOL WINAPI fakeSetupComm(HANDLE, DWORD, DWORD) {
+    return !driver->fails("SetupComm");
+}
+BOOL WINAPI fakeSetCommState(HANDLE, LPDCB dcb) {
+    driver->dcb = *dcb;
+    return !driver->fails("SetCommState");
+}
+BOOL WINAPI fakeSetCommTimeouts(HANDLE, LPCOMMTIMEOUTS t) {
+    driver->timeouts = *t;
+    return !driver->fails("SetCommTimeouts");
+}
+BOOL WINAPI fakeGetCommMask(HANDLE, LPDWORD mask) {
+    *mask = 0;
+    return !driver->fails("GetCommMask");
+}
+BOOL WINAPI fakeSetCommMask(HANDLE, DWORD) {
+    return !driver->fails("SetCommMask");
+}
+BOOL WINAPI fakeFlushFileBuffers(HANDLE) {
+    return !driver->fails("FlushFileBuffers");
+}
+BOOL WINAPI fakeWriteFile(HANDLE, LPCVOID, DWORD n, LPDWORD written, LPOVERLAPPED) {
+    *written = 0;
+    if (driver->fails("WriteFile"))
+        return FALSE;
+    *written = driver->cutShort ? n - 1 : n;
+    return TRUE;
+}
+BOOL WINAPI fakeWaitCommEvent(HANDLE, LPDWORD events, LPOVERLAPPED) {
+    if (driver->stall) {
+        driver->calls << "WaitCommEvent";
+        // Generous: the guard fires after 2 s.
+        if (::WaitForSingleObject(driver->cancelled, 30000) == WAIT_OBJECT_0) {
+            ::SetLastError(ERROR_OPERATION_ABORTED);
+            return FALSE;
+        }
+    }
+    *events = EV_TXEMPTY;
+    return !driver->fails("WaitCommEvent");
+}
+BOOL WINAPI fakeClearCommError(HANDLE, LPDWORD errors, LPCOMSTAT status) {
+    *errors = 0;
+    if (driver->fails("ClearCommError"))
+        return FALSE;
+    *status = COMSTAT{};
+    status->cbInQue = driver->waiting;
+    return TRUE;
+}
+BOOL WINAPI fakeReadFile(HANDLE, LPVOID, DWORD n, LPDWORD got, LPOVERLAPPED) {
+    *got = 0;
+    if (driver->fails("ReadFile"))
+        return FALSE;
+    *got = n;
+    return TRUE;
+}
+BOOL WINAPI fakeCancelSynchronousIo(HANDLE) {
+    ::SetEvent(driver->cancelled);
+    return TRUE;
+}
+VOID WINAPI fakeSleep(DWORD) {
+    ++driver->sleeps;
+}
+
+WinCommCalls fakeCalls() {
+    WinCommCalls c;
+    c.CreateFileA = fakeCreateFileA;
+    c.CloseHandle = fakeCloseHandle;
+    c.SetupComm = fakeSetupComm;
+    c.SetCommState = fakeSetCommState;
+    c.SetCommTimeouts = fakeSetCommTimeouts;
+    c.GetCommMask = fakeGetCommMask;
+    c.SetCommMask = fakeSetCommMask;
+    c.FlushFileBuffers = fakeFlushFileBuffers;
+    c.WriteFile = fakeWriteFile;
+    c.WaitCommEvent = fakeWaitCommEvent;
+    c.ClearCommError = fakeClearCommError;
+    c.ReadFile = fakeReadFile;
+    c.CancelSynchronousIo = fakeCancelSynchronousIo;
+    c.Sleep = fakeSleep;
+    return c;
+}
+
+// The real calls, keeping the handle the port opened so that the test can ask
+// the driver what it holds.
+HANDLE realHandle = INVALID_HANDLE_VALUE;
+HANDLE WINAPI keepingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                                 DWORD disposition, DWORD flags, HANDLE templ) {
+    realHandle = ::CreateFileA(name, access, share, sa, disposition, flags, templ);
+    return realHandle;
+}
+
+const char* testPort() {
+    const char* name = std::getenv("TRELLIKON_TEST_PORT");
+    return name != nullptr && *name != '\0' ? name : nullptr;
 }
 
 } // namespace
@@ -34,7 +178,290 @@ class TestWinSerialPort : public QObject {
     void unopenedPortMovesNothing();
     void portIsHeldExclusively();
     void readNeverWaits();
+
+    void init();
+    void cleanup();
+    void lineSettingsEveryDriverTakes();
+    void refusedSettingsFailTheOpen_data();
+    void refusedSettingsFailTheOpen();
+    void goneDeviceClosesThePort_data();
+    void goneDeviceClosesThePort();
+    void shortWriteIsAFailedSend();
+    void stalledSendClosesThePort();
+    void reopenAfterLossWaitsForTheCable();
+    void driverHoldsTheLineSettings();
+    void portAboveCom8IsOfferedAndOpens();
+
+  private:
+    FakeDriver fake_;
+    WinCommCalls calls_ = fakeCalls();
 };
+
+void TestWinSerialPort::init() {
+    fake_ = FakeDriver{};
+    fake_.cancelled = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    driver = &fake_;
+}
+
+void TestWinSerialPort::cleanup() {
+    ::CloseHandle(fake_.cancelled);
+    driver = nullptr;
+}
+
+// The record a USB driver refuses when XON equals XOFF gets distinct ones with
+// XON/XOFF still off, and the time-outs are set after it, never left to the
+// last program: reads return at once, writes have no total time-out.
+void TestWinSerialPort::lineSettingsEveryDriverTakes() {
+    WinSerialPort port(calls_);
+    LinkError error;
+    QVERIFY2(port.open("COM3", error), error.message.c_str());
+    QVERIFY(port.valid());
+    const DCB& d = fake_.dcb;
+    QCOMPARE(d.DCBlength, DWORD(sizeof(DCB)));
+    QCOMPARE(d.BaudRate, DWORD(CBR_19200));
+    QCOMPARE(int(d.ByteSize), 8);
+    QCOMPARE(int(d.Parity), NOPARITY);
+    QCOMPARE(int(d.StopBits), ONESTOPBIT);
+    QCOMPARE(int(d.fBinary), 1);
+    QCOMPARE(int(d.fParity), 1);
+    QCOMPARE(int(d.fRtsControl), RTS_CONTROL_ENABLE);
+    QCOMPARE(int(d.fDtrControl), DTR_CONTROL_DISABLE);
+    QCOMPARE(int(d.fOutX), 0);
+    QCOMPARE(int(d.fInX), 0);
+    QCOMPARE(int(d.fOutxCtsFlow), 0);
+    QCOMPARE(int(d.fOutxDsrFlow), 0);
+    QCOMPARE(int(d.fAbortOnError), 0);
+    QCOMPARE(int(d.XonChar), 0x11);
+    QCOMPARE(int(d.XoffChar), 0x13);
+    const COMMTIMEOUTS& t = fake_.timeouts;
+    QCOMPARE(t.ReadIntervalTimeout, DWORD(MAXDWORD));
+    QCOMPARE(t.ReadTotalTimeoutMultiplier, DWORD(0));
+    QCOMPARE(t.ReadTotalTimeoutConstant, DWORD(0));
+    QCOMPARE(t.WriteTotalTimeoutMultiplier, DWORD(0));
+    QCOMPARE(t.WriteTotalTimeoutConstant, DWORD(0));
+    QCOMPARE(fake_.calls, (QStringList{"CreateFileA", "SetupComm", "SetCommState",
+                                       "SetCommTimeouts", "GetCommMask", "SetCommMask"}));
+}
+
+void TestWinSerialPort::refusedSettingsFailTheOpen_data() {
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("line settings refused: no port")
+        << "SetCommState" << false << "Sterownik portu COM3 nie przyjął ustawień linii";
+    QTest::newRow("time-outs refused: no port")
+        << "SetCommTimeouts" << false << "Sterownik portu COM3 nie przyjął czasów oczekiwania";
+    QTest::newRow("queue sizes refused: the port works anyway") << "SetupComm" << true << "";
+}
+
+// A driver that refuses what the port needs fails the open with its reason,
+// and the handle is given back.
+void TestWinSerialPort::refusedSettingsFailTheOpen() {
+    QFETCH(QString, call);
+    QFETCH(bool, opens);
+    QFETCH(QString, says);
+    fake_.failing = call;
+    fake_.failCode = ERROR_INVALID_PARAMETER;
+    WinSerialPort port(calls_);
+    LinkError error;
+    QCOMPARE(port.open("COM3", error), opens);
+    QCOMPARE(port.valid(), opens);
+    if (opens)
+        return;
+    QCOMPARE(int(error.code), int(LinkError::Code::Other));
+    const QString message = QString::fromStdString(error.message);
+    QVERIFY2(message.startsWith(says), qPrintable(message));
+    // The system's own words follow, not just a number.
+    QVERIFY2(message.contains(QString::fromStdString(windowsErrorText(ERROR_INVALID_PARAMETER))),
+             qPrintable(message));
+    QCOMPARE(fake_.calls.count("CloseHandle"), 1);
+    QVERIFY(!fake_.calls.contains("SetCommMask"));
+    // Nothing was sent over a port that is not there.
+    std::uint8_t byte = 0;
+    QVERIFY(!port.write(&byte, 1));
+    QVERIFY(!fake_.calls.contains("WriteFile"));
+}
+
+void TestWinSerialPort::goneDeviceClosesThePort_data() {
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<uint>("code");
+    QTest::addColumn<bool>("gone");
+    const struct {
+        const char* name;
+        DWORD code;
+        bool gone;
+    } errors[] = {
+        {"access denied", ERROR_ACCESS_DENIED, true},
+        {"bad command", ERROR_BAD_COMMAND, true},
+        {"device not connected", ERROR_DEVICE_NOT_CONNECTED, true},
+        {"device removed", ERROR_DEVICE_REMOVED, true},
+        {"operation aborted", ERROR_OPERATION_ABORTED, true},
+        {"not ready", ERROR_NOT_READY, true},
+        {"invalid parameter", ERROR_INVALID_PARAMETER, false},
+        {"device not functioning", ERROR_GEN_FAILURE, false},
+    };
+    for (const char* call :
+         {"WriteFile", "WaitCommEvent", "FlushFileBuffers", "ClearCommError", "ReadFile"}) {
+        for (const auto& e : errors) {
+            QTest::addRow("%s: %s", call, e.name) << call << uint(e.code) << e.gone;
+        }
+    }
+}
+
+// A call that fails because the device is gone closes the port at once, so
+// that Windows can give the COM number back to the cable; any other failure
+// fails only that call.
+void TestWinSerialPort::goneDeviceClosesThePort() {
+    QFETCH(QString, call);
+    QFETCH(uint, code);
+    QFETCH(bool, gone);
+    WinSerialPort port(calls_);
+    LinkError error;
+    QVERIFY(port.open("COM3", error));
+    fake_.calls.clear();
+    fake_.failing = call;
+    fake_.failCode = code;
+    fake_.waiting = 10;
+    std::uint8_t frame[516] = {0xAA, 0x02};
+    if (call == "FlushFileBuffers") {
+        port.flush();
+    } else if (call == "WriteFile" || call == "WaitCommEvent") {
+        QVERIFY(!port.write(frame, sizeof frame));
+    } else {
+        QCOMPARE(port.read(frame, 521), std::size_t(0));
+    }
+    QCOMPARE(port.valid(), !gone);
+    QCOMPARE(fake_.calls.count("CloseHandle"), gone ? 1 : 0);
+    // After a loss nothing more reaches the driver.
+    fake_.failing.clear();
+    fake_.calls.clear();
+    const bool sent = port.write(frame, sizeof frame);
+    QCOMPARE(sent, !gone);
+    QCOMPARE(fake_.calls.isEmpty(), gone);
+}
+
+// A write the driver cut short is a failed send, though WriteFile succeeded.
+void TestWinSerialPort::shortWriteIsAFailedSend() {
+    WinSerialPort port(calls_);
+    LinkError error;
+    QVERIFY(port.open("COM3", error));
+    fake_.cutShort = true;
+    std::uint8_t frame[516] = {0xAA, 0x02};
+    QVERIFY(!port.write(frame, sizeof frame));
+    QVERIFY(port.valid());
+    fake_.cutShort = false;
+    QVERIFY(port.write(frame, sizeof frame));
+}
+
+// A wait for the transmit buffer that never ends is cancelled by the guard and
+// closes the port: the next tick's send is skipped instead of stalling again.
+void TestWinSerialPort::stalledSendClosesThePort() {
+    WinSerialPort port(calls_);
+    LinkError error;
+    QVERIFY(port.open("COM3", error));
+    fake_.stall = true;
+    std::uint8_t frame[516] = {0xAA, 0x02};
+    const auto start = std::chrono::steady_clock::now();
+    QVERIFY(!port.write(frame, sizeof frame));
+    QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::seconds(20));
+    QVERIFY(!port.valid());
+    QCOMPARE(fake_.calls.count("CloseHandle"), 1);
+    fake_.calls.clear();
+    QVERIFY(!port.write(frame, sizeof frame));
+    QVERIFY(fake_.calls.isEmpty());
+}
+
+// The connect after a loss tries again while Plug and Play brings the cable
+// back, a bounded number of times; an ordinary absent port fails at once.
+void TestWinSerialPort::reopenAfterLossWaitsForTheCable() {
+    WinSerialPort port(calls_);
+    LinkError error;
+    fake_.createFailures = 1;
+    QVERIFY(!port.open("COM3", error));
+    QCOMPARE(int(error.code), int(LinkError::Code::NoSuchDevice));
+    QCOMPARE(fake_.sleeps, 0);
+
+    QVERIFY(port.open("COM3", error));
+    fake_.failing = "ClearCommError";
+    fake_.failCode = ERROR_DEVICE_REMOVED;
+    std::uint8_t byte = 0;
+    QCOMPARE(port.read(&byte, 1), std::size_t(0));
+    QVERIFY(!port.valid());
+    fake_.failing.clear();
+
+    fake_.createFailures = 3;
+    QVERIFY2(port.open("COM3", error), error.message.c_str());
+    QCOMPARE(fake_.sleeps, 3);
+
+    // Lost again, and the cable stays away: every attempt, then the message.
+    fake_.failing = "ReadFile";
+    fake_.failCode = ERROR_ACCESS_DENIED;
+    fake_.waiting = 1;
+    QCOMPARE(port.read(&byte, 1), std::size_t(0));
+    QVERIFY(!port.valid());
+    fake_.sleeps = 0;
+    fake_.calls.clear();
+    fake_.createFailures = 1000;
+    QVERIFY(!port.open("COM3", error));
+    QCOMPARE(int(error.code), int(LinkError::Code::NoSuchDevice));
+    QCOMPARE(fake_.calls.count("CreateFileA"), kReopenAttempts);
+    QCOMPARE(fake_.sleeps, kReopenAttempts - 1);
+}
+
+// On a real port the driver holds what was asked, read back as it has it.
+void TestWinSerialPort::driverHoldsTheLineSettings() {
+    const char* name = testPort();
+    if (name == nullptr)
+        QSKIP("TRELLIKON_TEST_PORT names no port with a device behind it");
+    WinCommCalls calls;
+    calls.CreateFileA = keepingCreateFileA;
+    WinSerialPort port(calls);
+    LinkError error;
+    QVERIFY2(port.open(name, error), error.message.c_str());
+    DCB d{};
+    d.DCBlength = sizeof d;
+    QVERIFY(::GetCommState(realHandle, &d));
+    QCOMPARE(d.BaudRate, DWORD(CBR_19200));
+    QCOMPARE(int(d.ByteSize), 8);
+    QCOMPARE(int(d.Parity), NOPARITY);
+    QCOMPARE(int(d.StopBits), ONESTOPBIT);
+    QCOMPARE(int(d.fOutX), 0);
+    QCOMPARE(int(d.fInX), 0);
+    QCOMPARE(int(d.fOutxCtsFlow), 0);
+    // (RTS and DTR are not read back: a pseudo-terminal behind Wine's port
+    // has no modem lines, and Wine reports DTR on whatever was asked.)
+    QVERIFY(d.XonChar != d.XoffChar);
+    QCOMPARE(int(d.XonChar), 0x11);
+    QCOMPARE(int(d.XoffChar), 0x13);
+    COMMTIMEOUTS t{};
+    QVERIFY(::GetCommTimeouts(realHandle, &t));
+    QCOMPARE(t.ReadIntervalTimeout, DWORD(MAXDWORD));
+    QCOMPARE(t.ReadTotalTimeoutMultiplier, DWORD(0));
+    QCOMPARE(t.ReadTotalTimeoutConstant, DWORD(0));
+    QCOMPARE(t.WriteTotalTimeoutMultiplier, DWORD(0));
+    QCOMPARE(t.WriteTotalTimeoutConstant, DWORD(0));
+}
+
+// A port above COM8 (Wine's registry maps TRELLIKON_TEST_HIGH_PORT to the
+// simulator) is among those the port list appends, described, and works.
+void TestWinSerialPort::portAboveCom8IsOfferedAndOpens() {
+    const char* name = std::getenv("TRELLIKON_TEST_HIGH_PORT");
+    if (name == nullptr || *name == '\0')
+        QSKIP("TRELLIKON_TEST_HIGH_PORT names no port above COM8");
+    QStringList offered;
+    for (const auto& p : portsBeyondTheEight())
+        offered << QString::fromStdString(p.name + "|" + p.description);
+    QVERIFY2(offered.filter(QRegularExpression("^" + QString(name) + "\\|.+")).size() == 1,
+             qPrintable(offered.join(", ")));
+    for (const QString& p : offered)
+        QVERIFY2(!comPortNumber(p.section('|', 0, 0).toStdString()), qPrintable(p));
+    WinSerialPort port;
+    LinkError error;
+    QVERIFY2(port.open(name, error), error.message.c_str());
+    QCOMPARE(QString::fromStdString(port.devicePath()), "\\\\.\\" + QString(name));
+    const std::uint8_t bytes[3] = {0xAA, 0x01, 0x01};
+    QVERIFY(port.write(bytes, 3));
+}
 
 void TestWinSerialPort::deviceNames_data() {
     QTest::addColumn<QString>("name");
@@ -114,8 +541,8 @@ void TestWinSerialPort::unopenedPortMovesNothing() {
 }
 
 void TestWinSerialPort::portIsHeldExclusively() {
-    const char* name = std::getenv("TRELLIKON_TEST_PORT");
-    if (name == nullptr || *name == '\0')
+    const char* name = testPort();
+    if (name == nullptr)
         QSKIP("TRELLIKON_TEST_PORT names no port with a device behind it");
     WinSerialPort first;
     WinSerialPort second;
@@ -132,8 +559,8 @@ void TestWinSerialPort::portIsHeldExclusively() {
 }
 
 void TestWinSerialPort::readNeverWaits() {
-    const char* name = std::getenv("TRELLIKON_TEST_PORT");
-    if (name == nullptr || *name == '\0')
+    const char* name = testPort();
+    if (name == nullptr)
         QSKIP("TRELLIKON_TEST_PORT names no port with a device behind it");
     WinSerialPort port;
     LinkError error;

@@ -144,7 +144,8 @@ Polecenia:
              jest zapisywane (kod 2) mimo --skip-refused. Cudzysłów nigdzie
              niezamknięty: plik odrzucony w całości, z numerem wiersza, w którym
              się otwiera. Wynik trafia do PLIKU albo do --output.
-  ports      Wypisuje, które urządzenie oznacza teraz każda z nazw COM1..COM8.
+  ports      Wypisuje, które urządzenie oznacza teraz każda z nazw COM1..COM8,
+             a potem każdy inny obecny port szeregowy z opisem.
   demo       Zapisuje do PLIKU szablon z przykładowymi ustawieniami (np. jako
              pamięć symulatora trellikon-sim).
   help       Ten opis.
@@ -186,6 +187,8 @@ int runPorts(std::ostream& out) {
         const std::string name = "COM" + std::to_string(n);
         out << name << ": " << describePort(name) << '\n';
     }
+    for (const auto& port : portsBeyondTheEight())
+        out << port.name << ": " << port.description << '\n';
     return kExitOk;
 }
 

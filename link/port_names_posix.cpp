@@ -1,4 +1,4 @@
-// Where "COM1".."COM8" lead on Linux: see port_names.h.
+// Where the port names lead on Linux, and which ports are present: see port_names.h.
 #include "port_names.h"
 
 #include <algorithm>
@@ -47,16 +47,35 @@ bool hasUart(const fs::path& root, const std::string& ttyName) {
     return type != 0;
 }
 
-} // namespace
-
-std::optional<std::string> PortEnvironment::systemGetenv(const std::string& name) {
-    const char* value = std::getenv(name.c_str());
-    if (!value)
-        return std::nullopt;
-    return std::string(value);
+std::string firstLine(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
+        line.pop_back();
+    return line;
 }
 
-std::vector<std::string> listSerialPorts(const PortEnvironment& env) {
+// What stands behind a tty, as sysfs tells it: a USB adapter's product string
+// (kept by the USB device, one or two levels above the tty's own device), else
+// the kind of port.
+std::string ttyDescription(const fs::path& root, const std::string& tty) {
+    std::error_code ec;
+    fs::path device = fs::canonical(root / "sys/class/tty" / tty / "device", ec);
+    for (int up = 0; !ec && up < 3 && device.has_relative_path(); ++up) {
+        if (std::string product = firstLine(device / "product"); !product.empty())
+            return product;
+        device = device.parent_path();
+    }
+    if (tty.rfind("ttyS", 0) == 0)
+        return "port szeregowy komputera";
+    if (tty.rfind("ttyACM", 0) == 0)
+        return "przejściówka USB (CDC-ACM)";
+    return "przejściówka USB";
+}
+
+// The paths of the serial ports present, in COM order.
+std::vector<std::string> presentPaths(const PortEnvironment& env) {
     const fs::path root(env.root.empty() ? std::string("/") : env.root);
     const fs::path dev = root / "dev";
     std::vector<std::string> ports;
@@ -67,6 +86,18 @@ std::vector<std::string> listSerialPorts(const PortEnvironment& env) {
     for (const auto& entry : numberedEntries(dev, "ttyS")) {
         if (hasUart(root, entry.second))
             ports.push_back((dev / entry.second).string());
+    }
+    return ports;
+}
+
+} // namespace
+
+std::vector<PresentPort> presentPorts(const PortEnvironment& env) {
+    const fs::path root(env.root.empty() ? std::string("/") : env.root);
+    std::vector<PresentPort> ports;
+    for (auto& path : presentPaths(env)) {
+        const std::string tty = fs::path(path).filename().string();
+        ports.push_back({std::move(path), ttyDescription(root, tty)});
     }
     return ports;
 }
@@ -85,22 +116,14 @@ std::optional<std::string> resolvePortName(const std::string& name, const PortEn
         if (value && !value->empty())
             return value;
     }
-    const auto ports = listSerialPorts(env);
+    const auto ports = presentPaths(env);
     if (static_cast<std::size_t>(*number) > ports.size())
         return std::nullopt;
     return ports[static_cast<std::size_t>(*number) - 1];
 }
 
-std::optional<std::string> resolvePortName(const std::string& name) {
-    return resolvePortName(name, PortEnvironment{});
-}
-
 std::string describePort(const std::string& name, const PortEnvironment& env) {
     return resolvePortName(name, env).value_or("brak portu");
-}
-
-std::string describePort(const std::string& name) {
-    return describePort(name, PortEnvironment{});
 }
 
 } // namespace trellikon

@@ -15,7 +15,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 runs=20
 load=1
-suites='^(test_pty_device_server|test_pty_faults|test_pty_end_to_end|test_cli_device|test_programming_end_to_end|test_posix_serial_port|test_link_timing|test_device_link|test_cli|test_template_view|test_main_window)$'
+suites='^(test_pty_device_server|test_pty_faults|test_pty_end_to_end|test_cli_device|test_programming_end_to_end|test_posix_serial_port|test_link_timing|test_device_link|test_cli_commands|test_main_window)$'
 while [ $# -gt 0 ]; do
     case "$1" in
     -n) runs="${2:?-n needs a number}"; shift 2 ;;

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (fuzz/, clang + libFuzzer, in build-fuzz/) and runs
 # each of them for a given time, then prints per target the executions, the
-# coverage reached and the findings.
+# executions a second, the coverage reached and the findings.
 #
 #   scripts/fuzz.sh [-j JOBS] [SECONDS] [TARGET...]
 #
-# SECONDS per target (default 60); TARGET names such as fuzz_receive_step
-# (default: all). -j runs that many targets at once (default 1). What a run
-# finds is kept in build-fuzz/findings/TARGET/ (crash-*, leak-*, timeout-*,
+# SECONDS per target (default 60); TARGET names one target to run, such as
+# fuzz_receive_step, or several (default: all). -j runs that many targets at
+# once (default 1). What a run finds is kept in build-fuzz/findings/TARGET/ (crash-*, leak-*, timeout-*,
 # oom-*); replay one with build-fuzz/TARGET FILE. New inputs that reach new
 # code go to build-fuzz/corpus/TARGET/, so a later run starts from there; the
 # committed seeds in fuzz/corpus/ are read, never written. Exits 1 when any
@@ -64,15 +64,17 @@ wait
 # number must not end the report.
 set +o pipefail
 status=0
-printf '%-20s %12s %8s %8s %9s\n' target executions cov ft findings
+printf '%-20s %12s %8s %8s %8s %9s\n' target executions exec/s cov ft findings
 for t in "${targets[@]}"; do
     log="$dir/logs/$t.log"
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     [ -n "$execs" ] || execs=$(grep -o '^#[0-9]*' "$log" | tail -1 | tr -d '#')
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+    [ -n "$rate" ] || rate=$(grep -o 'exec/s: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
     cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
     ft=$(grep -o 'ft: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
     found=$(find "$dir/findings/$t" -type f | wc -l)
-    printf '%-20s %12s %8s %8s %9s\n' "$t" "${execs:-?}" "${cov:-?}" "${ft:-?}" "$found"
+    printf '%-20s %12s %8s %8s %8s %9s\n' "$t" "${execs:-?}" "${rate:-?}" "${cov:-?}" "${ft:-?}" "$found"
     if [ "$found" -gt 0 ]; then
         status=1
         find "$dir/findings/$t" -type f | sed 's/^/    /'

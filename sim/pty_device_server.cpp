@@ -140,6 +140,11 @@ std::optional<PtyDeviceServer::Clock::time_point> PtyDeviceServer::nextDue() con
     return nextEvent();
 }
 
+bool PtyDeviceServer::idle() const {
+    std::lock_guard lock(mutex_);
+    return !powerOnAt_ && towardsDevice_.empty() && sending_.empty() && !device_.hasOutput();
+}
+
 std::int64_t PtyDeviceServer::deviceMs(Clock::time_point t) const {
     return std::chrono::duration_cast<std::chrono::milliseconds>(t - epoch_).count();
 }
@@ -326,7 +331,6 @@ void PtyDeviceServer::slaveOpened() {
 
 void PtyDeviceServer::slaveClosed() {
     slaveOpen_ = false;
-    slaveOpenShared_.store(false);
     powerOnAt_.reset();
     towardsDevice_.clear();
     sending_.clear();
@@ -334,6 +338,9 @@ void PtyDeviceServer::slaveClosed() {
     masterFull_ = false;
     device_.discardOutput();
     flushSlaveInput();
+    // Told only now: a program that opens the port again as soon as it sees
+    // it closed must not find the old reply's bytes still in the queue.
+    slaveOpenShared_.store(false);
     nextOpenCheck_ = clockNow() + kOpenCheckInterval;
     if (onSlaveOpenChanged)
         onSlaveOpenChanged(false);
@@ -405,8 +412,7 @@ void PtyDeviceServer::sendToPc(Clock::time_point now) {
             if (w > 0) {
                 sent_ += static_cast<std::size_t>(w);
                 bytesToPc_ += static_cast<std::uint64_t>(w);
-            }
-            else if (w < 0 && errno == EINTR)
+            } else if (w < 0 && errno == EINTR)
                 continue;
             else if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
                 masterFull_ = true; // the program is not reading; wait for room

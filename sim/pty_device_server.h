@@ -87,10 +87,15 @@ class PtyDeviceServer {
     // end a pause, look for the program's open); nothing when it only waits
     // for bytes from the program.
     std::optional<std::chrono::steady_clock::time_point> nextDue() const;
-    // Bytes taken from the program and bytes handed to it so far. Read them
-    // on the loop thread.
-    std::uint64_t bytesFromPc() const { return bytesFromPc_; }
-    std::uint64_t bytesToPc() const { return bytesToPc_; }
+    // Bytes taken from the program and bytes handed to it so far, from any
+    // thread. With the program's own count of what it wrote and read they
+    // tell a test when the line has carried everything (no guessing by the
+    // clock how long that takes on a busy machine).
+    std::uint64_t bytesFromPc() const { return bytesFromPc_.load(); }
+    std::uint64_t bytesToPc() const { return bytesToPc_.load(); }
+    // Nothing on its way to the device and nothing it still has to send (a
+    // pending power-on handshake counts as something to send). Any thread.
+    bool idle() const;
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -148,8 +153,8 @@ class PtyDeviceServer {
     int watchFd_ = -1;
     std::function<bool()> onWatchReadable_;
     std::string failure_;
-    std::uint64_t bytesFromPc_ = 0;
-    std::uint64_t bytesToPc_ = 0;
+    std::atomic<std::uint64_t> bytesFromPc_{0};
+    std::atomic<std::uint64_t> bytesToPc_{0};
 };
 
 } // namespace trellikon

@@ -99,70 +99,26 @@ std::size_t VirtualLine::PcPort::read(std::uint8_t* data, std::size_t max) {
     return line_.pcReads(data, max);
 }
 
-int VirtualTimers::add(int intervalMs, std::function<void()> handler) {
-    const std::int64_t interval = std::max<std::int64_t>(intervalMs, 1) * kNsPerMs;
-    timers_.push_back({interval, line_.nowNs() + interval, std::move(handler)});
-    return static_cast<int>(timers_.size()) - 1;
-}
-
-int VirtualTimers::nextIndex() const {
-    int best = -1;
-    for (std::size_t i = 0; i < timers_.size(); ++i) {
-        if (best < 0 || timers_[i].dueNs < timers_[static_cast<std::size_t>(best)].dueNs)
-            best = static_cast<int>(i);
-    }
-    return best;
-}
-
-std::int64_t VirtualTimers::nextDueNs() const {
-    const int i = nextIndex();
-    return i < 0 ? kNever : timers_[static_cast<std::size_t>(i)].dueNs;
-}
-
-int VirtualTimers::runNext() {
-    const int i = nextIndex();
-    if (i < 0)
-        return -1;
-    Timer& t = timers_[static_cast<std::size_t>(i)];
-    line_.advanceTo(t.dueNs);
-    const std::int64_t activated = line_.nowNs();
-    // Qt's rule: keep to the timer's own grid, unless that point has already
-    // passed, then one interval from now.
-    t.dueNs += t.intervalNs;
-    if (t.dueNs < activated)
-        t.dueNs = activated + t.intervalNs;
-    t.handler();
-    return i;
-}
-
 VirtualLinkRig::VirtualLinkRig(const SettingsImage::Bytes& memory, SimulatedFaults faults,
                                VirtualLine::Options options)
     : device_(memory, faults), line_(device_, options), link_(settings_, line_.port(), observer_),
-      timers_(line_) {
-    tick1000_ = timers_.add(1000, [this] { link_.Timer1Timer(); });
-    timers_.add(300, [this] { link_.Timer2Timer(); });
+      clock_(line_), ticks_(
+                         clock_, [this] { link_.Timer1Timer(); }, [this] { link_.Timer2Timer(); }) {
     LinkError ignored;
     line_.port().open(link_.port_name, ignored);
 }
 
 void VirtualLinkRig::waitForPhase(int phaseMs) {
-    while (timers_.runNext() != tick1000_) {
+    while (ticks_.step() != TickDriver::Tick::Timer1) {
     }
-    const std::int64_t at = line_.nowNs() + std::clamp(phaseMs, 0, 999) * kNsPerMs;
-    while (timers_.nextDueNs() <= at)
-        timers_.runNext();
-    line_.advanceTo(at);
+    const std::int64_t at = clock_.nowMs() + std::clamp(phaseMs, 0, 999);
+    while (ticks_.nextDueMs() <= at)
+        ticks_.step();
+    clock_.sleepUntilMs(at);
 }
 
 int VirtualLinkRig::runUntil(const std::function<bool()>& ended) {
-    int ticks = 0;
-    while (ticks < kTickLimit) {
-        if (timers_.runNext() == tick1000_)
-            ++ticks;
-        if (ended())
-            break;
-    }
-    return ticks;
+    return ticks_.runTicksUntil(ended, kTickLimit).timer1Ticks;
 }
 
 VirtualLinkRig::Transfer VirtualLinkRig::read(int phaseMs) {

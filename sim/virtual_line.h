@@ -5,8 +5,8 @@
 //
 //   VirtualLine      a serial cable between the PC and a SimulatedDevice on a
 //                    virtual clock; its port() is the PC's end
-//   VirtualTimers    periodic timers on that clock, fired the way a
-//                    single-threaded event loop fires them
+//   LineTickClock    that clock for the tick driver (tick_driver.h), which
+//                    fires the timers the way a single-threaded event loop does
 //   VirtualLinkRig   DeviceLink, its two ticks and a device, wired together,
 //                    with one call per measured read or write
 //
@@ -20,6 +20,7 @@
 #include "device_settings.h"
 #include "serial_port.h"
 #include "simulated_device.h"
+#include "tick_driver.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -96,30 +97,16 @@ class VirtualLine {
     std::deque<Arrival> towardsPc_;
 };
 
-// Periodic timers on a VirtualLine's clock. As in a single-threaded event
-// loop, a handler that blocks delays whatever is due meanwhile, and a late
-// timer fires once, not once per period it missed.
-class VirtualTimers {
+// The line's clock as the tick driver's: it moves while the driver sleeps and
+// while a frame goes out.
+class LineTickClock final : public TickClock {
   public:
-    explicit VirtualTimers(VirtualLine& line) : line_(line) {}
-
-    // The first time-out is one interval from now. Returns the timer's id.
-    int add(int intervalMs, std::function<void()> handler);
-    // Lets time pass to the next due timer and runs it; returns its id, or -1
-    // when there is no timer.
-    int runNext();
-    std::int64_t nextDueNs() const;
+    explicit LineTickClock(VirtualLine& line) : line_(line) {}
+    std::int64_t nowMs() override { return line_.nowNs() / 1'000'000; }
+    void sleepUntilMs(std::int64_t ms) override { line_.advanceTo(ms * 1'000'000); }
 
   private:
-    struct Timer {
-        std::int64_t intervalNs;
-        std::int64_t dueNs;
-        std::function<void()> handler;
-    };
-    int nextIndex() const;
-
     VirtualLine& line_;
-    std::vector<Timer> timers_;
 };
 
 // DeviceLink against a SimulatedDevice over a VirtualLine, with Timer1Timer
@@ -174,8 +161,8 @@ class VirtualLinkRig {
     DeviceSettings settings_;
     QuietObserver observer_;
     DeviceLink link_;
-    VirtualTimers timers_;
-    int tick1000_ = -1;
+    LineTickClock clock_;
+    TickDriver ticks_;
 };
 
 } // namespace trellikon

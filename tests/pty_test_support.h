@@ -1,12 +1,19 @@
 #pragma once
-// A PtyDeviceServer running on its own thread, and a raw opener for its slave.
+// The simulated device on a pseudo-terminal for the tests: on a thread of its
+// own (RunningServer) or on the test's thread with a clock the test moves
+// (SteppedServer); a raw opener for the slave, a port that counts what crosses
+// it, and waits that end on what the server reports, never on a guess of how
+// long the machine takes. Their time limits are only failure guards.
 
+#include "posix_serial_port.h"
 #include "pty_device_server.h"
 #include "simulated_device.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,24 +85,17 @@ inline std::vector<std::uint8_t> readFor(int fd, std::size_t want, int timeoutMs
     return got;
 }
 
-// Reads whatever comes until the line has been quiet for `quietMs` (or
-// `limitMs` have passed): the other end has said all it had to say.
-inline std::vector<std::uint8_t> readUntilQuiet(int fd, int quietMs, int limitMs) {
-    using Clock = std::chrono::steady_clock;
-    const auto end = Clock::now() + std::chrono::milliseconds(limitMs);
+// Reads what has arrived, without waiting.
+inline std::vector<std::uint8_t> readAvailable(int fd) {
     std::vector<std::uint8_t> got;
-    while (Clock::now() < end) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, quietMs) == 0)
-            break;
+    for (;;) {
         std::uint8_t buf[1024];
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n > 0)
             got.insert(got.end(), buf, buf + n);
-        else if (n == 0 || (errno != EAGAIN && errno != EINTR))
-            break;
+        else if (!(n < 0 && errno == EINTR))
+            return got;
     }
-    return got;
 }
 
 inline void writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
@@ -114,13 +114,102 @@ inline void writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
     }
 }
 
-// Waits until the server has seen the program close the line.
-inline bool waitForClose(PtyDeviceServer& server, int timeoutMs = 1000) {
+// A guard far beyond anything the kernel or a busy machine takes.
+inline constexpr int kGuardMs = 30'000;
+
+// Waits until `ready` holds, looking every millisecond; false if the guard ran out.
+inline bool waitUntil(const std::function<bool()>& ready, int guardMs = kGuardMs) {
     using Clock = std::chrono::steady_clock;
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (server.slaveOpen() && Clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return !server.slaveOpen();
+    const auto end = Clock::now() + std::chrono::milliseconds(guardMs);
+    while (!ready()) {
+        if (Clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
+
+// Waits until the server has seen the program close the line.
+inline bool waitForClose(PtyDeviceServer& server, int guardMs = kGuardMs) {
+    return waitUntil([&] { return !server.slaveOpen(); }, guardMs);
+}
+
+// The program's port, counting what crosses it so that a test can tell when
+// the terminal has delivered everything.
+class CountingPort : public SerialPort {
+  public:
+    bool open(const std::string& name, LinkError& error) override { return port.open(name, error); }
+    void close() override { port.close(); }
+    bool valid() const override { return port.valid(); }
+    void flush() override { port.flush(); }
+    bool write(const std::uint8_t* data, std::size_t n) override {
+        const bool ok = port.write(data, n);
+        if (ok)
+            written += n;
+        return ok;
+    }
+    std::size_t read(std::uint8_t* data, std::size_t max) override {
+        const std::size_t n = port.read(data, max);
+        taken += n;
+        return n;
+    }
+    PosixSerialPort port;
+    std::uint64_t written = 0, taken = 0;
+};
+
+// The line has carried everything: the server took every byte the program
+// wrote, the device has nothing left to send, and all it sent waits in the
+// program's port or was read. What a busy machine delays is waited for.
+inline bool lineSettled(PtyDeviceServer& server, CountingPort& port) {
+    return server.bytesFromPc() == port.written && server.idle() &&
+           port.taken + port.port.waiting() == server.bytesToPc();
+}
+
+// The server on the test's thread, on a clock that moves only when the test
+// says: pacing, pauses and gaps are exact, whatever the machine's speed.
+class SteppedServer {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit SteppedServer(const SettingsImage::Bytes& memory, PtyServerOptions options = {})
+        : device_(memory) {
+        options.clock = [this] { return now_; };
+        server_ = std::make_unique<PtyDeviceServer>(device_, std::move(options));
+        ok_ = server_->start(error_);
+    }
+    bool ok() const { return ok_; }
+    const std::string& error() const { return error_; }
+    PtyDeviceServer& server() { return *server_; }
+    SimulatedDevice& device() { return device_; }
+    const std::string& path() const { return server_->slavePath(); }
+    std::int64_t elapsedMs() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(now_ - epoch_).count();
+    }
+
+    // Moves the clock on and lets the server do what is due by then.
+    void advance(std::chrono::microseconds by) {
+        now_ += by;
+        server_->poll(0);
+    }
+    // Lets the server run, the clock standing still, until `ready` holds
+    // (the kernel passes bytes through the terminal in its own time).
+    bool pollUntil(const std::function<bool()>& ready, int guardMs = kGuardMs) {
+        const auto end = Clock::now() + std::chrono::milliseconds(guardMs);
+        while (!ready()) {
+            if (Clock::now() > end)
+                return false;
+            server_->poll(1);
+        }
+        return true;
+    }
+
+  private:
+    SimulatedDevice device_;
+    const Clock::time_point epoch_ = Clock::now();
+    Clock::time_point now_ = epoch_;
+    std::unique_ptr<PtyDeviceServer> server_;
+    std::string error_;
+    bool ok_ = false;
+};
 
 } // namespace trellikon::testing

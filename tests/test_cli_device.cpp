@@ -46,8 +46,9 @@ void TestCliDevice::initTestCase() {
     memory_ = dir_.filePath("device.sbn");
     QVERIFY(writeFile(memory_, pattern(1)));
     sim_.start(TRELLIKON_SIM_PATH, {"--baud", "0", "--memory", memory_});
-    QVERIFY(sim_.waitForStarted(5000));
-    while (!sim_.canReadLine() && sim_.waitForReadyRead(5000)) {
+    // The limits here only guard against a simulator that never starts.
+    QVERIFY(sim_.waitForStarted(30000));
+    while (!sim_.canReadLine() && sim_.waitForReadyRead(30000)) {
     }
     pty_ = QString::fromUtf8(sim_.readLine()).trimmed();
     QVERIFY2(pty_.startsWith('/'), qPrintable(pty_));
@@ -55,7 +56,7 @@ void TestCliDevice::initTestCase() {
 
 void TestCliDevice::cleanupTestCase() {
     sim_.terminate();
-    sim_.waitForFinished(5000);
+    sim_.waitForFinished(30000);
 }
 
 void TestCliDevice::transfers_data() {

@@ -167,11 +167,11 @@ void TestMainWindow::portsBeyondTheEightAreOffered() {
     QCOMPARE(f.ComboBox1->itemText(8), QString::fromUtf8("COM12 – USB Serial Port"));
     QCOMPARE(f.ComboBox1->itemText(9), QStringLiteral("COM9"));
     QCOMPARE(f.ComboBox1->currentIndex(), 0);
-    QCOMPARE(f.link().port_name, std::string("COM1"));
+    QCOMPARE(f.link().port_name.get(), std::string("COM1"));
 
     f.ComboBox1->setCurrentIndex(8);
     Q_EMIT f.ComboBox1->activated(8);
-    QCOMPARE(f.link().port_name, std::string("COM12"));
+    QCOMPARE(f.link().port_name.get(), std::string("COM12"));
     p.connect();
     QCOMPARE(p.port.opened.back(), std::string("COM12"));
 
@@ -189,7 +189,7 @@ void TestMainWindow::portsBeyondTheEightAreOffered() {
     QCOMPARE(f.ComboBox1->count(), 9);
     QCOMPARE(f.ComboBox1->currentText(), QString::fromUtf8("COM12 – USB Serial Port"));
     QCOMPARE(f.ComboBox1ItemIndex(), -1);
-    QCOMPARE(f.link().port_name, std::string("COM12"));
+    QCOMPARE(f.link().port_name.get(), std::string("COM12"));
     // A name typed into the field survives a refresh, and still changes nothing.
     f.ComboBox1->setCurrentIndex(2);
     Q_EMIT f.ComboBox1->activated(2);
@@ -198,7 +198,7 @@ void TestMainWindow::portsBeyondTheEightAreOffered() {
     f.ComboBox1->showPopup();
     f.ComboBox1->hidePopup();
     QCOMPARE(f.ComboBox1->currentText(), QStringLiteral("COM77"));
-    QCOMPARE(f.link().port_name, std::string("COM3"));
+    QCOMPARE(f.link().port_name.get(), std::string("COM3"));
 }
 
 void TestMainWindow::connectShowsAndClosesTheConnectionWindow() {

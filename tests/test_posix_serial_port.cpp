@@ -471,7 +471,7 @@ void TestPosixSerialPort::cablePulledMidTransferThenPutBack() {
     DeviceSettings settings;
     LinkRecorder out;
     DeviceLink link(settings, port, out);
-    link.port_name = "COM5";
+    link.setPortName("COM5");
 
     QVERIFY(link.connectCommand());
     first->send(QByteArray("\xAA\x01\x01", 3)); // the device's handshake

@@ -5,6 +5,7 @@
 #include "main_window.h"
 #include "parameters_editor.h"
 #include "posix_serial_port.h"
+#include "programming_fixture.h"
 #include "progress_dialog.h"
 #include "pty_test_support.h"
 #include "random_image.h"
@@ -74,29 +75,10 @@ void TestProgrammingEndToEnd::readEditProgram() {
     RunningServer s(memory, options);
     QVERIFY2(s.ok(), s.error().c_str());
 
-    PosixSerialPort port;
-    RecordingMessageBoxes messages;
-    ScriptedFileDialogs files;
-    TForm1 form1(port, messages, files);
-    form1.createWindows();
-    form1.Timer1->stop();
-    form1.Timer2->stop();
-    form1.show();
-    WindowContext& ctx = form1.context();
-    form1.link().setPortName(s.path());
-
-    // The two timers at their ratio; between them the device's answer is
-    // waited for, up to the time it is given on a line at full speed (some
-    // ticks have nothing to answer).
-    auto tickUntil = [&](const std::function<bool()>& done) {
-        for (int i = 0; i < 200 && !done(); ++i) {
-            form1.Timer1Timer();
-            for (int k = 0; k < 3; ++k)
-                form1.Timer2Timer();
-            (void)QTest::qWaitFor([&] { return port.waiting() > 0; }, 10);
-        }
-        return done();
-    };
+    ProgrammingFixture<PosixSerialPort> p(s.path());
+    TForm1& form1 = p.form1;
+    WindowContext& ctx = p.ctx();
+    auto tickUntil = [&](const std::function<bool()>& done) { return p.tickUntil(done); };
 
     whenModal([&](QDialog*) {
         QVERIFY(tickUntil([&] { return ctx.form6 && !ctx.form6->isVisible(); }));
@@ -111,9 +93,7 @@ void TestProgrammingEndToEnd::readEditProgram() {
         QVERIFY(!form1.link().read_failed);
         whenModal([&](QDialog*) { // the parameters editor
             TForm2* f = ctx.form2;
-            form1.Timer3->stop();
-            for (int i = 0; i < 3; ++i)
-                form1.Timer3Timer();
+            p.armEditor();
             QCOMPARE(f->radiogroup6->ItemIndex(), 2);
             QCOMPARE(f->Edit4->text(), QStringLiteral("100"));
             paste(f->Edit10, QStringLiteral("48500900800"));
@@ -144,7 +124,8 @@ void TestProgrammingEndToEnd::readEditProgram() {
         ctx.form4->Button1->click();
     });
     form1.SpeedButton5Click();
-    QVERIFY(messages.errors.isEmpty());
+    QVERIFY(p.messages.errors.isEmpty());
+    QCOMPARE(p.answersMissed, 0);
     QCOMPARE(writeLabel.toStdString(), std::string(texts::kWriteDone));
 
     DeviceSettings expected;
@@ -162,7 +143,7 @@ void TestProgrammingEndToEnd::readEditProgram() {
     QCOMPARE(back.at(kTestMessageUser), std::uint8_t(3));
     for (std::size_t i = 2048; i < kImageSize; ++i)
         QCOMPARE(written[i], memory[i]);
-    port.close();
+    p.port.close();
 }
 
 QTEST_MAIN(TestProgrammingEndToEnd)

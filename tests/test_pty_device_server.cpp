@@ -1,7 +1,7 @@
 // The simulated device on a pseudo-terminal: power-on, pacing, closing, the link.
-#include "random_image.h"
 #include "pty_device_server.h"
 #include "pty_test_support.h"
+#include "random_image.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -22,7 +22,6 @@ namespace {
 
 const Bytes kHandshake = {0xAA, 0x01, 0x01};
 const Bytes kReadBlock5 = {0xAA, 0x03, 0x05, 0x06};
-
 
 int openDescriptors() {
     int n = 0;
@@ -63,13 +62,13 @@ void TestPtyDeviceServer::handshakeFollowsEveryOpen() {
         const auto opened = Clock::now();
         const int fd = openRaw(s.path());
         QVERIFY(fd >= 0);
-        QCOMPARE(readFor(fd, 3, 3000), kHandshake);
+        QCOMPARE(readFor(fd, 3, kGuardMs), kHandshake);
         const auto after = msSince(opened);
-        QVERIFY2(after >= 290 && after < 3000, qPrintable(QString("after %1 ms").arg(after)));
+        QVERIFY2(after >= 290, qPrintable(QString("after %1 ms").arg(after)));
         QVERIFY(s.server().slaveOpen());
         // A power cycle on demand announces the device again.
         s.server().powerOn();
-        QCOMPARE(readFor(fd, 3, 3000), kHandshake);
+        QCOMPARE(readFor(fd, 3, kGuardMs), kHandshake);
         QCOMPARE(readFor(fd, 1, 100).size(), std::size_t(0));
         ::close(fd);
         QVERIFY(waitForClose(s.server()));
@@ -78,37 +77,50 @@ void TestPtyDeviceServer::handshakeFollowsEveryOpen() {
 
 void TestPtyDeviceServer::repliesArePaced_data() {
     QTest::addColumn<int>("baud");
-    QTest::addColumn<int>("minMs");
-    QTest::addColumn<int>("maxMs");
-    // 4 bytes in, 516 out, 10 bits each: 271 ms at 19200, 543 ms at 9600.
-    QTest::newRow("19200 baud") << 19200 << 270 << 2000;
-    QTest::newRow("9600 baud") << 9600 << 540 << 2500;
-    QTest::newRow("unpaced") << 0 << 0 << 200;
+    QTest::addColumn<double>("lineMs"); // the 4-byte request and the 516-byte reply, 10 bits each
+    QTest::newRow("19200 baud") << 19200 << 270.83;
+    QTest::newRow("9600 baud") << 9600 << 541.67;
+    QTest::newRow("unpaced") << 0 << 0.0;
 }
 
 void TestPtyDeviceServer::repliesArePaced() {
-    // A read reply takes its time on the line at the chosen speed, and arrives intact.
+    // A read reply arrives intact, never ahead of the line at the chosen speed and not later than
+    // it.
     QFETCH(int, baud);
-    QFETCH(int, minMs);
-    QFETCH(int, maxMs);
+    QFETCH(double, lineMs);
+    using namespace std::chrono_literals;
     const auto memory = randomImage(7);
     PtyServerOptions options;
     options.baud = baud;
     options.powerOnDelayMs = 0;
-    RunningServer s(memory, options);
+    SteppedServer s(memory, options);
     QVERIFY2(s.ok(), s.error().c_str());
     const int fd = openRaw(s.path());
     QVERIFY(fd >= 0);
-    QCOMPARE(readFor(fd, 3, 3000), kHandshake);
+    s.advance(20ms); // the server looks for an open this often
+    QVERIFY(s.pollUntil([&] {
+        s.advance(1ms);
+        return s.server().bytesToPc() == 3;
+    }));
+    QCOMPARE(readFor(fd, 3, kGuardMs), kHandshake);
 
-    const auto sent = Clock::now();
     writeAll(fd, kReadBlock5);
-    const Bytes reply = readFor(fd, 516, 5000);
-    const auto took = msSince(sent);
+    QVERIFY(s.pollUntil([&] { return s.server().bytesFromPc() == 4; }));
+    // The clock in steps of 0.5 ms: the bytes handed over by then, against
+    // what the line can carry in that time (with one group of 2 ms in hand).
+    const double bytesPerMs = baud / 10'000.0;
+    double ms = 0;
+    for (; s.server().bytesToPc() < 3 + 516 && ms < 5000; ms += 0.5) {
+        const double sent = static_cast<double>(s.server().bytesToPc() - 3);
+        QVERIFY2(sent <= ms * bytesPerMs + 1,
+                 qPrintable(QString("%1 bytes after %2 ms").arg(sent).arg(ms)));
+        s.advance(500us);
+    }
+    QVERIFY2(std::abs(ms - lineMs) <= 3.5, qPrintable(QString("took %1 ms").arg(ms)));
+    const Bytes reply = readFor(fd, 516, kGuardMs);
     ::close(fd);
     QCOMPARE(reply.size(), std::size_t(516));
     QVERIFY(std::equal(reply.begin() + 3, reply.end() - 1, memory.begin() + 5 * 512));
-    QVERIFY2(took >= minMs && took <= maxMs, qPrintable(QString("took %1 ms").arg(took)));
 }
 
 void TestPtyDeviceServer::closingDropsWhatWasNotSent() {
@@ -117,14 +129,14 @@ void TestPtyDeviceServer::closingDropsWhatWasNotSent() {
     QVERIFY2(s.ok(), s.error().c_str());
     int fd = openRaw(s.path());
     QVERIFY(fd >= 0);
-    QCOMPARE(readFor(fd, 3, 3000), kHandshake);
+    QCOMPARE(readFor(fd, 3, kGuardMs), kHandshake);
     writeAll(fd, kReadBlock5);
-    QCOMPARE(readFor(fd, 40, 3000).size(), std::size_t(40));
+    QCOMPARE(readFor(fd, 40, kGuardMs).size(), std::size_t(40));
     ::close(fd);
     QVERIFY(waitForClose(s.server())); // with the rest of the reply still unsent
     fd = openRaw(s.path());
     QVERIFY(fd >= 0);
-    QCOMPARE(readFor(fd, 3, 3000), kHandshake);
+    QCOMPARE(readFor(fd, 3, kGuardMs), kHandshake);
     QCOMPARE(readFor(fd, 1, 400).size(), std::size_t(0));
     ::close(fd);
 }
@@ -176,26 +188,42 @@ void TestPtyDeviceServer::link() {
 
 void TestPtyDeviceServer::garbageNeverStopsTheDevice() {
     // Any bytes from the program are survived, and a clean request afterwards is answered.
+    using namespace std::chrono_literals;
     PtyServerOptions options;
     options.baud = 0;
     options.powerOnDelayMs = 0;
-    RunningServer s(randomImage(9), options);
+    SteppedServer s(randomImage(9), options);
     QVERIFY2(s.ok(), s.error().c_str());
     const int fd = openRaw(s.path());
     QVERIFY(fd >= 0);
-    QCOMPARE(readFor(fd, 3, 3000), kHandshake);
+    s.advance(20ms);
+    QVERIFY(s.pollUntil([&] { return s.server().bytesToPc() == 3; }));
+    QCOMPARE(readFor(fd, 3, kGuardMs), kHandshake);
+    std::uint64_t written = 0, heard = 3;
+    // Whatever the junk makes the device say is taken off the line as it comes.
+    auto takeAll = [&] {
+        return s.pollUntil([&] {
+            heard += readAvailable(fd).size();
+            return s.server().bytesFromPc() == written && s.server().idle() &&
+                   heard == s.server().bytesToPc();
+        });
+    };
     std::mt19937 rng(99);
     for (int round = 0; round < 50; ++round) {
         Bytes junk(std::uniform_int_distribution<std::size_t>(1, 700)(rng));
         for (auto& b : junk)
             b = static_cast<std::uint8_t>(rng() % 4 == 0 ? 0xAA : rng());
         writeAll(fd, junk);
+        written += junk.size();
+        QVERIFY(takeAll());
     }
-    // Whatever the junk made the device say is taken off the line; the quiet
-    // that ends it is longer than the gap after which a partial frame is forgotten.
-    readUntilQuiet(fd, 150, 5000);
+    // A pause longer than the gap after which a partial frame is forgotten.
+    s.advance(150ms);
+    QVERIFY(takeAll());
     writeAll(fd, kReadBlock5);
-    const Bytes reply = readFor(fd, 516, 3000);
+    written += kReadBlock5.size();
+    QVERIFY(s.pollUntil([&] { return s.server().bytesToPc() == heard + 516; }));
+    const Bytes reply = readFor(fd, 516, kGuardMs);
     ::close(fd);
     QCOMPARE(reply.size(), std::size_t(516));
     QCOMPARE(reply[0], std::uint8_t(0xAA));
@@ -238,13 +266,12 @@ void TestPtyDeviceServer::failingPollEndsTheLoop() {
     rlimit low = saved;
     low.rlim_cur = 1;
     QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
-    const auto start = Clock::now();
-    const bool going = server.poll(2000);
+    // A poll that waited instead of failing would return true after the guard.
+    const bool going = server.poll(kGuardMs);
     ::setrlimit(RLIMIT_NOFILE, &saved);
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
     QVERIFY(!going);
-    QVERIFY(msSince(start) < 1000);
     QVERIFY2(server.failure().find("poll") == 0, server.failure().c_str());
     server.run(); // returns at once instead of spinning
     QVERIFY(!server.poll(0));

@@ -4,9 +4,12 @@
 // change in the device's memory file (TRELLIKON_TEST_MEMORY). Under Wine,
 // scripts/windows-check.sh points COM1 at trellikon-sim and gives both. With
 // TRELLIKON_SHOT_DIR, the windows are saved there as pictures on the way.
+// Without a device the test fails: CTest labels it "device", and runs without
+// one leave it out (ctest -LE device).
 #include "alarm_texts_editor.h"
 #include "main_window.h"
 #include "parameters_editor.h"
+#include "programming_fixture.h"
 #include "progress_dialog.h"
 #include "settings_encoder.h"
 #include "template_file.h"
@@ -18,6 +21,7 @@
 
 using namespace trellikon;
 using namespace trellikon::layout;
+using namespace trellikon::testing;
 
 namespace {
 
@@ -48,41 +52,15 @@ void TestWindowsEndToEnd::readEditProgram() {
     const QString portName = environment("TRELLIKON_TEST_PORT");
     const QString memoryPath = environment("TRELLIKON_TEST_MEMORY");
     if (portName.isEmpty() || memoryPath.isEmpty())
-        QSKIP("TRELLIKON_TEST_PORT and TRELLIKON_TEST_MEMORY name no device");
+        QFAIL("TRELLIKON_TEST_PORT and TRELLIKON_TEST_MEMORY must name the device and its memory "
+              "file");
     const SettingsImage::Bytes before = memoryFile(memoryPath);
 
-    WinSerialPort port;
-    RecordingMessageBoxes messages;
-    ScriptedFileDialogs files;
-    TForm1 form1(port, messages, files);
-    form1.createWindows();
-    form1.Timer1->stop();
-    form1.Timer2->stop();
-    form1.show();
-    WindowContext& ctx = form1.context();
-    form1.link().setPortName(portName.toStdString());
-
-    // The two timers at their ratio. After each request the device's answer
-    // is waited for until no more bytes come, so that a tick finds it whole
-    // however Wine hands the bytes on.
-    auto settle = [&] {
-        if (!QTest::qWaitFor([&] { return port.waiting() > 0; }, 300))
-            return;
-        std::size_t seen = 0;
-        while (port.waiting() != seen) {
-            seen = port.waiting();
-            QTest::qWait(30);
-        }
-    };
-    auto tickUntil = [&](const std::function<bool()>& done) {
-        for (int i = 0; i < 200 && !done(); ++i) {
-            form1.Timer1Timer();
-            settle();
-            for (int k = 0; k < 3; ++k)
-                form1.Timer2Timer();
-        }
-        return done();
-    };
+    ProgrammingFixture<WinSerialPort> p(portName.toStdString());
+    TForm1& form1 = p.form1;
+    WindowContext& ctx = p.ctx();
+    RecordingMessageBoxes& messages = p.messages;
+    auto tickUntil = [&](const std::function<bool()>& done) { return p.tickUntil(done); };
 
     whenModal(
         [&](QDialog* w) {
@@ -102,9 +80,7 @@ void TestWindowsEndToEnd::readEditProgram() {
             shoot(readWindow, QStringLiteral("read-done"));
             whenModal([&](QDialog*) { // the parameters editor
                 TForm2* f = ctx.form2;
-                form1.Timer3->stop();
-                for (int i = 0; i < 3; ++i)
-                    form1.Timer3Timer();
+                p.armEditor();
                 f->Edit10->selectAll();
                 f->Edit10->insert(QStringLiteral("48500900800"));
                 shoot(f, QStringLiteral("parameters-editor"));
@@ -128,6 +104,7 @@ void TestWindowsEndToEnd::readEditProgram() {
     shoot(&form1, QStringLiteral("main-window"));
     QVERIFY2(messages.errors.isEmpty(), qPrintable(messages.errors.join('\n')));
     QCOMPARE(writeLabel.toStdString(), std::string(texts::kWriteDone));
+    QCOMPARE(p.answersMissed, 0);
 
     // The device saves its memory file after every block it takes.
     SettingsImage after;
@@ -136,7 +113,7 @@ void TestWindowsEndToEnd::readEditProgram() {
     const SettingsImage::Bytes written = after.bytes();
     for (std::size_t i = 2048; i < kImageSize; ++i)
         QCOMPARE(written[i], before[i]);
-    port.close();
+    p.port.close();
 }
 
 QTEST_MAIN(TestWindowsEndToEnd)

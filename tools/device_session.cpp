@@ -1,26 +1,17 @@
 #include "device_session.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstddef>
 #include <ostream>
-#include <thread>
 
 namespace trellikon::cli {
 
-std::int64_t SteadyTickClock::nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-void SteadyTickClock::sleepUntilMs(std::int64_t ms) {
-    std::this_thread::sleep_until(
-        std::chrono::steady_clock::time_point(std::chrono::milliseconds(ms)));
-}
-
 DeviceSession::DeviceSession(SerialPort& port, TickClock& clock, std::ostream& progress, bool fast)
-    : clock_(clock), progress_(progress), fast_(fast), port_(port), link_(settings_, port_, *this) {
+    : clock_(clock), progress_(progress), fast_(fast), port_(port), link_(settings_, port_, *this),
+      ticks_(
+          clock, [this] { link_.Timer1Timer(); }, [this] { link_.Timer2Timer(); }) {
+    ticks_.afterTick = [this](TickDriver::Tick) { reportBlocks(); };
+    ticks_.whileWaiting = [this](std::int64_t nextDueMs) { return betweenTicks(nextDueMs); };
 }
 
 bool DeviceSession::GatheringPort::open(const std::string& portName, LinkError& error) {
@@ -109,42 +100,26 @@ bool DeviceSession::answerWaiting() {
 void DeviceSession::tickEarly() {
     // The tick starts over from here, so a request whose answer gets lost is
     // repeated after the tick's full second, as at the tick's own pace.
-    next1_ = clock_.nowMs() + kTimer1Ms;
-    link_.Timer1Timer();
-    reportBlocks();
+    ticks_.fireTimer1Now();
+}
+
+bool DeviceSession::betweenTicks(std::int64_t nextDueMs) {
+    if (answerWaiting()) {
+        tickEarly();
+        return true;
+    }
+    if (fast_ && transfer_ != Transfer::None && clock_.nowMs() + kPollMs < nextDueMs) {
+        clock_.sleepUntilMs(clock_.nowMs() + kPollMs);
+        return true;
+    }
+    return false;
 }
 
 DeviceSession::Wait DeviceSession::runUntil(const std::function<bool()>& done) {
-    const std::int64_t start = clock_.nowMs();
-    for (;;) {
-        if (lost_)
-            return Wait::Lost;
-        if (done())
-            return Wait::Done;
-        const std::int64_t next = std::min(next1_, next2_);
-        if (next - start > kStallLimitMs)
-            return Wait::Stalled;
-        if (answerWaiting()) {
-            tickEarly();
-            continue;
-        }
-        if (fast_ && transfer_ != Transfer::None && clock_.nowMs() + kPollMs < next) {
-            clock_.sleepUntilMs(clock_.nowMs() + kPollMs);
-            continue;
-        }
-        clock_.sleepUntilMs(next);
-        const std::int64_t now = clock_.nowMs();
-        // Like a window timer, a late tick is not made up for with a burst.
-        if (next1_ <= next) {
-            link_.Timer1Timer();
-            next1_ = std::max(next1_ + kTimer1Ms, now + 1);
-        }
-        if (next2_ <= next) {
-            link_.Timer2Timer();
-            next2_ = std::max(next2_ + kTimer2Ms, now + 1);
-        }
-        reportBlocks();
-    }
+    const auto run = ticks_.runUntil([&] { return lost_ || done(); }, kStallLimitMs);
+    if (lost_)
+        return Wait::Lost;
+    return run.done ? Wait::Done : Wait::Stalled;
 }
 
 void DeviceSession::reportBlocks() {
@@ -172,9 +147,7 @@ Outcome DeviceSession::linkFailure(Wait why, const std::string& linkMessage) {
 
 Outcome DeviceSession::connect(const std::string& portName) {
     link_.setPortName(portName);
-    const std::int64_t now = clock_.nowMs();
-    next1_ = now + kTimer1Ms;
-    next2_ = now + kTimer2Ms;
+    ticks_.restart();
     outcome_.reset();
     if (!link_.connectCommand())
         return {kExitUsage, error_};

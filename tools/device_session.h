@@ -9,6 +9,7 @@
 // line's speed; the time-outs and the pace of repeats stay those of the ticks.
 
 #include "device_link.h"
+#include "tick_driver.h"
 
 #include <cstdint>
 #include <functional>
@@ -27,19 +28,9 @@ enum ExitCode : int {
     kExitVerify = 4,    // read-back after a write differs from the file
 };
 
-// Time for the ticks. The program sleeps on the steady clock; tests jump.
-class TickClock {
-  public:
-    virtual ~TickClock() = default;
-    virtual std::int64_t nowMs() = 0;
-    virtual void sleepUntilMs(std::int64_t ms) = 0;
-};
-
-class SteadyTickClock final : public TickClock {
-  public:
-    std::int64_t nowMs() override;
-    void sleepUntilMs(std::int64_t ms) override;
-};
+// The ticks' clock: the program sleeps on the steady clock; tests jump.
+using TickClock = trellikon::TickClock;
+using SteadyTickClock = trellikon::SteadyTickClock;
 
 struct Outcome {
     int exitCode = kExitOk;
@@ -50,8 +41,6 @@ struct Outcome {
 
 class DeviceSession final : private LinkObserver {
   public:
-    static constexpr std::int64_t kTimer1Ms = 1000;
-    static constexpr std::int64_t kTimer2Ms = 300;
     // Far beyond the link's own limits (18 s to connect, 15 s per transfer).
     static constexpr std::int64_t kStallLimitMs = 60'000;
     // How often a fast session looks for a whole answer between ticks: about
@@ -97,6 +86,7 @@ class DeviceSession final : private LinkObserver {
 
     Wait runUntil(const std::function<bool()>& done);
     bool answerWaiting();
+    bool betweenTicks(std::int64_t nextDueMs);
     void tickEarly();
     void reportBlocks();
     void say(const std::string& text);
@@ -117,9 +107,8 @@ class DeviceSession final : private LinkObserver {
     GatheringPort port_;
     DeviceSettings settings_;
     DeviceLink link_;
+    TickDriver ticks_;
 
-    std::int64_t next1_ = 0;
-    std::int64_t next2_ = 0;
     bool lost_ = false;
     Transfer transfer_ = Transfer::None;
     bool transferDone_ = false;

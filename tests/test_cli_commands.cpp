@@ -135,7 +135,7 @@ struct LineClock final : cli::TickClock {
 
 } // namespace
 
-class TestTemplateView : public QObject {
+class TestCliCommands : public QObject {
     Q_OBJECT
   private Q_SLOTS:
     void erasedImageDecodesToDefaults();
@@ -162,7 +162,7 @@ class TestTemplateView : public QObject {
     void programExitCodes();
 };
 
-void TestTemplateView::erasedImageDecodesToDefaults() {
+void TestCliCommands::erasedImageDecodesToDefaults() {
     // An erased memory shows every default: empty numbers, limit 20, full masks, echo on.
     const QJsonObject j = jsonOf(SimulatedDevice::erased());
     QCOMPARE(j.value("sms_centre_number").toString(), QString());
@@ -179,7 +179,7 @@ void TestTemplateView::erasedImageDecodesToDefaults() {
     QCOMPARE(j.value("subscribers").toArray().size(), 0);
 }
 
-void TestTemplateView::jsonValues_data() {
+void TestCliCommands::jsonValues_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("path");
     QTest::addColumn<QJsonValue>("expected");
@@ -220,7 +220,7 @@ void TestTemplateView::jsonValues_data() {
         << "subscribers/0/number" << QJsonValue(QString::fromUtf8("1\0" "3ł\0\0\0\0\0\0" "9", 12));
 }
 
-void TestTemplateView::jsonValues() {
+void TestCliCommands::jsonValues() {
     // Each written field comes out as the value a window would show; a subscriber number whole.
     QFETCH(QByteArray, bytes);
     QFETCH(QString, path);
@@ -228,7 +228,7 @@ void TestTemplateView::jsonValues() {
     QCOMPARE(at(jsonOf(fromQt(bytes)), path), expected);
 }
 
-void TestTemplateView::anyImageGivesValidJsonAndSafeShow_data() {
+void TestCliCommands::anyImageGivesValidJsonAndSafeShow_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("all 0x00") << toQt(Bytes{});
     QTest::newRow("all 0x1A (empty file)") << image([](SettingsImage& im) {
@@ -241,7 +241,7 @@ void TestTemplateView::anyImageGivesValidJsonAndSafeShow_data() {
     }
 }
 
-void TestTemplateView::anyImageGivesValidJsonAndSafeShow() {
+void TestCliCommands::anyImageGivesValidJsonAndSafeShow() {
     // Whatever the bytes, JSON parses with the fixed keys and types, and show stays terminal-safe.
     QFETCH(QByteArray, bytes);
     const auto in = inspector::inspect(fromQt(bytes));
@@ -295,7 +295,7 @@ void TestTemplateView::anyImageGivesValidJsonAndSafeShow() {
     QVERIFY(terminalSafe(show));
 }
 
-void TestTemplateView::showEscapesText_data() {
+void TestCliCommands::showEscapesText_data() {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("shown");
     QTest::newRow("plain") << QByteArray("abc") << "\"abc\"";
@@ -309,7 +309,7 @@ void TestTemplateView::showEscapesText_data() {
         << QByteArray("\"\\x41") << "\"\\\"\\\\x41\"";
 }
 
-void TestTemplateView::showEscapesText() {
+void TestCliCommands::showEscapesText() {
     // A text's bytes appear quoted, with every control byte as \xNN.
     QFETCH(QByteArray, text);
     QFETCH(QString, shown);
@@ -319,7 +319,7 @@ void TestTemplateView::showEscapesText() {
     QVERIFY2(out.find("  1+: " + shown.toStdString() + "\n") != std::string::npos, out.c_str());
 }
 
-void TestTemplateView::showMaskBits_data() {
+void TestCliCommands::showMaskBits_data() {
     QTest::addColumn<int>("offset");
     QTest::addColumn<int>("mask");
     QTest::addColumn<QString>("line");
@@ -337,7 +337,7 @@ void TestTemplateView::showMaskBits_data() {
            "wejście 5: nie, wejście 6: nie, wejście 7: nie, wejście 8: tak)";
 }
 
-void TestTemplateView::showMaskBits() {
+void TestCliCommands::showMaskBits() {
     // Mask bits are shown per user (user 1 = 0x08 .. user 4 = 0x01) and per input (1 = 0x80).
     QFETCH(int, offset);
     QFETCH(int, mask);
@@ -348,7 +348,7 @@ void TestTemplateView::showMaskBits() {
     QVERIFY2(out.find("  " + line.toStdString() + "\n") != std::string::npos, out.c_str());
 }
 
-void TestTemplateView::fallbackMarks_data() {
+void TestCliCommands::fallbackMarks_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("field");
     QTest::addColumn<bool>("marked");
@@ -372,7 +372,7 @@ void TestTemplateView::fallbackMarks_data() {
     }) << "Nagłówek wiadomości" << true;
 }
 
-void TestTemplateView::fallbackMarks() {
+void TestCliCommands::fallbackMarks() {
     // Exactly the fields whose check failed carry the default mark.
     QFETCH(QByteArray, bytes);
     QFETCH(QString, field);
@@ -385,7 +385,7 @@ void TestTemplateView::fallbackMarks() {
     QFAIL("no such field");
 }
 
-void TestTemplateView::byteCoverMap_data() {
+void TestCliCommands::byteCoverMap_data() {
     QTest::addColumn<int>("offset");
     QTest::addColumn<bool>("covered");
     const std::pair<int, bool> rows[] = {
@@ -400,14 +400,14 @@ void TestTemplateView::byteCoverMap_data() {
         QTest::addRow("%d %s", offset, covered ? "covered" : "uncovered") << offset << covered;
 }
 
-void TestTemplateView::byteCoverMap() {
+void TestCliCommands::byteCoverMap() {
     // Fields, checks, whole text and subscriber slots are covered; unused and block tails are not.
     QFETCH(int, offset);
     QFETCH(bool, covered);
     QCOMPARE(inspector::byteCovered(static_cast<std::size_t>(offset)), covered);
 }
 
-void TestTemplateView::uncoveredBytesNeverChangeADecodedSetting() {
+void TestCliCommands::uncoveredBytesNeverChangeADecodedSetting() {
     // Changing any byte the map calls uncovered leaves every decoded setting as it was.
     std::vector<Bytes> bases = {SimulatedDevice::erased(), Bytes{}, randomImage(7, true)};
     for (const Bytes& base : bases) {
@@ -425,7 +425,7 @@ void TestTemplateView::uncoveredBytesNeverChangeADecodedSetting() {
     }
 }
 
-void TestTemplateView::diffReports_data() {
+void TestCliCommands::diffReports_data() {
     QTest::addColumn<QByteArray>("a");
     QTest::addColumn<QByteArray>("b");
     QTest::addColumn<QStringList>("settings");
@@ -476,7 +476,7 @@ void TestTemplateView::diffReports_data() {
     }) << QStringList{"Czas załączenia wyjścia 1 [s]"} << 0;
 }
 
-void TestTemplateView::diffReports() {
+void TestCliCommands::diffReports() {
     // Diff names every decoded setting that differs and counts differing bytes no setting reads.
     QFETCH(QByteArray, a);
     QFETCH(QByteArray, b);
@@ -493,7 +493,7 @@ void TestTemplateView::diffReports() {
     QCOMPARE(d.equal(), settings.isEmpty() && uncovered == 0);
 }
 
-void TestTemplateView::deviceSessions_data() {
+void TestCliCommands::deviceSessions_data() {
     QTest::addColumn<QString>("command");
     QTest::addColumn<bool>("powerOn");
     QTest::addColumn<int>("silentAfter");
@@ -516,7 +516,7 @@ void TestTemplateView::deviceSessions_data() {
         << "write" << true << -1 << 5 << 4 << "blok 6 z 8 (bajty";
 }
 
-void TestTemplateView::deviceSessions() {
+void TestCliCommands::deviceSessions() {
     // The session ends on the link's own outcome, with the program's exit code and
     // message, at the tick's pace and with --fast alike.
     QFETCH(QString, command);
@@ -567,7 +567,7 @@ void TestTemplateView::deviceSessions() {
     }
 }
 
-void TestTemplateView::transferPace_data() {
+void TestCliCommands::transferPace_data() {
     QTest::addColumn<bool>("write");
     QTest::addColumn<bool>("fast");
     QTest::newRow("read at the tick's pace") << false << false;
@@ -576,7 +576,7 @@ void TestTemplateView::transferPace_data() {
     QTest::newRow("write with --fast") << true << true;
 }
 
-void TestTemplateView::transferPace() {
+void TestCliCommands::transferPace() {
     // By default a request or block goes out once a second; with --fast it follows
     // the previous answer at once, and a transfer takes little more than the wire's time.
     QFETCH(bool, write);
@@ -616,7 +616,7 @@ void TestTemplateView::transferPace() {
         QVERIFY2(took >= 8000 && took < 10000, qPrintable(QString("%1 ms").arg(took)));
 }
 
-void TestTemplateView::programExitCodes_data() {
+void TestCliCommands::programExitCodes_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("stderrHas");
@@ -662,7 +662,7 @@ void TestTemplateView::programExitCodes_data() {
         << QStringList{"read", "@dir/no-such-tty", "@dir/out.sbn"} << 2 << texts::kPortOpenFailed;
 }
 
-void TestTemplateView::programExitCodes() {
+void TestCliCommands::programExitCodes() {
     // The program's exit code and one-line message for each kind of misuse and result.
     QFETCH(QStringList, args);
     QFETCH(int, exitCode);
@@ -716,5 +716,5 @@ void TestTemplateView::programExitCodes() {
                 out.contains("diff"));
 }
 
-QTEST_GUILESS_MAIN(TestTemplateView)
-#include "test_template_view.moc"
+QTEST_GUILESS_MAIN(TestCliCommands)
+#include "test_cli_commands.moc"

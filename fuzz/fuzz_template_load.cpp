@@ -5,7 +5,7 @@
 // 0x1A, and the file's size; `show` and `show --json` of the image are well
 // formed UTF-8 with no control character but the line end (a terminal must
 // never receive one from a file); an image compared with itself is equal.
-#include "template_file.h"
+#include "files.h"
 #include "template_view.h"
 
 #include <cstdio>

@@ -5,11 +5,11 @@
 // scripts/windows-check.sh points COM1 at trellikon-sim and gives both. With
 // TRELLIKON_SHOT_DIR, the windows are saved there as pictures on the way.
 #include "alarm_texts_editor.h"
+#include "files.h"
 #include "main_window.h"
 #include "parameters_editor.h"
 #include "progress_dialog.h"
 #include "settings_encoder.h"
-#include "template_file.h"
 #include "win_serial_port.h"
 #include "window_test_support.h"
 

@@ -8,9 +8,13 @@ TRIPLE=x86_64-w64-mingw32
 WIN_CACHE="${TRELLIKON_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/trellikon-windows}"
 WIN_BUILD="$TOP/build-windows"
 TOOLCHAIN="$TOP/scripts/mingw-toolchain.cmake"
-QT_VERSION="$(dpkg-query -W -f='${Version}' qt6-base-dev | sed 's/+.*//; s/-.*//')"
-QT_PREFIX="$WIN_CACHE/qt-$QT_VERSION"
-JPEG_PREFIX="$WIN_CACHE/libjpeg"
+# The toolkit is built from the source of the very versions the Linux build
+# uses: each cached source and prefix is keyed by the Debian version it came
+# from (and the prefix also by the configuration below), so a newer Debian
+# package, or a changed option, never reuses an older build.
+QT_DEB_VERSION="$(dpkg-query -W -f='${Version}' qt6-base-dev)"
+QT_VERSION="$(echo "$QT_DEB_VERSION" | sed 's/+.*//; s/-.*//')"
+JPEG_DEB_VERSION="$(dpkg-query -W -f='${Version}' libjpeg62-turbo-dev 2>/dev/null || echo none)"
 # The folder of the compiler's runtime DLLs (libstdc++, libgcc_s); asked for
 # once the compiler is installed.
 mingw_runtime() { dirname "$("$TRIPLE-g++-posix" -print-libgcc-file-name)"; }
@@ -44,24 +48,51 @@ enable_sources() {
     sudo_cmd apt-get update -qq
 }
 
-# Unpacks Debian's source package $1 into $WIN_CACHE/src and prints its folder.
+# Unpacks Debian's source package $1 at Debian version $2 into its own folder
+# under $WIN_CACHE/src and prints the folder of the unpacked tree.
 fetch_source() {
-    local pkg="$1" dir
-    mkdir -p "$WIN_CACHE/src"
-    dir="$(find "$WIN_CACHE/src" -maxdepth 1 -type d -name "$2-*" | head -n1)"
-    if [ -z "$dir" ]; then
+    local pkg="$1" version="$2" home dir
+    home="$WIN_CACHE/src/$pkg-$(echo "$version" | tr -c 'A-Za-z0-9.+~\n-' '_')"
+    dir="$(find "$home" -mindepth 1 -maxdepth 1 -type d 2>/dev/null | head -n1)"
+    if [ ! -f "$home/.complete" ] || [ -z "$dir" ]; then
         enable_sources
-        (cd "$WIN_CACHE/src" && apt-get source -qq "$pkg" >&2)
-        dir="$(find "$WIN_CACHE/src" -maxdepth 1 -type d -name "$2-*" | head -n1)"
+        rm -rf "$home"
+        mkdir -p "$home"
+        # A binary-only rebuild (+bN) has no source of its own.
+        (cd "$home" && apt-get source -qq "$pkg=${version%+b[0-9]*}" >&2)
+        dir="$(find "$home" -mindepth 1 -maxdepth 1 -type d | head -n1)"
+        [ -n "$dir" ] && touch "$home/.complete"
     fi
-    [ -n "$dir" ] || { echo "no source folder for $pkg" >&2; return 1; }
+    [ -n "$dir" ] || { echo "no source folder for $pkg $version" >&2; return 1; }
     echo "$dir"
 }
+
+# Only what the programs and their tests use. The windows platform plugin and
+# the styles are shipped; the offscreen plugin is not shipped but runs the
+# test programs headless under Wine (the minimal plugin is always built).
+QT_OPTIONS=(
+    -DQT_BUILD_TESTS=OFF -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_BENCHMARKS=OFF
+    -DBUILD_SHARED_LIBS=ON
+    -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF
+    -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_opengl=OFF -DFEATURE_vulkan=OFF
+    -DFEATURE_direct2d=OFF -DFEATURE_direct2d1_1=OFF -DFEATURE_tabletevent=OFF
+    -DFEATURE_sql_sqlite=OFF -DFEATURE_sessionmanager=OFF -DFEATURE_systemtrayicon=OFF
+    -DFEATURE_textodfwriter=OFF -DFEATURE_textmarkdownreader=OFF -DFEATURE_textmarkdownwriter=OFF
+    -DFEATURE_gif=OFF -DFEATURE_jpeg=OFF -DFEATURE_movie=OFF
+    -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_png=OFF
+    -DFEATURE_system_jpeg=OFF -DFEATURE_system_freetype=OFF -DFEATURE_system_harfbuzz=OFF
+    -DFEATURE_system_doubleconversion=OFF -DFEATURE_system_libb2=OFF
+    -DFEATURE_pkg_config=OFF -DFEATURE_fontconfig=OFF
+    -DFEATURE_androiddeployqt=OFF -DFEATURE_qmake=OFF
+)
+config_key() { printf '%s\n' "$@" | sha256sum | cut -c1-10; }
+QT_PREFIX="$WIN_CACHE/qt-$(echo "$QT_DEB_VERSION" | tr -c 'A-Za-z0-9.+~\n-' '_')-$(config_key "${QT_OPTIONS[@]}")"
+JPEG_PREFIX="$WIN_CACHE/libjpeg-$(echo "$JPEG_DEB_VERSION" | tr -c 'A-Za-z0-9.+~\n-' '_')"
 
 build_libjpeg() {
     [ -f "$JPEG_PREFIX/.complete" ] && return 0
     local src
-    src="$(fetch_source libjpeg-turbo libjpeg-turbo)"
+    src="$(fetch_source libjpeg-turbo "$JPEG_DEB_VERSION")"
     log "building libjpeg for Windows from $(basename "$src")"
     rm -rf "$WIN_CACHE/build-libjpeg" "$JPEG_PREFIX"
     cmake -S "$src" -B "$WIN_CACHE/build-libjpeg" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
@@ -80,22 +111,13 @@ build_libjpeg() {
 build_qt() {
     [ -f "$QT_PREFIX/.complete" ] && return 0
     local src started=$SECONDS
-    src="$(fetch_source qt6-base qt6-base)"
+    src="$(fetch_source qt6-base "$QT_DEB_VERSION")"
     log "building Qt $QT_VERSION for Windows from $(basename "$src") (once per machine, about half an hour on 2 cores)"
     rm -rf "$WIN_CACHE/build-qt" "$QT_PREFIX"
     cmake -S "$src" -B "$WIN_CACHE/build-qt" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
         -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$QT_PREFIX" -DQT_HOST_PATH=/usr \
         -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/cmake" \
-        -DQT_BUILD_TESTS=OFF -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_BENCHMARKS=OFF \
-        -DBUILD_SHARED_LIBS=ON \
-        -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF \
-        -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_opengl=ON \
-        -DFEATURE_opengl_dynamic=ON -DFEATURE_tabletevent=OFF -DFEATURE_sql_sqlite=OFF \
-        -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_png=OFF \
-        -DFEATURE_system_jpeg=OFF -DFEATURE_system_freetype=OFF -DFEATURE_system_harfbuzz=OFF \
-        -DFEATURE_system_doubleconversion=OFF -DFEATURE_system_libb2=OFF \
-        -DFEATURE_pkg_config=OFF -DFEATURE_fontconfig=OFF \
-        -DFEATURE_androiddeployqt=OFF -DFEATURE_qmake=OFF >"$WIN_CACHE/qt-configure.log" 2>&1 \
+        "${QT_OPTIONS[@]}" >"$WIN_CACHE/qt-configure.log" 2>&1 \
         || { tail -n 40 "$WIN_CACHE/qt-configure.log" >&2; return 1; }
     cmake --build "$WIN_CACHE/build-qt" -j"${JOBS:-$(nproc)}" >"$WIN_CACHE/qt-build.log" 2>&1 \
         || { tail -n 40 "$WIN_CACHE/qt-build.log" >&2; return 1; }

@@ -54,8 +54,8 @@ void TestTemplateFile::onlyRegularFilesLoad_data() {
     QTest::newRow("a 10-byte file loads, padded with 0x1A") << "short" << true << "";
     QTest::newRow("a Polish name loads") << "polish" << true << "";
     QTest::newRow("a directory is refused") << "directory" << false << load_reason::kDirectory;
-    QTest::newRow("the null device is refused")
-        << "device" << false << load_reason::kNotRegularFile;
+    QTest::newRow("the null device is refused by its name, never opened")
+        << "device" << false << load_reason::kDeviceName;
     QTest::newRow("a port's name is a device in any folder, never opened")
         << "port name" << false << load_reason::kDeviceName;
     QTest::newRow("a missing file is refused") << "missing" << false << load_reason::kMissing;

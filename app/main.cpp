@@ -21,6 +21,7 @@ int main(int argc, char* argv[]) {
     // The main window comes first: a modal window closed before it exists would
     // otherwise end the program as its last window.
     form1.show();
+    form1.openStartupFile(QApplication::arguments());
     reportStartupIfAsked(form1);
     return app.exec();
 }

@@ -2,18 +2,22 @@
 
 #include "alarm_texts_editor.h"
 #include "button_icons.h"
+#include "files.h"
 #include "info_windows.h"
 #include "parameters_editor.h"
 #include "port_names.h"
 #include "progress_dialog.h"
 #include "subscriber_windows.h"
-#include "template_file.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QVBoxLayout>
 
 #include <functional>
@@ -54,6 +58,7 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     : QWidget(parent), link_(settings_, port, *this) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("DOMOWY TRELLIKON"));
+    setAcceptDrops(true);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
@@ -293,6 +298,10 @@ void TForm1::SpeedButton7Click() {
     const QString path = ctx_.files->openFileName(this, QString::fromLatin1(OpenDialog1Filter));
     if (path.isEmpty())
         return;
+    loadTemplateFile(path);
+}
+
+void TForm1::loadTemplateFile(const QString& path) {
     const auto loaded = trellikon::loadTemplate(fileLayerPath(path));
     if (!loaded.ok) {
         ctx_.messages->error(this, QString::fromUtf8("Odczyt pliku nie może być przeprowadzony"),
@@ -301,6 +310,38 @@ void TForm1::SpeedButton7Click() {
     }
     settings_.loadImage(loaded.bytes);
     stack_.showModal(ctx_.form2);
+}
+
+void TForm1::openStartupFile(const QStringList& arguments) {
+    if (arguments.size() < 2 || arguments.at(1).isEmpty())
+        return;
+    // After the main window is up and the message loop runs, as if the user
+    // had chosen the file in the load dialog.
+    const QString path = arguments.at(1);
+    QTimer::singleShot(0, this, [this, path] { loadTemplateFile(path); });
+}
+
+// A file dropped on the window is loaded as the load command would. Only one
+// local file is taken, and the load runs after the drop has ended, so that the
+// program it came from is not held while the editor is open.
+static QString droppedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls() || data->urls().size() != 1 ||
+        !data->urls().first().isLocalFile())
+        return {};
+    return QDir::toNativeSeparators(data->urls().first().toLocalFile());
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    if (!droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    const QString path = droppedFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    QTimer::singleShot(0, this, [this, path] { loadTemplateFile(path); });
 }
 
 void TForm1::SpeedButton8Click() { stack_.showModal(ctx_.form8); }

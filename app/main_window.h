@@ -68,6 +68,14 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     void Timer2Timer();
     void Timer3Timer();
 
+    // Loads a template as the load command does once its dialog has given the
+    // name: the same messages, the same decoding, then the parameters editor.
+    void loadTemplateFile(const QString& path);
+    // The program's arguments: a template named as the first (a double click
+    // on a file, "Open with", a file dropped on the program) is loaded that
+    // way once the message loop runs; without one, nothing happens.
+    void openStartupFile(const QStringList& arguments);
+
     // The combo's selected item, or -1 while the user has typed a name of their own.
     int ComboBox1ItemIndex() const;
 
@@ -89,6 +97,10 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     void showWindow(trellikon::LinkWindow window) override;
     void closeWindow(trellikon::LinkWindow window) override;
     void errorMessage(const std::string& text, const std::string& detail) override;
+
+  protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   private:
     // The window that shows a link window's texts and bar; none for the notice.

@@ -5,9 +5,9 @@
 #include "editor_snapshot.h"
 #include "entry_messages.h"
 #include "entry_rules.h"
+#include "files.h"
 #include "parameters_editor.h"
 #include "settings_encoder.h"
-#include "template_file.h"
 
 #include <QApplication>
 #include <QFile>

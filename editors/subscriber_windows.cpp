@@ -3,10 +3,10 @@
 #include "device_settings.h"
 #include "entry_messages.h"
 #include "entry_rules.h"
+#include "files.h"
 #include "parameters_editor.h"
 #include "subscriber_csv.h"
 #include "subscriber_import_window.h"
-#include "template_file.h"
 
 #include <QAbstractButton>
 #include <QFile>

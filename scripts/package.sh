@@ -14,7 +14,8 @@ echo "$deb"
 dpkg-deb --field "$deb" Package Version Depends >&2
 
 [ "${1:-}" = "--check" ] || exit 0
-install_missing desktop-file-utils
+# Their triggers register the template type and the entry that opens it.
+install_missing desktop-file-utils shared-mime-info
 export DEBIAN_FRONTEND=noninteractive
 apt-get install -y -qq "$deb" >&2
 trap 'apt-get remove -y -qq trellikon >&2' EXIT
@@ -26,10 +27,14 @@ for page in trellikon trellikon-cli trellikon-sim; do
 done
 desktop-file-validate /usr/share/applications/trellikon.desktop
 test -s /usr/share/icons/hicolor/scalable/apps/trellikon.svg
+# A double click on a template opens the program: *.sbn has its type, and the
+# desktop entry is the one that opens that type.
+grep -qx 'application/x-trellikon-template:\*\.sbn' <(cut -d: -f2- /usr/share/mime/globs2)
+grep -q '^application/x-trellikon-template=.*trellikon\.desktop' /usr/share/applications/mimeinfo.cache
 
-# The desktop entry's command, started the way a menu starts it; it must still
-# be running a second later.
-exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/trellikon.desktop)
+# The desktop entry's command, started the way a menu starts it (no file for
+# its %f); it must still be running a second later.
+exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/trellikon.desktop | sed 's/ %[fFuU]//g')
 QT_QPA_PLATFORM=offscreen $exec_line &
 app=$!
 sleep 1

@@ -8,7 +8,9 @@
 #   3. the window program: the end-to-end window test through COM1, and the
 #      installed program started on Xvfb, with screenshots in build-windows/shots;
 #   4. the installer: a silent install for the current user, the installed
-#      programs, a silent uninstall that leaves nothing behind.
+#      programs with their manifest, a template opened by its file type, an
+#      install over the installed version, a silent uninstall that leaves
+#      nothing behind.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 source "$TOP/scripts/windows-lib.sh"
@@ -128,6 +130,12 @@ log "1. the Windows test programs"
 check "Windows test programs under Wine" ctest --test-dir "$WIN_PROJECT" --output-on-failure -LE device
 
 log "2. trellikon-cli.exe through COM1"
+# A device name is never written to: the save is refused and nothing is made.
+refuses_device_name() {
+    ! cli demo "$(wine_path "$WORK/COM3.sbn")" >/dev/null 2>&1 && [ ! -e "$WORK/COM3.sbn" ] &&
+        [ -z "$(find "$WORK" -name 'COM3.sbn*')" ]
+}
+check "trellikon-cli.exe refuses to save to COM3.sbn" refuses_device_name
 transfer_round clean --baud 19200
 transfer_round damaged --baud 19200 --seed 7 --flip 0.15 --drop 0.1 --split 0.3 --dup-handshake 0.3
 
@@ -177,10 +185,66 @@ check "the installed program shows its main window" xdotool search --name "TRELL
 wine taskkill /f /im trellikon.exe >/dev/null 2>&1 || kill "$program" 2>/dev/null || true
 wait "$program" 2>/dev/null || true
 stop_sim
+
+# The programs carry their manifest: run as the user, Windows 10 and 11, long names.
+has_manifest() {
+    local exe="$1"
+    grep -q 'level="asInvoker"' "$exe" && grep -q '8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a' "$exe" &&
+        grep -q '<longPathAware[^>]*>true<' "$exe" && ! grep -q 'dpiAware' "$exe"
+}
+check "trellikon.exe carries its manifest" has_manifest "$dir/trellikon.exe"
+check "trellikon-cli.exe carries its manifest" has_manifest "$dir/trellikon-cli.exe"
+
+# *.sbn is the program's file type, and a template opened through it (as a
+# double click opens it) shows the parameters editor with the file's values.
+reg_value() { wine reg query "$1" ${2:+/v "$2"} ${2:-/ve} 2>/dev/null | tr -d '\r'; }
+registered() {
+    reg_value 'HKCU\Software\Classes\.sbn' | grep -q 'Trellikon\.Szablon' &&
+        reg_value 'HKCU\Software\Classes\Trellikon.Szablon\shell\open\command' | grep -qi 'trellikon\.exe" "%1"' &&
+        reg_value 'HKCU\Software\Classes\Trellikon.Szablon\DefaultIcon' | grep -qi 'trellikon\.exe,0' &&
+        reg_value 'HKCU\Software\Classes\Trellikon.Szablon\shell\open' | grep -q 'Otw.rz'
+}
+check "the installer registers the template file type" registered
+listed() {
+    local key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Trellikon'
+    reg_value "$key" DisplayName | grep -q 'Trellikon' &&
+        reg_value "$key" DisplayVersion | grep -q "$VERSION" &&
+        reg_value "$key" Publisher | grep -q 'Trellikon developers' &&
+        reg_value "$key" EstimatedSize | grep -q 'REG_DWORD.*0x[1-9a-f]'
+}
+check "the list of programs shows name, version, publisher and size" listed
+"$TOP/build/tools/trellikon-cli" demo "$WORK/opened.sbn" >/dev/null
+"$TOP/build/tools/trellikon-cli" set "$WORK/opened.sbn" user_numbers.1=600700800 >/dev/null
+wine start /unix "$WORK/opened.sbn" >/dev/null 2>&1 &
+opener=$!
+for _ in $(seq 60); do
+    xdotool search --name "PARAMETRY" >/dev/null 2>&1 && break
+    sleep 0.5
+done
+sleep 2
+import -window root "$SHOTS/template-opened-by-type.png"
+check "a template opened by its type shows the parameters editor" xdotool search --name "PARAMETRY"
+wine taskkill /f /im trellikon.exe >/dev/null 2>&1 || true
+wait "$opener" 2>/dev/null || true
+
+# A second install over the first replaces it in place: the older files go
+# (no stale DLL), and there is still one Start-menu entry.
+touch "$dir/Qt6Stale.dll"
+check "installing again over the installed version" wine "$INSTALLER" /S
+check "no DLL of the older install stays" test ! -e "$dir/Qt6Stale.dll" -a -f "$dir/trellikon.exe"
+check "still one Start-menu entry" \
+    test "$(find "$WINEPREFIX/drive_c/users" -path '*Start Menu*' -name 'Trellikon.lnk' | wc -l)" -eq 1
+
 # The uninstaller runs from a copy of itself in the temporary folder; wait for it.
 check "silent uninstall" wine "$dir/odinstaluj.exe" /S
 for _ in $(seq 60); do [ -e "$dir" ] || break; sleep 0.5; done
 check "the uninstaller leaves nothing behind" test ! -e "$dir"
+unregistered() {
+    ! wine reg query 'HKCU\Software\Classes\Trellikon.Szablon' >/dev/null 2>&1 &&
+        ! wine reg query 'HKCU\Software\Classes\.sbn' >/dev/null 2>&1 &&
+        ! wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Trellikon' >/dev/null 2>&1
+}
+check "the uninstaller removes the file type and the list entry" unregistered
 
 echo "Windows checks: $failures failed, $(( SECONDS - started )) s; screenshots in $SHOTS"
 [ "$failures" -eq 0 ]

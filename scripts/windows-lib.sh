@@ -70,14 +70,15 @@ fetch_source() {
 # Only what the programs and their tests use. The windows platform plugin and
 # the styles are shipped; the offscreen plugin is not shipped but runs the
 # test programs headless under Wine (the minimal plugin is always built). The
-# windows plugin does not build without OpenGL, loaded at run time.
+# windows plugin does not build without OpenGL (loaded at run time) nor without
+# Direct2D, which its DirectWrite fonts use; only the direct2d plugin is left out.
 QT_OPTIONS=(
     -DQT_BUILD_TESTS=OFF -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_BENCHMARKS=OFF
     -DBUILD_SHARED_LIBS=ON
     -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF
     -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_vulkan=OFF
     -DFEATURE_opengl=ON -DFEATURE_opengl_dynamic=ON
-    -DFEATURE_direct2d=OFF -DFEATURE_direct2d1_1=OFF -DFEATURE_tabletevent=OFF
+    -DFEATURE_direct2d1_1=OFF -DFEATURE_tabletevent=OFF
     -DFEATURE_sql_sqlite=OFF -DFEATURE_sessionmanager=OFF -DFEATURE_systemtrayicon=OFF
     -DFEATURE_textodfwriter=OFF -DFEATURE_textmarkdownreader=OFF -DFEATURE_textmarkdownwriter=OFF
     -DFEATURE_gif=OFF -DFEATURE_jpeg=OFF -DFEATURE_movie=OFF

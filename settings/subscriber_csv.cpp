@@ -2,7 +2,6 @@
 
 #include "cp1250.h"
 #include "entry_rules.h"
-#include "template_file.h"
 
 #include <algorithm>
 #include <array>
@@ -486,21 +485,6 @@ CallerText decodeCallerText(std::string_view bytes) {
     }
     r.ok = true;
     return r;
-}
-
-CallerText readCallerFile(const std::string& path) {
-    CallerText r;
-    const FileRead file = readRegularFile(path, kLargestFile + 1);
-    if (!file.ok) {
-        r.error = file.error;
-        return r;
-    }
-    if (file.fileSize > kLargestFile || file.bytes.size() > kLargestFile) {
-        r.error = "plik jest większy niż 1 MiB; lista abonentów ma najwyżej 168 numerów";
-        return r;
-    }
-    return decodeCallerText(
-        std::string_view(reinterpret_cast<const char*>(file.bytes.data()), file.bytes.size()));
 }
 
 CallerFile readCallers(std::string_view text) {

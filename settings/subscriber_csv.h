@@ -3,7 +3,7 @@
 //
 //   exportSubscribers   the list as a file a spreadsheet on a Polish Windows opens
 //                       as it is: ";", UTF-8 with a byte order mark, CRLF
-//   readCallerFile      a file the user chose, checked and decoded to UTF-8 text
+//   decodeCallerText    a file's bytes (read by files.h's readCallerFile) as UTF-8 text
 //   readCallers         that text as lines: separator, quotes, header, columns
 //   planImport          the verdict of every line against the current list, and
 //                       the list as it would be after the import
@@ -40,9 +40,6 @@ struct CallerText {
 // other than tab and line ends, UTF-16 without a byte order mark or with
 // broken pairs, a byte order mark over malformed UTF-8.
 CallerText decodeCallerText(std::string_view bytes);
-// The same for a file: not a regular file, or larger than kLargestFile, is
-// refused without reading it.
-CallerText readCallerFile(const std::string& path);
 
 struct CallerLine {
     int line = 0;                    // in the file, from 1; where the line starts

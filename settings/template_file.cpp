@@ -4,15 +4,11 @@
 
 namespace trellikon {
 
-TemplateLoad loadTemplate(const std::string& path) {
-    TemplateLoad r;
-    r.bytes.fill(0x1A);
-    FileRead file = readRegularFile(path, r.bytes.size());
-    r.fileSize = file.fileSize;
-    r.error = std::move(file.error);
-    std::copy(file.bytes.begin(), file.bytes.end(), r.bytes.begin());
-    r.ok = file.ok;
-    return r;
+SettingsImage::Bytes templateImage(std::span<const std::uint8_t> fileBytes) {
+    SettingsImage::Bytes image;
+    image.fill(0x1A);
+    std::copy_n(fileBytes.begin(), std::min(fileBytes.size(), image.size()), image.begin());
+    return image;
 }
 
 } // namespace trellikon

@@ -1,8 +1,8 @@
 // The alarm texts editor: the change check of its boxes, the test message,
 // and its commands (back, factory texts, write, template save).
+#include "files.h"
 #include "program_fixture.h"
 #include "random_image.h"
-#include "template_file.h"
 #include "window_test_support.h"
 
 #include <QFile>

@@ -2,10 +2,10 @@
 // virtual time and their pace, and the program's exit codes.
 #include "cli_commands.h"
 #include "cp1250.h"
-#include "template_view.h"
+#include "files.h"
 #include "memory_port.h"
 #include "simulated_device.h"
-#include "template_file.h"
+#include "template_view.h"
 #include "virtual_line.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // the report of every line with the number it took, and the cases that must
 // leave the template untouched.
 #include "device_settings.h"
-#include "template_file.h"
+#include "files.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,7 +1,7 @@
 // The caller list's CSV files: what the reader makes of the files spreadsheets
 // save, the verdict of every line, and the way back out.
+#include "files.h"
 #include "subscriber_csv.h"
-#include "template_file.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,9 +1,9 @@
 // Editing templates from the command line: every key, every refusal, and the
 // same bytes as the same edit made through the windows.
 #include "cli_commands.h"
+#include "files.h"
 #include "program_fixture.h"
 #include "template_edit.h"
-#include "template_file.h"
 #include "template_view.h"
 
 #include <QTemporaryDir>

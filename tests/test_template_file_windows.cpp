@@ -1,12 +1,17 @@
 // Template files on Windows: only regular files load, reasons come in the
-// program's words, names with Polish letters work both ways, and a save either
-// replaces the file completely or leaves it as it was.
-#include "template_file.h"
+// program's words, names with Polish letters and names past 260 characters
+// work both ways, a device name is never opened, and a save either replaces
+// the file completely or leaves it as it was.
+#include "files.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
+
+#include <windows.h>
 
 using namespace trellikon;
 
@@ -36,6 +41,10 @@ class TestTemplateFile : public QObject {
     void onlyRegularFilesLoad();
     void saveReplacesWholeFileUnderAnyName();
     void failedSaveLeavesNothing();
+    void deviceNamesAreNeverOpened_data();
+    void deviceNamesAreNeverOpened();
+    void longNamesWork();
+    void malformedNamesAreRefused();
 };
 
 void TestTemplateFile::onlyRegularFilesLoad_data() {
@@ -45,10 +54,10 @@ void TestTemplateFile::onlyRegularFilesLoad_data() {
     QTest::newRow("a 10-byte file loads, padded with 0x1A") << "short" << true << "";
     QTest::newRow("a Polish name loads") << "polish" << true << "";
     QTest::newRow("a directory is refused") << "directory" << false << load_reason::kDirectory;
-    QTest::newRow("the null device is refused")
-        << "device" << false << load_reason::kNotRegularFile;
+    QTest::newRow("the null device is refused by its name, never opened")
+        << "device" << false << load_reason::kDeviceName;
     QTest::newRow("a port's name is a device in any folder, never opened")
-        << "port name" << false << load_reason::kNotRegularFile;
+        << "port name" << false << load_reason::kDeviceName;
     QTest::newRow("a missing file is refused") << "missing" << false << load_reason::kMissing;
     QTest::newRow("a missing folder is missing")
         << "in missing folder" << false << load_reason::kMissing;
@@ -113,6 +122,78 @@ void TestTemplateFile::failedSaveLeavesNothing() {
     QVERIFY(!saveFileAtomically(utf8(path), bytes, sizeof bytes).empty());
     QVERIFY(!QFile::exists(path));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).size(), 0);
+}
+
+void TestTemplateFile::deviceNamesAreNeverOpened_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("COM3.sbn") << "COM3.sbn";
+    QTest::newRow("nul.sbn") << "nul.sbn";
+    QTest::newRow("LPT1.csv") << "LPT1.csv";
+    QTest::newRow("com1 .sbn, a blank before the dot") << "com1 .sbn";
+    QTest::newRow("COM with a superscript one") << QString::fromUtf8("COM¹.sbn");
+    QTest::newRow("bare AUX") << "AUX";
+}
+
+void TestTemplateFile::deviceNamesAreNeverOpened() {
+    // A save onto a device name in a folder is refused before anything is
+    // opened: no bytes go to the port, and no file or temporary file is made.
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const std::string path = utf8(QDir::toNativeSeparators(dir.filePath(name)));
+    const std::uint8_t bytes[4] = {1, 2, 3, 4};
+    QCOMPARE(QString::fromStdString(saveFileAtomically(path, bytes, sizeof bytes)),
+             QString::fromUtf8(load_reason::kDeviceName));
+    QCOMPARE(QString::fromStdString(loadTemplate(path).error),
+             QString::fromUtf8(load_reason::kDeviceName));
+    QCOMPARE(pathKind(path), PathKind::Other);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+             QStringList());
+}
+
+void TestTemplateFile::longNamesWork() {
+    // Folders and a name that are together well past the old 260-character
+    // limit: save, load, replace and the folder test all work.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString folder = QDir::toNativeSeparators(dir.path());
+    for (int i = 0; i < 4; ++i) {
+        folder += QStringLiteral("\\") + QString(60, QChar(u'a' + i));
+        const std::wstring wide = L"\\\\?\\" + folder.toStdWString();
+        QVERIFY(::CreateDirectoryW(wide.c_str(), nullptr));
+    }
+    const std::string folderName = utf8(QDir::toNativeSeparators(folder));
+    QCOMPARE(pathKind(folderName), PathKind::Directory);
+    const std::string path =
+        utf8(QDir::toNativeSeparators(folder + QStringLiteral("/szablon żółć.sbn")));
+    QVERIFY(path.size() > 300);
+    std::vector<std::uint8_t> bytes(4096);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 13);
+    for (int round = 0; round < 2; ++round) {
+        QCOMPARE(QString::fromStdString(saveFileAtomically(path, bytes.data(), bytes.size())),
+                 QString());
+        const TemplateLoad back = loadTemplate(path);
+        QCOMPARE(QString::fromStdString(back.error), QString());
+        QVERIFY(std::equal(bytes.begin(), bytes.end(), back.bytes.begin()));
+        QCOMPARE(pathKind(path), PathKind::RegularFile);
+        bytes[0] ^= 0xFF;
+    }
+}
+
+void TestTemplateFile::malformedNamesAreRefused() {
+    // A name that is not valid UTF-8 names no file: it is refused rather than
+    // mended into another name.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const std::string path = utf8(QDir::toNativeSeparators(dir.path())) + "\\x\xC5.sbn";
+    const std::uint8_t bytes[4] = {1, 2, 3, 4};
+    QCOMPARE(QString::fromStdString(saveFileAtomically(path, bytes, sizeof bytes)),
+             QString::fromUtf8(load_reason::kBadName));
+    QCOMPARE(QString::fromStdString(loadTemplate(path).error),
+             QString::fromUtf8(load_reason::kBadName));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+             QStringList());
 }
 
 QTEST_APPLESS_MAIN(TestTemplateFile)

@@ -7,12 +7,12 @@
 // Without a device the test fails: CTest labels it "device", and runs without
 // one leave it out (ctest -LE device).
 #include "alarm_texts_editor.h"
+#include "files.h"
 #include "main_window.h"
 #include "parameters_editor.h"
 #include "programming_fixture.h"
 #include "progress_dialog.h"
 #include "settings_encoder.h"
-#include "template_file.h"
 #include "win_serial_port.h"
 #include "window_test_support.h"
 

@@ -1,13 +1,12 @@
 #include "cli_commands.h"
 
+#include "files.h"
 #include "port_names.h"
 #include "template_edit.h"
-#include "template_file.h"
 #include "template_view.h"
 
 #include <optional>
 #include <ostream>
-#include <sys/stat.h>
 
 namespace trellikon::cli {
 
@@ -32,9 +31,10 @@ std::optional<Bytes> loadImage(const std::string& path, std::ostream& err) {
     return load.bytes;
 }
 
-bool isDirectory(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+// A folder, a device or a Windows device name ("COM3.sbn"): no file can be saved there.
+bool notAFileName(const std::string& path) {
+    const PathKind kind = pathKind(path);
+    return kind == PathKind::Directory || kind == PathKind::Other;
 }
 
 } // namespace
@@ -414,7 +414,7 @@ int runDiff(const std::string& pathA, const std::string& pathB, std::ostream& ou
 int runRead(const std::string& portName, const std::string& outPath, const TransferOptions& options,
             SerialPort& port, TickClock& clock, std::ostream& err) {
     // Found out now rather than after the device has been read.
-    if (outPath.empty() || isDirectory(outPath))
+    if (outPath.empty() || notAFileName(outPath))
         return fail(err, kExitUsage, "„" + outPath + "” nie jest nazwą pliku");
     DeviceSession session(port, clock, err, options.fast);
     if (Outcome r = session.connect(portName); !r.ok())

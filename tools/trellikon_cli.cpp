@@ -7,7 +7,10 @@
 #include "system_serial_port.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -164,18 +167,53 @@ int runCommand(const Command& cmd, const opt::Parsed& p) {
 
 namespace {
 
+#ifdef _WIN32
+// The console's output code page as the program found it. The program
+// speaks UTF-8 to the console and puts the old page back however it ends
+// (returning, exit(), Ctrl+C, the console closed), so that the console the
+// user goes on working in still shows the other programs' letters right.
+UINT consolePageFound = 0;
+
+void restoreConsolePage() {
+    if (consolePageFound != 0)
+        ::SetConsoleOutputCP(consolePageFound);
+}
+
+BOOL WINAPI onConsoleEvent(DWORD) {
+    restoreConsolePage();
+    return FALSE; // and let the system end the program as it would
+}
+
+void speakUtf8ToConsole() {
+    const UINT found = ::GetConsoleOutputCP(); // 0 without a console
+    if (found == 0 || found == CP_UTF8 || !::SetConsoleOutputCP(CP_UTF8))
+        return;
+    consolePageFound = found;
+    std::atexit(restoreConsolePage);
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+#endif
+
 // The arguments in UTF-8, which the commands expect. Windows hands main() its
 // ANSI code page, which cannot carry every file name, so they are taken from
-// the wide command line there, and the console is told to show UTF-8.
-std::vector<std::string> commandArguments(int argc, char** argv) {
+// the wide command line there; a name UTF-8 cannot carry (a lone surrogate,
+// which NTFS allows) is refused rather than turned into another name.
+std::optional<std::vector<std::string>> commandArguments(int argc, char** argv) {
 #ifdef _WIN32
-    ::SetConsoleOutputCP(CP_UTF8);
+    speakUtf8ToConsole();
     int count = 0;
     if (wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
         std::vector<std::string> args;
-        for (int i = 1; i < count; ++i)
-            args.push_back(trellikon::narrow(wide[i]));
+        bool exact = true;
+        for (int i = 1; i < count && exact; ++i) {
+            const std::optional<std::string> arg = trellikon::narrowExact(wide[i]);
+            exact = arg.has_value();
+            if (exact)
+                args.push_back(*arg);
+        }
         ::LocalFree(wide);
+        if (!exact)
+            return std::nullopt;
         return args;
     }
 #endif
@@ -185,7 +223,11 @@ std::vector<std::string> commandArguments(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args = commandArguments(argc, argv);
+    const std::optional<std::vector<std::string>> arguments = commandArguments(argc, argv);
+    if (!arguments)
+        return usage(
+            "argument zawiera znak spoza Unicode (nazwy z takim znakiem nie są obsługiwane)");
+    const std::vector<std::string>& args = *arguments;
     for (const std::string& a : args) {
         if (a == "--")
             break;

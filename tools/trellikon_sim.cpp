@@ -2,11 +2,11 @@
 // program (or trellikon-cli) without the device and its cable.
 
 #include "device_link.h"
+#include "files.h"
 #include "option_table.h"
 #include "pty_device_server.h"
 #include "settings_image.h"
 #include "simulated_device.h"
-#include "template_file.h"
 
 #include <atomic>
 #include <cerrno>
@@ -189,8 +189,7 @@ std::optional<int> parseArguments(int argc, char** argv, Options& o) {
 
 // The memory file: read like a template when it exists, else made erased.
 bool prepareMemory(const std::string& path, SettingsImage::Bytes& memory) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
+    if (pathKind(path) != PathKind::Missing) {
         const TemplateLoad load = loadTemplate(path);
         if (!load.ok) {
             std::fprintf(stderr, "trellikon-sim: cannot read %s: %s\n", path.c_str(),

@@ -5,6 +5,7 @@
 
 #ifdef _WIN32
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,38 @@ inline std::wstring widen(std::string_view utf8) {
     if (n > 0)
         ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
     return w;
+}
+
+// The same for a name that must stay exact, such as a file's: malformed
+// UTF-8 gives nothing rather than a replacement character, which would name
+// another file.
+inline std::optional<std::wstring> widenExact(std::string_view utf8) {
+    if (utf8.empty())
+        return std::wstring();
+    const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
+                                        static_cast<int>(utf8.size()), nullptr, 0);
+    if (n <= 0)
+        return std::nullopt;
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
+                          w.data(), n);
+    return w;
+}
+
+// UTF-16 from the system (a command line, a file name) as UTF-8; a lone
+// surrogate, which UTF-8 cannot carry, gives nothing.
+inline std::optional<std::string> narrowExact(std::wstring_view wide) {
+    if (wide.empty())
+        return std::string();
+    const int n =
+        ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(),
+                              static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    if (n <= 0)
+        return std::nullopt;
+    std::string s(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), static_cast<int>(wide.size()),
+                          s.data(), n, nullptr, nullptr);
+    return s;
 }
 
 inline std::string narrow(std::wstring_view wide) {

@@ -1,11 +1,11 @@
-// Reading and saving files on POSIX systems: see template_file.h for the
-// rules both platforms keep.
-#include "template_file.h"
+// Files on POSIX systems: see files.h for the rules both systems keep.
+#include "files.h"
 
 #include "error_text.h"
 #include "file_read_loop.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -77,9 +77,33 @@ FileRead readRegularFile(const std::string& path, std::size_t limit) {
     return r;
 }
 
+PathKind pathKind(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return PathKind::Missing;
+    if (S_ISDIR(st.st_mode))
+        return PathKind::Directory;
+    return S_ISREG(st.st_mode) ? PathKind::RegularFile : PathKind::Other;
+}
+
 std::string saveFileAtomically(const std::string& path, const std::uint8_t* data,
                                std::size_t size) {
-    std::string tmp = path + ".XXXXXX";
+    // The rename would put a regular file in place of whatever has the name:
+    // a folder fails anyway, but a device node or a pipe would be replaced
+    // (or a named pipe block the writer), so only a regular file or a new
+    // name is taken. Through a link, the file it leads to is replaced, and
+    // the link stays.
+    std::string target = path;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+            target = resolved;
+            std::free(resolved);
+        }
+    }
+    if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return S_ISDIR(st.st_mode) ? load_reason::kDirectory : load_reason::kNotRegularFile;
+    std::string tmp = target + ".XXXXXX";
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0)
         return errnoText();
@@ -99,11 +123,12 @@ std::string saveFileAtomically(const std::string& path, const std::uint8_t* data
     // mkstemp creates 0600; give the file the permissions a new file would get.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    struct stat st {};
-    ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~mask));
+    struct stat existing {};
+    ::fchmod(fd,
+             ::stat(target.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : (0666 & ~mask));
     if (::close(fd) != 0 && error.empty())
         error = errnoText();
-    if (error.empty() && ::rename(tmp.c_str(), path.c_str()) != 0)
+    if (error.empty() && ::rename(tmp.c_str(), target.c_str()) != 0)
         error = errnoText();
     if (!error.empty())
         ::unlink(tmp.c_str());

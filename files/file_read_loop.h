@@ -2,9 +2,9 @@
 // The part of reading a regular file that does not depend on the system: a
 // file opened and found regular, `fileSize` bytes long when it was looked at,
 // is read on up to `limit` bytes in all, since it may have grown meanwhile.
-// Used by file_access_posix.cpp and file_access_windows.cpp.
+// Used by files_posix.cpp and files_windows.cpp.
 
-#include "template_file.h"
+#include "files.h"
 
 #include <algorithm>
 #include <cstddef>

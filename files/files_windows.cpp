@@ -1,0 +1,209 @@
+// Files on Windows, over the wide Win32 file calls so that names with Polish
+// letters work whatever the user's code page. The rules are those of
+// files_posix.cpp: only a regular file is read, and a save goes to a temporary
+// file beside the target that replaces it only once it is complete and
+// flushed. What Windows adds:
+//   - a device name ("COM3.sbn" in any folder up to Windows 10) opens the
+//     device, so such names are refused before anything is opened, and every
+//     handle is checked to be a disk file before a byte is read or written;
+//   - names longer than MAX_PATH need the \\?\ form unless the machine allows
+//     long paths, so a long name is made absolute and given that form;
+//   - a name that is not valid UTF-8 is refused, not mended.
+
+#include "files.h"
+
+#include "file_read_loop.h"
+#include "windows_text.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace trellikon {
+
+namespace {
+
+std::string lastErrorText() {
+    return windowsErrorText(::GetLastError());
+}
+
+// The rule of the Windows that runs the program: Windows 11 is build 22000
+// on. RtlGetVersion tells the truth whatever the program's manifest says.
+DeviceNameRule systemDeviceNameRule() {
+    static const DeviceNameRule rule = [] {
+        using RtlGetVersionCall = LONG(WINAPI*)(OSVERSIONINFOW*);
+        const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+        const FARPROC proc = ntdll ? ::GetProcAddress(ntdll, "RtlGetVersion") : nullptr;
+        OSVERSIONINFOW version{};
+        version.dwOSVersionInfoSize = sizeof version;
+        if (proc &&
+            reinterpret_cast<RtlGetVersionCall>(reinterpret_cast<void*>(proc))(&version) == 0 &&
+            version.dwMajorVersion >= 10 && version.dwBuildNumber >= 22000)
+            return DeviceNameRule::Windows11;
+        return DeviceNameRule::UpToWindows10;
+    }();
+    return rule;
+}
+
+// The name for the wide calls, or the reason there is none. A long name is
+// made absolute and given the \\?\ form, with room for the temporary file's
+// suffix that a save adds.
+struct SystemPath {
+    std::wstring path;
+    std::string error;
+};
+
+SystemPath systemPath(const std::string& utf8) {
+    SystemPath r;
+    if (isWindowsDeviceName(utf8, systemDeviceNameRule())) {
+        r.error = load_reason::kDeviceName;
+        return r;
+    }
+    std::optional<std::wstring> wide = widenExact(utf8);
+    if (!wide) {
+        r.error = load_reason::kBadName;
+        return r;
+    }
+    if (wide->empty()) {
+        r.error = load_reason::kMissing;
+        return r;
+    }
+    constexpr std::size_t kRoomForSuffix = 32;
+    if (wide->rfind(L"\\\\?\\", 0) == 0 || wide->size() + kRoomForSuffix < MAX_PATH) {
+        r.path = std::move(*wide);
+        return r;
+    }
+    DWORD n = ::GetFullPathNameW(wide->c_str(), 0, nullptr, nullptr);
+    std::wstring full(n, L'\0');
+    n = n > 0 ? ::GetFullPathNameW(wide->c_str(), n, full.data(), nullptr) : 0;
+    if (n == 0 || n >= full.size()) {
+        r.error = lastErrorText();
+        return r;
+    }
+    full.resize(n);
+    if (full.rfind(L"\\\\", 0) == 0)
+        r.path = L"\\\\?\\UNC\\" + full.substr(2); // \\server\share\...
+    else
+        r.path = L"\\\\?\\" + full;
+    return r;
+}
+
+std::string loadReason(DWORD code) {
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_DIRECTORY:
+        return load_reason::kMissing;
+    case ERROR_ACCESS_DENIED:
+        return load_reason::kNoPermission;
+    default:
+        return windowsErrorText(code);
+    }
+}
+
+} // namespace
+
+FileRead readRegularFile(const std::string& path, std::size_t limit) {
+    FileRead r;
+    const SystemPath name = systemPath(path);
+    if (!name.error.empty()) {
+        r.error = name.error;
+        return r;
+    }
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (!::GetFileAttributesExW(name.path.c_str(), GetFileExInfoStandard, &attributes)) {
+        r.error = loadReason(::GetLastError());
+        return r;
+    }
+    if (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        r.error = load_reason::kDirectory;
+        return r;
+    }
+    HANDLE h = ::CreateFileW(name.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        r.error = loadReason(::GetLastError());
+        return r;
+    }
+    // A name can still lead to a device (a link, a name the rule above does
+    // not know); only a disk file is read.
+    LARGE_INTEGER size{};
+    if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileSizeEx(h, &size)) {
+        ::CloseHandle(h);
+        r.error = load_reason::kNotRegularFile;
+        return r;
+    }
+    readUpToLimit(r, static_cast<std::uintmax_t>(size.QuadPart), limit,
+                  [&](std::uint8_t* buffer, std::size_t n) -> long long {
+                      DWORD got = 0;
+                      const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 20));
+                      return ::ReadFile(h, buffer, want, &got, nullptr) ? got : -1;
+                  });
+    if (!r.ok)
+        r.error = loadReason(::GetLastError());
+    ::CloseHandle(h);
+    return r;
+}
+
+PathKind pathKind(const std::string& path) {
+    const SystemPath name = systemPath(path);
+    if (!name.error.empty())
+        return name.error == load_reason::kDeviceName ? PathKind::Other : PathKind::Missing;
+    const DWORD attributes = ::GetFileAttributesW(name.path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return PathKind::Missing;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return PathKind::Directory;
+    return (attributes & FILE_ATTRIBUTE_DEVICE) ? PathKind::Other : PathKind::RegularFile;
+}
+
+std::string saveFileAtomically(const std::string& path, const std::uint8_t* data,
+                               std::size_t size) {
+    static std::atomic<unsigned> counter{0};
+    const SystemPath name = systemPath(path);
+    if (!name.error.empty())
+        return name.error;
+    const std::wstring& target = name.path;
+    const DWORD existing = ::GetFileAttributesW(target.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY))
+        return load_reason::kDirectory;
+    std::wstring tmp;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
+        tmp = target + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+              std::to_wstring(counter++) + L".tmp";
+        h = ::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                          nullptr);
+        if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS)
+            return lastErrorText();
+    }
+    if (h == INVALID_HANDLE_VALUE)
+        return lastErrorText();
+    // Not a byte goes anywhere but to a file on a disk.
+    if (::GetFileType(h) != FILE_TYPE_DISK) {
+        ::CloseHandle(h);
+        return load_reason::kNotRegularFile;
+    }
+    std::string error;
+    std::size_t done = 0;
+    while (done < size && error.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 20));
+        DWORD n = 0;
+        if (!::WriteFile(h, data + done, chunk, &n, nullptr) || n == 0)
+            error = lastErrorText();
+        else
+            done += n;
+    }
+    if (error.empty() && !::FlushFileBuffers(h))
+        error = lastErrorText();
+    ::CloseHandle(h);
+    if (error.empty() && !::MoveFileExW(tmp.c_str(), target.c_str(),
+                                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        error = lastErrorText();
+    if (!error.empty())
+        ::DeleteFileW(tmp.c_str());
+    return error;
+}
+
+} // namespace trellikon

@@ -30,6 +30,7 @@ struct Command {
 const std::vector<Command> kCommands = {
     {"show", {"PLIK"}, {"--json"}},
     {"diff", {"PLIK_A", "PLIK_B"}, {}},
+    {"sheet", {"PLIK", "WYNIK.pdf"}, {}},
     {"read", {"PORT", "PLIK"}, {"--fast"}},
     {"write", {"PORT", "PLIK"}, {"--verify", "--fast"}},
     {"ports", {}, {}},
@@ -209,8 +210,10 @@ int main(int argc, char** argv) {
     const std::string name = cmd->name;
     if (name == "show")
         return runShow(positionals[0], given.count("--json") > 0, std::cout, std::cerr);
-    if (name == "diff")
+    if (name == "diff" && !namesPort(positionals[0]))
         return runDiff(positionals[0], positionals[1], std::cout, std::cerr);
+    if (name == "sheet")
+        return runSheet(positionals[0], positionals[1], std::cerr);
     if (name == "ports")
         return runPorts(std::cout);
     if (name == "demo")
@@ -221,6 +224,8 @@ int main(int argc, char** argv) {
     transfer.verify = given.count("--verify") > 0;
     trellikon::SystemSerialPort port;
     SteadyTickClock clock;
+    if (name == "diff")
+        return runDiffDevice(positionals[0], positionals[1], port, clock, std::cout, std::cerr);
     if (name == "read")
         return runRead(positionals[0], positionals[1], transfer, port, clock, std::cerr);
     return runWrite(positionals[0], positionals[1], transfer, port, clock, std::cerr);

@@ -29,11 +29,11 @@ QString esc(const QString& s) {
 }
 
 // Column widths and colours shared by every table, so the groups line up.
-const char* const kTable = "<table width=\"100%\" cellspacing=\"0\" cellpadding=\"4\" "
-                           "style=\"border-collapse: collapse; margin-top: 10px\">";
+const char* const kTable = "<table width=\"100%\" cellspacing=\"0\" cellpadding=\"3\" "
+                           "style=\"border-collapse: collapse; margin-top: 8px\">";
 const char* const kHeadCell = "<th colspan=\"%1\" align=\"left\" bgcolor=\"#dfe6ee\" "
                               "style=\"border: 1px solid #9aa8b6\">%2</th>";
-const char* const kCaptionCell = "<td width=\"48%\" style=\"border: 1px solid #c4cdd6\">";
+const char* const kCaptionCell = "<td width=\"46%\" style=\"border: 1px solid #c4cdd6\">";
 const char* const kValueCell = "<td style=\"border: 1px solid #c4cdd6\">";
 
 // A table whose first row is the group's title; it repeats on every page the
@@ -86,9 +86,9 @@ QString callersTable(const inspector::Inspection& in) {
         QStringLiteral("</tr><tr>");
     constexpr int kColumns = 4;
     for (int c = 0; c < kColumns; ++c)
-        html += QStringLiteral("<td width=\"5%\" align=\"right\" bgcolor=\"#f0f3f6\" "
+        html += QStringLiteral("<td width=\"7%\" align=\"right\" bgcolor=\"#f0f3f6\" "
                                "style=\"border: 1px solid #c4cdd6\"><b>Poz.</b></td>"
-                               "<td width=\"20%\" bgcolor=\"#f0f3f6\" "
+                               "<td width=\"18%\" bgcolor=\"#f0f3f6\" "
                                "style=\"border: 1px solid #c4cdd6\"><b>Numer</b></td>");
     html += QStringLiteral("</tr></thead>");
     if (taken.empty())
@@ -171,7 +171,9 @@ QByteArray sheetPdf(const inspector::Inspection& in, const SheetOrigin& origin) 
     {
         QPdfWriter writer(&buffer);
         writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
+        // The document keeps 2 cm to every edge itself, with the page
+        // number in the bottom one.
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
         writer.setResolution(300);
         writer.setTitle(u(kTitle));
         writer.setCreator(QStringLiteral("DOMOWY TRELLIKON"));
@@ -183,6 +185,8 @@ QByteArray sheetPdf(const inspector::Inspection& in, const SheetOrigin& origin) 
         font.setFamilies(
             {QStringLiteral("DejaVu Sans"), QStringLiteral("Arial"), QStringLiteral("Segoe UI")});
         font.setPointSizeF(9);
+        // No ligatures: "fi" must stay two letters for search and copy.
+        font.setStyleStrategy(QFont::PreferNoShaping);
         doc.setDefaultFont(font);
         doc.setHtml(sheetHtml(in, origin));
         doc.print(&writer);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
+#include <type_traits>
 #include <variant>
 
 namespace trellikon::inspector {
@@ -44,13 +45,21 @@ std::string withMark(std::string value, bool fallback) {
 }
 
 Field textField(Section s, std::string name, std::string_view value, bool fallback) {
-    return {s, std::move(name), withMark(quoteForTerminal(untilNul(value)), fallback),
-            withMark(quoteForTerminal(value), fallback)};
+    Field f;
+    f.section = s;
+    f.name = std::move(name);
+    f.shown = withMark(quoteForTerminal(untilNul(value)), fallback);
+    f.exact = withMark(quoteForTerminal(value), fallback);
+    return f;
 }
 
 Field plainField(Section s, std::string name, std::string value, bool fallback) {
-    std::string v = withMark(std::move(value), fallback);
-    return {s, std::move(name), v, v};
+    Field f;
+    f.section = s;
+    f.name = std::move(name);
+    f.shown = withMark(std::move(value), fallback);
+    f.exact = f.shown;
+    return f;
 }
 
 // A mask as its value and, bit by bit, who it selects: bit 0x80 >> (first + i)
@@ -354,8 +363,12 @@ Field describeRow(const FieldRow& row, const DecodedSettings& d, bool fallback) 
     }
     f.group = kGroups[row.group];
     f.caption = row.caption;
-    f.value = withMark(editorValue(row, m, true), fallback);
-    f.valueExact = withMark(editorValue(row, m, false), fallback);
+    // An empty telephone field never passes its check; the editors show it
+    // as simply empty, and so does this view.
+    const bool emptyNumber =
+        row.bytes.length == kPhoneFieldSize && std::get<const std::string*>(m)->empty();
+    f.value = withMark(editorValue(row, m, true), fallback && !emptyNumber);
+    f.valueExact = withMark(editorValue(row, m, false), fallback && !emptyNumber);
     f.fallback = fallback;
     if (row.print == Print::Text) {
         f.wholeBytes = *std::get<const std::string*>(m);
@@ -371,15 +384,6 @@ bool fellBack(const Inspection& in, const FieldRow& row) {
         return row.fellBack(in.fallbacks);
     const auto i = static_cast<std::size_t>(&row - kFields);
     return i < in.rowFallbacks.size() && in.rowFallbacks[i];
-}
-
-bool sameValue(const Member& a, const Member& b) {
-    return std::visit(
-        [&](auto* pa) {
-            using P = decltype(pa);
-            return *pa == *std::get<P>(b);
-        },
-        a);
 }
 
 // A row's value in JSON: texts as a window would hold them, up to the first 0 byte.
@@ -470,20 +474,34 @@ std::vector<Field> describe(const Inspection& in) {
 }
 
 Inspection inspectProgram(const DeviceSettings& program) {
-    // The fallbacks the program's image gives, for the settings nobody has
-    // changed since it was decoded.
+    // A setting the editors show as the image gives it is the image's, with
+    // the image's fallback: an editor that was only opened and left stores
+    // values in its own form (a mask without the bits it has no box for), and
+    // that is no change the user made.
     const Inspection fromImage = inspect(program.image.bytes());
     Inspection in;
     in.settings = program;
+    in.settings.decoded = fromImage.settings.decoded;
     // What a write would leave in the subscriber slots.
     in.settings.Encode_Subscribers();
     in.settings.Decode_Subscribers();
     in.fallbacks = fromImage.fallbacks;
-    in.rowFallbacks.clear();
-    for (const FieldRow& row : kFields)
-        in.rowFallbacks.push_back(
-            row.fellBack(fromImage.fallbacks) &&
-            sameValue(row.value(program.decoded), row.value(fromImage.settings.decoded)));
+    for (const FieldRow& row : kFields) {
+        const Member mine = row.value(program.decoded);
+        if (editorValue(row, mine, false) ==
+            editorValue(row, row.value(fromImage.settings.decoded), false)) {
+            in.rowFallbacks.push_back(row.fellBack(fromImage.fallbacks));
+            continue;
+        }
+        in.rowFallbacks.push_back(false);
+        std::visit(
+            [&](auto* target) {
+                using Pointer = decltype(target);
+                *const_cast<std::remove_const_t<std::remove_pointer_t<Pointer>>*>(target) =
+                    *std::get<Pointer>(mine);
+            },
+            row.value(in.settings.decoded));
+    }
     return in;
 }
 

@@ -54,7 +54,7 @@ enum class Section { Parameters, Texts };
 // AKTYWNE, the users of a mask), `value` as a window shows it and
 // `valueExact` whole; both safe for a terminal and carrying the mark.
 struct Field {
-    Section section;
+    Section section = Section::Parameters;
     std::string name;
     std::string shown;
     std::string exact;

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 
+#include <cstdio>
 #include <memory>
 #include <ostream>
 
@@ -16,9 +17,17 @@ namespace trellikon::cli {
 
 namespace {
 
+// Qt's own notes (a missing runtime folder, a platform's limits) mean nothing
+// to the user of a command line; the command reports its own errors.
+void quietQt(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
 std::unique_ptr<QGuiApplication> guiForFonts() {
     if (QCoreApplication::instance())
         return nullptr;
+    qInstallMessageHandler(quietQt);
 #ifndef _WIN32
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -63,7 +63,7 @@ QString shownValue(const Field& f) {
 // A message as the device sends it: the header, then the event's text.
 QString sentMessage(const std::string& header, const Field& f) {
     if (f.textBytes.empty())
-        return QStringLiteral("<i>(puste – komunikat nie jest wysyłany)</i>");
+        return QStringLiteral("<i>(puste)</i>");
     QString v = QStringLiteral("<span style=\"color:#55606b\">") +
                 esc(u(inspector::escapeForTerminal(header))) + QStringLiteral("</span>") +
                 esc(u(inspector::escapeForTerminal(f.textBytes)));

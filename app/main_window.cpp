@@ -3,17 +3,21 @@
 #include "alarm_texts_editor.h"
 #include "button_icons.h"
 #include "files.h"
+#include "comparison_pictures.h"
 #include "info_windows.h"
 #include "parameters_editor.h"
 #include "port_names.h"
 #include "progress_dialog.h"
+#include "settings_comparison_window.h"
 #include "subscriber_windows.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -132,6 +136,10 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
                               Label10->text());
     SpeedButton4 = addCommand("SpeedButton4", int(CommandPicture::Information), Label11->text());
     SpeedButton2 = addCommand("SpeedButton2", int(CommandPicture::Exit), Label7->text());
+    CompareLabel = commandLabel(this, "CompareLabel", QString::fromUtf8("Porównaj ustawienia"));
+    CompareButton =
+        addCommand("CompareButton", int(CommandPicture::ReadDevice), CompareLabel->text());
+    CompareButton->setIcon(comparePicture());
 
     auto place = [grid](int row, int column, QToolButton* button, QLabel* label,
                         QLabel* second = nullptr) {
@@ -156,6 +164,7 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     place(1, 3, SpeedButton8, Label10);
     place(2, 3, SpeedButton4, Label11);
     place(3, 3, SpeedButton2, Label7);
+    place(4, 0, CompareButton, CompareLabel);
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(4, 1);
 
@@ -170,6 +179,7 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     connect(SpeedButton6, &QToolButton::clicked, this, [this] { SpeedButton6Click(); });
     connect(SpeedButton7, &QToolButton::clicked, this, [this] { SpeedButton7Click(); });
     connect(SpeedButton8, &QToolButton::clicked, this, [this] { SpeedButton8Click(); });
+    connect(CompareButton, &QToolButton::clicked, this, [this] { CompareButtonClick(); });
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -218,6 +228,14 @@ void TForm1::createWindows() {
     ctx_.form14 = new TForm14(ctx_, this);
     ctx_.parametersWindow = ctx_.form2;
     ctx_.textsWindow = ctx_.form3;
+    // Not one of the windows the device's own tool had; made after them.
+    comparison_ = new ComparisonWindow(ctx_, this);
+    comparison_->take = [this](const trellikon::SettingsImage::Bytes& bytes,
+                               const QString& origin) {
+        takeImage(bytes, origin);
+        stack_.showModal(ctx_.form2);
+    };
+    ctx_.form2->settingsOrigin = [this] { return origin_; };
 }
 
 void TForm1::FormCreate() {
@@ -308,8 +326,26 @@ void TForm1::loadTemplateFile(const QString& path) {
                              path + QStringLiteral(": ") + QString::fromStdString(loaded.error));
         return;
     }
-    settings_.loadImage(loaded.bytes);
+    takeImage(loaded.bytes, QString::fromUtf8("plik „%1”").arg(QFileInfo(path).fileName()));
     stack_.showModal(ctx_.form2);
+}
+
+void TForm1::takeImage(const trellikon::SettingsImage::Bytes& bytes, const QString& origin) {
+    settings_.loadImage(bytes);
+    origin_ = origin;
+}
+
+void TForm1::CompareButtonClick() {
+    stack_.showModal(comparison_);
+}
+
+void TForm1::outcome(trellikon::LinkOutcome what) {
+    // A read into the program (not into a copy) replaces its settings.
+    if (what == trellikon::LinkOutcome::ReadComplete && !link_.readingCopy())
+        origin_ =
+            QString::fromUtf8("urządzenie na porcie %1, odczyt %2")
+                .arg(QString::fromStdString(link_.port_name),
+                     QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")));
 }
 
 void TForm1::openStartupFile(const QStringList& arguments) {

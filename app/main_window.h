@@ -9,6 +9,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QString>
 #include <QTimer>
 #include <QToolButton>
 #include <QWidget>
@@ -17,6 +18,7 @@
 #include <vector>
 
 class ProgressDialog;
+class ComparisonWindow;
 
 // Main window.
 class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserver {
@@ -48,6 +50,9 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     QLabel* Label9;
     QLabel* Label10;
     QLabel* Label11;
+    // Beside the commands above: the comparison window.
+    QToolButton* CompareButton;
+    QLabel* CompareLabel;
     QTimer* Timer1;
     QTimer* Timer2;
     QTimer* Timer3;
@@ -64,6 +69,7 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     void SpeedButton6Click(); // parameters editor
     void SpeedButton7Click(); // load a template
     void SpeedButton8Click(); // mounting diagram
+    void CompareButtonClick();
     void Timer1Timer();
     void Timer2Timer();
     void Timer3Timer();
@@ -87,6 +93,10 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     trellikon::DeviceLink& link() { return link_; }
     WindowContext& context() { return ctx_; }
     ModalStack& stack() { return stack_; }
+    ComparisonWindow* comparisonWindow() { return comparison_; }
+    // Where the program's settings came from: the file loaded, or the port and
+    // the time of the last read; empty before either.
+    const QString& settingsOrigin() const { return origin_; }
 
     QWidget* widget() override { return this; }
 
@@ -97,6 +107,7 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     void showWindow(trellikon::LinkWindow window) override;
     void closeWindow(trellikon::LinkWindow window) override;
     void errorMessage(const std::string& text, const std::string& detail) override;
+    void outcome(trellikon::LinkOutcome what) override;
 
   protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -108,9 +119,13 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     QToolButton* addCommand(const char* name, int picture, const QString& label);
     void refreshPortList();
     void refreshPortTooltips();
+    // A template's image into the program, decoded as a load decodes it.
+    void takeImage(const trellikon::SettingsImage::Bytes& bytes, const QString& origin);
 
     trellikon::DeviceSettings settings_;
     trellikon::DeviceLink link_;
     ModalStack stack_;
     WindowContext ctx_;
+    ComparisonWindow* comparison_ = nullptr;
+    QString origin_;
 };

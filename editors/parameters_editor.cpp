@@ -1,11 +1,14 @@
 #include "parameters_editor.h"
 
 #include "alarm_texts_editor.h"
+#include "comparison_pictures.h"
 #include "device_settings.h"
 #include "entry_messages.h"
 #include "entry_rules.h"
+#include "settings_sheet.h"
 #include "subscriber_windows.h"
 
+#include <QDateTime>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -239,6 +242,9 @@ void TForm2::buildLayout() {
                                 {u("Definicja alarmów i "), u("zapis ustawień")});
     SpeedButton4 =
         commands.add("SpeedButton4", CommandPicture::Subscribers, {u("Definicja"), u("abonentów")});
+    SheetButton = commands.add("SheetButton", CommandPicture::SaveTemplate,
+                               {u("Karta ustawień"), u("(PDF)")});
+    SheetButton->setIcon(sheetPicture());
     top->addLayout(commands.finish());
 }
 
@@ -266,6 +272,7 @@ void TForm2::connectHandlers() {
     connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
     connect(SpeedButton3, &QToolButton::clicked, this, [this] { SpeedButton3Click(); });
     connect(SpeedButton4, &QToolButton::clicked, this, [this] { SpeedButton4Click(); });
+    connect(SheetButton, &QToolButton::clicked, this, [this] { SheetButtonClick(); });
 }
 
 std::array<QCheckBox*, 4> TForm2::smsMaskBoxes() const {
@@ -667,4 +674,24 @@ void TForm2::SpeedButton3Click() {
 
 void TForm2::SpeedButton4Click() {
     ctx.stack->showModal(ctx.form12);
+}
+
+void TForm2::SheetButtonClick() {
+    QString path = ctx.files->saveFileName(this, QStringLiteral("pdf (*.pdf)"));
+    if (path.isEmpty())
+        return;
+    if (!path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
+        path += QStringLiteral(".pdf");
+    // The sheet shows what the window shows now.
+    storeControls();
+    trellikon::sheet::SheetOrigin origin;
+    origin.source = settingsOrigin ? settingsOrigin() : QString();
+    origin.made = QDateTime::currentDateTime();
+    const std::string failure = trellikon::sheet::writeSheet(
+        fileLayerPath(path), trellikon::inspector::inspectProgram(*ctx.settings), origin);
+    if (failure.empty())
+        ctx.messages->plain(this, u("Operacja zapisu do pliku przeprowadzona pomyślnie"));
+    else
+        ctx.messages->error(this, u("Operacja zapisu nie powiodła się"),
+                            path + QStringLiteral(": ") + QString::fromStdString(failure));
 }

@@ -8,6 +8,7 @@
 #include <QToolButton>
 
 #include <array>
+#include <functional>
 
 // Parameters editor: SMS centre, user numbers, masks, outputs, balance
 // reporting, ECHO and the daily limit.
@@ -71,6 +72,11 @@ class TForm2 : public StackDialog {
     QToolButton* SpeedButton2; // WSTECZ
     QToolButton* SpeedButton3; // factory settings
     QToolButton* SpeedButton4; // subscriber list
+    QToolButton* SheetButton;  // the settings sheet (PDF)
+
+    // Where the program's settings came from, for the settings sheet's heading
+    // (the main window keeps it).
+    std::function<QString()> settingsOrigin;
 
     std::array<QCheckBox*, 4> smsMaskBoxes() const;
     std::array<QCheckBox*, 4> ringMaskBoxes() const;
@@ -108,6 +114,7 @@ class TForm2 : public StackDialog {
     void SpeedButton2Click();
     void SpeedButton3Click();
     void SpeedButton4Click();
+    void SheetButtonClick();
 
   private:
     void buildLayout();

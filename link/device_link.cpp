@@ -159,7 +159,8 @@ void DeviceLink::receiveStep() {
         connected = 1;
         silence_ticks = 0;
         // Our own block number decides where the data goes, never the reply's.
-        settings_.image.setBlock(block_no, std::span(rb.data() + 3, layout::kBlockSize));
+        SettingsImage& target = copy_read_ ? copy_ : settings_.image;
+        target.setBlock(block_no, std::span(rb.data() + 3, layout::kBlockSize));
         if (block_no <= 6) {
             request_block = 1;
             ++block_no;
@@ -171,7 +172,10 @@ void DeviceLink::receiveStep() {
             setBar(LinkWindow::ReadProgress, kProgressBarMax);
             read_active = 0;
             silence_ticks = 0;
-            settings_.decodeAll();
+            if (copy_read_)
+                copy_complete_ = true;
+            else
+                settings_.decodeAll();
         }
     }
 }
@@ -321,13 +325,27 @@ bool DeviceLink::connectCommand() {
 }
 
 void DeviceLink::readCommand() {
+    beginRead(false);
+}
+
+void DeviceLink::readCopyCommand() {
+    beginRead(true);
+}
+
+const SettingsImage::Bytes* DeviceLink::readCopy() const {
+    return copy_read_ && copy_complete_ ? &copy_.bytes() : nullptr;
+}
+
+void DeviceLink::beginRead(bool copy) {
     read_failed = 0;
     watch_link = 0;
+    copy_read_ = copy;
+    copy_complete_ = false;
     if (!connected) {
         out_.errorMessage(texts::kReadNotConnected, "");
         return;
     }
-    settings_.image.eraseAll();
+    (copy ? copy_ : settings_.image).eraseAll();
     setBar(LinkWindow::ReadProgress, 0);
     read_active = 1;
     label(LinkWindow::ReadProgress, 1, texts::kReadStarted);
@@ -353,7 +371,7 @@ bool DeviceLink::readWindowOk() {
         connected = 0;
         return false;
     }
-    return true;
+    return !copy_read_;
 }
 
 void DeviceLink::endWrite() {

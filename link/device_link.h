@@ -130,6 +130,16 @@ class DeviceLink {
     // Read command: refuses without a connection, else erases the image and
     // shows the read progress window.
     void readCommand();
+    // Read into a copy: the same frames, ticks, time-outs, texts and progress
+    // window as readCommand, but the blocks go into a buffer of the link's own
+    // and nothing is decoded, so the program's image and decoded settings stay
+    // as they were. The read window's OK then opens no editor.
+    void readCopyCommand();
+    // The copy once a copy read has stored all eight blocks; nothing while it
+    // runs, after it failed, or once another read has begun.
+    const SettingsImage::Bytes* readCopy() const;
+    // Whether the last read begun was one into the copy.
+    bool readingCopy() const { return copy_read_; }
     // Starts sending the image (the caller has checked `connected` and encoded).
     void beginWrite();
     // Stops sending write frames; a write's bar and time-out run on. The
@@ -190,6 +200,7 @@ class DeviceLink {
     std::uint64_t framesSent() const { return frames_sent_; }
 
   private:
+    void beginRead(bool copy);
     void receiveStep();
     void sendStep();
     void sendFrame(std::size_t n);
@@ -209,6 +220,9 @@ class DeviceLink {
     int read_bar_ = 0;
     int write_bar_ = 0;
     std::uint64_t frames_sent_ = 0;
+    SettingsImage copy_;
+    bool copy_read_ = false;
+    bool copy_complete_ = false;
 };
 
 } // namespace trellikon

@@ -4,6 +4,7 @@
 #include "cp1250.h"
 #include "files.h"
 #include "memory_port.h"
+#include "settings_comparison.h"
 #include "simulated_device.h"
 #include "template_view.h"
 #include "virtual_line.h"
@@ -156,6 +157,8 @@ class TestCliCommands : public QObject {
     void diffReports();
     void deviceSessions_data();
     void deviceSessions();
+    void deviceDiff_data();
+    void deviceDiff();
     void transferPace_data();
     void transferPace();
     void programExitCodes_data();
@@ -451,29 +454,30 @@ void TestCliCommands::diffReports_data() {
         im.writeText(3, "Alarm!");
         im.set(2046, 0);
         im.set(4095, 0);
-    }) << QStringList{"1+"} << 2;
+    }) << QStringList{"Komunikat 1+: aktywacja wejścia 1"}
+                                          << 2;
     QTest::newRow("bytes after a text's 0 are covered and unseen")
         << base << from([](I& im) { im.set(818 + 50, 'z'); }) << QStringList{} << 0;
     QTest::newRow("two different failed checks give the same default")
         << from([](I& im) { im.set(1536, 'a'); }) << from([](I& im) { im.set(1536, 'b'); })
         << QStringList{} << 0;
     QTest::newRow("echo on by check and on by default")
-        << base << from([](I& im) { im.set(156, 0); }) << QStringList{"Echo"} << 0;
+        << base << from([](I& im) { im.set(156, 0); }) << QStringList{"ECHO"} << 0;
     QTest::newRow("daily limit differing after its 0 byte") << from([](I& im) {
         im.writeValueGroup(110, std::array<std::uint8_t, 4>{'7', 0, 0, 0});
     }) << from([](I& im) {
         im.writeValueGroup(110, std::array<std::uint8_t, 4>{'7', 0, 0, 1});
-    }) << QStringList{"Dobowy limit SMS"} << 0;
+    }) << QStringList{"Definicja dobowego limitu SMS"} << 0;
     QTest::newRow("subscriber added and one removed") << base << from([](I& im) {
         im.writeSubscriber(43, "22222222222");
         im.freeSubscriber(1);
-    }) << QStringList{"Abonent CLIP 1", "Abonent CLIP 43"}
-                                                      << 0;
+    }) << QStringList{"Pozycja 1", "Pozycja 43"} << 0;
     QTest::newRow("only the seconds of a timed output") << from([](I& im) {
         im.writeValueGroup(120, std::array<std::uint8_t, 3>{1, 0, 10});
     }) << from([](I& im) {
         im.writeValueGroup(120, std::array<std::uint8_t, 3>{1, 0, 11});
-    }) << QStringList{"Czas załączenia wyjścia 1 [s]"} << 0;
+    }) << QStringList{"Czas wysterowania wyjścia nr 1 w sekundach"}
+                                                        << 0;
 }
 
 void TestCliCommands::diffReports() {
@@ -482,11 +486,11 @@ void TestCliCommands::diffReports() {
     QFETCH(QByteArray, b);
     QFETCH(QStringList, settings);
     QFETCH(int, uncovered);
-    const auto d = inspector::diff(fromQt(a), fromQt(b));
+    const auto d = comparison::compareImages(fromQt(a), fromQt(b));
     QStringList names;
-    for (const auto& x : d.settings) {
+    for (const auto& x : d.rows) {
         names << QString::fromStdString(x.name);
-        QVERIFY2(x.a != x.b, x.name.c_str()); // a reported difference is visible
+        QVERIFY2(x.here != x.there, x.name.c_str()); // a reported difference is visible
     }
     QCOMPARE(names, settings);
     QCOMPARE(d.uncoveredBytes, static_cast<std::size_t>(uncovered));
@@ -567,6 +571,61 @@ void TestCliCommands::deviceSessions() {
     }
 }
 
+void TestCliCommands::deviceDiff_data() {
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("outHas");
+    QTest::addColumn<QString>("errHas");
+    QTest::newRow("device just programmed from the file") << "same" << 0 << "Ustawienia zgodne"
+                                                          << "";
+    QTest::newRow("one setting changed since")
+        << "one changed" << 1 << "Numer użytkownika 2\n    urządzenie: 48600999999"
+        << "";
+    QTest::newRow("device never switched on")
+        << "off" << 2 << "" << QString::fromUtf8(texts::kConnectFailed);
+    QTest::newRow("device falls silent during the read")
+        << "silent" << 2 << "" << QString::fromUtf8(texts::kReadFailed);
+    QTest::newRow("file missing: the device is not read") << "no file" << 2 << ""
+                                                          << "nie istnieje";
+}
+
+void TestCliCommands::deviceDiff() {
+    // diff PORT FILE reads the device and compares: 0 equal, 1 different, 2 any error.
+    QFETCH(QString, device);
+    QFETCH(int, exitCode);
+    QFETCH(QString, outHas);
+    QFETCH(QString, errHas);
+    const Bytes file = randomImage(13, true);
+    Bytes memory = file;
+    if (device == "one changed") {
+        SettingsImage im;
+        im.setBytes(memory);
+        im.writePhoneNumber(layout::kUserNumber2, "48600999999");
+        memory = im.bytes();
+    }
+    SimulatedFaults faults;
+    faults.silentAfterFrames = device == "silent" ? 3 : -1;
+    SimulatedDevice sim(memory, faults);
+    if (device != "off")
+        sim.powerOn();
+    MemoryPort port(&sim);
+    VirtualClock clock;
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("t.sbn").toStdString();
+    if (device != "no file")
+        QVERIFY(saveFileAtomically(path, file.data(), file.size()).empty());
+    std::ostringstream out, err;
+    const int rc = cli::runDiffDevice("COM1", path, port, clock, out, err);
+    QVERIFY2(out.str().find(outHas.toStdString()) != std::string::npos, out.str().c_str());
+    QVERIFY2(err.str().find(errHas.toStdString()) != std::string::npos, err.str().c_str());
+    QCOMPARE(rc, exitCode);
+    if (rc == 0)
+        QCOMPARE(out.str(), std::string("Ustawienia zgodne\n"));
+    if (device == "no file")
+        QCOMPARE(sim.memory(), memory); // nothing was asked of the device
+    QCOMPARE(sim.memory(), memory);     // a diff never writes
+}
+
 void TestCliCommands::transferPace_data() {
     QTest::addColumn<bool>("write");
     QTest::addColumn<bool>("fast");
@@ -640,6 +699,14 @@ void TestCliCommands::programExitCodes_data() {
     QTest::newRow("equal files") << QStringList{"diff", "@a", "@copy"} << 0 << "";
     QTest::newRow("different files") << QStringList{"diff", "@a", "@b"} << 1 << "";
     QTest::newRow("diff with a directory") << QStringList{"diff", "@a", "@dir"} << 2 << "@dir";
+    QTest::newRow("diff against a port that does not exist")
+        << QStringList{"diff", "/dev/no-such-tty-here", "@a"} << 2 << texts::kPortOpenFailed;
+    QTest::newRow("diff of a port and a missing file")
+        << QStringList{"diff", "COM1", "@none"} << 2 << "@none";
+    QTest::newRow("sheet of a template") << QStringList{"sheet", "@a", "@dir/a.pdf"} << 0 << "";
+    QTest::newRow("sheet of a missing file")
+        << QStringList{"sheet", "@none", "@dir/a.pdf"} << 2 << "@none";
+    QTest::newRow("sheet into a directory") << QStringList{"sheet", "@a", "@dir"} << 2 << "@dir";
     QTest::newRow("write refuses a short file")
         << QStringList{"write", "COM1", "@short"} << 2 << "4096";
     QTest::newRow("read into a directory") << QStringList{"read", "COM1", "@dir"} << 2 << "@dir";

@@ -2,6 +2,7 @@
 
 #include "files.h"
 #include "port_names.h"
+#include "settings_comparison.h"
 #include "template_edit.h"
 #include "template_view.h"
 
@@ -66,6 +67,8 @@ std::string helpText() {
 Użycie:
   trellikon-cli show [--json] PLIK
   trellikon-cli diff PLIK_A PLIK_B
+  trellikon-cli diff PORT PLIK
+  trellikon-cli sheet PLIK WYNIK.pdf
   trellikon-cli read [--fast] PORT PLIK
   trellikon-cli write [--verify] [--fast] PORT PLIK
   trellikon-cli set PLIK [--output WYNIK] KLUCZ=WARTOŚĆ...
@@ -84,9 +87,19 @@ Polecenia:
              odwrotny jako \\. Pole z błędną sumą kontrolną ma dopisek
              „(domyślna – błąd sumy kontrolnej)” i pokazuje wartość domyślną.
   --json     (dla show) Jeden obiekt JSON w UTF-8, do skryptów.
-  diff       Porównuje dwa szablony: każde różniące się ustawienie (wartość w A
-             i w B) oraz liczbę różniących się bajtów, których nie czyta żadne
-             ustawienie (bajty nieużywane).
+  diff       Porównuje dwa szablony: każde różniące się ustawienie pod nazwami
+             grup i pól z okien programu (wartość w A i w B), abonentów CLIP
+             według pozycji (dodany, usunięty, zmieniony) oraz liczbę
+             różniących się bajtów, których nie czyta żadne ustawienie (bajty
+             nieużywane). Przy zgodności wypisuje jedną linię „Ustawienia
+             zgodne”. Gdy pierwszy argument to port (COMn albo ścieżka
+             urządzenia), odczytuje urządzenie i porównuje je z PLIKIEM; kod 2
+             oznacza wtedy każdy błąd, także brak odpowiedzi urządzenia. Plik
+             o nazwie portu podaj ze ścieżką (./COM1).
+  sheet      Zapisuje kartę ustawień szablonu jako dokument PDF (A4): wszystkie
+             ustawienia pod nazwami z okien programu, komunikaty alarmowe tak,
+             jak wysyła je urządzenie, listę abonentów CLIP i miejsce na podpis
+             instalatora. Istniejący plik jest zastępowany w całości albo wcale.
   read       Odczytuje ustawienia z urządzenia do PLIKU (4096 bajtów). Istniejący
              plik jest zastępowany w całości albo wcale.
   write      Zapisuje PLIK do urządzenia; plik musi mieć dokładnie 4096 bajtów.
@@ -172,8 +185,8 @@ Przykład: lista mieszkańców z arkusza do szablonu i do urządzenia:
   trellikon-cli write --verify COM1 brama.sbn
 
 Kody wyjścia:
-  0  sukces; dla diff: szablony są równe
-  1  diff: szablony się różnią
+  0  sukces; dla diff: ustawienia są zgodne
+  1  diff: ustawienia się różnią
   2  błędne argumenty, plik nie do odczytu lub zapisu, port nie do otwarcia,
      plik dla write o rozmiarze innym niż 4096 bajtów, odmowa set/subscribers,
      odrzucony wiersz albo żaden przyjęty numer subscribers import
@@ -406,9 +419,38 @@ int runDiff(const std::string& pathA, const std::string& pathB, std::ostream& ou
     const auto b = loadImage(pathB, err);
     if (!b)
         return kExitUsage;
-    const auto d = inspector::diff(*a, *b);
-    out << inspector::renderDiff(d) << std::flush;
-    return d.equal() ? kExitOk : kExitDifferent;
+    const auto c = comparison::compareImages(*a, *b);
+    out << comparison::renderText(c, "A", "B") << std::flush;
+    return c.equal() ? kExitOk : kExitDifferent;
+}
+
+bool namesPort(const std::string& arg) {
+    if (arg.size() > 3 && (arg[0] == 'C' || arg[0] == 'c') && (arg[1] == 'O' || arg[1] == 'o') &&
+        (arg[2] == 'M' || arg[2] == 'm') &&
+        arg.find_first_not_of("0123456789", 3) == std::string::npos)
+        return true;
+#ifdef _WIN32
+    return arg.rfind("\\\\.\\", 0) == 0;
+#else
+    return arg.rfind("/dev/", 0) == 0;
+#endif
+}
+
+int runDiffDevice(const std::string& portName, const std::string& path, SerialPort& port,
+                  TickClock& clock, std::ostream& out, std::ostream& err) {
+    // The file first: a typing error should not cost a device read.
+    const auto file = loadImage(path, err);
+    if (!file)
+        return kExitUsage;
+    DeviceSession session(port, clock, err, false);
+    if (Outcome r = session.connect(portName); !r.ok())
+        return fail(err, kExitUsage, r.message);
+    Bytes device{};
+    if (Outcome r = session.read(device); !r.ok())
+        return fail(err, kExitUsage, r.message);
+    const auto c = comparison::compareImages(device, *file);
+    out << comparison::renderText(c, "urządzenie", "szablon") << std::flush;
+    return c.equal() ? kExitOk : kExitDifferent;
 }
 
 int runRead(const std::string& portName, const std::string& outPath, const TransferOptions& options,

@@ -18,6 +18,15 @@ std::string helpText();
 int runShow(const std::string& path, bool json, std::ostream& out, std::ostream& err);
 int runDiff(const std::string& pathA, const std::string& pathB, std::ostream& out,
             std::ostream& err);
+// True when a diff argument names a serial port rather than a file.
+bool namesPort(const std::string& arg);
+// Reads the device on the port and compares it with a template: 0 equal,
+// 1 different, 2 any error (the port, the device's silence, the file).
+int runDiffDevice(const std::string& portName, const std::string& path, SerialPort& port,
+                  TickClock& clock, std::ostream& out, std::ostream& err);
+// Writes a template's settings sheet (PDF). Needs Qt's PDF writer, so it lives
+// in its own file, built only with Qt.
+int runSheet(const std::string& path, const std::string& outPath, std::ostream& err);
 struct TransferOptions {
     bool fast = false;   // the next request or block as soon as an answer is whole
     bool verify = false; // write: read the device back and compare

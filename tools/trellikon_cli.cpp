@@ -47,6 +47,7 @@ const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
         {"show", "show", {flag("--json")}, {"PLIK"}},
         {"diff", "diff", {}, {"PLIK_A", "PLIK_B"}},
+        {"sheet", "sheet", {}, {"PLIK", "WYNIK.pdf"}},
         {"read", "read", {flag("--fast")}, {"PORT", "PLIK"}},
         {"write", "write", {flag("--verify"), flag("--fast")}, {"PORT", "PLIK"}},
         {"ports", "ports", {}, {}},
@@ -146,8 +147,10 @@ int runCommand(const Command& cmd, const opt::Parsed& p) {
                      " polecenia " + cmd.name);
     if (name == "show")
         return runShow(positionals[0], p.given.count("--json") > 0, std::cout, std::cerr);
-    if (name == "diff")
+    if (name == "diff" && !namesPort(positionals[0]))
         return runDiff(positionals[0], positionals[1], std::cout, std::cerr);
+    if (name == "sheet")
+        return runSheet(positionals[0], positionals[1], std::cerr);
     if (name == "ports")
         return runPorts(std::cout);
     if (name == "demo")
@@ -158,6 +161,8 @@ int runCommand(const Command& cmd, const opt::Parsed& p) {
     transfer.verify = p.given.count("--verify") > 0;
     trellikon::SystemSerialPort port;
     SteadyTickClock clock;
+    if (name == "diff")
+        return runDiffDevice(positionals[0], positionals[1], port, clock, std::cout, std::cerr);
     if (name == "read")
         return runRead(positionals[0], positionals[1], transfer, port, clock, std::cerr);
     return runWrite(positionals[0], positionals[1], transfer, port, clock, std::cerr);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
+#include <type_traits>
 #include <variant>
 
 namespace trellikon::inspector {
@@ -44,13 +45,21 @@ std::string withMark(std::string value, bool fallback) {
 }
 
 Field textField(Section s, std::string name, std::string_view value, bool fallback) {
-    return {s, std::move(name), withMark(quoteForTerminal(untilNul(value)), fallback),
-            withMark(quoteForTerminal(value), fallback)};
+    Field f;
+    f.section = s;
+    f.name = std::move(name);
+    f.shown = withMark(quoteForTerminal(untilNul(value)), fallback);
+    f.exact = withMark(quoteForTerminal(value), fallback);
+    return f;
 }
 
 Field plainField(Section s, std::string name, std::string value, bool fallback) {
-    std::string v = withMark(std::move(value), fallback);
-    return {s, std::move(name), v, v};
+    Field f;
+    f.section = s;
+    f.name = std::move(name);
+    f.shown = withMark(std::move(value), fallback);
+    f.exact = f.shown;
+    return f;
 }
 
 // A mask as its value and, bit by bit, who it selects: bit 0x80 >> (first + i)
@@ -88,6 +97,32 @@ enum class Print {
     InputMask, // a mask over the eight inputs
 };
 
+// How an editor shows a value.
+enum class Look {
+    Number, // digits as typed, "(puste)" when empty
+    Text,   // a message text
+    YesNo,  // a check box
+    Active, // AKTYWNE / NIEAKTYWNE
+    TakNie, // TAK / NIE
+    Users,  // the users a mask selects
+    Inputs, // the inputs a mask selects
+};
+
+// The editors' group titles, in the order the windows show them.
+const char* const kGroups[] = {
+    "Definiowanie Centrum SMS",
+    "Definiowanie numerów użytkowników",
+    "Definiowanie masek",
+    "Definiowanie sterowanie wyjść",
+    "Informowanie o stanie konta. Definioanie parametrów",
+    "Definiowanie pozostałych parametrów",
+    "Definiowanie komunikatów alarmowych",
+    "Definicja wiadomości testowej",
+    kCallersGroup,
+};
+constexpr int kCentre = 0, kUsers = 1, kMasks = 2, kOutputs = 3, kBalance = 4, kOthers = 5,
+              kTexts = 6, kTest = 7, kCallers = 8;
+
 // One decoded setting and everything the inspector knows about it. `show` and
 // `diff` list the rows in table order; the JSON lists them in the order
 // DecodedSettings declares its members (scripts already read it that way), and
@@ -101,6 +136,9 @@ struct FieldRow {
     Print print;
     Member (*value)(const DecodedSettings&);
     bool (*fellBack)(const DecodeFallbacks&);
+    int group;                      // index into kGroups
+    const char* caption;            // as the editor names the control
+    Look look;                      // how the editor shows the value
     const char* validKey = nullptr; // the JSON also says whether the check held
 };
 
@@ -134,109 +172,218 @@ constexpr ByteSpan kCodeArea{kBalanceQueryCode, kBalanceQueryCodeArea + 1}; // a
 // check, so no row reads them.
 const FieldRow kFields[] = {
     {P, "sms_centre_number", "Numer centrum SMS", phone(kSmsCentreNumber), {}, Print::Text,
-     member<&D::sms_centre_number>, numberFell<0>},
+     member<&D::sms_centre_number>, numberFell<0>,
+     kCentre, "Numer Centrum SMS", Look::Number},
     {P, "user_numbers", "Numer użytkownika 1", phone(kUserNumber1), {}, Print::Text, user<0>,
-     numberFell<1>},
+     numberFell<1>,
+     kUsers, "Numer użytkownika 1", Look::Number},
     {P, "user_numbers", "Numer użytkownika 2", phone(kUserNumber2), {}, Print::Text, user<1>,
-     numberFell<2>},
+     numberFell<2>,
+     kUsers, "Numer użytkownika 2", Look::Number},
     {P, "user_numbers", "Numer użytkownika 3", phone(kUserNumber3), {}, Print::Text, user<2>,
-     numberFell<3>},
+     numberFell<3>,
+     kUsers, "Numer użytkownika 3", Look::Number},
     {P, "user_numbers", "Numer użytkownika 4", phone(kUserNumber4), {}, Print::Text, user<3>,
-     numberFell<4>},
+     numberFell<4>,
+     kUsers, "Numer użytkownika 4", Look::Number},
     {P, "output1_permanent", "Wyjście 1 załączone na stałe", {kOutput1Permanent, 3}, {},
-     Print::YesNo, member<&D::output1_permanent>, fell<&F::output1_permanent>},
+     Print::YesNo, member<&D::output1_permanent>, fell<&F::output1_permanent>,
+     kOutputs, "Wysterowanie wyjścia na stałe: wyjście nr 1", Look::Active},
     {P, "output2_permanent", "Wyjście 2 załączone na stałe", {kOutput2Permanent, 3}, {},
-     Print::YesNo, member<&D::output2_permanent>, fell<&F::output2_permanent>},
+     Print::YesNo, member<&D::output2_permanent>, fell<&F::output2_permanent>,
+     kOutputs, "Wysterowanie wyjścia na stałe: wyjście nr 2", Look::Active},
     {P, "daily_sms_limit", "Dobowy limit SMS", digits(kDailySmsLimit), {}, Print::Text,
-     member<&D::daily_sms_limit>, fell<&F::daily_sms_limit>},
+     member<&D::daily_sms_limit>, fell<&F::daily_sms_limit>,
+     kOthers, "Definicja dobowego limitu SMS", Look::Number},
     {P, "output1_auto_on", "Wyjście 1 załączane czasowo", kTimed1, {}, Print::YesNo,
-     member<&D::output1_auto_on>, fell<&F::output1_auto>},
+     member<&D::output1_auto_on>, fell<&F::output1_auto>,
+     kOutputs, "Automatyczne wysterowanie wyjścia: wyjście nr 1", Look::TakNie},
     {P, "output1_auto_seconds", "Czas załączenia wyjścia 1 [s]", kTimed1, {}, Print::Text,
-     member<&D::output1_auto_seconds>, fell<&F::output1_auto>},
+     member<&D::output1_auto_seconds>, fell<&F::output1_auto>,
+     kOutputs, "Czas wysterowania wyjścia nr 1 w sekundach", Look::Number},
     {P, "output2_auto_on", "Wyjście 2 załączane czasowo", kTimed2, {}, Print::YesNo,
-     member<&D::output2_auto_on>, fell<&F::output2_auto>},
+     member<&D::output2_auto_on>, fell<&F::output2_auto>,
+     kOutputs, "Automatyczne wysterowanie wyjścia: wyjście nr 2", Look::TakNie},
     {P, "output2_auto_seconds", "Czas załączenia wyjścia 2 [s]", kTimed2, {}, Print::Text,
-     member<&D::output2_auto_seconds>, fell<&F::output2_auto>},
+     member<&D::output2_auto_seconds>, fell<&F::output2_auto>,
+     kOutputs, "Czas wysterowania wyjścia nr 2 w sekundach", Look::Number},
     {P, "test_message_on", "Wiadomość testowa", kTestMessage, {}, Print::YesNo,
-     member<&D::test_message_on>, fell<&F::test_message>},
+     member<&D::test_message_on>, fell<&F::test_message>,
+     kTest, "Wysyłanie wiadomości testowej", Look::YesNo},
     {P, "test_message_user", "Wiadomość testowa do użytkownika", kTestMessage, {}, Print::Text,
-     member<&D::test_message_user>, fell<&F::test_message>},
+     member<&D::test_message_user>, fell<&F::test_message>,
+     kTest, "Index użytkownika (1...4)", Look::Number},
     {P, "sms_mask", "Maska SMS", pair(kSmsMask), {}, Print::UserMask, member<&D::sms_mask>,
-     fell<&F::sms_mask>},
+     fell<&F::sms_mask>,
+     kMasks, "Maska SMS", Look::Users},
     {P, "ring_mask", "Maska dzwonienia", pair(kRingMask), {}, Print::UserMask,
-     member<&D::ring_mask>, fell<&F::ring_mask>},
+     member<&D::ring_mask>, fell<&F::ring_mask>,
+     kMasks, "Maska RING", Look::Users},
     {P, "input_mask", "Maska wejść", pair(kInputMask), {}, Print::InputMask,
-     member<&D::input_mask>, fell<&F::input_mask>},
+     member<&D::input_mask>, fell<&F::input_mask>,
+     kMasks, "Maska wejść", Look::Inputs},
     {P, "echo_on", "Echo", pair(kEchoEnabled), {}, Print::YesNo, member<&D::echo_on>,
-     fell<&F::echo>},
+     fell<&F::echo>,
+     kOthers, "ECHO", Look::YesNo},
     {P, "balance_info_on", "Informacja o stanie konta", flag(kBalanceReportEnabled), {},
-     Print::YesNo, member<&D::balance_info_on>, unchecked},
+     Print::YesNo, member<&D::balance_info_on>, unchecked,
+     kBalance, "Informuj o stanie konta", Look::YesNo},
     {P, "balance_days", "Co ile dni", digits(kBalanceIntervalDays), {}, Print::Text,
-     member<&D::balance_days>, fell<&F::balance_days>, "balance_days_valid"},
+     member<&D::balance_days>, fell<&F::balance_days>,
+     kBalance, "Informacja czasowa: co ile dni", Look::Number, "balance_days_valid"},
     {P, "balance_sms_count", "Po ilu SMS", digits(kBalanceSmsCount), {}, Print::Text,
-     member<&D::balance_sms_count>, fell<&F::balance_sms_count>, "balance_sms_count_valid"},
+     member<&D::balance_sms_count>, fell<&F::balance_sms_count>,
+     kBalance, "Informacja ilościowa: co ile SMS", Look::Number, "balance_sms_count_valid"},
     {P, "balance_query_code", "Kod zapytania o stan konta", kCodeArea,
      pair(kBalanceQueryCodeLength), Print::Text, member<&D::balance_query_code>,
-     fell<&F::balance_query_code>},
+     fell<&F::balance_query_code>,
+     kBalance, "Numer badania stanu konta", Look::Number},
     {P, "balance_by_count_on", "Raport po liczbie SMS", flag(kBalanceByCountEnabled), {},
-     Print::YesNo, member<&D::balance_by_count_on>, unchecked},
+     Print::YesNo, member<&D::balance_by_count_on>, unchecked,
+     kBalance, "Informacja ilościowa", Look::YesNo},
     {P, "balance_by_time_on", "Raport co ile dni", flag(kBalanceByTimeEnabled), {},
-     Print::YesNo, member<&D::balance_by_time_on>, unchecked},
+     Print::YesNo, member<&D::balance_by_time_on>, unchecked,
+     kBalance, "Informacja czasowa", Look::YesNo},
     {P, "clip_output1_on", "CLIP: sterowanie wyjściem 1", pair(kClipOutput1Enabled), {},
-     Print::YesNo, member<&D::clip_output1_on>, fell<&F::clip_output1>},
+     Print::YesNo, member<&D::clip_output1_on>, fell<&F::clip_output1>,
+     kCallers, "Sterowanie wyjść za pomocą CLIP: wyjście nr 1", Look::TakNie},
     {P, "clip_output2_on", "CLIP: sterowanie wyjściem 2", pair(kClipOutput2Enabled), {},
-     Print::YesNo, member<&D::clip_output2_on>, fell<&F::clip_output2>},
+     Print::YesNo, member<&D::clip_output2_on>, fell<&F::clip_output2>,
+     kCallers, "Sterowanie wyjść za pomocą CLIP: wyjście nr 2", Look::TakNie},
     {T, "texts", "Nagłówek wiadomości", textSlot(messageHeaderText), {}, Print::Text,
-     text<messageHeaderText>, textFell<messageHeaderText>},
+     text<messageHeaderText>, textFell<messageHeaderText>,
+     kTexts, "Nagłówek komunikatu", Look::Text},
     {T, "texts", "0+ (zanik zasilania)", textSlot(powerLossText), {}, Print::Text,
-     text<powerLossText>, textFell<powerLossText>},
+     text<powerLossText>, textFell<powerLossText>,
+     kTexts, "Komunikat 0+: zanik zasilania", Look::Text},
     {T, "texts", "0- (powrót zasilania)", textSlot(powerReturnText), {}, Print::Text,
-     text<powerReturnText>, textFell<powerReturnText>},
+     text<powerReturnText>, textFell<powerReturnText>,
+     kTexts, "Komunikat 0-: powrót zasilania", Look::Text},
     {T, "texts", "1+", textSlot(input1OnText), {}, Print::Text, text<input1OnText>,
-     textFell<input1OnText>},
+     textFell<input1OnText>,
+     kTexts, "Komunikat 1+: aktywacja wejścia 1", Look::Text},
     {T, "texts", "1-", textSlot(input1OffText), {}, Print::Text, text<input1OffText>,
-     textFell<input1OffText>},
+     textFell<input1OffText>,
+     kTexts, "Komunikat 1-: dezaktywacja wejścia 1", Look::Text},
     {T, "texts", "2+", textSlot(input2OnText), {}, Print::Text, text<input2OnText>,
-     textFell<input2OnText>},
+     textFell<input2OnText>,
+     kTexts, "Komunikat 2+: aktywacja wejścia 2", Look::Text},
     {T, "texts", "2-", textSlot(input2OffText), {}, Print::Text, text<input2OffText>,
-     textFell<input2OffText>},
+     textFell<input2OffText>,
+     kTexts, "Komunikat 2-: dezaktywacja wejścia 2", Look::Text},
     {T, "texts", "3+", textSlot(input3OnText), {}, Print::Text, text<input3OnText>,
-     textFell<input3OnText>},
+     textFell<input3OnText>,
+     kTexts, "Komunikat 3+: aktywacja wejścia 3", Look::Text},
     {T, "texts", "3-", textSlot(input3OffText), {}, Print::Text, text<input3OffText>,
-     textFell<input3OffText>},
+     textFell<input3OffText>,
+     kTexts, "Komunikat 3-: dezaktywacja wejścia 3", Look::Text},
     {T, "texts", "4+", textSlot(input4OnText), {}, Print::Text, text<input4OnText>,
-     textFell<input4OnText>},
+     textFell<input4OnText>,
+     kTexts, "Komunikat 4+: aktywacja wejścia 4", Look::Text},
     {T, "texts", "5+", textSlot(input5OnText), {}, Print::Text, text<input5OnText>,
-     textFell<input5OnText>},
+     textFell<input5OnText>,
+     kTexts, "Komunikat 5+: aktywacja wejścia 5", Look::Text},
     {T, "texts", "6+", textSlot(input6OnText), {}, Print::Text, text<input6OnText>,
-     textFell<input6OnText>},
+     textFell<input6OnText>,
+     kTexts, "Komunikat 6+: aktywacja wejścia 6", Look::Text},
     {T, "texts", "7+", textSlot(input7OnText), {}, Print::Text, text<input7OnText>,
-     textFell<input7OnText>},
+     textFell<input7OnText>,
+     kTexts, "Komunikat 7+: aktywacja wejścia 7", Look::Text},
     {T, "texts", "8+", textSlot(input8OnText), {}, Print::Text, text<input8OnText>,
-     textFell<input8OnText>},
+     textFell<input8OnText>,
+     kTexts, "Komunikat 8+: aktywacja wejścia 8", Look::Text},
     {T, "texts", "Wiadomość testowa (treść)", textSlot(testMessageText), {}, Print::Text,
-     text<testMessageText>, textFell<testMessageText>},
+     text<testMessageText>, textFell<testMessageText>,
+     kTest, "Treść wiadomości testowej", Look::Text},
 };
 // clang-format on
 
-// A row's value as show prints it: what a window would show, and the whole value.
-Field describeRow(const FieldRow& row, const DecodedSettings& d, const DecodeFallbacks& f) {
-    const Member m = row.value(d);
-    const bool fallback = row.fellBack(f);
-    switch (row.print) {
-    case Print::Text:
-        return textField(row.section, row.label, *std::get<const std::string*>(m), fallback);
-    case Print::YesNo:
-        return plainField(row.section, row.label, yesNo(*std::get<const bool*>(m)), fallback);
-    case Print::UserMask:
-        return plainField(row.section, row.label,
-                          maskText(*std::get<const std::uint8_t*>(m), 4, 4, "użytkownik"),
-                          fallback);
-    case Print::InputMask:
-        return plainField(row.section, row.label,
-                          maskText(*std::get<const std::uint8_t*>(m), 8, 0, "wejście"), fallback);
+// A mask in the editor's words: who its boxes select.
+std::string maskList(std::uint8_t mask, int count, int firstBit, const char* one, const char* many,
+                     const char* none) {
+    std::string list;
+    int selected = 0;
+    for (int i = 0; i < count; ++i) {
+        if ((mask & (0x80u >> (firstBit + i))) == 0)
+            continue;
+        list += selected++ ? ", " : " ";
+        list += std::to_string(i + 1);
+    }
+    if (selected == 0)
+        return none;
+    return (selected == 1 ? one : many) + list;
+}
+
+// A row's value as the editor shows it, whole or (shownOnly) as a window holds it.
+std::string editorValue(const FieldRow& row, const Member& m, bool shownOnly) {
+    switch (row.look) {
+    case Look::Number:
+    case Look::Text: {
+        const std::string& v = *std::get<const std::string*>(m);
+        const std::string_view bytes = shownOnly ? untilNul(v) : std::string_view(v);
+        if (bytes.empty())
+            return "(puste)";
+        return row.look == Look::Text ? quoteForTerminal(bytes) : escapeForTerminal(bytes);
+    }
+    case Look::YesNo:
+        return yesNo(*std::get<const bool*>(m));
+    case Look::Active:
+        return *std::get<const bool*>(m) ? "AKTYWNE" : "NIEAKTYWNE";
+    case Look::TakNie:
+        return *std::get<const bool*>(m) ? "TAK" : "NIE";
+    case Look::Users:
+        return maskList(*std::get<const std::uint8_t*>(m), 4, 4, "użytkownik", "użytkownicy",
+                        "żaden użytkownik");
+    case Look::Inputs:
+        return maskList(*std::get<const std::uint8_t*>(m), 8, 0, "wejście", "wejścia",
+                        "żadne wejście");
     }
     return {};
+}
+
+// A row's value as show prints it, and as the editor shows it.
+Field describeRow(const FieldRow& row, const DecodedSettings& d, bool fallback) {
+    const Member m = row.value(d);
+    Field f;
+    switch (row.print) {
+    case Print::Text:
+        f = textField(row.section, row.label, *std::get<const std::string*>(m), fallback);
+        break;
+    case Print::YesNo:
+        f = plainField(row.section, row.label, yesNo(*std::get<const bool*>(m)), fallback);
+        break;
+    case Print::UserMask:
+        f = plainField(row.section, row.label,
+                       maskText(*std::get<const std::uint8_t*>(m), 4, 4, "użytkownik"), fallback);
+        break;
+    case Print::InputMask:
+        f = plainField(row.section, row.label,
+                       maskText(*std::get<const std::uint8_t*>(m), 8, 0, "wejście"), fallback);
+        break;
+    }
+    f.group = kGroups[row.group];
+    f.caption = row.caption;
+    // An empty telephone field never passes its check; the editors show it
+    // as simply empty, and so does this view.
+    const bool emptyNumber =
+        row.bytes.length == kPhoneFieldSize && std::get<const std::string*>(m)->empty();
+    f.value = withMark(editorValue(row, m, true), fallback && !emptyNumber);
+    f.valueExact = withMark(editorValue(row, m, false), fallback && !emptyNumber);
+    f.fallback = fallback;
+    if (row.print == Print::Text) {
+        f.wholeBytes = *std::get<const std::string*>(m);
+        f.textBytes = std::string(untilNul(f.wholeBytes));
+    }
+    f.isText = row.look == Look::Text;
+    return f;
+}
+
+// Whether a row holds the default its failed check gave it.
+bool fellBack(const Inspection& in, const FieldRow& row) {
+    if (in.rowFallbacks.empty())
+        return row.fellBack(in.fallbacks);
+    const auto i = static_cast<std::size_t>(&row - kFields);
+    return i < in.rowFallbacks.size() && in.rowFallbacks[i];
 }
 
 // A row's value in JSON: texts as a window would hold them, up to the first 0 byte.
@@ -305,10 +452,72 @@ std::string jsonString(std::string_view cp1250) {
     return out + "\"";
 }
 
+std::string escapeForTerminal(std::string_view cp1250) {
+    std::string out;
+    for (const char c : cp1250) {
+        const auto b = static_cast<std::uint8_t>(c);
+        if (c == '\\')
+            out += "\\\\";
+        else if (isControl(cp1250ToUnicode(b)))
+            out += hexByte("\\x%02X", b);
+        else
+            out += oneChar(b);
+    }
+    return out;
+}
+
 std::vector<Field> describe(const Inspection& in) {
     std::vector<Field> out;
     for (const FieldRow& row : kFields)
-        out.push_back(describeRow(row, in.settings.decoded, in.fallbacks));
+        out.push_back(describeRow(row, in.settings.decoded, fellBack(in, row)));
+    return out;
+}
+
+Inspection inspectProgram(const DeviceSettings& program) {
+    // A setting the editors show as the image gives it is the image's, with
+    // the image's fallback: an editor that was only opened and left stores
+    // values in its own form (a mask without the bits it has no box for), and
+    // that is no change the user made.
+    const Inspection fromImage = inspect(program.image.bytes());
+    Inspection in;
+    in.settings = program;
+    in.settings.decoded = fromImage.settings.decoded;
+    // What a write would leave in the subscriber slots.
+    in.settings.Encode_Subscribers();
+    in.settings.Decode_Subscribers();
+    in.fallbacks = fromImage.fallbacks;
+    for (const FieldRow& row : kFields) {
+        const Member mine = row.value(program.decoded);
+        if (editorValue(row, mine, false) ==
+            editorValue(row, row.value(fromImage.settings.decoded), false)) {
+            in.rowFallbacks.push_back(row.fellBack(fromImage.fallbacks));
+            continue;
+        }
+        in.rowFallbacks.push_back(false);
+        std::visit(
+            [&](auto* target) {
+                using Pointer = decltype(target);
+                *const_cast<std::remove_const_t<std::remove_pointer_t<Pointer>>*>(target) =
+                    *std::get<Pointer>(mine);
+            },
+            row.value(in.settings.decoded));
+    }
+    return in;
+}
+
+const std::vector<std::string>& editorGroups() {
+    static const std::vector<std::string> groups(std::begin(kGroups), std::end(kGroups));
+    return groups;
+}
+
+std::vector<Field> describeByGroup(const Inspection& in) {
+    std::vector<Field> out;
+    for (int g = 0; g < static_cast<int>(std::size(kGroups)); ++g) {
+        for (const FieldRow& row : kFields) {
+            if (row.group == g)
+                out.push_back(describeRow(row, in.settings.decoded, fellBack(in, row)));
+        }
+    }
     return out;
 }
 
@@ -405,50 +614,6 @@ bool byteCovered(std::size_t offset) {
         return false;
     return offset % kBlockSize <
            static_cast<std::size_t>(kSubscribersPerBlock) * kSubscriberSlotSize;
-}
-
-DiffResult diff(const SettingsImage::Bytes& a, const SettingsImage::Bytes& b) {
-    DiffResult r;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (a[i] != b[i] && !byteCovered(i))
-            ++r.uncoveredBytes;
-
-    const Inspection ia = inspect(a);
-    const Inspection ib = inspect(b);
-    const auto fa = describe(ia);
-    const auto fb = describe(ib);
-    for (std::size_t i = 0; i < fa.size() && i < fb.size(); ++i) {
-        if (fa[i].exact == fb[i].exact)
-            continue;
-        // Show what a window shows, unless only the bytes past a 0 differ.
-        const bool shownDiffers = fa[i].shown != fb[i].shown;
-        r.settings.push_back({fa[i].name, shownDiffers ? fa[i].shown : fa[i].exact,
-                              shownDiffers ? fb[i].shown : fb[i].exact});
-    }
-    for (int n = 1; n <= kSubscriberCount; ++n) {
-        const SubscriberEntry& ea = ia.settings.subscribers.entry(n);
-        const SubscriberEntry& eb = ib.settings.subscribers.entry(n);
-        if (ea == eb)
-            continue;
-        auto value = [](const SubscriberEntry& e, bool exact) -> std::string {
-            if (e.slot_index == 0)
-                return "(wolne)";
-            return quoteForTerminal(exact ? std::string_view(e.number) : untilNul(e.number));
-        };
-        const bool shownDiffers = value(ea, false) != value(eb, false);
-        r.settings.push_back({"Abonent CLIP " + std::to_string(n), value(ea, !shownDiffers),
-                              value(eb, !shownDiffers)});
-    }
-    return r;
-}
-
-std::string renderDiff(const DiffResult& d) {
-    std::string out;
-    for (const Difference& x : d.settings)
-        out += x.name + "\n  A: " + x.a + "\n  B: " + x.b + "\n";
-    out += "Różniące się ustawienia: " + std::to_string(d.settings.size()) + "\n";
-    out += "Różniące się bajty poza ustawieniami: " + std::to_string(d.uncoveredBytes) + "\n";
-    return out;
 }
 
 } // namespace trellikon::inspector

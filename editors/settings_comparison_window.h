@@ -1,0 +1,55 @@
+#pragma once
+#include "settings_comparison.h"
+#include "window_support.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTextBrowser>
+
+#include <functional>
+#include <optional>
+
+// Comparison window: the settings now in the program against a template file
+// or against the device, read into a copy that leaves the program's settings
+// alone. Lists what differs under the editors' names; the other side can be
+// taken into the program, as a template load would take it. Nothing is
+// written to the device from here.
+class ComparisonWindow : public StackDialog {
+    Q_OBJECT
+  public:
+    explicit ComparisonWindow(WindowContext& context, QWidget* parent = nullptr);
+
+    QLabel* titleLabel;
+    QPushButton* FileButton;   // a template chosen with the file dialog
+    QPushButton* DeviceButton; // the device on the chosen port, read into a copy
+    QLabel* SourceLabel;       // what the other side is
+    QTextBrowser* Results;
+    QPushButton* TakeButton; // the other side's settings into the program
+    QPushButton* CloseButton;
+
+    // Takes the other side into the program: its image and where it came from.
+    // The main window does it the way a template load does.
+    std::function<void(const trellikon::SettingsImage::Bytes&, const QString& origin)> take;
+
+    void FileButtonClick();
+    void DeviceButtonClick();
+    void TakeButtonClick();
+
+    // What the program and the other side were last found to differ in.
+    const std::optional<trellikon::comparison::Comparison>& comparison() const {
+        return comparison_;
+    }
+
+  protected:
+    void hideEvent(QHideEvent* event) override;
+
+  private:
+    void compareWith(const trellikon::SettingsImage::Bytes& other, const QString& origin,
+                     const QString& thereHeading);
+    void showNothing(const QString& why);
+
+    WindowContext& ctx;
+    std::optional<trellikon::SettingsImage::Bytes> other_;
+    QString otherOrigin_;
+    std::optional<trellikon::comparison::Comparison> comparison_;
+};

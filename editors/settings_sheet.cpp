@@ -1,0 +1,204 @@
+#include "settings_sheet.h"
+
+#include "cp1250.h"
+#include "files.h"
+
+#include <QBuffer>
+#include <QFont>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPdfWriter>
+#include <QTextDocument>
+
+#include <vector>
+
+namespace trellikon::sheet {
+
+namespace {
+
+using inspector::Field;
+
+QString u(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+QString esc(const QString& s) {
+    return s.toHtmlEscaped();
+}
+
+// Column widths and colours shared by every table, so the groups line up.
+const char* const kTable = "<table width=\"100%\" cellspacing=\"0\" cellpadding=\"3\" "
+                           "style=\"border-collapse: collapse; margin-top: 8px\">";
+const char* const kHeadCell = "<th colspan=\"%1\" align=\"left\" bgcolor=\"#dfe6ee\" "
+                              "style=\"border: 1px solid #9aa8b6\">%2</th>";
+const char* const kCaptionCell = "<td width=\"46%\" style=\"border: 1px solid #c4cdd6\">";
+const char* const kValueCell = "<td style=\"border: 1px solid #c4cdd6\">";
+
+// A table whose first row is the group's title; it repeats on every page the
+// table runs onto.
+QString tableStart(const QString& title, int columns) {
+    return u(kTable) + QStringLiteral("<thead><tr>") + u(kHeadCell).arg(columns).arg(esc(title)) +
+           QStringLiteral("</tr></thead>");
+}
+
+QString row(const QString& caption, const QString& value) {
+    return QStringLiteral("<tr>") + u(kCaptionCell) + esc(caption) + QStringLiteral("</td>") +
+           u(kValueCell) + value + QStringLiteral("</td></tr>");
+}
+
+// The value as the sheet shows it: the editor's words, a text without quotes.
+QString shownValue(const Field& f) {
+    if (!f.isText)
+        return esc(u(f.value));
+    if (f.textBytes.empty() && !f.fallback)
+        return QStringLiteral("<i>(puste)</i>");
+    QString v = esc(u(inspector::escapeForTerminal(f.textBytes)));
+    if (f.fallback)
+        v += esc(QStringLiteral(" ") + u(inspector::kFallbackMark));
+    return v;
+}
+
+// A message as the device sends it: the header, then the event's text.
+QString sentMessage(const std::string& header, const Field& f) {
+    if (f.textBytes.empty())
+        return QStringLiteral("<i>(puste)</i>");
+    QString v = QStringLiteral("<span style=\"color:#55606b\">") +
+                esc(u(inspector::escapeForTerminal(header))) + QStringLiteral("</span>") +
+                esc(u(inspector::escapeForTerminal(f.textBytes)));
+    if (f.fallback)
+        v += esc(QStringLiteral(" ") + u(inspector::kFallbackMark));
+    return v;
+}
+
+QString callersTable(const inspector::Inspection& in) {
+    std::vector<std::pair<int, std::string>> taken;
+    for (int n = 1; n <= layout::kSubscriberCount; ++n) {
+        const SubscriberEntry& e = in.settings.subscribers.entry(n);
+        if (e.slot_index != 0 && !e.number.empty())
+            taken.emplace_back(n, inspector::escapeForTerminal(inspector::untilNul(e.number)));
+    }
+    QString html =
+        u(kTable) + QStringLiteral("<thead><tr>") +
+        u(kHeadCell).arg(8).arg(
+            esc(u("Abonenci CLIP (%1 z %2)")).arg(taken.size()).arg(layout::kSubscriberCount)) +
+        QStringLiteral("</tr><tr>");
+    constexpr int kColumns = 4;
+    for (int c = 0; c < kColumns; ++c)
+        html += QStringLiteral("<td width=\"7%\" align=\"right\" bgcolor=\"#f0f3f6\" "
+                               "style=\"border: 1px solid #c4cdd6\"><b>Poz.</b></td>"
+                               "<td width=\"18%\" bgcolor=\"#f0f3f6\" "
+                               "style=\"border: 1px solid #c4cdd6\"><b>Numer</b></td>");
+    html += QStringLiteral("</tr></thead>");
+    if (taken.empty())
+        return html + QStringLiteral("<tr><td colspan=\"8\" style=\"border: 1px solid "
+                                     "#c4cdd6\"><i>Lista abonentów jest pusta.</i></td></tr>"
+                                     "</table>");
+    // Down the columns in order of position, as a printed list is read.
+    const std::size_t rows = (taken.size() + kColumns - 1) / kColumns;
+    for (std::size_t r = 0; r < rows; ++r) {
+        html += QStringLiteral("<tr>");
+        for (std::size_t c = 0; c < kColumns; ++c) {
+            const std::size_t i = c * rows + r;
+            const bool any = i < taken.size();
+            html += QStringLiteral("<td align=\"right\" style=\"border: 1px solid #c4cdd6\">%1"
+                                   "</td><td style=\"border: 1px solid #c4cdd6\">%2</td>")
+                        .arg(any ? QString::number(taken[i].first) : QString(),
+                             any ? esc(u(taken[i].second)) : QString());
+        }
+        html += QStringLiteral("</tr>");
+    }
+    return html + QStringLiteral("</table>");
+}
+
+QString signatureTable() {
+    const QString line = QStringLiteral("<td height=\"44\" style=\"border-bottom: 1px solid "
+                                        "#55606b\">&nbsp;</td>");
+    return u(kTable) + QStringLiteral("<thead><tr>") + u(kHeadCell).arg(3).arg(u("Instalator")) +
+           QStringLiteral("</tr></thead><tr>") + line + QStringLiteral("<td width=\"4%\"></td>") +
+           line +
+           QStringLiteral("</tr><tr><td><small>Imię i nazwisko</small></td><td></td>"
+                          "<td><small>Data i podpis</small></td></tr></table>");
+}
+
+} // namespace
+
+QString sheetHtml(const inspector::Inspection& in, const SheetOrigin& origin) {
+    const std::vector<Field> fields = inspector::describeByGroup(in);
+    std::string header;
+    for (const Field& f : fields)
+        if (f.isText && f.caption == "Nagłówek komunikatu")
+            header = f.textBytes;
+
+    QString html = QStringLiteral("<html><body>");
+    html += QStringLiteral("<h2 style=\"margin-bottom: 4px\">") + esc(u(kTitle)) +
+            QStringLiteral("</h2>");
+    html +=
+        QStringLiteral("<p style=\"margin-top: 0px\">") + esc(u("Data i godzina sporządzenia: ")) +
+        esc(origin.made.toString(QStringLiteral("dd.MM.yyyy, HH:mm"))) + QStringLiteral("<br>") +
+        esc(u("Źródło ustawień: ")) + esc(origin.source) + QStringLiteral("</p>");
+
+    QString group;
+    bool open = false;
+    for (const Field& f : fields) {
+        const QString g = u(f.group);
+        if (g != group) {
+            if (open)
+                html += QStringLiteral("</table>");
+            group = g;
+            open = true;
+            html += tableStart(g, 2);
+        }
+        const bool message = f.isText && f.caption != "Nagłówek komunikatu";
+        html += row(u(f.caption), message ? sentMessage(header, f) : shownValue(f));
+    }
+    if (open)
+        html += QStringLiteral("</table>");
+    html += QStringLiteral("<p><small>") +
+            esc(u("Komunikaty alarmowe i wiadomość testowa są podane tak, jak wysyła je "
+                  "urządzenie: nagłówek komunikatu (szary), a po nim treść.")) +
+            QStringLiteral("</small></p>");
+    html += callersTable(in);
+    html += signatureTable();
+    return html + QStringLiteral("</body></html>");
+}
+
+QByteArray sheetPdf(const inspector::Inspection& in, const SheetOrigin& origin) {
+    QByteArray pdf;
+    QBuffer buffer(&pdf);
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&buffer);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        // The document keeps 2 cm to every edge itself, with the page
+        // number in the bottom one.
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
+        writer.setResolution(300);
+        writer.setTitle(u(kTitle));
+        writer.setCreator(QStringLiteral("DOMOWY TRELLIKON"));
+
+        QTextDocument doc;
+        // A face with every Polish letter, embedded by the writer: the one
+        // Linux desktops ship, else the Windows ones.
+        QFont font;
+        font.setFamilies(
+            {QStringLiteral("DejaVu Sans"), QStringLiteral("Arial"), QStringLiteral("Segoe UI")});
+        font.setPointSizeF(9);
+        // No ligatures: "fi" must stay two letters for search and copy.
+        font.setStyleStrategy(QFont::PreferNoShaping);
+        doc.setDefaultFont(font);
+        doc.setHtml(sheetHtml(in, origin));
+        doc.print(&writer);
+    }
+    return pdf;
+}
+
+std::string writeSheet(const std::string& path, const inspector::Inspection& in,
+                       const SheetOrigin& origin) {
+    const QByteArray pdf = sheetPdf(in, origin);
+    return saveFileAtomically(path, reinterpret_cast<const std::uint8_t*>(pdf.constData()),
+                              static_cast<std::size_t>(pdf.size()));
+}
+
+} // namespace trellikon::sheet

@@ -1,0 +1,241 @@
+// The comparison engine behind the comparison window and `trellikon-cli diff`:
+// rows under the editors' names, the changed characters of a text, the callers
+// by position, and the program's own settings as one side.
+#include "settings_comparison.h"
+#include "template_view.h"
+
+#include <QTest>
+
+#include <functional>
+
+using namespace trellikon;
+using namespace trellikon::layout;
+using Bytes = SettingsImage::Bytes;
+using comparison::RowKind;
+
+Q_DECLARE_METATYPE(comparison::RowKind)
+
+namespace {
+
+// A device as an installer leaves it: numbers, masks, outputs, texts, callers.
+SettingsImage installed() {
+    SettingsImage im;
+    im.writePhoneNumber(kSmsCentreNumber, "48601000310");
+    im.writePhoneNumber(kUserNumber1, "48600100200");
+    im.writePhoneNumber(kUserNumber2, "48600100201");
+    im.writePhoneNumber(kUserNumber3, "");
+    im.writePhoneNumber(kUserNumber4, "");
+    const std::uint8_t off[] = {0, 0};
+    im.writeValueGroup(kOutput1Permanent, off);
+    im.writeValueGroup(kOutput2Permanent, off);
+    im.writeValuePair(kSmsMask, 0x0C);
+    im.writeValuePair(kRingMask, 0x08);
+    im.writeValuePair(kInputMask, 0xF0);
+    im.writeText(messageHeaderText, "DOM: ");
+    im.writeText(powerLossText, "Zanik 230V");
+    im.writeSubscriber(1, "48600100200");
+    im.writeSubscriber(2, "48600100201");
+    im.writeSubscriber(43, "48512345678");
+    return im;
+}
+
+Bytes changed(const std::function<void(SettingsImage&)>& change) {
+    SettingsImage im = installed();
+    change(im);
+    return im.bytes();
+}
+
+QString joined(const std::vector<comparison::Segment>& segments, bool changedOnly) {
+    QString s;
+    for (const auto& seg : segments)
+        if (!changedOnly || seg.changed)
+            s += QString::fromStdString(seg.text) + (changedOnly ? "|" : "");
+    return s;
+}
+
+} // namespace
+
+class TestSettingsComparison : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void eachDifferenceOnceUnderItsName_data();
+    void eachDifferenceOnceUnderItsName();
+    void identicalSettingsGiveOneLine();
+    void changedCharactersOfATextAreMarked_data();
+    void changedCharactersOfATextAreMarked();
+    void programSide_data();
+    void programSide();
+};
+
+void TestSettingsComparison::eachDifferenceOnceUnderItsName_data() {
+    QTest::addColumn<Bytes>("there");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<RowKind>("kind");
+    QTest::addColumn<QString>("here");
+    QTest::addColumn<QString>("thereValue");
+    QTest::newRow("user number") << changed([](SettingsImage& im) {
+        im.writePhoneNumber(kUserNumber2, "48600999999");
+    }) << "Definiowanie numerów użytkowników"
+                                 << "Numer użytkownika 2" << RowKind::Setting << "48600100201"
+                                 << "48600999999";
+    QTest::newRow("number emptied")
+        << changed([](SettingsImage& im) { im.writePhoneNumber(kSmsCentreNumber, ""); })
+        << "Definiowanie Centrum SMS"
+        << "Numer Centrum SMS" << RowKind::Setting << "48601000310"
+        << "(puste)";
+    QTest::newRow("mask") << changed([](SettingsImage& im) { im.writeValuePair(kSmsMask, 0x08); })
+                          << "Definiowanie masek"
+                          << "Maska SMS" << RowKind::Setting << "użytkownicy 1, 2"
+                          << "użytkownik 1";
+    QTest::newRow("input mask emptied")
+        << changed([](SettingsImage& im) { im.writeValuePair(kInputMask, 0); })
+        << "Definiowanie masek"
+        << "Maska wejść" << RowKind::Setting << "wejścia 1, 2, 3, 4"
+        << "żadne wejście";
+    QTest::newRow("output mode") << changed([](SettingsImage& im) {
+        const std::uint8_t on[] = {1, 0};
+        im.writeValueGroup(kOutput2Permanent, on);
+    }) << "Definiowanie sterowanie wyjść"
+                                 << "Wysterowanie wyjścia na stałe: wyjście nr 2"
+                                 << RowKind::Setting << "NIEAKTYWNE"
+                                 << "AKTYWNE";
+    QTest::newRow("text") << changed([](SettingsImage& im) {
+        im.writeText(powerLossText, "Zanik 24V");
+    }) << "Definiowanie komunikatów alarmowych"
+                          << "Komunikat 0+: zanik zasilania" << RowKind::Text << "\"Zanik 230V\""
+                          << "\"Zanik 24V\"";
+    QTest::newRow("caller added") << changed([](SettingsImage& im) {
+        im.writeSubscriber(100, "48700000001");
+    }) << "Abonenci"
+                                  << "Pozycja 100" << RowKind::CallerAdded << "(wolna)"
+                                  << "48700000001";
+    QTest::newRow("caller removed")
+        << changed([](SettingsImage& im) { im.freeSubscriber(43); }) << "Abonenci"
+        << "Pozycja 43" << RowKind::CallerRemoved << "48512345678"
+        << "(wolna)";
+    QTest::newRow("caller changed")
+        << changed([](SettingsImage& im) { im.writeSubscriber(2, "48600100299"); }) << "Abonenci"
+        << "Pozycja 2" << RowKind::CallerChanged << "48600100201"
+        << "48600100299";
+}
+
+void TestSettingsComparison::eachDifferenceOnceUnderItsName() {
+    // One change gives exactly one row, under the editor's group and caption,
+    // with both values as the editor shows them; nothing else differs.
+    QFETCH(Bytes, there);
+    QFETCH(QString, group);
+    QFETCH(QString, name);
+    QFETCH(RowKind, kind);
+    QFETCH(QString, here);
+    QFETCH(QString, thereValue);
+    const auto c = comparison::compareImages(installed().bytes(), there);
+    QCOMPARE(c.rows.size(), std::size_t{1});
+    const auto& r = c.rows.front();
+    QCOMPARE(QString::fromStdString(r.group), group);
+    QCOMPARE(QString::fromStdString(r.name), name);
+    QCOMPARE(r.kind, kind);
+    QCOMPARE(QString::fromStdString(r.here), here);
+    QCOMPARE(QString::fromStdString(r.there), thereValue);
+    QCOMPARE(c.uncoveredBytes, std::size_t{0});
+    const std::string text = comparison::renderText(c, "tu", "tam");
+    QVERIFY(text.find(name.toStdString()) != std::string::npos);
+    QVERIFY(text.find(comparison::kEqual) == std::string::npos);
+}
+
+void TestSettingsComparison::identicalSettingsGiveOneLine() {
+    // The same settings, even with every check failing, give one line and nothing else.
+    for (const Bytes& b : {installed().bytes(), SettingsImage().bytes(), Bytes{}}) {
+        const auto c = comparison::compareImages(b, b);
+        QVERIFY(c.equal());
+        QCOMPARE(comparison::renderText(c, "A", "B"), std::string("Ustawienia zgodne\n"));
+    }
+}
+
+void TestSettingsComparison::changedCharactersOfATextAreMarked_data() {
+    QTest::addColumn<QString>("here");
+    QTest::addColumn<QString>("there");
+    QTest::addColumn<QString>("hereChanged");
+    QTest::addColumn<QString>("thereChanged");
+    QTest::newRow("digits in the middle") << "Zanik 230V"
+                                          << "Zanik 24V"
+                                          << "30|"
+                                          << "4|";
+    QTest::newRow("a word added at the end") << "Alarm"
+                                             << "Alarm garaz"
+                                             << ""
+                                             << " garaz|";
+    QTest::newRow("a changed blank") << "Okno salon"
+                                     << "Okno_salon"
+                                     << " |"
+                                     << "_|";
+    QTest::newRow("nothing in common") << "abc"
+                                       << "xyz"
+                                       << "abc|"
+                                       << "xyz|";
+    QTest::newRow("a control byte shows escaped") << "A\x01"
+                                                     "B"
+                                                  << "AB"
+                                                  << "\\x01|"
+                                                  << "";
+}
+
+void TestSettingsComparison::changedCharactersOfATextAreMarked() {
+    // The characters outside the longest common run are marked on each side,
+    // and the segments put together give the whole value back.
+    QFETCH(QString, here);
+    QFETCH(QString, there);
+    QFETCH(QString, hereChanged);
+    QFETCH(QString, thereChanged);
+    std::vector<comparison::Segment> a, b;
+    comparison::markChanges(here.toStdString(), there.toStdString(), a, b);
+    QCOMPARE(joined(a, true), hereChanged);
+    QCOMPARE(joined(b, true), thereChanged);
+    QCOMPARE(joined(b, false), there);
+}
+
+void TestSettingsComparison::programSide_data() {
+    QTest::addColumn<Bytes>("file");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("here");
+    const Bytes device = installed().bytes();
+    QTest::newRow("loaded and untouched") << device << QStringList{} << "";
+    QTest::newRow("erased memory: every default, no mark against itself")
+        << SettingsImage().bytes() << QStringList{} << "";
+    QTest::newRow("user number edited")
+        << device << QStringList{"Numer użytkownika 3"} << "48500900800";
+    QTest::newRow("caller removed in the list") << device << QStringList{"Pozycja 43"} << "(wolna)";
+    QTest::newRow("erased memory, ECHO switched off in the editor")
+        << SettingsImage().bytes() << QStringList{"ECHO"} << "nie";
+}
+
+void TestSettingsComparison::programSide() {
+    // The program's settings (as edited, with the callers a write would leave)
+    // against the file they were loaded from: only the edits differ, and a
+    // default kept from a failed check is no difference.
+    QFETCH(Bytes, file);
+    QFETCH(QStringList, names);
+    QFETCH(QString, here);
+    DeviceSettings program;
+    program.image.setBytes(file);
+    program.decodeAll();
+    const QString row = QTest::currentDataTag();
+    if (row.contains("user number"))
+        program.decoded.user_number[2] = "48500900800";
+    if (row.contains("caller removed"))
+        program.subscribers.remove(43);
+    if (row.contains("ECHO"))
+        program.decoded.echo_on = false;
+    const auto c =
+        comparison::compare(inspector::inspectProgram(program), inspector::inspect(file));
+    QStringList got;
+    for (const auto& r : c.rows)
+        got << QString::fromStdString(r.name);
+    QCOMPARE(got, names);
+    if (!names.isEmpty())
+        QCOMPARE(QString::fromStdString(c.rows.front().here), here);
+    QCOMPARE(c.uncoveredBytes, std::size_t{0});
+}
+
+QTEST_GUILESS_MAIN(TestSettingsComparison)
+#include "test_settings_comparison.moc"

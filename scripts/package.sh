@@ -1,21 +1,32 @@
 #!/usr/bin/env bash
-# Builds the Debian package from the normal build (build/trellikon_*.deb).
-# With --check (CI, as root) it then installs the package with apt-get, runs
+# Builds the Debian package from the normal build (build/trellikon_*.deb),
+# with the user manual (scripts/manual.sh). With --check (CI, as root) it
+# checks the package with lintian, then installs the package with apt-get, runs
 # the installed programs once and removes the package again, so that a broken
 # install rule or a missing dependency shows before anyone installs it.
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 # dpkg-shlibdeps finds the dependencies; CPack uses `file` to find what it scans.
 install_missing dpkg-dev file
 build_into "$TOP/build"
+# The user manual with fresh pictures of the windows goes into the package.
+"$TOP/scripts/manual.sh" "$TOP/build" >/dev/null
 rm -f "$TOP"/build/trellikon_*.deb
 (cd "$TOP/build" && cpack -G DEB >/dev/null)
 deb=$(ls "$TOP"/build/trellikon_*.deb)
 echo "$deb"
 dpkg-deb --field "$deb" Package Version Depends >&2
+contents=$(dpkg-deb --contents "$deb")
+if ! grep -q ' \./usr/share/doc/trellikon/instrukcja\.html$' <<<"$contents"; then
+    echo "package: the manual is missing from $(basename "$deb")" >&2
+    exit 1
+fi
 
 [ "${1:-}" = "--check" ] || exit 0
 # Their triggers register the template type and the entry that opens it.
-install_missing desktop-file-utils shared-mime-info
+install_missing desktop-file-utils shared-mime-info lintian
+# As a Debian reviewer checks it: no error and no warning. The tags the
+# package overrides, with their reasons, are in packaging/debian/lintian-overrides.
+lintian --fail-on error,warning --display-level '>=warning' "$deb" >&2
 export DEBIAN_FRONTEND=noninteractive
 apt-get install -y -qq "$deb" >&2
 trap 'apt-get remove -y -qq trellikon >&2' EXIT
@@ -26,11 +37,20 @@ for page in trellikon trellikon-cli trellikon-sim; do
     test -s "/usr/share/man/man1/$page.1.gz"
 done
 desktop-file-validate /usr/share/applications/trellikon.desktop
+desktop-file-validate /usr/share/applications/trellikon-instrukcja.desktop
 test -s /usr/share/icons/hicolor/scalable/apps/trellikon.svg
 # A double click on a template opens the program: *.sbn has its type, and the
 # desktop entry is the one that opens that type.
 grep -qx 'application/x-trellikon-template:\*\.sbn' <(cut -d: -f2- /usr/share/mime/globs2)
 grep -q '^application/x-trellikon-template=.*trellikon\.desktop' /usr/share/applications/mimeinfo.cache
+# The manual's menu entry opens the page that is there, with all its pictures.
+launcher=$(sed -n 's/^Exec=//p' /usr/share/applications/trellikon-instrukcja.desktop)
+test -x "$launcher"
+manual=$(sed -n 's/^exec xdg-open //p' "$launcher")
+test -s "$manual"
+for picture in $(grep -o 'obrazy/[A-Za-z0-9_-]*\.png' "$manual" | sort -u); do
+    test -s "$(dirname "$manual")/$picture"
+done
 
 # The desktop entry's command, started the way a menu starts it (no file for
 # its %f); it must still be running a second later.

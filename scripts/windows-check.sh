@@ -165,6 +165,8 @@ dir="$(installed_dir)"
 check "the installed folder holds the programs" test -f "$dir/trellikon.exe" -a -f "$dir/trellikon-cli.exe" \
     -a -f "$dir/platforms/qwindows.dll" -a -f "$dir/translations/qtbase_pl.qm" -a -f "$dir/odinstaluj.exe"
 check "a Start-menu entry" test -n "$(find "$WINEPREFIX/drive_c/users" -path '*Start Menu*' -name 'Trellikon.lnk')"
+check "the manual with its Start-menu entry" test -s "$dir/instrukcja.html" -a -d "$dir/obrazy" \
+    -a -n "$(find "$WINEPREFIX/drive_c/users" -path '*Start Menu*' -name 'Instrukcja obsługi.lnk')"
 "$TOP/build/tools/trellikon-cli" demo "$WORK/installed.sbn" >/dev/null
 start_sim "$WORK/installed.sbn" --baud 0
 check "the installed trellikon-cli.exe reads COM1" \

@@ -195,6 +195,9 @@ make_bundle() {
     cp "$(mingw_runtime)"/{libstdc++-6,libgcc_s_seh-1}.dll "/usr/$TRIPLE/lib/libwinpthread-1.dll" "$BUNDLE/"
     cp /usr/share/qt6/translations/qtbase_pl.qm "$BUNDLE/translations/"
     sed 's/$/\r/' "$TOP/packaging/windows/README.txt" > "$BUNDLE/README.txt"
+    # The user manual as scripts/manual.sh built it: the page and its pictures.
+    cp "$MANUAL/instrukcja.html" "$BUNDLE/"
+    cp -r "$MANUAL/obrazy" "$BUNDLE/"
     find "$BUNDLE" \( -name '*.exe' -o -name '*.dll' \) -exec "$TRIPLE-strip" --strip-unneeded {} +
     check_bundle_dlls
     rm -f "$ZIP"

@@ -29,6 +29,9 @@ install_missing "${WINDOWS_PACKAGES[@]}"
 build_toolkit
 [ "$mode" = "--toolkit" ] && exit 0
 build_project
+# The manual's pictures are the Linux program's windows, which are the same.
+"$TOP/scripts/manual.sh" "$TOP/build" >/dev/null
+MANUAL="$TOP/build/manual"
 make_bundle
 make_installer
 if [ "$mode" = "--check" ]; then

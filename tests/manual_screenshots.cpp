@@ -1,0 +1,469 @@
+// Takes the pictures of the user manual: the program's own windows, built as
+// the program builds them, over a simulated device with a plausible gate
+// installation in its memory. Each picture is one entry of `shots()`: the
+// commands pressed, by the labels the user reads, from the main window to the
+// window shown, and what is done in that window before it is taken.
+//
+//   trellikon-screenshots DIR     writes DIR/NAME.png for every entry
+//   trellikon-screenshots --list  prints the names
+//
+// It ends with status 1 when a command is missing or a window does not come
+// up, is not exposed or paints nothing, so a changed window breaks the build
+// of the manual instead of leaving an old picture in it. Run it under an X
+// server (scripts/manual.sh uses Xvfb): the pictures are then read back from
+// the screen, as the user sees them. On other platforms the widgets render
+// themselves.
+//
+// Time is the device exchange's ticks, driven by hand as in the window tests;
+// nothing here waits on the clock except a generous guard against a hang.
+
+#include "alarm_texts_editor.h"
+#include "main_window.h"
+#include "memory_port.h"
+#include "parameters_editor.h"
+#include "progress_dialog.h"
+#include "qt_translations.h"
+#include "simulated_device.h"
+#include "subscriber_windows.h"
+#include "template_edit.h"
+#include "window_support.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+#include <QTimer>
+#include <QWindow>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+// ---------------------------------------------------------------------------
+// The installation the pictures show: a gate with a wicket, two residents'
+// phones for alarms, the residents' numbers as callers.
+
+trellikon::SettingsImage::Bytes sampleMemory() {
+    trellikon::DeviceSettings s;
+    s.image.setBytes(trellikon::SimulatedDevice::erased());
+    s.decodeAll();
+    const std::vector<std::pair<std::string, std::string>> entries = {
+        {"sms_centre_number", "48601000310"},
+        {"user_numbers.1", "48601234567"},
+        {"user_numbers.2", "48602345678"},
+        {"sms_mask", "1,2"},
+        {"ring_mask", "1"},
+        {"input_mask", "1,2,3"},
+        {"output1_auto_on", "true"},
+        {"output1_auto_seconds", "3"},
+        {"echo_on", "true"},
+        {"daily_sms_limit", "20"},
+        {"balance_query_code", "*100#"},
+        {"balance_info_on", "true"},
+        {"balance_by_count_on", "true"},
+        {"balance_sms_count", "100"},
+        {"clip_output1_on", "true"},
+        {"texts.0", "BRAMA Lipowa 5: "},
+        {"texts.3", "Otwarta furtka"},
+        {"texts.4", "Zamknieta furtka"},
+        {"texts.5", "Otwarta brama"},
+        {"texts.6", "Zamknieta brama"},
+        {"test_message_on", "true"},
+        {"test_message_user", "1"},
+    };
+    const trellikon::TemplateEditResult edited = trellikon::setEntries(s, entries);
+    if (!edited.ok) {
+        for (const std::string& why : edited.refusals)
+            std::fprintf(stderr, "sample settings refused: %s\n", why.c_str());
+        std::fprintf(stderr, "sample settings: %s\n", edited.usage_error.c_str());
+        std::exit(2);
+    }
+    const auto callers = trellikon::addSubscribers(
+        s, {"48601234567", "48602345678", "48603456789", "48604567890", "48221234567"});
+    if (!callers.ok) {
+        std::fprintf(stderr, "sample callers refused\n");
+        std::exit(2);
+    }
+    return s.image.bytes();
+}
+
+// A residents' sheet as a property manager sends it: the forms of numbers
+// people type, one line that is no number and one caller twice.
+const char* const kSampleCsv = "Lokal;Nazwisko;Telefon\r\n"
+                               "1;Kowalska Anna;601 234 567\r\n"
+                               "2;Nowak Piotr;+48 605 111 222\r\n"
+                               "3;Wiśniewski Jan;0048 606 333 444\r\n"
+                               "4;Zielińska Ewa;607-555-666\r\n"
+                               "5;Lewandowski Marek;brak\r\n"
+                               "6;Nowak Piotr;+48 605 111 222\r\n";
+
+// File dialogs answer with the sample files: a CSV filter gets the sheet,
+// anything else the template.
+class SampleFiles : public FileDialogs {
+  public:
+    QString csv, sbn;
+    QString openFileName(QWidget*, const QString& filter) override { return pick(filter); }
+    QString saveFileName(QWidget*, const QString& filter) override { return pick(filter); }
+
+  private:
+    QString pick(const QString& filter) const {
+        return filter.contains(QStringLiteral("csv"), Qt::CaseInsensitive) ? csv : sbn;
+    }
+};
+
+// ---------------------------------------------------------------------------
+// One program, started as main() starts it but on the simulated device.
+
+struct Program {
+    trellikon::SimulatedDevice device;
+    trellikon::MemoryPort port{&device};
+    QtMessageBoxes messages;
+    SampleFiles& files;
+    std::unique_ptr<TForm1> form1;
+
+    Program(const trellikon::SettingsImage::Bytes& memory, SampleFiles& f)
+        : device(memory), files(f) {
+        form1 = std::make_unique<TForm1>(port, messages, files);
+        form1->createWindows();
+        // The exchange is driven tick by tick below.
+        form1->Timer1->stop();
+        form1->Timer2->stop();
+        form1->show();
+    }
+};
+
+// The window on top: the innermost modal one, or the main window.
+QWidget* topWindow(Program& p) {
+    QWidget* modal = QApplication::activeModalWidget();
+    return modal ? modal : p.form1.get();
+}
+
+// Ends a modal window whatever it takes: some ignore a plain close (the
+// connection-lost notice waits for its OK).
+void closeModal(QWidget* window) {
+    if (auto* dialog = qobject_cast<QDialog*>(window))
+        dialog->done(QDialog::Rejected);
+    if (!window->isVisible())
+        return;
+    for (QPushButton* b : window->findChildren<QPushButton*>())
+        if (b->text().remove(QLatin1Char('&')) == QStringLiteral("OK") && b->isVisible()) {
+            b->click();
+            break;
+        }
+    if (window->isVisible())
+        window->hide();
+}
+
+// Runs `open`, which is expected to show a modal window; while that window is
+// up `inside` runs in it, and then the window is closed. False when no new
+// window came up (the command returned without showing one).
+bool withWindow(const std::function<void()>& open, const std::function<void(QWidget*)>& inside) {
+    QWidget* before = QApplication::activeModalWidget();
+    bool appeared = false;
+    QTimer watch;
+    watch.setInterval(2);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        QWidget* now = QApplication::activeModalWidget();
+        if (!now || now == before)
+            return;
+        watch.stop();
+        appeared = true;
+        inside(now);
+        if (now->isVisible())
+            closeModal(now);
+    });
+    watch.start();
+    open();
+    watch.stop();
+    return appeared;
+}
+
+// ---------------------------------------------------------------------------
+// Steps.
+
+using Step = std::function<bool(Program&, QString& why)>;
+
+QString plainLabel(QString text) {
+    return text.remove(QLatin1Char('&')).simplified();
+}
+
+// Presses the command labelled `label` in the window on top: a picture button
+// by the label beside it (its accessible name), a push button by its caption.
+Step press(const char* label) {
+    const QString wanted = plainLabel(u(label));
+    return [wanted](Program& p, QString& why) {
+        QWidget* top = topWindow(p);
+        for (QAbstractButton* b : top->findChildren<QAbstractButton*>()) {
+            if (b->window() != top || !b->isVisible())
+                continue;
+            if (plainLabel(b->accessibleName()) == wanted || plainLabel(b->text()) == wanted) {
+                b->click();
+                return true;
+            }
+        }
+        why = u("brak przycisku „%1” w oknie „%2”").arg(wanted, top->windowTitle());
+        return false;
+    };
+}
+
+// Types `text` into the entry named `field` in the window on top, key by key
+// as the user would.
+Step type(const char* field, const char* text) {
+    const QString wanted = plainLabel(u(field));
+    const QString keys = u(text);
+    return [wanted, keys](Program& p, QString& why) {
+        QWidget* top = topWindow(p);
+        for (QLineEdit* e : top->findChildren<QLineEdit*>()) {
+            if (e->window() != top || plainLabel(e->accessibleName()) != wanted)
+                continue;
+            e->setFocus();
+            e->selectAll();
+            QTest::keyClicks(e, keys);
+            return true;
+        }
+        why = u("brak pola „%1” w oknie „%2”").arg(wanted, top->windowTitle());
+        return false;
+    };
+}
+
+// Ticks of the exchange: the 1000 ms and the 300 ms timer.
+Step ticks(int seconds, int shortTicks = 0) {
+    return [seconds, shortTicks](Program& p, QString&) {
+        for (int i = 0; i < seconds; ++i)
+            p.form1->Timer1Timer();
+        for (int i = 0; i < shortTicks; ++i)
+            p.form1->Timer2Timer();
+        return true;
+    };
+}
+
+// The device, switched off and on, announces itself and is answered.
+Step handshake() {
+    return [](Program& p, QString& why) {
+        p.device.powerOn();
+        p.form1->Timer1Timer();
+        p.form1->Timer2Timer();
+        if (p.form1->link().connected)
+            return true;
+        why = u("urządzenie nie nawiązało połączenia");
+        return false;
+    };
+}
+
+// How the program stands when the picture's commands begin.
+enum class Start {
+    Fresh,     // just started: erased settings, no connection
+    Connected, // the device announced itself
+    Read,      // and its settings have been read
+};
+
+struct Shot {
+    QString name;
+    Start start;
+    std::vector<Step> path;     // each step shows the next window over the last
+    std::vector<Step> before{}; // in the last window, before it is taken
+};
+
+// Every picture of the manual. A new window is one line here: its name (the
+// manual shows obrazy/NAME.png), how the program stands, the commands that lead
+// to it, and what to do in it first.
+std::vector<Shot> shots() {
+    const Step parameters = press("Definicja ustawień i programowanie ukladu");
+    const Step texts = press("Definicja alarmów i zapis ustawień");
+    const Step subscribers = press("Definicja abonentów");
+    return {
+        {"okno-glowne", Start::Fresh, {}},
+        {"polaczenie", Start::Fresh, {press("Nawiąż połączenie")}, {handshake()}},
+        {"odczyt-blad", Start::Fresh, {press("Odczyt ustawień z ukladu")}},
+        {"odczyt", Start::Connected, {press("Odczyt ustawień z ukladu")}, {ticks(9)}},
+        {"parametry", Start::Read, {parameters}},
+        {"parametry-blad", Start::Read, {parameters, type("Definicja dobowego limitu SMS", "0")}},
+        {"komunikaty", Start::Read, {parameters, texts}},
+        {"zapis",
+         Start::Read,
+         {parameters, texts, press("Zapis ustawień do urządzenia")},
+         {ticks(9)}},
+        {"abonenci", Start::Read, {parameters, subscribers}},
+        {"abonent-dodaj",
+         Start::Read,
+         {parameters, subscribers, press("Dodaj abonenta")},
+         {type("Numer telefonu", "48609876543"), press("Dodaj")}},
+        {"abonent-usun",
+         Start::Read,
+         {parameters, subscribers, press("Usuń abonenta")},
+         {type("Numer telefonu", "48604567890"), press("Usuń")}},
+        {"abonenci-import", Start::Read, {parameters, subscribers, press("Import z pliku CSV")}},
+        {"schemat-kabla",
+         Start::Fresh,
+         {press("Schemat podłączenia kabla do programowania urządzenia")}},
+        {"schemat-montazowy", Start::Fresh, {press("Schemat montażowy")}},
+        {"informacja", Start::Fresh, {press("Informacja o systemie i firmie")}},
+        {"zerwanie", Start::Connected, {parameters, ticks(0, 81)}},
+    };
+}
+
+// ---------------------------------------------------------------------------
+// Taking one picture.
+
+class Camera {
+  public:
+    Camera(QDir out, const trellikon::SettingsImage::Bytes& memory, SampleFiles& files)
+        : out_(std::move(out)), memory_(memory), files_(files) {}
+
+    bool take(const Shot& shot) {
+        shot_ = &shot;
+        why_.clear();
+        Program p(memory_, files_);
+        bool ok = prepare(p, shot.start) && openFrom(p, 0);
+        if (!ok && why_.isEmpty())
+            why_ = u("okno nie zostało pokazane");
+        if (!ok)
+            std::fprintf(stderr, "%s: %s\n", qPrintable(shot.name), qPrintable(why_));
+        return ok;
+    }
+
+  private:
+    bool prepare(Program& p, Start start) {
+        if (start == Start::Fresh)
+            return true;
+        const bool shown = withWindow([&] { p.form1->SpeedButton1Click(); },
+                                      [&](QWidget*) { handshake()(p, why_); });
+        if (!shown || !p.form1->link().connected)
+            return fail(u("nie udało się połączyć z symulowanym urządzeniem"));
+        if (start == Start::Connected)
+            return true;
+        // The read window's OK would open the editor; it is closed without it.
+        withWindow([&] { p.form1->SpeedButton5Click(); }, [&](QWidget*) { ticks(9)(p, why_); });
+        if (p.form1->settings().subscribers.entry(1).number.empty())
+            return fail(u("odczyt ustawień z symulowanego urządzenia nie powiódł się"));
+        return true;
+    }
+
+    bool openFrom(Program& p, std::size_t i) {
+        const Shot& shot = *shot_;
+        if (i == shot.path.size()) {
+            for (const Step& step : shot.before)
+                if (!step(p, why_))
+                    return false;
+            return capture(topWindow(p));
+        }
+        bool stepDone = false, inner = false;
+        const bool shown = withWindow([&] { stepDone = shot.path[i](p, why_); },
+                                      [&](QWidget*) { inner = openFrom(p, i + 1); });
+        if (!stepDone)
+            return false;
+        if (!shown)
+            return fail(u("krok %1 nie otworzył okna").arg(i + 1));
+        return inner;
+    }
+
+    bool capture(QWidget* window) {
+        window->raise();
+        window->activateWindow();
+        if (!QTest::qWaitForWindowExposed(window, 10000))
+            return fail(u("okno „%1” nie pojawiło się na ekranie").arg(window->windowTitle()));
+        window->repaint();
+        QCoreApplication::processEvents();
+        QPixmap picture;
+        if (QGuiApplication::platformName() == QStringLiteral("xcb"))
+            picture = window->screen()->grabWindow(window->winId());
+        else
+            picture = window->grab();
+        const QImage image = picture.toImage();
+        if (image.isNull() || image.width() < window->width() || image.height() < window->height())
+            return fail(u("nie udało się odczytać obrazu okna „%1”").arg(window->windowTitle()));
+        if (blank(image))
+            return fail(u("okno „%1” jest puste").arg(window->windowTitle()));
+        const QString file = out_.filePath(shot_->name + QStringLiteral(".png"));
+        if (!image.save(file, "PNG"))
+            return fail(u("nie udało się zapisać %1").arg(file));
+        std::printf("%s\n", qPrintable(file));
+        return true;
+    }
+
+    static bool blank(const QImage& image) {
+        const QRgb first = image.pixel(0, 0);
+        for (int y = 0; y < image.height(); y += 3)
+            for (int x = 0; x < image.width(); x += 3)
+                if (image.pixel(x, y) != first)
+                    return false;
+        return true;
+    }
+
+    bool fail(const QString& why) {
+        if (why_.isEmpty())
+            why_ = why;
+        return false;
+    }
+
+    QDir out_;
+    trellikon::SettingsImage::Bytes memory_;
+    SampleFiles& files_;
+    const Shot* shot_ = nullptr;
+    QString why_;
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("trellikon"));
+    installQtPolish();
+    const QStringList args = QApplication::arguments();
+    if (args.size() != 2 || args[1] == QStringLiteral("--help")) {
+        std::fprintf(stderr, "usage: trellikon-screenshots DIR | --list\n");
+        return 2;
+    }
+    if (args[1] == QStringLiteral("--list")) {
+        for (const Shot& s : shots())
+            std::printf("%s\n", qPrintable(s.name));
+        return 0;
+    }
+    QDir out(args[1]);
+    if (!out.mkpath(QStringLiteral("."))) {
+        std::fprintf(stderr, "cannot create %s\n", qPrintable(args[1]));
+        return 2;
+    }
+    QTemporaryDir samples;
+    SampleFiles files;
+    files.csv = samples.filePath(u("mieszkańcy.csv"));
+    files.sbn = samples.filePath(QStringLiteral("brama.sbn"));
+    const auto memory = sampleMemory();
+    QFile csv(files.csv);
+    if (!samples.isValid() || !csv.open(QIODevice::WriteOnly) || csv.write(kSampleCsv) < 0) {
+        std::fprintf(stderr, "cannot write the sample files\n");
+        return 2;
+    }
+    csv.close();
+
+    Camera camera(out, memory, files);
+    int failed = 0;
+    for (const Shot& shot : shots())
+        if (!camera.take(shot))
+            ++failed;
+    if (failed) {
+        std::fprintf(stderr, "%d window(s) could not be shown\n", failed);
+        return 1;
+    }
+    return 0;
+}

@@ -2,8 +2,8 @@
 
 #include "alarm_texts_editor.h"
 #include "button_icons.h"
-#include "files.h"
 #include "comparison_pictures.h"
+#include "files.h"
 #include "info_windows.h"
 #include "parameters_editor.h"
 #include "port_names.h"
@@ -12,10 +12,10 @@
 #include "subscriber_windows.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -132,8 +132,8 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     SpeedButton7 = addCommand("SpeedButton7", int(CommandPicture::LoadTemplate), Label6->text());
     SpeedButton3 = addCommand("SpeedButton3", int(CommandPicture::CableDiagram),
                               Label8->text() + Label9->text());
-    SpeedButton8 = addCommand("SpeedButton8", int(CommandPicture::MountingDiagram),
-                              Label10->text());
+    SpeedButton8 =
+        addCommand("SpeedButton8", int(CommandPicture::MountingDiagram), Label10->text());
     SpeedButton4 = addCommand("SpeedButton4", int(CommandPicture::Information), Label11->text());
     SpeedButton2 = addCommand("SpeedButton2", int(CommandPicture::Exit), Label7->text());
     CompareLabel = commandLabel(this, "CompareLabel", QString::fromUtf8("Porównaj ustawienia"));
@@ -300,17 +300,29 @@ void TForm1::refreshPortTooltips() {
     ComboBox1->setToolTip(QString::fromStdString(trellikon::describePort(link_.port_name)));
 }
 
-void TForm1::SpeedButton1Click() { link_.connectCommand(); }
+void TForm1::SpeedButton1Click() {
+    link_.connectCommand();
+}
 
-void TForm1::SpeedButton2Click() { QApplication::quit(); }
+void TForm1::SpeedButton2Click() {
+    QApplication::quit();
+}
 
-void TForm1::SpeedButton3Click() { stack_.showModal(ctx_.form7); }
+void TForm1::SpeedButton3Click() {
+    stack_.showModal(ctx_.form7);
+}
 
-void TForm1::SpeedButton4Click() { stack_.showModal(ctx_.form10); }
+void TForm1::SpeedButton4Click() {
+    stack_.showModal(ctx_.form10);
+}
 
-void TForm1::SpeedButton5Click() { link_.readCommand(); }
+void TForm1::SpeedButton5Click() {
+    link_.readCommand();
+}
 
-void TForm1::SpeedButton6Click() { stack_.showModal(ctx_.form2); }
+void TForm1::SpeedButton6Click() {
+    stack_.showModal(ctx_.form2);
+}
 
 void TForm1::SpeedButton7Click() {
     const QString path = ctx_.files->openFileName(this, QString::fromLatin1(OpenDialog1Filter));
@@ -380,11 +392,17 @@ void TForm1::dropEvent(QDropEvent* event) {
     QTimer::singleShot(0, this, [this, path] { loadTemplateFile(path); });
 }
 
-void TForm1::SpeedButton8Click() { stack_.showModal(ctx_.form8); }
+void TForm1::SpeedButton8Click() {
+    stack_.showModal(ctx_.form8);
+}
 
-void TForm1::Timer1Timer() { link_.Timer1Timer(); }
+void TForm1::Timer1Timer() {
+    link_.Timer1Timer();
+}
 
-void TForm1::Timer2Timer() { link_.Timer2Timer(); }
+void TForm1::Timer2Timer() {
+    link_.Timer2Timer();
+}
 
 void TForm1::Timer3Timer() {
     if (ctx_.arm_ticks >= 2) {
@@ -396,7 +414,9 @@ void TForm1::Timer3Timer() {
     }
 }
 
-void TForm1::statusText(const std::string& text) { Label5->setText(QString::fromStdString(text)); }
+void TForm1::statusText(const std::string& text) {
+    Label5->setText(QString::fromStdString(text));
+}
 
 ProgressDialog* TForm1::progressWindow(LinkWindow window) const {
     switch (window) {

@@ -23,8 +23,7 @@ inline void reportStartupIfAsked(QWidget& window) {
             for (const QByteArray& line : status.readAll().split('\n'))
                 if (line.startsWith("VmRSS:"))
                     rssKb = line.mid(6).trimmed().split(' ').value(0).toLong();
-        std::printf("shown_ns=%lld rss_kb=%ld\n",
-                    static_cast<long long>(now.count()), rssKb);
+        std::printf("shown_ns=%lld rss_kb=%ld\n", static_cast<long long>(now.count()), rssKb);
         std::fflush(stdout);
         QApplication::quit();
     });

@@ -49,7 +49,9 @@ void ModalStack::setRoot(StackWindow* root) {
         stack_.push_back(root);
 }
 
-StackWindow* ModalStack::top() const { return stack_.empty() ? nullptr : stack_.back(); }
+StackWindow* ModalStack::top() const {
+    return stack_.empty() ? nullptr : stack_.back();
+}
 
 bool ModalStack::isShown(const StackWindow* window) const {
     return std::find(stack_.begin(), stack_.end(), window) != stack_.end();

@@ -32,7 +32,9 @@ constexpr int kColumnWidths[3] = {54, 160, 465};
 constexpr int kGridFontPoints = 10;
 constexpr int kRowsInView = 16;
 
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 // A message line wide enough for the longest of its messages, so the dialog
 // keeps its size whatever it reports.
@@ -144,10 +146,9 @@ void TForm12::buildLayout() {
     StringGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     StringGrid1->verticalHeader()->setDefaultSectionSize(rowHeight);
     const int frame = 2 * StringGrid1->frameWidth();
-    StringGrid1->setFixedSize(
-        kColumnWidths[0] + kColumnWidths[1] + kColumnWidths[2] + frame +
-            StringGrid1->verticalScrollBar()->sizeHint().width(),
-        header->sizeHint().height() + kRowsInView * rowHeight + frame);
+    StringGrid1->setFixedSize(kColumnWidths[0] + kColumnWidths[1] + kColumnWidths[2] + frame +
+                                  StringGrid1->verticalScrollBar()->sizeHint().width(),
+                              header->sizeHint().height() + kRowsInView * rowHeight + frame);
     columns->addWidget(StringGrid1, 0, Qt::AlignTop);
 
     // Permissions, then the commands.
@@ -241,7 +242,9 @@ void TForm12::FormActivate() {
     showing_permissions_ = false;
 }
 
-void TForm12::FormDeactivate() { storeList(); }
+void TForm12::FormDeactivate() {
+    storeList();
+}
 
 void TForm12::storeList() {
     ctx.settings->Encode_Subscribers();
@@ -249,9 +252,13 @@ void TForm12::storeList() {
                                    RadioGroup2->ItemIndex() == kYes);
 }
 
-void TForm12::SpeedButton1Click() { ctx.stack->showModal(ctx.form13); }
+void TForm12::SpeedButton1Click() {
+    ctx.stack->showModal(ctx.form13);
+}
 
-void TForm12::SpeedButton2Click() { ctx.stack->showModal(ctx.form14); }
+void TForm12::SpeedButton2Click() {
+    ctx.stack->showModal(ctx.form14);
+}
 
 void TForm12::SpeedButton3Click() {
     storeList();
@@ -329,12 +336,12 @@ void TForm12::RadioGroup2Click() {
 TForm13::TForm13(WindowContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("Form13"));
     setWindowTitle(QStringLiteral("DODAJ"));
-    Label2 = messageLabel("Label2",
-                          {u(kNotElevenDigits), u(kAlreadyListed), u(kListFull),
-                           u(kAddedAt) + QStringLiteral("168")},
-                          this);
-    Edit1 = numberRow(this, numberLabel, u("Numer telefonu:"), Button1, "Button1", u("Dodaj"),
-                      Label2);
+    Label2 = messageLabel(
+        "Label2",
+        {u(kNotElevenDigits), u(kAlreadyListed), u(kListFull), u(kAddedAt) + QStringLiteral("168")},
+        this);
+    Edit1 =
+        numberRow(this, numberLabel, u("Numer telefonu:"), Button1, "Button1", u("Dodaj"), Label2);
     connect(Edit1, &QLineEdit::textEdited, this, [this] { Edit1Change(); });
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 }
@@ -378,10 +385,9 @@ void TForm13::Edit1Change() {
 TForm14::TForm14(WindowContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("Form14"));
     setWindowTitle(u("USUŃ"));
-    Label1 = messageLabel("Label1", {u(kNotListed), u(kRemovedFrom) + QStringLiteral("168")},
-                          this);
-    Edit1 = numberRow(this, numberLabel, u("Numer telefonu"), Button1, "Button1", u("Usuń"),
-                      Label1);
+    Label1 = messageLabel("Label1", {u(kNotListed), u(kRemovedFrom) + QStringLiteral("168")}, this);
+    Edit1 =
+        numberRow(this, numberLabel, u("Numer telefonu"), Button1, "Button1", u("Usuń"), Label1);
     connect(Edit1, &QLineEdit::textEdited, this, [this] { Edit1Change(); });
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 }
@@ -400,4 +406,6 @@ void TForm14::Button1Click() {
     ctx.form12->Show_Subscribers();
 }
 
-void TForm14::Edit1Change() { Label1->clear(); }
+void TForm14::Edit1Change() {
+    Label1->clear();
+}

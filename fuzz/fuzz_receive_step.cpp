@@ -66,8 +66,8 @@ class Quiet : public LinkObserver {
     void statusText(const std::string&) override {}
     void labelText(LinkWindow, int, const std::string&) override {}
     void barPosition(LinkWindow w, int position) override {
-        const int max = w == LinkWindow::Connection ? DeviceLink::kConnectBarMax
-                                                    : DeviceLink::kProgressBarMax;
+        const int max =
+            w == LinkWindow::Connection ? DeviceLink::kConnectBarMax : DeviceLink::kProgressBarMax;
         if (position < 0 || position > max)
             fail("a bar outside its range");
     }

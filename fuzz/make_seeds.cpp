@@ -26,8 +26,12 @@ void put(const std::string& target, const std::string& name, const Bytes& b) {
         .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
-Bytes of(const SettingsImage::Bytes& image) { return Bytes(image.begin(), image.end()); }
-Bytes of(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes of(const SettingsImage::Bytes& image) {
+    return Bytes(image.begin(), image.end());
+}
+Bytes of(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 SettingsImage::Bytes filled(std::uint8_t v) {
     SettingsImage::Bytes b;
@@ -67,7 +71,8 @@ SettingsImage::Bytes validFields() {
     im.writeText(14, std::string("\"\\\t\x7F\x81\x1B/"));
     im.writeSubscriber(1, "48123456789");
     im.writeSubscriber(7, "123");
-    im.writeSubscriber(168, std::string("\"\xB3\x01x\xFF" "555555"));
+    im.writeSubscriber(168, std::string("\"\xB3\x01x\xFF"
+                                        "555555"));
     return im.bytes();
 }
 
@@ -118,11 +123,11 @@ int main(int argc, char** argv) {
     const auto valid = validFields();
     for (const auto& [name, image] :
          std::vector<std::pair<std::string, SettingsImage::Bytes>>{{"erased", filled(0xFF)},
-                                                                  {"zeros", filled(0x00)},
-                                                                  {"empty-file", filled(0x1A)},
-                                                                  {"read-test", readImage},
-                                                                  {"random-9", randomImage(9)},
-                                                                  {"valid-fields", valid}}) {
+                                                                   {"zeros", filled(0x00)},
+                                                                   {"empty-file", filled(0x1A)},
+                                                                   {"read-test", readImage},
+                                                                   {"random-9", randomImage(9)},
+                                                                   {"valid-fields", valid}}) {
         put("fuzz_decoders", name, of(image));
         put("fuzz_template_load", name, of(image));
     }
@@ -136,11 +141,14 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 256; ++i)
         all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
     put("fuzz_cp1250", "every-byte", all);
-    put("fuzz_cp1250", "polish-cp1250", of(std::string("Za\xB3\xB9" "cz \x8C")));
+    put("fuzz_cp1250", "polish-cp1250",
+        of(std::string("Za\xB3\xB9"
+                       "cz \x8C")));
     put("fuzz_cp1250", "polish-utf8", of(std::string("Załącz Ś ąćęłńóśźż ĄĆĘŁŃÓŚŹŻ €")));
     put("fuzz_cp1250", "escapes", of(std::string("\"\\\t\x7F\x81\x1B/")));
     put("fuzz_cp1250", "no-form", of(std::string("日本 \xF0\x9F\x98\x80 \xC3\xA6")));
-    put("fuzz_cp1250", "malformed", of(std::string("\xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE2\x82")));
+    put("fuzz_cp1250", "malformed",
+        of(std::string("\xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE2\x82")));
 
     // The CSV import: a mode byte (0 add, 1 replace), then the file.
     auto csvSeed = [](const char* name, char mode, const std::string& file) {
@@ -152,7 +160,9 @@ int main(int argc, char** argv) {
             "Lp.;Imi\xEA i nazwisko;Telefon\r\n1;Jan;+48 601 234 567\r\n2;\"Nowak; "
             "\"\"Ala\"\"\";601-234-568\r\n3;Ewa;0048601234569\r\n4;X;abc\r\n");
     csvSeed("tabs-and-quotes", 1,
-            "Adres\tTel.\n\"ul. Polna 1\nm. 4\"\t(22) 123 45 67\n\t601\xC2\xA0" "234\xC2\xA0" "567\n");
+            "Adres\tTel.\n\"ul. Polna 1\nm. 4\"\t(22) 123 45 67\n\t601\xC2\xA0"
+            "234\xC2\xA0"
+            "567\n");
     csvSeed("commas-cr", 0, "nr,telefon\r5,601234567\r200,601234568\r5,601234567\r");
     csvSeed("no-header", 1, "601234567\n\n;;\n48600000002\n4.86E+10\n");
 
@@ -173,9 +183,23 @@ int main(int argc, char** argv) {
     put("fuzz_receive_step", "acks-out-of-order",
         Ops(2).ack(3).ack(4, 2).ack(6, 3).raw({0xAA, 0x02, 0x06, 0x00}).ack(8).ack(255).b);
     put("fuzz_receive_step", "connect",
-        Ops(0).raw({0xAA}).raw({0xAA, 0x01, 0x01}).slow(10).raw({0xAA, 0x01, 0x01}).slow(63).slow(63).b);
+        Ops(0)
+            .raw({0xAA})
+            .raw({0xAA, 0x01, 0x01})
+            .slow(10)
+            .raw({0xAA, 0x01, 0x01})
+            .slow(63)
+            .slow(63)
+            .b);
     put("fuzz_receive_step", "timeouts", Ops(1).slow(63).command(2).slow(63).command(3).b);
     put("fuzz_receive_step", "stray-frames",
-        Ops(0).raw({0xAA, 0x01, 0x01}).reply(3, block(3)).ack(7).command(1).ack(7).reply(0, block(0)).b);
+        Ops(0)
+            .raw({0xAA, 0x01, 0x01})
+            .reply(3, block(3))
+            .ack(7)
+            .command(1)
+            .ack(7)
+            .reply(0, block(0))
+            .b);
     return 0;
 }

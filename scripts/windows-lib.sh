@@ -78,7 +78,7 @@ QT_OPTIONS=(
     -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF
     -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_vulkan=OFF
     -DFEATURE_opengl=ON -DFEATURE_opengl_dynamic=ON
-    -DFEATURE_direct2d1_1=OFF -DFEATURE_tabletevent=OFF
+    -DFEATURE_direct2d=ON -DFEATURE_direct2d1_1=OFF -DFEATURE_tabletevent=OFF
     -DFEATURE_sql_sqlite=OFF -DFEATURE_sessionmanager=OFF -DFEATURE_systemtrayicon=OFF
     -DFEATURE_textodfwriter=OFF -DFEATURE_textmarkdownreader=OFF -DFEATURE_textmarkdownwriter=OFF
     -DFEATURE_gif=OFF -DFEATURE_jpeg=OFF -DFEATURE_movie=OFF

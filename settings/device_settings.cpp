@@ -26,7 +26,9 @@ const std::array<std::string, kTextSlotCount> kDefaultTexts = {
 
 const SubscriberEntry kNoEntry{};
 
-bool validIndex(int n) { return n >= 1 && n <= kSubscriberCount; }
+bool validIndex(int n) {
+    return n >= 1 && n <= kSubscriberCount;
+}
 
 } // namespace
 
@@ -57,7 +59,9 @@ bool SubscriberTable::remove(int n) {
     return true;
 }
 
-void SubscriberTable::clear() { entries_.fill(SubscriberEntry{}); }
+void SubscriberTable::clear() {
+    entries_.fill(SubscriberEntry{});
+}
 
 int SubscriberTable::position(const std::string& number) const {
     for (int n = 1; n <= kSubscriberCount && !number.empty(); ++n)
@@ -201,7 +205,9 @@ bool DeviceSettings::Decode_Subscriber(int n, std::string& text) const {
     return r.valid;
 }
 
-void DeviceSettings::Clear_Subscribers() { subscribers.clear(); }
+void DeviceSettings::Clear_Subscribers() {
+    subscribers.clear();
+}
 
 void DeviceSettings::Decode_Subscribers() {
     Clear_Subscribers();

@@ -19,7 +19,7 @@ struct DecodedSettings {
     std::array<std::string, 4> user_number; // users 1..4 at 0..3
     bool output1_permanent = false;
     bool output2_permanent = false;
-    std::string daily_sms_limit;            // four characters as stored, or "20"
+    std::string daily_sms_limit; // four characters as stored, or "20"
     bool output1_auto_on = false;
     std::string output1_auto_seconds;
     bool output2_auto_on = false;
@@ -51,7 +51,7 @@ struct DecodedSettings {
 // Which decoded fields fell back to their default because their check failed.
 // Only the inspector reads this; the program itself never reports a fallback.
 struct DecodeFallbacks {
-    std::array<bool, 5> numbers{};          // SMS centre, users 1..4 (an empty field counts)
+    std::array<bool, 5> numbers{}; // SMS centre, users 1..4 (an empty field counts)
     bool test_message = false, output1_permanent = false, output2_permanent = false;
     bool daily_sms_limit = false, sms_mask = false, ring_mask = false, input_mask = false;
     bool echo = false, balance_sms_count = false, balance_days = false;

@@ -15,7 +15,9 @@ std::optional<std::size_t> textSlotOffset(int slot) {
 } // namespace layout
 
 namespace {
-bool isDigit(std::uint8_t b) { return b >= '0' && b <= '9'; }
+bool isDigit(std::uint8_t b) {
+    return b >= '0' && b <= '9';
+}
 } // namespace
 
 std::uint8_t SettingsImage::checkByteOf(std::span<const std::uint8_t> bytes) {
@@ -32,7 +34,9 @@ std::uint8_t SettingsImage::checkByte(std::size_t offset, std::size_t count) con
     return checkByteOf(std::span(bytes_).subspan(offset, count));
 }
 
-void SettingsImage::eraseAll() { bytes_.fill(0xFF); }
+void SettingsImage::eraseAll() {
+    bytes_.fill(0xFF);
+}
 
 std::optional<SettingsImage::Block> SettingsImage::block(int b) const {
     if (b < 0 || b >= layout::kBlockCount)
@@ -168,8 +172,8 @@ bool SettingsImage::writeText(int slot, std::string_view text) {
     const auto offset = layout::textSlotOffset(slot);
     if (!offset)
         return false;
-    const std::size_t longest = slot == layout::messageHeaderText ? layout::kHeaderLongest
-                                                                   : layout::kTextLongest;
+    const std::size_t longest =
+        slot == layout::messageHeaderText ? layout::kHeaderLongest : layout::kTextLongest;
     // A 0x00 inside the text would end it early for every reader: cut it there.
     text = text.substr(0, std::min(text.find('\0'), longest));
     fill(*offset, layout::kTextSlotSize, 0x00);

@@ -41,17 +41,17 @@ inline constexpr std::size_t kUserNumber4 = 80;
 inline constexpr std::array<std::size_t, 5> kPhoneFields = {
     kSmsCentreNumber, kUserNumber1, kUserNumber2, kUserNumber3, kUserNumber4};
 
-inline constexpr std::size_t kOutput1Permanent = 100;         // value, reserved 0, check
+inline constexpr std::size_t kOutput1Permanent = 100; // value, reserved 0, check
 inline constexpr std::size_t kOutput1PermanentReserved = 101;
 inline constexpr std::size_t kOutput1PermanentCheck = 102;
-inline constexpr std::size_t kOutput1PermanentPadding = 103;  // 2 bytes, written 0
+inline constexpr std::size_t kOutput1PermanentPadding = 103; // 2 bytes, written 0
 inline constexpr std::size_t kOutput2Permanent = 105;
 inline constexpr std::size_t kOutput2PermanentReserved = 106;
 inline constexpr std::size_t kOutput2PermanentCheck = 107;
 inline constexpr std::size_t kOutput2PermanentPadding = 108;
-inline constexpr std::size_t kDailySmsLimit = 110;            // DigitsField, check at 114
+inline constexpr std::size_t kDailySmsLimit = 110; // DigitsField, check at 114
 inline constexpr std::size_t kOutput1AutoEnabled = 120;
-inline constexpr std::size_t kOutput1AutoSeconds = 121;       // 16 bit, high byte first
+inline constexpr std::size_t kOutput1AutoSeconds = 121; // 16 bit, high byte first
 inline constexpr std::size_t kOutput1AutoCheck = 123;
 inline constexpr std::size_t kTestMessageEnabled = 130;
 inline constexpr std::size_t kTestMessageUser = 131;
@@ -59,28 +59,28 @@ inline constexpr std::size_t kTestMessageCheck = 132;
 inline constexpr std::size_t kOutput2AutoEnabled = 135;
 inline constexpr std::size_t kOutput2AutoSeconds = 136;
 inline constexpr std::size_t kOutput2AutoCheck = 138;
-inline constexpr std::size_t kSmsMask = 140;                  // value pair
-inline constexpr std::size_t kRingMask = 145;                 // value pair
-inline constexpr std::size_t kEchoEnabled = 155;              // value pair
-inline constexpr std::size_t kInputMask = 160;                // value pair
-inline constexpr std::size_t kBalanceIntervalDays = 165;      // DigitsField, check at 169
-inline constexpr std::size_t kBalanceSmsCount = 170;          // DigitsField, check at 174
+inline constexpr std::size_t kSmsMask = 140;             // value pair
+inline constexpr std::size_t kRingMask = 145;            // value pair
+inline constexpr std::size_t kEchoEnabled = 155;         // value pair
+inline constexpr std::size_t kInputMask = 160;           // value pair
+inline constexpr std::size_t kBalanceIntervalDays = 165; // DigitsField, check at 169
+inline constexpr std::size_t kBalanceSmsCount = 170;     // DigitsField, check at 174
 inline constexpr std::size_t kBalanceQueryCode = 175;
-inline constexpr std::size_t kBalanceQueryCodeArea = 100;     // bytes covered by the check
+inline constexpr std::size_t kBalanceQueryCodeArea = 100; // bytes covered by the check
 inline constexpr std::size_t kBalanceQueryCodeLongest = 20;
 inline constexpr std::size_t kBalanceQueryCodeCheck = 275;
-inline constexpr std::size_t kBalanceQueryCodeLength = 300;   // value pair
-inline constexpr std::size_t kBalanceReportEnabled = 305;     // plain flag
-inline constexpr std::size_t kBalanceByCountEnabled = 310;    // plain flag
-inline constexpr std::size_t kBalanceByTimeEnabled = 315;     // plain flag
-inline constexpr std::size_t kClipOutput1Enabled = 320;       // value pair
-inline constexpr std::size_t kClipOutput2Enabled = 325;       // value pair
+inline constexpr std::size_t kBalanceQueryCodeLength = 300; // value pair
+inline constexpr std::size_t kBalanceReportEnabled = 305;   // plain flag
+inline constexpr std::size_t kBalanceByCountEnabled = 310;  // plain flag
+inline constexpr std::size_t kBalanceByTimeEnabled = 315;   // plain flag
+inline constexpr std::size_t kClipOutput1Enabled = 320;     // value pair
+inline constexpr std::size_t kClipOutput2Enabled = 325;     // value pair
 inline constexpr std::size_t kLastParameterByte = 326;
 inline constexpr std::size_t kDigitsFieldSize = 5;
 
 // Blocks 1 to 3: fifteen message text slots of 102 bytes, five per block.
 inline constexpr std::size_t kTextSlotSize = 102;
-inline constexpr std::size_t kTextCheck = 101;                // check byte inside a slot
+inline constexpr std::size_t kTextCheck = 101; // check byte inside a slot
 inline constexpr int kTextSlotCount = 15;
 inline constexpr std::size_t kTextSlotsPerBlock = 5;
 inline constexpr std::size_t kHeaderLongest = 50;
@@ -143,8 +143,8 @@ class SettingsImage {
     const Bytes& bytes() const { return bytes_; }
     void setBytes(const Bytes& all) { bytes_ = all; }
 
-    std::uint8_t at(std::size_t offset) const;          // 0 outside the image
-    void set(std::size_t offset, std::uint8_t value);   // ignored outside the image
+    std::uint8_t at(std::size_t offset) const;        // 0 outside the image
+    void set(std::size_t offset, std::uint8_t value); // ignored outside the image
     // Up to `count` bytes from `offset`, cut at the end of the image.
     std::string chars(std::size_t offset, std::size_t count) const;
 

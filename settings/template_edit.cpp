@@ -83,7 +83,8 @@ void setUserNumber(Edit& e, int user, const std::string& text) {
 }
 
 void setPermanent(Edit& e, int output, bool on) {
-    int& permanent = output == 1 ? e.shown.output1_permanent_index : e.shown.output2_permanent_index;
+    int& permanent =
+        output == 1 ? e.shown.output1_permanent_index : e.shown.output2_permanent_index;
     int& automatic = output == 1 ? e.shown.output1_auto_index : e.shown.output2_auto_index;
     permanent = on ? kShown : kNotShown;
     if (on)
@@ -93,7 +94,8 @@ void setPermanent(Edit& e, int output, bool on) {
 // Switching an output on for a time switches its permanent mode off and offers
 // `seconds`, unless the same edit gives the time itself.
 void setAutomatic(Edit& e, int output, bool on, const char* seconds) {
-    int& permanent = output == 1 ? e.shown.output1_permanent_index : e.shown.output2_permanent_index;
+    int& permanent =
+        output == 1 ? e.shown.output1_permanent_index : e.shown.output2_permanent_index;
     int& automatic = output == 1 ? e.shown.output1_auto_index : e.shown.output2_auto_index;
     std::string& time = output == 1 ? e.shown.output1_auto_seconds : e.shown.output2_auto_seconds;
     automatic = on ? kShown : kNotShown;
@@ -207,10 +209,9 @@ const std::vector<Key>& keys() {
         std::vector<Key> k;
         k.push_back({"sms_centre_number", textSetter(setSmsCentre)});
         for (int user = 1; user <= 4; ++user)
-            k.push_back({"user_numbers." + std::to_string(user),
-                         textSetter([user](Edit& e, const std::string& t) {
-                             setUserNumber(e, user, t);
-                         })});
+            k.push_back(
+                {"user_numbers." + std::to_string(user),
+                 textSetter([user](Edit& e, const std::string& t) { setUserNumber(e, user, t); })});
         for (int output = 1; output <= 2; ++output) {
             const std::string o = "output" + std::to_string(output);
             k.push_back({o + "_permanent",
@@ -239,8 +240,8 @@ const std::vector<Key>& keys() {
         k.push_back({"balance_days", textSetter(setDays)});
         k.push_back({"balance_sms_count", textSetter(setSmsCount)});
         k.push_back({"balance_query_code", textSetter(setQueryCode)});
-        k.push_back({"balance_info_on",
-                     flagSetter([](Edit& e, bool on) { e.shown.balance_info = on; })});
+        k.push_back(
+            {"balance_info_on", flagSetter([](Edit& e, bool on) { e.shown.balance_info = on; })});
         k.push_back({"balance_by_count_on", flagSetter([](Edit& e, bool on) {
                          e.shown.balance_by_count = on;
                          e.reportOptionTurnedOn[0] = on;
@@ -250,15 +251,13 @@ const std::vector<Key>& keys() {
                          e.reportOptionTurnedOn[1] = on;
                      })});
         for (int output = 1; output <= 2; ++output)
-            k.push_back({"clip_output" + std::to_string(output) + "_on",
-                         flagSetter([output](Edit& e, bool on) {
-                             setClipPermission(e, output, on);
-                         })});
+            k.push_back(
+                {"clip_output" + std::to_string(output) + "_on",
+                 flagSetter([output](Edit& e, bool on) { setClipPermission(e, output, on); })});
         for (int slot = 0; slot < kTextSlotCount; ++slot)
-            k.push_back({"texts." + std::to_string(slot),
-                         textSetter([slot](Edit& e, const std::string& t) {
-                             setText(e, slot, t);
-                         })});
+            k.push_back(
+                {"texts." + std::to_string(slot),
+                 textSetter([slot](Edit& e, const std::string& t) { setText(e, slot, t); })});
         return k;
     }();
     return table;
@@ -370,32 +369,32 @@ SubscriberEditResult editSubscribers(
 
 SubscriberEditResult addSubscribers(DeviceSettings& settings,
                                     const std::vector<std::string>& numbers) {
-    return editSubscribers(settings, numbers, [](DeviceSettings& edited,
-                                                 const std::string& number, int& position) {
-        if (number.size() > kSubscriberNumberLength || !rules::digitsOnly(number))
-            return kTypedNotNumber;
-        if (number.size() != kSubscriberNumberLength)
-            return kNotElevenDigits;
-        if (edited.subscribers.position(number) != 0)
-            return kAlreadyListed;
-        position = edited.subscribers.firstFree();
-        if (position == 0)
-            return kListFull;
-        edited.subscribers.set(position, number);
-        return kAddedAt;
-    });
+    return editSubscribers(
+        settings, numbers, [](DeviceSettings& edited, const std::string& number, int& position) {
+            if (number.size() > kSubscriberNumberLength || !rules::digitsOnly(number))
+                return kTypedNotNumber;
+            if (number.size() != kSubscriberNumberLength)
+                return kNotElevenDigits;
+            if (edited.subscribers.position(number) != 0)
+                return kAlreadyListed;
+            position = edited.subscribers.firstFree();
+            if (position == 0)
+                return kListFull;
+            edited.subscribers.set(position, number);
+            return kAddedAt;
+        });
 }
 
 SubscriberEditResult removeSubscribers(DeviceSettings& settings,
                                        const std::vector<std::string>& numbers) {
-    return editSubscribers(settings, numbers, [](DeviceSettings& edited,
-                                                 const std::string& number, int& position) {
-        position = number.empty() ? 0 : edited.subscribers.position(number);
-        if (position == 0)
-            return kNotListed;
-        edited.subscribers.remove(position);
-        return kRemovedFrom;
-    });
+    return editSubscribers(settings, numbers,
+                           [](DeviceSettings& edited, const std::string& number, int& position) {
+                               position = number.empty() ? 0 : edited.subscribers.position(number);
+                               if (position == 0)
+                                   return kNotListed;
+                               edited.subscribers.remove(position);
+                               return kRemovedFrom;
+                           });
 }
 
 SubscriberEditResult importSubscribers(DeviceSettings& settings, const csv::CallerFile& file,

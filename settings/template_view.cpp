@@ -597,8 +597,7 @@ std::string renderJson(const Inspection& in) {
             continue;
         out += any ? ",\n    " : "\n    ";
         any = true;
-        out += "{\"index\": " + std::to_string(n) +
-               ", \"number\": " + jsonString(e.number) + "}";
+        out += "{\"index\": " + std::to_string(n) + ", \"number\": " + jsonString(e.number) + "}";
     }
     out += any ? "\n  ]" : "]";
     return out + "\n}\n";

@@ -88,10 +88,10 @@ void SimulatedDevice::parse() {
             return;
         std::vector<std::uint8_t> f(input_.begin(),
                                     input_.begin() + static_cast<std::ptrdiff_t>(length));
-        const bool checked = input_[1] == kHandshake
-                                 ? f[2] == kHandshake
-                                 : f.back() == SettingsImage::checkByteOf(
-                                                   std::span(f.data(), f.size() - 1));
+        const bool checked =
+            input_[1] == kHandshake
+                ? f[2] == kHandshake
+                : f.back() == SettingsImage::checkByteOf(std::span(f.data(), f.size() - 1));
         if (!checked) {
             ++counters_.badFrames;
             input_.erase(input_.begin()); // resynchronise on the next start byte

@@ -23,10 +23,10 @@ namespace trellikon {
 
 struct SimulatedFaults {
     std::uint32_t seed = 1;
-    double flipBit = 0;            // probability a reply has one bit flipped
-    double dropFrame = 0;          // probability a reply is not sent at all
-    double splitFrame = 0;         // probability a reply is sent in two parts
-    int splitPauseMs = 1100;       //   with this pause between them
+    double flipBit = 0;      // probability a reply has one bit flipped
+    double dropFrame = 0;    // probability a reply is not sent at all
+    double splitFrame = 0;   // probability a reply is sent in two parts
+    int splitPauseMs = 1100; //   with this pause between them
     // A new request normally makes the device abandon the unsent rest of a split
     // reply. With this set it finishes the old reply first, which keeps the PC
     // out of step with the frames for many ticks (it looks for a frame only at

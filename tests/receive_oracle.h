@@ -31,7 +31,7 @@ struct LinkSnapshot {
     SettingsImage::Bytes image;
 
     static LinkSnapshot of(const DeviceLink& link, const DeviceSettings& settings) {
-        return {link.connected,    link.block_no,       link.request_block,   link.read_active,
+        return {link.connected,    link.block_no,       link.request_block,    link.read_active,
                 link.write_active, link.write_progress, settings.image.bytes()};
     }
 };

@@ -219,8 +219,14 @@ void TestCliCommands::jsonValues_data() {
         << image([](I& im) { im.writeSubscriber(7, "123"); }) << "subscribers/0/number"
         << QJsonValue(QString::fromUtf8("123\0\0\0\0\0\0\0\0", 11));
     QTest::newRow("subscriber number goes on after a 0 byte")
-        << image([](I& im) { im.writeSubscriber(9, str({'1', 0, '3', 0xB3, 0, 0, 0, 0, 0, 0, '9'})); })
-        << "subscribers/0/number" << QJsonValue(QString::fromUtf8("1\0" "3ł\0\0\0\0\0\0" "9", 12));
+        << image([](I& im) {
+               im.writeSubscriber(9, str({'1', 0, '3', 0xB3, 0, 0, 0, 0, 0, 0, '9'}));
+           })
+        << "subscribers/0/number"
+        << QJsonValue(QString::fromUtf8("1\0"
+                                        "3ł\0\0\0\0\0\0"
+                                        "9",
+                                        12));
 }
 
 void TestCliCommands::jsonValues() {
@@ -555,9 +561,8 @@ void TestCliCommands::deviceSessions() {
         options.verify = true;
         // The write's source, or the old file a read replaces whole or not at all.
         QVERIFY(saveFileAtomically(path, file.data(), file.size()).empty());
-        const int rc = command == "write"
-                           ? cli::runWrite("COM1", path, options, port, clock, err)
-                           : cli::runRead("COM1", path, options, port, clock, err);
+        const int rc = command == "write" ? cli::runWrite("COM1", path, options, port, clock, err)
+                                          : cli::runRead("COM1", path, options, port, clock, err);
         QVERIFY2(err.str().find(message.toStdString()) != std::string::npos, err.str().c_str());
         QCOMPARE(rc, exitCode);
         QVERIFY(clock.now < cli::DeviceSession::kStallLimitMs); // ended by the link, not the cap
@@ -779,8 +784,8 @@ void TestCliCommands::programExitCodes() {
     if (exitCode == 0 && args.contains("--json"))
         QVERIFY(QJsonDocument::fromJson(out.toUtf8()).isObject());
     if (args.contains("--help") || args.contains("help"))
-        QVERIFY(out.contains("Kody wyjścia") && out.contains("--verify") && out.contains("--fast") &&
-                out.contains("diff"));
+        QVERIFY(out.contains("Kody wyjścia") && out.contains("--verify") &&
+                out.contains("--fast") && out.contains("diff"));
 }
 
 QTEST_GUILESS_MAIN(TestCliCommands)

@@ -2,9 +2,9 @@
 // settings and editors exactly as they were; a file compared and taken in;
 // a read that does not complete compares nothing; the settings sheet from the
 // parameters editor.
+#include "files.h"
 #include "program_fixture.h"
 #include "settings_comparison_window.h"
-#include "files.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,9 +1,9 @@
 // The frame protocol on ticks, against a scripted line and a simulated device.
-#include "random_image.h"
 #include "device_link.h"
 #include "frame_bytes.h"
 #include "link_recorder.h"
 #include "memory_port.h"
+#include "random_image.h"
 #include "receive_oracle.h"
 #include "simulated_device.h"
 
@@ -19,7 +19,6 @@ using Bytes = std::vector<std::uint8_t>;
 namespace {
 
 constexpr int kConn = 0, kRead = 1, kWrite = 2, kLost = 3;
-
 
 using trellikon::testing::ack;
 using trellikon::testing::readReply;
@@ -52,7 +51,8 @@ struct Bench {
     void judgedTick() {
         const auto before = LinkSnapshot::of(link, settings);
         link.Timer1Timer();
-        const std::string verdict = judgeTick(before, LinkSnapshot::of(link, settings), port.lastRead);
+        const std::string verdict =
+            judgeTick(before, LinkSnapshot::of(link, settings), port.lastRead);
         QVERIFY2(verdict.empty(), verdict.c_str());
     }
     int countSent(std::uint8_t command) const {
@@ -130,7 +130,8 @@ void TestDeviceLink::handshakeConnects() {
     Bench b;
     QVERIFY(b.link.connectCommand());
     QCOMPARE(b.out.shown[kConn], 1);
-    QCOMPARE(b.out.labels[kConn][1], QString::fromUtf8("Trwa nawiązywanie polączenia z urządzeniem"));
+    QCOMPARE(b.out.labels[kConn][1],
+             QString::fromUtf8("Trwa nawiązywanie polączenia z urządzeniem"));
     QCOMPARE(b.out.status, QString::fromUtf8("Trwa nawiązywanie polączenia z urządzeniem"));
     QCOMPARE(b.port.opened, std::vector<std::string>{"COM1"});
     QVERIFY(b.link.connecting && b.link.watch_link);
@@ -175,7 +176,8 @@ void TestDeviceLink::portOpenFailure() {
     b.port.failOpen = true;
     b.link.setPortName("COM4");
     QVERIFY(!b.link.connectCommand());
-    QCOMPARE(b.out.errors, QStringList{QString::fromUtf8("Niewłaściwa nazwa lub jest aktywny port COM4")});
+    QCOMPARE(b.out.errors,
+             QStringList{QString::fromUtf8("Niewłaściwa nazwa lub jest aktywny port COM4")});
     QCOMPARE(b.out.shown[kConn], 0);
     QVERIFY(!b.link.connecting);
     // No attempt began, so no loss of connection is reported later either.
@@ -300,7 +302,8 @@ void TestDeviceLink::acknowledgementAboveSevenEndsTheWrite() {
     b.link.Timer1Timer();
     QVERIFY(!b.link.write_active && !b.link.write_progress);
     QVERIFY((b.out.outcomes == std::vector{LinkOutcome::Connected, LinkOutcome::WriteComplete}));
-    QCOMPARE(b.out.labels[kWrite][1], QString::fromUtf8("Programowanie urządzenia zakończono pomyślnie"));
+    QCOMPARE(b.out.labels[kWrite][1],
+             QString::fromUtf8("Programowanie urządzenia zakończono pomyślnie"));
     QCOMPARE(b.out.bars[kWrite], 100);
     QVERIFY(b.link.block_no <= 7);
     const auto sent = b.port.sent.size();
@@ -354,7 +357,9 @@ void TestDeviceLink::timeouts() {
     if (kind == 1)
         b.link.beginWrite();
     auto running = [&] {
-        return kind == 0 ? b.link.read_active : kind == 1 ? b.link.write_progress : b.link.connecting;
+        return kind == 0   ? b.link.read_active
+               : kind == 1 ? b.link.write_progress
+                           : b.link.connecting;
     };
     for (int i = 1; i < ticks; ++i) {
         b.link.Timer2Timer();
@@ -365,12 +370,16 @@ void TestDeviceLink::timeouts() {
     QVERIFY(!running());
     QCOMPARE(b.out.outcomes.size(), before + 1);
     QCOMPARE(int(b.out.outcomes.back()), outcome);
-    const QString connectHint = QString::fromUtf8(
-        "Wybierz port komputera wyłącz i włącz urządzenie a następnie wcisnij przycisk \"Nawiąż połączenie\".");
+    const QString connectHint =
+        QString::fromUtf8("Wybierz port komputera wyłącz i włącz urządzenie a następnie wcisnij "
+                          "przycisk \"Nawiąż połączenie\".");
     if (kind == 0) {
         QVERIFY(b.link.read_failed && !b.link.connected && !b.link.request_block);
         QCOMPARE(b.out.labels[kRead][1], QString::fromUtf8("Błąd!  ") + connectHint);
-        QCOMPARE(b.out.status, QString::fromUtf8("Nawiązanie połączenia z komputerem zostało zerwane. Wyłącz i włącz urządzenie wybierz port i naciśnij przycisk \"Nawiąż połączenie\""));
+        QCOMPARE(
+            b.out.status,
+            QString::fromUtf8("Nawiązanie połączenia z komputerem zostało zerwane. Wyłącz i włącz "
+                              "urządzenie wybierz port i naciśnij przycisk \"Nawiąż połączenie\""));
         QVERIFY(!b.link.readWindowOk()); // OK then opens no editor
         QVERIFY(!b.link.connected);
     } else if (kind == 1) {
@@ -382,7 +391,8 @@ void TestDeviceLink::timeouts() {
         QCOMPARE(b.port.sent.size(), sent);
     } else {
         QVERIFY(!b.link.connected && !b.link.watch_link);
-        QCOMPARE(b.out.labels[kConn][1], QString::fromUtf8("Nawiązanie polączenia z ukladem nie powiodlo się."));
+        QCOMPARE(b.out.labels[kConn][1],
+                 QString::fromUtf8("Nawiązanie polączenia z ukladem nie powiodlo się."));
         QCOMPARE(b.out.labels[kConn][2], connectHint);
         QCOMPARE(b.out.status, connectHint);
         QCOMPARE(b.out.bars[kConn], 0);
@@ -437,7 +447,10 @@ void TestDeviceLink::connectionLossWatch() {
     QVERIFY((b.out.outcomes == std::vector{LinkOutcome::Connected, LinkOutcome::ConnectionLost}));
     b.link.connectionLostOk();
     QVERIFY(!b.link.connected);
-    QCOMPARE(b.out.status, QString::fromUtf8("Nastąpiło zerwanie komunikacji z programem.Wyłącz i włącz urządzenie, wybierz port a następnie nasiśnij przycisk \"Nawiąż połączenie\""));
+    QCOMPARE(
+        b.out.status,
+        QString::fromUtf8("Nastąpiło zerwanie komunikacji z programem.Wyłącz i włącz urządzenie, "
+                          "wybierz port a następnie nasiśnij przycisk \"Nawiąż połączenie\""));
     // A read disarms the watch until the next connect.
     Bench r;
     r.connectNow();
@@ -464,7 +477,8 @@ void TestDeviceLink::okBeforeReadEnds() {
     Bench n;
     n.link.readCommand();
     QCOMPARE(n.out.errors.size(), 1);
-    QVERIFY(n.out.errors[0].startsWith(QString::fromUtf8("Odczyt ustawień nie może być przeprowadzony.")));
+    QVERIFY(n.out.errors[0].startsWith(
+        QString::fromUtf8("Odczyt ustawień nie może być przeprowadzony.")));
     QCOMPARE(n.out.shown[kRead], 0);
 }
 
@@ -576,13 +590,15 @@ void TestDeviceLink::splitRepliesNeverStoreForeignBytes() {
 }
 
 void TestDeviceLink::partialFrameIsNotCompletedByStaleBytes_data() {
-    QTest::addColumn<QString>("phase"); // connect, read or write
+    QTest::addColumn<QString>("phase");   // connect, read or write
     QTest::addColumn<bool>("replyFirst"); // a whole reply for block 0 comes before
     QTest::addColumn<QByteArray>("partial");
     QTest::newRow("AA 03 03 on a fresh link is no reply of zeros")
         << "read" << false << QByteArray("\xAA\x03\x03", 3);
-    QTest::newRow("a lone AA after a reply repeats no block") << "read" << true << QByteArray("\xAA");
-    QTest::newRow("AA 03 after a reply repeats no block") << "read" << true << QByteArray("\xAA\x03");
+    QTest::newRow("a lone AA after a reply repeats no block")
+        << "read" << true << QByteArray("\xAA");
+    QTest::newRow("AA 03 after a reply repeats no block")
+        << "read" << true << QByteArray("\xAA\x03");
     QTest::newRow("AA 02 02 after the handshake acknowledges no block")
         << "write" << false << QByteArray("\xAA\x02\x02", 3);
     QTest::newRow("a lone AA after a handshake is no handshake")
@@ -627,15 +643,22 @@ void TestDeviceLink::partialFrameIsNotCompletedByStaleBytes() {
 void TestDeviceLink::framesCountOnlyInTheirTransfer_data() {
     QTest::addColumn<QString>("phase");
     QTest::addColumn<QString>("frame"); // reply, ack7 or handshake
-    QTest::newRow("a reply with no transfer changes nothing") << "idle" << "reply";
-    QTest::newRow("a reply after the read has ended changes nothing") << "read done" << "reply";
-    QTest::newRow("a reply during a write changes nothing") << "write" << "reply";
-    QTest::newRow("an acknowledgement during a read changes nothing") << "read" << "ack7";
-    QTest::newRow("an acknowledgement with no transfer changes nothing") << "idle" << "ack7";
-    QTest::newRow("a late acknowledgement leaves a timed-out write failed")
-        << "write timed out" << "ack7";
-    QTest::newRow("a handshake during a read is answered") << "read" << "handshake";
-    QTest::newRow("a handshake during a write is answered") << "write" << "handshake";
+    QTest::newRow("a reply with no transfer changes nothing") << "idle"
+                                                              << "reply";
+    QTest::newRow("a reply after the read has ended changes nothing") << "read done"
+                                                                      << "reply";
+    QTest::newRow("a reply during a write changes nothing") << "write"
+                                                            << "reply";
+    QTest::newRow("an acknowledgement during a read changes nothing") << "read"
+                                                                      << "ack7";
+    QTest::newRow("an acknowledgement with no transfer changes nothing") << "idle"
+                                                                         << "ack7";
+    QTest::newRow("a late acknowledgement leaves a timed-out write failed") << "write timed out"
+                                                                            << "ack7";
+    QTest::newRow("a handshake during a read is answered") << "read"
+                                                           << "handshake";
+    QTest::newRow("a handshake during a write is answered") << "write"
+                                                            << "handshake";
 }
 
 void TestDeviceLink::framesCountOnlyInTheirTransfer() {
@@ -706,7 +729,8 @@ void TestDeviceLink::framesCountOnlyInTheirTransfer() {
 }
 
 void TestDeviceLink::onlyWholeFramesCountUnderRandomSplits() {
-    // Handshakes, acknowledgements and replies cut anywhere count only when one read holds them whole.
+    // Handshakes, acknowledgements and replies cut anywhere count only when one read holds them
+    // whole.
     std::mt19937 rng(31337);
     for (int round = 0; round < 1500; ++round) {
         Bench b;
@@ -732,7 +756,8 @@ void TestDeviceLink::onlyWholeFramesCountUnderRandomSplits() {
                 frameBytes = ack(static_cast<std::uint8_t>(rng() % 9));
                 break;
             case 2:
-                frameBytes = readReply(static_cast<std::uint8_t>(rng() % 8), randomBlock(rng).data());
+                frameBytes =
+                    readReply(static_cast<std::uint8_t>(rng() % 8), randomBlock(rng).data());
                 break;
             default:
                 frameBytes.assign(rng() % 6, 0xAA);

@@ -73,7 +73,6 @@ QByteArray withClaimedSize(QByteArray bytes, int width, int height) {
     return bytes;
 }
 
-
 // Mean difference per colour channel between two images of the same size.
 double meanDifference(const QImage& a, const QImage& b) {
     const QImage x = a.convertToFormat(QImage::Format_RGB888);

@@ -22,25 +22,26 @@ void TestEntryRules::numberRules_data() {
     QTest::addColumn<bool>("isUnsigned");
     QTest::newRow("a telephone number is beyond 32 bits")
         << QByteArray("48601000310") << true << false << 0 << false;
-    QTest::newRow("leading zeros are digits") << QByteArray("0000010") << true << true << 10 << true;
+    QTest::newRow("leading zeros are digits")
+        << QByteArray("0000010") << true << true << 10 << true;
     QTest::newRow("empty is nothing") << QByteArray("") << false << false << 0 << false;
-    QTest::newRow("a plus sign is not a digit") << QByteArray("+48601") << false << true << 48601
-                                                << false;
+    QTest::newRow("a plus sign is not a digit")
+        << QByteArray("+48601") << false << true << 48601 << false;
     QTest::newRow("minus one is whole") << QByteArray("-1") << false << true << -1 << false;
     QTest::newRow("a sign alone is nothing") << QByteArray("-") << false << false << 0 << false;
     QTest::newRow("an exponent is nothing") << QByteArray("1e5") << false << false << 0 << false;
-    QTest::newRow("a decimal point is nothing") << QByteArray("1.5") << false << false << 0
-                                                << false;
+    QTest::newRow("a decimal point is nothing")
+        << QByteArray("1.5") << false << false << 0 << false;
     QTest::newRow("a blank inside") << QByteArray("48 601") << false << false << 0 << false;
     QTest::newRow("a trailing blank") << QByteArray("12 ") << false << false << 0 << false;
     QTest::newRow("hexadecimal") << QByteArray("0x1F") << false << false << 0 << false;
-    QTest::newRow("largest 32-bit") << QByteArray("2147483647") << true << true << 2147483647
-                                    << true;
+    QTest::newRow("largest 32-bit")
+        << QByteArray("2147483647") << true << true << 2147483647 << true;
     QTest::newRow("one above 32 bits") << QByteArray("2147483648") << true << false << 0 << false;
-    QTest::newRow("smallest 32-bit") << QByteArray("-2147483648") << false << true
-                                     << int(-2147483648LL) << false;
-    QTest::newRow("twenty digits") << QByteArray("99999999999999999999") << true << false << 0
-                                   << false;
+    QTest::newRow("smallest 32-bit")
+        << QByteArray("-2147483648") << false << true << int(-2147483648LL) << false;
+    QTest::newRow("twenty digits")
+        << QByteArray("99999999999999999999") << true << false << 0 << false;
     QTest::newRow("a Polish letter") << QByteArray("1\xB9") << false << false << 0 << false;
 }
 
@@ -76,8 +77,8 @@ void TestEntryRules::characterRule() {
     // A message text may hold characters up to '}' only.
     QFETCH(QByteArray, text);
     QFETCH(int, first);
-    const auto found = firstForbiddenCharacter(std::string_view(text.constData(),
-                                                                std::size_t(text.size())));
+    const auto found =
+        firstForbiddenCharacter(std::string_view(text.constData(), std::size_t(text.size())));
     QCOMPARE(found.has_value() ? int(*found) : -1, first);
 }
 

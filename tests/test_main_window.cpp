@@ -1,6 +1,6 @@
 // The main window, its commands and the progress and notice windows, offscreen.
-#include "random_image.h"
 #include "program_fixture.h"
+#include "random_image.h"
 #include "window_test_support.h"
 
 #include <QAccessible>
@@ -12,7 +12,6 @@
 #include <random>
 
 using namespace trellikon;
-
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -44,7 +43,9 @@ void TestMainWindow::startUpState() {
     Program p;
     TForm1& f = *p.form1;
     QCOMPARE(f.windowTitle(), QStringLiteral("DOMOWY TRELLIKON"));
-    QCOMPARE(f.Label5->text(), QString::fromUtf8("Wybierz port komputera, wyłącz i włącz urządzenie i naciśnij przycisk \"Nawiąż połączenie\""));
+    QCOMPARE(f.Label5->text(),
+             QString::fromUtf8("Wybierz port komputera, wyłącz i włącz urządzenie i naciśnij "
+                               "przycisk \"Nawiąż połączenie\""));
     QCOMPARE(f.ComboBox1->count(), 8);
     QCOMPARE(f.ComboBox1->itemText(7), QStringLiteral("COM8"));
     QCOMPARE(f.ComboBox1->currentIndex(), 0);
@@ -67,12 +68,14 @@ void TestMainWindow::startUpState() {
 
     // Every window exists from the start, created in order, with its caption; none is shown.
     WindowContext& c = p.ctx();
-    const QList<StackDialog*> order = {c.form2, c.form3, c.form4, c.form5, c.form6, c.form7,
+    const QList<StackDialog*> order = {c.form2, c.form3,  c.form4,  c.form5,  c.form6,  c.form7,
                                        c.form8, c.form10, c.form11, c.form12, c.form13, c.form14};
     const QStringList titles = {
         QString::fromUtf8("DOMOWY TRELLIKON - PARAMETRY USTAWIEŃ"),
         QString::fromUtf8("TRELLIKON DEFINIOWANIE PATRAMETRÓW I PROGRAMOWANIE"),
-        QStringLiteral(" "), QStringLiteral(" "), QStringLiteral(" "), // shown as an empty bar
+        QStringLiteral(" "),
+        QStringLiteral(" "),
+        QStringLiteral(" "), // shown as an empty bar
         QString::fromUtf8("DOMOWY TRELLIKON PODŁĄCZENIE DO KOMPUTERA"),
         QString::fromUtf8("DOMOWY TRELLIKON SCHEMAT MONTAŻOWY"),
         QString::fromUtf8("INFORMACJE O SYSTEMIE  I FIRMIE"),
@@ -88,8 +91,10 @@ void TestMainWindow::startUpState() {
     }
     QCOMPARE(p.form6()->ProgressBar1->maximum(), 150);
     QCOMPARE(p.form4()->ProgressBar1->maximum(), 100);
-    QCOMPARE(p.form6()->Label1->text(), QString::fromUtf8("Trwa nawiązywanie polaczenia komputera z urządzeniem"));
-    QCOMPARE(p.form11()->Label1->text(), QString::fromUtf8("Nastąpiło zerwanie komunikacji z  programem  "));
+    QCOMPARE(p.form6()->Label1->text(),
+             QString::fromUtf8("Trwa nawiązywanie polaczenia komputera z urządzeniem"));
+    QCOMPARE(p.form11()->Label1->text(),
+             QString::fromUtf8("Nastąpiło zerwanie komunikacji z  programem  "));
     QVERIFY(!(p.form11()->windowFlags() & Qt::WindowCloseButtonHint));
 }
 
@@ -100,9 +105,9 @@ void TestMainWindow::controlsAreNamedForAssistiveTechnology() {
         const char* button;
         QStringList labels;
     };
-    const Row rows[] = {{"SpeedButton1", {"Label3"}}, {"SpeedButton5", {"Label4"}},
-                        {"SpeedButton6", {"Label1"}}, {"SpeedButton7", {"Label6"}},
-                        {"SpeedButton2", {"Label7"}}, {"SpeedButton3", {"Label8", "Label9"}},
+    const Row rows[] = {{"SpeedButton1", {"Label3"}},  {"SpeedButton5", {"Label4"}},
+                        {"SpeedButton6", {"Label1"}},  {"SpeedButton7", {"Label6"}},
+                        {"SpeedButton2", {"Label7"}},  {"SpeedButton3", {"Label8", "Label9"}},
                         {"SpeedButton8", {"Label10"}}, {"SpeedButton4", {"Label11"}}};
     for (const Row& r : rows) {
         auto* button = p.form1->findChild<QToolButton*>(QString::fromLatin1(r.button));
@@ -248,7 +253,8 @@ void TestMainWindow::portOpenFailureShowsTheReason() {
     Program p;
     p.port.failOpen = true;
     p.form1->SpeedButton1Click();
-    QCOMPARE(p.messages.errors, QStringList{QString::fromUtf8("Niewłaściwa nazwa lub jest aktywny port COM1")});
+    QCOMPARE(p.messages.errors,
+             QStringList{QString::fromUtf8("Niewłaściwa nazwa lub jest aktywny port COM1")});
     QVERIFY(!p.messages.details[0].isEmpty());
     QVERIFY(!p.form6()->isVisible());
     QVERIFY(!p.form1->link().connecting);
@@ -259,7 +265,10 @@ void TestMainWindow::readWithoutConnectionIsRefused() {
     Program p;
     p.form1->SpeedButton5Click();
     QCOMPARE(p.messages.errors.size(), 1);
-    QCOMPARE(p.messages.errors[0], QString::fromUtf8("Odczyt ustawień nie może być przeprowadzony. Wybierz port komputera, wyłącz i włącz urządzenie a następnie nacinij przycisk \"Nawiąż połączenie\""));
+    QCOMPARE(p.messages.errors[0],
+             QString::fromUtf8(
+                 "Odczyt ustawień nie może być przeprowadzony. Wybierz port komputera, wyłącz i "
+                 "włącz urządzenie a następnie nacinij przycisk \"Nawiąż połączenie\""));
     QVERIFY(!p.form4()->isVisible());
 }
 
@@ -317,7 +326,8 @@ void TestMainWindow::readTimeOutThenOkDisconnects() {
             p.form1->Timer2Timer();
         }
         QVERIFY(p.form4()->Label1->text().startsWith(QString::fromUtf8("Błąd!  Wybierz port")));
-        QVERIFY(p.form1->Label5->text().startsWith(QString::fromUtf8("Nawiązanie połączenia z komputerem zostało zerwane.")));
+        QVERIFY(p.form1->Label5->text().startsWith(
+            QString::fromUtf8("Nawiązanie połączenia z komputerem zostało zerwane.")));
         editorWatch = whenModal([&](QDialog*) { editorShown = true; }, 300, false);
         QTest::mouseClick(p.form4()->Button1, Qt::LeftButton);
     });
@@ -351,9 +361,13 @@ void TestMainWindow::connectionLostClosesTheSessionWindows() {
     p.form1->SpeedButton6Click();
     QVERIFY(noticeShown);
     QVERIFY(!p.form1->link().connected);
-    QCOMPARE(p.form1->Label5->text(), QString::fromUtf8("Nastąpiło zerwanie komunikacji z programem.Wyłącz i włącz urządzenie, wybierz port a następnie nasiśnij przycisk \"Nawiąż połączenie\""));
-    for (StackDialog* w : std::initializer_list<StackDialog*>{p.ctx().form2, p.ctx().form3, p.ctx().form4, p.ctx().form5,
-                           p.ctx().form6, p.ctx().form7, p.ctx().form11})
+    QCOMPARE(
+        p.form1->Label5->text(),
+        QString::fromUtf8("Nastąpiło zerwanie komunikacji z programem.Wyłącz i włącz urządzenie, "
+                          "wybierz port a następnie nasiśnij przycisk \"Nawiąż połączenie\""));
+    for (StackDialog* w : std::initializer_list<StackDialog*>{
+             p.ctx().form2, p.ctx().form3, p.ctx().form4, p.ctx().form5, p.ctx().form6,
+             p.ctx().form7, p.ctx().form11})
         QVERIFY(!w->isVisible());
     QCOMPARE(p.ctx().stack->depth(), std::size_t(1));
 }
@@ -389,7 +403,8 @@ void TestMainWindow::noticeKeepsTheShortTickRunning() {
 }
 
 void TestMainWindow::parametersEditorIsArmedOnItsThirdTick() {
-    // Opening the parameters editor starts the 50 ms timer that arms its handlers on the third tick.
+    // Opening the parameters editor starts the 50 ms timer that arms its handlers on the third
+    // tick.
     Program p;
     whenModal([&](QDialog*) {
         QVERIFY(p.form1->Timer3->isActive());
@@ -445,7 +460,8 @@ void TestMainWindow::templateLoad() {
     p.form1->SpeedButton7Click(); // cancelled: nothing happens
     QVERIFY(p.messages.errors.isEmpty());
     p.form1->SpeedButton7Click(); // a file that is not there
-    QCOMPARE(p.messages.errors, QStringList{QString::fromUtf8("Odczyt pliku nie może być przeprowadzony")});
+    QCOMPARE(p.messages.errors,
+             QStringList{QString::fromUtf8("Odczyt pliku nie może być przeprowadzony")});
     QVERIFY(p.form1->settings().image.bytes() == imageAfterEditor);
 }
 

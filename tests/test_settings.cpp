@@ -1,7 +1,7 @@
 // The settings image, its field codecs, the decoders and Windows-1250.
-#include "random_image.h"
 #include "cp1250.h"
 #include "device_settings.h"
+#include "random_image.h"
 #include "settings_image.h"
 
 #include <QTest>
@@ -138,17 +138,18 @@ void TestSettings::phoneNumbers_data() {
         }
         return f;
     };
-    QTest::newRow("11 digits with check") << field("48601234567", true) << QByteArray("48601234567");
+    QTest::newRow("11 digits with check")
+        << field("48601234567", true) << QByteArray("48601234567");
     QByteArray changed = field("48601234567", true);
     changed[3] = '9';
     QTest::newRow("a changed digit fails the old check") << changed << QByteArray();
     QTest::newRow("2 digits is valid") << field("12", true) << QByteArray("12");
     QTest::newRow("1 digit is invalid") << field("1", true) << QByteArray();
-    QTest::newRow("17 digits is valid") << field("12345678901234567", true)
-                                        << QByteArray("12345678901234567");
+    QTest::newRow("17 digits is valid")
+        << field("12345678901234567", true) << QByteArray("12345678901234567");
     QTest::newRow("18 digits is invalid") << field("123456789012345678", true) << QByteArray();
-    QTest::newRow("20 digits read unchecked") << QByteArray("12345678901234567890")
-                                              << QByteArray("12345678901234567890");
+    QTest::newRow("20 digits read unchecked")
+        << QByteArray("12345678901234567890") << QByteArray("12345678901234567890");
     QTest::newRow("erased") << QByteArray(20, '\xFF') << QByteArray();
     QTest::newRow("empty") << field("", true) << QByteArray();
 }
@@ -161,9 +162,9 @@ void TestSettings::phoneNumbers() {
         DeviceSettings s;
         putChars(s.image, offset, field.toStdString());
         s.odczytaj_uzytkownikow();
-        const std::string got =
-            offset == kSmsCentreNumber ? s.decoded.sms_centre_number
-                                       : s.decoded.user_number[(offset - kUserNumber1) / 20];
+        const std::string got = offset == kSmsCentreNumber
+                                    ? s.decoded.sms_centre_number
+                                    : s.decoded.user_number[(offset - kUserNumber1) / 20];
         QCOMPARE(QByteArray::fromStdString(got), expected);
     }
     // The writer gives what the reader accepts: an 18-digit number fills 0..17 and fails.
@@ -403,7 +404,9 @@ void TestSettings::parameterFields() {
     else if (field == "count")
         got = QString("%1/%2").arg(int(d.balance_sms_count_valid)).arg(shown(d.balance_sms_count));
     else if (field == "switches")
-        got = QString("%1%2%3").arg(int(d.balance_info_on)).arg(int(d.balance_by_count_on))
+        got = QString("%1%2%3")
+                  .arg(int(d.balance_info_on))
+                  .arg(int(d.balance_by_count_on))
                   .arg(int(d.balance_by_time_on));
     QCOMPARE(got, expected);
 }
@@ -414,11 +417,13 @@ void TestSettings::subscribersDecodeAndEncode() {
         DeviceSettings s;
         s.image.setBytes(randomImage(seed));
         s.image.writeSubscriber(1, "48601234567");
-        s.image.writeSubscriber(168, "ab\x01\xff" "defghij");
+        s.image.writeSubscriber(168, "ab\x01\xff"
+                                     "defghij");
         s.Decode_Subscribers();
         QCOMPARE(s.subscribers.entry(1).number, std::string("48601234567"));
         QCOMPARE(s.subscribers.entry(1).slot_index, std::uint8_t(1));
-        QCOMPARE(s.subscribers.entry(168).number, std::string("ab\x01\xff" "defghij"));
+        QCOMPARE(s.subscribers.entry(168).number, std::string("ab\x01\xff"
+                                                              "defghij"));
         QVERIFY(s.Count_Subscribers() >= 2);
         const auto before = s.image.bytes();
         s.Encode_Subscribers();
@@ -478,7 +483,9 @@ namespace {
 class SystemCp1250 {
   public:
 #ifdef _WIN32
-    bool ok() const { return true; }
+    bool ok() const {
+        return true;
+    }
     std::optional<QByteArray> toUtf8(std::uint8_t byte) const {
         const char in = static_cast<char>(byte);
         wchar_t out[4] = {};
@@ -493,7 +500,9 @@ class SystemCp1250 {
         if (ok())
             iconv_close(cd_);
     }
-    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    bool ok() const {
+        return cd_ != reinterpret_cast<iconv_t>(-1);
+    }
     std::optional<QByteArray> toUtf8(std::uint8_t byte) const {
         char in[1] = {static_cast<char>(byte)};
         char out[8] = {};
@@ -538,14 +547,17 @@ void TestSettings::cp1250Conversions_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes"); // empty = refused
     QTest::addColumn<uint>("bad");
-    QTest::newRow("Polish letters") << QString::fromUtf8("Zażółć gęślą jaźń ŁŚ")
-                                    << QByteArray("Za\xbf\xf3\xb3\xe6 g\xea\x9cl\xb9 ja\x9f\xf1 \xa3\x8c")
-                                    << 0u;
-    QTest::newRow("euro sign") << QString::fromUtf8("€5") << QByteArray("\x80" "5") << 0u;
+    QTest::newRow("Polish letters")
+        << QString::fromUtf8("Zażółć gęślą jaźń ŁŚ")
+        << QByteArray("Za\xbf\xf3\xb3\xe6 g\xea\x9cl\xb9 ja\x9f\xf1 \xa3\x8c") << 0u;
+    QTest::newRow("euro sign") << QString::fromUtf8("€5")
+                               << QByteArray("\x80"
+                                             "5")
+                               << 0u;
     QTest::newRow("Cyrillic has no form") << QString::fromUtf8("aф") << QByteArray() << 0x0444u;
     QTest::newRow("emoji has no form") << QString::fromUtf8("a😀") << QByteArray() << 0x1F600u;
-    QTest::newRow("Latin-1 letter outside the page") << QString::fromUtf8("ñ") << QByteArray()
-                                                     << 0xF1u;
+    QTest::newRow("Latin-1 letter outside the page")
+        << QString::fromUtf8("ñ") << QByteArray() << 0xF1u;
 }
 
 void TestSettings::cp1250Conversions() {
@@ -563,9 +575,9 @@ void TestSettings::cp1250Conversions() {
         QCOMPARE(QByteArray::fromStdString(*got), bytes);
         QCOMPARE(QString::fromStdString(cp1250ToUtf8(*got)), text);
     }
-    QVERIFY(!utf8ToCp1250("\xC3"));            // truncated sequence
-    QVERIFY(!utf8ToCp1250("\xC0\xAF"));        // overlong form
-    QVERIFY(!utf8ToCp1250("\xED\xA0\x80"));    // surrogate
+    QVERIFY(!utf8ToCp1250("\xC3"));         // truncated sequence
+    QVERIFY(!utf8ToCp1250("\xC0\xAF"));     // overlong form
+    QVERIFY(!utf8ToCp1250("\xED\xA0\x80")); // surrogate
     if (!bytes.isEmpty())
         QCOMPARE(QByteArray::fromStdString(utf8ToCp1250Replacing(text.toStdString())), bytes);
     // As a text box takes it: one "?" for each character without a form or

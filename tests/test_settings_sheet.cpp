@@ -1,8 +1,8 @@
 // The settings sheet (PDF): real text with every value of a full template in
 // it, the Polish letters exact, a small file, and the save's rules.
 #include "cp1250.h"
-#include "settings_sheet.h"
 #include "files.h"
+#include "settings_sheet.h"
 
 #include <QDir>
 #include <QFile>

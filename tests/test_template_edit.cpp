@@ -14,7 +14,9 @@ using namespace trellikon;
 
 namespace {
 
-QString u(const char* utf8) { return QString::fromUtf8(utf8); }
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 // The sample template of trellikon-cli demo, as a file.
 QString writeDemo(const QTemporaryDir& dir, const char* name) {
@@ -67,9 +69,7 @@ void TestTemplateEdit::eachKeyReachesTheTemplate_data() {
     // Each key once; the result is read back through the inspector's JSON.
     QTest::addColumn<QString>("set");
     QTest::addColumn<QString>("json");
-    auto row = [](const char* set, const char* json) {
-        QTest::newRow(set) << u(set) << u(json);
-    };
+    auto row = [](const char* set, const char* json) { QTest::newRow(set) << u(set) << u(json); };
     row("sms_centre_number=48501200777", R"("sms_centre_number": "48501200777")");
     row("user_numbers.1=48111", R"("user_numbers": ["48111", "48600100201", "", ""])");
     row("user_numbers.2=", R"("user_numbers": ["48600100200", "", "", ""])");
@@ -132,7 +132,8 @@ void TestTemplateEdit::refusalsLeaveTheTemplateAlone_data() {
         "Za duża liczba cyfr w definicji numeru użytkownika 1");
     row("user_numbers.2=1e5", "Numer powinien zawierać tylko cyfry  ");
     row("daily_sms_limit=0", "Błąd! Dobowy limit SMS nie może zaczynać sie od liczby 0");
-    row("daily_sms_limit=00010", "Błąd! Dobowy limit SMS musi zawierać się w przedziale od 1 do 9999");
+    row("daily_sms_limit=00010",
+        "Błąd! Dobowy limit SMS musi zawierać się w przedziale od 1 do 9999");
     row("output1_auto_seconds=1000",
         "Błąd! Automatyczne wysterowanie wyjscia 1 musi zawierać się w przedziale od 1 do 999 "
         "sekund.");
@@ -159,7 +160,8 @@ void TestTemplateEdit::refusalsLeaveTheTemplateAlone_data() {
         "Definicja treści nagłówka komunikatu alarmowego nie moze przekraczać 50 znaków");
     row("texts.1=Zanik ~", "Definicja treści treści komunikatu alarmowego nie może zawierać "
                            "polskich znaków");
-    row("texts.14=Próba", "Definicja treści komunikatu testowego nie może zawierać polskich znaków");
+    row("texts.14=Próba",
+        "Definicja treści komunikatu testowego nie może zawierać polskich znaków");
 }
 
 void TestTemplateEdit::refusalsLeaveTheTemplateAlone() {
@@ -258,16 +260,17 @@ void TestTemplateEdit::sameBytesAsTheWindows() {
         f->SpeedButton2->click();
     });
     p.form1->SpeedButton7Click();
-    QCOMPARE(p.messages.plains, QStringList{u("Operacja zapisu do pliku przeprowadzona pomyślnie")});
+    QCOMPARE(p.messages.plains,
+             QStringList{u("Operacja zapisu do pliku przeprowadzona pomyślnie")});
 
     std::ostringstream err;
-    const int rc = cli::runSet(source.toStdString(), byCli.toStdString(),
-                               {"user_numbers.3=48600100300", "sms_mask=1,3", "input_mask=1,2,3,4,7",
-                                "output2_auto_on=true", "output2_auto_seconds=45",
-                                "daily_sms_limit=12", "balance_by_count_on=true",
-                                "balance_sms_count=250", "texts.1=Zanik 230V", "texts.14=Proba",
-                                "test_message_user=3"},
-                               err);
+    const int rc =
+        cli::runSet(source.toStdString(), byCli.toStdString(),
+                    {"user_numbers.3=48600100300", "sms_mask=1,3", "input_mask=1,2,3,4,7",
+                     "output2_auto_on=true", "output2_auto_seconds=45", "daily_sms_limit=12",
+                     "balance_by_count_on=true", "balance_sms_count=250", "texts.1=Zanik 230V",
+                     "texts.14=Proba", "test_message_user=3"},
+                    err);
     QVERIFY2(rc == cli::kExitOk, err.str().c_str());
     const QByteArray windows = fileBytes(byWindows);
     QCOMPARE(windows.size(), 4096);

@@ -3,8 +3,8 @@
 // no screen, so it asks for the platform that draws off screen.
 
 #include "cli_commands.h"
-#include "settings_sheet.h"
 #include "files.h"
+#include "settings_sheet.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>

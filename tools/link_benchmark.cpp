@@ -185,7 +185,8 @@ int main(int argc, char** argv) {
     // reply before it answers the repeated request.
     SimulatedFaults finishing = mixed;
     finishing.finishSplitReplies = true;
-    std::printf("\nfor comparison, the same mix with a device that finishes a split reply first:\n");
+    std::printf(
+        "\nfor comparison, the same mix with a device that finishes a split reply first:\n");
     for (const Kind kind : {Kind::Read, Kind::Write}) {
         const Summary s = runMany(kind, finishing, runs, seed);
         std::printf("  %-6s %s\n", kind == Kind::Read ? "read:" : "write:", describe(s).c_str());

@@ -47,8 +47,9 @@ struct Complaint {
 struct Parsed {
     std::vector<std::string> arguments;
     std::map<std::string, std::string> given; // by the option's first name: its last value
-    std::map<std::string, std::vector<std::string>> every; // every value, in order, for repeatable options
-    const Option* endedBy = nullptr;          // the `ends` option that stopped parsing
+    std::map<std::string, std::vector<std::string>>
+        every;                       // every value, in order, for repeatable options
+    const Option* endedBy = nullptr; // the `ends` option that stopped parsing
     std::optional<Complaint> complaint;
 };
 

@@ -1,6 +1,7 @@
 // The main window, its commands and the progress and notice windows, offscreen.
 #include "program_fixture.h"
 #include "random_image.h"
+#include "settings_comparison_window.h"
 #include "window_test_support.h"
 
 #include <QAccessible>
@@ -83,7 +84,11 @@ void TestMainWindow::startUpState() {
         QString::fromUtf8("TRELLIKON DEFINIOWANIE ABONENTÓW"),
         QStringLiteral("DODAJ"),
         QString::fromUtf8("USUŃ")};
+    // The comparison window, which is not one of the device's own windows,
+    // comes after them.
     QList<StackDialog*> children = f.findChildren<StackDialog*>(Qt::FindDirectChildrenOnly);
+    QCOMPARE(children.size(), order.size() + 1);
+    QVERIFY(qobject_cast<ComparisonWindow*>(children.takeLast()));
     QCOMPARE(children, order);
     for (int i = 0; i < order.size(); ++i) {
         QCOMPARE(order[i]->windowTitle(), titles[i]);

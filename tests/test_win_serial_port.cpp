@@ -277,8 +277,8 @@ void TestWinSerialPort::refusedSettingsFailTheOpen() {
     QCOMPARE(fake_.calls.count("CloseHandle"), 1);
     QVERIFY(!fake_.calls.contains("SetCommMask"));
     // Nothing was sent over a port that is not there.
-    std::uint8_t byte = 0;
-    QVERIFY(!port.write(&byte, 1));
+    std::uint8_t oneByte = 0;
+    QVERIFY(!port.write(&oneByte, 1));
     QVERIFY(!fake_.calls.contains("WriteFile"));
 }
 
@@ -384,8 +384,8 @@ void TestWinSerialPort::reopenAfterLossWaitsForTheCable() {
     QVERIFY(port.open("COM3", error));
     fake_.failing = "ClearCommError";
     fake_.failCode = ERROR_DEVICE_REMOVED;
-    std::uint8_t byte = 0;
-    QCOMPARE(port.read(&byte, 1), std::size_t(0));
+    std::uint8_t oneByte = 0;
+    QCOMPARE(port.read(&oneByte, 1), std::size_t(0));
     QVERIFY(!port.valid());
     fake_.failing.clear();
 
@@ -397,7 +397,7 @@ void TestWinSerialPort::reopenAfterLossWaitsForTheCable() {
     fake_.failing = "ReadFile";
     fake_.failCode = ERROR_ACCESS_DENIED;
     fake_.waiting = 1;
-    QCOMPARE(port.read(&byte, 1), std::size_t(0));
+    QCOMPARE(port.read(&oneByte, 1), std::size_t(0));
     QVERIFY(!port.valid());
     fake_.sleeps = 0;
     fake_.calls.clear();

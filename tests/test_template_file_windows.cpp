@@ -157,7 +157,7 @@ void TestTemplateFile::longNamesWork() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QString folder = QDir::toNativeSeparators(dir.path());
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         folder += QStringLiteral("\\") + QString(60, QChar(u'a' + i));
         const std::wstring wide = L"\\\\?\\" + folder.toStdWString();
         QVERIFY(::CreateDirectoryW(wide.c_str(), nullptr));

@@ -199,12 +199,21 @@ check "trellikon-cli.exe carries its manifest" has_manifest "$dir/trellikon-cli.
 
 # *.sbn is the program's file type, and a template opened through it (as a
 # double click opens it) shows the parameters editor with the file's values.
-reg_value() { wine reg query "$1" ${2:+/v "$2"} ${2:-/ve} 2>/dev/null | tr -d '\r'; }
+# A value of a registry key (its default value without a name). Wine's reg
+# prints in the console's code page, so letters beyond ASCII are matched as
+# any one or two bytes.
+reg_value() {
+    if [ -n "${2:-}" ]; then
+        wine reg query "$1" /v "$2"
+    else
+        wine reg query "$1" /ve
+    fi 2>/dev/null | tr -d '\r'
+}
 registered() {
     reg_value 'HKCU\Software\Classes\.sbn' | grep -q 'Trellikon\.Szablon' &&
         reg_value 'HKCU\Software\Classes\Trellikon.Szablon\shell\open\command' | grep -qi 'trellikon\.exe" "%1"' &&
         reg_value 'HKCU\Software\Classes\Trellikon.Szablon\DefaultIcon' | grep -qi 'trellikon\.exe,0' &&
-        reg_value 'HKCU\Software\Classes\Trellikon.Szablon\shell\open' | grep -q 'Otw.rz'
+        reg_value 'HKCU\Software\Classes\Trellikon.Szablon\shell\open' | LC_ALL=C grep -q 'Otw.\{1,2\}rz'
 }
 check "the installer registers the template file type" registered
 listed() {
@@ -217,7 +226,12 @@ listed() {
 check "the list of programs shows name, version, publisher and size" listed
 "$TOP/build/tools/trellikon-cli" demo "$WORK/opened.sbn" >/dev/null
 "$TOP/build/tools/trellikon-cli" set "$WORK/opened.sbn" user_numbers.1=600700800 >/dev/null
-wine start /unix "$WORK/opened.sbn" >/dev/null 2>&1 &
+# What Explorer runs for a double click: the registered command with the
+# file for %1. (Wine's own "start" does not look in the user's classes, which
+# Windows merges into the machine's.)
+open_command=$(reg_value 'HKCU\Software\Classes\Trellikon.Szablon\shell\open\command' |
+    sed -n 's/.*REG_SZ *"\([^"]*\)" "%1"$/\1/p')
+wine "$open_command" "$(wine_path "$WORK/opened.sbn")" >/dev/null 2>&1 &
 opener=$!
 for _ in $(seq 60); do
     xdotool search --name "PARAMETRY" >/dev/null 2>&1 && break

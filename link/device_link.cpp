@@ -211,8 +211,8 @@ void DeviceLink::sendStep() {
 }
 
 void DeviceLink::Timer2Timer() {
-    // 1. Connection-loss watch. The watch is disarmed before the notice is shown
-    //    because this tick goes on being entered while the notice is up.
+    // Connection-loss watch. The watch is disarmed before the notice is shown
+    // because this tick goes on being entered while the notice is up.
     if (watch_link) {
         if (silence_ticks >= kSilenceLimit) {
             watch_link = 0;
@@ -224,7 +224,7 @@ void DeviceLink::Timer2Timer() {
         }
     }
 
-    // 2. Close the connection window a little after the handshake.
+    // Close the connection window a little after the handshake.
     if (close_connect_window) {
         if (close_delay_ticks >= kCloseDelay) {
             close_delay_ticks = 0;
@@ -235,7 +235,7 @@ void DeviceLink::Timer2Timer() {
         }
     }
 
-    // 3. Connection progress: the bar starts over while the attempt goes on.
+    // Connection progress: the bar starts over while the attempt goes on.
     if (connecting) {
         if (connect_bar_ < kConnectBarMax) {
             setBar(LinkWindow::Connection, connect_bar_ + kBarStep);
@@ -246,7 +246,7 @@ void DeviceLink::Timer2Timer() {
         }
     }
 
-    // 4. Connection time-out.
+    // Connection time-out.
     if (connecting) {
         if (connect_ticks >= kConnectLimit) {
             connected = 0;
@@ -263,7 +263,7 @@ void DeviceLink::Timer2Timer() {
         }
     }
 
-    // 5. Read time-out: the whole read, not each block.
+    // Read time-out: the whole read, not each block.
     if (read_active)
         ++read_ticks;
     if (read_ticks > kTransferLimit) {
@@ -278,7 +278,7 @@ void DeviceLink::Timer2Timer() {
         out_.statusText(texts::kReadFailedStatus);
     }
 
-    // 6. Write time-out; the connection stays so that the write can be retried.
+    // Write time-out; the connection stays so that the write can be retried.
     if (write_progress)
         ++write_ticks;
     if (write_ticks > kTransferLimit) {
@@ -289,7 +289,7 @@ void DeviceLink::Timer2Timer() {
         write_progress = 0;
     }
 
-    // 7, 8. Activity bars.
+    // Activity bars.
     if (read_active)
         advanceBar(LinkWindow::ReadProgress, kProgressBarMax);
     if (write_progress)

@@ -89,7 +89,7 @@ void DeviceSettings::Decode_Parameters(DecodeFallbacks* fb) {
     DecodedSettings& d = decoded;
     const SettingsImage& im = image;
 
-    // 1. Test message: valid only when switched on and naming user 1..4.
+    // Test message: valid only when switched on and naming user 1..4.
     const std::uint8_t user = im.at(kTestMessageUser);
     if (im.valueGroupValid(kTestMessageEnabled, 2) && user >= 1 && user <= 4 &&
         im.at(kTestMessageEnabled) == 1) {
@@ -102,13 +102,13 @@ void DeviceSettings::Decode_Parameters(DecodeFallbacks* fb) {
         f.test_message = true;
     }
 
-    // 2. Permanent outputs.
+    // Permanent outputs.
     f.output1_permanent = !im.valueGroupValid(kOutput1Permanent, 2);
     d.output1_permanent = !f.output1_permanent && im.at(kOutput1Permanent) == 1;
     f.output2_permanent = !im.valueGroupValid(kOutput2Permanent, 2);
     d.output2_permanent = !f.output2_permanent && im.at(kOutput2Permanent) == 1;
 
-    // 3. Daily limit: all four bytes as they stand, 0 bytes included.
+    // Daily limit: all four bytes as they stand, 0 bytes included.
     const auto limit = im.readDigits(kDailySmsLimit);
     f.daily_sms_limit = !limit.valid;
     d.daily_sms_limit = limit.valid ? limit.value : "20";
@@ -118,24 +118,24 @@ void DeviceSettings::Decode_Parameters(DecodeFallbacks* fb) {
         fallback = !pair.valid;
         return pair.valid ? pair.value : 0xFF;
     };
-    // 4. SMS mask.
+    // SMS mask.
     d.sms_mask = mask(kSmsMask, f.sms_mask);
 
-    // 5. Balance reporting switches carry no check.
+    // Balance reporting switches carry no check.
     d.balance_info_on = im.readFlag(kBalanceReportEnabled);
     d.balance_by_count_on = im.readFlag(kBalanceByCountEnabled);
     d.balance_by_time_on = im.readFlag(kBalanceByTimeEnabled);
 
-    // 6, 7. Ring and input masks.
+    // Ring and input masks.
     d.ring_mask = mask(kRingMask, f.ring_mask);
     d.input_mask = mask(kInputMask, f.input_mask);
 
-    // 8. Echo defaults to on.
+    // Echo defaults to on.
     const auto echo = im.readValuePair(kEchoEnabled);
     f.echo = !echo.valid;
     d.echo_on = echo.valid ? echo.value == 1 : true;
 
-    // 9, 10. Balance count and interval: four characters as stored.
+    // Balance count and interval: four characters as stored.
     const auto count = im.readDigits(kBalanceSmsCount);
     d.balance_sms_count_valid = count.valid;
     d.balance_sms_count = count.valid ? count.value : "";
@@ -145,7 +145,7 @@ void DeviceSettings::Decode_Parameters(DecodeFallbacks* fb) {
     d.balance_days = days.valid ? days.value : "";
     f.balance_days = !days.valid;
 
-    // 11. Query code: the stored length, then the check over the whole area.
+    // Query code: the stored length, then the check over the whole area.
     d.balance_query_code.clear();
     const auto length = im.readValuePair(kBalanceQueryCodeLength);
     if (length.valid)
@@ -155,7 +155,7 @@ void DeviceSettings::Decode_Parameters(DecodeFallbacks* fb) {
         d.balance_query_code.clear();
     f.balance_query_code = !length.valid || !codeChecked;
 
-    // 12, 13. Timed outputs: switch, seconds high byte first, check.
+    // Timed outputs: switch, seconds high byte first, check.
     auto timed = [&](std::size_t offset, bool& on, std::string& seconds, bool& fallback) {
         fallback = !im.valueGroupValid(offset, 3);
         if (fallback) {
@@ -169,7 +169,7 @@ void DeviceSettings::Decode_Parameters(DecodeFallbacks* fb) {
     timed(kOutput1AutoEnabled, d.output1_auto_on, d.output1_auto_seconds, f.output1_auto);
     timed(kOutput2AutoEnabled, d.output2_auto_on, d.output2_auto_seconds, f.output2_auto);
 
-    // 14. CLIP output permissions default to off.
+    // CLIP output permissions default to off.
     const auto clip1 = im.readValuePair(kClipOutput1Enabled);
     f.clip_output1 = !clip1.valid;
     d.clip_output1_on = clip1.valid && clip1.value == 1;

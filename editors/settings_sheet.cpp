@@ -3,13 +3,19 @@
 #include "cp1250.h"
 #include "files.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QBuffer>
 #include <QFont>
 #include <QPageLayout>
 #include <QPageSize>
+#include <QPainter>
 #include <QPdfWriter>
+#include <QTextBlock>
 #include <QTextDocument>
+#include <QTextFrame>
+#include <QTextTable>
 
+#include <algorithm>
 #include <vector>
 
 namespace trellikon::sheet {
@@ -72,20 +78,30 @@ QString sentMessage(const std::string& header, const Field& f) {
     return v;
 }
 
-QString callersTable(const inspector::Inspection& in) {
+const QString kCallersTitle = QStringLiteral("Abonenci CLIP (%1 z %2)");
+
+// The caller list in columns by position. `rowsPerPage` holds how many rows
+// of numbers each page the list runs over takes: each page's part is read
+// down its own columns, so a page break never leaves a gap in the order.
+// Empty: one part of as many rows as the list needs.
+QString callersTable(const inspector::Inspection& in, const std::vector<int>& rowsPerPage,
+                     bool newPage) {
     std::vector<std::pair<int, std::string>> taken;
     for (int n = 1; n <= layout::kSubscriberCount; ++n) {
         const SubscriberEntry& e = in.settings.subscribers.entry(n);
         if (e.slot_index != 0 && !e.number.empty())
             taken.emplace_back(n, inspector::escapeForTerminal(inspector::untilNul(e.number)));
     }
-    QString html =
-        u(kTable) + QStringLiteral("<thead><tr>") +
-        u(kHeadCell).arg(8).arg(
-            esc(u("Abonenci CLIP (%1 z %2)")).arg(taken.size()).arg(layout::kSubscriberCount)) +
-        QStringLiteral("</tr><tr>");
-    constexpr int kColumns = 4;
-    for (int c = 0; c < kColumns; ++c)
+    QString html = u(kTable);
+    if (newPage)
+        html.replace(QStringLiteral("style=\""),
+                     QStringLiteral("style=\"page-break-before: always; "));
+    html += QStringLiteral("<thead><tr>") +
+            u(kHeadCell).arg(8).arg(
+                esc(kCallersTitle).arg(taken.size()).arg(layout::kSubscriberCount)) +
+            QStringLiteral("</tr><tr>");
+    constexpr std::size_t kColumns = 4;
+    for (std::size_t c = 0; c < kColumns; ++c)
         html += QStringLiteral("<td width=\"7%\" align=\"right\" bgcolor=\"#f0f3f6\" "
                                "style=\"border: 1px solid #c4cdd6\"><b>Poz.</b></td>"
                                "<td width=\"18%\" bgcolor=\"#f0f3f6\" "
@@ -95,19 +111,28 @@ QString callersTable(const inspector::Inspection& in) {
         return html + QStringLiteral("<tr><td colspan=\"8\" style=\"border: 1px solid "
                                      "#c4cdd6\"><i>Lista abonentów jest pusta.</i></td></tr>"
                                      "</table>");
-    // Down the columns in order of position, as a printed list is read.
-    const std::size_t rows = (taken.size() + kColumns - 1) / kColumns;
-    for (std::size_t r = 0; r < rows; ++r) {
-        html += QStringLiteral("<tr>");
-        for (std::size_t c = 0; c < kColumns; ++c) {
-            const std::size_t i = c * rows + r;
-            const bool any = i < taken.size();
-            html += QStringLiteral("<td align=\"right\" style=\"border: 1px solid #c4cdd6\">%1"
-                                   "</td><td style=\"border: 1px solid #c4cdd6\">%2</td>")
-                        .arg(any ? QString::number(taken[i].first) : QString(),
-                             any ? esc(u(taken[i].second)) : QString());
+    std::size_t first = 0;
+    for (std::size_t part = 0; first < taken.size(); ++part) {
+        const std::size_t left = taken.size() - first;
+        std::size_t rows = (left + kColumns - 1) / kColumns;
+        if (part < rowsPerPage.size() && rowsPerPage[part] > 0)
+            rows = std::min(rows, static_cast<std::size_t>(rowsPerPage[part]));
+        else if (!rowsPerPage.empty() && rowsPerPage.back() > 0)
+            rows = std::min(rows, static_cast<std::size_t>(rowsPerPage.back()));
+        // Down the columns in order of position, as a printed list is read.
+        for (std::size_t r = 0; r < rows; ++r) {
+            html += QStringLiteral("<tr>");
+            for (std::size_t c = 0; c < kColumns; ++c) {
+                const std::size_t i = first + c * rows + r;
+                const bool any = i < taken.size();
+                html += QStringLiteral("<td align=\"right\" style=\"border: 1px solid #c4cdd6\">%1"
+                                       "</td><td style=\"border: 1px solid #c4cdd6\">%2</td>")
+                            .arg(any ? QString::number(taken[i].first) : QString(),
+                                 any ? esc(u(taken[i].second)) : QString());
+            }
+            html += QStringLiteral("</tr>");
         }
-        html += QStringLiteral("</tr>");
+        first += std::min(left, rows * kColumns);
     }
     return html + QStringLiteral("</table>");
 }
@@ -122,9 +147,9 @@ QString signatureTable() {
                           "<td><small>Data i podpis</small></td></tr></table>");
 }
 
-} // namespace
-
-QString sheetHtml(const inspector::Inspection& in, const SheetOrigin& origin) {
+// The document; `rowsPerPage` and `newPage` place the caller list on the pages.
+QString documentHtml(const inspector::Inspection& in, const SheetOrigin& origin,
+                     const std::vector<int>& rowsPerPage, bool newPage) {
     const std::vector<Field> fields = inspector::describeByGroup(in);
     std::string header;
     for (const Field& f : fields)
@@ -159,9 +184,87 @@ QString sheetHtml(const inspector::Inspection& in, const SheetOrigin& origin) {
             esc(u("Komunikaty alarmowe i wiadomość testowa są podane tak, jak wysyła je "
                   "urządzenie: nagłówek komunikatu (szary), a po nim treść.")) +
             QStringLiteral("</small></p>");
-    html += callersTable(in);
+    html += callersTable(in, rowsPerPage, newPage);
     html += signatureTable();
     return html + QStringLiteral("</body></html>");
+}
+
+// Qt lays text out in units of 96 to the inch, scaled to the writer's dots.
+constexpr qreal kLayoutDpi = 96;
+const int kMargin = int(2 / 2.54 * kLayoutDpi); // 2 cm to every edge
+
+// Lays the document out on the writer's pages, the page number in the bottom
+// margin, as QTextDocument::print does; done here so the layout can be read
+// before it is drawn.
+void layOutOnPages(QTextDocument& doc, QPdfWriter& writer, const QString& html) {
+    doc.documentLayout()->setPaintDevice(&writer);
+    doc.setHtml(html);
+    QTextFrameFormat frame = doc.rootFrame()->frameFormat();
+    frame.setMargin(kMargin);
+    doc.rootFrame()->setFrameFormat(frame);
+    doc.setPageSize(QSizeF(writer.width(), writer.height()));
+}
+
+// The page (from 0) of each row of numbers in the caller list.
+std::vector<int> callerRowPages(const QTextDocument& doc) {
+    std::vector<int> pages;
+    const qreal height = doc.pageSize().height();
+    for (QTextFrame* frame : doc.rootFrame()->childFrames()) {
+        const auto* table = qobject_cast<QTextTable*>(frame);
+        if (table == nullptr || table->rows() < 3 ||
+            !table->cellAt(0, 0).firstCursorPosition().block().text().startsWith(
+                kCallersTitle.left(12)))
+            continue;
+        for (int r = 2; r < table->rows(); ++r) {
+            const QTextBlock block = table->cellAt(r, 0).firstCursorPosition().block();
+            pages.push_back(int(doc.documentLayout()->blockBoundingRect(block).top() / height));
+        }
+    }
+    return pages;
+}
+
+// How many rows of the list each page takes, read off a layout.
+std::vector<int> rowsOnEachPage(const std::vector<int>& pages) {
+    std::vector<int> rows;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        if (i == 0 || pages[i] != pages[i - 1])
+            rows.push_back(0);
+        ++rows.back();
+    }
+    return rows;
+}
+
+void drawPages(QTextDocument& doc, QPdfWriter& writer) {
+    QPainter painter(&writer);
+    const QSizeF page = doc.pageSize();
+    const qreal scale = writer.logicalDpiY() / kLayoutDpi;
+    for (int i = 0; i < doc.pageCount(); ++i) {
+        if (i > 0)
+            writer.newPage();
+        painter.save();
+        painter.translate(0, -i * page.height());
+        const QRectF view(0, i * page.height(), page.width(), page.height());
+        painter.setClipRect(view);
+        QAbstractTextDocumentLayout::PaintContext context;
+        context.clip = view;
+        context.palette.setColor(QPalette::Text, Qt::black);
+        doc.documentLayout()->draw(&painter, context);
+        painter.setClipping(false);
+        painter.setFont(doc.defaultFont());
+        const QString number = QString::number(i + 1);
+        painter.drawText(QPointF(page.width() - kMargin * scale -
+                                     painter.fontMetrics().horizontalAdvance(number),
+                                 view.bottom() - kMargin * scale + painter.fontMetrics().ascent() +
+                                     5 * writer.logicalDpiY() / 72.0),
+                         number);
+        painter.restore();
+    }
+}
+
+} // namespace
+
+QString sheetHtml(const inspector::Inspection& in, const SheetOrigin& origin) {
+    return documentHtml(in, origin, {}, false);
 }
 
 QByteArray sheetPdf(const inspector::Inspection& in, const SheetOrigin& origin) {
@@ -188,8 +291,23 @@ QByteArray sheetPdf(const inspector::Inspection& in, const SheetOrigin& origin) 
         // No ligatures: "fi" must stay two letters for search and copy.
         font.setStyleStrategy(QFont::PreferNoShaping);
         doc.setDefaultFont(font);
-        doc.setHtml(sheetHtml(in, origin));
-        doc.print(&writer);
+
+        // The caller list, read down its columns, must not run from one page
+        // onto the next in the middle of a column: the layout tells how many
+        // rows each page holds, and each page gets columns of its own. A list
+        // with only a row or two on its first page starts on a new one.
+        layOutOnPages(doc, writer, documentHtml(in, origin, {}, false));
+        std::vector<int> pages = callerRowPages(doc);
+        std::vector<int> rows = rowsOnEachPage(pages);
+        bool newPage = false;
+        if (rows.size() > 1 && rows.front() < 3) {
+            newPage = true;
+            layOutOnPages(doc, writer, documentHtml(in, origin, {}, true));
+            rows = rowsOnEachPage(callerRowPages(doc));
+        }
+        if (rows.size() > 1)
+            layOutOnPages(doc, writer, documentHtml(in, origin, rows, newPage));
+        drawPages(doc, writer);
     }
     return pdf;
 }

@@ -23,8 +23,8 @@ std::string cp1250(const char* utf8) {
     return *utf8ToCp1250(utf8);
 }
 
-// Every field set, every text distinct, all 168 callers.
-SettingsImage fullTemplate() {
+// Every field set, every text distinct, the first `callers` callers.
+SettingsImage fullTemplate(int callers = kSubscriberCount) {
     SettingsImage im;
     im.writePhoneNumber(kSmsCentreNumber, "48601000310");
     im.writePhoneNumber(kUserNumber1, "48600100201");
@@ -38,16 +38,18 @@ SettingsImage fullTemplate() {
     for (int k = 1; k < kTextSlotCount; ++k)
         im.writeText(k, "Alarm nr " + std::to_string(k) + ": wejscie zgloszone");
     im.writeText(input8OnText, cp1250(kPolish));
-    for (int n = 1; n <= kSubscriberCount; ++n)
+    for (int n = 1; n <= callers; ++n)
         im.writeSubscriber(n, std::to_string(48500000000LL + n * 1000 + 7));
     return im;
 }
 
-// The PDF's text as a reader copies it, lines joined.
-QString pdfText(const QString& path) {
+// The PDF's text as a reader copies it, lines joined; `extra` picks pages or
+// keeps the layout.
+QString pdfText(const QString& path, const QStringList& extra = {}) {
     QProcess p;
     p.start(QStringLiteral("pdftotext"),
-            {QStringLiteral("-enc"), QStringLiteral("UTF-8"), path, QStringLiteral("-")});
+            extra + QStringList{QStringLiteral("-enc"), QStringLiteral("UTF-8"), path,
+                                QStringLiteral("-")});
     if (!p.waitForFinished(30000) || p.exitCode() != 0)
         return {};
     return QString::fromUtf8(p.readAllStandardOutput());
@@ -60,6 +62,8 @@ class TestSettingsSheet : public QObject {
   private Q_SLOTS:
     void initTestCase();
     void everyValueIsText();
+    void callerColumnsStayOnTheirPage_data();
+    void callerColumnsStayOnTheirPage();
     void saveRules_data();
     void saveRules();
 };
@@ -110,6 +114,47 @@ void TestSettingsSheet::everyValueIsText() {
           "Czas wysterowania wyjścia nr 1 w sekundach", "Abonenci CLIP (168 z 168)",
           "Imię i nazwisko"})
         QVERIFY2(flat.contains(QString::fromUtf8(caption)), caption);
+}
+
+void TestSettingsSheet::callerColumnsStayOnTheirPage_data() {
+    QTest::addColumn<int>("callers");
+    QTest::newRow("full list") << kSubscriberCount;
+    QTest::newRow("part of a page") << 97;
+    QTest::newRow("one caller") << 1;
+}
+
+// The list is read down each column, so a page break must not cut a column:
+// down every page's columns, page after page, the positions come in order
+// and none is missing.
+void TestSettingsSheet::callerColumnsStayOnTheirPage() {
+    QFETCH(int, callers);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("karta.pdf"));
+    sheet::SheetOrigin origin{QStringLiteral("plik „brama.sbn”"), QDateTime::currentDateTime()};
+    QVERIFY(sheet::writeSheet(path.toStdString(), inspector::inspect(fullTemplate(callers).bytes()),
+                              origin)
+                .empty());
+    const QRegularExpression pair(QStringLiteral("(\\d+) 485\\d{8}"));
+    QList<int> read;
+    for (int page = 1; page < 10; ++page) {
+        const QString text =
+            pdfText(path, {QStringLiteral("-layout"), QStringLiteral("-f"), QString::number(page),
+                           QStringLiteral("-l"), QString::number(page)});
+        if (text.isEmpty())
+            break;
+        QList<QList<int>> columns(4);
+        for (const QString& line : text.split(u'\n')) {
+            int column = 0;
+            for (auto m = pair.globalMatch(line); m.hasNext() && column < 4; ++column)
+                columns[column].append(m.next().captured(1).toInt());
+        }
+        for (const auto& column : columns)
+            read += column;
+    }
+    QList<int> expected;
+    for (int n = 1; n <= callers; ++n)
+        expected.append(n);
+    QCOMPARE(read, expected);
 }
 
 void TestSettingsSheet::saveRules_data() {

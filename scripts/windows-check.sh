@@ -5,7 +5,8 @@
 #   2. trellikon-cli.exe reading and programming the simulated device through
 #      Wine's COM1, which leads to trellikon-sim's pseudo-terminal, on a clean
 #      line and on one that damages frames, byte for byte;
-#   3. the window program: the end-to-end window test through COM1, and the
+#   3. the window program: the end-to-end window test through COM1, the
+#      settings sheet (the same text as the Linux program's), and the
 #      installed program started on Xvfb, with screenshots in build-windows/shots;
 #   4. the installer: a silent install for the current user, the installed
 #      programs with their manifest, a template opened by its file type, an
@@ -126,7 +127,7 @@ make_prefix
 mkdir -p "$SHOTS"
 
 log "1. the Windows test programs"
-# The device test needs the simulator on COM1: it runs in step 3.
+# The device tests need the simulator on COM1: they run in step 3.
 check "Windows test programs under Wine" ctest --test-dir "$WIN_PROJECT" --output-on-failure -LE device
 
 log "2. trellikon-cli.exe through COM1"
@@ -145,7 +146,7 @@ start_display
 start_sim "$WORK/window.sbn" --baud 19200
 check "the Win32 port on COM1 and COM12" env TRELLIKON_TEST_PORT=COM1 TRELLIKON_TEST_HIGH_PORT=COM12 \
     WINEPATH="$(windows_dll_path)" \
-    wine "$WIN_PROJECT/tests/test_win_serial_port.exe" -o "$(wine_path "$SHOTS/port-test.txt"),txt"
+    wine "$WIN_PROJECT/tests/test_win_serial_device.exe" -o "$(wine_path "$SHOTS/port-test.txt"),txt"
 sed 's/^/    /' "$SHOTS/port-test.txt"
 stop_sim
 # The window test ticks the timers itself, faster than their 1000/300 ms, so
@@ -158,6 +159,25 @@ check "read and program through the windows on COM1" \
     wine "$WIN_PROJECT/tests/test_windows_end_to_end.exe" -o "$(wine_path "$SHOTS/window-test.txt"),txt"
 sed 's/^/    /' "$SHOTS/window-test.txt" | grep -v EnableNonClientDpiScaling || true
 stop_sim
+
+# The settings sheet of a full template (168 callers): the Windows program
+# writes the text the Linux one does, word for word, the time it was made aside.
+sheet_text() { pdftotext "$1" - | grep -v '^Data i godzina sporządzenia:' | tr -s '[:space:]' ' '; }
+same_sheet_text() {
+    "$TOP/build/tools/trellikon-cli" demo "$WORK/full.sbn" >/dev/null &&
+        "$TOP/build/tools/trellikon-cli" subscribers add "$WORK/full.sbn" \
+            $(seq -f '4850000%04g' 1 165) >/dev/null &&
+        "$TOP/build/tools/trellikon-cli" sheet "$WORK/full.sbn" "$WORK/sheet-linux.pdf" 2>/dev/null &&
+        cli sheet "$(wine_path "$WORK/full.sbn")" "$(wine_path "$SHOTS/sheet-windows.pdf")" 2>/dev/null ||
+        return 1
+    sheet_text "$WORK/sheet-linux.pdf" >"$WORK/sheet-linux.txt"
+    sheet_text "$SHOTS/sheet-windows.pdf" >"$WORK/sheet-windows.txt"
+    [ "$(grep -o '4850000[0-9]*' "$WORK/sheet-windows.txt" | sort -u | wc -l)" -eq 165 ] &&
+        cmp -s "$WORK/sheet-linux.txt" "$WORK/sheet-windows.txt" && return 0
+    diff <(tr ' ' '\n' <"$WORK/sheet-linux.txt") <(tr ' ' '\n' <"$WORK/sheet-windows.txt") | head -20 | sed 's/^/    /'
+    return 1
+}
+check "trellikon-cli.exe writes the settings sheet the Linux program does" same_sheet_text
 
 log "4. the installer"
 check "silent install for the current user" wine "$INSTALLER" /S

@@ -1,9 +1,12 @@
 // The Win32 serial port: device names, errors a user can act on; a driver
 // played through the table of Win32 calls (settings it refuses, a cable pulled
-// out, a send that never completes); and, when TRELLIKON_TEST_PORT names a port
-// with a device behind it (scripts/windows-check.sh points Wine's COM1 at the
-// simulator), exclusive opening, the read-only-what-is-waiting rule and the
-// line settings as the driver holds them, on a real handle.
+// out, a send that never completes). Built a second time as
+// test_win_serial_device (TRELLIKON_DEVICE_CASES), it checks on a real handle
+// exclusive opening, the read-only-what-is-waiting rule, the line settings as
+// the driver holds them and a port above COM8: TRELLIKON_TEST_PORT and
+// TRELLIKON_TEST_HIGH_PORT name ports with a device behind them
+// (scripts/windows-check.sh points Wine's COM1 and COM12 at the simulator), and
+// without them that program fails instead of passing.
 #include "port_names.h"
 #include "reopen_after_loss.h"
 #include "win_comm_calls.h"
@@ -159,10 +162,11 @@ HANDLE WINAPI keepingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECUR
     return realHandle;
 }
 
-const char* testPort() {
-    const char* name = std::getenv("TRELLIKON_TEST_PORT");
-    return name != nullptr && *name != '\0' ? name : nullptr;
-}
+// The port the device cases run on; a missing one fails the case.
+#define REQUIRE_PORT(name, variable)                                                               \
+    const char* name = std::getenv(variable);                                                      \
+    if (name == nullptr || *name == '\0')                                                          \
+    QFAIL(variable " names no port with a device behind it")
 
 } // namespace
 
@@ -176,8 +180,6 @@ class TestWinSerialPort : public QObject {
     void openErrorsSayWhatToDo_data();
     void openErrorsSayWhatToDo();
     void unopenedPortMovesNothing();
-    void portIsHeldExclusively();
-    void readNeverWaits();
 
     void init();
     void cleanup();
@@ -189,12 +191,19 @@ class TestWinSerialPort : public QObject {
     void shortWriteIsAFailedSend();
     void stalledSendClosesThePort();
     void reopenAfterLossWaitsForTheCable();
-    void driverHoldsTheLineSettings();
-    void portAboveCom8IsOfferedAndOpens();
 
   private:
     FakeDriver fake_;
     WinCommCalls calls_ = fakeCalls();
+};
+
+class TestWinSerialDevice : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void portIsHeldExclusively();
+    void readNeverWaits();
+    void driverHoldsTheLineSettings();
+    void portAboveCom8IsOfferedAndOpens();
 };
 
 void TestWinSerialPort::init() {
@@ -409,10 +418,8 @@ void TestWinSerialPort::reopenAfterLossWaitsForTheCable() {
 }
 
 // On a real port the driver holds what was asked, read back as it has it.
-void TestWinSerialPort::driverHoldsTheLineSettings() {
-    const char* name = testPort();
-    if (name == nullptr)
-        QSKIP("TRELLIKON_TEST_PORT names no port with a device behind it");
+void TestWinSerialDevice::driverHoldsTheLineSettings() {
+    REQUIRE_PORT(name, "TRELLIKON_TEST_PORT");
     WinCommCalls calls;
     calls.CreateFileA = keepingCreateFileA;
     WinSerialPort port(calls);
@@ -444,10 +451,8 @@ void TestWinSerialPort::driverHoldsTheLineSettings() {
 
 // A port above COM8 (Wine's registry maps TRELLIKON_TEST_HIGH_PORT to the
 // simulator) is among those the port list appends, described, and works.
-void TestWinSerialPort::portAboveCom8IsOfferedAndOpens() {
-    const char* name = std::getenv("TRELLIKON_TEST_HIGH_PORT");
-    if (name == nullptr || *name == '\0')
-        QSKIP("TRELLIKON_TEST_HIGH_PORT names no port above COM8");
+void TestWinSerialDevice::portAboveCom8IsOfferedAndOpens() {
+    REQUIRE_PORT(name, "TRELLIKON_TEST_HIGH_PORT");
     QStringList offered;
     for (const auto& p : portsBeyondTheEight())
         offered << QString::fromStdString(p.name + "|" + p.description);
@@ -540,10 +545,8 @@ void TestWinSerialPort::unopenedPortMovesNothing() {
     port.close();
 }
 
-void TestWinSerialPort::portIsHeldExclusively() {
-    const char* name = testPort();
-    if (name == nullptr)
-        QSKIP("TRELLIKON_TEST_PORT names no port with a device behind it");
+void TestWinSerialDevice::portIsHeldExclusively() {
+    REQUIRE_PORT(name, "TRELLIKON_TEST_PORT");
     WinSerialPort first;
     WinSerialPort second;
     LinkError error;
@@ -558,10 +561,8 @@ void TestWinSerialPort::portIsHeldExclusively() {
     QVERIFY2(second.open(name, error), error.message.c_str());
 }
 
-void TestWinSerialPort::readNeverWaits() {
-    const char* name = testPort();
-    if (name == nullptr)
-        QSKIP("TRELLIKON_TEST_PORT names no port with a device behind it");
+void TestWinSerialDevice::readNeverWaits() {
+    REQUIRE_PORT(name, "TRELLIKON_TEST_PORT");
     WinSerialPort port;
     LinkError error;
     QVERIFY2(port.open(name, error), error.message.c_str());
@@ -581,5 +582,9 @@ void TestWinSerialPort::readNeverWaits() {
     QVERIFY(std::chrono::steady_clock::now() - sent < std::chrono::milliseconds(3000));
 }
 
+#ifdef TRELLIKON_DEVICE_CASES
+QTEST_GUILESS_MAIN(TestWinSerialDevice)
+#else
 QTEST_GUILESS_MAIN(TestWinSerialPort)
+#endif
 #include "test_win_serial_port.moc"

@@ -30,6 +30,9 @@ QString u(const std::string& utf8) {
 QString u(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
+QString u(std::string_view utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
 QString esc(const QString& s) {
     return s.toHtmlEscaped();
 }
@@ -57,7 +60,7 @@ QString row(const QString& caption, const QString& value) {
 // The value as the sheet shows it: the editor's words, a text without quotes.
 QString shownValue(const Field& f) {
     if (!f.isText)
-        return esc(u(f.value));
+        return esc(u(inspector::withMark(f.value, f.valueMarked)));
     if (f.textBytes.empty() && !f.fallback)
         return QStringLiteral("<i>(puste)</i>");
     QString v = esc(u(inspector::escapeForTerminal(f.textBytes)));

@@ -200,8 +200,8 @@ void DeviceSettings::Decode_Texts(DecodeFallbacks* fb) {
 }
 
 bool DeviceSettings::Decode_Subscriber(int n, std::string& text) const {
-    const auto r = image.readSubscriber(n);
-    text = r.value;
+    auto r = image.readSubscriber(n);
+    text = std::move(r.value);
     return r.valid;
 }
 
@@ -212,8 +212,9 @@ void DeviceSettings::Clear_Subscribers() {
 void DeviceSettings::Decode_Subscribers() {
     Clear_Subscribers();
     for (int n = 1; n <= kSubscriberCount; ++n) {
+        // Most slots are free (their check fails): only the others are read.
         std::string text;
-        if (Decode_Subscriber(n, text))
+        if (image.subscriberValid(n) && Decode_Subscriber(n, text))
             subscribers.set(n, std::move(text));
     }
 }

@@ -63,22 +63,26 @@ Comparison compare(const inspector::Inspection& here, const inspector::Inspectio
     Comparison c;
     const auto& a = here.settings.image.bytes();
     const auto& b = there.settings.image.bytes();
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (a[i] != b[i] && !inspector::byteCovered(i))
-            ++c.uncoveredBytes;
+    if (a != b)
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (a[i] != b[i] && !inspector::byteCovered(i))
+                ++c.uncoveredBytes;
 
     const std::vector<Field> fa = inspector::describeByGroup(here);
     const std::vector<Field> fb = inspector::describeByGroup(there);
     for (std::size_t i = 0; i < fa.size() && i < fb.size(); ++i) {
-        if (fa[i].exact == fb[i].exact)
+        if (fa[i].exact == fb[i].exact && fa[i].fallback == fb[i].fallback)
             continue;
         // What a window shows, unless only the bytes past a 0 differ.
-        const bool shownDiffers = fa[i].value != fb[i].value;
+        const bool shownDiffers =
+            fa[i].value != fb[i].value || fa[i].valueMarked != fb[i].valueMarked;
         Row r;
         r.group = fa[i].group;
         r.name = fa[i].caption;
-        r.here = shownDiffers ? fa[i].value : fa[i].valueExact;
-        r.there = shownDiffers ? fb[i].value : fb[i].valueExact;
+        r.here =
+            inspector::withMark(shownDiffers ? fa[i].value : fa[i].valueExact, fa[i].valueMarked);
+        r.there =
+            inspector::withMark(shownDiffers ? fb[i].value : fb[i].valueExact, fb[i].valueMarked);
         if (fa[i].isText) {
             r.kind = RowKind::Text;
             markChanges(shownDiffers ? fa[i].textBytes : fa[i].wholeBytes,

@@ -158,13 +158,12 @@ FieldRead<std::string> SettingsImage::readText(int slot) const {
     // bytes, the other texts run on into their own check byte at 101.
     constexpr std::size_t kHeaderScan = 52;
     constexpr std::size_t kTextScan = layout::kTextSlotSize;
-    const std::size_t scan = slot == layout::messageHeaderText ? kHeaderScan : kTextScan;
-    std::uint8_t x = 0xAA;
-    for (std::size_t i = 0; i < scan && at(*offset + i) != 0; ++i) {
-        r.value += static_cast<char>(at(*offset + i));
-        x ^= at(*offset + i);
-    }
-    r.valid = at(*offset + layout::kTextCheck) == x;
+    const std::size_t scan = std::min(slot == layout::messageHeaderText ? kHeaderScan : kTextScan,
+                                      bytes_.size() - *offset);
+    const auto first = bytes_.begin() + static_cast<std::ptrdiff_t>(*offset);
+    const auto end = std::find(first, first + static_cast<std::ptrdiff_t>(scan), 0);
+    r.value.assign(first, end);
+    r.valid = at(*offset + layout::kTextCheck) == checkByteOf(std::span(first, end));
     return r;
 }
 
@@ -191,6 +190,11 @@ FieldRead<std::string> SettingsImage::readSubscriber(int n) const {
     r.value = chars(*offset, layout::kSubscriberNumberLength);
     r.valid = valueGroupValid(*offset, layout::kSubscriberNumberLength);
     return r;
+}
+
+bool SettingsImage::subscriberValid(int n) const {
+    const auto offset = subscriberOffset(n);
+    return offset && valueGroupValid(*offset, layout::kSubscriberNumberLength);
 }
 
 bool SettingsImage::writeSubscriber(int n, std::string_view number) {

@@ -186,6 +186,7 @@ class SettingsImage {
     // SubscriberSlot (12 bytes) n = 1..168: the 11 bytes as characters, valid
     // (occupied) when byte 11 is their check.
     FieldRead<std::string> readSubscriber(int n) const;
+    bool subscriberValid(int n) const; // readSubscriber(n).valid, without the read
     // Writes 11 characters (shorter input is padded with 0x00) and their check.
     bool writeSubscriber(int n, std::string_view number);
     // Returns the slot to the erased state: twelve 0xFF bytes, a free slot.

@@ -27,37 +27,86 @@ std::string hexByte(const char* format, unsigned value) {
     return buf;
 }
 
-std::string oneChar(std::uint8_t b) {
-    const char c = static_cast<char>(b);
-    return cp1250ToUtf8(std::string_view(&c, 1));
+// Windows-1250 bytes appended as UTF-8 that is safe for a terminal or in
+// JSON: a backslash, and in quotes a quote, escaped; a control character as
+// \xNN of its byte, or in JSON as \uNNNN of its code point.
+enum class Escapes { Bare, Quoted, Json };
+void appendSafe(std::string& out, std::string_view cp1250, Escapes escapes) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    static constexpr char kLowerHex[] = "0123456789abcdef";
+    // Written through a buffer of the longest form (six bytes a byte) and
+    // appended once: the texts are rendered for every row of every view.
+    char buffer[6 * 128];
+    std::size_t n = 0;
+    for (const char c : cp1250) {
+        if (n > sizeof buffer - 6) {
+            out.append(buffer, n);
+            n = 0;
+        }
+        const auto b = static_cast<std::uint8_t>(c);
+        const char32_t cp = cp1250ToUnicode(b);
+        if (c == '\\' || (c == '"' && escapes != Escapes::Bare)) {
+            buffer[n++] = '\\';
+            buffer[n++] = c;
+        } else if (cp < 0x80 && !isControl(cp)) {
+            buffer[n++] = c;
+        } else if (!isControl(cp)) {
+            // The code page's letters lie below U+0800 but for a few signs.
+            if (cp < 0x800) {
+                buffer[n++] = static_cast<char>(0xC0 | (cp >> 6));
+            } else {
+                buffer[n++] = static_cast<char>(0xE0 | (cp >> 12));
+                buffer[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            }
+            buffer[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (escapes == Escapes::Json) {
+            // Every control character lies below U+00A0.
+            for (const char x :
+                 {'\\', 'u', '0', '0', kLowerHex[(cp >> 4) & 0xF], kLowerHex[cp & 0xF]})
+                buffer[n++] = x;
+        } else {
+            for (const char x : {'\\', 'x', kHex[b >> 4], kHex[b & 0xF]})
+                buffer[n++] = x;
+        }
+    }
+    out.append(buffer, n);
 }
 
 const char* yesNo(bool b) {
     return b ? "tak" : "nie";
 }
 
-std::string withMark(std::string value, bool fallback) {
-    if (fallback) {
-        value += ' ';
-        value += kFallbackMark;
-    }
-    return value;
+// Windows-1250 bytes made safe, in quotes or bare, in one allocation: the
+// inspector renders every text several times.
+std::string safeText(std::string_view cp1250, bool quoted) {
+    std::string out;
+    out.reserve(cp1250.size() * 2 + 2);
+    if (quoted)
+        out += '"';
+    appendSafe(out, cp1250, quoted ? Escapes::Quoted : Escapes::Bare);
+    if (quoted)
+        out += '"';
+    return out;
 }
 
-Field textField(Section s, std::string name, std::string_view value, bool fallback) {
+Field textField(Section s, std::string_view name, std::string_view value, bool fallback) {
     Field f;
     f.section = s;
-    f.name = std::move(name);
-    f.shown = withMark(quoteForTerminal(untilNul(value)), fallback);
-    f.exact = withMark(quoteForTerminal(value), fallback);
+    f.name = name;
+    const std::string_view shown = untilNul(value);
+    f.shown = safeText(shown, true);
+    // Only a value with a 0 byte inside renders differently whole.
+    f.exact = shown.size() == value.size() ? f.shown : safeText(value, true);
+    f.fallback = fallback;
     return f;
 }
 
-Field plainField(Section s, std::string name, std::string value, bool fallback) {
+Field plainField(Section s, std::string_view name, std::string value, bool fallback) {
     Field f;
     f.section = s;
-    f.name = std::move(name);
-    f.shown = withMark(std::move(value), fallback);
+    f.name = name;
+    f.shown = std::move(value);
+    f.fallback = fallback;
     f.exact = f.shown;
     return f;
 }
@@ -314,17 +363,12 @@ std::string maskList(std::uint8_t mask, int count, int firstBit, const char* one
     return (selected == 1 ? one : many) + list;
 }
 
-// A row's value as the editor shows it, whole or (shownOnly) as a window holds it.
-std::string editorValue(const FieldRow& row, const Member& m, bool shownOnly) {
+// A value in the editor's words: a switch or a mask.
+std::string editorWords(const FieldRow& row, const Member& m) {
     switch (row.look) {
     case Look::Number:
-    case Look::Text: {
-        const std::string& v = *std::get<const std::string*>(m);
-        const std::string_view bytes = shownOnly ? untilNul(v) : std::string_view(v);
-        if (bytes.empty())
-            return "(puste)";
-        return row.look == Look::Text ? quoteForTerminal(bytes) : escapeForTerminal(bytes);
-    }
+    case Look::Text:
+        break;
     case Look::YesNo:
         return yesNo(*std::get<const bool*>(m));
     case Look::Active:
@@ -339,6 +383,22 @@ std::string editorValue(const FieldRow& row, const Member& m, bool shownOnly) {
                         "żadne wejście");
     }
     return {};
+}
+
+// A row's value as the editor shows it, whole or (shownOnly) as a window holds it.
+std::string editorValue(const FieldRow& row, const Member& m, bool shownOnly) {
+    switch (row.look) {
+    case Look::Number:
+    case Look::Text: {
+        const std::string& v = *std::get<const std::string*>(m);
+        const std::string_view bytes = shownOnly ? untilNul(v) : std::string_view(v);
+        if (bytes.empty())
+            return "(puste)";
+        return safeText(bytes, row.look == Look::Text);
+    }
+    default:
+        return editorWords(row, m);
+    }
 }
 
 // A row's value as show prints it, and as the editor shows it.
@@ -367,9 +427,11 @@ Field describeRow(const FieldRow& row, const DecodedSettings& d, bool fallback) 
     // as simply empty, and so does this view.
     const bool emptyNumber =
         row.bytes.length == kPhoneFieldSize && std::get<const std::string*>(m)->empty();
-    f.value = withMark(editorValue(row, m, true), fallback && !emptyNumber);
-    f.valueExact = withMark(editorValue(row, m, false), fallback && !emptyNumber);
-    f.fallback = fallback;
+    f.value = editorValue(row, m, true);
+    // Only a text with a 0 byte inside shows differently whole.
+    const bool cut = row.print == Print::Text && f.shown.size() != f.exact.size();
+    f.valueExact = cut ? editorValue(row, m, false) : f.value;
+    f.valueMarked = fallback && !emptyNumber;
     if (row.print == Print::Text) {
         f.wholeBytes = *std::get<const std::string*>(m);
         f.textBytes = std::string(untilNul(f.wholeBytes));
@@ -414,6 +476,15 @@ Inspection inspect(const SettingsImage::Bytes& bytes) {
     return in;
 }
 
+std::string withMark(std::string_view value, bool mark) {
+    std::string out(value);
+    if (mark) {
+        out += ' ';
+        out += kFallbackMark;
+    }
+    return out;
+}
+
 std::string_view untilNul(std::string_view bytes) {
     const auto nul = bytes.find('\0');
     return nul == std::string_view::npos ? bytes : bytes.substr(0, nul);
@@ -421,53 +492,27 @@ std::string_view untilNul(std::string_view bytes) {
 
 std::string quoteForTerminal(std::string_view cp1250) {
     std::string out = "\"";
-    for (const char c : cp1250) {
-        const auto b = static_cast<std::uint8_t>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (isControl(cp1250ToUnicode(b))) {
-            out += hexByte("\\x%02X", b);
-        } else {
-            out += oneChar(b);
-        }
-    }
-    return out + "\"";
+    appendSafe(out, cp1250, Escapes::Quoted);
+    out += '"';
+    return out;
 }
 
 std::string jsonString(std::string_view cp1250) {
     std::string out = "\"";
-    for (const char c : cp1250) {
-        const auto b = static_cast<std::uint8_t>(c);
-        const char32_t cp = cp1250ToUnicode(b);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (isControl(cp)) {
-            out += hexByte("\\u%04x", static_cast<unsigned>(cp));
-        } else {
-            out += oneChar(b);
-        }
-    }
-    return out + "\"";
+    appendSafe(out, cp1250, Escapes::Json);
+    out += '"';
+    return out;
 }
 
 std::string escapeForTerminal(std::string_view cp1250) {
     std::string out;
-    for (const char c : cp1250) {
-        const auto b = static_cast<std::uint8_t>(c);
-        if (c == '\\')
-            out += "\\\\";
-        else if (isControl(cp1250ToUnicode(b)))
-            out += hexByte("\\x%02X", b);
-        else
-            out += oneChar(b);
-    }
+    appendSafe(out, cp1250, Escapes::Bare);
     return out;
 }
 
 std::vector<Field> describe(const Inspection& in) {
     std::vector<Field> out;
+    out.reserve(std::size(kFields));
     for (const FieldRow& row : kFields)
         out.push_back(describeRow(row, in.settings.decoded, fellBack(in, row)));
     return out;
@@ -512,6 +557,7 @@ const std::vector<std::string>& editorGroups() {
 
 std::vector<Field> describeByGroup(const Inspection& in) {
     std::vector<Field> out;
+    out.reserve(std::size(kFields));
     for (int g = 0; g < static_cast<int>(std::size(kGroups)); ++g) {
         for (const FieldRow& row : kFields) {
             if (row.group == g)
@@ -523,20 +569,34 @@ std::vector<Field> describeByGroup(const Inspection& in) {
 
 std::string renderShow(const Inspection& in) {
     std::string out;
+    out.reserve(8192); // a full template's listing
     std::optional<Section> section;
     for (const Field& f : describe(in)) {
         if (section != f.section) {
             section = f.section;
             out += f.section == Section::Parameters ? "Parametry\n" : "Teksty wiadomości\n";
         }
-        out += "  " + f.name + ": " + f.shown + "\n";
+        out += "  ";
+        out += f.name;
+        out += ": ";
+        out += f.shown;
+        if (f.fallback) {
+            out += ' ';
+            out += kFallbackMark;
+        }
+        out += '\n';
     }
     const SubscriberTable& t = in.settings.subscribers;
     out += "Abonenci CLIP: " + std::to_string(in.settings.Count_Subscribers()) + "\n";
     for (int n = 1; n <= kSubscriberCount; ++n) {
         const SubscriberEntry& e = t.entry(n);
-        if (e.slot_index != 0)
-            out += "  " + std::to_string(n) + ": " + quoteForTerminal(untilNul(e.number)) + "\n";
+        if (e.slot_index == 0)
+            continue;
+        out += "  ";
+        out += std::to_string(n);
+        out += ": \"";
+        appendSafe(out, untilNul(e.number), Escapes::Quoted);
+        out += "\"\n";
     }
     return out;
 }
@@ -544,6 +604,7 @@ std::string renderShow(const Inspection& in) {
 std::string renderJson(const Inspection& in) {
     const DecodedSettings& d = in.settings.decoded;
     std::string out = "{";
+    out.reserve(8192); // a full template's object
     bool first = true;
     auto key = [&](const char* name) {
         out += first ? "\n  \"" : ",\n  \"";
@@ -597,7 +658,11 @@ std::string renderJson(const Inspection& in) {
             continue;
         out += any ? ",\n    " : "\n    ";
         any = true;
-        out += "{\"index\": " + std::to_string(n) + ", \"number\": " + jsonString(e.number) + "}";
+        out += "{\"index\": ";
+        out += std::to_string(n);
+        out += ", \"number\": \"";
+        appendSafe(out, e.number, Escapes::Json);
+        out += "\"}";
     }
     out += any ? "\n  ]" : "]";
     return out + "\n}\n";

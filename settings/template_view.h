@@ -47,27 +47,35 @@ enum class Section { Parameters, Texts };
 // One decoded setting as `show` names and renders it. `shown` is what a window
 // would show (texts up to their first 0 byte); `exact` renders the whole
 // decoded value, so that settings differing only after a 0 byte are still told
-// apart. Both carry the fallback mark when the check failed.
+// apart. `fallback`: the check failed, and `show` puts the mark after both.
 //
 // The same setting as the editors name it: the title of the group it sits in
 // and the caption of its control, with the value in the editor's words (TAK,
 // AKTYWNE, the users of a mask), `value` as a window shows it and
-// `valueExact` whole; both safe for a terminal and carrying the mark.
+// `valueExact` whole; both safe for a terminal, and `valueMarked` when the
+// mark goes after them (an empty telephone number never carries it).
+//
+// The marks are kept apart from the values, which are rendered for every row
+// and almost all of which carry none. The names are the table's own texts.
 struct Field {
     Section section = Section::Parameters;
-    std::string name;
+    std::string_view name;
     std::string shown;
     std::string exact;
 
-    std::string group;
-    std::string caption;
+    std::string_view group;
+    std::string_view caption;
     std::string value;
     std::string valueExact;
     bool isText = false;    // a message text; `textBytes` holds what a window shows of it
     std::string textBytes;  // Windows-1250, up to the first 0 byte
     std::string wholeBytes; // Windows-1250, the whole decoded value
     bool fallback = false;
+    bool valueMarked = false;
 };
+// A rendered value with the fallback mark after it when `mark`.
+std::string withMark(std::string_view value, bool mark);
+
 // Every parameter and the fifteen texts, in the order `show` prints them.
 std::vector<Field> describe(const Inspection& in);
 

@@ -2,7 +2,6 @@
 
 #include "alarm_texts_editor.h"
 #include "button_icons.h"
-#include "comparison_pictures.h"
 #include "files.h"
 #include "info_windows.h"
 #include "parameters_editor.h"
@@ -139,7 +138,7 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     CompareLabel = commandLabel(this, "CompareLabel", QString::fromUtf8("Porównaj ustawienia"));
     CompareButton =
         addCommand("CompareButton", int(CommandPicture::ReadDevice), CompareLabel->text());
-    CompareButton->setIcon(comparePicture());
+    CompareButton->setIcon(commandIcon(CommandPicture::CompareSettings));
 
     auto place = [grid](int row, int column, QToolButton* button, QLabel* label,
                         QLabel* second = nullptr) {

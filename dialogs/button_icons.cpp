@@ -43,6 +43,10 @@ QColor tileColour(CommandPicture p) {
     case CommandPicture::ImportList:
     case CommandPicture::ExportList:
         return QColor(0x2E, 0x7D, 0x32); // a spreadsheet's green
+    case CommandPicture::CompareSettings:
+        return QColor(0x28, 0x35, 0x93);
+    case CommandPicture::SettingsSheet:
+        return QColor(0x37, 0x47, 0x4F);
     }
     return Qt::gray;
 }
@@ -222,6 +226,39 @@ void drawGlyph(QPainter& p, CommandPicture picture) {
             p.drawLine(QPointF(64, 50), QPointF(88, 50));
             p.drawPolyline(QPolygonF({QPointF(78, 40), QPointF(88, 50), QPointF(78, 60)}));
         }
+        break;
+    }
+    case CommandPicture::CompareSettings: {
+        // Two sheets with their lines, one row marked as differing.
+        QPen thin = pen;
+        thin.setWidthF(5);
+        p.setPen(thin);
+        p.drawRect(QRectF(12, 18, 30, 64));
+        p.drawRect(QRectF(58, 18, 30, 64));
+        for (const qreal y : {34.0, 50.0, 66.0}) {
+            p.drawLine(QPointF(19, y), QPointF(35, y));
+            p.drawLine(QPointF(65, y), QPointF(81, y));
+        }
+        p.setPen(pen);
+        p.drawLine(QPointF(46, 44), QPointF(54, 44));
+        p.drawLine(QPointF(46, 56), QPointF(54, 56));
+        break;
+    }
+    case CommandPicture::SettingsSheet: {
+        // A page with a folded corner, its lines and a signature at the foot.
+        QPen thin = pen;
+        thin.setWidthF(5);
+        p.setPen(thin);
+        p.drawPolygon(QPolygonF(
+            {QPointF(22, 12), QPointF(62, 12), QPointF(78, 28), QPointF(78, 88), QPointF(22, 88)}));
+        p.drawPolyline(QPolygonF({QPointF(62, 12), QPointF(62, 28), QPointF(78, 28)}));
+        for (const qreal y : {38.0, 50.0, 62.0})
+            p.drawLine(QPointF(32, y), QPointF(68, y));
+        QPainterPath sign;
+        sign.moveTo(32, 78);
+        sign.cubicTo(38, 68, 42, 86, 48, 76);
+        sign.cubicTo(52, 70, 56, 82, 66, 76);
+        p.drawPath(sign);
         break;
     }
     }

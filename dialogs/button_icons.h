@@ -24,6 +24,8 @@ enum class CommandPicture {
     RemoveSubscriber,
     ImportList,
     ExportList,
+    CompareSettings, // two sheets side by side, a mark between them
+    SettingsSheet,   // a printed page with lines and a signature
 };
 
 QIcon commandIcon(CommandPicture picture);

@@ -1,7 +1,7 @@
 #include "parameters_editor.h"
 
 #include "alarm_texts_editor.h"
-#include "comparison_pictures.h"
+#include "button_icons.h"
 #include "device_settings.h"
 #include "entry_messages.h"
 #include "entry_rules.h"
@@ -244,7 +244,7 @@ void TForm2::buildLayout() {
         commands.add("SpeedButton4", CommandPicture::Subscribers, {u("Definicja"), u("abonentów")});
     SheetButton = commands.add("SheetButton", CommandPicture::SaveTemplate,
                                {u("Karta ustawień"), u("(PDF)")});
-    SheetButton->setIcon(sheetPicture());
+    SheetButton->setIcon(commandIcon(CommandPicture::SettingsSheet));
     top->addLayout(commands.finish());
 }
 

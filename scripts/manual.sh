@@ -10,7 +10,7 @@
 # Fails when a window cannot be shown, when the manual shows a picture that
 # was not taken, or when a picture taken is not in the manual.
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
-install_missing pandoc xvfb xauth qt6-qpa-plugins fonts-dejavu-core
+install_missing pandoc xvfb xauth qt6-qpa-plugins fonts-dejavu-core poppler-utils
 
 build="${1:-$TOP/build}"
 build_into "$build"
@@ -22,6 +22,9 @@ mkdir -p "$out/obrazy"
 xvfb-run --auto-servernum --server-args="-screen 0 1600x1200x24" \
     env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=1 LANG=C.UTF-8 \
     "$build/tests/trellikon-screenshots" "$out/obrazy" >/dev/null
+# The settings sheet's first page, as a reader sees it at a glance.
+pdftoppm -r 72 -png -f 1 -l 1 -singlefile "$out/obrazy/karta-ustawien.pdf" "$out/obrazy/karta-ustawien"
+rm "$out/obrazy/karta-ustawien.pdf"
 
 # Every picture the manual shows was taken, and every one taken is shown.
 shown=$(grep -o 'obrazy/[A-Za-z0-9_-]*\.png' "$TOP/docs/instrukcja.md" | sort -u)

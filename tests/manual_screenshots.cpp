@@ -4,7 +4,8 @@
 // commands pressed, by the labels the user reads, from the main window to the
 // window shown, and what is done in that window before it is taken.
 //
-//   trellikon-screenshots DIR     writes DIR/NAME.png for every entry
+//   trellikon-screenshots DIR     writes DIR/NAME.png for every entry, and the
+//                                 installation's settings sheet, DIR/karta-ustawien.pdf
 //   trellikon-screenshots --list  prints the names
 //
 // It ends with status 1 when a command is missing or a window does not come
@@ -23,6 +24,7 @@
 #include "parameters_editor.h"
 #include "progress_dialog.h"
 #include "qt_translations.h"
+#include "settings_sheet.h"
 #include "simulated_device.h"
 #include "subscriber_windows.h"
 #include "template_edit.h"
@@ -82,6 +84,8 @@ trellikon::SettingsImage::Bytes sampleMemory() {
         {"balance_info_on", "true"},
         {"balance_by_count_on", "true"},
         {"balance_sms_count", "100"},
+        {"balance_by_time_on", "true"},
+        {"balance_days", "7"},
         {"clip_output1_on", "true"},
         {"texts.0", "BRAMA Lipowa 5: "},
         {"texts.3", "Otwarta furtka"},
@@ -270,6 +274,29 @@ Step handshake() {
     };
 }
 
+// The installer's template from the day of the installation, where the file
+// dialog answers: since then one user's number, a message and a caller were
+// changed in the device.
+Step installationTemplate() {
+    return [](Program& p, QString& why) {
+        trellikon::DeviceSettings s;
+        s.image.setBytes(sampleMemory());
+        s.decodeAll();
+        s.image.writePhoneNumber(trellikon::layout::kUserNumber2, "48602345600");
+        s.image.writeText(6, "Brama zamknieta");
+        const auto callers = trellikon::removeSubscribers(s, {"48221234567"});
+        QFile file(p.files.sbn);
+        const auto& bytes = s.image.bytes();
+        if (!callers.ok || !file.open(QIODevice::WriteOnly) ||
+            file.write(reinterpret_cast<const char*>(bytes.data()),
+                       static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
+            why = u("nie udało się zapisać szablonu do porównania");
+            return false;
+        }
+        return true;
+    };
+}
+
 // How the program stands when the picture's commands begin.
 enum class Start {
     Fresh,     // just started: erased settings, no connection
@@ -318,6 +345,10 @@ std::vector<Shot> shots() {
          {press("Schemat podłączenia kabla do programowania urządzenia")}},
         {"schemat-montazowy", Start::Fresh, {press("Schemat montażowy")}},
         {"informacja", Start::Fresh, {press("Informacja o systemie i firmie")}},
+        {"porownanie",
+         Start::Read,
+         {press("Porównaj ustawienia")},
+         {installationTemplate(), press("Porównaj z szablonem z dysku")}},
         {"zerwanie", Start::Connected, {parameters, ticks(0, 81)}},
     };
 }
@@ -461,6 +492,16 @@ int main(int argc, char* argv[]) {
     for (const Shot& shot : shots())
         if (!camera.take(shot))
             ++failed;
+    // The sheet the parameters editor writes for the same installation; the
+    // manual shows its first page (scripts/manual.sh makes the picture).
+    const trellikon::sheet::SheetOrigin origin{u("plik „brama.sbn”"), QDateTime::currentDateTime()};
+    const std::string sheetError =
+        trellikon::sheet::writeSheet(out.filePath(u("karta-ustawien.pdf")).toStdString(),
+                                     trellikon::inspector::inspect(memory), origin);
+    if (!sheetError.empty()) {
+        std::fprintf(stderr, "karta-ustawien: %s\n", sheetError.c_str());
+        ++failed;
+    }
     if (failed) {
         std::fprintf(stderr, "%d window(s) could not be shown\n", failed);
         return 1;

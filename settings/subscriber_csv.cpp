@@ -404,20 +404,24 @@ void chooseDefaultColumns(const std::vector<Record>& data, const Record* header,
 // Characters that people put into a number to make it readable: blanks
 // (no-break ones too, which spreadsheets use), dashes, dots and brackets.
 std::size_t fillerLength(std::string_view s, std::size_t i) {
-    static constexpr std::string_view kMultiByte[] = {
-        "\xC2\xA0",     // no-break space
-        "\xE2\x80\xAF", // narrow no-break space
-        "\xE2\x80\x89", // thin space
-        "\xE2\x80\x90", "\xE2\x80\x91", "\xE2\x80\x92", "\xE2\x80\x93", "\xE2\x80\x94", // dashes
-        "\xE2\x88\x92", // minus sign
-    };
     const char c = s[i];
     if (c == ' ' || c == '\t' || c == '-' || c == '.' || c == '(' || c == ')' || c == '[' ||
         c == ']')
         return 1;
-    for (const std::string_view m : kMultiByte)
-        if (s.substr(i, m.size()) == m)
-            return m.size();
+    // In UTF-8, byte by byte: this runs for every character of every cell.
+    const auto at = [&](std::size_t k) {
+        return i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0u;
+    };
+    if (at(0) == 0xC2 && at(1) == 0xA0) // no-break space
+        return 2;
+    if (at(0) != 0xE2)
+        return 0;
+    if (at(1) == 0x80 && (at(2) == 0xAF                         // narrow no-break space
+                          || at(2) == 0x89                      // thin space
+                          || (at(2) >= 0x90 && at(2) <= 0x94))) // dashes U+2010..U+2014
+        return 3;
+    if (at(1) == 0x88 && at(2) == 0x92) // minus sign
+        return 3;
     return 0;
 }
 

@@ -386,9 +386,16 @@ void TestCliCommands::fallbackMarks() {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, field);
     QFETCH(bool, marked);
-    for (const auto& f : inspector::describe(inspector::inspect(fromQt(bytes))))
+    const inspector::Inspection in = inspector::inspect(fromQt(bytes));
+    const std::string shown = inspector::renderShow(in);
+    for (const auto& f : inspector::describe(in))
         if (f.name == field.toStdString()) {
             QCOMPARE(f.fallback, marked);
+            // The listing puts the mark after the value, and only there.
+            const std::size_t line = shown.find("  " + std::string(f.name) + ": ");
+            QVERIFY(line != std::string::npos);
+            const std::string text = shown.substr(line, shown.find('\n', line) - line);
+            QCOMPARE(text.ends_with(std::string(" ") + inspector::kFallbackMark), marked);
             return;
         }
     QFAIL("no such field");

@@ -105,6 +105,13 @@ void TestSettingsComparison::eachDifferenceOnceUnderItsName_data() {
     }) << "Definiowanie komunikatów alarmowych"
                           << "Komunikat 0+: zanik zasilania" << RowKind::Text << "\"Zanik 230V\""
                           << "\"Zanik 24V\"";
+    // The same value, once as the default a failed check gave (the installed
+    // image never wrote ECHO) and once as stored: only the mark differs.
+    QTest::newRow("check mended, value the same")
+        << changed([](SettingsImage& im) { im.writeValuePair(kEchoEnabled, 1); })
+        << "Definiowanie pozostałych parametrów"
+        << "ECHO" << RowKind::Setting
+        << QString::fromUtf8("tak ") + QString::fromUtf8(inspector::kFallbackMark) << "tak";
     QTest::newRow("caller added") << changed([](SettingsImage& im) {
         im.writeSubscriber(100, "48700000001");
     }) << "Abonenci"

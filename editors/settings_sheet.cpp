@@ -40,6 +40,10 @@ QString esc(const QString& s) {
 // Column widths and colours shared by every table, so the groups line up.
 const char* const kTable = "<table width=\"100%\" cellspacing=\"0\" cellpadding=\"3\" "
                            "style=\"border-collapse: collapse; margin-top: 8px\">";
+// The same, starting a new page.
+const char* const kTableOnNewPage =
+    "<table width=\"100%\" cellspacing=\"0\" cellpadding=\"3\" "
+    "style=\"border-collapse: collapse; margin-top: 8px; page-break-before: always\">";
 const char* const kHeadCell = "<th colspan=\"%1\" align=\"left\" bgcolor=\"#dfe6ee\" "
                               "style=\"border: 1px solid #9aa8b6\">%2</th>";
 const char* const kCaptionCell = "<td width=\"46%\" style=\"border: 1px solid #c4cdd6\">";
@@ -81,7 +85,8 @@ QString sentMessage(const std::string& header, const Field& f) {
     return v;
 }
 
-const QString kCallersTitle = QStringLiteral("Abonenci CLIP (%1 z %2)");
+// The caller list's heading, which also finds its table in a layout.
+const QString kCallersHeading = QStringLiteral("Abonenci CLIP");
 
 // The caller list in columns by position. `rowsPerPage` holds how many rows
 // of numbers each page the list runs over takes: each page's part is read
@@ -95,13 +100,11 @@ QString callersTable(const inspector::Inspection& in, const std::vector<int>& ro
         if (e.slot_index != 0 && !e.number.empty())
             taken.emplace_back(n, inspector::escapeForTerminal(inspector::untilNul(e.number)));
     }
-    QString html = u(kTable);
-    if (newPage)
-        html.replace(QStringLiteral("style=\""),
-                     QStringLiteral("style=\"page-break-before: always; "));
+    QString html = u(newPage ? kTableOnNewPage : kTable);
     html += QStringLiteral("<thead><tr>") +
-            u(kHeadCell).arg(8).arg(
-                esc(kCallersTitle).arg(taken.size()).arg(layout::kSubscriberCount)) +
+            u(kHeadCell).arg(8).arg(esc(kCallersHeading + QStringLiteral(" (%1 z %2)"))
+                                        .arg(taken.size())
+                                        .arg(layout::kSubscriberCount)) +
             QStringLiteral("</tr><tr>");
     constexpr std::size_t kColumns = 4;
     for (std::size_t c = 0; c < kColumns; ++c)
@@ -215,8 +218,7 @@ std::vector<int> callerRowPages(const QTextDocument& doc) {
     for (QTextFrame* frame : doc.rootFrame()->childFrames()) {
         const auto* table = qobject_cast<QTextTable*>(frame);
         if (table == nullptr || table->rows() < 3 ||
-            !table->cellAt(0, 0).firstCursorPosition().block().text().startsWith(
-                kCallersTitle.left(12)))
+            !table->cellAt(0, 0).firstCursorPosition().block().text().startsWith(kCallersHeading))
             continue;
         for (int r = 2; r < table->rows(); ++r) {
             const QTextBlock block = table->cellAt(r, 0).firstCursorPosition().block();
@@ -300,8 +302,7 @@ QByteArray sheetPdf(const inspector::Inspection& in, const SheetOrigin& origin) 
         // rows each page holds, and each page gets columns of its own. A list
         // with only a row or two on its first page starts on a new one.
         layOutOnPages(doc, writer, documentHtml(in, origin, {}, false));
-        std::vector<int> pages = callerRowPages(doc);
-        std::vector<int> rows = rowsOnEachPage(pages);
+        std::vector<int> rows = rowsOnEachPage(callerRowPages(doc));
         bool newPage = false;
         if (rows.size() > 1 && rows.front() < 3) {
             newPage = true;

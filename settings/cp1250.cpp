@@ -26,16 +26,8 @@ constexpr std::array<char16_t, 128> kUpper = {
 };
 
 void appendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    char bytes[3];
+    out.append(bytes, encodeUtf8(cp, bytes));
 }
 
 // Decodes one UTF-8 sequence at `pos`; returns U+FFFD and advances one byte on
@@ -85,6 +77,22 @@ char32_t nextUtf8(std::string_view s, std::size_t& pos, bool& ok) {
 }
 
 } // namespace
+
+std::size_t encodeUtf8(char32_t cp, char* out) {
+    if (cp < 0x80) {
+        out[0] = static_cast<char>(cp);
+        return 1;
+    }
+    if (cp < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (cp >> 6));
+        out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    out[0] = static_cast<char>(0xE0 | (cp >> 12));
+    out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 3;
+}
 
 char32_t cp1250ToUnicode(std::uint8_t byte) {
     return byte < 0x80 ? byte : kUpper[byte - 0x80];

@@ -5,6 +5,7 @@
 // (0x81 0x83 0x88 0x90 0x98) map to the code points of the same value, so a
 // byte read from a device always survives a decode/encode round trip.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,6 +19,11 @@ char32_t cp1250ToUnicode(std::uint8_t byte);
 // The Windows-1250 byte of a code point, or nothing when the code page has no
 // form for it. Never substitutes a look-alike.
 std::optional<std::uint8_t> unicodeToCp1250(char32_t codePoint);
+
+// Writes the UTF-8 form of a code point of the Basic Multilingual Plane (every
+// character of the code page) to `out`, which has room for three bytes;
+// returns how many it wrote.
+std::size_t encodeUtf8(char32_t codePoint, char* out);
 
 // Windows-1250 bytes to UTF-8 text. Cannot fail.
 std::string cp1250ToUtf8(std::string_view bytes);

@@ -48,17 +48,8 @@ void appendSafe(std::string& out, std::string_view cp1250, Escapes escapes) {
         if (c == '\\' || (c == '"' && escapes != Escapes::Bare)) {
             buffer[n++] = '\\';
             buffer[n++] = c;
-        } else if (cp < 0x80 && !isControl(cp)) {
-            buffer[n++] = c;
         } else if (!isControl(cp)) {
-            // The code page's letters lie below U+0800 but for a few signs.
-            if (cp < 0x800) {
-                buffer[n++] = static_cast<char>(0xC0 | (cp >> 6));
-            } else {
-                buffer[n++] = static_cast<char>(0xE0 | (cp >> 12));
-                buffer[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            }
-            buffer[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+            n += encodeUtf8(cp, buffer + n);
         } else if (escapes == Escapes::Json) {
             // Every control character lies below U+00A0.
             for (const char x :
@@ -363,12 +354,17 @@ std::string maskList(std::uint8_t mask, int count, int firstBit, const char* one
     return (selected == 1 ? one : many) + list;
 }
 
-// A value in the editor's words: a switch or a mask.
-std::string editorWords(const FieldRow& row, const Member& m) {
+// A row's value as the editor shows it, whole or (shownOnly) as a window holds it.
+std::string editorValue(const FieldRow& row, const Member& m, bool shownOnly) {
     switch (row.look) {
     case Look::Number:
-    case Look::Text:
-        break;
+    case Look::Text: {
+        const std::string& v = *std::get<const std::string*>(m);
+        const std::string_view bytes = shownOnly ? untilNul(v) : std::string_view(v);
+        if (bytes.empty())
+            return "(puste)";
+        return safeText(bytes, row.look == Look::Text);
+    }
     case Look::YesNo:
         return yesNo(*std::get<const bool*>(m));
     case Look::Active:
@@ -383,22 +379,6 @@ std::string editorWords(const FieldRow& row, const Member& m) {
                         "żadne wejście");
     }
     return {};
-}
-
-// A row's value as the editor shows it, whole or (shownOnly) as a window holds it.
-std::string editorValue(const FieldRow& row, const Member& m, bool shownOnly) {
-    switch (row.look) {
-    case Look::Number:
-    case Look::Text: {
-        const std::string& v = *std::get<const std::string*>(m);
-        const std::string_view bytes = shownOnly ? untilNul(v) : std::string_view(v);
-        if (bytes.empty())
-            return "(puste)";
-        return safeText(bytes, row.look == Look::Text);
-    }
-    default:
-        return editorWords(row, m);
-    }
 }
 
 // A row's value as show prints it, and as the editor shows it.

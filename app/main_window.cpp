@@ -4,6 +4,7 @@
 #include "button_icons.h"
 #include "files.h"
 #include "info_windows.h"
+#include "outside_text.h"
 #include "parameters_editor.h"
 #include "port_names.h"
 #include "progress_dialog.h"
@@ -258,7 +259,7 @@ void TForm1::ComboBox1Change() {
         link_.setPortName("COM" + std::to_string(index + 1));
     else if (index >= kPortCount)
         link_.setPortName(ComboBox1->itemData(index).toString().toStdString());
-    ComboBox1->setToolTip(QString::fromStdString(trellikon::describePort(link_.port_name)));
+    refreshPortTooltip();
 }
 
 // The eight names stay items 0 to 7; the ports beyond them are asked for anew
@@ -292,11 +293,18 @@ void TForm1::refreshPortTooltips() {
     for (int i = 0; i < ComboBox1->count(); ++i) {
         const std::string name = i < kPortCount ? ComboBox1->itemText(i).toStdString()
                                                 : ComboBox1->itemData(i).toString().toStdString();
-        ComboBox1->setItemData(i,
-                               QString::fromStdString(name + ": " + trellikon::describePort(name)),
-                               Qt::ToolTipRole);
+        ComboBox1->setItemData(
+            i,
+            outside::toolTip(QString::fromStdString(name + ": " + trellikon::describePort(name))),
+            Qt::ToolTipRole);
     }
-    ComboBox1->setToolTip(QString::fromStdString(trellikon::describePort(link_.port_name)));
+    refreshPortTooltip();
+}
+
+// What stands behind a port may be named by the environment or by a driver.
+void TForm1::refreshPortTooltip() {
+    ComboBox1->setToolTip(
+        outside::toolTip(QString::fromStdString(trellikon::describePort(link_.port_name))));
 }
 
 void TForm1::SpeedButton1Click() {
@@ -337,7 +345,8 @@ void TForm1::loadTemplateFile(const QString& path) {
                              path + QStringLiteral(": ") + QString::fromStdString(loaded.error));
         return;
     }
-    takeImage(loaded.bytes, QString::fromUtf8("plik „%1”").arg(QFileInfo(path).fileName()));
+    takeImage(loaded.bytes,
+              QString::fromUtf8("plik „%1”").arg(outside::line(QFileInfo(path).fileName())));
     stack_.showModal(ctx_.form2);
 }
 
@@ -355,7 +364,7 @@ void TForm1::outcome(trellikon::LinkOutcome what) {
     if (what == trellikon::LinkOutcome::ReadComplete && !link_.readingCopy())
         origin_ =
             QString::fromUtf8("urządzenie na porcie %1, odczyt %2")
-                .arg(QString::fromStdString(link_.port_name),
+                .arg(outside::line(QString::fromStdString(link_.port_name)),
                      QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")));
 }
 

@@ -119,6 +119,7 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     QToolButton* addCommand(const char* name, int picture, const QString& label);
     void refreshPortList();
     void refreshPortTooltips();
+    void refreshPortTooltip();
     // A template's image into the program, decoded as a load decodes it.
     void takeImage(const trellikon::SettingsImage::Bytes& bytes, const QString& origin);
 

@@ -92,6 +92,9 @@ void ModalStack::remove(StackWindow* window) {
 
 void QtMessageBoxes::error(QWidget* parent, const QString& text, const QString& detail) {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Błąd"), text, QMessageBox::Ok, parent);
+    // The program's messages are sentences, and many quote a file or port
+    // name: never let such a name be taken for HTML.
+    box.setTextFormat(Qt::PlainText);
     if (!detail.isEmpty())
         box.setDetailedText(detail);
     box.exec();
@@ -100,6 +103,7 @@ void QtMessageBoxes::error(QWidget* parent, const QString& text, const QString& 
 void QtMessageBoxes::plain(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("DOMOWY TRELLIKON"), text, QMessageBox::Ok,
                     parent);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

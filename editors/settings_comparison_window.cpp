@@ -2,6 +2,7 @@
 
 #include "device_link.h"
 #include "files.h"
+#include "outside_text.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -107,6 +108,7 @@ ComparisonWindow::ComparisonWindow(WindowContext& context, QWidget* parent)
     SourceLabel = new QLabel(this);
     SourceLabel->setObjectName(QStringLiteral("SourceLabel"));
     SourceLabel->setWordWrap(true);
+    SourceLabel->setTextFormat(Qt::PlainText);
     top->addWidget(SourceLabel);
 
     Results = new QTextBrowser(this);
@@ -148,6 +150,7 @@ void ComparisonWindow::showNothing(const QString& why) {
     comparison_.reset();
     otherOrigin_.clear();
     SourceLabel->clear();
+    SourceLabel->setToolTip(QString());
     Results->setHtml(QStringLiteral("<p>") + esc(why) + QStringLiteral("</p>"));
     TakeButton->setEnabled(false);
 }
@@ -162,7 +165,9 @@ void ComparisonWindow::FileButtonClick() {
                             path + QStringLiteral(": ") + u(loaded.error));
         return;
     }
-    compareWith(loaded.bytes, u("plik „%1”").arg(QFileInfo(path).fileName()), u("W szablonie"));
+    const QString name = QFileInfo(path).fileName();
+    compareWith(loaded.bytes, u("plik „%1”").arg(outside::line(name)), u("W szablonie"));
+    SourceLabel->setToolTip(outside::toolTip(name));
 }
 
 void ComparisonWindow::DeviceButtonClick() {
@@ -176,7 +181,7 @@ void ComparisonWindow::DeviceButtonClick() {
         return;
     }
     const QString when = QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm"));
-    compareWith(*copy, u("urządzenie na porcie %1, odczyt %2").arg(u(port), when),
+    compareWith(*copy, u("urządzenie na porcie %1, odczyt %2").arg(outside::line(u(port)), when),
                 u("W urządzeniu"));
 }
 

@@ -1,10 +1,12 @@
 #include "subscriber_import_window.h"
 
 #include "device_settings.h"
+#include "outside_text.h"
 
 #include <QAbstractButton>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -29,6 +31,10 @@ enum Column {
 };
 constexpr int kAdd = 0, kReplace = 1;
 constexpr int kRowsInView = 18;
+// A column's name in its check box, and how many columns beyond the boxes
+// are named.
+constexpr int kColumnNameChars = 30;
+constexpr int kNamedLeftColumns = 5;
 
 // A pale tint of the row, so that the eye finds the lines that need a look;
 // the verdict is in words as well.
@@ -61,13 +67,36 @@ SubscriberImportWindow::SubscriberImportWindow(WindowContext& context, QWidget* 
     fileLabel->setTextFormat(Qt::PlainText);
     top->addWidget(fileLabel);
 
-    columnsRow = new QHBoxLayout;
-    columnsRow->setSpacing(14);
+    auto* columnsLine = new QHBoxLayout;
+    columnsLine->setSpacing(14);
     columnsLabel = new QLabel(u("Numery z kolumn:"), this);
     columnsLabel->setObjectName(QStringLiteral("columnsLabel"));
-    columnsRow->addWidget(columnsLabel);
+    columnsLine->addWidget(columnsLabel);
+    // The column choice scrolls, so that a file with many columns, or one
+    // very long column name, cannot make the window wider than the screen.
+    columnsArea = new QScrollArea(this);
+    columnsArea->setObjectName(QStringLiteral("columnsArea"));
+    columnsArea->setFrameShape(QFrame::NoFrame);
+    columnsArea->setWidgetResizable(true);
+    columnsArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    columnsArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    auto* boxes = new QWidget(columnsArea);
+    columnsRow = new QHBoxLayout(boxes);
+    columnsRow->setContentsMargins(0, 0, 0, 0);
+    columnsRow->setSpacing(14);
     columnsRow->addStretch(1);
-    top->addLayout(columnsRow);
+    columnsArea->setWidget(boxes);
+    QCheckBox probe(u("kolumna"));
+    columnsArea->setFixedHeight(probe.sizeHint().height() +
+                                style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 4);
+    columnsLine->addWidget(columnsArea, 1);
+    top->addLayout(columnsLine);
+    moreColumnsLabel = new QLabel(this);
+    moreColumnsLabel->setObjectName(QStringLiteral("moreColumnsLabel"));
+    moreColumnsLabel->setTextFormat(Qt::PlainText);
+    moreColumnsLabel->setWordWrap(true);
+    moreColumnsLabel->hide();
+    top->addWidget(moreColumnsLabel);
 
     linesGrid = new QTableWidget(0, 6, this);
     linesGrid->setObjectName(QStringLiteral("linesGrid"));
@@ -136,7 +165,8 @@ SubscriberImportWindow::SubscriberImportWindow(WindowContext& context, QWidget* 
 
 void SubscriberImportWindow::load(const QString& fileName, csv::CallerFile file) {
     file_ = std::move(file);
-    fileLabel->setText(u("Plik: %1").arg(fileName));
+    fileLabel->setText(u("Plik: %1").arg(outside::line(fileName)));
+    fileLabel->setToolTip(outside::toolTip(fileName));
     showColumns();
     if (modeGroup->ItemIndex() == kAdd)
         replan();
@@ -150,32 +180,83 @@ void SubscriberImportWindow::showColumns() {
     columnBoxes.clear();
     boxColumn_.clear();
     // Columns with telephone numbers in them, and whatever the reader chose:
-    // a column of names or notes is no choice worth offering.
-    for (std::size_t c = 0; c < file_.columns.size(); ++c) {
-        const int column = static_cast<int>(c);
-        const bool read = std::find(file_.numberColumns.begin(), file_.numberColumns.end(),
-                                    column) != file_.numberColumns.end();
-        if (!read && !file_.columns[c].phoneLike)
-            continue;
-        const std::string& name = file_.columns[c].name;
-        const QString label = name.empty() ? u("kolumna %1").arg(column + 1)
-                                           : u("%1 (kolumna %2)").arg(u(name)).arg(column + 1);
-        auto* box = new QCheckBox(label, this);
-        nameControl(box, "columnBox", u("Numery z kolumny: %1").arg(label));
-        box->setObjectName(QStringLiteral("columnBox%1").arg(column + 1));
-        box->setChecked(read);
+    // a column of names or notes is no choice worth offering. The columns
+    // read come first when there are more than fit.
+    auto isRead = [this](int column) {
+        return std::find(file_.numberColumns.begin(), file_.numberColumns.end(), column) !=
+               file_.numberColumns.end();
+    };
+    std::vector<int> offered;
+    for (std::size_t c = 0; c < file_.columns.size(); ++c)
+        if (isRead(static_cast<int>(c)) || file_.columns[c].phoneLike)
+            offered.push_back(static_cast<int>(c));
+    std::vector<int> shown, left;
+    std::size_t readLeft = static_cast<std::size_t>(
+        std::count_if(offered.begin(), offered.end(), [&](int c) { return isRead(c); }));
+    for (int column : offered) {
+        const bool read = isRead(column);
+        const std::size_t room = kMaxColumnBoxes - shown.size();
+        if (room > (read ? 0 : readLeft))
+            shown.push_back(column);
+        else
+            left.push_back(column);
+        if (read && readLeft > 0)
+            --readLeft;
+    }
+    for (int column : shown) {
+        const QString name = u(file_.columns[static_cast<std::size_t>(column)].name).trimmed();
+        const QString number = QString::number(column + 1);
+        const QString caption =
+            name.isEmpty()
+                ? u("kolumna %1").arg(number)
+                : u("%1 (kolumna %2)").arg(outside::caption(name, kColumnNameChars), number);
+        auto* box = new QCheckBox(caption, this);
+        const QString spoken =
+            name.isEmpty()
+                ? caption
+                : u("%1 (kolumna %2)").arg(outside::line(name, kColumnNameChars), number);
+        nameControl(box, "columnBox", u("Numery z kolumny: %1").arg(spoken));
+        box->setObjectName(QStringLiteral("columnBox%1").arg(number));
+        if (!name.isEmpty())
+            box->setToolTip(outside::toolTip(name));
+        box->setChecked(isRead(column));
         connect(box, &QCheckBox::toggled, this, [this] { columnsChosen(); });
-        columnsRow->insertWidget(static_cast<int>(columnBoxes.size()) + 1, box);
+        columnsRow->insertWidget(static_cast<int>(columnBoxes.size()), box);
         columnBoxes.push_back(box);
         boxColumn_.push_back(column);
     }
+    moreColumnsLabel->setVisible(!left.empty());
+    if (left.empty())
+        return;
+    QStringList names;
+    int read = 0;
+    for (int column : left) {
+        read += isRead(column) ? 1 : 0;
+        if (names.size() < kNamedLeftColumns) {
+            const QString name = u(file_.columns[static_cast<std::size_t>(column)].name).trimmed();
+            names << (name.isEmpty() ? u("kolumna %1").arg(column + 1)
+                                     : outside::line(name, kColumnNameChars));
+        }
+    }
+    if (static_cast<int>(left.size()) > kNamedLeftColumns)
+        names << u("…");
+    QString more = u("Pozostałe kolumny z numerami (%1) nie są tu pokazane: %2")
+                       .arg(QString::number(left.size()), names.join(u(", ")));
+    if (read > 0)
+        more += u(" – numery z %1 z nich są czytane.").arg(read);
+    moreColumnsLabel->setText(more);
 }
 
 void SubscriberImportWindow::columnsChosen() {
+    // Columns beyond the boxes keep what the reader chose for them.
     std::vector<int> chosen;
+    for (int column : file_.numberColumns)
+        if (std::find(boxColumn_.begin(), boxColumn_.end(), column) == boxColumn_.end())
+            chosen.push_back(column);
     for (std::size_t i = 0; i < columnBoxes.size(); ++i)
         if (columnBoxes[i]->isChecked())
             chosen.push_back(boxColumn_[i]);
+    std::sort(chosen.begin(), chosen.end());
     csv::chooseColumns(file_, chosen);
     replan();
 }
@@ -203,7 +284,7 @@ void SubscriberImportWindow::replan() {
             auto* item = new QTableWidgetItem(cells[c]);
             item->setBackground(tint(l.verdict));
             if (c == ReasonColumn || c == ContentColumn)
-                item->setToolTip(cells[c]);
+                item->setToolTip(outside::toolTip(cells[c]));
             linesGrid->setItem(row, c, item);
         }
         ++row;

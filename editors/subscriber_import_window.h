@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTableWidget>
 
 // Preview of the callers a CSV file brings into the subscriber list, with the
@@ -23,8 +24,12 @@ class SubscriberImportWindow : public StackDialog {
     QLabel* fileLabel;
     QLabel* columnsLabel;
     // One per column that holds telephone numbers (or is read): ticked, its
-    // numbers are imported, each number a caller.
+    // numbers are imported, each number a caller. At most kMaxColumnBoxes,
+    // in a row that scrolls; the columns beyond are named in moreColumnsLabel.
     std::vector<QCheckBox*> columnBoxes;
+    QScrollArea* columnsArea;
+    QLabel* moreColumnsLabel;
+    static constexpr std::size_t kMaxColumnBoxes = 12;
     QTableWidget* linesGrid; // one row per line of the file
     RadioGroup* modeGroup;   // 0 add at the lowest free positions, 1 replace the list
     QLabel* summaryLabel;
@@ -47,6 +52,6 @@ class SubscriberImportWindow : public StackDialog {
     WindowContext& ctx;
     trellikon::csv::CallerFile file_;
     trellikon::csv::ImportPlan plan_;
-    QHBoxLayout* columnsRow;
+    QHBoxLayout* columnsRow;     // inside columnsArea
     std::vector<int> boxColumn_; // the file's column of each of columnBoxes
 };

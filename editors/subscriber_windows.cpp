@@ -4,6 +4,7 @@
 #include "entry_messages.h"
 #include "entry_rules.h"
 #include "files.h"
+#include "outside_text.h"
 #include "parameters_editor.h"
 #include "subscriber_csv.h"
 #include "subscriber_import_window.h"
@@ -273,9 +274,9 @@ void TForm12::importClick() {
     if (path.isEmpty())
         return;
     auto refuse = [&](const std::string& why) {
-        ctx.messages->error(this,
-                            u("Nie można zaimportować pliku „%1”: %2")
-                                .arg(QFileInfo(path).fileName(), QString::fromStdString(why)));
+        ctx.messages->error(
+            this, u("Nie można zaimportować pliku „%1”: %2")
+                      .arg(outside::line(QFileInfo(path).fileName()), QString::fromStdString(why)));
     };
     const csv::CallerText text = csv::readCallerFile(fileLayerPath(path));
     if (!text.ok)
@@ -299,9 +300,9 @@ void TForm12::exportClick() {
     const std::string failure = trellikon::saveFileAtomically(
         fileLayerPath(path), reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     if (!failure.empty())
-        ctx.messages->error(this,
-                            u("Nie udało się zapisać pliku „%1”: %2")
-                                .arg(QFileInfo(path).fileName(), QString::fromStdString(failure)));
+        ctx.messages->error(this, u("Nie udało się zapisać pliku „%1”: %2")
+                                      .arg(outside::line(QFileInfo(path).fileName()),
+                                           QString::fromStdString(failure)));
     else
         ctx.messages->plain(this, u("Zapisano do pliku abonentów: %1").arg(count));
 }

@@ -15,6 +15,10 @@ using Bytes = SettingsImage::Bytes;
 
 namespace {
 
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
 SettingsImage templateImage() {
     SettingsImage im;
     im.writePhoneNumber(kSmsCentreNumber, "48601000310");
@@ -58,6 +62,8 @@ class TestComparisonWindow : public QObject {
     void readThatDoesNotCompleteComparesNothing_data();
     void readThatDoesNotCompleteComparesNothing();
     void fileComparedAndTakenIn();
+    void fileNameShownAsText_data();
+    void fileNameShownAsText();
     void settingsSheetFromTheEditor();
 };
 
@@ -74,7 +80,7 @@ static void loadTemplateFile(Program& p, const QString& path) {
 
 static QString saveTemplate(QTemporaryDir& dir, const QString& name, const Bytes& b) {
     const QString path = dir.filePath(name);
-    if (!saveFileAtomically(path.toStdString(), b.data(), b.size()).empty())
+    if (!saveFileAtomically(fileLayerPath(path), b.data(), b.size()).empty())
         return {};
     return path;
 }
@@ -230,7 +236,51 @@ void TestComparisonWindow::fileComparedAndTakenIn() {
     QVERIFY(results.contains("W szablonie") && results.contains("Definiowanie masek"));
     QCOMPARE(editorNumber, QStringLiteral("48600999999"));
     QVERIFY(taken);
-    QCOMPARE(p.form1->settingsOrigin(), QStringLiteral("plik „inny.sbn”"));
+    QCOMPARE(p.form1->settingsOrigin(), QString::fromUtf8("plik „\u2068inny.sbn\u2069”"));
+}
+
+void TestComparisonWindow::fileNameShownAsText_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("shown"); // between the isolating marks
+    const QString markup =
+        u("<img src=\"&#47;dev&#47;zero\"><font size=6 color=red>Ustawienia zgodne<br>nic.sbn");
+    QTest::newRow("markup is text") << markup << markup.left(29) + u("…") + markup.right(30);
+    QTest::newRow("an entity stays as typed") << u("&lt;v2&gt;.sbn") << u("&lt;v2&gt;.sbn");
+    QTest::newRow("a direction override cannot turn the name")
+        << u("faktura_\u202Efdp.sbn") << u("faktura_\uFFFDfdp.sbn");
+    const QString longName = QString(246, QLatin1Char('a')) + u(".sbn");
+    QTest::newRow("250 characters, shortened in the middle")
+        << longName
+        << QString(29, QLatin1Char('a')) + u("…") + QString(26, QLatin1Char('a')) + u(".sbn");
+}
+
+void TestComparisonWindow::fileNameShownAsText() {
+    // A template's name is the user's, or whoever sent the file: the line above
+    // the differences shows it as plain text, shortened, isolated from the
+    // text around it, and the window keeps its width.
+    QFETCH(QString, name);
+    QFETCH(QString, shown);
+    Program p;
+    QTemporaryDir dir;
+    // Written directly: a name this long leaves no room for a temporary one.
+    QFile file(dir.filePath(name));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    const Bytes other = deviceImage();
+    file.write(reinterpret_cast<const char*>(other.data()), qint64(other.size()));
+    file.close();
+    p.files.answers << file.fileName();
+    whenModal([&](QDialog* d) {
+        auto* w = qobject_cast<ComparisonWindow*>(d);
+        QVERIFY(w);
+        w->FileButton->click();
+        QCOMPARE(w->SourceLabel->textFormat(), Qt::PlainText);
+        QCOMPARE(w->SourceLabel->text(), u("Porównanie z: plik „\u2068%1\u2069”").arg(shown));
+        const QString whole = QString(name).replace(QChar(0x202E), QChar(0xFFFD));
+        QCOMPARE(w->SourceLabel->toolTip(), u("<p>%1</p>").arg(whole.toHtmlEscaped()));
+        QVERIFY2(w->sizeHint().width() < 1200, qPrintable(QString::number(w->sizeHint().width())));
+        w->CloseButton->click();
+    });
+    p.form1->CompareButtonClick();
 }
 
 void TestComparisonWindow::settingsSheetFromTheEditor() {

@@ -1,4 +1,6 @@
-// The window stack: our own activation, not the window system's.
+// The window stack: our own activation, not the window system's; and text
+// from outside made safe to show in a window.
+#include "outside_text.h"
 #include "window_support.h"
 #include "window_test_support.h"
 
@@ -33,6 +35,8 @@ class TestModalStack : public QObject {
     void showingOverAnotherSwapsActivation();
     void closingFromTheMiddleLeavesTheTopActive();
     void showingAWindowTwiceIsHarmless();
+    void outsideTextInALine_data();
+    void outsideTextInALine();
 };
 
 void TestModalStack::showingOverAnotherSwapsActivation() {
@@ -92,6 +96,34 @@ void TestModalStack::showingAWindowTwiceIsHarmless() {
     });
     stack.showModal(&a);
     QCOMPARE(calls, (QStringList{"root-", "A+", "A-", "root+"}));
+}
+
+void TestModalStack::outsideTextInALine_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("max");
+    QTest::addColumn<QString>("shown"); // between the isolating marks
+    QTest::newRow("short, as it is")
+        << QString::fromUtf8("brama.sbn") << 60 << QString::fromUtf8("brama.sbn");
+    QTest::newRow("long, cut in the middle")
+        << QStringLiteral("abcdefghij") << 7 << QString::fromUtf8("abc…hij");
+    // U+1F600 takes two UTF-16 units on either side of the cut.
+    QTest::newRow("a character of two units is kept whole")
+        << QString::fromUtf8("ab\U0001F600cdef\U0001F600gh") << 7 << QString::fromUtf8("ab…gh");
+    QTest::newRow("line breaks, controls and direction marks shown")
+        << QString::fromUtf8("a\nb\tc\u202Ed\u2066e\u200Ff") << 60
+        << QString::fromUtf8("a\uFFFDb\uFFFDc\uFFFDd\uFFFDe\uFFFDf");
+}
+
+void TestModalStack::outsideTextInALine() {
+    // A name from outside fits one line whatever its length, keeps every
+    // character whole, and cannot change the direction of the text after it.
+    QFETCH(QString, text);
+    QFETCH(int, max);
+    QFETCH(QString, shown);
+    QCOMPARE(outside::line(text, max), QChar(0x2068) + shown + QChar(0x2069));
+    QCOMPARE(outside::caption(QStringLiteral("R&D")), QString::fromUtf8("\u2068R&&D\u2069"));
+    QCOMPARE(outside::toolTip(QStringLiteral("<img src=\"/dev/zero\">")),
+             QStringLiteral("<p>&lt;img src=&quot;/dev/zero&quot;&gt;</p>"));
 }
 
 QTEST_MAIN(TestModalStack)

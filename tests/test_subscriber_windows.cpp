@@ -8,6 +8,7 @@
 #include <QAccessible>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -104,6 +105,9 @@ class TestSubscriberWindows : public QObject {
     void importPreview();
     void importColumnChoice();
     void exportAndRefusedImport();
+    void importShowsTheFileAsText();
+    void importWindowKeepsItsSize_data();
+    void importWindowKeepsItsSize();
 };
 
 void TestSubscriberWindows::windowsAndNames() {
@@ -515,10 +519,13 @@ void TestSubscriberWindows::exportAndRefusedImport() {
     inList(p, [&](TForm12* w, TForm2*) {
         w->exportButton->click();
         QCOMPARE(p.messages.plains, QStringList{u("Zapisano do pliku abonentów: 1")});
-        whenModal([](QDialog*) { QFAIL("no preview for a file that is not text"); }, 300, false);
+        QPointer<QTimer> watch = whenModal(
+            [](QDialog*) { QFAIL("no preview for a file that is not text"); }, 300, false);
         w->importButton->click();
+        delete watch; // nothing can open any more
         QCOMPARE(p.messages.errors.size(), 1);
-        QVERIFY(p.messages.errors[0].startsWith(u("Nie można zaimportować pliku „obraz.csv”")));
+        QVERIFY(p.messages.errors[0].startsWith(
+            u("Nie można zaimportować pliku „\u2068obraz.csv\u2069”")));
     });
     QFile written(dir.filePath(u("lista.csv")));
     QVERIFY(written.open(QIODevice::ReadOnly));
@@ -543,7 +550,7 @@ void TestSubscriberWindows::importColumnChoice() {
         whenModal([&](QDialog*) {
             SubscriberImportWindow* v = w->importWindow;
             QCOMPARE(v->columnBoxes.size(), std::size_t{2});
-            QCOMPARE(v->columnBoxes[0]->text(), u("Telefon 1 (kolumna 2)"));
+            QCOMPARE(v->columnBoxes[0]->text(), u("\u2068Telefon 1\u2069 (kolumna 2)"));
             QVERIFY(v->columnBoxes[0]->isChecked() && !v->columnBoxes[1]->isChecked());
             QCOMPARE(v->summaryLabel->text(),
                      u("Przyjęte: 2, pominięte z ostrzeżeniem: 0, odrzucone: 1"));
@@ -567,6 +574,113 @@ void TestSubscriberWindows::importColumnChoice() {
         QCOMPARE(listed(w), QStringList({u("1 48601000001"), u("2 48601000002"), u("3 48601000003"),
                                          u("4 48601000004")}));
         w->SpeedButton3->click();
+    });
+}
+
+void TestSubscriberWindows::importShowsTheFileAsText() {
+    // A file name, a column name and a cell are shown as the text they are:
+    // markup is neither drawn nor followed, "%1" and "&" stay as typed, a
+    // direction override is shown as a mark and turns nothing around it; and a
+    // refused file's name reaches the message as the same plain line.
+    QTemporaryDir dir;
+    const QString name = u("<b>ZAUFANY<b>_\u202Evsc.csv");
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("Nazwisko;Tel. dom&praca %1\r\n<img src=\"/dev/zero\">;601000001\r\n");
+    file.close();
+    const QString refusedName = u("<font color=red>UWAGA<br><img src=\"&#47;dev&#47;zero\">.csv");
+    QFile refused(dir.filePath(refusedName));
+    QVERIFY(refused.open(QIODevice::WriteOnly));
+    refused.write(QByteArray("\0\1\2", 3));
+    refused.close();
+
+    Program p;
+    p.files.answers = {path, refused.fileName()};
+    inList(p, [&](TForm12* w, TForm2*) {
+        whenModal([&](QDialog*) {
+            SubscriberImportWindow* v = w->importWindow;
+            QCOMPARE(v->fileLabel->textFormat(), Qt::PlainText);
+            QCOMPARE(v->fileLabel->text(), u("Plik: \u2068<b>ZAUFANY<b>_\uFFFDvsc.csv\u2069"));
+            QCOMPARE(v->columnBoxes.size(), std::size_t{1});
+            QCOMPARE(v->columnBoxes[0]->text(), u("\u2068Tel. dom&&praca %1\u2069 (kolumna 2)"));
+            QVERIFY(v->columnBoxes[0]->accessibleName().contains(u("dom&praca %1")));
+            QCOMPARE(v->linesGrid->item(1, 1)->toolTip(),
+                     u("<p>&lt;img src=&quot;/dev/zero&quot;&gt;;601000001</p>"));
+            v->cancelButton->click();
+        });
+        w->importButton->click();
+        w->importButton->click();
+    });
+    QCOMPARE(p.messages.errors.size(), 1);
+    QVERIFY2(p.messages.errors[0].startsWith(u("Nie można zaimportować pliku „\u2068") +
+                                             refusedName + u("\u2069”:")),
+             qPrintable(p.messages.errors[0]));
+
+    // The program's message boxes render any text as plain text.
+    QString shownText;
+    Qt::TextFormat format = Qt::AutoText;
+    whenModal([&](QDialog* d) {
+        auto* box = qobject_cast<QMessageBox*>(d);
+        QVERIFY(box);
+        shownText = box->text();
+        format = box->textFormat();
+        box->accept();
+    });
+    QtMessageBoxes().error(nullptr, p.messages.errors[0]);
+    QCOMPARE(format, Qt::PlainText);
+    QCOMPARE(shownText, p.messages.errors[0]);
+}
+
+void TestSubscriberWindows::importWindowKeepsItsSize_data() {
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<int>("boxes");
+    QTest::addColumn<QString>("more");
+    QByteArray many;
+    for (int c = 1; c <= 2000; ++c) {
+        many += "Telefon " + QByteArray::number(c) + (c < 2000 ? ";" : "");
+    }
+    QTest::newRow("2,000 telephone columns")
+        << many << 12
+        << u("Pozostałe kolumny z numerami (1988) nie są tu pokazane: \u2068Telefon 13\u2069, "
+             "\u2068Telefon 14\u2069, \u2068Telefon 15\u2069, \u2068Telefon 16\u2069, "
+             "\u2068Telefon 17\u2069, …");
+    QTest::newRow("a 20,000-character column name")
+        << QByteArray("tel") + QByteArray(19997, 'x') << 1 << QString();
+}
+
+void TestSubscriberWindows::importWindowKeepsItsSize() {
+    // Whatever the file holds, the preview stays a window that fits a screen:
+    // the columns offered are a few, in a row that scrolls, the rest named in
+    // one line; the file is still read whole.
+    QFETCH(QByteArray, header);
+    QFETCH(int, boxes);
+    QFETCH(QString, more);
+    const int columns = static_cast<int>(header.count(';')) + 1;
+    QByteArray row;
+    for (int c = 0; c < columns; ++c)
+        row += QByteArray::number(601000000 + c) + (c + 1 < columns ? ";" : "");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u("szeroki.csv"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(header + "\r\n" + row + "\r\n");
+    file.close();
+    Program p;
+    p.files.answers = {path};
+    inList(p, [&](TForm12* w, TForm2*) {
+        whenModal([&](QDialog*) {
+            SubscriberImportWindow* v = w->importWindow;
+            QCOMPARE(static_cast<int>(v->columnBoxes.size()), boxes);
+            QVERIFY(v->columnBoxes[0]->isChecked());
+            QCOMPARE(v->moreColumnsLabel->isVisibleTo(v), !more.isEmpty());
+            QCOMPARE(v->moreColumnsLabel->text(), more);
+            QVERIFY2(v->sizeHint().width() < 1600, qPrintable(QString::number(v->width())));
+            QVERIFY2(v->width() < 1600, qPrintable(QString::number(v->width())));
+            QCOMPARE(v->linesGrid->rowCount(), 2);
+            v->cancelButton->click();
+        });
+        w->importButton->click();
     });
 }
 

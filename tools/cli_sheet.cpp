@@ -4,6 +4,7 @@
 
 #include "cli_commands.h"
 #include "files.h"
+#include "outside_text.h"
 #include "settings_sheet.h"
 
 #include <QFileInfo>
@@ -46,8 +47,8 @@ int runSheet(const std::string& path, const std::string& outPath, std::ostream& 
         return fail(err, kExitUsage, "nie można odczytać pliku „" + path + "”: " + load.error);
     const auto app = guiForFonts();
     sheet::SheetOrigin origin;
-    origin.source =
-        QStringLiteral("plik „%1”").arg(QFileInfo(QString::fromStdString(path)).fileName());
+    origin.source = QStringLiteral("plik „%1”")
+                        .arg(outside::line(QFileInfo(QString::fromStdString(path)).fileName()));
     origin.made = QDateTime::currentDateTime();
     const std::string e = sheet::writeSheet(outPath, inspector::inspect(load.bytes), origin);
     if (!e.empty())

@@ -43,6 +43,10 @@ class StackWindow {
     virtual QWidget* widget() = 0;
     virtual void FormActivate() {}
     virtual void FormDeactivate() {}
+    // The window is about to be closed for the program, not by the user (the
+    // connection-lost notice closes the editors): what was typed in it must
+    // not be lost with it.
+    virtual void keepTypedValues() {}
 };
 
 // A dialog window of the program. Closing it by its title bar ends its modal

@@ -268,6 +268,13 @@ void TForm3::SpeedButton4Click() {
         error(kWriteNotConnected);
         return;
     }
+    // A text that was pasted into an empty box or came with a template has
+    // not met the typing rule yet; the device cannot send what it refuses.
+    if (const auto refused = rules::firstRefusedText(typedTexts())) {
+        ctx.messages->error(
+            this, u("%1: %2").arg(u(kRows[refused->slot].spoken), u(refused->verdict.message)));
+        return;
+    }
     Encode_Settings();
     if (encode_failed) {
         error(kWriteRefused);
@@ -304,12 +311,23 @@ void TForm3::Encode_Settings() {
     report(trellikon::Encode_Settings(snapshotOfEditors(*ctx.form2, *this), *ctx.settings));
 }
 
-void TForm3::Encode_Texts() {
+std::array<std::string, kTextSlotCount> TForm3::typedTexts() const {
     std::array<std::string, kTextSlotCount> texts;
     const auto edits = textEdits();
     for (std::size_t slot = 0; slot < edits.size(); ++slot)
         texts[slot] = toDevice(edits[slot]->text());
-    report(trellikon::Encode_Texts(texts, ctx.settings->image));
+    return texts;
+}
+
+void TForm3::Encode_Texts() {
+    report(trellikon::Encode_Texts(typedTexts(), ctx.settings->image));
+}
+
+// Opening the editor again from the parameters editor decodes the texts from
+// the image, so the image is where typed texts survive the notice.
+void TForm3::keepTypedValues() {
+    FormDeactivate();
+    trellikon::keepTypedTexts(typedTexts(), ctx.settings->image);
 }
 
 // The file is written whole or not at all: an earlier template of the same

@@ -70,6 +70,7 @@ class TForm3 : public StackDialog {
 
     void FormActivate() override;
     void FormDeactivate() override;
+    void keepTypedValues() override;
     void textChange(int slot); // Edit1Change .. Edit16Change, but Edit11Change
     void clearClick(int slot); // the "Czyść" buttons
     void CheckBox1Click();
@@ -85,6 +86,8 @@ class TForm3 : public StackDialog {
     // editor closes this window when the running command ends.
     void Encode_Settings();
     void Encode_Texts();
+    // The fifteen boxes' texts as the device keeps them.
+    std::array<std::string, 15> typedTexts() const;
     void Save_Template();
 
   private:

@@ -177,6 +177,15 @@ EntryVerdict textEntry(int slot, std::string_view text, bool boxHeldText) {
     return {};
 }
 
+std::optional<RefusedText>
+firstRefusedText(const std::array<std::string, layout::kTextSlotCount>& texts) {
+    for (int slot = 0; slot < layout::kTextSlotCount; ++slot)
+        if (const auto v = textEntry(slot, texts[static_cast<std::size_t>(slot)], true);
+            v.refused())
+            return RefusedText{slot, v};
+    return std::nullopt;
+}
+
 EntryVerdict testIndexEntry(std::string_view text) {
     const auto index = wholeNumber(text);
     if (!text.empty() && (!index || *index < 1 || *index > 4))

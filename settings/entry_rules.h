@@ -9,6 +9,8 @@
 //
 // Texts are Windows-1250 bytes, one byte per character.
 
+#include "settings_image.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -93,6 +95,15 @@ EntryVerdict daysEntry(std::string_view text);
 // before) its characters. A refused text gives way to the box's last
 // accepted text, which only the box knows: `put_back` stays empty.
 EntryVerdict textEntry(int slot, std::string_view text, bool boxHeldText);
+// Before a write: the first text that typing would refuse in a box that held
+// a text. A text pasted into an empty box or loaded from a template was never
+// checked, and the device cannot send what the rule refuses.
+struct RefusedText {
+    int slot = 0;
+    EntryVerdict verdict;
+};
+std::optional<RefusedText>
+firstRefusedText(const std::array<std::string, layout::kTextSlotCount>& texts);
 // The test message's user index: a whole number 1..4; cleared otherwise.
 EntryVerdict testIndexEntry(std::string_view text);
 // The user the index names must have a number; cleared otherwise. An index

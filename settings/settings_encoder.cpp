@@ -279,4 +279,12 @@ EncodeResult Encode_Texts(const std::array<std::string, kTextSlotCount>& texts,
     return result;
 }
 
+void keepTypedTexts(const std::array<std::string, kTextSlotCount>& texts, SettingsImage& image) {
+    for (int slot = 0; slot < kTextSlotCount; ++slot) {
+        const std::string& text = texts[static_cast<std::size_t>(slot)];
+        if (text.size() <= (slot == messageHeaderText ? kHeaderLongest : kTextLongest))
+            image.writeText(slot, text);
+    }
+}
+
 } // namespace trellikon

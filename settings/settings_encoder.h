@@ -75,4 +75,11 @@ EncodeResult Encode_Settings(const EditorSnapshot& snapshot, DeviceSettings& set
 EncodeResult Encode_Texts(const std::array<std::string, layout::kTextSlotCount>& texts,
                           SettingsImage& image);
 
+// The texts as typed, kept in the image when their window is closed for the
+// program (the connection-lost notice) rather than by the user: no refusal
+// is reported, and a text longer than its slot leaves the slot as it was
+// instead of emptying it.
+void keepTypedTexts(const std::array<std::string, layout::kTextSlotCount>& texts,
+                    SettingsImage& image);
+
 } // namespace trellikon

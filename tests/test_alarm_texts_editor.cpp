@@ -75,6 +75,9 @@ class TestAlarmTextsEditor : public QObject {
     void indexCheck_data();
     void indexCheck();
     void writeWithoutConnection();
+    void writeRefusesATextTheDeviceCannotSend_data();
+    void writeRefusesATextTheDeviceCannotSend();
+    void connectionLostKeepsTypedTexts();
     void refusedWriteClosesIntoTheParametersEditor();
     void saveTemplate();
     void failedSaveKeepsTheOldFile();
@@ -388,6 +391,62 @@ void TestAlarmTextsEditor::writeWithoutConnection() {
     QCOMPARE(p.ctx().link->watch_link, std::uint8_t(0));
     for (int slot = 0; slot < kTextSlotCount; ++slot)
         QCOMPARE(p.settings().image.at(*textSlotOffset(slot)), before[*textSlotOffset(slot)]);
+}
+
+void TestAlarmTextsEditor::writeRefusesATextTheDeviceCannotSend_data() {
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("a Polish letter pasted into an empty box")
+        << u("Edit3") << u("Żółw") << u("Komunikat 0-: powrót zasilania: ") + kAlarmForbidden;
+    QTest::newRow("quotes and a dash from a word processor")
+        << u("Edit1") << u("„DOM” – ") << u("Nagłówek komunikatu: ") + kHeaderForbidden;
+}
+
+void TestAlarmTextsEditor::writeRefusesATextTheDeviceCannotSend() {
+    // A text pasted into an empty box is not checked as it arrives; the write
+    // checks every text by the typing rule and sends nothing when one fails.
+    QFETCH(QString, edit);
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    Program p;
+    p.connect();
+    const auto before = p.device.memory();
+    p.inTextsEditor([&](TForm3* t) {
+        auto* e = t->findChild<QLineEdit*>(edit);
+        QVERIFY(e);
+        e->clear();
+        paste(e, text);
+        QCOMPARE(e->text(), text);
+        QVERIFY(p.messages.errors.isEmpty());
+        t->SpeedButton4->click();
+        QVERIFY(t->isVisible());
+    });
+    QCOMPARE(p.messages.errors, QStringList{message});
+    QCOMPARE(p.ctx().link->write_active, std::uint8_t(0));
+    QVERIFY(!p.form5()->isVisible());
+    QVERIFY(p.device.memory() == before);
+}
+
+void TestAlarmTextsEditor::connectionLostKeepsTypedTexts() {
+    // The notice closes the editors; the texts typed since the texts editor
+    // opened are there when it is opened again.
+    Program p;
+    p.connect();
+    p.inTextsEditor([&](TForm3* t) {
+        paste(t->Edit4, QStringLiteral("Brama otwarta"));
+        whenModal([&](QDialog*) { QTest::mouseClick(p.form11()->Button1, Qt::LeftButton); });
+        for (int i = 0; i < 81 && p.ctx().link->connected; ++i)
+            p.form1->Timer2Timer();
+        QVERIFY(!t->isVisible());
+    });
+    QVERIFY(!p.ctx().link->connected);
+    QString shown;
+    p.inTextsEditor([&](TForm3* t) {
+        shown = t->Edit4->text();
+        t->SpeedButton2->click();
+    });
+    QCOMPARE(shown, QStringLiteral("Brama otwarta"));
 }
 
 void TestAlarmTextsEditor::refusedWriteClosesIntoTheParametersEditor() {

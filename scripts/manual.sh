@@ -61,4 +61,11 @@ if grep -Eq '(src|href)="(https?:)?//' "$out/instrukcja.html"; then
     echo "manual: instrukcja.html refers to something outside itself" >&2
     exit 1
 fi
+# Every link inside the page leads to a heading that is there.
+dangling=$(comm -23 <(grep -o 'href="#[^"]*"' "$out/instrukcja.html" | sed 's/^href="#//; s/"$//' | sort -u) \
+    <(grep -o ' id="[^"]*"' "$out/instrukcja.html" | sed 's/^ id="//; s/"$//' | sort -u))
+if [ -n "$dangling" ]; then
+    echo "manual: links to no heading:" $dangling >&2
+    exit 1
+fi
 echo "$out/instrukcja.html"

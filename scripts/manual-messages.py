@@ -177,14 +177,14 @@ POLISH = "aąbcćdeęfghijklłmnńoóprsśtuvwxyzźż"
 
 
 def polish_key(text):
-    """Dictionary order of Polish: ą after a, ł after l ...; case and
-    punctuation only break ties."""
+    """Dictionary order of Polish: ą after a, ł after l ...; a number counts
+    as a whole (NR 9 before NR 10); case and punctuation only break ties."""
     key = []
-    for c in text.lower():
-        if c in POLISH:
-            key.append((1, POLISH.index(c)))
-        elif c.isdigit():
-            key.append((0, ord(c)))
+    for part in re.findall(r"\d+|\D", text.lower()):
+        if part.isdigit():
+            key.append((0, int(part)))
+        elif part in POLISH:
+            key.append((1, POLISH.index(part)))
     return (key, text)
 
 

@@ -1,4 +1,5 @@
 #include "button_icons.h"
+#include "command_line.h"
 #include "main_window.h"
 #include "qt_translations.h"
 #include "startup_probe.h"
@@ -6,7 +7,13 @@
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char* argv[]) {
+    if (const auto answer = answerCommandLine(argc, argv)) {
+        std::fputs(answer->text.c_str(), stdout);
+        return answer->status;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("trellikon"));
     QApplication::setDesktopFileName(QStringLiteral("trellikon"));

@@ -7,10 +7,15 @@
 #
 #   scripts/manual.sh [BUILD_DIR]
 #
-# Fails when a window cannot be shown, when the manual shows a picture that
-# was not taken, or when a picture taken is not in the manual.
+# Fails when a message of the sources is missing from the manual's message
+# index (scripts/manual-messages.py says which and where it goes), when a
+# window cannot be shown, when the manual shows a picture that was not taken,
+# or when a picture taken is not in the manual.
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
-install_missing pandoc xvfb xauth qt6-qpa-plugins fonts-dejavu-core poppler-utils
+install_missing pandoc xvfb xauth qt6-qpa-plugins fonts-dejavu-core poppler-utils python3
+
+# First, as it takes no build: every message an installer can meet is explained.
+python3 "$TOP/scripts/manual-messages.py"
 
 build="${1:-$TOP/build}"
 build_into "$build"
@@ -37,7 +42,9 @@ fi
 
 # One page, its style inside it, the pictures beside it: nothing is fetched.
 version=$(sed -n 's/^project(trellikon VERSION \([0-9.]*\).*/\1/p' "$TOP/CMakeLists.txt")
-pandoc --from=markdown --to=html5 --standalone --toc --toc-depth=2 \
+# Without "smart" typography: the messages are quoted word for word, their
+# straight quotes and three dots included.
+pandoc --from=markdown-smart --to=html5 --standalone --toc --toc-depth=2 \
     --metadata lang=pl --metadata toc-title="Spis treści" \
     --metadata title="DOMOWY TRELLIKON – instrukcja obsługi" \
     --metadata subtitle="Program konfiguracyjny, wersja $version" \
@@ -52,6 +59,13 @@ grep -v -e 'Could not load translations for pl' -e 'translations/pl.yaml' \
     "$build/manual-pandoc.log" >&2 || true
 if grep -Eq '(src|href)="(https?:)?//' "$out/instrukcja.html"; then
     echo "manual: instrukcja.html refers to something outside itself" >&2
+    exit 1
+fi
+# Every link inside the page leads to a heading that is there.
+dangling=$(comm -23 <(grep -o 'href="#[^"]*"' "$out/instrukcja.html" | sed 's/^href="#//; s/"$//' | sort -u) \
+    <(grep -o ' id="[^"]*"' "$out/instrukcja.html" | sed 's/^ id="//; s/"$//' | sort -u))
+if [ -n "$dangling" ]; then
+    echo "manual: links to no heading:" $dangling >&2
     exit 1
 fi
 echo "$out/instrukcja.html"

@@ -32,6 +32,9 @@ apt-get install -y -qq "$deb" >&2
 trap 'apt-get remove -y -qq trellikon >&2' EXIT
 
 trellikon-cli --help >/dev/null
+# The window program answers these without a display.
+env -u DISPLAY -u WAYLAND_DISPLAY trellikon --help >/dev/null
+trellikon --version | grep -q '^trellikon [0-9]'
 trellikon-sim --help >/dev/null
 for page in trellikon trellikon-cli trellikon-sim; do
     test -s "/usr/share/man/man1/$page.1.gz"

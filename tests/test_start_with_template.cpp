@@ -2,7 +2,10 @@
 // file, "Open with", a file dropped on the program): the file is loaded as the
 // load command loads it, and the parameters editor opens with its values; a
 // file that cannot be read gets the load's message and the main window stays.
+// The program's own options are answered before any window is made.
+#include "command_line.h"
 #include "program_fixture.h"
+#include "program_version.h"
 #include "random_image.h"
 
 #include <QDir>
@@ -21,6 +24,8 @@ class TestStartWithTemplate : public QObject {
     void startedWithAFile_data();
     void startedWithAFile();
     void fileDroppedOnTheWindow();
+    void ownOptions_data();
+    void ownOptions();
     void cleanup() { QVERIFY(!QApplication::activeModalWidget()); }
 };
 
@@ -118,6 +123,42 @@ void TestStartWithTemplate::fileDroppedOnTheWindow() {
     QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &one, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(p.form1.get(), &drop);
     QTRY_COMPARE(number, QStringLiteral("600700800"));
+}
+
+void TestStartWithTemplate::ownOptions_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<QString>("begins");
+    const QString usage = QString::fromUtf8("Użycie: trellikon [SZABLON.sbn]\n");
+    QTest::newRow("--help") << QStringList{"--help"} << true << usage;
+    QTest::newRow("-h") << QStringList{"-h"} << true << usage;
+    QTest::newRow("--version") << QStringList{"--version"} << true
+                               << QStringLiteral("trellikon %1\n").arg(kProgramVersion);
+    QTest::newRow("no argument") << QStringList{} << false << "";
+    QTest::newRow("a template is opened") << QStringList{"t.sbn"} << false << "";
+    QTest::newRow("the toolkit's own option goes on to it")
+        << QStringList{"-platform", "offscreen"} << false << "";
+    QTest::newRow("only the first argument is an option")
+        << QStringList{"t.sbn", "--help"} << false << "";
+}
+
+void TestStartWithTemplate::ownOptions() {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, answered);
+    QFETCH(QString, begins);
+    std::vector<QByteArray> bytes{"trellikon"};
+    for (const QString& a : arguments)
+        bytes.push_back(a.toUtf8());
+    std::vector<const char*> argv;
+    for (const QByteArray& b : bytes)
+        argv.push_back(b.constData());
+    argv.push_back(nullptr);
+    const auto answer = answerCommandLine(int(bytes.size()), argv.data());
+    QCOMPARE(answer.has_value(), answered);
+    if (!answer)
+        return;
+    QCOMPARE(answer->status, 0);
+    QVERIFY2(QString::fromStdString(answer->text).startsWith(begins), answer->text.c_str());
 }
 
 QTEST_MAIN(TestStartWithTemplate)

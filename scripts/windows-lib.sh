@@ -116,12 +116,19 @@ build_qt() {
     local src started=$SECONDS
     src="$(fetch_source qt6-base "$QT_DEB_VERSION")"
     log "building Qt $QT_VERSION for Windows from $(basename "$src") (once per machine, about half an hour on 2 cores)"
-    rm -rf "$WIN_CACHE/build-qt" "$QT_PREFIX"
-    cmake -S "$src" -B "$WIN_CACHE/build-qt" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$QT_PREFIX" -DQT_HOST_PATH=/usr \
-        -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/cmake" \
-        "${QT_OPTIONS[@]}" >"$WIN_CACHE/qt-configure.log" 2>&1 \
-        || { tail -n 40 "$WIN_CACHE/qt-configure.log" >&2; return 1; }
+    # A build that was stopped half way (a session or a CI run ended) goes on
+    # where it stopped, as long as it was configured the same way.
+    local key="$src ${QT_OPTIONS[*]}"
+    if [ ! -f "$WIN_CACHE/build-qt/build.ninja" ] ||
+        [ "$(cat "$WIN_CACHE/build-qt/.configured" 2>/dev/null)" != "$key" ]; then
+        rm -rf "$WIN_CACHE/build-qt" "$QT_PREFIX"
+        cmake -S "$src" -B "$WIN_CACHE/build-qt" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+            -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$QT_PREFIX" -DQT_HOST_PATH=/usr \
+            -DQT_HOST_PATH_CMAKE_DIR="/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/cmake" \
+            "${QT_OPTIONS[@]}" >"$WIN_CACHE/qt-configure.log" 2>&1 \
+            || { tail -n 40 "$WIN_CACHE/qt-configure.log" >&2; return 1; }
+        echo "$key" >"$WIN_CACHE/build-qt/.configured"
+    fi
     cmake --build "$WIN_CACHE/build-qt" -j"${JOBS:-$(nproc)}" >"$WIN_CACHE/qt-build.log" 2>&1 \
         || { tail -n 40 "$WIN_CACHE/qt-build.log" >&2; return 1; }
     cmake --install "$WIN_CACHE/build-qt" >/dev/null

@@ -106,7 +106,7 @@ std::string describeAdapter(const UsbAdapter& a) {
     std::string s = chip.empty() ? a.maker : chip;
     if (!a.model.empty() && a.model != s)
         s += (s.empty() ? "" : " – ") + a.model;
-    if (!chip.empty() && !a.maker.empty() && a.maker != chip &&
+    if (!chip.empty() && !a.maker.empty() && chip.find(a.maker) == std::string::npos &&
         a.model.find(a.maker) == std::string::npos)
         s += " (" + a.maker + ")";
     if (s.empty())

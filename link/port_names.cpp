@@ -160,6 +160,26 @@ std::optional<std::string> PortEnvironment::systemGetenv(const std::string& name
     return std::string(value);
 }
 
+std::optional<std::string> comNameFor(const std::string& name, const PortEnvironment& env) {
+    const auto device = resolvePortName(name, env);
+    if (!device)
+        return std::nullopt;
+    for (int n = 1; n <= kComPortCount; ++n) {
+        const std::string com = "COM" + std::to_string(n);
+        if (const auto d = resolvePortName(com, env);
+            d && sameDeviceKey(*d) == sameDeviceKey(*device))
+            return com;
+    }
+    return std::nullopt;
+}
+
+std::string portLabel(const std::string& name, const PortEnvironment& env) {
+    const auto com = comNameFor(name, env);
+    if (!com || comNameNumber(name))
+        return name;
+    return *com + " (" + name + ")";
+}
+
 std::vector<PresentPort> portsBeyondTheEight(const PortEnvironment& env) {
     std::vector<std::string> covered;
     for (int n = 1; n <= kComPortCount; ++n) {

@@ -114,6 +114,14 @@ std::optional<std::string> resolvePortName(const std::string& name,
 // For a tooltip: what stands behind `name` right now, or "brak portu" (no port).
 std::string describePort(const std::string& name, const PortEnvironment& env = {});
 
+// Which of COM1..COM8 stands for the present port `name` now ("COM2" for
+// /dev/ttyACM0 behind it; "COM3" for "com3" on Windows); nothing when none does.
+std::optional<std::string> comNameFor(const std::string& name, const PortEnvironment& env = {});
+
+// A present port as advice names it: "COM2 (/dev/ttyACM0)" when one of the
+// eight names stands for it, else its own name ("COM12", "/dev/ttyUSB9").
+std::string portLabel(const std::string& name, const PortEnvironment& env = {});
+
 // The present ports that none of COM1..COM8 stands for now: the port list
 // offers them after the eight names.
 std::vector<PresentPort> portsBeyondTheEight(const PortEnvironment& env = {});

@@ -292,7 +292,8 @@ std::optional<std::string> resolvePortName(const std::string& name, const PortEn
 
 std::string describePort(const std::string& name, const PortEnvironment& env) {
     const WinSetupCalls& c = callsOf(env);
-    if (const SetupPort* s = findSetupPort(setupPorts(c), name); s && !s->friendly.empty())
+    const auto setup = setupPorts(c);
+    if (const SetupPort* s = findSetupPort(setup, name); s && !s->friendly.empty())
         return s->friendly;
     for (const auto& [device, port] : serialCommMap(c)) {
         if (sameName(port, name))
@@ -302,7 +303,8 @@ std::string describePort(const std::string& name, const PortEnvironment& env) {
 }
 
 std::optional<UsbAdapter> adapterOf(const std::string& name, const PortEnvironment& env) {
-    if (const SetupPort* s = findSetupPort(setupPorts(callsOf(env)), name))
+    const auto setup = setupPorts(callsOf(env));
+    if (const SetupPort* s = findSetupPort(setup, name))
         return s->adapter;
     return std::nullopt;
 }

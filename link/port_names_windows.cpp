@@ -170,7 +170,40 @@ struct SetupPort {
     std::string name;     // PortName: "COM3"
     std::string friendly; // "USB Serial Port (COM3)"
     std::optional<UsbAdapter> adapter;
+    DEVINST device = 0;
 };
+
+// An adapter whose driver is not installed at all (code 28) is not in the
+// port class yet: Windows files it under "other devices". One with a chip
+// that programming cables use is worth listing all the same.
+void addAdaptersWithoutDriver(const WinSetupCalls& c, std::vector<SetupPort>& ports) {
+    HDEVINFO set =
+        c.SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE)
+        return;
+    SP_DEVINFO_DATA info{};
+    info.cbSize = sizeof info;
+    for (DWORD i = 0; i < 4096 && c.SetupDiEnumDeviceInfo(set, i, &info); ++i) {
+        ULONG status = 0, problem = 0;
+        if (c.CM_Get_DevNode_Status(&status, &problem, info.DevInst, 0) != CR_SUCCESS ||
+            (status & DN_HAS_PROBLEM) == 0)
+            continue;
+        const bool known = std::any_of(ports.begin(), ports.end(), [&](const SetupPort& p) {
+            return p.device == info.DevInst;
+        });
+        UsbAdapter a;
+        if (known || !takeUsbInstance(c, info.DevInst, a) ||
+            knownChip(a.vendorId, a.productId).empty())
+            continue;
+        a.problemCode = static_cast<unsigned>(problem);
+        a.model = shownText(deviceProperty(c, set, info, SPDRP_DEVICEDESC));
+        SetupPort port;
+        port.device = info.DevInst;
+        port.adapter = std::move(a);
+        ports.push_back(std::move(port));
+    }
+    c.SetupDiDestroyDeviceInfoList(set);
+}
 
 // Every device of the port class present now, with its adapter.
 std::vector<SetupPort> setupPorts(const WinSetupCalls& c) {
@@ -219,9 +252,11 @@ std::vector<SetupPort> setupPorts(const WinSetupCalls& c) {
             failed.model = shownText(deviceProperty(c, set, info, SPDRP_DEVICEDESC));
             port.adapter = std::move(failed);
         }
+        port.device = info.DevInst;
         ports.push_back(std::move(port));
     }
     c.SetupDiDestroyDeviceInfoList(set);
+    addAdaptersWithoutDriver(c, ports);
     return ports;
 }
 

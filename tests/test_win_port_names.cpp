@@ -29,6 +29,7 @@ struct FakeDevice {
     std::wstring instanceId, location;     // its own
     std::wstring parentId, parentLocation; // empty: no parent of interest
     ULONG problem = 0;
+    bool portClass = true; // false: filed under another class (no driver yet)
 };
 
 struct FakeMachine {
@@ -68,16 +69,24 @@ bool copyText(const std::wstring& text, void* buffer, DWORD capacity, DWORD* siz
     return true;
 }
 
-HDEVINFO WINAPI getClassDevs(const GUID*, PCWSTR, HWND, DWORD) {
-    return kSet;
+// Two lists: the port class's devices, and every device (no class named).
+const auto kAllSet = reinterpret_cast<HDEVINFO>(std::uintptr_t(0x30001));
+
+HDEVINFO WINAPI getClassDevs(const GUID* portClass, PCWSTR, HWND, DWORD) {
+    return portClass ? kSet : kAllSet;
 }
-BOOL WINAPI enumDeviceInfo(HDEVINFO, DWORD i, PSP_DEVINFO_DATA info) {
-    if (i >= machine->devices.size()) {
-        ::SetLastError(ERROR_NO_MORE_ITEMS);
-        return FALSE;
+BOOL WINAPI enumDeviceInfo(HDEVINFO set, DWORD i, PSP_DEVINFO_DATA info) {
+    DWORD seen = 0;
+    for (std::size_t d = 0; d < machine->devices.size(); ++d) {
+        if (set == kSet && !machine->devices[d].portClass)
+            continue;
+        if (seen++ == i) {
+            info->DevInst = DEVINST(d + 1);
+            return TRUE;
+        }
     }
-    info->DevInst = i + 1;
-    return TRUE;
+    ::SetLastError(ERROR_NO_MORE_ITEMS);
+    return FALSE;
 }
 HKEY WINAPI openDevRegKey(HDEVINFO, PSP_DEVINFO_DATA info, DWORD, DWORD, DWORD, REGSAM) {
     return reinterpret_cast<HKEY>(kDeviceKeys + info->DevInst);
@@ -215,8 +224,10 @@ WinSetupCalls fakeCalls() {
 // The machine every case starts from: an FTDI cable on COM3 (its port a
 // child of the USB device, which has the serial number), a CH340 on COM4
 // (the port is the USB device; Windows made its instance's last part up),
-// a counterfeit PL2303 on COM5 whose driver refused to start, an adapter
-// without a driver and without a COM number, and a built-in COM1.
+// a counterfeit PL2303 on COM5 whose driver refused to start, a port
+// without a driver and without a COM number, a CH340 whose driver was never
+// installed (not in the port class yet), a mouse without a driver, and a
+// built-in COM1.
 FakeMachine sampleMachine() {
     FakeMachine m;
     m.serialComm = {{L"\\Device\\VCP0", L"COM3"},
@@ -253,11 +264,21 @@ FakeMachine sampleMachine() {
     noDriver.description = L"USB-Serial Controller\x1b[2J";
     noDriver.instanceId = L"ROOT\\UNKNOWN\\0000";
     noDriver.problem = CM_PROB_FAILED_INSTALL;
+    FakeDevice ch340NoDriver;
+    ch340NoDriver.description = L"USB2.0-Serial";
+    ch340NoDriver.instanceId = L"USB\\VID_1A86&PID_7523\\5&99&0&4";
+    ch340NoDriver.problem = CM_PROB_FAILED_INSTALL;
+    ch340NoDriver.portClass = false;
+    FakeDevice mouse; // a device without a driver but no cable's chip: not a port
+    mouse.description = L"USB Input Device";
+    mouse.instanceId = L"USB\\VID_046D&PID_C077\\5&1&0&5";
+    mouse.problem = CM_PROB_FAILED_INSTALL;
+    mouse.portClass = false;
     FakeDevice builtIn;
     builtIn.portName = L"COM1";
     builtIn.friendly = L"Communications Port (COM1)";
     builtIn.instanceId = L"ACPI\\PNP0501\\0";
-    m.devices = {ftdi, ch340, clone, noDriver, builtIn};
+    m.devices = {ftdi, ch340, clone, noDriver, ch340NoDriver, mouse, builtIn};
     return m;
 }
 
@@ -306,7 +327,9 @@ void TestWinPortNames::portsWithTheirAdapters() {
                  "COM5 | Prolific USB-to-Serial Comm Port | Prolific PL2303 – Prolific "
                  "USB-to-Serial Comm Port, USB 067b:2303, sterownik Ser2pl @Port_#0001.Hub_#0002 "
                  "#10",
-                 "(bez numeru COM) | przejściówka USB | USB-Serial Controller[2J @ #28"}));
+                 "(bez numeru COM) | przejściówka USB | USB-Serial Controller[2J @ #28",
+                 "(bez numeru COM) | przejściówka USB | WCH CH340 – USB2.0-Serial, USB 1a86:7523 "
+                 "@ #28"}));
     QVERIFY(portPresent("COM3", env()));
     QVERIFY(!portPresent("COM5", env())); // its driver did not start: nothing to open
     QVERIFY(!portPresent("COM9", env()));

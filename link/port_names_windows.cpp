@@ -205,8 +205,9 @@ void addAdaptersWithoutDriver(const WinSetupCalls& c, std::vector<SetupPort>& po
     c.SetupDiDestroyDeviceInfoList(set);
 }
 
-// Every device of the port class present now, with its adapter.
-std::vector<SetupPort> setupPorts(const WinSetupCalls& c) {
+// Every device of the port class present now, with its adapter; with
+// `withoutDriver`, also the adapters whose driver was never installed.
+std::vector<SetupPort> setupPorts(const WinSetupCalls& c, bool withoutDriver = false) {
     std::vector<SetupPort> ports;
     HDEVINFO set = c.SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
     if (set == INVALID_HANDLE_VALUE)
@@ -256,7 +257,9 @@ std::vector<SetupPort> setupPorts(const WinSetupCalls& c) {
         ports.push_back(std::move(port));
     }
     c.SetupDiDestroyDeviceInfoList(set);
-    addAdaptersWithoutDriver(c, ports);
+    // Looking through every device costs more; only the whole list needs it.
+    if (withoutDriver)
+        addAdaptersWithoutDriver(c, ports);
     return ports;
 }
 
@@ -281,7 +284,7 @@ const SetupPort* findSetupPort(const std::vector<SetupPort>& ports, const std::s
 
 std::vector<PresentPort> presentPorts(const PortEnvironment& env) {
     const WinSetupCalls& c = callsOf(env);
-    const auto setup = setupPorts(c);
+    const auto setup = setupPorts(c, true);
     std::vector<PresentPort> ports;
     for (auto& [device, name] : serialCommMap(c)) {
         const SetupPort* s = findSetupPort(setup, name);

@@ -24,6 +24,7 @@
 #include <QMimeData>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <functional>
 
 using trellikon::LinkWindow;
@@ -86,7 +87,9 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     Label5->setFixedWidth(640);
     Label5->setMinimumHeight(Label5->fontMetrics().lineSpacing() * 3 + 12);
     Label5->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    Label5->setTextFormat(Qt::PlainText); // port names and counts come from outside
     layout->addWidget(Label5);
+    status_ = Label5->text();
 
     auto* portRow = new QHBoxLayout;
     auto* portLabel = new QLabel(QStringLiteral("Port komputera:"), this);
@@ -104,6 +107,25 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     ComboBox1->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     combo->beforePopup = [this] { refreshPortList(); };
     extraPorts = [] { return trellikon::portsBeyondTheEight(); };
+    allPorts = [] { return trellikon::presentPorts(); };
+    portThere = [](const std::string& name) { return trellikon::portPresent(name); };
+    adapterBehind = [](const std::string& name) { return trellikon::adapterOf(name); };
+    for (const auto& p : trellikon::presentPorts())
+        portsAtStart.push_back(p.name);
+    link_.appearedPorts = [this] {
+        std::vector<std::string> appeared;
+        for (const auto& p : allPorts()) {
+            if (std::find(portsAtStart.begin(), portsAtStart.end(), p.name) == portsAtStart.end())
+                appeared.push_back(trellikon::portLabel(p.name));
+        }
+        return appeared;
+    };
+    link_.portsNow = [this] {
+        std::vector<std::string> now;
+        for (const auto& p : allPorts())
+            now.push_back(trellikon::portLabel(p.name));
+        return now;
+    };
     portRow->addWidget(portLabel);
     portRow->addWidget(ComboBox1);
     portRow->addStretch();
@@ -259,7 +281,7 @@ void TForm1::ComboBox1Change() {
         link_.setPortName("COM" + std::to_string(index + 1));
     else if (index >= kPortCount)
         link_.setPortName(ComboBox1->itemData(index).toString().toStdString());
-    refreshPortTooltip();
+    ComboBox1->setToolTip(portTooltip(link_.port_name));
 }
 
 // The eight names stay items 0 to 7; the ports beyond them are asked for anew
@@ -278,6 +300,15 @@ void TForm1::refreshPortList() {
         QString text = QString::fromStdString(port.name);
         if (!port.description.empty())
             text += QString::fromUtf8(" – ") + QString::fromStdString(port.description);
+        // The chip by name, unless the driver's own description says it.
+        if (port.adapter && port.adapter->hasIds()) {
+            const std::string chip =
+                trellikon::knownChip(port.adapter->vendorId, port.adapter->productId);
+            if (!chip.empty() && port.description.find(chip) == std::string::npos)
+                text += " (" + QString::fromStdString(chip) + ")";
+        }
+        if (port.adapter && port.adapter->problemCode != 0)
+            text += QString::fromUtf8(" – sterownik nie działa");
         ComboBox1->addItem(text, QString::fromStdString(port.name));
     }
     if (currentPort.isValid()) {
@@ -289,26 +320,70 @@ void TForm1::refreshPortList() {
     refreshPortTooltips();
 }
 
+// Tooltips are read as rich text: every line from outside (a path, an
+// adapter's strings) is escaped into a paragraph of its own.
+QString TForm1::portTooltip(const std::string& name) const {
+    // What stands behind a port may be named by the environment or by a driver.
+    const auto paragraph = [](const std::string& line) {
+        return outside::toolTip(QString::fromStdString(line));
+    };
+    QString tip = paragraph(name + ": " + trellikon::describePort(name));
+    if (const auto adapter = adapterBehind ? adapterBehind(name) : std::nullopt) {
+        tip += paragraph(trellikon::describeAdapter(*adapter));
+        if (const std::string problem = trellikon::adapterProblem(*adapter); !problem.empty())
+            tip += paragraph(problem);
+    }
+    return tip;
+}
+
 void TForm1::refreshPortTooltips() {
     for (int i = 0; i < ComboBox1->count(); ++i) {
         const std::string name = i < kPortCount ? ComboBox1->itemText(i).toStdString()
                                                 : ComboBox1->itemData(i).toString().toStdString();
-        ComboBox1->setItemData(
-            i,
-            outside::toolTip(QString::fromStdString(name + ": " + trellikon::describePort(name))),
-            Qt::ToolTipRole);
+        ComboBox1->setItemData(i, portTooltip(name), Qt::ToolTipRole);
     }
-    refreshPortTooltip();
-}
-
-// What stands behind a port may be named by the environment or by a driver.
-void TForm1::refreshPortTooltip() {
-    ComboBox1->setToolTip(
-        outside::toolTip(QString::fromStdString(trellikon::describePort(link_.port_name))));
+    ComboBox1->setToolTip(portTooltip(link_.port_name));
 }
 
 void TForm1::SpeedButton1Click() {
+    offerRememberedCable();
     link_.connectCommand();
+}
+
+void TForm1::offerRememberedCable() {
+    const std::string chosen = link_.port_name;
+    if (!allPorts || !portThere || portThere(chosen))
+        return;
+    const auto found =
+        trellikon::rememberedCableElsewhere(chosen, false, cables.remembered(), allPorts());
+    if (!found || !found->adapter)
+        return;
+    const std::string name = trellikon::comNameFor(found->name).value_or(found->name);
+    const QString text =
+        QString::fromUtf8("Portu %1 nie ma, ale kabel ostatniego udanego połączenia (%2) jest "
+                          "teraz podłączony jako %3. Połączyć przez %3?")
+            .arg(QString::fromStdString(chosen),
+                 QString::fromStdString(trellikon::describeAdapter(*found->adapter)),
+                 QString::fromStdString(name));
+    if (ctx_.messages->question(this, text))
+        choosePort(name);
+}
+
+// Chooses a port as the user would in the list: one of the eight names, or
+// a port appended after them.
+void TForm1::choosePort(const std::string& name) {
+    if (const auto n = trellikon::comPortNumber(name)) {
+        ComboBox1->setCurrentIndex(*n - 1);
+    } else {
+        refreshPortList();
+        const int index = ComboBox1->findData(QString::fromStdString(name));
+        if (index >= 0)
+            ComboBox1->setCurrentIndex(index);
+        else
+            ComboBox1->setEditText(QString::fromStdString(name));
+    }
+    link_.setPortName(name);
+    ComboBox1->setToolTip(portTooltip(name));
 }
 
 void TForm1::SpeedButton2Click() {
@@ -360,6 +435,11 @@ void TForm1::CompareButtonClick() {
 }
 
 void TForm1::outcome(trellikon::LinkOutcome what) {
+    // The cable that answered is the one to look for when its port goes missing.
+    if (what == trellikon::LinkOutcome::Connected && adapterBehind) {
+        if (const auto adapter = adapterBehind(link_.port_name))
+            cables.remember(*adapter); // a failure costs only the proposal next time
+    }
     // A read into the program (not into a copy) replaces its settings.
     if (what == trellikon::LinkOutcome::ReadComplete && !link_.readingCopy())
         origin_ =
@@ -423,7 +503,15 @@ void TForm1::Timer3Timer() {
 }
 
 void TForm1::statusText(const std::string& text) {
-    Label5->setText(QString::fromStdString(text));
+    status_ = QString::fromStdString(text);
+    Label5->setText(status_);
+}
+
+void TForm1::connectDiagnosis(const std::string& text) {
+    const QString diagnosis = QString::fromStdString(text);
+    Label5->setText(diagnosis.isEmpty() ? status_ : status_ + QStringLiteral("\n") + diagnosis);
+    if (ctx_.form6)
+        ctx_.form6->setDiagnosis(diagnosis);
 }
 
 ProgressDialog* TForm1::progressWindow(LinkWindow window) const {

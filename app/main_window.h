@@ -2,6 +2,7 @@
 // The main window: it owns the settings image with its decoded settings, the
 // serial port and the device exchange, and renders what the exchange reports.
 
+#include "cable_memory.h"
 #include "device_link.h"
 #include "device_settings.h"
 #include "port_names.h"
@@ -15,6 +16,8 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 class ProgressDialog;
@@ -88,6 +91,16 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     // The ports the list offers after COM1..COM8, asked each time it opens.
     // The system's by default; tests put a list of their own here.
     std::function<std::vector<trellikon::PresentPort>()> extraPorts;
+    // Every port present now, whether a port name is there, and the adapter
+    // behind a port: the system's by default, a test's fake machine otherwise.
+    std::function<std::vector<trellikon::PresentPort>()> allPorts;
+    std::function<bool(const std::string&)> portThere;
+    std::function<std::optional<trellikon::UsbAdapter>(const std::string&)> adapterBehind;
+    // The cable of the last successful connection (shared with trellikon-cli).
+    trellikon::CableMemory cables;
+    // The ports present when the program started: a silent attempt names the
+    // ports that came since first (most likely the cable plugged in since).
+    std::vector<std::string> portsAtStart;
 
     trellikon::DeviceSettings& settings() { return settings_; }
     trellikon::DeviceLink& link() { return link_; }
@@ -107,6 +120,7 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     void showWindow(trellikon::LinkWindow window) override;
     void closeWindow(trellikon::LinkWindow window) override;
     void errorMessage(const std::string& text, const std::string& detail) override;
+    void connectDiagnosis(const std::string& text) override;
     void outcome(trellikon::LinkOutcome what) override;
 
   protected:
@@ -119,7 +133,12 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     QToolButton* addCommand(const char* name, int picture, const QString& label);
     void refreshPortList();
     void refreshPortTooltips();
-    void refreshPortTooltip();
+    // The tooltip of a port: its device, the adapter behind it, its driver's trouble.
+    QString portTooltip(const std::string& name) const;
+    // When the chosen port is missing and the remembered cable is behind
+    // another, asks whether to use that one (and chooses it on Yes).
+    void offerRememberedCable();
+    void choosePort(const std::string& name);
     // A template's image into the program, decoded as a load decodes it.
     void takeImage(const trellikon::SettingsImage::Bytes& bytes, const QString& origin);
 
@@ -129,4 +148,5 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     WindowContext ctx_;
     ComparisonWindow* comparison_ = nullptr;
     QString origin_;
+    QString status_; // the status line's last text, before any diagnosis
 };

@@ -91,6 +91,19 @@ TForm6::TForm6(WindowContext& context, QWidget* parent)
     setObjectName(QStringLiteral("Form6"));
     Label1->setText(QString::fromUtf8("Trwa nawiązywanie polaczenia komputera z urządzeniem"));
     ProgressBar1->setAccessibleName(QString::fromUtf8("Postęp nawiązywania połączenia"));
+    // Port names and counts come from outside: never read as markup.
+    DiagnosisLabel = makeLabel(this, "DiagnosisLabel", QString());
+    DiagnosisLabel->setTextFormat(Qt::PlainText);
+    DiagnosisLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    DiagnosisLabel->setFrameShape(QFrame::StyledPanel);
+    DiagnosisLabel->setMargin(6);
+    DiagnosisLabel->hide();
+    static_cast<QVBoxLayout*>(layout())->insertWidget(2, DiagnosisLabel);
+}
+
+void TForm6::setDiagnosis(const QString& text) {
+    DiagnosisLabel->setText(text);
+    DiagnosisLabel->setVisible(!text.isEmpty());
 }
 
 void TForm6::Button1Click() {

@@ -49,6 +49,11 @@ class TForm6 : public ProgressDialog {
     explicit TForm6(WindowContext& context, QWidget* parent = nullptr);
     // Closes the window; the connection attempt goes on.
     void Button1Click() override;
+
+    // Below the two texts: why an attempt got no handshake (plain text);
+    // hidden while there is nothing to say.
+    QLabel* DiagnosisLabel;
+    void setDiagnosis(const QString& text);
 };
 
 // Connection-lost notice. It has no title-bar button: OK is the way out.

@@ -100,6 +100,9 @@ class MessageBoxes {
     virtual void error(QWidget* parent, const QString& text, const QString& detail = {}) = 0;
     // A modal box without an icon, with one OK button.
     virtual void plain(QWidget* parent, const QString& text) = 0;
+    // A modal question with Yes and No, shown as plain text; true for Yes.
+    // A box that cannot ask answers No.
+    virtual bool question(QWidget*, const QString&) { return false; }
 };
 
 class FileDialogs {
@@ -119,6 +122,7 @@ class QtMessageBoxes : public MessageBoxes {
   public:
     void error(QWidget* parent, const QString& text, const QString& detail = {}) override;
     void plain(QWidget* parent, const QString& text) override;
+    bool question(QWidget* parent, const QString& text) override;
 };
 
 class QtFileDialogs : public FileDialogs {

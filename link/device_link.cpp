@@ -40,6 +40,10 @@ const char* const kInitialStatus =
 
 using namespace frame;
 
+namespace {
+using NoPorts = std::vector<std::string>;
+} // namespace
+
 DeviceLink::DeviceLink(DeviceSettings& settings, SerialPort& port, LinkObserver& observer)
     : settings_(settings), port_(port), out_(observer) {
     port_name = "COM1";
@@ -115,6 +119,8 @@ void DeviceLink::receiveStep() {
     // one, which matches by chance once in 256 tries, and a block the device
     // never sent would be stored.
     const std::size_t got = receive_count_;
+    if (connecting)
+        census_.feed(rb.data(), got);
 
     if (got >= kHandshakeSize && rb[0] == kStart && rb[1] == kHandshake && rb[2] == kHandshake) {
         answer_handshake = 1;
@@ -258,6 +264,9 @@ void DeviceLink::Timer2Timer() {
             label(LinkWindow::Connection, 1, texts::kConnectFailed);
             label(LinkWindow::Connection, 2, texts::kConnectFailedHint);
             out_.statusText(texts::kConnectFailedHint);
+            out_.connectDiagnosis(connectDiagnosis(census_.census(),
+                                                   appearedPorts ? appearedPorts() : NoPorts{},
+                                                   portsNow ? portsNow() : NoPorts{}));
         } else {
             ++connect_ticks;
         }
@@ -307,7 +316,9 @@ bool DeviceLink::connectCommand() {
     out_.statusText(texts::kConnecting);
     label(LinkWindow::Connection, 1, texts::kConnecting);
     label(LinkWindow::Connection, 2, "");
+    out_.connectDiagnosis("");
     setBar(LinkWindow::Connection, 0);
+    census_.reset();
 
     open_error_ = LinkError{};
     if (!port_.open(port_name, open_error_)) {

@@ -9,6 +9,8 @@
 //   LinkObserver                   everything the protocol shows: status line, labels,
 //                                  bars, windows to show or close
 //   frame                          the frame bytes both ends of the cable agree on
+//   LineCensus                     what the line carried while waiting for the
+//                                  handshake, said when none came
 //
 // The device's side (the simulated device, the in-memory port, the
 // pseudo-terminal server and the virtual line) lives in sim/, a library the
@@ -18,11 +20,14 @@
 
 #include "device_settings.h"
 #include "frame.h"
+#include "line_census.h"
 #include "serial_port.h"
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace trellikon {
 
@@ -58,6 +63,10 @@ class LinkObserver {
     // the ticks keep being called meanwhile.
     virtual void showWindow(LinkWindow window) = 0;
     virtual void closeWindow(LinkWindow window) = 0;
+    // Why a connection attempt got no handshake, said after the fixed texts
+    // of the status line and the connection window (below them); an empty
+    // text when an attempt begins takes the last one away.
+    virtual void connectDiagnosis(const std::string&) {}
     // An error message box: the fixed text, and details for the curious.
     virtual void errorMessage(const std::string& text, const std::string& detail) = 0;
     // The windows show the texts above and need nothing more; a caller that
@@ -170,6 +179,12 @@ class DeviceLink {
 
     int bar(LinkWindow window) const;
     const LinkError& lastOpenError() const { return open_error_; }
+    // What the line carried since the last connect command opened the port.
+    const LineCensus& lineCensus() const { return census_.census(); }
+    // The ports that appeared since the program started, and the ports there
+    // now, for the advice after a silent attempt; none when not set.
+    std::function<std::vector<std::string>()> appearedPorts;
+    std::function<std::vector<std::string>()> portsNow;
 
     // Link state; every field starts at 0. Read-only outside the link.
     LinkValue<std::string> port_name;
@@ -213,6 +228,7 @@ class DeviceLink {
     SerialPort& port_;
     LinkObserver& out_;
     LinkError open_error_;
+    LineCensusTaker census_;
     std::array<std::uint8_t, frame::kBufferSize> send_{};
     std::array<std::uint8_t, frame::kBufferSize> receive_{};
     std::size_t receive_count_ = 0;

@@ -74,6 +74,52 @@ std::string ttyDescription(const fs::path& root, const std::string& tty) {
     return "przejściówka USB";
 }
 
+std::uint16_t hexId(const std::string& text) {
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    if (ec != std::errc{} || end != text.data() + text.size() || value > 0xFFFF)
+        return 0;
+    return static_cast<std::uint16_t>(value);
+}
+
+// The USB adapter behind a tty, from sysfs: the tty's device is a USB serial
+// port (ttyUSB) or interface (ttyACM); the USB device that carries the ids,
+// the strings and the serial number is a level or two above it, and its
+// folder's name is where it is plugged in ("1-1.2": bus 1, port 1, then 2).
+std::optional<UsbAdapter> ttyAdapter(const fs::path& root, const std::string& tty) {
+    std::error_code ec;
+    const fs::path ttyDevice = fs::canonical(root / "sys/class/tty" / tty / "device", ec);
+    if (ec)
+        return std::nullopt;
+    fs::path usb = ttyDevice;
+    bool found = false;
+    for (int up = 0; up < 4 && usb.has_relative_path(); ++up) {
+        if (fs::exists(usb / "idVendor", ec)) {
+            found = true;
+            break;
+        }
+        usb = usb.parent_path();
+    }
+    if (!found)
+        return std::nullopt;
+    UsbAdapter a;
+    a.vendorId = hexId(firstLine(usb / "idVendor"));
+    a.productId = hexId(firstLine(usb / "idProduct"));
+    a.maker = shownText(firstLine(usb / "manufacturer"));
+    a.model = shownText(firstLine(usb / "product"));
+    a.serial = shownText(firstLine(usb / "serial"), 64);
+    a.location = shownText(usb.filename().string(), 64);
+    // The driver of the tty's own device (ftdi_sio, ch341, cdc_acm); for a
+    // ttyUSB that device has one, for a ttyACM the interface it is.
+    for (fs::path d = ttyDevice; a.driver.empty() && d != usb && d.has_relative_path();
+         d = d.parent_path()) {
+        const fs::path driver = fs::read_symlink(d / "driver", ec);
+        if (!ec)
+            a.driver = shownText(driver.filename().string(), 64);
+    }
+    return a;
+}
+
 // The paths of the serial ports present, in COM order.
 std::vector<std::string> presentPaths(const PortEnvironment& env) {
     const fs::path root(env.root.empty() ? std::string("/") : env.root);
@@ -97,7 +143,7 @@ std::vector<PresentPort> presentPorts(const PortEnvironment& env) {
     std::vector<PresentPort> ports;
     for (auto& path : presentPaths(env)) {
         const std::string tty = fs::path(path).filename().string();
-        ports.push_back({std::move(path), ttyDescription(root, tty)});
+        ports.push_back({std::move(path), ttyDescription(root, tty), ttyAdapter(root, tty)});
     }
     return ports;
 }
@@ -120,6 +166,25 @@ std::optional<std::string> resolvePortName(const std::string& name, const PortEn
     if (static_cast<std::size_t>(*number) > ports.size())
         return std::nullopt;
     return ports[static_cast<std::size_t>(*number) - 1];
+}
+
+std::optional<UsbAdapter> adapterOf(const std::string& name, const PortEnvironment& env) {
+    const auto path = resolvePortName(name, env);
+    if (!path)
+        return std::nullopt;
+    // A /dev/serial/by-id name or a variable leads to the tty by a link.
+    std::error_code ec;
+    const fs::path device = fs::weakly_canonical(fs::path(*path), ec);
+    const std::string tty = (ec ? fs::path(*path) : device).filename().string();
+    if (tty.empty())
+        return std::nullopt;
+    return ttyAdapter(fs::path(env.root.empty() ? std::string("/") : env.root), tty);
+}
+
+bool portPresent(const std::string& name, const PortEnvironment& env) {
+    const auto path = resolvePortName(name, env);
+    std::error_code ec;
+    return path && fs::exists(fs::path(*path), ec);
 }
 
 std::string describePort(const std::string& name, const PortEnvironment& env) {

@@ -32,8 +32,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -152,6 +155,20 @@ PermissionFacts permissionFacts(const std::string& path) {
     return facts;
 }
 
+std::string procRootOf(const PortEnvironment& env) {
+    const std::string root = env.root.empty() ? std::string("/") : env.root;
+    return root + (root.back() == '/' ? "proc" : "/proc");
+}
+
+BusyFacts busyFacts(const std::string& path, const PortEnvironment& env) {
+    BusyFacts facts;
+    facts.devicePath = path;
+    const std::string proc = procRootOf(env);
+    facts.holders = findPortHolders(path, proc, static_cast<long>(::getpid()));
+    facts.modemManager = findProcess("ModemManager", proc);
+    return facts;
+}
+
 LinkError openError(const std::string& path, int e, const PortEnvironment& env) {
     using Code = LinkError::Code;
     switch (e) {
@@ -173,12 +190,7 @@ LinkError openError(const std::string& path, int e, const PortEnvironment& env) 
         return makeLinkError(Code::PermissionDenied, path,
                              permissionDeniedMessage(permissionFacts(path)));
     case EBUSY:
-        return makeLinkError(
-            Code::Busy, path,
-            path + " jest zajęty przez inny program: program terminalowy, drugą kopię tego "
-                   "programu albo ModemManager, który przez kilka sekund sprawdza każdy nowo "
-                   "podłączony port szeregowy, czy nie ma za nim modemu. Zamknij tamten program "
-                   "albo odczekaj chwilę po podłączeniu kabla i połącz się ponownie.");
+        return makeLinkError(Code::Busy, path, busyMessage(busyFacts(path, env)));
     case EISDIR:
         return makeLinkError(Code::NotASerialPort, path,
                              path + " jest katalogiem, a nie portem szeregowym.");
@@ -248,6 +260,141 @@ std::string permissionDeniedMessage(const PermissionFacts& facts) {
            ", a Twoje konto nie jest w tej grupie. Poproś administratora o dodanie konta "
            "(usermod -aG " +
            facts.group + " " + user + "), a potem zaloguj się ponownie.";
+}
+
+namespace {
+
+constexpr std::size_t kLongestProgramName = 64;
+
+// What a /proc file says, cut at `limit` bytes.
+std::string procText(const std::string& file, std::size_t limit) {
+    std::ifstream in(file, std::ios::binary);
+    std::string text(limit, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(limit));
+    text.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return text;
+}
+
+// The program's name as it was started, else the kernel's short name for it;
+// only printable characters of either, since anyone may name a program.
+std::string programName(const std::string& processDir) {
+    std::string name = procText(processDir + "/cmdline", 4096);
+    name = name.substr(0, name.find('\0'));
+    if (const auto slash = name.rfind('/'); slash != std::string::npos)
+        name.erase(0, slash + 1);
+    if (name.empty()) {
+        name = procText(processDir + "/comm", 64);
+        while (!name.empty() && (name.back() == '\n' || name.back() == '\0'))
+            name.pop_back();
+    }
+    std::string shown;
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)
+            shown += c;
+    }
+    if (shown.size() > kLongestProgramName)
+        shown.resize(kLongestProgramName);
+    return shown.empty() ? std::string("?") : shown;
+}
+
+// The numbered entries of /proc, in numeric order.
+std::vector<long> processNumbers(const std::string& procRoot) {
+    std::vector<long> pids;
+    std::error_code ec;
+    std::filesystem::directory_iterator it(procRoot, ec);
+    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        long pid = 0;
+        const auto [end, parsed] = std::from_chars(name.data(), name.data() + name.size(), pid);
+        if (parsed == std::errc{} && end == name.data() + name.size() && pid > 0)
+            pids.push_back(pid);
+    }
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+std::string holderPhrase(const PortHolder& h) {
+    return "program " + h.program + " (PID " + std::to_string(h.pid) + ")";
+}
+
+} // namespace
+
+std::vector<PortHolder> findPortHolders(const std::string& devicePath, const std::string& procRoot,
+                                        long selfPid) {
+    // /proc shows where each descriptor leads as the resolved path, so a
+    // /dev/serial/by-id name is compared by what it stands for.
+    std::vector<std::string> names{devicePath};
+    std::error_code ec;
+    const auto canonical = std::filesystem::weakly_canonical(devicePath, ec);
+    if (!ec && canonical.string() != devicePath)
+        names.push_back(canonical.string());
+    std::vector<PortHolder> holders;
+    for (const long pid : processNumbers(procRoot)) {
+        if (pid == selfPid)
+            continue;
+        const std::string dir = procRoot + "/" + std::to_string(pid);
+        std::filesystem::directory_iterator fd(dir + "/fd", ec);
+        bool holds = false;
+        for (; !ec && !holds && fd != std::filesystem::directory_iterator(); fd.increment(ec)) {
+            std::error_code linkError;
+            const auto target = std::filesystem::read_symlink(fd->path(), linkError);
+            holds =
+                !linkError && std::find(names.begin(), names.end(), target.string()) != names.end();
+        }
+        ec.clear();
+        if (holds)
+            holders.push_back({pid, programName(dir)});
+    }
+    return holders;
+}
+
+std::optional<PortHolder> findProcess(const std::string& program, const std::string& procRoot) {
+    for (const long pid : processNumbers(procRoot)) {
+        const std::string name = programName(procRoot + "/" + std::to_string(pid));
+        if (name == program)
+            return PortHolder{pid, name};
+    }
+    return std::nullopt;
+}
+
+std::string busyMessage(const BusyFacts& facts) {
+    const std::string& path = facts.devicePath;
+    const std::string modemManagerFix =
+        "ModemManager przez kilka sekund po podłączeniu kabla sprawdza, czy nie jest to modem: "
+        "odczekaj chwilę i połącz się ponownie. Jeśli to się powtarza, poproś administratora o "
+        "regułę udev z ENV{ID_MM_DEVICE_IGNORE}=\"1\" dla tej przejściówki.";
+    if (!facts.holders.empty()) {
+        std::string who;
+        bool onlyModemManager = true;
+        for (const auto& h : facts.holders) {
+            if (!who.empty())
+                who += " oraz ";
+            if (h.program == "ModemManager") {
+                who += "ModemManager (PID " + std::to_string(h.pid) + ")";
+            } else {
+                who += holderPhrase(h);
+                onlyModemManager = false;
+            }
+        }
+        std::string message = "Port " + path + " jest zajęty przez " + who + ". ";
+        if (onlyModemManager)
+            return message + modemManagerFix;
+        return message + "Zamknij ten program (to może być program terminalowy albo druga "
+                         "kopia tego programu) i połącz się ponownie.";
+    }
+    std::string message =
+        path + " jest zajęty przez inny program: program terminalowy, drugą kopię tego "
+               "programu albo ModemManager, który przez kilka sekund sprawdza każdy nowo "
+               "podłączony port szeregowy, czy nie ma za nim modemu. Zamknij tamten program "
+               "albo odczekaj chwilę po podłączeniu kabla i połącz się ponownie.";
+    if (facts.modemManager)
+        message += " ModemManager działa teraz (PID " + std::to_string(facts.modemManager->pid) +
+                   "); jeśli to się powtarza, poproś administratora o regułę udev z "
+                   "ENV{ID_MM_DEVICE_IGNORE}=\"1\" dla tej przejściówki.";
+    else
+        message += " Program, który go trzyma, działa zapewne jako inny użytkownik: to konto "
+                   "go nie widzi.";
+    return message;
 }
 
 PosixSerialPort::PosixSerialPort(PortEnvironment env) : env_(std::move(env)) {}

@@ -11,7 +11,9 @@
 #include "port_names.h"
 #include "serial_port.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace trellikon {
 
@@ -62,5 +64,27 @@ struct PermissionFacts {
     bool sessionHasGroup = false; // this process already carries it
 };
 std::string permissionDeniedMessage(const PermissionFacts& facts);
+
+// A program with a device open.
+struct PortHolder {
+    long pid = 0;
+    std::string program; // its name as started (argv[0] without the folder), else its comm
+};
+
+// Who holds a busy port, as far as this account can see.
+struct BusyFacts {
+    std::string devicePath;
+    std::vector<PortHolder> holders;        // other processes with the device open
+    std::optional<PortHolder> modemManager; // a ModemManager running now, holder or not
+};
+std::string busyMessage(const BusyFacts& facts);
+
+// The processes under `procRoot` (the system's /proc, or a test's tree) other
+// than `selfPid` with `devicePath` open, in process number order. A process
+// whose descriptors this account may not read (another user's) is not seen.
+std::vector<PortHolder> findPortHolders(const std::string& devicePath, const std::string& procRoot,
+                                        long selfPid);
+// The first process called `program`, by its name as started or its comm.
+std::optional<PortHolder> findProcess(const std::string& program, const std::string& procRoot);
 
 } // namespace trellikon

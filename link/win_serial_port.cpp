@@ -144,9 +144,10 @@ LinkError windowsOpenError(const std::string& name, unsigned long code) {
         return makeLinkError(
             Code::Busy, {},
             "Port " + name +
-                " jest zajęty przez inny program: program terminalowy, drugą kopię "
-                "tego programu albo program producenta przejściówki. Zamknij tamten "
-                "program i połącz się ponownie.");
+                " jest zajęty przez inny program: program terminalowy (np. PuTTY), inny "
+                "program konfiguracyjny, drugą kopię tego programu albo program producenta "
+                "przejściówki. Zamknij programy terminalowe i inne programy konfiguracyjne, "
+                "które mogą używać portu, i połącz się ponownie.");
     default:
         return makeLinkError(Code::Other, {},
                              "Nie można otworzyć portu " + name + ": " +

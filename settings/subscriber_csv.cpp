@@ -2,6 +2,7 @@
 
 #include "cp1250.h"
 #include "entry_rules.h"
+#include "polish_plural.h"
 
 #include <algorithm>
 #include <array>
@@ -31,11 +32,7 @@ std::string trimmed(std::string_view s, const char* blanks = " \t") {
 
 // "1 cyfra", "2 cyfry", "5 cyfr", "22 cyfry": the three Polish forms.
 std::string counted(long n, const char* one, const char* few, const char* many) {
-    const long tens = n % 100, units = n % 10;
-    const char* word = n == 1                                                   ? one
-                       : (units >= 2 && units <= 4 && (tens < 12 || tens > 14)) ? few
-                                                                                : many;
-    return std::to_string(n) + ' ' + word;
+    return polishCount(n, one, few, many);
 }
 
 char32_t decodeUtf8At(std::string_view s, std::size_t i, std::size_t len) {

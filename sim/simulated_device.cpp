@@ -3,14 +3,16 @@
 #include "frame.h"
 
 #include <algorithm>
+#include <string>
 
 namespace trellikon {
 
 using namespace frame;
 
 bool SimulatedFaults::any() const {
-    return flipBit > 0 || dropFrame > 0 || splitFrame > 0 || duplicateHandshake > 0 ||
-           wrongAckBlock > 0 || replyDelayMs > 0 || silentAfterFrames >= 0;
+    return mode != LineMode::Normal || flipBit > 0 || dropFrame > 0 || splitFrame > 0 ||
+           duplicateHandshake > 0 || wrongAckBlock > 0 || replyDelayMs > 0 ||
+           silentAfterFrames >= 0;
 }
 
 SettingsImage::Bytes SimulatedDevice::erased() {
@@ -33,9 +35,43 @@ bool SimulatedDevice::chance(double p) {
     return std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < p;
 }
 
+namespace {
+// What a GPS receiver on the same port would say: plain text, which never
+// holds the start byte of a frame.
+const char* const kForeignLines = "$GPRMC,120000.00,V,,,,,,,091226,,,N*7C\r\n"
+                                  "$GPGSV,1,1,00*79\r\n";
+} // namespace
+
+bool SimulatedDevice::throughLine(std::vector<std::uint8_t>& f) {
+    switch (faults_.mode) {
+    case LineMode::Normal:
+        return true;
+    case LineMode::Silent:
+        if (onFault)
+            onFault("line silent");
+        return false;
+    case LineMode::Garbage: {
+        const std::string text(kForeignLines);
+        f.assign(text.begin(), text.end());
+        if (onFault)
+            onFault("another device's text instead of a frame");
+        return true;
+    }
+    case LineMode::Damaged:
+        // The check byte is the last one; a handshake's third byte stands for it.
+        f.back() ^= 0x04;
+        if (onFault)
+            onFault("check byte damaged");
+        return true;
+    }
+    return true;
+}
+
 void SimulatedDevice::powerOn(std::int64_t nowMs) {
     input_.clear();
     std::vector<std::uint8_t> hs = {kStart, kHandshake, kHandshake};
+    if (!throughLine(hs))
+        return;
     if (onFrame)
         onFrame(false, hs);
     output_.push_back(Chunk{0, hs, nowMs, false});
@@ -176,6 +212,8 @@ void SimulatedDevice::reply(std::vector<std::uint8_t> f, bool isAck) {
         fault("reply dropped");
         return;
     }
+    if (!throughLine(f))
+        return;
     if (chance(faults_.flipBit)) {
         const auto i = std::uniform_int_distribution<std::size_t>(0, f.size() - 1)(rng_);
         f[i] ^= static_cast<std::uint8_t>(1u << std::uniform_int_distribution<int>(0, 7)(rng_));

@@ -9,7 +9,8 @@
 // The device answers the handshake answer with nothing, a read request for block
 // 0..7 with a read reply, and a write block for 0..7 by storing it and sending an
 // acknowledgement. Optional faults, chosen by a seeded generator, damage or
-// reshape its replies the way a poor cable or a busy device would.
+// reshape its replies the way a poor cable or a busy device would; a line
+// mode replaces everything it sends (LineMode).
 
 #include "settings_image.h"
 
@@ -21,7 +22,17 @@
 
 namespace trellikon {
 
+// What the PC hears from the port as a whole. Anything but Normal plays a
+// connection that cannot succeed, for the link to tell which case it was.
+enum class LineMode {
+    Normal,
+    Silent,  // nothing at all: no power, the cable not in the device, another port
+    Garbage, // another device's text lines instead of frames, never the start byte
+    Damaged, // the device's frames, each with its check byte damaged
+};
+
 struct SimulatedFaults {
+    LineMode mode = LineMode::Normal;
     std::uint32_t seed = 1;
     double flipBit = 0;      // probability a reply has one bit flipped
     double dropFrame = 0;    // probability a reply is not sent at all
@@ -93,6 +104,8 @@ class SimulatedDevice {
     void parse();
     void handleFrame(const std::vector<std::uint8_t>& frame);
     void reply(std::vector<std::uint8_t> frame, bool isAck);
+    // Puts out a frame as the line mode lets it through; false when nothing goes out.
+    bool throughLine(std::vector<std::uint8_t>& frame);
     void abandonUnsentRest();
     bool chance(double p);
 

@@ -41,6 +41,10 @@ class LinkRecorder : public trellikon::LinkObserver {
         ++closed[idx(w)];
         events << QString("close:%1").arg(idx(w));
     }
+    QString diagnosis; // the last one said after a failed connection attempt
+    void connectDiagnosis(const std::string& text) override {
+        diagnosis = QString::fromStdString(text);
+    }
     void errorMessage(const std::string& text, const std::string& detail) override {
         errors << QString::fromStdString(text);
         events << "error:" + QString::fromStdString(text) + "|" + QString::fromStdString(detail);

@@ -27,6 +27,7 @@ struct Program {
         const trellikon::SettingsImage::Bytes& memory = trellikon::SimulatedDevice::erased())
         : device(memory) {
         form1 = std::make_unique<TForm1>(port, messages, files);
+        form1->cables = trellikon::CableMemory(""); // never the user's own
         form1->createWindows();
         form1->Timer1->stop();
         form1->Timer2->stop();

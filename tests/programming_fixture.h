@@ -66,6 +66,7 @@ template <class Port> class ProgrammingFixture {
   public:
     explicit ProgrammingFixture(const std::string& portName, int answerGuardMs = 30'000)
         : answerGuardMs_(answerGuardMs) {
+        form1.cables = CableMemory(""); // never the user's own
         form1.createWindows();
         form1.Timer1->stop();
         form1.Timer2->stop();

@@ -1,7 +1,9 @@
 // The command-line companion: rendering of templates, diff, device sessions on
 // virtual time and their pace, and the program's exit codes.
+#include "cable_memory.h"
 #include "cli_commands.h"
 #include "cp1250.h"
+#include "fake_usb_adapter.h"
 #include "files.h"
 #include "memory_port.h"
 #include "settings_comparison.h"
@@ -159,6 +161,11 @@ class TestCliCommands : public QObject {
     void deviceSessions();
     void deviceDiff_data();
     void deviceDiff();
+    void connectFailureSaysWhatTheLineCarried_data();
+    void connectFailureSaysWhatTheLineCarried();
+    void missingPortGivesWayToTheRememberedCable_data();
+    void missingPortGivesWayToTheRememberedCable();
+    void portsListNamesTheAdapter();
     void transferPace_data();
     void transferPace();
     void programExitCodes_data();
@@ -793,6 +800,124 @@ void TestCliCommands::programExitCodes() {
     if (args.contains("--help") || args.contains("help"))
         QVERIFY(out.contains("Kody wyjścia") && out.contains("--verify") &&
                 out.contains("--fast") && out.contains("diff"));
+}
+
+void TestCliCommands::connectFailureSaysWhatTheLineCarried_data() {
+    QTest::addColumn<int>("mode"); // LineMode
+    QTest::addColumn<QString>("said");
+    QTest::newRow("silent line") << int(LineMode::Silent)
+                                 << "Nie odebrano z urządzenia ani jednego bajtu. Sprawdź,";
+    QTest::newRow("another device's text")
+        << int(LineMode::Garbage)
+        << "Odebrano 58 bajtów, ale żadnej ramki urządzenia. Możliwa przyczyna: inne urządzenie "
+           "na tym porcie albo zła prędkość.";
+    QTest::newRow("damaged frames")
+        << int(LineMode::Damaged)
+        << "Odebrano 1 ramkę urządzenia z błędną sumą kontrolną. Możliwa przyczyna: uszkodzony "
+           "przewód lub zakłócenia.";
+}
+
+void TestCliCommands::connectFailureSaysWhatTheLineCarried() {
+    // No handshake: exit code 3, the fixed text, then what the line carried.
+    QFETCH(int, mode);
+    QFETCH(QString, said);
+    SimulatedFaults faults;
+    faults.mode = LineMode(mode);
+    SimulatedDevice device(randomImage(11, true), faults);
+    device.powerOn();
+    MemoryPort port(&device);
+    VirtualClock clock;
+    QTemporaryDir dir;
+    std::ostringstream err;
+    cli::TransferOptions options;
+    const int rc =
+        cli::runRead("COM1", dir.filePath("t.sbn").toStdString(), options, port, clock, err);
+    QCOMPARE(rc, 3);
+    const std::string expected =
+        std::string(cli::kProgramName) + ": " + texts::kConnectFailed + " " + said.toStdString();
+    QVERIFY2(err.str().find(expected) != std::string::npos, err.str().c_str());
+    QVERIFY(!QFile::exists(dir.filePath("t.sbn")));
+}
+
+void TestCliCommands::missingPortGivesWayToTheRememberedCable_data() {
+    QTest::addColumn<QString>("remembered"); // the cable file's text, "" for none
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QString>("opened");
+    QTest::addColumn<QString>("said"); // on stderr, "" for nothing about the cable
+    const QString ftdi = "usb 0403:6001\nserial A50285BI\n";
+    QTest::newRow("COM3 missing, the cable is COM1 now")
+        << ftdi << "COM3"
+        << "COM1"
+        << "Portu COM3 nie ma, ale kabel ostatniego udanego połączenia (FTDI – FT232R USB UART, "
+           "USB 0403:6001, nr seryjny A50285BI, sterownik ftdi_sio) jest teraz na porcie COM1: "
+           "łączę przez COM1.";
+    QTest::newRow("a missing path gives way too")
+        << ftdi << "/dev/ttyUSB7"
+        << "COM1"
+        << "Portu /dev/ttyUSB7 nie ma, ale kabel ostatniego udanego połączenia";
+    QTest::newRow("another cable remembered: the chosen port is tried")
+        << "usb 1a86:7523\nlocation 1-4\n"
+        << "COM3"
+        << "COM3"
+        << "";
+    QTest::newRow("nothing remembered yet: the cable that answers is") << ""
+                                                                       << "COM1"
+                                                                       << "COM1"
+                                                                       << "";
+}
+
+void TestCliCommands::missingPortGivesWayToTheRememberedCable() {
+    // A missing port gives way to the cable of the last connection, and the
+    // cable that answers is remembered.
+    QFETCH(QString, remembered);
+    QFETCH(QString, chosen);
+    QFETCH(QString, opened);
+    QFETCH(QString, said);
+    QTemporaryDir machine, dir;
+    addUsbAdapter(machine.path(), "ttyUSB0|0403:6001|FTDI|FT232R USB UART|A50285BI|ftdi_sio|1-1.2");
+    cli::TransferOptions options;
+    options.ports.root = machine.path().toStdString();
+    options.ports.getenv = nullptr;
+    options.cableFile = dir.filePath("cfg/cable.txt").toStdString();
+    if (!remembered.isEmpty()) {
+        QVERIFY(QDir().mkpath(dir.filePath("cfg")));
+        QFile f(QString::fromStdString(options.cableFile));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(remembered.toUtf8());
+    }
+    SimulatedDevice device(randomImage(11, true));
+    device.powerOn();
+    MemoryPort port(&device);
+    VirtualClock clock;
+    std::ostringstream err;
+    const int rc = cli::runRead(chosen.toStdString(), dir.filePath("t.sbn").toStdString(), options,
+                                port, clock, err);
+    QVERIFY2(rc == 0, err.str().c_str());
+    QCOMPARE(QString::fromStdString(port.opened.at(0)), opened);
+    const QString text = QString::fromStdString(err.str());
+    if (said.isEmpty())
+        QVERIFY2(!text.contains("kabel ostatniego"), qPrintable(text));
+    else
+        QVERIFY2(text.contains(said), qPrintable(text));
+    // The memory port answered as COM1, which is the FTDI cable: it is kept now.
+    const auto kept = CableMemory(options.cableFile).remembered();
+    if (opened == "COM1")
+        QVERIFY(kept && kept->serial == "A50285BI");
+}
+
+void TestCliCommands::portsListNamesTheAdapter() {
+    // ports: each name with its device, and below it the adapter.
+    QTemporaryDir machine;
+    addUsbAdapter(machine.path(), "ttyUSB0|1a86:7523||USB Serial||ch341-uart|1-2");
+    PortEnvironment env;
+    env.root = machine.path().toStdString();
+    env.getenv = nullptr;
+    std::ostringstream out;
+    QCOMPARE(cli::runPorts(out, env), 0);
+    const QStringList lines = QString::fromStdString(out.str()).split('\n');
+    QCOMPARE(lines.value(0), "COM1: " + machine.path() + "/dev/ttyUSB0");
+    QCOMPARE(lines.value(1), "    WCH CH340 – USB Serial, USB 1a86:7523, sterownik ch341-uart");
+    QCOMPARE(lines.value(2), QString::fromUtf8("COM2: brak portu"));
 }
 
 QTEST_GUILESS_MAIN(TestCliCommands)

@@ -92,6 +92,12 @@ class TestDeviceLink : public QObject {
     void framesCountOnlyInTheirTransfer_data();
     void framesCountOnlyInTheirTransfer();
     void onlyWholeFramesCountUnderRandomSplits();
+    void failedAttemptSaysWhatTheLineCarried_data();
+    void failedAttemptSaysWhatTheLineCarried();
+    void censusSeesFramesAcrossReads_data();
+    void censusSeesFramesAcrossReads();
+    void diagnosisTexts_data();
+    void diagnosisTexts();
 };
 
 void TestDeviceLink::frameBytes() {
@@ -779,6 +785,165 @@ void TestDeviceLink::onlyWholeFramesCountUnderRandomSplits() {
             b.link.Timer2Timer();
         }
     }
+}
+
+Q_DECLARE_METATYPE(LineMode)
+
+void TestDeviceLink::failedAttemptSaysWhatTheLineCarried_data() {
+    QTest::addColumn<LineMode>("mode");
+    QTest::addColumn<int>("powerOns"); // switched off and on this often during the attempt
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<int>("damaged");
+    QTest::addColumn<QString>("diagnosis"); // how the text after the fixed ones begins
+    QTest::newRow("silent line: not a byte")
+        << LineMode::Silent << 2 << 0 << 0 << 0
+        << "Nie odebrano z urządzenia ani jednego bajtu. Sprawdź, czy urządzenie jest zasilane";
+    QTest::newRow("another device's text: bytes but no frame")
+        << LineMode::Garbage << 1 << 58 << 0 << 0
+        << "Odebrano 58 bajtów, ale żadnej ramki urządzenia. Możliwa przyczyna: inne "
+           "urządzenie na tym porcie albo zła prędkość.";
+    QTest::newRow("one damaged handshake")
+        << LineMode::Damaged << 1 << 3 << 1 << 1
+        << "Odebrano 1 ramkę urządzenia z błędną sumą kontrolną. Możliwa przyczyna: "
+           "uszkodzony przewód lub zakłócenia.";
+    QTest::newRow("three damaged handshakes")
+        << LineMode::Damaged << 3 << 9 << 3 << 3 << "Odebrano 3 ramki urządzenia z błędną";
+    QTest::newRow("five damaged handshakes")
+        << LineMode::Damaged << 5 << 15 << 5 << 5 << "Odebrano 5 ramek urządzenia z błędną";
+}
+
+void TestDeviceLink::failedAttemptSaysWhatTheLineCarried() {
+    // An attempt without a handshake keeps its fixed texts and then says what
+    // the line carried: nothing, something else, or the device's frames damaged.
+    QFETCH(LineMode, mode);
+    QFETCH(int, powerOns);
+    QFETCH(int, bytes);
+    QFETCH(int, frames);
+    QFETCH(int, damaged);
+    QFETCH(QString, diagnosis);
+    SimulatedFaults faults;
+    faults.mode = mode;
+    SimulatedDevice device(SimulatedDevice::erased(), faults);
+    Bench b(&device);
+    b.link.portsNow = [] { return std::vector<std::string>{"COM1", "COM4"}; };
+    QVERIFY(b.link.connectCommand());
+    QVERIFY(b.out.diagnosis.isEmpty());
+    int ticks = 0;
+    while (b.link.connecting && ticks < 200) {
+        if (ticks % 10 == 0 && ticks / 10 < powerOns)
+            device.powerOn();
+        b.link.Timer2Timer();
+        if (++ticks % 3 == 0)
+            b.link.Timer1Timer();
+    }
+    QVERIFY(!b.link.connecting && !b.link.connected);
+    QCOMPARE(b.out.last(), LinkOutcome::ConnectFailed);
+    QCOMPARE(int(b.link.lineCensus().bytes), bytes);
+    QCOMPARE(int(b.link.lineCensus().frames), frames);
+    QCOMPARE(int(b.link.lineCensus().damagedFrames), damaged);
+    // The fixed texts stay as they are; the diagnosis comes after them.
+    QCOMPARE(b.out.status, QString::fromUtf8(texts::kConnectFailedHint));
+    QCOMPARE(b.out.labels[kConn][1], QString::fromUtf8(texts::kConnectFailed));
+    QVERIFY2(b.out.diagnosis.startsWith(diagnosis), qPrintable(b.out.diagnosis));
+    if (mode == LineMode::Silent)
+        QVERIFY(b.out.diagnosis.endsWith("Porty szeregowe obecne teraz: COM1, COM4."));
+    // The next attempt starts without the old diagnosis and counts afresh.
+    QVERIFY(b.link.connectCommand());
+    QVERIFY(b.out.diagnosis.isEmpty());
+    QCOMPARE(int(b.link.lineCensus().bytes), 0);
+}
+
+void TestDeviceLink::censusSeesFramesAcrossReads_data() {
+    QTest::addColumn<QList<QByteArray>>("reads"); // what each read brings
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<int>("damaged");
+    const QByteArray hs("\xAA\x01\x01", 3), bad("\xAA\x01\x07", 3);
+    QTest::newRow("a handshake cut in two is still a frame")
+        << QList<QByteArray>{hs.left(1), hs.mid(1)} << 1 << 0;
+    QTest::newRow("noise, then a damaged handshake")
+        << QList<QByteArray>{QByteArray("AT\r\n\xAA\x09", 6) + bad} << 1 << 1;
+    QTest::newRow("a start byte twice: the second starts the frame")
+        << QList<QByteArray>{QByteArray("\xAA", 1) + bad} << 1 << 1;
+    QTest::newRow("an acknowledgement with a wrong check")
+        << QList<QByteArray>{QByteArray("\xAA\x02\x03\x02", 4)} << 1 << 1;
+    QTest::newRow("a start byte without a command is no frame")
+        << QList<QByteArray>{QByteArray("\xAA\x55\xAA\x7E", 4)} << 0 << 0;
+}
+
+void TestDeviceLink::censusSeesFramesAcrossReads() {
+    // The census reads the bytes as one stream: a frame is counted wherever
+    // reads cut it and whatever came before it.
+    QFETCH(QList<QByteArray>, reads);
+    QFETCH(int, frames);
+    QFETCH(int, damaged);
+    LineCensusTaker census;
+    int bytes = 0;
+    for (const QByteArray& r : reads) {
+        census.feed(reinterpret_cast<const std::uint8_t*>(r.constData()), std::size_t(r.size()));
+        bytes += int(r.size());
+    }
+    QCOMPARE(int(census.census().bytes), bytes);
+    QCOMPARE(int(census.census().frames), frames);
+    QCOMPARE(int(census.census().damagedFrames), damaged);
+}
+
+void TestDeviceLink::diagnosisTexts_data() {
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<int>("damaged");
+    QTest::addColumn<QStringList>("appeared");
+    QTest::addColumn<QString>("expected");
+    const QStringList none;
+    QTest::newRow("silent, one port came since start")
+        << 0 << 0 << 0 << QStringList{"/dev/ttyUSB1"}
+        << "Nie odebrano z urządzenia ani jednego bajtu. Sprawdź, czy urządzenie jest "
+           "zasilane, czy wtyk kabla jest dobrze osadzony w gnieździe urządzenia i czy "
+           "wybrano właściwy port. Od uruchomienia programu pojawił się port /dev/ttyUSB1: "
+           "sprawdź najpierw jego.";
+    QTest::newRow("silent, two ports came since start")
+        << 0 << 0 << 0 << QStringList{"COM5", "COM7"}
+        << "Nie odebrano z urządzenia ani jednego bajtu. Sprawdź, czy urządzenie jest "
+           "zasilane, czy wtyk kabla jest dobrze osadzony w gnieździe urządzenia i czy "
+           "wybrano właściwy port. Od uruchomienia programu pojawiły się porty COM5, COM7: "
+           "sprawdź najpierw je.";
+    QTest::newRow("1 bajt") << 1 << 0 << 0 << none
+                            << "Odebrano 1 bajt, ale żadnej ramki urządzenia. Możliwa "
+                               "przyczyna: inne urządzenie na tym porcie albo zła prędkość.";
+    QTest::newRow("2 bajty") << 2 << 0 << 0 << none
+                             << "Odebrano 2 bajty, ale żadnej ramki urządzenia. Możliwa "
+                                "przyczyna: inne urządzenie na tym porcie albo zła prędkość.";
+    QTest::newRow("12 bajtów") << 12 << 0 << 0 << none
+                               << "Odebrano 12 bajtów, ale żadnej ramki urządzenia. Możliwa "
+                                  "przyczyna: inne urządzenie na tym porcie albo zła prędkość.";
+    QTest::newRow("1024 bajty") << 1024 << 0 << 0 << none
+                                << "Odebrano 1024 bajty, ale żadnej ramki urządzenia. Możliwa "
+                                   "przyczyna: inne urządzenie na tym porcie albo zła prędkość.";
+    QTest::newRow("22 ramki, damaged ones win over noise")
+        << 700 << 30 << 22 << none
+        << "Odebrano 22 ramki urządzenia z błędną sumą kontrolną. Możliwa przyczyna: "
+           "uszkodzony przewód lub zakłócenia.";
+    QTest::newRow("sound frames but no handshake taken")
+        << 6 << 2 << 0 << none
+        << "Odebrano 2 ramki urządzenia, ale nie jego zgłoszenie. Wyłącz i włącz urządzenie "
+           "jeszcze raz.";
+}
+
+void TestDeviceLink::diagnosisTexts() {
+    // The three cases word for word, with the Polish form of the count.
+    QFETCH(int, bytes);
+    QFETCH(int, frames);
+    QFETCH(int, damaged);
+    QFETCH(QStringList, appeared);
+    QFETCH(QString, expected);
+    LineCensus c;
+    c.bytes = std::uint64_t(bytes);
+    c.frames = std::uint64_t(frames);
+    c.damagedFrames = std::uint64_t(damaged);
+    std::vector<std::string> names;
+    for (const QString& a : appeared)
+        names.push_back(a.toStdString());
+    QCOMPARE(QString::fromStdString(connectDiagnosis(c, names, {"COM1"})), expected);
 }
 
 QTEST_APPLESS_MAIN(TestDeviceLink)

@@ -25,6 +25,11 @@ class TestMainWindow : public QObject {
     void connectShowsAndClosesTheConnectionWindow();
     void connectionWindowOkLeavesTheAttemptRunning();
     void portOpenFailureShowsTheReason();
+    void failedConnectSaysWhatTheLineCarried_data();
+    void failedConnectSaysWhatTheLineCarried();
+    void missingPortProposesTheRememberedCable_data();
+    void missingPortProposesTheRememberedCable();
+    void portTooltipNamesTheAdapterAsPlainText();
     void readWithoutConnectionIsRefused();
     void readThenOkOpensTheParametersEditor();
     void readTimeOutThenOkDisconnects();
@@ -468,6 +473,128 @@ void TestMainWindow::templateLoad() {
     QCOMPARE(p.messages.errors,
              QStringList{QString::fromUtf8("Odczyt pliku nie może być przeprowadzony")});
     QVERIFY(p.form1->settings().image.bytes() == imageAfterEditor);
+}
+
+void TestMainWindow::failedConnectSaysWhatTheLineCarried_data() {
+    QTest::addColumn<int>("mode"); // LineMode
+    QTest::addColumn<QString>("diagnosis");
+    QTest::newRow("silent: the port that came since start first")
+        << int(LineMode::Silent)
+        << "Nie odebrano z urządzenia ani jednego bajtu. Sprawdź, czy urządzenie jest zasilane, "
+           "czy wtyk kabla jest dobrze osadzony w gnieździe urządzenia i czy wybrano właściwy "
+           "port. Od uruchomienia programu pojawił się port COM4: sprawdź najpierw jego.";
+    QTest::newRow("another device's text")
+        << int(LineMode::Garbage)
+        << "Odebrano 58 bajtów, ale żadnej ramki urządzenia. Możliwa przyczyna: inne urządzenie "
+           "na tym porcie albo zła prędkość.";
+    QTest::newRow("<damaged> frames")
+        << int(LineMode::Damaged)
+        << "Odebrano 1 ramkę urządzenia z błędną sumą kontrolną. Możliwa przyczyna: uszkodzony "
+           "przewód lub zakłócenia.";
+}
+
+void TestMainWindow::failedConnectSaysWhatTheLineCarried() {
+    // The status line and the connection window keep their fixed texts and say
+    // below them what the line carried; the next attempt starts without it.
+    QFETCH(int, mode);
+    QFETCH(QString, diagnosis);
+    Program p;
+    SimulatedFaults faults;
+    faults.mode = LineMode(mode);
+    p.device.setFaults(faults);
+    p.form1->portsAtStart = {"COM3"};
+    p.form1->allPorts = [] {
+        return std::vector<PresentPort>{{"COM3", "port szeregowy"}, {"COM4", "USB Serial Port"}};
+    };
+    QString shown;
+    bool visible = false;
+    whenModal([&](QDialog*) {
+        p.device.powerOn();
+        for (int i = 0; i < 61; ++i) {
+            p.form1->Timer2Timer();
+            if (i % 3 == 0)
+                p.form1->Timer1Timer();
+        }
+        shown = p.form6()->DiagnosisLabel->text();
+        visible = p.form6()->DiagnosisLabel->isVisible();
+    });
+    p.form1->SpeedButton1Click();
+    QVERIFY(!p.form1->link().connecting && !p.form1->link().connected);
+    QCOMPARE(shown, diagnosis);
+    QVERIFY(visible);
+    QCOMPARE(p.form6()->Label1->text(), QString::fromUtf8(texts::kConnectFailed));
+    QCOMPARE(p.form6()->Label2->text(), QString::fromUtf8(texts::kConnectFailedHint));
+    QCOMPARE(p.form1->Label5->text(),
+             QString::fromUtf8(texts::kConnectFailedHint) + "\n" + diagnosis);
+    QCOMPARE(p.form1->Label5->textFormat(), Qt::PlainText);
+    QCOMPARE(p.form6()->DiagnosisLabel->textFormat(), Qt::PlainText);
+
+    whenModal([&](QDialog*) { visible = p.form6()->DiagnosisLabel->isVisible(); });
+    p.form1->SpeedButton1Click();
+    QVERIFY(!visible);
+    QCOMPARE(p.form1->Label5->text(), QString::fromUtf8(texts::kConnecting));
+}
+
+void TestMainWindow::missingPortProposesTheRememberedCable_data() {
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<QString>("opened");
+    QTest::newRow("Yes: the cable's port is chosen and opened") << true << "COM7";
+    QTest::newRow("No: the chosen port is tried") << false << "COM1";
+}
+
+void TestMainWindow::missingPortProposesTheRememberedCable() {
+    // A chosen port that is missing, with the remembered cable present under
+    // another name: a question, and on Yes that port is the choice.
+    QFETCH(bool, yes);
+    QFETCH(QString, opened);
+    Program p;
+    QTemporaryDir dir;
+    UsbAdapter ftdi;
+    ftdi.vendorId = 0x0403, ftdi.productId = 0x6001, ftdi.serial = "A50285BI";
+    ftdi.model = "FT232R USB UART", ftdi.driver = "FTSER2K";
+    TForm1& f = *p.form1;
+    f.cables = CableMemory(dir.filePath("cable.txt").toStdString());
+    QVERIFY(f.cables.remember(ftdi).empty());
+    f.allPorts = [&] { return std::vector<PresentPort>{{"COM7", "USB Serial Port", ftdi}}; };
+    f.portThere = [](const std::string& name) { return name == "COM7"; };
+    f.adapterBehind = [&](const std::string& name) {
+        return name == "COM7" ? std::optional<UsbAdapter>(ftdi) : std::nullopt;
+    };
+    p.messages.answers = {yes};
+    whenModal([&](QDialog*) {}, 5000, false);
+    f.SpeedButton1Click();
+    QCOMPARE(p.messages.questions,
+             QStringList{"Portu COM1 nie ma, ale kabel ostatniego udanego połączenia (FTDI – "
+                         "FT232R USB UART, USB 0403:6001, nr seryjny A50285BI, sterownik "
+                         "FTSER2K) jest teraz podłączony jako COM7. Połączyć przez COM7?"});
+    QCOMPARE(QString::fromStdString(p.port.opened.back()), opened);
+    QCOMPARE(QString::fromStdString(f.link().port_name), opened);
+    QCOMPARE(f.ComboBox1->currentText(), opened);
+    // The chosen port present: no question.
+    f.portThere = [](const std::string&) { return true; };
+    whenModal([&](QDialog*) {}, 5000, false);
+    f.SpeedButton1Click();
+    QCOMPARE(p.messages.questions.size(), 1);
+}
+
+void TestMainWindow::portTooltipNamesTheAdapterAsPlainText() {
+    // Tooltips are rich text: an adapter's strings are escaped, never markup.
+    Program p;
+    TForm1& f = *p.form1;
+    UsbAdapter a;
+    a.vendorId = 0x067b, a.productId = 0x2303, a.model = "<b>Cable</b> & co", a.problemCode = 10;
+    f.adapterBehind = [&](const std::string& name) {
+        return name == "COM2" ? std::optional<UsbAdapter>(a) : std::nullopt;
+    };
+    f.ComboBox1->showPopup();
+    f.ComboBox1->hidePopup();
+    const QString tip = f.ComboBox1->itemData(1, Qt::ToolTipRole).toString();
+    QVERIFY2(tip.startsWith("<p>COM2: "), qPrintable(tip));
+    QVERIFY2(tip.contains("</p><p>Prolific PL2303 – &lt;b&gt;Cable&lt;/b&gt; &amp; co, USB "
+                          "067b:2303</p><p>Sterownik przejściówki nie uruchomił się (kod 10). "
+                          "Tak sterownik Prolific traktuje podróbki układu PL2303"),
+             qPrintable(tip));
+    QVERIFY(!f.ComboBox1->itemData(0, Qt::ToolTipRole).toString().contains("Prolific"));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,3 +1,5 @@
+#include "cable_memory.h"
+#include "fake_usb_adapter.h"
 #include "port_names.h"
 
 #include <QDir>
@@ -87,6 +89,11 @@ class TestPortNames : public QObject {
     void describeForTooltip();
     void portsBeyondTheEight_data();
     void portsBeyondTheEight();
+    void adapterFromSysfs_data();
+    void adapterFromSysfs();
+    void cableFoundUnderAnotherName_data();
+    void cableFoundUnderAnotherName();
+    void cableFileSurvivesWhatItHolds();
 };
 
 void TestPortNames::resolve_data() {
@@ -249,6 +256,132 @@ void TestPortNames::portsBeyondTheEight() {
         got << QString::fromStdString(p.name).remove(fake.root()) + "|" +
                    QString::fromStdString(p.description);
     QCOMPARE(got, expected);
+}
+
+void TestPortNames::adapterFromSysfs_data() {
+    QTest::addColumn<QString>("adapter");  // as addUsbAdapter takes it
+    QTest::addColumn<QString>("expected"); // the line the port list shows
+    QTest::newRow("FTDI with its serial number")
+        << "ttyUSB0|0403:6001|FTDI|FT232R USB UART|A50285BI|ftdi_sio|1-1.2"
+        << "FTDI – FT232R USB UART, USB 0403:6001, nr seryjny A50285BI, sterownik ftdi_sio";
+    QTest::newRow("CH340 without maker or serial number")
+        << "ttyUSB0|1a86:7523||USB Serial||ch341-uart|1-2"
+        << "WCH CH340 – USB Serial, USB 1a86:7523, sterownik ch341-uart";
+    QTest::newRow("Prolific, its maker's own name kept")
+        << "ttyUSB0|067b:2303|Prolific Technology Inc.|USB-Serial Controller||pl2303|3-1"
+        << "Prolific PL2303 – USB-Serial Controller (Prolific Technology Inc.), USB 067b:2303, "
+           "sterownik pl2303";
+    QTest::newRow("Silicon Labs: the maker is in the chip's name already")
+        << "ttyUSB0|10c4:ea60|Silicon Labs|CP2102 USB to UART Bridge Controller|0001|cp210x|1-4"
+        << "Silicon Labs CP210x – CP2102 USB to UART Bridge Controller, USB 10c4:ea60, nr "
+           "seryjny 0001, sterownik cp210x";
+    QTest::newRow("an unknown ACM adapter by its maker")
+        << "ttyACM0|2341:0043|Arduino (www.arduino.cc)||7573530303035170E0B1|cdc_acm|1-3"
+        << "Arduino (www.arduino.cc), USB 2341:0043, nr seryjny 7573530303035170E0B1, "
+           "sterownik cdc_acm";
+    QTest::newRow("control characters from the adapter are not shown")
+        << "ttyUSB0|0403:6015|FTDI|Cable\x1b[2J\x07 X|\tS1 |ftdi_sio|1-1"
+        << "FTDI – Cable[2J X, USB 0403:6015, nr seryjny S1, sterownik ftdi_sio";
+}
+
+// The adapter behind a port comes from sysfs: the USB device above the tty
+// gives its ids and strings, the tty's device its driver.
+void TestPortNames::adapterFromSysfs() {
+    QFETCH(QString, adapter);
+    QFETCH(QString, expected);
+    FakeSystem sys({"ttyS0"}, {"ttyS0=4"});
+    addUsbAdapter(sys.root(), adapter);
+    const auto a = adapterOf("COM1", sys.env());
+    QVERIFY(a.has_value());
+    QCOMPARE(QString::fromStdString(describeAdapter(*a)), expected);
+    QCOMPARE(QString::fromStdString(a->location), adapter.section('|', 6));
+    QVERIFY(adapterProblem(*a).empty());
+    // The port list carries the same adapter; the built-in port has none.
+    const auto ports = presentPorts(sys.env());
+    QCOMPARE(ports.size(), std::size_t(2));
+    QVERIFY(ports[0].adapter && describeAdapter(*ports[0].adapter) == describeAdapter(*a));
+    QVERIFY(!ports[1].adapter);
+    QVERIFY(!adapterOf("COM2", sys.env()));
+    QVERIFY(!adapterOf("COM3", sys.env()));
+}
+
+void TestPortNames::cableFoundUnderAnotherName_data() {
+    QTest::addColumn<QString>("remembered"); // "vid:pid|serial|socket" of the last connection
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<bool>("chosenPresent");
+    QTest::addColumn<QString>("expected"); // the port proposed, or ""
+    // Present: COM3 an FTDI with a serial number, COM5 a CH340 without one in socket 1-2.
+    QTest::newRow("by serial number, in another socket") << "0403:6001|A50285BI|9-9"
+                                                         << "COM1" << false << "COM3";
+    QTest::newRow("without serial number, by ids and socket") << "1a86:7523||1-2"
+                                                              << "COM1" << false << "COM5";
+    QTest::newRow("without serial number, another socket is another cable")
+        << "1a86:7523||1-4"
+        << "COM1" << false << "";
+    QTest::newRow("same ids, another serial number is another cable") << "0403:6001|B0000000|1-1"
+                                                                      << "COM1" << false << "";
+    QTest::newRow("the chosen port is there: nothing proposed") << "0403:6001|A50285BI|1-1"
+                                                                << "COM1" << true << "";
+    QTest::newRow("the cable is the chosen port itself") << "0403:6001|A50285BI|1-1"
+                                                         << "COM3" << false << "";
+}
+
+// A cable remembered by serial number is found under any name; one without a
+// serial number only in the same socket.
+void TestPortNames::cableFoundUnderAnotherName() {
+    QFETCH(QString, remembered);
+    QFETCH(QString, chosen);
+    QFETCH(bool, chosenPresent);
+    QFETCH(QString, expected);
+    UsbAdapter ftdi, ch340, failed, last;
+    ftdi.vendorId = 0x0403, ftdi.productId = 0x6001, ftdi.serial = "A50285BI",
+    ftdi.location = "1-1";
+    ch340.vendorId = 0x1a86, ch340.productId = 0x7523, ch340.location = "1-2";
+    failed = ftdi;
+    failed.problemCode = 10; // the same cable whose driver did not start is not offered
+    const QStringList r = remembered.split('|');
+    last.vendorId = ushort(r[0].section(':', 0, 0).toUShort(nullptr, 16));
+    last.productId = ushort(r[0].section(':', 1, 1).toUShort(nullptr, 16));
+    last.serial = r[1].toStdString();
+    last.location = r[2].toStdString();
+    QTemporaryDir dir;
+    CableMemory memory(dir.filePath("new folder/cable.txt").toStdString());
+    QVERIFY(memory.remember(last).empty());
+    const std::vector<PresentPort> present{{"COM2", "port szeregowy", failed},
+                                           {"COM3", "USB Serial Port", ftdi},
+                                           {"COM5", "USB-SERIAL CH340", ch340}};
+    const auto found =
+        rememberedCableElsewhere(chosen.toStdString(), chosenPresent, memory.remembered(), present);
+    QCOMPARE(found ? QString::fromStdString(found->name) : QString(), expected);
+}
+
+// The file holds what was written, ignores what it does not know, and a
+// damaged or foreign file is no cable at all.
+void TestPortNames::cableFileSurvivesWhatItHolds() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cable.txt");
+    CableMemory memory(path.toStdString());
+    QVERIFY(!memory.remembered());
+    UsbAdapter noIds;
+    noIds.serial = "X";
+    QVERIFY(memory.remember(noIds).empty());
+    QVERIFY(!QFile::exists(path)); // nothing to know it by again
+    auto write = [&](const QByteArray& text) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text);
+    };
+    write("usb 0403:6001\r\nserial A5\x1b"
+          "0\r\ncolour red\r\n");
+    const auto id = memory.remembered();
+    QVERIFY(id && id->vendorId == 0x0403 && id->productId == 0x6001 && id->serial == "A50");
+    write("usb 0403:60\nserial A5\n");
+    QVERIFY(!memory.remembered());
+    write("usb 0403:6001\n");
+    QVERIFY(!memory.remembered()); // neither serial number nor socket
+    write(QByteArray(5000, 'x'));
+    QVERIFY(!memory.remembered());
+    QVERIFY(!CableMemory("").remembered());
 }
 
 QTEST_GUILESS_MAIN(TestPortNames)

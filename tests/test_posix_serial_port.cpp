@@ -149,6 +149,9 @@ class TestPosixSerialPort : public QObject {
     void permissionMessage_data();
     void permissionMessage();
     void permissionDeniedForRealUser();
+    void holderInAnotherProcessIsNamed();
+    void busyMessageNamesTheHolder_data();
+    void busyMessageNamesTheHolder();
 
   private:
     QTemporaryDir tmp_;
@@ -648,6 +651,115 @@ void TestPosixSerialPort::permissionDeniedForRealUser() {
     if (result < 0)
         QSKIP("cannot switch to an ordinary user here");
     QCOMPARE(result, 0);
+}
+
+// A port held by another process names that process and its number; once it
+// lets go, the port opens.
+void TestPosixSerialPort::holderInAnotherProcessIsNamed() {
+    Pty pty;
+    QVERIFY(pty.ok());
+    int opened[2], release[2];
+    QVERIFY(::pipe(opened) == 0 && ::pipe(release) == 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(opened[0]);
+        ::close(release[1]);
+        PosixSerialPort holder;
+        LinkError e;
+        const char ok = holder.open(pty.slave(), e) ? '1' : '0';
+        (void)!::write(opened[1], &ok, 1);
+        char c;
+        (void)!::read(release[0], &c, 1); // until the parent is done, or gone
+        ::_exit(0);
+    }
+    ::close(opened[1]);
+    ::close(release[0]);
+    char ok = 0;
+    const bool heard = ::read(opened[0], &ok, 1) == 1;
+    PosixSerialPort port;
+    LinkError error;
+    const bool openedWhileHeld = port.open(pty.slave(), error);
+    ::close(release[1]); // the child ends
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(opened[0]);
+    QVERIFY(heard && ok == '1');
+    QVERIFY(!openedWhileHeld);
+    QCOMPARE(error.code, LinkError::Code::Busy);
+    const QString expected = QString("Port %1 jest zajęty przez program test_posix_serial_port "
+                                     "(PID %2). Zamknij ten program")
+                                 .arg(QString::fromStdString(pty.slave()))
+                                 .arg(child);
+    QVERIFY2(QString::fromStdString(error.message).startsWith(expected), error.message.c_str());
+    QVERIFY2(port.open(pty.slave(), error), error.message.c_str());
+}
+
+void TestPosixSerialPort::busyMessageNamesTheHolder_data() {
+    // Processes of a fake /proc: "pid|argv0 or empty|comm|fd target or empty"
+    QTest::addColumn<QStringList>("processes");
+    QTest::addColumn<QString>("expected"); // the message, or how it begins and ends ("...")
+    const QString tty = "/dev/ttyUSB0";
+    QTest::newRow("another trellikon-cli")
+        << QStringList{"1|/sbin/init|systemd|", "4121|/usr/bin/trellikon-cli|trellikon-cli|" + tty}
+        << "Port /dev/ttyUSB0 jest zajęty przez program trellikon-cli (PID 4121). Zamknij ten "
+           "program (to może być program terminalowy albo druga kopia tego programu) i połącz "
+           "się ponownie.";
+    QTest::newRow("ModemManager named as such, with its fix")
+        << QStringList{"812|/usr/sbin/ModemManager|ModemManager|" + tty}
+        << "Port /dev/ttyUSB0 jest zajęty przez ModemManager (PID 812). ModemManager przez "
+           "kilka sekund po podłączeniu kabla sprawdza, czy nie jest to modem: odczekaj chwilę "
+           "i połącz się ponownie. Jeśli to się powtarza, poproś administratora o regułę udev "
+           "z ENV{ID_MM_DEVICE_IGNORE}=\"1\" dla tej przejściówki.";
+    QTest::newRow("two holders, the comm when argv is empty")
+        << QStringList{"7||picocom|" + tty, "9|/usr/bin/minicom|minicom|" + tty}
+        << "Port /dev/ttyUSB0 jest zajęty przez program picocom (PID 7) oraz program minicom "
+           "(PID 9). ...";
+    QTest::newRow("control characters of a name are not shown")
+        << QStringList{"33|/tmp/evil\x1b[2J|evil|" + tty}
+        << "Port /dev/ttyUSB0 jest zajęty przez program evil[2J (PID 33). ...";
+    QTest::newRow("this process is not another program")
+        << QStringList{"77|/usr/bin/trellikon|trellikon|" + tty}
+        << "/dev/ttyUSB0 jest zajęty przez inny program: ... to konto go nie widzi.";
+    QTest::newRow("holder hidden, ModemManager running")
+        << QStringList{"812|/usr/sbin/ModemManager|ModemManager|", "900|/usr/bin/cat|cat|/tmp/x"}
+        << "/dev/ttyUSB0 jest zajęty przez inny program: ... ModemManager działa teraz (PID "
+           "812); jeśli to się powtarza, poproś administratora o regułę udev z "
+           "ENV{ID_MM_DEVICE_IGNORE}=\"1\" dla tej przejściówki.";
+}
+
+void TestPosixSerialPort::busyMessageNamesTheHolder() {
+    // The holder comes from the descriptors in /proc; a name from there is untrusted.
+    QFETCH(QStringList, processes);
+    QFETCH(QString, expected);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString proc = root.filePath("proc");
+    for (const QString& p : processes) {
+        const QStringList f = p.split('|');
+        const QString dir = proc + "/" + f[0];
+        QVERIFY(QDir().mkpath(dir + "/fd"));
+        QFile cmdline(dir + "/cmdline");
+        QVERIFY(cmdline.open(QIODevice::WriteOnly));
+        if (!f[1].isEmpty())
+            cmdline.write(f[1].toUtf8() + QByteArray("\0-x\0", 4));
+        QFile comm(dir + "/comm");
+        QVERIFY(comm.open(QIODevice::WriteOnly));
+        comm.write(f[2].toUtf8() + "\n");
+        QVERIFY(QFile::link("/dev/null", dir + "/fd/0"));
+        if (!f[3].isEmpty())
+            QVERIFY(QFile::link(f[3], dir + "/fd/5"));
+    }
+    BusyFacts facts;
+    facts.devicePath = "/dev/ttyUSB0";
+    facts.holders = findPortHolders(facts.devicePath, proc.toStdString(), 77);
+    facts.modemManager = findProcess("ModemManager", proc.toStdString());
+    const QString message = QString::fromStdString(busyMessage(facts));
+    if (!expected.contains("...")) {
+        QCOMPARE(message, expected);
+        return;
+    }
+    const QStringList ends = expected.split("...");
+    QVERIFY2(message.startsWith(ends[0]) && message.endsWith(ends[1]), qPrintable(message));
 }
 
 QTEST_GUILESS_MAIN(TestPosixSerialPort)

@@ -1,6 +1,7 @@
 // The settings image, its field codecs, the decoders and Windows-1250.
 #include "cp1250.h"
 #include "device_settings.h"
+#include "polish_plural.h"
 #include "random_image.h"
 #include "settings_image.h"
 
@@ -12,6 +13,7 @@
 #else
 #include <iconv.h>
 #endif
+#include <limits>
 #include <optional>
 #include <random>
 
@@ -44,6 +46,8 @@ Q_DECLARE_METATYPE(ByteWrites)
 class TestSettings : public QObject {
     Q_OBJECT
   private Q_SLOTS:
+    void polishPlural_data();
+    void polishPlural();
     void checkByteRule();
     void erasedImageDecodesToDefaults();
     void phoneNumbers_data();
@@ -583,6 +587,31 @@ void TestSettings::cp1250Conversions() {
     // As a text box takes it: one "?" for each character without a form or
     // malformed sequence, everything else kept.
     QCOMPARE(utf8ToCp1250Replacing("a\xD1\x84 \xF0\x9F\x98\x80\xC3"), std::string("a? ??"));
+}
+
+void TestSettings::polishPlural_data() {
+    QTest::addColumn<qlonglong>("n");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("0 takes many") << 0ll << "0 bajtów";
+    QTest::newRow("1 alone takes one") << 1ll << "1 bajt";
+    QTest::newRow("2 to 4 take few") << 4ll << "4 bajty";
+    QTest::newRow("5 takes many") << 5ll << "5 bajtów";
+    QTest::newRow("11 takes many") << 11ll << "11 bajtów";
+    QTest::newRow("12 to 14 take many") << 14ll << "14 bajtów";
+    QTest::newRow("21 takes many, not one") << 21ll << "21 bajtów";
+    QTest::newRow("22 takes few") << 22ll << "22 bajty";
+    QTest::newRow("112 takes many") << 112ll << "112 bajtów";
+    QTest::newRow("1002 takes few") << 1002ll << "1002 bajty";
+    QTest::newRow("-3 like 3") << -3ll << "-3 bajty";
+    QTest::newRow("the smallest number does not overflow")
+        << std::numeric_limits<long long>::min() << "-9223372036854775808 bajtów";
+}
+
+void TestSettings::polishPlural() {
+    // Polish counts take one of three forms by the last one or two digits.
+    QFETCH(qlonglong, n);
+    QFETCH(QString, expected);
+    QCOMPARE(QString::fromStdString(polishCount(n, "bajt", "bajty", "bajtów")), expected);
 }
 
 QTEST_APPLESS_MAIN(TestSettings)

@@ -21,6 +21,12 @@ class RecordingMessageBoxes : public MessageBoxes {
         details << detail;
     }
     void plain(QWidget*, const QString& text) override { plains << text; }
+    QStringList questions;
+    QList<bool> answers; // taken in order; none left answers No
+    bool question(QWidget*, const QString& text) override {
+        questions << text;
+        return answers.isEmpty() ? false : answers.takeFirst();
+    }
 };
 
 class ScriptedFileDialogs : public FileDialogs {

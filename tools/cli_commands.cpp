@@ -1,5 +1,6 @@
 #include "cli_commands.h"
 
+#include "cable_memory.h"
 #include "files.h"
 #include "port_names.h"
 #include "settings_comparison.h"
@@ -51,13 +52,20 @@ constexpr const char* kPortHelp =
     R"(  COM1..COM8 (albo inny port COM, np. COM12): porty szeregowe Windows; jaki port
   ma przejściówka USB, mówi polecenie ports i Menedżer urządzeń. Po otwarciu
   portu wyłącz i włącz urządzenie; program czeka na nie około 18 sekund. Postęp
-  jest wypisywany na stderr.)";
+  jest wypisywany na stderr. Gdy urządzenie się nie zgłosi, komunikat mówi, co
+  nadeszło z portu (nic, obce bajty albo uszkodzone ramki). Gdy wybranego portu
+  nie ma, a kabel ostatniego udanego połączenia jest pod innym numerem COM,
+  program łączy się przez tamten port i o tym pisze.)";
 #else
 constexpr const char* kPortHelp =
     R"(  COM1..COM8 albo ścieżka urządzenia (np. /dev/ttyUSB0). COMn to n-ty port
   szeregowy (najpierw adaptery USB i ACM), chyba że zmienna środowiska
   TRELLIKON_COMn podaje ścieżkę. Po otwarciu portu wyłącz i włącz urządzenie;
-  program czeka na nie około 18 sekund. Postęp jest wypisywany na stderr.)";
+  program czeka na nie około 18 sekund. Postęp jest wypisywany na stderr.
+  Gdy urządzenie się nie zgłosi, komunikat mówi, co nadeszło z portu (nic,
+  obce bajty albo uszkodzone ramki). Gdy wybranego portu nie ma, a kabel
+  ostatniego udanego połączenia jest pod inną nazwą, program łączy się przez
+  tamten port i o tym pisze.)";
 #endif
 } // namespace
 
@@ -158,7 +166,9 @@ Polecenia:
              niezamknięty: plik odrzucony w całości, z numerem wiersza, w którym
              się otwiera. Wynik trafia do PLIKU albo do --output.
   ports      Wypisuje, które urządzenie oznacza teraz każda z nazw COM1..COM8,
-             a potem każdy inny obecny port szeregowy z opisem.
+             a potem każdy inny obecny port szeregowy z opisem; pod portem
+             z przejściówką USB: jej układ, model, identyfikator USB, numer
+             seryjny i sterownik (a gdy sterownik się nie uruchomił: co zrobić).
   demo       Zapisuje do PLIKU szablon z przykładowymi ustawieniami (np. jako
              pamięć symulatora trellikon-sim).
   help       Ten opis.
@@ -195,13 +205,27 @@ Kody wyjścia:
 )";
 }
 
-int runPorts(std::ostream& out) {
+namespace {
+// The adapter's line, and what to do when its driver did not start.
+void printAdapter(std::ostream& out, const std::optional<UsbAdapter>& adapter) {
+    if (!adapter)
+        return;
+    out << "    " << describeAdapter(*adapter) << '\n';
+    if (const std::string problem = adapterProblem(*adapter); !problem.empty())
+        out << "    " << problem << '\n';
+}
+} // namespace
+
+int runPorts(std::ostream& out, const PortEnvironment& env) {
     for (int n = 1; n <= kComPortCount; ++n) {
         const std::string name = "COM" + std::to_string(n);
-        out << name << ": " << describePort(name) << '\n';
+        out << name << ": " << describePort(name, env) << '\n';
+        printAdapter(out, adapterOf(name, env));
     }
-    for (const auto& port : portsBeyondTheEight())
+    for (const auto& port : portsBeyondTheEight(env)) {
         out << port.name << ": " << port.description << '\n';
+        printAdapter(out, port.adapter);
+    }
     return kExitOk;
 }
 
@@ -453,13 +477,56 @@ int runDiffDevice(const std::string& portName, const std::string& path, SerialPo
     return c.equal() ? kExitOk : kExitDifferent;
 }
 
+namespace {
+
+// The chosen port, or, when it is missing and the cable of the last
+// successful connection is behind another one now, that one (said on `err`).
+std::string portOrRememberedCable(const std::string& chosen, const TransferOptions& o,
+                                  std::ostream& err) {
+    if (o.cableFile.empty() || portPresent(chosen, o.ports))
+        return chosen;
+    const auto found = rememberedCableElsewhere(
+        chosen, false, CableMemory(o.cableFile).remembered(), presentPorts(o.ports));
+    if (!found || !found->adapter)
+        return chosen;
+    const std::string name = comNameFor(found->name, o.ports).value_or(found->name);
+    err << "Portu " << chosen << " nie ma, ale kabel ostatniego udanego połączenia ("
+        << describeAdapter(*found->adapter) << ") jest teraz na porcie " << name << ": łączę przez "
+        << name << ".\n";
+    return name;
+}
+
+// Connects on the chosen port or where its cable went, and remembers the
+// cable that answered.
+Outcome connectRemembering(DeviceSession& session, const std::string& chosen,
+                           const TransferOptions& o, std::ostream& err) {
+    const std::string portName = portOrRememberedCable(chosen, o, err);
+    session.link().portsNow = [&o] {
+        std::vector<std::string> labels;
+        for (const auto& p : presentPorts(o.ports))
+            labels.push_back(portLabel(p.name, o.ports));
+        return labels;
+    };
+    Outcome r = session.connect(portName);
+    if (r.ok() && !o.cableFile.empty()) {
+        if (const auto adapter = adapterOf(portName, o.ports)) {
+            // Not worth failing a transfer for; the next connection tries again.
+            if (const std::string e = CableMemory(o.cableFile).remember(*adapter); !e.empty())
+                err << kProgramName << ": ostrzeżenie: nie zapamiętano kabla: " << e << '\n';
+        }
+    }
+    return r;
+}
+
+} // namespace
+
 int runRead(const std::string& portName, const std::string& outPath, const TransferOptions& options,
             SerialPort& port, TickClock& clock, std::ostream& err) {
     // Found out now rather than after the device has been read.
     if (outPath.empty() || notAFileName(outPath))
         return fail(err, kExitUsage, "„" + outPath + "” nie jest nazwą pliku");
     DeviceSession session(port, clock, err, options.fast);
-    if (Outcome r = session.connect(portName); !r.ok())
+    if (Outcome r = connectRemembering(session, portName, options, err); !r.ok())
         return fail(err, r.exitCode, r.message);
     Bytes bytes{};
     if (Outcome r = session.read(bytes); !r.ok())
@@ -482,7 +549,7 @@ int runWrite(const std::string& portName, const std::string& inPath, const Trans
                         " B; do urządzenia zapisuję tylko pliki o rozmiarze dokładnie " +
                         std::to_string(layout::kImageSize) + " B");
     DeviceSession session(port, clock, err, options.fast);
-    if (Outcome r = session.connect(portName); !r.ok())
+    if (Outcome r = connectRemembering(session, portName, options, err); !r.ok())
         return fail(err, r.exitCode, r.message);
     if (Outcome r = session.write(load.bytes); !r.ok())
         return fail(err, r.exitCode, r.message);

@@ -4,6 +4,7 @@
 // so that `show --json` output can be piped without anything mixed into it.
 
 #include "device_session.h"
+#include "port_names.h"
 
 #include <iosfwd>
 #include <string>
@@ -30,6 +31,11 @@ int runSheet(const std::string& path, const std::string& outPath, std::ostream& 
 struct TransferOptions {
     bool fast = false;   // the next request or block as soon as an answer is whole
     bool verify = false; // write: read the device back and compare
+    // Where the cable of the last successful connection is kept (cable_memory.h);
+    // empty: none is kept or looked for. With one kept, a chosen port that is
+    // missing gives way to the port that cable is behind now.
+    std::string cableFile;
+    PortEnvironment ports; // the machine's ports (tests: a fake one)
 };
 
 int runRead(const std::string& portName, const std::string& outPath, const TransferOptions& options,
@@ -62,8 +68,9 @@ struct ImportOptions {
 int runSubscribersImport(const std::string& path, const std::string& csvPath,
                          const ImportOptions& options, std::ostream& out, std::ostream& err);
 
-// Lists what COM1..COM8 stand for on this machine now.
-int runPorts(std::ostream& out);
+// Lists what COM1..COM8 stand for on this machine now, and the USB adapter
+// behind each port.
+int runPorts(std::ostream& out, const PortEnvironment& env = {});
 // Writes a template with sample settings (for trying the program with the simulator).
 int runDemo(const std::string& outPath, std::ostream& out, std::ostream& err);
 

@@ -155,6 +155,8 @@ Outcome DeviceSession::connect(const std::string& portName) {
     const Wait w = runUntil([&] { return link_.connected || !link_.connecting; });
     if (w == Wait::Done && outcome_ == LinkOutcome::Connected)
         return {};
+    if (w == Wait::Done && outcome_ == LinkOutcome::ConnectFailed && !diagnosis_.empty())
+        return {kExitLink, connectLabel_ + " " + diagnosis_};
     return linkFailure(w, connectLabel_);
 }
 

@@ -49,8 +49,12 @@ class DeviceSession final : private LinkObserver {
 
     DeviceSession(SerialPort& port, TickClock& clock, std::ostream& progress, bool fast = false);
 
-    // Opens the port and waits for the device's handshake.
+    // Opens the port and waits for the device's handshake. Without one, the
+    // message says what the line carried meanwhile.
     Outcome connect(const std::string& portName);
+    // The link, for what it knows about the line (its census, the port lists
+    // its advice names).
+    DeviceLink& link() { return link_; }
     // The eight blocks from the device into `into` (left untouched on failure).
     Outcome read(SettingsImage::Bytes& into);
     Outcome write(const SettingsImage::Bytes& bytes);
@@ -99,6 +103,7 @@ class DeviceSession final : private LinkObserver {
     void showWindow(LinkWindow window) override;
     void closeWindow(LinkWindow) override {}
     void errorMessage(const std::string& text, const std::string& detail) override;
+    void connectDiagnosis(const std::string& text) override { diagnosis_ = text; }
     void outcome(LinkOutcome what) override;
 
     TickClock& clock_;
@@ -119,6 +124,7 @@ class DeviceSession final : private LinkObserver {
     std::string readLabel_;
     std::string writeLabel_;
     std::string error_;
+    std::string diagnosis_; // why the last connection attempt got no handshake
 };
 
 } // namespace trellikon::cli

@@ -2,6 +2,7 @@
 // installers who keep many templates. Only the arguments are handled here;
 // the commands live in cli_commands.
 
+#include "cable_memory.h"
 #include "cli_commands.h"
 #include "option_table.h"
 #include "system_serial_port.h"
@@ -159,6 +160,7 @@ int runCommand(const Command& cmd, const opt::Parsed& p) {
     TransferOptions transfer;
     transfer.fast = p.given.count("--fast") > 0;
     transfer.verify = p.given.count("--verify") > 0;
+    transfer.cableFile = trellikon::defaultCableFile();
     trellikon::SystemSerialPort port;
     SteadyTickClock clock;
     if (name == "diff")

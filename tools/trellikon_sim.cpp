@@ -57,6 +57,10 @@ Options:
   --dup-handshake P      probability that the handshake is sent twice
   --wrong-ack P          probability that an acknowledgement names an earlier
                          block
+  --line MODE            what the port carries instead of the device's frames:
+                         silent (nothing at all), garbage (another device's
+                         text lines), damaged (the frames, each with a wrong
+                         check byte); default: the frames as they are
   -v                     log every frame on standard error: direction,
                          command, block, length and whether its check holds
   --help                 show this text
@@ -155,6 +159,19 @@ std::optional<int> parseArguments(int argc, char** argv, Options& o) {
              if (!n)
                  return "expects a whole number from 0 to 4294967295";
              o.faults.seed = static_cast<std::uint32_t>(*n);
+             return std::nullopt;
+         }},
+        {{"--line"},
+         true,
+         [&o](const std::string& v) -> Refusal {
+             if (v == "silent")
+                 o.faults.mode = LineMode::Silent;
+             else if (v == "garbage")
+                 o.faults.mode = LineMode::Garbage;
+             else if (v == "damaged")
+                 o.faults.mode = LineMode::Damaged;
+             else
+                 return "expects silent, garbage or damaged";
              return std::nullopt;
          }},
         {{"--flip"}, true, probability(o.faults.flipBit)},

@@ -1,4 +1,5 @@
 #include "button_icons.h"
+#include "files.h"
 #include "main_window.h"
 #include "qt_translations.h"
 #include "startup_probe.h"
@@ -7,6 +8,7 @@
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    trellikon::markProgramRunning();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("trellikon"));
     QApplication::setDesktopFileName(QStringLiteral("trellikon"));

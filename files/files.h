@@ -95,3 +95,16 @@ CallerText readCallerFile(const std::string& path);
 } // namespace csv
 
 } // namespace trellikon
+
+namespace trellikon {
+
+// Marks this process as a running Trellikon program for as long as it runs,
+// so that the Windows installer and uninstaller refuse to replace or remove
+// files in use (a named mutex there; nothing elsewhere). Called once by each
+// program's main().
+void markProgramRunning();
+
+// The mutex's name; the installer script asks for the same one.
+inline constexpr const char* kRunningMarkName = "Trellikon.ProgramRunning";
+
+} // namespace trellikon

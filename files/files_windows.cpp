@@ -193,6 +193,13 @@ PathKind pathKind(const std::string& path) {
     return (attributes & FILE_ATTRIBUTE_DEVICE) ? PathKind::Other : PathKind::RegularFile;
 }
 
+void markProgramRunning() {
+    // Never closed: the system releases it when the process ends, however it
+    // ends.
+    static const HANDLE mark = ::CreateMutexA(nullptr, FALSE, kRunningMarkName);
+    (void)mark;
+}
+
 std::string saveFileAtomically(const std::string& path, const std::uint8_t* data,
                                std::size_t size) {
     static std::atomic<unsigned> counter{0};

@@ -3,6 +3,7 @@
 // the commands live in cli_commands.
 
 #include "cli_commands.h"
+#include "files.h"
 #include "option_table.h"
 #include "system_serial_port.h"
 
@@ -228,6 +229,7 @@ std::optional<std::vector<std::string>> commandArguments(int argc, char** argv) 
 } // namespace
 
 int main(int argc, char** argv) {
+    trellikon::markProgramRunning();
     const std::optional<std::vector<std::string>> arguments = commandArguments(argc, argv);
     if (!arguments)
         return usage(

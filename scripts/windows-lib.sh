@@ -232,6 +232,20 @@ check_bundle_dlls() {
     fi
 }
 
+# A throwaway self-signed code-signing certificate, made afresh for each
+# check, so that signing and verifying are tried on every CI run; never one to
+# ship with (README: signing a release).
+use_test_certificate() {
+    local d="$WIN_BUILD/test-certificate"
+    rm -rf "$d"
+    mkdir -p "$d"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 7 -subj "/CN=Trellikon test signature" \
+        -addext "extendedKeyUsage=codeSigning" -keyout "$d/key.pem" -out "$d/cert.pem" 2>/dev/null
+    openssl pkcs12 -export -inkey "$d/key.pem" -in "$d/cert.pem" -out "$d/cert.p12" -passout pass:test
+    export TRELLIKON_SIGN_CERT="$d/cert.p12" TRELLIKON_SIGN_PASSWORD=test
+    log "signing with a throwaway test certificate ($d)"
+}
+
 # The installer's list of files, made from the bundle at build time, so that
 # what it installs, what its uninstaller removes and what an upgrade keeps are
 # one list: the macros and the function that installer.nsi includes as FILES.

@@ -256,6 +256,8 @@ make_file_list() {
     mapfile -t dirs < <(cd "$BUNDLE" && find . -mindepth 1 -type d -printf '%P\n' | LC_ALL=C sort)
     win() { printf '%s' "${1//\//\\}"; }
     {
+        # A byte-order mark: makensis then reads names beyond ASCII as UTF-8.
+        printf '\xef\xbb\xbf'
         echo "; Made by scripts/windows-lib.sh from $(basename "$BUNDLE"); not to be edited."
         echo '!macro InstallProgramFiles'
         for f in "${files[@]}"; do

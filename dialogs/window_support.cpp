@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -99,8 +101,15 @@ void QtMessageBoxes::error(QWidget* parent, const QString& text, const QString& 
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Błąd"), text, QMessageBox::Ok, parent);
     // The reason shows in the box itself: a "details" button is one that
     // few press, and the reason is what says what to do.
-    if (!detail.isEmpty())
+    if (!detail.isEmpty()) {
         box.setInformativeText(detail);
+        // Room for a file's path and a sentence on one line: Qt's own width
+        // for a box breaks both after a few words.
+        if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+            grid->addItem(new QSpacerItem(QFontMetrics(box.font()).averageCharWidth() * 60, 0,
+                                          QSizePolicy::Minimum, QSizePolicy::Expanding),
+                          grid->rowCount(), 0, 1, grid->columnCount());
+    }
     box.exec();
 }
 

@@ -381,17 +381,23 @@ void WinSerialPort::closeIfGone(unsigned long code) {
         closeAsLost();
 }
 
+bool WinSerialPort::sendFailed(bool guardFired, unsigned long code) {
+    if (guardFired)
+        closeAsLost();
+    else
+        closeIfGone(code);
+    return false;
+}
+
 void WinSerialPort::flush() {
     void* h = current();
     if (!usable(h))
         return;
     StallWatchdog watchdog(*calls_);
-    const bool flushed = calls_->FlushFileBuffers(asHandle(h));
-    const DWORD code = flushed ? 0 : ::GetLastError();
-    if (watchdog.fired())
+    if (!calls_->FlushFileBuffers(asHandle(h)))
+        sendFailed(watchdog.fired(), ::GetLastError());
+    else if (watchdog.fired())
         closeAsLost();
-    else if (!flushed)
-        closeIfGone(code);
 }
 
 bool WinSerialPort::write(const std::uint8_t* data, std::size_t n) {
@@ -401,14 +407,8 @@ bool WinSerialPort::write(const std::uint8_t* data, std::size_t n) {
     const WinCommCalls& c = *calls_;
     StallWatchdog watchdog(c);
     DWORD written = 0;
-    if (!c.WriteFile(asHandle(h), data, static_cast<DWORD>(n), &written, nullptr)) {
-        const DWORD code = ::GetLastError();
-        if (watchdog.fired())
-            closeAsLost();
-        else
-            closeIfGone(code);
-        return false;
-    }
+    if (!c.WriteFile(asHandle(h), data, static_cast<DWORD>(n), &written, nullptr))
+        return sendFailed(watchdog.fired(), ::GetLastError());
     if (watchdog.fired()) {
         closeAsLost();
         return false;
@@ -425,14 +425,8 @@ bool WinSerialPort::write(const std::uint8_t* data, std::size_t n) {
     for (;;) {
         DWORD errors = 0;
         COMSTAT status{};
-        if (!c.ClearCommError(asHandle(h), &errors, &status)) {
-            const DWORD code = ::GetLastError();
-            if (watchdog.fired())
-                closeAsLost();
-            else
-                closeIfGone(code);
-            return false;
-        }
+        if (!c.ClearCommError(asHandle(h), &errors, &status))
+            return sendFailed(watchdog.fired(), ::GetLastError());
         lineErrors_ |= errors & kLineErrors;
         if (status.cbOutQue == 0)
             return true;

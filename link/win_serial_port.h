@@ -71,6 +71,9 @@ class WinSerialPort : public SerialPort {
     // Closes the port after a failed call when `code` says the device is gone.
     void closeIfGone(unsigned long code);
     void closeAsLost();
+    // A send's call failed: the port is given up when the guard fired or the
+    // device is gone. Always false.
+    bool sendFailed(bool guardFired, unsigned long code);
 
     const WinCommCalls* calls_;
     mutable std::mutex mutex_; // handle_ and path_, which the reopening thread publishes

@@ -13,7 +13,8 @@
 //     the search indexer, a cloud client) or for good (a spreadsheet holding
 //     a CSV, a PDF viewer): the replace is tried again for up to a second,
 //     then refused in words that say what to do; and our own reads share
-//     delete access, so that they never hold up such a replace either.
+//     delete access, so that they hold up no other program's delete or
+//     rename of the file.
 
 #include "files.h"
 

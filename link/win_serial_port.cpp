@@ -72,6 +72,8 @@ constexpr DWORD kQueueSize = 4096;
 constexpr DWORD kStallLimitMs = 2000;
 // How often the watchdog cancels again once it has fired.
 constexpr DWORD kCancelRepeatMs = 50;
+// How long the attempts to reopen a lost port go on at most.
+constexpr ULONGLONG kReopenWindowMs = 5000;
 // How often a send asks whether the output queue is empty yet.
 constexpr DWORD kDrainPollMs = 2;
 // ERROR_NO_SUCH_DEVICE, which mingw-w64's headers do not define.
@@ -248,24 +250,25 @@ bool WinSerialPort::open(const std::string& portName, LinkError& error) {
     close();
     lost_ = false;
     error = LinkError{};
-    if (void* h = openOnce(portName, error)) {
-        publish(h, portName);
-        return true;
+    if (!afterLoss) {
+        void* h = openOnce(portName, error);
+        if (h)
+            publish(h, portName);
+        return h != nullptr;
     }
-    if (!afterLoss ||
-        (error.code != LinkError::Code::NoSuchDevice && error.code != LinkError::Code::Busy))
-        return false;
-    // The cable is on its way back (or its old handle not yet released): the
-    // remaining attempts run on a thread of their own, and the connection
+    // The cable may be on its way back, or its old handle not yet released:
+    // every attempt runs on a thread of their own (even a failed one asks
+    // SetupAPI for the ports present, for its message), and the connection
     // attempt starts meanwhile; its time-out tells the user if none succeeds.
-    error = LinkError{};
+    // Bounded by the attempts and by time, whichever ends first.
     stopOpening_ = false;
     opening_ = true;
     opener_ = std::thread([this, portName] {
+        const ULONGLONG start = ::GetTickCount64();
         void* h = nullptr;
         LinkError e;
         const auto once = [&](LinkError& attemptError) {
-            if (stopOpening_) {
+            if (stopOpening_ || ::GetTickCount64() - start > kReopenWindowMs) {
                 attemptError = makeLinkError(LinkError::Code::Other, {}, {});
                 return false;
             }
@@ -276,8 +279,7 @@ bool WinSerialPort::open(const std::string& portName, LinkError& error) {
             if (!stopOpening_)
                 calls_->Sleep(ms);
         };
-        pause(kReopenPauseMs);
-        if (openRetryingAfterLoss(true, e, once, pause, kWindowsReopenAttempts - 1))
+        if (openRetryingAfterLoss(true, e, once, pause, kWindowsReopenAttempts))
             publish(h, portName);
         opening_ = false;
     });

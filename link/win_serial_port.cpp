@@ -56,6 +56,9 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <future>
+#include <memory>
 #include <utility>
 
 #include <windows.h>
@@ -72,6 +75,8 @@ constexpr DWORD kQueueSize = 4096;
 constexpr DWORD kStallLimitMs = 2000;
 // How often the watchdog cancels again once it has fired.
 constexpr DWORD kCancelRepeatMs = 50;
+// How long closing a port may hold the window's thread.
+constexpr long kCloseWaitMs = 100;
 // How long the attempts to reopen a lost port go on at most.
 constexpr ULONGLONG kReopenWindowMs = 5000;
 // How often a send asks whether the output queue is empty yet.
@@ -358,8 +363,9 @@ void WinSerialPort::close() {
         h = std::exchange(handle_, nullptr);
         path_.clear();
     }
-    if (usable(h))
-        calls_->CloseHandle(asHandle(h));
+    // A healthy port is released before the next open asks for it; a driver
+    // that hangs in CloseHandle finishes it in the background.
+    closeInBackground(h, std::chrono::milliseconds(kCloseWaitMs));
     lineErrors_ = 0;
 }
 
@@ -372,10 +378,21 @@ void WinSerialPort::closeAsLost() {
     }
     lost_ = true;
     lineErrors_ = 0;
-    if (usable(h)) {
-        const WinCommCalls* calls = calls_;
-        closers_.emplace_back([calls, h] { calls->CloseHandle(asHandle(h)); });
-    }
+    closeInBackground(h, std::chrono::milliseconds(0));
+}
+
+void WinSerialPort::closeInBackground(void* h, std::chrono::milliseconds wait) {
+    if (!usable(h))
+        return;
+    auto closed = std::make_shared<std::promise<void>>();
+    std::future<void> done = closed->get_future();
+    const WinCommCalls* calls = calls_;
+    closers_.emplace_back([calls, h, closed] {
+        calls->CloseHandle(asHandle(h));
+        closed->set_value();
+    });
+    if (wait.count() > 0)
+        done.wait_for(wait);
 }
 
 void WinSerialPort::closeIfGone(unsigned long code) {

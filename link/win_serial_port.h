@@ -18,6 +18,7 @@
 #include "serial_port.h"
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -71,6 +72,8 @@ class WinSerialPort : public SerialPort {
     // Closes the port after a failed call when `code` says the device is gone.
     void closeIfGone(unsigned long code);
     void closeAsLost();
+    // CloseHandle on a thread of its own, waited for at most `wait`.
+    void closeInBackground(void* handle, std::chrono::milliseconds wait);
     // A send's call failed: the port is given up when the guard fired or the
     // device is gone. Always false.
     bool sendFailed(bool guardFired, unsigned long code);

@@ -584,6 +584,18 @@ void TestWinSerialPort::deadPortNeverBlocksTheWindowsThread() {
     port.waitForBackgroundWork();
     QVERIFY(!fake_.hungUntilTimeout);
     QVERIFY(!port.valid());
+
+    // A port closed by the user whose driver then hangs in CloseHandle.
+    ::ResetEvent(fake_.release);
+    fake_.createFailures = 0;
+    WinSerialPort other(calls_);
+    QVERIFY(other.open("COM3", error));
+    QVERIFY(other.valid());
+    other.close();
+    QVERIFY(!other.valid());
+    ::SetEvent(fake_.release);
+    other.waitForBackgroundWork();
+    QVERIFY(!fake_.hungUntilTimeout);
 }
 
 // On a real port the driver holds what was asked, read back as it has it.

@@ -205,7 +205,9 @@ make_bundle() {
     cp -r "$MANUAL/obrazy" "$BUNDLE/"
     find "$BUNDLE" \( -name '*.exe' -o -name '*.dll' \) -exec "$TRIPLE-strip" --strip-unneeded {} +
     check_bundle_dlls
-    "$TOP/scripts/windows-sign.sh" $(find "$BUNDLE" \( -name '*.exe' -o -name '*.dll' \) | sort)
+    local binaries=()
+    mapfile -t binaries < <(find "$BUNDLE" \( -name '*.exe' -o -name '*.dll' \) | sort)
+    "$TOP/scripts/windows-sign.sh" "${binaries[@]}"
     rm -f "$ZIP"
     (cd "$WIN_BUILD" && zip -qr "$ZIP" "$(basename "$BUNDLE")")
     log "portable zip: $ZIP ($(du -h "$ZIP" | cut -f1))"

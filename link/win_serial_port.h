@@ -11,9 +11,10 @@
 // a thread of its own (a dead driver can take seconds over it), so Windows
 // can give the COM number back to the cable when it returns; valid() is then
 // false, sends are skipped and the protocol's time-outs tell the user. The
-// next open() tries once and, while the port is not back yet, goes on trying
-// on a thread of its own for up to 5 s (opening() is true meanwhile): the
-// window's thread never waits for a dead port.
+// next open() succeeds at once and tries the port on a thread of its own for
+// up to 5 s (opening() is true meanwhile; the port is valid() once an attempt
+// succeeds). close() waits for CloseHandle at most 100 ms. The window's
+// thread never waits longer for a dead port.
 
 #include "serial_port.h"
 

@@ -31,6 +31,8 @@ struct WinCommCalls {
     // The pause between the attempts to reopen a port after its device went
     // away, and between the looks at the output queue while a send drains.
     decltype(&::Sleep) Sleep = ::Sleep;
+    // The clock that bounds those attempts and that wait.
+    decltype(&::GetTickCount64) GetTickCount64 = ::GetTickCount64;
 };
 
 } // namespace trellikon

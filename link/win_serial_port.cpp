@@ -222,11 +222,11 @@ WinSerialPort::~WinSerialPort() {
     // The system's calls live as long as the program: a close that hangs in a
     // dead driver must not keep the program from ending. A table a test gave
     // may not outlive the port, so its calls are waited for.
-    for (std::thread& closer : closers_) {
+    for (Closer& closer : closers_) {
         if (calls_ == &systemCalls())
-            closer.detach();
+            closer.thread.detach();
         else
-            closer.join();
+            closer.thread.join();
     }
 }
 
@@ -269,11 +269,11 @@ bool WinSerialPort::open(const std::string& portName, LinkError& error) {
     stopOpening_ = false;
     opening_ = true;
     opener_ = std::thread([this, portName] {
-        const ULONGLONG start = ::GetTickCount64();
+        const ULONGLONG start = calls_->GetTickCount64();
         void* h = nullptr;
         LinkError e;
         const auto once = [&](LinkError& attemptError) {
-            if (stopOpening_ || ::GetTickCount64() - start > kReopenWindowMs) {
+            if (stopOpening_ || calls_->GetTickCount64() - start > kReopenWindowMs) {
                 attemptError = makeLinkError(LinkError::Code::Other, {}, {});
                 return false;
             }
@@ -350,8 +350,8 @@ void WinSerialPort::stopOpening() {
 void WinSerialPort::waitForBackgroundWork() {
     if (opener_.joinable())
         opener_.join();
-    for (std::thread& closer : closers_)
-        closer.join();
+    for (Closer& closer : closers_)
+        closer.thread.join();
     closers_.clear();
 }
 
@@ -384,13 +384,22 @@ void WinSerialPort::closeAsLost() {
 void WinSerialPort::closeInBackground(void* h, std::chrono::milliseconds wait) {
     if (!usable(h))
         return;
-    auto closed = std::make_shared<std::promise<void>>();
-    std::future<void> done = closed->get_future();
-    const WinCommCalls* calls = calls_;
-    closers_.emplace_back([calls, h, closed] {
-        calls->CloseHandle(asHandle(h));
-        closed->set_value();
+    // Closers that have finished are let go, so that a long session of
+    // connects does not pile up threads.
+    std::erase_if(closers_, [](Closer& c) {
+        if (c.done.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            return false;
+        c.thread.join();
+        return true;
     });
+    auto closed = std::make_shared<std::promise<void>>();
+    std::shared_future<void> done = closed->get_future().share();
+    const WinCommCalls* calls = calls_;
+    closers_.push_back({std::thread([calls, h, closed] {
+                            calls->CloseHandle(asHandle(h));
+                            closed->set_value();
+                        }),
+                        done});
     if (wait.count() > 0)
         done.wait_for(wait);
 }
@@ -436,11 +445,9 @@ bool WinSerialPort::write(const std::uint8_t* data, std::size_t n) {
         c.PurgeComm(asHandle(h), PURGE_TXABORT | PURGE_TXCLEAR);
         return false;
     }
-    // The wait until the last byte has left, counted both in pauses asked for
-    // and in time passed: a pause may last longer than asked, and a driver
-    // played by a test may take none.
-    const ULONGLONG start = ::GetTickCount64();
-    DWORD paused = 0;
+    // The wait until the last byte has left, bounded in time: a pause may
+    // last longer than asked.
+    const ULONGLONG start = c.GetTickCount64();
     for (;;) {
         DWORD errors = 0;
         COMSTAT status{};
@@ -449,8 +456,7 @@ bool WinSerialPort::write(const std::uint8_t* data, std::size_t n) {
         lineErrors_ |= errors & kLineErrors;
         if (status.cbOutQue == 0)
             return true;
-        if (watchdog.fired() || paused >= kStallLimitMs ||
-            ::GetTickCount64() - start >= kStallLimitMs) {
+        if (watchdog.fired() || c.GetTickCount64() - start >= kStallLimitMs) {
             // A queue that does not empty is a driver stuck like one that
             // never completes the write.
             c.PurgeComm(asHandle(h), PURGE_TXABORT | PURGE_TXCLEAR);
@@ -458,7 +464,6 @@ bool WinSerialPort::write(const std::uint8_t* data, std::size_t n) {
             return false;
         }
         c.Sleep(kDrainPollMs);
-        paused += kDrainPollMs;
     }
 }
 

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -90,7 +91,11 @@ class WinSerialPort : public SerialPort {
     std::thread opener_;
     std::atomic<bool> opening_{false};
     std::atomic<bool> stopOpening_{false};
-    std::vector<std::thread> closers_;
+    struct Closer {
+        std::thread thread;
+        std::shared_future<void> done;
+    };
+    std::vector<Closer> closers_;
 };
 
 // True for the errors a call on a port returns once its device is gone:

@@ -57,6 +57,7 @@ struct FakeDriver {
     bool hungUntilTimeout = false; // a hanging call was never released (read after a join)
     DWORD lastRead = 0;            // the count the last ReadFile asked for
     int sleeps = 0;
+    ULONGLONG clock = 0; // the driver's time: only the port's pauses move it
 
     // A call that hangs in a dead driver: only `release` ends it; the guard's
     // 30 s end means nobody released it, because its caller was waiting.
@@ -163,9 +164,13 @@ BOOL WINAPI fakeCancelSynchronousIo(HANDLE) {
     ::SetEvent(driver->cancelled);
     return TRUE;
 }
-VOID WINAPI fakeSleep(DWORD) {
+VOID WINAPI fakeSleep(DWORD ms) {
     driver->hangIfAsked();
     ++driver->sleeps;
+    driver->clock += ms;
+}
+ULONGLONG WINAPI fakeGetTickCount64() {
+    return driver->clock;
 }
 
 WinCommCalls fakeCalls() {
@@ -184,6 +189,7 @@ WinCommCalls fakeCalls() {
     c.PurgeComm = fakePurgeComm;
     c.CancelSynchronousIo = fakeCancelSynchronousIo;
     c.Sleep = fakeSleep;
+    c.GetTickCount64 = fakeGetTickCount64;
     return c;
 }
 
@@ -440,9 +446,10 @@ void TestWinSerialPort::sendWaitsUntilTheOutputQueueIsEmpty() {
         QCOMPARE(fake_.sleeps, looks);
         QCOMPARE(fake_.calls.count("ClearCommError"), looks + 1);
     } else {
-        // Bounded by the pauses asked for (2 s of them), whatever a pause takes.
-        QVERIFY2(fake_.sleeps >= 100 && fake_.sleeps <= 1000,
-                 qPrintable(QString::number(fake_.sleeps)));
+        // Bounded by 2 s of the driver's clock, a few milliseconds a look.
+        QVERIFY2(fake_.clock >= 2000 && fake_.clock <= 2100,
+                 qPrintable(QString::number(fake_.clock)));
+        QVERIFY(fake_.sleeps >= 100);
         QVERIFY(fake_.calls.contains("PurgeComm(5)"));
         QCOMPARE(fake_.calls.count("CloseHandle"), 1);
     }

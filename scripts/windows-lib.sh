@@ -198,7 +198,10 @@ make_bundle() {
     cp /usr/share/qt6/translations/qtbase_pl.qm "$BUNDLE/translations/"
     mkdir -p "$BUNDLE/fonts"
     cp /usr/share/fonts/truetype/dejavu/DejaVuSans{,-Bold}.ttf "$BUNDLE/fonts/"
-    sed 's/$/\r/' /usr/share/doc/fonts-dejavu-core/copyright >"$BUNDLE/fonts/DejaVu-licencja.txt"
+    # (A machine that leaves out /usr/share/doc has no copy of the licence.)
+    if [ -f /usr/share/doc/fonts-dejavu-core/copyright ]; then
+        sed 's/$/\r/' /usr/share/doc/fonts-dejavu-core/copyright >"$BUNDLE/fonts/DejaVu-licencja.txt"
+    fi
     sed 's/$/\r/' "$TOP/packaging/windows/README.txt" > "$BUNDLE/README.txt"
     # The user manual as scripts/manual.sh built it: the page and its pictures.
     cp "$MANUAL/instrukcja.html" "$BUNDLE/"

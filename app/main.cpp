@@ -1,5 +1,6 @@
 #include "button_icons.h"
 #include "command_line.h"
+#include "files.h"
 #include "main_window.h"
 #include "qt_translations.h"
 #include "startup_probe.h"
@@ -14,6 +15,7 @@ int main(int argc, char* argv[]) {
         std::fputs(answer->text.c_str(), stdout);
         return answer->status;
     }
+    trellikon::markProgramRunning();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("trellikon"));
     QApplication::setDesktopFileName(QStringLiteral("trellikon"));

@@ -1,12 +1,19 @@
 #include "window_support.h"
 
 #include <QBoxLayout>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -92,11 +99,21 @@ void ModalStack::remove(StackWindow* window) {
 
 void QtMessageBoxes::error(QWidget* parent, const QString& text, const QString& detail) {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Błąd"), text, QMessageBox::Ok, parent);
+    // The reason shows in the box itself: a "details" button is one that
+    // few press, and the reason is what says what to do.
+    if (!detail.isEmpty()) {
+        box.setInformativeText(detail);
+        // Room for a file's path and a sentence on one line: Qt's own width
+        // for a box breaks both after a few words.
+        if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+            grid->addItem(new QSpacerItem(QFontMetrics(box.font()).averageCharWidth() * 60, 0,
+                                          QSizePolicy::Minimum, QSizePolicy::Expanding),
+                          grid->rowCount(), 0, 1, grid->columnCount());
+    }
     // The program's messages are sentences, and many quote a file or port
-    // name: never let such a name be taken for HTML.
+    // name: never let such a name be taken for HTML (in the text and in the
+    // reason below it).
     box.setTextFormat(Qt::PlainText);
-    if (!detail.isEmpty())
-        box.setDetailedText(detail);
     box.exec();
 }
 
@@ -115,8 +132,40 @@ bool QtMessageBoxes::question(QWidget* parent, const QString& text) {
     return box.exec() == QMessageBox::Yes;
 }
 
+namespace {
+
+const QString kLastFolderKey = QStringLiteral("dialogs/lastFolder");
+
+QSettings programSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Trellikon"),
+                     QStringLiteral("Trellikon"));
+}
+
+} // namespace
+
+QString dialogStartFolder(const QSettings& settings, const QString& programFolder) {
+    const QString last = settings.value(kLastFolderKey).toString();
+    const QString program =
+        programFolder.isEmpty() ? QString() : QDir(programFolder).canonicalPath();
+    if (!last.isEmpty() && QFileInfo(last).isDir() &&
+        (program.isEmpty() || QDir(last).canonicalPath() != program))
+        return last;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return documents.isEmpty() ? QDir::homePath() : documents;
+}
+
+void rememberDialogFolder(QSettings& settings, const QString& chosenFile) {
+    if (!chosenFile.isEmpty())
+        settings.setValue(kLastFolderKey, QFileInfo(chosenFile).absolutePath());
+}
+
 QString QtFileDialogs::openFileName(QWidget* parent, const QString& filter) {
-    return QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
+    QSettings settings = programSettings();
+    const QString path = QFileDialog::getOpenFileName(
+        parent, QString(), dialogStartFolder(settings, QCoreApplication::applicationDirPath()),
+        filter);
+    rememberDialogFolder(settings, path);
+    return path;
 }
 
 std::string fileLayerPath(const QString& path) {
@@ -130,8 +179,12 @@ std::string fileLayerPath(const QString& path) {
 QString QtFileDialogs::saveFileName(QWidget* parent, const QString& filter) {
     // A template of the same name is replaced without a question, as installers
     // expect when they save the device's settings over last week's file.
-    return QFileDialog::getSaveFileName(parent, QString(), QString(), filter, nullptr,
-                                        QFileDialog::DontConfirmOverwrite);
+    QSettings settings = programSettings();
+    const QString path = QFileDialog::getSaveFileName(
+        parent, QString(), dialogStartFolder(settings, QCoreApplication::applicationDirPath()),
+        filter, nullptr, QFileDialog::DontConfirmOverwrite);
+    rememberDialogFolder(settings, path);
+    return path;
 }
 
 void nameControl(QWidget* control, const char* objectName, const QString& accessibleName) {

@@ -96,7 +96,7 @@ class MessageBoxes {
   public:
     virtual ~MessageBoxes() = default;
     // A modal box with the error icon and one OK button; `detail`, when not
-    // empty, is offered as the box's detailed text.
+    // empty, shows below the text (the reason, in words that say what to do).
     virtual void error(QWidget* parent, const QString& text, const QString& detail = {}) = 0;
     // A modal box without an icon, with one OK button.
     virtual void plain(QWidget* parent, const QString& text) = 0;
@@ -104,6 +104,8 @@ class MessageBoxes {
     // A box that cannot ask answers No.
     virtual bool question(QWidget*, const QString&) { return false; }
 };
+
+class QSettings;
 
 class FileDialogs {
   public:
@@ -124,6 +126,12 @@ class QtMessageBoxes : public MessageBoxes {
     void plain(QWidget* parent, const QString& text) override;
     bool question(QWidget* parent, const QString& text) override;
 };
+
+// Where the open and save dialogs start: the folder of the file last chosen
+// while it still exists, the user's Documents before that; never the
+// program's own folder (a Start-menu shortcut makes it the working folder).
+QString dialogStartFolder(const QSettings& settings, const QString& programFolder);
+void rememberDialogFolder(QSettings& settings, const QString& chosenFile);
 
 class QtFileDialogs : public FileDialogs {
   public:

@@ -5,11 +5,15 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFont>
+#include <QFontDatabase>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QRawFont>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextFrame>
@@ -287,11 +291,8 @@ QByteArray sheetPdf(const inspector::Inspection& in, const SheetOrigin& origin) 
         writer.setCreator(QStringLiteral("DOMOWY TRELLIKON"));
 
         QTextDocument doc;
-        // A face with every Polish letter, embedded by the writer: the one
-        // Linux desktops ship, else the Windows ones.
-        QFont font;
-        font.setFamilies(
-            {QStringLiteral("DejaVu Sans"), QStringLiteral("Arial"), QStringLiteral("Segoe UI")});
+        // A face with every Polish letter, embedded by the writer.
+        QFont font(sheetFontFamily());
         font.setPointSizeF(9);
         // No ligatures: "fi" must stay two letters for search and copy.
         font.setStyleStrategy(QFont::PreferNoShaping);
@@ -316,9 +317,38 @@ QByteArray sheetPdf(const inspector::Inspection& in, const SheetOrigin& origin) 
     return pdf;
 }
 
+bool hasPolishLetters(const QString& family) {
+    QFont font(family);
+    font.setStyleStrategy(QFont::NoFontMerging);
+    const QRawFont raw = QRawFont::fromFont(font);
+    if (!raw.isValid() || raw.familyName().compare(family, Qt::CaseInsensitive) != 0)
+        return false;
+    const QString letters = QString::fromUtf8("ĄąĆćĘęŁłŃńÓóŚśŹźŻż„”–");
+    return std::all_of(letters.begin(), letters.end(),
+                       [&](QChar c) { return raw.supportsCharacter(c); });
+}
+
+QString sheetFontFamily() {
+    static const QString family = [] {
+        const QString face = QStringLiteral("DejaVu Sans");
+        // The program's own copy first: the same face, whatever the system has.
+        const QDir fonts(QCoreApplication::applicationDirPath() + QStringLiteral("/fonts"));
+        for (const char* file : {"DejaVuSans.ttf", "DejaVuSans-Bold.ttf"})
+            if (fonts.exists(QString::fromLatin1(file)))
+                QFontDatabase::addApplicationFont(fonts.filePath(QString::fromLatin1(file)));
+        return hasPolishLetters(face) ? face : QString();
+    }();
+    return family;
+}
+
 std::string writeSheet(const std::string& path, const inspector::Inspection& in,
                        const SheetOrigin& origin) {
+    if (sheetFontFamily().isEmpty())
+        return kNoFont;
     const QByteArray pdf = sheetPdf(in, origin);
+    // A face the writer could not embed leaves pages without their text.
+    if (!pdf.contains("/FontFile"))
+        return kNoFont;
     return saveFileAtomically(path, reinterpret_cast<const std::uint8_t*>(pdf.constData()),
                               static_cast<std::size_t>(pdf.size()));
 }

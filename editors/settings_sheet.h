@@ -24,12 +24,26 @@ struct SheetOrigin {
 
 inline constexpr const char* kTitle = "Karta ustawień urządzenia DOMOWY TRELLIKON";
 
+// Why no sheet is made: no face with every Polish letter could be had.
+inline constexpr const char* kNoFont = "brak czcionki z polskimi literami (DejaVu Sans), więc "
+                                       "karty ustawień nie zapisano; zainstaluj program ponownie";
+
+// The face the sheet is written in: DejaVu Sans, which the Windows program
+// ships in its folder (fonts/) and Linux systems carry, so that every sheet
+// looks the same. Empty when it cannot be had with every Polish letter; no
+// sheet is made then, rather than a PDF without its text.
+QString sheetFontFamily();
+// Whether `family` is a face the system really has (not a stand-in for it)
+// with every Polish letter.
+bool hasPolishLetters(const QString& family);
+
 // The document's HTML, as the PDF writer lays it out (tests read it too).
 QString sheetHtml(const inspector::Inspection& in, const SheetOrigin& origin);
 // The PDF file's bytes.
 QByteArray sheetPdf(const inspector::Inspection& in, const SheetOrigin& origin);
-// Writes the PDF to `path` as a template is saved: whole or not at all.
-// Returns an empty string on success, else the reason in Polish.
+// Writes the PDF to `path` as a template is saved: whole or not at all; a
+// sheet without its face (kNoFont) is not written at all. Returns an empty
+// string on success, else the reason in Polish.
 std::string writeSheet(const std::string& path, const inspector::Inspection& in,
                        const SheetOrigin& origin);
 

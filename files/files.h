@@ -34,6 +34,10 @@ inline constexpr const char* kNotRegularFile = "to nie jest zwykły plik";
 inline constexpr const char* kDeviceName =
     "ta nazwa oznacza w systemie Windows urządzenie (np. port COM), nie plik";
 inline constexpr const char* kBadName = "nazwa pliku nie jest poprawnym tekstem UTF-8";
+// A save whose final replace another program keeps refusing (a spreadsheet
+// holding a CSV, a PDF viewer, an antivirus or a cloud client).
+inline constexpr const char* kHeldElsewhere =
+    "Plik jest otwarty w innym programie – zamknij go i zapisz ponownie";
 } // namespace load_reason
 
 struct FileRead {
@@ -53,8 +57,10 @@ FileRead readRegularFile(const std::string& path, std::size_t limit);
 // content or left as it was: a temporary file beside it, flushed to disk, then
 // renamed over the target. A name that is not a file's (a folder, a device, a
 // Windows device name) is refused before anything is opened, and nothing is
-// written to what turns out not to be a disk file. Returns an empty string on
-// success, else the reason.
+// written to what turns out not to be a disk file. On Windows a replace that
+// another program's open handle refuses is tried again for up to 1 s, then
+// refused with load_reason::kHeldElsewhere; the old file stays. Returns an
+// empty string on success, else the reason.
 std::string saveFileAtomically(const std::string& path, const std::uint8_t* data, std::size_t size);
 
 enum class PathKind { Missing, Directory, RegularFile, Other };
@@ -87,5 +93,18 @@ namespace csv {
 // not a regular file, or larger than kLargestFile, is refused without reading it.
 CallerText readCallerFile(const std::string& path);
 } // namespace csv
+
+} // namespace trellikon
+
+namespace trellikon {
+
+// Marks this process as a running Trellikon program for as long as it runs,
+// so that the Windows installer and uninstaller refuse to replace or remove
+// files in use (a named mutex there; nothing elsewhere). Called once by each
+// program's main().
+void markProgramRunning();
+
+// The mutex's name; the installer script asks for the same one.
+inline constexpr const char* kRunningMarkName = "Trellikon.ProgramRunning";
 
 } // namespace trellikon

@@ -77,6 +77,9 @@ FileRead readRegularFile(const std::string& path, std::size_t limit) {
     return r;
 }
 
+// Only the Windows installer asks whether a program runs.
+void markProgramRunning() {}
+
 PathKind pathKind(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)

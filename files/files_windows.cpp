@@ -8,7 +8,13 @@
 //     handle is checked to be a disk file before a byte is read or written;
 //   - names longer than MAX_PATH need the \\?\ form unless the machine allows
 //     long paths, so a long name is made absolute and given that form;
-//   - a name that is not valid UTF-8 is refused, not mended.
+//   - a name that is not valid UTF-8 is refused, not mended;
+//   - another program may hold the target open for a moment (an antivirus,
+//     the search indexer, a cloud client) or for good (a spreadsheet holding
+//     a CSV, a PDF viewer): the replace is tried again for up to a second,
+//     then refused in words that say what to do; and our own reads share
+//     delete access, so that they hold up no other program's delete or
+//     rename of the file.
 
 #include "files.h"
 
@@ -102,6 +108,35 @@ std::string loadReason(DWORD code) {
     }
 }
 
+// How long a replace that another program refuses is tried again.
+constexpr ULONGLONG kHeldRetryMs = 1000;
+constexpr DWORD kHeldPauseMs = 50;
+
+// Moves the finished temporary file over the target; empty on success.
+std::string replaceHeldFile(const std::wstring& tmp, const std::wstring& target) {
+    const ULONGLONG start = ::GetTickCount64();
+    for (int attempt = 0;; ++attempt) {
+        if (::MoveFileExW(tmp.c_str(), target.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return {};
+        const DWORD code = ::GetLastError();
+        if (code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED)
+            return windowsErrorText(code);
+        // A read-only file or a folder the user may not write is not a
+        // program's doing and does not pass by waiting.
+        const DWORD attributes = ::GetFileAttributesW(target.c_str());
+        if (code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_READONLY))
+            return windowsErrorText(code);
+        // Counted in pauses as well as in time, so that a clock that does not
+        // move cannot keep the save waiting.
+        if (::GetTickCount64() - start >= kHeldRetryMs ||
+            attempt >= static_cast<int>(kHeldRetryMs / kHeldPauseMs))
+            return load_reason::kHeldElsewhere;
+        ::Sleep(kHeldPauseMs);
+    }
+}
+
 } // namespace
 
 FileRead readRegularFile(const std::string& path, std::size_t limit) {
@@ -120,8 +155,9 @@ FileRead readRegularFile(const std::string& path, std::size_t limit) {
         r.error = load_reason::kDirectory;
         return r;
     }
-    HANDLE h = ::CreateFileW(name.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = ::CreateFileW(name.path.c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         r.error = loadReason(::GetLastError());
         return r;
@@ -156,6 +192,13 @@ PathKind pathKind(const std::string& path) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         return PathKind::Directory;
     return (attributes & FILE_ATTRIBUTE_DEVICE) ? PathKind::Other : PathKind::RegularFile;
+}
+
+void markProgramRunning() {
+    // Never closed: the system releases it when the process ends, however it
+    // ends.
+    static const HANDLE mark = ::CreateMutexA(nullptr, FALSE, kRunningMarkName);
+    (void)mark;
 }
 
 std::string saveFileAtomically(const std::string& path, const std::uint8_t* data,
@@ -198,9 +241,8 @@ std::string saveFileAtomically(const std::string& path, const std::uint8_t* data
     if (error.empty() && !::FlushFileBuffers(h))
         error = lastErrorText();
     ::CloseHandle(h);
-    if (error.empty() && !::MoveFileExW(tmp.c_str(), target.c_str(),
-                                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        error = lastErrorText();
+    if (error.empty())
+        error = replaceHeldFile(tmp, target);
     if (!error.empty())
         ::DeleteFileW(tmp.c_str());
     return error;

@@ -55,16 +55,18 @@ bool DeviceLink::Read_Comm(std::size_t n) {
     return receive_count_ > 0;
 }
 
-void DeviceLink::Write_Comm(std::size_t n) {
-    port_.write(send_.data(), std::min(n, send_.size()));
+bool DeviceLink::Write_Comm(std::size_t n) {
+    return port_.write(send_.data(), std::min(n, send_.size()));
 }
 
 void DeviceLink::sendFrame(std::size_t n) {
     if (!port_.valid())
         return;
     port_.flush();
-    Write_Comm(n);
-    ++frames_sent_;
+    if (Write_Comm(n))
+        ++frames_sent_;
+    else
+        ++failed_sends_;
 }
 
 int* DeviceLink::barSlot(LinkWindow window) {

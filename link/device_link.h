@@ -175,7 +175,8 @@ class DeviceLink {
 
     // Port operations in the form the frames use.
     bool Read_Comm(std::size_t n);
-    void Write_Comm(std::size_t n);
+    // False when the port failed the send or cut it short.
+    bool Write_Comm(std::size_t n);
 
     int bar(LinkWindow window) const;
     const LinkError& lastOpenError() const { return open_error_; }
@@ -213,6 +214,8 @@ class DeviceLink {
 
     // Read-only view for callers that report progress (the command-line tool).
     std::uint64_t framesSent() const { return frames_sent_; }
+    // Frames the port failed to send whole; the protocol's time-outs handle them.
+    std::uint64_t failedSends() const { return failed_sends_; }
 
   private:
     void beginRead(bool copy);
@@ -236,6 +239,7 @@ class DeviceLink {
     int read_bar_ = 0;
     int write_bar_ = 0;
     std::uint64_t frames_sent_ = 0;
+    std::uint64_t failed_sends_ = 0;
     SettingsImage copy_;
     bool copy_read_ = false;
     bool copy_complete_ = false;

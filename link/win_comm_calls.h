@@ -23,13 +23,16 @@ struct WinCommCalls {
     decltype(&::SetCommMask) SetCommMask = ::SetCommMask;
     decltype(&::FlushFileBuffers) FlushFileBuffers = ::FlushFileBuffers;
     decltype(&::WriteFile) WriteFile = ::WriteFile;
-    decltype(&::WaitCommEvent) WaitCommEvent = ::WaitCommEvent;
     decltype(&::ClearCommError) ClearCommError = ::ClearCommError;
     decltype(&::ReadFile) ReadFile = ::ReadFile;
+    decltype(&::PurgeComm) PurgeComm = ::PurgeComm;
     // What the send guard calls on the blocked thread when a call stalls.
     decltype(&::CancelSynchronousIo) CancelSynchronousIo = ::CancelSynchronousIo;
-    // The pause between the attempts to reopen a port after its device went away.
+    // The pause between the attempts to reopen a port after its device went
+    // away, and between the looks at the output queue while a send drains.
     decltype(&::Sleep) Sleep = ::Sleep;
+    // The clock that bounds those attempts and that wait.
+    decltype(&::GetTickCount64) GetTickCount64 = ::GetTickCount64;
 };
 
 } // namespace trellikon

@@ -6,12 +6,15 @@
 #      Wine's COM1, which leads to trellikon-sim's pseudo-terminal, on a clean
 #      line and on one that damages frames, byte for byte;
 #   3. the window program: the end-to-end window test through COM1, the
-#      settings sheet (the same text as the Linux program's), and the
-#      installed program started on Xvfb, with screenshots in build-windows/shots;
+#      settings sheet in a prefix without any font but Wine's own (the same
+#      text as the Linux program's, in the DejaVu Sans it ships; refused
+#      without it), and the installed program started on Xvfb, with
+#      screenshots in build-windows/shots;
 #   4. the installer: a silent install for the current user, the installed
-#      programs with their manifest, a template opened by its file type, an
-#      install over the installed version, a silent uninstall that leaves
-#      nothing behind.
+#      programs with their manifest and signatures, a template opened by its
+#      file type, an upgrade and an uninstall refused while the program runs,
+#      an install over the installed version, a silent uninstall that removes
+#      its own files and none of the user's, a foreign folder refused.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 source "$TOP/scripts/windows-lib.sh"
@@ -26,10 +29,16 @@ COM1_LINK="$WIN_BUILD/com1"
 WORK="$(mktemp -d)"
 sim_pid=""
 xvfb_pid=""
+# A second prefix that knows no font but Wine's own, as a PC without DejaVu
+# Sans: the host's fonts are kept out (an empty fontconfig configuration) and
+# no face is mapped.
+FONTLESS_PREFIX="$WIN_BUILD/wine-fontless"
+fontless() { env WINEPREFIX="$FONTLESS_PREFIX" FONTCONFIG_FILE="$WORK/no-fonts.conf" "$@"; }
 cleanup() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     wineserver -k 2>/dev/null || true
+    fontless wineserver -k 2>/dev/null || true
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -67,6 +76,17 @@ make_prefix() {
     # One server for the whole run, its diagnostics kept out of the report.
     wineserver -f -p >"$WIN_BUILD/wineserver.log" 2>&1 &
     sleep 1
+}
+
+make_fontless_prefix() {
+    printf '<?xml version="1.0"?>\n<fontconfig></fontconfig>\n' >"$WORK/no-fonts.conf"
+    if [ ! -f "$FONTLESS_PREFIX/.trellikon-ready" ]; then
+        log "making the Wine prefix without fonts $FONTLESS_PREFIX"
+        rm -rf "$FONTLESS_PREFIX"
+        fontless wineboot -i >/dev/null 2>&1
+        fontless wineserver -w
+        touch "$FONTLESS_PREFIX/.trellikon-ready"
+    fi
 }
 
 # Starts trellikon-sim with its memory in $1 and further options, its
@@ -160,16 +180,20 @@ check "read and program through the windows on COM1" \
 sed 's/^/    /' "$SHOTS/window-test.txt" | grep -v EnableNonClientDpiScaling || true
 stop_sim
 
-# The settings sheet of a full template (168 callers): the Windows program
-# writes the text the Linux one does, word for word, the time it was made aside.
+# The settings sheet of a full template (168 callers), made where Windows has
+# no DejaVu Sans: the Windows program writes the text the Linux one does, word
+# for word, the time it was made aside, in the DejaVu Sans it ships (embedded).
 sheet_text() { pdftotext "$1" - | grep -v '^Data i godzina sporządzenia:' | tr -s '[:space:]' ' '; }
 same_sheet_text() {
     "$TOP/build/tools/trellikon-cli" demo "$WORK/full.sbn" >/dev/null &&
         "$TOP/build/tools/trellikon-cli" subscribers add "$WORK/full.sbn" \
             $(seq -f '4850000%04g' 1 165) >/dev/null &&
         "$TOP/build/tools/trellikon-cli" sheet "$WORK/full.sbn" "$WORK/sheet-linux.pdf" 2>/dev/null &&
-        cli sheet "$(wine_path "$WORK/full.sbn")" "$(wine_path "$SHOTS/sheet-windows.pdf")" 2>/dev/null ||
+        fontless wine "$BUNDLE/trellikon-cli.exe" sheet "$(wine_path "$WORK/full.sbn")" \
+            "$(wine_path "$SHOTS/sheet-windows.pdf")" 2>/dev/null ||
         return 1
+    pdffonts "$SHOTS/sheet-windows.pdf" | grep -q 'DejaVuSans.* yes ' ||
+        { echo "    DejaVu Sans is not embedded:"; pdffonts "$SHOTS/sheet-windows.pdf" | sed 's/^/    /'; return 1; }
     sheet_text "$WORK/sheet-linux.pdf" >"$WORK/sheet-linux.txt"
     sheet_text "$SHOTS/sheet-windows.pdf" >"$WORK/sheet-windows.txt"
     [ "$(grep -o '4850000[0-9]*' "$WORK/sheet-windows.txt" | sort -u | wc -l)" -eq 165 ] &&
@@ -177,13 +201,43 @@ same_sheet_text() {
     diff <(tr ' ' '\n' <"$WORK/sheet-linux.txt") <(tr ' ' '\n' <"$WORK/sheet-windows.txt") | head -20 | sed 's/^/    /'
     return 1
 }
-check "trellikon-cli.exe writes the settings sheet the Linux program does" same_sheet_text
+make_fontless_prefix
+check "trellikon-cli.exe writes the settings sheet the Linux program does, in DejaVu Sans" same_sheet_text
+# Without its fonts folder the program has no face with the Polish letters
+# there: the sheet is refused with the reason, and no file is made.
+refuses_sheet_without_font() {
+    local copy="$WORK/no-font-program" out
+    rm -rf "$copy"
+    cp -r "$BUNDLE" "$copy" && rm -rf "$copy/fonts"
+    out="$(fontless wine "$copy/trellikon-cli.exe" sheet "$(wine_path "$WORK/full.sbn")" \
+        "$(wine_path "$WORK/no-font.pdf")" 2>&1)" && return 1
+    rm -rf "$copy"
+    echo "$out" | grep -q 'brak czcionki z polskimi literami' && [ ! -e "$WORK/no-font.pdf" ]
+}
+check "without its font the sheet is refused, not written without text" refuses_sheet_without_font
 
 log "4. the installer"
 check "silent install for the current user" wine "$INSTALLER" /S
 dir="$(installed_dir)"
 check "the installed folder holds the programs" test -f "$dir/trellikon.exe" -a -f "$dir/trellikon-cli.exe" \
-    -a -f "$dir/platforms/qwindows.dll" -a -f "$dir/translations/qtbase_pl.qm" -a -f "$dir/odinstaluj.exe"
+    -a -f "$dir/platforms/qwindows.dll" -a -f "$dir/translations/qtbase_pl.qm" -a -f "$dir/odinstaluj.exe" \
+    -a -f "$dir/fonts/DejaVuSans.ttf" -a -f "$dir/trellikon-files.txt"
+# Every program and DLL installed, the uninstaller and the installer carry an
+# Authenticode signature: checked against the throwaway certificate of this
+# check, else against the system's trusted ones (a release's certificate).
+signature_ca=()
+if [ -z "${TRELLIKON_SIGN_CERT:-}" ] || [ "$TRELLIKON_SIGN_CERT" = "$WIN_BUILD/test-certificate/cert.p12" ]; then
+    [ -f "$WIN_BUILD/test-certificate/cert.pem" ] && signature_ca=(-CAfile "$WIN_BUILD/test-certificate/cert.pem")
+fi
+all_signed() {
+    local f unsigned=0
+    while IFS= read -r f; do
+        osslsigncode verify "${signature_ca[@]}" -in "$f" >/dev/null 2>&1 ||
+            { echo "    no valid signature: ${f#"$dir"/}"; unsigned=1; }
+    done < <(find "$dir" \( -iname '*.exe' -o -iname '*.dll' \); echo "$INSTALLER")
+    return "$unsigned"
+}
+check "every installed .exe and .dll, the uninstaller and the installer are signed" all_signed
 check "a Start-menu entry" test -n "$(find "$WINEPREFIX/drive_c/users" -path '*Start Menu*' -name 'Trellikon.lnk')"
 check "the manual with its Start-menu entry" test -s "$dir/instrukcja.html" -a -d "$dir/obrazy" \
     -a -n "$(find "$WINEPREFIX/drive_c/users" -path '*Start Menu*' -name 'Instrukcja obsługi.lnk')"
@@ -204,6 +258,18 @@ done
 sleep 2
 import -window root "$SHOTS/installed-main-window.png"
 check "the installed program shows its main window" xdotool search --name "TRELLIKON"
+# While it runs, neither an upgrade nor the uninstaller (run in place, so that
+# its exit code is its own) touches a file of it.
+installed_sums() { (cd "$dir" && find . -type f -exec md5sum {} + | sort); }
+untouched_while_running() {
+    local before
+    before="$(installed_sums)"
+    wine "$INSTALLER" /S >/dev/null 2>&1 && { echo "    the upgrade was not refused"; return 1; }
+    wine "$dir/odinstaluj.exe" /S "_?=$(wine_path "$dir")" >/dev/null 2>&1 &&
+        { echo "    the uninstall was not refused"; return 1; }
+    [ "$(installed_sums)" = "$before" ] && xdotool search --name "TRELLIKON" >/dev/null
+}
+check "an upgrade and an uninstall are refused while the program runs, its files whole" untouched_while_running
 wine taskkill /f /im trellikon.exe >/dev/null 2>&1 || kill "$program" 2>/dev/null || true
 wait "$program" 2>/dev/null || true
 stop_sim
@@ -263,24 +329,57 @@ check "a template opened by its type shows the parameters editor" xdotool search
 wine taskkill /f /im trellikon.exe >/dev/null 2>&1 || true
 wait "$opener" 2>/dev/null || true
 
-# A second install over the first replaces it in place: the older files go
-# (no stale DLL), and there is still one Start-menu entry.
+# A second install over the first replaces it in place: a file the older
+# version's list names and this one does not ship goes (no stale DLL), a file
+# of the user's stays, and there is still one Start-menu entry.
 touch "$dir/Qt6Stale.dll"
+printf 'Qt6Stale.dll\r\n' >>"$dir/trellikon-files.txt"
+echo notatki >"$dir/notatki.txt"
 check "installing again over the installed version" wine "$INSTALLER" /S
-check "no DLL of the older install stays" test ! -e "$dir/Qt6Stale.dll" -a -f "$dir/trellikon.exe"
+check "no DLL of the older install stays, the user's file does" \
+    test ! -e "$dir/Qt6Stale.dll" -a -f "$dir/trellikon.exe" -a -f "$dir/notatki.txt"
 check "still one Start-menu entry" \
     test "$(find "$WINEPREFIX/drive_c/users" -path '*Start Menu*' -name 'Trellikon.lnk' | wc -l)" -eq 1
 
-# The uninstaller runs from a copy of itself in the temporary folder; wait for it.
+# Files of the user's in the program's folder (a picture in its obrazy, another
+# program's DLL, a note) are not the uninstaller's to remove. It runs from a
+# copy of itself in the temporary folder; wait for it.
+mkdir -p "$dir/obrazy"
+echo wesele >"$dir/obrazy/wesele.jpg"
+echo obcy >"$dir/sterownik.dll"
 check "silent uninstall" wine "$dir/odinstaluj.exe" /S
-for _ in $(seq 60); do [ -e "$dir" ] || break; sleep 0.5; done
-check "the uninstaller leaves nothing behind" test ! -e "$dir"
+for _ in $(seq 60); do [ -e "$dir/odinstaluj.exe" ] || break; sleep 0.5; done
+sleep 1
+only_users_files_left() {
+    local left
+    left="$(cd "$dir" && find . -type f | LC_ALL=C sort | tr '\n' ' ')"
+    [ "$left" = "./notatki.txt ./obrazy/wesele.jpg ./sterownik.dll " ] || { echo "    left: $left"; return 1; }
+}
+check "the uninstaller removes its own files and none of the user's" only_users_files_left
+rm -rf "$dir"
 unregistered() {
     ! wine reg query 'HKCU\Software\Classes\Trellikon.Szablon' >/dev/null 2>&1 &&
         ! wine reg query 'HKCU\Software\Classes\.sbn' >/dev/null 2>&1 &&
         ! wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Trellikon' >/dev/null 2>&1
 }
 check "the uninstaller removes the file type and the list entry" unregistered
+
+# A folder of the user's that is not empty and holds no Trellikon is refused,
+# and nothing in it is touched.
+foreign="$WINEPREFIX/drive_c/Moje"
+rm -rf "$foreign"
+mkdir -p "$foreign/obrazy"
+echo wesele >"$foreign/obrazy/wesele.jpg"
+echo obcy >"$foreign/sterownik.dll"
+echo notatki >"$foreign/notatki.txt"
+refuses_foreign_folder() {
+    local before
+    before="$(cd "$foreign" && find . -exec ls -ld --time-style=+%s {} + | sort)"
+    wine "$INSTALLER" /S '/D=C:\Moje' >/dev/null 2>&1 && { echo "    installed"; return 1; }
+    [ "$(cd "$foreign" && find . -exec ls -ld --time-style=+%s {} + | sort)" = "$before" ]
+}
+check "an install into a folder of the user's files is refused, the files untouched" refuses_foreign_folder
+rm -rf "$foreign"
 
 echo "Windows checks: $failures failed, $(( SECONDS - started )) s; screenshots in $SHOTS"
 [ "$failures" -eq 0 ]

@@ -3,7 +3,7 @@
 
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
                   dpkg-dev nasm wine wine64 nsis zip unzip xvfb xauth imagemagick librsvg2-bin xdotool
-                  fonts-dejavu-core qt6-translations-l10n)
+                  fonts-dejavu-core qt6-translations-l10n osslsigncode openssl)
 TRIPLE=x86_64-w64-mingw32
 WIN_CACHE="${TRELLIKON_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/trellikon-windows}"
 WIN_BUILD="$TOP/build-windows"
@@ -189,7 +189,9 @@ build_project() {
 
 # The portable folder: the programs, the DLLs they load (checked: every DLL
 # that is not part of Windows must be in the folder), the platform and style
-# plugins and Qt's Polish translations.
+# plugins, Qt's Polish translations and the settings sheet's face (DejaVu
+# Sans with its licence); the programs and DLLs signed when a certificate is
+# given (scripts/windows-sign.sh).
 make_bundle() {
     log "packing $BUNDLE"
     rm -rf "$BUNDLE"
@@ -201,12 +203,21 @@ make_bundle() {
     cp "$JPEG_PREFIX"/bin/libjpeg-*.dll "$BUNDLE/"
     cp "$(mingw_runtime)"/{libstdc++-6,libgcc_s_seh-1}.dll "/usr/$TRIPLE/lib/libwinpthread-1.dll" "$BUNDLE/"
     cp /usr/share/qt6/translations/qtbase_pl.qm "$BUNDLE/translations/"
+    mkdir -p "$BUNDLE/fonts"
+    cp /usr/share/fonts/truetype/dejavu/DejaVuSans{,-Bold}.ttf "$BUNDLE/fonts/"
+    # (A machine that leaves out /usr/share/doc has no copy of the licence.)
+    if [ -f /usr/share/doc/fonts-dejavu-core/copyright ]; then
+        sed 's/$/\r/' /usr/share/doc/fonts-dejavu-core/copyright >"$BUNDLE/fonts/DejaVu-licencja.txt"
+    fi
     sed 's/$/\r/' "$TOP/packaging/windows/README.txt" > "$BUNDLE/README.txt"
     # The user manual as scripts/manual.sh built it: the page and its pictures.
     cp "$MANUAL/instrukcja.html" "$BUNDLE/"
     cp -r "$MANUAL/obrazy" "$BUNDLE/"
     find "$BUNDLE" \( -name '*.exe' -o -name '*.dll' \) -exec "$TRIPLE-strip" --strip-unneeded {} +
     check_bundle_dlls
+    local binaries=()
+    mapfile -t binaries < <(find "$BUNDLE" \( -name '*.exe' -o -name '*.dll' \) | sort)
+    "$TOP/scripts/windows-sign.sh" "${binaries[@]}"
     rm -f "$ZIP"
     (cd "$WIN_BUILD" && zip -qr "$ZIP" "$(basename "$BUNDLE")")
     log "portable zip: $ZIP ($(du -h "$ZIP" | cut -f1))"
@@ -233,8 +244,78 @@ check_bundle_dlls() {
     fi
 }
 
+# A throwaway self-signed code-signing certificate, made afresh for each
+# check, so that signing and verifying are tried on every CI run; never one to
+# ship with (README: signing a release).
+use_test_certificate() {
+    local d="$WIN_BUILD/test-certificate"
+    rm -rf "$d"
+    mkdir -p "$d"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 7 -subj "/CN=Trellikon test signature" \
+        -addext "extendedKeyUsage=codeSigning" -keyout "$d/key.pem" -out "$d/cert.pem" 2>/dev/null
+    openssl pkcs12 -export -inkey "$d/key.pem" -in "$d/cert.pem" -out "$d/cert.p12" -passout pass:test
+    export TRELLIKON_SIGN_CERT="$d/cert.p12" TRELLIKON_SIGN_PASSWORD=test
+    log "signing with a throwaway test certificate ($d)"
+}
+
+# The installer's list of files, made from the bundle at build time, so that
+# what it installs, what its uninstaller removes and what an upgrade keeps are
+# one list: the macros and the function that installer.nsi includes as FILES.
+make_file_list() {
+    local nsh="$1" f dir last="" i
+    local -a files dirs
+    mapfile -t files < <(cd "$BUNDLE" && find . -type f -printf '%P\n' | LC_ALL=C sort)
+    mapfile -t dirs < <(cd "$BUNDLE" && find . -mindepth 1 -type d -printf '%P\n' | LC_ALL=C sort)
+    win() { printf '%s' "${1//\//\\}"; }
+    {
+        # A byte-order mark: makensis then reads names beyond ASCII as UTF-8.
+        printf '\xef\xbb\xbf'
+        echo "; Made by scripts/windows-lib.sh from $(basename "$BUNDLE"); not to be edited."
+        echo '!macro InstallProgramFiles'
+        for f in "${files[@]}"; do
+            dir="$(dirname "$f")"
+            if [ "$dir" != "$last" ]; then
+                if [ "$dir" = . ]; then echo '  SetOutPath "$INSTDIR"'
+                else echo "  SetOutPath \"\$INSTDIR\\$(win "$dir")\""; fi
+                last="$dir"
+            fi
+            echo "  File \"\${BUNDLE}\\$(win "$f")\""
+        done
+        echo '  SetOutPath "$INSTDIR"'
+        echo '!macroend'
+        echo '!macro RemoveProgramFiles DIR'
+        for f in "${files[@]}"; do echo "  Delete \"\${DIR}\\$(win "$f")\""; done
+        # The deepest folders first, each only when nothing else is left in it.
+        for ((i = ${#dirs[@]} - 1; i >= 0; i--)); do echo "  RMDir \"\${DIR}\\$(win "${dirs[i]}")\""; done
+        echo '!macroend'
+        echo '!macro WriteFileList HANDLE'
+        for f in "${files[@]}"; do echo "  FileWrite \${HANDLE} \"$(win "$f")\$\\r\$\\n\""; done
+        echo '!macroend'
+        echo '; Pops a name relative to the folder; pushes 1 when this version ships it, else 0.'
+        echo 'Function IsShipped'
+        echo '  Exch $0'
+        for f in "${files[@]}"; do echo "  StrCmp \$0 \"$(win "$f")\" shipped"; done
+        echo '  StrCpy $0 0'
+        echo '  Exch $0'
+        echo '  Return'
+        echo '  shipped:'
+        echo '  StrCpy $0 1'
+        echo '  Exch $0'
+        echo 'FunctionEnd'
+    } >"$nsh"
+}
+
 make_installer() {
     log "making $INSTALLER"
-    makensis -V2 -DBUNDLE="$BUNDLE" -DOUTFILE="$INSTALLER" "$WIN_PROJECT/installer.nsi" >&2
+    local list="$WIN_BUILD/installed-files.nsh" sign=()
+    make_file_list "$list"
+    # The installer and the uninstaller it writes are signed as makensis
+    # finishes each of them, when a certificate is given.
+    if [ -n "${TRELLIKON_SIGN_CERT:-}" ]; then
+        sign=(-DSIGN="$TOP/scripts/windows-sign.sh")
+    fi
+    makensis -V2 -DBUNDLE="$BUNDLE" -DOUTFILE="$INSTALLER" -DFILES="$list" "${sign[@]}" \
+        "$WIN_PROJECT/installer.nsi" >&2
+    [ -n "${TRELLIKON_SIGN_CERT:-}" ] || log "the installer is not signed (no TRELLIKON_SIGN_CERT)"
     log "installer: $INSTALLER ($(du -h "$INSTALLER" | cut -f1))"
 }

@@ -6,6 +6,8 @@
 #
 #   scripts/windows.sh              build everything, make the installer and zip
 #   scripts/windows.sh --check      the same, then run the Windows tests under Wine
+#                                   (signed with a throwaway certificate when
+#                                   none is given)
 #   scripts/windows.sh --toolkit    only the cached Qt and libjpeg for Windows
 #
 # Qt and libjpeg are built once per machine and kept in
@@ -13,6 +15,10 @@
 # itself is built in build-windows/. Sources come through the machine's own apt
 # configuration: when it has no source entries, a private list with the source
 # twins of its Debian entries is added.
+#
+# With TRELLIKON_SIGN_CERT (a .pfx file) and TRELLIKON_SIGN_PASSWORD set, the
+# programs, the DLLs, the installer and its uninstaller are signed
+# (scripts/windows-sign.sh); without them the build says they are unsigned.
 set -euo pipefail
 
 TOP="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -28,6 +34,9 @@ esac
 install_missing "${WINDOWS_PACKAGES[@]}"
 build_toolkit
 [ "$mode" = "--toolkit" ] && exit 0
+if [ "$mode" = "--check" ] && [ -z "${TRELLIKON_SIGN_CERT:-}" ]; then
+    use_test_certificate
+fi
 build_project
 # The manual's pictures are the Linux program's windows, which are the same.
 "$TOP/scripts/manual.sh" "$TOP/build" >/dev/null

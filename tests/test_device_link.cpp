@@ -495,6 +495,7 @@ void TestDeviceLink::unpluggedPortFailsQuietly() {
     b.connectToDevice();
     b.link.readCommand();
     b.link.Timer1Timer();
+    const auto sentBefore = b.link.framesSent();
     b.port.unplugged = true;
     for (int i = 0; i < 60; ++i) {
         b.link.Timer1Timer();
@@ -502,6 +503,9 @@ void TestDeviceLink::unpluggedPortFailsQuietly() {
     }
     QVERIFY(b.link.read_failed);
     QVERIFY(!b.link.connected);
+    // The sends the port failed are counted as such, not as frames sent.
+    QCOMPARE(b.link.framesSent(), sentBefore);
+    QVERIFY(b.link.failedSends() > 0);
 }
 
 void TestDeviceLink::untrustedBytesNeverEscapeTheImage() {

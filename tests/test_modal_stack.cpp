@@ -1,9 +1,13 @@
-// The window stack: our own activation, not the window system's; and text
-// from outside made safe to show in a window.
+// The window stack: our own activation, not the window system's; where the
+// file dialogs start; and text from outside made safe to show in a window.
 #include "outside_text.h"
 #include "window_support.h"
 #include "window_test_support.h"
 
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -37,7 +41,42 @@ class TestModalStack : public QObject {
     void showingAWindowTwiceIsHarmless();
     void outsideTextInALine_data();
     void outsideTextInALine();
+    void fileDialogsStartInTheLastFolder_data();
+    void fileDialogsStartInTheLastFolder();
 };
+
+void TestModalStack::fileDialogsStartInTheLastFolder_data() {
+    QTest::addColumn<QString>("chosen"); // relative to a temporary folder; "" for none
+    QTest::addColumn<bool>("removeIt");
+    QTest::addColumn<QString>("start"); // relative to it; "Documents" for the user's
+    QTest::newRow("first time: Documents") << "" << false << "Documents";
+    QTest::newRow("after a file chosen in a folder: that folder")
+        << "szablony/a.sbn" << false << "szablony";
+    QTest::newRow("the folder since removed: Documents") << "szablony/a.sbn" << true << "Documents";
+    QTest::newRow("the program's folder: Documents") << "program/a.sbn" << false << "Documents";
+}
+
+// The open and save dialogs start in the folder last used, and in the user's
+// Documents before that or when it is gone; never in the program's folder,
+// which a Start-menu shortcut makes the working folder.
+void TestModalStack::fileDialogsStartInTheLastFolder() {
+    QFETCH(QString, chosen);
+    QFETCH(bool, removeIt);
+    QFETCH(QString, start);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkpath("szablony") && QDir(dir.path()).mkpath("program"));
+    QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
+    if (!chosen.isEmpty())
+        rememberDialogFolder(settings, dir.filePath(chosen));
+    if (removeIt)
+        QVERIFY(QDir(dir.filePath("szablony")).removeRecursively());
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString expected = start == "Documents"
+                                 ? (documents.isEmpty() ? QDir::homePath() : documents)
+                                 : dir.filePath(start);
+    QCOMPARE(dialogStartFolder(settings, dir.filePath("program")), expected);
+}
 
 void TestModalStack::showingOverAnotherSwapsActivation() {
     // Showing B over A deactivates A and activates B; closing B reverses it.

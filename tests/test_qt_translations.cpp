@@ -33,7 +33,7 @@ class TestQtTranslations : public QObject {
   private Q_SLOTS:
     void initTestCase();
     void standardTextsArePolish();
-    void errorBoxOffersItsDetailsInPolish();
+    void errorBoxShowsItsReason();
     void catalogueIsLookedForBesideTheProgramFirst_data();
     void catalogueIsLookedForBesideTheProgramFirst();
 };
@@ -57,18 +57,26 @@ void TestQtTranslations::standardTextsArePolish() {
     QCOMPARE(lookIn->text(), u("Szukaj w:"));
 }
 
-void TestQtTranslations::errorBoxOffersItsDetailsInPolish() {
-    // The program's own error box with details (a port that cannot be
-    // opened, a template that cannot be read).
+void TestQtTranslations::errorBoxShowsItsReason() {
+    // The program's own error box with a reason (a port that cannot be
+    // opened, a template that cannot be read) shows the reason as text in
+    // the box, not behind a details button few would press.
     QtMessageBoxes boxes;
     QStringList captions;
+    QStringList texts;
     whenModal([&](QDialog* box) {
         for (QPushButton* b : box->findChildren<QPushButton*>())
             captions << b->text();
+        for (QLabel* l : box->findChildren<QLabel*>())
+            if (l->isVisible())
+                texts << l->text();
     });
     boxes.error(nullptr, u("Odczyt pliku nie może być przeprowadzony"),
                 u("x.sbn: plik nie istnieje"));
-    QVERIFY2(captions.contains(u("Pokaż szczegóły...")), qPrintable(captions.join(u(" | "))));
+    QVERIFY2(texts.contains(u("x.sbn: plik nie istnieje")), qPrintable(texts.join(u(" | "))));
+    QVERIFY2(texts.contains(u("Odczyt pliku nie może być przeprowadzony")),
+             qPrintable(texts.join(u(" | "))));
+    QCOMPARE(captions.size(), 1);
 }
 
 void TestQtTranslations::catalogueIsLookedForBesideTheProgramFirst_data() {

@@ -66,7 +66,26 @@ class TestSettingsSheet : public QObject {
     void callerColumnsStayOnTheirPage();
     void saveRules_data();
     void saveRules();
+    void faceMustHaveThePolishLetters_data();
+    void faceMustHaveThePolishLetters();
 };
+
+void TestSettingsSheet::faceMustHaveThePolishLetters_data() {
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<bool>("usable");
+    QTest::newRow("DejaVu Sans") << "DejaVu Sans" << true;
+    QTest::newRow("a face the system lacks, though it would lend another")
+        << "Brak Takiej Czcionki" << false;
+}
+
+// The sheet is written in a face that really has every Polish letter, never
+// in a stand-in the system lends for a missing one.
+void TestSettingsSheet::faceMustHaveThePolishLetters() {
+    QFETCH(QString, family);
+    QFETCH(bool, usable);
+    QCOMPARE(sheet::hasPolishLetters(family), usable);
+    QCOMPARE(sheet::sheetFontFamily(), QStringLiteral("DejaVu Sans"));
+}
 
 void TestSettingsSheet::initTestCase() {
     QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty(),
@@ -87,6 +106,10 @@ void TestSettingsSheet::everyValueIsText() {
     QVERIFY(f.open(QIODevice::ReadOnly));
     QVERIFY(f.read(5) == "%PDF-");
     QVERIFY2(f.size() < 200 * 1024, qPrintable(QString::number(f.size())));
+    // The same face on every system, embedded.
+    f.seek(0);
+    const QByteArray bytes = f.readAll();
+    QVERIFY(bytes.contains("DejaVuSans") && bytes.contains("/FontFile"));
 
     const QString text = pdfText(path);
     QVERIFY(!text.isEmpty());

@@ -1,7 +1,8 @@
 // Template files on Windows: only regular files load, reasons come in the
 // program's words, names with Polish letters and names past 260 characters
 // work both ways, a device name is never opened, and a save either replaces
-// the file completely or leaves it as it was.
+// the file completely or leaves it as it was, also when another program holds
+// it open.
 #include "files.h"
 
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <chrono>
 
 #include <windows.h>
 
@@ -41,6 +43,8 @@ class TestTemplateFile : public QObject {
     void onlyRegularFilesLoad();
     void saveReplacesWholeFileUnderAnyName();
     void failedSaveLeavesNothing();
+    void saveOverAHeldFile_data();
+    void saveOverAHeldFile();
     void deviceNamesAreNeverOpened_data();
     void deviceNamesAreNeverOpened();
     void longNamesWork();
@@ -122,6 +126,45 @@ void TestTemplateFile::failedSaveLeavesNothing() {
     QVERIFY(!saveFileAtomically(utf8(path), bytes, sizeof bytes).empty());
     QVERIFY(!QFile::exists(path));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).size(), 0);
+}
+
+void TestTemplateFile::saveOverAHeldFile_data() {
+    QTest::addColumn<uint>("sharing");
+    QTest::newRow("held without sharing (a spreadsheet)") << 0u;
+    QTest::newRow("held for reading, shared for reading") << uint(FILE_SHARE_READ);
+    QTest::newRow("held, shared for reading and writing")
+        << uint(FILE_SHARE_READ | FILE_SHARE_WRITE);
+}
+
+// Another program's handle on the target refuses the final replace: the save
+// tries again for a second, then says what to do, and the old file is whole
+// and no temporary file stays.
+void TestTemplateFile::saveOverAHeldFile() {
+    QFETCH(uint, sharing);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QString::fromUtf8("abonenci źle.csv"));
+    const QByteArray old(300, 'o');
+    writeFile(path, old);
+    HANDLE held =
+        ::CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
+                      GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr);
+    QVERIFY(held != INVALID_HANDLE_VALUE);
+    const std::uint8_t bytes[4] = {1, 2, 3, 4};
+    const auto start = std::chrono::steady_clock::now();
+    const std::string error = saveFileAtomically(utf8(path), bytes, sizeof bytes);
+    const auto took = std::chrono::steady_clock::now() - start;
+    ::CloseHandle(held);
+    QCOMPARE(
+        QString::fromStdString(error),
+        QString::fromUtf8("Plik jest otwarty w innym programie – zamknij go i zapisz ponownie"));
+    QVERIFY(took >= std::chrono::milliseconds(900));
+    QCOMPARE(readFile(path), old);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+    // Once the other program lets go, the same save goes through.
+    QCOMPARE(QString::fromStdString(saveFileAtomically(utf8(path), bytes, sizeof bytes)),
+             QString());
+    QCOMPARE(readFile(path), QByteArray("\x01\x02\x03\x04"));
 }
 
 void TestTemplateFile::deviceNamesAreNeverOpened_data() {

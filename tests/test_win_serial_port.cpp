@@ -1,6 +1,7 @@
 // The Win32 serial port: device names, errors a user can act on; a driver
 // played through the table of Win32 calls (settings it refuses, a cable pulled
-// out, a send that never completes). Built a second time as
+// out, a send that never completes or is cut short, an output queue that
+// empties late or never, damaged chunks, a close that hangs). Built a second time as
 // test_win_serial_device (TRELLIKON_DEVICE_CASES), it checks on a real handle
 // exclusive opening, the read-only-what-is-waiting rule, the line settings as
 // the driver holds them and a port above COM8: TRELLIKON_TEST_PORT and
@@ -17,9 +18,12 @@
 #include <QStringList>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
+#include <utility>
 
 #include <windows.h>
 
@@ -41,14 +45,36 @@ struct FakeDriver {
     int createFailures = 0; // CreateFileA fails this many times with file not found
     DCB dcb{};
     COMMTIMEOUTS timeouts{};
-    DWORD waiting = 0;     // what ClearCommError reports in the input queue
-    bool cutShort = false; // WriteFile takes one byte less than asked and succeeds
-    bool stall = false;    // WaitCommEvent blocks until the guard cancels it
+    DWORD waiting = 0;        // what ClearCommError reports in the input queue
+    int outQueueLooks = 0;    // ClearCommError reports output waiting this many times
+    bool neverDrains = false; // ... or every time
+    DWORD lineErrors = 0;     // ClearCommError's error flags, reported once
+    bool cutShort = false;    // WriteFile takes one byte less than asked and succeeds
+    bool stall = false;       // WriteFile blocks until the guard cancels it
+    bool hang = false;        // CloseHandle and Sleep block until `release` (or 30 s)
     HANDLE cancelled = nullptr;
+    HANDLE release = nullptr;
+    bool hungUntilTimeout = false; // a hanging call was never released (read after a join)
+    DWORD lastRead = 0;            // the count the last ReadFile asked for
     int sleeps = 0;
+    ULONGLONG clock = 0; // the driver's time: only the port's pauses move it
+
+    // A call that hangs in a dead driver: only `release` ends it; the guard's
+    // 30 s end means nobody released it, because its caller was waiting.
+    void hangIfAsked() {
+        if (hang && ::WaitForSingleObject(release, 30000) != WAIT_OBJECT_0)
+            hungUntilTimeout = true;
+    }
+
+    // The port's background threads call too (closing, reopening).
+    void record(const QString& call) {
+        static std::mutex callsMutex;
+        const std::lock_guard<std::mutex> lock(callsMutex);
+        calls << call;
+    }
 
     bool fails(const char* call) {
-        calls << call;
+        record(call);
         if (failing != call)
             return false;
         ::SetLastError(failCode);
@@ -59,7 +85,7 @@ FakeDriver* driver = nullptr;
 HANDLE const kFakeHandle = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(0x4C4));
 
 HANDLE WINAPI fakeCreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
-    driver->calls << "CreateFileA";
+    driver->record("CreateFileA");
     if (driver->createFailures > 0) {
         --driver->createFailures;
         ::SetLastError(ERROR_FILE_NOT_FOUND);
@@ -68,7 +94,8 @@ HANDLE WINAPI fakeCreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD
     return kFakeHandle;
 }
 BOOL WINAPI fakeCloseHandle(HANDLE h) {
-    driver->calls << (h == kFakeHandle ? "CloseHandle" : "CloseHandle(other)");
+    driver->hangIfAsked();
+    driver->record(h == kFakeHandle ? "CloseHandle" : "CloseHandle(other)");
     return TRUE;
 }
 BOOL WINAPI fakeSetupComm(HANDLE, DWORD, DWORD) {
@@ -94,44 +121,56 @@ BOOL WINAPI fakeFlushFileBuffers(HANDLE) {
 }
 BOOL WINAPI fakeWriteFile(HANDLE, LPCVOID, DWORD n, LPDWORD written, LPOVERLAPPED) {
     *written = 0;
-    if (driver->fails("WriteFile"))
-        return FALSE;
-    *written = driver->cutShort ? n - 1 : n;
-    return TRUE;
-}
-BOOL WINAPI fakeWaitCommEvent(HANDLE, LPDWORD events, LPOVERLAPPED) {
     if (driver->stall) {
-        driver->calls << "WaitCommEvent";
+        driver->record("WriteFile");
         // Generous: the guard fires after 2 s.
         if (::WaitForSingleObject(driver->cancelled, 30000) == WAIT_OBJECT_0) {
             ::SetLastError(ERROR_OPERATION_ABORTED);
             return FALSE;
         }
     }
-    *events = EV_TXEMPTY;
-    return !driver->fails("WaitCommEvent");
+    if (driver->fails("WriteFile"))
+        return FALSE;
+    *written = driver->cutShort ? n - 1 : n;
+    return TRUE;
 }
 BOOL WINAPI fakeClearCommError(HANDLE, LPDWORD errors, LPCOMSTAT status) {
     *errors = 0;
     if (driver->fails("ClearCommError"))
         return FALSE;
+    *errors = std::exchange(driver->lineErrors, 0);
     *status = COMSTAT{};
     status->cbInQue = driver->waiting;
+    if (driver->neverDrains || driver->outQueueLooks > 0) {
+        status->cbOutQue = 64;
+        --driver->outQueueLooks;
+    }
     return TRUE;
 }
 BOOL WINAPI fakeReadFile(HANDLE, LPVOID, DWORD n, LPDWORD got, LPOVERLAPPED) {
     *got = 0;
+    driver->lastRead = n;
     if (driver->fails("ReadFile"))
         return FALSE;
     *got = n;
+    driver->waiting -= std::min(driver->waiting, n);
+    return TRUE;
+}
+BOOL WINAPI fakePurgeComm(HANDLE, DWORD flags) {
+    driver->record(QString("PurgeComm(%1)").arg(flags, 0, 16));
     return TRUE;
 }
 BOOL WINAPI fakeCancelSynchronousIo(HANDLE) {
     ::SetEvent(driver->cancelled);
     return TRUE;
 }
-VOID WINAPI fakeSleep(DWORD) {
+VOID WINAPI fakeSleep(DWORD ms) {
+    driver->hangIfAsked();
     ++driver->sleeps;
+    driver->clock += ms;
+}
+ULONGLONG WINAPI fakeGetTickCount64() {
+    return driver->clock;
 }
 
 WinCommCalls fakeCalls() {
@@ -145,11 +184,12 @@ WinCommCalls fakeCalls() {
     c.SetCommMask = fakeSetCommMask;
     c.FlushFileBuffers = fakeFlushFileBuffers;
     c.WriteFile = fakeWriteFile;
-    c.WaitCommEvent = fakeWaitCommEvent;
     c.ClearCommError = fakeClearCommError;
     c.ReadFile = fakeReadFile;
+    c.PurgeComm = fakePurgeComm;
     c.CancelSynchronousIo = fakeCancelSynchronousIo;
     c.Sleep = fakeSleep;
+    c.GetTickCount64 = fakeGetTickCount64;
     return c;
 }
 
@@ -189,8 +229,13 @@ class TestWinSerialPort : public QObject {
     void goneDeviceClosesThePort_data();
     void goneDeviceClosesThePort();
     void shortWriteIsAFailedSend();
+    void sendWaitsUntilTheOutputQueueIsEmpty_data();
+    void sendWaitsUntilTheOutputQueueIsEmpty();
+    void damagedChunkIsDropped_data();
+    void damagedChunkIsDropped();
     void stalledSendClosesThePort();
     void reopenAfterLossWaitsForTheCable();
+    void deadPortNeverBlocksTheWindowsThread();
 
   private:
     FakeDriver fake_;
@@ -209,11 +254,14 @@ class TestWinSerialDevice : public QObject {
 void TestWinSerialPort::init() {
     fake_ = FakeDriver{};
     fake_.cancelled = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    fake_.release = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     driver = &fake_;
 }
 
 void TestWinSerialPort::cleanup() {
+    ::SetEvent(fake_.release);
     ::CloseHandle(fake_.cancelled);
+    ::CloseHandle(fake_.release);
     driver = nullptr;
 }
 
@@ -306,11 +354,15 @@ void TestWinSerialPort::goneDeviceClosesThePort_data() {
         {"device removed", ERROR_DEVICE_REMOVED, true},
         {"operation aborted", ERROR_OPERATION_ABORTED, true},
         {"not ready", ERROR_NOT_READY, true},
+        {"device not functioning (CDC, CH340 pulled)", ERROR_GEN_FAILURE, true},
+        {"invalid handle", ERROR_INVALID_HANDLE, true},
+        {"file not found", ERROR_FILE_NOT_FOUND, true},
+        {"device does not exist", ERROR_DEV_NOT_EXIST, true},
+        {"no such device", 433, true},
         {"invalid parameter", ERROR_INVALID_PARAMETER, false},
-        {"device not functioning", ERROR_GEN_FAILURE, false},
+        {"insufficient buffer", ERROR_INSUFFICIENT_BUFFER, false},
     };
-    for (const char* call :
-         {"WriteFile", "WaitCommEvent", "FlushFileBuffers", "ClearCommError", "ReadFile"}) {
+    for (const char* call : {"WriteFile", "FlushFileBuffers", "ClearCommError", "ReadFile"}) {
         for (const auto& e : errors) {
             QTest::addRow("%s: %s", call, e.name) << call << uint(e.code) << e.gone;
         }
@@ -334,12 +386,13 @@ void TestWinSerialPort::goneDeviceClosesThePort() {
     std::uint8_t frame[516] = {0xAA, 0x02};
     if (call == "FlushFileBuffers") {
         port.flush();
-    } else if (call == "WriteFile" || call == "WaitCommEvent") {
+    } else if (call == "WriteFile") {
         QVERIFY(!port.write(frame, sizeof frame));
     } else {
         QCOMPARE(port.read(frame, 521), std::size_t(0));
     }
     QCOMPARE(port.valid(), !gone);
+    port.waitForBackgroundWork();
     QCOMPARE(fake_.calls.count("CloseHandle"), gone ? 1 : 0);
     // After a loss nothing more reaches the driver.
     fake_.failing.clear();
@@ -349,21 +402,98 @@ void TestWinSerialPort::goneDeviceClosesThePort() {
     QCOMPARE(fake_.calls.isEmpty(), gone);
 }
 
-// A write the driver cut short is a failed send, though WriteFile succeeded.
+// A write the driver cut short is a failed send, though WriteFile succeeded,
+// and what it kept of the frame is purged so that it cannot leave late.
 void TestWinSerialPort::shortWriteIsAFailedSend() {
     WinSerialPort port(calls_);
     LinkError error;
     QVERIFY(port.open("COM3", error));
     fake_.cutShort = true;
+    fake_.calls.clear();
     std::uint8_t frame[516] = {0xAA, 0x02};
     QVERIFY(!port.write(frame, sizeof frame));
     QVERIFY(port.valid());
+    QCOMPARE(fake_.calls, (QStringList{"WriteFile", "PurgeComm(5)"}));
     fake_.cutShort = false;
     QVERIFY(port.write(frame, sizeof frame));
 }
 
-// A wait for the transmit buffer that never ends is cancelled by the guard and
-// closes the port: the next tick's send is skipped instead of stalling again.
+void TestWinSerialPort::sendWaitsUntilTheOutputQueueIsEmpty_data() {
+    QTest::addColumn<int>("looks");
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("queue empty at once: no pause") << 0 << true;
+    QTest::newRow("queue empty at the sixth look: five pauses") << 5 << true;
+    QTest::newRow("queue never empties: purged, the port given up") << -1 << false;
+}
+
+// A send ends when the driver's output queue is empty, asked again after a
+// short pause each time; a queue that never empties is a stuck driver, and a
+// bounded one: the send fails and the port is given up.
+void TestWinSerialPort::sendWaitsUntilTheOutputQueueIsEmpty() {
+    QFETCH(int, looks);
+    QFETCH(bool, sent);
+    WinSerialPort port(calls_);
+    LinkError error;
+    QVERIFY(port.open("COM3", error));
+    fake_.calls.clear();
+    fake_.outQueueLooks = std::max(looks, 0);
+    fake_.neverDrains = looks < 0;
+    std::uint8_t frame[516] = {0xAA, 0x02};
+    QCOMPARE(port.write(frame, sizeof frame), sent);
+    QCOMPARE(port.valid(), sent);
+    port.waitForBackgroundWork();
+    if (sent) {
+        QCOMPARE(fake_.sleeps, looks);
+        QCOMPARE(fake_.calls.count("ClearCommError"), looks + 1);
+    } else {
+        // Bounded by 2 s of the driver's clock, a few milliseconds a look.
+        QVERIFY2(fake_.clock >= 2000 && fake_.clock <= 2100,
+                 qPrintable(QString::number(fake_.clock)));
+        QVERIFY(fake_.sleeps >= 100);
+        QVERIFY(fake_.calls.contains("PurgeComm(5)"));
+        QCOMPARE(fake_.calls.count("CloseHandle"), 1);
+    }
+}
+
+void TestWinSerialPort::damagedChunkIsDropped_data() {
+    QTest::addColumn<uint>("flags");
+    QTest::addColumn<bool>("seenBySend");
+    QTest::newRow("framing error") << uint(CE_FRAME) << false;
+    QTest::newRow("overrun") << uint(CE_OVERRUN) << false;
+    QTest::newRow("parity error") << uint(CE_RXPARITY) << false;
+    QTest::newRow("input queue overflow") << uint(CE_RXOVER) << false;
+    QTest::newRow("framing error that a send's queue look took") << uint(CE_FRAME) << true;
+    QTest::newRow("a break alone damages nothing received") << uint(CE_BREAK) << false;
+}
+
+// What waits when the driver flags a line error is read and dropped, never
+// handed to the protocol, also when the send's look at the output queue took
+// the flag; the next chunk is read as usual.
+void TestWinSerialPort::damagedChunkIsDropped() {
+    QFETCH(uint, flags);
+    QFETCH(bool, seenBySend);
+    WinSerialPort port(calls_);
+    LinkError error;
+    QVERIFY(port.open("COM3", error));
+    fake_.lineErrors = flags;
+    if (seenBySend) {
+        std::uint8_t frame[3] = {0xAA, 0x01, 0x01};
+        QVERIFY(port.write(frame, sizeof frame));
+        QCOMPARE(fake_.lineErrors, DWORD(0));
+    }
+    const bool damaging = flags != CE_BREAK;
+    fake_.waiting = 12;
+    std::uint8_t buffer[521];
+    QCOMPARE(port.read(buffer, sizeof buffer), damaging ? std::size_t(0) : std::size_t(12));
+    QCOMPARE(fake_.lastRead, DWORD(12));
+    QCOMPARE(fake_.waiting, DWORD(0));
+    QVERIFY(port.valid());
+    fake_.waiting = 7;
+    QCOMPARE(port.read(buffer, sizeof buffer), std::size_t(7));
+}
+
+// A write that never ends is cancelled by the guard and closes the port: the
+// next tick's send is skipped instead of stalling again.
 void TestWinSerialPort::stalledSendClosesThePort() {
     WinSerialPort port(calls_);
     LinkError error;
@@ -374,6 +504,7 @@ void TestWinSerialPort::stalledSendClosesThePort() {
     QVERIFY(!port.write(frame, sizeof frame));
     QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::seconds(20));
     QVERIFY(!port.valid());
+    port.waitForBackgroundWork();
     QCOMPARE(fake_.calls.count("CloseHandle"), 1);
     fake_.calls.clear();
     QVERIFY(!port.write(frame, sizeof frame));
@@ -381,7 +512,9 @@ void TestWinSerialPort::stalledSendClosesThePort() {
 }
 
 // The connect after a loss tries again while Plug and Play brings the cable
-// back, a bounded number of times; an ordinary absent port fails at once.
+// back, a bounded number of times, in the background: the open itself
+// succeeds at once and the port becomes valid when the cable is back. An
+// ordinary absent port fails at once.
 void TestWinSerialPort::reopenAfterLossWaitsForTheCable() {
     WinSerialPort port(calls_);
     LinkError error;
@@ -396,10 +529,15 @@ void TestWinSerialPort::reopenAfterLossWaitsForTheCable() {
     std::uint8_t oneByte = 0;
     QCOMPARE(port.read(&oneByte, 1), std::size_t(0));
     QVERIFY(!port.valid());
+    port.waitForBackgroundWork();
     fake_.failing.clear();
 
     fake_.createFailures = 3;
     QVERIFY2(port.open("COM3", error), error.message.c_str());
+    port.waitForBackgroundWork();
+    QVERIFY(port.valid());
+    QVERIFY(!port.opening());
+    QCOMPARE(QString::fromStdString(port.devicePath()), "\\\\.\\COM3");
     QCOMPARE(fake_.sleeps, 3);
 
     // Lost again, and the cable stays away: every attempt, then the message.
@@ -408,13 +546,63 @@ void TestWinSerialPort::reopenAfterLossWaitsForTheCable() {
     fake_.waiting = 1;
     QCOMPARE(port.read(&oneByte, 1), std::size_t(0));
     QVERIFY(!port.valid());
+    port.waitForBackgroundWork();
     fake_.sleeps = 0;
     fake_.calls.clear();
     fake_.createFailures = 1000;
+    QVERIFY(port.open("COM3", error));
+    port.waitForBackgroundWork();
+    QVERIFY(!port.valid());
+    QVERIFY(!port.opening());
+    QCOMPARE(fake_.calls.count("CreateFileA"), kWindowsReopenAttempts);
+    QCOMPARE(fake_.sleeps, kWindowsReopenAttempts - 1);
+    // Nothing was sent meanwhile, and the next open after that is an ordinary one.
+    std::uint8_t frame[3] = {0xAA, 0x01, 0x01};
+    QVERIFY(!port.write(frame, sizeof frame));
+    fake_.calls.clear();
     QVERIFY(!port.open("COM3", error));
     QCOMPARE(int(error.code), int(LinkError::Code::NoSuchDevice));
-    QCOMPARE(fake_.calls.count("CreateFileA"), kReopenAttempts);
-    QCOMPARE(fake_.sleeps, kReopenAttempts - 1);
+    QCOMPARE(fake_.calls, QStringList{"CreateFileA"});
+}
+
+// A dead port's CloseHandle that hangs in its driver, and the wait for the
+// cable to return, never hold the calling (the window's) thread: the driver's
+// calls block until the test releases them, which it does only after the
+// port's calls have returned. Had the port waited for them, they would have
+// run into their 30 s guard instead.
+void TestWinSerialPort::deadPortNeverBlocksTheWindowsThread() {
+    WinSerialPort port(calls_);
+    LinkError error;
+    QVERIFY(port.open("COM3", error));
+    fake_.hang = true;
+    fake_.failing = "ReadFile";
+    fake_.failCode = ERROR_GEN_FAILURE;
+    fake_.waiting = 5;
+    std::uint8_t buffer[16];
+    QCOMPARE(port.read(buffer, sizeof buffer), std::size_t(0));
+    QVERIFY(!port.valid());
+    fake_.failing.clear();
+    fake_.createFailures = 1000; // the cable stays away
+    QVERIFY(port.open("COM3", error));
+    QVERIFY(!port.valid());
+    std::uint8_t frame[3] = {0xAA, 0x01, 0x01};
+    QVERIFY(!port.write(frame, sizeof frame));
+    ::SetEvent(fake_.release);
+    port.waitForBackgroundWork();
+    QVERIFY(!fake_.hungUntilTimeout);
+    QVERIFY(!port.valid());
+
+    // A port closed by the user whose driver then hangs in CloseHandle.
+    ::ResetEvent(fake_.release);
+    fake_.createFailures = 0;
+    WinSerialPort other(calls_);
+    QVERIFY(other.open("COM3", error));
+    QVERIFY(other.valid());
+    other.close();
+    QVERIFY(!other.valid());
+    ::SetEvent(fake_.release);
+    other.waitForBackgroundWork();
+    QVERIFY(!fake_.hungUntilTimeout);
 }
 
 // On a real port the driver holds what was asked, read back as it has it.

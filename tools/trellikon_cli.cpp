@@ -4,6 +4,7 @@
 
 #include "cable_memory.h"
 #include "cli_commands.h"
+#include "files.h"
 #include "option_table.h"
 #include "system_serial_port.h"
 
@@ -230,6 +231,7 @@ std::optional<std::vector<std::string>> commandArguments(int argc, char** argv) 
 } // namespace
 
 int main(int argc, char** argv) {
+    trellikon::markProgramRunning();
     const std::optional<std::vector<std::string>> arguments = commandArguments(argc, argv);
     if (!arguments)
         return usage(

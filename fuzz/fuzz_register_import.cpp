@@ -20,7 +20,7 @@ namespace {
 }
 
 std::size_t versionCount(RegisterStore& r) {
-    const auto h = r.history();
+    const auto h = r.history({});
     if (!h.ok())
         fail("history failed");
     return h.value.size();
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (first.ok() != decoded.ok())
         fail("the import and the decoder disagree about the file");
     if (!first.ok()) {
-        if (versionCount(*reg) != 1 || !reg->installations().value.empty())
+        if (versionCount(*reg) != 1 || !reg->installations({}).value.empty())
             fail("a refused file changed the register");
         return 0;
     }

@@ -62,6 +62,16 @@ std::string registerPath(const std::string& given) {
 #endif
 }
 
+std::string defaultRegisterText() {
+#ifdef _WIN32
+    return "%APPDATA%\\Trellikon\\rejestr.sqlite";
+#else
+    return "$XDG_DATA_HOME/trellikon/rejestr.sqlite\n"
+           "             (~/.local/share/trellikon/rejestr.sqlite, gdy XDG_DATA_HOME nie jest\n"
+           "             ustawiona)";
+#endif
+}
+
 std::string prepareFolder(const std::string& file) {
     const fs::path folder = pathOf(file).parent_path();
     if (folder.empty())

@@ -13,6 +13,9 @@ namespace trellikon::reg {
 // when no home is known.
 std::string registerPath(const std::string& given);
 
+// The default, as the help text names it.
+std::string defaultRegisterText();
+
 // Creates the register's folder when missing; on Linux a new folder is the
 // user's alone (0700). Empty on success, else the reason.
 std::string prepareFolder(const std::string& file);

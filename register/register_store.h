@@ -134,8 +134,8 @@ class RegisterStore {
     virtual Result<std::optional<Version>> latest(Id installation) = 0;
 
     // --- installations ---
-    virtual Result<Id> createInstallation(const std::string& name, const std::string& notes = {},
-                                          const std::string& devicePhone = {}) = 0;
+    virtual Result<Id> createInstallation(const std::string& name, const std::string& notes,
+                                          const std::string& devicePhone) = 0;
     // Renames it and sets its notes and the device's number.
     virtual Status updateInstallation(Id id, const std::string& name, const std::string& notes,
                                       const std::string& devicePhone) = 0;
@@ -146,11 +146,11 @@ class RegisterStore {
     // (letters in any case), or, when it is a phone number (three digits or
     // more), whose device or any version's numbers end with it; the most
     // recently visited first.
-    virtual Result<std::vector<Found>> installations(const std::string& search = {}) = 0;
+    virtual Result<std::vector<Found>> installations(const std::string& search) = 0;
 
     // --- versions ---
     // Newest first.
-    virtual Result<std::vector<VersionInfo>> history(const HistoryFilter& filter = {}) = 0;
+    virtual Result<std::vector<VersionInfo>> history(const HistoryFilter& filter) = 0;
     virtual Result<std::optional<Version>> version(Id id) = 0;
     // Gives an unassigned version its installation (and its summary against
     // that installation's version before it).
@@ -162,7 +162,7 @@ class RegisterStore {
     // --- moving to another computer ---
     // One installation (or all, and the unassigned versions, when 0) as the
     // bytes of an export file (register_file.h).
-    virtual Result<std::string> exportData(Id installation = 0) = 0;
+    virtual Result<std::string> exportData(Id installation) = 0;
     // Takes in an export file: all of it or, when it is damaged or foreign,
     // nothing. Versions already present (same content and time) are skipped;
     // installations are matched by name.

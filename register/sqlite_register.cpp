@@ -238,6 +238,25 @@ std::unique_ptr<SqliteRegister> SqliteRegister::open(const std::string& path, st
     if (!memory && !exists)
         if (error = prepareFolder(path); !error.empty())
             return nullptr;
+    // Without a log beside it, the file is checked as it lies, by a
+    // connection that cannot leave anything behind (not even a log); with
+    // one, the log is part of what is checked, and this connection, which
+    // will not copy the log into the file, checks both.
+    bool checked = false;
+    if (exists && !fileExists(path + "-wal")) {
+        sqlite3* untouched = nullptr;
+        sqlite3_open_v2(untouchedUri(path).c_str(), &untouched,
+                        SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+        bool damaged = false;
+        quickCheck(untouched, damaged);
+        sqlite3_close_v2(untouched);
+        if (damaged) {
+            std::unique_ptr<SqliteRegister> reg(new SqliteRegister(nullptr, path));
+            reg->openDamaged();
+            return reg;
+        }
+        checked = true;
+    }
     sqlite3* db = nullptr;
     const int flags = SQLITE_OPEN_READWRITE | (exists ? 0 : SQLITE_OPEN_CREATE);
     if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
@@ -253,30 +272,14 @@ std::unique_ptr<SqliteRegister> SqliteRegister::open(const std::string& path, st
     sqlite3_busy_timeout(db, options.busyTimeoutMs);
     // Until the file is known sound, closing must not copy its log into it.
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-    if (exists) {
+    if (exists && !checked) {
         bool damaged = false;
         if (!quickCheck(db, damaged)) {
             if (!damaged) {
                 error = reg->failure("nie można sprawdzić pliku");
                 return nullptr;
             }
-            // Closed without a checkpoint, then read as it lies on the disk.
-            sqlite3_close_v2(db);
-            reg->db_ = nullptr;
-            sqlite3_open_v2(untouchedUri(path).c_str(), &reg->db_,
-                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
-            reg->writable_ = false;
-            const std::vector<std::string> copies = registerCopies(path);
-            reg->notice_ = "rejestr „" + path +
-                           "” jest uszkodzony: otwarto go tylko do odczytu i nic nie zostanie "
-                           "w nim zapisane. ";
-            reg->notice_ +=
-                copies.empty()
-                    ? "Kopii rejestru nie ma; zachowaj uszkodzony plik i podaj nowy plik "
-                      "rejestru (--register)."
-                    : "Najnowsza kopia to „" + copies.front() +
-                          "”: zamknij program, zachowaj uszkodzony plik pod inną nazwą i "
-                          "skopiuj kopię na jego miejsce.";
+            reg->openDamaged();
             return reg;
         }
     }
@@ -285,11 +288,30 @@ std::unique_ptr<SqliteRegister> SqliteRegister::open(const std::string& path, st
     return reg;
 }
 
+void SqliteRegister::openDamaged() {
+    // Closed without a checkpoint, then read as it lies on the disk.
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    sqlite3_open_v2(untouchedUri(path_).c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+                    nullptr);
+    writable_ = false;
+    const std::vector<std::string> copies = registerCopies(path_);
+    notice_ = "rejestr „" + path_ +
+              "” jest uszkodzony: otwarto go tylko do odczytu i nic nie zostanie w nim "
+              "zapisane. ";
+    notice_ += copies.empty() ? "Kopii rejestru nie ma; zachowaj uszkodzony plik i podaj nowy "
+                                "plik rejestru (--register)."
+                              : "Najnowsza kopia to „" + copies.front() +
+                                    "”: zamknij program, zachowaj uszkodzony plik pod inną "
+                                    "nazwą i skopiuj kopię na jego miejsce.";
+}
+
 std::string SqliteRegister::prepare(bool created, const OpenOptions& options) {
     sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     // A recording is on the disk when it returns: a backup must survive the
     // write that follows it, even a power cut.
-    sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, options.durable ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=OFF",
+                 nullptr, nullptr, nullptr);
     // Deleted installations leave zeros, not residents' numbers, behind.
     sqlite3_exec(db_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);

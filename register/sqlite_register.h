@@ -24,6 +24,9 @@ struct OpenOptions {
     bool dailyCopy = true;
     // How long a change waits for another program's to finish.
     int busyTimeoutMs = 30'000;
+    // Each recording on the disk before it returns. Only a bulk fill that can
+    // be made again (the benchmark's) goes without.
+    bool durable = true;
 };
 
 class SqliteRegister final : public RegisterStore {
@@ -67,6 +70,7 @@ class SqliteRegister final : public RegisterStore {
     explicit SqliteRegister(sqlite3* db, std::string path);
 
     std::string prepare(bool created, const OpenOptions& options);
+    void openDamaged();
     std::string migrate(int from);
     std::string makeDailyCopy();
     std::string failure(const std::string& what) const;

@@ -88,6 +88,7 @@ class TestRegister : public QObject {
     void deleteRemovesEveryVersion();
     void noWriteWithoutStoredBackup_data();
     void noWriteWithoutStoredBackup();
+    void restoreBacksUpFirst();
 };
 
 void TestRegister::sha256Vectors_data() {
@@ -549,6 +550,40 @@ void TestRegister::noWriteWithoutStoredBackup() {
     QCOMPARE(QString::fromStdString(history[0].kind), kind::kWrite);
     QCOMPARE(r->version(history[0].id).value->bytes, wanted);
     QCOMPARE(QString::fromStdString(history[0].summary), "1 ustawienie");
+}
+
+void TestRegister::restoreBacksUpFirst() {
+    // restore writes a recorded version to the device, after the device's
+    // present content is stored, and both belong to the version's installation.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("rejestr.sqlite");
+    const Bytes old = image("48600000001", {{1, "48512345678"}});
+    const Bytes present = image("48600000002", {});
+    Id site = 0, oldVersion = 0;
+    {
+        auto r = openAt(path);
+        site = r->createInstallation("Kowalska", "", "").value;
+        oldVersion = record(*r, old, site);
+    }
+    SimulatedDevice device(present);
+    device.powerOn();
+    MemoryPort port(&device);
+    VirtualClock clock;
+    cli::RegisterChoice choice;
+    choice.path = path.toStdString();
+    std::ostringstream err;
+    QCOMPARE(cli::runRestore(choice, std::to_string(oldVersion), "COM1", {}, port, clock, err), 0);
+    QCOMPARE(device.memory(), old);
+    auto r = openAt(path);
+    const auto history = r->history({HistoryFilter::OfInstallation, site, 0}).value;
+    QCOMPARE(history.size(), std::size_t{3});
+    QCOMPARE(r->version(history[1].id).value->bytes, present);
+    QCOMPARE(QString::fromStdString(history[1].kind), kind::kBackup);
+    QCOMPARE(QString::fromStdString(history[0].kind), kind::kWrite);
+    QVERIFY2(err.str().find("instalacja „Kowalska”") != std::string::npos, err.str().c_str());
+    // A version the register does not hold touches nothing.
+    QCOMPARE(cli::runRestore(choice, "999", "COM1", {}, port, clock, err), 2);
+    QCOMPARE(r->history({}).value.size(), std::size_t{3});
 }
 
 QTEST_GUILESS_MAIN(TestRegister)

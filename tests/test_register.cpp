@@ -89,6 +89,9 @@ class TestRegister : public QObject {
     void noWriteWithoutStoredBackup_data();
     void noWriteWithoutStoredBackup();
     void restoreBacksUpFirst();
+    void dailyCopiesRotate();
+    void whereTheRegisterLives_data();
+    void whereTheRegisterLives();
 };
 
 void TestRegister::sha256Vectors_data() {
@@ -584,6 +587,93 @@ void TestRegister::restoreBacksUpFirst() {
     // A version the register does not hold touches nothing.
     QCOMPARE(cli::runRestore(choice, "999", "COM1", {}, port, clock, err), 2);
     QCOMPARE(r->history({}).value.size(), std::size_t{3});
+}
+
+void TestRegister::dailyCopiesRotate() {
+    // A sound register gets one copy a day, before anything is written to it;
+    // the newest three are kept, and a copy being made is never taken for one.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("rejestr.sqlite");
+    {
+        auto r = openAt(path, true);
+        record(*r, image("48600000001", {}), 0);
+    }
+    QVERIFY(registerCopies(path.toStdString()).empty()); // a new register has nothing to copy
+    for (const char* day : {"2026-01-01", "2026-01-02", "2026-01-03"})
+        QVERIFY(QFile::copy(path, QString::fromStdString(copyName(path.toStdString(), day))));
+    QVERIFY(QFile::copy(path, path + ".kopia-2099-01-01.tmp"));
+    const std::string today = nowUtc().substr(0, 10);
+    openAt(path, true).reset();
+    auto copies = registerCopies(path.toStdString());
+    QCOMPARE(copies.size(), std::size_t{3});
+    QCOMPARE(copies.front(), copyName(path.toStdString(), today));
+    QCOMPARE(copies.back(), copyName(path.toStdString(), "2026-01-02"));
+    {
+        auto r = openAt(path, true);
+        record(*r, image("48600000002", {}), 0);
+    }
+    // The second open of the day made no copy: today's holds one version.
+    auto copy = openAt(QString::fromStdString(copies.front()));
+    QCOMPARE(copy->history({}).value.size(), std::size_t{1});
+    QCOMPARE(registerCopies(path.toStdString()), copies);
+}
+
+void TestRegister::whereTheRegisterLives_data() {
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("environment"); // TRELLIKON_REGISTER
+    QTest::addColumn<QString>("dataHome");    // XDG_DATA_HOME
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("--register wins") << "/a/r.sqlite"
+                                     << "/b/r.sqlite"
+                                     << "/c"
+                                     << "/a/r.sqlite";
+    QTest::newRow("then the environment") << ""
+                                          << "/b/r.sqlite"
+                                          << "/c"
+                                          << "/b/r.sqlite";
+#ifdef Q_OS_WIN
+    QTest::newRow("then the user's application data") << ""
+                                                      << ""
+                                                      << "C:\\Dane"
+                                                      << "C:\\Dane\\Trellikon\\rejestr.sqlite";
+#else
+    QTest::newRow("then the user's data folder") << ""
+                                                 << ""
+                                                 << "/c"
+                                                 << "/c/trellikon/rejestr.sqlite";
+    QTest::newRow("a relative data folder is ignored")
+        << ""
+        << ""
+        << "c"
+        << "@HOME/.local/share/trellikon/rejestr.sqlite";
+    QTest::newRow("no data folder: under the home")
+        << ""
+        << ""
+        << ""
+        << "@HOME/.local/share/trellikon/rejestr.sqlite";
+#endif
+}
+
+void TestRegister::whereTheRegisterLives() {
+    // The file of --register, else TRELLIKON_REGISTER, else the user's own
+    // (XDG_DATA_HOME, or APPDATA on Windows).
+    QFETCH(QString, given);
+    QFETCH(QString, environment);
+    QFETCH(QString, dataHome);
+    QFETCH(QString, expected);
+#ifdef Q_OS_WIN
+    const char* dataVariable = "APPDATA";
+#else
+    const char* dataVariable = "XDG_DATA_HOME";
+#endif
+    const QByteArray savedRegister = qgetenv("TRELLIKON_REGISTER");
+    const QByteArray savedData = qgetenv(dataVariable);
+    qputenv("TRELLIKON_REGISTER", environment.toUtf8());
+    qputenv(dataVariable, dataHome.toUtf8());
+    const QString found = QString::fromStdString(registerPath(given.toStdString()));
+    qputenv("TRELLIKON_REGISTER", savedRegister);
+    qputenv(dataVariable, savedData);
+    QCOMPARE(found, QString(expected).replace("@HOME", qEnvironmentVariable("HOME")));
 }
 
 QTEST_GUILESS_MAIN(TestRegister)

@@ -17,6 +17,7 @@
 
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <sstream>
 #include <thread>
 
@@ -545,6 +546,13 @@ void TestRegister::noWriteWithoutStoredBackup() {
         QVERIFY(!QFile::exists(registerPath));
         return;
     }
+#ifndef Q_OS_WIN
+    // Residents' numbers: the file and its folder are the user's alone.
+    namespace fs = std::filesystem;
+    QCOMPARE(fs::status(registerPath.toStdString()).permissions(),
+             fs::perms::owner_read | fs::perms::owner_write);
+    QCOMPARE(fs::status(dir.filePath("r").toStdString()).permissions(), fs::perms::owner_all);
+#endif
     auto r = openAt(registerPath);
     const auto history = r->history({}).value;
     QCOMPARE(history.size(), std::size_t{2});

@@ -1,8 +1,10 @@
 #include "cli_commands.h"
 
 #include "cable_memory.h"
+#include "cli_register.h"
 #include "files.h"
 #include "port_names.h"
+#include "register_location.h"
 #include "settings_comparison.h"
 #include "template_edit.h"
 #include "template_view.h"
@@ -77,16 +79,24 @@ Użycie:
   trellikon-cli diff PLIK_A PLIK_B
   trellikon-cli diff PORT PLIK
   trellikon-cli sheet PLIK WYNIK.pdf
-  trellikon-cli read [--fast] PORT PLIK
-  trellikon-cli write [--verify] [--fast] PORT PLIK
+  trellikon-cli read [--fast] [--installation NAZWA] [--no-register] PORT PLIK
+  trellikon-cli write [--verify] [--fast] [--installation NAZWA] [--no-register]
+                PORT PLIK
   trellikon-cli set PLIK [--output WYNIK] KLUCZ=WARTOŚĆ...
   trellikon-cli subscribers add|remove PLIK NUMER...
   trellikon-cli subscribers export PLIK [WYNIK.csv]
   trellikon-cli subscribers import PLIK LISTA.csv [--replace] [--skip-refused]
                 [--column NAZWA|NUMER]... [--output WYNIK]
+  trellikon-cli installations [SZUKAJ]
+  trellikon-cli history [NAZWA]
+  trellikon-cli version ID PLIK
+  trellikon-cli restore [--verify] [--fast] ID PORT
+  trellikon-cli register export PLIK [NAZWA]
+  trellikon-cli register import PLIK
   trellikon-cli ports
   trellikon-cli demo PLIK
   trellikon-cli help | --help | -h
+  (polecenia rejestru oraz read i write przyjmują też --register PLIK)
 
 Polecenia:
   show       Wypisuje wszystkie ustawienia szablonu pod nazwami z okien programu,
@@ -109,8 +119,28 @@ Polecenia:
              jak wysyła je urządzenie, listę abonentów CLIP i miejsce na podpis
              instalatora. Istniejący plik jest zastępowany w całości albo wcale.
   read       Odczytuje ustawienia z urządzenia do PLIKU (4096 bajtów). Istniejący
-             plik jest zastępowany w całości albo wcale.
+             plik jest zastępowany w całości albo wcale. Odczyt trafia też do
+             rejestru instalacji jako wersja „odczyt”.
   write      Zapisuje PLIK do urządzenia; plik musi mieć dokładnie 4096 bajtów.
+             Przed pierwszą ramką zapisu odczytuje urządzenie i zachowuje jego
+             ustawienia w rejestrze jako „kopia przed zapisem”; gdy kopii nie
+             da się zachować, nic nie jest zapisywane (kod 2). Zapis trafia do
+             rejestru jako wersja „zapis”.
+  --installation NAZWA
+             (dla read i write) Instalacja w rejestrze, do której należy
+             wersja; nowa nazwa tworzy instalację. Bez tej opcji wersja jest
+             „nieprzypisane”, a read podaje najbliższą instalację.
+  --no-register
+             (dla read i write) Nic nie trafia do rejestru; write zapisuje
+             wtedy bez kopii zapasowej i mówi o tym.
+  --register PLIK
+             Plik rejestru instalacji. Bez tej opcji: zmienna środowiska
+             TRELLIKON_REGISTER, a bez niej )" +
+           reg::defaultRegisterText() + R"(.
+             Rejestr jest otwierany tylko przez polecenia, które go używają;
+             dwa programy mogą go używać naraz. Uszkodzony rejestr jest tylko
+             czytany, a komunikat wskazuje najnowszą z trzech dziennych kopii
+             (PLIK.kopia-RRRR-MM-DD).
   --verify   (dla write) Po zapisie odczytuje urządzenie i porównuje z plikiem.
   --fast     (dla read i write) Następne zapytanie lub blok wychodzi, gdy tylko
              nadejdzie poprawna odpowiedź na poprzednie, zamiast w następnym
@@ -165,6 +195,28 @@ Polecenia:
              jest zapisywane (kod 2) mimo --skip-refused. Cudzysłów nigdzie
              niezamknięty: plik odrzucony w całości, z numerem wiersza, w którym
              się otwiera. Wynik trafia do PLIKU albo do --output.
+  installations
+             Wypisuje instalacje z rejestru: nazwę, liczbę wersji i ostatnią
+             wizytę (czas UTC), od ostatnio odwiedzanej. SZUKAJ wybiera te,
+             których nazwa lub notatka zawiera ten tekst albo których numer
+             urządzenia lub dowolny numer w ustawieniach (użytkownicy, centrum
+             SMS, każdy abonent CLIP) kończy się tym numerem; pod instalacją
+             stoi, gdzie numer znaleziono (np. „abonent CLIP 43”).
+  history    Wypisuje wersje z rejestru, od najnowszej, w wierszach
+             „ID  RRRR-MM-DD GG:MM  RODZAJ  INSTALACJA  PODSUMOWANIE” (czas
+             UTC); z NAZWĄ tylko wersje tej instalacji, „history
+             nieprzypisane” – wersje bez instalacji. Podsumowanie porównuje
+             wersję z poprzednią wersją tej samej instalacji.
+  version    Zapisuje 4096 bajtów wersji ID z rejestru do PLIKU (w całości albo
+             wcale).
+  restore    Zapisuje wersję ID z rejestru do urządzenia, jak write: najpierw
+             kopia zapasowa urządzenia w rejestrze.
+  register   export: zapisuje do PLIKU instalację NAZWA (bez niej cały
+             rejestr) z wszystkimi wersjami, do przeniesienia na inny
+             komputer. import: dodaje do rejestru wersje z takiego pliku;
+             wersje, które już są w rejestrze (ta sama treść i czas), są
+             pomijane, więc ponowny import niczego nie dodaje. Plik uszkodzony
+             albo obcy jest odrzucany w całości.
   ports      Wypisuje, które urządzenie oznacza teraz każda z nazw COM1..COM8,
              a potem każdy inny obecny port szeregowy z opisem; pod portem
              z przejściówką USB: jej układ, model, identyfikator USB, numer
@@ -199,7 +251,8 @@ Kody wyjścia:
   1  diff: ustawienia się różnią
   2  błędne argumenty, plik nie do odczytu lub zapisu, port nie do otwarcia,
      plik dla write o rozmiarze innym niż 4096 bajtów, odmowa set/subscribers,
-     odrzucony wiersz albo żaden przyjęty numer subscribers import
+     odrzucony wiersz albo żaden przyjęty numer subscribers import, rejestr
+     nie do otwarcia lub zapisu, kopia zapasowa przed zapisem niezachowana
   3  urządzenie się nie zgłosiło albo przekroczony został czas odczytu/zapisu
   4  write --verify: ustawienia odczytane z urządzenia różnią się od pliku
 )";
@@ -496,8 +549,8 @@ std::string portOrRememberedCable(const std::string& chosen, const TransferOptio
     return name;
 }
 
-// Connects on the chosen port or where its cable went, and remembers the
-// cable that answered.
+} // namespace
+
 Outcome connectRemembering(DeviceSession& session, const std::string& chosen,
                            const TransferOptions& o, std::ostream& err) {
     const std::string portName = portOrRememberedCable(chosen, o, err);
@@ -518,13 +571,14 @@ Outcome connectRemembering(DeviceSession& session, const std::string& chosen,
     return r;
 }
 
-} // namespace
-
 int runRead(const std::string& portName, const std::string& outPath, const TransferOptions& options,
             SerialPort& port, TickClock& clock, std::ostream& err) {
     // Found out now rather than after the device has been read.
     if (outPath.empty() || notAFileName(outPath))
         return fail(err, kExitUsage, "„" + outPath + "” nie jest nazwą pliku");
+    TransferRecord record;
+    if (const int rc = record.open(options.record, err); rc != kExitOk)
+        return rc;
     DeviceSession session(port, clock, err, options.fast);
     if (Outcome r = connectRemembering(session, portName, options, err); !r.ok())
         return fail(err, r.exitCode, r.message);
@@ -534,7 +588,7 @@ int runRead(const std::string& portName, const std::string& outPath, const Trans
     if (const std::string e = saveFileAtomically(outPath, bytes.data(), bytes.size()); !e.empty())
         return fail(err, kExitUsage, "nie można zapisać pliku „" + outPath + "”: " + e);
     err << "Zapisano „" << outPath << "”\n";
-    return kExitOk;
+    return record.add(bytes, reg::kind::kRead, portName, err);
 }
 
 int runWrite(const std::string& portName, const std::string& inPath, const TransferOptions& options,
@@ -548,18 +602,10 @@ int runWrite(const std::string& portName, const std::string& inPath, const Trans
                     "plik „" + inPath + "” ma " + std::to_string(load.fileSize) +
                         " B; do urządzenia zapisuję tylko pliki o rozmiarze dokładnie " +
                         std::to_string(layout::kImageSize) + " B");
-    DeviceSession session(port, clock, err, options.fast);
-    if (Outcome r = connectRemembering(session, portName, options, err); !r.ok())
-        return fail(err, r.exitCode, r.message);
-    if (Outcome r = session.write(load.bytes); !r.ok())
-        return fail(err, r.exitCode, r.message);
-    if (options.verify) {
-        err << "Weryfikacja: odczyt ustawień z urządzenia\n";
-        if (Outcome r = session.verify(load.bytes); !r.ok())
-            return fail(err, r.exitCode, r.message);
-        err << "Weryfikacja zakończona: urządzenie zawiera zapisany plik\n";
-    }
-    return kExitOk;
+    TransferRecord record;
+    if (const int rc = record.open(options.record, err); rc != kExitOk)
+        return rc;
+    return writeToDevice(portName, load.bytes, options, record, port, clock, err);
 }
 
 } // namespace trellikon::cli

@@ -28,6 +28,18 @@ int runDiffDevice(const std::string& portName, const std::string& path, SerialPo
 // Writes a template's settings sheet (PDF). Needs Qt's PDF writer, so it lives
 // in its own file, built only with Qt.
 int runSheet(const std::string& path, const std::string& outPath, std::ostream& err);
+// Where a read or write is recorded. The program records in the register
+// unless told --no-register; a caller that says nothing records nothing.
+struct RegisterChoice {
+    enum Mode {
+        Off,     // nothing recorded, nothing said
+        Record,  // a read is a version; a write is backed up first and recorded
+        Refused, // --no-register: nothing recorded, and a write says it has no backup
+    } mode = Off;
+    std::string path;         // --register; empty: the environment's or the default
+    std::string installation; // --installation; empty: the version stays unassigned
+};
+
 struct TransferOptions {
     bool fast = false;   // the next request or block as soon as an answer is whole
     bool verify = false; // write: read the device back and compare
@@ -36,12 +48,36 @@ struct TransferOptions {
     // missing gives way to the port that cable is behind now.
     std::string cableFile;
     PortEnvironment ports; // the machine's ports (tests: a fake one)
+    RegisterChoice record;
 };
+
+// Connects on the chosen port or where its cable went, and remembers the
+// cable that answered.
+Outcome connectRemembering(DeviceSession& session, const std::string& chosen,
+                           const TransferOptions& options, std::ostream& err);
 
 int runRead(const std::string& portName, const std::string& outPath, const TransferOptions& options,
             SerialPort& port, TickClock& clock, std::ostream& err);
 int runWrite(const std::string& portName, const std::string& inPath, const TransferOptions& options,
              SerialPort& port, TickClock& clock, std::ostream& err);
+
+// The register's commands (cli_register.cpp). A register that cannot be
+// opened, or written when the command changes it, is kExitUsage.
+int runInstallations(const RegisterChoice& reg, const std::string& search, std::ostream& out,
+                     std::ostream& err);
+// Every version (NAME empty), an installation's, or the unassigned ones
+// (NAME "nieprzypisane" when no installation has that name); newest first.
+int runHistory(const RegisterChoice& reg, const std::string& name, std::ostream& out,
+               std::ostream& err);
+int runVersion(const RegisterChoice& reg, const std::string& id, const std::string& outPath,
+               std::ostream& err);
+// Writes a recorded version to the device, backing the device up first.
+int runRestore(const RegisterChoice& reg, const std::string& id, const std::string& portName,
+               const TransferOptions& options, SerialPort& port, TickClock& clock,
+               std::ostream& err);
+int runRegisterExport(const RegisterChoice& reg, const std::string& outPath,
+                      const std::string& name, std::ostream& err);
+int runRegisterImport(const RegisterChoice& reg, const std::string& inPath, std::ostream& err);
 
 // Changes settings of a template by key, with the editor windows' checks, and
 // saves it (over PATH, or as OUT_PATH when that is not empty).

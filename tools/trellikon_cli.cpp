@@ -34,6 +34,9 @@ opt::Option flag(const char* name) {
 opt::Option withFileName(const char* name) {
     return {{name}, true};
 }
+opt::Option withName(const char* name) {
+    return {{name}, true};
+}
 
 struct Command {
     const char* name;     // as the command line names it: "show", "subscribers import"
@@ -50,8 +53,25 @@ const std::vector<Command>& commands() {
         {"show", "show", {flag("--json")}, {"PLIK"}},
         {"diff", "diff", {}, {"PLIK_A", "PLIK_B"}},
         {"sheet", "sheet", {}, {"PLIK", "WYNIK.pdf"}},
-        {"read", "read", {flag("--fast")}, {"PORT", "PLIK"}},
-        {"write", "write", {flag("--verify"), flag("--fast")}, {"PORT", "PLIK"}},
+        {"read",
+         "read",
+         {flag("--fast"), withName("--installation"), flag("--no-register"),
+          withFileName("--register")},
+         {"PORT", "PLIK"}},
+        {"write",
+         "write",
+         {flag("--verify"), flag("--fast"), withName("--installation"), flag("--no-register"),
+          withFileName("--register")},
+         {"PORT", "PLIK"}},
+        {"installations", "installations", {withFileName("--register")}, {}, true},
+        {"history", "history", {withFileName("--register")}, {}, true},
+        {"version", "version", {withFileName("--register")}, {"ID", "PLIK"}},
+        {"restore",
+         "restore",
+         {flag("--verify"), flag("--fast"), withFileName("--register")},
+         {"ID", "PORT"}},
+        {"register export", "register export", {withFileName("--register")}, {}, true},
+        {"register import", "register import", {withFileName("--register")}, {"PLIK"}},
         {"ports", "ports", {}, {}},
         {"demo", "demo", {}, {"PLIK"}},
         {"set", "set", {withFileName("--output")}, {}, true},
@@ -77,6 +97,8 @@ int complain(const Command& c, const opt::Complaint& complaint) {
     case opt::Complaint::MissingValue:
         if (complaint.name == "--column")
             return usage("opcja --column wymaga nazwy albo numeru kolumny");
+        if (complaint.name == "--installation")
+            return usage("opcja --installation wymaga nazwy instalacji");
         return usage("opcja " + complaint.name + " wymaga nazwy pliku");
     case opt::Complaint::ExtraArgument:
         return usage("nadmiarowy argument „" + complaint.argument + "” polecenia " + c.spokenAs);
@@ -136,8 +158,39 @@ int runSubscribersCommand(const std::string& sub, const opt::Parsed& p) {
     return runSubscribers(sub == "add", rest[0], numbers, std::cout, std::cerr);
 }
 
+// The register's file and what a read or write records there.
+RegisterChoice registerChoice(const opt::Parsed& p) {
+    RegisterChoice choice;
+    choice.mode = p.given.count("--no-register") ? RegisterChoice::Refused : RegisterChoice::Record;
+    if (const auto file = p.given.find("--register"); file != p.given.end())
+        choice.path = file->second;
+    if (const auto name = p.given.find("--installation"); name != p.given.end())
+        choice.installation = name->second;
+    return choice;
+}
+
+// installations [SZUKAJ], history [NAZWA], register export PLIK [NAZWA]: an
+// optional last argument.
+int runRegisterListing(const std::string& name, const opt::Parsed& p) {
+    const std::vector<std::string>& rest = p.arguments;
+    const std::size_t least = name == "register export" ? 1 : 0, most = least + 1;
+    if (rest.size() < least)
+        return usage("brak argumentu PLIK polecenia " + name);
+    if (rest.size() > most)
+        return usage("nadmiarowy argument „" + rest[most] + "” polecenia " + name);
+    const std::string last = rest.size() > least ? rest[least] : std::string();
+    const RegisterChoice choice = registerChoice(p);
+    if (name == "installations")
+        return runInstallations(choice, last, std::cout, std::cerr);
+    if (name == "history")
+        return runHistory(choice, last, std::cout, std::cerr);
+    return runRegisterExport(choice, rest[0], last, std::cerr);
+}
+
 int runCommand(const Command& cmd, const opt::Parsed& p) {
     const std::string name = cmd.name;
+    if (name == "installations" || name == "history" || name == "register export")
+        return runRegisterListing(name, p);
     if (name == "set")
         return runSetCommand(p);
     if (name.rfind("subscribers ", 0) == 0)
@@ -157,17 +210,25 @@ int runCommand(const Command& cmd, const opt::Parsed& p) {
         return runPorts(std::cout);
     if (name == "demo")
         return runDemo(positionals[0], std::cout, std::cerr);
+    if (name == "version")
+        return runVersion(registerChoice(p), positionals[0], positionals[1], std::cerr);
+    if (name == "register import")
+        return runRegisterImport(registerChoice(p), positionals[0], std::cerr);
 
     TransferOptions transfer;
     transfer.fast = p.given.count("--fast") > 0;
     transfer.verify = p.given.count("--verify") > 0;
     transfer.cableFile = trellikon::defaultCableFile();
+    transfer.record = registerChoice(p);
     trellikon::SystemSerialPort port;
     SteadyTickClock clock;
     if (name == "diff")
         return runDiffDevice(positionals[0], positionals[1], port, clock, std::cout, std::cerr);
     if (name == "read")
         return runRead(positionals[0], positionals[1], transfer, port, clock, std::cerr);
+    if (name == "restore")
+        return runRestore(transfer.record, positionals[0], positionals[1], transfer, port, clock,
+                          std::cerr);
     return runWrite(positionals[0], positionals[1], transfer, port, clock, std::cerr);
 }
 
@@ -260,6 +321,12 @@ int main(int argc, char** argv) {
                                                 args[1] == "import" || args[1] == "export");
         if (!known)
             return usage("polecenie subscribers wymaga add, remove, import albo export");
+        name += " " + args[1];
+        from = 2;
+    }
+    if (name == "register") {
+        if (args.size() < 2 || (args[1] != "export" && args[1] != "import"))
+            return usage("polecenie register wymaga export albo import");
         name += " " + args[1];
         from = 2;
     }

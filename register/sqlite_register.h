@@ -1,0 +1,93 @@
+#pragma once
+// The register in one SQLite file (see register_store.h for what it keeps).
+//
+// Opening checks the file (quick check). A damaged file is opened only for
+// reading, without its write-ahead log, so that nothing of it changes; the
+// notice then names the newest rotating copy. A sound file gets a copy of
+// itself at most once a day (SQLite's online backup; the newest three kept)
+// before anything is written to it.
+
+#include "register_store.h"
+
+#include <memory>
+
+struct sqlite3;
+
+namespace trellikon::reg {
+
+// The schema this program writes; a file of the first schema is migrated when opened.
+inline constexpr int kSchemaVersion = 2;
+inline constexpr int kCopiesKept = 3;
+
+struct OpenOptions {
+    // Make a rotating copy when the newest is not from today (UTC).
+    bool dailyCopy = true;
+    // How long a change waits for another program's to finish.
+    int busyTimeoutMs = 30'000;
+    // Each recording on the disk before it returns. Only a bulk fill that can
+    // be made again (the benchmark's) goes without.
+    bool durable = true;
+};
+
+class SqliteRegister final : public RegisterStore {
+  public:
+    // The register in `path` (created when missing; ":memory:" for one in memory).
+    // Nothing and the reason when it cannot be opened at all.
+    static std::unique_ptr<SqliteRegister> open(const std::string& path, std::string& error,
+                                                const OpenOptions& options = {});
+    ~SqliteRegister() override;
+    SqliteRegister(const SqliteRegister&) = delete;
+    SqliteRegister& operator=(const SqliteRegister&) = delete;
+
+    bool writable() const override { return writable_; }
+    std::string notice() const override { return notice_; }
+
+    Result<Id> record(const NewVersion& v) override;
+    Result<std::optional<Version>> latest(Id installation) override;
+
+    Result<Id> createInstallation(const std::string& name, const std::string& notes,
+                                  const std::string& devicePhone) override;
+    Status updateInstallation(Id id, const std::string& name, const std::string& notes,
+                              const std::string& devicePhone) override;
+    Status deleteInstallation(Id id) override;
+    Result<std::optional<Installation>> installationNamed(const std::string& name) override;
+    Result<std::vector<Found>> installations(const std::string& search) override;
+
+    Result<std::vector<VersionInfo>> history(const HistoryFilter& filter) override;
+    Result<std::optional<Version>> version(Id id) override;
+    Status assign(Id version, Id installation) override;
+    Result<std::vector<Proposal>> propose(const Bytes& bytes) override;
+
+    Result<std::string> exportData(Id installation) override;
+    Result<ImportReport> importData(std::string_view file) override;
+
+    // The schema version the file holds.
+    int schemaVersion();
+
+  private:
+    class Statement;
+    class Transaction;
+    explicit SqliteRegister(sqlite3* db, std::string path);
+
+    std::string prepare(bool created, const OpenOptions& options);
+    void openDamaged();
+    std::string migrate(int from);
+    std::string makeDailyCopy();
+    std::string failure(const std::string& what) const;
+    std::string refuseChange() const;
+
+    Result<Id> insertVersion(const NewVersion& v, const std::string& summary);
+    Result<std::optional<Version>> latestBefore(Id installation, const std::string& timeUtc,
+                                                Id notId);
+    Status indexNumbers(Id version, const Bytes& bytes);
+    std::string summaryFor(Id installation, const std::string& timeUtc, Id notId,
+                           const Bytes& bytes, std::string& error);
+
+    sqlite3* db_ = nullptr;
+    std::string path_;
+    bool writable_ = true;
+    bool durable_ = true;
+    std::string notice_;
+};
+
+} // namespace trellikon::reg

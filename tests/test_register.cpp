@@ -1,0 +1,688 @@
+// The installations register: versions recorded and found, the export file,
+// the first schema migrated, two programs at once, a damaged file left as it
+// was, and no device write without a stored backup.
+#include "cli_commands.h"
+#include "memory_port.h"
+#include "register_file.h"
+#include "register_location.h"
+#include "sha256.h"
+#include "simulated_device.h"
+#include "sqlite_register.h"
+#include "version_text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+using namespace trellikon;
+using namespace trellikon::reg;
+
+namespace {
+
+struct VirtualClock final : cli::TickClock {
+    std::int64_t now = 0;
+    std::int64_t nowMs() override { return now; }
+    void sleepUntilMs(std::int64_t ms) override { now = std::max(now, ms); }
+};
+
+// A sound image with these numbers: user 1 and the callers (position, number).
+Bytes image(const std::string& user1, const std::vector<std::pair<int, std::string>>& callers,
+            const std::string& smsCentre = "48601000310") {
+    SettingsImage im;
+    im.writePhoneNumber(layout::kSmsCentreNumber, smsCentre);
+    im.writePhoneNumber(layout::kUserNumber1, user1);
+    for (int n = 1; n <= layout::kSubscriberCount; ++n)
+        im.freeSubscriber(n);
+    for (const auto& [position, number] : callers)
+        im.writeSubscriber(position, number);
+    return im.bytes();
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+std::unique_ptr<SqliteRegister> openAt(const QString& path, bool dailyCopy = false) {
+    std::string error;
+    OpenOptions options;
+    options.dailyCopy = dailyCopy;
+    auto r = SqliteRegister::open(path.toStdString(), error, options);
+    if (!r)
+        qWarning("%s", error.c_str());
+    return r;
+}
+
+Id record(RegisterStore& r, const Bytes& b, Id installation, const std::string& time = {},
+          const char* kind = kind::kRead) {
+    const auto id = r.record({b, kind, "COM1", "0.1.0", installation, time});
+    if (!id.ok())
+        qWarning("%s", id.error.c_str());
+    return id.value;
+}
+
+} // namespace
+
+class TestRegister : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void sha256Vectors_data();
+    void sha256Vectors();
+    void polishCounts_data();
+    void polishCounts();
+    void searchByNumber_data();
+    void searchByNumber();
+    void summaryAndProposal();
+    void importTwiceAddsNothing();
+    void refusedImportChangesNothing_data();
+    void refusedImportChangesNothing();
+    void migratesFirstSchema();
+    void twoProgramsAtOnce();
+    void damagedFileLeftByteForByte();
+    void deleteRemovesEveryVersion();
+    void noWriteWithoutStoredBackup_data();
+    void noWriteWithoutStoredBackup();
+    void restoreBacksUpFirst();
+    void dailyCopiesRotate();
+    void whereTheRegisterLives_data();
+    void whereTheRegisterLives();
+};
+
+void TestRegister::sha256Vectors_data() {
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("digest");
+    QTest::newRow("empty") << QByteArray()
+                           << "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+    QTest::newRow("abc") << QByteArray("abc")
+                         << "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    QTest::newRow("448 bits: padding spills into a second block")
+        << QByteArray("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")
+        << "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1";
+    QTest::newRow("896 bits")
+        << QByteArray(
+               "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmno"
+               "pqklmnopqrlmnopqrsmnopqrstnopqrstu")
+        << "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1";
+    QTest::newRow("a million a")
+        << QByteArray(1'000'000, 'a')
+        << "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0";
+}
+
+void TestRegister::sha256Vectors() {
+    // The digest of the standard's test vectors, fed whole and in odd pieces.
+    QFETCH(QByteArray, input);
+    QFETCH(QString, digest);
+    const auto* p = reinterpret_cast<const std::uint8_t*>(input.constData());
+    const auto n = static_cast<std::size_t>(input.size());
+    QCOMPARE(QString::fromStdString(hex(sha256(p, n))), digest);
+    Sha256 pieces;
+    for (std::size_t at = 0, step = 1; at < n; at += step, step = step % 97 + 13)
+        pieces.add(p + at, std::min(step, n - at));
+    QCOMPARE(QString::fromStdString(hex(pieces.finish())), digest);
+}
+
+void TestRegister::polishCounts_data() {
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("1 takes the singular") << 1 << "1 ustawienie";
+    QTest::newRow("2 to 4 take the plural") << 3 << "3 ustawienia";
+    QTest::newRow("5 takes the genitive") << 5 << "5 ustawień";
+    QTest::newRow("12 to 14 take the genitive") << 13 << "13 ustawień";
+    QTest::newRow("22 takes the plural") << 22 << "22 ustawienia";
+    QTest::newRow("0 takes the genitive") << 0 << "0 ustawień";
+}
+
+void TestRegister::polishCounts() {
+    // The summary's counts read as Polish does.
+    QFETCH(int, n);
+    QFETCH(QString, text);
+    QCOMPARE(QString::fromStdString(countOf(n, "ustawienie", "ustawienia", "ustawień")), text);
+}
+
+void TestRegister::searchByNumber_data() {
+    QTest::addColumn<QString>("search");
+    QTest::addColumn<QString>("found"); // installation names, one per line
+    QTest::addColumn<QString>("match"); // what the first found says, or nothing
+    QTest::newRow("a caller's number as residents say it") << "512 345 678"
+                                                           << "Kowalska, Lipowa 5"
+                                                           << "abonent CLIP 43: 48512345678";
+    QTest::newRow("with the country code and dashes") << "+48 512-345-678"
+                                                      << "Kowalska, Lipowa 5"
+                                                      << "abonent CLIP 43";
+    QTest::newRow("with 00 in front") << "0048512345678"
+                                      << "Kowalska, Lipowa 5"
+                                      << "abonent CLIP 43";
+    QTest::newRow("a user number") << "600100200"
+                                   << "Nowak, Polna 2"
+                                   << "użytkownik 1";
+    QTest::newRow("a caller only an older version held") << "48700000001"
+                                                         << "Kowalska, Lipowa 5"
+                                                         << "abonent CLIP 2";
+    QTest::newRow("the device's own number") << "501 999 888"
+                                             << "Nowak, Polna 2"
+                                             << "numer urządzenia";
+    QTest::newRow("the SMS centre both share") << "48601000310"
+                                               << "Nowak, Polna 2\nKowalska, Lipowa 5"
+                                               << "centrum SMS";
+    QTest::newRow("a number nobody has") << "511111111"
+                                         << ""
+                                         << "";
+    QTest::newRow("the middle of a number is not its end") << "51234"
+                                                           << ""
+                                                           << "";
+    QTest::newRow("a name in capitals with Polish letters") << "ŁĄKOWA"
+                                                            << "Wiśniewski, Łąkowa 1"
+                                                            << "";
+    QTest::newRow("notes") << "brama"
+                           << "Nowak, Polna 2"
+                           << "";
+}
+
+void TestRegister::searchByNumber() {
+    // Installations are found by name, notes or any number of any of their
+    // versions: users, SMS centre, every caller, with where it was found.
+    QFETCH(QString, search);
+    QFETCH(QString, found);
+    QFETCH(QString, match);
+    auto r = openAt(":memory:");
+    QVERIFY(r);
+    const Id kowalska = r->createInstallation("Kowalska, Lipowa 5", "", "").value;
+    const Id nowak = r->createInstallation("Nowak, Polna 2", "brama wjazdowa", "48501999888").value;
+    QVERIFY(r->createInstallation("Wiśniewski, Łąkowa 1", "", "").ok());
+    record(*r, image("48600555000", {{2, "48700000001"}}), kowalska, "2026-01-01T10:00:00.000Z");
+    record(*r, image("48600555000", {{43, "48512345678"}}), kowalska, "2026-02-01T10:00:00.000Z");
+    record(*r, image("48600100200", {{1, "48600100200"}}), nowak, "2026-03-01T10:00:00.000Z");
+    record(*r, image("48600100200", {{9, "48512345678"}}), 0); // unassigned: not listed
+
+    const auto result = r->installations(search.toStdString());
+    QVERIFY2(result.ok(), result.error.c_str());
+    QStringList names;
+    for (const Found& f : result.value)
+        names << QString::fromStdString(f.installation.name);
+    QCOMPARE(names.join('\n'), found);
+    if (!match.isEmpty()) {
+        QVERIFY(!result.value.front().matches.empty());
+        QVERIFY2(QString::fromStdString(result.value.front().matches.front()).startsWith(match),
+                 result.value.front().matches.front().c_str());
+    }
+}
+
+void TestRegister::summaryAndProposal() {
+    // A version's summary counts what changed since its installation's
+    // version before it; a read is proposed the installation it looks like.
+    auto r = openAt(":memory:");
+    QVERIFY(r);
+    const Id a = r->createInstallation("A", "", "").value;
+    const Id b = r->createInstallation("B", "", "").value;
+    record(*r, image("48600000001", {{1, "48600000011"}, {2, "48600000012"}}), a);
+    record(*r, image("48600000002", {{1, "48600000021"}, {5, "48600000022"}}), b);
+    Bytes changed = image("48600000009", {{1, "48600000099"}, {3, "48600000012"}});
+    const Id v = record(*r, changed, a);
+    QCOMPARE(QString::fromStdString(r->version(v).value->info.summary),
+             "1 ustawienie, 3 abonentów CLIP");
+    QCOMPARE(QString::fromStdString(r->latest(a).value->info.summary),
+             "1 ustawienie, 3 abonentów CLIP");
+
+    const Id unassigned = record(*r, image("48600000002", {{5, "48600000022"}}), 0);
+    const auto proposals = r->propose(r->version(unassigned).value->bytes);
+    QVERIFY(proposals.ok());
+    QCOMPARE(proposals.value.size(), std::size_t{1});
+    QCOMPARE(proposals.value.front().installationId, b);
+    QVERIFY(r->assign(unassigned, b).ok());
+    const auto assigned = r->version(unassigned).value->info;
+    QCOMPARE(assigned.installationId, b);
+    QCOMPARE(QString::fromStdString(assigned.summary), "1 abonent CLIP");
+}
+
+void TestRegister::importTwiceAddsNothing() {
+    // Versions move by their identity: the same file imported twice, or
+    // imported back where it came from, adds nothing.
+    QTemporaryDir dir;
+    auto from = openAt(dir.filePath("a.sqlite"));
+    QVERIFY(from);
+    const Id site = from->createInstallation("Kowalska", "notatka", "48501000000").value;
+    record(*from, image("48600000001", {{43, "48512345678"}}), site);
+    record(*from, image("48600000001", {}), site, {}, kind::kBackup);
+    record(*from, image("48600000003", {}), 0);
+    const auto file = from->exportData(0);
+    QVERIFY(file.ok());
+
+    auto to = openAt(dir.filePath("b.sqlite"));
+    const auto first = to->importData(file.value);
+    QVERIFY2(first.ok(), first.error.c_str());
+    QCOMPARE(first.value.installationsAdded, 1);
+    QCOMPARE(first.value.versionsAdded, 3);
+    const auto second = to->importData(file.value);
+    QVERIFY(second.ok());
+    QCOMPARE(second.value.installationsAdded, 0);
+    QCOMPARE(second.value.versionsAdded, 0);
+    QCOMPARE(second.value.versionsKnown, 3);
+    QCOMPARE(to->history({}).value.size(), std::size_t{3});
+    const auto back = from->importData(to->exportData(0).value);
+    QCOMPARE(back.value.versionsAdded, 0);
+    // What arrived is what left, and is found as it was.
+    const auto found = to->installations("512345678").value;
+    QCOMPARE(found.size(), std::size_t{1});
+    QCOMPARE(QString::fromStdString(found.front().installation.notes), "notatka");
+    QCOMPARE(from->history({}).value.front().sha256, to->history({}).value.front().sha256);
+}
+
+void TestRegister::refusedImportChangesNothing_data() {
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("one byte of a version flipped") << "flip"
+                                                   << "suma kontrolna";
+    QTest::newRow("cut short") << "cut"
+                               << "suma kontrolna";
+    QTest::newRow("a foreign file") << "foreign"
+                                    << "to nie jest plik eksportu";
+    QTest::newRow("a newer format") << "format"
+                                    << "format 2";
+    QTest::newRow("a version of an unknown kind, checksum mended") << "kind"
+                                                                   << "wersja 1";
+}
+
+void TestRegister::refusedImportChangesNothing() {
+    // A damaged or foreign export file is refused whole: nothing of it is added.
+    QFETCH(QString, damage);
+    QFETCH(QString, reason);
+    auto from = openAt(":memory:");
+    const Id site = from->createInstallation("Kowalska", "", "").value;
+    record(*from, image("48600000001", {}), site);
+    std::string file = from->exportData(0).value;
+    const std::size_t firstVersion = kExportMagic.size() + 12 + 4 + 8 + 4 + 4;
+    if (damage == "flip")
+        file[file.size() - 32 - 100] ^= 1;
+    else if (damage == "cut")
+        file.resize(file.size() - 1);
+    else if (damage == "foreign")
+        file = "SQLite format 3" + file;
+    else if (damage == "format")
+        file[kExportMagic.size()] = 2;
+    else if (damage == "kind") {
+        // "odczyt" becomes "odczyX" and the whole file's checksum is made right again.
+        const std::size_t k = file.find("odczyt", firstVersion);
+        QVERIFY(k != std::string::npos);
+        file[k + 5] = 'X';
+        file.resize(file.size() - 32);
+        const Digest d = sha256(reinterpret_cast<const std::uint8_t*>(file.data()), file.size());
+        file.append(reinterpret_cast<const char*>(d.data()), d.size());
+    }
+    auto to = openAt(":memory:");
+    record(*to, image("48600000009", {}), 0);
+    const auto result = to->importData(file);
+    QVERIFY(!result.ok());
+    QVERIFY2(QString::fromStdString(result.error).contains(reason), result.error.c_str());
+    QCOMPARE(to->history({}).value.size(), std::size_t{1});
+    QVERIFY(to->installations({}).value.empty());
+}
+
+void TestRegister::migratesFirstSchema() {
+    // A register written by the first schema opens in the current one: its
+    // versions kept, their numbers indexed for the search, the device's number
+    // settable.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("old.sqlite");
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    const char* firstSchema =
+        "PRAGMA journal_mode=WAL;"
+        "CREATE TABLE register_meta (name VARCHAR(40) PRIMARY KEY, value VARCHAR(200) NOT NULL);"
+        "CREATE TABLE installations (id INTEGER PRIMARY KEY, name VARCHAR(200) NOT NULL UNIQUE, "
+        "notes TEXT NOT NULL, created_at VARCHAR(24) NOT NULL);"
+        "CREATE TABLE versions (id INTEGER PRIMARY KEY, installation_id INTEGER REFERENCES "
+        "installations (id), recorded_at VARCHAR(24) NOT NULL, kind VARCHAR(40) NOT NULL, port "
+        "VARCHAR(200) NOT NULL, program_version VARCHAR(40) NOT NULL, summary VARCHAR(400) NOT "
+        "NULL, sha256 CHAR(64) NOT NULL, content BLOB NOT NULL);"
+        "CREATE INDEX versions_by_installation ON versions (installation_id, recorded_at, id);"
+        "CREATE INDEX versions_by_identity ON versions (sha256, recorded_at);"
+        "CREATE INDEX versions_by_time ON versions (recorded_at, id);"
+        "INSERT INTO register_meta VALUES ('schema', '1');"
+        "INSERT INTO installations VALUES (1, 'Kowalska', '', '2025-05-01T08:00:00.000Z');";
+    QCOMPARE(sqlite3_exec(db, firstSchema, nullptr, nullptr, nullptr), SQLITE_OK);
+    const Bytes old = image("48600000001", {{43, "48512345678"}});
+    sqlite3_stmt* st = nullptr;
+    QCOMPARE(sqlite3_prepare_v2(db,
+                                "INSERT INTO versions VALUES (1, 1, '2025-05-01T08:00:00.000Z', "
+                                "'odczyt', 'COM1', '0.0.9', 'pierwsza wersja', ?, ?)",
+                                -1, &st, nullptr),
+             SQLITE_OK);
+    const std::string digest = hex(sha256(old.data(), old.size()));
+    sqlite3_bind_text(st, 1, digest.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_blob(st, 2, old.data(), static_cast<int>(old.size()), SQLITE_TRANSIENT);
+    QCOMPARE(sqlite3_step(st), SQLITE_DONE);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+
+    auto r = openAt(path, true);
+    QVERIFY(r);
+    QVERIFY(r->writable());
+    QCOMPARE(r->schemaVersion(), kSchemaVersion);
+    // The day's copy was made before the migration: it keeps the first schema.
+    QCOMPARE(registerCopies(path.toStdString()).size(), std::size_t{1});
+    QCOMPARE(r->version(1).value->bytes, old);
+    const auto found = r->installations("512345678").value;
+    QCOMPARE(found.size(), std::size_t{1});
+    QVERIFY(r->updateInstallation(1, "Kowalska", "", "48501000000").ok());
+    QCOMPARE(r->installations("501000000").value.size(), std::size_t{1});
+    QCOMPARE(QString::fromStdString(r->history({}).value.front().programVersion), "0.0.9");
+    r.reset();
+    QCOMPARE(openAt(path)->schemaVersion(), kSchemaVersion); // opened again: nothing to do
+}
+
+void TestRegister::twoProgramsAtOnce() {
+    // Two connections writing the same file at the same time (the window and
+    // a script): each waits for the other, and nothing is lost or refused.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("shared.sqlite");
+    auto first = openAt(path);
+    auto second = openAt(path);
+    QVERIFY(first && second);
+    const Id site = first->createInstallation("Wspólna", "", "").value;
+    constexpr int kEach = 40;
+    std::vector<std::string> errors;
+    std::mutex errorsLock;
+    auto writer = [&](RegisterStore* r, int seed) {
+        for (int i = 0; i < kEach; ++i) {
+            const auto id = r->record({image("486000" + std::to_string(10000 + seed * 1000 + i),
+                                             {{1 + i, "48512345678"}}),
+                                       kind::kRead,
+                                       "COM1",
+                                       "0.1.0",
+                                       i % 2 ? site : 0,
+                                       {}});
+            if (!id.ok()) {
+                std::lock_guard<std::mutex> lock(errorsLock);
+                errors.push_back(id.error);
+            }
+        }
+    };
+    std::thread a(writer, first.get(), 1), b(writer, second.get(), 2);
+    a.join();
+    b.join();
+    QVERIFY2(errors.empty(), errors.empty() ? "" : errors.front().c_str());
+    QCOMPARE(first->history({}).value.size(), std::size_t{2 * kEach});
+    QCOMPARE(second->installations("512345678").value.size(), std::size_t{1});
+}
+
+void TestRegister::damagedFileLeftByteForByte() {
+    // A damaged register is found at open, only read, never written (not even
+    // a log beside it), and the notice names the newest rotating copy.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("rejestr.sqlite");
+    {
+        auto r = openAt(path);
+        const Id site = r->createInstallation("Kowalska", "", "").value;
+        for (int i = 0; i < 30; ++i)
+            record(*r, image("48600000001", {{1 + i, "48512345678"}}), site);
+    }
+    for (const char* day : {"2026-01-01", "2026-01-03", "2026-01-02"})
+        QVERIFY(QFile::copy(path, QString::fromStdString(copyName(path.toStdString(), day))));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(f.size() > 8 * 4096);
+    f.seek(5 * 4096);
+    f.write(QByteArray(4096, '\x5A'));
+    f.close();
+    const QByteArray damaged = fileBytes(path);
+    const QStringList filesBefore = QDir(dir.path()).entryList(QDir::Files);
+
+    std::string error;
+    auto r = SqliteRegister::open(path.toStdString(), error);
+    QVERIFY2(r, error.c_str());
+    QVERIFY(!r->writable());
+    const QString notice = QString::fromStdString(r->notice());
+    QVERIFY2(notice.contains("uszkodzony") && notice.contains("rejestr.sqlite.kopia-2026-01-03"),
+             qPrintable(notice));
+    const auto refused = r->record({image("48600000001", {}), kind::kBackup, "COM1", "", 0, {}});
+    QVERIFY(!refused.ok());
+    QCOMPARE(QString::fromStdString(refused.error), notice);
+    QVERIFY(!r->createInstallation("Nowa", "", "").ok());
+    QVERIFY(!r->importData(r->exportData(0).value).ok());
+    r->installations("512345678"); // reading whatever can be read
+    r.reset();
+    QCOMPARE(fileBytes(path), damaged);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), filesBefore);
+}
+
+void TestRegister::deleteRemovesEveryVersion() {
+    // Deleting an installation removes its versions and their numbers from
+    // the file itself, not only from the lists.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("r.sqlite");
+    auto r = openAt(path);
+    const Id gone = r->createInstallation("Do usunięcia", "", "").value;
+    const Id kept = r->createInstallation("Zostaje", "", "").value;
+    record(*r, image("48600000001", {{1, "48777123456"}}), gone);
+    record(*r, image("48600000002", {{1, "48600000022"}}), kept);
+    QVERIFY(r->deleteInstallation(gone).ok());
+    QVERIFY(r->installations("777123456").value.empty());
+    QCOMPARE(r->history({}).value.size(), std::size_t{1});
+    r.reset();
+    const QByteArray everything = fileBytes(path) + fileBytes(path + "-wal");
+    QVERIFY(!everything.contains("48777123456"));
+    QVERIFY(!everything.contains("Do usuni"));
+    QVERIFY(everything.contains("48600000022"));
+}
+
+void TestRegister::noWriteWithoutStoredBackup_data() {
+    QTest::addColumn<QString>("registerState");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("register stored the backup: written")
+        << "sound" << 0 << "Kopia zapasowa w rejestrze: wersja 1";
+    QTest::newRow("register cannot be created: nothing written")
+        << "impossible" << 2 << "nie można utworzyć katalogu";
+    QTest::newRow("register damaged: nothing written") << "damaged" << 2 << "uszkodzony";
+    QTest::newRow("backup read fails: nothing written")
+        << "silent device" << 2 << "nie udało się odczytać kopii zapasowej";
+    QTest::newRow("--no-register writes and says it has no backup")
+        << "refused" << 0 << "zapis bez kopii zapasowej w rejestrze (--no-register)";
+}
+
+void TestRegister::noWriteWithoutStoredBackup() {
+    // Before the first write frame the device's content is committed to the
+    // register; when it cannot be, no block is written and the exit code is 2.
+    QFETCH(QString, registerState);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    QString registerPath = dir.filePath("r/rejestr.sqlite");
+    if (registerState == "impossible") {
+        QFile blocker(dir.filePath("plik"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        registerPath = dir.filePath("plik/rejestr.sqlite");
+    } else if (registerState == "damaged") {
+        QVERIFY(QDir().mkpath(dir.filePath("r")));
+        QFile f(registerPath);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("SQLite format 3\0", 16) + QByteArray(8000, '\x7F'));
+    }
+    const QByteArray registerBefore = fileBytes(registerPath);
+    const Bytes present = image("48600000001", {{43, "48512345678"}});
+    const Bytes wanted = image("48600000002", {{43, "48512345678"}});
+    const QString file = dir.filePath("nowy.sbn");
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char*>(wanted.data()), wanted.size());
+    }
+    SimulatedFaults faults;
+    faults.silentAfterFrames = registerState == "silent device" ? 3 : -1;
+    SimulatedDevice device(present, faults);
+    int blocksWritten = 0;
+    device.onBlockWritten = [&](int) { ++blocksWritten; };
+    device.powerOn();
+    MemoryPort port(&device);
+    VirtualClock clock;
+    cli::TransferOptions options;
+    options.record.mode =
+        registerState == "refused" ? cli::RegisterChoice::Refused : cli::RegisterChoice::Record;
+    options.record.path = registerPath.toStdString();
+    options.record.installation = "Kowalska";
+    std::ostringstream err;
+    const int rc = cli::runWrite("COM1", file.toStdString(), options, port, clock, err);
+    QVERIFY2(QString::fromStdString(err.str()).contains(message), err.str().c_str());
+    QCOMPARE(rc, exitCode);
+    if (exitCode != 0) {
+        QVERIFY2(err.str().find("nic nie zostało zapisane") != std::string::npos ||
+                     registerState != "silent device",
+                 err.str().c_str());
+        QCOMPARE(blocksWritten, 0);
+        QCOMPARE(device.memory(), present);
+        if (registerState != "silent device")
+            QCOMPARE(fileBytes(registerPath), registerBefore);
+        return;
+    }
+    QCOMPARE(device.memory(), wanted);
+    if (registerState == "refused") {
+        QVERIFY(!QFile::exists(registerPath));
+        return;
+    }
+#ifndef Q_OS_WIN
+    // Residents' numbers: the file and its folder are the user's alone.
+    namespace fs = std::filesystem;
+    QCOMPARE(fs::status(registerPath.toStdString()).permissions(),
+             fs::perms::owner_read | fs::perms::owner_write);
+    QCOMPARE(fs::status(dir.filePath("r").toStdString()).permissions(), fs::perms::owner_all);
+#endif
+    auto r = openAt(registerPath);
+    const auto history = r->history({}).value;
+    QCOMPARE(history.size(), std::size_t{2});
+    QCOMPARE(QString::fromStdString(history[1].kind), kind::kBackup);
+    QCOMPARE(r->version(history[1].id).value->bytes, present);
+    QCOMPARE(QString::fromStdString(history[0].kind), kind::kWrite);
+    QCOMPARE(r->version(history[0].id).value->bytes, wanted);
+    QCOMPARE(QString::fromStdString(history[0].summary), "1 ustawienie");
+}
+
+void TestRegister::restoreBacksUpFirst() {
+    // restore writes a recorded version to the device, after the device's
+    // present content is stored, and both belong to the version's installation.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("rejestr.sqlite");
+    const Bytes old = image("48600000001", {{1, "48512345678"}});
+    const Bytes present = image("48600000002", {});
+    Id site = 0, oldVersion = 0;
+    {
+        auto r = openAt(path);
+        site = r->createInstallation("Kowalska", "", "").value;
+        oldVersion = record(*r, old, site);
+    }
+    SimulatedDevice device(present);
+    device.powerOn();
+    MemoryPort port(&device);
+    VirtualClock clock;
+    cli::RegisterChoice choice;
+    choice.path = path.toStdString();
+    std::ostringstream err;
+    QCOMPARE(cli::runRestore(choice, std::to_string(oldVersion), "COM1", {}, port, clock, err), 0);
+    QCOMPARE(device.memory(), old);
+    auto r = openAt(path);
+    const auto history = r->history({HistoryFilter::OfInstallation, site, 0}).value;
+    QCOMPARE(history.size(), std::size_t{3});
+    QCOMPARE(r->version(history[1].id).value->bytes, present);
+    QCOMPARE(QString::fromStdString(history[1].kind), kind::kBackup);
+    QCOMPARE(QString::fromStdString(history[0].kind), kind::kWrite);
+    QVERIFY2(err.str().find("instalacja „Kowalska”") != std::string::npos, err.str().c_str());
+    // A version the register does not hold touches nothing.
+    QCOMPARE(cli::runRestore(choice, "999", "COM1", {}, port, clock, err), 2);
+    QCOMPARE(r->history({}).value.size(), std::size_t{3});
+}
+
+void TestRegister::dailyCopiesRotate() {
+    // A sound register gets one copy a day, before anything is written to it;
+    // the newest three are kept, and a copy being made is never taken for one.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("rejestr.sqlite");
+    {
+        auto r = openAt(path, true);
+        record(*r, image("48600000001", {}), 0);
+    }
+    QVERIFY(registerCopies(path.toStdString()).empty()); // a new register has nothing to copy
+    for (const char* day : {"2026-01-01", "2026-01-02", "2026-01-03"})
+        QVERIFY(QFile::copy(path, QString::fromStdString(copyName(path.toStdString(), day))));
+    QVERIFY(QFile::copy(path, path + ".kopia-2099-01-01.tmp"));
+    const std::string today = nowUtc().substr(0, 10);
+    openAt(path, true).reset();
+    auto copies = registerCopies(path.toStdString());
+    QCOMPARE(copies.size(), std::size_t{3});
+    QCOMPARE(copies.front(), copyName(path.toStdString(), today));
+    QCOMPARE(copies.back(), copyName(path.toStdString(), "2026-01-02"));
+    {
+        auto r = openAt(path, true);
+        record(*r, image("48600000002", {}), 0);
+    }
+    // The second open of the day made no copy: today's holds one version.
+    auto copy = openAt(QString::fromStdString(copies.front()));
+    QCOMPARE(copy->history({}).value.size(), std::size_t{1});
+    QCOMPARE(registerCopies(path.toStdString()), copies);
+}
+
+void TestRegister::whereTheRegisterLives_data() {
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("environment"); // TRELLIKON_REGISTER
+    QTest::addColumn<QString>("dataHome");    // XDG_DATA_HOME
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("--register wins") << "/a/r.sqlite"
+                                     << "/b/r.sqlite"
+                                     << "/c"
+                                     << "/a/r.sqlite";
+    QTest::newRow("then the environment") << ""
+                                          << "/b/r.sqlite"
+                                          << "/c"
+                                          << "/b/r.sqlite";
+#ifdef Q_OS_WIN
+    QTest::newRow("then the user's application data") << ""
+                                                      << ""
+                                                      << "C:\\Dane"
+                                                      << "C:\\Dane\\Trellikon\\rejestr.sqlite";
+#else
+    QTest::newRow("then the user's data folder") << ""
+                                                 << ""
+                                                 << "/c"
+                                                 << "/c/trellikon/rejestr.sqlite";
+    QTest::newRow("a relative data folder is ignored")
+        << ""
+        << ""
+        << "c"
+        << "@HOME/.local/share/trellikon/rejestr.sqlite";
+    QTest::newRow("no data folder: under the home")
+        << ""
+        << ""
+        << ""
+        << "@HOME/.local/share/trellikon/rejestr.sqlite";
+#endif
+}
+
+void TestRegister::whereTheRegisterLives() {
+    // The file of --register, else TRELLIKON_REGISTER, else the user's own
+    // (XDG_DATA_HOME, or APPDATA on Windows).
+    QFETCH(QString, given);
+    QFETCH(QString, environment);
+    QFETCH(QString, dataHome);
+    QFETCH(QString, expected);
+#ifdef Q_OS_WIN
+    const char* dataVariable = "APPDATA";
+#else
+    const char* dataVariable = "XDG_DATA_HOME";
+#endif
+    const QByteArray savedRegister = qgetenv("TRELLIKON_REGISTER");
+    const QByteArray savedData = qgetenv(dataVariable);
+    qputenv("TRELLIKON_REGISTER", environment.toUtf8());
+    qputenv(dataVariable, dataHome.toUtf8());
+    const QString found = QString::fromStdString(registerPath(given.toStdString()));
+    qputenv("TRELLIKON_REGISTER", savedRegister);
+    qputenv(dataVariable, savedData);
+    QCOMPARE(found, QString(expected).replace("@HOME", qEnvironmentVariable("HOME")));
+}
+
+QTEST_GUILESS_MAIN(TestRegister)
+#include "test_register.moc"

@@ -1,0 +1,306 @@
+#include "cli_register.h"
+
+#include "files.h"
+#include "register_location.h"
+#include "version_text.h"
+
+#include <limits>
+#include <ostream>
+
+#ifndef TRELLIKON_VERSION
+#define TRELLIKON_VERSION ""
+#endif
+
+namespace trellikon::cli {
+
+namespace {
+
+using Bytes = SettingsImage::Bytes;
+
+// Names and notes come from files and other computers: no control character
+// reaches the terminal.
+std::string plain(const std::string& s) {
+    std::string out = s;
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = ' ';
+    return out;
+}
+
+std::optional<reg::Id> versionId(const std::string& text) {
+    if (text.empty() || text.size() > 18 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return std::stoll(text);
+}
+
+} // namespace
+
+std::unique_ptr<reg::SqliteRegister> openRegister(const RegisterChoice& choice, bool change,
+                                                  std::ostream& err, int& code) {
+    code = kExitOk;
+    std::string error;
+    auto opened = reg::SqliteRegister::open(reg::registerPath(choice.path), error);
+    if (!opened) {
+        code = fail(err, kExitUsage, error);
+        return nullptr;
+    }
+    if (change && !opened->writable()) {
+        code = fail(err, kExitUsage, opened->notice());
+        return nullptr;
+    }
+    if (!opened->notice().empty())
+        err << kProgramName << ": " << opened->notice() << '\n';
+    return opened;
+}
+
+int TransferRecord::open(const RegisterChoice& choice, std::ostream& err) {
+    choice_ = choice;
+    if (choice.mode != RegisterChoice::Record)
+        return kExitOk;
+    int code = kExitOk;
+    register_ = openRegister(choice, true, err, code);
+    if (!register_)
+        return code;
+    if (choice.installation.empty())
+        return kExitOk;
+    const auto found = register_->installationNamed(choice.installation);
+    if (!found.ok())
+        return fail(err, kExitUsage, found.error);
+    if (found.value) {
+        installation_ = found.value->id;
+        return kExitOk;
+    }
+    const auto created = register_->createInstallation(choice.installation, {}, {});
+    if (!created.ok())
+        return fail(err, kExitUsage, created.error);
+    installation_ = created.value;
+    err << "Nowa instalacja w rejestrze: „" << plain(choice.installation) << "”\n";
+    return kExitOk;
+}
+
+int TransferRecord::backUp(DeviceSession& session, const std::string& portName, std::ostream& err) {
+    if (choice_.mode == RegisterChoice::Refused) {
+        err << kProgramName << ": zapis bez kopii zapasowej w rejestrze (--no-register)\n";
+        return kExitOk;
+    }
+    if (!register_)
+        return kExitOk;
+    err << "Kopia zapasowa: odczyt ustawień z urządzenia\n";
+    Bytes present{};
+    if (Outcome r = session.read(present); !r.ok())
+        return fail(err, kExitUsage,
+                    "nie udało się odczytać kopii zapasowej (" + r.message +
+                        "); nic nie zostało zapisane do urządzenia");
+    const auto stored = register_->record(
+        {present, reg::kind::kBackup, portName, TRELLIKON_VERSION, installation_, {}});
+    if (!stored.ok())
+        return fail(err, kExitUsage,
+                    "nie można zachować kopii zapasowej: " + stored.error +
+                        "; nic nie zostało zapisane do urządzenia");
+    err << "Kopia zapasowa w rejestrze: wersja " << stored.value << '\n';
+    return kExitOk;
+}
+
+int TransferRecord::add(const Bytes& bytes, const char* kind, const std::string& portName,
+                        std::ostream& err) {
+    if (!register_)
+        return kExitOk;
+    const auto stored =
+        register_->record({bytes, kind, portName, TRELLIKON_VERSION, installation_, {}});
+    if (!stored.ok())
+        return fail(err, kExitUsage, "nie można odnotować w rejestrze: " + stored.error);
+    err << "Rejestr: wersja " << stored.value << " (" << kind << ", "
+        << (installation_ ? "instalacja „" + plain(choice_.installation) + "”"
+                          : std::string(reg::kUnassigned))
+        << ")\n";
+    if (installation_ == 0 && std::string(kind) == reg::kind::kRead) {
+        const auto proposals = register_->propose(bytes);
+        if (proposals.ok() && !proposals.value.empty())
+            err << "Najbliższa instalacja w rejestrze: „" << plain(proposals.value.front().name)
+                << "” (przy następnym odczycie podaj --installation)\n";
+    }
+    return kExitOk;
+}
+
+int writeToDevice(const std::string& portName, const Bytes& bytes, const TransferOptions& options,
+                  TransferRecord& record, SerialPort& port, TickClock& clock, std::ostream& err) {
+    DeviceSession session(port, clock, err, options.fast);
+    if (Outcome r = connectRemembering(session, portName, options, err); !r.ok())
+        return fail(err, r.exitCode, r.message);
+    // Nothing leaves for the device before its present content is stored.
+    if (const int rc = record.backUp(session, portName, err); rc != kExitOk)
+        return rc;
+    if (Outcome r = session.write(bytes); !r.ok())
+        return fail(err, r.exitCode, r.message);
+    if (const int rc = record.add(bytes, reg::kind::kWrite, portName, err); rc != kExitOk)
+        return rc;
+    if (options.verify) {
+        err << "Weryfikacja: odczyt ustawień z urządzenia\n";
+        if (Outcome r = session.verify(bytes); !r.ok())
+            return fail(err, r.exitCode, r.message);
+        err << "Weryfikacja zakończona: urządzenie zawiera zapisany plik\n";
+    }
+    return kExitOk;
+}
+
+int runInstallations(const RegisterChoice& choice, const std::string& search, std::ostream& out,
+                     std::ostream& err) {
+    int code = kExitOk;
+    const auto r = openRegister(choice, false, err, code);
+    if (!r)
+        return code;
+    const auto found = r->installations(search);
+    if (!found.ok())
+        return fail(err, kExitUsage, found.error);
+    for (const reg::Found& f : found.value) {
+        const reg::Installation& i = f.installation;
+        out << plain(i.name) << "  " << reg::countOf(i.versions, "wersja", "wersje", "wersji")
+            << "  ostatnia wizyta "
+            << (i.lastVisitUtc.empty() ? std::string("-") : reg::shortTime(i.lastVisitUtc)) << '\n';
+        for (const std::string& m : f.matches)
+            out << "    " << plain(m) << '\n';
+    }
+    return kExitOk;
+}
+
+int runHistory(const RegisterChoice& choice, const std::string& name, std::ostream& out,
+               std::ostream& err) {
+    int code = kExitOk;
+    const auto r = openRegister(choice, false, err, code);
+    if (!r)
+        return code;
+    reg::HistoryFilter filter;
+    if (!name.empty()) {
+        const auto found = r->installationNamed(name);
+        if (!found.ok())
+            return fail(err, kExitUsage, found.error);
+        if (found.value) {
+            filter.which = reg::HistoryFilter::OfInstallation;
+            filter.installationId = found.value->id;
+        } else if (name == reg::kUnassigned) {
+            filter.which = reg::HistoryFilter::Unassigned;
+        } else {
+            return fail(err, kExitUsage, "w rejestrze nie ma instalacji „" + name + "”");
+        }
+    }
+    const auto versions = r->history(filter);
+    if (!versions.ok())
+        return fail(err, kExitUsage, versions.error);
+    for (const reg::VersionInfo& v : versions.value)
+        out << v.id << "  " << reg::shortTime(v.timeUtc) << "  " << plain(v.kind) << "  "
+            << plain(v.installationName) << "  " << plain(v.summary) << '\n';
+    return kExitOk;
+}
+
+namespace {
+
+// The version ID names, or nothing (the reason printed).
+std::optional<reg::Version> recordedVersion(reg::RegisterStore& r, const std::string& id,
+                                            std::ostream& err) {
+    const auto number = versionId(id);
+    if (!number) {
+        fail(err, kExitUsage, "„" + id + "” nie jest numerem wersji");
+        return std::nullopt;
+    }
+    const auto v = r.version(*number);
+    if (!v.ok()) {
+        fail(err, kExitUsage, v.error);
+        return std::nullopt;
+    }
+    if (!v.value)
+        fail(err, kExitUsage, "w rejestrze nie ma wersji " + id);
+    return v.value;
+}
+
+} // namespace
+
+int runVersion(const RegisterChoice& choice, const std::string& id, const std::string& outPath,
+               std::ostream& err) {
+    int code = kExitOk;
+    const auto r = openRegister(choice, false, err, code);
+    if (!r)
+        return code;
+    const auto v = recordedVersion(*r, id, err);
+    if (!v)
+        return kExitUsage;
+    if (const std::string e = saveFileAtomically(outPath, v->bytes.data(), v->bytes.size());
+        !e.empty())
+        return fail(err, kExitUsage, "nie można zapisać pliku „" + outPath + "”: " + e);
+    err << "Zapisano wersję " << id << " do „" << outPath << "”\n";
+    return kExitOk;
+}
+
+int runRestore(const RegisterChoice& choice, const std::string& id, const std::string& portName,
+               const TransferOptions& options, SerialPort& port, TickClock& clock,
+               std::ostream& err) {
+    RegisterChoice recording = choice;
+    recording.mode = RegisterChoice::Record;
+    recording.installation.clear();
+    TransferRecord record;
+    if (const int rc = record.open(recording, err); rc != kExitOk)
+        return rc;
+    int code = kExitOk;
+    const auto r = openRegister(recording, false, err, code);
+    if (!r)
+        return code;
+    const auto v = recordedVersion(*r, id, err);
+    if (!v)
+        return kExitUsage;
+    record.useInstallation(v->info.installationId, v->info.installationName);
+    return writeToDevice(portName, v->bytes, options, record, port, clock, err);
+}
+
+int runRegisterExport(const RegisterChoice& choice, const std::string& outPath,
+                      const std::string& name, std::ostream& err) {
+    int code = kExitOk;
+    const auto r = openRegister(choice, false, err, code);
+    if (!r)
+        return code;
+    reg::Id which = 0;
+    if (!name.empty()) {
+        const auto found = r->installationNamed(name);
+        if (!found.ok())
+            return fail(err, kExitUsage, found.error);
+        if (!found.value)
+            return fail(err, kExitUsage, "w rejestrze nie ma instalacji „" + name + "”");
+        which = found.value->id;
+    }
+    const auto data = r->exportData(which);
+    if (!data.ok())
+        return fail(err, kExitUsage, data.error);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.value.data());
+    if (const std::string e = saveFileAtomically(outPath, bytes, data.value.size()); !e.empty())
+        return fail(err, kExitUsage, "nie można zapisać pliku „" + outPath + "”: " + e);
+    err << "Wyeksportowano rejestr do „" << outPath << "”\n";
+    return kExitOk;
+}
+
+int runRegisterImport(const RegisterChoice& choice, const std::string& inPath, std::ostream& err) {
+    const FileRead file = readRegularFile(inPath, std::numeric_limits<std::uint32_t>::max());
+    if (!file.ok)
+        return fail(err, kExitUsage, "nie można odczytać pliku „" + inPath + "”: " + file.error);
+    if (file.fileSize > file.bytes.size())
+        return fail(err, kExitUsage, "plik „" + inPath + "” jest za duży");
+    int code = kExitOk;
+    const auto r = openRegister(choice, true, err, code);
+    if (!r)
+        return code;
+    const std::string_view content(reinterpret_cast<const char*>(file.bytes.data()),
+                                   file.bytes.size());
+    const auto report = r->importData(content);
+    if (!report.ok())
+        return fail(err, kExitUsage,
+                    "plik „" + inPath + "” odrzucony: " + report.error +
+                        "; rejestr nie został zmieniony");
+    const reg::ImportReport& n = report.value;
+    err << "Zaimportowano: "
+        << reg::countOf(n.installationsAdded, "nowa instalacja", "nowe instalacje",
+                        "nowych instalacji")
+        << ", " << reg::countOf(n.versionsAdded, "nowa wersja", "nowe wersje", "nowych wersji")
+        << "; już w rejestrze: " << reg::countOf(n.versionsKnown, "wersja", "wersje", "wersji")
+        << '\n';
+    return kExitOk;
+}
+
+} // namespace trellikon::cli

@@ -1,0 +1,46 @@
+#pragma once
+// The register as the command line's reads and writes use it: opened only
+// when a command needs it, a backup of the device stored before the first
+// write frame, every read and write recorded.
+
+#include "cli_commands.h"
+#include "sqlite_register.h"
+
+#include <memory>
+
+namespace trellikon::cli {
+
+// The register of a choice, opened; nothing (and the reason printed, the
+// exit code in `code`) when it cannot be, or cannot be changed and `change`.
+std::unique_ptr<reg::SqliteRegister> openRegister(const RegisterChoice& choice, bool change,
+                                                  std::ostream& err, int& code);
+
+class TransferRecord {
+  public:
+    // Opens the register and finds or creates the chosen installation; an
+    // exit code other than kExitOk ends the command before the device is touched.
+    int open(const RegisterChoice& choice, std::ostream& err);
+    // The installation a restored version belongs to.
+    void useInstallation(reg::Id id, const std::string& name) {
+        installation_ = id;
+        choice_.installation = name;
+    }
+    // Reads the device into a copy and commits it as the backup: kExitOk,
+    // or the reason printed and nothing to be written.
+    int backUp(DeviceSession& session, const std::string& portName, std::ostream& err);
+    // Records a read or a write; kExitUsage when it could not be recorded.
+    int add(const SettingsImage::Bytes& bytes, const char* kind, const std::string& portName,
+            std::ostream& err);
+
+  private:
+    RegisterChoice choice_;
+    std::unique_ptr<reg::SqliteRegister> register_;
+    reg::Id installation_ = 0;
+};
+
+// write and restore: the backup, the write, its record, the check after it.
+int writeToDevice(const std::string& portName, const SettingsImage::Bytes& bytes,
+                  const TransferOptions& options, TransferRecord& record, SerialPort& port,
+                  TickClock& clock, std::ostream& err);
+
+} // namespace trellikon::cli

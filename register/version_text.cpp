@@ -1,5 +1,6 @@
 #include "version_text.h"
 
+#include "polish_plural.h"
 #include "settings_comparison.h"
 
 #include <algorithm>
@@ -86,13 +87,7 @@ std::optional<NumberRole> roleFromKey(std::string_view key) {
 }
 
 std::string countOf(int n, const char* one, const char* few, const char* many) {
-    const int tens = n % 100, units = n % 10;
-    const char* noun = many;
-    if (n == 1)
-        noun = one;
-    else if (units >= 2 && units <= 4 && (tens < 12 || tens > 14))
-        noun = few;
-    return std::to_string(n) + " " + noun;
+    return polishCount(n, one, few, many);
 }
 
 std::string summaryLine(const Bytes* previous, const Bytes& now) {

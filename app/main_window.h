@@ -5,6 +5,7 @@
 #include "device_link.h"
 #include "device_settings.h"
 #include "port_names.h"
+#include "register_journal.h"
 #include "window_support.h"
 
 #include <QComboBox>
@@ -19,6 +20,7 @@
 
 class ProgressDialog;
 class ComparisonWindow;
+class RegisterWindow;
 
 // Main window.
 class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserver {
@@ -53,6 +55,9 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     // Beside the commands above: the comparison window.
     QToolButton* CompareButton;
     QLabel* CompareLabel;
+    // The installations register.
+    QToolButton* RegisterButton;
+    QLabel* RegisterLabel;
     QTimer* Timer1;
     QTimer* Timer2;
     QTimer* Timer3;
@@ -70,6 +75,7 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     void SpeedButton7Click(); // load a template
     void SpeedButton8Click(); // mounting diagram
     void CompareButtonClick();
+    void RegisterButtonClick();
     void Timer1Timer();
     void Timer2Timer();
     void Timer3Timer();
@@ -94,6 +100,13 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     WindowContext& context() { return ctx_; }
     ModalStack& stack() { return stack_; }
     ComparisonWindow* comparisonWindow() { return comparison_; }
+    RegisterWindow* registerWindow() { return register_; }
+    // Every complete read and write, and the backup before a write, are kept
+    // in the installations register, opened when first needed. An empty
+    // opener keeps nothing and writes without a backup (the tests of windows
+    // that do not look at the register).
+    void useRegister(trellikon::reg::Journal::Opener opener);
+    trellikon::reg::Journal& journal() { return journal_; }
     // Where the program's settings came from: the file loaded, or the port and
     // the time of the last read; empty before either.
     const QString& settingsOrigin() const { return origin_; }
@@ -121,11 +134,25 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     void refreshPortTooltips();
     // A template's image into the program, decoded as a load decodes it.
     void takeImage(const trellikon::SettingsImage::Bytes& bytes, const QString& origin);
+    // The register, opened now if it was not; its notice shown once.
+    trellikon::reg::RegisterStore* openedRegister(QWidget* parent);
+    // What the register does around the exchange with the device.
+    void recordRead();
+    void askInstallation(trellikon::reg::Id version, const trellikon::SettingsImage::Bytes& bytes);
+    bool backUpBeforeWrite(QWidget* parent);
+    void recordWrite();
+    // Restores a version from the register: into the program, then to the device.
+    void writeVersion(const trellikon::reg::Version& version, const QString& origin);
+    // A message box once the running tick has ended.
+    void tellLater(const QString& text, const QString& detail = {});
 
     trellikon::DeviceSettings settings_;
     trellikon::DeviceLink link_;
     ModalStack stack_;
     WindowContext ctx_;
     ComparisonWindow* comparison_ = nullptr;
+    RegisterWindow* register_ = nullptr;
     QString origin_;
+    trellikon::reg::Journal journal_;
+    bool backingUp_ = false;
 };

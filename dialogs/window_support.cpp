@@ -92,6 +92,8 @@ void ModalStack::remove(StackWindow* window) {
 
 void QtMessageBoxes::error(QWidget* parent, const QString& text, const QString& detail) {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Błąd"), text, QMessageBox::Ok, parent);
+    // Texts may carry names from files and the register: never read as markup.
+    box.setTextFormat(Qt::PlainText);
     if (!detail.isEmpty())
         box.setDetailedText(detail);
     box.exec();
@@ -100,7 +102,19 @@ void QtMessageBoxes::error(QWidget* parent, const QString& text, const QString& 
 void QtMessageBoxes::plain(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("DOMOWY TRELLIKON"), text, QMessageBox::Ok,
                     parent);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+bool QtMessageBoxes::confirm(QWidget* parent, const QString& text, const QString& action) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("DOMOWY TRELLIKON"), text,
+                    QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* yes = box.addButton(action, QMessageBox::DestructiveRole);
+    QPushButton* no = box.addButton(QStringLiteral("Anuluj"), QMessageBox::RejectRole);
+    box.setDefaultButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
 }
 
 QString QtFileDialogs::openFileName(QWidget* parent, const QString& filter) {

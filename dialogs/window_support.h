@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,14 @@ class MessageBoxes {
     virtual void error(QWidget* parent, const QString& text, const QString& detail = {}) = 0;
     // A modal box without an icon, with one OK button.
     virtual void plain(QWidget* parent, const QString& text) = 0;
+    // A question with the action's own button and "Anuluj"; true when the
+    // action was chosen. Without an answer nothing is done.
+    virtual bool confirm(QWidget* parent, const QString& text, const QString& action) {
+        (void)parent;
+        (void)text;
+        (void)action;
+        return false;
+    }
 };
 
 class FileDialogs {
@@ -115,6 +124,7 @@ class QtMessageBoxes : public MessageBoxes {
   public:
     void error(QWidget* parent, const QString& text, const QString& detail = {}) override;
     void plain(QWidget* parent, const QString& text) override;
+    bool confirm(QWidget* parent, const QString& text, const QString& action) override;
 };
 
 class QtFileDialogs : public FileDialogs {
@@ -136,6 +146,11 @@ struct WindowContext {
     std::uint8_t arm_ticks = 0;
     std::uint8_t texts_opened_from_parameters = 0;
     QTimer* Timer3 = nullptr;
+
+    // Runs before a write from the windows sends its first frame: the device's
+    // present content is stored first (the installations register). False,
+    // the installer having been told why, when nothing may be written.
+    std::function<bool(QWidget* parent)> beforeWrite;
 
     // Every window but the main one, created once at start in this order:
     // parameters editor, alarm texts editor, read, write and connection progress,

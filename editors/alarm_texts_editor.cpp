@@ -274,6 +274,10 @@ void TForm3::SpeedButton4Click() {
         finishCommand();
         return;
     }
+    if (ctx.beforeWrite && !ctx.beforeWrite(this)) {
+        finishCommand();
+        return;
+    }
     ctx.link->beginWrite();
 }
 

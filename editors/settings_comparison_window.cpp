@@ -106,6 +106,8 @@ ComparisonWindow::ComparisonWindow(WindowContext& context, QWidget* parent)
 
     SourceLabel = new QLabel(this);
     SourceLabel->setObjectName(QStringLiteral("SourceLabel"));
+    // The origin may name a file or an installation: the user's own text.
+    SourceLabel->setTextFormat(Qt::PlainText);
     SourceLabel->setWordWrap(true);
     top->addWidget(SourceLabel);
 
@@ -178,6 +180,11 @@ void ComparisonWindow::DeviceButtonClick() {
     const QString when = QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm"));
     compareWith(*copy, u("urządzenie na porcie %1, odczyt %2").arg(u(port), when),
                 u("W urządzeniu"));
+}
+
+void ComparisonWindow::compareWithSaved(const trellikon::SettingsImage::Bytes& other,
+                                        const QString& origin) {
+    compareWith(other, origin, u("W rejestrze"));
 }
 
 void ComparisonWindow::compareWith(const trellikon::SettingsImage::Bytes& other,

@@ -27,6 +27,8 @@ struct Program {
         const trellikon::SettingsImage::Bytes& memory = trellikon::SimulatedDevice::erased())
         : device(memory) {
         form1 = std::make_unique<TForm1>(port, messages, files);
+        // The register's own tests give it one (test_register_window).
+        form1->useRegister({});
         form1->createWindows();
         form1->Timer1->stop();
         form1->Timer2->stop();

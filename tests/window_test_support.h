@@ -21,6 +21,12 @@ class RecordingMessageBoxes : public MessageBoxes {
         details << detail;
     }
     void plain(QWidget*, const QString& text) override { plains << text; }
+    QStringList questions;
+    bool confirmAnswer = false;
+    bool confirm(QWidget*, const QString& text, const QString&) override {
+        questions << text;
+        return confirmAnswer;
+    }
 };
 
 class ScriptedFileDialogs : public FileDialogs {

@@ -134,6 +134,8 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     void refreshPortTooltips();
     // A template's image into the program, decoded as a load decodes it.
     void takeImage(const trellikon::SettingsImage::Bytes& bytes, const QString& origin);
+    // The register at the default place or TRELLIKON_REGISTER.
+    static std::unique_ptr<trellikon::reg::RegisterStore> openRegisterFile(std::string& error);
     // The register, opened now if it was not; its notice shown once.
     trellikon::reg::RegisterStore* openedRegister(QWidget* parent);
     // What the register does around the exchange with the device.

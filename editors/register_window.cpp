@@ -80,7 +80,6 @@ RegisterWindow::RegisterWindow(WindowContext& context, QWidget* parent)
     SearchEdit = new QLineEdit(this);
     nameControl(SearchEdit, "SearchEdit", u("Szukaj"));
     SearchEdit->setPlaceholderText(u("nazwa, notatka albo numer telefonu z ustawień"));
-    SearchEdit->setClearButtonEnabled(true);
     searchLabel->setBuddy(SearchEdit);
     searchRow->addWidget(searchLabel);
     searchRow->addWidget(SearchEdit, 1);
@@ -160,14 +159,13 @@ RegisterWindow::RegisterWindow(WindowContext& context, QWidget* parent)
     bottom->addStretch(1);
     bottom->addWidget(CloseButton);
     top->addLayout(bottom);
-    for (QPushButton* b : {NewButton, EditButton, DeleteButton, OpenButton, CompareButton,
-                           SheetButton, SaveButton, WriteButton, ExportButton, ExportAllButton,
-                           ImportButton, CloseButton})
+    for (QPushButton* b :
+         {NewButton, EditButton, DeleteButton, OpenButton, CompareButton, SheetButton, SaveButton,
+          WriteButton, ExportButton, ExportAllButton, ImportButton, CloseButton})
         b->setMinimumWidth(b->sizeHint().width() + 16);
 
     connect(SearchEdit, &QLineEdit::textChanged, this, [this] { SearchEditChange(); });
-    connect(InstallationList, &QTreeWidget::itemSelectionChanged, this,
-            [this] { showVersions(); });
+    connect(InstallationList, &QTreeWidget::itemSelectionChanged, this, [this] { showVersions(); });
     connect(VersionList, &QTreeWidget::itemSelectionChanged, this, [this] { updateButtons(); });
     connect(NewButton, &QPushButton::clicked, this, [this] { NewButtonClick(); });
     connect(EditButton, &QPushButton::clicked, this, [this] { EditButtonClick(); });
@@ -274,8 +272,8 @@ void RegisterWindow::showVersions() {
         return;
     }
     reg::HistoryFilter filter;
-    filter.which = id == kUnassignedRow ? reg::HistoryFilter::Unassigned
-                                        : reg::HistoryFilter::OfInstallation;
+    filter.which =
+        id == kUnassignedRow ? reg::HistoryFilter::Unassigned : reg::HistoryFilter::OfInstallation;
     filter.installationId = id == kUnassignedRow ? 0 : id;
     const auto versions = store_->history(filter);
     if (failed(versions.error))
@@ -283,8 +281,8 @@ void RegisterWindow::showVersions() {
     QTreeWidgetItem* chosen = InstallationList->currentItem();
     if (chosen && chosen->parent())
         chosen = chosen->parent();
-    VersionsLabel->setText(u("Wersje: %1 (od najnowszej)")
-                               .arg(chosen ? chosen->text(0) : QString()));
+    VersionsLabel->setText(
+        u("Wersje: %1 (od najnowszej)").arg(chosen ? chosen->text(0) : QString()));
     for (const reg::VersionInfo& v : versions.value) {
         auto* item = new QTreeWidgetItem(VersionList);
         item->setText(0, localTime(v.timeUtc));
@@ -467,8 +465,9 @@ void RegisterWindow::ImportButtonClick() {
                                    file.bytes.size());
     const auto report = store_->importData(content);
     if (!report.ok()) {
-        ctx.messages->error(this, u("Plik „%1” odrzucony: %2. Rejestr nie został zmieniony.")
-                                      .arg(path, u(report.error)));
+        ctx.messages->error(
+            this,
+            u("Plik „%1” odrzucony: %2. Rejestr nie został zmieniony.").arg(path, u(report.error)));
         return;
     }
     ctx.messages->plain(

@@ -106,8 +106,7 @@ struct RegisterProgram : Program {
                 // Recorded before the question: a read is never lost for want of an answer.
                 const auto before = history();
                 QVERIFY(!before.empty());
-                QCOMPARE(QString::fromStdString(before.front().installationName),
-                         u(kUnassigned));
+                QCOMPARE(QString::fromStdString(before.front().installationName), u(kUnassigned));
                 answer(ask);
                 asked = true;
             });
@@ -144,10 +143,10 @@ void TestRegisterWindow::readIsRecordedAndAssigned_data() {
     QTest::addColumn<QString>("installation");
     QTest::newRow("the closest installation is proposed and confirmed")
         << "confirm" << u("Kowalska, Lipowa 5, Tarnów") << u("Kowalska, Lipowa 5, Tarnów");
-    QTest::newRow("another installation picked") << "pick" << u("Kowalska, Lipowa 5, Tarnów")
-                                                 << u("Nowak, Polna 3");
-    QTest::newRow("a new installation created") << "new" << u("Kowalska, Lipowa 5, Tarnów")
-                                                << u("Wiśniewski, Długa 1");
+    QTest::newRow("another installation picked")
+        << "pick" << u("Kowalska, Lipowa 5, Tarnów") << u("Nowak, Polna 3");
+    QTest::newRow("a new installation created")
+        << "new" << u("Kowalska, Lipowa 5, Tarnów") << u("Wiśniewski, Długa 1");
     QTest::newRow("later: the read stays unassigned")
         << "later" << u("Kowalska, Lipowa 5, Tarnów") << u(kUnassigned);
 }
@@ -164,8 +163,8 @@ void TestRegisterWindow::readIsRecordedAndAssigned() {
         auto r = p.openRegister();
         const Id kowalska = r->createInstallation("Kowalska, Lipowa 5, Tarnów", "", "").value;
         r->createInstallation("Nowak, Polna 3", "", "");
-        QVERIFY(r->record({validImage("48600100200", {{43, "48512345678"}}, 7), kind::kRead,
-                           "COM1", "", kowalska, "2026-01-01T10:00:00.000Z"})
+        QVERIFY(r->record({validImage("48600100200", {{43, "48512345678"}}, 7), kind::kRead, "COM1",
+                           "", kowalska, "2026-01-01T10:00:00.000Z"})
                     .ok());
     }
     p.connect();
@@ -215,8 +214,7 @@ void TestRegisterWindow::noWriteWithoutStoredBackup_data() {
         << "silent device" << QStringList{}
         << u("odczyt ustawień z urządzenia nie został zakończony");
     QTest::newRow("restore from the register window: backed up first")
-        << "restore" << QStringList{u("zapis"), u("kopia przed zapisem"), u("odczyt")}
-        << QString();
+        << "restore" << QStringList{u("zapis"), u("kopia przed zapisem"), u("odczyt")} << QString();
 }
 
 void TestRegisterWindow::noWriteWithoutStoredBackup() {
@@ -244,8 +242,8 @@ void TestRegisterWindow::noWriteWithoutStoredBackup() {
     if (state == "restore") {
         auto r = p.openRegister();
         const Id site = r->createInstallation("Kowalska", "", "").value;
-        QVERIFY(r->record({wanted, kind::kRead, "COM1", "", site, "2026-01-01T10:00:00.000Z"})
-                    .ok());
+        QVERIFY(
+            r->record({wanted, kind::kRead, "COM1", "", site, "2026-01-01T10:00:00.000Z"}).ok());
     }
     p.connect();
     if (state == "read first")
@@ -326,14 +324,14 @@ void TestRegisterWindow::searchFindsTheInstallation_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("found");
     QTest::addColumn<QString>("match");
-    QTest::newRow("a caller's number") << u("512345678") << u("Kowalska, Lipowa 5, Tarnów")
-                                       << u("abonent CLIP 43: 48512345678");
+    QTest::newRow("a caller's number")
+        << u("512345678") << u("Kowalska, Lipowa 5, Tarnów") << u("abonent CLIP 43: 48512345678");
     QTest::newRow("a caller's number as people write it")
         << u("+48 512 345 678") << u("Kowalska, Lipowa 5, Tarnów") << u("abonent CLIP 43");
-    QTest::newRow("a user's number") << u("600777888") << u("Nowak, Polna 3")
-                                     << u("użytkownik 1: 48600777888");
-    QTest::newRow("the name in other letters") << u("KOWALSKA") << u("Kowalska, Lipowa 5, Tarnów")
-                                               << QString();
+    QTest::newRow("a user's number")
+        << u("600777888") << u("Nowak, Polna 3") << u("użytkownik 1: 48600777888");
+    QTest::newRow("the name in other letters")
+        << u("KOWALSKA") << u("Kowalska, Lipowa 5, Tarnów") << QString();
     QTest::newRow("the notes") << u("brama") << u("Nowak, Polna 3") << QString();
 }
 
@@ -348,8 +346,8 @@ void TestRegisterWindow::searchFindsTheInstallation() {
         auto r = p.openRegister();
         const Id a = r->createInstallation("Kowalska, Lipowa 5, Tarnów", "", "").value;
         const Id b = r->createInstallation("Nowak, Polna 3", "brama wjazdowa", "").value;
-        r->record({validImage("48600100200", {{43, "48512345678"}}), kind::kRead, "COM1", "", a,
-                   {}});
+        r->record(
+            {validImage("48600100200", {{43, "48512345678"}}), kind::kRead, "COM1", "", a, {}});
         r->record(
             {validImage("48600777888", {{2, "48500000002"}}, 9), kind::kRead, "COM2", "", b, {}});
     }
@@ -394,8 +392,12 @@ void TestRegisterWindow::deleteRemovesItsVersions() {
         const Id gone = r->createInstallation("Do usunięcia <b>x</b>", "", "").value;
         const Id kept = r->createInstallation("Zostaje", "", "").value;
         for (unsigned i = 0; i < 3; ++i)
-            r->record({validImage("48600100200", {{1, "48777123456"}}, i), kind::kRead, "COM1",
-                       "", gone, {}});
+            r->record({validImage("48600100200", {{1, "48777123456"}}, i),
+                       kind::kRead,
+                       "COM1",
+                       "",
+                       gone,
+                       {}});
         r->record({validImage("48600100201", {}), kind::kRead, "COM1", "", kept, {}});
     }
     p.messages.confirmAnswer = confirmed;

@@ -151,4 +151,3 @@ void TForm1::writeVersion(const trellikon::reg::Version& version, const QString&
     takeImage(version.bytes, origin);
     link_.beginWrite();
 }
-

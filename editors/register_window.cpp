@@ -93,7 +93,6 @@ RegisterWindow::RegisterWindow(WindowContext& context, QWidget* parent)
     auto* left = new QVBoxLayout;
     InstallationList = list("InstallationList", u("Instalacje"),
                             {u("Instalacja"), u("Wersje"), u("Ostatnia wizyta")}, this);
-    InstallationList->setRootIsDecorated(true);
     InstallationList->setMinimumSize(fm.horizontalAdvance(QString(58, QLatin1Char('a'))),
                                      line * 22);
     InstallationList->header()->setSectionResizeMode(0, QHeaderView::Stretch);
@@ -164,6 +163,12 @@ RegisterWindow::RegisterWindow(WindowContext& context, QWidget* parent)
           WriteButton, ExportButton, ExportAllButton, ImportButton, CloseButton})
         b->setMinimumWidth(b->sizeHint().width() + 16);
 
+    // A large register answers a search in a noticeable time: one search per
+    // pause in the typing, not one per key.
+    searchTimer_ = new QTimer(this);
+    searchTimer_->setSingleShot(true);
+    searchTimer_->setInterval(150);
+    connect(searchTimer_, &QTimer::timeout, this, [this] { refresh(); });
     connect(SearchEdit, &QLineEdit::textChanged, this, [this] { SearchEditChange(); });
     connect(InstallationList, &QTreeWidget::itemSelectionChanged, this, [this] { showVersions(); });
     connect(VersionList, &QTreeWidget::itemSelectionChanged, this, [this] { updateButtons(); });
@@ -204,6 +209,7 @@ reg::Id RegisterWindow::chosenInstallation() const {
 }
 
 void RegisterWindow::refresh() {
+    searchTimer_->stop();
     if (!store_)
         return;
     const reg::Id was = chosenInstallation();
@@ -260,14 +266,21 @@ void RegisterWindow::refresh() {
 }
 
 void RegisterWindow::SearchEditChange() {
-    refresh();
+    searchTimer_->start();
+}
+
+bool RegisterWindow::searchPending() const {
+    return searchTimer_->isActive();
 }
 
 void RegisterWindow::showVersions() {
     VersionList->clear();
     const reg::Id id = chosenInstallation();
     if (!store_ || id == 0) {
-        VersionsLabel->setText(u("Wybierz instalację, aby zobaczyć jej wersje."));
+        const QString search = SearchEdit->text().trimmed();
+        VersionsLabel->setText(InstallationList->topLevelItemCount() == 0 && !search.isEmpty()
+                                   ? u("Żadna instalacja nie pasuje do „%1”.").arg(search)
+                                   : u("Wybierz instalację, aby zobaczyć jej wersje."));
         updateButtons();
         return;
     }

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <functional>
@@ -55,7 +56,9 @@ class RegisterWindow : public StackDialog {
     void setStore(trellikon::reg::RegisterStore* store) { store_ = store; }
 
     void refresh();
+    // Typing restarts a short wait; the search runs once the typing pauses.
     void SearchEditChange();
+    bool searchPending() const;
     void NewButtonClick();
     void EditButtonClick();
     void DeleteButtonClick();
@@ -81,6 +84,7 @@ class RegisterWindow : public StackDialog {
 
     WindowContext& ctx;
     trellikon::reg::RegisterStore* store_ = nullptr;
+    QTimer* searchTimer_;
 };
 
 // An installation's name, notes and the device's own phone number.

@@ -358,6 +358,7 @@ void TestRegisterWindow::searchFindsTheInstallation() {
         QVERIFY(w);
         QCOMPARE(w->InstallationList->topLevelItemCount(), 2);
         QTest::keyClicks(w->SearchEdit, typed);
+        QVERIFY(QTest::qWaitFor([w] { return !w->searchPending(); }, 5000));
         for (int i = 0; i < w->InstallationList->topLevelItemCount(); ++i) {
             QTreeWidgetItem* item = w->InstallationList->topLevelItem(i);
             shown << item->text(0);
@@ -406,10 +407,12 @@ void TestRegisterWindow::deleteRemovesItsVersions() {
         auto* w = qobject_cast<RegisterWindow*>(d);
         QVERIFY(w);
         w->SearchEdit->setText(u("usunięcia"));
+        QVERIFY(QTest::qWaitFor([w] { return !w->searchPending(); }, 5000));
         QCOMPARE(w->InstallationList->topLevelItem(0)->text(0), u("Do usunięcia <b>x</b>"));
         QCOMPARE(w->VersionList->topLevelItemCount(), 3);
         w->DeleteButton->click();
         w->SearchEdit->clear();
+        QVERIFY(QTest::qWaitFor([w] { return !w->searchPending(); }, 5000));
         for (int i = 0; i < w->InstallationList->topLevelItemCount(); ++i)
             left << w->InstallationList->topLevelItem(i)->text(0);
     });

@@ -308,10 +308,12 @@ void SqliteRegister::openDamaged() {
 
 std::string SqliteRegister::prepare(bool created, const OpenOptions& options) {
     sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-    // A recording is on the disk when it returns: a backup must survive the
-    // write that follows it, even a power cut.
-    sqlite3_exec(db_, options.durable ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=OFF",
-                 nullptr, nullptr, nullptr);
+    // With the log, a commit survives the program being killed; a backup is
+    // also flushed to the disk at its commit (record()), so that it survives
+    // a power cut during the write that follows it.
+    durable_ = options.durable;
+    sqlite3_exec(db_, durable_ ? "PRAGMA synchronous=NORMAL" : "PRAGMA synchronous=OFF", nullptr,
+                 nullptr, nullptr);
     // Deleted installations leave zeros, not residents' numbers, behind.
     sqlite3_exec(db_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
@@ -554,8 +556,13 @@ Result<Id> SqliteRegister::record(const NewVersion& given) {
             return r;
     }
     r = insertVersion(v, summary);
+    const bool backup = durable_ && v.kind == kind::kBackup;
+    if (backup)
+        sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
     if (r.ok() && !t.commit())
         r.error = failure("nie można zapisać wersji");
+    if (backup)
+        sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
     return r;
 }
 
@@ -668,27 +675,32 @@ Result<std::vector<Found>> SqliteRegister::installations(const std::string& sear
     Result<std::vector<Found>> r;
     // Installations are few (a thousand is a large register): their names and
     // notes are searched here, with Polish capitals folded, which SQL's lower()
-    // does not do everywhere (PostgreSQL would use ILIKE).
-    Statement q(db_, "SELECT i.id, i.name, i.notes, i.device_phone, COUNT(v.id), "
-                     "MAX(v.recorded_at) FROM installations i "
-                     "LEFT JOIN versions v ON v.installation_id = i.id "
-                     "GROUP BY i.id, i.name, i.notes, i.device_phone");
+    // does not do everywhere (PostgreSQL would use ILIKE). A search counts the
+    // versions of the installations it found only.
+    const bool searching = !cleanName(search).empty();
+    Statement q(db_, searching ? "SELECT id, name, notes, device_phone FROM installations"
+                               : "SELECT i.id, i.name, i.notes, i.device_phone, COUNT(v.id), "
+                                 "MAX(v.recorded_at) FROM installations i "
+                                 "LEFT JOIN versions v ON v.installation_id = i.id "
+                                 "GROUP BY i.id, i.name, i.notes, i.device_phone");
     std::vector<Found> all;
     int rc;
     while ((rc = q.step()) == SQLITE_ROW)
         all.push_back({Installation{q.integer(0), q.text(1), q.text(2), q.text(3),
-                                    static_cast<int>(q.integer(4)), q.text(5)},
+                                    searching ? 0 : static_cast<int>(q.integer(4)),
+                                    searching ? std::string() : q.text(5)},
                        {}});
     if (rc != SQLITE_DONE) {
         r.error = failure("nie można odczytać instalacji");
         return r;
     }
     // The most recently visited first; never visited last, by name.
-    std::sort(all.begin(), all.end(), [](const Found& a, const Found& b) {
+    const auto byLastVisit = [](const Found& a, const Found& b) {
         return std::tie(b.installation.lastVisitUtc, a.installation.name) <
                std::tie(a.installation.lastVisitUtc, b.installation.name);
-    });
-    if (cleanName(search).empty()) {
+    };
+    if (!searching) {
+        std::sort(all.begin(), all.end(), byLastVisit);
         r.value = std::move(all);
         return r;
     }
@@ -744,6 +756,18 @@ Result<std::vector<Found>> SqliteRegister::installations(const std::string& sear
         if (hit)
             r.value.push_back(std::move(f));
     }
+    Statement visits(db_, "SELECT COUNT(*), MAX(recorded_at) FROM versions "
+                          "WHERE installation_id = ?");
+    for (Found& f : r.value) {
+        visits.reset();
+        if (visits.bind(1, f.installation.id).step() != SQLITE_ROW) {
+            r.error = failure("nie można odczytać instalacji");
+            return r;
+        }
+        f.installation.versions = static_cast<int>(visits.integer(0));
+        f.installation.lastVisitUtc = visits.text(1);
+    }
+    std::sort(r.value.begin(), r.value.end(), byLastVisit);
     return r;
 }
 

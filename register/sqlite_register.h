@@ -86,6 +86,7 @@ class SqliteRegister final : public RegisterStore {
     sqlite3* db_ = nullptr;
     std::string path_;
     bool writable_ = true;
+    bool durable_ = true;
     std::string notice_;
 };
 

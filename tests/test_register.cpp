@@ -17,6 +17,7 @@
 
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <sstream>
 #include <thread>
 
@@ -88,6 +89,10 @@ class TestRegister : public QObject {
     void deleteRemovesEveryVersion();
     void noWriteWithoutStoredBackup_data();
     void noWriteWithoutStoredBackup();
+    void restoreBacksUpFirst();
+    void dailyCopiesRotate();
+    void whereTheRegisterLives_data();
+    void whereTheRegisterLives();
 };
 
 void TestRegister::sha256Vectors_data() {
@@ -541,6 +546,13 @@ void TestRegister::noWriteWithoutStoredBackup() {
         QVERIFY(!QFile::exists(registerPath));
         return;
     }
+#ifndef Q_OS_WIN
+    // Residents' numbers: the file and its folder are the user's alone.
+    namespace fs = std::filesystem;
+    QCOMPARE(fs::status(registerPath.toStdString()).permissions(),
+             fs::perms::owner_read | fs::perms::owner_write);
+    QCOMPARE(fs::status(dir.filePath("r").toStdString()).permissions(), fs::perms::owner_all);
+#endif
     auto r = openAt(registerPath);
     const auto history = r->history({}).value;
     QCOMPARE(history.size(), std::size_t{2});
@@ -549,6 +561,127 @@ void TestRegister::noWriteWithoutStoredBackup() {
     QCOMPARE(QString::fromStdString(history[0].kind), kind::kWrite);
     QCOMPARE(r->version(history[0].id).value->bytes, wanted);
     QCOMPARE(QString::fromStdString(history[0].summary), "1 ustawienie");
+}
+
+void TestRegister::restoreBacksUpFirst() {
+    // restore writes a recorded version to the device, after the device's
+    // present content is stored, and both belong to the version's installation.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("rejestr.sqlite");
+    const Bytes old = image("48600000001", {{1, "48512345678"}});
+    const Bytes present = image("48600000002", {});
+    Id site = 0, oldVersion = 0;
+    {
+        auto r = openAt(path);
+        site = r->createInstallation("Kowalska", "", "").value;
+        oldVersion = record(*r, old, site);
+    }
+    SimulatedDevice device(present);
+    device.powerOn();
+    MemoryPort port(&device);
+    VirtualClock clock;
+    cli::RegisterChoice choice;
+    choice.path = path.toStdString();
+    std::ostringstream err;
+    QCOMPARE(cli::runRestore(choice, std::to_string(oldVersion), "COM1", {}, port, clock, err), 0);
+    QCOMPARE(device.memory(), old);
+    auto r = openAt(path);
+    const auto history = r->history({HistoryFilter::OfInstallation, site, 0}).value;
+    QCOMPARE(history.size(), std::size_t{3});
+    QCOMPARE(r->version(history[1].id).value->bytes, present);
+    QCOMPARE(QString::fromStdString(history[1].kind), kind::kBackup);
+    QCOMPARE(QString::fromStdString(history[0].kind), kind::kWrite);
+    QVERIFY2(err.str().find("instalacja „Kowalska”") != std::string::npos, err.str().c_str());
+    // A version the register does not hold touches nothing.
+    QCOMPARE(cli::runRestore(choice, "999", "COM1", {}, port, clock, err), 2);
+    QCOMPARE(r->history({}).value.size(), std::size_t{3});
+}
+
+void TestRegister::dailyCopiesRotate() {
+    // A sound register gets one copy a day, before anything is written to it;
+    // the newest three are kept, and a copy being made is never taken for one.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("rejestr.sqlite");
+    {
+        auto r = openAt(path, true);
+        record(*r, image("48600000001", {}), 0);
+    }
+    QVERIFY(registerCopies(path.toStdString()).empty()); // a new register has nothing to copy
+    for (const char* day : {"2026-01-01", "2026-01-02", "2026-01-03"})
+        QVERIFY(QFile::copy(path, QString::fromStdString(copyName(path.toStdString(), day))));
+    QVERIFY(QFile::copy(path, path + ".kopia-2099-01-01.tmp"));
+    const std::string today = nowUtc().substr(0, 10);
+    openAt(path, true).reset();
+    auto copies = registerCopies(path.toStdString());
+    QCOMPARE(copies.size(), std::size_t{3});
+    QCOMPARE(copies.front(), copyName(path.toStdString(), today));
+    QCOMPARE(copies.back(), copyName(path.toStdString(), "2026-01-02"));
+    {
+        auto r = openAt(path, true);
+        record(*r, image("48600000002", {}), 0);
+    }
+    // The second open of the day made no copy: today's holds one version.
+    auto copy = openAt(QString::fromStdString(copies.front()));
+    QCOMPARE(copy->history({}).value.size(), std::size_t{1});
+    QCOMPARE(registerCopies(path.toStdString()), copies);
+}
+
+void TestRegister::whereTheRegisterLives_data() {
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("environment"); // TRELLIKON_REGISTER
+    QTest::addColumn<QString>("dataHome");    // XDG_DATA_HOME
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("--register wins") << "/a/r.sqlite"
+                                     << "/b/r.sqlite"
+                                     << "/c"
+                                     << "/a/r.sqlite";
+    QTest::newRow("then the environment") << ""
+                                          << "/b/r.sqlite"
+                                          << "/c"
+                                          << "/b/r.sqlite";
+#ifdef Q_OS_WIN
+    QTest::newRow("then the user's application data") << ""
+                                                      << ""
+                                                      << "C:\\Dane"
+                                                      << "C:\\Dane\\Trellikon\\rejestr.sqlite";
+#else
+    QTest::newRow("then the user's data folder") << ""
+                                                 << ""
+                                                 << "/c"
+                                                 << "/c/trellikon/rejestr.sqlite";
+    QTest::newRow("a relative data folder is ignored")
+        << ""
+        << ""
+        << "c"
+        << "@HOME/.local/share/trellikon/rejestr.sqlite";
+    QTest::newRow("no data folder: under the home")
+        << ""
+        << ""
+        << ""
+        << "@HOME/.local/share/trellikon/rejestr.sqlite";
+#endif
+}
+
+void TestRegister::whereTheRegisterLives() {
+    // The file of --register, else TRELLIKON_REGISTER, else the user's own
+    // (XDG_DATA_HOME, or APPDATA on Windows).
+    QFETCH(QString, given);
+    QFETCH(QString, environment);
+    QFETCH(QString, dataHome);
+    QFETCH(QString, expected);
+#ifdef Q_OS_WIN
+    const char* dataVariable = "APPDATA";
+#else
+    const char* dataVariable = "XDG_DATA_HOME";
+#endif
+    const QByteArray savedRegister = qgetenv("TRELLIKON_REGISTER");
+    const QByteArray savedData = qgetenv(dataVariable);
+    qputenv("TRELLIKON_REGISTER", environment.toUtf8());
+    qputenv(dataVariable, dataHome.toUtf8());
+    const QString found = QString::fromStdString(registerPath(given.toStdString()));
+    qputenv("TRELLIKON_REGISTER", savedRegister);
+    qputenv(dataVariable, savedData);
+    QCOMPARE(found, QString(expected).replace("@HOME", qEnvironmentVariable("HOME")));
 }
 
 QTEST_GUILESS_MAIN(TestRegister)

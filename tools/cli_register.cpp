@@ -247,7 +247,7 @@ int runRestore(const RegisterChoice& choice, const std::string& id, const std::s
     const auto v = recordedVersion(*r, id, err);
     if (!v)
         return kExitUsage;
-    record.useInstallation(v->info.installationId);
+    record.useInstallation(v->info.installationId, v->info.installationName);
     return writeToDevice(portName, v->bytes, options, record, port, clock, err);
 }
 
@@ -293,9 +293,13 @@ int runRegisterImport(const RegisterChoice& choice, const std::string& inPath, s
         return fail(err, kExitUsage,
                     "plik „" + inPath + "” odrzucony: " + report.error +
                         "; rejestr nie został zmieniony");
-    err << "Zaimportowano: " << report.value.installationsAdded << " nowych instalacji, "
-        << report.value.versionsAdded << " nowych wersji; " << report.value.versionsKnown
-        << " wersji już było w rejestrze\n";
+    const reg::ImportReport& n = report.value;
+    err << "Zaimportowano: "
+        << reg::countOf(n.installationsAdded, "nowa instalacja", "nowe instalacje",
+                        "nowych instalacji")
+        << ", " << reg::countOf(n.versionsAdded, "nowa wersja", "nowe wersje", "nowych wersji")
+        << "; już w rejestrze: " << reg::countOf(n.versionsKnown, "wersja", "wersje", "wersji")
+        << '\n';
     return kExitOk;
 }
 

@@ -21,7 +21,10 @@ class TransferRecord {
     // exit code other than kExitOk ends the command before the device is touched.
     int open(const RegisterChoice& choice, std::ostream& err);
     // The installation a restored version belongs to.
-    void useInstallation(reg::Id id) { installation_ = id; }
+    void useInstallation(reg::Id id, const std::string& name) {
+        installation_ = id;
+        choice_.installation = name;
+    }
     // Reads the device into a copy and commits it as the backup: kExitOk,
     // or the reason printed and nothing to be written.
     int backUp(DeviceSession& session, const std::string& portName, std::ostream& err);

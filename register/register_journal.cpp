@@ -46,11 +46,10 @@ Proposal Journal::proposal(const Bytes& bytes) {
     if (!r)
         return {};
     if (installation_ != 0) {
-        const auto all = r->installations({});
-        if (all.ok())
-            for (const Found& f : all.value)
-                if (f.installation.id == installation_)
-                    return {installation_, f.installation.name, 0};
+        // Its name from its newest version: cheaper than listing them all.
+        const auto newest = r->history({HistoryFilter::OfInstallation, installation_, 1});
+        if (newest.ok() && !newest.value.empty())
+            return {installation_, newest.value.front().installationName, 0};
     }
     const auto proposals = r->propose(bytes);
     if (!proposals.ok() || proposals.value.empty())

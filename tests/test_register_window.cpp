@@ -149,6 +149,8 @@ void TestRegisterWindow::readIsRecordedAndAssigned_data() {
         << "new" << u("Kowalska, Lipowa 5, Tarnów") << u("Wiśniewski, Długa 1");
     QTest::newRow("later: the read stays unassigned")
         << "later" << u("Kowalska, Lipowa 5, Tarnów") << u(kUnassigned);
+    QTest::newRow("a second read: the installation chosen in this connection is offered")
+        << "again" << u("Nowak, Polna 3") << u("Nowak, Polna 3");
 }
 
 void TestRegisterWindow::readIsRecordedAndAssigned() {
@@ -157,6 +159,7 @@ void TestRegisterWindow::readIsRecordedAndAssigned() {
     QFETCH(QString, answer);
     QFETCH(QString, proposed);
     QFETCH(QString, installation);
+    const int reads = answer == "again" ? 2 : 1;
     const Image memory = validImage("48600100200", {{43, "48512345678"}, {44, "48512000111"}});
     RegisterProgram p(memory);
     {
@@ -168,6 +171,13 @@ void TestRegisterWindow::readIsRecordedAndAssigned() {
                     .ok());
     }
     p.connect();
+    if (answer == "again") {
+        p.readAndAnswer([&](AssignDialog* ask) {
+            ask->InstallationBox->setCurrentIndex(ask->InstallationBox->findText(installation));
+            ask->AssignButton->click();
+        });
+        answer = "confirm";
+    }
     QString offered;
     p.readAndAnswer([&](AssignDialog* ask) {
         offered = ask->InstallationBox->currentText();
@@ -190,7 +200,8 @@ void TestRegisterWindow::readIsRecordedAndAssigned() {
     });
     QCOMPARE(offered, proposed);
     const auto versions = p.history();
-    QCOMPARE(versions.size(), std::size_t(2));
+    // The version recorded before the test began, and one for each read.
+    QCOMPARE(versions.size(), std::size_t(reads + 1));
     QCOMPARE(QString::fromStdString(versions.front().kind), u(kind::kRead));
     QCOMPARE(QString::fromStdString(versions.front().installationName), installation);
     QCOMPARE(QString::fromStdString(versions.front().port), QStringLiteral("COM1"));

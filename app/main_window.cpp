@@ -7,7 +7,9 @@
 #include "outside_text.h"
 #include "parameters_editor.h"
 #include "port_names.h"
+#include "program_version.h"
 #include "progress_dialog.h"
+#include "register_window.h"
 #include "settings_comparison_window.h"
 #include "subscriber_windows.h"
 
@@ -60,7 +62,8 @@ QLabel* commandLabel(QWidget* parent, const char* name, const QString& text) {
 
 TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs& files,
                QWidget* parent)
-    : QWidget(parent), link_(settings_, port, *this) {
+    : QWidget(parent), link_(settings_, port, *this),
+      journal_(TForm1::openRegisterFile, kProgramVersion) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("DOMOWY TRELLIKON"));
     setAcceptDrops(true);
@@ -162,6 +165,9 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     CompareButton =
         addCommand("CompareButton", int(CommandPicture::ReadDevice), CompareLabel->text());
     CompareButton->setIcon(commandIcon(CommandPicture::CompareSettings));
+    RegisterLabel = commandLabel(this, "RegisterLabel", QString::fromUtf8("Rejestr instalacji"));
+    RegisterButton =
+        addCommand("RegisterButton", int(CommandPicture::Register), RegisterLabel->text());
 
     auto place = [grid](int row, int column, QToolButton* button, QLabel* label,
                         QLabel* second = nullptr) {
@@ -187,6 +193,7 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     place(2, 3, SpeedButton4, Label11);
     place(3, 3, SpeedButton2, Label7);
     place(4, 0, CompareButton, CompareLabel);
+    place(4, 3, RegisterButton, RegisterLabel);
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(4, 1);
 
@@ -202,6 +209,7 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     connect(SpeedButton7, &QToolButton::clicked, this, [this] { SpeedButton7Click(); });
     connect(SpeedButton8, &QToolButton::clicked, this, [this] { SpeedButton8Click(); });
     connect(CompareButton, &QToolButton::clicked, this, [this] { CompareButtonClick(); });
+    connect(RegisterButton, &QToolButton::clicked, this, [this] { RegisterButtonClick(); });
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -258,6 +266,17 @@ void TForm1::createWindows() {
         stack_.showModal(ctx_.form2);
     };
     ctx_.form2->settingsOrigin = [this] { return origin_; };
+    register_ = new RegisterWindow(ctx_, this);
+    register_->open = comparison_->take;
+    register_->compare = [this](const trellikon::SettingsImage::Bytes& bytes,
+                                const QString& origin) {
+        comparison_->compareWithSaved(bytes, origin);
+        stack_.showModal(comparison_);
+    };
+    register_->write = [this](const trellikon::reg::Version& version, const QString& origin) {
+        writeVersion(version, origin);
+    };
+    ctx_.beforeWrite = [this](QWidget* parent) { return backUpBeforeWrite(parent); };
 }
 
 void TForm1::FormCreate() {
@@ -441,11 +460,20 @@ void TForm1::outcome(trellikon::LinkOutcome what) {
             cables.remember(*adapter); // a failure costs only the proposal next time
     }
     // A read into the program (not into a copy) replaces its settings.
-    if (what == trellikon::LinkOutcome::ReadComplete && !link_.readingCopy())
+    if (what == trellikon::LinkOutcome::ReadComplete && !link_.readingCopy()) {
         origin_ =
             QString::fromUtf8("urządzenie na porcie %1, odczyt %2")
                 .arg(outside::line(QString::fromStdString(link_.port_name)),
                      QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")));
+        recordRead();
+    }
+    // The backup's read has nothing to show: the write follows at once.
+    if (what == trellikon::LinkOutcome::ReadComplete && link_.readingCopy() && backingUp_)
+        stack_.closeWindow(ctx_.form4);
+    if (what == trellikon::LinkOutcome::Connected)
+        journal_.connected();
+    if (what == trellikon::LinkOutcome::WriteComplete)
+        recordWrite();
 }
 
 void TForm1::openStartupFile(const QStringList& arguments) {

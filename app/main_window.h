@@ -6,6 +6,7 @@
 #include "device_link.h"
 #include "device_settings.h"
 #include "port_names.h"
+#include "register_journal.h"
 #include "window_support.h"
 
 #include <QComboBox>
@@ -22,6 +23,7 @@
 
 class ProgressDialog;
 class ComparisonWindow;
+class RegisterWindow;
 
 // Main window.
 class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserver {
@@ -56,6 +58,9 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     // Beside the commands above: the comparison window.
     QToolButton* CompareButton;
     QLabel* CompareLabel;
+    // The installations register.
+    QToolButton* RegisterButton;
+    QLabel* RegisterLabel;
     QTimer* Timer1;
     QTimer* Timer2;
     QTimer* Timer3;
@@ -73,6 +78,7 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     void SpeedButton7Click(); // load a template
     void SpeedButton8Click(); // mounting diagram
     void CompareButtonClick();
+    void RegisterButtonClick();
     void Timer1Timer();
     void Timer2Timer();
     void Timer3Timer();
@@ -107,6 +113,13 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     WindowContext& context() { return ctx_; }
     ModalStack& stack() { return stack_; }
     ComparisonWindow* comparisonWindow() { return comparison_; }
+    RegisterWindow* registerWindow() { return register_; }
+    // Every complete read and write, and the backup before a write, are kept
+    // in the installations register, opened when first needed. An empty
+    // opener keeps nothing and writes without a backup (the tests of windows
+    // that do not look at the register).
+    void useRegister(trellikon::reg::Journal::Opener opener);
+    trellikon::reg::Journal& journal() { return journal_; }
     // Where the program's settings came from: the file loaded, or the port and
     // the time of the last read; empty before either.
     const QString& settingsOrigin() const { return origin_; }
@@ -141,12 +154,28 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     void choosePort(const std::string& name);
     // A template's image into the program, decoded as a load decodes it.
     void takeImage(const trellikon::SettingsImage::Bytes& bytes, const QString& origin);
+    // The register at the default place or TRELLIKON_REGISTER.
+    static std::unique_ptr<trellikon::reg::RegisterStore> openRegisterFile(std::string& error);
+    // The register, opened now if it was not; its notice shown once.
+    trellikon::reg::RegisterStore* openedRegister(QWidget* parent);
+    // What the register does around the exchange with the device.
+    void recordRead();
+    void askInstallation(trellikon::reg::Id version, const trellikon::SettingsImage::Bytes& bytes);
+    bool backUpBeforeWrite(QWidget* parent);
+    void recordWrite();
+    // Restores a version from the register: into the program, then to the device.
+    void writeVersion(const trellikon::reg::Version& version, const QString& origin);
+    // A message box once the running tick has ended.
+    void tellLater(const QString& text, const QString& detail = {});
 
     trellikon::DeviceSettings settings_;
     trellikon::DeviceLink link_;
     ModalStack stack_;
     WindowContext ctx_;
     ComparisonWindow* comparison_ = nullptr;
+    RegisterWindow* register_ = nullptr;
     QString origin_;
     QString status_; // the status line's last text, before any diagnosis
+    trellikon::reg::Journal journal_;
+    bool backingUp_ = false;
 };

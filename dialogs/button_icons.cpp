@@ -47,6 +47,8 @@ QColor tileColour(CommandPicture p) {
         return QColor(0x28, 0x35, 0x93);
     case CommandPicture::SettingsSheet:
         return QColor(0x37, 0x47, 0x4F);
+    case CommandPicture::Register:
+        return QColor(0x4E, 0x34, 0x2E); // a card file's brown
     }
     return Qt::gray;
 }
@@ -259,6 +261,21 @@ void drawGlyph(QPainter& p, CommandPicture picture) {
         sign.cubicTo(38, 68, 42, 86, 48, 76);
         sign.cubicTo(52, 70, 56, 82, 66, 76);
         p.drawPath(sign);
+        break;
+    }
+    case CommandPicture::Register: {
+        // A card file: a box of cards, one pulled up with its lines.
+        QPen thin = pen;
+        thin.setWidthF(5);
+        p.setPen(thin);
+        p.drawRect(QRectF(30, 14, 40, 40));
+        p.drawLine(QPointF(38, 26), QPointF(62, 26));
+        p.drawLine(QPointF(38, 38), QPointF(56, 38));
+        p.drawLine(QPointF(24, 54), QPointF(24, 48));
+        p.drawLine(QPointF(76, 54), QPointF(76, 48));
+        p.setPen(pen);
+        p.drawRoundedRect(QRectF(14, 54, 72, 32), 4, 4);
+        p.drawLine(QPointF(40, 70), QPointF(60, 70));
         break;
     }
     }

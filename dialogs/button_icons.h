@@ -26,6 +26,7 @@ enum class CommandPicture {
     ExportList,
     CompareSettings, // two sheets side by side, a mark between them
     SettingsSheet,   // a printed page with lines and a signature
+    Register,        // a card file: cards with tabs, one pulled up
 };
 
 QIcon commandIcon(CommandPicture picture);

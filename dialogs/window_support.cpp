@@ -159,6 +159,17 @@ void rememberDialogFolder(QSettings& settings, const QString& chosenFile) {
         settings.setValue(kLastFolderKey, QFileInfo(chosenFile).absolutePath());
 }
 
+bool QtMessageBoxes::confirm(QWidget* parent, const QString& text, const QString& action) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("DOMOWY TRELLIKON"), text,
+                    QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* yes = box.addButton(action, QMessageBox::DestructiveRole);
+    QPushButton* no = box.addButton(QStringLiteral("Anuluj"), QMessageBox::RejectRole);
+    box.setDefaultButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
 QString QtFileDialogs::openFileName(QWidget* parent, const QString& filter) {
     QSettings settings = programSettings();
     const QString path = QFileDialog::getOpenFileName(

@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,14 @@ class MessageBoxes {
     // A modal question with Yes and No, shown as plain text; true for Yes.
     // A box that cannot ask answers No.
     virtual bool question(QWidget*, const QString&) { return false; }
+    // A question with the action's own button and "Anuluj"; true when the
+    // action was chosen. Without an answer nothing is done.
+    virtual bool confirm(QWidget* parent, const QString& text, const QString& action) {
+        (void)parent;
+        (void)text;
+        (void)action;
+        return false;
+    }
 };
 
 class QSettings;
@@ -125,6 +134,7 @@ class QtMessageBoxes : public MessageBoxes {
     void error(QWidget* parent, const QString& text, const QString& detail = {}) override;
     void plain(QWidget* parent, const QString& text) override;
     bool question(QWidget* parent, const QString& text) override;
+    bool confirm(QWidget* parent, const QString& text, const QString& action) override;
 };
 
 // Where the open and save dialogs start: the folder of the file last chosen
@@ -152,6 +162,11 @@ struct WindowContext {
     std::uint8_t arm_ticks = 0;
     std::uint8_t texts_opened_from_parameters = 0;
     QTimer* Timer3 = nullptr;
+
+    // Runs before a write from the windows sends its first frame: the device's
+    // present content is stored first (the installations register). False,
+    // the installer having been told why, when nothing may be written.
+    std::function<bool(QWidget* parent)> beforeWrite;
 
     // Every window but the main one, created once at start in this order:
     // parameters editor, alarm texts editor, read, write and connection progress,

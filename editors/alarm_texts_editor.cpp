@@ -281,6 +281,10 @@ void TForm3::SpeedButton4Click() {
         finishCommand();
         return;
     }
+    if (ctx.beforeWrite && !ctx.beforeWrite(this)) {
+        finishCommand();
+        return;
+    }
     ctx.link->beginWrite();
 }
 

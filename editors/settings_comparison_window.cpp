@@ -107,8 +107,9 @@ ComparisonWindow::ComparisonWindow(WindowContext& context, QWidget* parent)
 
     SourceLabel = new QLabel(this);
     SourceLabel->setObjectName(QStringLiteral("SourceLabel"));
-    SourceLabel->setWordWrap(true);
+    // The origin may name a file or an installation: the user's own text.
     SourceLabel->setTextFormat(Qt::PlainText);
+    SourceLabel->setWordWrap(true);
     top->addWidget(SourceLabel);
 
     Results = new QTextBrowser(this);
@@ -183,6 +184,11 @@ void ComparisonWindow::DeviceButtonClick() {
     const QString when = QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm"));
     compareWith(*copy, u("urządzenie na porcie %1, odczyt %2").arg(outside::line(u(port)), when),
                 u("W urządzeniu"));
+}
+
+void ComparisonWindow::compareWithSaved(const trellikon::SettingsImage::Bytes& other,
+                                        const QString& origin) {
+    compareWith(other, origin, u("W rejestrze"));
 }
 
 void ComparisonWindow::compareWith(const trellikon::SettingsImage::Bytes& other,

@@ -34,6 +34,9 @@ class ComparisonWindow : public StackDialog {
     void FileButtonClick();
     void DeviceButtonClick();
     void TakeButtonClick();
+    // Compares the program with settings kept elsewhere (a version in the
+    // installations register); `origin` says which, as plain text.
+    void compareWithSaved(const trellikon::SettingsImage::Bytes& other, const QString& origin);
 
     // What the program and the other side were last found to differ in.
     const std::optional<trellikon::comparison::Comparison>& comparison() const {

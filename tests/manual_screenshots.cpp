@@ -148,6 +148,7 @@ struct Program {
     Program(const trellikon::SettingsImage::Bytes& memory, SampleFiles& f)
         : device(memory), files(f) {
         form1 = std::make_unique<TForm1>(port, messages, files);
+        form1->useRegister({});
         form1->createWindows();
         // The exchange is driven tick by tick below.
         form1->Timer1->stop();

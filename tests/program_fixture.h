@@ -28,6 +28,8 @@ struct Program {
         : device(memory) {
         form1 = std::make_unique<TForm1>(port, messages, files);
         form1->cables = trellikon::CableMemory(""); // never the user's own
+        // The register's own tests give it one (test_register_window).
+        form1->useRegister({});
         form1->createWindows();
         form1->Timer1->stop();
         form1->Timer2->stop();

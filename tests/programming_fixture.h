@@ -67,6 +67,8 @@ template <class Port> class ProgrammingFixture {
     explicit ProgrammingFixture(const std::string& portName, int answerGuardMs = 30'000)
         : answerGuardMs_(answerGuardMs) {
         form1.cables = CableMemory(""); // never the user's own
+        // The transfers alone: nothing kept in a register, no backup read before a write.
+        form1.useRegister({});
         form1.createWindows();
         form1.Timer1->stop();
         form1.Timer2->stop();

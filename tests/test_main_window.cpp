@@ -1,6 +1,7 @@
 // The main window, its commands and the progress and notice windows, offscreen.
 #include "program_fixture.h"
 #include "random_image.h"
+#include "register_window.h"
 #include "settings_comparison_window.h"
 #include "window_test_support.h"
 
@@ -89,10 +90,11 @@ void TestMainWindow::startUpState() {
         QString::fromUtf8("TRELLIKON DEFINIOWANIE ABONENTÓW"),
         QStringLiteral("DODAJ"),
         QString::fromUtf8("USUŃ")};
-    // The comparison window, which is not one of the device's own windows,
-    // comes after them.
+    // The comparison and register windows, which are not the device's own
+    // windows, come after them.
     QList<StackDialog*> children = f.findChildren<StackDialog*>(Qt::FindDirectChildrenOnly);
-    QCOMPARE(children.size(), order.size() + 1);
+    QCOMPARE(children.size(), order.size() + 2);
+    QVERIFY(qobject_cast<RegisterWindow*>(children.takeLast()));
     QVERIFY(qobject_cast<ComparisonWindow*>(children.takeLast()));
     QCOMPARE(children, order);
     for (int i = 0; i < order.size(); ++i) {
@@ -115,10 +117,12 @@ void TestMainWindow::controlsAreNamedForAssistiveTechnology() {
         const char* button;
         QStringList labels;
     };
-    const Row rows[] = {{"SpeedButton1", {"Label3"}},  {"SpeedButton5", {"Label4"}},
-                        {"SpeedButton6", {"Label1"}},  {"SpeedButton7", {"Label6"}},
-                        {"SpeedButton2", {"Label7"}},  {"SpeedButton3", {"Label8", "Label9"}},
-                        {"SpeedButton8", {"Label10"}}, {"SpeedButton4", {"Label11"}}};
+    const Row rows[] = {
+        {"SpeedButton1", {"Label3"}},         {"SpeedButton5", {"Label4"}},
+        {"SpeedButton6", {"Label1"}},         {"SpeedButton7", {"Label6"}},
+        {"SpeedButton2", {"Label7"}},         {"SpeedButton3", {"Label8", "Label9"}},
+        {"SpeedButton8", {"Label10"}},        {"SpeedButton4", {"Label11"}},
+        {"RegisterButton", {"RegisterLabel"}}};
     for (const Row& r : rows) {
         auto* button = p.form1->findChild<QToolButton*>(QString::fromLatin1(r.button));
         QVERIFY2(button, r.button);

@@ -27,6 +27,11 @@ class RecordingMessageBoxes : public MessageBoxes {
         questions << text;
         return answers.isEmpty() ? false : answers.takeFirst();
     }
+    bool confirmAnswer = false;
+    bool confirm(QWidget*, const QString& text, const QString&) override {
+        questions << text;
+        return confirmAnswer;
+    }
 };
 
 class ScriptedFileDialogs : public FileDialogs {

@@ -1,0 +1,81 @@
+#include "register_journal.h"
+
+namespace trellikon::reg {
+
+Journal::Journal(Opener opener, std::string programVersion)
+    : opener_(std::move(opener)), programVersion_(std::move(programVersion)) {}
+
+RegisterStore* Journal::store() {
+    if (store_ || !opener_)
+        return store_.get();
+    error_.clear();
+    store_ = opener_(error_);
+    if (!store_ && error_.empty())
+        error_ = "rejestru instalacji nie można otworzyć";
+    return store_.get();
+}
+
+std::string Journal::takeNotice() {
+    if (!store_ || noticeGiven_)
+        return {};
+    noticeGiven_ = true;
+    return store_->notice();
+}
+
+void Journal::connected() {
+    installation_ = 0;
+    deviceStored_ = false;
+}
+
+Result<Id> Journal::add(const Bytes& bytes, const char* kind, const std::string& port,
+                        Id installation) {
+    RegisterStore* r = store();
+    if (!r)
+        return {0, error_};
+    return r->record({bytes, kind, port, programVersion_, installation, {}});
+}
+
+Result<Id> Journal::recordRead(const Bytes& bytes, const std::string& port) {
+    auto stored = add(bytes, kind::kRead, port, 0);
+    deviceStored_ = stored.ok();
+    return stored;
+}
+
+Proposal Journal::proposal(const Bytes& bytes) {
+    RegisterStore* r = store();
+    if (!r)
+        return {};
+    if (installation_ != 0) {
+        // Its name from its newest version: cheaper than listing them all.
+        const auto newest = r->history({HistoryFilter::OfInstallation, installation_, 1});
+        if (newest.ok() && !newest.value.empty())
+            return {installation_, newest.value.front().installationName, 0};
+    }
+    const auto proposals = r->propose(bytes);
+    if (!proposals.ok() || proposals.value.empty())
+        return {};
+    return proposals.value.front();
+}
+
+Status Journal::assign(Id version, Id installation) {
+    RegisterStore* r = store();
+    if (!r)
+        return {error_};
+    Status done = r->assign(version, installation);
+    if (done.ok())
+        installation_ = installation;
+    return done;
+}
+
+Result<Id> Journal::recordBackup(const Bytes& bytes, const std::string& port) {
+    auto stored = add(bytes, kind::kBackup, port, installation_);
+    deviceStored_ = stored.ok();
+    return stored;
+}
+
+Result<Id> Journal::recordWrite(const Bytes& bytes, const std::string& port) {
+    deviceStored_ = false;
+    return add(bytes, kind::kWrite, port, installation_);
+}
+
+} // namespace trellikon::reg

@@ -1,0 +1,69 @@
+#pragma once
+// The register as one run of the window program keeps it: opened when first
+// needed, the installation chosen in this connection, and whether what the
+// device holds now is already stored, so that a write can be refused until it is.
+
+#include "register_store.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace trellikon::reg {
+
+class Journal {
+  public:
+    // Opens the register, or gives nothing and the reason.
+    using Opener = std::function<std::unique_ptr<RegisterStore>(std::string& error)>;
+
+    // Without an opener nothing is recorded and no write waits for a backup.
+    Journal(Opener opener, std::string programVersion);
+
+    bool enabled() const { return static_cast<bool>(opener_); }
+    // The register, opened at the first call; nothing (and openError()) when
+    // it cannot be. A failed opening is tried again at the next call.
+    RegisterStore* store();
+    const std::string& openError() const { return error_; }
+    // The notice of the register as it was opened (damaged, where its copy
+    // is): given once, empty afterwards.
+    std::string takeNotice();
+
+    // A new connection: the device behind the cable may be another one.
+    void connected();
+
+    // A complete read into the program, kept unassigned until the installer
+    // says whose it is. Being stored, it is the backup for the next write.
+    Result<Id> recordRead(const Bytes& bytes, const std::string& port);
+    // The installation to offer for a read: the one chosen in this
+    // connection, else the closest; none (id 0) when nothing is close.
+    Proposal proposal(const Bytes& bytes);
+    // The installer's answer: the read, and what this connection records from
+    // now on, belong to `installation`.
+    Status assign(Id version, Id installation);
+    Id installation() const { return installation_; }
+    // What this connection records from now on belongs to `installation`
+    // (a version of it is being restored).
+    void choose(Id installation) { installation_ = installation; }
+
+    // Whether the device's present content is in the register: read in this
+    // connection, and nothing written since.
+    bool deviceStored() const { return deviceStored_; }
+    // A read into a copy made just before a write, committed before it.
+    Result<Id> recordBackup(const Bytes& bytes, const std::string& port);
+    // A write has begun: what the device holds is no longer known.
+    void writeBegun() { deviceStored_ = false; }
+    Result<Id> recordWrite(const Bytes& bytes, const std::string& port);
+
+  private:
+    Result<Id> add(const Bytes& bytes, const char* kind, const std::string& port, Id installation);
+
+    Opener opener_;
+    std::string programVersion_;
+    std::unique_ptr<RegisterStore> store_;
+    std::string error_;
+    bool noticeGiven_ = false;
+    Id installation_ = 0;
+    bool deviceStored_ = false;
+};
+
+} // namespace trellikon::reg

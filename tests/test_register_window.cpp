@@ -1,0 +1,442 @@
+// The installations register as the window program keeps it: every read into
+// the program recorded and given its installation, no write from the windows
+// before the device's present content is stored, the register window's search
+// and delete.
+#include "program_fixture.h"
+#include "random_image.h"
+#include "register_window.h"
+#include "settings_encoder.h"
+#include "sqlite_register.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+using namespace trellikon;
+using namespace trellikon::reg;
+using trellikon::layout::kTextSlotCount;
+using Image = SettingsImage::Bytes;
+
+namespace {
+
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+// Settings the editors accept as they are, with user 1 and these callers.
+Image validImage(const std::string& user1, const std::vector<std::pair<int, std::string>>& callers,
+                 unsigned seed = 31) {
+    DeviceSettings d;
+    d.image.setBytes(randomImage(seed));
+    EditorSnapshot s;
+    s.sms_centre_number = "48601000310";
+    s.user_number = {user1, "48600100300", "", ""};
+    s.sms_mask_user = {true, true, false, false};
+    s.output1_auto_seconds = "300";
+    s.daily_sms_limit = "50";
+    s.test_message_user = "1";
+    for (int slot = 0; slot < kTextSlotCount; ++slot)
+        s.texts[std::size_t(slot)] = defaultText(slot);
+    if (Encode_Settings(s, d).encode_failed)
+        qFatal("the test's settings are refused");
+    for (int n = 1; n <= 168; ++n)
+        d.image.freeSubscriber(n);
+    for (const auto& [position, number] : callers)
+        d.image.writeSubscriber(position, number);
+    return d.image.bytes();
+}
+
+// Runs `step` once `window` is the modal window on top; a window that never
+// comes is no failure here (the test checks what happened instead).
+QPointer<QTimer> whenWindow(QWidget* window, std::function<void()> step) {
+    auto* timer = new QTimer(qApp);
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    timer->setInterval(2);
+    QObject::connect(timer, &QTimer::timeout, timer, [=] {
+        if (QApplication::activeModalWidget() != window) {
+            if (clock->elapsed() > 10'000)
+                timer->deleteLater();
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        step();
+        if (auto* dialog = qobject_cast<QDialog*>(window); dialog && dialog->isVisible())
+            dialog->done(QDialog::Rejected);
+    });
+    timer->start();
+    return timer;
+}
+
+// The program with a register of its own in a temporary folder.
+struct RegisterProgram : Program {
+    QTemporaryDir dir;
+    QString path;
+    int blocksWritten = 0;
+
+    explicit RegisterProgram(const Image& memory, const QString& file = {}) : Program(memory) {
+        path = file.isEmpty() ? dir.filePath(QStringLiteral("rejestr.sqlite")) : file;
+        form1->useRegister([this](std::string& error) -> std::unique_ptr<RegisterStore> {
+            OpenOptions options;
+            options.dailyCopy = false;
+            return SqliteRegister::open(path.toStdString(), error, options);
+        });
+        device.onBlockWritten = [this](int) { ++blocksWritten; };
+    }
+    std::unique_ptr<SqliteRegister> openRegister() {
+        std::string error;
+        OpenOptions options;
+        options.dailyCopy = false;
+        auto r = SqliteRegister::open(path.toStdString(), error, options);
+        if (!r)
+            qFatal("%s", error.c_str());
+        return r;
+    }
+    std::vector<VersionInfo> history() { return openRegister()->history({}).value; }
+
+    // Reads the device into the program and answers the question whose it is.
+    void readAndAnswer(const std::function<void(AssignDialog*)>& answer) {
+        bool asked = false;
+        whenModal([&](QDialog*) {
+            for (int i = 0; i < 9; ++i)
+                form1->Timer1Timer();
+            whenModal([&](QDialog* d) {
+                auto* ask = qobject_cast<AssignDialog*>(d);
+                QVERIFY(ask);
+                // Recorded before the question: a read is never lost for want of an answer.
+                const auto before = history();
+                QVERIFY(!before.empty());
+                QCOMPARE(QString::fromStdString(before.front().installationName), u(kUnassigned));
+                answer(ask);
+                asked = true;
+            });
+            QVERIFY(QTest::qWaitFor([&] { return asked; }, 5000));
+        });
+        form1->SpeedButton5Click();
+        QVERIFY(asked);
+    }
+};
+
+} // namespace
+
+class TestRegisterWindow : public QObject {
+    Q_OBJECT
+  private Q_SLOTS:
+    void cleanup();
+    void readIsRecordedAndAssigned_data();
+    void readIsRecordedAndAssigned();
+    void noWriteWithoutStoredBackup_data();
+    void noWriteWithoutStoredBackup();
+    void searchFindsTheInstallation_data();
+    void searchFindsTheInstallation();
+    void deleteRemovesItsVersions_data();
+    void deleteRemovesItsVersions();
+};
+
+void TestRegisterWindow::cleanup() {
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TestRegisterWindow::readIsRecordedAndAssigned_data() {
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("proposed");
+    QTest::addColumn<QString>("installation");
+    QTest::newRow("the closest installation is proposed and confirmed")
+        << "confirm" << u("Kowalska, Lipowa 5, Tarnów") << u("Kowalska, Lipowa 5, Tarnów");
+    QTest::newRow("another installation picked")
+        << "pick" << u("Kowalska, Lipowa 5, Tarnów") << u("Nowak, Polna 3");
+    QTest::newRow("a new installation created")
+        << "new" << u("Kowalska, Lipowa 5, Tarnów") << u("Wiśniewski, Długa 1");
+    QTest::newRow("later: the read stays unassigned")
+        << "later" << u("Kowalska, Lipowa 5, Tarnów") << u(kUnassigned);
+    QTest::newRow("a second read: the installation chosen in this connection is offered")
+        << "again" << u("Nowak, Polna 3") << u("Nowak, Polna 3");
+}
+
+void TestRegisterWindow::readIsRecordedAndAssigned() {
+    // A complete read into the program is a version at once, then the
+    // installer says whose device it was; the closest installation is offered.
+    QFETCH(QString, answer);
+    QFETCH(QString, proposed);
+    QFETCH(QString, installation);
+    const int reads = answer == "again" ? 2 : 1;
+    const Image memory = validImage("48600100200", {{43, "48512345678"}, {44, "48512000111"}});
+    RegisterProgram p(memory);
+    {
+        auto r = p.openRegister();
+        const Id kowalska = r->createInstallation("Kowalska, Lipowa 5, Tarnów", "", "").value;
+        r->createInstallation("Nowak, Polna 3", "", "");
+        QVERIFY(r->record({validImage("48600100200", {{43, "48512345678"}}, 7), kind::kRead, "COM1",
+                           "", kowalska, "2026-01-01T10:00:00.000Z"})
+                    .ok());
+    }
+    p.connect();
+    if (answer == "again") {
+        p.readAndAnswer([&](AssignDialog* ask) {
+            ask->InstallationBox->setCurrentIndex(ask->InstallationBox->findText(installation));
+            ask->AssignButton->click();
+        });
+        answer = "confirm";
+    }
+    QString offered;
+    p.readAndAnswer([&](AssignDialog* ask) {
+        offered = ask->InstallationBox->currentText();
+        if (answer == "confirm") {
+            ask->AssignButton->click();
+        } else if (answer == "pick") {
+            ask->InstallationBox->setCurrentIndex(ask->InstallationBox->findText(installation));
+            ask->AssignButton->click();
+        } else if (answer == "new") {
+            whenModal([&](QDialog* d) {
+                auto* edit = qobject_cast<InstallationDialog*>(d);
+                QVERIFY(edit);
+                edit->NameEdit->setText(installation);
+                edit->OkButton->click();
+            });
+            ask->NewButton->click();
+        } else {
+            ask->LaterButton->click();
+        }
+    });
+    QCOMPARE(offered, proposed);
+    const auto versions = p.history();
+    // The version recorded before the test began, and one for each read.
+    QCOMPARE(versions.size(), std::size_t(reads + 1));
+    QCOMPARE(QString::fromStdString(versions.front().kind), u(kind::kRead));
+    QCOMPARE(QString::fromStdString(versions.front().installationName), installation);
+    QCOMPARE(QString::fromStdString(versions.front().port), QStringLiteral("COM1"));
+    QVERIFY(p.openRegister()->version(versions.front().id).value->bytes == memory);
+    QVERIFY(p.messages.errors.isEmpty());
+}
+
+void TestRegisterWindow::noWriteWithoutStoredBackup_data() {
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QStringList>("kinds"); // newest first
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no read in this connection: the device is backed up, then written")
+        << "sound" << QStringList{u("zapis"), u("kopia przed zapisem")} << QString();
+    QTest::newRow("read in this connection: written without another read")
+        << "read first" << QStringList{u("zapis"), u("odczyt")} << QString();
+    QTest::newRow("register damaged: nothing written")
+        << "damaged" << QStringList{} << u("rejestr jest uszkodzony");
+    QTest::newRow("register cannot be created: nothing written")
+        << "impossible" << QStringList{} << u("nie można utworzyć");
+    QTest::newRow("the backup read fails: nothing written")
+        << "silent device" << QStringList{}
+        << u("odczyt ustawień z urządzenia nie został zakończony");
+    QTest::newRow("restore from the register window: backed up first")
+        << "restore" << QStringList{u("zapis"), u("kopia przed zapisem"), u("odczyt")} << QString();
+}
+
+void TestRegisterWindow::noWriteWithoutStoredBackup() {
+    // Before the first write frame the device's present content is committed
+    // to the register; when it cannot be, not one block is written and the
+    // installer is told why.
+    QFETCH(QString, state);
+    QFETCH(QStringList, kinds);
+    QFETCH(QString, message);
+    const Image present = validImage("48600100200", {{43, "48512345678"}});
+    const Image wanted = validImage("48600999888", {{43, "48512345678"}}, 8);
+    QTemporaryDir dir;
+    QString file;
+    if (state == "damaged") {
+        file = dir.filePath(QStringLiteral("rejestr.sqlite"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("SQLite format 3\0", 16) + QByteArray(8000, '\x7F'));
+    } else if (state == "impossible") {
+        QFile blocker(dir.filePath(QStringLiteral("plik")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        file = dir.filePath(QStringLiteral("plik/rejestr.sqlite"));
+    }
+    RegisterProgram p(present, file);
+    if (state == "restore") {
+        auto r = p.openRegister();
+        const Id site = r->createInstallation("Kowalska", "", "").value;
+        QVERIFY(
+            r->record({wanted, kind::kRead, "COM1", "", site, "2026-01-01T10:00:00.000Z"}).ok());
+    }
+    p.connect();
+    if (state == "read first")
+        p.readAndAnswer([](AssignDialog* ask) { ask->LaterButton->click(); });
+    if (state == "silent device")
+        p.device.setFaults(SimulatedFaults{.silentAfterFrames = 0});
+    if (state != "restore")
+        p.settings().loadImage(wanted);
+
+    int reads = 0;
+    bool writeShown = false;
+    auto backupRead = whenWindow(p.form4(), [&] {
+        ++reads;
+        for (int i = 0; i < 12 && p.form4()->isVisible(); ++i)
+            p.form1->Timer1Timer();
+        if (!p.form4()->isVisible())
+            return; // complete: the write follows by itself
+        for (int i = 0; i < 51; ++i) {
+            p.form1->Timer1Timer();
+            p.form1->Timer2Timer();
+        }
+        p.form4()->Button1->click();
+    });
+    bool storedFirst = false;
+    auto write = whenWindow(p.form5(), [&] {
+        writeShown = true;
+        // Before the first write frame, what the device holds is committed.
+        const auto before = p.history();
+        storedFirst = p.blocksWritten == 0 && !before.empty() &&
+                      p.openRegister()->version(before.front().id).value->bytes == present;
+        for (int i = 0; i < 20 && p.form1->link().write_progress; ++i)
+            p.form1->Timer1Timer();
+    });
+    if (state == "restore") {
+        whenModal([&](QDialog*) {
+            RegisterWindow* w = p.form1->registerWindow();
+            QCOMPARE(w->VersionList->topLevelItemCount(), 1);
+            w->WriteButton->click();
+        });
+        p.form1->RegisterButton->click();
+    } else {
+        p.inTextsEditor([&](TForm3* t) { t->SpeedButton4->click(); });
+    }
+    delete backupRead.data();
+    delete write.data();
+
+    QCOMPARE(reads, state == "sound" || state == "silent device" || state == "restore" ? 1 : 0);
+    if (message.isEmpty()) {
+        QVERIFY2(p.messages.errors.isEmpty(), qPrintable(p.messages.errors.join('\n')));
+        QVERIFY(writeShown);
+        QVERIFY(storedFirst);
+        QStringList recorded;
+        for (const VersionInfo& v : p.history())
+            recorded << QString::fromStdString(v.kind);
+        QCOMPARE(recorded, kinds);
+        const auto versions = p.history();
+        auto r = p.openRegister();
+        // What was written is what the device holds; a restore writes the version as it is.
+        QVERIFY(r->version(versions.at(0).id).value->bytes == p.device.memory());
+        QVERIFY(state != "restore" || p.device.memory() == wanted);
+        QVERIFY(p.device.memory() != present);
+        QVERIFY(r->version(versions.at(1).id).value->bytes == present);
+        // A restored installation's backup and write are that installation's.
+        if (state == "restore")
+            for (int i : {0, 1})
+                QCOMPARE(versions.at(std::size_t(i)).installationName, std::string("Kowalska"));
+        return;
+    }
+    QVERIFY(!writeShown);
+    QCOMPARE(p.blocksWritten, 0);
+    QVERIFY(p.device.memory() == present);
+    QVERIFY2(!p.messages.errors.isEmpty() && p.messages.errors.last().contains(message) &&
+                 p.messages.errors.last().startsWith(u("Nic nie zostało zapisane do urządzenia")),
+             qPrintable(p.messages.errors.join('\n')));
+}
+
+void TestRegisterWindow::searchFindsTheInstallation_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("found");
+    QTest::addColumn<QString>("match");
+    QTest::newRow("a caller's number")
+        << u("512345678") << u("Kowalska, Lipowa 5, Tarnów") << u("abonent CLIP 43: 48512345678");
+    QTest::newRow("a caller's number as people write it")
+        << u("+48 512 345 678") << u("Kowalska, Lipowa 5, Tarnów") << u("abonent CLIP 43");
+    QTest::newRow("a user's number")
+        << u("600777888") << u("Nowak, Polna 3") << u("użytkownik 1: 48600777888");
+    QTest::newRow("the name in other letters")
+        << u("KOWALSKA") << u("Kowalska, Lipowa 5, Tarnów") << QString();
+    QTest::newRow("the notes") << u("brama") << u("Nowak, Polna 3") << QString();
+}
+
+void TestRegisterWindow::searchFindsTheInstallation() {
+    // The register window finds an installation as one types: by name, notes,
+    // or any phone number in its settings, and says where the number is.
+    QFETCH(QString, typed);
+    QFETCH(QString, found);
+    QFETCH(QString, match);
+    RegisterProgram p(SimulatedDevice::erased());
+    {
+        auto r = p.openRegister();
+        const Id a = r->createInstallation("Kowalska, Lipowa 5, Tarnów", "", "").value;
+        const Id b = r->createInstallation("Nowak, Polna 3", "brama wjazdowa", "").value;
+        r->record(
+            {validImage("48600100200", {{43, "48512345678"}}), kind::kRead, "COM1", "", a, {}});
+        r->record(
+            {validImage("48600777888", {{2, "48500000002"}}, 9), kind::kRead, "COM2", "", b, {}});
+    }
+    QStringList shown, matches;
+    int versions = -1;
+    whenModal([&](QDialog* d) {
+        auto* w = qobject_cast<RegisterWindow*>(d);
+        QVERIFY(w);
+        QCOMPARE(w->InstallationList->topLevelItemCount(), 2);
+        QTest::keyClicks(w->SearchEdit, typed);
+        QVERIFY(QTest::qWaitFor([w] { return !w->searchPending(); }, 5000));
+        for (int i = 0; i < w->InstallationList->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = w->InstallationList->topLevelItem(i);
+            shown << item->text(0);
+            for (int c = 0; c < item->childCount(); ++c)
+                matches << item->child(c)->text(0);
+        }
+        versions = w->VersionList->topLevelItemCount();
+    });
+    p.form1->RegisterButton->click();
+    QCOMPARE(shown, QStringList{found});
+    QCOMPARE(versions, 1);
+    if (match.isEmpty())
+        QVERIFY(matches.isEmpty());
+    else
+        QVERIFY2(matches.size() == 1 && matches.front().startsWith(match),
+                 qPrintable(matches.join('\n')));
+}
+
+void TestRegisterWindow::deleteRemovesItsVersions_data() {
+    QTest::addColumn<bool>("confirmed");
+    QTest::newRow("confirmed: the installation and its versions are gone") << true;
+    QTest::newRow("cancelled: nothing changes") << false;
+}
+
+void TestRegisterWindow::deleteRemovesItsVersions() {
+    // Deleting asks first, saying the versions go for good; then the
+    // installation and every version of it are gone, the others stay.
+    QFETCH(bool, confirmed);
+    RegisterProgram p(SimulatedDevice::erased());
+    {
+        auto r = p.openRegister();
+        const Id gone = r->createInstallation("Do usunięcia <b>x</b>", "", "").value;
+        const Id kept = r->createInstallation("Zostaje", "", "").value;
+        for (unsigned i = 0; i < 3; ++i)
+            r->record({validImage("48600100200", {{1, "48777123456"}}, i),
+                       kind::kRead,
+                       "COM1",
+                       "",
+                       gone,
+                       {}});
+        r->record({validImage("48600100201", {}), kind::kRead, "COM1", "", kept, {}});
+    }
+    p.messages.confirmAnswer = confirmed;
+    QStringList left;
+    whenModal([&](QDialog* d) {
+        auto* w = qobject_cast<RegisterWindow*>(d);
+        QVERIFY(w);
+        w->SearchEdit->setText(u("usunięcia"));
+        QVERIFY(QTest::qWaitFor([w] { return !w->searchPending(); }, 5000));
+        QCOMPARE(w->InstallationList->topLevelItem(0)->text(0), u("Do usunięcia <b>x</b>"));
+        QCOMPARE(w->VersionList->topLevelItemCount(), 3);
+        w->DeleteButton->click();
+        w->SearchEdit->clear();
+        QVERIFY(QTest::qWaitFor([w] { return !w->searchPending(); }, 5000));
+        for (int i = 0; i < w->InstallationList->topLevelItemCount(); ++i)
+            left << w->InstallationList->topLevelItem(i)->text(0);
+    });
+    p.form1->RegisterButton->click();
+    QCOMPARE(p.messages.questions.size(), 1);
+    QVERIFY(p.messages.questions.front().contains(u("„Do usunięcia <b>x</b>”")));
+    QVERIFY(p.messages.questions.front().contains(u("(3) zostaną usunięte z pliku rejestru na "
+                                                    "zawsze")));
+    auto r = p.openRegister();
+    QCOMPARE(left.size(), confirmed ? 1 : 2);
+    QCOMPARE(r->history({}).value.size(), std::size_t(confirmed ? 1 : 4));
+    QCOMPARE(r->installations("777123456").value.size(), std::size_t(confirmed ? 0 : 1));
+}
+
+QTEST_MAIN(TestRegisterWindow)
+#include "test_register_window.moc"

@@ -318,6 +318,11 @@ QByteArray sheetPdf(const inspector::Inspection& in, const SheetOrigin& origin) 
 }
 
 bool hasPolishLetters(const QString& family) {
+    // A system with no face of that name at all (a Windows PC without the
+    // program's fonts folder) must not reach the raw font: asked for a face
+    // the font database does not have, it gives no engine to look into.
+    if (!QFontDatabase::families().contains(family, Qt::CaseInsensitive))
+        return false;
     QFont font(family);
     font.setStyleStrategy(QFont::NoFontMerging);
     const QRawFont raw = QRawFont::fromFont(font);

@@ -381,9 +381,10 @@ void TForm1::offerRememberedCable() {
     const QString text =
         QString::fromUtf8("Portu %1 nie ma, ale kabel ostatniego udanego połączenia (%2) jest "
                           "teraz podłączony jako %3. Połączyć przez %3?")
-            .arg(QString::fromStdString(chosen),
-                 QString::fromStdString(trellikon::describeAdapter(*found->adapter)),
-                 QString::fromStdString(name));
+            .arg(outside::line(QString::fromStdString(chosen)),
+                 outside::line(QString::fromStdString(trellikon::describeAdapter(*found->adapter)),
+                               2 * outside::kLineChars),
+                 outside::line(QString::fromStdString(name)));
     if (ctx_.messages->question(this, text))
         choosePort(name);
 }

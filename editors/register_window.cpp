@@ -279,9 +279,10 @@ void RegisterWindow::showVersions() {
     const reg::Id id = chosenInstallation();
     if (!store_ || id == 0) {
         const QString search = SearchEdit->text().trimmed();
-        VersionsLabel->setText(InstallationList->topLevelItemCount() == 0 && !search.isEmpty()
-                                   ? u("Żadna instalacja nie pasuje do „%1”.").arg(search)
-                                   : u("Wybierz instalację, aby zobaczyć jej wersje."));
+        VersionsLabel->setText(
+            InstallationList->topLevelItemCount() == 0 && !search.isEmpty()
+                ? u("Żadna instalacja nie pasuje do „%1”.").arg(outside::line(search))
+                : u("Wybierz instalację, aby zobaczyć jej wersje."));
         updateButtons();
         return;
     }
@@ -374,7 +375,7 @@ void RegisterWindow::DeleteButtonClick() {
     const QString question =
         u("Usunąć instalację „%1” z rejestru?\n\nWszystkie jej wersje (%2) zostaną usunięte z "
           "pliku rejestru na zawsze; nie można tego cofnąć.")
-            .arg(item->text(0), item->text(1));
+            .arg(outside::line(item->text(0)), item->text(1));
     if (!ctx.messages->confirm(this, question, u("Usuń na zawsze")))
         return;
     if (failed(store_->deleteInstallation(id).error))
@@ -457,7 +458,7 @@ void RegisterWindow::ExportButtonClick(bool all) {
     const std::string failure =
         trellikon::saveFileAtomically(fileLayerPath(path), bytes, exported.value.size());
     if (failure.empty())
-        ctx.messages->plain(this, u("Wyeksportowano do pliku „%1”.").arg(path));
+        ctx.messages->plain(this, u("Wyeksportowano do pliku „%1”.").arg(outside::line(path)));
     else
         ctx.messages->error(this, u(kSaveFailed), path + QStringLiteral(": ") + u(failure));
 }
@@ -480,18 +481,16 @@ void RegisterWindow::ImportButtonClick() {
                                    file.bytes.size());
     const auto report = store_->importData(content);
     if (!report.ok()) {
-        ctx.messages->error(
-            this,
-            u("Plik „%1” odrzucony: %2. Rejestr nie został zmieniony.").arg(path, u(report.error)));
+        ctx.messages->error(this, u("Plik „%1” odrzucony: %2. Rejestr nie został zmieniony.")
+                                      .arg(outside::line(path), u(report.error)));
         return;
     }
     ctx.messages->plain(
         this, u("Zaimportowano z pliku „%1”:\nnowe instalacje: %2\nnowe wersje: %3\nwersje, "
                 "które już były w rejestrze: %4")
-                  .arg(path)
-                  .arg(report.value.installationsAdded)
-                  .arg(report.value.versionsAdded)
-                  .arg(report.value.versionsKnown));
+                  .arg(outside::line(path), QString::number(report.value.installationsAdded),
+                       QString::number(report.value.versionsAdded),
+                       QString::number(report.value.versionsKnown)));
     refresh();
 }
 
@@ -586,7 +585,7 @@ AssignDialog::AssignDialog(WindowContext& context, reg::RegisterStore& store,
         proposal.installationId
             ? u("Ustawienia odczytane z urządzenia są w rejestrze. Proponowana instalacja: "
                 "„%1”. Potwierdź ją, wybierz inną albo utwórz nową.")
-                  .arg(u(proposal.name))
+                  .arg(outside::line(u(proposal.name)))
             : u("Ustawienia odczytane z urządzenia są w rejestrze. Żadna instalacja nie jest "
                 "do nich podobna: wybierz instalację albo utwórz nową."));
     QuestionLabel->setMinimumWidth(fontMetrics().horizontalAdvance(QString(60, QLatin1Char('a'))));

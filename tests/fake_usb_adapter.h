@@ -10,8 +10,8 @@
 // "tty|vid:pid|manufacturer|product|serial|driver|socket"; an empty field is a
 // file the adapter does not have. A ttyACM's device is its USB interface, a
 // ttyUSB's a port device below the interface.
-inline void addUsbAdapter(const QString& root, const QString& spec) {
-    const QStringList f = spec.split('|');
+inline void addUsbAdapter(const QString& root, const QString& fields) {
+    const QStringList f = fields.split('|');
     const QString tty = f[0], socket = f[6];
     const QString usb = "sys/devices/pci0000:00/0000:00:14.0/usb1/" + socket;
     const QString interface = usb + "/" + socket + ":1.0";

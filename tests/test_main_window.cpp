@@ -568,9 +568,11 @@ void TestMainWindow::missingPortProposesTheRememberedCable() {
     whenModal([&](QDialog*) {}, 5000, false);
     f.SpeedButton1Click();
     QCOMPARE(p.messages.questions,
-             QStringList{"Portu COM1 nie ma, ale kabel ostatniego udanego połączenia (FTDI – "
-                         "FT232R USB UART, USB 0403:6001, nr seryjny A50285BI, sterownik "
-                         "FTSER2K) jest teraz podłączony jako COM7. Połączyć przez COM7?"});
+             QStringList{QString::fromUtf8(
+                 "Portu \u2068COM1\u2069 nie ma, ale kabel ostatniego udanego połączenia "
+                 "(\u2068FTDI – FT232R USB UART, USB 0403:6001, nr seryjny A50285BI, sterownik "
+                 "FTSER2K\u2069) jest teraz podłączony jako \u2068COM7\u2069. Połączyć przez "
+                 "\u2068COM7\u2069?")});
     QCOMPARE(QString::fromStdString(p.port.opened.back()), opened);
     QCOMPARE(QString::fromStdString(f.link().port_name), opened);
     QCOMPARE(f.ComboBox1->currentText(), opened);

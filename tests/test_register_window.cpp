@@ -429,7 +429,7 @@ void TestRegisterWindow::deleteRemovesItsVersions() {
     });
     p.form1->RegisterButton->click();
     QCOMPARE(p.messages.questions.size(), 1);
-    QVERIFY(p.messages.questions.front().contains(u("„Do usunięcia <b>x</b>”")));
+    QVERIFY(p.messages.questions.front().contains(u("„\u2068Do usunięcia <b>x</b>\u2069”")));
     QVERIFY(p.messages.questions.front().contains(u("(3) zostaną usunięte z pliku rejestru na "
                                                     "zawsze")));
     auto r = p.openRegister();

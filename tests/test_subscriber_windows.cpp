@@ -20,6 +20,12 @@ namespace {
 QString u(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
+// A file the test hands to the import, written whole.
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 std::string number(int n) {
     return QString::asprintf("486%08d", n).toStdString();
 }
@@ -408,10 +414,7 @@ void TestSubscriberWindows::imageFollowsTheList() {
         start.set(*SettingsImage::subscriberOffset(7) + i, std::uint8_t(0x30 + i));
     QTemporaryDir dir;
     const QString path = dir.filePath(u("t.sbn"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(reinterpret_cast<const char*>(start.bytes().data()), 4096);
-    file.close();
+    QVERIFY(writeFile(path, QByteArray(reinterpret_cast<const char*>(start.bytes().data()), 4096)));
 
     Program p;
     p.settings().subscribers.set(9, number(9)); // the last device's caller
@@ -458,10 +461,7 @@ void TestSubscriberWindows::importPreview() {
     QFETCH(QStringList, after);
     QTemporaryDir dir;
     const QString path = dir.filePath(u("lista.csv"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("Telefon\r\n601 000 002\r\n+48 600 000 001\r\nabc\r\n");
-    file.close();
+    QVERIFY(writeFile(path, "Telefon\r\n601 000 002\r\n+48 600 000 001\r\nabc\r\n"));
 
     Program p;
     p.settings().subscribers.set(1, number(1));
@@ -509,10 +509,7 @@ void TestSubscriberWindows::exportAndRefusedImport() {
     // text is refused in a message box and no preview opens.
     QTemporaryDir dir;
     const QString binary = dir.filePath(u("obraz.csv"));
-    QFile file(binary);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray("601234567\0\1\2", 12));
-    file.close();
+    QVERIFY(writeFile(binary, QByteArray("601234567\0\1\2", 12)));
     Program p;
     p.settings().subscribers.set(7, number(7));
     p.files.answers = {dir.filePath(u("lista")), binary};
@@ -539,11 +536,8 @@ void TestSubscriberWindows::importColumnChoice() {
     // caller; ticking none accepts nothing and "Importuj" is off.
     QTemporaryDir dir;
     const QString path = dir.filePath(u("telefony.csv"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("Nazwisko;Telefon 1;Telefon 2\r\nNowak;601000001;601000002\r\n"
-               "Kowal;;601000003\r\nZięba;601000004;\r\n");
-    file.close();
+    QVERIFY(writeFile(path, "Nazwisko;Telefon 1;Telefon 2\r\nNowak;601000001;601000002\r\n"
+                            "Kowal;;601000003\r\nZięba;601000004;\r\n"));
     Program p;
     p.files.answers = {path};
     inList(p, [&](TForm12* w, TForm2*) {
@@ -585,18 +579,12 @@ void TestSubscriberWindows::importShowsTheFileAsText() {
     QTemporaryDir dir;
     const QString name = u("<b>ZAUFANY<b>_\u202Evsc.csv");
     const QString path = dir.filePath(name);
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("Nazwisko;Tel. dom&praca %1\r\n<img src=\"/dev/zero\">;601000001\r\n");
-    file.close();
+    QVERIFY(writeFile(path, "Nazwisko;Tel. dom&praca %1\r\n<img src=\"/dev/zero\">;601000001\r\n"));
     const QString refusedName = u("<font color=red>UWAGA<br><img src=\"&#47;dev&#47;zero\">.csv");
-    QFile refused(dir.filePath(refusedName));
-    QVERIFY(refused.open(QIODevice::WriteOnly));
-    refused.write(QByteArray("\0\1\2", 3));
-    refused.close();
+    QVERIFY(writeFile(dir.filePath(refusedName), QByteArray("\0\1\2", 3)));
 
     Program p;
-    p.files.answers = {path, refused.fileName()};
+    p.files.answers = {path, dir.filePath(refusedName)};
     inList(p, [&](TForm12* w, TForm2*) {
         whenModal([&](QDialog*) {
             SubscriberImportWindow* v = w->importWindow;
@@ -662,10 +650,7 @@ void TestSubscriberWindows::importWindowKeepsItsSize() {
         row += QByteArray::number(601000000 + c) + (c + 1 < columns ? ";" : "");
     QTemporaryDir dir;
     const QString path = dir.filePath(u("szeroki.csv"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(header + "\r\n" + row + "\r\n");
-    file.close();
+    QVERIFY(writeFile(path, header + "\r\n" + row + "\r\n"));
     Program p;
     p.files.answers = {path};
     inList(p, [&](TForm12* w, TForm2*) {

@@ -1,75 +1,20 @@
 #include "register_location.h"
 
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <system_error>
+#include "register_location_system.h"
 
-#ifdef _WIN32
-#include "windows_text.h"
-#endif
+#include <algorithm>
+#include <system_error>
 
 namespace trellikon::reg {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// UTF-8 names on every system: on Windows a std::string would be taken for
-// the ANSI code page, which cannot carry every name.
-fs::path pathOf(const std::string& utf8) {
-    return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string nameOf(const fs::path& p) {
-    const std::u8string s = p.u8string();
-    return std::string(s.begin(), s.end());
-}
-
-std::string environment(const char* name) {
-#ifdef _WIN32
-    const wchar_t* value = ::_wgetenv(widen(name).c_str());
-    if (!value)
-        return {};
-    return narrowExact(value).value_or(std::string());
-#else
-    const char* value = std::getenv(name);
-    return value ? std::string(value) : std::string();
-#endif
-}
-
-} // namespace
 
 std::string registerPath(const std::string& given) {
     if (!given.empty())
         return given;
     if (std::string env = environment("TRELLIKON_REGISTER"); !env.empty())
         return env;
-#ifdef _WIN32
-    const std::string appData = environment("APPDATA");
-    if (appData.empty())
-        return {};
-    return nameOf(pathOf(appData) / "Trellikon" / "rejestr.sqlite");
-#else
-    std::string data = environment("XDG_DATA_HOME");
-    if (data.empty() || data[0] != '/') { // a relative value is to be ignored
-        const std::string home = environment("HOME");
-        if (home.empty())
-            return {};
-        data = home + "/.local/share";
-    }
-    return data + "/trellikon/rejestr.sqlite";
-#endif
-}
-
-std::string defaultRegisterText() {
-#ifdef _WIN32
-    return "%APPDATA%\\Trellikon\\rejestr.sqlite";
-#else
-    return "$XDG_DATA_HOME/trellikon/rejestr.sqlite\n"
-           "             (~/.local/share/trellikon/rejestr.sqlite, gdy XDG_DATA_HOME nie jest\n"
-           "             ustawiona)";
-#endif
+    return userRegisterPath();
 }
 
 std::string prepareFolder(const std::string& file) {
@@ -82,20 +27,8 @@ std::string prepareFolder(const std::string& file) {
     fs::create_directories(folder, ec);
     if (ec)
         return "nie można utworzyć katalogu „" + nameOf(folder) + "”: " + ec.message();
-#ifndef _WIN32
-    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
-#endif
+    keepFolderPrivate(folder);
     return {};
-}
-
-void keepPrivate(const std::string& file) {
-#ifndef _WIN32
-    std::error_code ec;
-    fs::permissions(pathOf(file), fs::perms::owner_read | fs::perms::owner_write,
-                    fs::perm_options::replace, ec);
-#else
-    (void)file;
-#endif
 }
 
 bool fileExists(const std::string& file) {
@@ -138,25 +71,16 @@ void removeFile(const std::string& file) {
 
 std::string untouchedUri(const std::string& file) {
     std::string uri = "file:";
-#ifdef _WIN32
-    // "C:\x" is "file:/C:/x" to SQLite.
-    if (file.size() > 1 && file[1] == ':')
-        uri += '/';
-#endif
-    for (char c : file) {
+    for (char c : uriPath(file)) {
         if (c == '%' || c == '?' || c == '#') {
             static const char* const digits = "0123456789abcdef";
             const auto u = static_cast<unsigned char>(c);
             uri += '%';
             uri += digits[u >> 4];
             uri += digits[u & 15];
-        }
-#ifdef _WIN32
-        else if (c == '\\')
-            uri += '/';
-#endif
-        else
+        } else {
             uri += c;
+        }
     }
     return uri + "?mode=ro&immutable=1";
 }

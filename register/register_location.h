@@ -13,7 +13,7 @@ namespace trellikon::reg {
 // when no home is known.
 std::string registerPath(const std::string& given);
 
-// The default, as the help text names it.
+// The default, as the help text names it (lines broken for its column).
 std::string defaultRegisterText();
 
 // Creates the register's folder when missing; on Linux a new folder is the

@@ -46,6 +46,9 @@ class TestOptionTable : public QObject {
   private Q_SLOTS:
     void parse_data();
     void parse();
+    void commandLine_data();
+    void commandLine();
+    void usageLines();
 };
 
 void TestOptionTable::parse_data() {
@@ -106,6 +109,124 @@ void TestOptionTable::parse() {
     }
     const std::string text = line.toStdString();
     QCOMPARE(outcome(trellikon::options::parse(words(text.c_str()), 0, table, s)), expected);
+}
+
+namespace {
+
+// A small program: a family with alternatives, a repeated argument, an
+// optional one, an option with a value.
+const std::vector<Option>& sampleOptions() {
+    static const std::vector<Option> table = [] {
+        Option out;
+        out.names = {"--out"};
+        out.takesValue = true;
+        out.valueName = "WYNIK";
+        Option fast;
+        fast.names = {"--fast"};
+        return std::vector<Option>{out, fast};
+    }();
+    return table;
+}
+
+const std::vector<Command>& sampleCommands() {
+    static const std::vector<Command> table = {
+        {"show", {Argument{"PLIK"}}, {"--fast"}},
+        {"list add|remove", {Argument{"PLIK"}, Argument{"NUMER", false, true}}, {"--out"}, 1},
+        {"list export", {Argument{"PLIK"}, Argument{"WYNIK", true}}},
+        {"set", {Argument{"PLIK"}, Argument{"K=W", false, true, "settings K=W"}}},
+    };
+    return table;
+}
+
+} // namespace
+
+void TestOptionTable::commandLine_data() {
+    // Rows: the words, then the command found with its alternative and
+    // arguments, or the complaint.
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("expected");
+    auto row = [](const char* name, const char* line, const char* expected) {
+        QTest::newRow(name) << QString::fromLatin1(line) << QString::fromLatin1(expected);
+    };
+    row("nothing", "", "no command");
+    row("a command", "show a", "show: [a]");
+    row("an alternative of the last word", "list remove f 1 2",
+        "list add|remove remove: [f] [1] [2]");
+    row("option between arguments", "list add f --out o 1", "list add|remove add: [f] [1] --out=o");
+    row("family without its word", "list", "word of list: add remove export");
+    row("family with a wrong word", "list sort f", "word of list: add remove export");
+    row("unknown command", "sort", "unknown sort");
+    row("optional argument left out", "list export f", "list export export: [f]");
+    row("one argument too many", "list export f o x", "option of list export: extra x");
+    row("first argument missing", "list add", "list add|remove lacks argumentu PLIK");
+    row("repeated argument missing", "list add f", "list add|remove lacks argumentu NUMER");
+    row("a lack worded otherwise", "set f", "set lacks settings K=W");
+    row("option of another command", "show --out o a", "option of show: unknown --out");
+}
+
+void TestOptionTable::commandLine() {
+    QFETCH(QString, line);
+    QFETCH(QString, expected);
+    const CommandLine read =
+        readCommandLine(words(line.toStdString().c_str()), sampleCommands(), sampleOptions());
+    QString got;
+    if (read.complaint) {
+        const CommandComplaint& c = *read.complaint;
+        switch (c.kind) {
+        case CommandComplaint::NoCommand:
+            got = QStringLiteral("no command");
+            break;
+        case CommandComplaint::UnknownCommand:
+            got = QStringLiteral("unknown ") + QString::fromStdString(c.given);
+            break;
+        case CommandComplaint::WordMissing: {
+            QStringList choices;
+            for (const std::string& w : c.choices)
+                choices << QString::fromStdString(w);
+            got = QStringLiteral("word of %1: %2")
+                      .arg(QString::fromStdString(c.given), choices.join(QLatin1Char(' ')));
+            break;
+        }
+        case CommandComplaint::Option:
+            got = QStringLiteral("option of %1: %2 %3")
+                      .arg(QString::fromStdString(c.command->words),
+                           c.option->kind == Complaint::ExtraArgument ? QStringLiteral("extra")
+                                                                      : QStringLiteral("unknown"),
+                           QString::fromStdString(c.option->argument));
+            break;
+        case CommandComplaint::ArgumentMissing:
+            got = QStringLiteral("%1 lacks %2")
+                      .arg(QString::fromStdString(c.command->words),
+                           QString::fromStdString(c.missing->lack()));
+            break;
+        }
+    } else {
+        QVERIFY(read.call);
+        const Call& call = *read.call;
+        got = QString::fromStdString(call.command.words);
+        if (call.word != call.command.words)
+            got += QLatin1Char(' ') + QString::fromStdString(call.word);
+        got += QStringLiteral(": ") + outcome(call.parsed);
+    }
+    QCOMPARE(got, expected);
+}
+
+void TestOptionTable::usageLines() {
+    // The usage lines come from the rows: options where the row puts them,
+    // brackets for the optional, dots for the repeated, and a line too long
+    // broken between whole units, never inside "[--out WYNIK]".
+    QCOMPARE(QString::fromStdString(
+                 trellikon::options::usageLines("p", sampleCommands(), sampleOptions())),
+             QStringLiteral("  p show [--fast] PLIK\n"
+                            "  p list add|remove PLIK [--out WYNIK] NUMER...\n"
+                            "  p list export PLIK [WYNIK]\n"
+                            "  p set PLIK K=W...\n"));
+    QCOMPARE(QString::fromStdString(
+                 trellikon::options::usageLines("program", sampleCommands(), sampleOptions(), 30))
+                 .section(QLatin1Char('\n'), 1, 3),
+             QStringLiteral("  program list add|remove PLIK\n"
+                            "          [--out WYNIK]\n"
+                            "          NUMER..."));
 }
 
 QTEST_MAIN(TestOptionTable)

@@ -14,8 +14,6 @@ namespace trellikon::cli {
 
 inline constexpr const char* kProgramName = "trellikon-cli";
 
-std::string helpText();
-
 int runShow(const std::string& path, bool json, std::ostream& out, std::ostream& err);
 int runDiff(const std::string& pathA, const std::string& pathB, std::ostream& out,
             std::ostream& err);

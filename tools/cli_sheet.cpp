@@ -3,6 +3,7 @@
 // no screen, so it asks for the platform that draws off screen.
 
 #include "cli_commands.h"
+#include "console.h"
 #include "files.h"
 #include "outside_text.h"
 #include "settings_sheet.h"
@@ -29,10 +30,8 @@ std::unique_ptr<QGuiApplication> guiForFonts() {
     if (QCoreApplication::instance())
         return nullptr;
     qInstallMessageHandler(quietQt);
-#ifndef _WIN32
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (console::drawsOffscreen() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-#endif
     static int argc = 1;
     static char name[] = "trellikon-cli";
     static char* argv[] = {name, nullptr};

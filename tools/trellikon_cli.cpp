@@ -1,299 +1,482 @@
 // trellikon-cli: templates and device transfers from the command line for
-// installers who keep many templates. Only the arguments are handled here;
-// the commands live in cli_commands.
+// installers who keep many templates. The commands live in cli_commands; here
+// is the one table that names them: the words, arguments and options of each,
+// what the help says of it and what runs it.
 
 #include "cable_memory.h"
 #include "cli_commands.h"
+#include "console.h"
 #include "files.h"
 #include "option_table.h"
+#include "register_location.h"
 #include "system_serial_port.h"
 
-#include <algorithm>
-#include <cstdlib>
 #include <iostream>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
-
-#ifdef _WIN32
-#include "windows_text.h"
-
-#include <shellapi.h>
-#endif
 
 namespace {
 
 using namespace trellikon::cli;
 namespace opt = trellikon::options;
 
-// The options of every command, declared once; one parser reads them all.
-opt::Option flag(const char* name) {
-    return {{name}};
-}
-opt::Option withFileName(const char* name) {
-    return {{name}, true};
-}
-opt::Option withName(const char* name) {
-    return {{name}, true};
+// Every option of every command, declared once: what its value is, and what
+// the help says of it where the commands' descriptions do not.
+const std::vector<opt::Option>& options() {
+    static const std::vector<opt::Option> table = [] {
+        auto flag = [](const char* name) {
+            opt::Option o;
+            o.names = {name};
+            return o;
+        };
+        auto valued = [](const char* name, const char* valueName, const char* valueIs) {
+            opt::Option o;
+            o.names = {name};
+            o.takesValue = true;
+            o.valueName = valueName;
+            o.valueIs = valueIs;
+            return o;
+        };
+        auto described = [](opt::Option o, const char* after, std::string help) {
+            o.describedAfter = after;
+            o.help = std::move(help);
+            return o;
+        };
+        opt::Option registerFile =
+            described(valued("--register", "PLIK", "nazwy pliku"), "write",
+                      std::string("Plik rejestru instalacji. Bez tej opcji: zmienna środowiska\n"
+                                  "TRELLIKON_REGISTER, a bez niej ") +
+                          trellikon::reg::defaultRegisterText() +
+                          ".\n"
+                          "Rejestr jest otwierany tylko przez polecenia, które go używają;\n"
+                          "dwa programy mogą go używać naraz. Uszkodzony rejestr jest tylko\n"
+                          "czytany, a komunikat wskazuje najnowszą z trzech dziennych kopii\n"
+                          "(PLIK.kopia-RRRR-MM-DD).");
+        registerFile.inUsage = false; // a line under the usage says who takes it
+        opt::Option column = valued("--column", "NAZWA|NUMER", "nazwy albo numeru kolumny");
+        column.repeats = true;
+        return std::vector<opt::Option>{
+            described(flag("--json"), "show", "(dla show) Jeden obiekt JSON w UTF-8, do skryptów."),
+            described(valued("--installation", "NAZWA", "nazwy instalacji"), "write",
+                      "(dla read i write) Instalacja w rejestrze, do której należy\n"
+                      "wersja; nowa nazwa tworzy instalację. Bez tej opcji wersja jest\n"
+                      "„nieprzypisane”, a read podaje najbliższą instalację."),
+            described(flag("--no-register"), "write",
+                      "(dla read i write) Nic nie trafia do rejestru; write zapisuje\n"
+                      "wtedy bez kopii zapasowej i mówi o tym."),
+            registerFile,
+            described(flag("--verify"), "write",
+                      "(dla write) Po zapisie odczytuje urządzenie i porównuje z plikiem."),
+            described(flag("--fast"), "write",
+                      "(dla read i write) Następne zapytanie lub blok wychodzi, gdy tylko\n"
+                      "nadejdzie poprawna odpowiedź na poprzednie, zamiast w następnym\n"
+                      "takcie co 1000 ms; limity czasu pozostają te same. Domyślnie\n"
+                      "program trzyma się tempa taktu, bo tylko w nim urządzenie na\n"
+                      "pewno odpowiada."),
+            valued("--output", "WYNIK", "nazwy pliku"),
+            flag("--replace"),
+            flag("--skip-refused"),
+            column,
+        };
+    }();
+    return table;
 }
 
-struct Command {
-    const char* name;     // as the command line names it: "show", "subscribers import"
-    const char* spokenAs; // as its messages name it
-    std::vector<opt::Option> options;
-    // The names of the arguments the command takes, for the messages...
-    std::vector<const char*> arguments;
-    // ...or none: it counts its own arguments and words their lack itself.
-    bool countsItsArguments = false;
+// The register's file and what a read or write records there.
+RegisterChoice registerChoice(const opt::Call& c) {
+    RegisterChoice choice;
+    choice.mode = c.has("--no-register") ? RegisterChoice::Refused : RegisterChoice::Record;
+    choice.path = c.value("--register");
+    choice.installation = c.value("--installation");
+    return choice;
+}
+
+// read, write, restore and diff with a port: the system's port and clock.
+struct Transfer {
+    TransferOptions options;
+    trellikon::SystemSerialPort port;
+    SteadyTickClock clock;
+
+    explicit Transfer(const opt::Call& c) {
+        options.fast = c.has("--fast");
+        options.verify = c.has("--verify");
+        options.cableFile = trellikon::defaultCableFile();
+        options.record = registerChoice(c);
+    }
 };
 
-const std::vector<Command>& commands() {
-    static const std::vector<Command> table = {
-        {"show", "show", {flag("--json")}, {"PLIK"}},
-        {"diff", "diff", {}, {"PLIK_A", "PLIK_B"}},
-        {"sheet", "sheet", {}, {"PLIK", "WYNIK.pdf"}},
-        {"read",
-         "read",
-         {flag("--fast"), withName("--installation"), flag("--no-register"),
-          withFileName("--register")},
-         {"PORT", "PLIK"}},
-        {"write",
-         "write",
-         {flag("--verify"), flag("--fast"), withName("--installation"), flag("--no-register"),
-          withFileName("--register")},
-         {"PORT", "PLIK"}},
-        {"installations", "installations", {withFileName("--register")}, {}, true},
-        {"history", "history", {withFileName("--register")}, {}, true},
-        {"version", "version", {withFileName("--register")}, {"ID", "PLIK"}},
-        {"restore",
-         "restore",
-         {flag("--verify"), flag("--fast"), withFileName("--register")},
-         {"ID", "PORT"}},
-        {"register export", "register export", {withFileName("--register")}, {}, true},
-        {"register import", "register import", {withFileName("--register")}, {"PLIK"}},
-        {"ports", "ports", {}, {}},
-        {"demo", "demo", {}, {"PLIK"}},
-        {"set", "set", {withFileName("--output")}, {}, true},
-        {"subscribers add", "subscribers", {}, {}, true},
-        {"subscribers remove", "subscribers", {}, {}, true},
-        {"subscribers import",
-         "subscribers import",
-         {flag("--replace"), flag("--skip-refused"), withFileName("--output"),
-          opt::Option{{"--column"}, true}},
+int runDiffCommand(const opt::Call& c) {
+    if (!namesPort(c.argument(0)))
+        return runDiff(c.argument(0), c.argument(1), std::cout, std::cerr);
+    Transfer t(c);
+    return runDiffDevice(c.argument(0), c.argument(1), t.port, t.clock, std::cout, std::cerr);
+}
+
+int runImportCommand(const opt::Call& c) {
+    ImportOptions options;
+    options.replace = c.has("--replace");
+    options.skipRefused = c.has("--skip-refused");
+    options.outPath = c.value("--output");
+    if (const auto columns = c.parsed.every.find("--column"); columns != c.parsed.every.end())
+        options.columns = columns->second;
+    return runSubscribersImport(c.argument(0), c.argument(1), options, std::cout, std::cerr);
+}
+
+// The words after the first argument, for commands that take any number.
+std::vector<std::string> allFrom(const opt::Call& c, std::size_t first) {
+    const auto& a = c.parsed.arguments;
+    return std::vector<std::string>(a.begin() + static_cast<std::ptrdiff_t>(first), a.end());
+}
+
+std::string helpText();
+
+// Every command: its words, arguments, options (as they stand in the usage
+// line), what the help says of it and what runs it.
+const std::vector<opt::Command>& commands() {
+    using A = opt::Argument;
+    static const std::vector<opt::Command> table = {
+        {"show",
+         {A{"PLIK"}},
+         {"--json"},
+         0,
          {},
-         true},
-        {"subscribers export", "subscribers export", {}, {}, true},
+         "Wypisuje wszystkie ustawienia szablonu pod nazwami z okien programu,\n"
+         "tak jak program je odczytuje. Wartości tekstowe stoją w cudzysłowie;\n"
+         "bajty sterujące są pokazane jako \\xNN, cudzysłów jako \\\" i ukośnik\n"
+         "odwrotny jako \\\\. Pole z błędną sumą kontrolną ma dopisek\n"
+         "„(domyślna – błąd sumy kontrolnej)” i pokazuje wartość domyślną.",
+         [](const opt::Call& c) {
+             return runShow(c.argument(0), c.has("--json"), std::cout, std::cerr);
+         }},
+        {"diff",
+         {A{"PLIK_A"}, A{"PLIK_B"}},
+         {},
+         0,
+         {"PLIK_A PLIK_B", "PORT PLIK"},
+         "Porównuje dwa szablony: każde różniące się ustawienie pod nazwami\n"
+         "grup i pól z okien programu (wartość w A i w B), abonentów CLIP\n"
+         "według pozycji (dodany, usunięty, zmieniony) oraz liczbę\n"
+         "różniących się bajtów, których nie czyta żadne ustawienie (bajty\n"
+         "nieużywane). Przy zgodności wypisuje jedną linię „Ustawienia\n"
+         "zgodne”. Gdy pierwszy argument to port (COMn albo ścieżka\n"
+         "urządzenia), odczytuje urządzenie i porównuje je z PLIKIEM; kod 2\n"
+         "oznacza wtedy każdy błąd, także brak odpowiedzi urządzenia. Plik\n"
+         "o nazwie portu podaj ze ścieżką (./COM1).",
+         runDiffCommand},
+        {"sheet",
+         {A{"PLIK"}, A{"WYNIK.pdf"}},
+         {},
+         0,
+         {},
+         "Zapisuje kartę ustawień szablonu jako dokument PDF (A4): wszystkie\n"
+         "ustawienia pod nazwami z okien programu, komunikaty alarmowe tak,\n"
+         "jak wysyła je urządzenie, listę abonentów CLIP i miejsce na podpis\n"
+         "instalatora. Istniejący plik jest zastępowany w całości albo wcale.",
+         [](const opt::Call& c) { return runSheet(c.argument(0), c.argument(1), std::cerr); }},
+        {"read",
+         {A{"PORT"}, A{"PLIK"}},
+         {"--fast", "--installation", "--no-register", "--register"},
+         0,
+         {},
+         "Odczytuje ustawienia z urządzenia do PLIKU (4096 bajtów). Istniejący\n"
+         "plik jest zastępowany w całości albo wcale. Odczyt trafia też do\n"
+         "rejestru instalacji jako wersja „odczyt”.",
+         [](const opt::Call& c) {
+             Transfer t(c);
+             return runRead(c.argument(0), c.argument(1), t.options, t.port, t.clock, std::cerr);
+         }},
+        {"write",
+         {A{"PORT"}, A{"PLIK"}},
+         {"--verify", "--fast", "--installation", "--no-register", "--register"},
+         0,
+         {},
+         "Zapisuje PLIK do urządzenia; plik musi mieć dokładnie 4096 bajtów.\n"
+         "Przed pierwszą ramką zapisu odczytuje urządzenie i zachowuje jego\n"
+         "ustawienia w rejestrze jako „kopia przed zapisem”; gdy kopii nie\n"
+         "da się zachować, nic nie jest zapisywane (kod 2). Zapis trafia do\n"
+         "rejestru jako wersja „zapis”.",
+         [](const opt::Call& c) {
+             Transfer t(c);
+             return runWrite(c.argument(0), c.argument(1), t.options, t.port, t.clock, std::cerr);
+         }},
+        {"set",
+         {A{"PLIK"}, A{"KLUCZ=WARTOŚĆ", false, true, "ustawień KLUCZ=WARTOŚĆ"}},
+         {"--output"},
+         1,
+         {},
+         "Zmienia ustawienia szablonu i zapisuje go (na miejscu albo jako\n"
+         "WYNIK). Każda wartość przechodzi te same kontrole co w oknach\n"
+         "programu, a całość jest kodowana jak przed zapisem z okna; przy\n"
+         "odmowie wypisywany jest komunikat programu, plik zostaje bez zmian\n"
+         "(kod 2). Klucze jak w show --json:\n"
+         "  sms_centre_number, user_numbers.1 .. user_numbers.4\n"
+         "  sms_mask, ring_mask (lista użytkowników, np. 1,2; pusta: żaden)\n"
+         "  input_mask (lista wejść 1..8, np. 1,2,3,4)\n"
+         "  echo_on, output1_permanent, output2_permanent,\n"
+         "  output1_auto_on, output2_auto_on (true/false)\n"
+         "  output1_auto_seconds, output2_auto_seconds, daily_sms_limit\n"
+         "  test_message_on (true/false), test_message_user (1..4)\n"
+         "  balance_query_code, balance_sms_count, balance_days\n"
+         "  balance_info_on, balance_by_count_on, balance_by_time_on,\n"
+         "  clip_output1_on, clip_output2_on (true/false)\n"
+         "  texts.0 (nagłówek) .. texts.14 (wiadomość testowa)\n"
+         "Jak w oknie: włączenie wyjścia czasowego wyłącza stałe i podaje\n"
+         "30 s, zezwolenie CLIP na wyjście bez czasu włącza je na 3 s (chyba\n"
+         "że podano też czas); pusty kod badania konta wyłącza informowanie\n"
+         "ilościowe i czasowe.",
+         [](const opt::Call& c) {
+             return runSet(c.argument(0), c.value("--output"), allFrom(c, 1), std::cerr);
+         }},
+        {"subscribers add|remove",
+         {A{"PLIK"}, A{"NUMER", false, true}},
+         {},
+         0,
+         {},
+         "add: dopisuje abonentów (11 cyfr) na najniższe wolne pozycje;\n"
+         "remove: usuwa ich z listy i zwalnia ich pozycje. Dla każdego numeru\n"
+         "wypisuje komunikat okna abonentów; przy odmowie plik bez zmian.\n"
+         "export: zapisuje listę abonentów jako CSV (pozycja;numer, UTF-8 ze\n"
+         "znacznikiem BOM, CRLF – arkusz kalkulacyjny otwiera go wprost);\n"
+         "bez WYNIKU na standardowe wyjście.\n"
+         "import: dopisuje numery z pliku CSV na najniższe wolne pozycje,\n"
+         "a z --replace zastępuje nimi całą listę (pozycje z pliku zostają).\n"
+         "Separator ; , albo tabulator, UTF-8, UTF-16 ze znacznikiem BOM\n"
+         "(„Tekst Unicode”) albo Windows-1250; nagłówek (także pod tytułem\n"
+         "i pustymi wierszami) i kolumny rozpoznawane same. Numer\n"
+         "„+48 601 234 567”, „601-234-567”, „0048601234567”,\n"
+         "„=\"48601234567\"”, „'601234567” albo komórka liczbowa\n"
+         "„601234567,00” staje się 48601234567, „0 22 123 45 67” –\n"
+         "48221234567. Liczba z ułamkiem lub w zapisie wykładniczym\n"
+         "(„4,86012E+10”) jest odrzucana: arkusz już zgubił cyfry; taką\n"
+         "kolumnę trzeba sformatować jako tekst. Raport podaje kolumnę\n"
+         "z numerami i każdą pominiętą kolumnę z telefonami; --column\n"
+         "NAZWA|NUMER (nagłówek albo numer kolumny od 1, można podać kilka\n"
+         "razy) wybiera kolumny, a każdy numer w nich to osobny abonent.\n"
+         "Dla każdego wiersza wypisuje wynik: przyjęty (numer i pozycja),\n"
+         "pominięty (powtórzony, już na liście) albo odrzucony (nie numer,\n"
+         "lista pełna). Odrzucony wiersz: nic nie jest zapisywane (kod 2),\n"
+         "chyba że podano --skip-refused; żaden przyjęty numer: nic nie\n"
+         "jest zapisywane (kod 2) mimo --skip-refused. Cudzysłów nigdzie\n"
+         "niezamknięty: plik odrzucony w całości, z numerem wiersza, w którym\n"
+         "się otwiera. Wynik trafia do PLIKU albo do --output.",
+         [](const opt::Call& c) {
+             return runSubscribers(c.word == "add", c.argument(0), allFrom(c, 1), std::cout,
+                                   std::cerr);
+         }},
+        {"subscribers export",
+         {A{"PLIK"}, A{"WYNIK.csv", true}},
+         {},
+         0,
+         {},
+         {},
+         [](const opt::Call& c) {
+             return runSubscribersExport(c.argument(0), c.optionalArgument(1), std::cout,
+                                         std::cerr);
+         }},
+        {"subscribers import",
+         {A{"PLIK"}, A{"LISTA.csv", false, false, "argumentu CSV"}},
+         {"--replace", "--skip-refused", "--column", "--output"},
+         2,
+         {},
+         {},
+         runImportCommand},
+        {"installations",
+         {A{"SZUKAJ", true}},
+         {"--register"},
+         0,
+         {},
+         "Wypisuje instalacje z rejestru: nazwę, liczbę wersji i ostatnią\n"
+         "wizytę (czas UTC), od ostatnio odwiedzanej. SZUKAJ wybiera te,\n"
+         "których nazwa lub notatka zawiera ten tekst albo których numer\n"
+         "urządzenia lub dowolny numer w ustawieniach (użytkownicy, centrum\n"
+         "SMS, każdy abonent CLIP) kończy się tym numerem; pod instalacją\n"
+         "stoi, gdzie numer znaleziono (np. „abonent CLIP 43”).",
+         [](const opt::Call& c) {
+             return runInstallations(registerChoice(c), c.optionalArgument(0), std::cout,
+                                     std::cerr);
+         }},
+        {"history",
+         {A{"NAZWA", true}},
+         {"--register"},
+         0,
+         {},
+         "Wypisuje wersje z rejestru, od najnowszej, w wierszach\n"
+         "„ID  RRRR-MM-DD GG:MM  RODZAJ  INSTALACJA  PODSUMOWANIE” (czas\n"
+         "UTC); z NAZWĄ tylko wersje tej instalacji, „history\n"
+         "nieprzypisane” – wersje bez instalacji. Podsumowanie porównuje\n"
+         "wersję z poprzednią wersją tej samej instalacji.",
+         [](const opt::Call& c) {
+             return runHistory(registerChoice(c), c.optionalArgument(0), std::cout, std::cerr);
+         }},
+        {"version",
+         {A{"ID"}, A{"PLIK"}},
+         {"--register"},
+         0,
+         {},
+         "Zapisuje 4096 bajtów wersji ID z rejestru do PLIKU (w całości albo\n"
+         "wcale).",
+         [](const opt::Call& c) {
+             return runVersion(registerChoice(c), c.argument(0), c.argument(1), std::cerr);
+         }},
+        {"restore",
+         {A{"ID"}, A{"PORT"}},
+         {"--verify", "--fast", "--register"},
+         0,
+         {},
+         "Zapisuje wersję ID z rejestru do urządzenia, jak write: najpierw\n"
+         "kopia zapasowa urządzenia w rejestrze.",
+         [](const opt::Call& c) {
+             Transfer t(c);
+             return runRestore(t.options.record, c.argument(0), c.argument(1), t.options, t.port,
+                               t.clock, std::cerr);
+         }},
+        {"register export",
+         {A{"PLIK"}, A{"NAZWA", true}},
+         {"--register"},
+         0,
+         {},
+         "export: zapisuje do PLIKU instalację NAZWA (bez niej cały\n"
+         "rejestr) z wszystkimi wersjami, do przeniesienia na inny\n"
+         "komputer. import: dodaje do rejestru wersje z takiego pliku;\n"
+         "wersje, które już są w rejestrze (ta sama treść i czas), są\n"
+         "pomijane, więc ponowny import niczego nie dodaje. Plik uszkodzony\n"
+         "albo obcy jest odrzucany w całości.",
+         [](const opt::Call& c) {
+             return runRegisterExport(registerChoice(c), c.argument(0), c.optionalArgument(1),
+                                      std::cerr);
+         }},
+        {"register import",
+         {A{"PLIK"}},
+         {"--register"},
+         0,
+         {},
+         {},
+         [](const opt::Call& c) {
+             return runRegisterImport(registerChoice(c), c.argument(0), std::cerr);
+         }},
+        {"ports",
+         {},
+         {},
+         0,
+         {},
+         "Wypisuje, które urządzenie oznacza teraz każda z nazw COM1..COM8,\n"
+         "a potem każdy inny obecny port szeregowy z opisem; pod portem\n"
+         "z przejściówką USB: jej układ, model, identyfikator USB, numer\n"
+         "seryjny i sterownik (a gdy sterownik się nie uruchomił: co zrobić).",
+         [](const opt::Call&) { return runPorts(std::cout); }},
+        {"demo",
+         {A{"PLIK"}},
+         {},
+         0,
+         {},
+         "Zapisuje do PLIKU szablon z przykładowymi ustawieniami (np. jako\n"
+         "pamięć symulatora trellikon-sim).",
+         [](const opt::Call& c) { return runDemo(c.argument(0), std::cout, std::cerr); }},
+        // "help show" was always the help too.
+        {"help",
+         {A{"POLECENIE", true, true}},
+         {},
+         0,
+         {"| --help | -h"},
+         "Ten opis.",
+         [](const opt::Call&) {
+             std::cout << helpText();
+             return kExitOk;
+         }},
     };
     return table;
+}
+
+std::string helpText() {
+    return std::string("trellikon-cli – szablony ustawień (.sbn) i odczyt/zapis urządzenia\n\n"
+                       "Użycie:\n") +
+           opt::usageLines(kProgramName, commands(), options()) +
+           "  (polecenia rejestru oraz read i write przyjmują też --register PLIK)\n\n"
+           "Polecenia:\n" +
+           opt::descriptions(commands(), options()) + R"(
+Pliki:
+  Szablon to 4096 bajtów pamięci ustawień. Krótszy plik jest uzupełniany
+  bajtami 0x1A, z dłuższego brane jest pierwsze 4096 bajtów; o obu przypadkach
+  informuje ostrzeżenie na stderr. Nazwę zaczynającą się od „-” poprzedź „--”.
+
+Port:
+)" + trellikon::console::portHelp() +
+           R"(
+
+Przykład: dziesięć urządzeń z jednego szablonu, każde z innym numerem
+użytkownika 1 (numery w pliku numery.txt, po jednym w wierszu):
+  while read -r numer; do
+      trellikon-cli set szablon.sbn --output urzadzenie.sbn "user_numbers.1=$numer" &&
+      trellikon-cli write --verify COM1 urzadzenie.sbn || break
+      read -r -p "Podłącz następne urządzenie i naciśnij Enter " </dev/tty
+  done < numery.txt
+
+Przykład: lista mieszkańców z arkusza do szablonu i do urządzenia:
+  trellikon-cli subscribers import szablon.sbn mieszkancy.csv --output brama.sbn &&
+  trellikon-cli write --verify COM1 brama.sbn
+
+Kody wyjścia:
+  0  sukces; dla diff: ustawienia są zgodne
+  1  diff: ustawienia się różnią
+  2  błędne argumenty, plik nie do odczytu lub zapisu, port nie do otwarcia,
+     plik dla write o rozmiarze innym niż 4096 bajtów, odmowa set/subscribers,
+     odrzucony wiersz albo żaden przyjęty numer subscribers import, rejestr
+     nie do otwarcia lub zapisu, kopia zapasowa przed zapisem niezachowana
+  3  urządzenie się nie zgłosiło albo przekroczony został czas odczytu/zapisu
+  4  write --verify: ustawienia odczytane z urządzenia różnią się od pliku
+)";
 }
 
 int usage(const std::string& message) {
     return fail(std::cerr, kExitUsage, message + " (zobacz: " + kProgramName + " --help)");
 }
 
-int complain(const Command& c, const opt::Complaint& complaint) {
-    switch (complaint.kind) {
-    case opt::Complaint::MissingValue:
-        if (complaint.name == "--column")
-            return usage("opcja --column wymaga nazwy albo numeru kolumny");
-        if (complaint.name == "--installation")
-            return usage("opcja --installation wymaga nazwy instalacji");
-        return usage("opcja " + complaint.name + " wymaga nazwy pliku");
+// A word list as a sentence says it: "add, remove, export albo import".
+std::string either(const std::vector<std::string>& words) {
+    std::string out;
+    for (std::size_t i = 0; i < words.size(); ++i)
+        out += (i == 0 ? "" : i + 1 == words.size() ? " albo " : ", ") + words[i];
+    return out;
+}
+
+int complain(const opt::CommandComplaint& c) {
+    using K = opt::CommandComplaint;
+    switch (c.kind) {
+    case K::NoCommand:
+        return usage("brak polecenia");
+    case K::UnknownCommand:
+        return usage("nieznane polecenie „" + c.given + "”");
+    case K::WordMissing:
+        return usage("polecenie " + c.given + " wymaga " + either(c.choices));
+    case K::ArgumentMissing:
+        return usage("brak " + c.missing->lack() + " polecenia " + c.command->spoken());
+    case K::Option:
+        break;
+    }
+    const opt::Complaint& o = *c.option;
+    const std::string spoken = c.command->spoken();
+    switch (o.kind) {
+    case opt::Complaint::MissingValue: {
+        const opt::Option* option = opt::findOption(options(), o.name);
+        return usage("opcja " + o.name + " wymaga " +
+                     (option && option->valueIs ? option->valueIs : "wartości"));
+    }
     case opt::Complaint::ExtraArgument:
-        return usage("nadmiarowy argument „" + complaint.argument + "” polecenia " + c.spokenAs);
+        return usage("nadmiarowy argument „" + o.argument + "” polecenia " + spoken);
     case opt::Complaint::UnknownOption:
     case opt::Complaint::BadValue:
         break;
     }
-    return usage("nieznana opcja „" + complaint.argument + "” polecenia " + c.spokenAs);
-}
-
-// set FILE [--output OUT] KEY=VALUE...
-int runSetCommand(const opt::Parsed& p) {
-    const std::vector<std::string>& rest = p.arguments;
-    if (rest.empty())
-        return usage("brak argumentu PLIK polecenia set");
-    if (rest.size() < 2)
-        return usage("brak ustawień KLUCZ=WARTOŚĆ polecenia set");
-    const auto output = p.given.find("--output");
-    return runSet(rest[0], output == p.given.end() ? std::string() : output->second,
-                  std::vector<std::string>(rest.begin() + 1, rest.end()), std::cerr);
-}
-
-// subscribers export FILE [OUT]
-// subscribers import FILE IN [--replace] [--skip-refused] [--column C]... [--output OUT]
-int runSubscribersCsvCommand(const std::string& sub, const opt::Parsed& p) {
-    const bool import = sub == "import";
-    const std::vector<std::string>& rest = p.arguments;
-    const std::size_t least = import ? 2 : 1, most = 2;
-    if (rest.size() < least)
-        return usage(std::string("brak argumentu ") + (rest.empty() ? "PLIK" : "CSV") +
-                     " polecenia subscribers " + sub);
-    if (rest.size() > most)
-        return usage("nadmiarowy argument „" + rest[most] + "” polecenia subscribers " + sub);
-    if (import) {
-        ImportOptions options;
-        options.replace = p.given.count("--replace") > 0;
-        options.skipRefused = p.given.count("--skip-refused") > 0;
-        if (const auto output = p.given.find("--output"); output != p.given.end())
-            options.outPath = output->second;
-        if (const auto columns = p.every.find("--column"); columns != p.every.end())
-            options.columns = columns->second;
-        return runSubscribersImport(rest[0], rest[1], options, std::cout, std::cerr);
-    }
-    return runSubscribersExport(rest[0], rest.size() > 1 ? rest[1] : std::string(), std::cout,
-                                std::cerr);
-}
-
-// subscribers add|remove FILE NUMBER...
-int runSubscribersCommand(const std::string& sub, const opt::Parsed& p) {
-    if (sub == "export" || sub == "import")
-        return runSubscribersCsvCommand(sub, p);
-    const std::vector<std::string>& rest = p.arguments;
-    if (rest.size() < 2)
-        return usage(rest.empty() ? "brak argumentu PLIK polecenia subscribers"
-                                  : "brak argumentu NUMER polecenia subscribers");
-    const std::vector<std::string> numbers(rest.begin() + 1, rest.end());
-    return runSubscribers(sub == "add", rest[0], numbers, std::cout, std::cerr);
-}
-
-// The register's file and what a read or write records there.
-RegisterChoice registerChoice(const opt::Parsed& p) {
-    RegisterChoice choice;
-    choice.mode = p.given.count("--no-register") ? RegisterChoice::Refused : RegisterChoice::Record;
-    if (const auto file = p.given.find("--register"); file != p.given.end())
-        choice.path = file->second;
-    if (const auto name = p.given.find("--installation"); name != p.given.end())
-        choice.installation = name->second;
-    return choice;
-}
-
-// installations [SZUKAJ], history [NAZWA], register export PLIK [NAZWA]: an
-// optional last argument.
-int runRegisterListing(const std::string& name, const opt::Parsed& p) {
-    const std::vector<std::string>& rest = p.arguments;
-    const std::size_t least = name == "register export" ? 1 : 0, most = least + 1;
-    if (rest.size() < least)
-        return usage("brak argumentu PLIK polecenia " + name);
-    if (rest.size() > most)
-        return usage("nadmiarowy argument „" + rest[most] + "” polecenia " + name);
-    const std::string last = rest.size() > least ? rest[least] : std::string();
-    const RegisterChoice choice = registerChoice(p);
-    if (name == "installations")
-        return runInstallations(choice, last, std::cout, std::cerr);
-    if (name == "history")
-        return runHistory(choice, last, std::cout, std::cerr);
-    return runRegisterExport(choice, rest[0], last, std::cerr);
-}
-
-int runCommand(const Command& cmd, const opt::Parsed& p) {
-    const std::string name = cmd.name;
-    if (name == "installations" || name == "history" || name == "register export")
-        return runRegisterListing(name, p);
-    if (name == "set")
-        return runSetCommand(p);
-    if (name.rfind("subscribers ", 0) == 0)
-        return runSubscribersCommand(name.substr(12), p);
-
-    const std::vector<std::string>& positionals = p.arguments;
-    if (positionals.size() < cmd.arguments.size())
-        return usage(std::string("brak argumentu ") + cmd.arguments[positionals.size()] +
-                     " polecenia " + cmd.name);
-    if (name == "show")
-        return runShow(positionals[0], p.given.count("--json") > 0, std::cout, std::cerr);
-    if (name == "diff" && !namesPort(positionals[0]))
-        return runDiff(positionals[0], positionals[1], std::cout, std::cerr);
-    if (name == "sheet")
-        return runSheet(positionals[0], positionals[1], std::cerr);
-    if (name == "ports")
-        return runPorts(std::cout);
-    if (name == "demo")
-        return runDemo(positionals[0], std::cout, std::cerr);
-    if (name == "version")
-        return runVersion(registerChoice(p), positionals[0], positionals[1], std::cerr);
-    if (name == "register import")
-        return runRegisterImport(registerChoice(p), positionals[0], std::cerr);
-
-    TransferOptions transfer;
-    transfer.fast = p.given.count("--fast") > 0;
-    transfer.verify = p.given.count("--verify") > 0;
-    transfer.cableFile = trellikon::defaultCableFile();
-    transfer.record = registerChoice(p);
-    trellikon::SystemSerialPort port;
-    SteadyTickClock clock;
-    if (name == "diff")
-        return runDiffDevice(positionals[0], positionals[1], port, clock, std::cout, std::cerr);
-    if (name == "read")
-        return runRead(positionals[0], positionals[1], transfer, port, clock, std::cerr);
-    if (name == "restore")
-        return runRestore(transfer.record, positionals[0], positionals[1], transfer, port, clock,
-                          std::cerr);
-    return runWrite(positionals[0], positionals[1], transfer, port, clock, std::cerr);
-}
-
-} // namespace
-
-namespace {
-
-#ifdef _WIN32
-// The console's output code page as the program found it. The program
-// speaks UTF-8 to the console and puts the old page back however it ends
-// (returning, exit(), Ctrl+C, the console closed), so that the console the
-// user goes on working in still shows the other programs' letters right.
-UINT consolePageFound = 0;
-
-void restoreConsolePage() {
-    if (consolePageFound != 0)
-        ::SetConsoleOutputCP(consolePageFound);
-}
-
-BOOL WINAPI onConsoleEvent(DWORD) {
-    restoreConsolePage();
-    return FALSE; // and let the system end the program as it would
-}
-
-void speakUtf8ToConsole() {
-    const UINT found = ::GetConsoleOutputCP(); // 0 without a console
-    if (found == 0 || found == CP_UTF8 || !::SetConsoleOutputCP(CP_UTF8))
-        return;
-    consolePageFound = found;
-    std::atexit(restoreConsolePage);
-    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
-}
-#endif
-
-// The arguments in UTF-8, which the commands expect. Windows hands main() its
-// ANSI code page, which cannot carry every file name, so they are taken from
-// the wide command line there; a name UTF-8 cannot carry (a lone surrogate,
-// which NTFS allows) is refused rather than turned into another name.
-std::optional<std::vector<std::string>> commandArguments(int argc, char** argv) {
-#ifdef _WIN32
-    speakUtf8ToConsole();
-    int count = 0;
-    if (wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
-        std::vector<std::string> args;
-        bool exact = true;
-        for (int i = 1; i < count && exact; ++i) {
-            const std::optional<std::string> arg = trellikon::narrowExact(wide[i]);
-            exact = arg.has_value();
-            if (exact)
-                args.push_back(*arg);
-        }
-        ::LocalFree(wide);
-        if (!exact)
-            return std::nullopt;
-        return args;
-    }
-#endif
-    return std::vector<std::string>(argv + 1, argv + argc);
+    return usage("nieznana opcja „" + o.argument + "” polecenia " + spoken);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     trellikon::markProgramRunning();
-    const std::optional<std::vector<std::string>> arguments = commandArguments(argc, argv);
+    const std::optional<std::vector<std::string>> arguments =
+        trellikon::console::arguments(argc, argv);
     if (!arguments)
         return usage(
             "argument zawiera znak spoza Unicode (nazwy z takim znakiem nie są obsługiwane)");
@@ -306,41 +489,8 @@ int main(int argc, char** argv) {
             return kExitOk;
         }
     }
-    if (args.empty())
-        return usage("brak polecenia");
-    if (args[0] == "help") {
-        std::cout << helpText();
-        return kExitOk;
-    }
-
-    // "subscribers" is a family: its second word names the command.
-    std::string name = args[0];
-    std::size_t from = 1;
-    if (name == "subscribers") {
-        const bool known = args.size() >= 2 && (args[1] == "add" || args[1] == "remove" ||
-                                                args[1] == "import" || args[1] == "export");
-        if (!known)
-            return usage("polecenie subscribers wymaga add, remove, import albo export");
-        name += " " + args[1];
-        from = 2;
-    }
-    if (name == "register") {
-        if (args.size() < 2 || (args[1] != "export" && args[1] != "import"))
-            return usage("polecenie register wymaga export albo import");
-        name += " " + args[1];
-        from = 2;
-    }
-    const auto& table = commands();
-    const auto cmd = std::find_if(table.begin(), table.end(),
-                                  [&name](const Command& c) { return name == c.name; });
-    if (cmd == table.end())
-        return usage("nieznane polecenie „" + args[0] + "”");
-
-    opt::Syntax syntax;
-    if (!cmd->countsItsArguments)
-        syntax.mostArguments = cmd->arguments.size();
-    const opt::Parsed parsed = opt::parse(args, from, cmd->options, syntax);
-    if (parsed.complaint)
-        return complain(*cmd, *parsed.complaint);
-    return runCommand(*cmd, parsed);
+    const opt::CommandLine line = opt::readCommandLine(args, commands(), options());
+    if (line.complaint)
+        return complain(*line.complaint);
+    return line.call->command.run(*line.call);
 }

@@ -1,0 +1,42 @@
+// Where the register lives on Windows: the roaming application data folder;
+// the folder's own permissions already keep it the user's.
+#include "register_location.h"
+#include "register_location_system.h"
+#include "windows_text.h"
+
+#include <cstdlib>
+
+namespace trellikon::reg {
+
+std::string environment(const char* name) {
+    const wchar_t* value = ::_wgetenv(widen(name).c_str());
+    if (!value)
+        return {};
+    return narrowExact(value).value_or(std::string());
+}
+
+std::string userRegisterPath() {
+    const std::string appData = environment("APPDATA");
+    if (appData.empty())
+        return {};
+    return nameOf(pathOf(appData) / "Trellikon" / "rejestr.sqlite");
+}
+
+std::string defaultRegisterText() {
+    return "%APPDATA%\\Trellikon\\rejestr.sqlite";
+}
+
+void keepFolderPrivate(const std::filesystem::path&) {}
+
+void keepPrivate(const std::string&) {}
+
+std::string uriPath(const std::string& file) {
+    std::string path;
+    if (file.size() > 1 && file[1] == ':')
+        path += '/'; // "C:\x" is "file:/C:/x" to SQLite
+    for (char c : file)
+        path += c == '\\' ? '/' : c;
+    return path;
+}
+
+} // namespace trellikon::reg

@@ -179,14 +179,6 @@ QString QtFileDialogs::openFileName(QWidget* parent, const QString& filter) {
     return path;
 }
 
-std::string fileLayerPath(const QString& path) {
-#ifdef _WIN32
-    return path.toStdString();
-#else
-    return QFile::encodeName(path).toStdString();
-#endif
-}
-
 QString QtFileDialogs::saveFileName(QWidget* parent, const QString& filter) {
     // A template of the same name is replaced without a question, as installers
     // expect when they save the device's settings over last week's file.

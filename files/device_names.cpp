@@ -3,7 +3,7 @@
 // to it go out on the cable), so the file calls refuse these names before
 // anything is opened. The rule is plain text work, built on every system so
 // that its tests run everywhere.
-#include "files.h"
+#include "file_system.h"
 
 #include <array>
 

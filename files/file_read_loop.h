@@ -4,7 +4,7 @@
 // is read on up to `limit` bytes in all, since it may have grown meanwhile.
 // Used by files_posix.cpp and files_windows.cpp.
 
-#include "files.h"
+#include "file_system.h"
 
 #include <algorithm>
 #include <cstddef>

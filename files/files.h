@@ -1,81 +1,16 @@
 #pragma once
-// Files on disk, the same functions on every system. Names are UTF-8 on
-// Windows (turned into the wide names of the system's calls there) and the
-// system's own bytes elsewhere.
-//
-//   readRegularFile     the start of a regular file, anything else refused unopened
-//   saveFileAtomically  a file replaced whole or left as it was
-//   pathKind            what a name stands for: nothing, a folder, a file, other
-//   loadTemplate        a template file as the image it gives
-//   readCallerFile      a caller-list file as text
-//
-// files_posix.cpp and files_windows.cpp hold the system calls; what Windows
-// takes for a device rather than a file is a rule of its own (device_names.cpp),
-// tested on every system.
+// The program's two file formats on disk: a template as the image it gives,
+// a caller list as text. The bytes come from file_system.h, the formats from
+// settings/ (template_file.h, subscriber_csv.h).
 
+#include "file_system.h"
 #include "settings_image.h"
 #include "subscriber_csv.h"
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace trellikon {
-
-// The reasons a file is not read or saved that an installer meets, in the
-// program's own words (rarer ones come in the system's).
-namespace load_reason {
-inline constexpr const char* kMissing = "plik nie istnieje";
-inline constexpr const char* kNoPermission = "brak uprawnień do odczytu pliku";
-inline constexpr const char* kDirectory = "to jest katalog, nie plik";
-inline constexpr const char* kNotRegularFile = "to nie jest zwykły plik";
-inline constexpr const char* kDeviceName =
-    "ta nazwa oznacza w systemie Windows urządzenie (np. port COM), nie plik";
-inline constexpr const char* kBadName = "nazwa pliku nie jest poprawnym tekstem UTF-8";
-// A save whose final replace another program keeps refusing (a spreadsheet
-// holding a CSV, a PDF viewer, an antivirus or a cloud client).
-inline constexpr const char* kHeldElsewhere =
-    "Plik jest otwarty w innym programie – zamknij go i zapisz ponownie";
-} // namespace load_reason
-
-struct FileRead {
-    bool ok = false;
-    std::vector<std::uint8_t> bytes; // at most the limit asked for
-    std::uintmax_t fileSize = 0;     // as found on disk
-    std::string error;               // why the file could not be read, when !ok; in Polish
-};
-
-// Reads at most `limit` bytes from the start of a file. Anything that is not a
-// regular file (a directory, a named pipe, a device, a Windows device name such
-// as "COM3.sbn") is refused at once, without waiting and without opening it;
-// unreadable files fail too.
-FileRead readRegularFile(const std::string& path, std::size_t limit);
-
-// Writes the bytes to `path` so that the file is either the complete new
-// content or left as it was: a temporary file beside it, flushed to disk, then
-// renamed over the target. A name that is not a file's (a folder, a device, a
-// Windows device name) is refused before anything is opened, and nothing is
-// written to what turns out not to be a disk file. On Windows a replace that
-// another program's open handle refuses is tried again for up to 1 s, then
-// refused with load_reason::kHeldElsewhere; the old file stays. Returns an
-// empty string on success, else the reason.
-std::string saveFileAtomically(const std::string& path, const std::uint8_t* data, std::size_t size);
-
-enum class PathKind { Missing, Directory, RegularFile, Other };
-// What the name stands for now (a link counts as what it leads to).
-PathKind pathKind(const std::string& path);
-
-// Which of Windows' rules for device names applies: up to Windows 10 a device
-// name is one in any folder and with any extension ("C:\x\COM3.sbn"); Windows
-// 11 takes only the bare name for a device, and "NUL" in any folder.
-enum class DeviceNameRule { UpToWindows10, Windows11 };
-// Whether Windows opens a device rather than a file under this name (UTF-8):
-// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 and their superscript forms
-// (COM¹, LPT³), in any case, with trailing blanks and dots; and the \\.\ and
-// \\?\ device paths.
-bool isWindowsDeviceName(std::string_view path, DeviceNameRule rule);
 
 struct TemplateLoad {
     bool ok = false;
@@ -93,18 +28,5 @@ namespace csv {
 // not a regular file, or larger than kLargestFile, is refused without reading it.
 CallerText readCallerFile(const std::string& path);
 } // namespace csv
-
-} // namespace trellikon
-
-namespace trellikon {
-
-// Marks this process as a running Trellikon program for as long as it runs,
-// so that the Windows installer and uninstaller refuse to replace or remove
-// files in use (a named mutex there; nothing elsewhere). Called once by each
-// program's main().
-void markProgramRunning();
-
-// The mutex's name; the installer script asks for the same one.
-inline constexpr const char* kRunningMarkName = "Trellikon.ProgramRunning";
 
 } // namespace trellikon

@@ -1,5 +1,5 @@
 // Files on POSIX systems: see files.h for the rules both systems keep.
-#include "files.h"
+#include "file_system.h"
 
 #include "error_text.h"
 #include "file_read_loop.h"
@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace trellikon {
@@ -136,6 +138,21 @@ std::string saveFileAtomically(const std::string& path, const std::uint8_t* data
     if (!error.empty())
         ::unlink(tmp.c_str());
     return error;
+}
+
+std::string userConfigFile(const std::string& name) {
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && config[0] == '/')
+        return std::string(config) + "/trellikon/" + name;
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] != '/')
+        return {};
+    return std::string(home) + "/.config/trellikon/" + name;
+}
+
+void createFoldersFor(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
 }
 
 } // namespace trellikon

@@ -16,13 +16,16 @@
 //     delete access, so that they hold up no other program's delete or
 //     rename of the file.
 
-#include "files.h"
+#include "file_system.h"
 
 #include "file_read_loop.h"
 #include "windows_text.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 namespace trellikon {
 
@@ -246,6 +249,18 @@ std::string saveFileAtomically(const std::string& path, const std::uint8_t* data
     if (!error.empty())
         ::DeleteFileW(tmp.c_str());
     return error;
+}
+
+std::string userConfigFile(const std::string& name) {
+    const wchar_t* appData = ::_wgetenv(L"APPDATA");
+    if (!appData || !*appData)
+        return {};
+    return narrow(std::wstring_view(appData)) + "\\trellikon\\" + name;
+}
+
+void createFoldersFor(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(widen(path)).parent_path(), ec);
 }
 
 } // namespace trellikon

@@ -1,16 +1,12 @@
 #include "cable_memory.h"
 
-#include "files.h"
+#include "file_system.h"
 
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <system_error>
-
-#ifdef _WIN32
-#include "windows_text.h"
-#endif
 
 namespace trellikon {
 
@@ -88,20 +84,7 @@ std::optional<CableIdentity> CableIdentity::parse(const std::string& text) {
 }
 
 std::string defaultCableFile() {
-#ifdef _WIN32
-    const wchar_t* appData = ::_wgetenv(L"APPDATA");
-    if (!appData || !*appData)
-        return {};
-    return narrow(std::wstring_view(appData)) + "\\trellikon\\cable.txt";
-#else
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/')
-        return std::string(config) + "/trellikon/cable.txt";
-    const char* home = std::getenv("HOME");
-    if (!home || home[0] != '/')
-        return {};
-    return std::string(home) + "/.config/trellikon/cable.txt";
-#endif
+    return userConfigFile("cable.txt");
 }
 
 CableMemory::CableMemory(std::string file) : file_(std::move(file)) {}
@@ -121,13 +104,7 @@ std::string CableMemory::remember(const UsbAdapter& adapter) {
         return {};
     if (const auto known = remembered(); known && known->text() == id->text())
         return {}; // the same cable again: no write each time
-    std::error_code ec;
-#ifdef _WIN32
-    const std::filesystem::path folder = std::filesystem::path(widen(file_)).parent_path();
-#else
-    const std::filesystem::path folder = std::filesystem::path(file_).parent_path();
-#endif
-    std::filesystem::create_directories(folder, ec);
+    createFoldersFor(file_);
     const std::string text = id->text();
     return saveFileAtomically(file_, reinterpret_cast<const std::uint8_t*>(text.data()),
                               text.size());

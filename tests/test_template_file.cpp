@@ -1,23 +1,58 @@
-// Template files on disk: only regular files are read, nothing makes a load
-// wait, a save replaces only a file, and Windows' device names are known.
+// Template files on disk, on every system: only regular files are read and
+// nothing makes a load wait; the reasons come in the program's words; names
+// with Polish letters and names past 260 characters work both ways; a save
+// replaces only a file, completely or not at all, also when another program
+// holds it open; and Windows' device names are known (and on Windows never
+// opened). A row that only one system has says so in its name.
 #include "files.h"
+#include "system_support.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
-#include <fstream>
+#include <filesystem>
 #include <future>
-#include <iterator>
-
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
+#include <optional>
 
 using namespace trellikon;
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A name as the file layer takes it: UTF-8 with the system's separators.
+std::string utf8(const QString& s) {
+    return QDir::toNativeSeparators(s).toUtf8().toStdString();
+}
+
+std::filesystem::path fsPath(const std::string& utf8Name) {
+    return std::filesystem::path(std::u8string(utf8Name.begin(), utf8Name.end()));
+}
+
+const bool kWindows = test::systemIsWindows();
+
+// Rows for one system only.
+bool posixOnly() {
+    return !kWindows;
+}
+bool windowsOnly() {
+    return kWindows;
+}
+
+} // namespace
 
 class TestTemplateFile : public QObject {
     Q_OBJECT
@@ -26,6 +61,14 @@ class TestTemplateFile : public QObject {
     void onlyRegularFilesLoad();
     void saveReplacesOnlyFiles_data();
     void saveReplacesOnlyFiles();
+    void saveReplacesWholeFileUnderAnyName();
+    void failedSaveLeavesNothing();
+    void saveOverAHeldFile_data();
+    void saveOverAHeldFile();
+    void deviceNamesAreNeverOpened_data();
+    void deviceNamesAreNeverOpened();
+    void longNamesWork();
+    void malformedNames();
     void windowsDeviceNames_data();
     void windowsDeviceNames();
 };
@@ -34,21 +77,31 @@ void TestTemplateFile::onlyRegularFilesLoad_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QString>("error");
-    QTest::newRow("a 10-byte file loads, padded with 0x1A") << "short" << true << "";
-    QTest::newRow("a link to a regular file loads") << "link to file" << true << "";
     // The reasons are shown to the user, in the program's language.
     const QString notRegular = QString::fromUtf8("to nie jest zwykły plik");
+    const QString deviceName = QString::fromUtf8(load_reason::kDeviceName);
+    QTest::newRow("a 10-byte file loads, padded with 0x1A") << "short" << true << "";
+    QTest::newRow("a Polish name loads") << "polish" << true << "";
     QTest::newRow("a directory is refused") << "directory" << false << "to jest katalog, nie plik";
-    QTest::newRow("a named pipe is refused at once") << "fifo" << false << notRegular;
-    QTest::newRow("a link to a named pipe is refused at once")
-        << "link to fifo" << false << notRegular;
-    QTest::newRow("a device is refused") << "device" << false << notRegular;
-    QTest::newRow("a socket is refused") << "socket" << false << notRegular;
     QTest::newRow("a missing file is refused") << "missing" << false << "plik nie istnieje";
-    QTest::newRow("a path through a file is missing")
-        << "under a file" << false << "plik nie istnieje";
-    QTest::newRow("an unreadable file is refused")
-        << "unreadable" << false << QString::fromUtf8("brak uprawnień do odczytu pliku");
+    QTest::newRow("a missing folder is missing")
+        << "in missing folder" << false << "plik nie istnieje";
+    QTest::newRow("the null device is refused, never opened")
+        << "device" << false << (kWindows ? deviceName : notRegular);
+    if (windowsOnly())
+        QTest::newRow("Windows: a port's name is a device in any folder, never opened")
+            << "port name" << false << deviceName;
+    if (posixOnly()) {
+        QTest::newRow("POSIX: a link to a regular file loads") << "link to file" << true << "";
+        QTest::newRow("POSIX: a named pipe is refused at once") << "fifo" << false << notRegular;
+        QTest::newRow("POSIX: a link to a named pipe is refused at once")
+            << "link to fifo" << false << notRegular;
+        QTest::newRow("POSIX: a socket is refused") << "socket" << false << notRegular;
+        QTest::newRow("POSIX: a path through a file is missing")
+            << "under a file" << false << "plik nie istnieje";
+        QTest::newRow("POSIX: an unreadable file is refused")
+            << "unreadable" << false << QString::fromUtf8("brak uprawnień do odczytu pliku");
+    }
 }
 
 void TestTemplateFile::onlyRegularFilesLoad() {
@@ -58,53 +111,54 @@ void TestTemplateFile::onlyRegularFilesLoad() {
     QFETCH(QString, error);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const std::string file = dir.filePath("t.sbn").toStdString();
-    const std::string fifo = dir.filePath("pipe.sbn").toStdString();
-    std::string path = dir.filePath("x.sbn").toStdString();
-    std::ofstream(file, std::ios::binary) << "0123456789";
-    QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
-    int sock = -1;
-    if (kind == "short")
+    const QString file = dir.filePath(QStringLiteral("t.sbn"));
+    const QString fifo = dir.filePath(QStringLiteral("pipe.sbn"));
+    writeFile(file, "0123456789");
+    QString path = dir.filePath(QStringLiteral("x.sbn"));
+    std::optional<test::BoundSocket> socket;
+    if (kind == "short") {
         path = file;
-    else if (kind == "link to file")
-        QCOMPARE(::symlink(file.c_str(), path.c_str()), 0);
-    else if (kind == "directory")
-        path = dir.path().toStdString();
-    else if (kind == "fifo")
+    } else if (kind == "polish") {
+        path = dir.filePath(QString::fromUtf8("szablon Łódź-żółć.sbn"));
+        writeFile(path, "0123456789");
+    } else if (kind == "directory") {
+        path = dir.path();
+    } else if (kind == "device") {
+        path = QString::fromStdString(test::nullDevice());
+    } else if (kind == "port name") {
+        path = dir.filePath(QStringLiteral("com1.sbn"));
+    } else if (kind == "in missing folder") {
+        path = dir.filePath(QStringLiteral("nie ma/x.sbn"));
+    } else if (kind == "link to file") {
+        QVERIFY(test::makeSymlink(utf8(file), utf8(path)));
+    } else if (kind == "fifo") {
+        QVERIFY(test::makeNamedPipe(utf8(fifo)));
         path = fifo;
-    else if (kind == "link to fifo")
-        QCOMPARE(::symlink(fifo.c_str(), path.c_str()), 0);
-    else if (kind == "device")
-        path = "/dev/null";
-    else if (kind == "under a file")
-        path = file + "/x.sbn";
-    else if (kind == "unreadable") {
-        if (::geteuid() == 0)
-            QSKIP("root reads every file");
-        QCOMPARE(::chmod(file.c_str(), 0), 0);
+    } else if (kind == "link to fifo") {
+        QVERIFY(test::makeNamedPipe(utf8(fifo)));
+        QVERIFY(test::makeSymlink(utf8(fifo), utf8(path)));
+    } else if (kind == "under a file") {
+        path = file + QStringLiteral("/x.sbn");
+    } else if (kind == "unreadable") {
+        if (!test::makeUnreadable(utf8(file)))
+            QSKIP("this account reads every file");
         path = file;
     } else if (kind == "socket") {
-        sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        QVERIFY(path.size() < sizeof addr.sun_path);
-        std::copy(path.begin(), path.end(), addr.sun_path);
-        QCOMPARE(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        socket.emplace(utf8(path));
+        QVERIFY(socket->ok());
     }
 
-    auto load = std::async(std::launch::async, [path] { return loadTemplate(path); });
+    const std::string name = utf8(path);
+    auto load = std::async(std::launch::async, [name] { return loadTemplate(name); });
     if (load.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
         // Give the stuck open its writer so that the test can end, then fail.
-        const int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        test::unblockPipe(utf8(fifo));
         load.wait();
-        ::close(w);
         QFAIL("the load waited on a named pipe");
     }
     const TemplateLoad r = load.get();
-    if (sock >= 0)
-        ::close(sock);
-    QCOMPARE(r.ok, ok);
     QCOMPARE(QString::fromStdString(r.error), error);
+    QCOMPARE(r.ok, ok);
     if (ok) {
         QCOMPARE(r.fileSize, std::uintmax_t(10));
         QCOMPARE(r.bytes[9], std::uint8_t('9'));
@@ -116,18 +170,21 @@ void TestTemplateFile::onlyRegularFilesLoad() {
 void TestTemplateFile::saveReplacesOnlyFiles_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("error");
+    const QString notRegular = QString::fromUtf8("to nie jest zwykły plik");
     QTest::newRow("a new name gets the bytes") << "new"
                                                << "";
     QTest::newRow("an existing file is replaced") << "file"
                                                   << "";
-    QTest::newRow("through a link the file behind it is replaced, the link stays") << "link to file"
-                                                                                   << "";
     QTest::newRow("a folder is refused") << "directory"
                                          << "to jest katalog, nie plik";
-    QTest::newRow("a named pipe is refused, not replaced by a file")
-        << "fifo" << QString::fromUtf8("to nie jest zwykły plik");
-    QTest::newRow("a link to a named pipe is refused")
-        << "link to fifo" << QString::fromUtf8("to nie jest zwykły plik");
+    if (posixOnly()) {
+        QTest::newRow("POSIX: through a link the file behind it is replaced, the link stays")
+            << "link to file"
+            << "";
+        QTest::newRow("POSIX: a named pipe is refused, not replaced by a file")
+            << "fifo" << notRegular;
+        QTest::newRow("POSIX: a link to a named pipe is refused") << "link to fifo" << notRegular;
+    }
 }
 
 void TestTemplateFile::saveReplacesOnlyFiles() {
@@ -137,24 +194,26 @@ void TestTemplateFile::saveReplacesOnlyFiles() {
     QFETCH(QString, error);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const std::string file = dir.filePath("t.sbn").toStdString();
-    const std::string fifo = dir.filePath("pipe.sbn").toStdString();
-    std::ofstream(file, std::ios::binary) << "old contents, longer than the new";
-    QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
-    std::string path = dir.filePath("x.sbn").toStdString();
+    const std::string file = utf8(dir.filePath(QStringLiteral("t.sbn")));
+    const std::string fifo = utf8(dir.filePath(QStringLiteral("pipe.sbn")));
+    writeFile(dir.filePath(QStringLiteral("t.sbn")), "old contents, longer than the new");
+    std::string path = utf8(dir.filePath(QStringLiteral("x.sbn")));
     std::string written = path;
-    if (kind == "file")
+    if (kind == "file") {
         path = written = file;
-    else if (kind == "link to file") {
-        QCOMPARE(::symlink(file.c_str(), path.c_str()), 0);
+    } else if (kind == "link to file") {
+        QVERIFY(test::makeSymlink(file, path));
         written = file;
     } else if (kind == "directory") {
-        path = dir.filePath("sub").toStdString();
-        QVERIFY(QDir().mkdir(QString::fromStdString(path)));
-    } else if (kind == "fifo")
+        path = utf8(dir.filePath(QStringLiteral("sub")));
+        QVERIFY(QDir().mkdir(dir.filePath(QStringLiteral("sub"))));
+    } else if (kind == "fifo") {
+        QVERIFY(test::makeNamedPipe(fifo));
         path = fifo;
-    else if (kind == "link to fifo")
-        QCOMPARE(::symlink(fifo.c_str(), path.c_str()), 0);
+    } else if (kind == "link to fifo") {
+        QVERIFY(test::makeNamedPipe(fifo));
+        QVERIFY(test::makeSymlink(fifo, path));
+    }
     const std::uint8_t bytes[] = {0x00, 0x1A, 0xFF};
     auto save = std::async(std::launch::async, [path, &bytes] {
         return saveFileAtomically(path, bytes, sizeof bytes);
@@ -162,20 +221,160 @@ void TestTemplateFile::saveReplacesOnlyFiles() {
     QVERIFY2(save.wait_for(std::chrono::seconds(10)) == std::future_status::ready,
              "the save waited");
     QCOMPARE(QString::fromStdString(save.get()), error);
-    struct stat st {};
+    std::error_code ec;
     if (error.isEmpty()) {
-        std::ifstream in(written, std::ios::binary);
-        const std::string back((std::istreambuf_iterator<char>(in)), {});
-        QCOMPARE(back, std::string("\x00\x1A\xFF", 3));
-        QCOMPARE(::lstat(path.c_str(), &st), 0);
-        QCOMPARE(S_ISLNK(st.st_mode), kind == "link to file");
+        QCOMPARE(readFile(QString::fromStdString(written)), QByteArray("\x00\x1A\xFF", 3));
+        QCOMPARE(std::filesystem::is_symlink(fsPath(path), ec), kind == "link to file");
     } else {
-        QCOMPARE(::stat(path.c_str(), &st), 0);
-        QVERIFY(!S_ISREG(st.st_mode));
+        QVERIFY(std::filesystem::exists(fsPath(path), ec));
+        QVERIFY(!std::filesystem::is_regular_file(fsPath(path), ec));
     }
     const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::System);
     for (const QString& name : left)
         QVERIFY2(!name.contains(QStringLiteral(".sbn.")), qPrintable(name));
+}
+
+void TestTemplateFile::saveReplacesWholeFileUnderAnyName() {
+    // An existing, longer file is replaced by exactly the new bytes, and no
+    // temporary file stays behind.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QString::fromUtf8("urządzenie ęą.sbn"));
+    writeFile(path, QByteArray(8000, 'x'));
+    std::vector<std::uint8_t> bytes(4096);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 7);
+    QCOMPARE(QString::fromStdString(saveFileAtomically(utf8(path), bytes.data(), bytes.size())),
+             QString());
+    const QByteArray back = readFile(path);
+    QCOMPARE(back, QByteArray(reinterpret_cast<const char*>(bytes.data()), 4096));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+}
+
+void TestTemplateFile::failedSaveLeavesNothing() {
+    // A save into a folder that is not there fails and makes nothing.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("nie ma/x.sbn"));
+    const std::uint8_t bytes[4] = {1, 2, 3, 4};
+    QVERIFY(!saveFileAtomically(utf8(path), bytes, sizeof bytes).empty());
+    QVERIFY(!QFile::exists(path));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).size(), 0);
+}
+
+void TestTemplateFile::saveOverAHeldFile_data() {
+    QTest::addColumn<int>("sharing"); // test::HeldFile::Sharing
+    QTest::newRow("held without sharing (a spreadsheet)") << int(test::HeldFile::None);
+    QTest::newRow("held for reading, shared for reading") << int(test::HeldFile::Read);
+    QTest::newRow("held, shared for reading and writing") << int(test::HeldFile::ReadWrite);
+}
+
+void TestTemplateFile::saveOverAHeldFile() {
+    // Another program's handle on the target. Windows refuses the final
+    // replace: the save tries again for a second, then says what to do, the
+    // old file is whole and no temporary file stays; once the other program
+    // lets go, the same save goes through. Elsewhere an open file is no
+    // obstacle to its replacement.
+    QFETCH(int, sharing);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QString::fromUtf8("abonenci źle.csv"));
+    const QByteArray old(300, 'o');
+    writeFile(path, old);
+    const std::uint8_t bytes[4] = {1, 2, 3, 4};
+    {
+        const test::HeldFile held(utf8(path), test::HeldFile::Sharing(sharing));
+        QVERIFY(held.held());
+        const auto start = std::chrono::steady_clock::now();
+        const std::string error = saveFileAtomically(utf8(path), bytes, sizeof bytes);
+        const auto took = std::chrono::steady_clock::now() - start;
+        if (!kWindows) {
+            QCOMPARE(QString::fromStdString(error), QString());
+            QCOMPARE(readFile(path), QByteArray("\x01\x02\x03\x04"));
+            return;
+        }
+        QCOMPARE(QString::fromStdString(error),
+                 QString::fromUtf8(
+                     "Plik jest otwarty w innym programie – zamknij go i zapisz ponownie"));
+        QVERIFY(took >= std::chrono::milliseconds(900));
+        QCOMPARE(readFile(path), old);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
+    }
+    QCOMPARE(QString::fromStdString(saveFileAtomically(utf8(path), bytes, sizeof bytes)),
+             QString());
+    QCOMPARE(readFile(path), QByteArray("\x01\x02\x03\x04"));
+}
+
+void TestTemplateFile::deviceNamesAreNeverOpened_data() {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("COM3.sbn") << "COM3.sbn";
+    QTest::newRow("nul.sbn") << "nul.sbn";
+    QTest::newRow("LPT1.csv") << "LPT1.csv";
+    QTest::newRow("com1 .sbn, a blank before the dot") << "com1 .sbn";
+    QTest::newRow("COM with a superscript one") << QString::fromUtf8("COM¹.sbn");
+    QTest::newRow("bare AUX") << "AUX";
+}
+
+void TestTemplateFile::deviceNamesAreNeverOpened() {
+    // On Windows a save onto a device name in a folder is refused before
+    // anything is opened: no bytes go to the port, and no file or temporary
+    // file is made. Elsewhere the same name is an ordinary file's.
+    QFETCH(QString, name);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const std::string path = utf8(dir.filePath(name));
+    const std::uint8_t bytes[4] = {1, 2, 3, 4};
+    const QStringList entries =
+        kWindows ? QStringList() : QStringList{name}; // what the folder holds afterwards
+    const QString refused = kWindows ? QString::fromUtf8(load_reason::kDeviceName) : QString();
+    QCOMPARE(QString::fromStdString(saveFileAtomically(path, bytes, sizeof bytes)), refused);
+    QCOMPARE(QString::fromStdString(loadTemplate(path).error), refused);
+    QCOMPARE(pathKind(path), kWindows ? PathKind::Other : PathKind::RegularFile);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+             entries);
+}
+
+void TestTemplateFile::longNamesWork() {
+    // Folders and a name that are together well past the old 260-character
+    // limit: save, load, replace and the folder test all work.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString folder = dir.path();
+    for (int i = 0; i < 5; ++i) {
+        folder += QStringLiteral("/") + QString(60, QChar(u'a' + i));
+        QVERIFY(test::makeFolder(utf8(folder)));
+    }
+    QCOMPARE(pathKind(utf8(folder)), PathKind::Directory);
+    const std::string path = utf8(folder + QString::fromUtf8("/szablon żółć.sbn"));
+    QVERIFY(path.size() > 300);
+    std::vector<std::uint8_t> bytes(4096);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 13);
+    for (int round = 0; round < 2; ++round) {
+        QCOMPARE(QString::fromStdString(saveFileAtomically(path, bytes.data(), bytes.size())),
+                 QString());
+        const TemplateLoad back = loadTemplate(path);
+        QCOMPARE(QString::fromStdString(back.error), QString());
+        QVERIFY(std::equal(bytes.begin(), bytes.end(), back.bytes.begin()));
+        QCOMPARE(pathKind(path), PathKind::RegularFile);
+        bytes[0] ^= 0xFF;
+    }
+}
+
+void TestTemplateFile::malformedNames() {
+    // On Windows a name that is not valid UTF-8 names no file: it is refused
+    // rather than mended into another name. On Linux a name is the system's
+    // bytes, and the same bytes name a file.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const std::string path = utf8(dir.filePath(QStringLiteral("x"))) + "\xC5.sbn";
+    const std::uint8_t bytes[4] = {1, 2, 3, 4};
+    const QString refused = kWindows ? QString::fromUtf8(load_reason::kBadName) : QString();
+    QCOMPARE(QString::fromStdString(saveFileAtomically(path, bytes, sizeof bytes)), refused);
+    QCOMPARE(QString::fromStdString(loadTemplate(path).error), refused);
+    QCOMPARE(
+        QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size(),
+        kWindows ? 0 : 1);
 }
 
 void TestTemplateFile::windowsDeviceNames_data() {

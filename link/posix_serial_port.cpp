@@ -26,6 +26,7 @@
 //   a hang-up, so a loss is seen even while nothing is sent.
 
 #include "posix_serial_port.h"
+#include "system_serial_port.h"
 
 #include "error_text.h"
 #include "reopen_after_loss.h"
@@ -37,6 +38,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -587,6 +589,10 @@ std::size_t PosixSerialPort::read(std::uint8_t* data, std::size_t max) {
     else if (errno != EAGAIN)
         closeIfGone(errno);
     return 0;
+}
+
+std::unique_ptr<SerialPort> makeSystemSerialPort() {
+    return std::make_unique<PosixSerialPort>();
 }
 
 } // namespace trellikon

@@ -48,6 +48,7 @@
 //   may wait for.
 
 #include "win_serial_port.h"
+#include "system_serial_port.h"
 
 #include "port_names.h"
 #include "reopen_after_loss.h"
@@ -512,6 +513,10 @@ std::size_t WinSerialPort::read(std::uint8_t* data, std::size_t max) {
         return 0;
     }
     return got;
+}
+
+std::unique_ptr<SerialPort> makeSystemSerialPort() {
+    return std::make_unique<WinSerialPort>();
 }
 
 } // namespace trellikon

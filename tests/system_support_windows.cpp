@@ -52,8 +52,8 @@ HeldFile::HeldFile(const std::string& path, Sharing sharing) {
     const DWORD share = sharing == None   ? 0
                         : sharing == Read ? FILE_SHARE_READ
                                           : FILE_SHARE_READ | FILE_SHARE_WRITE;
-    const HANDLE h = ::CreateFileW(widen(path).c_str(), GENERIC_READ, share, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
+    const HANDLE h =
+        ::CreateFileW(widen(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h != INVALID_HANDLE_VALUE)
         handle_ = h;
 }

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <iterator>
 #include <optional>
 
 using namespace trellikon;
@@ -374,9 +375,12 @@ void TestTemplateFile::malformedNames() {
     const QString refused = kWindows ? QString::fromUtf8(load_reason::kBadName) : QString();
     QCOMPARE(QString::fromStdString(saveFileAtomically(path, bytes, sizeof bytes)), refused);
     QCOMPARE(QString::fromStdString(loadTemplate(path).error), refused);
-    QCOMPARE(
-        QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size(),
-        kWindows ? 0 : 1);
+    // Counted by the system: Qt leaves out a name it cannot decode.
+    std::error_code ec;
+    const auto entries =
+        std::distance(std::filesystem::directory_iterator(fsPath(utf8(dir.path())), ec),
+                      std::filesystem::directory_iterator());
+    QCOMPARE(int(entries), kWindows ? 0 : 1);
 }
 
 void TestTemplateFile::windowsDeviceNames_data() {

@@ -6,7 +6,7 @@
 #include "cable_memory.h"
 #include "cli_commands.h"
 #include "console.h"
-#include "files.h"
+#include "file_system.h"
 #include "option_table.h"
 #include "register_location.h"
 #include "system_serial_port.h"

@@ -69,6 +69,27 @@ QPointer<QTimer> whenWindow(QWidget* window, std::function<void()> step) {
     return timer;
 }
 
+// Answers the question whose device it was: confirm the proposal, pick
+// `installation`, create it as a new one, or say later.
+void answerQuestion(AssignDialog* ask, const QString& answer, const QString& installation) {
+    if (answer == "confirm") {
+        ask->AssignButton->click();
+    } else if (answer == "pick") {
+        ask->InstallationBox->setCurrentIndex(ask->InstallationBox->findText(installation));
+        ask->AssignButton->click();
+    } else if (answer == "new") {
+        whenModal([&](QDialog* d) {
+            auto* edit = qobject_cast<InstallationDialog*>(d);
+            QVERIFY(edit);
+            edit->NameEdit->setText(installation);
+            edit->OkButton->click();
+        });
+        ask->NewButton->click();
+    } else {
+        ask->LaterButton->click();
+    }
+}
+
 // The program with a register of its own in a temporary folder.
 struct RegisterProgram : Program {
     QTemporaryDir dir;
@@ -186,22 +207,7 @@ void TestRegisterWindow::readIsRecordedAndAssigned() {
     QString offered;
     p.readAndAnswer([&](AssignDialog* ask) {
         offered = ask->InstallationBox->currentText();
-        if (answer == "confirm") {
-            ask->AssignButton->click();
-        } else if (answer == "pick") {
-            ask->InstallationBox->setCurrentIndex(ask->InstallationBox->findText(installation));
-            ask->AssignButton->click();
-        } else if (answer == "new") {
-            whenModal([&](QDialog* d) {
-                auto* edit = qobject_cast<InstallationDialog*>(d);
-                QVERIFY(edit);
-                edit->NameEdit->setText(installation);
-                edit->OkButton->click();
-            });
-            ask->NewButton->click();
-        } else {
-            ask->LaterButton->click();
-        }
+        answerQuestion(ask, answer, installation);
     });
     QCOMPARE(offered, proposed);
     const auto versions = p.history();
@@ -564,19 +570,7 @@ void TestRegisterWindow::unassignedReadAssignedLater() {
             auto* ask = qobject_cast<AssignDialog*>(a);
             QVERIFY(ask);
             offered = ask->InstallationBox->currentText();
-            if (answer == "confirm") {
-                ask->AssignButton->click();
-            } else if (answer == "new") {
-                whenModal([&](QDialog* e) {
-                    auto* edit = qobject_cast<InstallationDialog*>(e);
-                    QVERIFY(edit);
-                    edit->NameEdit->setText(installation);
-                    edit->OkButton->click();
-                });
-                ask->NewButton->click();
-            } else {
-                ask->LaterButton->click();
-            }
+            answerQuestion(ask, answer, installation);
         });
         w->AssignButton->click();
         for (int i = 0; i < w->VersionList->topLevelItemCount(); ++i)

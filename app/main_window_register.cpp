@@ -125,6 +125,7 @@ void TForm1::RegisterButtonClick() {
         return;
     }
     register_->setStore(store);
+    register_->comparison = comparison_;
     stack_.showModal(register_);
 }
 

@@ -2,6 +2,7 @@
 
 #include "files.h"
 #include "outside_text.h"
+#include "settings_comparison_window.h"
 #include "settings_sheet.h"
 #include "template_view.h"
 #include "version_text.h"
@@ -129,21 +130,37 @@ RegisterWindow::RegisterWindow(WindowContext& context, QWidget* parent)
     VersionList->header()->setSectionResizeMode(3, QHeaderView::ResizeToContents);
     VersionList->header()->setStretchLastSection(false);
     right->addWidget(VersionList, 1);
+    VersionList->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    VersionList->setToolTip(u("Dwie wersje do porównania: zaznacz drugą z klawiszem Ctrl."));
     auto* versionCommands = new QGridLayout;
     OpenButton = pushButton("OpenButton", u("Otwórz w edytorach"), this);
     CompareButton = pushButton("CompareButton", u("Porównaj z programem"), this);
+    CompareDeviceButton = pushButton("CompareDeviceButton", u("Porównaj z urządzeniem"), this);
+    CompareVersionsButton =
+        pushButton("CompareVersionsButton", u("Porównaj dwie zaznaczone"), this);
     SheetButton = pushButton("SheetButton", u("Karta ustawień (PDF)…"), this);
     SaveButton = pushButton("SaveButton", u("Zapisz jako .sbn…"), this);
     WriteButton = pushButton("WriteButton", u("Zapisz do urządzenia"), this);
+    AssignButton = pushButton("AssignButton", u("Przypisz do instalacji…"), this);
     OpenButton->setToolTip(u("Ustawienia wersji zastępują ustawienia w programie, tak jak przy "
                              "odczycie szablonu."));
+    CompareDeviceButton->setToolTip(u("Ustawienia urządzenia są odczytywane do kopii; "
+                                      "ustawienia w programie pozostają bez zmian."));
+    CompareVersionsButton->setAccessibleName(u("Porównaj dwie zaznaczone wersje"));
+    CompareVersionsButton->setToolTip(u("Zaznacz dwie wersje: drugą z klawiszem Ctrl."));
     WriteButton->setToolTip(u("Przywraca wersję w urządzeniu; najpierw obecne ustawienia "
                               "urządzenia trafiają do rejestru jako kopia zapasowa."));
+    AssignButton->setAccessibleName(u("Przypisz odczyt do instalacji"));
+    AssignButton->setToolTip(u("Odczyt nieprzypisany do żadnej instalacji trafia do wybranej "
+                               "albo nowej instalacji."));
     versionCommands->addWidget(OpenButton, 0, 0);
-    versionCommands->addWidget(CompareButton, 0, 1);
-    versionCommands->addWidget(SheetButton, 0, 2);
-    versionCommands->addWidget(SaveButton, 1, 0);
-    versionCommands->addWidget(WriteButton, 1, 1);
+    versionCommands->addWidget(SheetButton, 0, 1);
+    versionCommands->addWidget(SaveButton, 0, 2);
+    versionCommands->addWidget(CompareButton, 1, 0);
+    versionCommands->addWidget(CompareDeviceButton, 1, 1);
+    versionCommands->addWidget(CompareVersionsButton, 1, 2);
+    versionCommands->addWidget(WriteButton, 2, 0);
+    versionCommands->addWidget(AssignButton, 2, 1);
     right->addLayout(versionCommands);
     columns->addLayout(right, 6);
     top->addLayout(columns, 1);
@@ -160,8 +177,9 @@ RegisterWindow::RegisterWindow(WindowContext& context, QWidget* parent)
     bottom->addWidget(CloseButton);
     top->addLayout(bottom);
     for (QPushButton* b :
-         {NewButton, EditButton, DeleteButton, OpenButton, CompareButton, SheetButton, SaveButton,
-          WriteButton, ExportButton, ExportAllButton, ImportButton, CloseButton})
+         {NewButton, EditButton, DeleteButton, OpenButton, CompareButton, CompareDeviceButton,
+          CompareVersionsButton, SheetButton, SaveButton, WriteButton, AssignButton, ExportButton,
+          ExportAllButton, ImportButton, CloseButton})
         b->setMinimumWidth(b->sizeHint().width() + 16);
 
     // A large register answers a search in a noticeable time: one search per
@@ -178,6 +196,11 @@ RegisterWindow::RegisterWindow(WindowContext& context, QWidget* parent)
     connect(DeleteButton, &QPushButton::clicked, this, [this] { DeleteButtonClick(); });
     connect(OpenButton, &QPushButton::clicked, this, [this] { OpenButtonClick(); });
     connect(CompareButton, &QPushButton::clicked, this, [this] { CompareButtonClick(); });
+    connect(CompareDeviceButton, &QPushButton::clicked, this,
+            [this] { CompareDeviceButtonClick(); });
+    connect(CompareVersionsButton, &QPushButton::clicked, this,
+            [this] { CompareVersionsButtonClick(); });
+    connect(AssignButton, &QPushButton::clicked, this, [this] { AssignButtonClick(); });
     connect(SheetButton, &QPushButton::clicked, this, [this] { SheetButtonClick(); });
     connect(SaveButton, &QPushButton::clicked, this, [this] { SaveButtonClick(); });
     connect(WriteButton, &QPushButton::clicked, this, [this] { WriteButtonClick(); });
@@ -321,19 +344,39 @@ void RegisterWindow::updateButtons() {
     NewButton->setEnabled(writable);
     ImportButton->setEnabled(writable);
     ExportButton->setEnabled(installation);
-    const bool version = VersionList->currentItem() && VersionList->currentItem()->isSelected();
-    for (QPushButton* b : {OpenButton, CompareButton, SheetButton, SaveButton, WriteButton})
-        b->setEnabled(version);
+    const qsizetype chosen = chosenVersionItems().size();
+    for (QPushButton* b :
+         {OpenButton, CompareButton, CompareDeviceButton, SheetButton, SaveButton, WriteButton})
+        b->setEnabled(chosen == 1);
+    CompareVersionsButton->setEnabled(chosen == 2 && comparison);
+    CompareDeviceButton->setEnabled(chosen == 1 && comparison);
+    AssignButton->setEnabled(chosen == 1 && id == kUnassignedRow && writable);
 }
 
-std::optional<reg::Version> RegisterWindow::chosenVersion() {
-    QTreeWidgetItem* item = VersionList->currentItem();
+QList<QTreeWidgetItem*> RegisterWindow::chosenVersionItems() const {
+    QList<QTreeWidgetItem*> chosen;
+    for (int i = 0; i < VersionList->topLevelItemCount(); ++i)
+        if (VersionList->topLevelItem(i)->isSelected())
+            chosen << VersionList->topLevelItem(i);
+    return chosen;
+}
+
+std::optional<reg::Version> RegisterWindow::versionOf(const QTreeWidgetItem* item) {
     if (!store_ || !item)
         return std::nullopt;
     const auto v = store_->version(item->data(0, kIdRole).toLongLong());
     if (failed(v.error))
         return std::nullopt;
+    if (!v.value)
+        ctx.messages->error(this, u("Rejestr instalacji: tej wersji już nie ma w rejestrze."));
     return v.value;
+}
+
+std::optional<reg::Version> RegisterWindow::chosenVersion() {
+    const QList<QTreeWidgetItem*> chosen = chosenVersionItems();
+    if (chosen.size() != 1)
+        return std::nullopt;
+    return versionOf(chosen.front());
 }
 
 QString RegisterWindow::versionOrigin(const reg::VersionInfo& v) const {
@@ -396,6 +439,62 @@ void RegisterWindow::CompareButtonClick() {
     const auto v = chosenVersion();
     if (v && compare)
         compare(v->bytes, versionOrigin(v->info));
+}
+
+namespace {
+
+// A version as one side of a comparison: its heading says which it is.
+ComparisonWindow::Side side(const reg::Version& v, const QString& origin) {
+    return {v.bytes, origin, u("%1 %2").arg(u(v.info.kind), localTime(v.info.timeUtc))};
+}
+
+} // namespace
+
+void RegisterWindow::CompareVersionsButtonClick() {
+    const QList<QTreeWidgetItem*> chosen = chosenVersionItems();
+    if (chosen.size() != 2 || !comparison)
+        return;
+    // The older on the left: the comparison reads as what changed since.
+    const auto newer = versionOf(chosen.at(0));
+    const auto older = newer ? versionOf(chosen.at(1)) : std::nullopt;
+    if (!older)
+        return;
+    comparison->compareTwo(side(*older, versionOrigin(older->info)),
+                           side(*newer, versionOrigin(newer->info)));
+    ctx.stack->showModal(comparison);
+}
+
+void RegisterWindow::CompareDeviceButtonClick() {
+    const auto v = chosenVersion();
+    if (!v || !comparison)
+        return;
+    const auto device = comparison->readDevice();
+    if (!device)
+        return;
+    comparison->compareTwo(side(*v, versionOrigin(v->info)), *device);
+    ctx.stack->showModal(comparison);
+}
+
+void RegisterWindow::AssignButtonClick() {
+    const auto v = chosenVersion();
+    if (!v || !store_ || v->info.installationId != 0)
+        return;
+    const auto proposals = store_->propose(v->bytes);
+    if (failed(proposals.error))
+        return;
+    AssignDialog ask(ctx, *store_,
+                     proposals.value.empty() ? reg::Proposal{} : proposals.value.front(), this);
+    ctx.stack->showModal(&ask);
+    if (ask.chosen == 0)
+        return;
+    if (failed(store_->assign(v->info.id, ask.chosen).error))
+        return;
+    // The installation it went to, with the read among its versions.
+    SearchEdit->clear();
+    refresh();
+    for (int i = 0; i < InstallationList->topLevelItemCount(); ++i)
+        if (InstallationList->topLevelItem(i)->data(0, kIdRole).toLongLong() == ask.chosen)
+            InstallationList->setCurrentItem(InstallationList->topLevelItem(i));
 }
 
 void RegisterWindow::SheetButtonClick() {

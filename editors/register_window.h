@@ -18,6 +18,7 @@
 #include <functional>
 
 class QComboBox;
+class ComparisonWindow;
 
 // Register window: installations with their last visit, searched as one
 // types; the chosen installation's versions, newest first.
@@ -35,7 +36,10 @@ class RegisterWindow : public StackDialog {
     QLabel* VersionsLabel;
     QTreeWidget* VersionList;
     QPushButton* OpenButton;
-    QPushButton* CompareButton;
+    QPushButton* CompareButton;         // the chosen version against the program
+    QPushButton* CompareVersionsButton; // the two chosen versions against each other
+    QPushButton* CompareDeviceButton;   // the chosen version against the device, read into a copy
+    QPushButton* AssignButton;          // an unassigned read given its installation
     QPushButton* SheetButton;
     QPushButton* SaveButton;
     QPushButton* WriteButton;
@@ -51,6 +55,8 @@ class RegisterWindow : public StackDialog {
     Take open;
     Take compare;
     std::function<void(const trellikon::reg::Version&, const QString& origin)> write;
+    // Where two versions, or a version and the device, are compared.
+    ComparisonWindow* comparison = nullptr;
 
     // The register the window shows; set before it is shown.
     void setStore(trellikon::reg::RegisterStore* store) { store_ = store; }
@@ -64,6 +70,9 @@ class RegisterWindow : public StackDialog {
     void DeleteButtonClick();
     void OpenButtonClick();
     void CompareButtonClick();
+    void CompareVersionsButtonClick();
+    void CompareDeviceButtonClick();
+    void AssignButtonClick();
     void SheetButtonClick();
     void SaveButtonClick();
     void WriteButtonClick();
@@ -78,6 +87,10 @@ class RegisterWindow : public StackDialog {
   private:
     void showVersions();
     void updateButtons();
+    // The versions chosen in the list, as the list shows them (newest first).
+    QList<QTreeWidgetItem*> chosenVersionItems() const;
+    std::optional<trellikon::reg::Version> versionOf(const QTreeWidgetItem* item);
+    // The one chosen version; nothing when none or several are chosen.
     std::optional<trellikon::reg::Version> chosenVersion();
     QString versionOrigin(const trellikon::reg::VersionInfo& v) const;
     bool failed(const std::string& error);

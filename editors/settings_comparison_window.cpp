@@ -48,13 +48,14 @@ QString cell(const QString& html, const char* extra = "") {
         .arg(u(extra), html);
 }
 
-QString resultsHtml(const cmp::Comparison& c, const QString& thereHeading) {
+QString resultsHtml(const cmp::Comparison& c, const QString& hereHeading,
+                    const QString& thereHeading) {
     if (c.equal())
         return QStringLiteral("<p style=\"font-size: large\"><b>") + esc(u(cmp::kEqual)) +
                QStringLiteral("</b></p>");
     QString html = QStringLiteral("<table width=\"100%\" cellspacing=\"0\" cellpadding=\"4\" "
                                   "style=\"border-collapse: collapse\"><tr>");
-    for (const QString& h : {u("Ustawienie"), u("W programie"), thereHeading})
+    for (const QString& h : {u("Ustawienie"), hereHeading, thereHeading})
         html += QStringLiteral("<th align=\"left\" bgcolor=\"#dfe6ee\" style=\"border: 1px solid "
                                "#9aa8b6\">%1</th>")
                     .arg(esc(h));
@@ -172,18 +173,25 @@ void ComparisonWindow::FileButtonClick() {
 }
 
 void ComparisonWindow::DeviceButtonClick() {
+    const auto device = readDevice();
+    if (!device) {
+        showNothing(u("Odczyt ustawień z urządzenia nie został zakończony – nic nie porównano."));
+        return;
+    }
+    compareWith(device->bytes, device->origin, device->heading);
+}
+
+std::optional<ComparisonWindow::Side> ComparisonWindow::readDevice() {
     // The read's own windows and messages tell how it went; returns when its
     // progress window has been closed.
     const std::string port = ctx.link->port_name;
     ctx.link->readCopyCommand();
     const trellikon::SettingsImage::Bytes* copy = ctx.link->readCopy();
-    if (!copy) {
-        showNothing(u("Odczyt ustawień z urządzenia nie został zakończony – nic nie porównano."));
-        return;
-    }
+    if (!copy)
+        return std::nullopt;
     const QString when = QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm"));
-    compareWith(*copy, u("urządzenie na porcie %1, odczyt %2").arg(outside::line(u(port)), when),
-                u("W urządzeniu"));
+    return Side{*copy, u("urządzenie na porcie %1, odczyt %2").arg(outside::line(u(port)), when),
+                u("W urządzeniu")};
 }
 
 void ComparisonWindow::compareWithSaved(const trellikon::SettingsImage::Bytes& other,
@@ -193,12 +201,23 @@ void ComparisonWindow::compareWithSaved(const trellikon::SettingsImage::Bytes& o
 
 void ComparisonWindow::compareWith(const trellikon::SettingsImage::Bytes& other,
                                    const QString& origin, const QString& thereHeading) {
-    namespace ins = trellikon::inspector;
-    other_ = other;
-    otherOrigin_ = origin;
-    comparison_ = cmp::compare(ins::inspectProgram(*ctx.settings), ins::inspect(other));
-    SourceLabel->setText(u("Porównanie z: ") + origin);
-    Results->setHtml(resultsHtml(*comparison_, thereHeading));
+    showComparison(trellikon::inspector::inspectProgram(*ctx.settings), u("W programie"),
+                   {other, origin, thereHeading}, u("Porównanie z: ") + origin);
+}
+
+void ComparisonWindow::compareTwo(const Side& here, const Side& there) {
+    showComparison(trellikon::inspector::inspect(here.bytes), here.heading, there,
+                   u("Po lewej: %1\nPo prawej: %2").arg(here.origin, there.origin));
+}
+
+void ComparisonWindow::showComparison(const trellikon::inspector::Inspection& here,
+                                      const QString& hereHeading, const Side& there,
+                                      const QString& sourceText) {
+    other_ = there.bytes;
+    otherOrigin_ = there.origin;
+    comparison_ = cmp::compare(here, trellikon::inspector::inspect(there.bytes));
+    SourceLabel->setText(sourceText);
+    Results->setHtml(resultsHtml(*comparison_, hereHeading, there.heading));
     TakeButton->setEnabled(true);
 }
 

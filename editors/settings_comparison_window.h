@@ -37,6 +37,19 @@ class ComparisonWindow : public StackDialog {
     // Compares the program with settings kept elsewhere (a version in the
     // installations register); `origin` says which, as plain text.
     void compareWithSaved(const trellikon::SettingsImage::Bytes& other, const QString& origin);
+    // Compares two sets of settings of which neither is the program's (two
+    // versions in the register, a version and the device); `here` takes the
+    // program's column. Each origin and heading is plain text.
+    struct Side {
+        trellikon::SettingsImage::Bytes bytes{};
+        QString origin;
+        QString heading;
+    };
+    void compareTwo(const Side& here, const Side& there);
+    // Reads the device on the chosen port into a copy, the program's settings
+    // left alone; nothing when the read did not complete (its own windows and
+    // messages said why, "not connected" among them).
+    std::optional<Side> readDevice();
 
     // What the program and the other side were last found to differ in.
     const std::optional<trellikon::comparison::Comparison>& comparison() const {
@@ -49,6 +62,8 @@ class ComparisonWindow : public StackDialog {
   private:
     void compareWith(const trellikon::SettingsImage::Bytes& other, const QString& origin,
                      const QString& thereHeading);
+    void showComparison(const trellikon::inspector::Inspection& here, const QString& hereHeading,
+                        const Side& there, const QString& sourceText);
     void showNothing(const QString& why);
 
     WindowContext& ctx;

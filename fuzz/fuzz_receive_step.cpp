@@ -12,14 +12,16 @@
 //   7     a command: connect, read, write, or an OK button
 // Every delivery is followed by a 1000 ms tick.
 //
-// Checked after every 1000 ms tick, by a judge that looks only at the bytes
-// that tick read: block_no stays 0..7; the image changes only by a whole,
-// verified reply while a read asks for blocks, and only in the block asked
-// for; the block counter, the connection and the ends of a transfer move only
-// on whole frames of the transfer under way. Every frame sent is well formed.
+// Checked after every 1000 ms tick, from the frames built here and where each
+// lies on the line (frame_bytes.h), never by reading the bytes again: block_no
+// stays 0..7; the image changes only while a read asks for blocks, and only in
+// the block asked for. A read that begins with a frame built here is judged
+// in full: the image changes only by that reply's data, the block counter,
+// the connection and the ends of a transfer move only on that frame, whole
+// and of the transfer under way. Every frame sent is well formed.
 #include "device_link.h"
 #include "frame_bytes.h"
-#include "receive_oracle.h"
+#include "memory_port.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -78,15 +80,22 @@ class Quiet : public LinkObserver {
 
 struct Rig {
     DeviceSettings settings;
-    RecordingPort port;
+    MemoryPort port;
     Quiet quiet;
     DeviceLink link{settings, port, quiet};
+    // The fuzzer's raw bytes may hold frames anywhere: only the frames built
+    // here are known.
+    Line line{false};
+    std::size_t delivered = 0;
 
     void tick() {
+        const std::size_t waiting = port.waiting();
+        const std::size_t at = delivered - waiting;
         const auto before = LinkSnapshot::of(link, settings);
         link.Timer1Timer();
         const auto after = LinkSnapshot::of(link, settings);
-        const std::string verdict = judgeTick(before, after, port.lastRead);
+        const std::string verdict =
+            judgeTick(before, after, line.read(at, waiting - port.waiting()));
         if (!verdict.empty())
             fail(verdict);
         checkSent();
@@ -116,20 +125,34 @@ struct Rig {
         port.sent.clear();
     }
 
-    void deliver(const Bytes& b, std::size_t cut) {
+    void deliverRaw(const Bytes& b) {
+        port.deliver(b);
+        delivered += b.size();
+    }
+
+    void deliver(const Bytes& b) {
+        deliverRaw(b);
+        tick();
+    }
+
+    // A built frame, whole or cut in two a tick apart.
+    void deliver(const BuiltFrame& f, std::size_t cut) {
+        line.frameAt(delivered, f);
+        const Bytes b = f.bytes();
         if (cut > 0 && cut < b.size()) {
-            port.deliver(Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(cut)));
+            deliverRaw(Bytes(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(cut)));
             tick();
-            port.deliver(Bytes(b.begin() + static_cast<std::ptrdiff_t>(cut), b.end()));
+            deliverRaw(Bytes(b.begin() + static_cast<std::ptrdiff_t>(cut), b.end()));
         } else {
-            port.deliver(b);
+            deliverRaw(b);
         }
         tick();
     }
 
     void connected() {
         link.connectCommand();
-        port.deliver({frame::kStart, frame::kHandshake, frame::kHandshake});
+        line.frameAt(delivered, BuiltFrame::hello());
+        deliverRaw(handshake());
         tick();
     }
 };
@@ -165,7 +188,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 1:
         case 2:
         case 3:
-            r.deliver(in.bytes(in.word() % 700), 0);
+            r.deliver(in.bytes(in.word() % 700));
             break;
         case 4: {
             const auto before = r.settings.image.bytes();
@@ -182,12 +205,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::uint8_t third = in.byte();
             Bytes d = in.bytes(layout::kBlockSize);
             d.resize(layout::kBlockSize, 0xFF);
-            r.deliver(readReply(third, d.data()), in.word() % 600);
+            r.deliver(BuiltFrame::reply(third, d.data()), in.word() % 600);
             break;
         }
         case 6: {
             const std::uint8_t b = in.byte();
-            r.deliver(ack(b), in.byte() % 5);
+            r.deliver(BuiltFrame::ackOf(b), in.byte() % 5);
             break;
         }
         default:

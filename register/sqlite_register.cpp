@@ -168,9 +168,12 @@ SqliteRegister::~SqliteRegister() {
     sqlite3_close_v2(db_);
 }
 
-std::string SqliteRegister::failure(const std::string& what) const {
+std::string SqliteRegister::failure(const std::string& what) {
     std::string why;
-    switch (sqlite3_extended_errcode(db_) & 0xFF) {
+    const int code = sqlite3_extended_errcode(db_) & 0xFF;
+    if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
+        damagedInUse();
+    switch (code) {
     case SQLITE_FULL:
         why = "brak miejsca na dysku";
         break;
@@ -195,18 +198,37 @@ std::string SqliteRegister::failure(const std::string& what) const {
     return "rejestr „" + path_ + "”: " + what + ": " + why;
 }
 
+std::string SqliteRegister::damagedVersion(Id id) {
+    damagedInUse();
+    return "rejestr „" + path_ + "”: wersja " + std::to_string(id) + " jest uszkodzona";
+}
+
+void SqliteRegister::damagedInUse() {
+    if (!writable_)
+        return;
+    // Found after the opening's check: from now on only read, and closing
+    // leaves the log beside the file instead of copying it in.
+    writable_ = false;
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    notice_ = damagedNotice();
+}
+
 std::string SqliteRegister::refuseChange() const {
     return notice_.empty() ? "rejestr „" + path_ + "” jest tylko do odczytu" : notice_;
 }
 
 namespace {
 
-// "ok" from the quick check, or why not; `damaged` tells a damaged file from
-// one that could not be looked at (busy).
-bool quickCheck(sqlite3* db, bool& damaged) {
+// No copy of the register is from today (UTC) yet.
+bool copyDue(const std::string& path) {
+    const std::vector<std::string> copies = registerCopies(path);
+    return copies.empty() || copies.front() != copyName(path, nowUtc().substr(0, 10));
+}
+
+// The first row of a check PRAGMA is "ok" for a sound file.
+bool checkSays(sqlite3* db, const char* sql, bool& damaged) {
     sqlite3_stmt* st = nullptr;
-    damaged = false;
-    int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &st, nullptr);
+    int rc = sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
     std::string first;
     if (rc == SQLITE_OK) {
         rc = sqlite3_step(st);
@@ -221,6 +243,54 @@ bool quickCheck(sqlite3* db, bool& damaged) {
     else
         damaged = (sqlite3_errcode(db) & 0xFF) != SQLITE_BUSY;
     return rc == SQLITE_ROW && !damaged;
+}
+
+// Reads every page of a b-tree but its content's overflow pages: SQLite
+// checks each page it reads, and a damaged one fails the count.
+bool walkSays(sqlite3* db, const char* sql, bool& damaged) {
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_step(st);
+    sqlite3_finalize(st);
+    damaged = rc != SQLITE_ROW && (sqlite3_errcode(db) & 0xFF) != SQLITE_BUSY;
+    return rc == SQLITE_ROW;
+}
+
+// Whether the file may be written to; `damaged` tells a damaged file from one
+// that could not be looked at (busy). The whole file's quick check reads all
+// of it, a second for a large register: it runs once a day, before the daily
+// copy, so that a damaged file never pushes a sound copy out. Every other
+// opening checks the file's first page and schema, the installations in
+// full, and the b-tree of the versions themselves (what a read or a write
+// walks first); the rest, the search index and the versions' content, is
+// checked as it is read (SQLite's page checks, each version's SHA-256), and
+// damage found then also stops every write (SqliteRegister::failure).
+bool fileSound(sqlite3* db, bool whole, bool& damaged) {
+    damaged = false;
+    if (whole)
+        return checkSays(db, "PRAGMA quick_check", damaged);
+    // Reading the schema reads the first page; a file that is not a
+    // register, or an empty one, is told apart later (prepare()).
+    std::set<std::string> tables;
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'table'", -1, &st,
+                                nullptr);
+    if (rc == SQLITE_OK)
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+            if (const auto* p = sqlite3_column_text(st, 0))
+                tables.insert(reinterpret_cast<const char*>(p));
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE) {
+        damaged = (sqlite3_errcode(db) & 0xFF) != SQLITE_BUSY;
+        return false;
+    }
+    for (const char* table : {"register_meta", "installations"})
+        if (tables.count(table) &&
+            !checkSays(db, ("PRAGMA quick_check(" + std::string(table) + ")").c_str(), damaged))
+            return false;
+    return !tables.count("versions") ||
+           walkSays(db, "SELECT COUNT(*) FROM versions NOT INDEXED", damaged);
 }
 
 } // namespace
@@ -243,12 +313,13 @@ std::unique_ptr<SqliteRegister> SqliteRegister::open(const std::string& path, st
     // one, the log is part of what is checked, and this connection, which
     // will not copy the log into the file, checks both.
     bool checked = false;
+    const bool whole = exists && (options.checkWhole || (options.dailyCopy && copyDue(path)));
     if (exists && !fileExists(path + "-wal")) {
         sqlite3* untouched = nullptr;
         sqlite3_open_v2(untouchedUri(path).c_str(), &untouched,
                         SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
         bool damaged = false;
-        quickCheck(untouched, damaged);
+        fileSound(untouched, whole, damaged);
         sqlite3_close_v2(untouched);
         if (damaged) {
             std::unique_ptr<SqliteRegister> reg(new SqliteRegister(nullptr, path));
@@ -266,6 +337,7 @@ std::unique_ptr<SqliteRegister> SqliteRegister::open(const std::string& path, st
         return nullptr;
     }
     std::unique_ptr<SqliteRegister> reg(new SqliteRegister(db, path));
+    reg->checkedWhole_ = whole;
     if (!memory && !exists)
         keepPrivate(path);
     sqlite3_extended_result_codes(db, 1);
@@ -274,7 +346,7 @@ std::unique_ptr<SqliteRegister> SqliteRegister::open(const std::string& path, st
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
     if (exists && !checked) {
         bool damaged = false;
-        if (!quickCheck(db, damaged)) {
+        if (!fileSound(db, whole, damaged)) {
             if (!damaged) {
                 error = reg->failure("nie można sprawdzić pliku");
                 return nullptr;
@@ -283,7 +355,7 @@ std::unique_ptr<SqliteRegister> SqliteRegister::open(const std::string& path, st
             return reg;
         }
     }
-    if (error = reg->prepare(!exists, options); !error.empty())
+    if (error = reg->prepare(options); !error.empty())
         return nullptr;
     return reg;
 }
@@ -295,18 +367,23 @@ void SqliteRegister::openDamaged() {
     sqlite3_open_v2(untouchedUri(path_).c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
                     nullptr);
     writable_ = false;
-    const std::vector<std::string> copies = registerCopies(path_);
-    notice_ = "rejestr „" + path_ +
-              "” jest uszkodzony: otwarto go tylko do odczytu i nic nie zostanie w nim "
-              "zapisane. ";
-    notice_ += copies.empty() ? "Kopii rejestru nie ma; zachowaj uszkodzony plik i podaj nowy "
-                                "plik rejestru (--register)."
-                              : "Najnowsza kopia to „" + copies.front() +
-                                    "”: zamknij program, zachowaj uszkodzony plik pod inną "
-                                    "nazwą i skopiuj kopię na jego miejsce.";
+    notice_ = damagedNotice();
 }
 
-std::string SqliteRegister::prepare(bool created, const OpenOptions& options) {
+std::string SqliteRegister::damagedNotice() const {
+    const std::vector<std::string> copies = registerCopies(path_);
+    std::string notice = "rejestr „" + path_ +
+                         "” jest uszkodzony: otwarto go tylko do odczytu i nic nie zostanie w "
+                         "nim zapisane. ";
+    notice += copies.empty() ? "Kopii rejestru nie ma; zachowaj uszkodzony plik i podaj nowy "
+                               "plik rejestru (--register)."
+                             : "Najnowsza kopia to „" + copies.front() +
+                                   "”: zamknij program, zachowaj uszkodzony plik pod inną "
+                                   "nazwą i skopiuj kopię na jego miejsce.";
+    return notice;
+}
+
+std::string SqliteRegister::prepare(const OpenOptions& options) {
     sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     // With the log, a commit survives the program being killed; a backup is
     // also flushed to the disk at its commit (record()), so that it survives
@@ -350,7 +427,7 @@ std::string SqliteRegister::prepare(bool created, const OpenOptions& options) {
                   "” pochodzi z nowszej wersji programu: otwarto go tylko do odczytu";
         return {};
     }
-    if (options.dailyCopy && !created && path_ != ":memory:")
+    if (checkedWhole_ && options.dailyCopy)
         if (const std::string e = makeDailyCopy(); !e.empty())
             notice_ = e;
     if (schema < kSchemaVersion)
@@ -401,11 +478,10 @@ std::string SqliteRegister::migrate(int from) {
 }
 
 std::string SqliteRegister::makeDailyCopy() {
-    const std::string today = nowUtc().substr(0, 10);
-    std::vector<std::string> copies = registerCopies(path_);
-    if (!copies.empty() && copies.front() == copyName(path_, today))
+    if (!copyDue(path_))
         return {};
-    const std::string target = copyName(path_, today);
+    std::vector<std::string> copies = registerCopies(path_);
+    const std::string target = copyName(path_, nowUtc().substr(0, 10));
     const std::string temporary = target + ".tmp";
     removeFile(temporary);
     sqlite3* copy = nullptr;
@@ -447,7 +523,8 @@ Status SqliteRegister::indexNumbers(Id version, const Bytes& bytes) {
 namespace {
 
 // A version row as kVersionColumns selects it; false for a row whose content
-// is not a whole image (a damaged file).
+// is not the whole image it was (a damaged file): a changed byte of a version
+// is never shown, compared or written back to a device.
 bool readVersion(const auto& q, Version& v, bool withBytes) {
     v.info.id = q.integer(0);
     v.info.installationId = q.integer(1);
@@ -458,7 +535,8 @@ bool readVersion(const auto& q, Version& v, bool withBytes) {
     v.info.programVersion = q.text(6);
     v.info.summary = q.text(7);
     v.info.sha256 = q.text(8);
-    return !withBytes || q.bytes(9, v.bytes);
+    return !withBytes ||
+           (q.bytes(9, v.bytes) && hex(sha256(v.bytes.data(), v.bytes.size())) == v.info.sha256);
 }
 
 } // namespace
@@ -474,8 +552,7 @@ Result<std::optional<Version>> SqliteRegister::latestBefore(Id installation,
     if (rc == SQLITE_ROW) {
         Version v;
         if (!readVersion(q, v, true)) {
-            r.error =
-                "rejestr „" + path_ + "”: wersja " + std::to_string(v.info.id) + " jest uszkodzona";
+            r.error = damagedVersion(v.info.id);
             return r;
         }
         r.value = v;
@@ -539,6 +616,23 @@ Result<Id> SqliteRegister::record(const NewVersion& given) {
         r.error = "nazwa portu nie jest poprawnym tekstem UTF-8";
         return r;
     }
+    // A backup is flushed to the disk at its commit, so that it survives a
+    // power cut during the write that follows it. The setting is taken when
+    // the transaction begins: changed inside one, it would not flush this commit.
+    struct Flushed {
+        sqlite3* db;
+        bool on;
+        Flushed(sqlite3* d, bool o) : db(d), on(o) {
+            if (on)
+                sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+        }
+        ~Flushed() {
+            if (on)
+                sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+        }
+        Flushed(const Flushed&) = delete;
+        Flushed& operator=(const Flushed&) = delete;
+    } flushed(db_, durable_ && v.kind == kind::kBackup);
     Transaction t(db_);
     if (!t.begun()) {
         r.error = failure("nie można zapisać wersji");
@@ -556,13 +650,8 @@ Result<Id> SqliteRegister::record(const NewVersion& given) {
             return r;
     }
     r = insertVersion(v, summary);
-    const bool backup = durable_ && v.kind == kind::kBackup;
-    if (backup)
-        sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
     if (r.ok() && !t.commit())
         r.error = failure("nie można zapisać wersji");
-    if (backup)
-        sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
     return r;
 }
 
@@ -803,7 +892,7 @@ Result<std::optional<Version>> SqliteRegister::version(Id id) {
     if (rc == SQLITE_ROW) {
         Version v;
         if (!readVersion(q, v, true))
-            r.error = "rejestr „" + path_ + "”: wersja " + std::to_string(id) + " jest uszkodzona";
+            r.error = damagedVersion(id);
         else
             r.value = v;
     } else if (rc != SQLITE_DONE) {
@@ -913,8 +1002,7 @@ Result<std::string> SqliteRegister::exportData(Id installation) {
     while ((rc = q.step()) == SQLITE_ROW) {
         Version v;
         if (!readVersion(q, v, true)) {
-            r.error =
-                "rejestr „" + path_ + "”: wersja " + std::to_string(v.info.id) + " jest uszkodzona";
+            r.error = damagedVersion(v.info.id);
             return r;
         }
         const auto owner = index.find(v.info.installationId);

@@ -1,11 +1,13 @@
 #pragma once
 // The register in one SQLite file (see register_store.h for what it keeps).
 //
-// Opening checks the file (quick check). A damaged file is opened only for
-// reading, without its write-ahead log, so that nothing of it changes; the
-// notice then names the newest rotating copy. A sound file gets a copy of
-// itself at most once a day (SQLite's online backup; the newest three kept)
-// before anything is written to it.
+// Opening checks the file: in full (quick check) once a day, before a sound
+// file gets its copy (SQLite's online backup; the newest three kept), and
+// otherwise its schema, installations and the versions' b-tree, so that a
+// large register opens at once. A damaged file is opened only for reading,
+// without its write-ahead log, so that nothing of it changes; the notice then
+// names the newest rotating copy. Damage met later, in a page or in a
+// version's content, makes the register read-only in the same way.
 
 #include "register_store.h"
 
@@ -20,8 +22,11 @@ inline constexpr int kSchemaVersion = 2;
 inline constexpr int kCopiesKept = 3;
 
 struct OpenOptions {
-    // Make a rotating copy when the newest is not from today (UTC).
+    // Make a rotating copy when the newest is not from today (UTC), the whole
+    // file checked first.
     bool dailyCopy = true;
+    // Check the whole file at this opening whatever the day (the benchmark).
+    bool checkWhole = false;
     // How long a change waits for another program's to finish.
     int busyTimeoutMs = 30'000;
     // Each recording on the disk before it returns. Only a bulk fill that can
@@ -69,11 +74,15 @@ class SqliteRegister final : public RegisterStore {
     class Transaction;
     explicit SqliteRegister(sqlite3* db, std::string path);
 
-    std::string prepare(bool created, const OpenOptions& options);
+    std::string prepare(const OpenOptions& options);
     void openDamaged();
     std::string migrate(int from);
     std::string makeDailyCopy();
-    std::string failure(const std::string& what) const;
+    // The reason a statement failed; a damaged page met here stops every write.
+    std::string failure(const std::string& what);
+    void damagedInUse();
+    std::string damagedVersion(Id id);
+    std::string damagedNotice() const;
     std::string refuseChange() const;
 
     Result<Id> insertVersion(const NewVersion& v, const std::string& summary);
@@ -87,6 +96,7 @@ class SqliteRegister final : public RegisterStore {
     std::string path_;
     bool writable_ = true;
     bool durable_ = true;
+    bool checkedWhole_ = false; // the whole file checked at this opening
     std::string notice_;
 };
 

@@ -85,13 +85,15 @@ row "ticks for a write, 10 % frames damaged" "$(damaged write)" "100 seeded runs
 
 # 3b. The installations register with 1,000 installations and 50,000 versions
 # (made on the first run and kept in build/, as making them takes minutes):
-# the register opened (its quick check reads the whole file), its
+# the register opened (and, apart, the day's first opening, whose check reads
+# the whole file before the daily copy), its
 # installations listed, a search by a caller's number, one version and one
 # backup recorded; medians of 7.
 say "register, 1,000 installations and 50,000 versions"
 registerfigures=$("$B/tools/trellikon-register-bench" "$B/register-bench.sqlite")
 regfield() { awk -v w="$1" 'index($0, w) == 1 {for (i = 1; i < NF; i++) if ($(i + 1) == "ms") print $i " ms"}' <<<"$registerfigures"; }
-row "register: open, with the quick check" "$(regfield open)" "reads the whole file"
+row "register: open" "$(regfield open)" "target < 300 ms with the list"
+row "register: the day's first open" "$(regfield daily)" "whole file checked, once a day"
 row "register: list installations" "$(regfield list)" "target < 300 ms with the open"
 row "register: search by a caller's number" "$(regfield search)" "target < 50 ms"
 row "register: record one version" "$(regfield 'record one')" "target < 20 ms"

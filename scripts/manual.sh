@@ -2,7 +2,7 @@
 # Builds the user manual into build/manual/ (or BUILD_DIR/manual/):
 # instrukcja.html, one page readable offline, with the pictures of the windows
 # beside it in obrazy/. The pictures are taken afresh every time by
-# tests/manual_screenshots.cpp, which opens each window of the real program
+# docs/manual_screenshots.cpp, which opens each window of the real program
 # over a simulated device on an X server of its own (Xvfb).
 #
 #   scripts/manual.sh [BUILD_DIR]
@@ -26,7 +26,7 @@ mkdir -p "$out/obrazy"
 # The pictures, read back from the X server's screen as the user sees them.
 xvfb-run --auto-servernum --server-args="-screen 0 1600x1200x24" \
     env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=1 LANG=C.UTF-8 \
-    "$build/tests/trellikon-screenshots" "$out/obrazy" >/dev/null
+    "$build/docs/trellikon-screenshots" "$out/obrazy" >/dev/null
 # The settings sheet's first page, as a reader sees it at a glance.
 pdftoppm -r 72 -png -f 1 -l 1 -singlefile "$out/obrazy/karta-ustawien.pdf" "$out/obrazy/karta-ustawien"
 rm "$out/obrazy/karta-ustawien.pdf"

@@ -4,6 +4,7 @@
 // parameters editor.
 #include "files.h"
 #include "program_fixture.h"
+#include "sample_image.h"
 #include "settings_comparison_window.h"
 
 #include <QFile>
@@ -19,18 +20,9 @@ QString u(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
+// The template the program loads: the tests' sample installation.
 SettingsImage templateImage() {
-    SettingsImage im;
-    im.writePhoneNumber(kSmsCentreNumber, "48601000310");
-    im.writePhoneNumber(kUserNumber1, "48600100200");
-    im.writePhoneNumber(kUserNumber2, "48600100201");
-    im.writeValuePair(kSmsMask, 0x0C);
-    im.writeValuePair(kEchoEnabled, 1);
-    im.writeText(messageHeaderText, "DOM: ");
-    im.writeText(input1OnText, "Alarm: drzwi");
-    im.writeSubscriber(1, "48600100200");
-    im.writeSubscriber(43, "48512345678");
-    return im;
+    return testing::sampleImage();
 }
 
 // The template with one user number, one text and one caller changed.

@@ -4,7 +4,6 @@
 #include "link_recorder.h"
 #include "memory_port.h"
 #include "random_image.h"
-#include "receive_oracle.h"
 #include "simulated_device.h"
 
 #include <QTest>
@@ -12,6 +11,7 @@
 #include <random>
 
 using namespace trellikon;
+using trellikon::testing::BuiltFrame;
 using trellikon::testing::judgeTick;
 using trellikon::testing::LinkSnapshot;
 using Bytes = std::vector<std::uint8_t>;
@@ -21,13 +21,18 @@ namespace {
 constexpr int kConn = 0, kRead = 1, kWrite = 2, kLost = 3;
 
 using trellikon::testing::ack;
+using trellikon::testing::handshake;
 using trellikon::testing::readReply;
 
 // A link wired to a scripted port (tests deliver bytes by hand).
 struct Bench {
     DeviceSettings settings;
-    trellikon::testing::RecordingPort port;
+    MemoryPort port;
     LinkRecorder out;
+    // The frames delivered, where they lie on the line: what a judged tick
+    // may have done is told from them, not from the bytes.
+    trellikon::testing::Line line{true};
+    std::size_t delivered = 0;
     DeviceLink link{settings, port, out};
     SimulatedDevice* device;
     explicit Bench(SimulatedDevice* d = nullptr) : port(d), device(d) {}
@@ -42,17 +47,29 @@ struct Bench {
 
     void connectNow() {
         QVERIFY(link.connectCommand());
-        port.deliver({0xAA, 0x01, 0x01});
+        deliver(BuiltFrame::hello());
         link.Timer1Timer();
         QVERIFY(link.connected);
         port.sent.clear();
     }
-    // One 1000 ms tick; fails when it did something the bytes it read do not allow.
+    void deliver(const Bytes& bytes) {
+        port.deliver(bytes);
+        delivered += bytes.size();
+    }
+    // A frame that begins `later` bytes after the next byte delivered, whole or in parts.
+    void expect(const BuiltFrame& f, std::size_t later = 0) { line.frameAt(delivered + later, f); }
+    void deliver(const BuiltFrame& f) {
+        expect(f);
+        deliver(f.bytes());
+    }
+    // One 1000 ms tick; fails when it did something the frames it read do not allow.
     void judgedTick() {
+        const std::size_t waiting = port.waiting();
+        const std::size_t at = delivered - waiting;
         const auto before = LinkSnapshot::of(link, settings);
         link.Timer1Timer();
-        const std::string verdict =
-            judgeTick(before, LinkSnapshot::of(link, settings), port.lastRead);
+        const std::string verdict = judgeTick(before, LinkSnapshot::of(link, settings),
+                                              line.read(at, waiting - port.waiting()));
         QVERIFY2(verdict.empty(), verdict.c_str());
     }
     int countSent(std::uint8_t command) const {
@@ -107,7 +124,7 @@ void TestDeviceLink::frameBytes() {
     b.link.readCommand();
     const Bytes data(512, 0x11);
     for (std::uint8_t n = 0; n < 5; ++n) { // blocks 0..4 stored: the same tick asks for 5
-        b.port.deliver(readReply(n, data.data()));
+        b.deliver(readReply(n, data.data()));
         b.link.Timer1Timer();
     }
     QCOMPARE(b.link.block_no, std::uint8_t(5));
@@ -143,7 +160,7 @@ void TestDeviceLink::handshakeConnects() {
     QVERIFY(b.link.connecting && b.link.watch_link);
     b.link.Timer1Timer(); // nothing waiting
     QVERIFY(b.port.sent.empty());
-    b.port.deliver({0xAA, 0x01, 0x01});
+    b.deliver({0xAA, 0x01, 0x01});
     b.link.Timer1Timer();
     QCOMPARE(b.port.sent, (std::vector<Bytes>{{0xAA, 0x01, 0x01}}));
     QVERIFY(b.link.connected && !b.link.connecting);
@@ -161,11 +178,11 @@ void TestDeviceLink::duplicateHandshakeIsAnsweredTwice() {
     // Every handshake is answered and restarts the connection window's closing delay.
     Bench b;
     QVERIFY(b.link.connectCommand());
-    b.port.deliver({0xAA, 0x01, 0x01});
+    b.deliver({0xAA, 0x01, 0x01});
     b.link.Timer1Timer();
     for (int i = 0; i < 4; ++i)
         b.link.Timer2Timer();
-    b.port.deliver({0xAA, 0x01, 0x01});
+    b.deliver({0xAA, 0x01, 0x01});
     b.link.Timer1Timer();
     QCOMPARE(b.countSent(0x01), 2);
     QCOMPARE(b.link.close_delay_ticks, 0);
@@ -254,17 +271,17 @@ void TestDeviceLink::damagedRepliesAreRequestedAgain() {
     if (damage == 2)
         bad[0] = 0xAB;
     if (damage == 1) {
-        b.port.deliver(Bytes(good.begin(), good.begin() + 300));
+        b.deliver(Bytes(good.begin(), good.begin() + 300));
         b.link.Timer1Timer();
-        b.port.deliver(Bytes(good.begin() + 300, good.end()));
+        b.deliver(Bytes(good.begin() + 300, good.end()));
     } else {
-        b.port.deliver(bad);
+        b.deliver(bad);
     }
     b.link.Timer1Timer();
     QCOMPARE(b.link.block_no, std::uint8_t(0));
     QCOMPARE(b.settings.image.at(0), std::uint8_t(0xFF));
     QCOMPARE(b.port.sent.back(), (Bytes{0xAA, 0x03, 0x00, 0x03}));
-    b.port.deliver(good);
+    b.deliver(good);
     b.link.Timer1Timer();
     QCOMPARE(b.link.block_no, std::uint8_t(1));
     QCOMPARE(b.settings.image.at(511), std::uint8_t(0x5A));
@@ -277,15 +294,15 @@ void TestDeviceLink::writeFollowsTheDevicesBlockNumber() {
     b.connectNow();
     b.link.beginWrite();
     QCOMPARE(b.out.labels[kWrite][1], QString::fromUtf8("Trwa zapis ustawień do urządzenia"));
-    b.port.deliver(ack(4));
+    b.deliver(ack(4));
     b.link.Timer1Timer();
     QCOMPARE(b.link.block_no, std::uint8_t(5));
-    b.port.deliver(ack(3));
+    b.deliver(ack(3));
     b.link.Timer1Timer();
     QCOMPARE(b.link.block_no, std::uint8_t(4));
     QCOMPARE(b.port.sent.back()[2], std::uint8_t(4));
     // An acknowledgement whose check does not match changes nothing.
-    b.port.deliver({0xAA, 0x02, 0x06, 0x00});
+    b.deliver({0xAA, 0x02, 0x06, 0x00});
     b.link.Timer1Timer();
     QCOMPARE(b.link.block_no, std::uint8_t(4));
     QCOMPARE(b.port.sent.back()[2], std::uint8_t(4));
@@ -304,7 +321,7 @@ void TestDeviceLink::acknowledgementAboveSevenEndsTheWrite() {
     Bench b;
     b.connectNow();
     b.link.beginWrite();
-    b.port.deliver(ack(static_cast<std::uint8_t>(block)));
+    b.deliver(ack(static_cast<std::uint8_t>(block)));
     b.link.Timer1Timer();
     QVERIFY(!b.link.write_active && !b.link.write_progress);
     QVERIFY((b.out.outcomes == std::vector{LinkOutcome::Connected, LinkOutcome::WriteComplete}));
@@ -411,7 +428,7 @@ void TestDeviceLink::secondConnectAttemptGetsFullTime() {
     QVERIFY(b.link.connectCommand());
     for (int i = 0; i < 20; ++i)
         b.link.Timer2Timer();
-    b.port.deliver({0xAA, 0x01, 0x01});
+    b.deliver({0xAA, 0x01, 0x01});
     b.link.Timer1Timer();
     QVERIFY(b.link.connected);
     QVERIFY(b.link.connectCommand());
@@ -435,7 +452,7 @@ void TestDeviceLink::connectionLossWatch() {
     // 81 silent ticks after a handshake show the notice once, and the tick may re-enter meanwhile.
     Bench b;
     QVERIFY(b.link.connectCommand());
-    b.port.deliver({0xAA, 0x01, 0x01});
+    b.deliver({0xAA, 0x01, 0x01});
     b.link.Timer1Timer();
     int reentered = 0;
     b.out.onShow = [&](LinkWindow w) {
@@ -539,7 +556,7 @@ void TestDeviceLink::untrustedBytesNeverEscapeTheImage() {
             default:
                 noise = {0xAA, static_cast<std::uint8_t>(rng() % 4)};
             }
-            b.port.deliver(noise);
+            b.deliver(noise);
             b.link.Timer1Timer();
             b.link.Timer2Timer();
             QVERIFY(b.link.block_no <= 7);
@@ -578,19 +595,21 @@ void TestDeviceLink::splitRepliesNeverStoreForeignBytes() {
         b.link.Timer1Timer();
         const Bytes data0 = randomBlock(rng);
         const Bytes data1 = randomBlock(rng);
-        b.port.deliver(readReply(0, data0.data()));
+        b.deliver(readReply(0, data0.data()));
         b.link.Timer1Timer();
         QCOMPARE(b.link.block_no, std::uint8_t(1));
 
-        const Bytes second = readReply(1, data1.data());
+        const BuiltFrame reply = BuiltFrame::reply(1, data1.data());
+        const Bytes second = reply.bytes();
         const auto cut = static_cast<std::ptrdiff_t>(1 + rng() % 515);
-        b.port.deliver(Bytes(second.begin(), second.begin() + cut));
+        b.expect(reply);
+        b.deliver(Bytes(second.begin(), second.begin() + cut));
         b.judgedTick();
-        b.port.deliver(Bytes(second.begin() + cut, second.end()));
+        b.deliver(Bytes(second.begin() + cut, second.end()));
         b.judgedTick();
         foreign += blockOf(b.settings, 1) != kErasedBlock || b.link.block_no != 1;
 
-        b.port.deliver(second);
+        b.deliver(reply);
         b.judgedTick();
         QCOMPARE(b.link.block_no, std::uint8_t(2));
         QVERIFY(blockOf(b.settings, 0) == data0);
@@ -636,12 +655,12 @@ void TestDeviceLink::partialFrameIsNotCompletedByStaleBytes() {
     }
     if (replyFirst) {
         std::mt19937 rng(5);
-        b.port.deliver(readReply(0, randomBlock(rng).data()));
+        b.deliver(BuiltFrame::reply(0, randomBlock(rng).data()));
         b.judgedTick();
     }
     const auto before = LinkSnapshot::of(b.link, b.settings);
     const int answers = b.countSent(0x01);
-    b.port.deliver(Bytes(partial.begin(), partial.end()));
+    b.deliver(Bytes(partial.begin(), partial.end()));
     b.judgedTick();
     const auto after = LinkSnapshot::of(b.link, b.settings);
     QCOMPARE(after.block_no, before.block_no);
@@ -686,7 +705,7 @@ void TestDeviceLink::framesCountOnlyInTheirTransfer() {
         b.link.Timer1Timer();
         const int blocks = phase == "read done" ? 8 : 1;
         for (int k = 0; k < blocks; ++k) {
-            b.port.deliver(readReply(static_cast<std::uint8_t>(k), device[k].data()));
+            b.deliver(BuiltFrame::reply(static_cast<std::uint8_t>(k), device[k].data()));
             b.judgedTick();
         }
         QCOMPARE(bool(b.link.read_active), phase == "read");
@@ -705,11 +724,11 @@ void TestDeviceLink::framesCountOnlyInTheirTransfer() {
     const int answers = b.countSent(0x01);
 
     if (frame == "reply")
-        b.port.deliver(readReply(3, randomBlock(rng).data()));
+        b.deliver(BuiltFrame::reply(3, randomBlock(rng).data()));
     else if (frame == "ack7")
-        b.port.deliver(ack(7));
+        b.deliver(BuiltFrame::ackOf(7));
     else
-        b.port.deliver({0xAA, 0x01, 0x01});
+        b.deliver(BuiltFrame::hello());
     b.judgedTick();
 
     const auto after = LinkSnapshot::of(b.link, b.settings);
@@ -727,7 +746,7 @@ void TestDeviceLink::framesCountOnlyInTheirTransfer() {
     if (phase == "read") {
         // The read goes on from where it was and ends with every block the device sent.
         for (int k = 1; k < 8; ++k) {
-            b.port.deliver(readReply(static_cast<std::uint8_t>(k), device[k].data()));
+            b.deliver(BuiltFrame::reply(static_cast<std::uint8_t>(k), device[k].data()));
             b.judgedTick();
         }
         QVERIFY(!b.link.read_active);
@@ -754,34 +773,42 @@ void TestDeviceLink::onlyWholeFramesCountUnderRandomSplits() {
             else
                 b.link.beginWrite();
         }
-        // What a confused device might say, back to back, then cut at random places.
+        // What a confused device might say, back to back, then cut at random
+        // places: whole frames, and frames broken off before they could be
+        // taken for any (a handshake's or an acknowledgement's first bytes;
+        // every frame begins with AA, so none completes them).
         Bytes stream;
         for (int f = 0; f < 12; ++f) {
             Bytes frameBytes;
             switch (rng() % 4) {
             case 0:
-                frameBytes = {0xAA, 0x01, 0x01};
+                b.expect(BuiltFrame::hello(), stream.size());
+                frameBytes = BuiltFrame::hello().bytes();
                 break;
-            case 1:
-                frameBytes = ack(static_cast<std::uint8_t>(rng() % 9));
+            case 1: {
+                const auto a = BuiltFrame::ackOf(static_cast<std::uint8_t>(rng() % 9));
+                b.expect(a, stream.size());
+                frameBytes = a.bytes();
                 break;
-            case 2:
-                frameBytes =
-                    readReply(static_cast<std::uint8_t>(rng() % 8), randomBlock(rng).data());
+            }
+            case 2: {
+                const auto r = BuiltFrame::reply(static_cast<std::uint8_t>(rng() % 8),
+                                                 randomBlock(rng).data());
+                b.expect(r, stream.size());
+                frameBytes = r.bytes();
                 break;
+            }
             default:
-                frameBytes.assign(rng() % 6, 0xAA);
-                for (auto& x : frameBytes)
-                    if (rng() % 2)
-                        x = static_cast<std::uint8_t>(rng() % 4);
+                frameBytes = rng() % 2 ? handshake() : ack(static_cast<std::uint8_t>(rng() % 9));
+                frameBytes.resize(1 + rng() % (frameBytes.size() - 1));
             }
             stream.insert(stream.end(), frameBytes.begin(), frameBytes.end());
         }
         std::size_t at = 0;
         while (at < stream.size()) {
             const std::size_t len = std::min<std::size_t>(stream.size() - at, 1 + rng() % 600);
-            b.port.deliver(Bytes(stream.begin() + static_cast<std::ptrdiff_t>(at),
-                                 stream.begin() + static_cast<std::ptrdiff_t>(at + len)));
+            b.deliver(Bytes(stream.begin() + static_cast<std::ptrdiff_t>(at),
+                            stream.begin() + static_cast<std::ptrdiff_t>(at + len)));
             at += len;
             b.judgedTick();
             if (QTest::currentTestFailed())

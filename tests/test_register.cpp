@@ -86,6 +86,8 @@ class TestRegister : public QObject {
     void migratesFirstSchema();
     void twoProgramsAtOnce();
     void damagedFileLeftByteForByte();
+    void damageFoundWithoutTheDailyCheck_data();
+    void damageFoundWithoutTheDailyCheck();
     void deleteRemovesEveryVersion();
     void noWriteWithoutStoredBackup_data();
     void noWriteWithoutStoredBackup();
@@ -450,6 +452,70 @@ void TestRegister::damagedFileLeftByteForByte() {
     r.reset();
     QCOMPARE(fileBytes(path), damaged);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), filesBefore);
+}
+
+void TestRegister::damageFoundWithoutTheDailyCheck_data() {
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<bool>("foundAtOpen");
+    QTest::newRow("the versions' b-tree: found at every opening") << "tree" << true;
+    QTest::newRow("a version's content: found when it is read") << "content" << false;
+}
+
+void TestRegister::damageFoundWithoutTheDailyCheck() {
+    // Between the daily checks of the whole file, an opening checks the
+    // versions' b-tree, and a version's content is checked against its
+    // SHA-256 whenever it is read: damage found either way stops every write
+    // and leaves the file as it was.
+    QFETCH(QString, damage);
+    QFETCH(bool, foundAtOpen);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("rejestr.sqlite");
+    Bytes marked = image("48600000001", {{1, "48512345678"}});
+    const QByteArray marker("ZNACZNIK-TRESCI-WERSJI");
+    std::copy(marker.begin(), marker.end(), marked.begin() + 3000);
+    Id markedId = 0;
+    {
+        auto r = openAt(path);
+        const Id site = r->createInstallation("Kowalska", "", "").value;
+        for (int i = 0; i < 30; ++i)
+            record(*r, image("48600000001", {{1 + i, "48512345678"}}), site);
+        markedId = r->record({marked, kind::kRead, "COM1", "", site, {}}).value;
+    }
+    qint64 at = -1;
+    if (damage == "tree") {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(db, "SELECT rootpage FROM sqlite_master WHERE name = 'versions'", -1,
+                           &st, nullptr);
+        QCOMPARE(sqlite3_step(st), SQLITE_ROW);
+        at = (sqlite3_column_int64(st, 0) - 1) * 4096;
+        sqlite3_finalize(st);
+        sqlite3_close_v2(db);
+    } else {
+        at = fileBytes(path).indexOf(marker);
+    }
+    QVERIFY(at > 0);
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        f.seek(at);
+        f.write(damage == "tree" ? QByteArray(4096, '\x5A') : QByteArray("X"));
+    }
+    const QByteArray damaged = fileBytes(path);
+
+    auto r = openAt(path);
+    QVERIFY(r);
+    QCOMPARE(r->writable(), !foundAtOpen);
+    if (!foundAtOpen) {
+        const auto read = r->version(markedId);
+        QVERIFY(!read.ok() && read.error.find("uszkodzona") != std::string::npos);
+        QVERIFY(!r->writable());
+    }
+    QVERIFY2(QString::fromStdString(r->notice()).contains("uszkodzony"), r->notice().c_str());
+    QVERIFY(!r->record({image("48600000002", {}), kind::kBackup, "COM1", "", 0, {}}).ok());
+    r.reset();
+    QCOMPARE(fileBytes(path), damaged);
 }
 
 void TestRegister::deleteRemovesEveryVersion() {

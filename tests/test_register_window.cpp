@@ -5,6 +5,7 @@
 #include "program_fixture.h"
 #include "random_image.h"
 #include "register_window.h"
+#include "settings_comparison_window.h"
 #include "settings_encoder.h"
 #include "sqlite_register.h"
 
@@ -66,6 +67,27 @@ QPointer<QTimer> whenWindow(QWidget* window, std::function<void()> step) {
     });
     timer->start();
     return timer;
+}
+
+// Answers the question whose device it was: confirm the proposal, pick
+// `installation`, create it as a new one, or say later.
+void answerQuestion(AssignDialog* ask, const QString& answer, const QString& installation) {
+    if (answer == "confirm") {
+        ask->AssignButton->click();
+    } else if (answer == "pick") {
+        ask->InstallationBox->setCurrentIndex(ask->InstallationBox->findText(installation));
+        ask->AssignButton->click();
+    } else if (answer == "new") {
+        whenModal([&](QDialog* d) {
+            auto* edit = qobject_cast<InstallationDialog*>(d);
+            QVERIFY(edit);
+            edit->NameEdit->setText(installation);
+            edit->OkButton->click();
+        });
+        ask->NewButton->click();
+    } else {
+        ask->LaterButton->click();
+    }
 }
 
 // The program with a register of its own in a temporary folder.
@@ -131,6 +153,10 @@ class TestRegisterWindow : public QObject {
     void searchFindsTheInstallation();
     void deleteRemovesItsVersions_data();
     void deleteRemovesItsVersions();
+    void versionComparedWithVersionOrDevice_data();
+    void versionComparedWithVersionOrDevice();
+    void unassignedReadAssignedLater_data();
+    void unassignedReadAssignedLater();
 };
 
 void TestRegisterWindow::cleanup() {
@@ -181,22 +207,7 @@ void TestRegisterWindow::readIsRecordedAndAssigned() {
     QString offered;
     p.readAndAnswer([&](AssignDialog* ask) {
         offered = ask->InstallationBox->currentText();
-        if (answer == "confirm") {
-            ask->AssignButton->click();
-        } else if (answer == "pick") {
-            ask->InstallationBox->setCurrentIndex(ask->InstallationBox->findText(installation));
-            ask->AssignButton->click();
-        } else if (answer == "new") {
-            whenModal([&](QDialog* d) {
-                auto* edit = qobject_cast<InstallationDialog*>(d);
-                QVERIFY(edit);
-                edit->NameEdit->setText(installation);
-                edit->OkButton->click();
-            });
-            ask->NewButton->click();
-        } else {
-            ask->LaterButton->click();
-        }
+        answerQuestion(ask, answer, installation);
     });
     QCOMPARE(offered, proposed);
     const auto versions = p.history();
@@ -436,6 +447,145 @@ void TestRegisterWindow::deleteRemovesItsVersions() {
     QCOMPARE(left.size(), confirmed ? 1 : 2);
     QCOMPARE(r->history({}).value.size(), std::size_t(confirmed ? 1 : 4));
     QCOMPARE(r->installations("777123456").value.size(), std::size_t(confirmed ? 0 : 1));
+}
+
+void TestRegisterWindow::versionComparedWithVersionOrDevice_data() {
+    QTest::addColumn<QString>("with");
+    QTest::addColumn<QString>("left");  // user 1 as the left column has it
+    QTest::addColumn<QString>("right"); // and the right
+    QTest::newRow("two versions: the older on the left")
+        << "versions" << u("48600100200") << u("48600100999");
+    QTest::newRow("a version and the device, read into a copy")
+        << "device" << u("48600100999") << u("48600555000");
+    QTest::newRow("the device not connected: told so, nothing compared")
+        << "unconnected" << QString() << QString();
+}
+
+void TestRegisterWindow::versionComparedWithVersionOrDevice() {
+    // A version is compared with another version or with the device in the
+    // comparison window; the program's own settings are neither side and stay
+    // as they were.
+    QFETCH(QString, with);
+    QFETCH(QString, left);
+    QFETCH(QString, right);
+    RegisterProgram p(validImage("48600555000", {{43, "48512345678"}}));
+    {
+        auto r = p.openRegister();
+        const Id site = r->createInstallation("Kowalska", "", "").value;
+        QVERIFY(r->record({validImage("48600100200", {{43, "48512345678"}}), kind::kRead, "COM1",
+                           "", site, "2026-01-01T10:00:00.000Z"})
+                    .ok());
+        QVERIFY(r->record({validImage("48600100999", {{43, "48512345678"}}), kind::kWrite, "COM1",
+                           "", site, "2026-02-01T10:00:00.000Z"})
+                    .ok());
+    }
+    if (with != "unconnected")
+        p.connect();
+    const Image program = p.settings().image.bytes();
+    std::optional<comparison::Comparison> found;
+    QString results, source;
+    whenModal([&](QDialog* d) {
+        auto* w = qobject_cast<RegisterWindow*>(d);
+        QVERIFY(w);
+        QCOMPARE(w->VersionList->topLevelItemCount(), 2);
+        QVERIFY(!w->CompareVersionsButton->isEnabled());
+        auto watch = whenWindow(p.form1->comparisonWindow(), [&] {
+            ComparisonWindow* c = p.form1->comparisonWindow();
+            found = c->comparison();
+            results = c->Results->toPlainText();
+            source = c->SourceLabel->text();
+            c->CloseButton->click();
+        });
+        if (with == "versions") {
+            w->VersionList->topLevelItem(1)->setSelected(true);
+            QVERIFY(w->CompareVersionsButton->isEnabled());
+            QVERIFY(!w->OpenButton->isEnabled()); // one version's commands wait for one
+            w->CompareVersionsButton->click();
+        } else {
+            auto read = whenWindow(p.form4(), [&] {
+                for (int i = 0; i < 10 && p.form1->link().read_active; ++i)
+                    p.form1->Timer1Timer();
+                p.form4()->Button1->click();
+            });
+            w->CompareDeviceButton->click();
+            delete read.data();
+        }
+        delete watch.data();
+    });
+    p.form1->RegisterButton->click();
+    QVERIFY(p.settings().image.bytes() == program);
+    if (with == "unconnected") {
+        QVERIFY(!found);
+        QCOMPARE(p.messages.errors, QStringList{QString::fromUtf8(texts::kReadNotConnected)});
+        return;
+    }
+    QVERIFY2(found && found->rows.size() == 1, qPrintable(results));
+    QCOMPARE(QString::fromStdString(found->rows.front().here), left);
+    QCOMPARE(QString::fromStdString(found->rows.front().there), right);
+    QVERIFY2(source.contains(u("Kowalska")), qPrintable(source));
+    QVERIFY2(results.contains(with == "versions" ? u("odczyt 2026-01-01") : u("W urządzeniu")),
+             qPrintable(results));
+    QVERIFY2(p.messages.errors.isEmpty(), qPrintable(p.messages.errors.join('\n')));
+}
+
+void TestRegisterWindow::unassignedReadAssignedLater_data() {
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("installation");
+    QTest::newRow("the proposed installation confirmed")
+        << "confirm" << u("Kowalska, Lipowa 5, Tarnów");
+    QTest::newRow("a new installation") << "new" << u("Wiśniewski, Długa 1");
+    QTest::newRow("cancelled: stays unassigned") << "later" << u(kUnassigned);
+}
+
+void TestRegisterWindow::unassignedReadAssignedLater() {
+    // A read kept unassigned is given its installation from the register
+    // window, the closest one proposed, as the question after a read does.
+    QFETCH(QString, answer);
+    QFETCH(QString, installation);
+    RegisterProgram p(SimulatedDevice::erased());
+    Id read = 0;
+    {
+        auto r = p.openRegister();
+        const Id site = r->createInstallation("Kowalska, Lipowa 5, Tarnów", "", "").value;
+        r->createInstallation("Nowak, Polna 3", "", "");
+        QVERIFY(r->record({validImage("48600100200", {{43, "48512345678"}}, 7), kind::kRead, "COM1",
+                           "", site, "2026-01-01T10:00:00.000Z"})
+                    .ok());
+        read = r->record({validImage("48600100200", {{43, "48512345678"}}), kind::kRead, "COM1", "",
+                          0, "2026-03-01T10:00:00.000Z"})
+                   .value;
+    }
+    QString offered;
+    QStringList versionsShown;
+    whenModal([&](QDialog* d) {
+        auto* w = qobject_cast<RegisterWindow*>(d);
+        QVERIFY(w);
+        QTreeWidgetItem* unassigned =
+            w->InstallationList->topLevelItem(w->InstallationList->topLevelItemCount() - 1);
+        QCOMPARE(unassigned->text(0), u("(nieprzypisane)"));
+        QVERIFY(!w->AssignButton->isEnabled()); // an installation's version has one
+        w->InstallationList->setCurrentItem(unassigned);
+        QVERIFY(w->AssignButton->isEnabled());
+        whenModal([&](QDialog* a) {
+            auto* ask = qobject_cast<AssignDialog*>(a);
+            QVERIFY(ask);
+            offered = ask->InstallationBox->currentText();
+            answerQuestion(ask, answer, installation);
+        });
+        w->AssignButton->click();
+        for (int i = 0; i < w->VersionList->topLevelItemCount(); ++i)
+            versionsShown << w->VersionList->topLevelItem(i)->text(0);
+        if (answer != "later")
+            QVERIFY(w->chosenInstallation() > 0);
+    });
+    p.form1->RegisterButton->click();
+    QCOMPARE(offered, u("Kowalska, Lipowa 5, Tarnów"));
+    const auto v = p.openRegister()->version(read).value;
+    QVERIFY(v);
+    QCOMPARE(QString::fromStdString(v->info.installationName), installation);
+    // The window shows where the read went: among that installation's versions.
+    QCOMPARE(versionsShown.size(), answer == "confirm" ? 2 : 1);
+    QVERIFY(p.messages.errors.isEmpty());
 }
 
 QTEST_MAIN(TestRegisterWindow)

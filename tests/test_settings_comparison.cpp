@@ -1,6 +1,7 @@
 // The comparison engine behind the comparison window and `trellikon-cli diff`:
 // rows under the editors' names, the changed characters of a text, the callers
 // by position, and the program's own settings as one side.
+#include "sample_image.h"
 #include "settings_comparison.h"
 #include "template_view.h"
 
@@ -19,24 +20,7 @@ namespace {
 
 // A device as an installer leaves it: numbers, masks, outputs, texts, callers.
 SettingsImage installed() {
-    SettingsImage im;
-    im.writePhoneNumber(kSmsCentreNumber, "48601000310");
-    im.writePhoneNumber(kUserNumber1, "48600100200");
-    im.writePhoneNumber(kUserNumber2, "48600100201");
-    im.writePhoneNumber(kUserNumber3, "");
-    im.writePhoneNumber(kUserNumber4, "");
-    const std::uint8_t off[] = {0, 0};
-    im.writeValueGroup(kOutput1Permanent, off);
-    im.writeValueGroup(kOutput2Permanent, off);
-    im.writeValuePair(kSmsMask, 0x0C);
-    im.writeValuePair(kRingMask, 0x08);
-    im.writeValuePair(kInputMask, 0xF0);
-    im.writeText(messageHeaderText, "DOM: ");
-    im.writeText(powerLossText, "Zanik 230V");
-    im.writeSubscriber(1, "48600100200");
-    im.writeSubscriber(2, "48600100201");
-    im.writeSubscriber(43, "48512345678");
-    return im;
+    return testing::sampleImage();
 }
 
 Bytes changed(const std::function<void(SettingsImage&)>& change) {

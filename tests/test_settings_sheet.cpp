@@ -2,6 +2,7 @@
 // it, the Polish letters exact, a small file, and the save's rules.
 #include "cp1250.h"
 #include "files.h"
+#include "sample_image.h"
 #include "settings_sheet.h"
 
 #include <QDir>
@@ -25,8 +26,9 @@ std::string cp1250(const char* utf8) {
 
 // Every field set, every text distinct, the first `callers` callers.
 SettingsImage fullTemplate(int callers = kSubscriberCount) {
-    SettingsImage im;
-    im.writePhoneNumber(kSmsCentreNumber, "48601000310");
+    SettingsImage im = testing::sampleImage();
+    for (int n = 1; n <= kSubscriberCount; ++n)
+        im.freeSubscriber(n);
     im.writePhoneNumber(kUserNumber1, "48600100201");
     im.writePhoneNumber(kUserNumber2, "48600100202");
     im.writePhoneNumber(kUserNumber3, "48600100203");

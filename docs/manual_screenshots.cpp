@@ -24,8 +24,10 @@
 #include "parameters_editor.h"
 #include "progress_dialog.h"
 #include "qt_translations.h"
+#include "register_window.h"
 #include "settings_sheet.h"
 #include "simulated_device.h"
+#include "sqlite_register.h"
 #include "subscriber_windows.h"
 #include "template_edit.h"
 #include "window_support.h"
@@ -121,6 +123,58 @@ const char* const kSampleCsv = "Lokal;Nazwisko;Telefon\r\n"
                                "5;Lewandowski Marek;brak\r\n"
                                "6;Nowak Piotr;+48 605 111 222\r\n";
 
+// The register the register window's pictures show: three installations
+// with their visits (the gate's own history first), and a read no one has
+// been given yet. False, with the reason on stderr, when it cannot be made.
+bool writeSampleRegister(const std::string& path, const trellikon::SettingsImage::Bytes& memory) {
+    namespace reg = trellikon::reg;
+    std::string error;
+    reg::OpenOptions options;
+    options.dailyCopy = false;
+    auto r = reg::SqliteRegister::open(path, error, options);
+    if (!r) {
+        std::fprintf(stderr, "sample register: %s\n", error.c_str());
+        return false;
+    }
+    const auto changed = [&memory](const std::function<void(trellikon::SettingsImage&)>& edit) {
+        trellikon::SettingsImage im;
+        im.setBytes(memory);
+        edit(im);
+        return im.bytes();
+    };
+    using trellikon::layout::kUserNumber2;
+    const reg::Bytes mounted = changed([](trellikon::SettingsImage& im) {
+        im.freeSubscriber(4);
+        im.freeSubscriber(5);
+    });
+    const reg::Bytes otherGate = changed([](trellikon::SettingsImage& im) {
+        im.writePhoneNumber(kUserNumber2, "48655123456");
+        for (int n = 1; n <= 5; ++n)
+            im.writeSubscriber(n, "4866" + std::to_string(1234560 + n * 11));
+    });
+    const reg::Id gate = r->createInstallation("Wspólnota Lipowa 5, Tarnów",
+                                               "Brama wjazdowa i furtka; "
+                                               "zarządca: pani Kowalska",
+                                               "48691000111")
+                             .value;
+    const reg::Id house = r->createInstallation("Nowak, Polna 3, Dębica", "", "").value;
+    r->createInstallation("Szkoła Podstawowa nr 2, Ropczyce", "Brama od boiska", "");
+    const std::vector<reg::NewVersion> versions = {
+        {mounted, reg::kind::kWrite, "COM1", "0.9.0", gate, "2025-05-14T09:12:00.000Z"},
+        {mounted, reg::kind::kRead, "COM1", "0.9.0", gate, "2025-11-03T13:40:00.000Z"},
+        {mounted, reg::kind::kBackup, "COM1", "1.0.0", gate, "2026-03-02T10:05:00.000Z"},
+        {memory, reg::kind::kWrite, "COM1", "1.0.0", gate, "2026-03-02T10:06:00.000Z"},
+        {otherGate, reg::kind::kRead, "COM3", "1.0.0", house, "2026-02-17T15:21:00.000Z"},
+        {otherGate, reg::kind::kRead, "COM1", "1.0.0", 0, "2026-03-05T08:30:00.000Z"},
+    };
+    for (const reg::NewVersion& v : versions)
+        if (const auto id = r->record(v); !id.ok()) {
+            std::fprintf(stderr, "sample register: %s\n", id.error.c_str());
+            return false;
+        }
+    return true;
+}
+
 // File dialogs answer with the sample files: a CSV filter gets the sheet,
 // anything else the template.
 class SampleFiles : public FileDialogs {
@@ -145,10 +199,18 @@ struct Program {
     SampleFiles& files;
     std::unique_ptr<TForm1> form1;
 
-    Program(const trellikon::SettingsImage::Bytes& memory, SampleFiles& f)
+    Program(const trellikon::SettingsImage::Bytes& memory, SampleFiles& f,
+            const std::string& registerPath = {})
         : device(memory), files(f) {
         form1 = std::make_unique<TForm1>(port, messages, files);
         form1->useRegister({});
+        if (!registerPath.empty())
+            form1->useRegister([registerPath](std::string& error)
+                                   -> std::unique_ptr<trellikon::reg::RegisterStore> {
+                trellikon::reg::OpenOptions options;
+                options.dailyCopy = false;
+                return trellikon::reg::SqliteRegister::open(registerPath, error, options);
+            });
         form1->createWindows();
         // The exchange is driven tick by tick below.
         form1->Timer1->stop();
@@ -251,6 +313,18 @@ Step type(const char* field, const char* text) {
     };
 }
 
+// The register window's search, once the typing has paused.
+Step searched() {
+    return [](Program& p, QString& why) {
+        auto* w = qobject_cast<RegisterWindow*>(topWindow(p));
+        if (!w || !QTest::qWaitFor([w] { return !w->searchPending(); }, 10000)) {
+            why = u("okno rejestru nie odpowiedziało na szukanie");
+            return false;
+        }
+        return true;
+    };
+}
+
 // Ticks of the exchange: the 1000 ms and the 300 ms timer.
 Step ticks(int seconds, int shortTicks = 0) {
     return [seconds, shortTicks](Program& p, QString&) {
@@ -310,6 +384,7 @@ struct Shot {
     Start start;
     std::vector<Step> path;     // each step shows the next window over the last
     std::vector<Step> before{}; // in the last window, before it is taken
+    bool withRegister = false;  // the sample register instead of none
 };
 
 // Every picture of the manual. A new window is one line here: its name (the
@@ -351,6 +426,12 @@ std::vector<Shot> shots() {
          {press("Porównaj ustawienia")},
          {installationTemplate(), press("Porównaj z szablonem z dysku")}},
         {"zerwanie", Start::Connected, {parameters, ticks(0, 81)}},
+        {"rejestr", Start::Fresh, {press("Rejestr instalacji")}, {}, true},
+        {"rejestr-szukaj",
+         Start::Fresh,
+         {press("Rejestr instalacji")},
+         {type("Szukaj", "604 567 890"), searched()},
+         true},
     };
 }
 
@@ -359,13 +440,15 @@ std::vector<Shot> shots() {
 
 class Camera {
   public:
-    Camera(QDir out, const trellikon::SettingsImage::Bytes& memory, SampleFiles& files)
-        : out_(std::move(out)), memory_(memory), files_(files) {}
+    Camera(QDir out, const trellikon::SettingsImage::Bytes& memory, SampleFiles& files,
+           std::string registerPath)
+        : out_(std::move(out)), memory_(memory), files_(files),
+          registerPath_(std::move(registerPath)) {}
 
     bool take(const Shot& shot) {
         shot_ = &shot;
         why_.clear();
-        Program p(memory_, files_);
+        Program p(memory_, files_, shot.withRegister ? registerPath_ : std::string());
         bool ok = prepare(p, shot.start) && openFrom(p, 0);
         if (!ok && why_.isEmpty())
             why_ = u("okno nie zostało pokazane");
@@ -451,6 +534,7 @@ class Camera {
     QDir out_;
     trellikon::SettingsImage::Bytes memory_;
     SampleFiles& files_;
+    std::string registerPath_;
     const Shot* shot_ = nullptr;
     QString why_;
 };
@@ -487,8 +571,11 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     csv.close();
+    const std::string registerPath = samples.filePath(u("rejestr.sqlite")).toStdString();
+    if (!writeSampleRegister(registerPath, memory))
+        return 2;
 
-    Camera camera(out, memory, files);
+    Camera camera(out, memory, files, registerPath);
     int failed = 0;
     for (const Shot& shot : shots())
         if (!camera.take(shot))

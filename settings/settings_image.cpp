@@ -171,8 +171,7 @@ bool SettingsImage::writeText(int slot, std::string_view text) {
     const auto offset = layout::textSlotOffset(slot);
     if (!offset)
         return false;
-    const std::size_t longest =
-        slot == layout::messageHeaderText ? layout::kHeaderLongest : layout::kTextLongest;
+    const std::size_t longest = layout::textLongest(slot);
     // A 0x00 inside the text would end it early for every reader: cut it there.
     text = text.substr(0, std::min(text.find('\0'), longest));
     fill(*offset, layout::kTextSlotSize, 0x00);

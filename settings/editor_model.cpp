@@ -196,17 +196,17 @@ Outcome apply(EditorSnapshot& shown, Field field, std::string_view typed, Judge 
     if (const auto user = userOf(field)) {
         out.verdict = rules::userNumberEntry(*user, typed);
         // The test message cannot go to a user who is no more.
-        if (!out.verdict.refused() && rules::testMessageLosesUser(*user, typed,
-                                                                  shown.test_message_on,
-                                                                  shown.test_message_user)) {
+        if (!out.verdict.refused() &&
+            rules::testMessageLosesUser(*user, typed, shown.test_message_on,
+                                        shown.test_message_user)) {
             out.notice = kTestSmsUser;
             out.changes = {choice(Field::TestMessageOn, false), text(Field::TestMessageUser, ""),
                            editable(Field::TestMessageUser, false)};
         }
     } else if (const auto output = outputOf(field)) {
         if (asTyped)
-            out.verdict = rules::outputSecondsRange(
-                *output, typed, timedIndex(shown, *output) == kItemOn);
+            out.verdict =
+                rules::outputSecondsRange(*output, typed, timedIndex(shown, *output) == kItemOn);
         if (!out.verdict.refused())
             out.verdict = rules::outputSecondsForm(*output, typed);
     } else {
@@ -222,8 +222,8 @@ Outcome apply(EditorSnapshot& shown, Field field, std::string_view typed, Judge 
             // Without a code there is nothing to report by.
             if (!out.verdict.refused() && typed.empty())
                 out.changes = {choice(Field::ReportByCount, false),
-                               editable(Field::SmsCount, false),
-                               choice(Field::ReportByTime, false), editable(Field::Days, false)};
+                               editable(Field::SmsCount, false), choice(Field::ReportByTime, false),
+                               editable(Field::Days, false)};
             break;
         case Field::SmsCount:
             out.verdict = rules::smsCountEntry(typed);
@@ -307,7 +307,8 @@ Outcome apply(EditorSnapshot& shown, Field field, bool on, Judge judge) {
     case Field::ClipOutput1:
     case Field::ClipOutput2:
         if (on && timedIndex(shown, *output) == kItemOff)
-            out.changes = {choice(timedField(*output), true), text(secondsField(*output), kClipSeconds),
+            out.changes = {choice(timedField(*output), true),
+                           text(secondsField(*output), kClipSeconds),
                            editable(secondsField(*output), true)};
         break;
     default:
@@ -428,7 +429,8 @@ std::array<bool, 8> inputBoxes(std::uint8_t mask) {
 const char* callerTypingRefusal(std::string_view typed) {
     // Digits only: a sign, a separator or an exponent could never match a
     // caller's number.
-    if (!typed.empty() && (typed.size() > layout::kSubscriberNumberLength || !rules::digitsOnly(typed)))
+    if (!typed.empty() &&
+        (typed.size() > layout::kSubscriberNumberLength || !rules::digitsOnly(typed)))
         return kTypedNotNumber;
     return nullptr;
 }

@@ -62,14 +62,14 @@ enum class Field {
     Text, // one of the fifteen, by slot
 };
 
-Field userField(int user);                   // 1..4
-Field permanentField(int output);            // 1..2
-Field timedField(int output);                // 1..2
-Field secondsField(int output);              // 1..2
-Field clipField(int output);                 // 1..2
-bool isChoice(Field field);                  // a tick or a radio group
-std::optional<int> userOf(Field field);      // 1..4 for a user's number
-std::optional<int> outputOf(Field field);    // 1..2 for the output fields
+Field userField(int user);                // 1..4
+Field permanentField(int output);         // 1..2
+Field timedField(int output);             // 1..2
+Field secondsField(int output);           // 1..2
+Field clipField(int output);              // 1..2
+bool isChoice(Field field);               // a tick or a radio group
+std::optional<int> userOf(Field field);   // 1..4 for a user's number
+std::optional<int> outputOf(Field field); // 1..2 for the output fields
 
 // One change another field undergoes. Exactly one of the three is set.
 struct Change {

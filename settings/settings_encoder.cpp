@@ -214,19 +214,16 @@ void append(EncodeResult& into, EncodeResult&& from) {
 EncodeResult Encode_Settings(const EditorSnapshot& s, DeviceSettings& settings) {
     EncodeResult result;
     SettingsImage& image = settings.image;
-    DecodedSettings& decoded = settings.decoded;
+    const DecodedSettings& decoded = settings.decoded;
 
     encodeSmsCentre(s.sms_centre_number, image, result);
     for (int user = 1; user <= 4; ++user)
         encodeUserNumber(user, s.user_number[static_cast<std::size_t>(user - 1)], image, result);
 
     image.writeValuePair(kEchoEnabled, flag(s.echo));
-    decoded.sms_mask = editor::userMask(s.sms_mask_user);
-    image.writeValuePair(kSmsMask, decoded.sms_mask);
-    decoded.ring_mask = editor::userMask(s.ring_mask_user);
-    image.writeValuePair(kRingMask, decoded.ring_mask);
-    decoded.input_mask = editor::inputMask(s.input_mask_input);
-    image.writeValuePair(kInputMask, decoded.input_mask);
+    image.writeValuePair(kSmsMask, editor::userMask(s.sms_mask_user));
+    image.writeValuePair(kRingMask, editor::userMask(s.ring_mask_user));
+    image.writeValuePair(kInputMask, editor::inputMask(s.input_mask_input));
 
     encodePermanent(kOutput1Permanent, s.output1_permanent_index, image);
     encodePermanent(kOutput2Permanent, s.output2_permanent_index, image);

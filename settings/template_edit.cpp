@@ -200,9 +200,10 @@ TemplateEditResult setEntries(DeviceSettings& settings,
     if (!result.refusals.empty())
         return result;
 
-    // The parameters editor keeps the code's length itself whenever it is left,
-    // before the encoder runs.
-    edited.storeBalanceQueryCodeLength(shown.balance_query_code.size());
+    // Stored as the editors store their values when they are left, before the
+    // encoder runs: the decoded settings then say what the image says.
+    editor::storeParameters(shown, edited);
+    editor::storeTexts(shown, edited.decoded);
     const EncodeResult encoded = Encode_Settings(shown, edited);
     for (const EncodeRefusal& r : encoded.refusals)
         result.refusals.push_back(r.message);

@@ -63,6 +63,8 @@ class TestTemplateEdit : public QObject {
     void sameBytesAsTheWindows();
     void typingAgreesWithSet_data();
     void typingAgreesWithSet();
+    void consequencesAgreeWithSet_data();
+    void consequencesAgreeWithSet();
 };
 
 void TestTemplateEdit::eachKeyReachesTheTemplate_data() {
@@ -460,6 +462,69 @@ void TestTemplateEdit::typingAgreesWithSet() {
     QCOMPARE(changed, taken);
     if (taken)
         QCOMPARE(typed.box, text);
+}
+
+void TestTemplateEdit::consequencesAgreeWithSet_data() {
+    // A change with consequences in other fields, made in the windows and
+    // with set over the sample template (output 1 timed for 300 s, output 2
+    // off, a report by time, the test message to user 1), saves the same file.
+    QTest::addColumn<QString>("set");
+    QTest::addColumn<QString>("click"); // what the windows do, see below
+    QTest::newRow("timed output 2 on offers 30 s") << "output2_auto_on=true"
+                                                   << "RadioGroup5";
+    QTest::newRow("permanent output 1 drops its time") << "output1_permanent=true"
+                                                       << "RadioGroup2";
+    QTest::newRow("CLIP on untimed output 2 sets 3 s") << "clip_output2_on=true"
+                                                       << "clip2";
+    QTest::newRow("an empty query code switches the reports off") << "balance_query_code="
+                                                                  << "Edit2";
+    QTest::newRow("emptied user 1 loses the test message") << "user_numbers.1="
+                                                           << "Edit8";
+}
+
+void TestTemplateEdit::consequencesAgreeWithSet() {
+    QFETCH(QString, set);
+    QFETCH(QString, click);
+    QTemporaryDir dir;
+    const QString source = writeDemo(dir, "demo.sbn");
+    const QString byWindows = dir.filePath(QStringLiteral("okna.sbn"));
+    const QString byCli = dir.filePath(QStringLiteral("cli.sbn"));
+
+    Program p;
+    p.files.answers = {source, byWindows};
+    whenModal([&](QDialog*) {
+        p.armEditor();
+        TForm2* f = p.form2();
+        if (click == QLatin1String("clip2")) {
+            whenModal([&](QDialog*) {
+                p.ctx().form12->RadioGroup2->item(0)->click();
+                p.ctx().form12->SpeedButton3->click();
+            });
+            f->SpeedButton4->click();
+        } else if (auto* group = f->findChild<RadioGroup*>(click)) {
+            group->item(0)->click();
+        } else {
+            f->findChild<QLineEdit*>(click)->clear();
+        }
+        whenModal([&](QDialog*) {
+            p.form3()->SpeedButton3->click();
+            p.form3()->SpeedButton2->click();
+        });
+        f->SpeedButton1->click();
+        f->SpeedButton2->click();
+    });
+    p.form1->SpeedButton7Click();
+    QCOMPARE(p.messages.plains,
+             QStringList{u("Operacja zapisu do pliku przeprowadzona pomyślnie")});
+
+    std::ostringstream err;
+    QVERIFY2(cli::runSet(source.toStdString(), byCli.toStdString(), {set.toStdString()}, err) ==
+                 cli::kExitOk,
+             err.str().c_str());
+    const QByteArray windows = fileBytes(byWindows);
+    QCOMPARE(windows.size(), 4096);
+    QCOMPARE(fileBytes(byCli), windows);
+    QVERIFY(fileBytes(source) != windows);
 }
 
 QTEST_MAIN(TestTemplateEdit)

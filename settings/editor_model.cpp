@@ -16,9 +16,6 @@ int& permanentIndex(EditorSnapshot& s, int output) {
 int& timedIndex(EditorSnapshot& s, int output) {
     return output == 1 ? s.output1_auto_index : s.output2_auto_index;
 }
-std::string& seconds(EditorSnapshot& s, int output) {
-    return output == 1 ? s.output1_auto_seconds : s.output2_auto_seconds;
-}
 
 // The text a text field holds in the snapshot; nullptr for a choice.
 std::string* textOf(EditorSnapshot& s, Field field, int slot) {
@@ -325,10 +322,9 @@ std::vector<rules::EntryVerdict> judgeTogether(const EditorSnapshot& shown,
         if (v.refused())
             refused.push_back(std::move(v));
     };
-    EditorSnapshot s = shown;
-    for (int output = 1; output <= 2; ++output)
-        judge(rules::outputSecondsRange(output, seconds(s, output),
-                                        timedIndex(s, output) == kItemOn));
+    const EditorSnapshot& s = shown;
+    judge(rules::outputSecondsRange(1, s.output1_auto_seconds, s.output1_auto_index == kItemOn));
+    judge(rules::outputSecondsRange(2, s.output2_auto_seconds, s.output2_auto_index == kItemOn));
     judge(rules::reportOptionEntry((reportTurnedOn[0] && s.balance_by_count) ||
                                        (reportTurnedOn[1] && s.balance_by_time),
                                    s.balance_query_code));

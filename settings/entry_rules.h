@@ -26,7 +26,7 @@ inline constexpr std::size_t kPhoneNumberShortest = 2;
 // Longest balance-query code.
 inline constexpr std::size_t kQueryCodeLongest = layout::kBalanceQueryCodeLongest;
 // The daily limit, the SMS count and the days are kept in four-byte fields.
-inline constexpr std::size_t kDigitsFieldLongest = 4;
+inline constexpr std::size_t kDigitsFieldLongest = layout::kDigitsLongest;
 // Highest character code a message text may hold ('}').
 inline constexpr std::uint8_t kHighestTextCharacter = 0x7D;
 

@@ -85,6 +85,8 @@ inline constexpr std::size_t kClipOutput1Enabled = 320;     // value pair
 inline constexpr std::size_t kClipOutput2Enabled = 325;     // value pair
 inline constexpr std::size_t kLastParameterByte = 326;
 inline constexpr std::size_t kDigitsFieldSize = 5;
+// A digits field's characters; its check byte follows them.
+inline constexpr std::size_t kDigitsLongest = kDigitsFieldSize - 1;
 
 // Blocks 1 to 3: fifteen message text slots of 102 bytes, five per block.
 inline constexpr std::size_t kTextSlotSize = 102;

@@ -192,16 +192,13 @@ void TForm3::FormActivate() {
         edits[slot]->setText(fromDevice(ctx.settings->decoded.texts[slot]));
 }
 
+// The texts and the test message, stored when the window is left.
 void TForm3::storeTexts() {
-    const auto edits = textEdits();
-    for (std::size_t slot = 0; slot < edits.size(); ++slot)
-        ctx.settings->decoded.texts[slot] = toDevice(edits[slot]->text());
+    trellikon::editor::storeTexts(snapshotOfEditors(nullptr, this), ctx.settings->decoded);
 }
 
 void TForm3::FormDeactivate() {
     storeTexts();
-    ctx.settings->decoded.test_message_user = toDevice(Edit11->text());
-    ctx.settings->decoded.test_message_on = CheckBox1->isChecked();
 }
 
 // The check of every change of a text box. Putting the accepted text back is
@@ -209,9 +206,13 @@ void TForm3::FormDeactivate() {
 void TForm3::textChange(int slot) {
     QLineEdit* e = textEdits()[std::size_t(slot)];
     QString& accepted = accepted_text[std::size_t(slot)];
-    if (const auto v = rules::textEntry(slot, toDevice(e->text()), !accepted.isEmpty());
-        v.refused()) {
-        error(v.message);
+    trellikon::EditorSnapshot shown = snapshotOfEditors(nullptr, this);
+    shown.texts[std::size_t(slot)] = toDevice(accepted);
+    if (const auto out =
+            trellikon::editor::apply(shown, trellikon::editor::Field::Text, toDevice(e->text()),
+                                     trellikon::editor::Judge::AsTyped, slot);
+        out.verdict.refused()) {
+        error(out.verdict.message);
         e->setText(accepted);
     }
     accepted = e->text();
@@ -222,26 +223,24 @@ void TForm3::clearClick(int slot) {
 }
 
 void TForm3::CheckBox1Click() {
-    switchEdit(Edit11, CheckBox1->isChecked());
+    trellikon::EditorSnapshot shown = snapshotOfEditors(ctx.form2, this);
+    showChanges(trellikon::editor::apply(shown, trellikon::editor::Field::TestMessageOn,
+                                         CheckBox1->isChecked())
+                    .changes,
+                ctx.form2, this);
 }
 
 void TForm3::Edit11Change() {
     if (ctx.texts_opened_from_parameters != 1 || Edit11->text().isEmpty())
         return;
-    const std::string index = toDevice(Edit11->text());
-    if (const auto v = rules::testIndexEntry(index); v.refused()) {
-        error(v.message);
-        putBack(Edit11, v);
-        return;
-    }
-    if (!ctx.form2)
-        return;
-    std::array<std::string, 4> userNumbers;
-    for (std::size_t user = 0; user < userNumbers.size(); ++user)
-        userNumbers[user] = toDevice(ctx.form2->userNumberEdits()[user]->text());
-    if (const auto v = rules::testUserDefinedEntry(index, userNumbers); v.refused()) {
-        error(v.message);
-        putBack(Edit11, v);
+    // Without the parameters editor there are no user numbers to ask.
+    trellikon::EditorSnapshot shown = snapshotOfEditors(ctx.form2, this);
+    const auto out = trellikon::editor::apply(
+        shown, trellikon::editor::Field::TestMessageUser, toDevice(Edit11->text()),
+        ctx.form2 ? trellikon::editor::Judge::AsTyped : trellikon::editor::Judge::Together);
+    if (out.verdict.refused()) {
+        error(out.verdict.message);
+        putBack(Edit11, out.verdict);
     }
 }
 
@@ -254,7 +253,6 @@ void TForm3::SpeedButton1Click() {
 void TForm3::SpeedButton2Click() {
     FormDeactivate();
     Encode_Texts();
-    ctx.settings->decoded.test_message_on = CheckBox1->isChecked();
     ctx.stack->closeWindow(this);
 }
 

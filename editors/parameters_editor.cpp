@@ -3,8 +3,8 @@
 #include "alarm_texts_editor.h"
 #include "button_icons.h"
 #include "device_settings.h"
+#include "editor_snapshot.h"
 #include "entry_messages.h"
-#include "entry_rules.h"
 #include "settings_sheet.h"
 #include "subscriber_windows.h"
 
@@ -13,7 +13,8 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-namespace rules = trellikon::rules;
+namespace editor = trellikon::editor;
+using trellikon::editor::Field;
 using namespace trellikon::messages;
 
 namespace {
@@ -31,8 +32,9 @@ constexpr OperatorPreset kPresets[4] = {
     {"48790998250", ""},       // PLAY
 };
 
-constexpr int kActive = 0, kInactive = 1; // permanent output groups
-constexpr int kYes = 0, kNo = 1;          // automatic output groups
+// The output groups: "AKTYWNE" / "TAK" switch on, "NIEAKTYWNE" / "NIE" off.
+constexpr int kActive = editor::kItemOn, kInactive = editor::kItemOff;
+constexpr int kYes = editor::kItemOn, kNo = editor::kItemOff;
 
 QString u(const char* utf8) {
     return QString::fromUtf8(utf8);
@@ -326,16 +328,16 @@ void TForm2::FormActivate() {
 }
 
 void TForm2::wyswietl_nastawy() {
-    trellikon::DecodedSettings& d = ctx.settings->decoded;
+    const trellikon::DecodedSettings& d = ctx.settings->decoded;
+    const trellikon::EditorSnapshot shown = editor::shownOnOpen(*ctx.settings);
     // 1, 2
-    CheckBox17->setChecked(d.echo_on);
-    const std::uint8_t userBits[4] = {0x08, 0x04, 0x02, 0x01};
-    for (int i = 0; i < 4; ++i) {
-        smsMaskBoxes()[i]->setChecked(d.sms_mask & userBits[i]);
-        ringMaskBoxes()[i]->setChecked(d.ring_mask & userBits[i]);
+    CheckBox17->setChecked(shown.echo);
+    for (std::size_t i = 0; i < 4; ++i) {
+        smsMaskBoxes()[i]->setChecked(shown.sms_mask_user[i]);
+        ringMaskBoxes()[i]->setChecked(shown.ring_mask_user[i]);
     }
-    for (int i = 0; i < 8; ++i)
-        inputMaskBoxes()[i]->setChecked(d.input_mask & (0x80 >> i));
+    for (std::size_t i = 0; i < 8; ++i)
+        inputMaskBoxes()[i]->setChecked(shown.input_mask_input[i]);
     // 3
     RadioGroup2->setItemIndex(d.output1_permanent ? kActive : kInactive);
     RadioGroup3->setItemIndex(d.output2_permanent ? kActive : kInactive);
@@ -366,16 +368,11 @@ void TForm2::wyswietl_nastawy() {
     }
     // 10: the alarm texts editor's test message.
     if (ctx.form3) {
-        if (d.test_message_on) {
-            ctx.form3->CheckBox1->setChecked(true);
-            ctx.form3->Edit11->setText(fromDevice(d.test_message_user));
-        } else {
-            ctx.form3->CheckBox1->setChecked(false);
-            ctx.form3->Edit11->clear();
-        }
+        ctx.form3->CheckBox1->setChecked(shown.test_message_on);
+        ctx.form3->Edit11->setText(fromDevice(shown.test_message_user));
     }
-    // 11
-    d.balance_query_code = toDevice(Edit2->text());
+    // 11: the code shown is stored when the window is left; until then the
+    // window's controls are the only writer.
     // 12: the report switches as stored, each with its edit.
     CheckBox9->setChecked(d.balance_info_on);
     switchEdit(Edit2, d.balance_info_on);
@@ -392,67 +389,37 @@ void TForm2::FormDeactivate() {
 }
 
 void TForm2::storeControls() {
-    trellikon::DecodedSettings& d = ctx.settings->decoded;
-    // 2
-    d.sms_centre_number = toDevice(Edit7->text());
-    const auto edits = userNumberEdits();
-    for (std::size_t i = 0; i < edits.size(); ++i)
-        d.user_number[i] = toDevice(edits[i]->text());
-    d.echo_on = CheckBox17->isChecked();
-    // 3
-    const std::uint8_t userBits[4] = {0x08, 0x04, 0x02, 0x01};
-    d.sms_mask = 0;
-    d.ring_mask = 0;
-    d.input_mask = 0;
-    for (int i = 0; i < 4; ++i) {
-        if (smsMaskBoxes()[i]->isChecked())
-            d.sms_mask |= userBits[i];
-        if (ringMaskBoxes()[i]->isChecked())
-            d.ring_mask |= userBits[i];
-    }
-    for (int i = 0; i < 8; ++i)
-        if (inputMaskBoxes()[i]->isChecked())
-            d.input_mask |= static_cast<std::uint8_t>(0x80 >> i);
-    // 4
-    d.output1_permanent = RadioGroup2->ItemIndex() == kActive;
-    d.output2_permanent = RadioGroup3->ItemIndex() == kActive;
-    // 5
-    d.balance_sms_count_valid = d.balance_by_count_on = CheckBox20->isChecked();
-    d.balance_days_valid = d.balance_by_time_on = CheckBox10->isChecked();
-    // 6: the code's length goes straight into the image.
-    d.balance_query_code = toDevice(Edit2->text());
-    ctx.settings->storeBalanceQueryCodeLength(d.balance_query_code.size());
-    // 7, 8
-    d.balance_info_on = CheckBox9->isChecked();
-    d.balance_sms_count = toDevice(Edit4->text());
-    d.balance_days = toDevice(Edit3->text());
-    d.daily_sms_limit = toDevice(Edit1->text());
-    // 9, 10
-    d.output1_auto_on = RadioGroup4->ItemIndex() == kYes;
-    d.output2_auto_on = RadioGroup5->ItemIndex() == kYes;
-    d.output1_auto_seconds = toDevice(Edit5->text());
-    d.output2_auto_seconds = toDevice(Edit12->text());
-    d.echo_on = CheckBox17->isChecked();
+    editor::storeParameters(snapshotOfEditors(this, nullptr), *ctx.settings);
     // 11
     switchEdit(Edit2, CheckBox9->isChecked());
+}
+
+// One entry judged by the editor model: its message, its replacement, then
+// what it changes elsewhere (each change runs its own control's handler).
+void TForm2::take(Field field, QLineEdit* edit, bool plainMessage) {
+    trellikon::EditorSnapshot shown = snapshotOfEditors(this, ctx.form3);
+    const editor::Outcome out = editor::apply(shown, field, toDevice(edit->text()));
+    if (out.verdict.refused()) {
+        if (plainMessage)
+            ctx.messages->plain(this, u(out.verdict.message));
+        else
+            error(out.verdict.message);
+        putBack(edit, out.verdict);
+    }
+    if (out.notice)
+        error(out.notice);
+    showChanges(out.changes, this, ctx.form3);
+}
+
+void TForm2::take(Field field, bool on) {
+    trellikon::EditorSnapshot shown = snapshotOfEditors(this, ctx.form3);
+    showChanges(editor::apply(shown, field, on).changes, this, ctx.form3);
 }
 
 // User numbers.
 
 void TForm2::userNumberChange(int user) {
-    QLineEdit* edit = userNumberEdits()[static_cast<std::size_t>(user - 1)];
-    if (const auto v = rules::userNumberEntry(user, toDevice(edit->text())); v.refused()) {
-        error(v.message);
-        putBack(edit, v);
-    }
-    if (ctx.form3 &&
-        rules::testMessageLosesUser(user, toDevice(edit->text()), ctx.form3->CheckBox1->isChecked(),
-                                    toDevice(ctx.form3->Edit11->text()))) {
-        error(kTestSmsUser);
-        ctx.form3->CheckBox1->setChecked(false);
-        ctx.form3->Edit11->clear();
-        switchEdit(ctx.form3->Edit11, false);
-    }
+    take(editor::userField(user), userNumberEdits()[static_cast<std::size_t>(user - 1)]);
 }
 
 void TForm2::Edit8Change() {
@@ -470,66 +437,43 @@ void TForm2::Edit11Change() {
 
 // Outputs: permanently on and switched on for a time exclude each other.
 
-void TForm2::permanentClick(RadioGroup* permanent, RadioGroup* automatic, QLineEdit* seconds) {
-    if (permanent->ItemIndex() == kActive) {
-        automatic->setItemIndex(kNo);
-        switchEdit(seconds, false);
-    } else {
-        switchEdit(seconds, true);
-    }
+void TForm2::permanentClick(int output, RadioGroup* permanent) {
+    take(editor::permanentField(output), permanent->ItemIndex() == kActive);
 }
 
-void TForm2::automaticClick(RadioGroup* automatic, RadioGroup* permanent, QLineEdit* seconds) {
-    if (automatic->ItemIndex() == kYes) {
-        permanent->setItemIndex(kInactive);
-        switchEdit(seconds, true);
-        seconds->setText(QStringLiteral("30"));
-    } else {
-        switchEdit(seconds, false);
-    }
+void TForm2::automaticClick(int output, RadioGroup* automatic) {
+    take(editor::timedField(output), automatic->ItemIndex() == kYes);
 }
 
 void TForm2::RadioGroup2Click() {
-    permanentClick(RadioGroup2, RadioGroup4, Edit5);
+    permanentClick(1, RadioGroup2);
 }
 void TForm2::RadioGroup3Click() {
-    permanentClick(RadioGroup3, RadioGroup5, Edit12);
+    permanentClick(2, RadioGroup3);
 }
 void TForm2::RadioGroup4Click() {
-    automaticClick(RadioGroup4, RadioGroup2, Edit5);
+    automaticClick(1, RadioGroup4);
 }
 void TForm2::RadioGroup5Click() {
-    automaticClick(RadioGroup5, RadioGroup3, Edit12);
+    automaticClick(2, RadioGroup5);
 }
 
-void TForm2::onTimeChange(QLineEdit* seconds, RadioGroup* automatic, int output) {
+void TForm2::onTimeChange(int output, QLineEdit* seconds) {
     if (!ctx.edits_armed)
         return;
-    const bool timed = automatic->ItemIndex() == kYes;
-    if (const auto v = rules::outputSecondsRange(output, toDevice(seconds->text()), timed);
-        v.refused()) {
-        error(v.message);
-        putBack(seconds, v);
-    }
-    if (const auto v = rules::outputSecondsForm(output, toDevice(seconds->text())); v.refused()) {
-        error(v.message);
-        putBack(seconds, v);
-    }
+    take(editor::secondsField(output), seconds);
 }
 
 void TForm2::Edit5Change() {
-    onTimeChange(Edit5, RadioGroup4, 1);
+    onTimeChange(1, Edit5);
 }
 void TForm2::Edit12Change() {
-    onTimeChange(Edit12, RadioGroup5, 2);
+    onTimeChange(2, Edit12);
 }
 
 // Daily limit: digits only, 1..9999, at most the four characters the device keeps.
 void TForm2::Edit1Change() {
-    if (const auto v = rules::dailyLimitEntry(toDevice(Edit1->text())); v.refused()) {
-        error(v.message);
-        putBack(Edit1, v);
-    }
+    take(Field::DailyLimit, Edit1);
 }
 
 // SMS centre and operator.
@@ -551,10 +495,7 @@ void TForm2::RadioGroup6Click() {
 }
 
 void TForm2::Edit7Change() {
-    if (const auto v = rules::smsCentreEntry(toDevice(Edit7->text())); v.refused()) {
-        error(v.message);
-        putBack(Edit7, v);
-    }
+    take(Field::SmsCentre, Edit7);
     const int index = radiogroup6->ItemIndex();
     if ((index == kOrange || index == kEra || index == kPlus) &&
         toDevice(Edit7->text()) != kPresets[index].number)
@@ -583,58 +524,45 @@ void TForm2::Edit7Change() {
 // Balance reporting.
 
 void TForm2::Edit2Change() {
-    if (const auto v = rules::queryCodeEntry(toDevice(Edit2->text())); v.refused()) {
-        ctx.messages->plain(this, u(v.message));
-        putBack(Edit2, v);
-    }
-    if (Edit2->text().isEmpty()) {
-        CheckBox20->setChecked(false);
-        switchEdit(Edit4, false);
-        CheckBox10->setChecked(false);
-        switchEdit(Edit3, false);
-    }
+    take(Field::QueryCode, Edit2, true);
 }
 
 void TForm2::CheckBox9Click() {
     if (!ctx.edits_armed)
         return;
-    switchEdit(Edit2, CheckBox9->isChecked());
+    take(Field::BalanceInfo, CheckBox9->isChecked());
 }
 
-void TForm2::reportOptionClick(QCheckBox* option, QLineEdit* value) {
+void TForm2::reportOptionClick(Field field, QCheckBox* option) {
     if (!ctx.edits_armed)
         return;
-    if (const auto v = rules::reportOptionEntry(option->isChecked(), toDevice(Edit2->text()));
-        v.refused()) {
+    trellikon::EditorSnapshot shown = snapshotOfEditors(this, ctx.form3);
+    const editor::Outcome out = editor::apply(shown, field, option->isChecked());
+    // Unticking runs this handler again, which switches the value's edit off.
+    if (out.verdict.refused()) {
         option->setChecked(false);
-        error(v.message);
+        error(out.verdict.message);
     }
-    switchEdit(value, option->isChecked());
+    showChanges(out.changes, this, ctx.form3);
 }
 
 void TForm2::CheckBox20Click() {
-    reportOptionClick(CheckBox20, Edit4);
+    reportOptionClick(Field::ReportByCount, CheckBox20);
 }
 void TForm2::CheckBox10Click() {
-    reportOptionClick(CheckBox10, Edit3);
+    reportOptionClick(Field::ReportByTime, CheckBox10);
 }
 
 void TForm2::Edit4Change() {
     if (!ctx.edits_armed)
         return;
-    if (const auto v = rules::smsCountEntry(toDevice(Edit4->text())); v.refused()) {
-        error(v.message);
-        putBack(Edit4, v);
-    }
+    take(Field::SmsCount, Edit4);
 }
 
 void TForm2::Edit3Change() {
     if (!ctx.edits_armed)
         return;
-    if (const auto v = rules::daysEntry(toDevice(Edit3->text())); v.refused()) {
-        error(v.message);
-        putBack(Edit3, v);
-    }
+    take(Field::Days, Edit3);
 }
 
 // Commands.

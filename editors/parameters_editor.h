@@ -1,4 +1,5 @@
 #pragma once
+#include "editor_model.h"
 #include "editor_widgets.h"
 #include "window_support.h"
 
@@ -119,11 +120,13 @@ class TForm2 : public StackDialog {
   private:
     void buildLayout();
     void connectHandlers();
+    void take(trellikon::editor::Field field, QLineEdit* edit, bool plainMessage = false);
+    void take(trellikon::editor::Field field, bool on);
     void userNumberChange(int user);
-    void permanentClick(RadioGroup* permanent, RadioGroup* automatic, QLineEdit* seconds);
-    void automaticClick(RadioGroup* automatic, RadioGroup* permanent, QLineEdit* seconds);
-    void onTimeChange(QLineEdit* seconds, RadioGroup* automatic, int output);
-    void reportOptionClick(QCheckBox* option, QLineEdit* value);
+    void permanentClick(int output, RadioGroup* permanent);
+    void automaticClick(int output, RadioGroup* automatic);
+    void onTimeChange(int output, QLineEdit* seconds);
+    void reportOptionClick(trellikon::editor::Field field, QCheckBox* option);
     void error(const char* utf8);
 
     WindowContext& ctx;

@@ -1,8 +1,9 @@
 #include "subscriber_windows.h"
 
 #include "device_settings.h"
+#include "editor_model.h"
+#include "editor_snapshot.h"
 #include "entry_messages.h"
-#include "entry_rules.h"
 #include "files.h"
 #include "outside_text.h"
 #include "parameters_editor.h"
@@ -21,14 +22,12 @@
 #include <algorithm>
 #include <initializer_list>
 
-namespace rules = trellikon::rules;
 using namespace trellikon::messages;
 using trellikon::layout::kSubscriberCount;
-using trellikon::layout::kSubscriberNumberLength;
 
 namespace {
 
-constexpr int kYes = 0, kNo = 1; // the permission groups and the editor's automatic groups
+constexpr int kYes = trellikon::editor::kItemOn, kNo = trellikon::editor::kItemOff;
 constexpr int kColumnWidths[3] = {54, 160, 465};
 constexpr int kGridFontPoints = 10;
 constexpr int kRowsInView = 16;
@@ -192,20 +191,6 @@ void TForm12::buildLayout() {
     place(SpeedButton3, "SpeedButton3", CommandPicture::Back, u("Wstecz"));
 }
 
-int TForm12::First_Free_Subscriber() const {
-    for (int n = 1; n <= kSubscriberCount; ++n)
-        if (ctx.settings->subscribers.entry(n).number.empty())
-            return n;
-    return 0;
-}
-
-int TForm12::Find_Subscriber(const std::string& number) const {
-    for (int n = 1; n <= kSubscriberCount; ++n)
-        if (ctx.settings->subscribers.entry(n).number == number)
-            return n;
-    return 0;
-}
-
 void TForm12::Clear_Grid() {
     for (int r = 0; r < kSubscriberCount; ++r)
         for (int c = 0; c < 2; ++c)
@@ -315,21 +300,23 @@ void TForm12::exportClick() {
 // the user's and leaves the parameters editor as it was: a device read with a
 // permanently active output and CLIP on for it keeps both until the user
 // changes one of them.
-void TForm12::permissionClick(RadioGroup* clip, RadioGroup* automatic, QLineEdit* seconds) {
-    if (showing_permissions_ || clip->ItemIndex() != kYes || automatic->ItemIndex() != kNo)
+void TForm12::permissionClick(RadioGroup* clip, int output) {
+    if (showing_permissions_ || clip->ItemIndex() != kYes)
         return;
-    automatic->setItemIndex(kYes);
-    seconds->setText(QStringLiteral("3"));
-    switchEdit(seconds, true);
+    trellikon::EditorSnapshot shown = snapshotOfEditors(ctx.form2, nullptr);
+    const auto out = trellikon::editor::apply(shown, trellikon::editor::clipField(output), true);
+    if (out.changes.empty())
+        return;
+    showChanges(out.changes, ctx.form2, nullptr);
     ctx.form2->storeControls();
 }
 
 void TForm12::RadioGroup1Click() {
-    permissionClick(RadioGroup1, ctx.form2->RadioGroup4, ctx.form2->Edit5);
+    permissionClick(RadioGroup1, 1);
 }
 
 void TForm12::RadioGroup2Click() {
-    permissionClick(RadioGroup2, ctx.form2->RadioGroup5, ctx.form2->Edit12);
+    permissionClick(RadioGroup2, 2);
 }
 
 // The add dialog.
@@ -348,35 +335,20 @@ TForm13::TForm13(WindowContext& context, QWidget* parent) : StackDialog(parent),
 }
 
 void TForm13::Button1Click() {
-    trellikon::DeviceSettings& s = *ctx.settings;
-    const std::string number = toDevice(Edit1->text());
-    // Eleven digits, however the text got into the entry: the device compares
-    // a caller's number digit by digit.
-    if (!rules::subscriberNumber(number)) {
-        Label2->setText(u(kNotElevenDigits));
-    } else if (ctx.form12->Find_Subscriber(number) != 0) {
+    const trellikon::editor::CallerEdit added =
+        trellikon::editor::addCaller(ctx.settings->subscribers, toDevice(Edit1->text()));
+    if (added.cleared)
         Edit1->clear();
-        Label2->setText(u(kAlreadyListed));
-    } else if (const int n = ctx.form12->First_Free_Subscriber();
-               s.Count_Subscribers() < kSubscriberCount && n != 0) {
-        s.subscribers.set(n, number);
-        Edit1->clear();
-        Label2->setText(u(kAddedAt) + QString::number(n));
-    } else {
-        Edit1->clear();
-        Label2->setText(u(kListFull));
-    }
+    Label2->setText(u(added.message) +
+                    (added.position != 0 ? QString::number(added.position) : QString()));
     ctx.form12->Clear_Grid();
     ctx.form12->Show_Subscribers();
 }
 
 void TForm13::Edit1Change() {
     Label2->clear();
-    const std::string text = toDevice(Edit1->text());
-    // Digits only: a sign, a separator or an exponent could never match a
-    // caller's number.
-    if (!text.empty() && (text.size() > kSubscriberNumberLength || !rules::digitsOnly(text))) {
-        ctx.messages->error(this, u(kTypedNotNumber));
+    if (const char* refusal = trellikon::editor::callerTypingRefusal(toDevice(Edit1->text()))) {
+        ctx.messages->error(this, u(refusal));
         Edit1->clear();
     }
 }
@@ -394,14 +366,10 @@ TForm14::TForm14(WindowContext& context, QWidget* parent) : StackDialog(parent),
 }
 
 void TForm14::Button1Click() {
-    const std::string number = toDevice(Edit1->text());
-    const int n = number.empty() ? 0 : ctx.form12->Find_Subscriber(number);
-    if (n != 0) {
-        ctx.settings->subscribers.remove(n);
-        Label1->setText(u(kRemovedFrom) + QString::number(n));
-    } else {
-        Label1->setText(u(kNotListed));
-    }
+    const trellikon::editor::CallerEdit removed =
+        trellikon::editor::removeCaller(ctx.settings->subscribers, toDevice(Edit1->text()));
+    Label1->setText(u(removed.message) +
+                    (removed.position != 0 ? QString::number(removed.position) : QString()));
     Edit1->clear();
     ctx.form12->Clear_Grid();
     ctx.form12->Show_Subscribers();

@@ -43,11 +43,6 @@ class TForm12 : public StackDialog {
     static const char* const CsvOpenFilter;
     static const char* const CsvSaveFilter;
 
-    // The lowest free position, or 0 when all 168 are taken.
-    int First_Free_Subscriber() const;
-    // The lowest position whose number is exactly `number` (bytes as stored),
-    // or 0. An empty text finds the first free position: callers check it.
-    int Find_Subscriber(const std::string& number) const;
     // Empties the position and number columns of every data row.
     void Clear_Grid();
     // Header, font and the occupied positions in ascending order.
@@ -67,7 +62,7 @@ class TForm12 : public StackDialog {
     void buildLayout();
     // The table and both permissions into the settings.
     void storeList();
-    void permissionClick(RadioGroup* clip, RadioGroup* automatic, QLineEdit* seconds);
+    void permissionClick(RadioGroup* clip, int output);
 
     WindowContext& ctx;
     // Set while activation shows the stored permissions.

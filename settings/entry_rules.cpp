@@ -168,9 +168,7 @@ EntryVerdict daysEntry(std::string_view text) {
 EntryVerdict textEntry(int slot, std::string_view text, bool boxHeldText) {
     if (slot < 0 || slot >= layout::kTextSlotCount)
         return {};
-    const std::size_t longest =
-        slot == layout::messageHeaderText ? layout::kHeaderLongest : layout::kTextLongest;
-    if (text.size() > longest)
+    if (text.size() > layout::textLongest(slot))
         return warn(messages::kTextTooLong[slot]);
     if (boxHeldText && firstForbiddenCharacter(text))
         return warn(messages::kTextForbidden[slot]);

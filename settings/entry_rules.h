@@ -24,9 +24,9 @@ namespace trellikon::rules {
 inline constexpr std::size_t kPhoneNumberLongest = 17;
 inline constexpr std::size_t kPhoneNumberShortest = 2;
 // Longest balance-query code.
-inline constexpr std::size_t kQueryCodeLongest = 20;
+inline constexpr std::size_t kQueryCodeLongest = layout::kBalanceQueryCodeLongest;
 // The daily limit, the SMS count and the days are kept in four-byte fields.
-inline constexpr std::size_t kDigitsFieldLongest = 4;
+inline constexpr std::size_t kDigitsFieldLongest = layout::kDigitsLongest;
 // Highest character code a message text may hold ('}').
 inline constexpr std::uint8_t kHighestTextCharacter = 0x7D;
 
@@ -36,7 +36,7 @@ bool digitsOnly(std::string_view text);
 
 // What the subscriber list takes as a caller's number: exactly eleven digits,
 // as the device compares a caller's number digit by digit.
-inline constexpr std::size_t kSubscriberDigits = 11;
+inline constexpr std::size_t kSubscriberDigits = layout::kSubscriberNumberLength;
 bool subscriberNumber(std::string_view text);
 
 // An optional sign followed by one or more decimal digits, nothing else (no

@@ -1,5 +1,6 @@
 #include "settings_encoder.h"
 
+#include "editor_model.h"
 #include "entry_rules.h"
 
 #include <cstdint>
@@ -119,16 +120,6 @@ void encodeUserNumber(int user, std::string_view text, SettingsImage& image, Enc
         refuse(result, kUserNumberRefused[user - 1], false);
 }
 
-// The first box in the highest used bit: users 1..4 in 0x08..0x01, inputs
-// 1..8 in 0x80..0x01.
-template <std::size_t N> std::uint8_t mask(const std::array<bool, N>& boxes) {
-    static_assert(N <= 8);
-    std::uint8_t bits = 0;
-    for (const bool on : boxes)
-        bits = static_cast<std::uint8_t>(bits << 1 | flag(on));
-    return bits;
-}
-
 void encodePermanent(std::size_t offset, int index, SettingsImage& image) {
     clear(image, offset, kPermanentGroupSize);
     const std::uint8_t group[] = {flag(firstItem(index)), 0};
@@ -223,19 +214,16 @@ void append(EncodeResult& into, EncodeResult&& from) {
 EncodeResult Encode_Settings(const EditorSnapshot& s, DeviceSettings& settings) {
     EncodeResult result;
     SettingsImage& image = settings.image;
-    DecodedSettings& decoded = settings.decoded;
+    const DecodedSettings& decoded = settings.decoded;
 
     encodeSmsCentre(s.sms_centre_number, image, result);
     for (int user = 1; user <= 4; ++user)
         encodeUserNumber(user, s.user_number[static_cast<std::size_t>(user - 1)], image, result);
 
     image.writeValuePair(kEchoEnabled, flag(s.echo));
-    decoded.sms_mask = mask(s.sms_mask_user);
-    image.writeValuePair(kSmsMask, decoded.sms_mask);
-    decoded.ring_mask = mask(s.ring_mask_user);
-    image.writeValuePair(kRingMask, decoded.ring_mask);
-    decoded.input_mask = mask(s.input_mask_input);
-    image.writeValuePair(kInputMask, decoded.input_mask);
+    image.writeValuePair(kSmsMask, editor::userMask(s.sms_mask_user));
+    image.writeValuePair(kRingMask, editor::userMask(s.ring_mask_user));
+    image.writeValuePair(kInputMask, editor::inputMask(s.input_mask_input));
 
     encodePermanent(kOutput1Permanent, s.output1_permanent_index, image);
     encodePermanent(kOutput2Permanent, s.output2_permanent_index, image);
@@ -267,8 +255,7 @@ EncodeResult Encode_Texts(const std::array<std::string, kTextSlotCount>& texts,
     EncodeResult result;
     for (int slot = 0; slot < kTextSlotCount; ++slot) {
         const std::string& text = texts[static_cast<std::size_t>(slot)];
-        const std::size_t longest = slot == messageHeaderText ? kHeaderLongest : kTextLongest;
-        if (text.size() <= longest) {
+        if (text.size() <= textLongest(slot)) {
             image.writeText(slot, text);
         } else {
             // The slot is still rewritten, empty, so no stale text goes out.
@@ -282,7 +269,7 @@ EncodeResult Encode_Texts(const std::array<std::string, kTextSlotCount>& texts,
 void keepTypedTexts(const std::array<std::string, kTextSlotCount>& texts, SettingsImage& image) {
     for (int slot = 0; slot < kTextSlotCount; ++slot) {
         const std::string& text = texts[static_cast<std::size_t>(slot)];
-        if (text.size() <= (slot == messageHeaderText ? kHeaderLongest : kTextLongest))
+        if (text.size() <= textLongest(slot))
             image.writeText(slot, text);
     }
 }

@@ -65,9 +65,10 @@ struct EncodeResult {
 };
 
 // The full encoder: block 0's parameter fields and the fifteen text slots.
-// Reads clip_output1_on / clip_output2_on from the decoded settings and, as it
-// builds the masks, sets the decoded sms_mask, ring_mask and input_mask.
-// Never touches the subscriber blocks or the unused bytes.
+// Reads clip_output1_on / clip_output2_on from the decoded settings and writes
+// only the image: the decoded settings have one writer, the editor model's
+// store when an editor is left. Never touches the subscriber blocks or the
+// unused bytes.
 EncodeResult Encode_Settings(const EditorSnapshot& snapshot, DeviceSettings& settings);
 
 // The fifteen text slots only, with the same rules as the text step above.

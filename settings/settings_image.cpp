@@ -138,15 +138,15 @@ void SettingsImage::writeValueGroup(std::size_t offset, std::span<const std::uin
 FieldRead<std::string> SettingsImage::readDigits(std::size_t offset) const {
     // All four bytes as they stand, 0 bytes included: that is what the device
     // keeps, and what goes back to it on the next write.
-    return readValueGroup(offset, 4);
+    return readValueGroup(offset, layout::kDigitsLongest);
 }
 
 void SettingsImage::writeDigits(std::size_t offset, std::string_view digits) {
     fill(offset, layout::kDigitsFieldSize, 0x00);
-    const std::size_t n = std::min<std::size_t>(digits.size(), 4);
+    const std::size_t n = std::min(digits.size(), layout::kDigitsLongest);
     for (std::size_t i = 0; i < n; ++i)
         set(offset + i, static_cast<std::uint8_t>(digits[i]));
-    set(offset + 4, checkByte(offset, 4));
+    set(offset + layout::kDigitsLongest, checkByte(offset, layout::kDigitsLongest));
 }
 
 FieldRead<std::string> SettingsImage::readText(int slot) const {
@@ -171,8 +171,7 @@ bool SettingsImage::writeText(int slot, std::string_view text) {
     const auto offset = layout::textSlotOffset(slot);
     if (!offset)
         return false;
-    const std::size_t longest =
-        slot == layout::messageHeaderText ? layout::kHeaderLongest : layout::kTextLongest;
+    const std::size_t longest = layout::textLongest(slot);
     // A 0x00 inside the text would end it early for every reader: cut it there.
     text = text.substr(0, std::min(text.find('\0'), longest));
     fill(*offset, layout::kTextSlotSize, 0x00);

@@ -59,10 +59,18 @@ inline constexpr std::size_t kTestMessageCheck = 132;
 inline constexpr std::size_t kOutput2AutoEnabled = 135;
 inline constexpr std::size_t kOutput2AutoSeconds = 136;
 inline constexpr std::size_t kOutput2AutoCheck = 138;
-inline constexpr std::size_t kSmsMask = 140;             // value pair
-inline constexpr std::size_t kRingMask = 145;            // value pair
-inline constexpr std::size_t kEchoEnabled = 155;         // value pair
-inline constexpr std::size_t kInputMask = 160;           // value pair
+inline constexpr std::size_t kSmsMask = 140;     // value pair
+inline constexpr std::size_t kRingMask = 145;    // value pair
+inline constexpr std::size_t kEchoEnabled = 155; // value pair
+inline constexpr std::size_t kInputMask = 160;   // value pair
+// A mask keeps its first box in its highest used bit: users 1..4 in 0x08..0x01,
+// inputs 1..8 in 0x80..0x01.
+constexpr std::uint8_t userMaskBit(int user) {
+    return static_cast<std::uint8_t>(0x10 >> user);
+}
+constexpr std::uint8_t inputMaskBit(int input) {
+    return static_cast<std::uint8_t>(0x100 >> input);
+}
 inline constexpr std::size_t kBalanceIntervalDays = 165; // DigitsField, check at 169
 inline constexpr std::size_t kBalanceSmsCount = 170;     // DigitsField, check at 174
 inline constexpr std::size_t kBalanceQueryCode = 175;
@@ -77,6 +85,8 @@ inline constexpr std::size_t kClipOutput1Enabled = 320;     // value pair
 inline constexpr std::size_t kClipOutput2Enabled = 325;     // value pair
 inline constexpr std::size_t kLastParameterByte = 326;
 inline constexpr std::size_t kDigitsFieldSize = 5;
+// A digits field's characters; its check byte follows them.
+inline constexpr std::size_t kDigitsLongest = kDigitsFieldSize - 1;
 
 // Blocks 1 to 3: fifteen message text slots of 102 bytes, five per block.
 inline constexpr std::size_t kTextSlotSize = 102;
@@ -85,6 +95,10 @@ inline constexpr int kTextSlotCount = 15;
 inline constexpr std::size_t kTextSlotsPerBlock = 5;
 inline constexpr std::size_t kHeaderLongest = 50;
 inline constexpr std::size_t kTextLongest = 100;
+// The longest text slot `slot` takes: the header is shorter than the alarms.
+constexpr std::size_t textLongest(int slot) {
+    return slot == 0 ? kHeaderLongest : kTextLongest;
+}
 
 enum TextSlot : int {
     messageHeaderText = 0,

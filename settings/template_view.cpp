@@ -1,6 +1,7 @@
 #include "template_view.h"
 
 #include "cp1250.h"
+#include "editor_model.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -102,18 +103,18 @@ Field plainField(Section s, std::string_view name, std::string value, bool fallb
     return f;
 }
 
-// A mask as its value and, bit by bit, who it selects: bit 0x80 >> (first + i)
-// belongs to entry i + 1.
-std::string maskText(std::uint8_t mask, int count, int firstBit, const char* who) {
+// A mask as its value and, box by box, who it selects.
+template <std::size_t N>
+std::string maskText(std::uint8_t mask, const std::array<bool, N>& boxes, const char* who) {
     std::string s = hexByte("0x%02X", mask) + " (";
-    for (int i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < N; ++i) {
         if (i > 0)
             s += ", ";
         s += who;
         s += ' ';
         s += std::to_string(i + 1);
         s += ": ";
-        s += yesNo((mask & (0x80u >> (firstBit + i))) != 0);
+        s += yesNo(boxes[i]);
     }
     return s + ")";
 }
@@ -394,11 +395,15 @@ Field describeRow(const FieldRow& row, const DecodedSettings& d, bool fallback) 
         break;
     case Print::UserMask:
         f = plainField(row.section, row.label,
-                       maskText(*std::get<const std::uint8_t*>(m), 4, 4, "użytkownik"), fallback);
+                       maskText(*std::get<const std::uint8_t*>(m),
+                                editor::userBoxes(*std::get<const std::uint8_t*>(m)), "użytkownik"),
+                       fallback);
         break;
     case Print::InputMask:
         f = plainField(row.section, row.label,
-                       maskText(*std::get<const std::uint8_t*>(m), 8, 0, "wejście"), fallback);
+                       maskText(*std::get<const std::uint8_t*>(m),
+                                editor::inputBoxes(*std::get<const std::uint8_t*>(m)), "wejście"),
+                       fallback);
         break;
     }
     f.group = kGroups[row.group];

@@ -8,6 +8,7 @@
 
 #include <QTemporaryDir>
 
+#include <functional>
 #include <sstream>
 
 using namespace trellikon;
@@ -63,6 +64,8 @@ class TestTemplateEdit : public QObject {
     void sameBytesAsTheWindows();
     void typingAgreesWithSet_data();
     void typingAgreesWithSet();
+    void consequencesAgreeWithSet_data();
+    void consequencesAgreeWithSet();
 };
 
 void TestTemplateEdit::eachKeyReachesTheTemplate_data() {
@@ -227,8 +230,14 @@ void TestTemplateEdit::subscribers() {
     QCOMPARE(int(s.Count_Subscribers()), 168);
 }
 
-void TestTemplateEdit::sameBytesAsTheWindows() {
-    // The same edit made through the windows and with set gives the same file.
+namespace {
+
+// The sample template saved through the windows, after `inParameters` ran in
+// the parameters editor and `inTexts` in the texts editor opened from it, and
+// given to set with `set`: both files hold the same bytes, not the sample's.
+void windowsAgreeWithSet(const std::function<void(Program&, TForm2*)>& inParameters,
+                         const std::function<void(TForm3*)>& inTexts,
+                         const std::vector<std::string>& set) {
     QTemporaryDir dir;
     const QString source = writeDemo(dir, "demo.sbn");
     const QString byWindows = dir.filePath(QStringLiteral("okna.sbn"));
@@ -239,20 +248,10 @@ void TestTemplateEdit::sameBytesAsTheWindows() {
     whenModal([&](QDialog*) {
         p.armEditor();
         TForm2* f = p.form2();
-        f->Edit10->setText(QStringLiteral("48600100300"));
-        f->CheckBox2->click();
-        f->CheckBox3->click();
-        f->CheckBox27->click();
-        f->RadioGroup5->item(0)->click();
-        f->Edit12->setText(QStringLiteral("45"));
-        f->Edit1->setText(QStringLiteral("12"));
-        f->CheckBox20->click();
-        f->Edit4->setText(QStringLiteral("250"));
+        inParameters(p, f);
         whenModal([&](QDialog*) {
             TForm3* t = p.form3();
-            t->Edit2->setText(QStringLiteral("Zanik 230V"));
-            t->Edit16->setText(QStringLiteral("Proba"));
-            t->Edit11->setText(QStringLiteral("3"));
+            inTexts(t);
             t->SpeedButton3->click();
             t->SpeedButton2->click();
         });
@@ -264,18 +263,39 @@ void TestTemplateEdit::sameBytesAsTheWindows() {
              QStringList{u("Operacja zapisu do pliku przeprowadzona pomyślnie")});
 
     std::ostringstream err;
-    const int rc =
-        cli::runSet(source.toStdString(), byCli.toStdString(),
-                    {"user_numbers.3=48600100300", "sms_mask=1,3", "input_mask=1,2,3,4,7",
-                     "output2_auto_on=true", "output2_auto_seconds=45", "daily_sms_limit=12",
-                     "balance_by_count_on=true", "balance_sms_count=250", "texts.1=Zanik 230V",
-                     "texts.14=Proba", "test_message_user=3"},
-                    err);
+    const int rc = cli::runSet(source.toStdString(), byCli.toStdString(), set, err);
     QVERIFY2(rc == cli::kExitOk, err.str().c_str());
     const QByteArray windows = fileBytes(byWindows);
     QCOMPARE(windows.size(), 4096);
     QCOMPARE(fileBytes(byCli), windows);
     QVERIFY(fileBytes(source) != windows);
+}
+
+} // namespace
+
+void TestTemplateEdit::sameBytesAsTheWindows() {
+    // The same edit made through the windows and with set gives the same file.
+    windowsAgreeWithSet(
+        [](Program&, TForm2* f) {
+            f->Edit10->setText(QStringLiteral("48600100300"));
+            f->CheckBox2->click();
+            f->CheckBox3->click();
+            f->CheckBox27->click();
+            f->RadioGroup5->item(0)->click();
+            f->Edit12->setText(QStringLiteral("45"));
+            f->Edit1->setText(QStringLiteral("12"));
+            f->CheckBox20->click();
+            f->Edit4->setText(QStringLiteral("250"));
+        },
+        [](TForm3* t) {
+            t->Edit2->setText(QStringLiteral("Zanik 230V"));
+            t->Edit16->setText(QStringLiteral("Proba"));
+            t->Edit11->setText(QStringLiteral("3"));
+        },
+        {"user_numbers.3=48600100300", "sms_mask=1,3", "input_mask=1,2,3,4,7",
+         "output2_auto_on=true", "output2_auto_seconds=45", "daily_sms_limit=12",
+         "balance_by_count_on=true", "balance_sms_count=250", "texts.1=Zanik 230V",
+         "texts.14=Proba", "test_message_user=3"});
 }
 
 namespace {
@@ -460,6 +480,44 @@ void TestTemplateEdit::typingAgreesWithSet() {
     QCOMPARE(changed, taken);
     if (taken)
         QCOMPARE(typed.box, text);
+}
+
+void TestTemplateEdit::consequencesAgreeWithSet_data() {
+    // A change with consequences in other fields, made in the windows and
+    // with set over the sample template (output 1 timed for 300 s, output 2
+    // off, a report by time, the test message to user 1), saves the same file.
+    QTest::addColumn<QString>("set");
+    QTest::addColumn<QString>("click"); // what the windows do, see below
+    QTest::newRow("timed output 2 on offers 30 s") << "output2_auto_on=true"
+                                                   << "RadioGroup5";
+    QTest::newRow("permanent output 1 drops its time") << "output1_permanent=true"
+                                                       << "RadioGroup2";
+    QTest::newRow("CLIP on untimed output 2 sets 3 s") << "clip_output2_on=true"
+                                                       << "clip2";
+    QTest::newRow("an empty query code switches the reports off") << "balance_query_code="
+                                                                  << "Edit2";
+    QTest::newRow("emptied user 1 loses the test message") << "user_numbers.1="
+                                                           << "Edit8";
+}
+
+void TestTemplateEdit::consequencesAgreeWithSet() {
+    QFETCH(QString, set);
+    QFETCH(QString, click);
+    windowsAgreeWithSet(
+        [&click](Program& p, TForm2* f) {
+            if (click == QLatin1String("clip2")) {
+                whenModal([&p](QDialog*) {
+                    p.ctx().form12->RadioGroup2->item(0)->click();
+                    p.ctx().form12->SpeedButton3->click();
+                });
+                f->SpeedButton4->click();
+            } else if (auto* group = f->findChild<RadioGroup*>(click)) {
+                group->item(0)->click();
+            } else {
+                f->findChild<QLineEdit*>(click)->clear();
+            }
+        },
+        [](TForm3*) {}, {set.toStdString()});
 }
 
 QTEST_MAIN(TestTemplateEdit)

@@ -11,6 +11,8 @@
 //   frame                          the frame bytes both ends of the cable agree on
 //   LineCensus                     what the line carried while waiting for the
 //                                  handshake, said when none came
+//   TickDriver                     the two ticks on a clock of the caller's choice
+//                                  (the command line's steady clock, a test's jumps)
 //
 // The device's side (the simulated device, the in-memory port, the
 // pseudo-terminal server and the virtual line) lives in sim/, a library the

@@ -1,12 +1,14 @@
 #pragma once
-// The main window: it owns the settings image with its decoded settings, the
-// serial port and the device exchange, and renders what the exchange reports.
+// The main window: it owns the session with the device (the settings image,
+// its decoded settings and the link), renders what the link shows and acts on
+// the session's events.
 
 #include "cable_memory.h"
 #include "device_link.h"
 #include "device_settings.h"
 #include "port_names.h"
 #include "register_journal.h"
+#include "session.h"
 #include "window_support.h"
 
 #include <QComboBox>
@@ -26,7 +28,7 @@ class ComparisonWindow;
 class RegisterWindow;
 
 // Main window.
-class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserver {
+class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObserver {
     Q_OBJECT
   public:
     TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs& files,
@@ -108,8 +110,9 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     // ports that came since first (most likely the cable plugged in since).
     std::vector<std::string> portsAtStart;
 
-    trellikon::DeviceSettings& settings() { return settings_; }
-    trellikon::DeviceLink& link() { return link_; }
+    trellikon::Session& session() { return session_; }
+    trellikon::DeviceSettings& settings() { return session_.settings(); }
+    trellikon::DeviceLink& link() { return session_.link(); }
     WindowContext& context() { return ctx_; }
     ModalStack& stack() { return stack_; }
     ComparisonWindow* comparisonWindow() { return comparison_; }
@@ -134,7 +137,7 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     void closeWindow(trellikon::LinkWindow window) override;
     void errorMessage(const std::string& text, const std::string& detail) override;
     void connectDiagnosis(const std::string& text) override;
-    void outcome(trellikon::LinkOutcome what) override;
+    void sessionEvent(trellikon::SessionEvent what) override;
 
   protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -168,8 +171,7 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     // A message box once the running tick has ended.
     void tellLater(const QString& text, const QString& detail = {});
 
-    trellikon::DeviceSettings settings_;
-    trellikon::DeviceLink link_;
+    trellikon::Session session_;
     ModalStack stack_;
     WindowContext ctx_;
     ComparisonWindow* comparison_ = nullptr;

@@ -48,8 +48,8 @@ void TForm1::tellLater(const QString& text, const QString& detail) {
 void TForm1::recordRead() {
     if (!journal_.enabled())
         return;
-    const auto bytes = settings_.image.bytes();
-    const auto stored = journal_.recordRead(bytes, link_.port_name);
+    const auto bytes = session_.settings().image.bytes();
+    const auto stored = journal_.recordRead(bytes, session_.portName());
     const std::string notice = journal_.takeNotice();
     if (!stored.ok()) {
         tellLater(QString::fromUtf8("Odczyt nie został zapisany w rejestrze instalacji: ") +
@@ -93,12 +93,12 @@ bool TForm1::backUpBeforeWrite(QWidget* parent) {
     if (!store->writable())
         return refuse("rejestr jest uszkodzony i tylko do odczytu");
     if (!journal_.deviceStored()) {
-        const std::string port = link_.port_name;
+        const std::string port = session_.portName();
         backingUp_ = true;
-        link_.readCopyCommand();
+        session_.readCopy();
         backingUp_ = false;
-        const trellikon::SettingsImage::Bytes* copy = link_.readCopy();
-        if (!copy || !link_.connected)
+        const trellikon::SettingsImage::Bytes* copy = session_.copy();
+        if (!copy || !session_.connected())
             return refuse("odczyt ustawień z urządzenia nie został zakończony");
         if (const auto stored = journal_.recordBackup(*copy, port); !stored.ok())
             return refuse(stored.error);
@@ -110,7 +110,8 @@ bool TForm1::backUpBeforeWrite(QWidget* parent) {
 void TForm1::recordWrite() {
     if (!journal_.enabled() || !journal_.store())
         return;
-    const auto stored = journal_.recordWrite(settings_.image.bytes(), link_.port_name);
+    const auto stored =
+        journal_.recordWrite(session_.settings().image.bytes(), session_.portName());
     if (!stored.ok())
         tellLater(QString::fromUtf8("Zapis do urządzenia nie został odnotowany w rejestrze "
                                     "instalacji: ") +
@@ -134,8 +135,7 @@ void TForm1::writeVersion(const trellikon::reg::Version& version, const QString&
     QWidget* parent = this;
     if (register_ && stack_.isShown(register_))
         parent = register_;
-    link_.disarmWatch();
-    if (!link_.connected) {
+    if (!session_.writeAllowed()) {
         ctx_.messages->error(parent,
                              QString::fromUtf8("Zapis ustawień nie może być przeprowadzony, "
                                                "Wybierz port komputera, wyłącz i włącz "
@@ -149,5 +149,5 @@ void TForm1::writeVersion(const trellikon::reg::Version& version, const QString&
     if (!backUpBeforeWrite(parent))
         return;
     takeImage(version.bytes, origin);
-    link_.beginWrite();
+    session_.link().beginWrite();
 }

@@ -21,6 +21,7 @@
 namespace trellikon {
 class DeviceSettings;
 class DeviceLink;
+class Session;
 } // namespace trellikon
 
 // The program's windows, known here only by name. The editors (editors/)
@@ -153,6 +154,8 @@ class QtFileDialogs : public FileDialogs {
 struct WindowContext {
     trellikon::DeviceSettings* settings = nullptr;
     trellikon::DeviceLink* link = nullptr;
+    // The session the link belongs to: what a write asks before it begins.
+    trellikon::Session* session = nullptr;
     ModalStack* stack = nullptr;
     MessageBoxes* messages = nullptr;
     FileDialogs* files = nullptr;

@@ -7,6 +7,7 @@
 #include "entry_rules.h"
 #include "files.h"
 #include "parameters_editor.h"
+#include "session.h"
 #include "settings_encoder.h"
 
 #include <QApplication>
@@ -263,8 +264,7 @@ void TForm3::SpeedButton3Click() {
 }
 
 void TForm3::SpeedButton4Click() {
-    ctx.link->disarmWatch();
-    if (!ctx.link->connected) {
+    if (!ctx.session->writeAllowed()) {
         error(kWriteNotConnected);
         return;
     }

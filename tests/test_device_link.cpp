@@ -24,11 +24,13 @@ using trellikon::testing::ack;
 using trellikon::testing::readReply;
 
 // A link wired to a scripted port (tests deliver bytes by hand).
+// The link inside the session that decodes what it reads, as both programs have it.
 struct Bench {
-    DeviceSettings settings;
     trellikon::testing::RecordingPort port;
     LinkRecorder out;
-    DeviceLink link{settings, port, out};
+    trellikon::Session session{port, out};
+    DeviceSettings& settings = session.settings();
+    DeviceLink& link = session.link();
     SimulatedDevice* device;
     explicit Bench(SimulatedDevice* d = nullptr) : port(d), device(d) {}
 

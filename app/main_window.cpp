@@ -73,7 +73,16 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     ctx_.link = &session_.link();
     ctx_.session = &session_;
     ctx_.stack = &stack_;
+    // A step that shows a window (the write's, after the backup) comes once
+    // the tick that ended the step before is over: at the next turn of the
+    // event loop, or when the command that began the write regains control,
+    // whichever is first.
+    session_.defer = [this](std::function<void()> step) {
+        deferred_ = std::move(step);
+        QTimer::singleShot(0, this, [this] { runDeferred(); });
+    };
     ctx_.messages = &messages;
+    session_.useStore(&journal_);
     ctx_.files = &files;
     stack_.setRoot(this);
 
@@ -276,7 +285,7 @@ void TForm1::createWindows() {
     register_->write = [this](const trellikon::reg::Version& version, const QString& origin) {
         writeVersion(version, origin);
     };
-    ctx_.beforeWrite = [this](QWidget* parent) { return backUpBeforeWrite(parent); };
+    ctx_.writeSettings = [this](QWidget* parent) { writeSettings(parent); };
 }
 
 void TForm1::FormCreate() {
@@ -454,6 +463,9 @@ void TForm1::CompareButtonClick() {
     stack_.showModal(comparison_);
 }
 
+// What the session reports, and what each event does in the windows. Steps
+// that show a window of their own (the write after its backup) come through
+// the session's `defer`, once the tick that led to them is over.
 void TForm1::sessionEvent(trellikon::SessionEvent what) {
     using trellikon::SessionEvent;
     switch (what) {
@@ -463,7 +475,6 @@ void TForm1::sessionEvent(trellikon::SessionEvent what) {
             if (const auto adapter = adapterBehind(session_.portName()))
                 cables.remember(*adapter); // a failure costs only the proposal next time
         }
-        journal_.connected();
         break;
     case SessionEvent::ReadComplete:
         // A read into the program (not into a copy) replaces its settings.
@@ -471,15 +482,24 @@ void TForm1::sessionEvent(trellikon::SessionEvent what) {
             QString::fromUtf8("urządzenie na porcie %1, odczyt %2")
                 .arg(outside::line(QString::fromStdString(session_.portName())),
                      QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")));
-        recordRead();
+        tellRead();
         break;
     case SessionEvent::ReadCopyComplete:
-        // The backup's read has nothing to show: the write follows at once.
-        if (backingUp_)
+        // The backup's read has nothing to show: the write follows by itself.
+        if (session_.step() == trellikon::Session::Step::BackingUp)
             stack_.closeWindow(ctx_.form4);
         break;
+    case SessionEvent::BackupFailed:
+        tellNoBackup();
+        break;
+    case SessionEvent::DecisionNeeded:
+        decideWrite();
+        break;
+    case SessionEvent::WriteCancelled:
+        restore_.reset();
+        break;
     case SessionEvent::WriteComplete:
-        recordWrite();
+        tellWrite();
         break;
     default:
         break;

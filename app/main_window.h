@@ -161,11 +161,16 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     static std::unique_ptr<trellikon::reg::RegisterStore> openRegisterFile(std::string& error);
     // The register, opened now if it was not; its notice shown once.
     trellikon::reg::RegisterStore* openedRegister(QWidget* parent);
-    // What the register does around the exchange with the device.
-    void recordRead();
+    // What the register did around the exchange with the device, told.
+    void tellRead();
     void askInstallation(trellikon::reg::Id version, const trellikon::SettingsImage::Bytes& bytes);
-    bool backUpBeforeWrite(QWidget* parent);
-    void recordWrite();
+    void tellWrite();
+    // The program's image to the device through the session's steps.
+    void writeSettings(QWidget* parent);
+    // The decision before the first write frame: the backup is stored by now.
+    void decideWrite();
+    void tellNoBackup();
+    void runDeferred();
     // Restores a version from the register: into the program, then to the device.
     void writeVersion(const trellikon::reg::Version& version, const QString& origin);
     // A message box once the running tick has ended.
@@ -179,5 +184,13 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     QString origin_;
     QString status_; // the status line's last text, before any diagnosis
     trellikon::reg::Journal journal_;
-    bool backingUp_ = false;
+    // The window a write's messages belong to, and a version from the
+    // register that becomes the program's settings once the backup is stored.
+    QWidget* writeParent_ = nullptr;
+    struct Restore {
+        trellikon::SettingsImage::Bytes bytes;
+        QString origin;
+    };
+    std::optional<Restore> restore_;
+    std::function<void()> deferred_; // the session's next step
 };

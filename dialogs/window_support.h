@@ -166,10 +166,11 @@ struct WindowContext {
     std::uint8_t texts_opened_from_parameters = 0;
     QTimer* Timer3 = nullptr;
 
-    // Runs before a write from the windows sends its first frame: the device's
-    // present content is stored first (the installations register). False,
-    // the installer having been told why, when nothing may be written.
-    std::function<bool(QWidget* parent)> beforeWrite;
+    // Writes the program's settings to the device through the session's steps
+    // (the backup the register keeps, the decision, the frames); the
+    // installer is told in `parent` why nothing was written, if so. Without
+    // it (windows tested alone) the link writes at once.
+    std::function<void(QWidget* parent)> writeSettings;
 
     // Every window but the main one, created once at start in this order:
     // parameters editor, alarm texts editor, read, write and connection progress,

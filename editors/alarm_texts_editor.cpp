@@ -281,11 +281,10 @@ void TForm3::SpeedButton4Click() {
         finishCommand();
         return;
     }
-    if (ctx.beforeWrite && !ctx.beforeWrite(this)) {
-        finishCommand();
-        return;
-    }
-    ctx.link->beginWrite();
+    if (ctx.writeSettings)
+        ctx.writeSettings(this);
+    else
+        ctx.link->beginWrite();
 }
 
 void TForm3::SpeedButton5Click() {

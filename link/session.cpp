@@ -103,6 +103,7 @@ void Session::write(const WriteSteps& steps) {
         return;
     }
     step_ = Step::BackingUp;
+    tell(SessionEvent::BackupStarted);
     link_.readCopyCommand();
 }
 
@@ -177,6 +178,7 @@ void Session::outcome(LinkOutcome what) {
             return;
         }
         if (step_ == Step::BackingUp) {
+            tell(SessionEvent::ReadCopyComplete);
             // The write's first frame must not leave from inside this tick.
             const Bytes copied = *link_.readCopy();
             later([this, copied] { backupDone(copied); });
@@ -207,6 +209,7 @@ void Session::outcome(LinkOutcome what) {
             step_ = Step::Verifying;
             tell(SessionEvent::WriteComplete);
             later([this] {
+                tell(SessionEvent::VerifyStarted);
                 link_.readCopyCommand();
                 if (!link_.read_active)
                     finishStep(SessionEvent::VerifyFailed);

@@ -38,15 +38,17 @@ enum class SessionEvent {
     ConnectFailed,    // no handshake within the connection time
     PortOpenFailed,   // the port would not open (the message was shown)
     ReadComplete,     // the program's image read whole and decoded
-    ReadCopyComplete, // a read into a copy (comparison) stored whole
+    ReadCopyComplete, // a read into a copy stored whole (a comparison's, the backup's)
     ReadFailed,       // a read timed out
     ReadRefused,      // a read without a connection (the message was shown)
     WriteRefused,     // a write without a connection
+    BackupStarted,    // the backup's read into a copy begins
     BackupFailed,     // the present content could not be kept: nothing is written
     DecisionNeeded,   // the session waits for proceed() or cancel()
     WriteCancelled,   // the caller said cancel at the decision
     WriteComplete,    // the device acknowledged the last block
     WriteFailed,      // a write timed out
+    VerifyStarted,    // the read-back begins
     VerifyComplete,   // the read-back is in readBack()
     VerifyFailed,     // the read-back did not come
     ConnectionLost,   // the device fell silent while the watch was on

@@ -13,6 +13,13 @@ namespace trellikon {
 class SessionStore {
   public:
     virtual ~SessionStore() = default;
+
+  protected:
+    SessionStore() = default;
+    SessionStore(const SessionStore&) = default;
+    SessionStore& operator=(const SessionStore&) = default;
+
+  public:
     // A new connection: the device behind the cable may be another one.
     virtual void connected() = 0;
     // A complete read into the program.

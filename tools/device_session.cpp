@@ -81,6 +81,14 @@ void DeviceSession::outcome(LinkOutcome what) {
 void DeviceSession::sessionEvent(SessionEvent what) {
     events_.push_back(what);
     switch (what) {
+    case SessionEvent::BackupStarted:
+        if (backupBegins)
+            backupBegins();
+        break;
+    case SessionEvent::VerifyStarted:
+        if (verifyBegins)
+            verifyBegins();
+        break;
     case SessionEvent::ReadComplete:
     case SessionEvent::ReadCopyComplete:
     case SessionEvent::ReadFailed:
@@ -102,11 +110,6 @@ void DeviceSession::showWindow(LinkWindow window) {
     }
     if (window == LinkWindow::Connection)
         return;
-    const Session::Step step = session_.step();
-    if (step == Session::Step::BackingUp && backupBegins)
-        backupBegins();
-    if (step == Session::Step::Verifying && verifyBegins)
-        verifyBegins();
     transfer_ = window == LinkWindow::ReadProgress ? Transfer::Read : Transfer::Write;
     transferDone_ = false;
     blocksReported_ = 0;
@@ -214,12 +217,17 @@ Outcome DeviceSession::write(const SettingsImage::Bytes& bytes, bool verifyAfter
     session_.write(bytes, steps);
     Wait w = runUntil(
         {SessionEvent::WriteRefused, SessionEvent::BackupFailed, SessionEvent::DecisionNeeded});
-    if (w != Wait::Done)
-        return linkFailure(w, readLabel_);
+    // Nothing was written; the backup's read or its record says why.
+    if (w != Wait::Done ||
+        std::find(events_.begin(), events_.end(), SessionEvent::ReadFailed) != events_.end())
+        return {kExitUsage, "nie udało się odczytać kopii zapasowej (" +
+                                linkFailure(w, readLabel_).message +
+                                "); nic nie zostało zapisane do urządzenia"};
     if (events_.back() == SessionEvent::WriteRefused)
         return {kExitLink, texts::kReadNotConnected};
     if (events_.back() == SessionEvent::BackupFailed)
-        return {kExitUsage, session_.backupError()};
+        return {kExitUsage, "nie można zachować kopii zapasowej: " + session_.backupError() +
+                                "; nic nie zostało zapisane do urządzenia"};
     SettingsImage::Bytes toWrite = bytes;
     if (decide) {
         if (Outcome d = decide(session_.backup(), toWrite); !d.ok()) {

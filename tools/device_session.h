@@ -70,7 +70,7 @@ class DeviceSession final : private SessionObserver {
     std::function<Outcome(const std::optional<SettingsImage::Bytes>& backup,
                           SettingsImage::Bytes& toWrite)>
         decide;
-    // Said when the backup's read begins and when the read-back begins.
+    // Called when the backup's read begins and when the read-back begins.
     std::function<void()> backupBegins, verifyBegins;
     // The device's content before the last write, and what the read-back found.
     const std::optional<SettingsImage::Bytes>& backup() const { return session_.backup(); }

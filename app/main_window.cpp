@@ -286,6 +286,7 @@ void TForm1::createWindows() {
         writeVersion(version, origin);
     };
     ctx_.writeSettings = [this](QWidget* parent) { writeSettings(parent); };
+    ctx_.linkWindowOk = [this](LinkWindow window) { linkWindowOk(window); };
 }
 
 void TForm1::FormCreate() {
@@ -572,6 +573,11 @@ void TForm1::connectDiagnosis(const std::string& text) {
         ctx_.form6->setDiagnosis(diagnosis);
 }
 
+// The table from the link's windows to ours: which window shows a link
+// window's texts and bar (progressWindow), what its showing and closing do
+// (showWindow, closeWindow), and what follows its OK (linkWindowOk). The
+// session's events are routed in sessionEvent above; no window opens another
+// by itself.
 ProgressDialog* TForm1::progressWindow(LinkWindow window) const {
     switch (window) {
     case LinkWindow::Connection:
@@ -610,6 +616,13 @@ void TForm1::showWindow(LinkWindow window) {
     if (Timer2->isActive())
         standIn.start();
     stack_.showModal(ctx_.form11);
+}
+
+void TForm1::linkWindowOk(LinkWindow window) {
+    // After a failed read the connection is given up; after a read into a
+    // copy there is nothing to edit.
+    if (window == LinkWindow::ReadProgress && session_.link().readWindowOk())
+        stack_.showModal(ctx_.form2);
 }
 
 void TForm1::closeWindow(LinkWindow window) {

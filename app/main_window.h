@@ -137,6 +137,8 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     void closeWindow(trellikon::LinkWindow window) override;
     void errorMessage(const std::string& text, const std::string& detail) override;
     void connectDiagnosis(const std::string& text) override;
+    // A link window's OK, after it closed the window.
+    void linkWindowOk(trellikon::LinkWindow window);
     void sessionEvent(trellikon::SessionEvent what) override;
 
   protected:

@@ -22,6 +22,7 @@ namespace trellikon {
 class DeviceSettings;
 class DeviceLink;
 class Session;
+enum class LinkWindow;
 } // namespace trellikon
 
 // The program's windows, known here only by name. The editors (editors/)
@@ -171,6 +172,9 @@ struct WindowContext {
     // installer is told in `parent` why nothing was written, if so. Without
     // it (windows tested alone) the link writes at once.
     std::function<void(QWidget* parent)> writeSettings;
+    // A window of the link closed by its OK: what follows (the parameters
+    // editor after a complete read) is the main window's to decide.
+    std::function<void(trellikon::LinkWindow)> linkWindowOk;
 
     // Every window but the main one, created once at start in this order:
     // parameters editor, alarm texts editor, read, write and connection progress,

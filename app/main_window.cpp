@@ -62,18 +62,27 @@ QLabel* commandLabel(QWidget* parent, const char* name, const QString& text) {
 
 TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs& files,
                QWidget* parent)
-    : QWidget(parent), link_(settings_, port, *this),
-      journal_(TForm1::openRegisterFile, kProgramVersion) {
+    : QWidget(parent), session_(port, *this), journal_(TForm1::openRegisterFile, kProgramVersion) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("DOMOWY TRELLIKON"));
     setAcceptDrops(true);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
-    ctx_.settings = &settings_;
-    ctx_.link = &link_;
+    ctx_.settings = &session_.settings();
+    ctx_.link = &session_.link();
+    ctx_.session = &session_;
     ctx_.stack = &stack_;
+    // A step that shows a window (the write's, after the backup) comes once
+    // the tick that ended the step before is over: at the next turn of the
+    // event loop, or when the command that began the write regains control,
+    // whichever is first.
+    session_.defer = [this](std::function<void()> step) {
+        deferred_ = std::move(step);
+        QTimer::singleShot(0, this, [this] { runDeferred(); });
+    };
     ctx_.messages = &messages;
+    session_.useStore(&journal_);
     ctx_.files = &files;
     stack_.setRoot(this);
 
@@ -115,7 +124,7 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     adapterBehind = [](const std::string& name) { return trellikon::adapterOf(name); };
     for (const auto& p : trellikon::presentPorts())
         portsAtStart.push_back(p.name);
-    link_.appearedPorts = [this] {
+    session_.link().appearedPorts = [this] {
         std::vector<std::string> appeared;
         for (const auto& p : allPorts()) {
             if (std::find(portsAtStart.begin(), portsAtStart.end(), p.name) == portsAtStart.end())
@@ -123,7 +132,7 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
         }
         return appeared;
     };
-    link_.portsNow = [this] {
+    session_.link().portsNow = [this] {
         std::vector<std::string> now;
         for (const auto& p : allPorts())
             now.push_back(trellikon::portLabel(p.name));
@@ -276,17 +285,18 @@ void TForm1::createWindows() {
     register_->write = [this](const trellikon::reg::Version& version, const QString& origin) {
         writeVersion(version, origin);
     };
-    ctx_.beforeWrite = [this](QWidget* parent) { return backUpBeforeWrite(parent); };
+    ctx_.writeSettings = [this](QWidget* parent) { writeSettings(parent); };
+    ctx_.linkWindowOk = [this](LinkWindow window) { linkWindowOk(window); };
 }
 
 void TForm1::FormCreate() {
     ctx_.texts_opened_from_parameters = 0;
     Timer3->stop();
     ctx_.edits_armed = 0;
-    link_.reset();
-    settings_.startWithErasedImage();
+    session_.link().reset();
+    session_.settings().startWithErasedImage();
     ComboBox1->setCurrentIndex(0);
-    link_.setPortName("COM1");
+    session_.setPortName("COM1");
 }
 
 int TForm1::ComboBox1ItemIndex() const {
@@ -297,10 +307,10 @@ int TForm1::ComboBox1ItemIndex() const {
 void TForm1::ComboBox1Change() {
     const int index = ComboBox1ItemIndex();
     if (index >= 0 && index < kPortCount)
-        link_.setPortName("COM" + std::to_string(index + 1));
+        session_.setPortName("COM" + std::to_string(index + 1));
     else if (index >= kPortCount)
-        link_.setPortName(ComboBox1->itemData(index).toString().toStdString());
-    ComboBox1->setToolTip(portTooltip(link_.port_name));
+        session_.setPortName(ComboBox1->itemData(index).toString().toStdString());
+    ComboBox1->setToolTip(portTooltip(session_.portName()));
 }
 
 // The eight names stay items 0 to 7; the ports beyond them are asked for anew
@@ -361,16 +371,16 @@ void TForm1::refreshPortTooltips() {
                                                 : ComboBox1->itemData(i).toString().toStdString();
         ComboBox1->setItemData(i, portTooltip(name), Qt::ToolTipRole);
     }
-    ComboBox1->setToolTip(portTooltip(link_.port_name));
+    ComboBox1->setToolTip(portTooltip(session_.portName()));
 }
 
 void TForm1::SpeedButton1Click() {
     offerRememberedCable();
-    link_.connectCommand();
+    session_.connect();
 }
 
 void TForm1::offerRememberedCable() {
-    const std::string chosen = link_.port_name;
+    const std::string chosen = session_.portName();
     if (!allPorts || !portThere || portThere(chosen))
         return;
     const auto found =
@@ -402,7 +412,7 @@ void TForm1::choosePort(const std::string& name) {
         else
             ComboBox1->setEditText(QString::fromStdString(name));
     }
-    link_.setPortName(name);
+    session_.setPortName(name);
     ComboBox1->setToolTip(portTooltip(name));
 }
 
@@ -419,7 +429,7 @@ void TForm1::SpeedButton4Click() {
 }
 
 void TForm1::SpeedButton5Click() {
-    link_.readCommand();
+    session_.read();
 }
 
 void TForm1::SpeedButton6Click() {
@@ -446,7 +456,7 @@ void TForm1::loadTemplateFile(const QString& path) {
 }
 
 void TForm1::takeImage(const trellikon::SettingsImage::Bytes& bytes, const QString& origin) {
-    settings_.loadImage(bytes);
+    session_.settings().loadImage(bytes);
     origin_ = origin;
 }
 
@@ -454,27 +464,47 @@ void TForm1::CompareButtonClick() {
     stack_.showModal(comparison_);
 }
 
-void TForm1::outcome(trellikon::LinkOutcome what) {
-    // The cable that answered is the one to look for when its port goes missing.
-    if (what == trellikon::LinkOutcome::Connected && adapterBehind) {
-        if (const auto adapter = adapterBehind(link_.port_name))
-            cables.remember(*adapter); // a failure costs only the proposal next time
-    }
-    // A read into the program (not into a copy) replaces its settings.
-    if (what == trellikon::LinkOutcome::ReadComplete && !link_.readingCopy()) {
+// What the session reports, and what each event does in the windows. Steps
+// that show a window of their own (the write after its backup) come through
+// the session's `defer`, once the tick that led to them is over.
+void TForm1::sessionEvent(trellikon::SessionEvent what) {
+    using trellikon::SessionEvent;
+    switch (what) {
+    case SessionEvent::Connected:
+        // The cable that answered is the one to look for when its port goes missing.
+        if (adapterBehind) {
+            if (const auto adapter = adapterBehind(session_.portName()))
+                cables.remember(*adapter); // a failure costs only the proposal next time
+        }
+        break;
+    case SessionEvent::ReadComplete:
+        // A read into the program (not into a copy) replaces its settings.
         origin_ =
             QString::fromUtf8("urządzenie na porcie %1, odczyt %2")
-                .arg(outside::line(QString::fromStdString(link_.port_name)),
+                .arg(outside::line(QString::fromStdString(session_.portName())),
                      QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")));
-        recordRead();
+        tellRead();
+        break;
+    case SessionEvent::ReadCopyComplete:
+        // The backup's read has nothing to show: the write follows by itself.
+        if (session_.step() == trellikon::Session::Step::BackingUp)
+            stack_.closeWindow(ctx_.form4);
+        break;
+    case SessionEvent::BackupFailed:
+        tellNoBackup();
+        break;
+    case SessionEvent::DecisionNeeded:
+        decideWrite();
+        break;
+    case SessionEvent::WriteCancelled:
+        restore_.reset();
+        break;
+    case SessionEvent::WriteComplete:
+        tellWrite();
+        break;
+    default:
+        break;
     }
-    // The backup's read has nothing to show: the write follows at once.
-    if (what == trellikon::LinkOutcome::ReadComplete && link_.readingCopy() && backingUp_)
-        stack_.closeWindow(ctx_.form4);
-    if (what == trellikon::LinkOutcome::Connected)
-        journal_.connected();
-    if (what == trellikon::LinkOutcome::WriteComplete)
-        recordWrite();
 }
 
 void TForm1::openStartupFile(const QStringList& arguments) {
@@ -514,11 +544,11 @@ void TForm1::SpeedButton8Click() {
 }
 
 void TForm1::Timer1Timer() {
-    link_.Timer1Timer();
+    session_.Timer1Timer();
 }
 
 void TForm1::Timer2Timer() {
-    link_.Timer2Timer();
+    session_.Timer2Timer();
 }
 
 void TForm1::Timer3Timer() {
@@ -543,6 +573,11 @@ void TForm1::connectDiagnosis(const std::string& text) {
         ctx_.form6->setDiagnosis(diagnosis);
 }
 
+// The table from the link's windows to ours: which window shows a link
+// window's texts and bar (progressWindow), what its showing and closing do
+// (showWindow, closeWindow), and what follows its OK (linkWindowOk). The
+// session's events are routed in sessionEvent above; no window opens another
+// by itself.
 ProgressDialog* TForm1::progressWindow(LinkWindow window) const {
     switch (window) {
     case LinkWindow::Connection:
@@ -581,6 +616,13 @@ void TForm1::showWindow(LinkWindow window) {
     if (Timer2->isActive())
         standIn.start();
     stack_.showModal(ctx_.form11);
+}
+
+void TForm1::linkWindowOk(LinkWindow window) {
+    // After a failed read the connection is given up; after a read into a
+    // copy there is nothing to edit.
+    if (window == LinkWindow::ReadProgress && session_.link().readWindowOk())
+        stack_.showModal(ctx_.form2);
 }
 
 void TForm1::closeWindow(LinkWindow window) {

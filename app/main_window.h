@@ -1,12 +1,14 @@
 #pragma once
-// The main window: it owns the settings image with its decoded settings, the
-// serial port and the device exchange, and renders what the exchange reports.
+// The main window: it owns the session with the device (the settings image,
+// its decoded settings and the link), renders what the link shows and acts on
+// the session's events.
 
 #include "cable_memory.h"
 #include "device_link.h"
 #include "device_settings.h"
 #include "port_names.h"
 #include "register_journal.h"
+#include "session.h"
 #include "window_support.h"
 
 #include <QComboBox>
@@ -26,7 +28,7 @@ class ComparisonWindow;
 class RegisterWindow;
 
 // Main window.
-class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserver {
+class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObserver {
     Q_OBJECT
   public:
     TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs& files,
@@ -108,8 +110,9 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     // ports that came since first (most likely the cable plugged in since).
     std::vector<std::string> portsAtStart;
 
-    trellikon::DeviceSettings& settings() { return settings_; }
-    trellikon::DeviceLink& link() { return link_; }
+    trellikon::Session& session() { return session_; }
+    trellikon::DeviceSettings& settings() { return session_.settings(); }
+    trellikon::DeviceLink& link() { return session_.link(); }
     WindowContext& context() { return ctx_; }
     ModalStack& stack() { return stack_; }
     ComparisonWindow* comparisonWindow() { return comparison_; }
@@ -134,7 +137,9 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     void closeWindow(trellikon::LinkWindow window) override;
     void errorMessage(const std::string& text, const std::string& detail) override;
     void connectDiagnosis(const std::string& text) override;
-    void outcome(trellikon::LinkOutcome what) override;
+    // A link window's OK, after it closed the window.
+    void linkWindowOk(trellikon::LinkWindow window);
+    void sessionEvent(trellikon::SessionEvent what) override;
 
   protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -158,18 +163,22 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     static std::unique_ptr<trellikon::reg::RegisterStore> openRegisterFile(std::string& error);
     // The register, opened now if it was not; its notice shown once.
     trellikon::reg::RegisterStore* openedRegister(QWidget* parent);
-    // What the register does around the exchange with the device.
-    void recordRead();
+    // What the register did around the exchange with the device, told.
+    void tellRead();
     void askInstallation(trellikon::reg::Id version, const trellikon::SettingsImage::Bytes& bytes);
-    bool backUpBeforeWrite(QWidget* parent);
-    void recordWrite();
+    void tellWrite();
+    // The program's image to the device through the session's steps.
+    void writeSettings(QWidget* parent);
+    // The decision before the first write frame: the backup is stored by now.
+    void decideWrite();
+    void tellNoBackup();
+    void runDeferred();
     // Restores a version from the register: into the program, then to the device.
     void writeVersion(const trellikon::reg::Version& version, const QString& origin);
     // A message box once the running tick has ended.
     void tellLater(const QString& text, const QString& detail = {});
 
-    trellikon::DeviceSettings settings_;
-    trellikon::DeviceLink link_;
+    trellikon::Session session_;
     ModalStack stack_;
     WindowContext ctx_;
     ComparisonWindow* comparison_ = nullptr;
@@ -177,5 +186,13 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     QString origin_;
     QString status_; // the status line's last text, before any diagnosis
     trellikon::reg::Journal journal_;
-    bool backingUp_ = false;
+    // The window a write's messages belong to, and a version from the
+    // register that becomes the program's settings once the backup is stored.
+    QWidget* writeParent_ = nullptr;
+    struct Restore {
+        trellikon::SettingsImage::Bytes bytes;
+        QString origin;
+    };
+    std::optional<Restore> restore_;
+    std::function<void()> deferred_; // the session's next step
 };

@@ -10,6 +10,8 @@
 #include "settings_comparison_window.h"
 #include "sqlite_register.h"
 
+#include <utility>
+
 namespace {
 
 const char* const kNoBackup =
@@ -29,6 +31,7 @@ std::unique_ptr<trellikon::reg::RegisterStore> TForm1::openRegisterFile(std::str
 
 void TForm1::useRegister(trellikon::reg::Journal::Opener opener) {
     journal_ = trellikon::reg::Journal(std::move(opener), kProgramVersion);
+    session_.useStore(journal_.enabled() ? &journal_ : nullptr);
 }
 
 trellikon::reg::RegisterStore* TForm1::openedRegister(QWidget* parent) {
@@ -43,13 +46,14 @@ void TForm1::tellLater(const QString& text, const QString& detail) {
     QTimer::singleShot(0, this, [this, text, detail] { ctx_.messages->error(this, text, detail); });
 }
 
-// Called from inside the tick that stored the last block: the read is
-// committed at once, and the question whose it is comes when the tick is over.
-void TForm1::recordRead() {
+// Called from inside the tick that stored the last block, where the session
+// has committed the read: what it says, and the question whose it is, come
+// when the tick is over.
+void TForm1::tellRead() {
     if (!journal_.enabled())
         return;
-    const auto bytes = settings_.image.bytes();
-    const auto stored = journal_.recordRead(bytes, link_.port_name);
+    const auto bytes = session_.settings().image.bytes();
+    const auto stored = journal_.lastRead();
     const std::string notice = journal_.takeNotice();
     if (!stored.ok()) {
         tellLater(QString::fromUtf8("Odczyt nie został zapisany w rejestrze instalacji: ") +
@@ -77,40 +81,41 @@ void TForm1::askInstallation(trellikon::reg::Id version,
                                        QString::fromStdString(done.error));
 }
 
-// Before the first write frame the device's present content is committed to
-// the register: the read of this connection when nothing was written since,
-// else a read into a copy made now. Without it nothing is written.
-bool TForm1::backUpBeforeWrite(QWidget* parent) {
-    if (!journal_.enabled())
-        return true;
-    const auto refuse = [this, parent](const std::string& why) {
-        ctx_.messages->error(parent, QString::fromUtf8(kNoBackup).arg(QString::fromStdString(why)));
-        return false;
-    };
-    trellikon::reg::RegisterStore* store = openedRegister(parent);
-    if (!store)
-        return refuse(journal_.openError());
-    if (!store->writable())
-        return refuse("rejestr jest uszkodzony i tylko do odczytu");
-    if (!journal_.deviceStored()) {
-        const std::string port = link_.port_name;
-        backingUp_ = true;
-        link_.readCopyCommand();
-        backingUp_ = false;
-        const trellikon::SettingsImage::Bytes* copy = link_.readCopy();
-        if (!copy || !link_.connected)
-            return refuse("odczyt ustawień z urządzenia nie został zakończony");
-        if (const auto stored = journal_.recordBackup(*copy, port); !stored.ok())
-            return refuse(stored.error);
-    }
-    journal_.writeBegun();
-    return true;
+// Before the first write frame the session has the device's present content
+// committed to the register: the read of this connection when nothing was
+// written since, else a read into a copy made now. Without it nothing is written.
+void TForm1::writeSettings(QWidget* parent) {
+    writeParent_ = parent;
+    if (journal_.enabled())
+        openedRegister(parent); // its notice, once
+    session_.write();
+    runDeferred();
 }
 
-void TForm1::recordWrite() {
-    if (!journal_.enabled() || !journal_.store())
+void TForm1::runDeferred() {
+    if (auto step = std::exchange(deferred_, nullptr))
+        step();
+}
+
+void TForm1::tellNoBackup() {
+    restore_.reset();
+    ctx_.messages->error(
+        writeParent_ ? writeParent_ : this,
+        QString::fromUtf8(kNoBackup).arg(QString::fromStdString(session_.backupError())));
+}
+
+void TForm1::decideWrite() {
+    if (restore_) {
+        takeImage(restore_->bytes, restore_->origin);
+        restore_.reset();
+    }
+    session_.proceed();
+}
+
+void TForm1::tellWrite() {
+    if (!journal_.enabled())
         return;
-    const auto stored = journal_.recordWrite(settings_.image.bytes(), link_.port_name);
+    const auto& stored = journal_.lastWrite();
     if (!stored.ok())
         tellLater(QString::fromUtf8("Zapis do urządzenia nie został odnotowany w rejestrze "
                                     "instalacji: ") +
@@ -135,8 +140,7 @@ void TForm1::writeVersion(const trellikon::reg::Version& version, const QString&
     QWidget* parent = this;
     if (register_ && stack_.isShown(register_))
         parent = register_;
-    link_.disarmWatch();
-    if (!link_.connected) {
+    if (!session_.writeAllowed()) {
         ctx_.messages->error(parent,
                              QString::fromUtf8("Zapis ustawień nie może być przeprowadzony, "
                                                "Wybierz port komputera, wyłącz i włącz "
@@ -147,8 +151,7 @@ void TForm1::writeVersion(const trellikon::reg::Version& version, const QString&
     // The device it goes back to is that installation's.
     if (version.info.installationId != 0)
         journal_.choose(version.info.installationId);
-    if (!backUpBeforeWrite(parent))
-        return;
-    takeImage(version.bytes, origin);
-    link_.beginWrite();
+    // The version becomes the program's settings only once the backup is kept.
+    restore_ = Restore{version.bytes, origin};
+    writeSettings(parent);
 }

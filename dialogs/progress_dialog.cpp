@@ -72,8 +72,8 @@ TForm4::TForm4(WindowContext& context, QWidget* parent)
 
 void TForm4::Button1Click() {
     ctx.stack->closeWindow(this);
-    if (ctx.link->readWindowOk())
-        ctx.stack->showModal(ctx.parametersWindow);
+    if (ctx.linkWindowOk)
+        ctx.linkWindowOk(trellikon::LinkWindow::ReadProgress);
 }
 
 TForm5::TForm5(WindowContext& context, QWidget* parent)

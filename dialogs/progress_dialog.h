@@ -30,7 +30,8 @@ class TForm4 : public ProgressDialog {
     Q_OBJECT
   public:
     explicit TForm4(WindowContext& context, QWidget* parent = nullptr);
-    // Closes the window; after a complete read the parameters editor follows.
+    // Closes the window; the main window says what follows (after a
+    // complete read, the parameters editor).
     void Button1Click() override;
 };
 

@@ -21,6 +21,8 @@
 namespace trellikon {
 class DeviceSettings;
 class DeviceLink;
+class Session;
+enum class LinkWindow;
 } // namespace trellikon
 
 // The program's windows, known here only by name. The editors (editors/)
@@ -153,6 +155,8 @@ class QtFileDialogs : public FileDialogs {
 struct WindowContext {
     trellikon::DeviceSettings* settings = nullptr;
     trellikon::DeviceLink* link = nullptr;
+    // The session the link belongs to: what a write asks before it begins.
+    trellikon::Session* session = nullptr;
     ModalStack* stack = nullptr;
     MessageBoxes* messages = nullptr;
     FileDialogs* files = nullptr;
@@ -163,10 +167,14 @@ struct WindowContext {
     std::uint8_t texts_opened_from_parameters = 0;
     QTimer* Timer3 = nullptr;
 
-    // Runs before a write from the windows sends its first frame: the device's
-    // present content is stored first (the installations register). False,
-    // the installer having been told why, when nothing may be written.
-    std::function<bool(QWidget* parent)> beforeWrite;
+    // Writes the program's settings to the device through the session's steps
+    // (the backup the register keeps, the decision, the frames); the
+    // installer is told in `parent` why nothing was written, if so. Without
+    // it (windows tested alone) the link writes at once.
+    std::function<void(QWidget* parent)> writeSettings;
+    // A window of the link closed by its OK: what follows (the parameters
+    // editor after a complete read) is the main window's to decide.
+    std::function<void(trellikon::LinkWindow)> linkWindowOk;
 
     // Every window but the main one, created once at start in this order:
     // parameters editor, alarm texts editor, read, write and connection progress,

@@ -7,6 +7,7 @@
 #include "entry_rules.h"
 #include "files.h"
 #include "parameters_editor.h"
+#include "session.h"
 #include "settings_encoder.h"
 
 #include <QApplication>
@@ -261,8 +262,7 @@ void TForm3::SpeedButton3Click() {
 }
 
 void TForm3::SpeedButton4Click() {
-    ctx.link->disarmWatch();
-    if (!ctx.link->connected) {
+    if (!ctx.session->writeAllowed()) {
         error(kWriteNotConnected);
         return;
     }
@@ -279,11 +279,10 @@ void TForm3::SpeedButton4Click() {
         finishCommand();
         return;
     }
-    if (ctx.beforeWrite && !ctx.beforeWrite(this)) {
-        finishCommand();
-        return;
-    }
-    ctx.link->beginWrite();
+    if (ctx.writeSettings)
+        ctx.writeSettings(this);
+    else
+        ctx.link->beginWrite();
 }
 
 void TForm3::SpeedButton5Click() {

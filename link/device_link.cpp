@@ -44,8 +44,8 @@ namespace {
 using NoPorts = std::vector<std::string>;
 } // namespace
 
-DeviceLink::DeviceLink(DeviceSettings& settings, SerialPort& port, LinkObserver& observer)
-    : settings_(settings), port_(port), out_(observer) {
+DeviceLink::DeviceLink(SettingsImage& image, SerialPort& port, LinkObserver& observer)
+    : image_(image), port_(port), out_(observer) {
     port_name = "COM1";
 }
 
@@ -159,31 +159,27 @@ void DeviceLink::receiveStep() {
         }
     }
 
-    // A reply nobody asked for would overwrite the image and run the decoders
-    // over what the editors stored.
+    // A reply nobody asked for would overwrite the image the editors stored.
     if (request_block && got >= kBlockFrameSize && rb[0] == kStart && rb[1] == kRead &&
         rb[kBlockFrameSize - 1] ==
             SettingsImage::checkByteOf(std::span(rb.data(), kBlockFrameSize - 1))) {
         connected = 1;
         silence_ticks = 0;
         // Our own block number decides where the data goes, never the reply's.
-        SettingsImage& target = copy_read_ ? copy_ : settings_.image;
+        SettingsImage& target = copy_read_ ? copy_ : image_;
         target.setBlock(block_no, std::span(rb.data() + 3, layout::kBlockSize));
         if (block_no <= 6) {
             request_block = 1;
             ++block_no;
         } else {
             request_block = 0;
+            copy_complete_ = copy_read_;
             out_.outcome(LinkOutcome::ReadComplete);
             setBar(LinkWindow::ReadProgress, 0);
             label(LinkWindow::ReadProgress, 1, texts::kReadDone);
             setBar(LinkWindow::ReadProgress, kProgressBarMax);
             read_active = 0;
             silence_ticks = 0;
-            if (copy_read_)
-                copy_complete_ = true;
-            else
-                settings_.decodeAll();
         }
     }
 }
@@ -205,7 +201,7 @@ void DeviceLink::sendStep() {
         sendFrame(kHandshakeSize);
     }
     if (write_active) {
-        const auto block = settings_.image.block(block_no);
+        const auto block = image_.block(block_no);
         if (!block)
             return;
         sb[0] = kStart;
@@ -359,7 +355,7 @@ void DeviceLink::beginRead(bool copy) {
         out_.errorMessage(texts::kReadNotConnected, "");
         return;
     }
-    (copy ? copy_ : settings_.image).eraseAll();
+    (copy ? copy_ : image_).eraseAll();
     setBar(LinkWindow::ReadProgress, 0);
     read_active = 1;
     label(LinkWindow::ReadProgress, 1, texts::kReadStarted);

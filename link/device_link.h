@@ -11,6 +11,8 @@
 //   frame                          the frame bytes both ends of the cable agree on
 //   LineCensus                     what the line carried while waiting for the
 //                                  handshake, said when none came
+//   TickDriver                     the two ticks on a clock of the caller's choice
+//                                  (the command line's steady clock, a test's jumps)
 //
 // The device's side (the simulated device, the in-memory port, the
 // pseudo-terminal server and the virtual line) lives in sim/, a library the
@@ -42,7 +44,7 @@ enum class LinkWindow {
 // What happened to the exchange, for callers that act on it rather than show
 // it. An outcome is reported at the moment the link decides it, before the
 // texts that tell the user; a complete read is reported once its last block is
-// stored, ahead of the decoding.
+// stored. The link decodes nothing: the session does, on that report.
 enum class LinkOutcome {
     Connected,     // a handshake arrived (again, for every repeated handshake)
     ConnectFailed, // no handshake within the connection time
@@ -126,7 +128,10 @@ class DeviceLink {
     static constexpr int kConnectLimit = 60;
     static constexpr int kTransferLimit = 50;
 
-    DeviceLink(DeviceSettings& settings, SerialPort& port, LinkObserver& observer);
+    // The link reads into and writes from the image alone.
+    DeviceLink(SettingsImage& image, SerialPort& port, LinkObserver& observer);
+    DeviceLink(DeviceSettings& settings, SerialPort& port, LinkObserver& observer)
+        : DeviceLink(settings.image, port, observer) {}
 
     // Events.
     void Timer1Timer(); // receive step, then send step
@@ -137,15 +142,16 @@ class DeviceLink {
     // window. False when the port could not be opened (the message was shown).
     bool connectCommand();
     // Read command: refuses without a connection, else erases the image and
-    // shows the read progress window.
+    // shows the read progress window. The link does not decode what it read.
     void readCommand();
     // Read into a copy: the same frames, ticks, time-outs, texts and progress
-    // window as readCommand, but the blocks go into a buffer of the link's own
-    // and nothing is decoded, so the program's image and decoded settings stay
-    // as they were. The read window's OK then opens no editor.
+    // window as readCommand, but the blocks go into a buffer of the link's own,
+    // so the program's image stays as it was. The read window's OK then opens
+    // no editor.
     void readCopyCommand();
-    // The copy once a copy read has stored all eight blocks; nothing while it
-    // runs, after it failed, or once another read has begun.
+    // The copy once a copy read has stored all eight blocks (already when its
+    // outcome is reported); nothing while it runs, after it failed, or once
+    // another read has begun.
     const SettingsImage::Bytes* readCopy() const;
     // Whether the last read begun was one into the copy.
     bool readingCopy() const { return copy_read_; }
@@ -227,7 +233,7 @@ class DeviceLink {
     void advanceBar(LinkWindow window, int max);
     void label(LinkWindow window, int n, const char* text);
 
-    DeviceSettings& settings_;
+    SettingsImage& image_;
     SerialPort& port_;
     LinkObserver& out_;
     LinkError open_error_;

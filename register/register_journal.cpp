@@ -23,7 +23,7 @@ std::string Journal::takeNotice() {
 }
 
 void Journal::connected() {
-    installation_ = 0;
+    installation_ = kept_;
     deviceStored_ = false;
 }
 
@@ -36,7 +36,7 @@ Result<Id> Journal::add(const Bytes& bytes, const char* kind, const std::string&
 }
 
 Result<Id> Journal::recordRead(const Bytes& bytes, const std::string& port) {
-    auto stored = add(bytes, kind::kRead, port, 0);
+    auto stored = add(bytes, kind::kRead, port, kept_);
     deviceStored_ = stored.ok();
     return stored;
 }
@@ -76,6 +76,31 @@ Result<Id> Journal::recordBackup(const Bytes& bytes, const std::string& port) {
 Result<Id> Journal::recordWrite(const Bytes& bytes, const std::string& port) {
     deviceStored_ = false;
     return add(bytes, kind::kWrite, port, installation_);
+}
+
+void Journal::readComplete(const Bytes& bytes, const std::string& port) {
+    lastRead_ = recordRead(bytes, port);
+}
+
+std::string Journal::readyForBackup() {
+    RegisterStore* r = store();
+    if (!r)
+        return error_;
+    if (!r->writable())
+        return "rejestr jest uszkodzony i tylko do odczytu";
+    return {};
+}
+
+std::string Journal::storeBackup(const Bytes& bytes, const std::string& port) {
+    lastBackup_ = recordBackup(bytes, port);
+    return lastBackup_.error;
+}
+
+void Journal::writeComplete(const Bytes& bytes, const std::string& port) {
+    lastWrite_ = {};
+    if (!store())
+        return;
+    lastWrite_ = recordWrite(bytes, port);
 }
 
 } // namespace trellikon::reg

@@ -1,9 +1,13 @@
 #pragma once
-// The register as one run of the window program keeps it: opened when first
-// needed, the installation chosen in this connection, and whether what the
-// device holds now is already stored, so that a write can be refused until it is.
+// The register as one run of the window program or the command line keeps
+// it: opened when first needed, the installation chosen in this connection,
+// and whether what the device holds now is already stored, so that a write can
+// be refused until it is. It is the session's store (link/session_store.h):
+// the session calls it at every step of a read and a write, and the window or
+// the command line then says what it recorded.
 
 #include "register_store.h"
+#include "session_store.h"
 
 #include <functional>
 #include <memory>
@@ -11,7 +15,7 @@
 
 namespace trellikon::reg {
 
-class Journal {
+class Journal final : public SessionStore {
   public:
     // Opens the register, or gives nothing and the reason.
     using Opener = std::function<std::unique_ptr<RegisterStore>(std::string& error)>;
@@ -29,7 +33,10 @@ class Journal {
     std::string takeNotice();
 
     // A new connection: the device behind the cable may be another one.
-    void connected();
+    void connected() override;
+    // Every version of this run belongs to `installation` (named on the
+    // command line): a read is recorded as its, and a new connection keeps it.
+    void keep(Id installation) { kept_ = installation_ = installation; }
 
     // A complete read into the program, kept unassigned until the installer
     // says whose it is. Being stored, it is the backup for the next write.
@@ -47,12 +54,22 @@ class Journal {
 
     // Whether the device's present content is in the register: read in this
     // connection, and nothing written since.
-    bool deviceStored() const { return deviceStored_; }
+    bool deviceStored() const override { return deviceStored_; }
     // A read into a copy made just before a write, committed before it.
     Result<Id> recordBackup(const Bytes& bytes, const std::string& port);
     // A write has begun: what the device holds is no longer known.
-    void writeBegun() { deviceStored_ = false; }
+    void writeBegun() override { deviceStored_ = false; }
     Result<Id> recordWrite(const Bytes& bytes, const std::string& port);
+
+    // The session's steps. What each recorded (or why it could not) is kept
+    // for the caller to tell: lastRead(), lastBackup(), lastWrite().
+    void readComplete(const Bytes& bytes, const std::string& port) override;
+    std::string readyForBackup() override;
+    std::string storeBackup(const Bytes& bytes, const std::string& port) override;
+    void writeComplete(const Bytes& bytes, const std::string& port) override;
+    const Result<Id>& lastRead() const { return lastRead_; }
+    const Result<Id>& lastBackup() const { return lastBackup_; }
+    const Result<Id>& lastWrite() const { return lastWrite_; }
 
   private:
     Result<Id> add(const Bytes& bytes, const char* kind, const std::string& port, Id installation);
@@ -63,7 +80,9 @@ class Journal {
     std::string error_;
     bool noticeGiven_ = false;
     Id installation_ = 0;
+    Id kept_ = 0;
     bool deviceStored_ = false;
+    Result<Id> lastRead_, lastBackup_, lastWrite_;
 };
 
 } // namespace trellikon::reg

@@ -1,13 +1,13 @@
 #pragma once
 // Records what the device exchange shows, as readable lines, for the tests.
-#include "device_link.h"
+#include "session.h"
 
 #include <QStringList>
 #include <functional>
 #include <optional>
 #include <vector>
 
-class LinkRecorder : public trellikon::LinkObserver {
+class LinkRecorder : public trellikon::SessionObserver {
   public:
     QStringList events;
     QString status;

@@ -121,11 +121,7 @@ bool validUtf8(const std::string& s) {
 }
 
 // Time that only moves when the session waits for its next tick.
-struct VirtualClock final : cli::TickClock {
-    std::int64_t now = 0;
-    std::int64_t nowMs() override { return now; }
-    void sleepUntilMs(std::int64_t ms) override { now = std::max(now, ms); }
-};
+using VirtualClock = trellikon::ManualTickClock;
 
 // Time that is the virtual line's: it moves while the session sleeps and while
 // a frame goes out.

@@ -25,15 +25,17 @@ using trellikon::testing::handshake;
 using trellikon::testing::readReply;
 
 // A link wired to a scripted port (tests deliver bytes by hand).
+// The link inside the session that decodes what it reads, as both programs have it.
 struct Bench {
-    DeviceSettings settings;
     MemoryPort port;
     LinkRecorder out;
     // The frames delivered, where they lie on the line: what a judged tick
     // may have done is told from them, not from the bytes.
     trellikon::testing::Line line{true};
     std::size_t delivered = 0;
-    DeviceLink link{settings, port, out};
+    trellikon::Session session{port, out};
+    DeviceSettings& settings = session.settings();
+    DeviceLink& link = session.link();
     SimulatedDevice* device;
     explicit Bench(SimulatedDevice* d = nullptr) : port(d), device(d) {}
 

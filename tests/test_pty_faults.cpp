@@ -96,10 +96,11 @@ class Rig {
     std::function<void()> afterTick, onTimer2;
 
     CountingPort port;
-    DeviceSettings settings;
     LinkRecorder out;
-    DeviceLink link{settings, port, out};
-    TickDriver ticks{clock, [this] { link.Timer1Timer(); }, [this] { link.Timer2Timer(); }};
+    trellikon::Session session{port, out};
+    DeviceSettings& settings = session.settings();
+    DeviceLink& link = session.link();
+    TickDriver& ticks = session.tickDriver(clock);
 };
 
 // `first` blocks of `a`, the rest of `b`.

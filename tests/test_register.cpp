@@ -26,11 +26,8 @@ using namespace trellikon::reg;
 
 namespace {
 
-struct VirtualClock final : cli::TickClock {
-    std::int64_t now = 0;
-    std::int64_t nowMs() override { return now; }
-    void sleepUntilMs(std::int64_t ms) override { now = std::max(now, ms); }
-};
+// Time that only moves when the session waits for its next tick.
+using VirtualClock = trellikon::ManualTickClock;
 
 // A sound image with these numbers: user 1 and the callers (position, number).
 Bytes image(const std::string& user1, const std::vector<std::pair<int, std::string>>& callers,

@@ -367,6 +367,7 @@ int runRead(const std::string& portName, const std::string& outPath, const Trans
     if (const int rc = record.open(options.record, err); rc != kExitOk)
         return rc;
     DeviceSession session(port, clock, err, options.fast);
+    session.useStore(record.store());
     if (Outcome r = connectRemembering(session, portName, options, err); !r.ok())
         return fail(err, r.exitCode, r.message);
     Bytes bytes{};
@@ -375,7 +376,7 @@ int runRead(const std::string& portName, const std::string& outPath, const Trans
     if (const std::string e = saveFileAtomically(outPath, bytes.data(), bytes.size()); !e.empty())
         return fail(err, kExitUsage, "nie można zapisać pliku „" + outPath + "”: " + e);
     err << "Zapisano „" << outPath << "”\n";
-    return record.add(bytes, reg::kind::kRead, portName, err);
+    return record.tellRead(bytes, err);
 }
 
 int runWrite(const std::string& portName, const std::string& inPath, const TransferOptions& options,

@@ -59,63 +59,57 @@ int TransferRecord::open(const RegisterChoice& choice, std::ostream& err) {
     if (choice.mode != RegisterChoice::Record)
         return kExitOk;
     int code = kExitOk;
-    register_ = openRegister(choice, true, err, code);
-    if (!register_)
+    std::unique_ptr<reg::SqliteRegister> opened = openRegister(choice, true, err, code);
+    if (!opened)
         return code;
+    reg::SqliteRegister& r = *opened;
+    // The journal opens its register when first asked: here, the one just opened.
+    auto held = std::make_shared<std::unique_ptr<reg::SqliteRegister>>(std::move(opened));
+    journal_ = std::make_unique<reg::Journal>(
+        [held](std::string&) { return std::unique_ptr<reg::RegisterStore>(std::move(*held)); },
+        TRELLIKON_VERSION);
+    journal_->store();
     if (choice.installation.empty())
         return kExitOk;
-    const auto found = register_->installationNamed(choice.installation);
+    const auto found = r.installationNamed(choice.installation);
     if (!found.ok())
         return fail(err, kExitUsage, found.error);
     if (found.value) {
-        installation_ = found.value->id;
+        useInstallation(found.value->id, choice.installation);
         return kExitOk;
     }
-    const auto created = register_->createInstallation(choice.installation, {}, {});
+    const auto created = r.createInstallation(choice.installation, {}, {});
     if (!created.ok())
         return fail(err, kExitUsage, created.error);
-    installation_ = created.value;
+    useInstallation(created.value, choice.installation);
     err << "Nowa instalacja w rejestrze: „" << plain(choice.installation) << "”\n";
     return kExitOk;
 }
 
-int TransferRecord::backUp(DeviceSession& session, const std::string& portName, std::ostream& err) {
-    if (choice_.mode == RegisterChoice::Refused) {
-        err << kProgramName << ": zapis bez kopii zapasowej w rejestrze (--no-register)\n";
-        return kExitOk;
-    }
-    if (!register_)
-        return kExitOk;
-    err << "Kopia zapasowa: odczyt ustawień z urządzenia\n";
-    Bytes present{};
-    if (Outcome r = session.read(present); !r.ok())
-        return fail(err, kExitUsage,
-                    "nie udało się odczytać kopii zapasowej (" + r.message +
-                        "); nic nie zostało zapisane do urządzenia");
-    const auto stored = register_->record(
-        {present, reg::kind::kBackup, portName, TRELLIKON_VERSION, installation_, {}});
-    if (!stored.ok())
-        return fail(err, kExitUsage,
-                    "nie można zachować kopii zapasowej: " + stored.error +
-                        "; nic nie zostało zapisane do urządzenia");
-    err << "Kopia zapasowa w rejestrze: wersja " << stored.value << '\n';
-    return kExitOk;
+void TransferRecord::useInstallation(reg::Id id, const std::string& name) {
+    installation_ = id;
+    choice_.installation = name;
+    if (journal_)
+        journal_->keep(id);
 }
 
-int TransferRecord::add(const Bytes& bytes, const char* kind, const std::string& portName,
-                        std::ostream& err) {
-    if (!register_)
-        return kExitOk;
-    const auto stored =
-        register_->record({bytes, kind, portName, TRELLIKON_VERSION, installation_, {}});
+int TransferRecord::tell(const reg::Result<reg::Id>& stored, const char* kind, std::ostream& err) {
     if (!stored.ok())
         return fail(err, kExitUsage, "nie można odnotować w rejestrze: " + stored.error);
     err << "Rejestr: wersja " << stored.value << " (" << kind << ", "
         << (installation_ ? "instalacja „" + plain(choice_.installation) + "”"
                           : std::string(reg::kUnassigned))
         << ")\n";
-    if (installation_ == 0 && std::string(kind) == reg::kind::kRead) {
-        const auto proposals = register_->propose(bytes);
+    return kExitOk;
+}
+
+int TransferRecord::tellRead(const Bytes& bytes, std::ostream& err) {
+    if (!journal_)
+        return kExitOk;
+    if (const int rc = tell(journal_->lastRead(), reg::kind::kRead, err); rc != kExitOk)
+        return rc;
+    if (installation_ == 0) {
+        const auto proposals = journal_->store()->propose(bytes);
         if (proposals.ok() && !proposals.value.empty())
             err << "Najbliższa instalacja w rejestrze: „" << plain(proposals.value.front().name)
                 << "” (przy następnym odczycie podaj --installation)\n";
@@ -123,17 +117,34 @@ int TransferRecord::add(const Bytes& bytes, const char* kind, const std::string&
     return kExitOk;
 }
 
+void TransferRecord::tellBackup(std::ostream& err) {
+    if (journal_ && journal_->lastBackup().value != 0)
+        err << "Kopia zapasowa w rejestrze: wersja " << journal_->lastBackup().value << '\n';
+}
+
+int TransferRecord::tellWrite(std::ostream& err) {
+    if (!journal_)
+        return kExitOk;
+    return tell(journal_->lastWrite(), reg::kind::kWrite, err);
+}
+
 int writeToDevice(const std::string& portName, const Bytes& bytes, const TransferOptions& options,
                   TransferRecord& record, SerialPort& port, TickClock& clock, std::ostream& err) {
     DeviceSession session(port, clock, err, options.fast);
+    session.useStore(record.store());
     if (Outcome r = connectRemembering(session, portName, options, err); !r.ok())
         return fail(err, r.exitCode, r.message);
+    if (record.refused())
+        err << kProgramName << ": zapis bez kopii zapasowej w rejestrze (--no-register)\n";
     // Nothing leaves for the device before its present content is stored.
-    if (const int rc = record.backUp(session, portName, err); rc != kExitOk)
-        return rc;
+    session.backupBegins = [&err] { err << "Kopia zapasowa: odczyt ustawień z urządzenia\n"; };
+    session.decide = [&](const std::optional<Bytes>&, Bytes&) {
+        record.tellBackup(err);
+        return Outcome{};
+    };
     if (Outcome r = session.write(bytes); !r.ok())
         return fail(err, r.exitCode, r.message);
-    if (const int rc = record.add(bytes, reg::kind::kWrite, portName, err); rc != kExitOk)
+    if (const int rc = record.tellWrite(err); rc != kExitOk)
         return rc;
     if (options.verify) {
         err << "Weryfikacja: odczyt ustawień z urządzenia\n";

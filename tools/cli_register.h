@@ -4,6 +4,7 @@
 // write frame, every read and write recorded.
 
 #include "cli_commands.h"
+#include "register_journal.h"
 #include "sqlite_register.h"
 
 #include <memory>
@@ -15,26 +16,31 @@ namespace trellikon::cli {
 std::unique_ptr<reg::SqliteRegister> openRegister(const RegisterChoice& choice, bool change,
                                                   std::ostream& err, int& code);
 
+// The register's part in a read or a write of the command line: the
+// session's store (the journal, as the window program has it) over the
+// register chosen, and what it recorded said on the error stream.
 class TransferRecord {
   public:
     // Opens the register and finds or creates the chosen installation; an
     // exit code other than kExitOk ends the command before the device is touched.
     int open(const RegisterChoice& choice, std::ostream& err);
     // The installation a restored version belongs to.
-    void useInstallation(reg::Id id, const std::string& name) {
-        installation_ = id;
-        choice_.installation = name;
-    }
-    // Reads the device into a copy and commits it as the backup: kExitOk,
-    // or the reason printed and nothing to be written.
-    int backUp(DeviceSession& session, const std::string& portName, std::ostream& err);
-    // Records a read or a write; kExitUsage when it could not be recorded.
-    int add(const SettingsImage::Bytes& bytes, const char* kind, const std::string& portName,
-            std::ostream& err);
+    void useInstallation(reg::Id id, const std::string& name);
+    // What the session records with; none when nothing is recorded.
+    SessionStore* store() { return journal_.get(); }
+    // A write without a register because the user said so.
+    bool refused() const { return choice_.mode == RegisterChoice::Refused; }
+    // Says what the session recorded of a read, a backup, a write; kExitUsage
+    // when a read or a write could not be recorded.
+    int tellRead(const SettingsImage::Bytes& bytes, std::ostream& err);
+    void tellBackup(std::ostream& err);
+    int tellWrite(std::ostream& err);
 
   private:
+    int tell(const reg::Result<reg::Id>& stored, const char* kind, std::ostream& err);
+
     RegisterChoice choice_;
-    std::unique_ptr<reg::SqliteRegister> register_;
+    std::unique_ptr<reg::Journal> journal_;
     reg::Id installation_ = 0;
 };
 

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <ostream>
+#include <utility>
 
 namespace trellikon::cli {
 
 DeviceSession::DeviceSession(SerialPort& port, TickClock& clock, std::ostream& progress, bool fast)
-    : clock_(clock), progress_(progress), fast_(fast), port_(port), link_(settings_, port_, *this),
-      ticks_(
-          clock, [this] { link_.Timer1Timer(); }, [this] { link_.Timer2Timer(); }) {
+    : clock_(clock), progress_(progress), fast_(fast), port_(port), session_(port_, *this),
+      ticks_(session_.tickDriver(clock)) {
     ticks_.afterTick = [this](TickDriver::Tick) { reportBlocks(); };
     ticks_.whileWaiting = [this](std::int64_t nextDueMs) { return betweenTicks(nextDueMs); };
 }
@@ -70,19 +70,53 @@ void DeviceSession::labelText(LinkWindow window, int label, const std::string& t
 }
 
 void DeviceSession::outcome(LinkOutcome what) {
-    outcome_ = what;
-    // The link reports the outcome before its texts, so the last block is
-    // counted before the line that says the transfer is over.
+    // Reported before the link's texts, so the last block is counted before
+    // the line that says the transfer is over.
     if (what == LinkOutcome::ReadComplete || what == LinkOutcome::WriteComplete) {
         transferDone_ = true;
         reportBlocks();
     }
 }
 
+void DeviceSession::sessionEvent(SessionEvent what) {
+    events_.push_back(what);
+    switch (what) {
+    case SessionEvent::BackupStarted:
+        if (backupBegins)
+            backupBegins();
+        break;
+    case SessionEvent::VerifyStarted:
+        if (verifyBegins)
+            verifyBegins();
+        break;
+    case SessionEvent::ReadComplete:
+    case SessionEvent::ReadCopyComplete:
+    case SessionEvent::ReadFailed:
+    case SessionEvent::WriteComplete:
+    case SessionEvent::WriteFailed:
+    case SessionEvent::VerifyComplete:
+        transfer_ = Transfer::None;
+        break;
+    default:
+        break;
+    }
+}
+
 void DeviceSession::showWindow(LinkWindow window) {
-    // Every window returns at once; only the loss notice changes what we do.
-    if (window == LinkWindow::ConnectionLost)
+    // Every window returns at once; a transfer's window says one has begun.
+    if (window == LinkWindow::ConnectionLost) {
         lost_ = true;
+        return;
+    }
+    if (window == LinkWindow::Connection)
+        return;
+    transfer_ = window == LinkWindow::ReadProgress ? Transfer::Read : Transfer::Write;
+    transferDone_ = false;
+    blocksReported_ = 0;
+    if (window == LinkWindow::WriteProgress)
+        writeLabel_.clear();
+    // The device has answered the handshake already; no need to wait a tick.
+    kick_ = fast_;
 }
 
 void DeviceSession::errorMessage(const std::string& text, const std::string& detail) {
@@ -104,7 +138,7 @@ void DeviceSession::tickEarly() {
 }
 
 bool DeviceSession::betweenTicks(std::int64_t nextDueMs) {
-    if (answerWaiting()) {
+    if (std::exchange(kick_, false) || answerWaiting()) {
         tickEarly();
         return true;
     }
@@ -115,8 +149,13 @@ bool DeviceSession::betweenTicks(std::int64_t nextDueMs) {
     return false;
 }
 
-DeviceSession::Wait DeviceSession::runUntil(const std::function<bool()>& done) {
-    const auto run = ticks_.runUntil([&] { return lost_ || done(); }, kStallLimitMs);
+DeviceSession::Wait DeviceSession::runUntil(std::initializer_list<SessionEvent> ends) {
+    const auto ended = [&] {
+        return std::any_of(events_.begin(), events_.end(), [&](SessionEvent e) {
+            return std::find(ends.begin(), ends.end(), e) != ends.end();
+        });
+    };
+    const auto run = ticks_.runUntil([&] { return lost_ || ended(); }, kStallLimitMs);
     if (lost_)
         return Wait::Lost;
     return run.done ? Wait::Done : Wait::Stalled;
@@ -125,9 +164,7 @@ DeviceSession::Wait DeviceSession::runUntil(const std::function<bool()>& done) {
 void DeviceSession::reportBlocks() {
     if (transfer_ == Transfer::None)
         return;
-    // While a transfer runs, block_no counts the blocks already stored or acknowledged.
-    const int done =
-        transferDone_ ? layout::kBlockCount : std::min<int>(link_.block_no, layout::kBlockCount);
+    const int done = transferDone_ ? layout::kBlockCount : session_.blocksDone();
     while (blocksReported_ < done) {
         ++blocksReported_;
         progress_ << "blok " << blocksReported_ << " z " << layout::kBlockCount << '\n'
@@ -137,7 +174,7 @@ void DeviceSession::reportBlocks() {
 
 Outcome DeviceSession::linkFailure(Wait why, const std::string& linkMessage) {
     if (why == Wait::Lost) {
-        link_.connectionLostOk();
+        session_.link().connectionLostOk();
         return {kExitLink, texts::kConnectionLostStatus};
     }
     if (why == Wait::Stalled)
@@ -146,55 +183,69 @@ Outcome DeviceSession::linkFailure(Wait why, const std::string& linkMessage) {
 }
 
 Outcome DeviceSession::connect(const std::string& portName) {
-    link_.setPortName(portName);
+    session_.setPortName(portName);
     ticks_.restart();
-    outcome_.reset();
-    if (!link_.connectCommand())
+    events_.clear();
+    if (!session_.connect())
         return {kExitUsage, error_};
     progress_ << "Wyłącz i włącz urządzenie...\n" << std::flush;
-    const Wait w = runUntil([&] { return link_.connected || !link_.connecting; });
-    if (w == Wait::Done && outcome_ == LinkOutcome::Connected)
+    const Wait w = runUntil({SessionEvent::Connected, SessionEvent::ConnectFailed});
+    if (w == Wait::Done && events_.back() == SessionEvent::Connected)
         return {};
-    if (w == Wait::Done && outcome_ == LinkOutcome::ConnectFailed && !diagnosis_.empty())
+    if (w == Wait::Done && !diagnosis_.empty())
         return {kExitLink, connectLabel_ + " " + diagnosis_};
     return linkFailure(w, connectLabel_);
 }
 
 Outcome DeviceSession::read(SettingsImage::Bytes& into) {
     error_.clear();
-    link_.readCommand();
-    if (!link_.read_active)
+    events_.clear();
+    session_.read();
+    if (!events_.empty() && events_.back() == SessionEvent::ReadRefused)
         return {kExitLink, error_.empty() ? texts::kReadNotConnected : error_};
-    outcome_.reset();
-    transfer_ = Transfer::Read;
-    transferDone_ = false;
-    blocksReported_ = 0;
-    // The device has answered the handshake already; no need to wait a tick.
-    if (fast_)
-        tickEarly();
-    const Wait w = runUntil([&] { return !link_.read_active; });
-    transfer_ = Transfer::None;
-    if (w != Wait::Done || outcome_ != LinkOutcome::ReadComplete)
+    const Wait w = runUntil({SessionEvent::ReadComplete, SessionEvent::ReadFailed});
+    if (w != Wait::Done || events_.back() != SessionEvent::ReadComplete)
         return linkFailure(w, readLabel_);
-    into = settings_.image.bytes();
+    into = session_.settings().image.bytes();
     return {};
 }
 
-Outcome DeviceSession::write(const SettingsImage::Bytes& bytes) {
-    settings_.image.setBytes(bytes);
-    writeLabel_.clear();
-    outcome_.reset();
-    transfer_ = Transfer::Write;
-    transferDone_ = false;
-    blocksReported_ = 0;
-    link_.beginWrite();
-    if (fast_)
-        tickEarly();
-    const Wait w = runUntil([&] { return !link_.write_active && !link_.write_progress; });
-    transfer_ = Transfer::None;
-    if (w != Wait::Done || outcome_ != LinkOutcome::WriteComplete)
+Outcome DeviceSession::write(const SettingsImage::Bytes& bytes, bool verifyAfter) {
+    events_.clear();
+    WriteSteps steps;
+    steps.verify = verifyAfter;
+    session_.write(bytes, steps);
+    Wait w = runUntil(
+        {SessionEvent::WriteRefused, SessionEvent::BackupFailed, SessionEvent::DecisionNeeded});
+    // Nothing was written; the backup's read or its record says why.
+    if (w != Wait::Done ||
+        std::find(events_.begin(), events_.end(), SessionEvent::ReadFailed) != events_.end())
+        return {kExitUsage, "nie udało się odczytać kopii zapasowej (" +
+                                linkFailure(w, readLabel_).message +
+                                "); nic nie zostało zapisane do urządzenia"};
+    if (events_.back() == SessionEvent::WriteRefused)
+        return {kExitLink, texts::kReadNotConnected};
+    if (events_.back() == SessionEvent::BackupFailed)
+        return {kExitUsage, "nie można zachować kopii zapasowej: " + session_.backupError() +
+                                "; nic nie zostało zapisane do urządzenia"};
+    SettingsImage::Bytes toWrite = bytes;
+    if (decide) {
+        if (Outcome d = decide(session_.backup(), toWrite); !d.ok()) {
+            session_.cancel();
+            return d;
+        }
+    }
+    events_.clear();
+    session_.proceed(toWrite);
+    w = runUntil({SessionEvent::WriteComplete, SessionEvent::WriteFailed});
+    if (w != Wait::Done || events_.back() != SessionEvent::WriteComplete)
         return linkFailure(w, writeLabel_);
-    return {};
+    if (!verifyAfter)
+        return {};
+    w = runUntil({SessionEvent::VerifyComplete, SessionEvent::VerifyFailed});
+    if (w != Wait::Done || events_.back() != SessionEvent::VerifyComplete)
+        return linkFailure(w, readLabel_);
+    return compare(toWrite, *session_.readBack());
 }
 
 Outcome DeviceSession::verify(const SettingsImage::Bytes& expected) {
@@ -202,6 +253,11 @@ Outcome DeviceSession::verify(const SettingsImage::Bytes& expected) {
     SettingsImage::Bytes back{};
     if (Outcome r = read(back); !r.ok())
         return r;
+    return compare(expected, back);
+}
+
+Outcome DeviceSession::compare(const SettingsImage::Bytes& expected,
+                               const SettingsImage::Bytes& back) {
     const auto mismatch = std::mismatch(expected.begin(), expected.end(), back.begin());
     if (mismatch.first == expected.end())
         return {};

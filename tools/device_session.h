@@ -1,14 +1,15 @@
 #pragma once
-// One exchange with the device from the command line: DeviceLink driven by the
-// same two ticks the main window's timers give it (1000 ms and 300 ms), with
-// progress printed instead of shown in windows. The link's own time-outs end
-// every wait; a wall-clock cap only guards against a link that never settles.
+// One exchange with the device from the command line: the session (link/
+// session.h) driven by the same two ticks the main window's timers give it
+// (1000 ms and 300 ms), with progress printed instead of shown in windows. The
+// session's events end every wait; a wall-clock cap only guards against a link
+// that never settles.
 //
 // A fast session also runs the 1000 ms tick early, the moment a whole answer
 // to the last request or block is waiting, so that a transfer moves at the
 // line's speed; the time-outs and the pace of repeats stay those of the ticks.
 
-#include "device_link.h"
+#include "session.h"
 #include "tick_driver.h"
 
 #include <cstdint>
@@ -39,7 +40,7 @@ struct Outcome {
     bool ok() const { return exitCode == kExitOk; }
 };
 
-class DeviceSession final : private LinkObserver {
+class DeviceSession final : private SessionObserver {
   public:
     // Far beyond the link's own limits (18 s to connect, 15 s per transfer).
     static constexpr std::int64_t kStallLimitMs = 60'000;
@@ -54,10 +55,28 @@ class DeviceSession final : private LinkObserver {
     Outcome connect(const std::string& portName);
     // The link, for what it knows about the line (its census, the port lists
     // its advice names).
-    DeviceLink& link() { return link_; }
+    DeviceLink& link() { return session_.link(); }
+    // The register's part in the write's steps (the backup, the record).
+    void useStore(SessionStore* store) { session_.useStore(store); }
     // The eight blocks from the device into `into` (left untouched on failure).
     Outcome read(SettingsImage::Bytes& into);
-    Outcome write(const SettingsImage::Bytes& bytes);
+    // The write's steps: with a store the backup first; then `decide` (none:
+    // proceed with `bytes`); the frames; with `verifyAfter` the read-back,
+    // compared with what was written.
+    Outcome write(const SettingsImage::Bytes& bytes, bool verifyAfter = false);
+    // At the decision step: the backup (none without a store, or when the
+    // device's content is not known) and the bytes about to be written, which
+    // the caller may change. An outcome that is not ok cancels the write.
+    std::function<Outcome(const std::optional<SettingsImage::Bytes>& backup,
+                          SettingsImage::Bytes& toWrite)>
+        decide;
+    // Called when the backup's read begins and when the read-back begins.
+    std::function<void()> backupBegins, verifyBegins;
+    // The device's content before the last write, and what the read-back found.
+    const std::optional<SettingsImage::Bytes>& backup() const { return session_.backup(); }
+    const std::optional<SettingsImage::Bytes>& readBack() const { return session_.readBack(); }
+    // Why the backup step refused the last write.
+    const std::string& backupError() const { return session_.backupError(); }
     // Reads the device back and compares it with `expected`.
     Outcome verify(const SettingsImage::Bytes& expected);
 
@@ -88,15 +107,17 @@ class DeviceSession final : private LinkObserver {
         std::vector<std::uint8_t> held_;
     };
 
-    Wait runUntil(const std::function<bool()>& done);
+    // Runs the ticks until one of `ends` is reported.
+    Wait runUntil(std::initializer_list<SessionEvent> ends);
     bool answerWaiting();
     bool betweenTicks(std::int64_t nextDueMs);
     void tickEarly();
     void reportBlocks();
     void say(const std::string& text);
     Outcome linkFailure(Wait why, const std::string& linkMessage);
+    Outcome compare(const SettingsImage::Bytes& expected, const SettingsImage::Bytes& back);
 
-    // LinkObserver: the windows become lines on the progress stream.
+    // The windows become lines on the progress stream.
     void statusText(const std::string& text) override;
     void labelText(LinkWindow window, int label, const std::string& text) override;
     void barPosition(LinkWindow, int) override {}
@@ -105,19 +126,20 @@ class DeviceSession final : private LinkObserver {
     void errorMessage(const std::string& text, const std::string& detail) override;
     void connectDiagnosis(const std::string& text) override { diagnosis_ = text; }
     void outcome(LinkOutcome what) override;
+    void sessionEvent(SessionEvent what) override;
 
     TickClock& clock_;
     std::ostream& progress_;
     const bool fast_;
     GatheringPort port_;
-    DeviceSettings settings_;
-    DeviceLink link_;
-    TickDriver ticks_;
+    Session session_;
+    TickDriver& ticks_;
 
     bool lost_ = false;
+    bool kick_ = false; // a transfer began: its first frame need not wait for the tick
     Transfer transfer_ = Transfer::None;
     bool transferDone_ = false;
-    std::optional<LinkOutcome> outcome_; // the last one the link reported
+    std::vector<SessionEvent> events_; // reported since the current wait began
     int blocksReported_ = 0;
     std::string lastLine_;
     std::string connectLabel_;

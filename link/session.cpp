@@ -1,0 +1,230 @@
+#include "session.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace trellikon {
+
+namespace {
+const char* const kBackupReadFailed = "odczyt ustawień z urządzenia nie został zakończony";
+} // namespace
+
+Session::Session(SerialPort& port, SessionObserver& view)
+    : view_(view), link_(settings_, port, *this) {}
+
+TickDriver& Session::tickDriver(TickClock& clock) {
+    if (!ticks_)
+        ticks_ = std::make_unique<TickDriver>(
+            clock, [this] { Timer1Timer(); }, [this] { Timer2Timer(); });
+    return *ticks_;
+}
+
+void Session::Timer1Timer() {
+    link_.Timer1Timer();
+    runLater();
+}
+
+void Session::Timer2Timer() {
+    link_.Timer2Timer();
+    runLater();
+}
+
+void Session::later(std::function<void()> step) {
+    if (defer)
+        defer(std::move(step));
+    else
+        pending_ = std::move(step);
+}
+
+void Session::runLater() {
+    if (auto step = std::exchange(pending_, nullptr))
+        step();
+}
+
+int Session::blocksDone() const {
+    if (!link_.read_active && !link_.write_progress)
+        return 0;
+    return std::min<int>(link_.block_no, layout::kBlockCount);
+}
+
+bool Session::connect() {
+    if (link_.connectCommand())
+        return true;
+    tell(SessionEvent::PortOpenFailed);
+    return false;
+}
+
+void Session::read() {
+    link_.readCommand();
+    if (!link_.read_active)
+        tell(SessionEvent::ReadRefused);
+}
+
+void Session::readCopy() {
+    link_.readCopyCommand();
+    if (!link_.read_active)
+        tell(SessionEvent::ReadRefused);
+}
+
+bool Session::writeAllowed() {
+    link_.disarmWatch();
+    if (link_.connected)
+        return true;
+    tell(SessionEvent::WriteRefused);
+    return false;
+}
+
+void Session::write(const Bytes& bytes, const WriteSteps& steps) {
+    settings_.image.setBytes(bytes);
+    write(steps);
+}
+
+void Session::write(const WriteSteps& steps) {
+    if (!writeAllowed())
+        return;
+    steps_ = steps;
+    backup_.reset();
+    readBack_.reset();
+    backupError_.clear();
+    if (!store_) {
+        if (deviceKnown_)
+            backup_ = known_;
+        decide();
+        return;
+    }
+    if (std::string why = store_->readyForBackup(); !why.empty()) {
+        backupError_ = std::move(why);
+        tell(SessionEvent::BackupFailed);
+        return;
+    }
+    if (deviceKnown_ && store_->deviceStored()) {
+        backup_ = known_;
+        decide();
+        return;
+    }
+    step_ = Step::BackingUp;
+    tell(SessionEvent::BackupStarted);
+    link_.readCopyCommand();
+}
+
+void Session::backupDone(const Bytes& bytes) {
+    known_ = bytes;
+    deviceKnown_ = true;
+    if (std::string why = store_ ? store_->storeBackup(bytes, portName()) : std::string();
+        !why.empty()) {
+        backupError_ = std::move(why);
+        finishStep(SessionEvent::BackupFailed);
+        return;
+    }
+    backup_ = bytes;
+    decide();
+}
+
+void Session::decide() {
+    step_ = Step::Deciding;
+    tell(SessionEvent::DecisionNeeded);
+}
+
+void Session::proceed(const Bytes& bytes) {
+    if (step_ != Step::Deciding)
+        return;
+    settings_.image.setBytes(bytes);
+    beginWriting();
+}
+
+void Session::proceed() {
+    if (step_ == Step::Deciding)
+        beginWriting();
+}
+
+void Session::cancel() {
+    if (step_ == Step::Deciding)
+        finishStep(SessionEvent::WriteCancelled);
+}
+
+void Session::beginWriting() {
+    if (store_)
+        store_->writeBegun();
+    deviceKnown_ = false;
+    step_ = Step::Writing;
+    link_.beginWrite();
+}
+
+void Session::finishStep(SessionEvent what) {
+    step_ = Step::Idle;
+    tell(what);
+}
+
+void Session::outcome(LinkOutcome what) {
+    view_.outcome(what);
+    switch (what) {
+    case LinkOutcome::Connected:
+        deviceKnown_ = false;
+        if (store_)
+            store_->connected();
+        tell(SessionEvent::Connected);
+        return;
+    case LinkOutcome::ConnectFailed:
+        tell(SessionEvent::ConnectFailed);
+        return;
+    case LinkOutcome::ReadComplete:
+        if (!link_.readingCopy()) {
+            settings_.decodeAll();
+            known_ = settings_.image.bytes();
+            deviceKnown_ = true;
+            if (store_)
+                store_->readComplete(known_, portName());
+            tell(SessionEvent::ReadComplete);
+            return;
+        }
+        if (step_ == Step::BackingUp) {
+            tell(SessionEvent::ReadCopyComplete);
+            // The write's first frame must not leave from inside this tick.
+            const Bytes copied = *link_.readCopy();
+            later([this, copied] { backupDone(copied); });
+            return;
+        }
+        known_ = *link_.readCopy();
+        deviceKnown_ = true;
+        if (step_ == Step::Verifying) {
+            readBack_ = known_;
+            finishStep(SessionEvent::VerifyComplete);
+            return;
+        }
+        tell(SessionEvent::ReadCopyComplete);
+        return;
+    case LinkOutcome::ReadTimedOut:
+        tell(SessionEvent::ReadFailed);
+        if (step_ == Step::BackingUp) {
+            backupError_ = kBackupReadFailed;
+            finishStep(SessionEvent::BackupFailed);
+        } else if (step_ == Step::Verifying) {
+            finishStep(SessionEvent::VerifyFailed);
+        }
+        return;
+    case LinkOutcome::WriteComplete:
+        if (store_)
+            store_->writeComplete(settings_.image.bytes(), portName());
+        if (step_ == Step::Writing && steps_.verify) {
+            step_ = Step::Verifying;
+            tell(SessionEvent::WriteComplete);
+            later([this] {
+                tell(SessionEvent::VerifyStarted);
+                link_.readCopyCommand();
+                if (!link_.read_active)
+                    finishStep(SessionEvent::VerifyFailed);
+            });
+            return;
+        }
+        finishStep(SessionEvent::WriteComplete);
+        return;
+    case LinkOutcome::WriteTimedOut:
+        finishStep(SessionEvent::WriteFailed);
+        return;
+    case LinkOutcome::ConnectionLost:
+        tell(SessionEvent::ConnectionLost);
+        return;
+    }
+}
+
+} // namespace trellikon

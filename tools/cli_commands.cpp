@@ -80,8 +80,8 @@ Użycie:
   trellikon-cli diff PORT PLIK
   trellikon-cli sheet PLIK WYNIK.pdf
   trellikon-cli read [--fast] [--installation NAZWA] [--no-register] PORT PLIK
-  trellikon-cli write [--verify] [--fast] [--installation NAZWA] [--no-register]
-                PORT PLIK
+  trellikon-cli write [--no-verify] [--force] [--only CZĘŚCI] [--fast]
+                [--installation NAZWA] [--no-register] PORT PLIK
   trellikon-cli set PLIK [--output WYNIK] KLUCZ=WARTOŚĆ...
   trellikon-cli subscribers add|remove PLIK NUMER...
   trellikon-cli subscribers export PLIK [WYNIK.csv]
@@ -90,7 +90,7 @@ Użycie:
   trellikon-cli installations [SZUKAJ]
   trellikon-cli history [NAZWA]
   trellikon-cli version ID PLIK
-  trellikon-cli restore [--verify] [--fast] ID PORT
+  trellikon-cli restore [--no-verify] [--force] [--fast] ID PORT
   trellikon-cli register export PLIK [NAZWA]
   trellikon-cli register import PLIK
   trellikon-cli ports
@@ -124,8 +124,13 @@ Polecenia:
   write      Zapisuje PLIK do urządzenia; plik musi mieć dokładnie 4096 bajtów.
              Przed pierwszą ramką zapisu odczytuje urządzenie i zachowuje jego
              ustawienia w rejestrze jako „kopia przed zapisem”; gdy kopii nie
-             da się zachować, nic nie jest zapisywane (kod 2). Zapis trafia do
-             rejestru jako wersja „zapis”.
+             da się zachować, nic nie jest zapisywane (kod 2). Gdy instalacja
+             ma już wersję w rejestrze, a urządzenie zawiera coś innego,
+             wypisuje różnice (jak diff) z nagłówkiem „zmienione w urządzeniu
+             od DD.MM.RRRR” i nic nie zapisuje (kod 5), chyba że podano
+             --force. Po zapisie odczytuje urządzenie i porównuje z tym, co
+             wysłał; zapis trafia do rejestru jako „zapis sprawdzony”, przy
+             różnicy jako „zapis niezgodny” (kod 4, różnice wypisane).
   --installation NAZWA
              (dla read i write) Instalacja w rejestrze, do której należy
              wersja; nowa nazwa tworzy instalację. Bez tej opcji wersja jest
@@ -141,7 +146,18 @@ Polecenia:
              dwa programy mogą go używać naraz. Uszkodzony rejestr jest tylko
              czytany, a komunikat wskazuje najnowszą z trzech dziennych kopii
              (PLIK.kopia-RRRR-MM-DD).
-  --verify   (dla write) Po zapisie odczytuje urządzenie i porównuje z plikiem.
+  --no-verify
+             (dla write i restore) Bez odczytu kontrolnego po zapisie; zapis
+             trafia do rejestru jako „zapis”. --verify (odczyt kontrolny) jest
+             domyślne i nadal przyjmowane.
+  --force    (dla write i restore) Zapisuje także wtedy, gdy ustawienia
+             w urządzeniu zmieniły się od ostatniej wersji instalacji.
+  --only CZĘŚCI
+             (dla write) Zapisuje tylko wybrane części pliku, po przecinku:
+             parameters (parametry, blok 1), texts (teksty alarmowe, bloki
+             2–4), subscribers (abonenci CLIP, bloki 5–8). Pozostałe bajty są
+             dokładnie takie, jak w urządzeniu przed zapisem (odczyt przed
+             zapisem, także z --no-register); do urządzenia idzie cały obraz.
   --fast     (dla read i write) Następne zapytanie lub blok wychodzi, gdy tylko
              nadejdzie poprawna odpowiedź na poprzednie, zamiast w następnym
              takcie co 1000 ms; limity czasu pozostają te same. Domyślnie
@@ -210,7 +226,8 @@ Polecenia:
   version    Zapisuje 4096 bajtów wersji ID z rejestru do PLIKU (w całości albo
              wcale).
   restore    Zapisuje wersję ID z rejestru do urządzenia, jak write: najpierw
-             kopia zapasowa urządzenia w rejestrze.
+             kopia zapasowa urządzenia w rejestrze i sprawdzenie zmian
+             w urządzeniu (kod 5), po zapisie odczyt kontrolny (kod 4).
   register   export: zapisuje do PLIKU instalację NAZWA (bez niej cały
              rejestr) z wszystkimi wersjami, do przeniesienia na inny
              komputer. import: dodaje do rejestru wersje z takiego pliku;
@@ -254,7 +271,10 @@ Kody wyjścia:
      odrzucony wiersz albo żaden przyjęty numer subscribers import, rejestr
      nie do otwarcia lub zapisu, kopia zapasowa przed zapisem niezachowana
   3  urządzenie się nie zgłosiło albo przekroczony został czas odczytu/zapisu
-  4  write --verify: ustawienia odczytane z urządzenia różnią się od pliku
+  4  write, restore: ustawienia odczytane z urządzenia po zapisie różnią się
+     od wysłanych (zapis niezgodny)
+  5  write, restore: ustawienia w urządzeniu zmieniły się od ostatniej wersji
+     instalacji w rejestrze; nic nie zostało zapisane (zapis mimo to: --force)
 )";
 }
 

@@ -1,5 +1,6 @@
 #include "cli_register.h"
 
+#include "checked_write.h"
 #include "files.h"
 #include "register_location.h"
 #include "version_text.h"
@@ -79,21 +80,53 @@ int TransferRecord::open(const RegisterChoice& choice, std::ostream& err) {
     return kExitOk;
 }
 
-int TransferRecord::backUp(DeviceSession& session, const std::string& portName, std::ostream& err) {
-    if (choice_.mode == RegisterChoice::Refused) {
+int TransferRecord::backUp(DeviceSession& session, const std::string& portName,
+                           const TransferOptions& options, std::ostream& err,
+                           std::optional<Bytes>& present) {
+    const bool partOnly = options.parts != checked::kAllParts;
+    if (choice_.mode == RegisterChoice::Refused)
         err << kProgramName << ": zapis bez kopii zapasowej w rejestrze (--no-register)\n";
+    if (!register_) {
+        // A part alone goes over what the device holds, so that is read even then.
+        if (!partOnly)
+            return kExitOk;
+        err << "Odczyt ustawień z urządzenia (zapis części: " << checked::partsText(options.parts)
+            << ")\n";
+        present.emplace();
+        if (Outcome r = session.read(*present); !r.ok())
+            return fail(err, r.exitCode, r.message + "; nic nie zostało zapisane do urządzenia");
         return kExitOk;
     }
-    if (!register_)
-        return kExitOk;
+    // The installation's latest version before the backup becomes it.
+    std::optional<reg::Version> latest;
+    if (installation_ != 0) {
+        auto found = register_->latest(installation_);
+        if (!found.ok())
+            return fail(err, kExitUsage, found.error);
+        latest = std::move(found.value);
+    }
     err << "Kopia zapasowa: odczyt ustawień z urządzenia\n";
-    Bytes present{};
-    if (Outcome r = session.read(present); !r.ok())
+    present.emplace();
+    if (Outcome r = session.read(*present); !r.ok())
         return fail(err, kExitUsage,
                     "nie udało się odczytać kopii zapasowej (" + r.message +
                         "); nic nie zostało zapisane do urządzenia");
+    if (latest) {
+        const checked::ChangedOnSite changed = checked::changedOnSite(*latest, *present);
+        if (changed.changed()) {
+            err << checked::renderChangedOnSite(changed);
+            // Nothing is recorded either: the next attempt asks again.
+            if (!options.force)
+                return fail(err, kExitChangedOnSite,
+                            "ustawienia instalacji „" + plain(choice_.installation) + "” " +
+                                checked::sinceLine(changed) +
+                                "; nic nie zostało zapisane do urządzenia (zapis mimo to: "
+                                "--force)");
+            err << kProgramName << ": --force: zapis mimo zmian w urządzeniu\n";
+        }
+    }
     const auto stored = register_->record(
-        {present, reg::kind::kBackup, portName, TRELLIKON_VERSION, installation_, {}});
+        {*present, reg::kind::kBackup, portName, TRELLIKON_VERSION, installation_, {}});
     if (!stored.ok())
         return fail(err, kExitUsage,
                     "nie można zachować kopii zapasowej: " + stored.error +
@@ -129,18 +162,35 @@ int writeToDevice(const std::string& portName, const Bytes& bytes, const Transfe
     if (Outcome r = connectRemembering(session, portName, options, err); !r.ok())
         return fail(err, r.exitCode, r.message);
     // Nothing leaves for the device before its present content is stored.
-    if (const int rc = record.backUp(session, portName, err); rc != kExitOk)
+    std::optional<Bytes> present;
+    if (const int rc = record.backUp(session, portName, options, err, present); rc != kExitOk)
         return rc;
-    if (Outcome r = session.write(bytes); !r.ok())
-        return fail(err, r.exitCode, r.message);
-    if (const int rc = record.add(bytes, reg::kind::kWrite, portName, err); rc != kExitOk)
-        return rc;
-    if (options.verify) {
-        err << "Weryfikacja: odczyt ustawień z urządzenia\n";
-        if (Outcome r = session.verify(bytes); !r.ok())
-            return fail(err, r.exitCode, r.message);
-        err << "Weryfikacja zakończona: urządzenie zawiera zapisany plik\n";
+    Bytes sent = bytes;
+    if (present && options.parts != checked::kAllParts) {
+        sent = checked::merge(*present, bytes, options.parts);
+        err << "Zapis części: " << checked::partsText(options.parts)
+            << "; pozostałe ustawienia bez zmian, jak w urządzeniu\n";
     }
+    if (Outcome r = session.write(sent); !r.ok())
+        return fail(err, r.exitCode, r.message);
+    if (!options.verify)
+        return record.add(sent, reg::kind::kWrite, portName, err);
+    err << "Weryfikacja: odczyt ustawień z urządzenia\n";
+    Bytes back{};
+    const Outcome checkedBack = session.verify(sent, &back);
+    if (!checkedBack.ok() && checkedBack.exitCode != kExitVerify) {
+        // Written, but not seen back: recorded as a write no one checked.
+        record.add(sent, reg::kind::kWrite, portName, err);
+        return fail(err, checkedBack.exitCode, checkedBack.message);
+    }
+    const checked::Verification v = checked::verify(sent, back);
+    if (const int rc = record.add(sent, v.kind(), portName, err); rc != kExitOk)
+        return rc;
+    if (!v.same) {
+        err << comparison::renderText(v.differences, "wysłane", "urządzenie");
+        return fail(err, kExitVerify, checkedBack.message);
+    }
+    err << "Weryfikacja zakończona: urządzenie zawiera zapisany plik\n";
     return kExitOk;
 }
 

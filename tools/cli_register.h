@@ -7,6 +7,7 @@
 #include "sqlite_register.h"
 
 #include <memory>
+#include <optional>
 
 namespace trellikon::cli {
 
@@ -25,9 +26,13 @@ class TransferRecord {
         installation_ = id;
         choice_.installation = name;
     }
-    // Reads the device into a copy and commits it as the backup: kExitOk,
-    // or the reason printed and nothing to be written.
-    int backUp(DeviceSession& session, const std::string& portName, std::ostream& err);
+    // Reads the device into a copy (`present`) and commits it as the backup:
+    // kExitOk, or the reason printed and nothing to be written. Without a
+    // register the device is read only when a part alone is written. A device
+    // changed since the installation's latest version is kExitChangedOnSite,
+    // its differences printed, unless the options force the write.
+    int backUp(DeviceSession& session, const std::string& portName, const TransferOptions& options,
+               std::ostream& err, std::optional<SettingsImage::Bytes>& present);
     // Records a read or a write; kExitUsage when it could not be recorded.
     int add(const SettingsImage::Bytes& bytes, const char* kind, const std::string& portName,
             std::ostream& err);
@@ -38,7 +43,9 @@ class TransferRecord {
     reg::Id installation_ = 0;
 };
 
-// write and restore: the backup, the write, its record, the check after it.
+// write and restore: the backup and the look at what changed on site, the
+// chosen parts over the device's present content, the write, the check after
+// it and its record ("zapis sprawdzony" or "zapis niezgodny").
 int writeToDevice(const std::string& portName, const SettingsImage::Bytes& bytes,
                   const TransferOptions& options, TransferRecord& record, SerialPort& port,
                   TickClock& clock, std::ostream& err);

@@ -197,11 +197,14 @@ Outcome DeviceSession::write(const SettingsImage::Bytes& bytes) {
     return {};
 }
 
-Outcome DeviceSession::verify(const SettingsImage::Bytes& expected) {
+Outcome DeviceSession::verify(const SettingsImage::Bytes& expected,
+                              SettingsImage::Bytes* readBack) {
     // The read-back lands in its own buffer; `expected` stays what was sent.
     SettingsImage::Bytes back{};
     if (Outcome r = read(back); !r.ok())
         return r;
+    if (readBack)
+        *readBack = back;
     const auto mismatch = std::mismatch(expected.begin(), expected.end(), back.begin());
     if (mismatch.first == expected.end())
         return {};

@@ -22,10 +22,11 @@ namespace trellikon::cli {
 
 enum ExitCode : int {
     kExitOk = 0,
-    kExitDifferent = 1, // diff: the templates differ
-    kExitUsage = 2,     // bad arguments, unreadable file, port that will not open
-    kExitLink = 3,      // the device did not answer in time
-    kExitVerify = 4,    // read-back after a write differs from the file
+    kExitDifferent = 1,     // diff: the templates differ
+    kExitUsage = 2,         // bad arguments, unreadable file, port that will not open
+    kExitLink = 3,          // the device did not answer in time
+    kExitVerify = 4,        // read-back after a write differs from the file
+    kExitChangedOnSite = 5, // the device changed since the installation's latest version
 };
 
 // The ticks' clock: the program sleeps on the steady clock; tests jump.
@@ -58,8 +59,9 @@ class DeviceSession final : private LinkObserver {
     // The eight blocks from the device into `into` (left untouched on failure).
     Outcome read(SettingsImage::Bytes& into);
     Outcome write(const SettingsImage::Bytes& bytes);
-    // Reads the device back and compares it with `expected`.
-    Outcome verify(const SettingsImage::Bytes& expected);
+    // Reads the device back and compares it with `expected`; what was read
+    // goes to `readBack` too when given.
+    Outcome verify(const SettingsImage::Bytes& expected, SettingsImage::Bytes* readBack = nullptr);
 
   private:
     enum class Wait { Done, Lost, Stalled };

@@ -3,6 +3,7 @@
 // the commands live in cli_commands.
 
 #include "cable_memory.h"
+#include "checked_write.h"
 #include "cli_commands.h"
 #include "files.h"
 #include "option_table.h"
@@ -38,6 +39,16 @@ opt::Option withName(const char* name) {
     return {{name}, true};
 }
 
+// --only parameters,texts,subscribers: an unknown word is refused by name.
+opt::Option onlyParts() {
+    return {{"--only"}, true, [](const std::string& words) -> std::optional<std::string> {
+                const auto choice = trellikon::checked::parseParts(words);
+                if (choice.ok())
+                    return std::nullopt;
+                return choice.error;
+            }};
+}
+
 struct Command {
     const char* name;     // as the command line names it: "show", "subscribers import"
     const char* spokenAs; // as its messages name it
@@ -60,15 +71,16 @@ const std::vector<Command>& commands() {
          {"PORT", "PLIK"}},
         {"write",
          "write",
-         {flag("--verify"), flag("--fast"), withName("--installation"), flag("--no-register"),
-          withFileName("--register")},
+         {flag("--verify"), flag("--no-verify"), flag("--force"), onlyParts(), flag("--fast"),
+          withName("--installation"), flag("--no-register"), withFileName("--register")},
          {"PORT", "PLIK"}},
         {"installations", "installations", {withFileName("--register")}, {}, true},
         {"history", "history", {withFileName("--register")}, {}, true},
         {"version", "version", {withFileName("--register")}, {"ID", "PLIK"}},
         {"restore",
          "restore",
-         {flag("--verify"), flag("--fast"), withFileName("--register")},
+         {flag("--verify"), flag("--no-verify"), flag("--force"), flag("--fast"),
+          withFileName("--register")},
          {"ID", "PORT"}},
         {"register export", "register export", {withFileName("--register")}, {}, true},
         {"register import", "register import", {withFileName("--register")}, {"PLIK"}},
@@ -99,11 +111,16 @@ int complain(const Command& c, const opt::Complaint& complaint) {
             return usage("opcja --column wymaga nazwy albo numeru kolumny");
         if (complaint.name == "--installation")
             return usage("opcja --installation wymaga nazwy instalacji");
+        if (complaint.name == "--only")
+            return usage(trellikon::checked::parseParts("").error);
         return usage("opcja " + complaint.name + " wymaga nazwy pliku");
     case opt::Complaint::ExtraArgument:
         return usage("nadmiarowy argument „" + complaint.argument + "” polecenia " + c.spokenAs);
-    case opt::Complaint::UnknownOption:
     case opt::Complaint::BadValue:
+        if (!complaint.reason.empty())
+            return usage(complaint.reason);
+        break;
+    case opt::Complaint::UnknownOption:
         break;
     }
     return usage("nieznana opcja „" + complaint.argument + "” polecenia " + c.spokenAs);
@@ -217,7 +234,11 @@ int runCommand(const Command& cmd, const opt::Parsed& p) {
 
     TransferOptions transfer;
     transfer.fast = p.given.count("--fast") > 0;
-    transfer.verify = p.given.count("--verify") > 0;
+    // Every write is checked unless told not to; --verify stays accepted.
+    transfer.verify = p.given.count("--no-verify") == 0;
+    transfer.force = p.given.count("--force") > 0;
+    if (const auto only = p.given.find("--only"); only != p.given.end())
+        transfer.parts = trellikon::checked::parseParts(only->second).parts;
     transfer.cableFile = trellikon::defaultCableFile();
     transfer.record = registerChoice(p);
     trellikon::SystemSerialPort port;

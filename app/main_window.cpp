@@ -277,6 +277,7 @@ void TForm1::createWindows() {
         writeVersion(version, origin);
     };
     ctx_.beforeWrite = [this](QWidget* parent) { return backUpBeforeWrite(parent); };
+    ctx_.afterWrite = [this](QWidget* parent) { checkWrite(parent); };
 }
 
 void TForm1::FormCreate() {

@@ -163,6 +163,12 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     void askInstallation(trellikon::reg::Id version, const trellikon::SettingsImage::Bytes& bytes);
     bool backUpBeforeWrite(QWidget* parent);
     void recordWrite();
+    // After the write window closed: the device read back into a copy and
+    // compared with what was sent; the verdict recorded and shown.
+    void checkWrite(QWidget* parent);
+    // Before a write, the installation's latest version against the device:
+    // false when the installer cancelled or took the device's values.
+    bool acceptChangesOnSite(QWidget* parent, const trellikon::SettingsImage::Bytes& present);
     // Restores a version from the register: into the program, then to the device.
     void writeVersion(const trellikon::reg::Version& version, const QString& origin);
     // A message box once the running tick has ended.
@@ -178,4 +184,12 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::LinkObserve
     QString status_; // the status line's last text, before any diagnosis
     trellikon::reg::Journal journal_;
     bool backingUp_ = false;
+    // The checked write (main_window_register.cpp): what the device holds
+    // when it was read in this connection, the program's own image while a
+    // part alone is being written over the device's, the version a restore
+    // writes whole, and what the last write sent once it was acknowledged.
+    std::optional<trellikon::SettingsImage::Bytes> devicePresent_;
+    std::optional<trellikon::SettingsImage::Bytes> programImage_;
+    const trellikon::SettingsImage::Bytes* restoring_ = nullptr;
+    std::optional<trellikon::SettingsImage::Bytes> sent_;
 };

@@ -167,6 +167,9 @@ struct WindowContext {
     // present content is stored first (the installations register). False,
     // the installer having been told why, when nothing may be written.
     std::function<bool(QWidget* parent)> beforeWrite;
+    // Runs once the write window has closed: the device is read back and
+    // checked against what was sent (the installations register).
+    std::function<void(QWidget* parent)> afterWrite;
 
     // Every window but the main one, created once at start in this order:
     // parameters editor, alarm texts editor, read, write and connection progress,

@@ -286,6 +286,8 @@ void TForm3::SpeedButton4Click() {
         return;
     }
     ctx.link->beginWrite();
+    if (ctx.afterWrite)
+        ctx.afterWrite(this);
 }
 
 void TForm3::SpeedButton5Click() {

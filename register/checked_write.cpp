@@ -72,8 +72,8 @@ PartsChoice parseParts(std::string_view words) {
             }
         if (!found) {
             choice.parts = 0;
-            choice.error = "nieznana część „" + shownWord(word) + "” w opcji --only (znane: " +
-                           known + ")";
+            choice.error =
+                "nieznana część „" + shownWord(word) + "” w opcji --only (znane: " + known + ")";
             return choice;
         }
         if (comma == std::string_view::npos)

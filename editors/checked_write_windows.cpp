@@ -44,11 +44,12 @@ WritePartsDialog::WritePartsDialog(WindowContext& context, QWidget* parent)
     top->setContentsMargins(18, 12, 18, 12);
     top->setSpacing(10);
     addTitleLabel(this, u("Co zapisać do urządzenia?"));
-    auto* note = new QLabel(u("Części niezaznaczone zostaną w urządzeniu takie, jakie są teraz."),
-                            this);
+    auto* note =
+        new QLabel(u("Części niezaznaczone zostaną w urządzeniu takie, jakie są teraz."), this);
     note->setWordWrap(true);
     top->addWidget(note);
-    ParametersBox = partBox("ParametersBox", u("Parametry (numery, wyjścia, wejścia, konto)"), this);
+    ParametersBox =
+        partBox("ParametersBox", u("Parametry (numery, wyjścia, wejścia, konto)"), this);
     TextsBox = partBox("TextsBox", u("Teksty komunikatów alarmowych"), this);
     CallersBox = partBox("CallersBox", u("Lista abonentów CLIP"), this);
     for (QCheckBox* box : {ParametersBox, TextsBox, CallersBox})
@@ -79,8 +80,8 @@ WritePartsDialog::WritePartsDialog(WindowContext& context, QWidget* parent)
 }
 
 DifferencesDialog::DifferencesDialog(WindowContext& context, Mode mode, const QString& heading,
-                                     const cmp::Comparison& differences,
-                                     const QString& hereHeading, QWidget* parent)
+                                     const cmp::Comparison& differences, const QString& hereHeading,
+                                     QWidget* parent)
     : StackDialog(parent), ctx(context) {
     const bool before = mode == Mode::ChangedOnSite;
     setObjectName(before ? QStringLiteral("ChangedOnSiteDialog")
@@ -89,8 +90,7 @@ DifferencesDialog::DifferencesDialog(WindowContext& context, Mode mode, const QS
     auto* top = new QVBoxLayout(this);
     top->setContentsMargins(18, 12, 18, 12);
     top->setSpacing(10);
-    addTitleLabel(this, before ? u("Ustawienia zmienione w urządzeniu")
-                               : u("Zapis niezgodny"));
+    addTitleLabel(this, before ? u("Ustawienia zmienione w urządzeniu") : u("Zapis niezgodny"));
     HeadingLabel = new QLabel(heading, this);
     HeadingLabel->setObjectName(QStringLiteral("HeadingLabel"));
     HeadingLabel->setTextFormat(Qt::PlainText);
@@ -116,8 +116,8 @@ DifferencesDialog::DifferencesDialog(WindowContext& context, Mode mode, const QS
                                    fontMetrics().height() * 12);
     top->addWidget(DifferenceList, 1);
     auto* buttons = new QHBoxLayout;
-    WriteButton = pushButton("WriteButton", before ? u("Zapisz mimo to") : u("Zapisz ponownie"),
-                             this);
+    WriteButton =
+        pushButton("WriteButton", before ? u("Zapisz mimo to") : u("Zapisz ponownie"), this);
     TakeButton = nullptr;
     if (before) {
         TakeButton = pushButton("TakeButton", u("Przejmij wartości z urządzenia"), this);

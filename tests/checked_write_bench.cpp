@@ -107,8 +107,9 @@ int main(int argc, char** argv) {
         delete read.data();
         delete write.data();
         if (reads != 2 || p.messages.plains.size() != 1) {
-            std::fprintf(stderr, "trellikon-checked-write-bench: the write was not checked (%d reads)\n%s\n",
-                         reads, qPrintable(p.messages.errors.join('\n')));
+            std::fprintf(
+                stderr, "trellikon-checked-write-bench: the write was not checked (%d reads)\n%s\n",
+                reads, qPrintable(p.messages.errors.join('\n')));
             return 1;
         }
     }

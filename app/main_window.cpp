@@ -500,7 +500,20 @@ void TForm1::sessionEvent(trellikon::SessionEvent what) {
         restore_.reset();
         break;
     case SessionEvent::WriteComplete:
+        // With a read-back to come, the write is recorded once it has its verdict.
+        if (session_.step() != trellikon::Session::Step::Verifying)
+            tellWrite();
+        break;
+    case SessionEvent::WriteFailed:
+        tellWrite(false);
+        break;
+    case SessionEvent::VerifyComplete:
+    case SessionEvent::VerifyFailed:
+        // The read-back's window has nothing to show: the verdict follows.
+        if (what == SessionEvent::VerifyComplete)
+            stack_.closeWindow(ctx_.form4);
         tellWrite();
+        QTimer::singleShot(0, this, [this] { showVerdict(); });
         break;
     default:
         break;

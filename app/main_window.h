@@ -4,6 +4,7 @@
 // the session's events.
 
 #include "cable_memory.h"
+#include "checked_write.h"
 #include "device_link.h"
 #include "device_settings.h"
 #include "port_names.h"
@@ -166,13 +167,20 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     // What the register did around the exchange with the device, told.
     void tellRead();
     void askInstallation(trellikon::reg::Id version, const trellikon::SettingsImage::Bytes& bytes);
-    void tellWrite();
+    // After a write: the program's own image back; with `recorded`, what the
+    // register made of it.
+    void tellWrite(bool recorded = true);
     // The program's image to the device through the session's steps.
     void writeSettings(QWidget* parent);
     // The decision before the first write frame: the backup is stored by now.
     void decideWrite();
     void tellNoBackup();
     void runDeferred();
+    // Before a write, the installation's latest version against the device:
+    // false when the installer cancelled or took the device's values.
+    bool acceptChangesOnSite(QWidget* parent, const trellikon::SettingsImage::Bytes& present);
+    // After the read-back: the verdict recorded, shown, and a second write offered.
+    void showVerdict();
     // Restores a version from the register: into the program, then to the device.
     void writeVersion(const trellikon::reg::Version& version, const QString& origin);
     // A message box once the running tick has ended.
@@ -195,4 +203,11 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     };
     std::optional<Restore> restore_;
     std::function<void()> deferred_; // the session's next step
+    // The checked write (main_window_register.cpp): the parts chosen, the
+    // installation's latest version as it was before this write's backup,
+    // and the program's own image while a part alone is written over the
+    // device's.
+    trellikon::checked::Parts parts_ = trellikon::checked::kAllParts;
+    std::optional<trellikon::reg::Version> latestBefore_;
+    std::optional<trellikon::SettingsImage::Bytes> programImage_;
 };

@@ -84,8 +84,13 @@ void Session::write(const WriteSteps& steps) {
         return;
     steps_ = steps;
     backup_.reset();
+    backupToStore_ = false;
     readBack_.reset();
     backupError_.clear();
+    if (steps.again) {
+        beginWriting();
+        return;
+    }
     if (!store_) {
         if (deviceKnown_)
             backup_ = known_;
@@ -110,13 +115,8 @@ void Session::write(const WriteSteps& steps) {
 void Session::backupDone(const Bytes& bytes) {
     known_ = bytes;
     deviceKnown_ = true;
-    if (std::string why = store_ ? store_->storeBackup(bytes, portName()) : std::string();
-        !why.empty()) {
-        backupError_ = std::move(why);
-        finishStep(SessionEvent::BackupFailed);
-        return;
-    }
     backup_ = bytes;
+    backupToStore_ = store_ != nullptr;
     decide();
 }
 
@@ -143,11 +143,32 @@ void Session::cancel() {
 }
 
 void Session::beginWriting() {
+    // Nothing leaves for the device before its present content is kept.
+    if (std::exchange(backupToStore_, false) && backup_) {
+        if (std::string why = store_->storeBackup(*backup_, portName()); !why.empty()) {
+            backupError_ = std::move(why);
+            finishStep(SessionEvent::BackupFailed);
+            return;
+        }
+    }
     if (store_)
         store_->writeBegun();
+    sent_ = settings_.image.bytes();
     deviceKnown_ = false;
     step_ = Step::Writing;
     link_.beginWrite();
+}
+
+// The write's record waits for its read-back, so that it says what was found.
+void Session::verified(SessionEvent what) {
+    if (store_) {
+        using Check = SessionStore::Check;
+        const Check check = !readBack_ ? Check::NotChecked
+                            : *readBack_ == sent_ ? Check::Same
+                                                  : Check::Different;
+        store_->writeComplete(sent_, portName(), check);
+    }
+    finishStep(what);
 }
 
 void Session::finishStep(SessionEvent what) {
@@ -188,7 +209,7 @@ void Session::outcome(LinkOutcome what) {
         deviceKnown_ = true;
         if (step_ == Step::Verifying) {
             readBack_ = known_;
-            finishStep(SessionEvent::VerifyComplete);
+            verified(SessionEvent::VerifyComplete);
             return;
         }
         tell(SessionEvent::ReadCopyComplete);
@@ -199,12 +220,10 @@ void Session::outcome(LinkOutcome what) {
             backupError_ = kBackupReadFailed;
             finishStep(SessionEvent::BackupFailed);
         } else if (step_ == Step::Verifying) {
-            finishStep(SessionEvent::VerifyFailed);
+            verified(SessionEvent::VerifyFailed);
         }
         return;
     case LinkOutcome::WriteComplete:
-        if (store_)
-            store_->writeComplete(settings_.image.bytes(), portName());
         if (step_ == Step::Writing && steps_.verify) {
             step_ = Step::Verifying;
             tell(SessionEvent::WriteComplete);
@@ -212,10 +231,12 @@ void Session::outcome(LinkOutcome what) {
                 tell(SessionEvent::VerifyStarted);
                 link_.readCopyCommand();
                 if (!link_.read_active)
-                    finishStep(SessionEvent::VerifyFailed);
+                    verified(SessionEvent::VerifyFailed);
             });
             return;
         }
+        if (store_)
+            store_->writeComplete(sent_, portName(), SessionStore::Check::NotChecked);
         finishStep(SessionEvent::WriteComplete);
         return;
     case LinkOutcome::WriteTimedOut:

@@ -10,13 +10,16 @@
 // A write is a run of steps, each with its place for the register
 // (SessionStore):
 //   check      the watch goes off; without a connection nothing is written
-//   backup     the device's present content, committed before the first write
-//              frame: this connection's read while the device still holds it,
-//              else a read into a copy made now
+//   backup     the device's present content: this connection's read while the
+//              device still holds it, else a read into a copy made now
 //   decision   the session waits until the caller says proceed (with the bytes
-//              to write) or cancel; the backup is there to look at
-//   write      the frames; after the last acknowledgement the write is recorded
-//   verify     when asked for, a read into a copy; the read-back is there to compare
+//              to write) or cancel; the backup is there to look at. Only on
+//              proceed is the backup committed, so a write the caller stops
+//              leaves the register as it was and the next attempt asks again
+//   write      the frames; without a read-back the write is recorded after the
+//              last acknowledgement
+//   verify     when asked for, a read into a copy; the write is recorded with
+//              what it found, and the read-back is there to compare
 // A step that starts a transfer never starts inside a tick: it runs through
 // `defer` (the window: once the running tick has ended) or, without one, right
 // after the tick that finished the step before.
@@ -61,6 +64,9 @@ class SessionObserver : public LinkObserver {
 
 struct WriteSteps {
     bool verify = false; // a read-back after the last acknowledgement
+    // The same bytes once more, after a read-back found them different: the
+    // device's content is what that read found, so no backup and no decision.
+    bool again = false;
 };
 
 class Session final : private LinkObserver {
@@ -115,6 +121,8 @@ class Session final : private LinkObserver {
     const std::string& backupError() const { return backupError_; }
     // What the verification read found.
     const std::optional<Bytes>& readBack() const { return readBack_; }
+    // What the last write sent (the program's image at its first frame).
+    const Bytes& sent() const { return sent_; }
     // Blocks stored or acknowledged in the transfer under way (0..8); 0
     // when none is.
     int blocksDone() const;
@@ -141,6 +149,7 @@ class Session final : private LinkObserver {
     void backupDone(const Bytes& bytes);
     void decide();
     void beginWriting();
+    void verified(SessionEvent what);
     void finishStep(SessionEvent what);
 
     SessionObserver& view_;
@@ -156,7 +165,9 @@ class Session final : private LinkObserver {
     bool deviceKnown_ = false; // this connection's read, nothing written since
     Bytes known_{};
     std::optional<Bytes> backup_;
+    bool backupToStore_ = false; // the backup read waits for proceed to be committed
     std::optional<Bytes> readBack_;
+    Bytes sent_{};
     std::string backupError_;
 };
 

@@ -34,8 +34,12 @@ class SessionStore {
     virtual std::string storeBackup(const SettingsImage::Bytes& bytes, const std::string& port) = 0;
     // The first write frame is about to leave.
     virtual void writeBegun() = 0;
-    // The device acknowledged the last block of `bytes`.
-    virtual void writeComplete(const SettingsImage::Bytes& bytes, const std::string& port) = 0;
+    // The write of `bytes` is over: the device acknowledged the last block and,
+    // when a read-back was asked for, that read came (`check` says what it
+    // found) or did not (NotChecked).
+    enum class Check { NotChecked, Same, Different };
+    virtual void writeComplete(const SettingsImage::Bytes& bytes, const std::string& port,
+                               Check check) = 0;
 };
 
 } // namespace trellikon

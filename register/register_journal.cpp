@@ -73,9 +73,9 @@ Result<Id> Journal::recordBackup(const Bytes& bytes, const std::string& port) {
     return stored;
 }
 
-Result<Id> Journal::recordWrite(const Bytes& bytes, const std::string& port) {
+Result<Id> Journal::recordWrite(const Bytes& bytes, const std::string& port, const char* what) {
     deviceStored_ = false;
-    return add(bytes, kind::kWrite, port, installation_);
+    return add(bytes, what, port, installation_);
 }
 
 void Journal::readComplete(const Bytes& bytes, const std::string& port) {
@@ -96,11 +96,14 @@ std::string Journal::storeBackup(const Bytes& bytes, const std::string& port) {
     return lastBackup_.error;
 }
 
-void Journal::writeComplete(const Bytes& bytes, const std::string& port) {
+void Journal::writeComplete(const Bytes& bytes, const std::string& port, Check check) {
     lastWrite_ = {};
+    lastWriteKind_ = check == Check::Same        ? kind::kWriteVerified
+                     : check == Check::Different ? kind::kWriteMismatch
+                                                 : kind::kWrite;
     if (!store())
         return;
-    lastWrite_ = recordWrite(bytes, port);
+    lastWrite_ = recordWrite(bytes, port, lastWriteKind_);
 }
 
 } // namespace trellikon::reg

@@ -59,17 +59,21 @@ class Journal final : public SessionStore {
     Result<Id> recordBackup(const Bytes& bytes, const std::string& port);
     // A write has begun: what the device holds is no longer known.
     void writeBegun() override { deviceStored_ = false; }
-    Result<Id> recordWrite(const Bytes& bytes, const std::string& port);
+    Result<Id> recordWrite(const Bytes& bytes, const std::string& port,
+                           const char* what = kind::kWrite);
 
     // The session's steps. What each recorded (or why it could not) is kept
     // for the caller to tell: lastRead(), lastBackup(), lastWrite().
     void readComplete(const Bytes& bytes, const std::string& port) override;
     std::string readyForBackup() override;
     std::string storeBackup(const Bytes& bytes, const std::string& port) override;
-    void writeComplete(const Bytes& bytes, const std::string& port) override;
+    void writeComplete(const Bytes& bytes, const std::string& port, Check check) override;
     const Result<Id>& lastRead() const { return lastRead_; }
     const Result<Id>& lastBackup() const { return lastBackup_; }
     const Result<Id>& lastWrite() const { return lastWrite_; }
+    // The kind the last write was recorded as: "zapis", "zapis sprawdzony"
+    // or "zapis niezgodny".
+    const char* lastWriteKind() const { return lastWriteKind_; }
 
   private:
     Result<Id> add(const Bytes& bytes, const char* kind, const std::string& port, Id installation);
@@ -83,6 +87,7 @@ class Journal final : public SessionStore {
     Id kept_ = 0;
     bool deviceStored_ = false;
     Result<Id> lastRead_, lastBackup_, lastWrite_;
+    const char* lastWriteKind_ = kind::kWrite;
 };
 
 } // namespace trellikon::reg

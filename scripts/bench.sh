@@ -66,6 +66,28 @@ for kind in read write; do
     row "trellikon-cli $kind --fast (median of 3)" "$(median <"$work/$kind-fast") s" \
         "wire limit $wire s"
 done
+# 2b. The whole write as the command line makes it: the backup read, the write
+# and the read back that checks it (the default), from start to exit.
+say "trellikon-cli write with its check, whole: 3 with --fast, 1 at the tick's pace"
+whole() { # options...: prints seconds
+    local from=$EPOCHREALTIME
+    "$B/tools/trellikon-cli" write "$@" "$pty" "$work/template.sbn" 2>"$work/log" ||
+        { say "the checked write failed"; cat "$work/log" >&2; exit 1; }
+    grep -q "Weryfikacja zakończona" "$work/log" || [ "${1:-}" = --no-verify ] ||
+        { say "the write was not checked"; exit 1; }
+    awk -v s="$from" -v e="$EPOCHREALTIME" 'BEGIN {printf "%.2f\n", e - s}'
+}
+for _ in 1 2 3; do
+    whole --fast >>"$work/whole-fast"
+    whole --fast --no-verify >>"$work/whole-fast-noverify"
+done
+whole >>"$work/whole-tick"
+row "cli write --fast: backup+write+check (med. 3)" "$(median <"$work/whole-fast") s" \
+    "3 x wire limit $(awk -v w="$wire" 'BEGIN {printf "%.2f", 3 * w}') s"
+row "cli write --fast --no-verify: backup+write" "$(median <"$work/whole-fast-noverify") s" \
+    "2 x wire limit $(awk -v w="$wire" 'BEGIN {printf "%.2f", 2 * w}') s"
+row "cli write, tick's pace: backup+write+check" "$(cat "$work/whole-tick") s" \
+    "27 ticks of 1000 ms, and the handshake"
 kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true
 trap 'rm -rf "$work"' EXIT
 
@@ -82,6 +104,16 @@ row "ticks for a read, clean line" "$(clean read)" "one per block, and one to be
 row "ticks for a write, clean line" "$(clean write)" "one per block, and one to begin"
 row "ticks for a read, 10 % frames damaged" "$(damaged read)" "100 seeded runs"
 row "ticks for a write, 10 % frames damaged" "$(damaged write)" "100 seeded runs"
+
+# 3a. The whole write from the window, started in the alarm texts editor: the
+# parts offered, the backup read into a copy, the write, the read back and its
+# verdict, the register recording; ticks, and seconds at 1000 ms a tick with
+# the program's own work measured here added.
+say "the whole write from the window"
+windowwrite=$("$B/tests/trellikon-checked-write-bench" 2>/dev/null)
+wfield() { sed -n "s/^$1: \(.*\)/\1/p" <<<"$windowwrite"; }
+row "window write: backup read + write + check" "$(wfield 'whole write')" \
+    "backup $(wfield 'backup read'), write $(wfield write), check $(wfield 'check read')"
 
 # 3b. The installations register with 1,000 installations and 50,000 versions
 # (made on the first run and kept in build/, as making them takes minutes):

@@ -665,4 +665,22 @@ bool byteCovered(std::size_t offset) {
            static_cast<std::size_t>(kSubscribersPerBlock) * kSubscriberSlotSize;
 }
 
+std::vector<std::pair<std::size_t, std::size_t>> settingRuns(std::size_t offset) {
+    std::vector<std::pair<std::size_t, std::size_t>> runs;
+    if (offset >= kImageSize)
+        return runs;
+    for (const FieldRow& row : kFields)
+        if (row.bytes.holds(offset) || row.moreBytes.holds(offset)) {
+            for (const ByteSpan& span : {row.bytes, row.moreBytes})
+                if (span.length > 0)
+                    runs.emplace_back(span.first, span.length);
+            return runs;
+        }
+    if (byteCovered(offset)) {
+        const std::size_t inBlock = offset % kBlockSize;
+        runs.emplace_back(offset - inBlock % kSubscriberSlotSize, kSubscriberSlotSize);
+    }
+    return runs;
+}
+
 } // namespace trellikon::inspector

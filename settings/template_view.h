@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace trellikon::inspector {
@@ -105,5 +106,9 @@ std::string renderJson(const Inspection& in);
 // reserved byte inside a check, a whole text slot or subscriber slot. Bytes
 // that no decoder reads (unused, or reserved outside any check) are not.
 bool byteCovered(std::size_t offset);
+// The bytes of the setting that reads `offset`, as [first, first + length)
+// runs: a field's runs (its check byte within them), or the subscriber slot;
+// none for a byte no setting reads.
+std::vector<std::pair<std::size_t, std::size_t>> settingRuns(std::size_t offset);
 
 } // namespace trellikon::inspector

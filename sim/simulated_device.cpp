@@ -12,7 +12,7 @@ using namespace frame;
 bool SimulatedFaults::any() const {
     return mode != LineMode::Normal || flipBit > 0 || dropFrame > 0 || splitFrame > 0 ||
            duplicateHandshake > 0 || wrongAckBlock > 0 || replyDelayMs > 0 ||
-           silentAfterFrames >= 0;
+           silentAfterFrames >= 0 || wrongStoredByte >= 0;
 }
 
 SettingsImage::Bytes SimulatedDevice::erased() {
@@ -165,6 +165,10 @@ void SimulatedDevice::handleFrame(const std::vector<std::uint8_t>& f) {
             return;
         std::copy(f.begin() + 3, f.begin() + 3 + layout::kBlockSize,
                   memory_.begin() + static_cast<std::ptrdiff_t>(block) * layout::kBlockSize);
+        if (const int wrong = faults_.wrongStoredByte;
+            wrong >= 0 && wrong < static_cast<int>(layout::kImageSize) &&
+            wrong / static_cast<int>(layout::kBlockSize) == block)
+            memory_[static_cast<std::size_t>(wrong)] ^= 0x01;
         if (onBlockWritten)
             onBlockWritten(block);
         std::vector<std::uint8_t> ack = {kStart, kWrite, block, 0};

@@ -47,6 +47,10 @@ struct SimulatedFaults {
     double wrongAckBlock = 0;      // probability an acknowledgement names another block
     int replyDelayMs = 0;          // pause before every reply
     int silentAfterFrames = -1;    // stop answering after this many replies (-1: never)
+    // A memory cell that does not keep what is written to it: the byte at this
+    // offset is stored with its lowest bit flipped whenever its block is
+    // written (-1: none), while the write is acknowledged as sound.
+    int wrongStoredByte = -1;
 
     bool any() const;
 };

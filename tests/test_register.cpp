@@ -1,7 +1,9 @@
 // The installations register: versions recorded and found, the export file,
 // the first schema migrated, two programs at once, a damaged file left as it
 // was, and no device write without a stored backup.
+#include "checked_write.h"
 #include "cli_commands.h"
+#include "files.h"
 #include "memory_port.h"
 #include "register_file.h"
 #include "register_location.h"
@@ -92,6 +94,16 @@ class TestRegister : public QObject {
     void dailyCopiesRotate();
     void whereTheRegisterLives_data();
     void whereTheRegisterLives();
+    void partsWords_data();
+    void partsWords();
+    void mergeKeepsTheDevicesOtherParts_data();
+    void mergeKeepsTheDevicesOtherParts();
+    void changedOnSiteNamesTheSetting();
+    void takeDeviceValuesWholeSettings();
+    void verificationKind_data();
+    void verificationKind();
+    void checkedWriteFromTheCommandLine_data();
+    void checkedWriteFromTheCommandLine();
 };
 
 void TestRegister::sha256Vectors_data() {
@@ -646,7 +658,12 @@ void TestRegister::restoreBacksUpFirst() {
     cli::RegisterChoice choice;
     choice.path = path.toStdString();
     std::ostringstream err;
-    QCOMPARE(cli::runRestore(choice, std::to_string(oldVersion), "COM1", {}, port, clock, err), 0);
+    // The device holds other settings than the installation's latest version:
+    // a restore asks for --force like a write (checkedWriteFromTheCommandLine).
+    cli::TransferOptions options;
+    options.force = true;
+    QCOMPARE(cli::runRestore(choice, std::to_string(oldVersion), "COM1", options, port, clock, err),
+             0);
     QCOMPARE(device.memory(), old);
     auto r = openAt(path);
     const auto history = r->history({HistoryFilter::OfInstallation, site, 0}).value;
@@ -745,6 +762,251 @@ void TestRegister::whereTheRegisterLives() {
     qputenv("TRELLIKON_REGISTER", savedRegister);
     qputenv(dataVariable, savedData);
     QCOMPARE(found, QString(expected).replace("@HOME", qEnvironmentVariable("HOME")));
+}
+
+void TestRegister::partsWords_data() {
+    QTest::addColumn<QString>("words");
+    QTest::addColumn<uint>("parts");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("one word") << "subscribers" << uint(checked::kCallers) << QString();
+    QTest::newRow("two words, blanks around") << " parameters , texts" << uint(3) << QString();
+    QTest::newRow("all three, one twice")
+        << "texts,subscribers,parameters,texts" << uint(checked::kAllParts) << QString();
+    QTest::newRow("nothing") << "" << uint(0) << "wymaga części do zapisu";
+    QTest::newRow("an unknown word names it and the known ones")
+        << "parameters,callers" << uint(0)
+        << "nieznana część „callers” w opcji --only (znane: parameters, texts, subscribers)";
+    QTest::newRow("an empty word between commas")
+        << "texts,,subscribers" << uint(0) << "nieznana część „”";
+    QTest::newRow("a control character is not echoed") << "te\x1bxts" << uint(0) << "te?xts";
+}
+
+void TestRegister::partsWords() {
+    // --only takes any of the three words; anything else is refused, naming
+    // what was given and what is known, and chooses nothing.
+    QFETCH(QString, words);
+    QFETCH(uint, parts);
+    QFETCH(QString, refusal);
+    const checked::PartsChoice c = checked::parseParts(words.toStdString());
+    QCOMPARE(uint(c.parts), parts);
+    if (refusal.isEmpty())
+        QVERIFY2(c.ok(), c.error.c_str());
+    else
+        QVERIFY2(QString::fromStdString(c.error).contains(refusal), c.error.c_str());
+}
+
+void TestRegister::mergeKeepsTheDevicesOtherParts_data() {
+    QTest::addColumn<uint>("parts");
+    QTest::addColumn<QString>("fromWanted"); // one letter per block: w wanted, d device
+    QTest::newRow("parameters") << uint(checked::kParameters) << "wddddddd";
+    QTest::newRow("texts") << uint(checked::kTexts) << "dwwwdddd";
+    QTest::newRow("subscribers") << uint(checked::kCallers) << "ddddwwww";
+    QTest::newRow("parameters and subscribers")
+        << uint(checked::kParameters | checked::kCallers) << "wdddwwww";
+    QTest::newRow("all") << uint(checked::kAllParts) << "wwwwwwww";
+}
+
+void TestRegister::mergeKeepsTheDevicesOtherParts() {
+    // Every byte outside the chosen parts is the device's, every byte inside
+    // them the program's.
+    QFETCH(uint, parts);
+    QFETCH(QString, fromWanted);
+    Bytes device{}, wanted{};
+    for (std::size_t i = 0; i < device.size(); ++i) {
+        device[i] = static_cast<std::uint8_t>(i * 7);
+        wanted[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    }
+    const Bytes merged = checked::merge(device, wanted, parts);
+    for (std::size_t i = 0; i < merged.size(); ++i) {
+        const bool w = fromWanted.at(int(i / layout::kBlockSize)) == 'w';
+        QVERIFY2(merged[i] == (w ? wanted[i] : device[i]), qPrintable(QString::number(i)));
+    }
+}
+
+void TestRegister::changedOnSiteNamesTheSetting() {
+    // The device's caller added since the recorded version is named under the
+    // editors' words, with the day of that version; the same device as
+    // recorded changed nothing.
+    Version latest;
+    latest.bytes = image("48600000001", {{1, "48512345678"}});
+    latest.info.timeUtc = "2026-03-05T12:00:00.000Z";
+    const Bytes device = image("48600000001", {{1, "48512345678"}, {43, "48500000043"}});
+    const checked::ChangedOnSite c = checked::changedOnSite(latest, device);
+    QVERIFY(c.changed());
+    QCOMPARE(QString::fromStdString(checked::sinceLine(c)),
+             QString::fromUtf8("zmienione w urządzeniu od 05.03.2026"));
+    const QString text = QString::fromStdString(checked::renderChangedOnSite(c));
+    QVERIFY2(text.contains(QString::fromUtf8("Pozycja 43 (dodany)")), qPrintable(text));
+    QVERIFY2(text.contains(QString::fromUtf8("urządzenie: 48500000043")), qPrintable(text));
+    QVERIFY(!checked::changedOnSite(latest, latest.bytes).changed());
+    // A time the register could not have written is shown safe, not parsed.
+    QCOMPARE(QString::fromStdString(checked::localDay("2026-\x01-05")),
+             QStringLiteral("2026-?-05"));
+}
+
+void TestRegister::takeDeviceValuesWholeSettings() {
+    // What the device changed since the version comes into the program whole;
+    // the program's own edits of other settings stay.
+    SettingsImage recorded;
+    recorded.setBytes(image("48600000001", {{1, "48512345678"}}));
+    QVERIFY(recorded.writeText(2, "Alarm wejscie 2"));
+    SettingsImage device = recorded, program = recorded;
+    // On site: a caller added and the same text changed at its start.
+    device.writeSubscriber(43, "48500000043");
+    QVERIFY(device.writeText(2, "Brama wejscie 2"));
+    // In the program: user 1 and the end of that text.
+    program.writePhoneNumber(layout::kUserNumber1, "48600000009");
+    QVERIFY(program.writeText(2, "Alarm wejscie 9"));
+    const Bytes taken =
+        checked::takeDeviceValues(program.bytes(), recorded.bytes(), device.bytes());
+    const auto left = comparison::compareImages(taken, device.bytes());
+    QCOMPARE(left.rows.size(), std::size_t{1});
+    QCOMPARE(QString::fromStdString(left.rows.front().name),
+             QString::fromUtf8("Numer użytkownika 1"));
+    QCOMPARE(left.uncoveredBytes, std::size_t{0});
+}
+
+void TestRegister::verificationKind_data() {
+    QTest::addColumn<int>("wrongByte"); // -1: none
+    QTest::newRow("the same bytes: checked") << -1;
+    QTest::newRow("one caller's byte wrong: not the same") << 4 * 512 + 3;
+    QTest::newRow("one unread byte wrong: not the same either") << 4095;
+}
+
+void TestRegister::verificationKind() {
+    QFETCH(int, wrongByte);
+    const Bytes sent = image("48600000001", {{1, "48512345678"}});
+    Bytes back = sent;
+    if (wrongByte >= 0)
+        back[std::size_t(wrongByte)] ^= 0x10;
+    const checked::Verification v = checked::verify(sent, back);
+    QCOMPARE(v.same, wrongByte < 0);
+    QCOMPARE(QString::fromUtf8(v.kind()),
+             QString::fromUtf8(wrongByte < 0 ? "zapis sprawdzony" : "zapis niezgodny"));
+    QCOMPARE(v.differences.equal(), wrongByte < 0);
+}
+
+void TestRegister::checkedWriteFromTheCommandLine_data() {
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("changedOnSite"); // a caller added on site after the first visit
+    QTest::addColumn<bool>("force");
+    QTest::addColumn<QString>("only");
+    QTest::addColumn<int>("wrongByte"); // -1: the device keeps every byte
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("kinds"); // newest first, after the first visit's read
+    QTest::addColumn<QString>("message");
+    QTest::newRow("changed between two connections: stopped, the setting named")
+        << "write" << true << false << "" << -1 << 5 << QStringList{}
+        << "Pozycja 43 (dodany)\n    wersja z ";
+    QTest::newRow("changed, --force: written and checked")
+        << "write" << true << true << "" << -1 << 0
+        << QStringList{"zapis sprawdzony", "kopia przed zapisem"} << "--force";
+    QTest::newRow("unchanged since the last visit: written without asking")
+        << "write" << false << false << "" << -1 << 0
+        << QStringList{"zapis sprawdzony", "kopia przed zapisem"} << "Weryfikacja zakończona";
+    QTest::newRow("restore of a changed device: stopped the same way")
+        << "restore" << true << false << "" << -1 << 5 << QStringList{}
+        << "zmienione w urządzeniu od ";
+    QTest::newRow("--only subscribers: blocks 0-3 stay the device's")
+        << "write" << false << false << "subscribers" << -1 << 0
+        << QStringList{"zapis sprawdzony", "kopia przed zapisem"} << "Zapis części: abonenci CLIP";
+    QTest::newRow("--only parameters,texts without a register")
+        << "no register" << false << false << "parameters,texts" << -1 << 0 << QStringList{}
+        << "Zapis części: parametry, teksty alarmowe";
+    QTest::newRow("a byte stored wrong: exit 4, zapis niezgodny")
+        << "write" << false << false << "" << 4 * 512 + 12 + 5 << 4
+        << QStringList{"zapis niezgodny", "kopia przed zapisem"} << "Pozycja 2";
+}
+
+void TestRegister::checkedWriteFromTheCommandLine() {
+    // A visit reads the device into the installation; at the next visit a
+    // write first looks at what changed on the device since, sends only the
+    // chosen parts over what it holds, and reads it back to check.
+    QFETCH(QString, command);
+    QFETCH(bool, changedOnSite);
+    QFETCH(bool, force);
+    QFETCH(QString, only);
+    QFETCH(int, wrongByte);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, kinds);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("rejestr.sqlite");
+    const Bytes firstVisit = image("48600000001", {{1, "48512345678"}});
+    Bytes wanted = image("48600000002", {{1, "48512345678"}, {2, "48512000002"}});
+    SettingsImage texts;
+    texts.setBytes(wanted);
+    QVERIFY(texts.writeText(3, "Pozar w hali"));
+    wanted = texts.bytes();
+    const QString file = dir.filePath("nowy.sbn");
+    QVERIFY(saveFileAtomically(file.toStdString(), wanted.data(), wanted.size()).empty());
+
+    SimulatedDevice device(firstVisit);
+    device.powerOn();
+    MemoryPort port(&device);
+    VirtualClock clock;
+    cli::TransferOptions options;
+    options.record.mode = cli::RegisterChoice::Record;
+    options.record.path = path.toStdString();
+    options.record.installation = "Kowalska";
+    std::ostringstream err;
+    QCOMPARE(
+        cli::runRead("COM1", dir.filePath("odczyt.sbn").toStdString(), options, port, clock, err),
+        0);
+    const Id firstRead = openAt(path)->history({}).value.front().id;
+
+    // Between the visits the administrator adds a caller by other means.
+    Bytes present = firstVisit;
+    if (changedOnSite) {
+        SettingsImage m;
+        m.setBytes(present);
+        m.writeSubscriber(43, "48500000043");
+        present = m.bytes();
+    }
+    SimulatedFaults faults;
+    faults.wrongStoredByte = wrongByte;
+    device.setFaults(faults);
+    device.setMemory(present);
+    device.powerOn();
+    const int framesBefore = device.counters().writeBlocks;
+    options.verify = true;
+    options.force = force;
+    if (!only.isEmpty())
+        options.parts = checked::parseParts(only.toStdString()).parts;
+    if (command == "no register")
+        options.record.mode = cli::RegisterChoice::Off;
+    err.str({});
+    const int rc = command == "restore"
+                       ? cli::runRestore(options.record, std::to_string(firstRead), "COM1", options,
+                                         port, clock, err)
+                       : cli::runWrite("COM1", file.toStdString(), options, port, clock, err);
+    QVERIFY2(QString::fromStdString(err.str()).contains(message), err.str().c_str());
+    QCOMPARE(rc, exitCode);
+
+    const auto history = openAt(path)->history({}).value;
+    QStringList recorded;
+    for (std::size_t i = 0; i + 1 < history.size(); ++i)
+        recorded << QString::fromStdString(history[i].kind);
+    QCOMPARE(recorded, kinds);
+    if (exitCode == 5) {
+        // Not one write frame, and nothing recorded: the next attempt asks again.
+        QCOMPARE(device.counters().writeBlocks, framesBefore);
+        QCOMPARE(device.memory(), present);
+        return;
+    }
+    const Bytes sent = checked::merge(present, wanted, options.parts);
+    Bytes expected = sent;
+    if (wrongByte >= 0)
+        expected[std::size_t(wrongByte)] ^= 0x01;
+    QCOMPARE(device.memory(), expected);
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        const bool chosen =
+            (options.parts & checked::partOfBlock(int(i / layout::kBlockSize))) != 0;
+        QVERIFY2(sent[i] == (chosen ? wanted[i] : present[i]), qPrintable(QString::number(i)));
+    }
+    // The register keeps what was sent, under the verdict of the check.
+    if (!kinds.isEmpty())
+        QCOMPARE(openAt(path)->version(history.front().id).value->bytes, sent);
 }
 
 QTEST_GUILESS_MAIN(TestRegister)

@@ -2,6 +2,7 @@
 // the program recorded and given its installation, no write from the windows
 // before the device's present content is stored, the register window's search
 // and delete.
+#include "checked_write_windows.h"
 #include "program_fixture.h"
 #include "random_image.h"
 #include "register_window.h"
@@ -90,6 +91,33 @@ void answerQuestion(AssignDialog* ask, const QString& answer, const QString& ins
     }
 }
 
+// Runs `step` every time a modal window that `matches` comes up, until the
+// returned watcher is deleted; a dialog the step left open is closed.
+QPointer<QTimer> everyWindow(std::function<bool(QWidget*)> matches,
+                             std::function<void(QWidget*)> step) {
+    auto* timer = new QTimer(qApp);
+    auto handled = std::make_shared<QPointer<QWidget>>();
+    timer->setInterval(2);
+    QObject::connect(timer, &QTimer::timeout, timer, [=] {
+        QWidget* now = QApplication::activeModalWidget();
+        if (!now || now != handled->data())
+            *handled = nullptr;
+        if (!now || now == handled->data() || !matches(now))
+            return;
+        *handled = now;
+        step(now);
+        if (auto* dialog = qobject_cast<QDialog*>(now);
+            dialog && dialog->isVisible() && QApplication::activeModalWidget() == now)
+            dialog->done(QDialog::Rejected);
+    });
+    timer->start();
+    return timer;
+}
+
+template <typename W> std::function<bool(QWidget*)> ofClass() {
+    return [](QWidget* w) { return qobject_cast<W*>(w) != nullptr; };
+}
+
 // The program with a register of its own in a temporary folder.
 struct RegisterProgram : Program {
     QTemporaryDir dir;
@@ -157,6 +185,8 @@ class TestRegisterWindow : public QObject {
     void versionComparedWithVersionOrDevice();
     void unassignedReadAssignedLater_data();
     void unassignedReadAssignedLater();
+    void checkedWriteFromTheWindow_data();
+    void checkedWriteFromTheWindow();
 };
 
 void TestRegisterWindow::cleanup() {
@@ -225,9 +255,9 @@ void TestRegisterWindow::noWriteWithoutStoredBackup_data() {
     QTest::addColumn<QStringList>("kinds"); // newest first
     QTest::addColumn<QString>("message");
     QTest::newRow("no read in this connection: the device is backed up, then written")
-        << "sound" << QStringList{u("zapis"), u("kopia przed zapisem")} << QString();
+        << "sound" << QStringList{u("zapis sprawdzony"), u("kopia przed zapisem")} << QString();
     QTest::newRow("read in this connection: written without another read")
-        << "read first" << QStringList{u("zapis"), u("odczyt")} << QString();
+        << "read first" << QStringList{u("zapis sprawdzony"), u("odczyt")} << QString();
     QTest::newRow("register damaged: nothing written")
         << "damaged" << QStringList{} << u("rejestr jest uszkodzony");
     QTest::newRow("register cannot be created: nothing written")
@@ -236,7 +266,8 @@ void TestRegisterWindow::noWriteWithoutStoredBackup_data() {
         << "silent device" << QStringList{}
         << u("odczyt ustawień z urządzenia nie został zakończony");
     QTest::newRow("restore from the register window: backed up first")
-        << "restore" << QStringList{u("zapis"), u("kopia przed zapisem"), u("odczyt")} << QString();
+        << "restore" << QStringList{u("zapis sprawdzony"), u("kopia przed zapisem"), u("odczyt")}
+        << QString();
 }
 
 void TestRegisterWindow::noWriteWithoutStoredBackup() {
@@ -277,18 +308,31 @@ void TestRegisterWindow::noWriteWithoutStoredBackup() {
 
     int reads = 0;
     bool writeShown = false;
-    auto backupRead = whenWindow(p.form4(), [&] {
-        ++reads;
-        for (int i = 0; i < 12 && p.form4()->isVisible(); ++i)
-            p.form1->Timer1Timer();
-        if (!p.form4()->isVisible())
-            return; // complete: the write follows by itself
-        for (int i = 0; i < 51; ++i) {
-            p.form1->Timer1Timer();
-            p.form1->Timer2Timer();
-        }
-        p.form4()->Button1->click();
+    // The parts to write: all, as offered.
+    auto parts = everyWindow(ofClass<WritePartsDialog>(), [](QWidget* w) {
+        qobject_cast<WritePartsDialog*>(w)->WriteButton->click();
     });
+    // The restored installation's latest version is not what the device
+    // holds: written all the same.
+    bool changedShown = false;
+    auto changed = everyWindow(ofClass<DifferencesDialog>(), [&](QWidget* w) {
+        changedShown = w->objectName() == QStringLiteral("ChangedOnSiteDialog");
+        qobject_cast<DifferencesDialog*>(w)->WriteButton->click();
+    });
+    // The backup read before the write and the check after it.
+    auto backupRead = everyWindow([&](QWidget* w) { return w == p.form4(); },
+                                  [&](QWidget*) {
+                                      ++reads;
+                                      for (int i = 0; i < 12 && p.form4()->isVisible(); ++i)
+                                          p.form1->Timer1Timer();
+                                      if (!p.form4()->isVisible())
+                                          return; // complete: the write follows by itself
+                                      for (int i = 0; i < 51; ++i) {
+                                          p.form1->Timer1Timer();
+                                          p.form1->Timer2Timer();
+                                      }
+                                      p.form4()->Button1->click();
+                                  });
     bool storedFirst = false;
     auto write = whenWindow(p.form5(), [&] {
         writeShown = true;
@@ -311,10 +355,19 @@ void TestRegisterWindow::noWriteWithoutStoredBackup() {
     }
     delete backupRead.data();
     delete write.data();
+    delete parts.data();
+    delete changed.data();
 
-    QCOMPARE(reads, state == "sound" || state == "silent device" || state == "restore" ? 1 : 0);
+    // The backup's read when the device was not read in this connection, and
+    // the check's read after a write.
+    const int backupReads = state == "sound" || state == "silent device" || state == "restore";
+    QCOMPARE(reads, backupReads + (message.isEmpty() ? 1 : 0));
+    QCOMPARE(changedShown, state == "restore");
     if (message.isEmpty()) {
         QVERIFY2(p.messages.errors.isEmpty(), qPrintable(p.messages.errors.join('\n')));
+        QCOMPARE(
+            p.messages.plains,
+            QStringList{u("Zapis sprawdzony – urządzenie zawiera dokładnie wysłane ustawienia")});
         QVERIFY(writeShown);
         QVERIFY(storedFirst);
         QStringList recorded;
@@ -586,6 +639,173 @@ void TestRegisterWindow::unassignedReadAssignedLater() {
     // The window shows where the read went: among that installation's versions.
     QCOMPARE(versionsShown.size(), answer == "confirm" ? 2 : 1);
     QVERIFY(p.messages.errors.isEmpty());
+
+void TestRegisterWindow::checkedWriteFromTheWindow_data() {
+    QTest::addColumn<bool>("changedOnSite"); // a caller added on the device after the visit
+    QTest::addColumn<QString>("answer");     // to the changed-on-site window
+    QTest::addColumn<QString>("parts");      // ticked in the parts window; empty: cancelled
+    QTest::addColumn<int>("wrongByte");      // the device stores this byte wrong (-1: none)
+    QTest::addColumn<QStringList>("kinds");  // recorded by the write, newest first
+    QTest::newRow("changed on site, written anyway, checked")
+        << true << "write"
+        << "ptc" << -1 << QStringList{u("zapis sprawdzony"), u("kopia przed zapisem")};
+    QTest::newRow("changed on site, cancelled: nothing written") << true << "cancel"
+                                                                 << "ptc" << -1 << QStringList{};
+    QTest::newRow("changed on site, the device's values taken: nothing written")
+        << true << "take"
+        << "ptc" << -1 << QStringList{u("kopia przed zapisem")};
+    QTest::newRow("the callers alone: blocks 0-3 stay the device's")
+        << false << ""
+        << "c" << -1 << QStringList{u("zapis sprawdzony"), u("kopia przed zapisem")};
+    QTest::newRow("the parts window cancelled: nothing read, nothing written")
+        << false << ""
+        << "" << -1 << QStringList{};
+    QTest::newRow("a byte stored wrong: the differing caller listed")
+        << false << ""
+        << "ptc" << 5 * 512 + 5 << QStringList{u("zapis niezgodny"), u("kopia przed zapisem")};
+    QTest::newRow("a byte stored wrong, written again: sent and checked once more")
+        << false << "again"
+        << "ptc" << 5 * 512 + 5
+        << QStringList{u("zapis niezgodny"), u("zapis niezgodny"), u("kopia przed zapisem")};
+}
+
+void TestRegisterWindow::checkedWriteFromTheWindow() {
+    // At the next visit a write from the editors offers the parts, shows what
+    // was changed on the device since the installation's latest version, and
+    // checks what arrived by reading the device back.
+    QFETCH(bool, changedOnSite);
+    QFETCH(QString, answer);
+    QFETCH(QString, parts);
+    QFETCH(int, wrongByte);
+    QFETCH(QStringList, kinds);
+    const Image visit = validImage("48600100200", {{43, "48512345678"}});
+    const Image present =
+        changedOnSite ? validImage("48600100200", {{43, "48512345678"}, {44, "48500000044"}})
+                      : visit;
+    const Image wanted = validImage("48600999888", {{43, "48512345678"}, {2, "48500000002"}}, 8);
+    RegisterProgram p(present);
+    {
+        auto r = p.openRegister();
+        const Id site = r->createInstallation("Kowalska, Lipowa 5, Tarnów", "", "").value;
+        QVERIFY(r->record({visit, kind::kRead, "COM1", "", site, "2026-03-05T12:00:00.000Z"}).ok());
+    }
+    SimulatedFaults faults;
+    faults.wrongStoredByte = wrongByte;
+    p.device.setFaults(faults);
+    p.connect();
+    p.settings().loadImage(wanted);
+
+    int reads = 0;
+    QStringList changedRows, mismatchRows;
+    QString heading;
+    auto choose = everyWindow(ofClass<WritePartsDialog>(), [&](QWidget* w) {
+        auto* d = qobject_cast<WritePartsDialog*>(w);
+        // All parts are offered ticked.
+        QVERIFY(d->ParametersBox->isChecked() && d->TextsBox->isChecked() &&
+                d->CallersBox->isChecked());
+        if (parts.isEmpty()) {
+            d->CancelButton->click();
+            return;
+        }
+        d->ParametersBox->setChecked(parts.contains('p'));
+        d->TextsBox->setChecked(parts.contains('t'));
+        d->CallersBox->setChecked(parts.contains('c'));
+        d->WriteButton->click();
+    });
+    auto differences = everyWindow(ofClass<DifferencesDialog>(), [&](QWidget* w) {
+        auto* d = qobject_cast<DifferencesDialog*>(w);
+        QStringList rows;
+        for (int i = 0; i < d->DifferenceList->topLevelItemCount(); ++i)
+            rows << QString(d->DifferenceList->topLevelItem(i)->text(0) + " | " +
+                            d->DifferenceList->topLevelItem(i)->text(2))
+                        .remove(QChar(0x2068))
+                        .remove(QChar(0x2069));
+        if (w->objectName() == QStringLiteral("ChangedOnSiteDialog")) {
+            changedRows = rows;
+            heading = d->HeadingLabel->text();
+            (answer == "write"  ? d->WriteButton
+             : answer == "take" ? d->TakeButton
+                                : d->CancelButton)
+                ->click();
+        } else {
+            // "again": the first verdict is answered by writing again.
+            QPushButton* button =
+                answer == "again" && mismatchRows.isEmpty() ? d->WriteButton : d->CancelButton;
+            mismatchRows = rows;
+            button->click();
+        }
+    });
+    auto readWindow = everyWindow([&](QWidget* w) { return w == p.form4(); },
+                                  [&](QWidget*) {
+                                      ++reads;
+                                      for (int i = 0; i < 12 && p.form4()->isVisible(); ++i)
+                                          p.form1->Timer1Timer();
+                                  });
+    auto write = everyWindow([&](QWidget* w) { return w == p.form5(); },
+                             [&](QWidget*) {
+                                 for (int i = 0; i < 20 && p.form1->link().write_progress; ++i)
+                                     p.form1->Timer1Timer();
+                             });
+    const int versionsBefore = int(p.history().size());
+    p.inTextsEditor([&](TForm3* t) { t->SpeedButton4->click(); });
+    delete choose.data();
+    delete differences.data();
+    delete readWindow.data();
+    delete write.data();
+
+    QVERIFY2(p.messages.errors.isEmpty(), qPrintable(p.messages.errors.join('\n')));
+    const auto history = p.history();
+    QStringList recorded;
+    for (int i = 0; i < int(history.size()) - versionsBefore; ++i)
+        recorded << QString::fromStdString(history.at(std::size_t(i)).kind);
+    QCOMPARE(recorded, kinds);
+    if (changedOnSite) {
+        QCOMPARE(heading, u("Instalacja „\u2068Kowalska, Lipowa 5, Tarnów\u2069”: ustawienia "
+                            "zmienione w urządzeniu od 05.03.2026."));
+        QCOMPARE(changedRows, QStringList{u("Abonenci – Pozycja 44 (dodany) | 48500000044")});
+    }
+    const bool written = !kinds.isEmpty() && kinds.front().startsWith(u("zapis"));
+    // The backup's read, and one check for every write.
+    const int writes = int(kinds.size()) - 1;
+    QCOMPARE(reads, parts.isEmpty() ? 0 : written ? 1 + writes : 1);
+    QCOMPARE(p.blocksWritten, written ? 8 * writes : 0);
+    if (!written) {
+        QCOMPARE(p.blocksWritten, 0);
+        QVERIFY(p.device.memory() == present);
+        if (answer == "take") {
+            // The caller added on site is in the program now; the program's
+            // own user 1 stays.
+            const auto left = comparison::compareImages(p.settings().image.bytes(), present);
+            for (const auto& row : left.rows)
+                QVERIFY2(row.name != "Pozycja 44", row.name.c_str());
+            QVERIFY(!left.rows.empty());
+            QCOMPARE(p.messages.plains.size(), 1);
+            QVERIFY(p.messages.plains.front().contains(u("Nic nie zostało zapisane")));
+        }
+        return;
+    }
+    const Image sent = p.openRegister()->version(history.front().id).value->bytes;
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        const bool chosen = parts.contains("ptttcccc"[i / layout::kBlockSize]);
+        if (!chosen)
+            QVERIFY2(sent[i] == present[i], qPrintable(QString::number(i)));
+    }
+    if (wrongByte < 0) {
+        QVERIFY(p.device.memory() == sent);
+        QCOMPARE(p.messages.plains, QStringList{u("Zapis sprawdzony – urządzenie zawiera "
+                                                  "dokładnie wysłane ustawienia")});
+        QVERIFY(mismatchRows.isEmpty());
+    } else {
+        QVERIFY(p.device.memory() != sent);
+        QVERIFY(p.messages.plains.isEmpty());
+        QCOMPARE(mismatchRows.size(), 1);
+        // One digit wrong breaks the caller's check: the device has lost it.
+        QVERIFY2(mismatchRows.front().contains(u("Abonenci – Pozycja 43 (usunięty)")),
+                 qPrintable(mismatchRows.join('\n')));
+    }
+    // A part alone leaves the program's own settings as they were.
+    if (parts != "ptc")
+        QVERIFY(comparison::compareImages(p.settings().image.bytes(), sent).rows.size() > 0);
 }
 
 QTEST_MAIN(TestRegisterWindow)

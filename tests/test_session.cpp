@@ -78,7 +78,11 @@ class Store final : public SessionStore {
         stored_ = false;
         calls << "begun";
     }
-    void writeComplete(const Bytes&, const std::string&) override { calls << "write"; }
+    void writeComplete(const Bytes&, const std::string&, Check check) override {
+        calls << (check == Check::Same        ? "write checked"
+                  : check == Check::Different ? "write different"
+                                              : "write");
+    }
 
   private:
     bool stored_ = false;
@@ -147,8 +151,12 @@ void TestSession::writeSteps_data() {
         << "present";
     QTest::newRow("backup not kept: nothing written")
         << "keeps nothing" << false << "proceed" << false
-        << QStringList{"BackupStarted", "ReadCopyComplete", "BackupFailed"} << QStringList{"backup"}
-        << "present";
+        << QStringList{"BackupStarted", "ReadCopyComplete", "DecisionNeeded", "BackupFailed"}
+        << QStringList{"backup"} << "present";
+    QTest::newRow("cancel after the backup read: nothing committed, the next write asks again")
+        << "sound" << false << "cancel" << false
+        << QStringList{"BackupStarted", "ReadCopyComplete", "DecisionNeeded", "WriteCancelled"}
+        << QStringList{} << "present";
     QTest::newRow("cancel at the decision: nothing written")
         << "sound" << true << "cancel" << false << QStringList{"DecisionNeeded", "WriteCancelled"}
         << QStringList{} << "present";
@@ -158,7 +166,7 @@ void TestSession::writeSteps_data() {
     QTest::newRow("verify: the read-back after the last acknowledgement")
         << "sound" << true << "proceed" << true
         << QStringList{"DecisionNeeded", "WriteComplete", "VerifyStarted", "VerifyComplete"}
-        << QStringList{"begun", "write"} << "wanted";
+        << QStringList{"begun", "write checked"} << "wanted";
 }
 
 void TestSession::writeSteps() {

@@ -41,6 +41,12 @@ struct RegisterChoice {
 struct TransferOptions {
     bool fast = false;   // the next request or block as soon as an answer is whole
     bool verify = false; // write: read the device back and compare
+    // write: the device changed since the installation's latest version is
+    // written over all the same (else nothing is written, kExitChangedOnSite)
+    bool force = false;
+    // write: the parts of the file sent (checked_write.h); the rest of the
+    // image is what the device holds
+    unsigned parts = 7;
     // Where the cable of the last successful connection is kept (cable_memory.h);
     // empty: none is kept or looked for. With one kept, a chosen port that is
     // missing gives way to the port that cable is behind now.

@@ -1,5 +1,6 @@
 #include "cli_register.h"
 
+#include "checked_write.h"
 #include "files.h"
 #include "register_location.h"
 #include "version_text.h"
@@ -125,33 +126,85 @@ void TransferRecord::tellBackup(std::ostream& err) {
 int TransferRecord::tellWrite(std::ostream& err) {
     if (!journal_)
         return kExitOk;
-    return tell(journal_->lastWrite(), reg::kind::kWrite, err);
+    return tell(journal_->lastWrite(), journal_->lastWriteKind(), err);
+}
+
+int TransferRecord::latest(std::optional<reg::Version>& into, std::ostream& err) {
+    into.reset();
+    if (!journal_ || installation_ == 0 || !journal_->store())
+        return kExitOk;
+    auto found = journal_->store()->latest(installation_);
+    if (!found.ok())
+        return fail(err, kExitUsage, found.error);
+    into = std::move(found.value);
+    return kExitOk;
 }
 
 int writeToDevice(const std::string& portName, const Bytes& bytes, const TransferOptions& options,
                   TransferRecord& record, SerialPort& port, TickClock& clock, std::ostream& err) {
     DeviceSession session(port, clock, err, options.fast);
     session.useStore(record.store());
+    // The installation's latest version as it stands before this write's backup joins it.
+    std::optional<reg::Version> latest;
+    if (const int rc = record.latest(latest, err); rc != kExitOk)
+        return rc;
     if (Outcome r = connectRemembering(session, portName, options, err); !r.ok())
         return fail(err, r.exitCode, r.message);
     if (record.refused())
         err << kProgramName << ": zapis bez kopii zapasowej w rejestrze (--no-register)\n";
+    const bool partOnly = options.parts != checked::kAllParts;
+    if (partOnly && !record.store()) {
+        // A part alone goes over what the device holds, so that is read even
+        // without a register: the session takes this read as the device's content.
+        err << "Odczyt ustawień z urządzenia (zapis części: " << checked::partsText(options.parts)
+            << ")\n";
+        Bytes present{};
+        if (Outcome r = session.read(present); !r.ok())
+            return fail(err, r.exitCode, r.message + "; nic nie zostało zapisane do urządzenia");
+    }
     // Nothing leaves for the device before its present content is stored.
     session.backupBegins = [&err] { err << "Kopia zapasowa: odczyt ustawień z urządzenia\n"; };
-    session.decide = [&](const std::optional<Bytes>&, Bytes&) {
-        record.tellBackup(err);
-        return Outcome{};
+    session.verifyBegins = [&err] { err << "Weryfikacja: odczyt ustawień z urządzenia\n"; };
+    session.decide = [&](const std::optional<Bytes>& present, Bytes& toWrite) -> Outcome {
+        if (latest && present) {
+            const checked::ChangedOnSite changed = checked::changedOnSite(*latest, *present);
+            if (changed.changed()) {
+                err << checked::renderChangedOnSite(changed);
+                // Nothing is recorded either: the next attempt asks again.
+                if (!options.force)
+                    return {kExitChangedOnSite,
+                            "ustawienia instalacji „" + plain(latest->info.installationName) +
+                                "” " + checked::sinceLine(changed) +
+                                "; nic nie zostało zapisane do urządzenia (zapis mimo to: "
+                                "--force)"};
+                err << kProgramName << ": --force: zapis mimo zmian w urządzeniu\n";
+            }
+        }
+        if (partOnly && present) {
+            toWrite = checked::merge(*present, bytes, options.parts);
+            err << "Zapis części: " << checked::partsText(options.parts)
+                << "; pozostałe ustawienia bez zmian, jak w urządzeniu\n";
+        }
+        return {};
     };
-    if (Outcome r = session.write(bytes); !r.ok())
-        return fail(err, r.exitCode, r.message);
+    const Outcome written = session.write(bytes, options.verify);
+    record.tellBackup(err);
+    if (!written.ok() && written.exitCode != kExitVerify) {
+        // Written but not seen back: recorded as a write no one checked.
+        if (session.sentWhole())
+            record.tellWrite(err);
+        return fail(err, written.exitCode, written.message);
+    }
     if (const int rc = record.tellWrite(err); rc != kExitOk)
         return rc;
-    if (options.verify) {
-        err << "Weryfikacja: odczyt ustawień z urządzenia\n";
-        if (Outcome r = session.verify(bytes); !r.ok())
-            return fail(err, r.exitCode, r.message);
-        err << "Weryfikacja zakończona: urządzenie zawiera zapisany plik\n";
+    if (!options.verify)
+        return kExitOk;
+    const checked::Verification v = checked::verify(session.sent(), *session.readBack());
+    if (!v.same) {
+        err << comparison::renderText(v.differences, "wysłane", "urządzenie");
+        return fail(err, kExitVerify, written.message);
     }
+    err << "Weryfikacja zakończona: urządzenie zawiera zapisany plik\n";
     return kExitOk;
 }
 

@@ -8,6 +8,7 @@
 #include "sqlite_register.h"
 
 #include <memory>
+#include <optional>
 
 namespace trellikon::cli {
 
@@ -35,6 +36,9 @@ class TransferRecord {
     int tellRead(const SettingsImage::Bytes& bytes, std::ostream& err);
     void tellBackup(std::ostream& err);
     int tellWrite(std::ostream& err);
+    // The chosen installation's latest version; none when there is no
+    // installation or it has no version yet.
+    int latest(std::optional<reg::Version>& into, std::ostream& err);
 
   private:
     int tell(const reg::Result<reg::Id>& stored, const char* kind, std::ostream& err);
@@ -44,7 +48,9 @@ class TransferRecord {
     reg::Id installation_ = 0;
 };
 
-// write and restore: the backup, the write, its record, the check after it.
+// write and restore: the backup and the look at what changed on site, the
+// chosen parts over the device's present content, the write, the check after
+// it and its record ("zapis sprawdzony" or "zapis niezgodny").
 int writeToDevice(const std::string& portName, const SettingsImage::Bytes& bytes,
                   const TransferOptions& options, TransferRecord& record, SerialPort& port,
                   TickClock& clock, std::ostream& err);

@@ -225,9 +225,12 @@ Outcome DeviceSession::write(const SettingsImage::Bytes& bytes, bool verifyAfter
                                 "); nic nie zostało zapisane do urządzenia"};
     if (events_.back() == SessionEvent::WriteRefused)
         return {kExitLink, texts::kReadNotConnected};
-    if (events_.back() == SessionEvent::BackupFailed)
+    const auto notKept = [this]() -> Outcome {
         return {kExitUsage, "nie można zachować kopii zapasowej: " + session_.backupError() +
                                 "; nic nie zostało zapisane do urządzenia"};
+    };
+    if (events_.back() == SessionEvent::BackupFailed)
+        return notKept();
     SettingsImage::Bytes toWrite = bytes;
     if (decide) {
         if (Outcome d = decide(session_.backup(), toWrite); !d.ok()) {
@@ -237,6 +240,9 @@ Outcome DeviceSession::write(const SettingsImage::Bytes& bytes, bool verifyAfter
     }
     events_.clear();
     session_.proceed(toWrite);
+    // The backup is committed at proceed: without it nothing was sent.
+    if (!events_.empty() && events_.back() == SessionEvent::BackupFailed)
+        return notKept();
     w = runUntil({SessionEvent::WriteComplete, SessionEvent::WriteFailed});
     if (w != Wait::Done || events_.back() != SessionEvent::WriteComplete)
         return linkFailure(w, writeLabel_);
@@ -246,14 +252,6 @@ Outcome DeviceSession::write(const SettingsImage::Bytes& bytes, bool verifyAfter
     if (w != Wait::Done || events_.back() != SessionEvent::VerifyComplete)
         return linkFailure(w, readLabel_);
     return compare(toWrite, *session_.readBack());
-}
-
-Outcome DeviceSession::verify(const SettingsImage::Bytes& expected) {
-    // The read-back lands in its own buffer; `expected` stays what was sent.
-    SettingsImage::Bytes back{};
-    if (Outcome r = read(back); !r.ok())
-        return r;
-    return compare(expected, back);
 }
 
 Outcome DeviceSession::compare(const SettingsImage::Bytes& expected,

@@ -12,6 +12,7 @@
 #include "session.h"
 #include "tick_driver.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -23,10 +24,11 @@ namespace trellikon::cli {
 
 enum ExitCode : int {
     kExitOk = 0,
-    kExitDifferent = 1, // diff: the templates differ
-    kExitUsage = 2,     // bad arguments, unreadable file, port that will not open
-    kExitLink = 3,      // the device did not answer in time
-    kExitVerify = 4,    // read-back after a write differs from the file
+    kExitDifferent = 1,     // diff: the templates differ
+    kExitUsage = 2,         // bad arguments, unreadable file, port that will not open
+    kExitLink = 3,          // the device did not answer in time
+    kExitVerify = 4,        // read-back after a write differs from the file
+    kExitChangedOnSite = 5, // the device changed since the installation's latest version
 };
 
 // The ticks' clock: the program sleeps on the steady clock; tests jump.
@@ -75,10 +77,14 @@ class DeviceSession final : private SessionObserver {
     // The device's content before the last write, and what the read-back found.
     const std::optional<SettingsImage::Bytes>& backup() const { return session_.backup(); }
     const std::optional<SettingsImage::Bytes>& readBack() const { return session_.readBack(); }
+    // What the last write sent, and whether the device acknowledged all of it.
+    const SettingsImage::Bytes& sent() const { return session_.sent(); }
+    bool sentWhole() const {
+        return std::find(events_.begin(), events_.end(), SessionEvent::WriteComplete) !=
+               events_.end();
+    }
     // Why the backup step refused the last write.
     const std::string& backupError() const { return session_.backupError(); }
-    // Reads the device back and compares it with `expected`.
-    Outcome verify(const SettingsImage::Bytes& expected);
 
   private:
     enum class Wait { Done, Lost, Stalled };

@@ -4,6 +4,7 @@
 // what the help says of it and what runs it.
 
 #include "cable_memory.h"
+#include "checked_write.h"
 #include "cli_commands.h"
 #include "console.h"
 #include "file_system.h"
@@ -54,6 +55,22 @@ const std::vector<opt::Option>& options() {
                           "czytany, a komunikat wskazuje najnowszą z trzech dziennych kopii\n"
                           "(PLIK.kopia-RRRR-MM-DD).");
         registerFile.inUsage = false; // a line under the usage says who takes it
+        // Every write is checked now; the old word for it is still taken.
+        opt::Option verify = flag("--verify");
+        verify.inUsage = false;
+        opt::Option only =
+            described(valued("--only", "CZĘŚCI", "listy części"), "write",
+                      "(dla write) Zapisuje tylko wybrane części pliku, po przecinku:\n"
+                      "parameters (parametry, blok 1), texts (teksty alarmowe, bloki\n"
+                      "2–4), subscribers (abonenci CLIP, bloki 5–8). Pozostałe bajty są\n"
+                      "dokładnie takie, jak w urządzeniu przed zapisem (odczyt przed\n"
+                      "zapisem, także z --no-register); do urządzenia idzie cały obraz.");
+        // An unknown word is refused by name.
+        only.take = [](const std::string& words) -> std::optional<std::string> {
+            if (const auto choice = trellikon::checked::parseParts(words); !choice.ok())
+                return choice.error;
+            return std::nullopt;
+        };
         opt::Option column = valued("--column", "NAZWA|NUMER", "nazwy albo numeru kolumny");
         column.repeats = true;
         return std::vector<opt::Option>{
@@ -66,8 +83,15 @@ const std::vector<opt::Option>& options() {
                       "(dla read i write) Nic nie trafia do rejestru; write zapisuje\n"
                       "wtedy bez kopii zapasowej i mówi o tym."),
             registerFile,
-            described(flag("--verify"), "write",
-                      "(dla write) Po zapisie odczytuje urządzenie i porównuje z plikiem."),
+            verify,
+            described(flag("--no-verify"), "write",
+                      "(dla write i restore) Bez odczytu kontrolnego po zapisie; zapis\n"
+                      "trafia do rejestru jako „zapis”. --verify (odczyt kontrolny) jest\n"
+                      "domyślne i nadal przyjmowane."),
+            described(flag("--force"), "write",
+                      "(dla write i restore) Zapisuje także wtedy, gdy ustawienia\n"
+                      "w urządzeniu zmieniły się od ostatniej wersji instalacji."),
+            only,
             described(flag("--fast"), "write",
                       "(dla read i write) Następne zapytanie lub blok wychodzi, gdy tylko\n"
                       "nadejdzie poprawna odpowiedź na poprzednie, zamiast w następnym\n"
@@ -100,7 +124,11 @@ struct Transfer {
 
     explicit Transfer(const opt::Call& c) {
         options.fast = c.has("--fast");
-        options.verify = c.has("--verify");
+        // Every write is checked unless told not to.
+        options.verify = !c.has("--no-verify");
+        options.force = c.has("--force");
+        if (c.has("--only"))
+            options.parts = trellikon::checked::parseParts(c.value("--only")).parts;
         options.cableFile = trellikon::defaultCableFile();
         options.record = registerChoice(c);
     }
@@ -188,14 +216,20 @@ const std::vector<opt::Command>& commands() {
          }},
         {"write",
          {A{"PORT"}, A{"PLIK"}},
-         {"--verify", "--fast", "--installation", "--no-register", "--register"},
+         {"--no-verify", "--verify", "--force", "--only", "--fast", "--installation",
+          "--no-register", "--register"},
          0,
          {},
          "Zapisuje PLIK do urządzenia; plik musi mieć dokładnie 4096 bajtów.\n"
          "Przed pierwszą ramką zapisu odczytuje urządzenie i zachowuje jego\n"
          "ustawienia w rejestrze jako „kopia przed zapisem”; gdy kopii nie\n"
-         "da się zachować, nic nie jest zapisywane (kod 2). Zapis trafia do\n"
-         "rejestru jako wersja „zapis”.",
+         "da się zachować, nic nie jest zapisywane (kod 2). Gdy instalacja\n"
+         "ma już wersję w rejestrze, a urządzenie zawiera coś innego,\n"
+         "wypisuje różnice (jak diff) z nagłówkiem „zmienione w urządzeniu\n"
+         "od DD.MM.RRRR” i nic nie zapisuje (kod 5), chyba że podano\n"
+         "--force. Po zapisie odczytuje urządzenie i porównuje z tym, co\n"
+         "wysłał; zapis trafia do rejestru jako „zapis sprawdzony”, przy\n"
+         "różnicy jako „zapis niezgodny” (kod 4, różnice wypisane).",
          [](const opt::Call& c) {
              Transfer t(c);
              return runWrite(c.argument(0), c.argument(1), t.options, t.port, t.clock, std::cerr);
@@ -321,11 +355,12 @@ const std::vector<opt::Command>& commands() {
          }},
         {"restore",
          {A{"ID"}, A{"PORT"}},
-         {"--verify", "--fast", "--register"},
+         {"--no-verify", "--verify", "--force", "--fast", "--register"},
          0,
          {},
          "Zapisuje wersję ID z rejestru do urządzenia, jak write: najpierw\n"
-         "kopia zapasowa urządzenia w rejestrze.",
+         "kopia zapasowa urządzenia w rejestrze i sprawdzenie zmian\n"
+         "w urządzeniu (kod 5), po zapisie odczyt kontrolny (kod 4).",
          [](const opt::Call& c) {
              Transfer t(c);
              return runRestore(t.options.record, c.argument(0), c.argument(1), t.options, t.port,
@@ -408,13 +443,13 @@ Przykład: dziesięć urządzeń z jednego szablonu, każde z innym numerem
 użytkownika 1 (numery w pliku numery.txt, po jednym w wierszu):
   while read -r numer; do
       trellikon-cli set szablon.sbn --output urzadzenie.sbn "user_numbers.1=$numer" &&
-      trellikon-cli write --verify COM1 urzadzenie.sbn || break
+      trellikon-cli write COM1 urzadzenie.sbn || break
       read -r -p "Podłącz następne urządzenie i naciśnij Enter " </dev/tty
   done < numery.txt
 
 Przykład: lista mieszkańców z arkusza do szablonu i do urządzenia:
   trellikon-cli subscribers import szablon.sbn mieszkancy.csv --output brama.sbn &&
-  trellikon-cli write --verify COM1 brama.sbn
+  trellikon-cli write COM1 brama.sbn
 
 Kody wyjścia:
   0  sukces; dla diff: ustawienia są zgodne
@@ -424,7 +459,10 @@ Kody wyjścia:
      odrzucony wiersz albo żaden przyjęty numer subscribers import, rejestr
      nie do otwarcia lub zapisu, kopia zapasowa przed zapisem niezachowana
   3  urządzenie się nie zgłosiło albo przekroczony został czas odczytu/zapisu
-  4  write --verify: ustawienia odczytane z urządzenia różnią się od pliku
+  4  write, restore: ustawienia odczytane z urządzenia po zapisie różnią się
+     od wysłanych (zapis niezgodny)
+  5  write, restore: ustawienia w urządzeniu zmieniły się od ostatniej wersji
+     instalacji w rejestrze; nic nie zostało zapisane (zapis mimo to: --force)
 )";
 }
 
@@ -464,8 +502,12 @@ int complain(const opt::CommandComplaint& c) {
     }
     case opt::Complaint::ExtraArgument:
         return usage("nadmiarowy argument „" + o.argument + "” polecenia " + spoken);
-    case opt::Complaint::UnknownOption:
     case opt::Complaint::BadValue:
+        // The option's own reason, when it gives one (--only names the word).
+        if (!o.reason.empty())
+            return usage(o.reason);
+        break;
+    case opt::Complaint::UnknownOption:
         break;
     }
     return usage("nieznana opcja „" + o.argument + "” polecenia " + spoken);

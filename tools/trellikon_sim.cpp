@@ -54,6 +54,9 @@ Options:
                          second 1100 ms after the first
   --delay MS             pause before every reply (default 0)
   --silent-after N       stop replying after N replies (default: never)
+  --wrong-byte OFFSET    the memory byte at OFFSET (0..4095) is stored with its
+                         lowest bit flipped whenever its block is written; the
+                         write is acknowledged all the same
   --dup-handshake P      probability that the handshake is sent twice
   --wrong-ack P          probability that an acknowledgement names an earlier
                          block
@@ -152,6 +155,7 @@ std::optional<int> parseArguments(int argc, char** argv, Options& o) {
         {{"--delay"}, true, whole(o.faults.replyDelayMs, 3'600'000)},
         {{"--power-on-delay"}, true, whole(o.server.powerOnDelayMs, 3'600'000)},
         {{"--silent-after"}, true, whole(o.faults.silentAfterFrames, 3'600'000)},
+        {{"--wrong-byte"}, true, whole(o.faults.wrongStoredByte, 4095)},
         {{"--seed"},
          true,
          [&o](const std::string& v) -> Refusal {

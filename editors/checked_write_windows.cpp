@@ -1,0 +1,143 @@
+#include "checked_write_windows.h"
+
+#include "outside_text.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QVBoxLayout>
+
+namespace cmp = trellikon::comparison;
+namespace checked = trellikon::checked;
+
+namespace {
+
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+QString u(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+const char* const kTitle = "DOMOWY TRELLIKON - ZAPIS USTAWIEŃ";
+
+QCheckBox* partBox(const char* name, const QString& caption, QWidget* parent) {
+    auto* box = new QCheckBox(caption, parent);
+    nameControl(box, name, caption);
+    box->setChecked(true);
+    return box;
+}
+
+QString settingName(const cmp::Row& r) {
+    QString name = u(r.group) + u(" – ") + u(r.name);
+    if (*cmp::kindWord(r.kind))
+        name += u(" (") + u(cmp::kindWord(r.kind)) + u(")");
+    return name;
+}
+
+} // namespace
+
+WritePartsDialog::WritePartsDialog(WindowContext& context, QWidget* parent)
+    : StackDialog(parent), ctx(context) {
+    setObjectName(QStringLiteral("WritePartsDialog"));
+    setWindowTitle(u(kTitle));
+    auto* top = new QVBoxLayout(this);
+    top->setContentsMargins(18, 12, 18, 12);
+    top->setSpacing(10);
+    addTitleLabel(this, u("Co zapisać do urządzenia?"));
+    auto* note =
+        new QLabel(u("Części niezaznaczone zostaną w urządzeniu takie, jakie są teraz."), this);
+    note->setWordWrap(true);
+    top->addWidget(note);
+    ParametersBox =
+        partBox("ParametersBox", u("Parametry (numery, wyjścia, wejścia, konto)"), this);
+    TextsBox = partBox("TextsBox", u("Teksty komunikatów alarmowych"), this);
+    CallersBox = partBox("CallersBox", u("Lista abonentów CLIP"), this);
+    for (QCheckBox* box : {ParametersBox, TextsBox, CallersBox})
+        top->addWidget(box);
+    auto* buttons = new QHBoxLayout;
+    WriteButton = pushButton("WriteButton", u("Zapisz"), this);
+    WriteButton->setDefault(true);
+    CancelButton = pushButton("CancelButton", u("Anuluj"), this);
+    buttons->addStretch(1);
+    buttons->addWidget(WriteButton);
+    buttons->addWidget(CancelButton);
+    top->addLayout(buttons);
+    for (QCheckBox* box : {ParametersBox, TextsBox, CallersBox})
+        connect(box, &QCheckBox::toggled, this, [this] {
+            WriteButton->setEnabled(ParametersBox->isChecked() || TextsBox->isChecked() ||
+                                    CallersBox->isChecked());
+        });
+    connect(WriteButton, &QPushButton::clicked, this, [this] {
+        chosen = (ParametersBox->isChecked() ? checked::kParameters : 0u) |
+                 (TextsBox->isChecked() ? checked::kTexts : 0u) |
+                 (CallersBox->isChecked() ? checked::kCallers : 0u);
+        ctx.stack->closeWindow(this);
+    });
+    connect(CancelButton, &QPushButton::clicked, this, [this] {
+        chosen = 0;
+        ctx.stack->closeWindow(this);
+    });
+}
+
+DifferencesDialog::DifferencesDialog(WindowContext& context, Mode mode, const QString& heading,
+                                     const cmp::Comparison& differences, const QString& hereHeading,
+                                     QWidget* parent)
+    : StackDialog(parent), ctx(context) {
+    const bool before = mode == Mode::ChangedOnSite;
+    setObjectName(before ? QStringLiteral("ChangedOnSiteDialog")
+                         : QStringLiteral("WriteMismatchDialog"));
+    setWindowTitle(u(kTitle));
+    auto* top = new QVBoxLayout(this);
+    top->setContentsMargins(18, 12, 18, 12);
+    top->setSpacing(10);
+    addTitleLabel(this, before ? u("Ustawienia zmienione w urządzeniu") : u("Zapis niezgodny"));
+    HeadingLabel = new QLabel(heading, this);
+    HeadingLabel->setObjectName(QStringLiteral("HeadingLabel"));
+    HeadingLabel->setTextFormat(Qt::PlainText);
+    HeadingLabel->setWordWrap(true);
+    top->addWidget(HeadingLabel);
+    DifferenceList = new QTreeWidget(this);
+    nameControl(DifferenceList, "DifferenceList", u("Różniące się ustawienia"));
+    DifferenceList->setHeaderLabels({u("Ustawienie"), hereHeading, u("W urządzeniu")});
+    DifferenceList->setRootIsDecorated(false);
+    DifferenceList->setSelectionMode(QAbstractItemView::NoSelection);
+    DifferenceList->setWordWrap(false);
+    for (const cmp::Row& r : differences.rows) {
+        auto* item = new QTreeWidgetItem(DifferenceList, {outside::line(settingName(r), 80),
+                                                          outside::line(u(r.here), 80),
+                                                          outside::line(u(r.there), 80)});
+        for (int c = 0; c < 3; ++c)
+            item->setToolTip(c, outside::toolTip(item->text(c)));
+    }
+    if (const std::string line = cmp::uncoveredLine(differences.uncoveredBytes); !line.empty())
+        new QTreeWidgetItem(DifferenceList, {u(line)});
+    DifferenceList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    DifferenceList->setMinimumSize(fontMetrics().horizontalAdvance(QString(90, QLatin1Char('a'))),
+                                   fontMetrics().height() * 12);
+    top->addWidget(DifferenceList, 1);
+    auto* buttons = new QHBoxLayout;
+    WriteButton =
+        pushButton("WriteButton", before ? u("Zapisz mimo to") : u("Zapisz ponownie"), this);
+    TakeButton = nullptr;
+    if (before) {
+        TakeButton = pushButton("TakeButton", u("Przejmij wartości z urządzenia"), this);
+        TakeButton->setToolTip(u("Ustawienia zmienione w urządzeniu trafiają do programu; nic "
+                                 "nie jest zapisywane."));
+    }
+    CancelButton = pushButton("CancelButton", before ? u("Anuluj") : u("Zamknij"), this);
+    CancelButton->setDefault(true);
+    buttons->addWidget(WriteButton);
+    if (TakeButton)
+        buttons->addWidget(TakeButton);
+    buttons->addStretch(1);
+    buttons->addWidget(CancelButton);
+    top->addLayout(buttons);
+    const auto answerWith = [this](Answer a) {
+        answer = a;
+        ctx.stack->closeWindow(this);
+    };
+    connect(WriteButton, &QPushButton::clicked, this, [=] { answerWith(Answer::Write); });
+    if (TakeButton)
+        connect(TakeButton, &QPushButton::clicked, this, [=] { answerWith(Answer::TakeDevice); });
+    connect(CancelButton, &QPushButton::clicked, this, [=] { answerWith(Answer::Cancel); });
+}

@@ -1,0 +1,57 @@
+#pragma once
+// The windows around a write from the program: which parts of the settings
+// go to the device, what was changed on the device since the installation's
+// latest version, and the settings the check after a write found different.
+// Values come from the device and the register: shown as plain text only.
+#include "checked_write.h"
+#include "window_support.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+
+// The parts of the settings a write sends; all of them unless unticked.
+class WritePartsDialog : public StackDialog {
+    Q_OBJECT
+  public:
+    explicit WritePartsDialog(WindowContext& context, QWidget* parent = nullptr);
+
+    QCheckBox* ParametersBox;
+    QCheckBox* TextsBox;
+    QCheckBox* CallersBox;
+    QPushButton* WriteButton;
+    QPushButton* CancelButton;
+
+    // The parts ticked when the installer chose to write; 0 when cancelled.
+    trellikon::checked::Parts chosen = 0;
+
+  private:
+    WindowContext& ctx;
+};
+
+// A list of differing settings with the installer's choice what to do.
+class DifferencesDialog : public StackDialog {
+    Q_OBJECT
+  public:
+    enum class Mode {
+        ChangedOnSite, // before a write: write anyway, take the device's values, cancel
+        WriteMismatch, // after a write: write again, close
+    };
+    enum class Answer { Cancel, Write, TakeDevice };
+
+    DifferencesDialog(WindowContext& context, Mode mode, const QString& heading,
+                      const trellikon::comparison::Comparison& differences,
+                      const QString& hereHeading, QWidget* parent = nullptr);
+
+    QLabel* HeadingLabel;
+    QTreeWidget* DifferenceList;
+    QPushButton* WriteButton;
+    QPushButton* TakeButton; // ChangedOnSite only
+    QPushButton* CancelButton;
+
+    Answer answer = Answer::Cancel;
+
+  private:
+    WindowContext& ctx;
+};

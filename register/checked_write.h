@@ -1,0 +1,78 @@
+#pragma once
+// A write that cannot surprise the installer: what was changed on the device
+// since the installation's latest version is shown before anything is sent,
+// only the chosen parts of the settings go over what the device holds, and
+// what was sent is compared with what the device gives back afterwards.
+// The window program and the command line ask the same questions here.
+
+#include "register_store.h"
+#include "settings_comparison.h"
+
+#include <string>
+#include <string_view>
+
+namespace trellikon::checked {
+
+using Bytes = SettingsImage::Bytes;
+
+// The parts of the settings a write can be limited to, as a set of bits.
+enum Part : unsigned {
+    kParameters = 1u, // block 0
+    kTexts = 2u,      // blocks 1..3
+    kCallers = 4u,    // blocks 4..7
+};
+using Parts = unsigned;
+inline constexpr Parts kAllParts = kParameters | kTexts | kCallers;
+
+// The part a block belongs to.
+Part partOfBlock(int block);
+// "parametry", "teksty alarmowe", "abonenci CLIP", comma separated, in that order.
+std::string partsText(Parts parts);
+
+struct PartsChoice {
+    Parts parts = 0;
+    std::string error; // why the words were refused, in Polish
+    bool ok() const { return error.empty(); }
+};
+// The command line's words: "parameters", "texts", "subscribers", comma separated.
+PartsChoice parseParts(std::string_view words);
+
+// What the device holds now with the chosen parts of `wanted` over it: every
+// byte outside them stays as the device holds it, so the whole image can be
+// written without touching what was not chosen.
+Bytes merge(const Bytes& device, const Bytes& wanted, Parts parts);
+
+// The installation's latest version against what the device holds now.
+struct ChangedOnSite {
+    comparison::Comparison differences; // here: the version, there: the device
+    std::string since;                  // the version's day, "DD.MM.RRRR" (local time)
+
+    bool changed() const { return !differences.equal(); }
+};
+ChangedOnSite changedOnSite(const reg::Version& latest, const Bytes& device);
+// "zmienione w urządzeniu od DD.MM.RRRR"
+std::string sinceLine(const ChangedOnSite& c);
+// The heading line and the differences as `diff` prints them.
+std::string renderChangedOnSite(const ChangedOnSite& c);
+
+// A stored UTC time ("YYYY-MM-DDTHH:MM:SS.mmmZ") as the local day
+// "DD.MM.RRRR"; a malformed one as its own first ten characters, made safe.
+std::string localDay(const std::string& timeUtc);
+
+// The program's settings with every setting the device changed since the
+// recorded version taken from the device: each whole setting (its check
+// byte with it) where the recorded version and the device differ, so that no
+// setting is left half one and half the other.
+Bytes takeDeviceValues(const Bytes& program, const Bytes& recorded, const Bytes& device);
+
+// What was sent against what the device gave back.
+struct Verification {
+    bool same = false;
+    comparison::Comparison differences; // here: sent, there: read back
+
+    // The register's kind for the write: "zapis sprawdzony" or "zapis niezgodny".
+    const char* kind() const;
+};
+Verification verify(const Bytes& sent, const Bytes& readBack);
+
+} // namespace trellikon::checked

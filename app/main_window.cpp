@@ -513,7 +513,7 @@ void TForm1::sessionEvent(trellikon::SessionEvent what) {
         if (what == SessionEvent::VerifyComplete)
             stack_.closeWindow(ctx_.form4);
         tellWrite();
-        QTimer::singleShot(0, this, [this] { showVerdict(); });
+        session_.defer([this] { showVerdict(); });
         break;
     default:
         break;

@@ -116,7 +116,11 @@ void TForm1::writeSettings(QWidget* parent) {
         steps.verify = true;
     }
     session_.write(steps);
-    runDeferred();
+    // The steps that follow (the write after the backup, the read-back, the
+    // verdict) run here once each window before them has closed, unless the
+    // event loop got to them first.
+    while (deferred_)
+        runDeferred();
 }
 
 void TForm1::runDeferred() {

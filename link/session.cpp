@@ -54,15 +54,19 @@ bool Session::connect() {
     return false;
 }
 
+// The read's window may be modal and the whole read over once the command
+// returns: the refusal is told from the connection the command met.
 void Session::read() {
+    const bool refused = !link_.connected;
     link_.readCommand();
-    if (!link_.read_active)
+    if (refused)
         tell(SessionEvent::ReadRefused);
 }
 
 void Session::readCopy() {
+    const bool refused = !link_.connected;
     link_.readCopyCommand();
-    if (!link_.read_active)
+    if (refused)
         tell(SessionEvent::ReadRefused);
 }
 
@@ -163,7 +167,7 @@ void Session::beginWriting() {
 void Session::verified(SessionEvent what) {
     if (store_) {
         using Check = SessionStore::Check;
-        const Check check = !readBack_ ? Check::NotChecked
+        const Check check = !readBack_            ? Check::NotChecked
                             : *readBack_ == sent_ ? Check::Same
                                                   : Check::Different;
         store_->writeComplete(sent_, portName(), check);
@@ -229,8 +233,9 @@ void Session::outcome(LinkOutcome what) {
             tell(SessionEvent::WriteComplete);
             later([this] {
                 tell(SessionEvent::VerifyStarted);
+                const bool refused = !link_.connected;
                 link_.readCopyCommand();
-                if (!link_.read_active)
+                if (refused && step_ == Step::Verifying)
                     verified(SessionEvent::VerifyFailed);
             });
             return;

@@ -639,6 +639,7 @@ void TestRegisterWindow::unassignedReadAssignedLater() {
     // The window shows where the read went: among that installation's versions.
     QCOMPARE(versionsShown.size(), answer == "confirm" ? 2 : 1);
     QVERIFY(p.messages.errors.isEmpty());
+}
 
 void TestRegisterWindow::checkedWriteFromTheWindow_data() {
     QTest::addColumn<bool>("changedOnSite"); // a caller added on the device after the visit

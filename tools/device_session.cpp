@@ -244,7 +244,8 @@ Outcome DeviceSession::write(const SettingsImage::Bytes& bytes, bool verifyAfter
     if (!events_.empty() && events_.back() == SessionEvent::BackupFailed)
         return notKept();
     w = runUntil({SessionEvent::WriteComplete, SessionEvent::WriteFailed});
-    if (w != Wait::Done || events_.back() != SessionEvent::WriteComplete)
+    // The read-back may have begun in the same turn as the last acknowledgement.
+    if (w != Wait::Done || !sentWhole())
         return linkFailure(w, writeLabel_);
     if (!verifyAfter)
         return {};

@@ -1,5 +1,6 @@
 #include "checked_write.h"
 
+#include "register_location.h"
 #include "template_view.h"
 #include "version_text.h"
 
@@ -104,16 +105,8 @@ std::string localDay(const std::string& timeUtc) {
         utc.tm_hour = std::stoi(timeUtc.substr(11, 2));
         utc.tm_min = std::stoi(timeUtc.substr(14, 2));
         utc.tm_sec = std::stoi(timeUtc.substr(17, 2));
-#ifdef _WIN32
-        const std::time_t t = _mkgmtime(&utc);
         std::tm local{};
-        const bool converted = t != -1 && localtime_s(&local, &t) == 0;
-#else
-        const std::time_t t = timegm(&utc);
-        std::tm local{};
-        const bool converted = t != -1 && localtime_r(&t, &local) != nullptr;
-#endif
-        if (converted) {
+        if (reg::localTimeOf(utc, local)) {
             char day[40];
             std::snprintf(day, sizeof day, "%02d.%02d.%04d", local.tm_mday, local.tm_mon + 1,
                           local.tm_year + 1900);

@@ -2,6 +2,7 @@
 // Where the register lives, and the files around it: the one place of the
 // register that knows the operating system.
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -32,5 +33,9 @@ void removeFile(const std::string& file);
 // The SQLite URI that opens the file for reading only, changing nothing (not
 // even its write-ahead log): how a damaged register is opened.
 std::string untouchedUri(const std::string& file);
+
+// A moment given in UTC as this computer's local time; false when the system
+// cannot convert it.
+bool localTimeOf(std::tm utc, std::tm& local);
 
 } // namespace trellikon::reg

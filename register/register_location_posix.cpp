@@ -47,4 +47,9 @@ std::string uriPath(const std::string& file) {
     return file;
 }
 
+bool localTimeOf(std::tm utc, std::tm& local) {
+    const std::time_t t = timegm(&utc);
+    return t != -1 && localtime_r(&t, &local) != nullptr;
+}
+
 } // namespace trellikon::reg

@@ -39,4 +39,9 @@ std::string uriPath(const std::string& file) {
     return path;
 }
 
+bool localTimeOf(std::tm utc, std::tm& local) {
+    const std::time_t t = _mkgmtime(&utc);
+    return t != -1 && localtime_s(&local, &t) == 0;
+}
+
 } // namespace trellikon::reg

@@ -21,28 +21,6 @@ using namespace trellikon;
 
 namespace {
 
-// Runs `step` each time a modal window that `matches` comes up.
-QPointer<QTimer> everyWindow(std::function<bool(QWidget*)> matches,
-                             std::function<void(QWidget*)> step) {
-    auto* timer = new QTimer(qApp);
-    auto handled = std::make_shared<QPointer<QWidget>>();
-    timer->setInterval(0);
-    QObject::connect(timer, &QTimer::timeout, timer, [=] {
-        QWidget* now = QApplication::activeModalWidget();
-        if (!now || now != handled->data())
-            *handled = nullptr;
-        if (!now || now == handled->data() || !matches(now))
-            return;
-        *handled = now;
-        step(now);
-        if (auto* dialog = qobject_cast<QDialog*>(now);
-            dialog && dialog->isVisible() && QApplication::activeModalWidget() == now)
-            dialog->done(QDialog::Rejected);
-    });
-    timer->start();
-    return timer;
-}
-
 // Settings the editors accept as they are, with a few callers.
 SettingsImage::Bytes soundImage() {
     DeviceSettings d;
@@ -82,23 +60,27 @@ int main(int argc, char** argv) {
         p.connect();
         p.settings().loadImage(soundImage());
         int reads = 0, ticks = 0;
+        // The watchers look at every turn of the event loop, so that the
+        // program's own time is not padded by theirs.
         auto parts = everyWindow(
-            [](QWidget* w) { return qobject_cast<WritePartsDialog*>(w) != nullptr; },
-            [](QWidget* w) { qobject_cast<WritePartsDialog*>(w)->WriteButton->click(); });
+            ofClass<WritePartsDialog>(),
+            [](QWidget* w) { qobject_cast<WritePartsDialog*>(w)->WriteButton->click(); }, 0);
         auto read = everyWindow([&](QWidget* w) { return w == p.form4(); },
                                 [&](QWidget*) {
                                     ticks = 0;
                                     for (; ticks < 30 && p.form4()->isVisible(); ++ticks)
                                         p.form1->Timer1Timer();
                                     readTicks[reads++ % 2] = ticks;
-                                });
+                                },
+                                0);
         auto write = everyWindow([&](QWidget* w) { return w == p.form5(); },
                                  [&](QWidget*) {
                                      ticks = 0;
                                      for (; ticks < 30 && p.form1->link().write_progress; ++ticks)
                                          p.form1->Timer1Timer();
                                      writeTicks = ticks;
-                                 });
+                                 },
+                                 0);
         QElapsedTimer clock;
         clock.start();
         p.inTextsEditor([](TForm3* t) { t->SpeedButton4->click(); });

@@ -91,33 +91,6 @@ void answerQuestion(AssignDialog* ask, const QString& answer, const QString& ins
     }
 }
 
-// Runs `step` every time a modal window that `matches` comes up, until the
-// returned watcher is deleted; a dialog the step left open is closed.
-QPointer<QTimer> everyWindow(std::function<bool(QWidget*)> matches,
-                             std::function<void(QWidget*)> step) {
-    auto* timer = new QTimer(qApp);
-    auto handled = std::make_shared<QPointer<QWidget>>();
-    timer->setInterval(2);
-    QObject::connect(timer, &QTimer::timeout, timer, [=] {
-        QWidget* now = QApplication::activeModalWidget();
-        if (!now || now != handled->data())
-            *handled = nullptr;
-        if (!now || now == handled->data() || !matches(now))
-            return;
-        *handled = now;
-        step(now);
-        if (auto* dialog = qobject_cast<QDialog*>(now);
-            dialog && dialog->isVisible() && QApplication::activeModalWidget() == now)
-            dialog->done(QDialog::Rejected);
-    });
-    timer->start();
-    return timer;
-}
-
-template <typename W> std::function<bool(QWidget*)> ofClass() {
-    return [](QWidget* w) { return qobject_cast<W*>(w) != nullptr; };
-}
-
 // The program with a register of its own in a temporary folder.
 struct RegisterProgram : Program {
     QTemporaryDir dir;

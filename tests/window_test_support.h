@@ -81,3 +81,30 @@ inline QPointer<QTimer> whenModal(std::function<void(QDialog*)> step, int timeou
     timer->start();
     return timer;
 }
+
+// Runs `step` every time a modal window that `matches` comes up, until the
+// returned watcher is deleted; a dialog the step left open is closed.
+inline QPointer<QTimer> everyWindow(std::function<bool(QWidget*)> matches,
+                                    std::function<void(QWidget*)> step, int intervalMs = 2) {
+    auto* timer = new QTimer(qApp);
+    auto handled = std::make_shared<QPointer<QWidget>>();
+    timer->setInterval(intervalMs);
+    QObject::connect(timer, &QTimer::timeout, timer, [=] {
+        QWidget* now = QApplication::activeModalWidget();
+        if (!now || now != handled->data())
+            *handled = nullptr;
+        if (!now || now == handled->data() || !matches(now))
+            return;
+        *handled = now;
+        step(now);
+        if (auto* dialog = qobject_cast<QDialog*>(now);
+            dialog && dialog->isVisible() && QApplication::activeModalWidget() == now)
+            dialog->done(QDialog::Rejected);
+    });
+    timer->start();
+    return timer;
+}
+
+template <typename W> std::function<bool(QWidget*)> ofClass() {
+    return [](QWidget* w) { return qobject_cast<W*>(w) != nullptr; };
+}

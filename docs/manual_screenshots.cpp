@@ -19,6 +19,8 @@
 // nothing here waits on the clock except a generous guard against a hang.
 
 #include "alarm_texts_editor.h"
+#include "checked_write.h"
+#include "checked_write_windows.h"
 #include "main_window.h"
 #include "memory_port.h"
 #include "parameters_editor.h"
@@ -372,6 +374,59 @@ Step installationTemplate() {
     };
 }
 
+// The windows around a checked write, over the window on top. Which windows
+// come up depends on what the device and the register hold, so they are shown
+// here with the differences the program would find: since the gate's latest
+// version the administrator changed user 2's number and added a caller on the
+// device; after a write the device kept one digit of a caller's number wrong.
+Step writeParts() {
+    return [](Program& p, QString&) {
+        WritePartsDialog choose(p.form1->context(), topWindow(p));
+        p.form1->stack().showModal(&choose);
+        return true;
+    };
+}
+
+trellikon::SettingsImage::Bytes edited(const std::function<void(trellikon::SettingsImage&)>& edit) {
+    trellikon::SettingsImage im;
+    im.setBytes(sampleMemory());
+    edit(im);
+    return im.bytes();
+}
+
+Step changedOnSite() {
+    return [](Program& p, QString&) {
+        namespace checked = trellikon::checked;
+        const auto device = edited([](trellikon::SettingsImage& im) {
+            im.writePhoneNumber(trellikon::layout::kUserNumber2, "48602345600");
+            im.writeSubscriber(6, "48609876543");
+        });
+        checked::ChangedOnSite changed{
+            trellikon::comparison::compareImages(sampleMemory(), device), "02.03.2026"};
+        DifferencesDialog ask(
+            p.form1->context(), DifferencesDialog::Mode::ChangedOnSite,
+            u("Instalacja „Wspólnota Lipowa 5, Tarnów”: ustawienia %1.")
+                .arg(QString::fromStdString(checked::sinceLine(changed))),
+            changed.differences, u("W wersji z %1").arg(QString::fromStdString(changed.since)),
+            topWindow(p));
+        p.form1->stack().showModal(&ask);
+        return true;
+    };
+}
+
+Step writeMismatch() {
+    return [](Program& p, QString&) {
+        const auto back = edited(
+            [](trellikon::SettingsImage& im) { im.writeSubscriber(3, "48603456780"); });
+        const trellikon::checked::Verification v = trellikon::checked::verify(sampleMemory(), back);
+        DifferencesDialog ask(p.form1->context(), DifferencesDialog::Mode::WriteMismatch,
+                              u("Urządzenie nie zawiera dokładnie wysłanych ustawień. Różnią się:"),
+                              v.differences, u("Wysłane"), topWindow(p));
+        p.form1->stack().showModal(&ask);
+        return true;
+    };
+}
+
 // How the program stands when the picture's commands begin.
 enum class Start {
     Fresh,     // just started: erased settings, no connection
@@ -406,6 +461,9 @@ std::vector<Shot> shots() {
          Start::Read,
          {parameters, texts, press("Zapis ustawień do urządzenia")},
          {ticks(9)}},
+        {"zapis-czesci", Start::Read, {parameters, texts, writeParts()}},
+        {"zapis-zmiany-w-urzadzeniu", Start::Read, {parameters, texts, changedOnSite()}},
+        {"zapis-niezgodny", Start::Read, {parameters, texts, writeMismatch()}},
         {"abonenci", Start::Read, {parameters, subscribers}},
         {"abonent-dodaj",
          Start::Read,

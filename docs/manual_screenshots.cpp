@@ -401,14 +401,14 @@ Step changedOnSite() {
             im.writePhoneNumber(trellikon::layout::kUserNumber2, "48602345600");
             im.writeSubscriber(6, "48609876543");
         });
-        checked::ChangedOnSite changed{
-            trellikon::comparison::compareImages(sampleMemory(), device), "02.03.2026"};
-        DifferencesDialog ask(
-            p.form1->context(), DifferencesDialog::Mode::ChangedOnSite,
-            u("Instalacja „Wspólnota Lipowa 5, Tarnów”: ustawienia %1.")
-                .arg(QString::fromStdString(checked::sinceLine(changed))),
-            changed.differences, u("W wersji z %1").arg(QString::fromStdString(changed.since)),
-            topWindow(p));
+        checked::ChangedOnSite changed{trellikon::comparison::compareImages(sampleMemory(), device),
+                                       "02.03.2026"};
+        DifferencesDialog ask(p.form1->context(), DifferencesDialog::Mode::ChangedOnSite,
+                              u("Instalacja „Wspólnota Lipowa 5, Tarnów”: ustawienia %1.")
+                                  .arg(QString::fromStdString(checked::sinceLine(changed))),
+                              changed.differences,
+                              u("W wersji z %1").arg(QString::fromStdString(changed.since)),
+                              topWindow(p));
         p.form1->stack().showModal(&ask);
         return true;
     };
@@ -416,8 +416,8 @@ Step changedOnSite() {
 
 Step writeMismatch() {
     return [](Program& p, QString&) {
-        const auto back = edited(
-            [](trellikon::SettingsImage& im) { im.writeSubscriber(3, "48603456780"); });
+        const auto back =
+            edited([](trellikon::SettingsImage& im) { im.writeSubscriber(3, "48603456780"); });
         const trellikon::checked::Verification v = trellikon::checked::verify(sampleMemory(), back);
         DifferencesDialog ask(p.form1->context(), DifferencesDialog::Mode::WriteMismatch,
                               u("Urządzenie nie zawiera dokładnie wysłanych ustawień. Różnią się:"),

@@ -35,7 +35,9 @@
 #include "window_support.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
@@ -427,6 +429,38 @@ Step writeMismatch() {
     };
 }
 
+// The port list as it opens with a programming cable plugged in: an FTDI
+// adapter that the system named COM12, after the eight names.
+Step portListWithAdapter() {
+    return [](Program& p, QString& why) {
+        trellikon::UsbAdapter cable;
+        cable.maker = "FTDI";
+        cable.model = "FT232R USB UART";
+        cable.vendorId = 0x0403;
+        cable.productId = 0x6001;
+        cable.serial = "A50285BI";
+        cable.driver = "FTSER2K";
+        cable.location = "Port_#0002.Hub_#0001";
+        p.form1->extraPorts = [cable] {
+            return std::vector<trellikon::PresentPort>{{"COM12", "USB Serial Port", cable}};
+        };
+        p.form1->adapterBehind = [cable](const std::string& name) {
+            return name == "COM12" ? std::optional<trellikon::UsbAdapter>(cable) : std::nullopt;
+        };
+        // Opened once before, as when the cable was there at the start: the
+        // box has grown to the adapter's line.
+        p.form1->ComboBox1->showPopup();
+        p.form1->ComboBox1->hidePopup();
+        QCoreApplication::processEvents();
+        p.form1->ComboBox1->showPopup();
+        if (!QTest::qWaitFor([&p] { return p.form1->ComboBox1->view()->isVisible(); }, 10000)) {
+            why = u("lista portów się nie rozwinęła");
+            return false;
+        }
+        return true;
+    };
+}
+
 // How the program stands when the picture's commands begin.
 enum class Start {
     Fresh,     // just started: erased settings, no connection
@@ -451,6 +485,7 @@ std::vector<Shot> shots() {
     const Step subscribers = press("Definicja abonentów");
     return {
         {"okno-glowne", Start::Fresh, {}},
+        {"porty-przejsciowka", Start::Fresh, {}, {portListWithAdapter()}},
         {"polaczenie", Start::Fresh, {press("Nawiąż połączenie")}, {handshake()}},
         {"odczyt-blad", Start::Fresh, {press("Odczyt ustawień z ukladu")}},
         {"odczyt", Start::Connected, {press("Odczyt ustawień z ukladu")}, {ticks(9)}},
@@ -551,14 +586,23 @@ class Camera {
     }
 
     bool capture(QWidget* window) {
-        window->raise();
-        window->activateWindow();
+        // An open list is a popup of its own, which activating its window would close.
+        QWidget* popup = QApplication::activePopupWidget();
+        if (!popup) {
+            window->raise();
+            window->activateWindow();
+        }
         if (!QTest::qWaitForWindowExposed(window, 10000))
             return fail(u("okno „%1” nie pojawiło się na ekranie").arg(window->windowTitle()));
         window->repaint();
         QCoreApplication::processEvents();
         QPixmap picture;
-        if (QGuiApplication::platformName() == QStringLiteral("xcb"))
+        if (QGuiApplication::platformName() == QStringLiteral("xcb") && popup) {
+            // The window and the list over it, as the screen shows them.
+            const QRect area = window->geometry().united(popup->geometry());
+            picture =
+                window->screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+        } else if (QGuiApplication::platformName() == QStringLiteral("xcb"))
             picture = window->screen()->grabWindow(window->winId());
         else
             picture = window->grab();

@@ -19,6 +19,8 @@
 // nothing here waits on the clock except a generous guard against a hang.
 
 #include "alarm_texts_editor.h"
+#include "checked_write.h"
+#include "checked_write_windows.h"
 #include "main_window.h"
 #include "memory_port.h"
 #include "parameters_editor.h"
@@ -33,7 +35,9 @@
 #include "window_support.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
@@ -372,6 +376,91 @@ Step installationTemplate() {
     };
 }
 
+// The windows around a checked write, over the window on top. Which windows
+// come up depends on what the device and the register hold, so they are shown
+// here with the differences the program would find: since the gate's latest
+// version the administrator changed user 2's number and added a caller on the
+// device; after a write the device kept one digit of a caller's number wrong.
+Step writeParts() {
+    return [](Program& p, QString&) {
+        WritePartsDialog choose(p.form1->context(), topWindow(p));
+        p.form1->stack().showModal(&choose);
+        return true;
+    };
+}
+
+trellikon::SettingsImage::Bytes edited(const std::function<void(trellikon::SettingsImage&)>& edit) {
+    trellikon::SettingsImage im;
+    im.setBytes(sampleMemory());
+    edit(im);
+    return im.bytes();
+}
+
+Step changedOnSite() {
+    return [](Program& p, QString&) {
+        namespace checked = trellikon::checked;
+        const auto device = edited([](trellikon::SettingsImage& im) {
+            im.writePhoneNumber(trellikon::layout::kUserNumber2, "48602345600");
+            im.writeSubscriber(6, "48609876543");
+        });
+        checked::ChangedOnSite changed{trellikon::comparison::compareImages(sampleMemory(), device),
+                                       "02.03.2026"};
+        DifferencesDialog ask(p.form1->context(), DifferencesDialog::Mode::ChangedOnSite,
+                              u("Instalacja „Wspólnota Lipowa 5, Tarnów”: ustawienia %1.")
+                                  .arg(QString::fromStdString(checked::sinceLine(changed))),
+                              changed.differences,
+                              u("W wersji z %1").arg(QString::fromStdString(changed.since)),
+                              topWindow(p));
+        p.form1->stack().showModal(&ask);
+        return true;
+    };
+}
+
+Step writeMismatch() {
+    return [](Program& p, QString&) {
+        const auto back =
+            edited([](trellikon::SettingsImage& im) { im.writeSubscriber(3, "48603456780"); });
+        const trellikon::checked::Verification v = trellikon::checked::verify(sampleMemory(), back);
+        DifferencesDialog ask(p.form1->context(), DifferencesDialog::Mode::WriteMismatch,
+                              u("Urządzenie nie zawiera dokładnie wysłanych ustawień. Różnią się:"),
+                              v.differences, u("Wysłane"), topWindow(p));
+        p.form1->stack().showModal(&ask);
+        return true;
+    };
+}
+
+// The port list as it opens with a programming cable plugged in: an FTDI
+// adapter that the system named COM12, after the eight names.
+Step portListWithAdapter() {
+    return [](Program& p, QString& why) {
+        trellikon::UsbAdapter cable;
+        cable.maker = "FTDI";
+        cable.model = "FT232R USB UART";
+        cable.vendorId = 0x0403;
+        cable.productId = 0x6001;
+        cable.serial = "A50285BI";
+        cable.driver = "FTSER2K";
+        cable.location = "Port_#0002.Hub_#0001";
+        p.form1->extraPorts = [cable] {
+            return std::vector<trellikon::PresentPort>{{"COM12", "USB Serial Port", cable}};
+        };
+        p.form1->adapterBehind = [cable](const std::string& name) {
+            return name == "COM12" ? std::optional<trellikon::UsbAdapter>(cable) : std::nullopt;
+        };
+        // Opened once before, as when the cable was there at the start: the
+        // box has grown to the adapter's line.
+        p.form1->ComboBox1->showPopup();
+        p.form1->ComboBox1->hidePopup();
+        QCoreApplication::processEvents();
+        p.form1->ComboBox1->showPopup();
+        if (!QTest::qWaitFor([&p] { return p.form1->ComboBox1->view()->isVisible(); }, 10000)) {
+            why = u("lista portów się nie rozwinęła");
+            return false;
+        }
+        return true;
+    };
+}
+
 // How the program stands when the picture's commands begin.
 enum class Start {
     Fresh,     // just started: erased settings, no connection
@@ -396,6 +485,7 @@ std::vector<Shot> shots() {
     const Step subscribers = press("Definicja abonentów");
     return {
         {"okno-glowne", Start::Fresh, {}},
+        {"porty-przejsciowka", Start::Fresh, {}, {portListWithAdapter()}},
         {"polaczenie", Start::Fresh, {press("Nawiąż połączenie")}, {handshake()}},
         {"odczyt-blad", Start::Fresh, {press("Odczyt ustawień z ukladu")}},
         {"odczyt", Start::Connected, {press("Odczyt ustawień z ukladu")}, {ticks(9)}},
@@ -406,6 +496,9 @@ std::vector<Shot> shots() {
          Start::Read,
          {parameters, texts, press("Zapis ustawień do urządzenia")},
          {ticks(9)}},
+        {"zapis-czesci", Start::Read, {parameters, texts, writeParts()}},
+        {"zapis-zmiany-w-urzadzeniu", Start::Read, {parameters, texts, changedOnSite()}},
+        {"zapis-niezgodny", Start::Read, {parameters, texts, writeMismatch()}},
         {"abonenci", Start::Read, {parameters, subscribers}},
         {"abonent-dodaj",
          Start::Read,
@@ -493,14 +586,23 @@ class Camera {
     }
 
     bool capture(QWidget* window) {
-        window->raise();
-        window->activateWindow();
+        // An open list is a popup of its own, which activating its window would close.
+        QWidget* popup = QApplication::activePopupWidget();
+        if (!popup) {
+            window->raise();
+            window->activateWindow();
+        }
         if (!QTest::qWaitForWindowExposed(window, 10000))
             return fail(u("okno „%1” nie pojawiło się na ekranie").arg(window->windowTitle()));
         window->repaint();
         QCoreApplication::processEvents();
         QPixmap picture;
-        if (QGuiApplication::platformName() == QStringLiteral("xcb"))
+        if (QGuiApplication::platformName() == QStringLiteral("xcb") && popup) {
+            // The window and the list over it, as the screen shows them.
+            const QRect area = window->geometry().united(popup->geometry());
+            picture =
+                window->screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+        } else if (QGuiApplication::platformName() == QStringLiteral("xcb"))
             picture = window->screen()->grabWindow(window->winId());
         else
             picture = window->grab();

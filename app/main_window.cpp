@@ -13,6 +13,7 @@
 #include "settings_comparison_window.h"
 #include "subscriber_windows.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
@@ -24,6 +25,7 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -48,6 +50,10 @@ class PortComboBox : public QComboBox {
     void showPopup() override {
         if (beforePopup)
             beforePopup();
+        // A line that came with a cable just now is shown whole, not cut to
+        // the width the list had before.
+        view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth() +
+                                view()->verticalScrollBar()->sizeHint().width());
         QComboBox::showPopup();
     }
 };

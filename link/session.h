@@ -161,7 +161,6 @@ class Session final : private LinkObserver {
 
     Step step_ = Step::Idle;
     WriteSteps steps_;
-    bool writing_ = false;     // the link's write under way
     bool deviceKnown_ = false; // this connection's read, nothing written since
     Bytes known_{};
     std::optional<Bytes> backup_;

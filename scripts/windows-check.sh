@@ -130,6 +130,38 @@ transfer_round() {
     check "the device holds the file written ($tag)" cmp "$WORK/random-$tag.sbn" "$WORK/device-$tag.sbn"
 }
 
+# The installations register under Wine: a read recorded for an installation,
+# found by the list, and its version written back (restore) once the device
+# has changed: stopped with code 5 first, then written with --force.
+register_round() {
+    local reg
+    reg="$(wine_path "$WORK/rejestr.sqlite")"
+    "$TOP/build/tools/trellikon-cli" demo "$WORK/device-reg.sbn" >/dev/null
+    cp "$WORK/device-reg.sbn" "$WORK/visit-reg.sbn"
+    start_sim "$WORK/device-reg.sbn"
+    check "read COM1 recorded in the register under Wine" \
+        cli read --register "$reg" --installation "Dom testowy" COM1 "$(wine_path "$WORK/read-reg.sbn")"
+    stop_sim
+    listed() { cli installations --register "$reg" 2>/dev/null | tr -d '\r' | grep -q '^Dom testowy  1 wersja'; }
+    check "installations lists it under Wine" listed
+    local id
+    id="$(cli history --register "$reg" "Dom testowy" 2>/dev/null | tr -d '\r' | awk 'NR == 1 {print $1}')"
+    head -c 4096 /dev/urandom >"$WORK/device-reg.sbn"
+    stopped() {
+        start_sim "$WORK/device-reg.sbn"
+        local rc=0
+        cli restore --register "$reg" "$id" COM1 >/dev/null 2>&1 || rc=$?
+        stop_sim
+        [ "$rc" -eq 5 ] && ! cmp -s "$WORK/visit-reg.sbn" "$WORK/device-reg.sbn"
+    }
+    check "restore under Wine stops at a device changed since (code 5)" stopped
+    start_sim "$WORK/device-reg.sbn"
+    check "restore --force under Wine writes the version back" \
+        cli restore --register "$reg" --force "$id" COM1
+    stop_sim
+    check "the device holds the restored version" cmp "$WORK/visit-reg.sbn" "$WORK/device-reg.sbn"
+}
+
 start_display() {
     export DISPLAY=:57
     Xvfb "$DISPLAY" -screen 0 1400x1000x24 -nolisten tcp >/dev/null 2>&1 &
@@ -159,6 +191,7 @@ refuses_device_name() {
 check "trellikon-cli.exe refuses to save to COM3.sbn" refuses_device_name
 transfer_round clean --baud 19200
 transfer_round damaged --baud 19200 --seed 7 --flip 0.15 --drop 0.1 --split 0.3 --dup-handshake 0.3
+register_round
 
 log "3. the window program through COM1"
 start_display

@@ -33,9 +33,7 @@ class PosixSerialPort : public SerialPort {
     bool write(const std::uint8_t* data, std::size_t n) override;
     std::size_t read(std::uint8_t* data, std::size_t max) override;
 
-    // Received bytes waiting to be read (what ClearCommError reports on
-    // Windows); 0 when closed or when the port cannot say.
-    std::size_t waiting() const;
+    std::size_t waiting() const override;
 
     // The path the last successful open() used; empty when closed.
     const std::string& devicePath() const { return path_; }

@@ -28,6 +28,8 @@ class SerialPort {
     // Copies the bytes already waiting, at most `max`, to `data`. Never blocks;
     // returns 0 when nothing is waiting or the port failed.
     virtual std::size_t read(std::uint8_t* data, std::size_t max) = 0;
+    // Received bytes waiting to be read; 0 when closed or when the port cannot say.
+    virtual std::size_t waiting() const { return 0; }
 };
 
 } // namespace trellikon

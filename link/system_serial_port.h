@@ -29,6 +29,7 @@ class SystemSerialPort : public SerialPort {
     std::size_t read(std::uint8_t* data, std::size_t max) override {
         return port_->read(data, max);
     }
+    std::size_t waiting() const override { return port_->waiting(); }
 
   private:
     std::unique_ptr<SerialPort> port_;

@@ -50,9 +50,7 @@ class WinSerialPort : public SerialPort {
     bool write(const std::uint8_t* data, std::size_t n) override;
     std::size_t read(std::uint8_t* data, std::size_t max) override;
 
-    // Received bytes waiting to be read, as ClearCommError reports them; 0
-    // when closed or when the port cannot say.
-    std::size_t waiting() const;
+    std::size_t waiting() const override;
 
     // The device name the last successful open() used ("\\.\COM1"); empty when closed.
     std::string devicePath() const;

@@ -35,7 +35,7 @@ class MemoryPort : public SerialPort {
     std::vector<std::string> opened;             // every port name opened
     bool failOpen = false;                       // the next opens fail (busy)
     bool unplugged = false;                      // writes fail, reads see nothing
-    std::size_t waiting() const { return waiting_.size(); }
+    std::size_t waiting() const override { return waiting_.size(); }
 
   private:
     SimulatedDevice* device_;

@@ -10,7 +10,7 @@
 // The wait's limit is only a failure guard.
 #include "frame.h"
 #include "main_window.h"
-#include "serial_port.h"
+#include "system_serial_port.h"
 #include "tick_driver.h"
 #include "window_test_support.h"
 
@@ -21,9 +21,8 @@
 
 namespace trellikon::testing {
 
-// A port (PosixSerialPort, WinSerialPort: anything with waiting()) that knows
-// how many bytes the device owes the link.
-template <class Port> class AnswerWaitingPort final : public SerialPort {
+// The system's port, knowing how many bytes the device owes the link.
+class AnswerWaitingPort final : public SerialPort {
   public:
     bool open(const std::string& name, LinkError& error) override {
         const bool ok = port.open(name, error);
@@ -56,13 +55,13 @@ template <class Port> class AnswerWaitingPort final : public SerialPort {
     // What the device owes has arrived and waits to be read.
     bool answerWhole() const { return owed_ == 0 || port.waiting() >= owed_; }
 
-    Port port;
+    SystemSerialPort port;
 
   private:
     std::size_t owed_ = 0;
 };
 
-template <class Port> class ProgrammingFixture {
+class ProgrammingFixture {
   public:
     explicit ProgrammingFixture(const std::string& portName, int answerGuardMs = 30'000)
         : answerGuardMs_(answerGuardMs) {
@@ -92,7 +91,7 @@ template <class Port> class ProgrammingFixture {
             form1.Timer3Timer();
     }
 
-    AnswerWaitingPort<Port> port;
+    AnswerWaitingPort port;
     RecordingMessageBoxes messages;
     ScriptedFileDialogs files;
     TForm1 form1{port, messages, files};

@@ -5,9 +5,9 @@
 // it, and waits that end on what the server reports, never on a guess of how
 // long the machine takes. Their time limits are only failure guards.
 
-#include "posix_serial_port.h"
 #include "pty_device_server.h"
 #include "simulated_device.h"
+#include "system_serial_port.h"
 
 #include <cerrno>
 #include <chrono>
@@ -153,7 +153,7 @@ class CountingPort : public SerialPort {
         taken += n;
         return n;
     }
-    PosixSerialPort port;
+    SystemSerialPort port;
     std::uint64_t written = 0, taken = 0;
 };
 

@@ -4,12 +4,12 @@
 #include "alarm_texts_editor.h"
 #include "main_window.h"
 #include "parameters_editor.h"
-#include "posix_serial_port.h"
 #include "programming_fixture.h"
 #include "progress_dialog.h"
 #include "pty_test_support.h"
 #include "random_image.h"
 #include "settings_encoder.h"
+#include "system_serial_port.h"
 #include "window_test_support.h"
 
 #include <QTest>
@@ -75,7 +75,7 @@ void TestProgrammingEndToEnd::readEditProgram() {
     RunningServer s(memory, options);
     QVERIFY2(s.ok(), s.error().c_str());
 
-    ProgrammingFixture<PosixSerialPort> p(s.path());
+    ProgrammingFixture p(s.path());
     TForm1& form1 = p.form1;
     WindowContext& ctx = p.ctx();
     auto tickUntil = [&](const std::function<bool()>& done) { return p.tickUntil(done); };

@@ -5,9 +5,9 @@
 #include "device_link.h"
 #include "device_settings.h"
 #include "link_recorder.h"
-#include "posix_serial_port.h"
 #include "pty_test_support.h"
 #include "random_image.h"
+#include "system_serial_port.h"
 #include "tick_driver.h"
 
 #include <QTest>

@@ -7,11 +7,11 @@
 #include "device_settings.h"
 #include "frame_bytes.h"
 #include "link_recorder.h"
-#include "posix_serial_port.h"
 #include "pty_device_server.h"
 #include "pty_test_support.h"
 #include "random_image.h"
 #include "simulated_device.h"
+#include "system_serial_port.h"
 #include "tick_driver.h"
 
 #include <QTest>
@@ -33,7 +33,7 @@ namespace {
 
 constexpr int kConn = 0, kRead = 1, kWrite = 2;
 
-// DeviceLink on a PosixSerialPort, the device on a PtyDeviceServer, one clock.
+// DeviceLink on the system's serial port, the device on a PtyDeviceServer, one clock.
 class Rig {
   public:
     Rig(const Image& memory, const SimulatedFaults& faults) : device(memory, faults) {

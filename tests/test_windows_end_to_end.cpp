@@ -13,7 +13,7 @@
 #include "programming_fixture.h"
 #include "progress_dialog.h"
 #include "settings_encoder.h"
-#include "win_serial_port.h"
+#include "system_serial_port.h"
 #include "window_test_support.h"
 
 #include <QDir>
@@ -56,7 +56,7 @@ void TestWindowsEndToEnd::readEditProgram() {
               "file");
     const SettingsImage::Bytes before = memoryFile(memoryPath);
 
-    ProgrammingFixture<WinSerialPort> p(portName.toStdString());
+    ProgrammingFixture p(portName.toStdString());
     TForm1& form1 = p.form1;
     WindowContext& ctx = p.ctx();
     RecordingMessageBoxes& messages = p.messages;

@@ -22,6 +22,7 @@
 #include "device_link.h"
 #include "frame_bytes.h"
 #include "memory_port.h"
+#include "session.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -63,19 +64,14 @@ class Input {
     std::size_t left_;
 };
 
-class Quiet : public LinkObserver {
+class Quiet : public SilentObserver {
   public:
-    void statusText(const std::string&) override {}
-    void labelText(LinkWindow, int, const std::string&) override {}
     void barPosition(LinkWindow w, int position) override {
         const int max =
             w == LinkWindow::Connection ? DeviceLink::kConnectBarMax : DeviceLink::kProgressBarMax;
         if (position < 0 || position > max)
             fail("a bar outside its range");
     }
-    void showWindow(LinkWindow) override {}
-    void closeWindow(LinkWindow) override {}
-    void errorMessage(const std::string&, const std::string&) override {}
 };
 
 struct Rig {

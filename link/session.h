@@ -62,6 +62,18 @@ class SessionObserver : public LinkObserver {
     virtual void sessionEvent(SessionEvent) {}
 };
 
+// For a caller that shows nothing (the simulated line, the fuzzers, the
+// tests): the display calls do nothing; it listens to outcomes and events.
+class SilentObserver : public SessionObserver {
+  public:
+    void statusText(const std::string&) override {}
+    void labelText(LinkWindow, int, const std::string&) override {}
+    void barPosition(LinkWindow, int) override {}
+    void showWindow(LinkWindow) override {}
+    void closeWindow(LinkWindow) override {}
+    void errorMessage(const std::string&, const std::string&) override {}
+};
+
 struct WriteSteps {
     bool verify = false; // a read-back after the last acknowledgement
     // The same bytes once more, after a read-back found them different: the

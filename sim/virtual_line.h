@@ -19,6 +19,7 @@
 #include "device_link.h"
 #include "device_settings.h"
 #include "serial_port.h"
+#include "session.h"
 #include "simulated_device.h"
 #include "tick_driver.h"
 
@@ -140,14 +141,8 @@ class VirtualLinkRig {
   private:
     // The windows return at once and show nothing; the outcome tells a
     // successful write from a timed-out one.
-    class QuietObserver : public LinkObserver {
+    class QuietObserver : public SilentObserver {
       public:
-        void statusText(const std::string&) override {}
-        void labelText(LinkWindow, int, const std::string&) override {}
-        void barPosition(LinkWindow, int) override {}
-        void showWindow(LinkWindow) override {}
-        void closeWindow(LinkWindow) override {}
-        void errorMessage(const std::string&, const std::string&) override {}
         void outcome(LinkOutcome what) override { last = what; }
         std::optional<LinkOutcome> last;
     };

@@ -27,17 +27,11 @@ QString nameOf(SessionEvent e) {
     return QString::fromLatin1(names[static_cast<int>(e)]);
 }
 
-class Recorder final : public SessionObserver {
+class Recorder final : public SilentObserver {
   public:
     QStringList events;
     std::function<void(SessionEvent)> on;
 
-    void statusText(const std::string&) override {}
-    void labelText(LinkWindow, int, const std::string&) override {}
-    void barPosition(LinkWindow, int) override {}
-    void showWindow(LinkWindow) override {}
-    void closeWindow(LinkWindow) override {}
-    void errorMessage(const std::string&, const std::string&) override {}
     void sessionEvent(SessionEvent e) override {
         events << nameOf(e);
         if (on)

@@ -491,6 +491,11 @@ void TForm1::sessionEvent(trellikon::SessionEvent what) {
                      QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")));
         tellRead();
         break;
+    case SessionEvent::ReadRefused:
+        // No read window opened: a comparison waiting for the device learns it here.
+        if (comparison_)
+            comparison_->deviceReadEnded(nullptr);
+        break;
     case SessionEvent::ReadCopyComplete:
         // The backup's read has nothing to show: the write follows by itself.
         if (session_.step() == trellikon::Session::Step::BackingUp)
@@ -639,9 +644,13 @@ void TForm1::showWindow(LinkWindow window) {
 
 void TForm1::linkWindowOk(LinkWindow window) {
     // After a failed read the connection is given up; after a read into a
-    // copy there is nothing to edit.
-    if (window == LinkWindow::ReadProgress && session_.link().readWindowOk())
+    // copy there is nothing to edit, and a comparison waiting for it compares.
+    if (window != LinkWindow::ReadProgress)
+        return;
+    if (session_.link().readWindowOk())
         stack_.showModal(ctx_.form2);
+    else if (comparison_)
+        comparison_->deviceReadEnded(session_.copy());
 }
 
 void TForm1::closeWindow(LinkWindow window) {

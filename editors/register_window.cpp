@@ -468,11 +468,13 @@ void RegisterWindow::CompareDeviceButtonClick() {
     const auto v = chosenVersion();
     if (!v || !comparison)
         return;
-    const auto device = comparison->readDevice();
-    if (!device)
-        return;
-    comparison->compareTwo(side(*v, versionOrigin(v->info)), *device);
-    ctx.stack->showModal(comparison);
+    comparison->readDevice([this, here = side(*v, versionOrigin(v->info))](
+                               std::optional<ComparisonWindow::Side> device) {
+        if (!device)
+            return;
+        comparison->compareTwo(here, *device);
+        ctx.stack->showModal(comparison);
+    });
 }
 
 void RegisterWindow::AssignButtonClick() {

@@ -1,13 +1,15 @@
 #include "settings_comparison_window.h"
 
-#include "device_link.h"
 #include "files.h"
 #include "outside_text.h"
+#include "session.h"
 
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace cmp = trellikon::comparison;
 
@@ -173,25 +175,34 @@ void ComparisonWindow::FileButtonClick() {
 }
 
 void ComparisonWindow::DeviceButtonClick() {
-    const auto device = readDevice();
-    if (!device) {
-        showNothing(u("Odczyt ustawień z urządzenia nie został zakończony – nic nie porównano."));
-        return;
-    }
-    compareWith(device->bytes, device->origin, device->heading);
+    readDevice([this](std::optional<Side> device) {
+        if (!device) {
+            showNothing(
+                u("Odczyt ustawień z urządzenia nie został zakończony – nic nie porównano."));
+            return;
+        }
+        compareWith(device->bytes, device->origin, device->heading);
+    });
 }
 
-std::optional<ComparisonWindow::Side> ComparisonWindow::readDevice() {
-    // The read's own windows and messages tell how it went; returns when its
-    // progress window has been closed.
-    const std::string port = ctx.link->port_name;
-    ctx.link->readCopyCommand();
-    const trellikon::SettingsImage::Bytes* copy = ctx.link->readCopy();
-    if (!copy)
-        return std::nullopt;
+void ComparisonWindow::readDevice(std::function<void(std::optional<Side>)> then) {
+    deviceRead_ = std::move(then);
+    devicePort_ = ctx.session->portName();
+    ctx.session->readCopy();
+}
+
+void ComparisonWindow::deviceReadEnded(const trellikon::SettingsImage::Bytes* copy) {
+    if (!deviceRead_)
+        return;
+    const auto then = std::exchange(deviceRead_, {});
+    if (!copy) {
+        then(std::nullopt);
+        return;
+    }
     const QString when = QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm"));
-    return Side{*copy, u("urządzenie na porcie %1, odczyt %2").arg(outside::line(u(port)), when),
-                u("W urządzeniu")};
+    then(Side{*copy,
+              u("urządzenie na porcie %1, odczyt %2").arg(outside::line(u(devicePort_)), when),
+              u("W urządzeniu")});
 }
 
 void ComparisonWindow::compareWithSaved(const trellikon::SettingsImage::Bytes& other,

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 
 // Comparison window: the settings now in the program against a template file
 // or against the device, read into a copy that leaves the program's settings
@@ -47,9 +48,13 @@ class ComparisonWindow : public StackDialog {
     };
     void compareTwo(const Side& here, const Side& there);
     // Reads the device on the chosen port into a copy, the program's settings
-    // left alone; nothing when the read did not complete (its own windows and
-    // messages said why, "not connected" among them).
-    std::optional<Side> readDevice();
+    // left alone. `then` gets the copy once the read window's OK closed it
+    // after a whole read; nothing when the read did not complete (its own
+    // windows and messages said why, "not connected" among them).
+    void readDevice(std::function<void(std::optional<Side>)> then);
+    // How the read into a copy ended, told by the main window's table: the
+    // copy, or null. Nothing happens when no read of this window was waiting.
+    void deviceReadEnded(const trellikon::SettingsImage::Bytes* copy);
 
     // What the program and the other side were last found to differ in.
     const std::optional<trellikon::comparison::Comparison>& comparison() const {
@@ -67,6 +72,8 @@ class ComparisonWindow : public StackDialog {
     void showNothing(const QString& why);
 
     WindowContext& ctx;
+    std::function<void(std::optional<Side>)> deviceRead_; // a read of ours under way
+    std::string devicePort_;
     std::optional<trellikon::SettingsImage::Bytes> other_;
     QString otherOrigin_;
     std::optional<trellikon::comparison::Comparison> comparison_;

@@ -1,6 +1,8 @@
 #pragma once
 // The whole program with its windows, wired to a simulated device through
-// memory, for the window tests. Tests tick the timers by hand: time is ticks.
+// memory, for the window tests. Time is ticks: a test fires the timers itself,
+// one by one where their count is what it checks, through the tick driver
+// (both timers in time order) where it waits for the link to get somewhere.
 #include "alarm_texts_editor.h"
 #include "info_windows.h"
 #include "main_window.h"
@@ -9,6 +11,7 @@
 #include "progress_dialog.h"
 #include "simulated_device.h"
 #include "subscriber_windows.h"
+#include "tick_driver.h"
 #include "window_test_support.h"
 
 #include <QTest>
@@ -44,13 +47,21 @@ struct Program {
     TForm6* form6() { return ctx().form6; }
     TForm11* form11() { return ctx().form11; }
 
+    trellikon::ManualTickClock clock;
+    trellikon::TickDriver ticks{clock, [this] { form1->Timer1Timer(); },
+                                [this] { form1->Timer2Timer(); }};
+
+    // Both timers in time order until `done` holds; false when `maxTimer1Ticks`
+    // of the long timer came first.
+    bool tickUntil(const std::function<bool()>& done, int maxTimer1Ticks = 30) {
+        return ticks.runTicksUntil(done, maxTimer1Ticks).done;
+    }
+
     // Connect and let the device announce itself; the window closes by itself.
     void connect() {
         whenModal([this](QDialog*) {
             device.powerOn();
-            form1->Timer1Timer();
-            for (int i = 0; i < 7; ++i)
-                form1->Timer2Timer();
+            QVERIFY(tickUntil([this] { return !form6()->isVisible(); }));
         });
         form1->SpeedButton1Click();
         QVERIFY(form1->link().connected);

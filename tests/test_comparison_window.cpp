@@ -93,9 +93,7 @@ void TestComparisonWindow::deviceReadIntoACopy() {
         auto* w = qobject_cast<ComparisonWindow*>(d);
         QVERIFY(w);
         whenModal([&](QDialog*) { // the read progress window
-            for (int i = 0; i < 10 && p.form1->link().read_active; ++i)
-                p.form1->Timer1Timer();
-            QVERIFY(!p.form1->link().read_active);
+            QVERIFY(p.tickUntil([&] { return !p.form1->link().read_active; }));
             QCOMPARE(p.form4()->Label1->text(), QString::fromUtf8(texts::kReadDone));
             editorWatch = whenModal([&](QDialog*) { editorOpened = true; }, 300, false);
             p.form4()->Button1->click();
@@ -137,8 +135,7 @@ void TestComparisonWindow::identicalDeviceGivesOneLine() {
         auto* w = qobject_cast<ComparisonWindow*>(d);
         QVERIFY(w);
         whenModal([&](QDialog*) {
-            for (int i = 0; i < 10 && p.form1->link().read_active; ++i)
-                p.form1->Timer1Timer();
+            QVERIFY(p.tickUntil([&] { return !p.form1->link().read_active; }));
             p.form4()->Button1->click();
         });
         w->DeviceButton->click();

@@ -121,8 +121,7 @@ struct RegisterProgram : Program {
     void readAndAnswer(const std::function<void(AssignDialog*)>& answer) {
         bool asked = false;
         whenModal([&](QDialog*) {
-            for (int i = 0; i < 9; ++i)
-                form1->Timer1Timer();
+            QVERIFY(tickUntil([this] { return !form1->link().read_active; }));
             whenModal([&](QDialog* d) {
                 auto* ask = qobject_cast<AssignDialog*>(d);
                 QVERIFY(ask);
@@ -313,8 +312,7 @@ void TestRegisterWindow::noWriteWithoutStoredBackup() {
         const auto before = p.history();
         storedFirst = p.blocksWritten == 0 && !before.empty() &&
                       p.openRegister()->version(before.front().id).value->bytes == present;
-        for (int i = 0; i < 20 && p.form1->link().write_progress; ++i)
-            p.form1->Timer1Timer();
+        p.tickUntil([&] { return !p.form1->link().write_progress; });
     });
     if (state == "restore") {
         whenModal([&](QDialog*) {
@@ -529,8 +527,7 @@ void TestRegisterWindow::versionComparedWithVersionOrDevice() {
             w->CompareVersionsButton->click();
         } else {
             auto read = whenWindow(p.form4(), [&] {
-                for (int i = 0; i < 10 && p.form1->link().read_active; ++i)
-                    p.form1->Timer1Timer();
+                QVERIFY(p.tickUntil([&] { return !p.form1->link().read_active; }));
                 p.form4()->Button1->click();
             });
             w->CompareDeviceButton->click();
@@ -712,14 +709,11 @@ void TestRegisterWindow::checkedWriteFromTheWindow() {
     auto readWindow = everyWindow([&](QWidget* w) { return w == p.form4(); },
                                   [&](QWidget*) {
                                       ++reads;
-                                      for (int i = 0; i < 12 && p.form4()->isVisible(); ++i)
-                                          p.form1->Timer1Timer();
+                                      p.tickUntil([&] { return !p.form4()->isVisible(); });
                                   });
-    auto write = everyWindow([&](QWidget* w) { return w == p.form5(); },
-                             [&](QWidget*) {
-                                 for (int i = 0; i < 20 && p.form1->link().write_progress; ++i)
-                                     p.form1->Timer1Timer();
-                             });
+    auto write = everyWindow(
+        [&](QWidget* w) { return w == p.form5(); },
+        [&](QWidget*) { p.tickUntil([&] { return !p.form1->link().write_progress; }); });
     const int versionsBefore = int(p.history().size());
     p.inTextsEditor([&](TForm3* t) { t->SpeedButton4->click(); });
     delete choose.data();

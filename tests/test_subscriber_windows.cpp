@@ -43,10 +43,7 @@ void inList(Program& p, const std::function<void(TForm12*, TForm2*)>& step) {
 // programmed from there.
 void programDevice(Program& p, TForm2* f) {
     whenModal([&](QDialog*) {
-        whenModal([&](QDialog*) {
-            for (int i = 0; i < 12 && p.ctx().link->write_progress; ++i)
-                p.form1->Timer1Timer();
-        });
+        whenModal([&](QDialog*) { p.tickUntil([&] { return !p.ctx().link->write_progress; }); });
         p.form3()->SpeedButton4->click();
     });
     f->SpeedButton1->click();
@@ -338,8 +335,7 @@ void TestSubscriberWindows::openingTheListChangesNoSetting() {
     p.connect();
     bool listShown = false;
     whenModal([&](QDialog*) {
-        for (int i = 0; i < 9; ++i)
-            p.form1->Timer1Timer();
+        QVERIFY(p.tickUntil([&] { return !p.form1->link().read_active; }));
         whenModal([&](QDialog*) {
             TForm2* f = p.form2();
             p.armEditor();

@@ -570,7 +570,7 @@ void TestCliCommands::deviceSessions() {
         options.fast = fast;
         options.verify = true;
         // The write's source, or the old file a read replaces whole or not at all.
-        QVERIFY(saveFileAtomically(path, file.data(), file.size()).empty());
+        QVERIFY(!saveFileAtomically(path, file.data(), file.size()));
         const int rc = command == "write" ? cli::runWrite("COM1", path, options, port, clock, err)
                                           : cli::runRead("COM1", path, options, port, clock, err);
         QVERIFY2(err.str().find(message.toStdString()) != std::string::npos, err.str().c_str());
@@ -628,7 +628,7 @@ void TestCliCommands::deviceDiff() {
     QTemporaryDir dir;
     const std::string path = dir.filePath("t.sbn").toStdString();
     if (device != "no file")
-        QVERIFY(saveFileAtomically(path, file.data(), file.size()).empty());
+        QVERIFY(!saveFileAtomically(path, file.data(), file.size()));
     std::ostringstream out, err;
     const int rc = cli::runDiffDevice("COM1", path, port, clock, out, err);
     QVERIFY2(out.str().find(outHas.toStdString()) != std::string::npos, out.str().c_str());
@@ -752,13 +752,11 @@ void TestCliCommands::programExitCodes() {
     QTemporaryDir dir;
     const QString a = dir.filePath("a.sbn");
     SettingsImage im;
-    QVERIFY(saveFileAtomically(a.toStdString(), im.bytes().data(), 4096).empty());
+    QVERIFY(!saveFileAtomically(a.toStdString(), im.bytes().data(), 4096));
     QFile::copy(a, dir.filePath("copy.sbn"));
     im.set(2046, 0); // an unused byte
-    QVERIFY(
-        saveFileAtomically(dir.filePath("b.sbn").toStdString(), im.bytes().data(), 4096).empty());
-    QVERIFY(saveFileAtomically(dir.filePath("short.sbn").toStdString(), im.bytes().data(), 100)
-                .empty());
+    QVERIFY(!saveFileAtomically(dir.filePath("b.sbn").toStdString(), im.bytes().data(), 4096));
+    QVERIFY(!saveFileAtomically(dir.filePath("short.sbn").toStdString(), im.bytes().data(), 100));
     for (const auto& [name, text] : {std::pair{"good.csv", "601 234 567\r\n"},
                                      std::pair{"wrong.csv", "601 234 567\r\nabc\r\n"}}) {
         QFile f(dir.filePath(name));

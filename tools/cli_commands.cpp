@@ -23,8 +23,8 @@ using Bytes = SettingsImage::Bytes;
 // that only a damaged or foreign file has.
 std::optional<Bytes> loadImage(const std::string& path, std::ostream& err) {
     const TemplateLoad load = loadTemplate(path);
-    if (!load.ok) {
-        fail(err, kExitUsage, "nie można odczytać pliku „" + path + "”: " + load.error);
+    if (!load.ok()) {
+        fail(err, kExitUsage, "nie można odczytać pliku „" + path + "”: " + load.failure.message);
         return std::nullopt;
     }
     if (load.fileSize < layout::kImageSize)
@@ -127,7 +127,8 @@ SettingsImage demoImage() {
 
 int runDemo(const std::string& outPath, std::ostream& out, std::ostream& err) {
     const SettingsImage im = demoImage();
-    const std::string error = saveFileAtomically(outPath, im.bytes().data(), im.bytes().size());
+    const std::string error =
+        saveFileAtomically(outPath, im.bytes().data(), im.bytes().size()).message;
     if (!error.empty())
         return fail(err, kExitUsage, "nie można zapisać " + outPath + ": " + error);
     out << outPath << '\n';
@@ -150,7 +151,8 @@ std::optional<DeviceSettings> loadSettings(const std::string& path, std::ostream
 
 int saveSettings(const DeviceSettings& settings, const std::string& path, std::ostream& err) {
     const auto& bytes = settings.image.bytes();
-    if (const std::string e = saveFileAtomically(path, bytes.data(), bytes.size()); !e.empty())
+    if (const std::string e = saveFileAtomically(path, bytes.data(), bytes.size()).message;
+        !e.empty())
         return fail(err, kExitUsage, "nie można zapisać pliku „" + path + "”: " + e);
     return kExitOk;
 }
@@ -208,7 +210,7 @@ int runSubscribersExport(const std::string& path, const std::string& outPath, st
         return kExitOk;
     }
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    if (const std::string e = saveFileAtomically(outPath, bytes, text.size()); !e.empty())
+    if (const std::string e = saveFileAtomically(outPath, bytes, text.size()).message; !e.empty())
         return fail(err, kExitUsage, "nie można zapisać pliku „" + outPath + "”: " + e);
     err << "Zapisano abonentów do pliku „" << outPath << "”: " << count << '\n';
     return kExitOk;
@@ -220,9 +222,9 @@ int runSubscribersImport(const std::string& path, const std::string& csvPath,
     if (!settings)
         return kExitUsage;
     const csv::CallerText text = csv::readCallerFile(csvPath);
-    if (!text.ok)
+    if (!text.ok())
         return fail(err, kExitUsage,
-                    "nie można zaimportować pliku „" + csvPath + "”: " + text.error);
+                    "nie można zaimportować pliku „" + csvPath + "”: " + text.failure.message);
     csv::CallerFile file = csv::readCallers(text.text);
     if (!file.ok)
         return fail(err, kExitUsage,
@@ -373,7 +375,8 @@ int runRead(const std::string& portName, const std::string& outPath, const Trans
     Bytes bytes{};
     if (Outcome r = session.read(bytes); !r.ok())
         return fail(err, r.exitCode, r.message);
-    if (const std::string e = saveFileAtomically(outPath, bytes.data(), bytes.size()); !e.empty())
+    if (const std::string e = saveFileAtomically(outPath, bytes.data(), bytes.size()).message;
+        !e.empty())
         return fail(err, kExitUsage, "nie można zapisać pliku „" + outPath + "”: " + e);
     err << "Zapisano „" << outPath << "”\n";
     return record.tellRead(bytes, err);
@@ -382,8 +385,9 @@ int runRead(const std::string& portName, const std::string& outPath, const Trans
 int runWrite(const std::string& portName, const std::string& inPath, const TransferOptions& options,
              SerialPort& port, TickClock& clock, std::ostream& err) {
     const TemplateLoad load = loadTemplate(inPath);
-    if (!load.ok)
-        return fail(err, kExitUsage, "nie można odczytać pliku „" + inPath + "”: " + load.error);
+    if (!load.ok())
+        return fail(err, kExitUsage,
+                    "nie można odczytać pliku „" + inPath + "”: " + load.failure.message);
     // A padded or cut image would overwrite the device with bytes nobody chose.
     if (load.fileSize != layout::kImageSize)
         return fail(err, kExitUsage,

@@ -288,7 +288,7 @@ int runVersion(const RegisterChoice& choice, const std::string& id, const std::s
     const auto v = recordedVersion(*r, id, err);
     if (!v)
         return kExitUsage;
-    if (const std::string e = saveFileAtomically(outPath, v->bytes.data(), v->bytes.size());
+    if (const std::string e = saveFileAtomically(outPath, v->bytes.data(), v->bytes.size()).message;
         !e.empty())
         return fail(err, kExitUsage, "nie można zapisać pliku „" + outPath + "”: " + e);
     err << "Zapisano wersję " << id << " do „" << outPath << "”\n";
@@ -334,7 +334,8 @@ int runRegisterExport(const RegisterChoice& choice, const std::string& outPath,
     if (!data.ok())
         return fail(err, kExitUsage, data.error);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.value.data());
-    if (const std::string e = saveFileAtomically(outPath, bytes, data.value.size()); !e.empty())
+    if (const std::string e = saveFileAtomically(outPath, bytes, data.value.size()).message;
+        !e.empty())
         return fail(err, kExitUsage, "nie można zapisać pliku „" + outPath + "”: " + e);
     err << "Wyeksportowano rejestr do „" << outPath << "”\n";
     return kExitOk;
@@ -342,8 +343,9 @@ int runRegisterExport(const RegisterChoice& choice, const std::string& outPath,
 
 int runRegisterImport(const RegisterChoice& choice, const std::string& inPath, std::ostream& err) {
     const FileRead file = readRegularFile(inPath, std::numeric_limits<std::uint32_t>::max());
-    if (!file.ok)
-        return fail(err, kExitUsage, "nie można odczytać pliku „" + inPath + "”: " + file.error);
+    if (!file.ok())
+        return fail(err, kExitUsage,
+                    "nie można odczytać pliku „" + inPath + "”: " + file.failure.message);
     if (file.fileSize > file.bytes.size())
         return fail(err, kExitUsage, "plik „" + inPath + "” jest za duży");
     int code = kExitOk;

@@ -42,8 +42,9 @@ std::unique_ptr<QGuiApplication> guiForFonts() {
 
 int runSheet(const std::string& path, const std::string& outPath, std::ostream& err) {
     const TemplateLoad load = loadTemplate(path);
-    if (!load.ok)
-        return fail(err, kExitUsage, "nie można odczytać pliku „" + path + "”: " + load.error);
+    if (!load.ok())
+        return fail(err, kExitUsage,
+                    "nie można odczytać pliku „" + path + "”: " + load.failure.message);
     const auto app = guiForFonts();
     sheet::SheetOrigin origin;
     origin.source = QStringLiteral("plik „%1”")

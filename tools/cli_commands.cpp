@@ -172,11 +172,11 @@ int runSet(const std::string& path, const std::string& outPath,
     if (!settings)
         return kExitUsage;
     const TemplateEditResult r = setEntries(*settings, entries);
-    if (!r.usage_error.empty())
-        return fail(err, kExitUsage, r.usage_error + " (klucze: trellikon-cli --help)");
+    if (r.failure.is(Failure::Code::Usage))
+        return fail(err, kExitUsage, r.failure.message + " (klucze: trellikon-cli --help)");
     for (const std::string& notice : r.notices)
         err << kProgramName << ": " << notice << '\n';
-    if (!r.ok) {
+    if (!r.ok()) {
         for (const std::string& refusal : r.refusals)
             fail(err, kExitUsage, refusal);
         return fail(err, kExitUsage, "szablon nie został zmieniony");

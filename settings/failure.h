@@ -45,6 +45,7 @@ struct Failure {
     std::string detail;  // the system's words, the device's path; may be empty
 
     explicit operator bool() const { return code != Code::None; }
+    bool ok() const { return code == Code::None; }
     bool is(Code c) const { return code == c; }
 };
 

@@ -166,6 +166,8 @@ class TestCliCommands : public QObject {
     void transferPace();
     void programExitCodes_data();
     void programExitCodes();
+    void exitCodeOfEachFailure_data();
+    void exitCodeOfEachFailure();
 };
 
 void TestCliCommands::erasedImageDecodesToDefaults() {
@@ -912,6 +914,51 @@ void TestCliCommands::portsListNamesTheAdapter() {
     QCOMPARE(lines.value(0), "COM1: " + machine.path() + "/dev/ttyUSB0");
     QCOMPARE(lines.value(1), "    WCH CH340 – USB Serial, USB 1a86:7523, sterownik ch341-uart");
     QCOMPARE(lines.value(2), QString::fromUtf8("COM2: brak portu"));
+}
+
+void TestCliCommands::exitCodeOfEachFailure_data() {
+    // The one place an exit code comes from: every code of a failure, so that
+    // a code added later cannot fall through to the wrong number unseen.
+    QTest::addColumn<int>("code"); // Failure::Code
+    QTest::addColumn<int>("exitCode");
+    using C = Failure::Code;
+    const std::pair<C, int> rows[] = {
+        {C::None, 0},
+        {C::TemplatesDiffer, 1},
+        {C::Usage, 2},
+        {C::Refused, 2},
+        {C::FileMissing, 2},
+        {C::FileNoPermission, 2},
+        {C::FileIsDirectory, 2},
+        {C::FileNotRegular, 2},
+        {C::FileDeviceName, 2},
+        {C::FileBadName, 2},
+        {C::FileHeldElsewhere, 2},
+        {C::FileTooLarge, 2},
+        {C::FileContent, 2},
+        {C::FileOther, 2},
+        {C::NoSuchDevice, 2},
+        {C::PermissionDenied, 2},
+        {C::Busy, 2},
+        {C::NotASerialPort, 2},
+        {C::Other, 2},
+        {C::NoAnswer, 3},
+        {C::VerifyDifferent, 4},
+        {C::ChangedOnSite, 5},
+    };
+    for (const auto& [code, exitCode] : rows)
+        QTest::addRow("code %d", int(code)) << int(code) << exitCode;
+    QCOMPARE(std::size(rows), std::size_t(C::Other) + 1);
+}
+
+void TestCliCommands::exitCodeOfEachFailure() {
+    QFETCH(int, code);
+    QFETCH(int, exitCode);
+    const Failure f = makeFailure(Failure::Code(code), "powód");
+    QCOMPARE(cli::exitCodeOf(f), exitCode);
+    std::ostringstream err;
+    QCOMPARE(cli::fail(err, f), exitCode);
+    QCOMPARE(err.str(), std::string("trellikon-cli: powód\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCliCommands)

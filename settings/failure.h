@@ -57,9 +57,4 @@ inline Failure makeFailure(Failure::Code code, std::string message, std::string 
     return f;
 }
 
-// Whether the failure is one of a file's (not read, not saved, refused content).
-inline bool isFileFailure(Failure::Code code) {
-    return code >= Failure::Code::FileMissing && code <= Failure::Code::FileOther;
-}
-
 } // namespace trellikon

@@ -127,10 +127,8 @@ SettingsImage demoImage() {
 
 int runDemo(const std::string& outPath, std::ostream& out, std::ostream& err) {
     const SettingsImage im = demoImage();
-    const std::string error =
-        saveFileAtomically(outPath, im.bytes().data(), im.bytes().size()).message;
-    if (!error.empty())
-        return fail(err, usageFailure("nie można zapisać " + outPath + ": " + error));
+    if (const Failure e = saveFileAtomically(outPath, im.bytes().data(), im.bytes().size()))
+        return fail(err, concerning("nie można zapisać " + outPath + ": ", e));
     out << outPath << '\n';
     return kExitOk;
 }

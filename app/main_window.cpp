@@ -451,9 +451,10 @@ void TForm1::SpeedButton7Click() {
 
 void TForm1::loadTemplateFile(const QString& path) {
     const auto loaded = trellikon::loadTemplate(fileLayerPath(path));
-    if (!loaded.ok) {
+    if (!loaded.ok()) {
         ctx_.messages->error(this, QString::fromUtf8("Odczyt pliku nie może być przeprowadzony"),
-                             path + QStringLiteral(": ") + QString::fromStdString(loaded.error));
+                             path + QStringLiteral(": ") +
+                                 QString::fromStdString(loaded.failure.message));
         return;
     }
     takeImage(loaded.bytes,

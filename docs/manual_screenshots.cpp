@@ -102,10 +102,11 @@ trellikon::SettingsImage::Bytes sampleMemory() {
         {"test_message_user", "1"},
     };
     const trellikon::TemplateEditResult edited = trellikon::setEntries(s, entries);
-    if (!edited.ok) {
+    if (!edited.ok()) {
         for (const std::string& why : edited.refusals)
             std::fprintf(stderr, "sample settings refused: %s\n", why.c_str());
-        std::fprintf(stderr, "sample settings: %s\n", edited.usage_error.c_str());
+        if (edited.failure.is(trellikon::Failure::Code::Usage))
+            std::fprintf(stderr, "sample settings: %s\n", edited.failure.message.c_str());
         std::exit(2);
     }
     const auto callers = trellikon::addSubscribers(

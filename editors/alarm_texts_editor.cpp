@@ -339,9 +339,9 @@ void TForm3::Save_Template() {
         const QString path = ctx.files->saveFileName(this, QString::fromLatin1(SaveDialog1Filter));
         if (!path.isEmpty()) {
             const auto& bytes = ctx.settings->image.bytes();
-            const std::string failure =
+            const trellikon::Failure failure =
                 trellikon::saveFileAtomically(fileLayerPath(path), bytes.data(), bytes.size());
-            ctx.messages->plain(this, u(failure.empty() ? kSaved : kSaveFailed));
+            ctx.messages->plain(this, u(failure ? kSaveFailed : kSaved));
         }
     }
     ctx.link->endWrite();

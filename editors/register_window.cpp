@@ -526,12 +526,12 @@ void RegisterWindow::SaveButtonClick() {
     if (path.isEmpty())
         return;
     path = withSuffix(path, ".sbn");
-    const std::string failure =
+    const trellikon::Failure failure =
         trellikon::saveFileAtomically(fileLayerPath(path), v->bytes.data(), v->bytes.size());
-    if (failure.empty())
+    if (!failure)
         ctx.messages->plain(this, u(kSaved));
     else
-        ctx.messages->error(this, u(kSaveFailed), path + QStringLiteral(": ") + u(failure));
+        ctx.messages->error(this, u(kSaveFailed), path + QStringLiteral(": ") + u(failure.message));
 }
 
 void RegisterWindow::WriteButtonClick() {
@@ -556,12 +556,12 @@ void RegisterWindow::ExportButtonClick(bool all) {
     if (failed(exported.error))
         return;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(exported.value.data());
-    const std::string failure =
+    const trellikon::Failure failure =
         trellikon::saveFileAtomically(fileLayerPath(path), bytes, exported.value.size());
-    if (failure.empty())
+    if (!failure)
         ctx.messages->plain(this, u("Wyeksportowano do pliku „%1”.").arg(outside::line(path)));
     else
-        ctx.messages->error(this, u(kSaveFailed), path + QStringLiteral(": ") + u(failure));
+        ctx.messages->error(this, u(kSaveFailed), path + QStringLiteral(": ") + u(failure.message));
 }
 
 void RegisterWindow::ImportButtonClick() {
@@ -572,10 +572,10 @@ void RegisterWindow::ImportButtonClick() {
         return;
     const trellikon::FileRead file =
         trellikon::readRegularFile(fileLayerPath(path), std::numeric_limits<std::uint32_t>::max());
-    if (!file.ok || file.fileSize > file.bytes.size()) {
+    if (!file.ok() || file.fileSize > file.bytes.size()) {
         ctx.messages->error(this, u("Odczyt pliku nie może być przeprowadzony"),
                             path + QStringLiteral(": ") +
-                                (file.ok ? u("plik jest za duży") : u(file.error)));
+                                (file.ok() ? u("plik jest za duży") : u(file.failure.message)));
         return;
     }
     const std::string_view content(reinterpret_cast<const char*>(file.bytes.data()),

@@ -164,9 +164,9 @@ void ComparisonWindow::FileButtonClick() {
     if (path.isEmpty())
         return;
     const auto loaded = trellikon::loadTemplate(fileLayerPath(path));
-    if (!loaded.ok) {
+    if (!loaded.ok()) {
         ctx.messages->error(this, u("Odczyt pliku nie może być przeprowadzony"),
-                            path + QStringLiteral(": ") + u(loaded.error));
+                            path + QStringLiteral(": ") + u(loaded.failure.message));
         return;
     }
     const QString name = QFileInfo(path).fileName();

@@ -264,8 +264,8 @@ void TForm12::importClick() {
                       .arg(outside::line(QFileInfo(path).fileName()), QString::fromStdString(why)));
     };
     const csv::CallerText text = csv::readCallerFile(fileLayerPath(path));
-    if (!text.ok)
-        return refuse(text.error);
+    if (!text.ok())
+        return refuse(text.failure.message);
     csv::CallerFile file = csv::readCallers(text.text);
     if (!file.ok)
         return refuse(file.error);
@@ -282,12 +282,12 @@ void TForm12::exportClick() {
         path += QStringLiteral(".csv");
     int count = 0;
     const std::string text = trellikon::csv::exportSubscribers(ctx.settings->subscribers, &count);
-    const std::string failure = trellikon::saveFileAtomically(
+    const trellikon::Failure failure = trellikon::saveFileAtomically(
         fileLayerPath(path), reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-    if (!failure.empty())
+    if (failure)
         ctx.messages->error(this, u("Nie udało się zapisać pliku „%1”: %2")
                                       .arg(outside::line(QFileInfo(path).fileName()),
-                                           QString::fromStdString(failure)));
+                                           QString::fromStdString(failure.message)));
     else
         ctx.messages->plain(this, u("Zapisano do pliku abonentów: %1").arg(count));
 }

@@ -13,10 +13,10 @@
 namespace trellikon {
 
 // `readSome(buffer, n)` reads at most n bytes and gives how many, 0 at the
-// end of the file, or a negative number when the read failed (then `r` is
-// left not ok, for the caller to give the reason).
+// end of the file, or a negative number when the read failed (then false, for
+// the caller to give the reason).
 template <class ReadSome>
-void readUpToLimit(FileRead& r, std::uintmax_t fileSize, std::size_t limit, ReadSome readSome) {
+bool readUpToLimit(FileRead& r, std::uintmax_t fileSize, std::size_t limit, ReadSome readSome) {
     r.fileSize = fileSize;
     r.bytes.resize(static_cast<std::size_t>(std::min<std::uintmax_t>(fileSize, limit)));
     std::size_t got = 0;
@@ -28,14 +28,14 @@ void readUpToLimit(FileRead& r, std::uintmax_t fileSize, std::size_t limit, Read
         }
         const long long n = readSome(r.bytes.data() + got, r.bytes.size() - got);
         if (n < 0)
-            return;
+            return false;
         if (n == 0)
             break;
         got += static_cast<std::size_t>(n);
     }
     r.bytes.resize(got);
     r.fileSize = std::max<std::uintmax_t>(r.fileSize, got);
-    r.ok = true;
+    return true;
 }
 
 } // namespace trellikon

@@ -13,6 +13,8 @@
 // takes for a device rather than a file is a rule of its own (device_names.cpp),
 // tested on every system.
 
+#include "failure.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -37,11 +39,28 @@ inline constexpr const char* kHeldElsewhere =
     "Plik jest otwarty w innym programie – zamknij go i zapisz ponownie";
 } // namespace load_reason
 
+// A file's failure: the message is the reason above that goes with the code,
+// or for FileOther the system's words (`systemText`), which the detail keeps.
+inline Failure fileFailure(Failure::Code code, std::string systemText = {}) {
+    using C = Failure::Code;
+    const char* reason = code == C::FileMissing         ? load_reason::kMissing
+                         : code == C::FileNoPermission  ? load_reason::kNoPermission
+                         : code == C::FileIsDirectory   ? load_reason::kDirectory
+                         : code == C::FileNotRegular    ? load_reason::kNotRegularFile
+                         : code == C::FileDeviceName    ? load_reason::kDeviceName
+                         : code == C::FileBadName       ? load_reason::kBadName
+                         : code == C::FileHeldElsewhere ? load_reason::kHeldElsewhere
+                                                        : nullptr;
+    std::string message = reason ? std::string(reason) : systemText;
+    return makeFailure(code, std::move(message), std::move(systemText));
+}
+
 struct FileRead {
-    bool ok = false;
     std::vector<std::uint8_t> bytes; // at most the limit asked for
     std::uintmax_t fileSize = 0;     // as found on disk
-    std::string error;               // why the file could not be read, when !ok; in Polish
+    Failure failure;                 // why the file could not be read
+
+    bool ok() const { return !failure; }
 };
 
 // Reads at most `limit` bytes from the start of a file. Anything that is not a
@@ -56,9 +75,9 @@ FileRead readRegularFile(const std::string& path, std::size_t limit);
 // Windows device name) is refused before anything is opened, and nothing is
 // written to what turns out not to be a disk file. On Windows a replace that
 // another program's open handle refuses is tried again for up to 1 s, then
-// refused with load_reason::kHeldElsewhere; the old file stays. Returns an
-// empty string on success, else the reason.
-std::string saveFileAtomically(const std::string& path, const std::uint8_t* data, std::size_t size);
+// refused with load_reason::kHeldElsewhere; the old file stays. Returns no
+// failure on success.
+Failure saveFileAtomically(const std::string& path, const std::uint8_t* data, std::size_t size);
 
 enum class PathKind { Missing, Directory, RegularFile, Other };
 // What the name stands for now (a link counts as what it leads to).

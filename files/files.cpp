@@ -9,9 +9,8 @@ namespace trellikon {
 TemplateLoad loadTemplate(const std::string& path) {
     TemplateLoad r;
     FileRead file = readRegularFile(path, layout::kImageSize);
-    r.ok = file.ok;
     r.fileSize = file.fileSize;
-    r.error = std::move(file.error);
+    r.failure = std::move(file.failure);
     r.bytes = templateImage(file.bytes);
     return r;
 }
@@ -21,12 +20,14 @@ namespace csv {
 CallerText readCallerFile(const std::string& path) {
     CallerText r;
     const FileRead file = readRegularFile(path, kLargestFile + 1);
-    if (!file.ok) {
-        r.error = file.error;
+    if (!file.ok()) {
+        r.failure = file.failure;
         return r;
     }
     if (file.fileSize > kLargestFile || file.bytes.size() > kLargestFile) {
-        r.error = "plik jest większy niż 1 MiB; lista abonentów ma najwyżej 168 numerów";
+        r.failure =
+            makeFailure(Failure::Code::FileTooLarge,
+                        "plik jest większy niż 1 MiB; lista abonentów ma najwyżej 168 numerów");
         return r;
     }
     return decodeCallerText(

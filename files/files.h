@@ -13,10 +13,11 @@
 namespace trellikon {
 
 struct TemplateLoad {
-    bool ok = false;
     SettingsImage::Bytes bytes{};
     std::uintmax_t fileSize = 0; // as found on disk; 4096 is the only regular size
-    std::string error;           // why the file could not be read, when !ok; in Polish
+    Failure failure;             // why the file could not be read
+
+    bool ok() const { return !failure; }
 };
 
 // Reads a template as the image it gives (template_file.h): the first 4096
@@ -25,7 +26,8 @@ TemplateLoad loadTemplate(const std::string& path);
 
 namespace csv {
 // A caller list chosen by the user, decoded to UTF-8 text (decodeCallerText):
-// not a regular file, or larger than kLargestFile, is refused without reading it.
+// not a regular file, or larger than kLargestFile (FileTooLarge), is refused
+// without reading it.
 CallerText readCallerFile(const std::string& path);
 } // namespace csv
 

@@ -18,17 +18,22 @@ namespace {
 
 // The reasons an installer meets, in the program's own words; anything rarer
 // in the system's.
-std::string reason(int e) {
+Failure reason(int e) {
     switch (e) {
     case ENOENT:
     case ENOTDIR:
-        return load_reason::kMissing;
+        return fileFailure(Failure::Code::FileMissing, errnoText(e));
     case EACCES:
     case EPERM:
-        return load_reason::kNoPermission;
+        return fileFailure(Failure::Code::FileNoPermission, errnoText(e));
     default:
-        return errnoText(e);
+        return fileFailure(Failure::Code::FileOther, errnoText(e));
     }
+}
+
+Failure notRegular(const struct stat& st) {
+    return fileFailure(S_ISDIR(st.st_mode) ? Failure::Code::FileIsDirectory
+                                           : Failure::Code::FileNotRegular);
 }
 
 } // namespace
@@ -36,7 +41,7 @@ std::string reason(int e) {
 FileRead readRegularFile(const std::string& path, std::size_t limit) {
     FileRead r;
     auto refuse = [&r](const struct stat& st) {
-        r.error = S_ISDIR(st.st_mode) ? load_reason::kDirectory : load_reason::kNotRegularFile;
+        r.failure = notRegular(st);
         return r;
     };
     // The type is looked at before anything is opened: a blocking open of a
@@ -44,7 +49,7 @@ FileRead readRegularFile(const std::string& path, std::size_t limit) {
     // effects of its own (a serial port raises its modem lines).
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        r.error = reason(errno);
+        r.failure = reason(errno);
         return r;
     }
     if (!S_ISREG(st.st_mode))
@@ -53,11 +58,11 @@ FileRead readRegularFile(const std::string& path, std::size_t limit) {
     // the descriptor's own type is what counts.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
-        r.error = reason(errno);
+        r.failure = reason(errno);
         return r;
     }
     if (::fstat(fd, &st) != 0) {
-        r.error = reason(errno);
+        r.failure = reason(errno);
         ::close(fd);
         return r;
     }
@@ -65,16 +70,16 @@ FileRead readRegularFile(const std::string& path, std::size_t limit) {
         ::close(fd);
         return refuse(st);
     }
-    readUpToLimit(r, static_cast<std::uintmax_t>(st.st_size), limit,
-                  [&](std::uint8_t* buffer, std::size_t n) -> long long {
-                      ssize_t got;
-                      do {
-                          got = ::read(fd, buffer, n);
-                      } while (got < 0 && errno == EINTR);
-                      return got;
-                  });
-    if (!r.ok)
-        r.error = reason(errno);
+    const bool whole = readUpToLimit(r, static_cast<std::uintmax_t>(st.st_size), limit,
+                                     [&](std::uint8_t* buffer, std::size_t n) -> long long {
+                                         ssize_t got;
+                                         do {
+                                             got = ::read(fd, buffer, n);
+                                         } while (got < 0 && errno == EINTR);
+                                         return got;
+                                     });
+    if (!whole)
+        r.failure = reason(errno);
     ::close(fd);
     return r;
 }
@@ -91,8 +96,7 @@ PathKind pathKind(const std::string& path) {
     return S_ISREG(st.st_mode) ? PathKind::RegularFile : PathKind::Other;
 }
 
-std::string saveFileAtomically(const std::string& path, const std::uint8_t* data,
-                               std::size_t size) {
+Failure saveFileAtomically(const std::string& path, const std::uint8_t* data, std::size_t size) {
     // The rename would put a regular file in place of whatever has the name:
     // a folder fails anyway, but a device node or a pipe would be replaced
     // (or a named pipe block the writer), so only a regular file or a new
@@ -107,11 +111,11 @@ std::string saveFileAtomically(const std::string& path, const std::uint8_t* data
         }
     }
     if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-        return S_ISDIR(st.st_mode) ? load_reason::kDirectory : load_reason::kNotRegularFile;
+        return notRegular(st);
     std::string tmp = target + ".XXXXXX";
     const int fd = ::mkstemp(tmp.data());
     if (fd < 0)
-        return errnoText();
+        return fileFailure(Failure::Code::FileOther, errnoText());
     std::string error;
     std::size_t done = 0;
     while (done < size && error.empty()) {
@@ -135,9 +139,10 @@ std::string saveFileAtomically(const std::string& path, const std::uint8_t* data
         error = errnoText();
     if (error.empty() && ::rename(tmp.c_str(), target.c_str()) != 0)
         error = errnoText();
-    if (!error.empty())
-        ::unlink(tmp.c_str());
-    return error;
+    if (error.empty())
+        return {};
+    ::unlink(tmp.c_str());
+    return fileFailure(Failure::Code::FileOther, error);
 }
 
 std::string userConfigFile(const std::string& name) {

@@ -35,6 +35,10 @@ std::string lastErrorText() {
     return windowsErrorText(::GetLastError());
 }
 
+Failure lastErrorFailure() {
+    return fileFailure(Failure::Code::FileOther, lastErrorText());
+}
+
 // The rule of the Windows that runs the program: Windows 11 is build 22000
 // on. RtlGetVersion tells the truth whatever the program's manifest says.
 DeviceNameRule systemDeviceNameRule() {
@@ -58,22 +62,22 @@ DeviceNameRule systemDeviceNameRule() {
 // suffix that a save adds.
 struct SystemPath {
     std::wstring path;
-    std::string error;
+    Failure failure;
 };
 
 SystemPath systemPath(const std::string& utf8) {
     SystemPath r;
     if (isWindowsDeviceName(utf8, systemDeviceNameRule())) {
-        r.error = load_reason::kDeviceName;
+        r.failure = fileFailure(Failure::Code::FileDeviceName);
         return r;
     }
     std::optional<std::wstring> wide = widenExact(utf8);
     if (!wide) {
-        r.error = load_reason::kBadName;
+        r.failure = fileFailure(Failure::Code::FileBadName);
         return r;
     }
     if (wide->empty()) {
-        r.error = load_reason::kMissing;
+        r.failure = fileFailure(Failure::Code::FileMissing);
         return r;
     }
     constexpr std::size_t kRoomForSuffix = 32;
@@ -85,7 +89,7 @@ SystemPath systemPath(const std::string& utf8) {
     std::wstring full(n, L'\0');
     n = n > 0 ? ::GetFullPathNameW(wide->c_str(), n, full.data(), nullptr) : 0;
     if (n == 0 || n >= full.size()) {
-        r.error = lastErrorText();
+        r.failure = lastErrorFailure();
         return r;
     }
     full.resize(n);
@@ -96,18 +100,18 @@ SystemPath systemPath(const std::string& utf8) {
     return r;
 }
 
-std::string loadReason(DWORD code) {
+Failure loadReason(DWORD code) {
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
     case ERROR_BAD_PATHNAME:
     case ERROR_DIRECTORY:
-        return load_reason::kMissing;
+        return fileFailure(Failure::Code::FileMissing, windowsErrorText(code));
     case ERROR_ACCESS_DENIED:
-        return load_reason::kNoPermission;
+        return fileFailure(Failure::Code::FileNoPermission, windowsErrorText(code));
     default:
-        return windowsErrorText(code);
+        return fileFailure(Failure::Code::FileOther, windowsErrorText(code));
     }
 }
 
@@ -115,8 +119,8 @@ std::string loadReason(DWORD code) {
 constexpr ULONGLONG kHeldRetryMs = 1000;
 constexpr DWORD kHeldPauseMs = 50;
 
-// Moves the finished temporary file over the target; empty on success.
-std::string replaceHeldFile(const std::wstring& tmp, const std::wstring& target) {
+// Moves the finished temporary file over the target; no failure on success.
+Failure replaceHeldFile(const std::wstring& tmp, const std::wstring& target) {
     const ULONGLONG start = ::GetTickCount64();
     for (int attempt = 0;; ++attempt) {
         if (::MoveFileExW(tmp.c_str(), target.c_str(),
@@ -124,18 +128,18 @@ std::string replaceHeldFile(const std::wstring& tmp, const std::wstring& target)
             return {};
         const DWORD code = ::GetLastError();
         if (code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED)
-            return windowsErrorText(code);
+            return fileFailure(Failure::Code::FileOther, windowsErrorText(code));
         // A read-only file or a folder the user may not write is not a
         // program's doing and does not pass by waiting.
         const DWORD attributes = ::GetFileAttributesW(target.c_str());
         if (code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
             (attributes & FILE_ATTRIBUTE_READONLY))
-            return windowsErrorText(code);
+            return fileFailure(Failure::Code::FileOther, windowsErrorText(code));
         // Counted in pauses as well as in time, so that a clock that does not
         // move cannot keep the save waiting.
         if (::GetTickCount64() - start >= kHeldRetryMs ||
             attempt >= static_cast<int>(kHeldRetryMs / kHeldPauseMs))
-            return load_reason::kHeldElsewhere;
+            return fileFailure(Failure::Code::FileHeldElsewhere, windowsErrorText(code));
         ::Sleep(kHeldPauseMs);
     }
 }
@@ -145,24 +149,24 @@ std::string replaceHeldFile(const std::wstring& tmp, const std::wstring& target)
 FileRead readRegularFile(const std::string& path, std::size_t limit) {
     FileRead r;
     const SystemPath name = systemPath(path);
-    if (!name.error.empty()) {
-        r.error = name.error;
+    if (name.failure) {
+        r.failure = name.failure;
         return r;
     }
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
     if (!::GetFileAttributesExW(name.path.c_str(), GetFileExInfoStandard, &attributes)) {
-        r.error = loadReason(::GetLastError());
+        r.failure = loadReason(::GetLastError());
         return r;
     }
     if (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        r.error = load_reason::kDirectory;
+        r.failure = fileFailure(Failure::Code::FileIsDirectory);
         return r;
     }
     HANDLE h = ::CreateFileW(name.path.c_str(), GENERIC_READ,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        r.error = loadReason(::GetLastError());
+        r.failure = loadReason(::GetLastError());
         return r;
     }
     // A name can still lead to a device (a link, a name the rule above does
@@ -170,25 +174,26 @@ FileRead readRegularFile(const std::string& path, std::size_t limit) {
     LARGE_INTEGER size{};
     if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileSizeEx(h, &size)) {
         ::CloseHandle(h);
-        r.error = load_reason::kNotRegularFile;
+        r.failure = fileFailure(Failure::Code::FileNotRegular);
         return r;
     }
-    readUpToLimit(r, static_cast<std::uintmax_t>(size.QuadPart), limit,
-                  [&](std::uint8_t* buffer, std::size_t n) -> long long {
-                      DWORD got = 0;
-                      const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 20));
-                      return ::ReadFile(h, buffer, want, &got, nullptr) ? got : -1;
-                  });
-    if (!r.ok)
-        r.error = loadReason(::GetLastError());
+    const bool whole =
+        readUpToLimit(r, static_cast<std::uintmax_t>(size.QuadPart), limit,
+                      [&](std::uint8_t* buffer, std::size_t n) -> long long {
+                          DWORD got = 0;
+                          const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 20));
+                          return ::ReadFile(h, buffer, want, &got, nullptr) ? got : -1;
+                      });
+    if (!whole)
+        r.failure = loadReason(::GetLastError());
     ::CloseHandle(h);
     return r;
 }
 
 PathKind pathKind(const std::string& path) {
     const SystemPath name = systemPath(path);
-    if (!name.error.empty())
-        return name.error == load_reason::kDeviceName ? PathKind::Other : PathKind::Missing;
+    if (name.failure)
+        return name.failure.is(Failure::Code::FileDeviceName) ? PathKind::Other : PathKind::Missing;
     const DWORD attributes = ::GetFileAttributesW(name.path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return PathKind::Missing;
@@ -204,16 +209,15 @@ void markProgramRunning() {
     (void)mark;
 }
 
-std::string saveFileAtomically(const std::string& path, const std::uint8_t* data,
-                               std::size_t size) {
+Failure saveFileAtomically(const std::string& path, const std::uint8_t* data, std::size_t size) {
     static std::atomic<unsigned> counter{0};
     const SystemPath name = systemPath(path);
-    if (!name.error.empty())
-        return name.error;
+    if (name.failure)
+        return name.failure;
     const std::wstring& target = name.path;
     const DWORD existing = ::GetFileAttributesW(target.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY))
-        return load_reason::kDirectory;
+        return fileFailure(Failure::Code::FileIsDirectory);
     std::wstring tmp;
     HANDLE h = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
@@ -222,14 +226,14 @@ std::string saveFileAtomically(const std::string& path, const std::uint8_t* data
         h = ::CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                           nullptr);
         if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS)
-            return lastErrorText();
+            return lastErrorFailure();
     }
     if (h == INVALID_HANDLE_VALUE)
-        return lastErrorText();
+        return lastErrorFailure();
     // Not a byte goes anywhere but to a file on a disk.
     if (::GetFileType(h) != FILE_TYPE_DISK) {
         ::CloseHandle(h);
-        return load_reason::kNotRegularFile;
+        return fileFailure(Failure::Code::FileNotRegular);
     }
     std::string error;
     std::size_t done = 0;
@@ -244,11 +248,11 @@ std::string saveFileAtomically(const std::string& path, const std::uint8_t* data
     if (error.empty() && !::FlushFileBuffers(h))
         error = lastErrorText();
     ::CloseHandle(h);
-    if (error.empty())
-        error = replaceHeldFile(tmp, target);
-    if (!error.empty())
+    Failure failure =
+        error.empty() ? replaceHeldFile(tmp, target) : fileFailure(Failure::Code::FileOther, error);
+    if (failure)
         ::DeleteFileW(tmp.c_str());
-    return error;
+    return failure;
 }
 
 std::string userConfigFile(const std::string& name) {

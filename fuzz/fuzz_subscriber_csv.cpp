@@ -83,8 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ImportMode mode = data[0] & 1 ? ImportMode::ReplaceList : ImportMode::AddAtFreePositions;
     const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
     const CallerText text = decodeCallerText(bytes);
-    if (!text.ok) {
-        if (text.error.empty())
+    if (!text.ok()) {
+        if (text.failure.message.empty())
             fail("a refused file without a reason");
         return 0;
     }
@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string exported = exportSubscribers(plan.result);
     const CallerText back = decodeCallerText(exported);
-    if (!back.ok)
+    if (!back.ok())
         fail("an export is not text");
     const CallerFile again = readCallers(back.text);
     SubscriberTable empty;

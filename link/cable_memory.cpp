@@ -93,7 +93,7 @@ std::optional<CableIdentity> CableMemory::remembered() const {
     if (file_.empty())
         return std::nullopt;
     const FileRead read = readRegularFile(file_, kLargestFile);
-    if (!read.ok)
+    if (!read.ok())
         return std::nullopt;
     return CableIdentity::parse(std::string(read.bytes.begin(), read.bytes.end()));
 }
@@ -107,7 +107,8 @@ std::string CableMemory::remember(const UsbAdapter& adapter) {
     createFoldersFor(file_);
     const std::string text = id->text();
     return saveFileAtomically(file_, reinterpret_cast<const std::uint8_t*>(text.data()),
-                              text.size());
+                              text.size())
+        .message;
 }
 
 std::optional<PresentPort> rememberedCableElsewhere(const std::string& chosen, bool chosenPresent,

@@ -323,9 +323,8 @@ bool DeviceLink::connectCommand() {
         // No attempt began, so there is no connection whose loss could be reported.
         watch_link = 0;
         std::string detail = open_error_.message;
-        if (!open_error_.devicePath.empty() &&
-            detail.find(open_error_.devicePath) == std::string::npos)
-            detail = port_name.get() + " = " + open_error_.devicePath + "\n" + detail;
+        if (!open_error_.detail.empty() && detail.find(open_error_.detail) == std::string::npos)
+            detail = port_name.get() + " = " + open_error_.detail + "\n" + detail;
         out_.errorMessage(texts::kPortOpenFailed + port_name.get(), detail);
         return false;
     }

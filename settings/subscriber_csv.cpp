@@ -457,7 +457,9 @@ CallerText decodeCallerText(std::string_view bytes) {
     if (littleEndian || bigEndian) {
         // "Unicode text" of Excel and LibreOffice.
         if (!utf16ToUtf8(bytes.substr(2), bigEndian, r.text)) {
-            r.error = "plik zaczyna się znacznikiem UTF-16, ale nie jest poprawnym tekstem UTF-16";
+            r.failure = makeFailure(
+                Failure::Code::FileContent,
+                "plik zaczyna się znacznikiem UTF-16, ale nie jest poprawnym tekstem UTF-16");
             r.text.clear();
             return r;
         }
@@ -468,7 +470,9 @@ CallerText decodeCallerText(std::string_view bytes) {
     else if (validUtf8(bytes))
         r.text = std::string(bytes);
     else if (bom) {
-        r.error = "plik zaczyna się znacznikiem UTF-8, ale nie jest poprawnym tekstem UTF-8";
+        r.failure =
+            makeFailure(Failure::Code::FileContent,
+                        "plik zaczyna się znacznikiem UTF-8, ale nie jest poprawnym tekstem UTF-8");
         return r;
     } else
         r.text = cp1250ToUtf8(bytes);
@@ -478,13 +482,13 @@ CallerText decodeCallerText(std::string_view bytes) {
         if (c == '\n')
             ++line;
         else if ((b < 0x20 && c != '\t' && c != '\r') || b == 0x7F) {
-            r.error =
-                "to nie jest plik tekstowy (znak sterujący w wierszu " + std::to_string(line) + ")";
+            r.failure = makeFailure(Failure::Code::FileContent,
+                                    "to nie jest plik tekstowy (znak sterujący w wierszu " +
+                                        std::to_string(line) + ")");
             r.text.clear();
             return r;
         }
     }
-    r.ok = true;
     return r;
 }
 

@@ -13,6 +13,7 @@
 // are UTF-8; the numbers that reach the list are eleven ASCII digits.
 
 #include "device_settings.h"
+#include "failure.h"
 
 #include <cstddef>
 #include <string>
@@ -30,9 +31,10 @@ inline constexpr int kMostLines = 5000;
 std::string exportSubscribers(const SubscriberTable& table, int* count = nullptr);
 
 struct CallerText {
-    bool ok = false;
-    std::string text;  // UTF-8, without a byte order mark
-    std::string error; // Polish, why the file is not taken, when !ok
+    std::string text; // UTF-8, without a byte order mark
+    Failure failure;  // why the file is not taken: FileContent, or the file's own
+
+    bool ok() const { return !failure; }
 };
 
 // UTF-16 with a byte order mark, UTF-8 (with or without one) or else

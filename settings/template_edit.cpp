@@ -43,11 +43,23 @@ struct Edit {
     void set(Field field, bool on) {
         take(editor::apply(shown, field, on, editor::Judge::Together));
     }
+    void usage(std::string message) {
+        if (!result.failure)
+            result.failure = makeFailure(Failure::Code::Usage, std::move(message));
+    }
     void wrongForm(const std::string& key, const std::string& expected) {
-        if (result.usage_error.empty())
-            result.usage_error = "wartość klucza " + key + ": " + expected;
+        usage("wartość klucza " + key + ": " + expected);
     }
 };
+
+// The edit refused, with every message that says why.
+TemplateEditResult refused(TemplateEditResult result) {
+    std::string message;
+    for (const std::string& r : result.refusals)
+        message += (message.empty() ? "" : "\n") + r;
+    result.failure = makeFailure(Failure::Code::Refused, std::move(message));
+    return result;
+}
 
 std::optional<bool> parseFlag(const std::string& value) {
     if (value == "true")
@@ -187,18 +199,17 @@ TemplateEditResult setEntries(DeviceSettings& settings,
         const auto k = std::find_if(keys().begin(), keys().end(),
                                     [&key = key](const Key& x) { return x.name == key; });
         if (k == keys().end()) {
-            if (result.usage_error.empty())
-                result.usage_error = "nieznany klucz „" + key + "”";
+            e.usage("nieznany klucz „" + key + "”");
             continue;
         }
         k->set(e, key, value);
     }
-    if (!result.usage_error.empty())
+    if (result.failure)
         return result;
     for (const rules::EntryVerdict& v : editor::judgeTogether(shown, e.reportTurnedOn))
         e.judge(v);
     if (!result.refusals.empty())
-        return result;
+        return refused(std::move(result));
 
     // Stored as the editors store their values when they are left, before the
     // encoder runs: the decoded settings then say what the image says.
@@ -208,9 +219,8 @@ TemplateEditResult setEntries(DeviceSettings& settings,
     for (const EncodeRefusal& r : encoded.refusals)
         result.refusals.push_back(r.message);
     if (encoded.encode_failed)
-        return result;
+        return refused(std::move(result));
     settings = std::move(edited);
-    result.ok = true;
     return result;
 }
 

@@ -9,6 +9,7 @@
 // with no form there becoming "?" as it does in the windows.
 
 #include "device_settings.h"
+#include "failure.h"
 #include "settings_encoder.h"
 #include "subscriber_csv.h"
 
@@ -26,15 +27,17 @@ namespace trellikon {
 EditorSnapshot snapshotOfSettings(const DeviceSettings& settings);
 
 struct TemplateEditResult {
-    bool ok = false;
-    // Why nothing was changed: the windows' own messages, then the encoder's.
+    // Why nothing was changed. Usage: a key that does not exist or a value of
+    // the wrong form (not a message of the windows, so the command line words
+    // it), the first one met. Refused: the windows' own messages, then the
+    // encoder's, one per line of the message and each in `refusals`.
+    Failure failure;
     std::vector<std::string> refusals;
     // What the windows would have said without refusing the entry (an emptied
     // user number that the test message was sent to, for instance).
     std::vector<std::string> notices;
-    // A key that does not exist or a value of the wrong form (not a message of
-    // the windows, so the command line words it).
-    std::string usage_error;
+
+    bool ok() const { return !failure; }
 };
 
 // Applies KEY=VALUE pairs to the settings as the windows would take them and

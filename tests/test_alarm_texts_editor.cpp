@@ -510,9 +510,9 @@ void TestAlarmTextsEditor::saveTemplate() {
     SettingsImage::Bytes all{};
     for (std::size_t i = 0; i < all.size(); ++i)
         all[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
-    QVERIFY(saveFileAtomically(path.toStdString(), all.data(), all.size()).empty());
+    QVERIFY(!saveFileAtomically(path.toStdString(), all.data(), all.size()));
     const auto loaded = loadTemplate(path.toStdString());
-    QVERIFY(loaded.ok && loaded.bytes == all);
+    QVERIFY(loaded.ok() && loaded.bytes == all);
 
     // A refused entry: its message only, no dialog, no file.
     Program q;

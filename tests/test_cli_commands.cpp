@@ -166,6 +166,8 @@ class TestCliCommands : public QObject {
     void transferPace();
     void programExitCodes_data();
     void programExitCodes();
+    void exitCodeOfEachFailure_data();
+    void exitCodeOfEachFailure();
 };
 
 void TestCliCommands::erasedImageDecodesToDefaults() {
@@ -570,7 +572,7 @@ void TestCliCommands::deviceSessions() {
         options.fast = fast;
         options.verify = true;
         // The write's source, or the old file a read replaces whole or not at all.
-        QVERIFY(saveFileAtomically(path, file.data(), file.size()).empty());
+        QVERIFY(!saveFileAtomically(path, file.data(), file.size()));
         const int rc = command == "write" ? cli::runWrite("COM1", path, options, port, clock, err)
                                           : cli::runRead("COM1", path, options, port, clock, err);
         QVERIFY2(err.str().find(message.toStdString()) != std::string::npos, err.str().c_str());
@@ -628,7 +630,7 @@ void TestCliCommands::deviceDiff() {
     QTemporaryDir dir;
     const std::string path = dir.filePath("t.sbn").toStdString();
     if (device != "no file")
-        QVERIFY(saveFileAtomically(path, file.data(), file.size()).empty());
+        QVERIFY(!saveFileAtomically(path, file.data(), file.size()));
     std::ostringstream out, err;
     const int rc = cli::runDiffDevice("COM1", path, port, clock, out, err);
     QVERIFY2(out.str().find(outHas.toStdString()) != std::string::npos, out.str().c_str());
@@ -752,13 +754,11 @@ void TestCliCommands::programExitCodes() {
     QTemporaryDir dir;
     const QString a = dir.filePath("a.sbn");
     SettingsImage im;
-    QVERIFY(saveFileAtomically(a.toStdString(), im.bytes().data(), 4096).empty());
+    QVERIFY(!saveFileAtomically(a.toStdString(), im.bytes().data(), 4096));
     QFile::copy(a, dir.filePath("copy.sbn"));
     im.set(2046, 0); // an unused byte
-    QVERIFY(
-        saveFileAtomically(dir.filePath("b.sbn").toStdString(), im.bytes().data(), 4096).empty());
-    QVERIFY(saveFileAtomically(dir.filePath("short.sbn").toStdString(), im.bytes().data(), 100)
-                .empty());
+    QVERIFY(!saveFileAtomically(dir.filePath("b.sbn").toStdString(), im.bytes().data(), 4096));
+    QVERIFY(!saveFileAtomically(dir.filePath("short.sbn").toStdString(), im.bytes().data(), 100));
     for (const auto& [name, text] : {std::pair{"good.csv", "601 234 567\r\n"},
                                      std::pair{"wrong.csv", "601 234 567\r\nabc\r\n"}}) {
         QFile f(dir.filePath(name));
@@ -914,6 +914,51 @@ void TestCliCommands::portsListNamesTheAdapter() {
     QCOMPARE(lines.value(0), "COM1: " + machine.path() + "/dev/ttyUSB0");
     QCOMPARE(lines.value(1), "    WCH CH340 – USB Serial, USB 1a86:7523, sterownik ch341-uart");
     QCOMPARE(lines.value(2), QString::fromUtf8("COM2: brak portu"));
+}
+
+void TestCliCommands::exitCodeOfEachFailure_data() {
+    // The one place an exit code comes from: every code of a failure, so that
+    // a code added later cannot fall through to the wrong number unseen.
+    QTest::addColumn<int>("code"); // Failure::Code
+    QTest::addColumn<int>("exitCode");
+    using C = Failure::Code;
+    const std::pair<C, int> rows[] = {
+        {C::None, 0},
+        {C::TemplatesDiffer, 1},
+        {C::Usage, 2},
+        {C::Refused, 2},
+        {C::FileMissing, 2},
+        {C::FileNoPermission, 2},
+        {C::FileIsDirectory, 2},
+        {C::FileNotRegular, 2},
+        {C::FileDeviceName, 2},
+        {C::FileBadName, 2},
+        {C::FileHeldElsewhere, 2},
+        {C::FileTooLarge, 2},
+        {C::FileContent, 2},
+        {C::FileOther, 2},
+        {C::NoSuchDevice, 2},
+        {C::PermissionDenied, 2},
+        {C::Busy, 2},
+        {C::NotASerialPort, 2},
+        {C::Other, 2},
+        {C::NoAnswer, 3},
+        {C::VerifyDifferent, 4},
+        {C::ChangedOnSite, 5},
+    };
+    for (const auto& [code, exitCode] : rows)
+        QTest::addRow("code %d", int(code)) << int(code) << exitCode;
+    QCOMPARE(std::size(rows), std::size_t(C::Other) + 1);
+}
+
+void TestCliCommands::exitCodeOfEachFailure() {
+    QFETCH(int, code);
+    QFETCH(int, exitCode);
+    const Failure f = makeFailure(Failure::Code(code), "powód");
+    QCOMPARE(cli::exitCodeOf(f), exitCode);
+    std::ostringstream err;
+    QCOMPARE(cli::fail(err, f), exitCode);
+    QCOMPARE(err.str(), std::string("trellikon-cli: powód\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCliCommands)

@@ -97,7 +97,7 @@ void TestCliSubscribers::import() {
     DeviceSettings settings;
     settings.subscribers.set(1, "48600000001");
     settings.Encode_Subscribers();
-    QVERIFY(saveFileAtomically(sbn.toStdString(), settings.image.bytes().data(), 4096).empty());
+    QVERIFY(!saveFileAtomically(sbn.toStdString(), settings.image.bytes().data(), 4096));
     const std::vector<std::uint8_t> before = bytesOf(sbn);
     if (csv.startsWith('@')) {
         const QString path = dir.filePath("lista.csv");
@@ -121,7 +121,7 @@ void TestCliSubscribers::import() {
         return;
     }
     const TemplateLoad load = loadTemplate(out.toStdString());
-    QVERIFY(load.ok && load.fileSize == 4096);
+    QVERIFY(load.ok() && load.fileSize == 4096);
     DeviceSettings saved;
     saved.image.setBytes(load.bytes);
     saved.Decode_Subscribers();

@@ -72,7 +72,7 @@ static void loadTemplateFile(Program& p, const QString& path) {
 
 static QString saveTemplate(QTemporaryDir& dir, const QString& name, const Bytes& b) {
     const QString path = dir.filePath(name);
-    if (!saveFileAtomically(fileLayerPath(path), b.data(), b.size()).empty())
+    if (saveFileAtomically(fileLayerPath(path), b.data(), b.size()))
         return {};
     return path;
 }

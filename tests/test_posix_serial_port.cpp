@@ -294,7 +294,7 @@ void TestPosixSerialPort::secondPortIsBusy() {
     QVERIFY(!second.open(pty.slave(), error));
     QVERIFY(!second.valid());
     QCOMPARE(error.code, LinkError::Code::Busy);
-    QCOMPARE(error.devicePath, pty.slave());
+    QCOMPARE(error.detail, pty.slave());
     QVERIFY(QString::fromStdString(error.message).contains("ModemManager"));
     first.close();
     QVERIFY2(second.open(pty.slave(), error), error.message.c_str());
@@ -377,7 +377,7 @@ void TestPosixSerialPort::openErrors() {
     QVERIFY(!port.open(name.toStdString(), error));
     QVERIFY(!port.valid());
     QCOMPARE(error.code, code);
-    QCOMPARE(QString::fromStdString(error.devicePath), devicePath);
+    QCOMPARE(QString::fromStdString(error.detail), devicePath);
     QVERIFY2(QString::fromStdString(error.message).contains(mentions), error.message.c_str());
 }
 
@@ -641,7 +641,7 @@ void TestPosixSerialPort::permissionDeniedForRealUser() {
         LinkError error;
         if (port.open(path, error))
             return 1;
-        if (error.code != LinkError::Code::PermissionDenied || error.devicePath != path)
+        if (error.code != LinkError::Code::PermissionDenied || error.detail != path)
             return 2;
         if (error.message.find(path) == std::string::npos ||
             error.message.find(expectedGroup) == std::string::npos)

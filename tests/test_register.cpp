@@ -939,7 +939,7 @@ void TestRegister::checkedWriteFromTheCommandLine() {
     QVERIFY(texts.writeText(3, "Pozar w hali"));
     wanted = texts.bytes();
     const QString file = dir.filePath("nowy.sbn");
-    QVERIFY(saveFileAtomically(file.toStdString(), wanted.data(), wanted.size()).empty());
+    QVERIFY(!saveFileAtomically(file.toStdString(), wanted.data(), wanted.size()));
 
     SimulatedDevice device(firstVisit);
     device.powerOn();

@@ -29,8 +29,8 @@ QString verdicts(const ImportPlan& plan) {
 ImportPlan planOf(const QByteArray& bytes, const SubscriberTable& table = {},
                   ImportMode mode = ImportMode::AddAtFreePositions) {
     const CallerText text = decodeCallerText(std::string_view(bytes.constData(), bytes.size()));
-    if (!text.ok)
-        qFatal("not text: %s", text.error.c_str());
+    if (!text.ok())
+        qFatal("not text: %s", text.failure.message.c_str());
     const CallerFile file = readCallers(text.text);
     if (!file.ok)
         qFatal("not read: %s", file.error.c_str());
@@ -193,7 +193,7 @@ void TestSubscriberCsv::refusedFiles() {
     QFETCH(QByteArray, file);
     QFETCH(QString, error);
     const CallerText text = decodeCallerText(std::string_view(file.constData(), file.size()));
-    const std::string why = text.ok ? readCallers(text.text).error : text.error;
+    const std::string why = text.ok() ? readCallers(text.text).error : text.failure.message;
     QVERIFY2(QString::fromStdString(why).contains(error), why.c_str());
 }
 
@@ -204,14 +204,19 @@ void TestSubscriberCsv::filesNotRead() {
     // Windows has no named pipes among its files.
     const std::string fifo = dir.filePath(QStringLiteral("pipe")).toStdString();
     if (test::makeNamedPipe(fifo))
-        QCOMPARE(readCallerFile(fifo).error, std::string(load_reason::kNotRegularFile));
-    QCOMPARE(readCallerFile(dir.path().toStdString()).error, std::string(load_reason::kDirectory));
+        QCOMPARE(readCallerFile(fifo).failure.message, std::string(load_reason::kNotRegularFile));
+    QCOMPARE(readCallerFile(dir.path().toStdString()).failure.message,
+             std::string(load_reason::kDirectory));
     const std::string big = dir.filePath(QStringLiteral("big.csv")).toStdString();
     const std::string text(kLargestFile + 1, '\n');
-    QVERIFY(saveFileAtomically(big, reinterpret_cast<const std::uint8_t*>(text.data()), text.size())
-                .empty());
-    QVERIFY(QString::fromStdString(readCallerFile(big).error).contains(QStringLiteral("1 MiB")));
-    QVERIFY(readCallerFile(big.substr(0, big.size() - 1)).error.size() > 0); // no such file
+    QVERIFY(
+        !saveFileAtomically(big, reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    const Failure tooLarge = readCallerFile(big).failure;
+    QCOMPARE(int(tooLarge.code), int(Failure::Code::FileTooLarge));
+    QVERIFY(QString::fromStdString(tooLarge.message).contains(QStringLiteral("1 MiB")));
+    const Failure missing = readCallerFile(big.substr(0, big.size() - 1)).failure;
+    QCOMPARE(int(missing.code), int(Failure::Code::FileMissing));
+    QCOMPARE(missing.message, std::string(load_reason::kMissing));
 }
 
 void TestSubscriberCsv::reasonsNameTheLine() {
@@ -353,7 +358,7 @@ void TestSubscriberCsv::unicodeText() {
                            : QByteArray(1, lo) + QByteArray(1, hi);
     }
     const CallerText decoded = decodeCallerText(std::string_view(bytes.constData(), bytes.size()));
-    QVERIFY2(decoded.ok, decoded.error.c_str());
+    QVERIFY2(decoded.ok(), decoded.failure.message.c_str());
     QCOMPARE(QString::fromStdString(decoded.text), text);
     QCOMPARE(verdicts(planOf(bytes)), QString::fromUtf8("1:nagłówek | 2:przyjęty:48601234567@1"));
 }
@@ -450,7 +455,7 @@ void TestSubscriberCsv::spreadsheetFiles() {
             columns << parts[1];
     }
     const CallerText text = readCallerFile(fixture(file).toStdString());
-    QVERIFY2(text.ok, text.error.c_str());
+    QVERIFY2(text.ok(), text.failure.message.c_str());
     CallerFile callers = readCallers(text.text);
     QVERIFY2(callers.ok, callers.error.c_str());
     QCOMPARE(callers.numberColumns.size(), std::size_t{1});
@@ -488,7 +493,7 @@ void TestSubscriberCsv::exportResavedBySpreadsheet() {
 
     for (const char* name : {"eksport.lo-resaved.csv", "eksport.lo-resaved-comma.csv"}) {
         const CallerText text = readCallerFile(fixture(QString::fromLatin1(name)).toStdString());
-        QVERIFY2(text.ok, text.error.c_str());
+        QVERIFY2(text.ok(), text.failure.message.c_str());
         const CallerFile file = readCallers(text.text);
         QVERIFY2(file.ok, file.error.c_str());
         SubscriberTable other;

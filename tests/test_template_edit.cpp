@@ -116,7 +116,7 @@ void TestTemplateEdit::eachKeyReachesTheTemplate() {
     QTemporaryDir dir;
     DeviceSettings s = loaded(writeDemo(dir, "demo.sbn"));
     const TemplateEditResult r = setEntries(s, entries(set));
-    QVERIFY2(r.ok, r.refusals.empty() ? r.usage_error.c_str() : r.refusals[0].c_str());
+    QVERIFY2(r.ok(), r.failure.message.c_str());
     const std::string shown = inspector::renderJson(inspector::inspect(s.image.bytes()));
     QVERIFY2(shown.find(json.toStdString()) != std::string::npos, shown.c_str());
 }
@@ -182,6 +182,15 @@ void TestTemplateEdit::refusalsLeaveTheTemplateAlone() {
     QVERIFY2(err.str().find("trellikon-cli: " + message.toStdString() + "\n") != std::string::npos,
              err.str().c_str());
     QCOMPARE(fileBytes(path), before);
+    // The core's own verdict: refused (not a usage error), the message holding every refusal.
+    DeviceSettings s = loaded(path);
+    const TemplateEditResult r = setEntries(s, entries(set));
+    QCOMPARE(int(r.failure.code), int(Failure::Code::Refused));
+    QVERIFY(!r.refusals.empty());
+    for (const std::string& refusal : r.refusals)
+        QVERIFY(r.failure.message.find(refusal) != std::string::npos);
+    QVERIFY(r.failure.message.find(message.toStdString()) != std::string::npos);
+    QCOMPARE(int(setEntries(s, entries(u("nie_ma=1"))).failure.code), int(Failure::Code::Usage));
 }
 
 void TestTemplateEdit::subscribers() {
@@ -221,7 +230,7 @@ void TestTemplateEdit::subscribers() {
     std::vector<std::string> many;
     for (int i = 0; i < 165; ++i)
         many.push_back(std::to_string(48100000000LL + i));
-    QCOMPARE(setEntries(s, {}).ok, true);
+    QCOMPARE(setEntries(s, {}).ok(), true);
     SubscriberEditResult full = addSubscribers(s, many);
     QVERIFY(!full.ok); // 4 + 165 is one too many
     QCOMPARE(full.lines.back(), std::string("Abonenta nie zapisano. Przepełnienie pamięci"));

@@ -76,40 +76,49 @@ class TestTemplateFile : public QObject {
 
 void TestTemplateFile::onlyRegularFilesLoad_data() {
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<bool>("ok");
+    QTest::addColumn<int>("code"); // Failure::Code
     QTest::addColumn<QString>("error");
+    using C = Failure::Code;
     // The reasons are shown to the user, in the program's language.
     const QString notRegular = QString::fromUtf8("to nie jest zwykły plik");
     const QString deviceName = QString::fromUtf8(load_reason::kDeviceName);
-    QTest::newRow("a 10-byte file loads, padded with 0x1A") << "short" << true << "";
-    QTest::newRow("a Polish name loads") << "polish" << true << "";
-    QTest::newRow("a directory is refused") << "directory" << false << "to jest katalog, nie plik";
-    QTest::newRow("a missing file is refused") << "missing" << false << "plik nie istnieje";
+    QTest::newRow("a 10-byte file loads, padded with 0x1A") << "short" << int(C::None) << "";
+    QTest::newRow("a Polish name loads") << "polish" << int(C::None) << "";
+    QTest::newRow("a directory is refused")
+        << "directory" << int(C::FileIsDirectory) << "to jest katalog, nie plik";
+    QTest::newRow("a missing file is refused")
+        << "missing" << int(C::FileMissing) << "plik nie istnieje";
     QTest::newRow("a missing folder is missing")
-        << "in missing folder" << false << "plik nie istnieje";
+        << "in missing folder" << int(C::FileMissing) << "plik nie istnieje";
     QTest::newRow("the null device is refused, never opened")
-        << "device" << false << (kWindows ? deviceName : notRegular);
+        << "device" << int(kWindows ? C::FileDeviceName : C::FileNotRegular)
+        << (kWindows ? deviceName : notRegular);
     if (windowsOnly())
         QTest::newRow("Windows: a port's name is a device in any folder, never opened")
-            << "port name" << false << deviceName;
+            << "port name" << int(C::FileDeviceName) << deviceName;
     if (posixOnly()) {
-        QTest::newRow("POSIX: a link to a regular file loads") << "link to file" << true << "";
-        QTest::newRow("POSIX: a named pipe is refused at once") << "fifo" << false << notRegular;
+        QTest::newRow("POSIX: a link to a regular file loads")
+            << "link to file" << int(C::None) << "";
+        QTest::newRow("POSIX: a named pipe is refused at once")
+            << "fifo" << int(C::FileNotRegular) << notRegular;
         QTest::newRow("POSIX: a link to a named pipe is refused at once")
-            << "link to fifo" << false << notRegular;
-        QTest::newRow("POSIX: a socket is refused") << "socket" << false << notRegular;
+            << "link to fifo" << int(C::FileNotRegular) << notRegular;
+        QTest::newRow("POSIX: a socket is refused")
+            << "socket" << int(C::FileNotRegular) << notRegular;
         QTest::newRow("POSIX: a path through a file is missing")
-            << "under a file" << false << "plik nie istnieje";
+            << "under a file" << int(C::FileMissing) << "plik nie istnieje";
         QTest::newRow("POSIX: an unreadable file is refused")
-            << "unreadable" << false << QString::fromUtf8("brak uprawnień do odczytu pliku");
+            << "unreadable" << int(C::FileNoPermission)
+            << QString::fromUtf8("brak uprawnień do odczytu pliku");
     }
 }
 
 void TestTemplateFile::onlyRegularFilesLoad() {
     // A regular file is read; anything else fails with the load's error, without blocking.
     QFETCH(QString, kind);
-    QFETCH(bool, ok);
+    QFETCH(int, code);
     QFETCH(QString, error);
+    const bool ok = code == int(Failure::Code::None);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString file = dir.filePath(QStringLiteral("t.sbn"));
@@ -158,8 +167,9 @@ void TestTemplateFile::onlyRegularFilesLoad() {
         QFAIL("the load waited on a named pipe");
     }
     const TemplateLoad r = load.get();
-    QCOMPARE(QString::fromStdString(r.error), error);
-    QCOMPARE(r.ok, ok);
+    QCOMPARE(QString::fromStdString(r.failure.message), error);
+    QCOMPARE(int(r.failure.code), code);
+    QCOMPARE(r.ok(), ok);
     if (ok) {
         QCOMPARE(r.fileSize, std::uintmax_t(10));
         QCOMPARE(r.bytes[9], std::uint8_t('9'));
@@ -170,21 +180,21 @@ void TestTemplateFile::onlyRegularFilesLoad() {
 
 void TestTemplateFile::saveReplacesOnlyFiles_data() {
     QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("code"); // Failure::Code
     QTest::addColumn<QString>("error");
+    using C = Failure::Code;
     const QString notRegular = QString::fromUtf8("to nie jest zwykły plik");
-    QTest::newRow("a new name gets the bytes") << "new"
-                                               << "";
-    QTest::newRow("an existing file is replaced") << "file"
-                                                  << "";
-    QTest::newRow("a folder is refused") << "directory"
-                                         << "to jest katalog, nie plik";
+    QTest::newRow("a new name gets the bytes") << "new" << int(C::None) << "";
+    QTest::newRow("an existing file is replaced") << "file" << int(C::None) << "";
+    QTest::newRow("a folder is refused")
+        << "directory" << int(C::FileIsDirectory) << "to jest katalog, nie plik";
     if (posixOnly()) {
         QTest::newRow("POSIX: through a link the file behind it is replaced, the link stays")
-            << "link to file"
-            << "";
+            << "link to file" << int(C::None) << "";
         QTest::newRow("POSIX: a named pipe is refused, not replaced by a file")
-            << "fifo" << notRegular;
-        QTest::newRow("POSIX: a link to a named pipe is refused") << "link to fifo" << notRegular;
+            << "fifo" << int(C::FileNotRegular) << notRegular;
+        QTest::newRow("POSIX: a link to a named pipe is refused")
+            << "link to fifo" << int(C::FileNotRegular) << notRegular;
     }
 }
 
@@ -192,6 +202,7 @@ void TestTemplateFile::saveReplacesOnlyFiles() {
     // A save goes only into a regular file or a new name; whatever else holds
     // the name is left as it was, and no temporary file stays behind.
     QFETCH(QString, kind);
+    QFETCH(int, code);
     QFETCH(QString, error);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -221,7 +232,9 @@ void TestTemplateFile::saveReplacesOnlyFiles() {
     });
     QVERIFY2(save.wait_for(std::chrono::seconds(10)) == std::future_status::ready,
              "the save waited");
-    QCOMPARE(QString::fromStdString(save.get()), error);
+    const Failure failure = save.get();
+    QCOMPARE(QString::fromStdString(failure.message), error);
+    QCOMPARE(int(failure.code), code);
     std::error_code ec;
     if (error.isEmpty()) {
         QCOMPARE(readFile(QString::fromStdString(written)), QByteArray("\x00\x1A\xFF", 3));
@@ -245,8 +258,9 @@ void TestTemplateFile::saveReplacesWholeFileUnderAnyName() {
     std::vector<std::uint8_t> bytes(4096);
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<std::uint8_t>(i * 7);
-    QCOMPARE(QString::fromStdString(saveFileAtomically(utf8(path), bytes.data(), bytes.size())),
-             QString());
+    QCOMPARE(
+        QString::fromStdString(saveFileAtomically(utf8(path), bytes.data(), bytes.size()).message),
+        QString());
     const QByteArray back = readFile(path);
     QCOMPARE(back, QByteArray(reinterpret_cast<const char*>(bytes.data()), 4096));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
@@ -258,7 +272,7 @@ void TestTemplateFile::failedSaveLeavesNothing() {
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("nie ma/x.sbn"));
     const std::uint8_t bytes[4] = {1, 2, 3, 4};
-    QVERIFY(!saveFileAtomically(utf8(path), bytes, sizeof bytes).empty());
+    QVERIFY(saveFileAtomically(utf8(path), bytes, sizeof bytes));
     QVERIFY(!QFile::exists(path));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).size(), 0);
 }
@@ -289,7 +303,7 @@ void TestTemplateFile::saveOverAHeldFile() {
         const test::HeldFile held(utf8(path), test::HeldFile::Sharing(sharing));
         QVERIFY(held.held());
         const auto start = std::chrono::steady_clock::now();
-        error = saveFileAtomically(utf8(path), bytes, sizeof bytes);
+        error = saveFileAtomically(utf8(path), bytes, sizeof bytes).message;
         took = std::chrono::steady_clock::now() - start;
     }
     if (!kWindows) {
@@ -303,7 +317,7 @@ void TestTemplateFile::saveOverAHeldFile() {
     QVERIFY(took >= std::chrono::milliseconds(900));
     QCOMPARE(readFile(path), old);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
-    QCOMPARE(QString::fromStdString(saveFileAtomically(utf8(path), bytes, sizeof bytes)),
+    QCOMPARE(QString::fromStdString(saveFileAtomically(utf8(path), bytes, sizeof bytes).message),
              QString());
     QCOMPARE(readFile(path), QByteArray("\x01\x02\x03\x04"));
 }
@@ -330,8 +344,9 @@ void TestTemplateFile::deviceNamesAreNeverOpened() {
     const QStringList entries =
         kWindows ? QStringList() : QStringList{name}; // what the folder holds afterwards
     const QString refused = kWindows ? QString::fromUtf8(load_reason::kDeviceName) : QString();
-    QCOMPARE(QString::fromStdString(saveFileAtomically(path, bytes, sizeof bytes)), refused);
-    QCOMPARE(QString::fromStdString(loadTemplate(path).error), refused);
+    QCOMPARE(QString::fromStdString(saveFileAtomically(path, bytes, sizeof bytes).message),
+             refused);
+    QCOMPARE(QString::fromStdString(loadTemplate(path).failure.message), refused);
     QCOMPARE(pathKind(path), kWindows ? PathKind::Other : PathKind::RegularFile);
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
              entries);
@@ -354,10 +369,11 @@ void TestTemplateFile::longNamesWork() {
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<std::uint8_t>(i * 13);
     for (int round = 0; round < 2; ++round) {
-        QCOMPARE(QString::fromStdString(saveFileAtomically(path, bytes.data(), bytes.size())),
-                 QString());
+        QCOMPARE(
+            QString::fromStdString(saveFileAtomically(path, bytes.data(), bytes.size()).message),
+            QString());
         const TemplateLoad back = loadTemplate(path);
-        QCOMPARE(QString::fromStdString(back.error), QString());
+        QCOMPARE(QString::fromStdString(back.failure.message), QString());
         QVERIFY(std::equal(bytes.begin(), bytes.end(), back.bytes.begin()));
         QCOMPARE(pathKind(path), PathKind::RegularFile);
         bytes[0] ^= 0xFF;
@@ -373,8 +389,9 @@ void TestTemplateFile::malformedNames() {
     const std::string path = utf8(dir.filePath(QStringLiteral("x"))) + "\xC5.sbn";
     const std::uint8_t bytes[4] = {1, 2, 3, 4};
     const QString refused = kWindows ? QString::fromUtf8(load_reason::kBadName) : QString();
-    QCOMPARE(QString::fromStdString(saveFileAtomically(path, bytes, sizeof bytes)), refused);
-    QCOMPARE(QString::fromStdString(loadTemplate(path).error), refused);
+    QCOMPARE(QString::fromStdString(saveFileAtomically(path, bytes, sizeof bytes).message),
+             refused);
+    QCOMPARE(QString::fromStdString(loadTemplate(path).failure.message), refused);
     // Counted by the system: Qt leaves out a name it cannot decode.
     std::error_code ec;
     const auto entries =

@@ -720,7 +720,7 @@ void TestWinSerialPort::openErrorsSayWhatToDo() {
     QVERIFY2(message.startsWith(says), qPrintable(message));
     // The system's message is there, not just the number.
     QVERIFY(message.size() > says.size() + 3);
-    QVERIFY(e.devicePath.empty());
+    QVERIFY(e.detail.empty());
 }
 
 void TestWinSerialPort::unopenedPortMovesNothing() {

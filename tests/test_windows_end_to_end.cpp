@@ -37,7 +37,7 @@ void shoot(QWidget* w, const QString& name) {
 
 SettingsImage::Bytes memoryFile(const QString& path) {
     const TemplateLoad load = loadTemplate(path.toStdString());
-    return load.ok ? load.bytes : SettingsImage::Bytes{};
+    return load.ok() ? load.bytes : SettingsImage::Bytes{};
 }
 
 } // namespace

@@ -24,8 +24,8 @@ using Bytes = SettingsImage::Bytes;
 // that only a damaged or foreign file has.
 std::optional<Bytes> loadImage(const std::string& path, std::ostream& err) {
     const TemplateLoad load = loadTemplate(path);
-    if (!load.ok) {
-        fail(err, kExitUsage, "nie można odczytać pliku „" + path + "”: " + load.error);
+    if (!load.ok()) {
+        fail(err, concerning("nie można odczytać pliku „" + path + "”: ", load.failure));
         return std::nullopt;
     }
     if (load.fileSize < layout::kImageSize)
@@ -45,9 +45,9 @@ bool notAFileName(const std::string& path) {
 
 } // namespace
 
-int fail(std::ostream& err, int code, const std::string& message) {
-    err << kProgramName << ": " << message << '\n';
-    return code;
+int fail(std::ostream& err, const Failure& failure) {
+    err << kProgramName << ": " << failure.message << '\n';
+    return exitCodeOf(failure);
 }
 
 namespace {
@@ -76,9 +76,8 @@ int runPorts(std::ostream& out, const PortEnvironment& env) {
 
 int runDemo(const std::string& outPath, std::ostream& out, std::ostream& err) {
     const SettingsImage im = demoTemplate();
-    const std::string error = saveFileAtomically(outPath, im.bytes().data(), im.bytes().size());
-    if (!error.empty())
-        return fail(err, kExitUsage, "nie można zapisać " + outPath + ": " + error);
+    if (const Failure e = saveFileAtomically(outPath, im.bytes().data(), im.bytes().size()))
+        return fail(err, concerning("nie można zapisać " + outPath + ": ", e));
     out << outPath << '\n';
     return kExitOk;
 }
@@ -99,8 +98,8 @@ std::optional<DeviceSettings> loadSettings(const std::string& path, std::ostream
 
 int saveSettings(const DeviceSettings& settings, const std::string& path, std::ostream& err) {
     const auto& bytes = settings.image.bytes();
-    if (const std::string e = saveFileAtomically(path, bytes.data(), bytes.size()); !e.empty())
-        return fail(err, kExitUsage, "nie można zapisać pliku „" + path + "”: " + e);
+    if (const Failure e = saveFileAtomically(path, bytes.data(), bytes.size()))
+        return fail(err, concerning("nie można zapisać pliku „" + path + "”: ", e));
     return kExitOk;
 }
 
@@ -112,21 +111,21 @@ int runSet(const std::string& path, const std::string& outPath,
     for (const std::string& a : assignments) {
         const std::size_t eq = a.find('=');
         if (eq == std::string::npos || eq == 0)
-            return fail(err, kExitUsage, "„" + a + "” nie ma postaci KLUCZ=WARTOŚĆ");
+            return fail(err, usageFailure("„" + a + "” nie ma postaci KLUCZ=WARTOŚĆ"));
         entries.emplace_back(a.substr(0, eq), a.substr(eq + 1));
     }
     auto settings = loadSettings(path, err);
     if (!settings)
         return kExitUsage;
     const TemplateEditResult r = setEntries(*settings, entries);
-    if (!r.usage_error.empty())
-        return fail(err, kExitUsage, r.usage_error + " (klucze: trellikon-cli --help)");
+    if (r.failure.is(Failure::Code::Usage))
+        return fail(err, concerning({}, r.failure, " (klucze: trellikon-cli --help)"));
     for (const std::string& notice : r.notices)
         err << kProgramName << ": " << notice << '\n';
-    if (!r.ok) {
+    if (!r.ok()) {
         for (const std::string& refusal : r.refusals)
-            fail(err, kExitUsage, refusal);
-        return fail(err, kExitUsage, "szablon nie został zmieniony");
+            fail(err, makeFailure(Failure::Code::Refused, refusal));
+        return fail(err, makeFailure(Failure::Code::Refused, "szablon nie został zmieniony"));
     }
     return saveSettings(*settings, outPath.empty() ? path : outPath, err);
 }
@@ -141,7 +140,7 @@ int runSubscribers(bool add, const std::string& path, const std::vector<std::str
     for (std::size_t i = 0; i < r.lines.size(); ++i)
         out << numbers[i] << ": " << r.lines[i] << '\n';
     if (!r.ok)
-        return fail(err, kExitUsage, "szablon nie został zmieniony");
+        return fail(err, makeFailure(Failure::Code::Refused, "szablon nie został zmieniony"));
     return saveSettings(*settings, path, err);
 }
 
@@ -157,8 +156,8 @@ int runSubscribersExport(const std::string& path, const std::string& outPath, st
         return kExitOk;
     }
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    if (const std::string e = saveFileAtomically(outPath, bytes, text.size()); !e.empty())
-        return fail(err, kExitUsage, "nie można zapisać pliku „" + outPath + "”: " + e);
+    if (const Failure e = saveFileAtomically(outPath, bytes, text.size()))
+        return fail(err, concerning("nie można zapisać pliku „" + outPath + "”: ", e));
     err << "Zapisano abonentów do pliku „" << outPath << "”: " << count << '\n';
     return kExitOk;
 }
@@ -169,13 +168,13 @@ int runSubscribersImport(const std::string& path, const std::string& csvPath,
     if (!settings)
         return kExitUsage;
     const csv::CallerText text = csv::readCallerFile(csvPath);
-    if (!text.ok)
-        return fail(err, kExitUsage,
-                    "nie można zaimportować pliku „" + csvPath + "”: " + text.error);
+    if (!text.ok())
+        return fail(err,
+                    concerning("nie można zaimportować pliku „" + csvPath + "”: ", text.failure));
     csv::CallerFile file = csv::readCallers(text.text);
     if (!file.ok)
-        return fail(err, kExitUsage,
-                    "nie można zaimportować pliku „" + csvPath + "”: " + file.error);
+        return fail(err, makeFailure(Failure::Code::FileContent, "nie można zaimportować pliku „" +
+                                                                     csvPath + "”: " + file.error));
     if (!options.columns.empty()) {
         std::vector<int> chosen;
         for (const std::string& wanted : options.columns) {
@@ -184,11 +183,12 @@ int runSubscribersImport(const std::string& path, const std::string& csvPath,
                 std::string known;
                 for (std::size_t c = 0; c < file.columns.size(); ++c)
                     known += (c ? ", " : "") + csv::columnName(file, static_cast<int>(c));
-                return fail(err, kExitUsage,
-                            column < 0 ? "w pliku „" + csvPath + "” nie ma kolumny „" + wanted +
-                                             "”; kolumny: " + known
-                                       : "kolumna " + csv::columnName(file, column) +
-                                             " to pozycje na liście, nie numery telefonów");
+                return fail(err,
+                            usageFailure(column < 0
+                                             ? "w pliku „" + csvPath + "” nie ma kolumny „" +
+                                                   wanted + "”; kolumny: " + known
+                                             : "kolumna " + csv::columnName(file, column) +
+                                                   " to pozycje na liście, nie numery telefonów"));
             }
             chosen.push_back(column);
         }
@@ -208,14 +208,17 @@ int runSubscribersImport(const std::string& path, const std::string& csvPath,
         for (const csv::ImportLine& line : plan.lines)
             out << csv::describe(line) << '\n';
         out << csv::summary(plan) << '\n';
-        return fail(err, kExitUsage, "nie przyjęto żadnego numeru; szablon nie został zmieniony");
+        return fail(err, makeFailure(Failure::Code::Refused,
+                                     "nie przyjęto żadnego numeru; szablon nie został zmieniony"));
     }
     const SubscriberEditResult r = importSubscribers(*settings, file, mode, options.skipRefused);
     for (const std::string& line : r.lines)
         out << line << '\n';
     if (!r.ok)
-        return fail(err, kExitUsage,
-                    "szablon nie został zmieniony (odrzucone wiersze; --skip-refused pomija je)");
+        return fail(
+            err, makeFailure(
+                     Failure::Code::Refused,
+                     "szablon nie został zmieniony (odrzucone wiersze; --skip-refused pomija je)"));
     return saveSettings(*settings, options.outPath.empty() ? path : options.outPath, err);
 }
 
@@ -256,11 +259,15 @@ int runDiffDevice(const std::string& portName, const std::string& path, SerialPo
     if (!file)
         return kExitUsage;
     DeviceSession session(port, clock, err, false);
-    if (Outcome r = session.connect(portName); !r.ok())
-        return fail(err, kExitUsage, r.message);
+    // Whatever keeps the device from being compared, a diff ends with 2.
+    const auto unanswered = [](const Failure& r) {
+        return makeFailure(Failure::Code::Other, r.message);
+    };
+    if (Failure r = session.connect(portName); !r.ok())
+        return fail(err, unanswered(r));
     Bytes device{};
-    if (Outcome r = session.read(device); !r.ok())
-        return fail(err, kExitUsage, r.message);
+    if (Failure r = session.read(device); !r.ok())
+        return fail(err, unanswered(r));
     const auto c = comparison::compareImages(device, *file);
     out << comparison::renderText(c, "urządzenie", "szablon") << std::flush;
     return c.equal() ? kExitOk : kExitDifferent;
@@ -287,7 +294,7 @@ std::string portOrRememberedCable(const std::string& chosen, const TransferOptio
 
 } // namespace
 
-Outcome connectRemembering(DeviceSession& session, const std::string& chosen,
+Failure connectRemembering(DeviceSession& session, const std::string& chosen,
                            const TransferOptions& o, std::ostream& err) {
     const std::string portName = portOrRememberedCable(chosen, o, err);
     session.link().portsNow = [&o] {
@@ -296,7 +303,7 @@ Outcome connectRemembering(DeviceSession& session, const std::string& chosen,
             labels.push_back(portLabel(p.name, o.ports));
         return labels;
     };
-    Outcome r = session.connect(portName);
+    Failure r = session.connect(portName);
     if (r.ok() && !o.cableFile.empty()) {
         if (const auto adapter = adapterOf(portName, o.ports)) {
             // Not worth failing a transfer for; the next connection tries again.
@@ -311,19 +318,19 @@ int runRead(const std::string& portName, const std::string& outPath, const Trans
             SerialPort& port, TickClock& clock, std::ostream& err) {
     // Found out now rather than after the device has been read.
     if (outPath.empty() || notAFileName(outPath))
-        return fail(err, kExitUsage, "„" + outPath + "” nie jest nazwą pliku");
+        return fail(err, usageFailure("„" + outPath + "” nie jest nazwą pliku"));
     TransferRecord record;
     if (const int rc = record.open(options.record, err); rc != kExitOk)
         return rc;
     DeviceSession session(port, clock, err, options.fast);
     session.useStore(record.store());
-    if (Outcome r = connectRemembering(session, portName, options, err); !r.ok())
-        return fail(err, r.exitCode, r.message);
+    if (Failure r = connectRemembering(session, portName, options, err); !r.ok())
+        return fail(err, r);
     Bytes bytes{};
-    if (Outcome r = session.read(bytes); !r.ok())
-        return fail(err, r.exitCode, r.message);
-    if (const std::string e = saveFileAtomically(outPath, bytes.data(), bytes.size()); !e.empty())
-        return fail(err, kExitUsage, "nie można zapisać pliku „" + outPath + "”: " + e);
+    if (Failure r = session.read(bytes); !r.ok())
+        return fail(err, r);
+    if (const Failure e = saveFileAtomically(outPath, bytes.data(), bytes.size()))
+        return fail(err, concerning("nie można zapisać pliku „" + outPath + "”: ", e));
     err << "Zapisano „" << outPath << "”\n";
     return record.tellRead(bytes, err);
 }
@@ -331,14 +338,14 @@ int runRead(const std::string& portName, const std::string& outPath, const Trans
 int runWrite(const std::string& portName, const std::string& inPath, const TransferOptions& options,
              SerialPort& port, TickClock& clock, std::ostream& err) {
     const TemplateLoad load = loadTemplate(inPath);
-    if (!load.ok)
-        return fail(err, kExitUsage, "nie można odczytać pliku „" + inPath + "”: " + load.error);
+    if (!load.ok())
+        return fail(err, concerning("nie można odczytać pliku „" + inPath + "”: ", load.failure));
     // A padded or cut image would overwrite the device with bytes nobody chose.
     if (load.fileSize != layout::kImageSize)
-        return fail(err, kExitUsage,
-                    "plik „" + inPath + "” ma " + std::to_string(load.fileSize) +
-                        " B; do urządzenia zapisuję tylko pliki o rozmiarze dokładnie " +
-                        std::to_string(layout::kImageSize) + " B");
+        return fail(err,
+                    usageFailure("plik „" + inPath + "” ma " + std::to_string(load.fileSize) +
+                                 " B; do urządzenia zapisuję tylko pliki o rozmiarze dokładnie " +
+                                 std::to_string(layout::kImageSize) + " B"));
     TransferRecord record;
     if (const int rc = record.open(options.record, err); rc != kExitOk)
         return rc;

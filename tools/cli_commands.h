@@ -57,7 +57,7 @@ struct TransferOptions {
 
 // Connects on the chosen port or where its cable went, and remembers the
 // cable that answered.
-Outcome connectRemembering(DeviceSession& session, const std::string& chosen,
+Failure connectRemembering(DeviceSession& session, const std::string& chosen,
                            const TransferOptions& options, std::ostream& err);
 
 int runRead(const std::string& portName, const std::string& outPath, const TransferOptions& options,
@@ -114,7 +114,23 @@ int runPorts(std::ostream& out, const PortEnvironment& env = {});
 // Writes a template with sample settings (for trying the program with the simulator).
 int runDemo(const std::string& outPath, std::ostream& out, std::ostream& err);
 
-// Prints "trellikon-cli: <message>" and returns `code`.
-int fail(std::ostream& err, int code, const std::string& message);
+// Prints "trellikon-cli: <message>" and returns the failure's exit code.
+int fail(std::ostream& err, const Failure& failure);
+
+// The failures the commands meet most: a wrong argument, and what the
+// register says when it refuses (both exit with kExitUsage).
+inline Failure usageFailure(std::string message) {
+    return makeFailure(Failure::Code::Usage, std::move(message));
+}
+inline Failure registerFailure(std::string message) {
+    return makeFailure(Failure::Code::Other, std::move(message));
+}
+// The failure, its code kept, with what it concerns said around its message
+// ("nie można zapisać pliku „x”: " before a file's reason).
+inline Failure concerning(const std::string& before, Failure failure,
+                          const std::string& after = {}) {
+    failure.message = before + failure.message + after;
+    return failure;
+}
 
 } // namespace trellikon::cli

@@ -43,11 +43,11 @@ std::unique_ptr<reg::SqliteRegister> openRegister(const RegisterChoice& choice, 
     std::string error;
     auto opened = reg::SqliteRegister::open(reg::registerPath(choice.path), error);
     if (!opened) {
-        code = fail(err, kExitUsage, error);
+        code = fail(err, registerFailure(error));
         return nullptr;
     }
     if (change && !opened->writable()) {
-        code = fail(err, kExitUsage, opened->notice());
+        code = fail(err, registerFailure(opened->notice()));
         return nullptr;
     }
     if (!opened->notice().empty())
@@ -74,14 +74,14 @@ int TransferRecord::open(const RegisterChoice& choice, std::ostream& err) {
         return kExitOk;
     const auto found = r.installationNamed(choice.installation);
     if (!found.ok())
-        return fail(err, kExitUsage, found.error);
+        return fail(err, registerFailure(found.error));
     if (found.value) {
         useInstallation(found.value->id, choice.installation);
         return kExitOk;
     }
     const auto created = r.createInstallation(choice.installation, {}, {});
     if (!created.ok())
-        return fail(err, kExitUsage, created.error);
+        return fail(err, registerFailure(created.error));
     useInstallation(created.value, choice.installation);
     err << "Nowa instalacja w rejestrze: „" << plain(choice.installation) << "”\n";
     return kExitOk;
@@ -96,7 +96,7 @@ void TransferRecord::useInstallation(reg::Id id, const std::string& name) {
 
 int TransferRecord::tell(const reg::Result<reg::Id>& stored, const char* kind, std::ostream& err) {
     if (!stored.ok())
-        return fail(err, kExitUsage, "nie można odnotować w rejestrze: " + stored.error);
+        return fail(err, registerFailure("nie można odnotować w rejestrze: " + stored.error));
     err << "Rejestr: wersja " << stored.value << " (" << kind << ", "
         << (installation_ ? "instalacja „" + plain(choice_.installation) + "”"
                           : std::string(reg::kUnassigned))
@@ -135,7 +135,7 @@ int TransferRecord::latest(std::optional<reg::Version>& into, std::ostream& err)
         return kExitOk;
     auto found = journal_->store()->latest(installation_);
     if (!found.ok())
-        return fail(err, kExitUsage, found.error);
+        return fail(err, registerFailure(found.error));
     into = std::move(found.value);
     return kExitOk;
 }
@@ -148,8 +148,8 @@ int writeToDevice(const std::string& portName, const Bytes& bytes, const Transfe
     std::optional<reg::Version> latest;
     if (const int rc = record.latest(latest, err); rc != kExitOk)
         return rc;
-    if (Outcome r = connectRemembering(session, portName, options, err); !r.ok())
-        return fail(err, r.exitCode, r.message);
+    if (Failure r = connectRemembering(session, portName, options, err); !r.ok())
+        return fail(err, r);
     if (record.refused())
         err << kProgramName << ": zapis bez kopii zapasowej w rejestrze (--no-register)\n";
     const bool partOnly = options.parts != checked::kAllParts;
@@ -159,24 +159,25 @@ int writeToDevice(const std::string& portName, const Bytes& bytes, const Transfe
         err << "Odczyt ustawień z urządzenia (zapis części: " << checked::partsText(options.parts)
             << ")\n";
         Bytes present{};
-        if (Outcome r = session.read(present); !r.ok())
-            return fail(err, r.exitCode, r.message + "; nic nie zostało zapisane do urządzenia");
+        if (Failure r = session.read(present); !r.ok())
+            return fail(err, concerning({}, r, "; nic nie zostało zapisane do urządzenia"));
     }
     // Nothing leaves for the device before its present content is stored.
     session.backupBegins = [&err] { err << "Kopia zapasowa: odczyt ustawień z urządzenia\n"; };
     session.verifyBegins = [&err] { err << "Weryfikacja: odczyt ustawień z urządzenia\n"; };
-    session.decide = [&](const std::optional<Bytes>& present, Bytes& toWrite) -> Outcome {
+    session.decide = [&](const std::optional<Bytes>& present, Bytes& toWrite) -> Failure {
         if (latest && present) {
             const checked::ChangedOnSite changed = checked::changedOnSite(*latest, *present);
             if (changed.changed()) {
                 err << checked::renderChangedOnSite(changed);
                 // Nothing is recorded either: the next attempt asks again.
                 if (!options.force)
-                    return {kExitChangedOnSite,
-                            "ustawienia instalacji „" + plain(latest->info.installationName) +
-                                "” " + checked::sinceLine(changed) +
-                                "; nic nie zostało zapisane do urządzenia (zapis mimo to: "
-                                "--force)"};
+                    return makeFailure(
+                        Failure::Code::ChangedOnSite,
+                        "ustawienia instalacji „" + plain(latest->info.installationName) + "” " +
+                            checked::sinceLine(changed) +
+                            "; nic nie zostało zapisane do urządzenia (zapis mimo to: "
+                            "--force)");
                 err << kProgramName << ": --force: zapis mimo zmian w urządzeniu\n";
             }
         }
@@ -187,13 +188,13 @@ int writeToDevice(const std::string& portName, const Bytes& bytes, const Transfe
         }
         return {};
     };
-    const Outcome written = session.write(bytes, options.verify);
+    const Failure written = session.write(bytes, options.verify);
     record.tellBackup(err);
-    if (!written.ok() && written.exitCode != kExitVerify) {
+    if (!written.ok() && !written.is(Failure::Code::VerifyDifferent)) {
         // Written but not seen back: recorded as a write no one checked.
         if (session.sentWhole())
             record.tellWrite(err);
-        return fail(err, written.exitCode, written.message);
+        return fail(err, written);
     }
     if (const int rc = record.tellWrite(err); rc != kExitOk)
         return rc;
@@ -202,7 +203,7 @@ int writeToDevice(const std::string& portName, const Bytes& bytes, const Transfe
     const checked::Verification v = checked::verify(session.sent(), *session.readBack());
     if (!v.same) {
         err << comparison::renderText(v.differences, "wysłane", "urządzenie");
-        return fail(err, kExitVerify, written.message);
+        return fail(err, makeFailure(Failure::Code::VerifyDifferent, written.message));
     }
     err << "Weryfikacja zakończona: urządzenie zawiera zapisany plik\n";
     return kExitOk;
@@ -216,7 +217,7 @@ int runInstallations(const RegisterChoice& choice, const std::string& search, st
         return code;
     const auto found = r->installations(search);
     if (!found.ok())
-        return fail(err, kExitUsage, found.error);
+        return fail(err, registerFailure(found.error));
     for (const reg::Found& f : found.value) {
         const reg::Installation& i = f.installation;
         out << plain(i.name) << "  " << reg::countOf(i.versions, "wersja", "wersje", "wersji")
@@ -238,19 +239,19 @@ int runHistory(const RegisterChoice& choice, const std::string& name, std::ostre
     if (!name.empty()) {
         const auto found = r->installationNamed(name);
         if (!found.ok())
-            return fail(err, kExitUsage, found.error);
+            return fail(err, registerFailure(found.error));
         if (found.value) {
             filter.which = reg::HistoryFilter::OfInstallation;
             filter.installationId = found.value->id;
         } else if (name == reg::kUnassigned) {
             filter.which = reg::HistoryFilter::Unassigned;
         } else {
-            return fail(err, kExitUsage, "w rejestrze nie ma instalacji „" + name + "”");
+            return fail(err, usageFailure("w rejestrze nie ma instalacji „" + name + "”"));
         }
     }
     const auto versions = r->history(filter);
     if (!versions.ok())
-        return fail(err, kExitUsage, versions.error);
+        return fail(err, registerFailure(versions.error));
     for (const reg::VersionInfo& v : versions.value)
         out << v.id << "  " << reg::shortTime(v.timeUtc) << "  " << plain(v.kind) << "  "
             << plain(v.installationName) << "  " << plain(v.summary) << '\n';
@@ -264,16 +265,16 @@ std::optional<reg::Version> recordedVersion(reg::RegisterStore& r, const std::st
                                             std::ostream& err) {
     const auto number = versionId(id);
     if (!number) {
-        fail(err, kExitUsage, "„" + id + "” nie jest numerem wersji");
+        fail(err, usageFailure("„" + id + "” nie jest numerem wersji"));
         return std::nullopt;
     }
     const auto v = r.version(*number);
     if (!v.ok()) {
-        fail(err, kExitUsage, v.error);
+        fail(err, registerFailure(v.error));
         return std::nullopt;
     }
     if (!v.value)
-        fail(err, kExitUsage, "w rejestrze nie ma wersji " + id);
+        fail(err, usageFailure("w rejestrze nie ma wersji " + id));
     return v.value;
 }
 
@@ -288,9 +289,8 @@ int runVersion(const RegisterChoice& choice, const std::string& id, const std::s
     const auto v = recordedVersion(*r, id, err);
     if (!v)
         return kExitUsage;
-    if (const std::string e = saveFileAtomically(outPath, v->bytes.data(), v->bytes.size());
-        !e.empty())
-        return fail(err, kExitUsage, "nie można zapisać pliku „" + outPath + "”: " + e);
+    if (const Failure e = saveFileAtomically(outPath, v->bytes.data(), v->bytes.size()))
+        return fail(err, concerning("nie można zapisać pliku „" + outPath + "”: ", e));
     err << "Zapisano wersję " << id << " do „" << outPath << "”\n";
     return kExitOk;
 }
@@ -325,27 +325,28 @@ int runRegisterExport(const RegisterChoice& choice, const std::string& outPath,
     if (!name.empty()) {
         const auto found = r->installationNamed(name);
         if (!found.ok())
-            return fail(err, kExitUsage, found.error);
+            return fail(err, registerFailure(found.error));
         if (!found.value)
-            return fail(err, kExitUsage, "w rejestrze nie ma instalacji „" + name + "”");
+            return fail(err, usageFailure("w rejestrze nie ma instalacji „" + name + "”"));
         which = found.value->id;
     }
     const auto data = r->exportData(which);
     if (!data.ok())
-        return fail(err, kExitUsage, data.error);
+        return fail(err, registerFailure(data.error));
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.value.data());
-    if (const std::string e = saveFileAtomically(outPath, bytes, data.value.size()); !e.empty())
-        return fail(err, kExitUsage, "nie można zapisać pliku „" + outPath + "”: " + e);
+    if (const Failure e = saveFileAtomically(outPath, bytes, data.value.size()))
+        return fail(err, concerning("nie można zapisać pliku „" + outPath + "”: ", e));
     err << "Wyeksportowano rejestr do „" << outPath << "”\n";
     return kExitOk;
 }
 
 int runRegisterImport(const RegisterChoice& choice, const std::string& inPath, std::ostream& err) {
     const FileRead file = readRegularFile(inPath, std::numeric_limits<std::uint32_t>::max());
-    if (!file.ok)
-        return fail(err, kExitUsage, "nie można odczytać pliku „" + inPath + "”: " + file.error);
+    if (!file.ok())
+        return fail(err, concerning("nie można odczytać pliku „" + inPath + "”: ", file.failure));
     if (file.fileSize > file.bytes.size())
-        return fail(err, kExitUsage, "plik „" + inPath + "” jest za duży");
+        return fail(err,
+                    makeFailure(Failure::Code::FileTooLarge, "plik „" + inPath + "” jest za duży"));
     int code = kExitOk;
     const auto r = openRegister(choice, true, err, code);
     if (!r)
@@ -354,9 +355,8 @@ int runRegisterImport(const RegisterChoice& choice, const std::string& inPath, s
                                    file.bytes.size());
     const auto report = r->importData(content);
     if (!report.ok())
-        return fail(err, kExitUsage,
-                    "plik „" + inPath + "” odrzucony: " + report.error +
-                        "; rejestr nie został zmieniony");
+        return fail(err, registerFailure("plik „" + inPath + "” odrzucony: " + report.error +
+                                         "; rejestr nie został zmieniony"));
     const reg::ImportReport& n = report.value;
     err << "Zaimportowano: "
         << reg::countOf(n.installationsAdded, "nowa instalacja", "nowe instalacje",

@@ -42,8 +42,8 @@ std::unique_ptr<QGuiApplication> guiForFonts() {
 
 int runSheet(const std::string& path, const std::string& outPath, std::ostream& err) {
     const TemplateLoad load = loadTemplate(path);
-    if (!load.ok)
-        return fail(err, kExitUsage, "nie można odczytać pliku „" + path + "”: " + load.error);
+    if (!load.ok())
+        return fail(err, concerning("nie można odczytać pliku „" + path + "”: ", load.failure));
     const auto app = guiForFonts();
     sheet::SheetOrigin origin;
     origin.source = QStringLiteral("plik „%1”")
@@ -51,7 +51,7 @@ int runSheet(const std::string& path, const std::string& outPath, std::ostream& 
     origin.made = QDateTime::currentDateTime();
     const std::string e = sheet::writeSheet(outPath, inspector::inspect(load.bytes), origin);
     if (!e.empty())
-        return fail(err, kExitUsage, "nie można zapisać pliku „" + outPath + "”: " + e);
+        return fail(err, usageFailure("nie można zapisać pliku „" + outPath + "”: " + e));
     err << "Zapisano kartę ustawień „" << outPath << "”\n";
     return kExitOk;
 }

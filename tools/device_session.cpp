@@ -172,37 +172,76 @@ void DeviceSession::reportBlocks() {
     }
 }
 
-Outcome DeviceSession::linkFailure(Wait why, const std::string& linkMessage) {
-    if (why == Wait::Lost) {
-        session_.link().connectionLostOk();
-        return {kExitLink, texts::kConnectionLostStatus};
+int exitCodeOf(const Failure& failure) {
+    using C = Failure::Code;
+    switch (failure.code) {
+    case C::None:
+        return kExitOk;
+    case C::TemplatesDiffer:
+        return kExitDifferent;
+    case C::NoAnswer:
+        return kExitLink;
+    case C::VerifyDifferent:
+        return kExitVerify;
+    case C::ChangedOnSite:
+        return kExitChangedOnSite;
+    case C::FileMissing:
+    case C::FileNoPermission:
+    case C::FileIsDirectory:
+    case C::FileNotRegular:
+    case C::FileDeviceName:
+    case C::FileBadName:
+    case C::FileHeldElsewhere:
+    case C::FileTooLarge:
+    case C::FileContent:
+    case C::FileOther:
+    case C::Refused:
+    case C::Usage:
+    case C::NoSuchDevice:
+    case C::PermissionDenied:
+    case C::Busy:
+    case C::NotASerialPort:
+    case C::Other:
+        break;
     }
-    if (why == Wait::Stalled)
-        return {kExitLink, "Urządzenie nie odpowiada."};
-    return {kExitLink, linkMessage};
+    return kExitUsage;
 }
 
-Outcome DeviceSession::connect(const std::string& portName) {
+Failure DeviceSession::linkFailure(Wait why, const std::string& linkMessage) {
+    if (why == Wait::Lost) {
+        session_.link().connectionLostOk();
+        return makeFailure(Failure::Code::NoAnswer, texts::kConnectionLostStatus);
+    }
+    if (why == Wait::Stalled)
+        return makeFailure(Failure::Code::NoAnswer, "Urządzenie nie odpowiada.");
+    return makeFailure(Failure::Code::NoAnswer, linkMessage);
+}
+
+Failure DeviceSession::connect(const std::string& portName) {
     session_.setPortName(portName);
     ticks_.restart();
     events_.clear();
-    if (!session_.connect())
-        return {kExitUsage, error_};
+    if (!session_.connect()) {
+        // The port would not open: the link's reason, worded as it showed it.
+        const LinkError& open = session_.link().lastOpenError();
+        return makeFailure(open ? open.code : Failure::Code::Other, error_, open.detail);
+    }
     progress_ << "Wyłącz i włącz urządzenie...\n" << std::flush;
     const Wait w = runUntil({SessionEvent::Connected, SessionEvent::ConnectFailed});
     if (w == Wait::Done && events_.back() == SessionEvent::Connected)
         return {};
     if (w == Wait::Done && !diagnosis_.empty())
-        return {kExitLink, connectLabel_ + " " + diagnosis_};
+        return makeFailure(Failure::Code::NoAnswer, connectLabel_ + " " + diagnosis_);
     return linkFailure(w, connectLabel_);
 }
 
-Outcome DeviceSession::read(SettingsImage::Bytes& into) {
+Failure DeviceSession::read(SettingsImage::Bytes& into) {
     error_.clear();
     events_.clear();
     session_.read();
     if (!events_.empty() && events_.back() == SessionEvent::ReadRefused)
-        return {kExitLink, error_.empty() ? texts::kReadNotConnected : error_};
+        return makeFailure(Failure::Code::NoAnswer,
+                           error_.empty() ? texts::kReadNotConnected : error_);
     const Wait w = runUntil({SessionEvent::ReadComplete, SessionEvent::ReadFailed});
     if (w != Wait::Done || events_.back() != SessionEvent::ReadComplete)
         return linkFailure(w, readLabel_);
@@ -210,7 +249,7 @@ Outcome DeviceSession::read(SettingsImage::Bytes& into) {
     return {};
 }
 
-Outcome DeviceSession::write(const SettingsImage::Bytes& bytes, bool verifyAfter) {
+Failure DeviceSession::write(const SettingsImage::Bytes& bytes, bool verifyAfter) {
     events_.clear();
     WriteSteps steps;
     steps.verify = verifyAfter;
@@ -220,20 +259,21 @@ Outcome DeviceSession::write(const SettingsImage::Bytes& bytes, bool verifyAfter
     // Nothing was written; the backup's read or its record says why.
     if (w != Wait::Done ||
         std::find(events_.begin(), events_.end(), SessionEvent::ReadFailed) != events_.end())
-        return {kExitUsage, "nie udało się odczytać kopii zapasowej (" +
-                                linkFailure(w, readLabel_).message +
-                                "); nic nie zostało zapisane do urządzenia"};
+        return makeFailure(Failure::Code::Other, "nie udało się odczytać kopii zapasowej (" +
+                                                     linkFailure(w, readLabel_).message +
+                                                     "); nic nie zostało zapisane do urządzenia");
     if (events_.back() == SessionEvent::WriteRefused)
-        return {kExitLink, texts::kReadNotConnected};
-    const auto notKept = [this]() -> Outcome {
-        return {kExitUsage, "nie można zachować kopii zapasowej: " + session_.backupError() +
-                                "; nic nie zostało zapisane do urządzenia"};
+        return makeFailure(Failure::Code::NoAnswer, texts::kReadNotConnected);
+    const auto notKept = [this]() -> Failure {
+        return makeFailure(Failure::Code::Other,
+                           "nie można zachować kopii zapasowej: " + session_.backupError() +
+                               "; nic nie zostało zapisane do urządzenia");
     };
     if (events_.back() == SessionEvent::BackupFailed)
         return notKept();
     SettingsImage::Bytes toWrite = bytes;
     if (decide) {
-        if (Outcome d = decide(session_.backup(), toWrite); !d.ok()) {
+        if (Failure d = decide(session_.backup(), toWrite); !d.ok()) {
             session_.cancel();
             return d;
         }
@@ -255,19 +295,19 @@ Outcome DeviceSession::write(const SettingsImage::Bytes& bytes, bool verifyAfter
     return compare(toWrite, *session_.readBack());
 }
 
-Outcome DeviceSession::compare(const SettingsImage::Bytes& expected,
+Failure DeviceSession::compare(const SettingsImage::Bytes& expected,
                                const SettingsImage::Bytes& back) {
     const auto mismatch = std::mismatch(expected.begin(), expected.end(), back.begin());
     if (mismatch.first == expected.end())
         return {};
     const auto offset = static_cast<std::size_t>(mismatch.first - expected.begin());
     const std::size_t block = offset / layout::kBlockSize;
-    return {kExitVerify,
-            "weryfikacja nie powiodła się: blok " + std::to_string(block + 1) + " z " +
-                std::to_string(layout::kBlockCount) + " (bajty " +
-                std::to_string(block * layout::kBlockSize) + "–" +
-                std::to_string((block + 1) * layout::kBlockSize - 1) +
-                ") różni się od pliku, pierwszy różny bajt: " + std::to_string(offset)};
+    return makeFailure(Failure::Code::VerifyDifferent,
+                       "weryfikacja nie powiodła się: blok " + std::to_string(block + 1) + " z " +
+                           std::to_string(layout::kBlockCount) + " (bajty " +
+                           std::to_string(block * layout::kBlockSize) + "–" +
+                           std::to_string((block + 1) * layout::kBlockSize - 1) +
+                           ") różni się od pliku, pierwszy różny bajt: " + std::to_string(offset));
 }
 
 } // namespace trellikon::cli

@@ -9,6 +9,7 @@
 // to the last request or block is waiting, so that a transfer moves at the
 // line's speed; the time-outs and the pace of repeats stay those of the ticks.
 
+#include "failure.h"
 #include "session.h"
 #include "tick_driver.h"
 
@@ -35,12 +36,10 @@ enum ExitCode : int {
 using TickClock = trellikon::TickClock;
 using SteadyTickClock = trellikon::SteadyTickClock;
 
-struct Outcome {
-    int exitCode = kExitOk;
-    std::string message; // one line for the user when exitCode != 0
-
-    bool ok() const { return exitCode == kExitOk; }
-};
+// A command's exit code follows from its failure's code alone (failure.h):
+// a usage error, a file or the port 2, no answer 3, a read-back that differs
+// 4, a device changed on site 5, templates that differ 1.
+int exitCodeOf(const Failure& failure);
 
 class DeviceSession final : private SessionObserver {
   public:
@@ -54,22 +53,22 @@ class DeviceSession final : private SessionObserver {
 
     // Opens the port and waits for the device's handshake. Without one, the
     // message says what the line carried meanwhile.
-    Outcome connect(const std::string& portName);
+    Failure connect(const std::string& portName);
     // The link, for what it knows about the line (its census, the port lists
     // its advice names).
     DeviceLink& link() { return session_.link(); }
     // The register's part in the write's steps (the backup, the record).
     void useStore(SessionStore* store) { session_.useStore(store); }
     // The eight blocks from the device into `into` (left untouched on failure).
-    Outcome read(SettingsImage::Bytes& into);
+    Failure read(SettingsImage::Bytes& into);
     // The write's steps: with a store the backup first; then `decide` (none:
     // proceed with `bytes`); the frames; with `verifyAfter` the read-back,
     // compared with what was written.
-    Outcome write(const SettingsImage::Bytes& bytes, bool verifyAfter = false);
+    Failure write(const SettingsImage::Bytes& bytes, bool verifyAfter = false);
     // At the decision step: the backup (none without a store, or when the
     // device's content is not known) and the bytes about to be written, which
     // the caller may change. An outcome that is not ok cancels the write.
-    std::function<Outcome(const std::optional<SettingsImage::Bytes>& backup,
+    std::function<Failure(const std::optional<SettingsImage::Bytes>& backup,
                           SettingsImage::Bytes& toWrite)>
         decide;
     // Called when the backup's read begins and when the read-back begins.
@@ -120,8 +119,8 @@ class DeviceSession final : private SessionObserver {
     void tickEarly();
     void reportBlocks();
     void say(const std::string& text);
-    Outcome linkFailure(Wait why, const std::string& linkMessage);
-    Outcome compare(const SettingsImage::Bytes& expected, const SettingsImage::Bytes& back);
+    Failure linkFailure(Wait why, const std::string& linkMessage);
+    Failure compare(const SettingsImage::Bytes& expected, const SettingsImage::Bytes& back);
 
     // The windows become lines on the progress stream.
     void statusText(const std::string& text) override;

@@ -467,7 +467,7 @@ Kody wyjścia:
 }
 
 int usage(const std::string& message) {
-    return fail(std::cerr, kExitUsage, message + " (zobacz: " + kProgramName + " --help)");
+    return fail(std::cerr, usageFailure(message + " (zobacz: " + kProgramName + " --help)"));
 }
 
 // A word list as a sentence says it: "add, remove, export albo import".

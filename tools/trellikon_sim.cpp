@@ -212,16 +212,16 @@ std::optional<int> parseArguments(int argc, char** argv, Options& o) {
 bool prepareMemory(const std::string& path, SettingsImage::Bytes& memory) {
     if (pathKind(path) != PathKind::Missing) {
         const TemplateLoad load = loadTemplate(path);
-        if (!load.ok) {
+        if (!load.ok()) {
             std::fprintf(stderr, "trellikon-sim: cannot read %s: %s\n", path.c_str(),
-                         load.error.c_str());
+                         load.failure.message.c_str());
             return false;
         }
         memory = load.bytes;
         return true;
     }
     memory = SimulatedDevice::erased();
-    const std::string error = saveFileAtomically(path, memory.data(), memory.size());
+    const std::string error = saveFileAtomically(path, memory.data(), memory.size()).message;
     if (!error.empty()) {
         std::fprintf(stderr, "trellikon-sim: cannot create %s: %s\n", path.c_str(), error.c_str());
         return false;
@@ -317,7 +317,7 @@ int main(int argc, char** argv) {
     if (!o.memoryFile.empty()) {
         device.onBlockWritten = [&](int) {
             const auto& m = device.memory();
-            const std::string error = saveFileAtomically(o.memoryFile, m.data(), m.size());
+            const std::string error = saveFileAtomically(o.memoryFile, m.data(), m.size()).message;
             if (!error.empty())
                 std::fprintf(stderr, "trellikon-sim: cannot save %s: %s\n", o.memoryFile.c_str(),
                              error.c_str());

@@ -42,6 +42,7 @@ QLabel* messageLabel(const char* objectName, std::initializer_list<QString> mess
                      QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setObjectName(QString::fromLatin1(objectName));
+    label->setTextFormat(Qt::PlainText); // the editor model's messages, never markup
     QFont bold = label->font();
     bold.setBold(true);
     label->setFont(bold);

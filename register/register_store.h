@@ -38,6 +38,11 @@ inline constexpr const char* kBackup = "kopia przed zapisem";
 inline constexpr const char* kWrite = "zapis";
 inline constexpr const char* kWriteVerified = "zapis sprawdzony";
 inline constexpr const char* kWriteMismatch = "zapis niezgodny";
+// The frames stopped before the last block was acknowledged: the device holds
+// part of the new settings.
+inline constexpr const char* kWriteInterrupted = "zapis przerwany";
+// A version of the register written back to the device.
+inline constexpr const char* kRestore = "przywrócenie";
 } // namespace kind
 bool knownKind(std::string_view k);
 

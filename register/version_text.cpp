@@ -13,8 +13,8 @@
 namespace trellikon::reg {
 
 bool knownKind(std::string_view k) {
-    for (const char* known :
-         {kind::kRead, kind::kBackup, kind::kWrite, kind::kWriteVerified, kind::kWriteMismatch})
+    for (const char* known : {kind::kRead, kind::kBackup, kind::kWrite, kind::kWriteVerified,
+                              kind::kWriteMismatch, kind::kWriteInterrupted, kind::kRestore})
         if (k == known)
             return true;
     return false;

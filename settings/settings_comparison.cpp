@@ -71,23 +71,19 @@ Comparison compare(const inspector::Inspection& here, const inspector::Inspectio
     const std::vector<Field> fa = inspector::describeByGroup(here);
     const std::vector<Field> fb = inspector::describeByGroup(there);
     for (std::size_t i = 0; i < fa.size() && i < fb.size(); ++i) {
-        if (fa[i].exact == fb[i].exact && fa[i].fallback == fb[i].fallback)
+        // A value ends at its first 0 byte: what lies after it is read by no
+        // decoder, so a template, the device and the program's settings that
+        // hold the same values are the same whatever their padding.
+        if (fa[i].shown == fb[i].shown && fa[i].fallback == fb[i].fallback)
             continue;
-        // What a window shows, unless only the bytes past a 0 differ.
-        const bool shownDiffers =
-            fa[i].value != fb[i].value || fa[i].valueMarked != fb[i].valueMarked;
         Row r;
         r.group = fa[i].group;
         r.name = fa[i].caption;
-        r.here =
-            inspector::withMark(shownDiffers ? fa[i].value : fa[i].valueExact, fa[i].valueMarked);
-        r.there =
-            inspector::withMark(shownDiffers ? fb[i].value : fb[i].valueExact, fb[i].valueMarked);
+        r.here = inspector::withMark(fa[i].value, fa[i].valueMarked);
+        r.there = inspector::withMark(fb[i].value, fb[i].valueMarked);
         if (fa[i].isText) {
             r.kind = RowKind::Text;
-            markChanges(shownDiffers ? fa[i].textBytes : fa[i].wholeBytes,
-                        shownDiffers ? fb[i].textBytes : fb[i].wholeBytes, r.hereSegments,
-                        r.thereSegments);
+            markChanges(fa[i].textBytes, fb[i].textBytes, r.hereSegments, r.thereSegments);
         }
         c.rows.push_back(std::move(r));
     }

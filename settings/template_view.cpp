@@ -355,13 +355,14 @@ std::string maskList(std::uint8_t mask, int count, int firstBit, const char* one
     return (selected == 1 ? one : many) + list;
 }
 
-// A row's value as the editor shows it, whole or (shownOnly) as a window holds it.
-std::string editorValue(const FieldRow& row, const Member& m, bool shownOnly) {
+// A row's value as the editor shows it: a text up to its first 0 byte, where
+// every reader of it stops.
+std::string editorValue(const FieldRow& row, const Member& m) {
     switch (row.look) {
     case Look::Number:
     case Look::Text: {
         const std::string& v = *std::get<const std::string*>(m);
-        const std::string_view bytes = shownOnly ? untilNul(v) : std::string_view(v);
+        const std::string_view bytes = untilNul(v);
         if (bytes.empty())
             return "(puste)";
         return safeText(bytes, row.look == Look::Text);
@@ -412,15 +413,10 @@ Field describeRow(const FieldRow& row, const DecodedSettings& d, bool fallback) 
     // as simply empty, and so does this view.
     const bool emptyNumber =
         row.bytes.length == kPhoneFieldSize && std::get<const std::string*>(m)->empty();
-    f.value = editorValue(row, m, true);
-    // Only a text with a 0 byte inside shows differently whole.
-    const bool cut = row.print == Print::Text && f.shown.size() != f.exact.size();
-    f.valueExact = cut ? editorValue(row, m, false) : f.value;
+    f.value = editorValue(row, m);
     f.valueMarked = fallback && !emptyNumber;
-    if (row.print == Print::Text) {
-        f.wholeBytes = *std::get<const std::string*>(m);
-        f.textBytes = std::string(untilNul(f.wholeBytes));
-    }
+    if (row.print == Print::Text)
+        f.textBytes = std::string(untilNul(*std::get<const std::string*>(m)));
     f.isText = row.look == Look::Text;
     return f;
 }
@@ -506,8 +502,8 @@ std::vector<Field> describe(const Inspection& in) {
 Inspection inspectProgram(const DeviceSettings& program) {
     // A setting the editors show as the image gives it is the image's, with
     // the image's fallback: an editor that was only opened and left stores
-    // values in its own form (a mask without the bits it has no box for), and
-    // that is no change the user made.
+    // values in its own form (a mask without the bits it has no box for, a
+    // number without the 0 bytes after it), and that is no change the user made.
     const Inspection fromImage = inspect(program.image.bytes());
     Inspection in;
     in.settings = program;
@@ -518,8 +514,7 @@ Inspection inspectProgram(const DeviceSettings& program) {
     in.fallbacks = fromImage.fallbacks;
     for (const FieldRow& row : kFields) {
         const Member mine = row.value(program.decoded);
-        if (editorValue(row, mine, false) ==
-            editorValue(row, row.value(fromImage.settings.decoded), false)) {
+        if (editorValue(row, mine) == editorValue(row, row.value(fromImage.settings.decoded))) {
             in.rowFallbacks.push_back(row.fellBack(fromImage.fallbacks));
             continue;
         }

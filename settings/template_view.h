@@ -46,15 +46,16 @@ inline constexpr const char* kFallbackMark = "(domyślna – błąd sumy kontrol
 enum class Section { Parameters, Texts };
 
 // One decoded setting as `show` names and renders it. `shown` is what a window
-// would show (texts up to their first 0 byte); `exact` renders the whole
-// decoded value, so that settings differing only after a 0 byte are still told
-// apart. `fallback`: the check failed, and `show` puts the mark after both.
+// would show (texts up to their first 0 byte), and what comparisons compare:
+// no decoder reads past that 0. `exact` renders the whole decoded value for
+// `show`, which lists the bytes as they lie. `fallback`: the check failed, and
+// `show` puts the mark after both.
 //
 // The same setting as the editors name it: the title of the group it sits in
 // and the caption of its control, with the value in the editor's words (TAK,
-// AKTYWNE, the users of a mask), `value` as a window shows it and
-// `valueExact` whole; both safe for a terminal, and `valueMarked` when the
-// mark goes after them (an empty telephone number never carries it).
+// AKTYWNE, the users of a mask), `value` as a window shows it, safe for a
+// terminal, and `valueMarked` when the mark goes after it (an empty telephone
+// number never carries it).
 //
 // The marks are kept apart from the values, which are rendered for every row
 // and almost all of which carry none. The names are the table's own texts.
@@ -67,10 +68,8 @@ struct Field {
     std::string_view group;
     std::string_view caption;
     std::string value;
-    std::string valueExact;
-    bool isText = false;    // a message text; `textBytes` holds what a window shows of it
-    std::string textBytes;  // Windows-1250, up to the first 0 byte
-    std::string wholeBytes; // Windows-1250, the whole decoded value
+    bool isText = false;   // a message text; `textBytes` holds what a window shows of it
+    std::string textBytes; // Windows-1250, up to the first 0 byte
     bool fallback = false;
     bool valueMarked = false;
 };

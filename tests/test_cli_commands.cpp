@@ -481,10 +481,15 @@ void TestCliCommands::diffReports_data() {
         << QStringList{} << 0;
     QTest::newRow("echo on by check and on by default")
         << base << from([](I& im) { im.set(156, 0); }) << QStringList{"ECHO"} << 0;
-    QTest::newRow("daily limit differing after its 0 byte") << from([](I& im) {
+    QTest::newRow("daily limit differing only after its 0 byte: the same value") << from([](I& im) {
         im.writeValueGroup(110, std::array<std::uint8_t, 4>{'7', 0, 0, 0});
     }) << from([](I& im) {
         im.writeValueGroup(110, std::array<std::uint8_t, 4>{'7', 0, 0, 1});
+    }) << QStringList{} << 0;
+    QTest::newRow("daily limit padded with 0xFF is another value") << from([](I& im) {
+        im.writeValueGroup(110, std::array<std::uint8_t, 4>{'7', 0, 0, 0});
+    }) << from([](I& im) {
+        im.writeValueGroup(110, std::array<std::uint8_t, 4>{'7', 0xFF, 0xFF, 0xFF});
     }) << QStringList{"Definicja dobowego limitu SMS"} << 0;
     QTest::newRow("subscriber added and one removed") << base << from([](I& im) {
         im.writeSubscriber(43, "22222222222");

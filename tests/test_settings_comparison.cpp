@@ -1,6 +1,7 @@
 // The comparison engine behind the comparison window and `trellikon-cli diff`:
 // rows under the editors' names, the changed characters of a text, the callers
 // by position, and the program's own settings as one side.
+#include "editor_model.h"
 #include "sample_image.h"
 #include "settings_comparison.h"
 #include "template_view.h"
@@ -49,6 +50,8 @@ class TestSettingsComparison : public QObject {
     void changedCharactersOfATextAreMarked();
     void programSide_data();
     void programSide();
+    void paddingAfterAValueIsNoDifference_data();
+    void paddingAfterAValueIsNoDifference();
 };
 
 void TestSettingsComparison::eachDifferenceOnceUnderItsName_data() {
@@ -226,6 +229,56 @@ void TestSettingsComparison::programSide() {
     if (!names.isEmpty())
         QCOMPARE(QString::fromStdString(c.rows.front().here), here);
     QCOMPARE(c.uncoveredBytes, std::size_t{0});
+}
+
+void TestSettingsComparison::paddingAfterAValueIsNoDifference_data() {
+    QTest::addColumn<Bytes>("device");
+    using Four = std::array<std::uint8_t, 4>;
+    const auto digits = [](std::size_t offset, Four bytes) {
+        return changed([=](SettingsImage& im) { im.writeValueGroup(offset, bytes); });
+    };
+    QTest::newRow("daily limit with 0x00 after it, as the encoder writes it")
+        << digits(kDailySmsLimit, {'5', '0', 0, 0});
+    QTest::newRow("daily limit 7 with a stale byte after its 0")
+        << digits(kDailySmsLimit, {'7', 0, 0, '3'});
+    QTest::newRow("daily limit padded with 0xFF") << digits(kDailySmsLimit, {'5', '0', 0xFF, 0xFF});
+    QTest::newRow("daily limit padded with spaces") << digits(kDailySmsLimit, {'5', '0', ' ', ' '});
+    QTest::newRow("balance days with a stale tail")
+        << digits(kBalanceIntervalDays, {'3', 0, '9', '9'});
+    QTest::newRow("balance SMS count with 0x00 after it")
+        << digits(kBalanceSmsCount, {'1', '5', 0, 0});
+    QTest::newRow("alarm text with a stale tail after its 0") << changed([](SettingsImage& im) {
+        im.writeText(3, "Alarm");
+        im.set(*textSlotOffset(3) + 40, 'z');
+    });
+    QTest::newRow("erased memory") << SettingsImage().bytes();
+}
+
+void TestSettingsComparison::paddingAfterAValueIsNoDifference() {
+    // A device whose memory the program read, shown in the editors (whose
+    // controls end a value at its first 0 byte) and left untouched, holds what
+    // the program holds: the comparison says so whatever the padding.
+    QFETCH(Bytes, device);
+    DeviceSettings program;
+    program.image.setBytes(device);
+    program.decodeAll();
+    EditorSnapshot shown = editor::shownOnOpen(program);
+    const auto asAControlHoldsIt = [](std::string& s) { s = std::string(inspector::untilNul(s)); };
+    for (std::string* s :
+         {&shown.sms_centre_number, &shown.daily_sms_limit, &shown.balance_sms_count,
+          &shown.balance_days, &shown.balance_query_code, &shown.output1_auto_seconds,
+          &shown.output2_auto_seconds, &shown.test_message_user})
+        asAControlHoldsIt(*s);
+    for (auto& s : shown.user_number)
+        asAControlHoldsIt(s);
+    for (auto& s : shown.texts)
+        asAControlHoldsIt(s);
+    editor::storeParameters(shown, program);
+    editor::storeTexts(shown, program.decoded);
+
+    const auto windows =
+        comparison::compare(inspector::inspectProgram(program), inspector::inspect(device));
+    QVERIFY2(windows.equal(), comparison::renderText(windows, "program", "urządzenie").c_str());
 }
 
 QTEST_GUILESS_MAIN(TestSettingsComparison)

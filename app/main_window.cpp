@@ -519,6 +519,11 @@ void TForm1::sessionEvent(trellikon::SessionEvent what) {
     case SessionEvent::WriteFailed:
         tellWrite(false);
         break;
+    case SessionEvent::WriteInterrupted:
+        // The write window says how far the write got and what to do; the
+        // register has recorded what was sent.
+        tellWrite();
+        break;
     case SessionEvent::VerifyComplete:
     case SessionEvent::VerifyFailed:
         // The read-back's window has nothing to show: the verdict follows.

@@ -26,6 +26,8 @@ const char* const kWriteDone = "Programowanie urządzenia zakończono pomyślnie
 const char* const kWriteFailed =
     "Błąd!  Wybierz port komputera wyłącz i włącz urządzenie a następnie wcisnij przycisk "
     "\"Nawiąż połączenie\"";
+const char* const kConnectionCut =
+    "Połączenie z urządzeniem zostało przerwane: port zgłosił odłączenie kabla lub przejściówki.";
 const char* const kReadNotConnected =
     "Odczyt ustawień nie może być przeprowadzony. Wybierz port komputera, wyłącz i włącz "
     "urządzenie a następnie nacinij przycisk \"Nawiąż połączenie\"";
@@ -270,20 +272,13 @@ void DeviceLink::Timer2Timer() {
         }
     }
 
+    endTransferOnLoss();
+
     // Read time-out: the whole read, not each block.
     if (read_active)
         ++read_ticks;
-    if (read_ticks > kTransferLimit) {
-        read_ticks = 0;
-        read_active = 0;
-        read_failed = 1;
-        connected = 0;
-        watch_link = 0;
-        out_.outcome(LinkOutcome::ReadTimedOut);
-        label(LinkWindow::ReadProgress, 1, texts::kReadFailed);
-        request_block = 0;
-        out_.statusText(texts::kReadFailedStatus);
-    }
+    if (read_ticks > kTransferLimit)
+        failRead(texts::kReadFailed);
 
     // Write time-out; the connection stays so that the write can be retried.
     if (write_progress)
@@ -301,6 +296,40 @@ void DeviceLink::Timer2Timer() {
         advanceBar(LinkWindow::ReadProgress, kProgressBarMax);
     if (write_progress)
         advanceBar(LinkWindow::WriteProgress, kProgressBarMax);
+}
+
+void DeviceLink::failRead(const std::string& text) {
+    read_ticks = 0;
+    read_active = 0;
+    read_failed = 1;
+    connected = 0;
+    watch_link = 0;
+    out_.outcome(LinkOutcome::ReadTimedOut);
+    out_.labelText(LinkWindow::ReadProgress, 1, text);
+    request_block = 0;
+    out_.statusText(texts::kReadFailedStatus);
+}
+
+// A port that lost its device will bring no answer: the transfer ends now
+// with its failure texts, and what is known of the loss after them, instead
+// of at the time-out kept for a device that is there but silent.
+void DeviceLink::endTransferOnLoss() {
+    if (!port_.lost())
+        return;
+    if (read_active)
+        failRead(std::string(texts::kReadFailed) + "\n" + texts::kConnectionCut);
+    if (write_progress) {
+        write_ticks = 0;
+        write_active = 0;
+        write_progress = 0;
+        connected = 0; // the port is closed: only a new connection writes again
+        out_.outcome(LinkOutcome::WriteInterrupted);
+        std::string text = std::string(texts::kWriteFailed) + "\n" + texts::kConnectionCut;
+        if (const std::string note = interruptedWriteNote ? interruptedWriteNote() : "";
+            !note.empty())
+            text += "\n" + note;
+        out_.labelText(LinkWindow::WriteProgress, 1, text);
+    }
 }
 
 bool DeviceLink::connectCommand() {

@@ -53,6 +53,10 @@ enum class LinkOutcome {
     WriteComplete, // the device acknowledged the last block
     WriteTimedOut,
     ConnectionLost, // the device fell silent while the watch was on
+    // The port lost its device (a cable pulled out) before the last block was
+    // acknowledged: the device holds the blocks acknowledged so far and maybe
+    // the one on its way. A read cut short the same way ends as ReadTimedOut.
+    WriteInterrupted,
 };
 
 class LinkObserver {
@@ -90,6 +94,9 @@ extern const char* const kReadFailedStatus;
 extern const char* const kWriteStarted;
 extern const char* const kWriteDone;
 extern const char* const kWriteFailed;
+// Said after the failure text of a transfer that ended because the port lost
+// its device.
+extern const char* const kConnectionCut;
 extern const char* const kReadNotConnected;
 extern const char* const kPortOpenFailed; // followed directly by the port name
 extern const char* const kConnectionLostStatus;
@@ -192,6 +199,9 @@ class DeviceLink {
     // now, for the advice after a silent attempt; none when not set.
     std::function<std::vector<std::string>()> appearedPorts;
     std::function<std::vector<std::string>()> portsNow;
+    // What a write cut short by a lost port leaves in the device, said after
+    // the fixed texts of its window; asked after the outcome was reported.
+    std::function<std::string()> interruptedWriteNote;
 
     // Link state; every field starts at 0. Read-only outside the link.
     LinkValue<std::string> port_name;
@@ -225,6 +235,8 @@ class DeviceLink {
 
   private:
     void beginRead(bool copy);
+    void failRead(const std::string& text);
+    void endTransferOnLoss();
     void receiveStep();
     void sendStep();
     void sendFrame(std::size_t n);

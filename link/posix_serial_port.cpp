@@ -13,6 +13,11 @@
 // - The kernel raises DTR and RTS by itself when a port is opened; DTR is
 //   dropped again right after configuring. Nothing can be done about the
 //   brief pulse.
+// - The line settings come right after the exclusive lock, before anything
+//   else: a terminal opens with its defaults (echo, canonical input), under
+//   which a real UART echoes the device's bytes back to it. Whatever arrived
+//   under them is discarded once the settings are ours. The lock comes first
+//   so that the settings and the discard never hit a port another program holds.
 // - Pseudo-terminals (the simulator) have no modem lines: TIOCMBIS/TIOCMBIC
 //   fail there and the failure is ignored. Their tcdrain() returns at once,
 //   since nothing is clocked out.
@@ -488,6 +493,12 @@ bool PosixSerialPort::openOnce(const std::string& portName, LinkError& error) {
             "Nie można ustawić " + *path +
                 " na 19200 bodów, 8 bitów danych, bez parzystości: " + errnoText(e) + "."));
     }
+
+    // Until the line settings above, the terminal kept its defaults: echo on, so
+    // a real UART sent back whatever the device said, and input edited as text
+    // lines. What came in or was queued out under them is not ours to keep.
+    // This is the one discard of received bytes; every later flush only drains.
+    ::tcflush(fd, TCIOFLUSH);
 
     const int rts = TIOCM_RTS;
     const int dtr = TIOCM_DTR;

@@ -4,8 +4,8 @@
 //
 // When a call fails because the device is gone (a USB cable pulled out: EIO,
 // ENXIO, ENODEV, a hang-up) or a write stalls past its bound, the descriptor
-// is closed at once: valid() is then false, sends are skipped and the
-// protocol's time-outs tell the user, as they would for a silent device. The
+// is closed at once: valid() is then false and lost() true, so that the
+// protocol ends a transfer under way at once rather than at its time-out. The
 // next open() retries for a while (reopen_after_loss.h).
 
 #include "port_names.h"
@@ -34,6 +34,7 @@ class PosixSerialPort : public SerialPort {
     std::size_t read(std::uint8_t* data, std::size_t max) override;
 
     std::size_t waiting() const override;
+    bool lost() const override { return lost_; }
 
     // The path the last successful open() used; empty when closed.
     const std::string& devicePath() const { return path_; }

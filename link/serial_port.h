@@ -30,6 +30,10 @@ class SerialPort {
     virtual std::size_t read(std::uint8_t* data, std::size_t max) = 0;
     // Received bytes waiting to be read; 0 when closed or when the port cannot say.
     virtual std::size_t waiting() const { return 0; }
+    // True once the port has closed itself because its device went away (the
+    // cable or the USB adapter pulled out, the line hung up), until the next
+    // open(). A transfer under way then ends at once instead of at its time-out.
+    virtual bool lost() const { return false; }
 };
 
 } // namespace trellikon

@@ -9,8 +9,26 @@ namespace {
 const char* const kBackupReadFailed = "odczyt ustawień z urządzenia nie został zakończony";
 } // namespace
 
+std::string interruptedWriteText(int blocks, std::int64_t backupVersion) {
+    const std::string total = std::to_string(layout::kBlockCount);
+    std::string text = blocks > 0
+                           ? "Zapis przerwany po bloku " + std::to_string(blocks) + " z " + total +
+                                 ": urządzenie zawiera częściowo nowe ustawienia."
+                           // The first block may have been stored with its acknowledgement lost.
+                           : "Zapis przerwany przed potwierdzeniem bloku 1 z " + total +
+                                 ": urządzenie może zawierać częściowo nowe ustawienia.";
+    text += " Podłącz kabel i zapisz ponownie albo przywróć kopię sprzed zapisu";
+    if (backupVersion > 0)
+        text += " (wersja " + std::to_string(backupVersion) + ")";
+    return text + ".";
+}
+
 Session::Session(SerialPort& port, SessionObserver& view)
-    : view_(view), link_(settings_, port, *this) {}
+    : view_(view), link_(settings_, port, *this) {
+    link_.interruptedWriteNote = [this] {
+        return interruptedWriteText(acknowledged_, backupVersion());
+    };
+}
 
 TickDriver& Session::tickDriver(TickClock& clock) {
     if (!ticks_)
@@ -158,20 +176,17 @@ void Session::beginWriting() {
     if (store_)
         store_->writeBegun();
     sent_ = settings_.image.bytes();
+    acknowledged_ = 0;
     deviceKnown_ = false;
     step_ = Step::Writing;
     link_.beginWrite();
 }
 
-// The write's record waits for its read-back, so that it says what was found.
+// The write is recorded already; its record learns what the read-back found.
 void Session::verified(SessionEvent what) {
-    if (store_) {
-        using Check = SessionStore::Check;
-        const Check check = !readBack_            ? Check::NotChecked
-                            : *readBack_ == sent_ ? Check::Same
-                                                  : Check::Different;
-        store_->writeComplete(sent_, portName(), check);
-    }
+    if (store_ && readBack_)
+        store_->writeChecked(*readBack_ == sent_ ? SessionStore::Check::Same
+                                                 : SessionStore::Check::Different);
     finishStep(what);
 }
 
@@ -228,6 +243,9 @@ void Session::outcome(LinkOutcome what) {
         }
         return;
     case LinkOutcome::WriteComplete:
+        acknowledged_ = layout::kBlockCount;
+        if (store_)
+            store_->writeComplete(sent_, portName());
         if (step_ == Step::Writing && steps_.verify) {
             step_ = Step::Verifying;
             tell(SessionEvent::WriteComplete);
@@ -240,12 +258,18 @@ void Session::outcome(LinkOutcome what) {
             });
             return;
         }
-        if (store_)
-            store_->writeComplete(sent_, portName(), SessionStore::Check::NotChecked);
         finishStep(SessionEvent::WriteComplete);
         return;
     case LinkOutcome::WriteTimedOut:
+        acknowledged_ = std::min<int>(link_.block_no, layout::kBlockCount);
         finishStep(SessionEvent::WriteFailed);
+        return;
+    case LinkOutcome::WriteInterrupted:
+        // The block counter names the next block to send: as many were acknowledged.
+        acknowledged_ = std::min<int>(link_.block_no, layout::kBlockCount);
+        if (store_)
+            store_->writeInterrupted(sent_, portName(), acknowledged_);
+        finishStep(SessionEvent::WriteInterrupted);
         return;
     case LinkOutcome::ConnectionLost:
         tell(SessionEvent::ConnectionLost);

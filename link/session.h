@@ -16,10 +16,11 @@
 //              to write) or cancel; the backup is there to look at. Only on
 //              proceed is the backup committed, so a write the caller stops
 //              leaves the register as it was and the next attempt asks again
-//   write      the frames; without a read-back the write is recorded after the
-//              last acknowledgement
-//   verify     when asked for, a read into a copy; the write is recorded with
-//              what it found, and the read-back is there to compare
+//   write      the frames; the write is recorded at the last acknowledgement,
+//              or, when the port loses its device first, as interrupted with
+//              the blocks acknowledged
+//   verify     when asked for, a read into a copy; its verdict is added to the
+//              write's record, and the read-back is there to compare
 // A step that starts a transfer never starts inside a tick: it runs through
 // `defer` (the window: once the running tick has ended) or, without one, right
 // after the tick that finished the step before.
@@ -55,7 +56,16 @@ enum class SessionEvent {
     VerifyComplete,   // the read-back is in readBack()
     VerifyFailed,     // the read-back did not come
     ConnectionLost,   // the device fell silent while the watch was on
+    // The port lost its device during the frames: blocksAcknowledged() of the
+    // eight are the new ones, the rest may be old; the register recorded what
+    // was sent, and backupVersion() keeps what the device held before.
+    WriteInterrupted,
 };
+
+// What a write cut short leaves in the device and what can be done about it,
+// for the installer: `blocks` of 8 acknowledged, `backupVersion` the register's
+// copy of the device from before the write (0: none).
+std::string interruptedWriteText(int blocks, std::int64_t backupVersion);
 
 class SessionObserver : public LinkObserver {
   public:
@@ -138,6 +148,12 @@ class Session final : private LinkObserver {
     // Blocks stored or acknowledged in the transfer under way (0..8); 0
     // when none is.
     int blocksDone() const;
+    // Blocks of the last write the device acknowledged (0..8): all eight after
+    // a complete one, fewer after WriteInterrupted or WriteFailed.
+    int blocksAcknowledged() const { return acknowledged_; }
+    // The register's version of the device's content from before the last
+    // write (its backup, or the read it relied on); 0 without a store or none.
+    std::int64_t backupVersion() const { return store_ ? store_->backupVersion() : 0; }
 
   private:
     void statusText(const std::string& text) override { view_.statusText(text); }
@@ -179,6 +195,7 @@ class Session final : private LinkObserver {
     bool backupToStore_ = false; // the backup read waits for proceed to be committed
     std::optional<Bytes> readBack_;
     Bytes sent_{};
+    int acknowledged_ = 0;
     std::string backupError_;
 };
 

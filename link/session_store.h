@@ -4,6 +4,7 @@
 
 #include "settings_image.h"
 
+#include <cstdint>
 #include <string>
 
 namespace trellikon {
@@ -34,12 +35,21 @@ class SessionStore {
     virtual std::string storeBackup(const SettingsImage::Bytes& bytes, const std::string& port) = 0;
     // The first write frame is about to leave.
     virtual void writeBegun() = 0;
-    // The write of `bytes` is over: the device acknowledged the last block and,
-    // when a read-back was asked for, that read came (`check` says what it
-    // found) or did not (NotChecked).
-    enum class Check { NotChecked, Same, Different };
-    virtual void writeComplete(const SettingsImage::Bytes& bytes, const std::string& port,
-                               Check check) = 0;
+    // The device acknowledged the last block of `bytes`. Recorded at once, not
+    // after the read-back: a program ended during that read must not leave the
+    // device holding a write the register does not know of.
+    virtual void writeComplete(const SettingsImage::Bytes& bytes, const std::string& port) = 0;
+    // What the read-back after that write found; not called when it did not come.
+    enum class Check { Same, Different };
+    virtual void writeChecked(Check check) = 0;
+    // The port lost its device after `blocks` of the eight blocks of `bytes`
+    // were acknowledged: the device holds part of them.
+    virtual void writeInterrupted(const SettingsImage::Bytes& bytes, const std::string& port,
+                                  int blocks) = 0;
+    // The version that keeps what the device held before the write under way
+    // or last made (its backup, or the read of this connection it relied on);
+    // 0 when none.
+    virtual std::int64_t backupVersion() const = 0;
 };
 
 } // namespace trellikon

@@ -30,6 +30,7 @@ class SystemSerialPort : public SerialPort {
         return port_->read(data, max);
     }
     std::size_t waiting() const override { return port_->waiting(); }
+    bool lost() const override { return port_->lost(); }
 
   private:
     std::unique_ptr<SerialPort> port_;

@@ -33,6 +33,9 @@
 //   last program set, and a short write time-out left by a terminal program
 //   cuts a 516-byte frame short. Reads return at once with what is waiting;
 //   writes have no total time-out (the guard bounds them).
+// - Right after the line settings both queues are purged: what the driver
+//   took in before them (another program's traffic, line noise at another
+//   speed) would otherwise be read as the device's first bytes.
 // - A driver that refuses the line settings or the time-outs fails the open
 //   with its reason, rather than leaving a port that cannot work for the
 //   connection time-out to report.
@@ -332,6 +335,9 @@ void* WinSerialPort::openOnce(const std::string& portName, LinkError& error) {
     dcb.XoffChar = 0x13;
     if (!c.SetCommState(h, &dcb))
         return refuse("ustawień linii (19200 bodów, 8 bitów danych, bez parzystości, 1 bit stopu)");
+    // Bytes the driver took in or queued out under the settings it had before
+    // are not ours; the one discard of received bytes (every later flush drains).
+    c.PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD; // with both totals 0: return what is waiting
     if (!c.SetCommTimeouts(h, &timeouts))

@@ -10,7 +10,7 @@
 // a send stalls past its guard, the handle is given up at once and closed on
 // a thread of its own (a dead driver can take seconds over it), so Windows
 // can give the COM number back to the cable when it returns; valid() is then
-// false, sends are skipped and the protocol's time-outs tell the user. The
+// false and lost() true, so that the protocol ends a transfer at once. The
 // next open() succeeds at once and tries the port on a thread of its own for
 // up to 5 s (opening() is true meanwhile; the port is valid() once an attempt
 // succeeds). close() waits for CloseHandle at most 100 ms. The window's
@@ -51,6 +51,7 @@ class WinSerialPort : public SerialPort {
     std::size_t read(std::uint8_t* data, std::size_t max) override;
 
     std::size_t waiting() const override;
+    bool lost() const override { return lost_; }
 
     // The device name the last successful open() used ("\\.\COM1"); empty when closed.
     std::string devicePath() const;

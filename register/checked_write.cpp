@@ -144,6 +144,17 @@ Bytes takeDeviceValues(const Bytes& program, const Bytes& recorded, const Bytes&
     return out;
 }
 
+Bytes afterInterruptedWrite(const Bytes& sent, const Bytes& before, const Bytes& device) {
+    Bytes out = before;
+    for (int block = 0; block < layout::kBlockCount; ++block) {
+        const auto first = static_cast<std::ptrdiff_t>(block) * layout::kBlockSize;
+        const auto last = first + static_cast<std::ptrdiff_t>(layout::kBlockSize);
+        if (std::equal(sent.begin() + first, sent.begin() + last, device.begin() + first))
+            std::copy(sent.begin() + first, sent.begin() + last, out.begin() + first);
+    }
+    return out;
+}
+
 const char* Verification::kind() const {
     return same ? reg::kind::kWriteVerified : reg::kind::kWriteMismatch;
 }

@@ -65,6 +65,13 @@ std::string localDay(const std::string& timeUtc);
 // setting is left half one and half the other.
 Bytes takeDeviceValues(const Bytes& program, const Bytes& recorded, const Bytes& device);
 
+// What a device holds by the register after a write cut short: block by
+// block, what was sent or what it held before (the block on its way may have
+// been stored with its acknowledgement lost), whichever `device` holds; the
+// block from before where it holds neither. Compared with the device, only
+// changes made since show.
+Bytes afterInterruptedWrite(const Bytes& sent, const Bytes& before, const Bytes& device);
+
 // What was sent against what the device gave back.
 struct Verification {
     bool same = false;

@@ -25,19 +25,22 @@ std::string Journal::takeNotice() {
 void Journal::connected() {
     installation_ = kept_;
     deviceStored_ = false;
+    backupVersion_ = 0;
 }
 
 Result<Id> Journal::add(const Bytes& bytes, const char* kind, const std::string& port,
-                        Id installation) {
+                        Id installation, const std::string& note) {
     RegisterStore* r = store();
     if (!r)
         return {0, error_};
-    return r->record({bytes, kind, port, programVersion_, installation, {}});
+    return r->record({bytes, kind, port, programVersion_, installation, {}}, note);
 }
 
 Result<Id> Journal::recordRead(const Bytes& bytes, const std::string& port) {
     auto stored = add(bytes, kind::kRead, port, kept_);
     deviceStored_ = stored.ok();
+    if (stored.ok())
+        backupVersion_ = stored.value;
     return stored;
 }
 
@@ -70,12 +73,15 @@ Status Journal::assign(Id version, Id installation) {
 Result<Id> Journal::recordBackup(const Bytes& bytes, const std::string& port) {
     auto stored = add(bytes, kind::kBackup, port, installation_);
     deviceStored_ = stored.ok();
+    if (stored.ok())
+        backupVersion_ = stored.value;
     return stored;
 }
 
-Result<Id> Journal::recordWrite(const Bytes& bytes, const std::string& port, const char* what) {
+Result<Id> Journal::recordWrite(const Bytes& bytes, const std::string& port, const char* what,
+                                const std::string& note) {
     deviceStored_ = false;
-    return add(bytes, what, port, installation_);
+    return add(bytes, what, port, installation_, note);
 }
 
 void Journal::readComplete(const Bytes& bytes, const std::string& port) {
@@ -96,14 +102,34 @@ std::string Journal::storeBackup(const Bytes& bytes, const std::string& port) {
     return lastBackup_.error;
 }
 
-void Journal::writeComplete(const Bytes& bytes, const std::string& port, Check check) {
+void Journal::writeComplete(const Bytes& bytes, const std::string& port) {
     lastWrite_ = {};
-    lastWriteKind_ = check == Check::Same        ? kind::kWriteVerified
-                     : check == Check::Different ? kind::kWriteMismatch
-                                                 : kind::kWrite;
+    lastWriteKind_ = kind::kWrite;
     if (!store())
         return;
     lastWrite_ = recordWrite(bytes, port, lastWriteKind_);
+}
+
+void Journal::writeChecked(Check check) {
+    RegisterStore* r = store();
+    if (!r || !lastWrite_.ok() || lastWrite_.value == 0)
+        return;
+    const char* verdict = check == Check::Same ? kind::kWriteVerified : kind::kWriteMismatch;
+    if (const Status done = r->setWriteVerdict(lastWrite_.value, verdict); !done.ok()) {
+        lastWrite_.error = done.error;
+        return;
+    }
+    lastWriteKind_ = verdict;
+}
+
+void Journal::writeInterrupted(const Bytes& bytes, const std::string& port, int blocks) {
+    lastWrite_ = {};
+    lastWriteKind_ = kind::kWriteInterrupted;
+    if (!store())
+        return;
+    lastWrite_ = recordWrite(bytes, port, lastWriteKind_,
+                             "przerwany po bloku " + std::to_string(blocks) + " z " +
+                                 std::to_string(layout::kBlockCount));
 }
 
 } // namespace trellikon::reg

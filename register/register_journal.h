@@ -60,23 +60,28 @@ class Journal final : public SessionStore {
     // A write has begun: what the device holds is no longer known.
     void writeBegun() override { deviceStored_ = false; }
     Result<Id> recordWrite(const Bytes& bytes, const std::string& port,
-                           const char* what = kind::kWrite);
+                           const char* what = kind::kWrite, const std::string& note = {});
 
     // The session's steps. What each recorded (or why it could not) is kept
     // for the caller to tell: lastRead(), lastBackup(), lastWrite().
     void readComplete(const Bytes& bytes, const std::string& port) override;
     std::string readyForBackup() override;
     std::string storeBackup(const Bytes& bytes, const std::string& port) override;
-    void writeComplete(const Bytes& bytes, const std::string& port, Check check) override;
+    void writeComplete(const Bytes& bytes, const std::string& port) override;
+    void writeChecked(Check check) override;
+    void writeInterrupted(const Bytes& bytes, const std::string& port, int blocks) override;
+    std::int64_t backupVersion() const override { return backupVersion_; }
     const Result<Id>& lastRead() const { return lastRead_; }
     const Result<Id>& lastBackup() const { return lastBackup_; }
+    // The last write's version (its verdict, when one came, included).
     const Result<Id>& lastWrite() const { return lastWrite_; }
-    // The kind the last write was recorded as: "zapis", "zapis sprawdzony"
-    // or "zapis niezgodny".
+    // The kind the last write has in the register: "zapis", "zapis
+    // sprawdzony", "zapis niezgodny" or "zapis przerwany".
     const char* lastWriteKind() const { return lastWriteKind_; }
 
   private:
-    Result<Id> add(const Bytes& bytes, const char* kind, const std::string& port, Id installation);
+    Result<Id> add(const Bytes& bytes, const char* kind, const std::string& port, Id installation,
+                   const std::string& note = {});
 
     Opener opener_;
     std::string programVersion_;
@@ -86,6 +91,7 @@ class Journal final : public SessionStore {
     Id installation_ = 0;
     Id kept_ = 0;
     bool deviceStored_ = false;
+    Id backupVersion_ = 0; // what the device held before the write: backup or read
     Result<Id> lastRead_, lastBackup_, lastWrite_;
     const char* lastWriteKind_ = kind::kWrite;
 };

@@ -15,8 +15,10 @@
 //
 // A version never changes once recorded: its bytes, their SHA-256, the time
 // (UTC), the kind, the port and the program's version. Only its assignment to
-// an installation (an unassigned read assigned later) and the summary, which
-// is derived from the installation's previous version, may be set afterwards.
+// an installation (an unassigned read assigned later), the summary, which
+// is derived from the installation's previous version, and a write's verdict
+// (its kind from "zapis" to what the read-back found, once) may be set
+// afterwards.
 
 #include "settings_image.h"
 
@@ -136,6 +138,17 @@ class RegisterStore {
     // --- what a session needs ---
     // Records a version in one transaction: committed when this returns ok.
     virtual Result<Id> record(const NewVersion& v) = 0;
+    // The same, with `note` said before its summary (how far a write cut
+    // short got: "przerwany po bloku 5 z 8").
+    virtual Result<Id> record(const NewVersion& v, const std::string& note) = 0;
+    // The read-back's verdict on a write recorded at its last acknowledgement:
+    // its kind goes from "zapis" to `verdict` ("zapis sprawdzony" or "zapis
+    // niezgodny"), and never otherwise. The write is recorded before its
+    // check so that a program ended during the check read leaves the write
+    // known; a second version for the verdict would have repeated the bytes
+    // and shown one write as two. The kind only ever gains the check's
+    // answer: what was sent, when and where, stays as recorded.
+    virtual Status setWriteVerdict(Id version, const std::string& verdict) = 0;
     virtual Result<std::optional<Version>> latest(Id installation) = 0;
 
     // --- installations ---

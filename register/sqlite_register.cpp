@@ -599,7 +599,7 @@ Result<Id> SqliteRegister::insertVersion(const NewVersion& v, const std::string&
     return r;
 }
 
-Result<Id> SqliteRegister::record(const NewVersion& given) {
+Result<Id> SqliteRegister::record(const NewVersion& given, const std::string& note) {
     Result<Id> r;
     if (!writable_) {
         r.error = refuseChange();
@@ -617,7 +617,8 @@ Result<Id> SqliteRegister::record(const NewVersion& given) {
         return r;
     }
     // A backup is flushed to the disk at its commit, so that it survives a
-    // power cut during the write that follows it. The setting is taken when
+    // power cut during the write that follows it; so is a write, whose record
+    // the next write's look for changes on site relies on. The setting is taken when
     // the transaction begins: changed inside one, it would not flush this commit.
     struct Flushed {
         sqlite3* db;
@@ -632,7 +633,8 @@ Result<Id> SqliteRegister::record(const NewVersion& given) {
         }
         Flushed(const Flushed&) = delete;
         Flushed& operator=(const Flushed&) = delete;
-    } flushed(db_, durable_ && v.kind == kind::kBackup);
+    } flushed(db_, durable_ && (v.kind == kind::kBackup || v.kind == kind::kWrite ||
+                                v.kind == kind::kWriteInterrupted));
     Transaction t(db_);
     if (!t.begun()) {
         r.error = failure("nie można zapisać wersji");
@@ -649,6 +651,8 @@ Result<Id> SqliteRegister::record(const NewVersion& given) {
         if (!r.ok())
             return r;
     }
+    if (!note.empty())
+        summary = note + (summary.empty() ? "" : "; " + summary);
     r = insertVersion(v, summary);
     if (r.ok() && !t.commit())
         r.error = failure("nie można zapisać wersji");
@@ -899,6 +903,20 @@ Result<std::optional<Version>> SqliteRegister::version(Id id) {
         r.error = failure("nie można odczytać wersji");
     }
     return r;
+}
+
+Status SqliteRegister::setWriteVerdict(Id versionId, const std::string& verdict) {
+    if (!writable_)
+        return {refuseChange()};
+    if (verdict != kind::kWriteVerified && verdict != kind::kWriteMismatch)
+        return {"nieznany rodzaj wersji „" + verdict + "”"};
+    Statement q(db_, "UPDATE versions SET kind = ? WHERE id = ? AND kind = ?");
+    q.bind(1, verdict).bind(2, versionId).bind(3, std::string(kind::kWrite));
+    if (!q.run())
+        return {failure("nie można zapisać wyniku sprawdzenia zapisu")};
+    if (sqlite3_changes(db_) != 1)
+        return {"w rejestrze nie ma zapisu bez sprawdzenia o numerze " + std::to_string(versionId)};
+    return {};
 }
 
 Status SqliteRegister::assign(Id versionId, Id installation) {

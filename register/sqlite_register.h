@@ -47,7 +47,9 @@ class SqliteRegister final : public RegisterStore {
     bool writable() const override { return writable_; }
     std::string notice() const override { return notice_; }
 
-    Result<Id> record(const NewVersion& v) override;
+    Result<Id> record(const NewVersion& v) override { return record(v, {}); }
+    Result<Id> record(const NewVersion& v, const std::string& note) override;
+    Status setWriteVerdict(Id version, const std::string& verdict) override;
     Result<std::optional<Version>> latest(Id installation) override;
 
     Result<Id> createInstallation(const std::string& name, const std::string& notes,

@@ -9,12 +9,14 @@ bool MemoryPort::open(const std::string& portName, LinkError& error) {
         error = {LinkError::Code::Busy, portName, "The port is held by another program."};
         return false;
     }
+    if (device_)
+        device_->plugIn();
     open_ = true;
     return true;
 }
 
 bool MemoryPort::write(const std::uint8_t* data, std::size_t n) {
-    if (!open_ || unplugged)
+    if (!open_ || lost())
         return false;
     sent.emplace_back(data, data + n);
     if (device_)
@@ -41,7 +43,7 @@ void MemoryPort::pullFromDevice() {
 }
 
 std::size_t MemoryPort::read(std::uint8_t* data, std::size_t max) {
-    if (!open_ || unplugged)
+    if (!open_ || lost())
         return 0;
     pullFromDevice();
     std::size_t n = 0;

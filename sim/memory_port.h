@@ -34,8 +34,11 @@ class MemoryPort : public SerialPort {
     std::vector<std::vector<std::uint8_t>> sent; // every write, in order
     std::vector<std::string> opened;             // every port name opened
     bool failOpen = false;                       // the next opens fail (busy)
-    bool unplugged = false;                      // writes fail, reads see nothing
+    bool unplugged = false;                      // the cable pulled: the port is lost
     std::size_t waiting() const override { return waiting_.size(); }
+    // Unplugged, or the attached device hung up (the next open() plugs the
+    // device in again, as a cable put back).
+    bool lost() const override { return unplugged || (device_ && device_->hungUp()); }
 
   private:
     SimulatedDevice* device_;

@@ -264,6 +264,10 @@ bool PtyDeviceServer::poll(int timeoutMs) {
             device_.powerOn(deviceMs(now));
         }
         deliverToDevice(now);
+        if (device_.hungUp()) {
+            hangUp();
+            return false;
+        }
         sendToPc(now);
     }
 
@@ -342,6 +346,21 @@ void PtyDeviceServer::slaveClosed() {
     // it closed must not find the old reply's bytes still in the queue.
     slaveOpenShared_.store(false);
     nextOpenCheck_ = clockNow() + kOpenCheckInterval;
+    if (onSlaveOpenChanged)
+        onSlaveOpenChanged(false);
+}
+
+void PtyDeviceServer::hangUp() {
+    // Closing the device end hangs the terminal up: the program's next call
+    // on its port meets the hang-up, as when a USB adapter is pulled out.
+    closeFd(master_);
+    slaveOpen_ = false;
+    slaveOpenShared_.store(false);
+    powerOnAt_.reset();
+    towardsDevice_.clear();
+    sending_.clear();
+    sent_ = 0;
+    hungUp_.store(true);
     if (onSlaveOpenChanged)
         onSlaveOpenChanged(false);
 }

@@ -63,6 +63,9 @@ class PtyDeviceServer {
     void run();
     void stop();
     bool stopped() const { return stop_.load(); }
+    // The device hung up (SimulatedFaults::hangUpAfterBlock): the terminal was
+    // closed and the loop has ended. Any thread.
+    bool hungUp() const { return hungUp_.load(); }
     // Why the loop ended by itself (waiting for events failed for good);
     // empty while it runs and after stop(). Read it on the loop thread.
     const std::string& failure() const { return failure_; }
@@ -116,6 +119,7 @@ class PtyDeviceServer {
     void slaveOpened();
     void slaveClosed();
     void flushSlaveInput();
+    void hangUp();
     void readFromPc();
     void deliverToDevice(Clock::time_point now);
     void sendToPc(Clock::time_point now);
@@ -134,6 +138,7 @@ class PtyDeviceServer {
     std::atomic<bool> stop_{false};
     std::atomic<bool> powerOnRequested_{false};
     std::atomic<bool> slaveOpenShared_{false};
+    std::atomic<bool> hungUp_{false};
     static_assert(std::atomic<bool>::is_always_lock_free, "used from signal handlers");
 
     bool slaveOpen_ = false;

@@ -12,7 +12,7 @@ using namespace frame;
 bool SimulatedFaults::any() const {
     return mode != LineMode::Normal || flipBit > 0 || dropFrame > 0 || splitFrame > 0 ||
            duplicateHandshake > 0 || wrongAckBlock > 0 || replyDelayMs > 0 ||
-           silentAfterFrames >= 0 || wrongStoredByte >= 0;
+           silentAfterFrames >= 0 || wrongStoredByte >= 0 || hangUpAfterBlock > 0;
 }
 
 SettingsImage::Bytes SimulatedDevice::erased() {
@@ -85,7 +85,7 @@ void SimulatedDevice::powerOn(std::int64_t nowMs) {
 }
 
 void SimulatedDevice::receive(const std::uint8_t* data, std::size_t n, std::int64_t nowMs) {
-    if (n == 0)
+    if (n == 0 || hungUp_)
         return;
     if (!input_.empty() && nowMs - lastByteMs_ > 100)
         input_.clear(); // the rest of that frame never came
@@ -134,6 +134,14 @@ void SimulatedDevice::parse() {
             continue;
         }
         input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(length));
+        if (hangUpDue_) {
+            hungUp_ = true;
+            input_.clear();
+            output_.clear();
+            if (onFault)
+                onFault("hung up: the cable pulled");
+            return;
+        }
         if (onFrame)
             onFrame(true, f);
         handleFrame(f);
@@ -174,6 +182,8 @@ void SimulatedDevice::handleFrame(const std::vector<std::uint8_t>& f) {
         std::vector<std::uint8_t> ack = {kStart, kWrite, block, 0};
         ack[3] = static_cast<std::uint8_t>(kWrite ^ block);
         reply(std::move(ack), true);
+        if (faults_.hangUpAfterBlock > 0 && block + 1 == faults_.hangUpAfterBlock)
+            hangUpDue_ = true;
         return;
     }
     default:

@@ -51,6 +51,12 @@ struct SimulatedFaults {
     // offset is stored with its lowest bit flipped whenever its block is
     // written (-1: none), while the write is acknowledged as sound.
     int wrongStoredByte = -1;
+    // The cable pulled in the middle of a write: once the device has
+    // acknowledged this many blocks of a write (1..7; 0: never), it hangs up
+    // at the next frame, which it neither stores nor answers. The frame that
+    // follows the acknowledgement shows that the PC has read it; a transport
+    // then closes the line (hungUp()).
+    int hangUpAfterBlock = 0;
 
     bool any() const;
 };
@@ -103,6 +109,10 @@ class SimulatedDevice {
         int handshakes = 0, readRequests = 0, writeBlocks = 0, badFrames = 0;
     };
     const Counters& counters() const { return counters_; }
+    // The device hung up (SimulatedFaults::hangUpAfterBlock): it takes in and
+    // sends nothing more until it is plugged in again.
+    bool hungUp() const { return hungUp_; }
+    void plugIn() { hungUp_ = hangUpDue_ = false; }
 
   private:
     void parse();
@@ -121,6 +131,8 @@ class SimulatedDevice {
     std::deque<Chunk> output_;
     int replies_ = 0;
     Counters counters_;
+    bool hangUpDue_ = false; // the acknowledgement that ends the line has gone out
+    bool hungUp_ = false;
 };
 
 } // namespace trellikon

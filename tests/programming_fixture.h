@@ -34,6 +34,7 @@ class AnswerWaitingPort final : public SerialPort {
         owed_ = 0;
     }
     bool valid() const override { return port.valid(); }
+    bool lost() const override { return port.lost(); }
     void flush() override { port.flush(); }
     bool write(const std::uint8_t* data, std::size_t n) override {
         const bool ok = port.write(data, n);

@@ -141,6 +141,7 @@ class CountingPort : public SerialPort {
     bool open(const std::string& name, LinkError& error) override { return port.open(name, error); }
     void close() override { port.close(); }
     bool valid() const override { return port.valid(); }
+    bool lost() const override { return port.lost(); }
     void flush() override { port.flush(); }
     bool write(const std::uint8_t* data, std::size_t n) override {
         const bool ok = port.write(data, n);

@@ -33,6 +33,7 @@ class TestCliDevice : public QObject {
     void cleanupTestCase();
     void transfers_data();
     void transfers();
+    void cablePulledDuringAWrite();
 
   private:
     QTemporaryDir dir_;
@@ -114,6 +115,44 @@ void TestCliDevice::transfers() {
         if (blocks.at(b) == 'd')
             expected.replace(b * 512, 512, before.mid(b * 512, 512));
     QCOMPARE(readFile(places[mustMatch]), expected);
+}
+
+void TestCliDevice::cablePulledDuringAWrite() {
+    // The simulator hangs up after the fifth block: the write ends with exit
+    // 3, says how far it got and how to restore the backup, the register keeps
+    // it as interrupted, and the device holds five new blocks.
+    QTemporaryDir dir;
+    const QString memory = dir.filePath("device.sbn");
+    QVERIFY(writeFile(memory, pattern(5)));
+    const QString file = dir.filePath("in.sbn");
+    QVERIFY(writeFile(file, pattern(6)));
+    QProcess sim;
+    sim.start(TRELLIKON_SIM_PATH,
+              {"--baud", "0", "--memory", memory, "--hang-up-after-block", "5"});
+    QVERIFY(sim.waitForStarted(30000));
+    while (!sim.canReadLine() && sim.waitForReadyRead(30000)) {
+    }
+    const QString pty = QString::fromUtf8(sim.readLine()).trimmed();
+    QVERIFY2(pty.startsWith('/'), qPrintable(pty));
+
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QString registerPath = dir.filePath("rejestr.sqlite");
+    env.insert("TRELLIKON_REGISTER", registerPath);
+    cli.setProcessEnvironment(env);
+    cli.start(TRELLIKON_CLI_PATH, {"write", "--fast", "--installation", "Kowalska", pty, file});
+    QVERIFY(cli.waitForFinished(60000));
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    QVERIFY2(cli.exitCode() == 3, qPrintable(err));
+    QVERIFY2(err.contains("Zapis przerwany po bloku 5 z 8: urządzenie zawiera częściowo nowe "
+                          "ustawienia. Podłącz kabel i zapisz ponownie albo przywróć kopię "
+                          "sprzed zapisu (wersja 1)."),
+             qPrintable(err));
+    QVERIFY2(err.contains("(zapis przerwany, instalacja „Kowalska”)"), qPrintable(err));
+    QVERIFY2(err.contains("trellikon-cli restore 1 " + pty), qPrintable(err));
+    QVERIFY(sim.waitForFinished(30000)); // its end of the line is gone
+    QByteArray expected = pattern(6).left(5 * 512) + pattern(5).mid(5 * 512);
+    QCOMPARE(readFile(memory), expected);
 }
 
 QTEST_GUILESS_MAIN(TestCliDevice)

@@ -33,11 +33,15 @@ namespace {
 
 class Pty {
   public:
-    Pty() {
+    // `raw` false leaves the terminal's defaults, echo and line editing on,
+    // as a real port has them before a program sets its own.
+    explicit Pty(bool raw = true) {
         master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
             return;
         slave_ = ::ptsname(master_);
+        if (!raw)
+            return;
         termios tio{};
         ::tcgetattr(master_, &tio);
         ::cfmakeraw(&tio);
@@ -132,6 +136,7 @@ class TestPosixSerialPort : public QObject {
   private Q_SLOTS:
     void initTestCase();
     void opensByPathWithLineSettings();
+    void openDiscardsWhatCameBeforeAndEchoesNothing();
     void everyByteBothWays_data();
     void everyByteBothWays();
     void readWithNothingWaitingReturnsAtOnce();
@@ -190,6 +195,41 @@ void TestPosixSerialPort::opensByPathWithLineSettings() {
     QCOMPARE(tio.c_lflag, tcflag_t(0));
     QCOMPARE(int(tio.c_cc[VMIN]), 0);
     QCOMPARE(int(tio.c_cc[VTIME]), 0);
+}
+
+// Bytes that reached the port under the terminal's defaults are not the
+// device's answer: they are gone once the port is open, and the terminal is
+// raw from then on (no echo back to the device, no line editing).
+void TestPosixSerialPort::openDiscardsWhatCameBeforeAndEchoesNothing() {
+    Pty pty(false);
+    QVERIFY(pty.ok());
+    {
+        // Opened once by someone, so that the terminal keeps what comes in.
+        const int primer = ::open(pty.slave().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(primer >= 0);
+        termios tio{};
+        QCOMPARE(::tcgetattr(primer, &tio), 0);
+        QVERIFY(tio.c_lflag & ECHO);
+        pty.send(QByteArray("\xAA\x01\x01stale\n", 9));
+        QVERIFY(waitUntilWaiting(primer, 9));
+        ::close(primer);
+    }
+    PosixSerialPort port;
+    LinkError error;
+    QVERIFY2(port.open(pty.slave(), error), error.message.c_str());
+    termios tio{};
+    QCOMPARE(::tcgetattr(pty.master(), &tio), 0);
+    QCOMPARE(tio.c_lflag & (ECHO | ICANON), tcflag_t(0));
+    QCOMPARE(port.waiting(), std::size_t(0));
+    // What comes after the open is the device's, whole.
+    pty.send(QByteArray("\xAA\x02\x03\x01", 4));
+    QElapsedTimer t;
+    t.start();
+    while (port.waiting() < 4 && t.elapsed() < 2000)
+        QTest::qSleep(1);
+    std::uint8_t buf[64];
+    QCOMPARE(port.read(buf, sizeof buf), std::size_t(4));
+    QCOMPARE(int(buf[0]), 0xAA);
 }
 
 void TestPosixSerialPort::everyByteBothWays_data() {

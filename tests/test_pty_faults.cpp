@@ -220,10 +220,13 @@ void TestPtyFaults::faultsEndInTheirDocumentedState() {
         rig.onTimer2 = nullptr;
     }
 
+    Clock::time_point pulledAt{};
     if (fault == "pulled cable") {
         rig.afterTick = [&] {
-            if (rig.link.block_no == 3)
+            if (rig.link.block_no == 3 && rig.server) {
                 rig.pullCable();
+                pulledAt = rig.now();
+            }
         };
     }
     int stage = 0;
@@ -254,18 +257,38 @@ void TestPtyFaults::faultsEndInTheirDocumentedState() {
     if (faults.any() || fault == "stale check")
         QVERIFY(injected > 0);
 
-    const bool fails = fault == "silence" || fault == "pulled cable";
+    const bool pulled = fault == "pulled cable";
+    const bool fails = fault == "silence" || pulled;
+    if (pulled) {
+        // A port that reports its device gone ends the transfer within two
+        // seconds, not at the time-out kept for a silent device.
+        QVERIFY(pulledAt != Clock::time_point{});
+        QVERIFY2(rig.now() - pulledAt <= 2s,
+                 qPrintable(QString::number((rig.now() - pulledAt) / 1ms)));
+    }
     // Where a transfer stopped: silence after three replies, the cable pulled
     // once block 3 was due. A silent device still stores the block it does
     // not acknowledge.
     const int done = 3;
     if (writing) {
         QVERIFY(!rig.link.write_progress && !rig.link.write_active);
-        QVERIFY(rig.link.connected); // a write can be tried again at once
+        // After a time-out a write can be tried again at once; a lost port
+        // needs a new connection.
+        QCOMPARE(bool(rig.link.connected), !pulled);
         QVERIFY(rig.settings.image.bytes() == image);
-        QVERIFY(rig.out.last() ==
-                (fails ? LinkOutcome::WriteTimedOut : LinkOutcome::WriteComplete));
-        if (fails) {
+        QVERIFY(rig.out.last() == (pulled  ? LinkOutcome::WriteInterrupted
+                                   : fails ? LinkOutcome::WriteTimedOut
+                                           : LinkOutcome::WriteComplete));
+        if (pulled) {
+            // The fixed text first, then the loss and what the device holds.
+            QCOMPARE(rig.out.labels[kWrite][1],
+                     QString::fromUtf8(texts::kWriteFailed) + "\n" +
+                         QString::fromUtf8(texts::kConnectionCut) + "\n" +
+                         QString::fromUtf8("Zapis przerwany po bloku 3 z 8: urządzenie zawiera "
+                                           "częściowo nowe ustawienia. Podłącz kabel i zapisz "
+                                           "ponownie albo przywróć kopię sprzed zapisu."));
+            QVERIFY(rig.device.memory() == blocksThenRest(image, done, memory));
+        } else if (fails) {
             QCOMPARE(rig.out.labels[kWrite][1], QString::fromUtf8(texts::kWriteFailed));
             const int stored = fault == "silence" ? done + 1 : done;
             QVERIFY(rig.device.memory() == blocksThenRest(image, stored, memory));
@@ -282,7 +305,9 @@ void TestPtyFaults::faultsEndInTheirDocumentedState() {
     QVERIFY(!rig.link.read_active && !rig.link.request_block);
     QVERIFY(rig.out.last() == (fails ? LinkOutcome::ReadTimedOut : LinkOutcome::ReadComplete));
     if (fails) {
-        QCOMPARE(rig.out.labels[kRead][1], QString::fromUtf8(texts::kReadFailed));
+        QCOMPARE(rig.out.labels[kRead][1],
+                 QString::fromUtf8(texts::kReadFailed) +
+                     (pulled ? "\n" + QString::fromUtf8(texts::kConnectionCut) : QString()));
         QCOMPARE(rig.out.status, QString::fromUtf8(texts::kReadFailedStatus));
         QVERIFY(rig.link.read_failed && !rig.link.connected);
         Image erased;

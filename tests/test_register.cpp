@@ -3,10 +3,13 @@
 // was, and no device write without a stored backup.
 #include "checked_write.h"
 #include "cli_commands.h"
+#include "device_link.h"
 #include "files.h"
 #include "memory_port.h"
 #include "register_file.h"
+#include "register_journal.h"
 #include "register_location.h"
+#include "session.h"
 #include "sha256.h"
 #include "simulated_device.h"
 #include "sqlite_register.h"
@@ -104,6 +107,10 @@ class TestRegister : public QObject {
     void verificationKind();
     void checkedWriteFromTheCommandLine_data();
     void checkedWriteFromTheCommandLine();
+    void interruptedWriteToldRecordedAndUndone_data();
+    void interruptedWriteToldRecordedAndUndone();
+    void writeVerdictOnlyFollowsAWrite();
+    void writeEndedDuringItsCheckIsNoChangeOnSite();
 };
 
 void TestRegister::sha256Vectors_data() {
@@ -1007,6 +1014,160 @@ void TestRegister::checkedWriteFromTheCommandLine() {
     // The register keeps what was sent, under the verdict of the check.
     if (!kinds.isEmpty())
         QCOMPARE(openAt(path)->version(history.front().id).value->bytes, sent);
+}
+
+void TestRegister::interruptedWriteToldRecordedAndUndone_data() {
+    QTest::addColumn<QString>("then"); // what the installer does with the cable back
+    QTest::newRow("restore the backup named") << "restore";
+    QTest::newRow("write again") << "write";
+}
+
+void TestRegister::interruptedWriteToldRecordedAndUndone() {
+    // A write whose port loses its device says at once how far it got, records
+    // what was sent as interrupted, exits 3 with the restore command, and
+    // neither the restore nor a new write then takes the device for changed on site.
+    QFETCH(QString, then);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("rejestr.sqlite");
+    const Bytes present = image("48600000001", {{1, "48512345678"}});
+    const Bytes wanted = image("48600000002", {{1, "48512345678"}, {2, "48512000002"}});
+    const QString file = dir.filePath("nowy.sbn");
+    QVERIFY(!saveFileAtomically(file.toStdString(), wanted.data(), wanted.size()));
+    SimulatedFaults faults;
+    faults.hangUpAfterBlock = 5;
+    SimulatedDevice device(present, faults);
+    VirtualClock clock;
+    std::int64_t fifthAckedAt = -1;
+    int blocks = 0;
+    device.onBlockWritten = [&](int) {
+        if (++blocks == 5)
+            fifthAckedAt = clock.nowMs();
+    };
+    device.powerOn();
+    MemoryPort port(&device);
+    cli::TransferOptions options;
+    options.record.mode = cli::RegisterChoice::Record;
+    options.record.path = path.toStdString();
+    options.record.installation = "Kowalska";
+    options.verify = true;
+    std::ostringstream err;
+    QCOMPARE(cli::runWrite("COM1", file.toStdString(), options, port, clock, err), 3);
+    const QString said = QString::fromStdString(err.str());
+    const QString told = QString::fromUtf8(texts::kWriteFailed) + "\n" +
+                         QString::fromUtf8(texts::kConnectionCut) + "\n" +
+                         "Zapis przerwany po bloku 5 z 8: urządzenie zawiera częściowo nowe "
+                         "ustawienia. Podłącz kabel i zapisz ponownie albo przywróć kopię sprzed "
+                         "zapisu (wersja 1).";
+    QVERIFY2(said.contains("trellikon-cli: " + told), qPrintable(said));
+    const QString command = "trellikon-cli restore --register " + path + " 1 COM1";
+    QVERIFY2(said.contains(command), qPrintable(said));
+    QVERIFY(fifthAckedAt >= 0);
+    QVERIFY2(clock.nowMs() - fifthAckedAt <= 2000, qPrintable(QString::number(clock.nowMs())));
+    Bytes mixed = wanted;
+    std::copy(present.begin() + 5 * 512, present.end(), mixed.begin() + 5 * 512);
+    QCOMPARE(device.memory(), mixed);
+    {
+        auto r = openAt(path);
+        const auto history = r->history({}).value;
+        QCOMPARE(history.size(), std::size_t{2});
+        QCOMPARE(QString::fromStdString(history[0].kind), kind::kWriteInterrupted);
+        QVERIFY2(QString::fromStdString(history[0].summary).startsWith("przerwany po bloku 5 z 8"),
+                 history[0].summary.c_str());
+        QCOMPARE(r->version(history[0].id).value->bytes, wanted);
+        QCOMPARE(QString::fromStdString(history[1].kind), kind::kBackup);
+    }
+
+    // The cable back in: what the device holds is this program's own doing.
+    device.setFaults({});
+    device.powerOn();
+    err.str({});
+    const int rc = then == "restore"
+                       ? cli::runRestore(options.record, "1", "COM1", options, port, clock, err)
+                       : cli::runWrite("COM1", file.toStdString(), options, port, clock, err);
+    QVERIFY2(rc == 0, err.str().c_str());
+    QCOMPARE(device.memory(), then == "restore" ? present : wanted);
+}
+
+void TestRegister::writeVerdictOnlyFollowsAWrite() {
+    // A write's kind takes its check's verdict once; no other version's kind changes.
+    auto r = openAt(":memory:");
+    const Bytes b = image("48600000001", {});
+    const Id write = record(*r, b, 0, {}, kind::kWrite);
+    const Id read = record(*r, b, 0);
+    QVERIFY(r->setWriteVerdict(write, kind::kWriteVerified).ok());
+    QCOMPARE(QString::fromStdString(r->version(write).value->info.kind), kind::kWriteVerified);
+    QVERIFY(!r->setWriteVerdict(write, kind::kWriteMismatch).ok());
+    QVERIFY(!r->setWriteVerdict(read, kind::kWriteVerified).ok());
+    QVERIFY(!r->setWriteVerdict(write, kind::kRead).ok());
+    QCOMPARE(QString::fromStdString(r->version(read).value->info.kind), kind::kRead);
+    QCOMPARE(QString::fromStdString(r->version(write).value->info.kind), kind::kWriteVerified);
+}
+
+void TestRegister::writeEndedDuringItsCheckIsNoChangeOnSite() {
+    // A write is in the register from its last acknowledgement: a program
+    // ended during the check read leaves it known, and the next write does
+    // not take this program's own write for a change made on site.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("rejestr.sqlite");
+    const Bytes present = image("48600000001", {{1, "48512345678"}});
+    const Bytes first = image("48600000002", {{1, "48512345678"}});
+    const Bytes second = image("48600000003", {{1, "48512345678"}});
+    Id site = 0;
+    {
+        auto r = openAt(path);
+        site = r->createInstallation("Kowalska", "", "").value;
+        record(*r, present, site);
+    }
+    SimulatedDevice device(present);
+    device.powerOn();
+    MemoryPort port(&device);
+    VirtualClock clock;
+    {
+        reg::Journal journal(
+            [&](std::string& error) -> std::unique_ptr<RegisterStore> {
+                return SqliteRegister::open(path.toStdString(), error);
+            },
+            "0.1.0");
+        journal.keep(site);
+        struct Events final : SilentObserver {
+            bool checking = false;
+            void sessionEvent(SessionEvent e) override {
+                checking = checking || e == SessionEvent::VerifyStarted;
+            }
+        } events;
+        Session session(port, events);
+        session.useStore(&journal);
+        QVERIFY(session.connect());
+        QVERIFY(
+            session.tickDriver(clock).runUntil([&] { return session.connected(); }, 60'000).done);
+        WriteSteps steps;
+        steps.verify = true;
+        session.write(first, steps);
+        QVERIFY(session.tickDriver(clock)
+                    .runUntil([&] { return session.step() == Session::Step::Deciding; }, 60'000)
+                    .done);
+        session.proceed();
+        QVERIFY(session.tickDriver(clock).runUntil([&] { return events.checking; }, 60'000).done);
+        // The program ends here, its check read under way.
+    }
+    QCOMPARE(device.memory(), first);
+    QCOMPARE(QString::fromStdString(openAt(path)->history({}).value.front().kind), kind::kWrite);
+
+    const QString file = dir.filePath("nowy.sbn");
+    QVERIFY(!saveFileAtomically(file.toStdString(), second.data(), second.size()));
+    // The next visit: the check read's reply died with the program.
+    device.discardOutput();
+    device.powerOn();
+    MemoryPort again(&device);
+    cli::TransferOptions options;
+    options.record.mode = cli::RegisterChoice::Record;
+    options.record.path = path.toStdString();
+    options.record.installation = "Kowalska";
+    options.verify = true;
+    std::ostringstream err;
+    QVERIFY2(cli::runWrite("COM1", file.toStdString(), options, again, clock, err) == 0,
+             err.str().c_str());
+    QCOMPARE(device.memory(), second);
 }
 
 QTEST_GUILESS_MAIN(TestRegister)

@@ -20,10 +20,10 @@ namespace {
 
 QString nameOf(SessionEvent e) {
     static const char* const names[] = {
-        "Connected",      "ConnectFailed",  "PortOpenFailed", "ReadComplete",  "ReadCopyComplete",
-        "ReadFailed",     "ReadRefused",    "WriteRefused",   "BackupStarted", "BackupFailed",
-        "DecisionNeeded", "WriteCancelled", "WriteComplete",  "WriteFailed",   "VerifyStarted",
-        "VerifyComplete", "VerifyFailed",   "ConnectionLost"};
+        "Connected",      "ConnectFailed",  "PortOpenFailed", "ReadComplete",    "ReadCopyComplete",
+        "ReadFailed",     "ReadRefused",    "WriteRefused",   "BackupStarted",   "BackupFailed",
+        "DecisionNeeded", "WriteCancelled", "WriteComplete",  "WriteFailed",     "VerifyStarted",
+        "VerifyComplete", "VerifyFailed",   "ConnectionLost", "WriteInterrupted"};
     return QString::fromLatin1(names[static_cast<int>(e)]);
 }
 
@@ -72,11 +72,16 @@ class Store final : public SessionStore {
         stored_ = false;
         calls << "begun";
     }
-    void writeComplete(const Bytes&, const std::string&, Check check) override {
-        calls << (check == Check::Same        ? "write checked"
-                  : check == Check::Different ? "write different"
-                                              : "write");
+    void writeComplete(const Bytes&, const std::string&) override { calls << "write"; }
+    void writeChecked(Check check) override {
+        calls << (check == Check::Same ? "checked: same" : "checked: different");
     }
+    void writeInterrupted(const Bytes& bytes, const std::string&, int blocks) override {
+        calls << QString("interrupted after %1").arg(blocks);
+        interrupted = bytes;
+    }
+    std::int64_t backupVersion() const override { return backup ? 17 : 0; }
+    std::optional<Bytes> interrupted;
 
   private:
     bool stored_ = false;
@@ -160,7 +165,11 @@ void TestSession::writeSteps_data() {
     QTest::newRow("verify: the read-back after the last acknowledgement")
         << "sound" << true << "proceed" << true
         << QStringList{"DecisionNeeded", "WriteComplete", "VerifyStarted", "VerifyComplete"}
-        << QStringList{"begun", "write checked"} << "wanted";
+        << QStringList{"begun", "write", "checked: same"} << "wanted";
+    QTest::newRow("cable pulled after block 5: told at once, recorded as interrupted")
+        << "sound" << false << "hang up after 5" << false
+        << QStringList{"BackupStarted", "ReadCopyComplete", "DecisionNeeded", "WriteInterrupted"}
+        << QStringList{"backup", "begun", "interrupted after 5"} << "5 wanted";
 }
 
 void TestSession::writeSteps() {
@@ -185,6 +194,12 @@ void TestSession::writeSteps() {
         register_.refuse = "rejestr jest uszkodzony";
     if (store == "keeps nothing")
         register_.failBackup = "dysk pełny";
+    const bool hangUp = answer.startsWith("hang up");
+    if (hangUp) {
+        SimulatedFaults faults;
+        faults.hangUpAfterBlock = answer.section(' ', -1).toInt();
+        rig.device.setFaults(faults);
+    }
 
     QVERIFY(rig.session.connect());
     QVERIFY(rig.runUntil({"Connected"}));
@@ -214,7 +229,9 @@ void TestSession::writeSteps() {
         else
             rig.session.proceed();
     }
-    rig.runUntil({"WriteCancelled", "BackupFailed", verify ? "VerifyComplete" : "WriteComplete"},
+    const std::int64_t writeBegan = rig.clock.nowMs();
+    rig.runUntil({"WriteCancelled", "BackupFailed", "WriteInterrupted",
+                  verify ? "VerifyComplete" : "WriteComplete"},
                  from);
 
     QCOMPARE(rig.out.events.mid(from), events);
@@ -222,7 +239,18 @@ void TestSession::writeSteps() {
     QCOMPARE(rig.session.step(), Session::Step::Idle);
     if (calls.contains("backup"))
         QCOMPARE(register_.blocksAtBackup, 0);
-    const Bytes& expected = holds == "present" ? present : holds == "wanted" ? wanted : other;
+    Bytes expected = holds == "present" ? present : holds == "other" ? other : wanted;
+    if (hangUp) {
+        // The first five blocks are new, the rest as before; the register has
+        // what was sent, and the session says how far it got. A write of five
+        // blocks takes five ticks; the loss is told within two seconds of it.
+        std::copy(present.begin() + 5 * 512, present.end(), expected.begin() + 5 * 512);
+        QCOMPARE(rig.session.blocksAcknowledged(), 5);
+        QCOMPARE(rig.session.backupVersion(), std::int64_t{17});
+        QVERIFY(register_.interrupted == wanted);
+        QVERIFY2(rig.clock.nowMs() - writeBegan <= 5 * 1000 + 2000,
+                 qPrintable(QString::number(rig.clock.nowMs() - writeBegan)));
+    }
     QVERIFY(rig.device.memory() == expected);
     if (holds == "present")
         QCOMPARE(rig.blocksWritten, 0);

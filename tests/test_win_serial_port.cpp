@@ -296,7 +296,8 @@ void TestWinSerialPort::lineSettingsEveryDriverTakes() {
     QCOMPARE(t.ReadTotalTimeoutConstant, DWORD(0));
     QCOMPARE(t.WriteTotalTimeoutMultiplier, DWORD(0));
     QCOMPARE(t.WriteTotalTimeoutConstant, DWORD(0));
-    QCOMPARE(fake_.calls, (QStringList{"CreateFileA", "SetupComm", "SetCommState",
+    // What the driver held from before the settings is purged right after them.
+    QCOMPARE(fake_.calls, (QStringList{"CreateFileA", "SetupComm", "SetCommState", "PurgeComm(f)",
                                        "SetCommTimeouts", "GetCommMask", "SetCommMask"}));
 }
 
@@ -546,11 +547,13 @@ void TestWinSerialPort::reopenAfterLossWaitsForTheCable() {
     fake_.waiting = 1;
     QCOMPARE(port.read(&oneByte, 1), std::size_t(0));
     QVERIFY(!port.valid());
+    QVERIFY(port.lost()); // a transfer under way ends at once
     port.waitForBackgroundWork();
     fake_.sleeps = 0;
     fake_.calls.clear();
     fake_.createFailures = 1000;
     QVERIFY(port.open("COM3", error));
+    QVERIFY(!port.lost());
     port.waitForBackgroundWork();
     QVERIFY(!port.valid());
     QVERIFY(!port.opening());

@@ -28,6 +28,19 @@ std::string plain(const std::string& s) {
     return out;
 }
 
+// A word as a POSIX shell takes it back: quoted unless it is plain.
+std::string shellWord(const std::string& s) {
+    const bool plainWord =
+        !s.empty() && s.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                          "0123456789/._-:+=") == std::string::npos;
+    if (plainWord)
+        return s;
+    std::string quoted = "'";
+    for (const char c : plain(s))
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 std::optional<reg::Id> versionId(const std::string& text) {
     if (text.empty() || text.size() > 18 ||
         text.find_first_not_of("0123456789") != std::string::npos)
@@ -129,14 +142,40 @@ int TransferRecord::tellWrite(std::ostream& err) {
     return tell(journal_->lastWrite(), journal_->lastWriteKind(), err);
 }
 
+void TransferRecord::tellInterrupted(std::int64_t version, const std::string& port,
+                                     std::ostream& err) {
+    tellWrite(err);
+    if (version <= 0)
+        return;
+    err << "Przywrócenie kopii sprzed zapisu, gdy kabel będzie znów podłączony:\n  " << kProgramName
+        << " restore"
+        << (choice_.path.empty() ? std::string() : " --register " + shellWord(choice_.path)) << ' '
+        << version << ' ' << shellWord(port) << '\n';
+}
+
 int TransferRecord::latest(std::optional<reg::Version>& into, std::ostream& err) {
     into.reset();
     if (!journal_ || installation_ == 0 || !journal_->store())
         return kExitOk;
-    auto found = journal_->store()->latest(installation_);
+    reg::RegisterStore& r = *journal_->store();
+    beforeInterrupted_.reset();
+    auto found = r.latest(installation_);
     if (!found.ok())
         return fail(err, registerFailure(found.error));
     into = std::move(found.value);
+    if (!into || into->info.kind != reg::kind::kWriteInterrupted)
+        return kExitOk;
+    // The version the interrupted write went over: its backup, or the read it relied on.
+    const auto two = r.history({reg::HistoryFilter::OfInstallation, installation_, 2});
+    if (!two.ok())
+        return fail(err, registerFailure(two.error));
+    if (two.value.size() < 2)
+        return kExitOk;
+    const auto before = r.version(two.value[1].id);
+    if (!before.ok())
+        return fail(err, registerFailure(before.error));
+    if (before.value)
+        beforeInterrupted_ = before.value->bytes;
     return kExitOk;
 }
 
@@ -167,7 +206,12 @@ int writeToDevice(const std::string& portName, const Bytes& bytes, const Transfe
     session.verifyBegins = [&err] { err << "Weryfikacja: odczyt ustawień z urządzenia\n"; };
     session.decide = [&](const std::optional<Bytes>& present, Bytes& toWrite) -> Failure {
         if (latest && present) {
-            const checked::ChangedOnSite changed = checked::changedOnSite(*latest, *present);
+            // After a write of ours cut short the device holds a mixture of
+            // two recorded versions: only changes beyond that are asked about.
+            reg::Version expected = *latest;
+            if (const auto& before = record.beforeInterrupted())
+                expected.bytes = checked::afterInterruptedWrite(latest->bytes, *before, *present);
+            const checked::ChangedOnSite changed = checked::changedOnSite(expected, *present);
             if (changed.changed()) {
                 err << checked::renderChangedOnSite(changed);
                 // Nothing is recorded either: the next attempt asks again.
@@ -190,6 +234,13 @@ int writeToDevice(const std::string& portName, const Bytes& bytes, const Transfe
     };
     const Failure written = session.write(bytes, options.verify);
     record.tellBackup(err);
+    if (session.interrupted()) {
+        // The device holds part of what was sent: the register knows it, and
+        // the installer gets the way back.
+        const int code = fail(err, written);
+        record.tellInterrupted(session.backupVersion(), portName, err);
+        return code;
+    }
     if (!written.ok() && !written.is(Failure::Code::VerifyDifferent)) {
         // Written but not seen back: recorded as a write no one checked.
         if (session.sentWhole())

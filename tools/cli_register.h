@@ -36,9 +36,16 @@ class TransferRecord {
     int tellRead(const SettingsImage::Bytes& bytes, std::ostream& err);
     void tellBackup(std::ostream& err);
     int tellWrite(std::ostream& err);
+    // After a write cut short: its record, and the command that writes the
+    // backup `version` back to the device on `port`, as the shell takes it.
+    void tellInterrupted(std::int64_t version, const std::string& port, std::ostream& err);
     // The chosen installation's latest version; none when there is no
-    // installation or it has no version yet.
+    // installation or it has no version yet. When it is a write cut short,
+    // what the device held before it comes with it (beforeInterrupted()).
     int latest(std::optional<reg::Version>& into, std::ostream& err);
+    const std::optional<SettingsImage::Bytes>& beforeInterrupted() const {
+        return beforeInterrupted_;
+    }
 
   private:
     int tell(const reg::Result<reg::Id>& stored, const char* kind, std::ostream& err);
@@ -46,6 +53,7 @@ class TransferRecord {
     RegisterChoice choice_;
     std::unique_ptr<reg::Journal> journal_;
     reg::Id installation_ = 0;
+    std::optional<SettingsImage::Bytes> beforeInterrupted_;
 };
 
 // write and restore: the backup and the look at what changed on site, the

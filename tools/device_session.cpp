@@ -94,6 +94,7 @@ void DeviceSession::sessionEvent(SessionEvent what) {
     case SessionEvent::ReadFailed:
     case SessionEvent::WriteComplete:
     case SessionEvent::WriteFailed:
+    case SessionEvent::WriteInterrupted:
     case SessionEvent::VerifyComplete:
         transfer_ = Transfer::None;
         break;
@@ -283,7 +284,8 @@ Failure DeviceSession::write(const SettingsImage::Bytes& bytes, bool verifyAfter
     // The backup is committed at proceed: without it nothing was sent.
     if (!events_.empty() && events_.back() == SessionEvent::BackupFailed)
         return notKept();
-    w = runUntil({SessionEvent::WriteComplete, SessionEvent::WriteFailed});
+    w = runUntil(
+        {SessionEvent::WriteComplete, SessionEvent::WriteFailed, SessionEvent::WriteInterrupted});
     // The read-back may have begun in the same turn as the last acknowledgement.
     if (w != Wait::Done || !sentWhole())
         return linkFailure(w, writeLabel_);

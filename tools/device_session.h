@@ -84,6 +84,14 @@ class DeviceSession final : private SessionObserver {
     }
     // Why the backup step refused the last write.
     const std::string& backupError() const { return session_.backupError(); }
+    // The last write ended because the port lost its device; then the blocks
+    // the device acknowledged, and the register's copy of what it held before.
+    bool interrupted() const {
+        return std::find(events_.begin(), events_.end(), SessionEvent::WriteInterrupted) !=
+               events_.end();
+    }
+    int blocksAcknowledged() const { return session_.blocksAcknowledged(); }
+    std::int64_t backupVersion() const { return session_.backupVersion(); }
 
   private:
     enum class Wait { Done, Lost, Stalled };
@@ -104,6 +112,7 @@ class DeviceSession final : private SessionObserver {
             return port_.write(data, n);
         }
         std::size_t read(std::uint8_t* data, std::size_t max) override;
+        bool lost() const override { return port_.lost(); }
         // Takes in what has arrived; returns how many bytes wait for the link.
         std::size_t gather();
 

@@ -57,6 +57,11 @@ Options:
   --wrong-byte OFFSET    the memory byte at OFFSET (0..4095) is stored with its
                          lowest bit flipped whenever its block is written; the
                          write is acknowledged all the same
+  --hang-up-after-block N
+                         the cable pulled during a write: after acknowledging
+                         N blocks (1..7) the device closes its end of the
+                         terminal at the program's next frame, and the
+                         simulator ends (0: never, the default)
   --dup-handshake P      probability that the handshake is sent twice
   --wrong-ack P          probability that an acknowledgement names an earlier
                          block
@@ -156,6 +161,7 @@ std::optional<int> parseArguments(int argc, char** argv, Options& o) {
         {{"--power-on-delay"}, true, whole(o.server.powerOnDelayMs, 3'600'000)},
         {{"--silent-after"}, true, whole(o.faults.silentAfterFrames, 3'600'000)},
         {{"--wrong-byte"}, true, whole(o.faults.wrongStoredByte, 4095)},
+        {{"--hang-up-after-block"}, true, whole(o.faults.hangUpAfterBlock, 7)},
         {{"--seed"},
          true,
          [&o](const std::string& v) -> Refusal {
@@ -374,6 +380,9 @@ int main(int argc, char** argv) {
 
     server.run();
     g_server.store(nullptr);
+    if (server.hungUp())
+        std::fprintf(stderr, "trellikon-sim: hung up after block %d of a write\n",
+                     o.faults.hangUpAfterBlock);
     if (!server.failure().empty()) {
         std::fprintf(stderr, "trellikon-sim: %s\n", server.failure().c_str());
         return 1;

@@ -74,6 +74,15 @@ Id record(RegisterStore& r, const Bytes& b, Id installation, const std::string& 
     return id.value;
 }
 
+// A visit to the installation "Kowalska", recorded in the register at `path`.
+cli::TransferOptions visitOfKowalska(const QString& path) {
+    cli::TransferOptions options;
+    options.record.mode = cli::RegisterChoice::Record;
+    options.record.path = path.toStdString();
+    options.record.installation = "Kowalska";
+    return options;
+}
+
 // Fills a disk but for about `room` bytes: written until the disk refuses,
 // then given back.
 bool fillDisk(const QString& filler, off_t room) {
@@ -1009,10 +1018,7 @@ void TestRegister::checkedWriteFromTheCommandLine() {
     device.powerOn();
     MemoryPort port(&device);
     VirtualClock clock;
-    cli::TransferOptions options;
-    options.record.mode = cli::RegisterChoice::Record;
-    options.record.path = path.toStdString();
-    options.record.installation = "Kowalska";
+    cli::TransferOptions options = visitOfKowalska(path);
     std::ostringstream err;
     QCOMPARE(
         cli::runRead("COM1", dir.filePath("odczyt.sbn").toStdString(), options, port, clock, err),
@@ -1093,10 +1099,7 @@ void TestRegister::backupOnAFullDiskIsNotAnnounced() {
     device.powerOn();
     MemoryPort port(&device);
     VirtualClock clock;
-    cli::TransferOptions options;
-    options.record.mode = cli::RegisterChoice::Record;
-    options.record.path = path.toStdString();
-    options.record.installation = "Kowalska";
+    cli::TransferOptions options = visitOfKowalska(path);
     std::ostringstream err;
     QCOMPARE(
         cli::runRead("COM1", dir.filePath("odczyt.sbn").toStdString(), options, port, clock, err),

@@ -2,6 +2,7 @@
 
 #include "files.h"
 #include "outside_text.h"
+#include "register_file.h"
 #include "settings_comparison_window.h"
 #include "settings_sheet.h"
 #include "template_view.h"
@@ -13,8 +14,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QVBoxLayout>
-
-#include <limits>
 
 namespace reg = trellikon::reg;
 
@@ -526,8 +525,8 @@ void RegisterWindow::SaveButtonClick() {
     if (path.isEmpty())
         return;
     path = withSuffix(path, ".sbn");
-    const trellikon::Failure failure =
-        trellikon::saveFileAtomically(fileLayerPath(path), v->bytes.data(), v->bytes.size());
+    const trellikon::Failure failure = trellikon::saveFileAtomically(
+        fileLayerPath(path), v->bytes.data(), v->bytes.size(), trellikon::FileAccess::Private);
     if (!failure)
         ctx.messages->plain(this, u(kSaved));
     else
@@ -556,8 +555,8 @@ void RegisterWindow::ExportButtonClick(bool all) {
     if (failed(exported.error))
         return;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(exported.value.data());
-    const trellikon::Failure failure =
-        trellikon::saveFileAtomically(fileLayerPath(path), bytes, exported.value.size());
+    const trellikon::Failure failure = trellikon::saveFileAtomically(
+        fileLayerPath(path), bytes, exported.value.size(), trellikon::FileAccess::Private);
     if (!failure)
         ctx.messages->plain(this, u("Wyeksportowano do pliku „%1”.").arg(outside::line(path)));
     else
@@ -570,17 +569,14 @@ void RegisterWindow::ImportButtonClick() {
     const QString path = ctx.files->openFileName(this, u("rejestr (*.rejestr)"));
     if (path.isEmpty())
         return;
-    const trellikon::FileRead file =
-        trellikon::readRegularFile(fileLayerPath(path), std::numeric_limits<std::uint32_t>::max());
-    if (!file.ok() || file.fileSize > file.bytes.size()) {
+    // Read as it goes, never held whole: the size and the header first.
+    reg::ExportFile file;
+    if (const trellikon::Failure f = file.open(fileLayerPath(path))) {
         ctx.messages->error(this, u("Odczyt pliku nie może być przeprowadzony"),
-                            path + QStringLiteral(": ") +
-                                (file.ok() ? u("plik jest za duży") : u(file.failure.message)));
+                            path + QStringLiteral(": ") + u(f.message));
         return;
     }
-    const std::string_view content(reinterpret_cast<const char*>(file.bytes.data()),
-                                   file.bytes.size());
-    const auto report = store_->importData(content);
+    const auto report = store_->importFrom(file);
     if (!report.ok()) {
         ctx.messages->error(this, u("Plik „%1” odrzucony: %2. Rejestr nie został zmieniony.")
                                       .arg(outside::line(path), u(report.error)));

@@ -355,7 +355,7 @@ std::string writeSheet(const std::string& path, const inspector::Inspection& in,
     if (!pdf.contains("/FontFile"))
         return kNoFont;
     return saveFileAtomically(path, reinterpret_cast<const std::uint8_t*>(pdf.constData()),
-                              static_cast<std::size_t>(pdf.size()))
+                              static_cast<std::size_t>(pdf.size()), FileAccess::Private)
         .message;
 }
 

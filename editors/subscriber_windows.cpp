@@ -284,7 +284,8 @@ void TForm12::exportClick() {
     int count = 0;
     const std::string text = trellikon::csv::exportSubscribers(ctx.settings->subscribers, &count);
     const trellikon::Failure failure = trellikon::saveFileAtomically(
-        fileLayerPath(path), reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+        fileLayerPath(path), reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
+        trellikon::FileAccess::Private);
     if (failure)
         ctx.messages->error(this, u("Nie udało się zapisać pliku „%1”: %2")
                                       .arg(outside::line(QFileInfo(path).fileName()),

@@ -5,7 +5,8 @@
 // file format: files.h reads the program's formats through these.
 //
 //   readRegularFile     the start of a regular file, anything else refused unopened
-//   saveFileAtomically  a file replaced whole or left as it was
+//   FileReader          a regular file read a piece at a time, however large
+//   saveFileAtomically  a file replaced whole or left as it was, shared or private
 //   pathKind            what a name stands for: nothing, a folder, a file, other
 //   userConfigFile      where a small file of the user's own settings lives
 //
@@ -69,6 +70,43 @@ struct FileRead {
 // unreadable files fail too.
 FileRead readRegularFile(const std::string& path, std::size_t limit);
 
+// A regular file opened under readRegularFile's rules, read from the start a
+// piece at a time: for a file whose size alone may refuse it, or that is too
+// large to hold whole.
+class FileReader {
+  public:
+    FileReader() = default;
+    ~FileReader();
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    // No failure when the file is open; anything that is not a regular file
+    // is refused unopened.
+    Failure open(const std::string& path);
+    // As found on disk when opened.
+    std::uintmax_t size() const { return size_; }
+    // Up to n bytes into the buffer: how many, 0 at the end of the file, or a
+    // negative number when reading failed (failure() says why).
+    long long read(std::uint8_t* buffer, std::size_t n);
+    // Back to the first byte; false when not possible.
+    bool rewind();
+    const Failure& failure() const { return failure_; }
+
+  private:
+    void close();
+    std::intptr_t handle_ = -1; // the descriptor, or the Windows handle
+    std::uintmax_t size_ = 0;
+    Failure failure_;
+};
+
+// Who may read a file the program saves. A Private file holds residents'
+// numbers (a register export, a device's settings read out, a settings sheet,
+// a caller list): on Linux it is the user's alone (0600), whether it is new or
+// replaces one; a Shared file gets what a new file gets from the umask, or
+// keeps the permissions of the file it replaces. On Windows a file has its
+// folder's permissions either way.
+enum class FileAccess { Shared, Private };
+
 // Writes the bytes to `path` so that the file is either the complete new
 // content or left as it was: a temporary file beside it, flushed to disk, then
 // renamed over the target. A name that is not a file's (a folder, a device, a
@@ -77,7 +115,8 @@ FileRead readRegularFile(const std::string& path, std::size_t limit);
 // another program's open handle refuses is tried again for up to 1 s, then
 // refused with load_reason::kHeldElsewhere; the old file stays. Returns no
 // failure on success.
-Failure saveFileAtomically(const std::string& path, const std::uint8_t* data, std::size_t size);
+Failure saveFileAtomically(const std::string& path, const std::uint8_t* data, std::size_t size,
+                           FileAccess access = FileAccess::Shared);
 
 enum class PathKind { Missing, Directory, RegularFile, Other };
 // What the name stands for now (a link counts as what it leads to).
@@ -99,7 +138,8 @@ bool isWindowsDeviceName(std::string_view path, DeviceNameRule rule);
 std::string userConfigFile(const std::string& name);
 
 // Creates the folders a file's name leads through, as far as they are
-// missing; what fails shows when the file is saved.
+// missing, each the user's alone on Linux (0700); what fails shows when the
+// file is saved.
 void createFoldersFor(const std::string& path);
 
 } // namespace trellikon

@@ -2,14 +2,12 @@
 #include "file_system.h"
 
 #include "error_text.h"
-#include "file_read_loop.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
-#include <system_error>
 #include <unistd.h>
 
 namespace trellikon {
@@ -38,50 +36,61 @@ Failure notRegular(const struct stat& st) {
 
 } // namespace
 
-FileRead readRegularFile(const std::string& path, std::size_t limit) {
-    FileRead r;
-    auto refuse = [&r](const struct stat& st) {
-        r.failure = notRegular(st);
-        return r;
-    };
+Failure FileReader::open(const std::string& path) {
+    close();
+    size_ = 0;
+    failure_ = {};
     // The type is looked at before anything is opened: a blocking open of a
     // named pipe waits for a writer for ever, and opening a device can have
     // effects of its own (a serial port raises its modem lines).
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        r.failure = reason(errno);
-        return r;
-    }
+    if (::stat(path.c_str(), &st) != 0)
+        return failure_ = reason(errno);
     if (!S_ISREG(st.st_mode))
-        return refuse(st);
+        return failure_ = notRegular(st);
     // Non-blocking, in case the name was swapped for something else meanwhile;
     // the descriptor's own type is what counts.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        r.failure = reason(errno);
-        return r;
-    }
+    if (fd < 0)
+        return failure_ = reason(errno);
     if (::fstat(fd, &st) != 0) {
-        r.failure = reason(errno);
+        failure_ = reason(errno);
         ::close(fd);
-        return r;
+        return failure_;
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
-        return refuse(st);
+        return failure_ = notRegular(st);
     }
-    const bool whole = readUpToLimit(r, static_cast<std::uintmax_t>(st.st_size), limit,
-                                     [&](std::uint8_t* buffer, std::size_t n) -> long long {
-                                         ssize_t got;
-                                         do {
-                                             got = ::read(fd, buffer, n);
-                                         } while (got < 0 && errno == EINTR);
-                                         return got;
-                                     });
-    if (!whole)
-        r.failure = reason(errno);
-    ::close(fd);
-    return r;
+    handle_ = fd;
+    size_ = static_cast<std::uintmax_t>(st.st_size);
+    return {};
+}
+
+long long FileReader::read(std::uint8_t* buffer, std::size_t n) {
+    if (handle_ < 0)
+        return -1;
+    ssize_t got;
+    do {
+        got = ::read(static_cast<int>(handle_), buffer, n);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0)
+        failure_ = reason(errno);
+    return got;
+}
+
+bool FileReader::rewind() {
+    return handle_ >= 0 && ::lseek(static_cast<int>(handle_), 0, SEEK_SET) == 0;
+}
+
+void FileReader::close() {
+    if (handle_ >= 0)
+        ::close(static_cast<int>(handle_));
+    handle_ = -1;
+}
+
+FileReader::~FileReader() {
+    close();
 }
 
 // Only the Windows installer asks whether a program runs.
@@ -96,7 +105,8 @@ PathKind pathKind(const std::string& path) {
     return S_ISREG(st.st_mode) ? PathKind::RegularFile : PathKind::Other;
 }
 
-Failure saveFileAtomically(const std::string& path, const std::uint8_t* data, std::size_t size) {
+Failure saveFileAtomically(const std::string& path, const std::uint8_t* data, std::size_t size,
+                           FileAccess access) {
     // The rename would put a regular file in place of whatever has the name:
     // a folder fails anyway, but a device node or a pipe would be replaced
     // (or a named pipe block the writer), so only a regular file or a new
@@ -129,12 +139,15 @@ Failure saveFileAtomically(const std::string& path, const std::uint8_t* data, st
     }
     if (error.empty() && ::fsync(fd) != 0)
         error = errnoText();
-    // mkstemp creates 0600; give the file the permissions a new file would get.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    struct stat existing {};
-    ::fchmod(fd,
-             ::stat(target.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : (0666 & ~mask));
+    // mkstemp creates 0600, which a private file keeps; a shared one gets the
+    // permissions a new file would get, or those of the file it replaces.
+    if (access == FileAccess::Shared) {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        struct stat existing {};
+        ::fchmod(fd, ::stat(target.c_str(), &existing) == 0 ? (existing.st_mode & 07777)
+                                                            : (0666 & ~mask));
+    }
     if (::close(fd) != 0 && error.empty())
         error = errnoText();
     if (error.empty() && ::rename(tmp.c_str(), target.c_str()) != 0)
@@ -156,8 +169,15 @@ std::string userConfigFile(const std::string& name) {
 }
 
 void createFoldersFor(const std::string& path) {
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    // One folder at a time, each made the user's alone as it is made; the
+    // folders that were there keep what they have.
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::filesystem::path made;
+    for (const std::filesystem::path& part : folder) {
+        made /= part;
+        if (::mkdir(made.c_str(), 0700) != 0 && errno != EEXIST)
+            return;
+    }
 }
 
 } // namespace trellikon

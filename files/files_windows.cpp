@@ -18,7 +18,6 @@
 
 #include "file_system.h"
 
-#include "file_read_loop.h"
 #include "windows_text.h"
 
 #include <algorithm>
@@ -146,48 +145,61 @@ Failure replaceHeldFile(const std::wstring& tmp, const std::wstring& target) {
 
 } // namespace
 
-FileRead readRegularFile(const std::string& path, std::size_t limit) {
-    FileRead r;
+Failure FileReader::open(const std::string& path) {
+    close();
+    size_ = 0;
+    failure_ = {};
     const SystemPath name = systemPath(path);
-    if (name.failure) {
-        r.failure = name.failure;
-        return r;
-    }
+    if (name.failure)
+        return failure_ = name.failure;
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    if (!::GetFileAttributesExW(name.path.c_str(), GetFileExInfoStandard, &attributes)) {
-        r.failure = loadReason(::GetLastError());
-        return r;
-    }
-    if (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        r.failure = fileFailure(Failure::Code::FileIsDirectory);
-        return r;
-    }
+    if (!::GetFileAttributesExW(name.path.c_str(), GetFileExInfoStandard, &attributes))
+        return failure_ = loadReason(::GetLastError());
+    if (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return failure_ = fileFailure(Failure::Code::FileIsDirectory);
     HANDLE h = ::CreateFileW(name.path.c_str(), GENERIC_READ,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        r.failure = loadReason(::GetLastError());
-        return r;
-    }
+    if (h == INVALID_HANDLE_VALUE)
+        return failure_ = loadReason(::GetLastError());
     // A name can still lead to a device (a link, a name the rule above does
     // not know); only a disk file is read.
     LARGE_INTEGER size{};
     if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileSizeEx(h, &size)) {
         ::CloseHandle(h);
-        r.failure = fileFailure(Failure::Code::FileNotRegular);
-        return r;
+        return failure_ = fileFailure(Failure::Code::FileNotRegular);
     }
-    const bool whole =
-        readUpToLimit(r, static_cast<std::uintmax_t>(size.QuadPart), limit,
-                      [&](std::uint8_t* buffer, std::size_t n) -> long long {
-                          DWORD got = 0;
-                          const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 20));
-                          return ::ReadFile(h, buffer, want, &got, nullptr) ? got : -1;
-                      });
-    if (!whole)
-        r.failure = loadReason(::GetLastError());
-    ::CloseHandle(h);
-    return r;
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+    size_ = static_cast<std::uintmax_t>(size.QuadPart);
+    return {};
+}
+
+long long FileReader::read(std::uint8_t* buffer, std::size_t n) {
+    if (handle_ == -1)
+        return -1;
+    DWORD got = 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(n, 1u << 20));
+    if (!::ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, want, &got, nullptr)) {
+        failure_ = loadReason(::GetLastError());
+        return -1;
+    }
+    return got;
+}
+
+bool FileReader::rewind() {
+    LARGE_INTEGER start{};
+    return handle_ != -1 &&
+           ::SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), start, nullptr, FILE_BEGIN);
+}
+
+void FileReader::close() {
+    if (handle_ != -1)
+        ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    handle_ = -1;
+}
+
+FileReader::~FileReader() {
+    close();
 }
 
 PathKind pathKind(const std::string& path) {
@@ -209,7 +221,9 @@ void markProgramRunning() {
     (void)mark;
 }
 
-Failure saveFileAtomically(const std::string& path, const std::uint8_t* data, std::size_t size) {
+// A file gets its folder's permissions, private or not.
+Failure saveFileAtomically(const std::string& path, const std::uint8_t* data, std::size_t size,
+                           FileAccess) {
     static std::atomic<unsigned> counter{0};
     const SystemPath name = systemPath(path);
     if (name.failure)

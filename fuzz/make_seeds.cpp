@@ -4,10 +4,12 @@
 // The output is committed; run this again when a target's input format changes.
 #include "device_link.h"
 #include "random_image.h"
+#include "register_file.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -191,6 +193,25 @@ int main(int argc, char** argv) {
             .slow(63)
             .slow(63)
             .b);
+    // Register exports: installations with notes and a device number, versions
+    // of every kind, an unassigned one, Polish letters. Times in the past, so
+    // that the import takes them.
+    {
+        reg::ExportContent c;
+        c.installations.push_back({"Kowalska, Lipowa 5", "brama od podwórza\nkod 1234", ""});
+        c.installations.push_back({"Żabia Wola – świetlica", "", "48501000000"});
+        const char* kinds[] = {reg::kind::kRead,          reg::kind::kBackup,
+                               reg::kind::kWriteVerified, reg::kind::kWriteInterrupted,
+                               reg::kind::kRestore,       reg::kind::kWriteMismatch};
+        for (std::size_t k = 0; k < std::size(kinds); ++k)
+            c.versions.push_back({k % 3, "2026-0" + std::to_string(k + 1) + "-15T10:20:30.040Z",
+                                  kinds[k], "/dev/ttyUSB0", "0.1.0",
+                                  k == 0 ? "pierwsza wersja" : "2 ustawienia",
+                                  k % 2 ? valid : readImage});
+        put("fuzz_register_import", "kinds-and-owners", of(reg::encodeExport(c)));
+        reg::ExportContent empty;
+        put("fuzz_register_import", "empty-export", of(reg::encodeExport(empty)));
+    }
     put("fuzz_receive_step", "timeouts", Ops(1).slow(63).command(2).slow(63).command(3).b);
     put("fuzz_receive_step", "stray-frames",
         Ops(0)

@@ -33,6 +33,8 @@ namespace trellikon::reg {
 using Bytes = SettingsImage::Bytes;
 using Id = std::int64_t; // 0: none
 
+class ExportBytes; // register_file.h
+
 // The kinds of version, as the installer reads them.
 namespace kind {
 inline constexpr const char* kRead = "odczyt";
@@ -50,6 +52,18 @@ bool knownKind(std::string_view k);
 
 // What a version without an installation shows in place of one.
 inline constexpr const char* kUnassigned = "nieprzypisane";
+
+// The longest name, notes and device number an installation may have, in
+// bytes of UTF-8.
+inline constexpr std::size_t kLongestName = 200;
+inline constexpr std::size_t kLongestNotes = 64 * 1024;
+inline constexpr std::size_t kLongestDevicePhone = 40;
+// Why an installation cannot have this name, these notes or this device
+// number, in Polish; empty when it can. A name is one line of text, as typed
+// and as given on the command line: not blank, no blank at either end (a
+// name given with one is trimmed first), valid UTF-8, no control character.
+std::string installationProblem(std::string_view name, std::string_view notes,
+                                std::string_view devicePhone);
 
 struct Status {
     std::string error; // the reason, in Polish, when not ok
@@ -183,8 +197,11 @@ class RegisterStore {
     virtual Result<std::string> exportData(Id installation) = 0;
     // Takes in an export file: all of it or, when it is damaged or foreign,
     // nothing. Versions already present (same content and time) are skipped;
-    // installations are matched by name.
-    virtual Result<ImportReport> importData(std::string_view file) = 0;
+    // installations are matched by name. The file is read as it goes, never
+    // held whole.
+    virtual Result<ImportReport> importFrom(ExportBytes& file) = 0;
+    // The same for a file held in memory.
+    Result<ImportReport> importData(std::string_view file);
 };
 
 } // namespace trellikon::reg

@@ -68,14 +68,6 @@ std::string cleanName(const std::string& name) {
     return name.substr(first, name.find_last_not_of(" \t") - first + 1);
 }
 
-std::string checkText(const std::string& what, const std::string& s, std::size_t most) {
-    if (!validUtf8(s))
-        return what + " nie jest poprawnym tekstem UTF-8";
-    if (s.size() > most)
-        return what + " jest za długa (najwyżej " + std::to_string(most) + " bajtów)";
-    return {};
-}
-
 } // namespace
 
 class SqliteRegister::Statement {
@@ -654,8 +646,12 @@ Result<Id> SqliteRegister::record(const NewVersion& given, const std::string& no
     if (!note.empty())
         summary = note + (summary.empty() ? "" : "; " + summary);
     r = insertVersion(v, summary);
+    // A version whose commit failed (a full disk) was never stored: no id
+    // may name it.
     if (r.ok() && !t.commit())
         r.error = failure("nie można zapisać wersji");
+    if (!r.ok())
+        r.value = 0;
     return r;
 }
 
@@ -668,17 +664,8 @@ Result<Id> SqliteRegister::createInstallation(const std::string& givenName,
         return r;
     }
     const std::string name = cleanName(givenName);
-    if (name.empty()) {
-        r.error = "nazwa instalacji jest pusta";
+    if (r.error = installationProblem(name, notes, devicePhone); !r.ok())
         return r;
-    }
-    for (const std::string& e :
-         {checkText("nazwa instalacji", name, 200), checkText("notatka", notes, kLongestText),
-          checkText("numer urządzenia", devicePhone, 40)})
-        if (!e.empty()) {
-            r.error = e;
-            return r;
-        }
     Transaction t(db_);
     if (!t.begun()) {
         r.error = failure("nie można dodać instalacji");
@@ -706,13 +693,8 @@ Status SqliteRegister::updateInstallation(Id id, const std::string& givenName,
     if (!writable_)
         return {refuseChange()};
     const std::string name = cleanName(givenName);
-    if (name.empty())
-        return {"nazwa instalacji jest pusta"};
-    for (const std::string& e :
-         {checkText("nazwa instalacji", name, 200), checkText("notatka", notes, kLongestText),
-          checkText("numer urządzenia", devicePhone, 40)})
-        if (!e.empty())
-            return {e};
+    if (std::string e = installationProblem(name, notes, devicePhone); !e.empty())
+        return {e};
     Transaction t(db_);
     Statement other(db_, "SELECT id FROM installations WHERE name = ? AND id <> ?");
     if (other.bind(1, name).bind(2, id).step() == SQLITE_ROW)
@@ -1035,32 +1017,47 @@ Result<std::string> SqliteRegister::exportData(Id installation) {
     return r;
 }
 
-Result<ImportReport> SqliteRegister::importData(std::string_view file) {
+Result<ImportReport> SqliteRegister::importFrom(ExportBytes& file) {
     Result<ImportReport> r;
     if (!writable_) {
         r.error = refuseChange();
         return r;
     }
-    const Result<ExportContent> content = decodeExport(file);
-    if (!content.ok()) {
-        r.error = content.error;
+    // The whole file is read through and checked first, nothing of it kept
+    // and nothing written; only a sound file is read again and taken in, and
+    // its transaction commits only when that second reading ends sound too
+    // (the file may have changed in between).
+    if (r.error = checkExport(file); !r.ok())
+        return r;
+    if (!file.rewind()) {
+        r.error = "nie można ponownie odczytać pliku: " + file.failure();
         return r;
     }
+    ExportReader in(file);
+    if (r.error = in.header(); !r.ok())
+        return r;
     Transaction t(db_);
     if (!t.begun()) {
         r.error = failure("nie można zaimportować");
         return r;
     }
     std::vector<Id> ids;
-    for (const ExportInstallation& i : content.value.installations) {
-        Statement find(db_, "SELECT id FROM installations WHERE name = ?");
+    Statement find(db_, "SELECT id FROM installations WHERE name = ?");
+    Statement add(db_, "INSERT INTO installations (name, notes, created_at, device_phone) "
+                       "VALUES (?, ?, ?, ?)");
+    for (std::uint32_t k = 0; k < in.installations(); ++k) {
+        ExportInstallation i;
+        if (!in.next(i)) {
+            r.error = in.refusal();
+            return r;
+        }
+        find.reset();
         const int rc = find.bind(1, i.name).step();
         if (rc == SQLITE_ROW) {
             ids.push_back(find.integer(0));
             continue;
         }
-        Statement add(db_, "INSERT INTO installations (name, notes, created_at, device_phone) "
-                           "VALUES (?, ?, ?, ?)");
+        add.reset();
         add.bind(1, i.name).bind(2, i.notes).bind(3, nowUtc()).bind(4, i.devicePhone);
         if (rc != SQLITE_DONE || !add.run()) {
             r.error = failure("nie można zaimportować");
@@ -1070,7 +1067,12 @@ Result<ImportReport> SqliteRegister::importData(std::string_view file) {
         ++r.value.installationsAdded;
     }
     Statement known(db_, "SELECT id FROM versions WHERE sha256 = ? AND recorded_at = ?");
-    for (const ExportVersion& e : content.value.versions) {
+    for (std::uint32_t k = 0; k < in.versions(); ++k) {
+        ExportVersion e;
+        if (!in.next(e)) {
+            r.error = in.refusal();
+            return r;
+        }
         NewVersion v;
         v.bytes = e.bytes;
         v.kind = e.kind;
@@ -1094,6 +1096,8 @@ Result<ImportReport> SqliteRegister::importData(std::string_view file) {
         }
         ++r.value.versionsAdded;
     }
+    if (r.error = in.finish(); !r.ok())
+        return r;
     if (!t.commit())
         r.error = failure("nie można zaimportować");
     return r;

@@ -66,7 +66,7 @@ class SqliteRegister final : public RegisterStore {
     Result<std::vector<Proposal>> propose(const Bytes& bytes) override;
 
     Result<std::string> exportData(Id installation) override;
-    Result<ImportReport> importData(std::string_view file) override;
+    Result<ImportReport> importFrom(ExportBytes& file) override;
 
     // The schema version the file holds.
     int schemaVersion();

@@ -1,5 +1,6 @@
 #include "version_text.h"
 
+#include "cp1250.h"
 #include "polish_plural.h"
 #include "settings_comparison.h"
 
@@ -18,6 +19,48 @@ bool knownKind(std::string_view k) {
         if (k == known)
             return true;
     return false;
+}
+
+namespace {
+
+std::string textProblem(const std::string& what, std::string_view s, std::size_t most,
+                        const char* tooLong) {
+    if (!validUtf8(s))
+        return what + " nie jest poprawnym tekstem UTF-8";
+    if (s.size() > most)
+        return what + " jest " + tooLong + " (najwyżej " + std::to_string(most) + " bajtów)";
+    return {};
+}
+
+// C0 (NUL included), DEL and C1, which a terminal or a list would act on.
+bool hasControlCharacter(std::string_view utf8) {
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const auto b = static_cast<unsigned char>(utf8[i]);
+        if (b < 0x20 || b == 0x7F)
+            return true;
+        if (b == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) <= 0x9F)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::string installationProblem(std::string_view name, std::string_view notes,
+                                std::string_view devicePhone) {
+    if (name.find_first_not_of(" \t") == std::string_view::npos)
+        return "nazwa instalacji jest pusta";
+    if (name.front() == ' ' || name.front() == '\t' || name.back() == ' ' || name.back() == '\t')
+        return "nazwa instalacji zaczyna się albo kończy odstępem";
+    for (std::string e :
+         {textProblem("nazwa instalacji", name, kLongestName, "za długa"),
+          textProblem("notatka", notes, kLongestNotes, "za długa"),
+          textProblem("numer urządzenia", devicePhone, kLongestDevicePhone, "za długi")})
+        if (!e.empty())
+            return e;
+    if (hasControlCharacter(name))
+        return "nazwa instalacji zawiera znak sterujący";
+    return {};
 }
 
 namespace {
@@ -149,8 +192,12 @@ std::string searchedNumber(std::string_view text) {
 }
 
 std::string nowUtc() {
+    return utcTime(std::chrono::system_clock::now());
+}
+
+std::string utcTime(std::chrono::system_clock::time_point moment) {
     using namespace std::chrono;
-    const auto now = time_point_cast<milliseconds>(system_clock::now());
+    const auto now = time_point_cast<milliseconds>(moment);
     const auto day = floor<days>(now);
     const year_month_day date{day};
     const hh_mm_ss time{now - day};

@@ -5,6 +5,7 @@
 
 #include "register_store.h"
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ std::string searchedNumber(std::string_view text);
 
 // The time now, "YYYY-MM-DDTHH:MM:SS.mmmZ" (UTC).
 std::string nowUtc();
+// A moment in the same form.
+std::string utcTime(std::chrono::system_clock::time_point moment);
 // A stored time as "YYYY-MM-DD HH:MM"; anything malformed as it is, made safe.
 std::string shortTime(const std::string& timeUtc);
 // Lower case for ASCII and the Polish letters, for searching names and notes.

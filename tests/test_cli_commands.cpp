@@ -6,6 +6,7 @@
 #include "fake_usb_adapter.h"
 #include "files.h"
 #include "memory_port.h"
+#include "register_file.h"
 #include "settings_comparison.h"
 #include "simulated_device.h"
 #include "template_view.h"
@@ -21,6 +22,8 @@
 
 #include <random>
 #include <sstream>
+
+#include <sys/stat.h>
 
 using namespace trellikon;
 using Bytes = SettingsImage::Bytes;
@@ -168,6 +171,8 @@ class TestCliCommands : public QObject {
     void programExitCodes();
     void exitCodeOfEachFailure_data();
     void exitCodeOfEachFailure();
+    void personalDataFilesArePrivate_data();
+    void personalDataFilesArePrivate();
 };
 
 void TestCliCommands::erasedImageDecodesToDefaults() {
@@ -749,6 +754,27 @@ void TestCliCommands::programExitCodes_data() {
         << QStringList{"subscribers", "export", "--replace", "@a"} << 2 << "--replace";
     QTest::newRow("port that does not exist")
         << QStringList{"read", "@dir/no-such-tty", "@dir/out.sbn"} << 2 << texts::kPortOpenFailed;
+    // A register import judges the size and the header before reading on,
+    // and takes in nothing the program refuses everywhere else.
+    const QStringList import = {"register", "import", "--register", "@dir/r.sqlite"};
+    QTest::newRow("register import of a 2 GiB file: refused unread")
+        << import + QStringList{"@huge"} << 2
+        << "plik „@huge” odrzucony: plik jest za duży (2 147 483 648 bajtów): eksport rejestru "
+           "ma najwyżej 100 000 wersji i 10 000 instalacji, czyli najwyżej 1 143 480 062 bajty";
+    QTest::newRow("register import of 2 GiB of zeros")
+        << import + QStringList{"@zeros"} << 2 << "to nie jest plik eksportu";
+    QTest::newRow("register import of a blank name")
+        << import + QStringList{"@unnamed"} << 2 << "nazwa instalacji jest pusta";
+    QTest::newRow("register import of a name with leading spaces")
+        << import + QStringList{"@spaced"} << 2 << "zaczyna się albo kończy odstępem";
+    QTest::newRow("register import of a name with a NUL")
+        << import + QStringList{"@nul"} << 2 << "nazwa instalacji zawiera znak sterujący";
+    QTest::newRow("register import of a version dated 2099")
+        << import + QStringList{"@future"} << 2
+        << "wersja 1 w pliku (instalacja „Kowalska”) ma datę 2099-01-01 00:00 (UTC)";
+    QTest::newRow("register import of a sound file")
+        << import + QStringList{"@export"} << 0
+        << "Zaimportowano: 1 nowa instalacja, 1 nowa wersja";
 }
 
 void TestCliCommands::programExitCodes() {
@@ -769,6 +795,31 @@ void TestCliCommands::programExitCodes() {
         QFile f(dir.filePath(name));
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text) > 0);
     }
+    // Export files: one sound, the others with what only another program writes.
+    const auto exportFile = [&](const char* name, const std::string& installation,
+                                const std::string& time) {
+        reg::ExportContent c;
+        c.installations.push_back({installation, "", ""});
+        c.versions.push_back({1, time, reg::kind::kRead, "COM1", "0.1.0", "pierwsza wersja", {}});
+        const std::string file = reg::encodeExport(c);
+        QVERIFY(!saveFileAtomically(dir.filePath(name).toStdString(),
+                                    reinterpret_cast<const std::uint8_t*>(file.data()),
+                                    file.size()));
+    };
+    exportFile("export.rejestr", "Kowalska", "2026-01-02T03:04:05.006Z");
+    exportFile("blank.rejestr", "  ", "2026-01-02T03:04:05.006Z");
+    exportFile("spaced.rejestr", "  Kowalska", "2026-01-02T03:04:05.006Z");
+    exportFile("nul.rejestr", std::string("Kowal\0ska", 10), "2026-01-02T03:04:05.006Z");
+    exportFile("future.rejestr", "Kowalska", "2099-01-01T00:00:00.000Z");
+    // 2 GiB that take no room on the disk, one with an export's header.
+    for (const char* name : {"huge.rejestr", "zeros.rejestr"}) {
+        QFile f(dir.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        if (name[0] == 'h')
+            f.write(QByteArray(reg::kExportMagic.data(), qsizetype(reg::kExportMagic.size())) +
+                    QByteArray("\x01\0\0\0", 4));
+        QVERIFY(f.resize(qint64(2) << 30));
+    }
     QMap<QString, QString> places = {{"@a", a},
                                      {"@good", dir.filePath("good.csv")},
                                      {"@wrong", dir.filePath("wrong.csv")},
@@ -776,6 +827,13 @@ void TestCliCommands::programExitCodes() {
                                      {"@copy", dir.filePath("copy.sbn")},
                                      {"@short", dir.filePath("short.sbn")},
                                      {"@none", dir.filePath("none.sbn")},
+                                     {"@export", dir.filePath("export.rejestr")},
+                                     {"@unnamed", dir.filePath("blank.rejestr")},
+                                     {"@spaced", dir.filePath("spaced.rejestr")},
+                                     {"@nul", dir.filePath("nul.rejestr")},
+                                     {"@future", dir.filePath("future.rejestr")},
+                                     {"@huge", dir.filePath("huge.rejestr")},
+                                     {"@zeros", dir.filePath("zeros.rejestr")},
                                      {"@dir", dir.path()}};
     auto expand = [&](QString s) {
         for (auto it = places.begin(); it != places.end(); ++it)
@@ -964,6 +1022,64 @@ void TestCliCommands::exitCodeOfEachFailure() {
     std::ostringstream err;
     QCOMPARE(cli::fail(err, f), exitCode);
     QCOMPARE(err.str(), std::string("trellikon-cli: powód\n"));
+}
+
+void TestCliCommands::personalDataFilesArePrivate_data() {
+    QTest::addColumn<QStringList>("args"); // after a read into the register; none: the read
+    QTest::addColumn<QString>("written");
+    QTest::newRow("read") << QStringList{} << "@dir/odczyt.sbn";
+    QTest::newRow("version") << QStringList{"version", "--register", "@reg", "1", "@dir/w.sbn"}
+                             << "@dir/w.sbn";
+    QTest::newRow("register export")
+        << QStringList{"register", "export", "--register", "@reg", "@dir/e.rejestr"}
+        << "@dir/e.rejestr";
+    QTest::newRow("callers as CSV")
+        << QStringList{"subscribers", "export", "@dir/odczyt.sbn", "@dir/a.csv"} << "@dir/a.csv";
+    QTest::newRow("settings sheet")
+        << QStringList{"sheet", "@dir/odczyt.sbn", "@dir/k.pdf"} << "@dir/k.pdf";
+}
+
+void TestCliCommands::personalDataFilesArePrivate() {
+    // Files holding residents' numbers are the user's alone (0600), whatever
+    // the umask would let others read; so are the folders the program makes
+    // for its own files (0700).
+    QFETCH(QStringList, args);
+    QFETCH(QString, written);
+    const mode_t umaskWas = ::umask(022);
+    QTemporaryDir machine, dir;
+    addUsbAdapter(machine.path(), "ttyUSB0|0403:6001|FTDI|FT232R USB UART|A50285BI|ftdi_sio|1-1.2");
+    const QString registerPath = dir.filePath("dane/rejestr.sqlite");
+    cli::TransferOptions options;
+    options.ports.root = machine.path().toStdString();
+    options.ports.getenv = nullptr;
+    options.cableFile = dir.filePath("ustawienia/cable.txt").toStdString();
+    options.record.mode = cli::RegisterChoice::Record;
+    options.record.path = registerPath.toStdString();
+    SimulatedDevice device(randomImage(11, true));
+    device.powerOn();
+    MemoryPort port(&device);
+    VirtualClock clock;
+    std::ostringstream err;
+    QVERIFY2(cli::runRead("COM1", dir.filePath("odczyt.sbn").toStdString(), options, port, clock,
+                          err) == 0,
+             err.str().c_str());
+    const auto modeOf = [](const QString& path) {
+        struct stat st {};
+        return ::stat(path.toLocal8Bit().constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+    };
+    QCOMPARE(modeOf(dir.filePath("dane")), 0700);
+    QCOMPARE(modeOf(dir.filePath("ustawienia")), 0700);
+    for (QString& arg : args)
+        arg.replace("@dir", dir.path()).replace("@reg", registerPath);
+    written.replace("@dir", dir.path());
+    if (!args.isEmpty()) {
+        QProcess p;
+        p.start(TRELLIKON_CLI_PATH, args);
+        QVERIFY(p.waitForFinished(20000));
+        QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    }
+    QCOMPARE(modeOf(written), 0600);
+    ::umask(umaskWas);
 }
 
 QTEST_GUILESS_MAIN(TestCliCommands)

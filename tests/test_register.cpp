@@ -22,9 +22,16 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 using namespace trellikon;
 using namespace trellikon::reg;
@@ -70,6 +77,34 @@ Id record(RegisterStore& r, const Bytes& b, Id installation, const std::string& 
     return id.value;
 }
 
+// A visit to the installation "Kowalska", recorded in the register at `path`.
+cli::TransferOptions visitOfKowalska(const QString& path) {
+    cli::TransferOptions options;
+    options.record.mode = cli::RegisterChoice::Record;
+    options.record.path = path.toStdString();
+    options.record.installation = "Kowalska";
+    return options;
+}
+
+// Fills a disk but for about `room` bytes: written until the disk refuses,
+// then given back.
+bool fillDisk(const QString& filler, off_t room) {
+    const int fd = ::open(filler.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0)
+        return false;
+    const std::vector<char> zeros(64 * 1024, 0);
+    off_t written = 0;
+    for (;;) {
+        const ssize_t n = ::write(fd, zeros.data(), zeros.size());
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    const bool full = errno == ENOSPC && ::ftruncate(fd, std::max<off_t>(0, written - room)) == 0;
+    ::close(fd);
+    return full;
+}
+
 } // namespace
 
 class TestRegister : public QObject {
@@ -111,6 +146,7 @@ class TestRegister : public QObject {
     void interruptedWriteToldRecordedAndUndone();
     void writeVerdictOnlyFollowsAWrite();
     void writeEndedDuringItsCheckIsNoChangeOnSite();
+    void backupOnAFullDiskIsNotAnnounced();
 };
 
 void TestRegister::sha256Vectors_data() {
@@ -269,6 +305,9 @@ void TestRegister::importTwiceAddsNothing() {
     record(*from, image("48600000001", {{43, "48512345678"}}), site);
     record(*from, image("48600000001", {}), site, {}, kind::kBackup);
     record(*from, image("48600000003", {}), 0);
+    // A clock a few hours ahead of this computer's is no reason to refuse.
+    record(*from, image("48600000004", {}), 0,
+           utcTime(std::chrono::system_clock::now() + std::chrono::hours(23)));
     const auto file = from->exportData(0);
     QVERIFY(file.ok());
 
@@ -276,13 +315,13 @@ void TestRegister::importTwiceAddsNothing() {
     const auto first = to->importData(file.value);
     QVERIFY2(first.ok(), first.error.c_str());
     QCOMPARE(first.value.installationsAdded, 1);
-    QCOMPARE(first.value.versionsAdded, 3);
+    QCOMPARE(first.value.versionsAdded, 4);
     const auto second = to->importData(file.value);
     QVERIFY(second.ok());
     QCOMPARE(second.value.installationsAdded, 0);
     QCOMPARE(second.value.versionsAdded, 0);
-    QCOMPARE(second.value.versionsKnown, 3);
-    QCOMPARE(to->history({}).value.size(), std::size_t{3});
+    QCOMPARE(second.value.versionsKnown, 4);
+    QCOMPARE(to->history({}).value.size(), std::size_t{4});
     const auto back = from->importData(to->exportData(0).value);
     QCOMPARE(back.value.versionsAdded, 0);
     // What arrived is what left, and is found as it was.
@@ -305,6 +344,26 @@ void TestRegister::refusedImportChangesNothing_data() {
                                     << "format 2";
     QTest::newRow("a version of an unknown kind, checksum mended") << "kind"
                                                                    << "wersja 1";
+    // What the program refuses everywhere else, in a file whose checksums hold.
+    QTest::newRow("a version dated more than a day ahead")
+        << "future"
+        << "wersja 1 w pliku (instalacja „Kowalska”) ma datę 2099-01-01 00:00 (UTC), o ponad "
+           "dobę późniejszą niż zegar tego komputera";
+    QTest::newRow("a blank name") << "name:   "
+                                  << "instalacja 1 w pliku: nazwa instalacji jest pusta";
+    QTest::newRow("a name with leading spaces")
+        << "name:  Kowalska"
+        << "instalacja 1 w pliku: nazwa instalacji zaczyna się albo kończy";
+    QTest::newRow("a name with a NUL") << "name:Kowal\\0ska"
+                                       << "nazwa instalacji zawiera znak sterujący";
+    QTest::newRow("a name with a line end") << "name:Kowal\nska"
+                                            << "nazwa instalacji zawiera znak sterujący";
+    QTest::newRow("a 64 kB name") << "long name"
+                                  << "nazwa instalacji jest za długa (najwyżej 200 bajtów)";
+    QTest::newRow("more versions than an export holds")
+        << "count"
+        << "plik podaje więcej wersji (100 001) albo instalacji (1), niż może mieć eksport "
+           "rejestru: najwyżej 100 000 wersji i 10 000 instalacji";
 }
 
 void TestRegister::refusedImportChangesNothing() {
@@ -332,6 +391,20 @@ void TestRegister::refusedImportChangesNothing() {
         file.resize(file.size() - 32);
         const Digest d = sha256(reinterpret_cast<const std::uint8_t*>(file.data()), file.size());
         file.append(reinterpret_cast<const char*>(d.data()), d.size());
+    } else if (damage == "count") {
+        file[kExportMagic.size() + 8] = char(0xA1); // 100 001 = 0x186A1
+        file[kExportMagic.size() + 9] = char(0x86);
+        file[kExportMagic.size() + 10] = 0x01;
+    } else {
+        // Written as the program writes a file, with what it never writes.
+        ExportContent c = decodeExport(file).value;
+        if (damage == "future")
+            c.versions.at(0).timeUtc = "2099-01-01T00:00:00.000Z";
+        else if (damage == "long name")
+            c.installations.at(0).name = std::string(64 * 1024, 'K');
+        else
+            c.installations.at(0).name = damage.mid(5).replace("\\0", QChar(0)).toStdString();
+        file = encodeExport(c);
     }
     auto to = openAt(":memory:");
     record(*to, image("48600000009", {}), 0);
@@ -952,10 +1025,7 @@ void TestRegister::checkedWriteFromTheCommandLine() {
     device.powerOn();
     MemoryPort port(&device);
     VirtualClock clock;
-    cli::TransferOptions options;
-    options.record.mode = cli::RegisterChoice::Record;
-    options.record.path = path.toStdString();
-    options.record.installation = "Kowalska";
+    cli::TransferOptions options = visitOfKowalska(path);
     std::ostringstream err;
     QCOMPARE(
         cli::runRead("COM1", dir.filePath("odczyt.sbn").toStdString(), options, port, clock, err),
@@ -1168,6 +1238,56 @@ void TestRegister::writeEndedDuringItsCheckIsNoChangeOnSite() {
     QVERIFY2(cli::runWrite("COM1", file.toStdString(), options, again, clock, err) == 0,
              err.str().c_str());
     QCOMPARE(device.memory(), second);
+}
+
+void TestRegister::backupOnAFullDiskIsNotAnnounced() {
+    // The disk fills up at the backup's commit: the backup is not in the
+    // register, so no version number is told for it, and the device is not
+    // written.
+    QTemporaryDir dir;
+    const QString disk = dir.filePath("dysk");
+    QVERIFY(QDir().mkpath(disk));
+    if (::mount("tmpfs", disk.toLocal8Bit().constData(), "tmpfs", 0, "size=1m") != 0)
+        QSKIP(qPrintable("a full disk needs a small tmpfs, which this test may not mount: " +
+                         QString::fromLocal8Bit(std::strerror(errno))));
+    struct Unmount {
+        QByteArray at;
+        ~Unmount() { ::umount2(at.constData(), MNT_DETACH); }
+    } unmount{disk.toLocal8Bit()};
+    const QString path = disk + "/rejestr.sqlite";
+    // The first visit makes the register, the installation and today's copy.
+    SimulatedDevice device(image("48600000001", {{1, "48512345678"}}));
+    device.powerOn();
+    MemoryPort port(&device);
+    VirtualClock clock;
+    cli::TransferOptions options = visitOfKowalska(path);
+    std::ostringstream err;
+    QCOMPARE(
+        cli::runRead("COM1", dir.filePath("odczyt.sbn").toStdString(), options, port, clock, err),
+        0);
+    const Bytes wanted = image("48600000002", {{1, "48512345678"}});
+    const QString file = dir.filePath("nowy.sbn");
+    QVERIFY(!saveFileAtomically(file.toStdString(), wanted.data(), wanted.size()));
+
+    // Room for the register's shared memory (32 KiB) and a page of its log,
+    // not for the backup's pages.
+    QVERIFY(fillDisk(disk + "/wypelnienie", 40 * 1024));
+    const Bytes present = device.memory();
+    const int framesBefore = device.counters().writeBlocks;
+    device.powerOn();
+    err.str({});
+    const int rc = cli::runWrite("COM1", file.toStdString(), options, port, clock, err);
+    const QString said = QString::fromStdString(err.str());
+    QVERIFY2(said.contains("brak miejsca na dysku"), qPrintable(said));
+    QVERIFY2(!said.contains("Kopia zapasowa w rejestrze"), qPrintable(said));
+    QCOMPARE(rc, 2);
+    QCOMPARE(device.counters().writeBlocks, framesBefore);
+    QCOMPARE(device.memory(), present);
+    // With room again, the register holds the first visit's read alone.
+    QVERIFY(QFile::remove(disk + "/wypelnienie"));
+    const auto history = openAt(path)->history({}).value;
+    QCOMPARE(history.size(), std::size_t{1});
+    QCOMPARE(QString::fromStdString(history.front().kind), QString(kind::kRead));
 }
 
 QTEST_GUILESS_MAIN(TestRegister)

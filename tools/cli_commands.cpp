@@ -156,7 +156,7 @@ int runSubscribersExport(const std::string& path, const std::string& outPath, st
         return kExitOk;
     }
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    if (const Failure e = saveFileAtomically(outPath, bytes, text.size()))
+    if (const Failure e = saveFileAtomically(outPath, bytes, text.size(), FileAccess::Private))
         return fail(err, concerning("nie można zapisać pliku „" + outPath + "”: ", e));
     err << "Zapisano abonentów do pliku „" << outPath << "”: " << count << '\n';
     return kExitOk;
@@ -329,7 +329,8 @@ int runRead(const std::string& portName, const std::string& outPath, const Trans
     Bytes bytes{};
     if (Failure r = session.read(bytes); !r.ok())
         return fail(err, r);
-    if (const Failure e = saveFileAtomically(outPath, bytes.data(), bytes.size()))
+    if (const Failure e =
+            saveFileAtomically(outPath, bytes.data(), bytes.size(), FileAccess::Private))
         return fail(err, concerning("nie można zapisać pliku „" + outPath + "”: ", e));
     err << "Zapisano „" << outPath << "”\n";
     return record.tellRead(bytes, err);

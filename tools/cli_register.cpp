@@ -2,10 +2,10 @@
 
 #include "checked_write.h"
 #include "files.h"
+#include "register_file.h"
 #include "register_location.h"
 #include "version_text.h"
 
-#include <limits>
 #include <ostream>
 
 #ifndef TRELLIKON_VERSION
@@ -132,7 +132,8 @@ int TransferRecord::tellRead(const Bytes& bytes, std::ostream& err) {
 }
 
 void TransferRecord::tellBackup(std::ostream& err) {
-    if (journal_ && journal_->lastBackup().value != 0)
+    // Only a committed backup is told: one the disk refused is not in the register.
+    if (journal_ && journal_->lastBackup().ok() && journal_->lastBackup().value != 0)
         err << "Kopia zapasowa w rejestrze: wersja " << journal_->lastBackup().value << '\n';
 }
 
@@ -340,7 +341,8 @@ int runVersion(const RegisterChoice& choice, const std::string& id, const std::s
     const auto v = recordedVersion(*r, id, err);
     if (!v)
         return kExitUsage;
-    if (const Failure e = saveFileAtomically(outPath, v->bytes.data(), v->bytes.size()))
+    if (const Failure e =
+            saveFileAtomically(outPath, v->bytes.data(), v->bytes.size(), FileAccess::Private))
         return fail(err, concerning("nie można zapisać pliku „" + outPath + "”: ", e));
     err << "Zapisano wersję " << id << " do „" << outPath << "”\n";
     return kExitOk;
@@ -385,29 +387,34 @@ int runRegisterExport(const RegisterChoice& choice, const std::string& outPath,
     if (!data.ok())
         return fail(err, registerFailure(data.error));
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.value.data());
-    if (const Failure e = saveFileAtomically(outPath, bytes, data.value.size()))
+    if (const Failure e =
+            saveFileAtomically(outPath, bytes, data.value.size(), FileAccess::Private))
         return fail(err, concerning("nie można zapisać pliku „" + outPath + "”: ", e));
     err << "Wyeksportowano rejestr do „" << outPath << "”\n";
     return kExitOk;
 }
 
 int runRegisterImport(const RegisterChoice& choice, const std::string& inPath, std::ostream& err) {
-    const FileRead file = readRegularFile(inPath, std::numeric_limits<std::uint32_t>::max());
-    if (!file.ok())
-        return fail(err, concerning("nie można odczytać pliku „" + inPath + "”: ", file.failure));
-    if (file.fileSize > file.bytes.size())
-        return fail(err,
-                    makeFailure(Failure::Code::FileTooLarge, "plik „" + inPath + "” jest za duży"));
+    const auto refused = [&](const std::string& why) {
+        return fail(err, registerFailure("plik „" + inPath + "” odrzucony: " + why +
+                                         "; rejestr nie został zmieniony"));
+    };
+    // The header and the size first: a foreign or oversized file is refused
+    // before the register is opened and before the rest of it is read.
+    reg::ExportFile file;
+    if (const Failure f = file.open(inPath))
+        return fail(err, concerning("nie można odczytać pliku „" + inPath + "”: ", f));
+    if (const std::string e = reg::ExportReader(file).header(); !e.empty())
+        return refused(e);
+    if (!file.rewind())
+        return refused("nie można ponownie odczytać pliku: " + file.failure());
     int code = kExitOk;
     const auto r = openRegister(choice, true, err, code);
     if (!r)
         return code;
-    const std::string_view content(reinterpret_cast<const char*>(file.bytes.data()),
-                                   file.bytes.size());
-    const auto report = r->importData(content);
+    const auto report = r->importFrom(file);
     if (!report.ok())
-        return fail(err, registerFailure("plik „" + inPath + "” odrzucony: " + report.error +
-                                         "; rejestr nie został zmieniony"));
+        return refused(report.error);
     const reg::ImportReport& n = report.value;
     err << "Zaimportowano: "
         << reg::countOf(n.installationsAdded, "nowa instalacja", "nowe instalacje",

@@ -390,6 +390,18 @@ const std::vector<opt::Command>& commands() {
          [](const opt::Call& c) {
              return runRegisterImport(registerChoice(c), c.argument(0), std::cerr);
          }},
+        {"register new",
+         {},
+         {"--register"},
+         0,
+         {},
+         "Tworzy nowy, pusty rejestr tam, gdzie pliku rejestru nie ma albo\n"
+         "jest pusty (0 bajtów). Bez tego polecenia program nie zastępuje\n"
+         "nowym rejestrem pustego pliku ani brakującego pliku, obok którego\n"
+         "są dzienne kopie (PLIK.kopia-RRRR-MM-DD): podaje najnowszą kopię\n"
+         "do przywrócenia. Nowy rejestr ma własne kopie, które z czasem\n"
+         "zastępują kopie poprzedniego: przenieś je wcześniej w inne miejsce.",
+         [](const opt::Call& c) { return runRegisterNew(registerChoice(c), std::cerr); }},
         {"ports",
          {},
          {},

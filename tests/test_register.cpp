@@ -14,6 +14,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -1074,6 +1076,11 @@ void TestRegister::registerInTrouble() {
         QVERIFY(f.getChar(&c) && f.seek(at) && f.putChar(static_cast<char>(c ^ 0x20)));
     };
 
+    bool unmount = false;
+    const auto unmounted = qScopeGuard([&] {
+        if (unmount)
+            QProcess::execute("umount", {dir.path()});
+    });
     if (trouble.endsWith("log")) {
         // Three recordings left in the log of a program that never closed.
         const QString live = dir.filePath("live/rejestr.sqlite");
@@ -1119,10 +1126,17 @@ void TestRegister::registerInTrouble() {
 #ifdef Q_OS_WIN
         QSKIP("the read-only attribute of a folder does not stop writes on Windows");
 #else
-        if (::geteuid() == 0)
-            QSKIP("run as root, whom no permission stops: a read-only folder cannot be tested");
-        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
-        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+        if (::geteuid() != 0) {
+            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
+            QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+        } else if (QProcess::execute("mount", {"--bind", dir.path(), dir.path()}) != 0) {
+            QSKIP("run as root, whom no permission stops, where no read-only mount can be made");
+        } else {
+            // Root writes through any permission: the folder itself made read-only.
+            unmount = true;
+            if (QProcess::execute("mount", {"-o", "remount,ro,bind", dir.path()}) != 0)
+                QSKIP("run as root, where the folder cannot be mounted read-only");
+        }
 #endif
     }
     // SQLite's shared-memory index beside a log is no part of the register.

@@ -395,12 +395,13 @@ const std::vector<opt::Command>& commands() {
          {"--register"},
          0,
          {},
-         "Tworzy nowy, pusty rejestr tam, gdzie pliku rejestru nie ma albo\n"
-         "jest pusty (0 bajtów). Bez tego polecenia program nie zastępuje\n"
-         "nowym rejestrem pustego pliku ani brakującego pliku, obok którego\n"
-         "są dzienne kopie (PLIK.kopia-RRRR-MM-DD): podaje najnowszą kopię\n"
-         "do przywrócenia. Nowy rejestr ma własne kopie, które z czasem\n"
-         "zastępują kopie poprzedniego: przenieś je wcześniej w inne miejsce.",
+         "new: tworzy nowy, pusty rejestr tam, gdzie pliku rejestru nie ma\n"
+         "albo jest pusty (0 bajtów). Bez tego polecenia program nie\n"
+         "zastępuje nowym rejestrem pustego pliku ani brakującego pliku,\n"
+         "obok którego są dzienne kopie (PLIK.kopia-RRRR-MM-DD): podaje\n"
+         "najnowszą kopię do przywrócenia. Nowy rejestr ma własne kopie,\n"
+         "które z czasem zastępują kopie poprzedniego: przenieś je wcześniej\n"
+         "w inne miejsce.",
          [](const opt::Call& c) { return runRegisterNew(registerChoice(c), std::cerr); }},
         {"ports",
          {},

@@ -425,7 +425,8 @@ std::string newestSoundCopy(const std::string& path) {
 
 std::string restoreAdvice(const std::string& path, const std::string& copy) {
     return "Najnowsza kopia to „" + copy + "” z " + copyDay(copy) +
-           ": zamknij program, zachowaj obecny plik pod inną nazwą i skopiuj kopię na miejsce „" +
+           ": zamknij program, zachowaj obecny plik (i plik „-wal” obok, jeśli jest) pod inną "
+           "nazwą i skopiuj kopię na miejsce „" +
            path + "”.";
 }
 
@@ -497,9 +498,9 @@ std::unique_ptr<SqliteRegister> SqliteRegister::open(const std::string& path, st
         // with one, the log is part of what is looked at, by a connection that
         // will not copy it into the file.
         sqlite3* look =
-            openConnection(logPresent ? path : untouchedUri(path),
-                           SQLITE_OPEN_URI | (logPresent && !readOnlyPlace ? SQLITE_OPEN_READWRITE
-                                                                           : SQLITE_OPEN_READONLY));
+            logPresent
+                ? openConnection(path, readOnlyPlace ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE)
+                : openConnection(untouchedUri(path), SQLITE_OPEN_URI | SQLITE_OPEN_READONLY);
         if (!look) {
             error = "nie można otworzyć rejestru „" + path + "”: " + reasonOf(SQLITE_CANTOPEN);
             return nullptr;
@@ -546,12 +547,13 @@ std::unique_ptr<SqliteRegister> SqliteRegister::open(const std::string& path, st
             return nullptr;
         }
     }
-    // A read-only disk or file: listed and searched as it lies.
-    sqlite3* db =
-        openConnection(readOnlyPlace && !logPresent ? untouchedUri(path) : path,
-                       SQLITE_OPEN_URI | (readOnlyPlace ? SQLITE_OPEN_READONLY
-                                          : exists      ? SQLITE_OPEN_READWRITE
-                                                   : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE));
+    // A read-only disk or file: listed and searched as it lies. (A name is
+    // taken for a URI only where it was made one: "file:x" is a file's name.)
+    sqlite3* db = readOnlyPlace && !logPresent
+                      ? openConnection(untouchedUri(path), SQLITE_OPEN_URI | SQLITE_OPEN_READONLY)
+                      : openConnection(path, readOnlyPlace ? SQLITE_OPEN_READONLY
+                                             : exists      ? SQLITE_OPEN_READWRITE
+                                                      : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (!db) {
         error = "nie można otworzyć rejestru „" + path + "”: " + reasonOf(SQLITE_CANTOPEN);
         return nullptr;

@@ -5,8 +5,10 @@
 #include "device_link.h"
 #include "random_image.h"
 #include "register_file.h"
+#include "sqlite_register.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -112,6 +114,32 @@ struct Ops {
     }
 };
 
+// A small sound register: two installations, an unassigned read, a write.
+void registerSeed(const SettingsImage::Bytes& first, const SettingsImage::Bytes& second) {
+    const fs::path file = fs::temp_directory_path() / "make_seeds-rejestr.sqlite";
+    for (const char* end : {"", "-wal", "-shm"})
+        fs::remove(file.string() + end);
+    {
+        std::string error;
+        trellikon::reg::OpenOptions options;
+        options.dailyCopy = false;
+        const auto r = trellikon::reg::SqliteRegister::open(file.string(), error, options);
+        if (!r) {
+            std::fprintf(stderr, "make_seeds: %s\n", error.c_str());
+            std::exit(1);
+        }
+        const auto site = r->createInstallation("Kowalska", "brama", "48600000001").value;
+        r->createInstallation("Nowak", "", "");
+        r->record({first, trellikon::reg::kind::kRead, "COM1", "0.1.0", site, {}});
+        r->record({second, trellikon::reg::kind::kWrite, "COM1", "0.1.0", site, {}});
+        r->record({first, trellikon::reg::kind::kRead, "COM2", "0.1.0", 0, {}});
+    }
+    std::ifstream in(file, std::ios::binary);
+    put("fuzz_register_open", "small-register",
+        Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    fs::remove(file);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -212,6 +240,7 @@ int main(int argc, char** argv) {
         reg::ExportContent empty;
         put("fuzz_register_import", "empty-export", of(reg::encodeExport(empty)));
     }
+    registerSeed(valid, readImage);
     put("fuzz_receive_step", "timeouts", Ops(1).slow(63).command(2).slow(63).command(3).b);
     put("fuzz_receive_step", "stray-frames",
         Ops(0)

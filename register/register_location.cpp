@@ -3,6 +3,8 @@
 #include "register_location_system.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 
 namespace trellikon::reg {
@@ -34,6 +36,39 @@ std::string prepareFolder(const std::string& file) {
 bool fileExists(const std::string& file) {
     std::error_code ec;
     return fs::exists(pathOf(file), ec);
+}
+
+bool isSymbolicLink(const std::string& file) {
+    std::error_code ec;
+    return fs::is_symlink(fs::symlink_status(pathOf(file), ec));
+}
+
+bool isOtherThanFile(const std::string& file) {
+    std::error_code ec;
+    const fs::file_status s = fs::symlink_status(pathOf(file), ec);
+    return !ec && fs::exists(s) && !fs::is_regular_file(s);
+}
+
+std::uintmax_t fileSize(const std::string& file) {
+    std::error_code ec;
+    const std::uintmax_t size = fs::file_size(pathOf(file), ec);
+    return ec ? 0 : size;
+}
+
+bool readWholeFile(const std::string& file, std::string& out) {
+    out.clear();
+    std::ifstream in(pathOf(file), std::ios::binary);
+    if (!in)
+        return false;
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+bool writablePlace(const std::string& file) {
+    fs::path folder = pathOf(file).parent_path();
+    if (folder.empty())
+        folder = ".";
+    return mayWrite(folder) && (!fileExists(file) || mayWrite(pathOf(file)));
 }
 
 std::string copyName(const std::string& file, const std::string& day) {

@@ -2,6 +2,7 @@
 // Where the register lives, and the files around it: the one place of the
 // register that knows the operating system.
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -23,6 +24,17 @@ std::string prepareFolder(const std::string& file);
 // On Linux: the file is the user's alone (0600).
 void keepPrivate(const std::string& file);
 bool fileExists(const std::string& file);
+// Whether the name itself is a symbolic link (not followed).
+bool isSymbolicLink(const std::string& file);
+// Whether the name is something other than a file (a folder, a device).
+bool isOtherThanFile(const std::string& file);
+// The file's size in bytes; 0 when it is missing or cannot be looked at.
+std::uintmax_t fileSize(const std::string& file);
+// The whole file; false when it cannot be read.
+bool readWholeFile(const std::string& file, std::string& out);
+// Whether this program may change the file and create files beside it (a
+// read-only disk, a read-only file or folder cannot be).
+bool writablePlace(const std::string& file);
 
 // The rotating copies of the register: "<file>.kopia-YYYY-MM-DD", newest first.
 std::vector<std::string> registerCopies(const std::string& file);

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include <unistd.h>
+
 namespace trellikon::reg {
 
 namespace fs = std::filesystem;
@@ -41,6 +43,10 @@ void keepPrivate(const std::string& file) {
     std::error_code ec;
     fs::permissions(pathOf(file), fs::perms::owner_read | fs::perms::owner_write,
                     fs::perm_options::replace, ec);
+}
+
+bool mayWrite(const fs::path& p) {
+    return ::access(p.c_str(), W_OK) == 0;
 }
 
 std::string uriPath(const std::string& file) {

@@ -24,6 +24,9 @@ std::string environment(const char* name);
 std::string userRegisterPath();
 // A folder the program just made is the user's alone where the system can say so.
 void keepFolderPrivate(const std::filesystem::path& folder);
+// Whether this user may write the file or create files in the folder (false
+// on a read-only disk too).
+bool mayWrite(const std::filesystem::path& p);
 // The file's name as a SQLite URI's path takes it ("C:\x" is "/C:/x").
 std::string uriPath(const std::string& file);
 

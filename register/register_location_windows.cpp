@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+#include <windows.h>
+
 namespace trellikon::reg {
 
 std::string environment(const char* name) {
@@ -29,6 +31,13 @@ std::string defaultRegisterText() {
 void keepFolderPrivate(const std::filesystem::path&) {}
 
 void keepPrivate(const std::string&) {}
+
+bool mayWrite(const std::filesystem::path& p) {
+    // A folder's read-only attribute says nothing about its files; a file's does.
+    const DWORD attributes = ::GetFileAttributesW(p.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           ((attributes & FILE_ATTRIBUTE_DIRECTORY) || !(attributes & FILE_ATTRIBUTE_READONLY));
+}
 
 std::string uriPath(const std::string& file) {
     std::string path;

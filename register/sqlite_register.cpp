@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <set>
 #include <tuple>
@@ -160,34 +161,43 @@ SqliteRegister::~SqliteRegister() {
     sqlite3_close_v2(db_);
 }
 
-std::string SqliteRegister::failure(const std::string& what) {
-    std::string why;
-    const int code = sqlite3_extended_errcode(db_) & 0xFF;
-    if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
-        damagedInUse();
-    switch (code) {
+namespace {
+
+// What the installer reads of a SQLite result code: never SQLite's own
+// (English) text.
+std::string reasonOf(int code) {
+    switch (code & 0xFF) {
     case SQLITE_FULL:
-        why = "brak miejsca na dysku";
-        break;
+        return "brak miejsca na dysku";
     case SQLITE_READONLY:
     case SQLITE_PERM:
-        why = "brak uprawnień do zapisu pliku";
-        break;
+        return "brak uprawnień do zapisu pliku";
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        why = "rejestr jest zajęty przez inny program";
-        break;
+        return "rejestr jest zajęty przez inny program";
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
-        why = "plik rejestru jest uszkodzony";
-        break;
+        return "plik rejestru jest uszkodzony";
     case SQLITE_IOERR:
-        why = "błąd zapisu na dysk";
-        break;
+        return "błąd odczytu lub zapisu dysku";
+    case SQLITE_CANTOPEN:
+        return "nie można otworzyć pliku (brak dostępu do pliku albo do jego katalogu)";
+    case SQLITE_NOMEM:
+        return "brak pamięci";
+    case SQLITE_NOLFS:
+        return "system plików nie obsługuje tak dużego pliku";
     default:
-        why = sqlite3_errmsg(db_);
+        return "nieoczekiwany błąd bazy danych (kod " + std::to_string(code) + ")";
     }
-    return "rejestr „" + path_ + "”: " + what + ": " + why;
+}
+
+} // namespace
+
+std::string SqliteRegister::failure(const std::string& what) {
+    const int code = sqlite3_extended_errcode(db_);
+    if ((code & 0xFF) == SQLITE_CORRUPT || (code & 0xFF) == SQLITE_NOTADB)
+        damagedInUse();
+    return "rejestr „" + path_ + "”: " + what + ": " + reasonOf(code);
 }
 
 std::string SqliteRegister::damagedVersion(Id id) {
@@ -249,21 +259,39 @@ bool walkSays(sqlite3* db, const char* sql, bool& damaged) {
     return rc == SQLITE_ROW;
 }
 
+// Every version's content against its SHA-256: what SQLite's own checks
+// cannot see (a changed byte in a page whose structure is intact).
+bool versionsSound(sqlite3* db, bool& damaged) {
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v2(db, "SELECT sha256, content FROM versions", -1, &st, nullptr);
+    if (rc == SQLITE_OK)
+        while (!damaged && (rc = sqlite3_step(st)) == SQLITE_ROW) {
+            const auto* content = static_cast<const std::uint8_t*>(sqlite3_column_blob(st, 1));
+            const auto size = static_cast<std::size_t>(sqlite3_column_bytes(st, 1));
+            const auto* want = sqlite3_column_text(st, 0);
+            damaged = !content || !want || size != Bytes{}.size() ||
+                      hex(sha256(content, size)) != reinterpret_cast<const char*>(want);
+        }
+    sqlite3_finalize(st);
+    if (!damaged && rc != SQLITE_DONE)
+        damaged = (sqlite3_errcode(db) & 0xFF) != SQLITE_BUSY;
+    return !damaged && rc == SQLITE_DONE;
+}
+
 // Whether the file may be written to; `damaged` tells a damaged file from one
-// that could not be looked at (busy). The whole file's quick check reads all
-// of it, a second for a large register: it runs once a day, before the daily
-// copy, so that a damaged file never pushes a sound copy out. Every other
-// opening checks the file's first page and schema, the installations in
-// full, and the b-tree of the versions themselves (what a read or a write
-// walks first); the rest, the search index and the versions' content, is
-// checked as it is read (SQLite's page checks, each version's SHA-256), and
-// damage found then also stops every write (SqliteRegister::failure).
+// that could not be looked at (busy). The whole file's check reads all of it
+// and compares every version with its SHA-256, a second or two for a large
+// register: it runs once a day, before the daily copy, so that a damaged file
+// never becomes a copy nor pushes a sound one out. Every other opening checks
+// the file's first page and schema, the installations in full, and the
+// b-tree of the versions themselves (what a read or a write walks first);
+// the rest, the search index and the versions' content, is checked as it is
+// read (SQLite's page checks, each version's SHA-256), and damage found then
+// also stops every write (SqliteRegister::failure).
 bool fileSound(sqlite3* db, bool whole, bool& damaged) {
     damaged = false;
     if (whole)
-        return checkSays(db, "PRAGMA quick_check", damaged);
-    // Reading the schema reads the first page; a file that is not a
-    // register, or an empty one, is told apart later (prepare()).
+        return checkSays(db, "PRAGMA quick_check", damaged) && versionsSound(db, damaged);
     std::set<std::string> tables;
     sqlite3_stmt* st = nullptr;
     int rc = sqlite3_prepare_v2(db, "SELECT name FROM sqlite_master WHERE type = 'table'", -1, &st,
@@ -285,6 +313,142 @@ bool fileSound(sqlite3* db, bool whole, bool& damaged) {
            walkSays(db, "SELECT COUNT(*) FROM versions NOT INDEXED", damaged);
 }
 
+// What a file holds, looked at without changing a byte of it.
+enum class Kind { Register, Foreign, Unreadable };
+Kind kindOf(sqlite3* db, int& code) {
+    code = SQLITE_OK;
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v2(db, "SELECT value FROM register_meta WHERE name = 'schema'", -1,
+                                &st, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_step(st);
+    int schema = 0;
+    if (rc == SQLITE_ROW) {
+        const auto* v = sqlite3_column_text(st, 0);
+        if (v && v[0] >= '1' && v[0] <= '9' && v[1] == 0)
+            schema = v[0] - '0';
+    }
+    sqlite3_finalize(st);
+    if (rc == SQLITE_ROW || rc == SQLITE_DONE)
+        return rc == SQLITE_ROW && schema >= 1 ? Kind::Register : Kind::Foreign;
+    // A table that is not there fails to prepare with a plain error; a file
+    // SQLite could not read fails with why.
+    code = sqlite3_extended_errcode(db);
+    return (code & 0xFF) == SQLITE_ERROR ? Kind::Foreign : Kind::Unreadable;
+}
+
+std::uint32_t bigEndian32(const unsigned char* p) {
+    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 |
+           std::uint32_t{p[3]};
+}
+
+// The write-ahead log's running checksum over `n` bytes (a multiple of 8),
+// its words in the byte order the log's magic number names.
+void logChecksum(const unsigned char* p, std::size_t n, bool big, std::uint32_t& s0,
+                 std::uint32_t& s1) {
+    const auto word = [big](const unsigned char* w) {
+        return big ? bigEndian32(w)
+                   : std::uint32_t{w[3]} << 24 | std::uint32_t{w[2]} << 16 |
+                         std::uint32_t{w[1]} << 8 | std::uint32_t{w[0]};
+    };
+    for (std::size_t i = 0; i + 8 <= n; i += 8) {
+        s0 += word(p + i) + s1;
+        s1 += word(p + i + 4) + s0;
+    }
+}
+
+} // namespace
+
+LogCommits logCommits(std::string_view log) {
+    // SQLite applies a log up to the first frame that does not check out (its
+    // salts, its running checksum) and drops the rest without a word, commits
+    // included. Frames of an earlier use of the log (other salts) past this
+    // use's end are not its own; a commit of this use past a bad frame is.
+    LogCommits c;
+    const auto* p = reinterpret_cast<const unsigned char*>(log.data());
+    if (log.size() < 32 || (bigEndian32(p) & ~1u) != 0x377f0682u)
+        return c;
+    const bool big = (bigEndian32(p) & 1u) != 0;
+    const std::uint32_t pageSize = bigEndian32(p + 8);
+    if (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0)
+        return c;
+    std::uint32_t s0 = 0, s1 = 0;
+    logChecksum(p, 24, big, s0, s1);
+    bool chain = s0 == bigEndian32(p + 24) && s1 == bigEndian32(p + 28);
+    const std::size_t frame = 24 + std::size_t{pageSize};
+    for (std::size_t at = 32; at + frame <= log.size(); at += frame) {
+        const unsigned char* f = p + at;
+        if (bigEndian32(f + 8) != bigEndian32(p + 16) ||
+            bigEndian32(f + 12) != bigEndian32(p + 20)) {
+            chain = false;
+            continue;
+        }
+        if (chain) {
+            logChecksum(f, 8, big, s0, s1);
+            logChecksum(f + 24, pageSize, big, s0, s1);
+            chain = bigEndian32(f) != 0 && s0 == bigEndian32(f + 16) && s1 == bigEndian32(f + 20);
+        }
+        if (bigEndian32(f + 4) != 0) {
+            ++c.present;
+            if (chain)
+                ++c.valid;
+        }
+    }
+    return c;
+}
+
+namespace {
+
+// The day of a rotating copy, "DD.MM.RRRR", from its name.
+std::string copyDay(const std::string& copy) {
+    const std::string day = copy.substr(copy.size() - 10);
+    return day.substr(8, 2) + "." + day.substr(5, 2) + "." + day.substr(0, 4);
+}
+
+// The newest copy beside the file that can be a register: every copy was made
+// from a file that had just passed the whole check, so none is named that is
+// empty or not a file of its own.
+std::string newestSoundCopy(const std::string& path) {
+    for (const std::string& c : registerCopies(path))
+        if (fileSize(c) > 0 && !isSymbolicLink(c) && !isOtherThanFile(c))
+            return c;
+    return {};
+}
+
+std::string restoreAdvice(const std::string& path, const std::string& copy) {
+    return "Najnowsza kopia to „" + copy + "” z " + copyDay(copy) +
+           ": zamknij program, zachowaj obecny plik (i plik „-wal” obok, jeśli jest) pod inną "
+           "nazwą i skopiuj kopię na miejsce „" +
+           path + "”.";
+}
+
+// Why a new register is not made at `path`, where the file is missing or
+// empty; empty when it may be: only where no register has been.
+std::string noNewRegister(const std::string& path, bool emptyFile) {
+    const std::string copy = newestSoundCopy(path);
+    if (copy.empty() && !emptyFile)
+        return {};
+    std::string why = emptyFile ? "plik rejestru „" + path +
+                                      "” jest pusty (0 bajtów): nie został zmieniony ani "
+                                      "zastąpiony nowym rejestrem. "
+                                : "rejestru „" + path +
+                                      "” nie ma, choć obok są jego dzienne kopie: nowy rejestr "
+                                      "nie został utworzony. ";
+    why += copy.empty() ? std::string("Kopii rejestru obok nie ma. ")
+                        : restoreAdvice(path, copy) + " ";
+    return why + "Nowy, pusty rejestr w tym miejscu: trellikon-cli register new.";
+}
+
+sqlite3* openConnection(const std::string& name, int flags) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(name.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
+    sqlite3_extended_result_codes(db, 1);
+    return db;
+}
+
 } // namespace
 
 std::unique_ptr<SqliteRegister> SqliteRegister::open(const std::string& path, std::string& error,
@@ -296,87 +460,144 @@ std::unique_ptr<SqliteRegister> SqliteRegister::open(const std::string& path, st
         return nullptr;
     }
     const bool memory = path == ":memory:";
-    const bool exists = !memory && fileExists(path);
-    if (!memory && !exists)
+    if (!memory && isSymbolicLink(path)) {
+        // Whatever the link points to would be changed and copied under this
+        // name: a register of someone else's, or a file that is not one.
+        error = "rejestr „" + path +
+                "” jest dowiązaniem symbolicznym: rejestru nie otwiera się przez dowiązanie; "
+                "podaj nazwę samego pliku (--register)";
+        return nullptr;
+    }
+    if (!memory && isOtherThanFile(path)) {
+        error = "„" + path + "” nie jest plikiem rejestru (to katalog albo urządzenie)";
+        return nullptr;
+    }
+    const bool exists = !memory && fileSize(path) > 0;
+    if (!memory && !exists) {
+        if (!options.createNew)
+            if (error = noNewRegister(path, fileExists(path)); !error.empty())
+                return nullptr;
         if (error = prepareFolder(path); !error.empty())
             return nullptr;
-    // Without a log beside it, the file is checked as it lies, by a
-    // connection that cannot leave anything behind (not even a log); with
-    // one, the log is part of what is checked, and this connection, which
-    // will not copy the log into the file, checks both.
-    bool checked = false;
+    }
     const bool whole = exists && (options.checkWhole || (options.dailyCopy && copyDue(path)));
-    if (exists && !fileExists(path + "-wal")) {
-        sqlite3* untouched = nullptr;
-        sqlite3_open_v2(untouchedUri(path).c_str(), &untouched,
-                        SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    const bool logPresent = exists && fileSize(path + "-wal") > 0;
+    const bool readOnlyPlace = exists && !writablePlace(path);
+    if (exists) {
+        // Nothing in the file changes before it is known to be a sound
+        // register. Without a log beside it, the file is looked at as it lies,
+        // by a connection that cannot leave anything behind (not even a log);
+        // with one, the log is part of what is looked at, by a connection that
+        // will not copy it into the file.
+        sqlite3* look =
+            logPresent
+                ? openConnection(path, readOnlyPlace ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE)
+                : openConnection(untouchedUri(path), SQLITE_OPEN_URI | SQLITE_OPEN_READONLY);
+        if (!look) {
+            error = "nie można otworzyć rejestru „" + path + "”: " + reasonOf(SQLITE_CANTOPEN);
+            return nullptr;
+        }
+        sqlite3_db_config(look, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        sqlite3_busy_timeout(look, options.busyTimeoutMs);
+        std::string lost;
+        int code = SQLITE_OK;
+        Kind kind = Kind::Register;
         bool damaged = false;
-        fileSound(untouched, whole, damaged);
-        sqlite3_close_v2(untouched);
+        // The read held while the log is read keeps another program's
+        // checkpoint from starting the log over meanwhile.
+        sqlite3_exec(look, "BEGIN", nullptr, nullptr, nullptr);
+        kind = kindOf(look, code);
+        if (logPresent && kind != Kind::Foreign) {
+            std::string log;
+            const LogCommits c = readWholeFile(path + "-wal", log) ? logCommits(log) : LogCommits{};
+            if (c.damaged()) {
+                damaged = true;
+                lost = "jego dziennik zmian („" + path + "-wal”) jest uszkodzony: z " +
+                       std::to_string(c.present) + " zapisanych w nim zmian " +
+                       std::to_string(c.present - c.valid) +
+                       " nie da się odtworzyć (każdy odczyt i zapis urządzenia to jedna "
+                       "zmiana). Plik i dziennik zostały nietknięte. ";
+            }
+        }
+        if (!damaged && kind == Kind::Register && !fileSound(look, whole, damaged) && !damaged)
+            code = sqlite3_extended_errcode(look); // busy: looked at by no one
+        if (!damaged && kind == Kind::Unreadable)
+            damaged = (code & 0xFF) == SQLITE_CORRUPT || (code & 0xFF) == SQLITE_NOTADB;
+        sqlite3_exec(look, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close_v2(look);
         if (damaged) {
             std::unique_ptr<SqliteRegister> reg(new SqliteRegister(nullptr, path));
-            reg->openDamaged();
+            reg->openDamaged(lost);
             return reg;
         }
-        checked = true;
+        if (kind == Kind::Foreign) {
+            error = "plik „" + path + "” nie jest rejestrem instalacji (nie został zmieniony)";
+            return nullptr;
+        }
+        if (kind == Kind::Unreadable || code != SQLITE_OK) {
+            error = "nie można sprawdzić rejestru „" + path + "”: " + reasonOf(code);
+            return nullptr;
+        }
     }
-    sqlite3* db = nullptr;
-    const int flags = SQLITE_OPEN_READWRITE | (exists ? 0 : SQLITE_OPEN_CREATE);
-    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
-        error = "nie można otworzyć rejestru „" + path +
-                "”: " + (db ? sqlite3_errmsg(db) : "brak pamięci");
-        sqlite3_close_v2(db);
+    // A read-only disk or file: listed and searched as it lies. (A name is
+    // taken for a URI only where it was made one: "file:x" is a file's name.)
+    sqlite3* db = readOnlyPlace && !logPresent
+                      ? openConnection(untouchedUri(path), SQLITE_OPEN_URI | SQLITE_OPEN_READONLY)
+                      : openConnection(path, readOnlyPlace ? SQLITE_OPEN_READONLY
+                                             : exists      ? SQLITE_OPEN_READWRITE
+                                                      : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (!db) {
+        error = "nie można otworzyć rejestru „" + path + "”: " + reasonOf(SQLITE_CANTOPEN);
         return nullptr;
     }
     std::unique_ptr<SqliteRegister> reg(new SqliteRegister(db, path));
     reg->checkedWhole_ = whole;
     if (!memory && !exists)
         keepPrivate(path);
-    sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, options.busyTimeoutMs);
-    // Until the file is known sound, closing must not copy its log into it.
+    // Until the file is known sound, closing must not copy its log into it;
+    // a command that only reads leaves a log it found as it was.
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-    if (exists && !checked) {
-        bool damaged = false;
-        if (!fileSound(db, whole, damaged)) {
-            if (!damaged) {
-                error = reg->failure("nie można sprawdzić pliku");
-                return nullptr;
-            }
-            reg->openDamaged();
-            return reg;
+    if (readOnlyPlace) {
+        reg->writable_ = false;
+        reg->notice_ = "rejestr „" + path +
+                       "” leży na dysku albo w pliku tylko do odczytu: można go przeglądać i "
+                       "przeszukiwać, ale nic nie zostanie w nim zapisane.";
+        if (reg->schemaVersion() < kSchemaVersion) {
+            error = "rejestru „" + path +
+                    "” ze starszej wersji programu nie da się czytać z dysku tylko do odczytu";
+            return nullptr;
         }
+        return reg;
     }
-    if (error = reg->prepare(options); !error.empty())
+    if (error = reg->prepare(options, !exists, options.readOnly && logPresent); !error.empty())
         return nullptr;
     return reg;
 }
 
-void SqliteRegister::openDamaged() {
+void SqliteRegister::openDamaged(const std::string& why) {
     // Closed without a checkpoint, then read as it lies on the disk.
     sqlite3_close_v2(db_);
     db_ = nullptr;
     sqlite3_open_v2(untouchedUri(path_).c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
                     nullptr);
     writable_ = false;
-    notice_ = damagedNotice();
+    notice_ = damagedNotice(why);
 }
 
-std::string SqliteRegister::damagedNotice() const {
-    const std::vector<std::string> copies = registerCopies(path_);
-    std::string notice = "rejestr „" + path_ +
-                         "” jest uszkodzony: otwarto go tylko do odczytu i nic nie zostanie w "
-                         "nim zapisane. ";
-    notice += copies.empty() ? "Kopii rejestru nie ma; zachowaj uszkodzony plik i podaj nowy "
-                               "plik rejestru (--register)."
-                             : "Najnowsza kopia to „" + copies.front() +
-                                   "”: zamknij program, zachowaj uszkodzony plik pod inną "
-                                   "nazwą i skopiuj kopię na jego miejsce.";
+std::string SqliteRegister::damagedNotice(const std::string& why) const {
+    const std::string copy = newestSoundCopy(path_);
+    std::string notice = "rejestr „" + path_ + "” jest uszkodzony: " + why +
+                         "Otwarto go tylko do odczytu i nic nie zostanie w nim zapisane. ";
+    notice += copy.empty() ? "Kopii rejestru nie ma; zachowaj uszkodzony plik (z plikiem "
+                             "„-wal” obok, jeśli jest) i podaj nowy plik rejestru (--register)."
+                           : restoreAdvice(path_, copy);
     return notice;
 }
 
-std::string SqliteRegister::prepare(const OpenOptions& options) {
-    sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+std::string SqliteRegister::prepare(const OpenOptions& options, bool fresh, bool keepLog) {
+    if (fresh)
+        sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     // With the log, a commit survives the program being killed; a backup is
     // also flushed to the disk at its commit (record()), so that it survives
     // a power cut during the write that follows it.
@@ -385,16 +606,10 @@ std::string SqliteRegister::prepare(const OpenOptions& options) {
                  nullptr, nullptr);
     // Deleted installations leave zeros, not residents' numbers, behind.
     sqlite3_exec(db_, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
-    sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+    if (!keepLog)
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
 
-    int tables = 0;
-    {
-        Statement q(db_, "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table'");
-        if (q.step() != SQLITE_ROW)
-            return failure("nie można odczytać pliku");
-        tables = static_cast<int>(q.integer(0));
-    }
-    if (tables == 0) {
+    if (fresh) {
         Transaction t(db_);
         if (!t.begun())
             return failure("nie można zapisać");
@@ -410,6 +625,11 @@ std::string SqliteRegister::prepare(const OpenOptions& options) {
             return failure("nie można utworzyć rejestru");
         return {};
     }
+    // A register of this program (looked at before this connection opened):
+    // its journal mode is its own, a write-ahead log (a copy put back may
+    // have lost it). A command that only reads changes nothing.
+    if (!options.readOnly)
+        sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     const int schema = schemaVersion();
     if (schema <= 0)
         return "plik „" + path_ + "” nie jest rejestrem instalacji";
@@ -533,13 +753,15 @@ bool readVersion(const auto& q, Version& v, bool withBytes) {
 
 } // namespace
 
-Result<std::optional<Version>> SqliteRegister::latestBefore(Id installation,
-                                                            const std::string& timeUtc, Id notId) {
+// The installation's newest version by recording order (its row number),
+// never by the time it carries: a time from a clock once ahead, or one
+// imported from such a computer, would otherwise stay "latest" for good.
+Result<std::optional<Version>> SqliteRegister::latestBefore(Id installation, Id before) {
     Result<std::optional<Version>> r;
     Statement q(db_, std::string("SELECT ") + kVersionColumns +
-                         "WHERE v.installation_id = ? AND v.recorded_at <= ? AND v.id <> ? "
-                         "ORDER BY v.recorded_at DESC, v.id DESC LIMIT 1");
-    q.bind(1, installation).bind(2, timeUtc).bind(3, notId);
+                         "WHERE v.installation_id = ? AND v.id < ? "
+                         "ORDER BY v.id DESC LIMIT 1");
+    q.bind(1, installation).bind(2, before == 0 ? std::numeric_limits<Id>::max() : before);
     const int rc = q.step();
     if (rc == SQLITE_ROW) {
         Version v;
@@ -555,12 +777,12 @@ Result<std::optional<Version>> SqliteRegister::latestBefore(Id installation,
 }
 
 Result<std::optional<Version>> SqliteRegister::latest(Id installation) {
-    return latestBefore(installation, "9999", 0);
+    return latestBefore(installation, 0);
 }
 
-std::string SqliteRegister::summaryFor(Id installation, const std::string& timeUtc, Id notId,
-                                       const Bytes& bytes, std::string& error) {
-    const auto previous = latestBefore(installation, timeUtc, notId);
+std::string SqliteRegister::summaryFor(Id installation, Id before, const Bytes& bytes,
+                                       std::string& error) {
+    const auto previous = latestBefore(installation, before);
     if (!previous.ok()) {
         error = previous.error;
         return {};
@@ -639,7 +861,7 @@ Result<Id> SqliteRegister::record(const NewVersion& given, const std::string& no
             r.error = "w rejestrze nie ma instalacji " + std::to_string(v.installationId);
             return r;
         }
-        summary = summaryFor(v.installationId, v.timeUtc, 0, v.bytes, r.error);
+        summary = summaryFor(v.installationId, 0, v.bytes, r.error);
         if (!r.ok())
             return r;
     }
@@ -916,8 +1138,7 @@ Status SqliteRegister::assign(Id versionId, Id installation) {
     if (exists.bind(1, installation).step() != SQLITE_ROW)
         return {"w rejestrze nie ma instalacji " + std::to_string(installation)};
     std::string error;
-    const std::string summary =
-        summaryFor(installation, v.value->info.timeUtc, versionId, v.value->bytes, error);
+    const std::string summary = summaryFor(installation, versionId, v.value->bytes, error);
     if (!error.empty())
         return {error};
     Statement q(db_, "UPDATE versions SET installation_id = ?, summary = ? WHERE id = ?");

@@ -1,17 +1,25 @@
 #pragma once
 // The register in one SQLite file (see register_store.h for what it keeps).
 //
-// Opening checks the file: in full (quick check) once a day, before a sound
-// file gets its copy (SQLite's online backup; the newest three kept), and
-// otherwise its schema, installations and the versions' b-tree, so that a
-// large register opens at once. A damaged file is opened only for reading,
-// without its write-ahead log, so that nothing of it changes; the notice then
-// names the newest rotating copy. Damage met later, in a page or in a
-// version's content, makes the register read-only in the same way.
+// Opening looks at the file before changing anything in it: that it is a
+// file of its own (not a symbolic link), that it is this program's register
+// (its schema row), that a write-ahead log left beside it can be applied
+// whole (SQLite would silently drop every commit after a damaged frame), and
+// that it is sound: in full once a day (SQLite's quick check and every
+// version's SHA-256), before the file gets its copy (SQLite's online backup;
+// the newest three kept), otherwise its schema, installations and the
+// versions' b-tree, so that a large register opens at once. A damaged file
+// is opened only for reading, without its log, so that nothing of it
+// changes; the notice then names the newest copy and its day. Damage met
+// later, in a page or in a version's content, makes the register read-only
+// in the same way. A missing or empty file where a register has been (its
+// copies beside it) is reported, never replaced by a new register unless
+// asked; a file on a read-only disk is opened for reading only.
 
 #include "register_store.h"
 
 #include <memory>
+#include <string_view>
 
 struct sqlite3;
 
@@ -32,7 +40,23 @@ struct OpenOptions {
     // Each recording on the disk before it returns. Only a bulk fill that can
     // be made again (the benchmark's) goes without.
     bool durable = true;
+    // A command that only reads: a log found beside the file is left as it
+    // is (never copied into the file nor deleted), the file's mode kept.
+    bool readOnly = false;
+    // The installer asked for a new register where the file is missing or
+    // empty; otherwise one is made only where none has been (no daily copy
+    // beside the name).
+    bool createNew = false;
 };
+
+// The commits of a write-ahead log: those SQLite would apply (up to the first
+// frame that does not check out) and those the log holds.
+struct LogCommits {
+    int present = 0;
+    int valid = 0;
+    bool damaged() const { return valid < present; }
+};
+LogCommits logCommits(std::string_view log);
 
 class SqliteRegister final : public RegisterStore {
   public:
@@ -76,23 +100,23 @@ class SqliteRegister final : public RegisterStore {
     class Transaction;
     explicit SqliteRegister(sqlite3* db, std::string path);
 
-    std::string prepare(const OpenOptions& options);
-    void openDamaged();
+    std::string prepare(const OpenOptions& options, bool fresh, bool keepLog);
+    // `why` (a sentence, or empty) says what was found damaged.
+    void openDamaged(const std::string& why = {});
     std::string migrate(int from);
     std::string makeDailyCopy();
     // The reason a statement failed; a damaged page met here stops every write.
     std::string failure(const std::string& what);
     void damagedInUse();
     std::string damagedVersion(Id id);
-    std::string damagedNotice() const;
+    std::string damagedNotice(const std::string& why = {}) const;
     std::string refuseChange() const;
 
     Result<Id> insertVersion(const NewVersion& v, const std::string& summary);
-    Result<std::optional<Version>> latestBefore(Id installation, const std::string& timeUtc,
-                                                Id notId);
+    // The newest recorded before version `before` (0: of all).
+    Result<std::optional<Version>> latestBefore(Id installation, Id before);
     Status indexNumbers(Id version, const Bytes& bytes);
-    std::string summaryFor(Id installation, const std::string& timeUtc, Id notId,
-                           const Bytes& bytes, std::string& error);
+    std::string summaryFor(Id installation, Id before, const Bytes& bytes, std::string& error);
 
     sqlite3* db_ = nullptr;
     std::string path_;

@@ -81,6 +81,8 @@ int runRestore(const RegisterChoice& reg, const std::string& id, const std::stri
                std::ostream& err);
 int runRegisterExport(const RegisterChoice& reg, const std::string& outPath,
                       const std::string& name, std::ostream& err);
+// A new, empty register where the file is missing or empty (never over a register).
+int runRegisterNew(const RegisterChoice& reg, std::ostream& err);
 int runRegisterImport(const RegisterChoice& reg, const std::string& inPath, std::ostream& err);
 
 // Changes settings of a template by key, with the editor windows' checks, and

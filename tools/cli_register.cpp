@@ -54,7 +54,9 @@ std::unique_ptr<reg::SqliteRegister> openRegister(const RegisterChoice& choice, 
                                                   std::ostream& err, int& code) {
     code = kExitOk;
     std::string error;
-    auto opened = reg::SqliteRegister::open(reg::registerPath(choice.path), error);
+    reg::OpenOptions options;
+    options.readOnly = !change;
+    auto opened = reg::SqliteRegister::open(reg::registerPath(choice.path), error, options);
     if (!opened) {
         code = fail(err, registerFailure(error));
         return nullptr;
@@ -391,6 +393,21 @@ int runRegisterExport(const RegisterChoice& choice, const std::string& outPath,
             saveFileAtomically(outPath, bytes, data.value.size(), FileAccess::Private))
         return fail(err, concerning("nie można zapisać pliku „" + outPath + "”: ", e));
     err << "Wyeksportowano rejestr do „" << outPath << "”\n";
+    return kExitOk;
+}
+
+int runRegisterNew(const RegisterChoice& choice, std::ostream& err) {
+    const std::string path = reg::registerPath(choice.path);
+    if (!path.empty() && reg::fileSize(path) > 0)
+        return fail(err, registerFailure("rejestr „" + path +
+                                         "” już istnieje: nowy rejestr powstaje tylko w miejscu "
+                                         "brakującego albo pustego pliku"));
+    std::string error;
+    reg::OpenOptions options;
+    options.createNew = true;
+    if (!reg::SqliteRegister::open(path, error, options))
+        return fail(err, registerFailure(error));
+    err << "Utworzono nowy, pusty rejestr „" << path << "”\n";
     return kExitOk;
 }
 

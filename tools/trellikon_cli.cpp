@@ -390,6 +390,19 @@ const std::vector<opt::Command>& commands() {
          [](const opt::Call& c) {
              return runRegisterImport(registerChoice(c), c.argument(0), std::cerr);
          }},
+        {"register new",
+         {},
+         {"--register"},
+         0,
+         {},
+         "new: tworzy nowy, pusty rejestr tam, gdzie pliku rejestru nie ma\n"
+         "albo jest pusty (0 bajtów). Bez tego polecenia program nie\n"
+         "zastępuje nowym rejestrem pustego pliku ani brakującego pliku,\n"
+         "obok którego są dzienne kopie (PLIK.kopia-RRRR-MM-DD): podaje\n"
+         "najnowszą kopię do przywrócenia. Nowy rejestr ma własne kopie,\n"
+         "które z czasem zastępują kopie poprzedniego: przenieś je wcześniej\n"
+         "w inne miejsce.",
+         [](const opt::Call& c) { return runRegisterNew(registerChoice(c), std::cerr); }},
         {"ports",
          {},
          {},

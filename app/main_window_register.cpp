@@ -175,7 +175,13 @@ bool TForm1::acceptChangesOnSite(QWidget* parent, const Bytes& present) {
             return true;
         latest = std::move(*found.value);
     }
-    const checked::ChangedOnSite changed = checked::changedOnSite(*latest, present);
+    // What the device holds that this write would overwrite.
+    const checked::ChangedOnSite changed = checked::changedOnSite(
+        *latest, present,
+        parts_ != checked::kAllParts
+            ? checked::merge(present,
+                             restore_ ? restore_->bytes : session_.settings().image.bytes(), parts_)
+            : (restore_ ? restore_->bytes : session_.settings().image.bytes()));
     if (!changed.changed())
         return true;
     const QString name = outside::line(QString::fromStdString(latest->info.installationName));

@@ -1,5 +1,7 @@
 #include "register_journal.h"
 
+#include <utility>
+
 namespace trellikon::reg {
 
 Journal::Journal(Opener opener, std::string programVersion)
@@ -28,11 +30,11 @@ void Journal::connected() {
 }
 
 Result<Id> Journal::add(const Bytes& bytes, const char* kind, const std::string& port,
-                        Id installation) {
+                        Id installation, std::string summary) {
     RegisterStore* r = store();
     if (!r)
         return {0, error_};
-    return r->record({bytes, kind, port, programVersion_, installation, {}});
+    return r->record({bytes, kind, port, programVersion_, installation, {}, std::move(summary)});
 }
 
 Result<Id> Journal::recordRead(const Bytes& bytes, const std::string& port) {
@@ -103,6 +105,17 @@ void Journal::writeComplete(const Bytes& bytes, const std::string& port, Check c
                                                  : kind::kWrite;
     if (!store())
         return;
+    if (const Id version = std::exchange(restoring_, 0); version != 0) {
+        // The check's verdict goes into the summary: the kind says a restore.
+        std::string summary = "przywrócono wersję " + std::to_string(version);
+        if (check != Check::Same)
+            summary += std::string(" – ") + lastWriteKind_ +
+                       (check == Check::NotChecked ? " bez sprawdzenia" : "");
+        lastWriteKind_ = kind::kRestore;
+        deviceStored_ = false;
+        lastWrite_ = add(bytes, kind::kRestore, port, installation_, std::move(summary));
+        return;
+    }
     lastWrite_ = recordWrite(bytes, port, lastWriteKind_);
 }
 

@@ -71,12 +71,16 @@ class Journal final : public SessionStore {
     const Result<Id>& lastRead() const { return lastRead_; }
     const Result<Id>& lastBackup() const { return lastBackup_; }
     const Result<Id>& lastWrite() const { return lastWrite_; }
-    // The kind the last write was recorded as: "zapis", "zapis sprawdzony"
-    // or "zapis niezgodny".
+    // The kind the last write was recorded as: "zapis", "zapis sprawdzony",
+    // "zapis niezgodny" or "przywrócenie".
     const char* lastWriteKind() const { return lastWriteKind_; }
+    // The next write puts this version of the register back on the device
+    // (0: an ordinary write): recorded as a restore that names it.
+    void restoring(Id version) { restoring_ = version; }
 
   private:
-    Result<Id> add(const Bytes& bytes, const char* kind, const std::string& port, Id installation);
+    Result<Id> add(const Bytes& bytes, const char* kind, const std::string& port, Id installation,
+                   std::string summary = {});
 
     Opener opener_;
     std::string programVersion_;
@@ -88,6 +92,7 @@ class Journal final : public SessionStore {
     bool deviceStored_ = false;
     Result<Id> lastRead_, lastBackup_, lastWrite_;
     const char* lastWriteKind_ = kind::kWrite;
+    Id restoring_ = 0;
 };
 
 } // namespace trellikon::reg

@@ -100,6 +100,7 @@ struct NewVersion {
     std::string programVersion;
     Id installationId = 0; // 0: kept unassigned
     std::string timeUtc;   // empty: now
+    std::string summary{}; // empty: made against the installation's version before it
 };
 
 // An installation whose latest version looks like the same device.

@@ -638,14 +638,15 @@ Result<Id> SqliteRegister::record(const NewVersion& given) {
         r.error = failure("nie można zapisać wersji");
         return r;
     }
-    std::string summary;
+    std::string summary = v.summary;
     if (v.installationId != 0) {
         Statement q(db_, "SELECT id FROM installations WHERE id = ?");
         if (q.bind(1, v.installationId).step() != SQLITE_ROW) {
             r.error = "w rejestrze nie ma instalacji " + std::to_string(v.installationId);
             return r;
         }
-        summary = summaryFor(v.installationId, v.timeUtc, 0, v.bytes, r.error);
+        if (summary.empty())
+            summary = summaryFor(v.installationId, v.timeUtc, 0, v.bytes, r.error);
         if (!r.ok())
             return r;
     }

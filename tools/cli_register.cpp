@@ -167,7 +167,9 @@ int writeToDevice(const std::string& portName, const Bytes& bytes, const Transfe
     session.verifyBegins = [&err] { err << "Weryfikacja: odczyt ustawień z urządzenia\n"; };
     session.decide = [&](const std::optional<Bytes>& present, Bytes& toWrite) -> Failure {
         if (latest && present) {
-            const checked::ChangedOnSite changed = checked::changedOnSite(*latest, *present);
+            const checked::ChangedOnSite changed = checked::changedOnSite(
+                *latest, *present,
+                partOnly ? checked::merge(*present, bytes, options.parts) : toWrite);
             if (changed.changed()) {
                 err << checked::renderChangedOnSite(changed);
                 // Nothing is recorded either: the next attempt asks again.
@@ -312,6 +314,7 @@ int runRestore(const RegisterChoice& choice, const std::string& id, const std::s
     if (!v)
         return kExitUsage;
     record.useInstallation(v->info.installationId, v->info.installationName);
+    record.restoring(v->info.id);
     return writeToDevice(portName, v->bytes, options, record, port, clock, err);
 }
 

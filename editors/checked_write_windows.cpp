@@ -84,13 +84,17 @@ DifferencesDialog::DifferencesDialog(WindowContext& context, Mode mode, const QS
                                      QWidget* parent)
     : StackDialog(parent), ctx(context) {
     const bool before = mode == Mode::ChangedOnSite;
-    setObjectName(before ? QStringLiteral("ChangedOnSiteDialog")
-                         : QStringLiteral("WriteMismatchDialog"));
+    const bool restore = mode == Mode::Restore;
+    setObjectName(before    ? QStringLiteral("ChangedOnSiteDialog")
+                  : restore ? QStringLiteral("RestoreDialog")
+                            : QStringLiteral("WriteMismatchDialog"));
     setWindowTitle(u(kTitle));
     auto* top = new QVBoxLayout(this);
     top->setContentsMargins(18, 12, 18, 12);
     top->setSpacing(10);
-    addTitleLabel(this, before ? u("Ustawienia zmienione w urządzeniu") : u("Zapis niezgodny"));
+    addTitleLabel(this, before    ? u("Ustawienia zmienione w urządzeniu")
+                        : restore ? u("Przywrócenie wersji z rejestru")
+                                  : u("Zapis niezgodny"));
     HeadingLabel = new QLabel(heading, this);
     HeadingLabel->setObjectName(QStringLiteral("HeadingLabel"));
     HeadingLabel->setTextFormat(Qt::PlainText);
@@ -116,16 +120,24 @@ DifferencesDialog::DifferencesDialog(WindowContext& context, Mode mode, const QS
                                    fontMetrics().height() * 12);
     top->addWidget(DifferenceList, 1);
     auto* buttons = new QHBoxLayout;
-    WriteButton =
-        pushButton("WriteButton", before ? u("Zapisz mimo to") : u("Zapisz ponownie"), this);
+    WriteButton = pushButton("WriteButton",
+                             before    ? u("Zapisz mimo to")
+                             : restore ? u("Przywróć")
+                                       : u("Zapisz ponownie"),
+                             this);
     TakeButton = nullptr;
     if (before) {
         TakeButton = pushButton("TakeButton", u("Przejmij wartości z urządzenia"), this);
         TakeButton->setToolTip(u("Ustawienia zmienione w urządzeniu trafiają do programu; nic "
                                  "nie jest zapisywane."));
     }
-    CancelButton = pushButton("CancelButton", before ? u("Anuluj") : u("Zamknij"), this);
+    CancelButton = pushButton("CancelButton", before || restore ? u("Anuluj") : u("Zamknij"), this);
     CancelButton->setDefault(true);
+    if (restore) {
+        // Nothing goes back to the device by a stray Enter or Escape.
+        CancelButton->setFocus();
+        closeOnEscape();
+    }
     buttons->addWidget(WriteButton);
     if (TakeButton)
         buttons->addWidget(TakeButton);
@@ -139,5 +151,71 @@ DifferencesDialog::DifferencesDialog(WindowContext& context, Mode mode, const QS
     connect(WriteButton, &QPushButton::clicked, this, [=] { answerWith(Answer::Write); });
     if (TakeButton)
         connect(TakeButton, &QPushButton::clicked, this, [=] { answerWith(Answer::TakeDevice); });
+    connect(CancelButton, &QPushButton::clicked, this, [=] { answerWith(Answer::Cancel); });
+}
+
+void DifferencesDialog::addWrittenColumn(const std::vector<std::string>& values) {
+    DifferenceList->setColumnCount(4);
+    DifferenceList->headerItem()->setText(3, u("Zostanie zapisane"));
+    for (int i = 0; i < DifferenceList->topLevelItemCount() && std::size_t(i) < values.size();
+         ++i) {
+        QTreeWidgetItem* item = DifferenceList->topLevelItem(i);
+        item->setText(3, outside::line(u(values[std::size_t(i)]), 80));
+        item->setToolTip(3, outside::toolTip(item->text(3)));
+    }
+}
+
+RegisterTroubleDialog::RegisterTroubleDialog(WindowContext& context, const QString& heading,
+                                             const QString& copyDay, bool writing, QWidget* parent)
+    : StackDialog(parent), ctx(context) {
+    setObjectName(QStringLiteral("RegisterTroubleDialog"));
+    setWindowTitle(u(kTitle));
+    auto* top = new QVBoxLayout(this);
+    top->setContentsMargins(18, 12, 18, 12);
+    top->setSpacing(10);
+    addTitleLabel(this, u("Rejestr instalacji nie działa"));
+    HeadingLabel = new QLabel(heading, this);
+    HeadingLabel->setObjectName(QStringLiteral("HeadingLabel"));
+    HeadingLabel->setTextFormat(Qt::PlainText);
+    HeadingLabel->setWordWrap(true);
+    HeadingLabel->setMinimumWidth(fontMetrics().horizontalAdvance(QString(70, QLatin1Char('a'))));
+    top->addWidget(HeadingLabel);
+    QString explained = u("Przywrócenie kopii i nowy rejestr zachowują obecny plik rejestru "
+                          "obok, pod nową nazwą.");
+    if (writing)
+        explained += u(" Zapis bez rejestru najpierw zapisuje obecne ustawienia urządzenia do "
+                       "pliku .sbn, który wskażesz, a dopiero potem zapisuje urządzenie.");
+    auto* note = new QLabel(explained, this);
+    note->setTextFormat(Qt::PlainText);
+    note->setWordWrap(true);
+    top->addWidget(note);
+    auto* buttons = new QHBoxLayout;
+    RestoreButton = nullptr;
+    if (!copyDay.isEmpty()) {
+        RestoreButton = pushButton("RestoreButton", u("Przywróć kopię z %1").arg(copyDay), this);
+        buttons->addWidget(RestoreButton);
+    }
+    NewButton = pushButton("NewButton", u("Nowy rejestr"), this);
+    WithoutButton = pushButton("WithoutButton", u("Zapisz bez rejestru"), this);
+    WithoutButton->setVisible(writing);
+    CancelButton = pushButton("CancelButton", u("Anuluj"), this);
+    CancelButton->setDefault(true);
+    CancelButton->setFocus();
+    closeOnEscape();
+    buttons->addWidget(NewButton);
+    buttons->addWidget(WithoutButton);
+    buttons->addStretch(1);
+    buttons->addWidget(CancelButton);
+    top->addLayout(buttons);
+    const auto answerWith = [this](Answer a) {
+        answer = a;
+        ctx.stack->closeWindow(this);
+    };
+    if (RestoreButton)
+        connect(RestoreButton, &QPushButton::clicked, this,
+                [=] { answerWith(Answer::RestoreCopy); });
+    connect(NewButton, &QPushButton::clicked, this, [=] { answerWith(Answer::NewRegister); });
+    connect(WithoutButton, &QPushButton::clicked, this,
+            [=] { answerWith(Answer::WithoutRegister); });
     connect(CancelButton, &QPushButton::clicked, this, [=] { answerWith(Answer::Cancel); });
 }

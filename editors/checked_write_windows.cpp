@@ -4,7 +4,11 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QScreen>
+#include <QScrollBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace cmp = trellikon::comparison;
 namespace checked = trellikon::checked;
@@ -118,6 +122,7 @@ DifferencesDialog::DifferencesDialog(WindowContext& context, Mode mode, const QS
     DifferenceList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     DifferenceList->setMinimumSize(fontMetrics().horizontalAdvance(QString(90, QLatin1Char('a'))),
                                    fontMetrics().height() * 12);
+    fitColumns();
     top->addWidget(DifferenceList, 1);
     auto* buttons = new QHBoxLayout;
     WriteButton = pushButton("WriteButton",
@@ -163,6 +168,22 @@ void DifferencesDialog::addWrittenColumn(const std::vector<std::string>& values)
         item->setText(3, outside::line(u(values[std::size_t(i)]), 80));
         item->setToolTip(3, outside::toolTip(item->text(3)));
     }
+    fitColumns();
+}
+
+// Every column whole where the screen has room: the settings' names are
+// long, and a value cut off by the list's edge is a value not read.
+void DifferencesDialog::fitColumns() {
+    int wanted =
+        2 * DifferenceList->frameWidth() + DifferenceList->verticalScrollBar()->sizeHint().width();
+    DifferenceList->header()->resizeSections(QHeaderView::ResizeToContents);
+    for (int c = 0; c < DifferenceList->columnCount(); ++c)
+        wanted += DifferenceList->header()->sectionSize(c);
+    int room = wanted;
+    if (const QScreen* s = screen())
+        room = s->availableGeometry().width() * 9 / 10 - 40;
+    DifferenceList->setMinimumWidth(
+        std::max(DifferenceList->minimumWidth(), std::min(wanted, room)));
 }
 
 RegisterTroubleDialog::RegisterTroubleDialog(WindowContext& context, const QString& heading,

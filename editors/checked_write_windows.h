@@ -59,6 +59,7 @@ class DifferencesDialog : public StackDialog {
     void addWrittenColumn(const std::vector<std::string>& values);
 
   private:
+    void fitColumns();
     WindowContext& ctx;
 };
 

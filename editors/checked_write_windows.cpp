@@ -31,6 +31,48 @@ QCheckBox* partBox(const char* name, const QString& caption, QWidget* parent) {
     return box;
 }
 
+// The write's windows alike: the title bar, the margins, the large title line.
+QVBoxLayout* beginWindow(QDialog* window, const QString& name, const QString& title) {
+    window->setObjectName(name);
+    window->setWindowTitle(u(kTitle));
+    auto* top = new QVBoxLayout(window);
+    top->setContentsMargins(18, 12, 18, 12);
+    top->setSpacing(10);
+    addTitleLabel(window, title);
+    return top;
+}
+
+// What the question is about; it may quote names from the register.
+QLabel* headingLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QStringLiteral("HeadingLabel"));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    return label;
+}
+
+// Buttons side by side, the last alone at the right; a missing one is left out.
+void addButtonRow(QVBoxLayout* top, std::initializer_list<QPushButton*> left, QPushButton* right) {
+    auto* row = new QHBoxLayout;
+    for (QPushButton* b : left)
+        if (b)
+            row->addWidget(b);
+    row->addStretch(1);
+    row->addWidget(right);
+    top->addLayout(row);
+}
+
+// A button that closes its window with the answer it stands for.
+template <typename Answer>
+void answerBy(QPushButton* button, StackDialog* window, ModalStack* stack, Answer& answer,
+              Answer value) {
+    if (button)
+        QObject::connect(button, &QPushButton::clicked, window, [=, &answer] {
+            answer = value;
+            stack->closeWindow(window);
+        });
+}
+
 QString settingName(const cmp::Row& r) {
     QString name = u(r.group) + u(" – ") + u(r.name);
     if (*cmp::kindWord(r.kind))
@@ -42,12 +84,8 @@ QString settingName(const cmp::Row& r) {
 
 WritePartsDialog::WritePartsDialog(WindowContext& context, QWidget* parent)
     : StackDialog(parent), ctx(context) {
-    setObjectName(QStringLiteral("WritePartsDialog"));
-    setWindowTitle(u(kTitle));
-    auto* top = new QVBoxLayout(this);
-    top->setContentsMargins(18, 12, 18, 12);
-    top->setSpacing(10);
-    addTitleLabel(this, u("Co zapisać do urządzenia?"));
+    QVBoxLayout* top =
+        beginWindow(this, QStringLiteral("WritePartsDialog"), u("Co zapisać do urządzenia?"));
     auto* note =
         new QLabel(u("Części niezaznaczone zostaną w urządzeniu takie, jakie są teraz."), this);
     note->setWordWrap(true);
@@ -89,20 +127,14 @@ DifferencesDialog::DifferencesDialog(WindowContext& context, Mode mode, const QS
     : StackDialog(parent), ctx(context) {
     const bool before = mode == Mode::ChangedOnSite;
     const bool restore = mode == Mode::Restore;
-    setObjectName(before    ? QStringLiteral("ChangedOnSiteDialog")
-                  : restore ? QStringLiteral("RestoreDialog")
-                            : QStringLiteral("WriteMismatchDialog"));
-    setWindowTitle(u(kTitle));
-    auto* top = new QVBoxLayout(this);
-    top->setContentsMargins(18, 12, 18, 12);
-    top->setSpacing(10);
-    addTitleLabel(this, before    ? u("Ustawienia zmienione w urządzeniu")
-                        : restore ? u("Przywrócenie wersji z rejestru")
-                                  : u("Zapis niezgodny"));
-    HeadingLabel = new QLabel(heading, this);
-    HeadingLabel->setObjectName(QStringLiteral("HeadingLabel"));
-    HeadingLabel->setTextFormat(Qt::PlainText);
-    HeadingLabel->setWordWrap(true);
+    QVBoxLayout* top = beginWindow(this,
+                                   before    ? QStringLiteral("ChangedOnSiteDialog")
+                                   : restore ? QStringLiteral("RestoreDialog")
+                                             : QStringLiteral("WriteMismatchDialog"),
+                                   before    ? u("Ustawienia zmienione w urządzeniu")
+                                   : restore ? u("Przywrócenie wersji z rejestru")
+                                             : u("Zapis niezgodny"));
+    HeadingLabel = headingLabel(heading, this);
     top->addWidget(HeadingLabel);
     DifferenceList = new QTreeWidget(this);
     nameControl(DifferenceList, "DifferenceList", u("Różniące się ustawienia"));
@@ -124,7 +156,6 @@ DifferencesDialog::DifferencesDialog(WindowContext& context, Mode mode, const QS
                                    fontMetrics().height() * 12);
     fitColumns();
     top->addWidget(DifferenceList, 1);
-    auto* buttons = new QHBoxLayout;
     WriteButton = pushButton("WriteButton",
                              before    ? u("Zapisz mimo to")
                              : restore ? u("Przywróć")
@@ -143,20 +174,10 @@ DifferencesDialog::DifferencesDialog(WindowContext& context, Mode mode, const QS
         CancelButton->setFocus();
         closeOnEscape();
     }
-    buttons->addWidget(WriteButton);
-    if (TakeButton)
-        buttons->addWidget(TakeButton);
-    buttons->addStretch(1);
-    buttons->addWidget(CancelButton);
-    top->addLayout(buttons);
-    const auto answerWith = [this](Answer a) {
-        answer = a;
-        ctx.stack->closeWindow(this);
-    };
-    connect(WriteButton, &QPushButton::clicked, this, [=] { answerWith(Answer::Write); });
-    if (TakeButton)
-        connect(TakeButton, &QPushButton::clicked, this, [=] { answerWith(Answer::TakeDevice); });
-    connect(CancelButton, &QPushButton::clicked, this, [=] { answerWith(Answer::Cancel); });
+    addButtonRow(top, {WriteButton, TakeButton}, CancelButton);
+    answerBy(WriteButton, this, ctx.stack, answer, Answer::Write);
+    answerBy(TakeButton, this, ctx.stack, answer, Answer::TakeDevice);
+    answerBy(CancelButton, this, ctx.stack, answer, Answer::Cancel);
 }
 
 void DifferencesDialog::addWrittenColumn(const std::vector<std::string>& values) {
@@ -189,16 +210,9 @@ void DifferencesDialog::fitColumns() {
 RegisterTroubleDialog::RegisterTroubleDialog(WindowContext& context, const QString& heading,
                                              const QString& copyDay, bool writing, QWidget* parent)
     : StackDialog(parent), ctx(context) {
-    setObjectName(QStringLiteral("RegisterTroubleDialog"));
-    setWindowTitle(u(kTitle));
-    auto* top = new QVBoxLayout(this);
-    top->setContentsMargins(18, 12, 18, 12);
-    top->setSpacing(10);
-    addTitleLabel(this, u("Rejestr instalacji nie działa"));
-    HeadingLabel = new QLabel(heading, this);
-    HeadingLabel->setObjectName(QStringLiteral("HeadingLabel"));
-    HeadingLabel->setTextFormat(Qt::PlainText);
-    HeadingLabel->setWordWrap(true);
+    QVBoxLayout* top = beginWindow(this, QStringLiteral("RegisterTroubleDialog"),
+                                   u("Rejestr instalacji nie działa"));
+    HeadingLabel = headingLabel(heading, this);
     HeadingLabel->setMinimumWidth(fontMetrics().horizontalAdvance(QString(70, QLatin1Char('a'))));
     top->addWidget(HeadingLabel);
     QString explained = u("Przywrócenie kopii i nowy rejestr zachowują obecny plik rejestru "
@@ -210,12 +224,9 @@ RegisterTroubleDialog::RegisterTroubleDialog(WindowContext& context, const QStri
     note->setTextFormat(Qt::PlainText);
     note->setWordWrap(true);
     top->addWidget(note);
-    auto* buttons = new QHBoxLayout;
     RestoreButton = nullptr;
-    if (!copyDay.isEmpty()) {
+    if (!copyDay.isEmpty())
         RestoreButton = pushButton("RestoreButton", u("Przywróć kopię z %1").arg(copyDay), this);
-        buttons->addWidget(RestoreButton);
-    }
     NewButton = pushButton("NewButton", u("Nowy rejestr"), this);
     WithoutButton = pushButton("WithoutButton", u("Zapisz bez rejestru"), this);
     WithoutButton->setVisible(writing);
@@ -223,20 +234,9 @@ RegisterTroubleDialog::RegisterTroubleDialog(WindowContext& context, const QStri
     CancelButton->setDefault(true);
     CancelButton->setFocus();
     closeOnEscape();
-    buttons->addWidget(NewButton);
-    buttons->addWidget(WithoutButton);
-    buttons->addStretch(1);
-    buttons->addWidget(CancelButton);
-    top->addLayout(buttons);
-    const auto answerWith = [this](Answer a) {
-        answer = a;
-        ctx.stack->closeWindow(this);
-    };
-    if (RestoreButton)
-        connect(RestoreButton, &QPushButton::clicked, this,
-                [=] { answerWith(Answer::RestoreCopy); });
-    connect(NewButton, &QPushButton::clicked, this, [=] { answerWith(Answer::NewRegister); });
-    connect(WithoutButton, &QPushButton::clicked, this,
-            [=] { answerWith(Answer::WithoutRegister); });
-    connect(CancelButton, &QPushButton::clicked, this, [=] { answerWith(Answer::Cancel); });
+    addButtonRow(top, {RestoreButton, NewButton, WithoutButton}, CancelButton);
+    answerBy(RestoreButton, this, ctx.stack, answer, Answer::RestoreCopy);
+    answerBy(NewButton, this, ctx.stack, answer, Answer::NewRegister);
+    answerBy(WithoutButton, this, ctx.stack, answer, Answer::WithoutRegister);
+    answerBy(CancelButton, this, ctx.stack, answer, Answer::Cancel);
 }

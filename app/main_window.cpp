@@ -293,6 +293,8 @@ void TForm1::createWindows() {
     };
     ctx_.writeSettings = [this](QWidget* parent) { writeSettings(parent); };
     ctx_.linkWindowOk = [this](LinkWindow window) { linkWindowOk(window); };
+    ctx_.form4Again = new TForm4(ctx_, this);
+    ctx_.form4Again->setObjectName(QStringLiteral("Form4Again"));
 }
 
 void TForm1::FormCreate() {
@@ -478,6 +480,7 @@ void TForm1::sessionEvent(trellikon::SessionEvent what) {
     using trellikon::SessionEvent;
     switch (what) {
     case SessionEvent::Connected:
+        readLeftUnassigned_ = false;
         // The cable that answered is the one to look for when its port goes missing.
         if (adapterBehind) {
             if (const auto adapter = adapterBehind(session_.portName()))
@@ -500,7 +503,7 @@ void TForm1::sessionEvent(trellikon::SessionEvent what) {
     case SessionEvent::ReadCopyComplete:
         // The backup's read has nothing to show: the write follows by itself.
         if (session_.step() == trellikon::Session::Step::BackingUp)
-            stack_.closeWindow(ctx_.form4);
+            stack_.closeWindow(readWindow());
         break;
     case SessionEvent::BackupFailed:
         tellNoBackup();
@@ -510,6 +513,7 @@ void TForm1::sessionEvent(trellikon::SessionEvent what) {
         break;
     case SessionEvent::WriteCancelled:
         restore_.reset();
+        endFileBackup();
         break;
     case SessionEvent::WriteComplete:
         // With a read-back to come, the write is recorded once it has its verdict.
@@ -528,7 +532,7 @@ void TForm1::sessionEvent(trellikon::SessionEvent what) {
     case SessionEvent::VerifyFailed:
         // The read-back's window has nothing to show: the verdict follows.
         if (what == SessionEvent::VerifyComplete)
-            stack_.closeWindow(ctx_.form4);
+            stack_.closeWindow(readWindow());
         tellWrite();
         session_.defer([this] { showVerdict(); });
         break;
@@ -613,7 +617,7 @@ ProgressDialog* TForm1::progressWindow(LinkWindow window) const {
     case LinkWindow::Connection:
         return ctx_.form6;
     case LinkWindow::ReadProgress:
-        return ctx_.form4;
+        return readWindow();
     case LinkWindow::WriteProgress:
         return ctx_.form5;
     case LinkWindow::ConnectionLost:
@@ -630,9 +634,27 @@ void TForm1::labelText(LinkWindow window, int label, const std::string& text) {
 void TForm1::barPosition(LinkWindow window, int position) {
     if (ProgressDialog* w = progressWindow(window))
         w->ProgressBar1->setValue(position);
+    // The bar moves at every tick: the block the check has reached with it.
+    if (window == LinkWindow::ReadProgress && checkRead())
+        readWindow()->setCheckBlock(session_.blocksDone() + 1);
+}
+
+bool TForm1::checkRead() const {
+    return readWindow() && session_.step() == trellikon::Session::Step::Verifying;
+}
+
+// After a read into the program its window's OK opens the parameters editor
+// from inside the window's own modal loop, which goes on below the editors
+// until they close: a write from there reads the device in the second window.
+TForm4* TForm1::readWindow() const {
+    if (ctx_.form4 && ctx_.form4Again && stack_.running(ctx_.form4) && !stack_.isShown(ctx_.form4))
+        return ctx_.form4Again;
+    return ctx_.form4;
 }
 
 void TForm1::showWindow(LinkWindow window) {
+    if (window == LinkWindow::ReadProgress && readWindow())
+        readWindow()->showCheck(checkRead());
     if (ProgressDialog* w = progressWindow(window)) {
         stack_.showModal(w);
         return;

@@ -9,6 +9,7 @@
 #include "device_settings.h"
 #include "port_names.h"
 #include "register_journal.h"
+#include "register_recovery.h"
 #include "session.h"
 #include "window_support.h"
 
@@ -25,6 +26,7 @@
 #include <vector>
 
 class ProgressDialog;
+class TForm4;
 class ComparisonWindow;
 class RegisterWindow;
 
@@ -122,7 +124,9 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     // in the installations register, opened when first needed. An empty
     // opener keeps nothing and writes without a backup (the tests of windows
     // that do not look at the register).
-    void useRegister(trellikon::reg::Journal::Opener opener);
+    // `file` is where the opener finds it (the default place when empty): a
+    // damaged one is put aside there, and a daily copy taken from beside it.
+    void useRegister(trellikon::reg::Journal::Opener opener, std::string file = {});
     trellikon::reg::Journal& journal() { return journal_; }
     // Where the program's settings came from: the file loaded, or the port and
     // the time of the last read; empty before either.
@@ -149,6 +153,11 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
   private:
     // The window that shows a link window's texts and bar; none for the notice.
     ProgressDialog* progressWindow(trellikon::LinkWindow window) const;
+    // Whether the read under way checks a write.
+    bool checkRead() const;
+    // The window that shows a read: the read window, or the second one while
+    // the first cannot be shown (see main_window.cpp).
+    TForm4* readWindow() const;
     QToolButton* addCommand(const char* name, int picture, const QString& label);
     void refreshPortList();
     void refreshPortTooltips();
@@ -175,10 +184,20 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     // The decision before the first write frame: the backup is stored by now.
     void decideWrite();
     void tellNoBackup();
+    // A write the register cannot back up: restore its daily copy, start a
+    // new one, or write with the device's content saved to a file first.
+    void offerRecovery(QWidget* parent, const QString& why, bool writing = true);
+    // The write with a file for its backup is over: the register's turn again.
+    void endFileBackup();
     void runDeferred();
-    // Before a write, the installation's latest version against the device:
-    // false when the installer cancelled or took the device's values.
-    bool acceptChangesOnSite(QWidget* parent, const trellikon::SettingsImage::Bytes& present);
+    // Before a write, the installation's latest version against the device
+    // and what will be written: false when the installer cancelled or took
+    // the device's values.
+    bool acceptChangesOnSite(QWidget* parent, const trellikon::SettingsImage::Bytes& present,
+                             const trellikon::SettingsImage::Bytes& toWrite);
+    // Before a restore, what the device holds against the version: false
+    // unless the installer chose to restore.
+    bool confirmRestore(QWidget* parent, const trellikon::SettingsImage::Bytes& present);
     // After the read-back: the verdict recorded, shown, and a second write offered.
     void showVerdict();
     // Restores a version from the register: into the program, then to the device.
@@ -194,12 +213,16 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     QString origin_;
     QString status_; // the status line's last text, before any diagnosis
     trellikon::reg::Journal journal_;
+    trellikon::reg::Journal::Opener opener_;
+    std::string registerFile_;
+    std::unique_ptr<trellikon::reg::FileBackup> fileBackup_;
     // The window a write's messages belong to, and a version from the
     // register that becomes the program's settings once the backup is stored.
     QWidget* writeParent_ = nullptr;
     struct Restore {
         trellikon::SettingsImage::Bytes bytes;
         QString origin;
+        trellikon::reg::VersionInfo info; // the version put back
     };
     std::optional<Restore> restore_;
     std::function<void()> deferred_; // the session's next step
@@ -209,5 +232,8 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     // device's.
     trellikon::checked::Parts parts_ = trellikon::checked::kAllParts;
     std::optional<trellikon::reg::Version> latestBefore_;
+    // The installer read the device in this connection and said "later" to
+    // whose it is.
+    bool readLeftUnassigned_ = false;
     std::optional<trellikon::SettingsImage::Bytes> programImage_;
 };

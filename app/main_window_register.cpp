@@ -12,6 +12,9 @@
 #include "settings_comparison_window.h"
 #include "sqlite_register.h"
 
+#include <QDateTime>
+
+#include <ctime>
 #include <utility>
 
 namespace {
@@ -36,7 +39,9 @@ std::unique_ptr<trellikon::reg::RegisterStore> TForm1::openRegisterFile(std::str
     return trellikon::reg::SqliteRegister::open(path, error);
 }
 
-void TForm1::useRegister(trellikon::reg::Journal::Opener opener) {
+void TForm1::useRegister(trellikon::reg::Journal::Opener opener, std::string file) {
+    opener_ = opener;
+    registerFile_ = std::move(file);
     journal_ = trellikon::reg::Journal(std::move(opener), kProgramVersion);
     session_.useStore(journal_.enabled() ? &journal_ : nullptr);
 }
@@ -81,6 +86,7 @@ void TForm1::askInstallation(trellikon::reg::Id version,
         return;
     AssignDialog ask(ctx_, *store, journal_.proposal(bytes), this);
     stack_.showModal(&ask);
+    readLeftUnassigned_ = ask.chosen == 0;
     if (ask.chosen == 0)
         return;
     if (const auto done = journal_.assign(version, ask.chosen); !done.ok())
@@ -110,7 +116,7 @@ void TForm1::writeSettings(QWidget* parent) {
             parts_ = choose.chosen;
         }
         // The latest version as it stands before this write's backup joins it.
-        if (store && journal_.installation() != 0)
+        if (store && store->writable() && journal_.installation() != 0)
             if (auto latest = store->latest(journal_.installation()); latest.ok() && latest.value)
                 latestBefore_ = std::move(*latest.value);
         steps.verify = true;
@@ -133,40 +139,178 @@ void TForm1::runDeferred() {
 }
 
 void TForm1::tellNoBackup() {
+    journal_.restoring(0);
+    QWidget* parent = writeParent_ ? writeParent_ : this;
+    const QString text =
+        QString::fromUtf8(kNoBackup).arg(QString::fromStdString(session_.backupError()));
+    // The register itself refused (damaged, not to be opened), not the
+    // device's read or the disk at the commit: there is something to do.
+    const bool withFile = fileBackup_ != nullptr;
+    endFileBackup();
+    trellikon::reg::RegisterStore* store = journal_.enabled() ? journal_.store() : nullptr;
+    if (!withFile && journal_.enabled() && (!store || !store->writable())) {
+        offerRecovery(parent, text);
+        return;
+    }
     restore_.reset();
-    ctx_.messages->error(
-        writeParent_ ? writeParent_ : this,
-        QString::fromUtf8(kNoBackup).arg(QString::fromStdString(session_.backupError())));
+    ctx_.messages->error(parent, text);
+}
+
+void TForm1::endFileBackup() {
+    if (!fileBackup_)
+        return;
+    session_.useStore(journal_.enabled() ? &journal_ : nullptr);
+    fileBackup_.reset();
+}
+
+void TForm1::offerRecovery(QWidget* parent, const QString& why, bool writing) {
+    namespace reg = trellikon::reg;
+    const std::string file = registerFile_.empty() ? reg::registerPath({}) : registerFile_;
+    const std::optional<reg::DailyCopy> copy = file.empty() ? std::nullopt : reg::newestCopy(file);
+    RegisterTroubleDialog ask(ctx_, why, copy ? QString::fromStdString(copy->day) : QString(),
+                              writing, parent);
+    stack_.showModal(&ask);
+    using Answer = RegisterTroubleDialog::Answer;
+    // A version being restored goes on only with the write without the register.
+    std::optional<Restore> restore = std::exchange(restore_, std::nullopt);
+    if (ask.answer == Answer::Cancel)
+        return;
+    if (ask.answer == Answer::WithoutRegister) {
+        QString path = ctx_.files->saveFileName(parent, QString::fromLatin1(OpenDialog1Filter));
+        if (path.isEmpty())
+            return;
+        restore_ = std::move(restore);
+        if (!path.endsWith(QStringLiteral(".sbn"), Qt::CaseInsensitive))
+            path += QStringLiteral(".sbn");
+        // The backup's read goes into the file before the first frame.
+        fileBackup_ = std::make_unique<reg::FileBackup>(fileLayerPath(path));
+        session_.useStore(fileBackup_.get());
+        trellikon::WriteSteps steps;
+        steps.verify = true;
+        session_.write(steps);
+        return;
+    }
+    if (file.empty())
+        return;
+    // The damaged file is closed before it is moved, and opened anew after.
+    const reg::Journal::Opener opener = opener_;
+    journal_ = reg::Journal({}, kProgramVersion);
+    session_.useStore(nullptr);
+    const QDateTime now = QDateTime::currentDateTime();
+    std::tm when{};
+    when.tm_year = now.date().year() - 1900;
+    when.tm_mon = now.date().month() - 1;
+    when.tm_mday = now.date().day();
+    when.tm_hour = now.time().hour();
+    when.tm_min = now.time().minute();
+    when.tm_sec = now.time().second();
+    const std::string aside = reg::asideName(file, when);
+    std::string failed = ask.answer == Answer::RestoreCopy && copy
+                             ? reg::restoreCopy(file, *copy, aside)
+                             : reg::putAside(file, aside);
+    if (failed.empty() && ask.answer != Answer::RestoreCopy) {
+        // The installer asked for a new register: the daily copies beside the
+        // old one no longer keep it from being made.
+        reg::OpenOptions fresh;
+        fresh.createNew = true;
+        fresh.dailyCopy = false;
+        if (!reg::SqliteRegister::open(file, failed, fresh)) {
+            // Back where it was, as the message will say.
+            for (const char* part : {"", "-wal", "-shm"})
+                reg::removeFile(file + part);
+            reg::putAside(aside, file);
+        }
+    }
+    useRegister(opener, registerFile_);
+    // The register window shows the register opened now, not the one closed.
+    if (register_)
+        register_->setStore(journal_.store());
+    if (!failed.empty()) {
+        ctx_.messages->error(parent, QString::fromUtf8("Rejestru instalacji nie zmieniono: ") +
+                                         QString::fromStdString(failed));
+        return;
+    }
+    const QString kept = QString::fromStdString(aside);
+    reg::RegisterStore* store = journal_.store();
+    if (!store || !store->writable()) {
+        ctx_.messages->error(
+            parent,
+            QString::fromUtf8("Rejestr instalacji nadal nie działa: ") +
+                QString::fromStdString(store ? store->notice() : journal_.openError()),
+            QString::fromUtf8("Poprzedni plik rejestru zachowano jako „%1”.").arg(kept));
+        return;
+    }
+    ctx_.messages->plain(
+        parent,
+        (ask.answer == Answer::RestoreCopy
+             ? QString::fromUtf8("Rejestr instalacji przywrócono z kopii z %1.")
+                   .arg(QString::fromStdString(copy->day))
+             : QString::fromUtf8("Utworzono nowy rejestr instalacji.")) +
+            QString::fromUtf8(" Poprzedni plik rejestru zachowano jako „%1”. Nic nie zostało "
+                              "zapisane do urządzenia: zapisz ustawienia ponownie.")
+                .arg(kept));
 }
 
 void TForm1::decideWrite() {
     const std::optional<Bytes>& present = session_.backup();
-    if (journal_.enabled() && present && !acceptChangesOnSite(writeParent_, *present)) {
+    // A restore shows all it changes on the device, what was changed there
+    // since the last visit with it.
+    const Bytes program = restore_ ? restore_->bytes : session_.settings().image.bytes();
+    const Bytes toWrite = parts_ != checked::kAllParts && present
+                              ? checked::merge(*present, program, parts_)
+                              : program;
+    const bool go = !journal_.enabled() || !present ||
+                    (restore_ ? confirmRestore(writeParent_, *present)
+                              : acceptChangesOnSite(writeParent_, *present, toWrite));
+    if (!go) {
         restore_.reset();
         session_.cancel();
         return;
     }
     if (restore_) {
         takeImage(restore_->bytes, restore_->origin);
+        journal_.restoring(restore_->info.id);
         restore_.reset();
     }
     // A part alone: the rest of what is sent is what the device holds; the
     // program keeps its own settings for after the write.
     if (parts_ != checked::kAllParts && present) {
         programImage_ = session_.settings().image.bytes();
-        session_.proceed(checked::merge(*present, *programImage_, parts_));
+        session_.proceed(toWrite);
         return;
     }
     session_.proceed();
 }
 
-bool TForm1::acceptChangesOnSite(QWidget* parent, const Bytes& present) {
+bool TForm1::confirmRestore(QWidget* parent, const Bytes& present) {
+    const trellikon::reg::VersionInfo& v = restore_->info;
+    const trellikon::comparison::Comparison change =
+        trellikon::comparison::compareImages(restore_->bytes, present);
+    QString heading =
+        QString::fromUtf8("Wersja %1 z %2 zostanie zapisana do urządzenia.")
+            .arg(QString::number(v.id), QString::fromStdString(checked::localDay(v.timeUtc)));
+    heading += change.equal()
+                   ? QString::fromUtf8(" Urządzenie zawiera już dokładnie te ustawienia.")
+                   : QString::fromUtf8(" Zmienią się ustawienia:");
+    DifferencesDialog ask(ctx_, DifferencesDialog::Mode::Restore, heading, change,
+                          QString::fromUtf8("Wersja %1 (zostanie zapisana)").arg(v.id), parent);
+    stack_.showModal(&ask);
+    return ask.answer == DifferencesDialog::Answer::Write;
+}
+
+// Asked against the installation this connection's read was given. A read
+// the installer left unassigned says the device is none of them as far as
+// anyone knows: no question. Without a read of this connection (a next
+// visit, the backup read its first look) the closest installation's.
+bool TForm1::acceptChangesOnSite(QWidget* parent, const Bytes& present, const Bytes& toWrite) {
+    // A damaged register (a write with a file for its backup) is not asked.
     trellikon::reg::RegisterStore* store = journal_.store();
-    if (!store)
+    if (!store || !store->writable())
         return true;
     std::optional<trellikon::reg::Version> latest = latestBefore_;
     if (!latest) {
-        // No installation chosen in this connection: the closest one's.
+        if (readLeftUnassigned_)
+            return true;
         const trellikon::reg::Id proposed = journal_.proposal(present).installationId;
         if (proposed == 0)
             return true;
@@ -175,7 +319,7 @@ bool TForm1::acceptChangesOnSite(QWidget* parent, const Bytes& present) {
             return true;
         latest = std::move(*found.value);
     }
-    const checked::ChangedOnSite changed = checked::changedOnSite(*latest, present);
+    const checked::ChangedOnSite changed = checked::changedOnSite(*latest, present, toWrite);
     if (!changed.changed())
         return true;
     const QString name = outside::line(QString::fromStdString(latest->info.installationName));
@@ -185,6 +329,7 @@ bool TForm1::acceptChangesOnSite(QWidget* parent, const Bytes& present) {
             .arg(name, QString::fromStdString(checked::sinceLine(changed))),
         changed.differences,
         QString::fromUtf8("W wersji z %1").arg(QString::fromStdString(changed.since)), parent);
+    ask.addWrittenColumn(changed.written);
     stack_.showModal(&ask);
     if (ask.answer == DifferencesDialog::Answer::Write)
         return true;
@@ -206,6 +351,11 @@ bool TForm1::acceptChangesOnSite(QWidget* parent, const Bytes& present) {
 // The write is over (acknowledged, failed, or read back): the program's own
 // settings come back if a part alone was sent over the device's.
 void TForm1::tellWrite(bool recorded) {
+    journal_.restoring(0); // recorded by now, or never
+    if (fileBackup_) {
+        endFileBackup(); // nothing recorded: the copy is the file
+        recorded = false;
+    }
     if (programImage_)
         session_.settings().image.setBytes(*std::exchange(programImage_, std::nullopt));
     if (!recorded || !journal_.enabled())
@@ -250,9 +400,16 @@ void TForm1::showVerdict() {
 void TForm1::RegisterButtonClick() {
     trellikon::reg::RegisterStore* store = openedRegister(this);
     if (!store) {
-        ctx_.messages->error(this, QString::fromUtf8("Rejestru instalacji nie można otworzyć: ") +
-                                       QString::fromStdString(journal_.openError()));
-        return;
+        const QString why = QString::fromUtf8("Rejestru instalacji nie można otworzyć: ") +
+                            QString::fromStdString(journal_.openError());
+        if (!journal_.enabled()) {
+            ctx_.messages->error(this, why);
+            return;
+        }
+        offerRecovery(this, why, false);
+        store = journal_.store();
+        if (!store)
+            return;
     }
     register_->setStore(store);
     register_->comparison = comparison_;
@@ -277,6 +434,6 @@ void TForm1::writeVersion(const trellikon::reg::Version& version, const QString&
     if (version.info.installationId != 0)
         journal_.choose(version.info.installationId);
     // The version becomes the program's settings only once the backup is kept.
-    restore_ = Restore{version.bytes, origin};
+    restore_ = Restore{version.bytes, origin, version.info};
     writeSettings(parent);
 }

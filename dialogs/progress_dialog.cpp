@@ -7,6 +7,8 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 // Wide enough for the longest message on two or three lines.
 constexpr int kLabelWidth = 440;
@@ -68,6 +70,32 @@ TForm4::TForm4(WindowContext& context, QWidget* parent)
     : ProgressDialog(context, trellikon::DeviceLink::kProgressBarMax, false, parent) {
     setObjectName(QStringLiteral("Form4"));
     ProgressBar1->setAccessibleName(QStringLiteral("Postęp odczytu"));
+    CheckLabel = makeLabel(this, "CheckLabel", QString());
+    CheckLabel->setTextFormat(Qt::PlainText);
+    QFont bold = CheckLabel->font();
+    bold.setBold(true);
+    CheckLabel->setFont(bold);
+    CheckLabel->hide();
+    static_cast<QVBoxLayout*>(layout())->insertWidget(0, CheckLabel);
+}
+
+namespace {
+const char* const kCheckTitle = "Sprawdzanie zapisu – nie odłączaj kabla";
+} // namespace
+
+void TForm4::showCheck(bool on) {
+    setWindowTitle(on ? QString::fromUtf8(kCheckTitle) : QStringLiteral(" "));
+    CheckLabel->setVisible(on);
+    if (on)
+        setCheckBlock(1);
+}
+
+void TForm4::setCheckBlock(int block) {
+    const int last = trellikon::layout::kBlockCount;
+    CheckLabel->setText(QString::fromUtf8("%1\nOdczyt bloku %2 z %3")
+                            .arg(QString::fromUtf8(kCheckTitle))
+                            .arg(std::clamp(block, 1, last))
+                            .arg(last));
 }
 
 void TForm4::Button1Click() {
@@ -130,8 +158,9 @@ TForm11::TForm11(WindowContext& context, QWidget* parent) : StackDialog(parent),
 
 void TForm11::Button1Click() {
     ctx.stack->closeWindow(this);
-    for (StackDialog* w : std::initializer_list<StackDialog*>{
-             ctx.parametersWindow, ctx.textsWindow, ctx.form4, ctx.form5, ctx.form6, ctx.form7}) {
+    for (StackDialog* w :
+         std::initializer_list<StackDialog*>{ctx.parametersWindow, ctx.textsWindow, ctx.form4,
+                                             ctx.form4Again, ctx.form5, ctx.form6, ctx.form7}) {
         if (w && ctx.stack->isShown(w))
             w->keepTypedValues();
         ctx.stack->closeWindow(w);

@@ -33,6 +33,13 @@ class TForm4 : public ProgressDialog {
     // Closes the window; the main window says what follows (after a
     // complete read, the parameters editor).
     void Button1Click() override;
+
+    // The read that checks a write: the window says so in its title and first
+    // line, with the block it has reached, so that no one unplugs the cable
+    // before the verdict. Off for every other read.
+    QLabel* CheckLabel;
+    void showCheck(bool on);
+    void setCheckBlock(int block);
 };
 
 // Write progress window.

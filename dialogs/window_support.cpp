@@ -75,9 +75,15 @@ void ModalStack::showModal(StackDialog* window) {
     if (!isShown(window))
         return;
     QPointer<StackDialog> guard(window);
+    running_.push_back(window);
     window->exec();
+    running_.erase(std::find(running_.begin(), running_.end(), window));
     if (guard && isShown(window))
         remove(window);
+}
+
+bool ModalStack::running(const StackDialog* window) const {
+    return std::find(running_.begin(), running_.end(), window) != running_.end();
 }
 
 void ModalStack::closeWindow(StackDialog* window) {

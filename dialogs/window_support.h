@@ -87,12 +87,18 @@ class ModalStack {
     // Closes a window that is up (anywhere in the stack); nothing otherwise.
     void closeWindow(StackDialog* window);
     bool isShown(const StackWindow* window) const;
+    // Whether the window's modal loop has not returned yet: closed windows
+    // stay in it while what their last click opened is up (the read
+    // window's OK opens the parameters editor), and such a window cannot be
+    // shown again until then.
+    bool running(const StackDialog* window) const;
     StackWindow* top() const;
     std::size_t depth() const { return stack_.size(); }
 
   private:
     void remove(StackWindow* window);
     std::vector<StackWindow*> stack_; // [0] is the root, when set
+    std::vector<const StackDialog*> running_;
 };
 
 class MessageBoxes {
@@ -183,6 +189,9 @@ struct WindowContext {
     TForm2* form2 = nullptr;
     TForm3* form3 = nullptr;
     TForm4* form4 = nullptr;
+    // The second read window: the reads of a write (its backup and its check)
+    // shown while the first is still in its modal loop below the editors.
+    TForm4* form4Again = nullptr;
     TForm5* form5 = nullptr;
     TForm6* form6 = nullptr;
     TForm7* form7 = nullptr;

@@ -4,7 +4,11 @@
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QScreen>
+#include <QScrollBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace cmp = trellikon::comparison;
 namespace checked = trellikon::checked;
@@ -27,6 +31,48 @@ QCheckBox* partBox(const char* name, const QString& caption, QWidget* parent) {
     return box;
 }
 
+// The write's windows alike: the title bar, the margins, the large title line.
+QVBoxLayout* beginWindow(QDialog* window, const QString& name, const QString& title) {
+    window->setObjectName(name);
+    window->setWindowTitle(u(kTitle));
+    auto* top = new QVBoxLayout(window);
+    top->setContentsMargins(18, 12, 18, 12);
+    top->setSpacing(10);
+    addTitleLabel(window, title);
+    return top;
+}
+
+// What the question is about; it may quote names from the register.
+QLabel* headingLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QStringLiteral("HeadingLabel"));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    return label;
+}
+
+// Buttons side by side, the last alone at the right; a missing one is left out.
+void addButtonRow(QVBoxLayout* top, std::initializer_list<QPushButton*> left, QPushButton* right) {
+    auto* row = new QHBoxLayout;
+    for (QPushButton* b : left)
+        if (b)
+            row->addWidget(b);
+    row->addStretch(1);
+    row->addWidget(right);
+    top->addLayout(row);
+}
+
+// A button that closes its window with the answer it stands for.
+template <typename Answer>
+void answerBy(QPushButton* button, StackDialog* window, ModalStack* stack, Answer& answer,
+              Answer value) {
+    if (button)
+        QObject::connect(button, &QPushButton::clicked, window, [=, &answer] {
+            answer = value;
+            stack->closeWindow(window);
+        });
+}
+
 QString settingName(const cmp::Row& r) {
     QString name = u(r.group) + u(" – ") + u(r.name);
     if (*cmp::kindWord(r.kind))
@@ -38,12 +84,8 @@ QString settingName(const cmp::Row& r) {
 
 WritePartsDialog::WritePartsDialog(WindowContext& context, QWidget* parent)
     : StackDialog(parent), ctx(context) {
-    setObjectName(QStringLiteral("WritePartsDialog"));
-    setWindowTitle(u(kTitle));
-    auto* top = new QVBoxLayout(this);
-    top->setContentsMargins(18, 12, 18, 12);
-    top->setSpacing(10);
-    addTitleLabel(this, u("Co zapisać do urządzenia?"));
+    QVBoxLayout* top =
+        beginWindow(this, QStringLiteral("WritePartsDialog"), u("Co zapisać do urządzenia?"));
     auto* note =
         new QLabel(u("Części niezaznaczone zostaną w urządzeniu takie, jakie są teraz."), this);
     note->setWordWrap(true);
@@ -84,17 +126,15 @@ DifferencesDialog::DifferencesDialog(WindowContext& context, Mode mode, const QS
                                      QWidget* parent)
     : StackDialog(parent), ctx(context) {
     const bool before = mode == Mode::ChangedOnSite;
-    setObjectName(before ? QStringLiteral("ChangedOnSiteDialog")
-                         : QStringLiteral("WriteMismatchDialog"));
-    setWindowTitle(u(kTitle));
-    auto* top = new QVBoxLayout(this);
-    top->setContentsMargins(18, 12, 18, 12);
-    top->setSpacing(10);
-    addTitleLabel(this, before ? u("Ustawienia zmienione w urządzeniu") : u("Zapis niezgodny"));
-    HeadingLabel = new QLabel(heading, this);
-    HeadingLabel->setObjectName(QStringLiteral("HeadingLabel"));
-    HeadingLabel->setTextFormat(Qt::PlainText);
-    HeadingLabel->setWordWrap(true);
+    const bool restore = mode == Mode::Restore;
+    QVBoxLayout* top = beginWindow(this,
+                                   before    ? QStringLiteral("ChangedOnSiteDialog")
+                                   : restore ? QStringLiteral("RestoreDialog")
+                                             : QStringLiteral("WriteMismatchDialog"),
+                                   before    ? u("Ustawienia zmienione w urządzeniu")
+                                   : restore ? u("Przywrócenie wersji z rejestru")
+                                             : u("Zapis niezgodny"));
+    HeadingLabel = headingLabel(heading, this);
     top->addWidget(HeadingLabel);
     DifferenceList = new QTreeWidget(this);
     nameControl(DifferenceList, "DifferenceList", u("Różniące się ustawienia"));
@@ -114,30 +154,89 @@ DifferencesDialog::DifferencesDialog(WindowContext& context, Mode mode, const QS
     DifferenceList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     DifferenceList->setMinimumSize(fontMetrics().horizontalAdvance(QString(90, QLatin1Char('a'))),
                                    fontMetrics().height() * 12);
+    fitColumns();
     top->addWidget(DifferenceList, 1);
-    auto* buttons = new QHBoxLayout;
-    WriteButton =
-        pushButton("WriteButton", before ? u("Zapisz mimo to") : u("Zapisz ponownie"), this);
+    WriteButton = pushButton("WriteButton",
+                             before    ? u("Zapisz mimo to")
+                             : restore ? u("Przywróć")
+                                       : u("Zapisz ponownie"),
+                             this);
     TakeButton = nullptr;
     if (before) {
         TakeButton = pushButton("TakeButton", u("Przejmij wartości z urządzenia"), this);
         TakeButton->setToolTip(u("Ustawienia zmienione w urządzeniu trafiają do programu; nic "
                                  "nie jest zapisywane."));
     }
-    CancelButton = pushButton("CancelButton", before ? u("Anuluj") : u("Zamknij"), this);
+    CancelButton = pushButton("CancelButton", before || restore ? u("Anuluj") : u("Zamknij"), this);
     CancelButton->setDefault(true);
-    buttons->addWidget(WriteButton);
-    if (TakeButton)
-        buttons->addWidget(TakeButton);
-    buttons->addStretch(1);
-    buttons->addWidget(CancelButton);
-    top->addLayout(buttons);
-    const auto answerWith = [this](Answer a) {
-        answer = a;
-        ctx.stack->closeWindow(this);
-    };
-    connect(WriteButton, &QPushButton::clicked, this, [=] { answerWith(Answer::Write); });
-    if (TakeButton)
-        connect(TakeButton, &QPushButton::clicked, this, [=] { answerWith(Answer::TakeDevice); });
-    connect(CancelButton, &QPushButton::clicked, this, [=] { answerWith(Answer::Cancel); });
+    if (restore) {
+        // Nothing goes back to the device by a stray Enter or Escape.
+        CancelButton->setFocus();
+        closeOnEscape();
+    }
+    addButtonRow(top, {WriteButton, TakeButton}, CancelButton);
+    answerBy(WriteButton, this, ctx.stack, answer, Answer::Write);
+    answerBy(TakeButton, this, ctx.stack, answer, Answer::TakeDevice);
+    answerBy(CancelButton, this, ctx.stack, answer, Answer::Cancel);
+}
+
+void DifferencesDialog::addWrittenColumn(const std::vector<std::string>& values) {
+    DifferenceList->setColumnCount(4);
+    DifferenceList->headerItem()->setText(3, u("Zostanie zapisane"));
+    for (int i = 0; i < DifferenceList->topLevelItemCount() && std::size_t(i) < values.size();
+         ++i) {
+        QTreeWidgetItem* item = DifferenceList->topLevelItem(i);
+        item->setText(3, outside::line(u(values[std::size_t(i)]), 80));
+        item->setToolTip(3, outside::toolTip(item->text(3)));
+    }
+    fitColumns();
+}
+
+// Every column whole where the screen has room: the settings' names are
+// long, and a value cut off by the list's edge is a value not read.
+void DifferencesDialog::fitColumns() {
+    int wanted =
+        2 * DifferenceList->frameWidth() + DifferenceList->verticalScrollBar()->sizeHint().width();
+    DifferenceList->header()->resizeSections(QHeaderView::ResizeToContents);
+    for (int c = 0; c < DifferenceList->columnCount(); ++c)
+        wanted += DifferenceList->header()->sectionSize(c);
+    int room = wanted;
+    if (const QScreen* s = screen())
+        room = s->availableGeometry().width() * 9 / 10 - 40;
+    DifferenceList->setMinimumWidth(
+        std::max(DifferenceList->minimumWidth(), std::min(wanted, room)));
+}
+
+RegisterTroubleDialog::RegisterTroubleDialog(WindowContext& context, const QString& heading,
+                                             const QString& copyDay, bool writing, QWidget* parent)
+    : StackDialog(parent), ctx(context) {
+    QVBoxLayout* top = beginWindow(this, QStringLiteral("RegisterTroubleDialog"),
+                                   u("Rejestr instalacji nie działa"));
+    HeadingLabel = headingLabel(heading, this);
+    HeadingLabel->setMinimumWidth(fontMetrics().horizontalAdvance(QString(70, QLatin1Char('a'))));
+    top->addWidget(HeadingLabel);
+    QString explained = u("Przywrócenie kopii i nowy rejestr zachowują obecny plik rejestru "
+                          "obok, pod nową nazwą.");
+    if (writing)
+        explained += u(" Zapis bez rejestru najpierw zapisuje obecne ustawienia urządzenia do "
+                       "pliku .sbn, który wskażesz, a dopiero potem zapisuje urządzenie.");
+    auto* note = new QLabel(explained, this);
+    note->setTextFormat(Qt::PlainText);
+    note->setWordWrap(true);
+    top->addWidget(note);
+    RestoreButton = nullptr;
+    if (!copyDay.isEmpty())
+        RestoreButton = pushButton("RestoreButton", u("Przywróć kopię z %1").arg(copyDay), this);
+    NewButton = pushButton("NewButton", u("Nowy rejestr"), this);
+    WithoutButton = pushButton("WithoutButton", u("Zapisz bez rejestru"), this);
+    WithoutButton->setVisible(writing);
+    CancelButton = pushButton("CancelButton", u("Anuluj"), this);
+    CancelButton->setDefault(true);
+    CancelButton->setFocus();
+    closeOnEscape();
+    addButtonRow(top, {RestoreButton, NewButton, WithoutButton}, CancelButton);
+    answerBy(RestoreButton, this, ctx.stack, answer, Answer::RestoreCopy);
+    answerBy(NewButton, this, ctx.stack, answer, Answer::NewRegister);
+    answerBy(WithoutButton, this, ctx.stack, answer, Answer::WithoutRegister);
+    answerBy(CancelButton, this, ctx.stack, answer, Answer::Cancel);
 }

@@ -31,12 +31,15 @@ class WritePartsDialog : public StackDialog {
 };
 
 // A list of differing settings with the installer's choice what to do.
+// Before a restore it asks whether to put the version back, Cancel being
+// the default and Escape cancelling too.
 class DifferencesDialog : public StackDialog {
     Q_OBJECT
   public:
     enum class Mode {
         ChangedOnSite, // before a write: write anyway, take the device's values, cancel
         WriteMismatch, // after a write: write again, close
+        Restore,       // before a version goes back: restore, cancel
     };
     enum class Answer { Cancel, Write, TakeDevice };
 
@@ -48,6 +51,36 @@ class DifferencesDialog : public StackDialog {
     QTreeWidget* DifferenceList;
     QPushButton* WriteButton;
     QPushButton* TakeButton; // ChangedOnSite only
+    QPushButton* CancelButton;
+
+    Answer answer = Answer::Cancel;
+
+    // A last column beside the rows: the value each setting has after the write.
+    void addWrittenColumn(const std::vector<std::string>& values);
+
+  private:
+    void fitColumns();
+    WindowContext& ctx;
+};
+
+// A write the register cannot back up: what can be done from here instead of
+// giving up. Every way keeps a copy of what the device holds before a frame
+// is sent, and every way keeps the register's old file.
+class RegisterTroubleDialog : public StackDialog {
+    Q_OBJECT
+  public:
+    enum class Answer { Cancel, RestoreCopy, NewRegister, WithoutRegister };
+
+    // `copyDay` is the newest daily copy's day ("DD.MM.RRRR"); empty when
+    // there is none, and then no restore is offered. Without `writing` (the
+    // register window asked for) there is no write to go on with.
+    RegisterTroubleDialog(WindowContext& context, const QString& heading, const QString& copyDay,
+                          bool writing, QWidget* parent = nullptr);
+
+    QLabel* HeadingLabel;
+    QPushButton* RestoreButton; // none without a copy
+    QPushButton* NewButton;
+    QPushButton* WithoutButton;
     QPushButton* CancelButton;
 
     Answer answer = Answer::Cancel;

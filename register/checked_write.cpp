@@ -116,8 +116,30 @@ std::string localDay(const std::string& timeUtc) {
     return shownWord(std::string_view(timeUtc).substr(0, 10));
 }
 
-ChangedOnSite changedOnSite(const reg::Version& latest, const Bytes& device) {
-    return {comparison::compareImages(latest.bytes, device), localDay(latest.info.timeUtc)};
+ChangedOnSite changedOnSite(const reg::Version& latest, const Bytes& device, const Bytes& toWrite) {
+    using comparison::Row;
+    ChangedOnSite c{
+        comparison::compareImages(latest.bytes, device), localDay(latest.info.timeUtc), {}};
+    // What the write changes on the device, by setting: a row changed on site
+    // that the write does not touch keeps the device's value.
+    const comparison::Comparison change = comparison::compareImages(device, toWrite);
+    std::vector<Row> lost;
+    for (Row& r : c.differences.rows) {
+        const auto by = std::find_if(change.rows.begin(), change.rows.end(), [&](const Row& w) {
+            return w.group == r.group && w.name == r.name;
+        });
+        if (by == change.rows.end())
+            continue;
+        c.written.push_back(by->there);
+        lost.push_back(std::move(r));
+    }
+    c.differences.rows = std::move(lost);
+    c.differences.uncoveredBytes = 0;
+    for (std::size_t i = 0; i < device.size(); ++i)
+        if (latest.bytes[i] != device[i] && device[i] != toWrite[i] &&
+            inspector::settingRuns(i).empty())
+            ++c.differences.uncoveredBytes;
+    return c;
 }
 
 std::string sinceLine(const ChangedOnSite& c) {
@@ -125,8 +147,22 @@ std::string sinceLine(const ChangedOnSite& c) {
 }
 
 std::string renderChangedOnSite(const ChangedOnSite& c) {
-    return sinceLine(c) + ":\n" +
-           comparison::renderText(c.differences, "wersja z " + c.since, "urządzenie");
+    std::string out = sinceLine(c) + ":\n";
+    std::string group;
+    for (std::size_t i = 0; i < c.differences.rows.size(); ++i) {
+        const comparison::Row& r = c.differences.rows[i];
+        if (r.group != group)
+            out += (group = r.group) + "\n";
+        out += "  " + r.name;
+        if (*comparison::kindWord(r.kind))
+            out += std::string(" (") + comparison::kindWord(r.kind) + ")";
+        out += "\n    wersja z " + c.since + ": " + r.here + "\n    urządzenie: " + r.there +
+               "\n    zostanie zapisane: " + (i < c.written.size() ? c.written[i] : "") + "\n";
+    }
+    if (const std::string line = comparison::uncoveredLine(c.differences.uncoveredBytes);
+        !line.empty())
+        out += line + "\n";
+    return out;
 }
 
 Bytes takeDeviceValues(const Bytes& program, const Bytes& recorded, const Bytes& device) {

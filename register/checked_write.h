@@ -10,6 +10,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace trellikon::checked {
 
@@ -42,17 +43,23 @@ PartsChoice parseParts(std::string_view words);
 // written without touching what was not chosen.
 Bytes merge(const Bytes& device, const Bytes& wanted, Parts parts);
 
-// The installation's latest version against what the device holds now.
+// The installation's latest version against what the device holds now, and
+// what the write puts in each setting changed there.
 struct ChangedOnSite {
     comparison::Comparison differences; // here: the version, there: the device
     std::string since;                  // the version's day, "DD.MM.RRRR" (local time)
+    std::vector<std::string> written{}; // beside each row: the value the write leaves
 
     bool changed() const { return !differences.equal(); }
 };
-ChangedOnSite changedOnSite(const reg::Version& latest, const Bytes& device);
+// Only what the write would lose is listed: a setting changed on the device
+// that the write leaves as the device holds it (a part not chosen, or the
+// program already holding the same value) is no loss and no row.
+ChangedOnSite changedOnSite(const reg::Version& latest, const Bytes& device, const Bytes& toWrite);
 // "zmienione w urządzeniu od DD.MM.RRRR"
 std::string sinceLine(const ChangedOnSite& c);
-// The heading line and the differences as `diff` prints them.
+// The heading line and, for each setting, its three values: at the last
+// visit, in the device now, after the write.
 std::string renderChangedOnSite(const ChangedOnSite& c);
 
 // A stored UTC time ("YYYY-MM-DDTHH:MM:SS.mmmZ") as the local day

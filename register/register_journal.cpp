@@ -1,5 +1,7 @@
 #include "register_journal.h"
 
+#include <utility>
+
 namespace trellikon::reg {
 
 Journal::Journal(Opener opener, std::string programVersion)
@@ -107,6 +109,15 @@ void Journal::writeComplete(const Bytes& bytes, const std::string& port) {
     lastWriteKind_ = kind::kWrite;
     if (!store())
         return;
+    if (const Id version = std::exchange(restoring_, 0); version != 0) {
+        // Recorded as a restore that names its version; a check that finds
+        // other bytes is said in its summary (writeChecked).
+        lastWriteKind_ = kind::kRestore;
+        deviceStored_ = false;
+        lastWrite_ = add(bytes, kind::kRestore, port, installation_,
+                         "przywrócono wersję " + std::to_string(version));
+        return;
+    }
     lastWrite_ = recordWrite(bytes, port, lastWriteKind_);
 }
 
@@ -119,7 +130,8 @@ void Journal::writeChecked(Check check) {
         lastWrite_.error = done.error;
         return;
     }
-    lastWriteKind_ = verdict;
+    if (lastWriteKind_ != kind::kRestore)
+        lastWriteKind_ = verdict;
 }
 
 void Journal::writeInterrupted(const Bytes& bytes, const std::string& port, int blocks) {

@@ -76,8 +76,11 @@ class Journal final : public SessionStore {
     // The last write's version (its verdict, when one came, included).
     const Result<Id>& lastWrite() const { return lastWrite_; }
     // The kind the last write has in the register: "zapis", "zapis
-    // sprawdzony", "zapis niezgodny" or "zapis przerwany".
+    // sprawdzony", "zapis niezgodny", "zapis przerwany" or "przywrócenie".
     const char* lastWriteKind() const { return lastWriteKind_; }
+    // The next write puts this version of the register back on the device
+    // (0: an ordinary write): recorded as a restore that names it.
+    void restoring(Id version) { restoring_ = version; }
 
   private:
     Result<Id> add(const Bytes& bytes, const char* kind, const std::string& port, Id installation,
@@ -94,6 +97,7 @@ class Journal final : public SessionStore {
     Id backupVersion_ = 0; // what the device held before the write: backup or read
     Result<Id> lastRead_, lastBackup_, lastWrite_;
     const char* lastWriteKind_ = kind::kWrite;
+    Id restoring_ = 0;
 };
 
 } // namespace trellikon::reg

@@ -848,7 +848,7 @@ Result<Id> SqliteRegister::record(const NewVersion& given, const std::string& no
         Flushed(const Flushed&) = delete;
         Flushed& operator=(const Flushed&) = delete;
     } flushed(db_, durable_ && (v.kind == kind::kBackup || v.kind == kind::kWrite ||
-                                v.kind == kind::kWriteInterrupted));
+                                v.kind == kind::kWriteInterrupted || v.kind == kind::kRestore));
     Transaction t(db_);
     if (!t.begun()) {
         r.error = failure("nie można zapisać wersji");
@@ -1117,6 +1117,16 @@ Status SqliteRegister::setWriteVerdict(Id versionId, const std::string& verdict)
     Statement q(db_, "UPDATE versions SET kind = ? WHERE id = ? AND kind = ?");
     q.bind(1, verdict).bind(2, versionId).bind(3, std::string(kind::kWrite));
     if (!q.run())
+        return {failure("nie można zapisać wyniku sprawdzenia zapisu")};
+    if (sqlite3_changes(db_) == 1)
+        return {};
+    // A restore keeps its kind, which says what it was; a check that found
+    // other bytes is said before its summary.
+    Statement restore(db_, "UPDATE versions SET summary = ? || summary WHERE id = ? AND kind = ?");
+    restore.bind(1, verdict == kind::kWriteMismatch ? std::string(kind::kWriteMismatch) + "; " : "")
+        .bind(2, versionId)
+        .bind(3, std::string(kind::kRestore));
+    if (!restore.run())
         return {failure("nie można zapisać wyniku sprawdzenia zapisu")};
     if (sqlite3_changes(db_) != 1)
         return {"w rejestrze nie ma zapisu bez sprawdzenia o numerze " + std::to_string(versionId)};

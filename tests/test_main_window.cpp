@@ -91,9 +91,10 @@ void TestMainWindow::startUpState() {
         QStringLiteral("DODAJ"),
         QString::fromUtf8("USUŃ")};
     // The comparison and register windows, which are not the device's own
-    // windows, come after them.
+    // windows, and the second read window come after them.
     QList<StackDialog*> children = f.findChildren<StackDialog*>(Qt::FindDirectChildrenOnly);
-    QCOMPARE(children.size(), order.size() + 2);
+    QCOMPARE(children.size(), order.size() + 3);
+    QCOMPARE(children.takeLast(), c.form4Again);
     QVERIFY(qobject_cast<RegisterWindow*>(children.takeLast()));
     QVERIFY(qobject_cast<ComparisonWindow*>(children.takeLast()));
     QCOMPARE(children, order);

@@ -9,6 +9,7 @@
 #include "register_file.h"
 #include "register_journal.h"
 #include "register_location.h"
+#include "register_recovery.h"
 #include "session.h"
 #include "sha256.h"
 #include "simulated_device.h"
@@ -143,6 +144,7 @@ class TestRegister : public QObject {
     void partsWords();
     void mergeKeepsTheDevicesOtherParts_data();
     void mergeKeepsTheDevicesOtherParts();
+    void changedOnSiteNamesTheSetting_data();
     void changedOnSiteNamesTheSetting();
     void takeDeviceValuesWholeSettings();
     void verificationKind_data();
@@ -156,6 +158,8 @@ class TestRegister : public QObject {
     void backupOnAFullDiskIsNotAnnounced();
     void registerInTrouble_data();
     void registerInTrouble();
+    void recoveryKeepsTheDamagedFile_data();
+    void recoveryKeepsTheDamagedFile();
 };
 
 void TestRegister::sha256Vectors_data() {
@@ -759,7 +763,8 @@ void TestRegister::restoreBacksUpFirst() {
     QCOMPARE(history.size(), std::size_t{3});
     QCOMPARE(r->version(history[1].id).value->bytes, present);
     QCOMPARE(QString::fromStdString(history[1].kind), kind::kBackup);
-    QCOMPARE(QString::fromStdString(history[0].kind), kind::kWrite);
+    // Recorded as what it is: that version put back.
+    QCOMPARE(QString::fromStdString(history[0].kind), kind::kRestore);
     QVERIFY2(err.str().find("instalacja „Kowalska”") != std::string::npos, err.str().c_str());
     // A version the register does not hold touches nothing.
     QCOMPARE(cli::runRestore(choice, "999", "COM1", {}, port, clock, err), 2);
@@ -912,22 +917,52 @@ void TestRegister::mergeKeepsTheDevicesOtherParts() {
     }
 }
 
+void TestRegister::changedOnSiteNamesTheSetting_data() {
+    QTest::addColumn<QString>("program"); // what the program would write
+    QTest::addColumn<QString>("written"); // beside the caller added on site; empty: no loss
+    QTest::newRow("the write drops the caller added on site: listed") << "recorded"
+                                                                      << "(wolna)";
+    QTest::newRow("the write puts another number there: listed") << "other"
+                                                                 << "48500000099";
+    QTest::newRow("the program holds the same caller: no loss") << "device"
+                                                                << "";
+    QTest::newRow("the callers not written: no loss") << "parameters only"
+                                                      << "";
+}
+
 void TestRegister::changedOnSiteNamesTheSetting() {
     // The device's caller added since the recorded version is named under the
-    // editors' words, with the day of that version; the same device as
-    // recorded changed nothing.
+    // editors' words, with the day of that version and what the write leaves
+    // there; a write that leaves the device's value loses nothing and asks
+    // nothing; the same device as recorded changed nothing.
+    QFETCH(QString, program);
+    QFETCH(QString, written);
     Version latest;
     latest.bytes = image("48600000001", {{1, "48512345678"}});
     latest.info.timeUtc = "2026-03-05T12:00:00.000Z";
     const Bytes device = image("48600000001", {{1, "48512345678"}, {43, "48500000043"}});
-    const checked::ChangedOnSite c = checked::changedOnSite(latest, device);
-    QVERIFY(c.changed());
+    Bytes toWrite = image("48600000002", {{1, "48512345678"}});
+    if (program == "other")
+        toWrite = image("48600000002", {{1, "48512345678"}, {43, "48500000099"}});
+    else if (program == "device")
+        toWrite = image("48600000002", {{1, "48512345678"}, {43, "48500000043"}});
+    else if (program == "parameters only")
+        toWrite = checked::merge(device, toWrite, checked::kParameters);
+    const checked::ChangedOnSite c = checked::changedOnSite(latest, device, toWrite);
+    QCOMPARE(c.changed(), !written.isEmpty());
+    QCOMPARE(c.written.size(), c.differences.rows.size());
+    if (written.isEmpty())
+        return;
+    QCOMPARE(QString::fromStdString(c.written.front()), written);
     QCOMPARE(QString::fromStdString(checked::sinceLine(c)),
              QString::fromUtf8("zmienione w urządzeniu od 05.03.2026"));
     const QString text = QString::fromStdString(checked::renderChangedOnSite(c));
-    QVERIFY2(text.contains(QString::fromUtf8("Pozycja 43 (dodany)")), qPrintable(text));
-    QVERIFY2(text.contains(QString::fromUtf8("urządzenie: 48500000043")), qPrintable(text));
-    QVERIFY(!checked::changedOnSite(latest, latest.bytes).changed());
+    QVERIFY2(text.contains(QString::fromUtf8("Pozycja 43 (dodany)\n    wersja z 05.03.2026: "
+                                             "(wolna)\n    urządzenie: 48500000043\n    "
+                                             "zostanie zapisane: ") +
+                           written),
+             qPrintable(text));
+    QVERIFY(!checked::changedOnSite(latest, latest.bytes, toWrite).changed());
     // A time the register could not have written is shown safe, not parsed.
     QCOMPARE(QString::fromStdString(checked::localDay("2026-\x01-05")),
              QStringLiteral("2026-?-05"));
@@ -993,6 +1028,10 @@ void TestRegister::checkedWriteFromTheCommandLine_data() {
     QTest::newRow("unchanged since the last visit: written without asking")
         << "write" << false << false << "" << -1 << 0
         << QStringList{"zapis sprawdzony", "kopia przed zapisem"} << "Weryfikacja zakończona";
+    QTest::newRow("restore of an unchanged device: recorded as a restore of that version")
+        << "restore" << false << false << "" << -1 << 0
+        << QStringList{QString::fromUtf8("przywrócenie"), "kopia przed zapisem"}
+        << QString::fromUtf8("(przywrócenie, instalacja „Kowalska”)");
     QTest::newRow("restore of a changed device: stopped the same way")
         << "restore" << true << false << "" << -1 << 5 << QStringList{}
         << "zmienione w urządzeniu od ";
@@ -1080,7 +1119,8 @@ void TestRegister::checkedWriteFromTheCommandLine() {
         QCOMPARE(device.memory(), present);
         return;
     }
-    const Bytes sent = checked::merge(present, wanted, options.parts);
+    const Bytes source = command == "restore" ? firstVisit : wanted;
+    const Bytes sent = checked::merge(present, source, options.parts);
     Bytes expected = sent;
     if (wrongByte >= 0)
         expected[std::size_t(wrongByte)] ^= 0x01;
@@ -1088,11 +1128,78 @@ void TestRegister::checkedWriteFromTheCommandLine() {
     for (std::size_t i = 0; i < sent.size(); ++i) {
         const bool chosen =
             (options.parts & checked::partOfBlock(int(i / layout::kBlockSize))) != 0;
-        QVERIFY2(sent[i] == (chosen ? wanted[i] : present[i]), qPrintable(QString::number(i)));
+        QVERIFY2(sent[i] == (chosen ? source[i] : present[i]), qPrintable(QString::number(i)));
     }
     // The register keeps what was sent, under the verdict of the check.
     if (!kinds.isEmpty())
         QCOMPARE(openAt(path)->version(history.front().id).value->bytes, sent);
+    // A restore names its version first, then what it changed.
+    if (command == "restore")
+        QCOMPARE(QString::fromStdString(history.front().summary),
+                 QString::fromUtf8("przywrócono wersję %1; bez zmian").arg(firstRead));
+}
+
+void TestRegister::recoveryKeepsTheDamagedFile_data() {
+    QTest::addColumn<bool>("restore"); // else a new register
+    QTest::addColumn<bool>("copyThere");
+    QTest::newRow("the newest daily copy takes the damaged file's place") << true << true;
+    QTest::newRow("a new register: the damaged file kept aside") << false << true;
+    QTest::newRow("a new register without any copy") << false << false;
+}
+
+void TestRegister::recoveryKeepsTheDamagedFile() {
+    // The damaged register and its log keep every byte under a new name
+    // beside it; a restore puts the newest daily copy in its place and keeps
+    // the copy; nothing is deleted.
+    QFETCH(bool, restore);
+    QFETCH(bool, copyThere);
+    QTemporaryDir dir;
+    const std::string file = dir.filePath("rejestr.sqlite").toStdString();
+    const auto put = [](const std::string& name, const QByteArray& bytes) {
+        QFile f(QString::fromStdString(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    };
+    const auto bytesOf = [](const std::string& name) {
+        QFile f(QString::fromStdString(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+    };
+    put(file, "damaged");
+    put(file + "-wal", "log");
+    if (copyThere) {
+        put(reg::copyName(file, "2026-03-01"), "older");
+        put(reg::copyName(file, "2026-03-04"), "newest");
+    }
+    const auto copy = reg::newestCopy(file);
+    QCOMPARE(copy.has_value(), copyThere);
+    if (copy)
+        QCOMPARE(QString::fromStdString(copy->day), QStringLiteral("04.03.2026"));
+    std::tm when{};
+    when.tm_year = 126;
+    when.tm_mon = 2;
+    when.tm_mday = 5;
+    when.tm_hour = 9;
+    when.tm_min = 7;
+    when.tm_sec = 3;
+    const std::string aside = reg::asideName(file, when);
+    QCOMPARE(QString::fromStdString(aside),
+             QString::fromStdString(file) + ".uszkodzony-2026-03-05-090703");
+    const std::string failed =
+        restore ? reg::restoreCopy(file, *copy, aside) : reg::putAside(file, aside);
+    QVERIFY2(failed.empty(), failed.c_str());
+    QCOMPARE(bytesOf(aside), QByteArray("damaged"));
+    QCOMPARE(bytesOf(aside + "-wal"), QByteArray("log"));
+    QVERIFY(!reg::fileExists(file + "-wal"));
+    QCOMPARE(bytesOf(file), restore ? QByteArray("newest") : QByteArray("(none)"));
+    if (copy)
+        QCOMPARE(bytesOf(copy->file), QByteArray("newest"));
+    // The same name again is refused, and nothing moves.
+    if (!restore) {
+        put(file, "second");
+        QVERIFY(!reg::putAside(file, aside).empty());
+        QCOMPARE(bytesOf(file), QByteArray("second"));
+        QCOMPARE(bytesOf(aside), QByteArray("damaged"));
+    }
 }
 
 void TestRegister::interruptedWriteToldRecordedAndUndone_data() {

@@ -5,11 +5,13 @@
 #include "checked_write_windows.h"
 #include "program_fixture.h"
 #include "random_image.h"
+#include "register_location.h"
 #include "register_window.h"
 #include "settings_comparison_window.h"
 #include "settings_encoder.h"
 #include "sqlite_register.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -99,11 +101,13 @@ struct RegisterProgram : Program {
 
     explicit RegisterProgram(const Image& memory, const QString& file = {}) : Program(memory) {
         path = file.isEmpty() ? dir.filePath(QStringLiteral("rejestr.sqlite")) : file;
-        form1->useRegister([this](std::string& error) -> std::unique_ptr<RegisterStore> {
-            OpenOptions options;
-            options.dailyCopy = false;
-            return SqliteRegister::open(path.toStdString(), error, options);
-        });
+        form1->useRegister(
+            [this](std::string& error) -> std::unique_ptr<RegisterStore> {
+                OpenOptions options;
+                options.dailyCopy = false;
+                return SqliteRegister::open(path.toStdString(), error, options);
+            },
+            path.toStdString());
         device.onBlockWritten = [this](int) { ++blocksWritten; };
     }
     std::unique_ptr<SqliteRegister> openRegister() {
@@ -159,6 +163,10 @@ class TestRegisterWindow : public QObject {
     void unassignedReadAssignedLater();
     void checkedWriteFromTheWindow_data();
     void checkedWriteFromTheWindow();
+    void damagedRegisterOffersAWayOn_data();
+    void damagedRegisterOffersAWayOn();
+    void checkReadOnScreenUntilTheVerdict_data();
+    void checkReadOnScreenUntilTheVerdict();
 };
 
 void TestRegisterWindow::cleanup() {
@@ -237,8 +245,8 @@ void TestRegisterWindow::noWriteWithoutStoredBackup_data() {
     QTest::newRow("the backup read fails: nothing written")
         << "silent device" << QStringList{}
         << u("odczyt ustawień z urządzenia nie został zakończony");
-    QTest::newRow("restore from the register window: backed up first")
-        << "restore" << QStringList{u("zapis sprawdzony"), u("kopia przed zapisem"), u("odczyt")}
+    QTest::newRow("restore from the register window: asked, backed up first")
+        << "restore" << QStringList{u("przywrócenie"), u("kopia przed zapisem"), u("odczyt")}
         << QString();
 }
 
@@ -284,12 +292,26 @@ void TestRegisterWindow::noWriteWithoutStoredBackup() {
     auto parts = everyWindow(ofClass<WritePartsDialog>(), [](QWidget* w) {
         qobject_cast<WritePartsDialog*>(w)->WriteButton->click();
     });
-    // The restored installation's latest version is not what the device
-    // holds: written all the same.
-    bool changedShown = false;
+    // A restore asks first, with what it changes on the device; Cancel is
+    // the default. It asks nothing else.
+    bool changedShown = false, restoreShown = false;
     auto changed = everyWindow(ofClass<DifferencesDialog>(), [&](QWidget* w) {
-        changedShown = w->objectName() == QStringLiteral("ChangedOnSiteDialog");
-        qobject_cast<DifferencesDialog*>(w)->WriteButton->click();
+        auto* d = qobject_cast<DifferencesDialog*>(w);
+        changedShown = changedShown || w->objectName() == QStringLiteral("ChangedOnSiteDialog");
+        if (w->objectName() == QStringLiteral("RestoreDialog")) {
+            restoreShown = d->WriteButton->text() == u("Przywróć") &&
+                           d->CancelButton->text() == u("Anuluj") && d->CancelButton->isDefault() &&
+                           d->DifferenceList->topLevelItemCount() > 0 &&
+                           d->HeadingLabel->text().startsWith(u("Wersja "));
+        }
+        d->WriteButton->click();
+    });
+    // The register will not back the write up: the way on offered, here cancelled.
+    QString trouble;
+    auto troubled = everyWindow(ofClass<RegisterTroubleDialog>(), [&](QWidget* w) {
+        auto* d = qobject_cast<RegisterTroubleDialog*>(w);
+        trouble = d->HeadingLabel->text();
+        d->CancelButton->click();
     });
     // The backup read before the write and the check after it.
     auto backupRead = everyWindow([&](QWidget* w) { return w == p.form4(); },
@@ -328,12 +350,14 @@ void TestRegisterWindow::noWriteWithoutStoredBackup() {
     delete write.data();
     delete parts.data();
     delete changed.data();
+    delete troubled.data();
 
     // The backup's read when the device was not read in this connection, and
     // the check's read after a write.
     const int backupReads = state == "sound" || state == "silent device" || state == "restore";
     QCOMPARE(reads, backupReads + (message.isEmpty() ? 1 : 0));
-    QCOMPARE(changedShown, state == "restore");
+    QVERIFY(!changedShown);
+    QCOMPARE(restoreShown, state == "restore");
     if (message.isEmpty()) {
         QVERIFY2(p.messages.errors.isEmpty(), qPrintable(p.messages.errors.join('\n')));
         QCOMPARE(
@@ -361,9 +385,11 @@ void TestRegisterWindow::noWriteWithoutStoredBackup() {
     QVERIFY(!writeShown);
     QCOMPARE(p.blocksWritten, 0);
     QVERIFY(p.device.memory() == present);
-    QVERIFY2(!p.messages.errors.isEmpty() && p.messages.errors.last().contains(message) &&
-                 p.messages.errors.last().startsWith(u("Nic nie zostało zapisane do urządzenia")),
-             qPrintable(p.messages.errors.join('\n')));
+    const QString told = state == "damaged" || state == "impossible"
+                             ? trouble
+                             : (p.messages.errors.isEmpty() ? QString() : p.messages.errors.last());
+    QVERIFY2(told.contains(message) && told.startsWith(u("Nic nie zostało zapisane do urządzenia")),
+             qPrintable(told + '\n' + p.messages.errors.join('\n')));
 }
 
 void TestRegisterWindow::searchFindsTheInstallation_data() {
@@ -617,27 +643,34 @@ void TestRegisterWindow::checkedWriteFromTheWindow_data() {
     QTest::addColumn<QString>("parts");      // ticked in the parts window; empty: cancelled
     QTest::addColumn<int>("wrongByte");      // the device stores this byte wrong (-1: none)
     QTest::addColumn<QStringList>("kinds");  // recorded by the write, newest first
+    QTest::addColumn<bool>("readLater");     // read first, its installation left for later
     QTest::newRow("changed on site, written anyway, checked")
         << true << "write"
-        << "ptc" << -1 << QStringList{u("zapis sprawdzony"), u("kopia przed zapisem")};
-    QTest::newRow("changed on site, cancelled: nothing written") << true << "cancel"
-                                                                 << "ptc" << -1 << QStringList{};
+        << "ptc" << -1 << QStringList{u("zapis sprawdzony"), u("kopia przed zapisem")} << false;
+    QTest::newRow("changed on site, cancelled: nothing written")
+        << true << "cancel"
+        << "ptc" << -1 << QStringList{} << false;
     QTest::newRow("changed on site, the device's values taken: nothing written")
         << true << "take"
-        << "ptc" << -1 << QStringList{u("kopia przed zapisem")};
+        << "ptc" << -1 << QStringList{u("kopia przed zapisem")} << false;
     QTest::newRow("the callers alone: blocks 0-3 stay the device's")
         << false << ""
-        << "c" << -1 << QStringList{u("zapis sprawdzony"), u("kopia przed zapisem")};
+        << "c" << -1 << QStringList{u("zapis sprawdzony"), u("kopia przed zapisem")} << false;
     QTest::newRow("the parts window cancelled: nothing read, nothing written")
         << false << ""
-        << "" << -1 << QStringList{};
+        << "" << -1 << QStringList{} << false;
     QTest::newRow("a byte stored wrong: the differing caller listed")
         << false << ""
-        << "ptc" << 5 * 512 + 5 << QStringList{u("zapis niezgodny"), u("kopia przed zapisem")};
+        << "ptc" << 5 * 512 + 5 << QStringList{u("zapis niezgodny"), u("kopia przed zapisem")}
+        << false;
     QTest::newRow("a byte stored wrong, written again: sent and checked once more")
         << false << "again"
         << "ptc" << 5 * 512 + 5
-        << QStringList{u("zapis niezgodny"), u("zapis niezgodny"), u("kopia przed zapisem")};
+        << QStringList{u("zapis niezgodny"), u("zapis niezgodny"), u("kopia przed zapisem")}
+        << false;
+    QTest::newRow("read, its installation later: nothing to compare with, no question")
+        << true << "cancel"
+        << "ptc" << -1 << QStringList{u("zapis sprawdzony")} << true;
 }
 
 void TestRegisterWindow::checkedWriteFromTheWindow() {
@@ -649,6 +682,7 @@ void TestRegisterWindow::checkedWriteFromTheWindow() {
     QFETCH(QString, parts);
     QFETCH(int, wrongByte);
     QFETCH(QStringList, kinds);
+    QFETCH(bool, readLater);
     const Image visit = validImage("48600100200", {{43, "48512345678"}});
     const Image present =
         changedOnSite ? validImage("48600100200", {{43, "48512345678"}, {44, "48500000044"}})
@@ -664,6 +698,9 @@ void TestRegisterWindow::checkedWriteFromTheWindow() {
     faults.wrongStoredByte = wrongByte;
     p.device.setFaults(faults);
     p.connect();
+    // The read is the closest to the installation's, and not given to it.
+    if (readLater)
+        p.readAndAnswer([](AssignDialog* ask) { ask->LaterButton->click(); });
     p.settings().loadImage(wanted);
 
     int reads = 0;
@@ -688,7 +725,10 @@ void TestRegisterWindow::checkedWriteFromTheWindow() {
         QStringList rows;
         for (int i = 0; i < d->DifferenceList->topLevelItemCount(); ++i)
             rows << QString(d->DifferenceList->topLevelItem(i)->text(0) + " | " +
-                            d->DifferenceList->topLevelItem(i)->text(2))
+                            d->DifferenceList->topLevelItem(i)->text(2) +
+                            (d->DifferenceList->columnCount() > 3
+                                 ? " | " + d->DifferenceList->topLevelItem(i)->text(3)
+                                 : QString()))
                         .remove(QChar(0x2068))
                         .remove(QChar(0x2069));
         if (w->objectName() == QStringLiteral("ChangedOnSiteDialog")) {
@@ -727,15 +767,21 @@ void TestRegisterWindow::checkedWriteFromTheWindow() {
     for (int i = 0; i < int(history.size()) - versionsBefore; ++i)
         recorded << QString::fromStdString(history.at(std::size_t(i)).kind);
     QCOMPARE(recorded, kinds);
-    if (changedOnSite) {
+    if (changedOnSite && !readLater) {
         QCOMPARE(heading, u("Instalacja „\u2068Kowalska, Lipowa 5, Tarnów\u2069”: ustawienia "
                             "zmienione w urządzeniu od 05.03.2026."));
-        QCOMPARE(changedRows, QStringList{u("Abonenci – Pozycja 44 (dodany) | 48500000044")});
+        // At the last visit, in the device, after the write: the write frees it.
+        QCOMPARE(changedRows,
+                 QStringList{u("Abonenci – Pozycja 44 (dodany) | 48500000044 | (wolna)")});
     }
+    if (readLater)
+        QVERIFY2(changedRows.isEmpty(), qPrintable(changedRows.join('\n')));
     const bool written = !kinds.isEmpty() && kinds.front().startsWith(u("zapis"));
-    // The backup's read, and one check for every write.
-    const int writes = int(kinds.size()) - 1;
-    QCOMPARE(reads, parts.isEmpty() ? 0 : written ? 1 + writes : 1);
+    // The backup's read (none after a read in this connection), and one check
+    // for every write.
+    const int backups = readLater ? 0 : 1;
+    const int writes = int(kinds.size()) - backups;
+    QCOMPARE(reads, parts.isEmpty() ? 0 : written ? backups + writes : 1);
     QCOMPARE(p.blocksWritten, written ? 8 * writes : 0);
     if (!written) {
         QCOMPARE(p.blocksWritten, 0);
@@ -774,6 +820,211 @@ void TestRegisterWindow::checkedWriteFromTheWindow() {
     // A part alone leaves the program's own settings as they were.
     if (parts != "ptc")
         QVERIFY(comparison::compareImages(p.settings().image.bytes(), sent).rows.size() > 0);
+}
+
+void TestRegisterWindow::damagedRegisterOffersAWayOn_data() {
+    QTest::addColumn<QString>("way");
+    QTest::newRow("the newest daily copy restored") << "restore";
+    QTest::newRow("a new register") << "new";
+    QTest::newRow("written without the register, the device's content in a file first")
+        << "without";
+    QTest::newRow("without the register, no file named: nothing written") << "no file";
+}
+
+void TestRegisterWindow::damagedRegisterOffersAWayOn() {
+    // A write the damaged register cannot back up offers what can be done in
+    // the window: its newest daily copy or a new register, the damaged file
+    // kept aside; or a write that first saves what the device holds to a file.
+    QFETCH(QString, way);
+    const Image present = validImage("48600100200", {{43, "48512345678"}});
+    const Image wanted = validImage("48600999888", {{43, "48512345678"}}, 8);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("rejestr.sqlite"));
+    {
+        std::string error;
+        OpenOptions options;
+        options.dailyCopy = false;
+        auto copy =
+            SqliteRegister::open(copyName(file.toStdString(), "2026-03-04"), error, options);
+        QVERIFY2(copy, error.c_str());
+        QVERIFY(copy->createInstallation("Kowalska", "", "").ok());
+    }
+    const QByteArray damaged = QByteArray("SQLite format 3\0", 16) + QByteArray(8000, '\x7F');
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(damaged);
+    }
+    RegisterProgram p(present, file);
+    p.connect();
+    p.settings().loadImage(wanted);
+    const QString saved = dir.filePath(QStringLiteral("przed-zapisem"));
+    if (way == "without")
+        p.files.answers << saved;
+    QString offered;
+    auto parts = everyWindow(ofClass<WritePartsDialog>(), [](QWidget* w) {
+        qobject_cast<WritePartsDialog*>(w)->WriteButton->click();
+    });
+    auto trouble = everyWindow(ofClass<RegisterTroubleDialog>(), [&](QWidget* w) {
+        auto* d = qobject_cast<RegisterTroubleDialog*>(w);
+        QVERIFY(d->RestoreButton);
+        offered = d->RestoreButton->text();
+        (way == "restore" ? d->RestoreButton
+         : way == "new"   ? d->NewButton
+                          : d->WithoutButton)
+            ->click();
+    });
+    auto reads =
+        everyWindow([&](QWidget* w) { return w == p.form4(); },
+                    [&](QWidget*) { p.tickUntil([&] { return !p.form4()->isVisible(); }); });
+    auto write = everyWindow(
+        [&](QWidget* w) { return w == p.form5(); },
+        [&](QWidget*) { p.tickUntil([&] { return !p.form1->link().write_progress; }); });
+    p.inTextsEditor([&](TForm3* t) { t->SpeedButton4->click(); });
+    delete parts.data();
+    delete trouble.data();
+    delete reads.data();
+    delete write.data();
+
+    QCOMPARE(offered, u("Przywróć kopię z 04.03.2026"));
+    const QStringList aside =
+        QDir(dir.path()).entryList({QStringLiteral("rejestr.sqlite.uszkodzony-*")});
+    if (way == "without" || way == "no file") {
+        QVERIFY(aside.isEmpty());
+        QFile kept(saved + QStringLiteral(".sbn"));
+        if (way == "no file") {
+            QVERIFY(!kept.exists());
+            QVERIFY(p.device.memory() == present);
+            return;
+        }
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QVERIFY(kept.readAll() == QByteArray(reinterpret_cast<const char*>(present.data()),
+                                             qsizetype(present.size())));
+        // Written and checked: the device holds what was sent, not what it held.
+        QVERIFY(p.device.memory() != present);
+        QCOMPARE(p.messages.plains, QStringList{u("Zapis sprawdzony – urządzenie zawiera "
+                                                  "dokładnie wysłane ustawienia")});
+        return;
+    }
+    // Nothing written yet; the damaged file whole under its new name; the
+    // register opened anew and writable.
+    QVERIFY(p.device.memory() == present);
+    QCOMPARE(aside.size(), 1);
+    QFile kept(dir.filePath(aside.front()));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QVERIFY(kept.readAll() == damaged);
+    QCOMPARE(p.messages.plains.size(), 1);
+    QVERIFY2(p.messages.plains.front().contains(aside.front()),
+             qPrintable(p.messages.plains.front()));
+    RegisterStore* store = p.form1->journal().store();
+    QVERIFY(store && store->writable());
+    const auto installations = store->installations("").value;
+    QCOMPARE(installations.size(), std::size_t(way == "restore" ? 1 : 0));
+}
+
+namespace {
+QStringList* qtWarnings = nullptr;
+void keepWarning(QtMsgType, const QMessageLogContext&, const QString& text) {
+    if (qtWarnings)
+        *qtWarnings << text;
+}
+} // namespace
+
+void TestRegisterWindow::checkReadOnScreenUntilTheVerdict_data() {
+    QTest::addColumn<bool>("readFirst"); // read, and the editors opened by the read window's OK
+    QTest::newRow("backup read, write, check") << false;
+    QTest::newRow("read, the editors from its OK, write, check") << true;
+}
+
+void TestRegisterWindow::checkReadOnScreenUntilTheVerdict() {
+    // Ticked as the program's own timers tick, one tick per turn of the event
+    // loop: from the write window's OK until the verdict, a read window is
+    // the modal window on screen and says that it checks the write, and no
+    // modal loop is entered twice.
+    QFETCH(bool, readFirst);
+    const Image present = validImage("48600100200", {{43, "48512345678"}});
+    const Image wanted = validImage("48600999888", {{43, "48512345678"}}, 8);
+    RegisterProgram p(present);
+    p.connect();
+
+    QStringList warnings;
+    qtWarnings = &warnings;
+    const QtMessageHandler before = qInstallMessageHandler(keepWarning);
+    bool okClicked = false;
+    QStringList gaps, blocks;
+    QTimer ticker;
+    ticker.setInterval(0);
+    QObject::connect(&ticker, &QTimer::timeout, &ticker, [&] {
+        // The verdict is the end: no more ticks for an idle line.
+        if (!p.messages.plains.isEmpty() || !p.messages.errors.isEmpty()) {
+            ticker.stop();
+            return;
+        }
+        QWidget* top = QApplication::activeModalWidget();
+        if (!okClicked && top == p.form5() && !p.form1->link().write_progress) {
+            okClicked = true;
+            p.form5()->Button1->click();
+            return;
+        }
+        if (okClicked && p.form1->session().step() == Session::Step::Verifying) {
+            auto* shown = qobject_cast<TForm4*>(top);
+            if (!shown || !shown->isVisible() ||
+                !shown->windowTitle().contains(u("Sprawdzanie zapisu – nie odłączaj kabla")))
+                gaps << (top ? top->objectName() : QStringLiteral("none"));
+            else if (blocks.isEmpty() || blocks.last() != shown->CheckLabel->text())
+                blocks << shown->CheckLabel->text();
+        }
+        p.ticks.step();
+    });
+    auto parts = everyWindow(ofClass<WritePartsDialog>(), [&](QWidget* w) {
+        ticker.start();
+        qobject_cast<WritePartsDialog*>(w)->WriteButton->click();
+    });
+    // In the texts editor: the program's settings written (after a read,
+    // the settings read), the editor left only once the verdict is in.
+    const auto write = [&](TForm3* t) {
+        t->SpeedButton4->click();
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !p.messages.plains.isEmpty() || !p.messages.errors.isEmpty(); }, 5000));
+    };
+    if (readFirst) {
+        // As an installer goes: the read's question answered later, the
+        // read window's OK, the parameters editor it opens, the texts editor.
+        whenModal([&](QDialog*) {
+            QVERIFY(p.tickUntil([&] { return !p.form1->link().read_active; }));
+            bool asked = false;
+            whenModal([&](QDialog* d) {
+                qobject_cast<AssignDialog*>(d)->LaterButton->click();
+                asked = true;
+            });
+            QVERIFY(QTest::qWaitFor([&] { return asked; }, 5000));
+            whenModal([&](QDialog*) {
+                p.armEditor();
+                whenModal([&](QDialog*) { write(p.form3()); });
+                p.form2()->SpeedButton1->click();
+            });
+            p.form4()->Button1->click();
+        });
+        p.form1->SpeedButton5Click();
+    } else {
+        p.settings().loadImage(wanted);
+        p.inTextsEditor(write);
+    }
+    ticker.stop();
+    delete parts.data();
+    qInstallMessageHandler(before);
+    qtWarnings = nullptr;
+
+    QVERIFY(okClicked);
+    QVERIFY2(gaps.isEmpty(), qPrintable(gaps.join(' ')));
+    QVERIFY2(warnings.filter(QStringLiteral("Recursive call")).isEmpty(),
+             qPrintable(warnings.join('\n')));
+    QVERIFY2(blocks.size() >= 2 && blocks.first().endsWith(u("bloku 1 z 8")) &&
+                 blocks.last().endsWith(u("bloku 8 z 8")),
+             qPrintable(blocks.join(" | ")));
+    QVERIFY2(p.messages.errors.isEmpty(), qPrintable(p.messages.errors.join('\n')));
+    QCOMPARE(p.messages.plains, QStringList{u("Zapis sprawdzony – urządzenie zawiera dokładnie "
+                                              "wysłane ustawienia")});
 }
 
 QTEST_MAIN(TestRegisterWindow)

@@ -214,7 +214,9 @@ int writeToDevice(const std::string& portName, const Bytes& bytes, const Transfe
             reg::Version expected = *latest;
             if (const auto& before = record.beforeInterrupted())
                 expected.bytes = checked::afterInterruptedWrite(latest->bytes, *before, *present);
-            const checked::ChangedOnSite changed = checked::changedOnSite(expected, *present);
+            const checked::ChangedOnSite changed = checked::changedOnSite(
+                expected, *present,
+                partOnly ? checked::merge(*present, bytes, options.parts) : toWrite);
             if (changed.changed()) {
                 err << checked::renderChangedOnSite(changed);
                 // Nothing is recorded either: the next attempt asks again.
@@ -367,6 +369,7 @@ int runRestore(const RegisterChoice& choice, const std::string& id, const std::s
     if (!v)
         return kExitUsage;
     record.useInstallation(v->info.installationId, v->info.installationName);
+    record.restoring(v->info.id);
     return writeToDevice(portName, v->bytes, options, record, port, clock, err);
 }
 

@@ -27,6 +27,11 @@ class TransferRecord {
     int open(const RegisterChoice& choice, std::ostream& err);
     // The installation a restored version belongs to.
     void useInstallation(reg::Id id, const std::string& name);
+    // The write puts this version back: recorded as its restore.
+    void restoring(reg::Id version) {
+        if (journal_)
+            journal_->restoring(version);
+    }
     // What the session records with; none when nothing is recorded.
     SessionStore* store() { return journal_.get(); }
     // A write without a register because the user said so.

@@ -83,6 +83,8 @@ class SqliteRegister::Statement {
 
     bool ok() const { return st_ != nullptr; }
     void reset() {
+        if (!st_) // a statement a damaged file did not let prepare
+            return;
         sqlite3_reset(st_);
         sqlite3_clear_bindings(st_);
     }

@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 using trellikon::LinkWindow;
 
@@ -385,6 +386,10 @@ void TForm1::refreshPortTooltips() {
 void TForm1::SpeedButton1Click() {
     offerRememberedCable();
     session_.connect();
+    // Once the connection window has closed: a write cut short on this
+    // program's last connection has its ways on now.
+    if (std::exchange(offerDue_, false) && session_.connected())
+        offerInterruptedWrite();
 }
 
 void TForm1::offerRememberedCable() {
@@ -481,6 +486,7 @@ void TForm1::sessionEvent(trellikon::SessionEvent what) {
     switch (what) {
     case SessionEvent::Connected:
         readLeftUnassigned_ = false;
+        offerDue_ = interrupted_.has_value();
         // The cable that answered is the one to look for when its port goes missing.
         if (adapterBehind) {
             if (const auto adapter = adapterBehind(session_.portName()))
@@ -513,9 +519,12 @@ void TForm1::sessionEvent(trellikon::SessionEvent what) {
         break;
     case SessionEvent::WriteCancelled:
         restore_.reset();
+        rewrite_.reset();
         endFileBackup();
         break;
     case SessionEvent::WriteComplete:
+        // The device holds one whole image again.
+        interrupted_.reset();
         // With a read-back to come, the write is recorded once it has its verdict.
         if (session_.step() != trellikon::Session::Step::Verifying)
             tellWrite();
@@ -526,6 +535,7 @@ void TForm1::sessionEvent(trellikon::SessionEvent what) {
     case SessionEvent::WriteInterrupted:
         // The write window says how far the write got and what to do; the
         // register has recorded what was sent.
+        keepInterruptedWrite();
         tellWrite();
         break;
     case SessionEvent::VerifyComplete:

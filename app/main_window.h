@@ -200,6 +200,12 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     bool confirmRestore(QWidget* parent, const trellikon::SettingsImage::Bytes& present);
     // After the read-back: the verdict recorded, shown, and a second write offered.
     void showVerdict();
+    // A write cut short, kept for when the cable is back; then its ways on:
+    // the same bytes again, or the copy from before it restored.
+    void keepInterruptedWrite();
+    void offerInterruptedWrite();
+    // Whether a write may begin; the connection message when it may not.
+    bool writeAllowed(QWidget* parent);
     // Restores a version from the register: into the program, then to the device.
     void writeVersion(const trellikon::reg::Version& version, const QString& origin);
     // A message box once the running tick has ended.
@@ -236,4 +242,17 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     // whose it is.
     bool readLeftUnassigned_ = false;
     std::optional<trellikon::SettingsImage::Bytes> programImage_;
+    // The last write cut short, until a write of this program reaches its
+    // last block: what was sent (the parts chosen, over what the device
+    // held), how far it got, the copy from before it and whose device it was.
+    struct Interrupted {
+        trellikon::SettingsImage::Bytes sent;
+        trellikon::checked::Parts parts = trellikon::checked::kAllParts;
+        int blocks = 0;
+        trellikon::reg::Id backupVersion = 0;
+        trellikon::reg::Id installation = 0;
+    };
+    std::optional<Interrupted> interrupted_;
+    bool offerDue_ = false;              // a connection came since it was cut short
+    std::optional<Interrupted> rewrite_; // the write under way sends it again
 };

@@ -102,13 +102,14 @@ void TForm1::askInstallation(trellikon::reg::Id version,
 // version, and the device is read back after the write.
 void TForm1::writeSettings(QWidget* parent) {
     writeParent_ = parent;
-    parts_ = checked::kAllParts;
+    // Sent again, a write cut short goes over the same parts as before.
+    parts_ = rewrite_ ? rewrite_->parts : checked::kAllParts;
     latestBefore_.reset();
     programImage_.reset();
     trellikon::WriteSteps steps;
     if (journal_.enabled()) {
         trellikon::reg::RegisterStore* store = openedRegister(parent); // its notice, once
-        if (!restore_) {
+        if (!restore_ && !rewrite_) {
             WritePartsDialog choose(ctx_, parent);
             stack_.showModal(&choose);
             if (choose.chosen == 0)
@@ -140,6 +141,8 @@ void TForm1::runDeferred() {
 
 void TForm1::tellNoBackup() {
     journal_.restoring(0);
+    // Only the write without the register goes on (offerRecovery).
+    std::optional<Interrupted> rewrite = std::exchange(rewrite_, std::nullopt);
     QWidget* parent = writeParent_ ? writeParent_ : this;
     const QString text =
         QString::fromUtf8(kNoBackup).arg(QString::fromStdString(session_.backupError()));
@@ -149,6 +152,7 @@ void TForm1::tellNoBackup() {
     endFileBackup();
     trellikon::reg::RegisterStore* store = journal_.enabled() ? journal_.store() : nullptr;
     if (!withFile && journal_.enabled() && (!store || !store->writable())) {
+        rewrite_ = std::move(rewrite);
         offerRecovery(parent, text);
         return;
     }
@@ -173,6 +177,7 @@ void TForm1::offerRecovery(QWidget* parent, const QString& why, bool writing) {
     using Answer = RegisterTroubleDialog::Answer;
     // A version being restored goes on only with the write without the register.
     std::optional<Restore> restore = std::exchange(restore_, std::nullopt);
+    std::optional<Interrupted> rewrite = std::exchange(rewrite_, std::nullopt);
     if (ask.answer == Answer::Cancel)
         return;
     if (ask.answer == Answer::WithoutRegister) {
@@ -180,6 +185,7 @@ void TForm1::offerRecovery(QWidget* parent, const QString& why, bool writing) {
         if (path.isEmpty())
             return;
         restore_ = std::move(restore);
+        rewrite_ = std::move(rewrite);
         if (!path.endsWith(QStringLiteral(".sbn"), Qt::CaseInsensitive))
             path += QStringLiteral(".sbn");
         // The backup's read goes into the file before the first frame.
@@ -255,7 +261,9 @@ void TForm1::decideWrite() {
     const std::optional<Bytes>& present = session_.backup();
     // A restore shows all it changes on the device, what was changed there
     // since the last visit with it.
-    const Bytes program = restore_ ? restore_->bytes : session_.settings().image.bytes();
+    const Bytes program = restore_   ? restore_->bytes
+                          : rewrite_ ? rewrite_->sent
+                                     : session_.settings().image.bytes();
     const Bytes toWrite = parts_ != checked::kAllParts && present
                               ? checked::merge(*present, program, parts_)
                               : program;
@@ -264,6 +272,7 @@ void TForm1::decideWrite() {
                               : acceptChangesOnSite(writeParent_, *present, toWrite));
     if (!go) {
         restore_.reset();
+        rewrite_.reset();
         session_.cancel();
         return;
     }
@@ -273,8 +282,9 @@ void TForm1::decideWrite() {
         restore_.reset();
     }
     // A part alone: the rest of what is sent is what the device holds; the
-    // program keeps its own settings for after the write.
-    if (parts_ != checked::kAllParts && present) {
+    // program keeps its own settings for after the write. So it does while
+    // the bytes of a write cut short are sent again.
+    if ((parts_ != checked::kAllParts && present) || rewrite_) {
         programImage_ = session_.settings().image.bytes();
         session_.proceed(toWrite);
         return;
@@ -319,6 +329,10 @@ bool TForm1::acceptChangesOnSite(QWidget* parent, const Bytes& present, const By
             return true;
         latest = std::move(*found.value);
     }
+    // After a write of ours cut short the device holds a mixture of two
+    // recorded versions: only changes beyond that are asked about.
+    if (const auto before = journal_.beforeInterrupted(*latest))
+        latest->bytes = checked::afterInterruptedWrite(latest->bytes, *before, present);
     const checked::ChangedOnSite changed = checked::changedOnSite(*latest, present, toWrite);
     if (!changed.changed())
         return true;
@@ -352,6 +366,7 @@ bool TForm1::acceptChangesOnSite(QWidget* parent, const Bytes& present, const By
 // settings come back if a part alone was sent over the device's.
 void TForm1::tellWrite(bool recorded) {
     journal_.restoring(0); // recorded by now, or never
+    rewrite_.reset();
     if (fileBackup_) {
         endFileBackup(); // nothing recorded: the copy is the file
         recorded = false;
@@ -422,18 +437,79 @@ void TForm1::writeVersion(const trellikon::reg::Version& version, const QString&
     QWidget* parent = this;
     if (register_ && stack_.isShown(register_))
         parent = register_;
-    if (!session_.writeAllowed()) {
-        ctx_.messages->error(parent,
-                             QString::fromUtf8("Zapis ustawień nie może być przeprowadzony, "
-                                               "Wybierz port komputera, wyłącz i włącz "
-                                               "urządzenie a następnie nacinij przycisk "
-                                               "\"Nawiąż połączenie\""));
+    if (!writeAllowed(parent))
         return;
-    }
     // The device it goes back to is that installation's.
     if (version.info.installationId != 0)
         journal_.choose(version.info.installationId);
     // The version becomes the program's settings only once the backup is kept.
     restore_ = Restore{version.bytes, origin, version.info};
     writeSettings(parent);
+}
+
+bool TForm1::writeAllowed(QWidget* parent) {
+    if (session_.writeAllowed())
+        return true;
+    ctx_.messages->error(parent, QString::fromUtf8("Zapis ustawień nie może być przeprowadzony, "
+                                                   "Wybierz port komputera, wyłącz i włącz "
+                                                   "urządzenie a następnie nacinij przycisk "
+                                                   "\"Nawiąż połączenie\""));
+    return false;
+}
+
+void TForm1::keepInterruptedWrite() {
+    Interrupted cut;
+    cut.sent = session_.sent();
+    cut.parts = parts_;
+    cut.blocks = session_.blocksAcknowledged();
+    cut.backupVersion = session_.backupVersion();
+    cut.installation = journal_.enabled() ? journal_.installation() : 0;
+    // Cut short again while sent once more: the backup of that attempt holds
+    // the mixture the first one left, the copy to go back to is the first's.
+    if (rewrite_ && rewrite_->backupVersion != 0)
+        cut.backupVersion = rewrite_->backupVersion;
+    interrupted_ = std::move(cut);
+}
+
+// Asked at every connection until a write reaches its last block: "later"
+// leaves the device as the cut left it, and the installer may be at another
+// device by the next connection (the checked write then asks what changed).
+void TForm1::offerInterruptedWrite() {
+    if (!interrupted_)
+        return;
+    const Interrupted cut = *interrupted_;
+    InterruptedWriteDialog ask(
+        ctx_,
+        QString::fromStdString(trellikon::interruptedWriteText(cut.blocks, cut.backupVersion)),
+        cut.backupVersion != 0, this);
+    stack_.showModal(&ask);
+    using Answer = InterruptedWriteDialog::Answer;
+    if (ask.answer == Answer::Later)
+        return;
+    if (ask.answer == Answer::RestoreCopy) {
+        // Through the restore: the differences first, recorded as the restore of that version.
+        trellikon::reg::RegisterStore* store = openedRegister(this);
+        auto found = store ? store->version(cut.backupVersion)
+                           : trellikon::reg::Result<std::optional<trellikon::reg::Version>>{
+                                 std::nullopt, journal_.openError()};
+        if (!found.ok() || !found.value) {
+            ctx_.messages->error(
+                this, QString::fromUtf8("Kopii sprzed zapisu (wersja %1) nie można odczytać z "
+                                        "rejestru instalacji: %2")
+                          .arg(QString::number(cut.backupVersion),
+                               QString::fromStdString(found.ok() ? "nie ma jej w rejestrze"
+                                                                 : found.error)));
+            return;
+        }
+        writeVersion(*found.value,
+                     QString::fromUtf8("rejestr: wersja %1, kopia sprzed przerwanego zapisu")
+                         .arg(cut.backupVersion));
+        return;
+    }
+    if (!writeAllowed(this))
+        return;
+    if (cut.installation != 0)
+        journal_.choose(cut.installation);
+    rewrite_ = cut;
+    writeSettings(this);
 }

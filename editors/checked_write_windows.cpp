@@ -62,6 +62,14 @@ void addButtonRow(QVBoxLayout* top, std::initializer_list<QPushButton*> left, QP
     top->addLayout(row);
 }
 
+// A button with its Alt letter marked by "&"; a screen reader reads the
+// caption without the mark.
+QPushButton* letteredButton(const char* name, const QString& caption, QWidget* parent) {
+    QPushButton* button = pushButton(name, caption, parent);
+    button->setAccessibleName(QString(caption).remove(QLatin1Char('&')));
+    return button;
+}
+
 // A button that closes its window with the answer it stands for.
 template <typename Answer>
 void answerBy(QPushButton* button, StackDialog* window, ModalStack* stack, Answer& answer,
@@ -239,4 +247,29 @@ RegisterTroubleDialog::RegisterTroubleDialog(WindowContext& context, const QStri
     answerBy(NewButton, this, ctx.stack, answer, Answer::NewRegister);
     answerBy(WithoutButton, this, ctx.stack, answer, Answer::WithoutRegister);
     answerBy(CancelButton, this, ctx.stack, answer, Answer::Cancel);
+}
+
+InterruptedWriteDialog::InterruptedWriteDialog(WindowContext& context, const QString& heading,
+                                               bool withCopy, QWidget* parent)
+    : StackDialog(parent), ctx(context) {
+    QVBoxLayout* top =
+        beginWindow(this, QStringLiteral("InterruptedWriteDialog"), u("Zapis przerwany"));
+    HeadingLabel = headingLabel(heading, this);
+    HeadingLabel->setMinimumWidth(fontMetrics().horizontalAdvance(QString(60, QLatin1Char('a'))));
+    top->addWidget(HeadingLabel);
+    WriteButton = letteredButton("WriteButton", u("&Zapisz ponownie"), this);
+    WriteButton->setToolTip(u("Te same ustawienia jeszcze raz: najpierw kopia obecnej zawartości "
+                              "urządzenia, po zapisie sprawdzenie."));
+    RestoreButton = nullptr;
+    if (withCopy)
+        RestoreButton = letteredButton("RestoreButton", u("&Przywróć kopię"), this);
+    LaterButton = letteredButton("LaterButton", u("Póź&niej"), this);
+    // Nothing is written by a stray Enter or Escape.
+    LaterButton->setDefault(true);
+    LaterButton->setFocus();
+    closeOnEscape();
+    addButtonRow(top, {WriteButton, RestoreButton}, LaterButton);
+    answerBy(WriteButton, this, ctx.stack, answer, Answer::WriteAgain);
+    answerBy(RestoreButton, this, ctx.stack, answer, Answer::RestoreCopy);
+    answerBy(LaterButton, this, ctx.stack, answer, Answer::Later);
 }

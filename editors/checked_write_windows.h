@@ -1,7 +1,8 @@
 #pragma once
 // The windows around a write from the program: which parts of the settings
 // go to the device, what was changed on the device since the installation's
-// latest version, and the settings the check after a write found different.
+// latest version, the settings the check after a write found different, and
+// the ways on after a write cut short.
 // Values come from the device and the register: shown as plain text only.
 #include "checked_write.h"
 #include "window_support.h"
@@ -84,6 +85,29 @@ class RegisterTroubleDialog : public StackDialog {
     QPushButton* CancelButton;
 
     Answer answer = Answer::Cancel;
+
+  private:
+    WindowContext& ctx;
+};
+
+// A write cut short, the cable back: the device holds part of the new
+// settings. The same bytes again, or the copy from before the write back;
+// later leaves the device as it is and asks again at the next connection.
+class InterruptedWriteDialog : public StackDialog {
+    Q_OBJECT
+  public:
+    enum class Answer { Later, WriteAgain, RestoreCopy };
+
+    // Without `withCopy` (no copy from before the write) no restore is offered.
+    InterruptedWriteDialog(WindowContext& context, const QString& heading, bool withCopy,
+                           QWidget* parent = nullptr);
+
+    QLabel* HeadingLabel;
+    QPushButton* WriteButton;
+    QPushButton* RestoreButton; // none without a copy
+    QPushButton* LaterButton;
+
+    Answer answer = Answer::Later;
 
   private:
     WindowContext& ctx;

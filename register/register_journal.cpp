@@ -144,4 +144,19 @@ void Journal::writeInterrupted(const Bytes& bytes, const std::string& port, int 
                                  std::to_string(layout::kBlockCount));
 }
 
+std::optional<Bytes> Journal::beforeInterrupted(const Version& latest) {
+    RegisterStore* r = store();
+    if (!r || latest.info.kind != kind::kWriteInterrupted || latest.info.installationId == 0)
+        return std::nullopt;
+    const auto two = r->history({HistoryFilter::OfInstallation, latest.info.installationId, 2});
+    // Only while the interrupted write is the installation's newest: what
+    // came after it is what the device held then.
+    if (!two.ok() || two.value.size() < 2 || two.value.front().id != latest.info.id)
+        return std::nullopt;
+    const auto before = r->version(two.value[1].id);
+    if (!before.ok() || !before.value)
+        return std::nullopt;
+    return before.value->bytes;
+}
+
 } // namespace trellikon::reg

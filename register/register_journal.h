@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace trellikon::reg {
@@ -81,6 +82,11 @@ class Journal final : public SessionStore {
     // The next write puts this version of the register back on the device
     // (0: an ordinary write): recorded as a restore that names it.
     void restoring(Id version) { restoring_ = version; }
+    // When `latest` is a write of this program cut short, what the device held
+    // before it: its installation's version recorded just before (the write's
+    // backup, or the read it relied on). None otherwise, or when the register
+    // cannot say: then the device is compared with `latest` as it stands.
+    std::optional<Bytes> beforeInterrupted(const Version& latest);
 
   private:
     Result<Id> add(const Bytes& bytes, const char* kind, const std::string& port, Id installation,

@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 using namespace trellikon;
@@ -167,6 +168,8 @@ class TestRegisterWindow : public QObject {
     void damagedRegisterOffersAWayOn();
     void checkReadOnScreenUntilTheVerdict_data();
     void checkReadOnScreenUntilTheVerdict();
+    void interruptedWriteOffersWaysOn_data();
+    void interruptedWriteOffersWaysOn();
 };
 
 void TestRegisterWindow::cleanup() {
@@ -1025,6 +1028,120 @@ void TestRegisterWindow::checkReadOnScreenUntilTheVerdict() {
     QVERIFY2(p.messages.errors.isEmpty(), qPrintable(p.messages.errors.join('\n')));
     QCOMPARE(p.messages.plains, QStringList{u("Zapis sprawdzony – urządzenie zawiera dokładnie "
                                               "wysłane ustawienia")});
+}
+
+void TestRegisterWindow::interruptedWriteOffersWaysOn_data() {
+    QTest::addColumn<QString>("answer");    // in the window offered at the next connection
+    QTest::addColumn<QStringList>("kinds"); // recorded after the cut, newest first
+    QTest::newRow("written again: checked, the mixture left by the cut is no change on site")
+        << "again" << QStringList{u("zapis sprawdzony"), u("kopia przed zapisem")};
+    QTest::newRow("the copy from before the write restored, its differences asked first")
+        << "restore" << QStringList{u("przywrócenie"), u("kopia przed zapisem")};
+    QTest::newRow("later (Escape): nothing written, offered again at the next connection")
+        << "later" << QStringList{};
+}
+
+void TestRegisterWindow::interruptedWriteOffersWaysOn() {
+    // A write whose cable is pulled after block 5 has its ways on once the
+    // cable is back: the same bytes through the checked write, or the copy
+    // from before it through the restore; the device is left as it is until then.
+    QFETCH(QString, answer);
+    QFETCH(QStringList, kinds);
+    const QString site = u("Kowalska, Lipowa 5, Tarnów");
+    const Image present = validImage("48600100200", {{43, "48512345678"}});
+    // Position 160 lies past block 5: the cut leaves it out.
+    const Image wanted = validImage("48600999888", {{43, "48512345678"}, {160, "48500000160"}}, 8);
+    RegisterProgram p(present);
+    QVERIFY(p.openRegister()->createInstallation(site.toStdString(), "", "").ok());
+    SimulatedFaults faults;
+    faults.hangUpAfterBlock = 5;
+    p.device.setFaults(faults);
+    p.connect();
+    // Read and given to the installation: the cut write becomes its latest version.
+    p.readAndAnswer([&](AssignDialog* ask) { answerQuestion(ask, "pick", site); });
+    const Id backup = Id(p.history().front().id);
+    p.settings().loadImage(wanted);
+
+    QStringList writeTexts, questions, offers;
+    auto parts = everyWindow(ofClass<WritePartsDialog>(), [](QWidget* w) {
+        qobject_cast<WritePartsDialog*>(w)->WriteButton->click();
+    });
+    auto differences = everyWindow(ofClass<DifferencesDialog>(), [&](QWidget* w) {
+        questions << w->objectName();
+        auto* d = qobject_cast<DifferencesDialog*>(w);
+        (w->objectName() == QStringLiteral("RestoreDialog") ? d->WriteButton : d->CancelButton)
+            ->click();
+    });
+    auto offer = everyWindow(ofClass<InterruptedWriteDialog>(), [&](QWidget* w) {
+        auto* d = qobject_cast<InterruptedWriteDialog*>(w);
+        QVERIFY(d->RestoreButton);
+        offers << d->HeadingLabel->text() + " | " + d->WriteButton->text() + " | " +
+                      d->RestoreButton->text() + " | " + d->LaterButton->text();
+        if (answer == "again")
+            d->WriteButton->click();
+        else if (answer == "restore")
+            d->RestoreButton->click();
+        else
+            QTest::keyClick(d, Qt::Key_Escape);
+    });
+    auto reads =
+        everyWindow([&](QWidget* w) { return w == p.form4(); },
+                    [&](QWidget*) { p.tickUntil([&] { return !p.form4()->isVisible(); }); });
+    auto write = everyWindow([&](QWidget* w) { return w == p.form5(); },
+                             [&](QWidget*) {
+                                 p.tickUntil([&] { return !p.form1->link().write_progress; });
+                                 writeTexts << p.form5()->Label1->text();
+                             });
+    // Every watcher ends with the test, a failed check included.
+    const auto stop = qScopeGuard([&] {
+        for (QTimer* watcher :
+             {parts.data(), differences.data(), offer.data(), reads.data(), write.data()})
+            delete watcher;
+    });
+    p.inTextsEditor([&](TForm3* t) { t->SpeedButton4->click(); });
+
+    // What the editors encoded went out; blocks 5 to 7 stayed as they were.
+    const Image sent = p.openRegister()->version(p.history().front().id).value->bytes;
+    Image mixed = sent;
+    std::copy(present.begin() + 5 * 512, present.end(), mixed.begin() + 5 * 512);
+    QVERIFY(mixed != sent);
+    QVERIFY(p.device.memory() == mixed);
+    QCOMPARE(QString::fromStdString(p.history().front().kind), u("zapis przerwany"));
+    QVERIFY2(writeTexts.join(' ').contains(u("Zapis przerwany po bloku 5 z 8")),
+             qPrintable(writeTexts.join('\n')));
+    QVERIFY(offers.isEmpty());
+
+    // The cable back, the device switched off and on, "Nawiąż połączenie".
+    p.device.setFaults({});
+    p.messages = {};
+    const std::size_t versionsBefore = p.history().size();
+    p.connect();
+    if (answer != "later")
+        QVERIFY(QTest::qWaitFor(
+            [&] { return !p.messages.plains.isEmpty() || !p.messages.errors.isEmpty(); }, 5000));
+    else
+        p.connect(); // and once more
+    QCOMPARE(offers.size(), answer == "later" ? 2 : 1);
+    QCOMPARE(offers.front(), QString::fromStdString(interruptedWriteText(5, backup)) +
+                                 u(" | &Zapisz ponownie | &Przywróć kopię | Póź&niej"));
+    QVERIFY2(p.messages.errors.isEmpty(), qPrintable(p.messages.errors.join('\n')));
+    const auto history = p.history();
+    QStringList recorded;
+    for (std::size_t i = 0; i + versionsBefore < history.size(); ++i)
+        recorded << QString::fromStdString(history.at(i).kind);
+    QCOMPARE(recorded, kinds);
+    QCOMPARE(questions,
+             answer == "restore" ? QStringList{QStringLiteral("RestoreDialog")} : QStringList{});
+    if (answer == "later") {
+        QVERIFY(p.device.memory() == mixed);
+        return;
+    }
+    QVERIFY(p.device.memory() == (answer == "again" ? sent : present));
+    QCOMPARE(p.messages.plains, QStringList{u("Zapis sprawdzony – urządzenie zawiera dokładnie "
+                                              "wysłane ustawienia")});
+    if (answer == "restore")
+        QCOMPARE(QString::fromStdString(history.front().summary).section(';', 0, 0),
+                 u("przywrócono wersję %1").arg(backup));
 }
 
 QTEST_MAIN(TestRegisterWindow)

@@ -1231,10 +1231,7 @@ void TestRegister::interruptedWriteToldRecordedAndUndone() {
     };
     device.powerOn();
     MemoryPort port(&device);
-    cli::TransferOptions options;
-    options.record.mode = cli::RegisterChoice::Record;
-    options.record.path = path.toStdString();
-    options.record.installation = "Kowalska";
+    cli::TransferOptions options = visitOfKowalska(path);
     options.verify = true;
     std::ostringstream err;
     QCOMPARE(cli::runWrite("COM1", file.toStdString(), options, port, clock, err), 3);
@@ -1345,10 +1342,7 @@ void TestRegister::writeEndedDuringItsCheckIsNoChangeOnSite() {
     device.discardOutput();
     device.powerOn();
     MemoryPort again(&device);
-    cli::TransferOptions options;
-    options.record.mode = cli::RegisterChoice::Record;
-    options.record.path = path.toStdString();
-    options.record.installation = "Kowalska";
+    cli::TransferOptions options = visitOfKowalska(path);
     options.verify = true;
     std::ostringstream err;
     QVERIFY2(cli::runWrite("COM1", file.toStdString(), options, again, clock, err) == 0,

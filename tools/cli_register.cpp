@@ -166,19 +166,8 @@ int TransferRecord::latest(std::optional<reg::Version>& into, std::ostream& err)
     if (!found.ok())
         return fail(err, registerFailure(found.error));
     into = std::move(found.value);
-    if (!into || into->info.kind != reg::kind::kWriteInterrupted)
-        return kExitOk;
-    // The version the interrupted write went over: its backup, or the read it relied on.
-    const auto two = r.history({reg::HistoryFilter::OfInstallation, installation_, 2});
-    if (!two.ok())
-        return fail(err, registerFailure(two.error));
-    if (two.value.size() < 2)
-        return kExitOk;
-    const auto before = r.version(two.value[1].id);
-    if (!before.ok())
-        return fail(err, registerFailure(before.error));
-    if (before.value)
-        beforeInterrupted_ = before.value->bytes;
+    if (into)
+        beforeInterrupted_ = journal_->beforeInterrupted(*into);
     return kExitOk;
 }
 

@@ -404,14 +404,18 @@ Step changedOnSite() {
             im.writePhoneNumber(trellikon::layout::kUserNumber2, "48602345600");
             im.writeSubscriber(6, "48609876543");
         });
-        checked::ChangedOnSite changed{trellikon::comparison::compareImages(sampleMemory(), device),
-                                       "02.03.2026"};
+        // The last visit left the sample memory, and the program would write it again.
+        trellikon::reg::Version latest;
+        latest.bytes = sampleMemory();
+        latest.info.timeUtc = "2026-03-02T10:05:00.000Z";
+        const checked::ChangedOnSite changed = checked::changedOnSite(latest, device, latest.bytes);
         DifferencesDialog ask(p.form1->context(), DifferencesDialog::Mode::ChangedOnSite,
                               u("Instalacja „Wspólnota Lipowa 5, Tarnów”: ustawienia %1.")
                                   .arg(QString::fromStdString(checked::sinceLine(changed))),
                               changed.differences,
                               u("W wersji z %1").arg(QString::fromStdString(changed.since)),
                               topWindow(p));
+        ask.addWrittenColumn(changed.written);
         p.form1->stack().showModal(&ask);
         return true;
     };

@@ -205,9 +205,15 @@ void DifferencesDialog::addWrittenColumn(const std::vector<std::string>& values)
 void DifferencesDialog::fitColumns() {
     int wanted =
         2 * DifferenceList->frameWidth() + DifferenceList->verticalScrollBar()->sizeHint().width();
-    DifferenceList->header()->resizeSections(QHeaderView::ResizeToContents);
+    // A stretched last section is as wide as what is left, not as its
+    // content: measured unstretched, every column is measured by what it holds.
+    QHeaderView* header = DifferenceList->header();
+    const bool stretched = header->stretchLastSection();
+    header->setStretchLastSection(false);
+    header->resizeSections(QHeaderView::ResizeToContents);
     for (int c = 0; c < DifferenceList->columnCount(); ++c)
-        wanted += DifferenceList->header()->sectionSize(c);
+        wanted += header->sectionSize(c);
+    header->setStretchLastSection(stretched);
     int room = wanted;
     if (const QScreen* s = screen())
         room = s->availableGeometry().width() * 9 / 10 - 40;

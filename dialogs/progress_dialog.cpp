@@ -93,9 +93,9 @@ void TForm4::showCheck(bool on) {
 void TForm4::setCheckBlock(int block) {
     const int last = trellikon::layout::kBlockCount;
     CheckLabel->setText(QString::fromUtf8("%1\nOdczyt bloku %2 z %3")
-                            .arg(QString::fromUtf8(kCheckTitle))
-                            .arg(std::clamp(block, 1, last))
-                            .arg(last));
+                            .arg(QString::fromUtf8(kCheckTitle),
+                                 QString::number(std::clamp(block, 1, last)),
+                                 QString::number(last)));
 }
 
 void TForm4::Button1Click() {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 #include <system_error>
 
 namespace trellikon::reg {
@@ -75,6 +76,17 @@ std::string copyName(const std::string& file, const std::string& day) {
     return file + ".kopia-" + day;
 }
 
+namespace {
+
+bool isDay(std::string_view s) {
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if (i == 4 || i == 7 ? s[i] != '-' : (s[i] < '0' || s[i] > '9'))
+            return false;
+    return s.size() == 10;
+}
+
+} // namespace
+
 std::vector<std::string> registerCopies(const std::string& file) {
     const fs::path p = pathOf(file);
     const std::string prefix = nameOf(p.filename()) + ".kopia-";
@@ -85,8 +97,10 @@ std::vector<std::string> registerCopies(const std::string& file) {
         folder = ".";
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = nameOf(it->path().filename());
-        // "YYYY-MM-DD" after the prefix and nothing else (not a copy being made).
-        if (name.size() == prefix.size() + 10 && name.rfind(prefix, 0) == 0)
+        // "YYYY-MM-DD" after the prefix and nothing else (not a copy being made,
+        // not a file that only looks like one): its day is shown and restored.
+        if (name.size() == prefix.size() + 10 && name.rfind(prefix, 0) == 0 &&
+            isDay(std::string_view(name).substr(prefix.size())))
             copies.push_back(nameOf(p.parent_path() / it->path().filename()));
     }
     std::sort(copies.rbegin(), copies.rend());

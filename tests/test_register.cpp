@@ -784,6 +784,8 @@ void TestRegister::dailyCopiesRotate() {
     for (const char* day : {"2026-01-01", "2026-01-02", "2026-01-03"})
         QVERIFY(QFile::copy(path, QString::fromStdString(copyName(path.toStdString(), day))));
     QVERIFY(QFile::copy(path, path + ".kopia-2099-01-01.tmp"));
+    // A name of a copy's length that is no day: neither named nor restored.
+    QVERIFY(QFile::copy(path, path + ".kopia-9999&&&&&&"));
     const std::string today = nowUtc().substr(0, 10);
     openAt(path, true).reset();
     auto copies = registerCopies(path.toStdString());

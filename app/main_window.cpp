@@ -6,14 +6,10 @@
 #include "info_windows.h"
 #include "outside_text.h"
 #include "parameters_editor.h"
-#include "port_names.h"
-#include "program_version.h"
 #include "progress_dialog.h"
-#include "register_window.h"
 #include "settings_comparison_window.h"
 #include "subscriber_windows.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
@@ -22,13 +18,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QScrollBar>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <functional>
 #include <utility>
 
@@ -38,38 +31,19 @@ const char* const TForm1::OpenDialog1Filter = "sbn (*.sbn)";
 
 namespace {
 
-constexpr int kPortCount = 8;
 constexpr int kButtonSide = 52;
 
-// The port list shows, for each name, the device it stands for at the moment
-// the list is opened, and the ports present beyond COM1..COM8: cables come and
-// go while the program runs.
-class PortComboBox : public QComboBox {
-  public:
-    using QComboBox::QComboBox;
-    std::function<void()> beforePopup;
-    void showPopup() override {
-        if (beforePopup)
-            beforePopup();
-        // A line that came with a cable just now is shown whole, not cut to
-        // the width the list had before.
-        view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth() +
-                                view()->verticalScrollBar()->sizeHint().width());
-        QComboBox::showPopup();
-    }
-};
+} // namespace
 
-QLabel* commandLabel(QWidget* parent, const char* name, const QString& text) {
+QLabel* TForm1::commandLabel(QWidget* parent, const char* name, const QString& text) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QString::fromLatin1(name));
     return label;
 }
 
-} // namespace
-
 TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs& files,
                QWidget* parent)
-    : QWidget(parent), session_(port, *this), journal_(TForm1::openRegisterFile, kProgramVersion) {
+    : QWidget(parent), session_(port, *this) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("DOMOWY TRELLIKON"));
     setAcceptDrops(true);
@@ -89,7 +63,7 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
         QTimer::singleShot(0, this, [this] { runDeferred(); });
     };
     ctx_.messages = &messages;
-    session_.useStore(&journal_);
+    setUpRegister();
     ctx_.files = &files;
     stack_.setRoot(this);
 
@@ -110,45 +84,11 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     layout->addWidget(Label5);
     status_ = Label5->text();
 
-    auto* portRow = new QHBoxLayout;
-    auto* portLabel = new QLabel(QStringLiteral("Port komputera:"), this);
-    portLabel->setObjectName(QStringLiteral("portLabel"));
-    auto* combo = new PortComboBox(this);
-    ComboBox1 = combo;
-    nameControl(ComboBox1, "ComboBox1", portLabel->text());
-    portLabel->setBuddy(ComboBox1);
-    ComboBox1->setEditable(true);
-    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
-    for (int i = 1; i <= kPortCount; ++i)
-        ComboBox1->addItem(QStringLiteral("COM%1").arg(i));
-    ComboBox1->setMinimumWidth(120);
-    // Ports appended later ("COM12 – USB Serial Port") widen the field and its list.
-    ComboBox1->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    combo->beforePopup = [this] { refreshPortList(); };
-    extraPorts = [] { return trellikon::portsBeyondTheEight(); };
-    allPorts = [] { return trellikon::presentPorts(); };
-    portThere = [](const std::string& name) { return trellikon::portPresent(name); };
-    adapterBehind = [](const std::string& name) { return trellikon::adapterOf(name); };
-    for (const auto& p : trellikon::presentPorts())
-        portsAtStart.push_back(p.name);
-    session_.link().appearedPorts = [this] {
-        std::vector<std::string> appeared;
-        for (const auto& p : allPorts()) {
-            if (std::find(portsAtStart.begin(), portsAtStart.end(), p.name) == portsAtStart.end())
-                appeared.push_back(trellikon::portLabel(p.name));
-        }
-        return appeared;
-    };
-    session_.link().portsNow = [this] {
-        std::vector<std::string> now;
-        for (const auto& p : allPorts())
-            now.push_back(trellikon::portLabel(p.name));
-        return now;
-    };
-    portRow->addWidget(portLabel);
-    portRow->addWidget(ComboBox1);
-    portRow->addStretch();
-    layout->addLayout(portRow);
+    ports_ = new PortChooser([this] { return session_.portName(); }, this);
+    ComboBox1 = ports_->combo;
+    session_.link().appearedPorts = [this] { return ports_->appearedPorts(); };
+    session_.link().portsNow = [this] { return ports_->portsNow(); };
+    layout->addWidget(ports_);
 
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(10);
@@ -181,9 +121,7 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     CompareButton =
         addCommand("CompareButton", int(CommandPicture::ReadDevice), CompareLabel->text());
     CompareButton->setIcon(commandIcon(CommandPicture::CompareSettings));
-    RegisterLabel = commandLabel(this, "RegisterLabel", QString::fromUtf8("Rejestr instalacji"));
-    RegisterButton =
-        addCommand("RegisterButton", int(CommandPicture::Register), RegisterLabel->text());
+    addRegisterCommand();
 
     auto place = [grid](int row, int column, QToolButton* button, QLabel* label,
                         QLabel* second = nullptr) {
@@ -225,7 +163,6 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     connect(SpeedButton7, &QToolButton::clicked, this, [this] { SpeedButton7Click(); });
     connect(SpeedButton8, &QToolButton::clicked, this, [this] { SpeedButton8Click(); });
     connect(CompareButton, &QToolButton::clicked, this, [this] { CompareButtonClick(); });
-    connect(RegisterButton, &QToolButton::clicked, this, [this] { RegisterButtonClick(); });
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -242,7 +179,7 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     ctx_.Timer3 = Timer3;
 
     FormCreate();
-    refreshPortTooltips();
+    ports_->refreshTooltips();
     Timer1->start();
     Timer2->start();
 }
@@ -282,16 +219,7 @@ void TForm1::createWindows() {
         stack_.showModal(ctx_.form2);
     };
     ctx_.form2->settingsOrigin = [this] { return origin_; };
-    register_ = new RegisterWindow(ctx_, this);
-    register_->open = comparison_->take;
-    register_->compare = [this](const trellikon::SettingsImage::Bytes& bytes,
-                                const QString& origin) {
-        comparison_->compareWithSaved(bytes, origin);
-        stack_.showModal(comparison_);
-    };
-    register_->write = [this](const trellikon::reg::Version& version, const QString& origin) {
-        writeVersion(version, origin);
-    };
+    createRegisterWindow();
     ctx_.writeSettings = [this](QWidget* parent) { writeSettings(parent); };
     ctx_.linkWindowOk = [this](LinkWindow window) { linkWindowOk(window); };
     ctx_.form4Again = new TForm4(ctx_, this);
@@ -309,124 +237,26 @@ void TForm1::FormCreate() {
 }
 
 int TForm1::ComboBox1ItemIndex() const {
-    const int index = ComboBox1->currentIndex();
-    return index >= 0 && ComboBox1->currentText() == ComboBox1->itemText(index) ? index : -1;
+    return ports_->itemIndex();
 }
 
 void TForm1::ComboBox1Change() {
-    const int index = ComboBox1ItemIndex();
-    if (index >= 0 && index < kPortCount)
-        session_.setPortName("COM" + std::to_string(index + 1));
-    else if (index >= kPortCount)
-        session_.setPortName(ComboBox1->itemData(index).toString().toStdString());
-    ComboBox1->setToolTip(portTooltip(session_.portName()));
-}
-
-// The eight names stay items 0 to 7; the ports beyond them are asked for anew
-// and follow, each with what stands behind it ("COM12 – USB Serial Port").
-// A refresh is not a choice: port_name does not change, and the field keeps
-// what it showed.
-void TForm1::refreshPortList() {
-    const QString shown = ComboBox1->currentText();
-    const int current = ComboBox1->currentIndex();
-    const bool typed = ComboBox1ItemIndex() < 0;
-    const QVariant currentPort = current >= kPortCount ? ComboBox1->itemData(current) : QVariant();
-    while (ComboBox1->count() > kPortCount)
-        ComboBox1->removeItem(ComboBox1->count() - 1);
-    const auto extra = extraPorts ? extraPorts() : std::vector<trellikon::PresentPort>{};
-    for (const auto& port : extra) {
-        QString text = QString::fromStdString(port.name);
-        if (!port.description.empty())
-            text += QString::fromUtf8(" – ") + QString::fromStdString(port.description);
-        // The chip by name, unless the driver's own description says it.
-        if (port.adapter && port.adapter->hasIds()) {
-            const std::string chip =
-                trellikon::knownChip(port.adapter->vendorId, port.adapter->productId);
-            if (!chip.empty() && port.description.find(chip) == std::string::npos)
-                text += " (" + QString::fromStdString(chip) + ")";
-        }
-        if (port.adapter && port.adapter->problemCode != 0)
-            text += QString::fromUtf8(" – sterownik nie działa");
-        ComboBox1->addItem(text, QString::fromStdString(port.name));
-    }
-    if (currentPort.isValid()) {
-        // The appended item shown before, wherever it is now; gone, the text stays.
-        ComboBox1->setCurrentIndex(ComboBox1->findData(currentPort));
-        if (typed || ComboBox1->currentIndex() < 0)
-            ComboBox1->setEditText(shown);
-    }
-    refreshPortTooltips();
-}
-
-// Tooltips are read as rich text: every line from outside (a path, an
-// adapter's strings) is escaped into a paragraph of its own.
-QString TForm1::portTooltip(const std::string& name) const {
-    // What stands behind a port may be named by the environment or by a driver.
-    const auto paragraph = [](const std::string& line) {
-        return outside::toolTip(QString::fromStdString(line));
-    };
-    QString tip = paragraph(name + ": " + trellikon::describePort(name));
-    if (const auto adapter = adapterBehind ? adapterBehind(name) : std::nullopt) {
-        tip += paragraph(trellikon::describeAdapter(*adapter));
-        if (const std::string problem = trellikon::adapterProblem(*adapter); !problem.empty())
-            tip += paragraph(problem);
-    }
-    return tip;
-}
-
-void TForm1::refreshPortTooltips() {
-    for (int i = 0; i < ComboBox1->count(); ++i) {
-        const std::string name = i < kPortCount ? ComboBox1->itemText(i).toStdString()
-                                                : ComboBox1->itemData(i).toString().toStdString();
-        ComboBox1->setItemData(i, portTooltip(name), Qt::ToolTipRole);
-    }
-    ComboBox1->setToolTip(portTooltip(session_.portName()));
+    if (const auto name = ports_->chosenPort())
+        session_.setPortName(*name);
+    ports_->showPort(session_.portName());
 }
 
 void TForm1::SpeedButton1Click() {
-    offerRememberedCable();
+    // A missing port, with the cable of the last connection behind another.
+    if (const auto name = ports_->offerRememberedCable(session_.portName(), *ctx_.messages)) {
+        session_.setPortName(*name);
+        ports_->showPort(*name);
+    }
     session_.connect();
     // Once the connection window has closed: a write cut short on this
     // program's last connection has its ways on now.
     if (std::exchange(offerDue_, false) && session_.connected())
         offerInterruptedWrite();
-}
-
-void TForm1::offerRememberedCable() {
-    const std::string chosen = session_.portName();
-    if (!allPorts || !portThere || portThere(chosen))
-        return;
-    const auto found =
-        trellikon::rememberedCableElsewhere(chosen, false, cables.remembered(), allPorts());
-    if (!found || !found->adapter)
-        return;
-    const std::string name = trellikon::comNameFor(found->name).value_or(found->name);
-    const QString text =
-        QString::fromUtf8("Portu %1 nie ma, ale kabel ostatniego udanego połączenia (%2) jest "
-                          "teraz podłączony jako %3. Połączyć przez %3?")
-            .arg(outside::line(QString::fromStdString(chosen)),
-                 outside::line(QString::fromStdString(trellikon::describeAdapter(*found->adapter)),
-                               2 * outside::kLineChars),
-                 outside::line(QString::fromStdString(name)));
-    if (ctx_.messages->question(this, text))
-        choosePort(name);
-}
-
-// Chooses a port as the user would in the list: one of the eight names, or
-// a port appended after them.
-void TForm1::choosePort(const std::string& name) {
-    if (const auto n = trellikon::comPortNumber(name)) {
-        ComboBox1->setCurrentIndex(*n - 1);
-    } else {
-        refreshPortList();
-        const int index = ComboBox1->findData(QString::fromStdString(name));
-        if (index >= 0)
-            ComboBox1->setCurrentIndex(index);
-        else
-            ComboBox1->setEditText(QString::fromStdString(name));
-    }
-    session_.setPortName(name);
-    ComboBox1->setToolTip(portTooltip(name));
 }
 
 void TForm1::SpeedButton2Click() {
@@ -488,10 +318,7 @@ void TForm1::sessionEvent(trellikon::SessionEvent what) {
         readLeftUnassigned_ = false;
         offerDue_ = interrupted_.has_value();
         // The cable that answered is the one to look for when its port goes missing.
-        if (adapterBehind) {
-            if (const auto adapter = adapterBehind(session_.portName()))
-                cables.remember(*adapter); // a failure costs only the proposal next time
-        }
+        ports_->rememberCable(session_.portName());
         break;
     case SessionEvent::ReadComplete:
         // A read into the program (not into a copy) replaces its settings.

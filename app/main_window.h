@@ -3,11 +3,10 @@
 // its decoded settings and the link), renders what the link shows and acts on
 // the session's events.
 
-#include "cable_memory.h"
 #include "checked_write.h"
 #include "device_link.h"
 #include "device_settings.h"
-#include "port_names.h"
+#include "port_chooser.h"
 #include "register_journal.h"
 #include "register_recovery.h"
 #include "session.h"
@@ -42,7 +41,7 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
 
     // Controls.
     QLabel* Label5;       // status line
-    QComboBox* ComboBox1; // port choice
+    QComboBox* ComboBox1; // port choice (the port chooser's list)
     QToolButton* SpeedButton1;
     QToolButton* SpeedButton2;
     QToolButton* SpeedButton3;
@@ -99,20 +98,8 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     // The combo's selected item, or -1 while the user has typed a name of their own.
     int ComboBox1ItemIndex() const;
 
-    // The ports the list offers after COM1..COM8, asked each time it opens.
-    // The system's by default; tests put a list of their own here.
-    std::function<std::vector<trellikon::PresentPort>()> extraPorts;
-    // Every port present now, whether a port name is there, and the adapter
-    // behind a port: the system's by default, a test's fake machine otherwise.
-    std::function<std::vector<trellikon::PresentPort>()> allPorts;
-    std::function<bool(const std::string&)> portThere;
-    std::function<std::optional<trellikon::UsbAdapter>(const std::string&)> adapterBehind;
-    // The cable of the last successful connection (shared with trellikon-cli).
-    trellikon::CableMemory cables;
-    // The ports present when the program started: a silent attempt names the
-    // ports that came since first (most likely the cable plugged in since).
-    std::vector<std::string> portsAtStart;
-
+    // The port row: the computer's ports and the remembered cable.
+    PortChooser& ports() { return *ports_; }
     trellikon::Session& session() { return session_; }
     trellikon::DeviceSettings& settings() { return session_.settings(); }
     trellikon::DeviceLink& link() { return session_.link(); }
@@ -159,18 +146,15 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     // the first cannot be shown (see main_window.cpp).
     TForm4* readWindow() const;
     QToolButton* addCommand(const char* name, int picture, const QString& label);
-    void refreshPortList();
-    void refreshPortTooltips();
-    // The tooltip of a port: its device, the adapter behind it, its driver's trouble.
-    QString portTooltip(const std::string& name) const;
-    // When the chosen port is missing and the remembered cable is behind
-    // another, asks whether to use that one (and chooses it on Yes).
-    void offerRememberedCable();
-    void choosePort(const std::string& name);
+    static QLabel* commandLabel(QWidget* parent, const char* name, const QString& text);
     // A template's image into the program, decoded as a load decodes it.
     void takeImage(const trellikon::SettingsImage::Bytes& bytes, const QString& origin);
-    // The register at the default place or TRELLIKON_REGISTER.
-    static std::unique_ptr<trellikon::reg::RegisterStore> openRegisterFile(std::string& error);
+    // The register's part of the window (main_window_register.cpp): the
+    // journal at the default place or TRELLIKON_REGISTER, the register's
+    // command beside the others, its window made with the others.
+    void setUpRegister();
+    void addRegisterCommand();
+    void createRegisterWindow();
     // The register, opened now if it was not; its notice shown once.
     trellikon::reg::RegisterStore* openedRegister(QWidget* parent);
     // What the register did around the exchange with the device, told.
@@ -212,13 +196,14 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     void tellLater(const QString& text, const QString& detail = {});
 
     trellikon::Session session_;
+    PortChooser* ports_ = nullptr;
     ModalStack stack_;
     WindowContext ctx_;
     ComparisonWindow* comparison_ = nullptr;
     RegisterWindow* register_ = nullptr;
     QString origin_;
     QString status_; // the status line's last text, before any diagnosis
-    trellikon::reg::Journal journal_;
+    trellikon::reg::Journal journal_{{}, {}}; // setUpRegister()
     trellikon::reg::Journal::Opener opener_;
     std::string registerFile_;
     std::unique_ptr<trellikon::reg::FileBackup> fileBackup_;

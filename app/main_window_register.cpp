@@ -1,8 +1,9 @@
 // The main window's part in the installations register: reads and writes
-// recorded, the backup before a write, the register window. What is not about
-// windows lives in register/ (the journal).
+// recorded, the backup before a write, the register's command and window.
+// What is not about windows lives in register/ (the journal).
 #include "main_window.h"
 
+#include "button_icons.h"
 #include "checked_write_windows.h"
 #include "outside_text.h"
 #include "program_version.h"
@@ -28,15 +29,45 @@ const char* const kChecked = "Zapis sprawdzony – urządzenie zawiera dokładni
 namespace checked = trellikon::checked;
 using Bytes = trellikon::SettingsImage::Bytes;
 
-} // namespace
-
-std::unique_ptr<trellikon::reg::RegisterStore> TForm1::openRegisterFile(std::string& error) {
+// The register at the default place or TRELLIKON_REGISTER.
+std::unique_ptr<trellikon::reg::RegisterStore> openRegisterFile(std::string& error) {
     const std::string path = trellikon::reg::registerPath({});
     if (path.empty()) {
         error = "nie wiadomo, gdzie jest folder danych użytkownika (TRELLIKON_REGISTER)";
         return nullptr;
     }
     return trellikon::reg::SqliteRegister::open(path, error);
+}
+
+} // namespace
+
+// Every complete read and write is kept in the register at the default
+// place; useRegister() puts another in its stead.
+void TForm1::setUpRegister() {
+    journal_ = trellikon::reg::Journal(openRegisterFile, kProgramVersion);
+    session_.useStore(&journal_);
+}
+
+// The register's command sits with the others, below the comparison's.
+void TForm1::addRegisterCommand() {
+    RegisterLabel = commandLabel(this, "RegisterLabel", QString::fromUtf8("Rejestr instalacji"));
+    RegisterButton =
+        addCommand("RegisterButton", int(CommandPicture::Register), RegisterLabel->text());
+    connect(RegisterButton, &QToolButton::clicked, this, [this] { RegisterButtonClick(); });
+}
+
+// Made after the comparison window, whose take and compare it lends.
+void TForm1::createRegisterWindow() {
+    register_ = new RegisterWindow(ctx_, this);
+    register_->open = comparison_->take;
+    register_->compare = [this](const trellikon::SettingsImage::Bytes& bytes,
+                                const QString& origin) {
+        comparison_->compareWithSaved(bytes, origin);
+        stack_.showModal(comparison_);
+    };
+    register_->write = [this](const trellikon::reg::Version& version, const QString& origin) {
+        writeVersion(version, origin);
+    };
 }
 
 void TForm1::useRegister(trellikon::reg::Journal::Opener opener, std::string file) {

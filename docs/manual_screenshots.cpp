@@ -446,10 +446,10 @@ Step portListWithAdapter() {
         cable.serial = "A50285BI";
         cable.driver = "FTSER2K";
         cable.location = "Port_#0002.Hub_#0001";
-        p.form1->extraPorts = [cable] {
+        p.form1->ports().extraPorts = [cable] {
             return std::vector<trellikon::PresentPort>{{"COM12", "USB Serial Port", cable}};
         };
-        p.form1->adapterBehind = [cable](const std::string& name) {
+        p.form1->ports().adapterBehind = [cable](const std::string& name) {
             return name == "COM12" ? std::optional<trellikon::UsbAdapter>(cable) : std::nullopt;
         };
         // The cable came while the program ran: its line appears as the list opens.

@@ -30,7 +30,7 @@ struct Program {
         const trellikon::SettingsImage::Bytes& memory = trellikon::SimulatedDevice::erased())
         : device(memory) {
         form1 = std::make_unique<TForm1>(port, messages, files);
-        form1->cables = trellikon::CableMemory(""); // never the user's own
+        form1->ports().cables = trellikon::CableMemory(""); // never the user's own
         // The register's own tests give it one (test_register_window).
         form1->useRegister({});
         form1->createWindows();

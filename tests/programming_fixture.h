@@ -66,7 +66,7 @@ class ProgrammingFixture {
   public:
     explicit ProgrammingFixture(const std::string& portName, int answerGuardMs = 30'000)
         : answerGuardMs_(answerGuardMs) {
-        form1.cables = CableMemory(""); // never the user's own
+        form1.ports().cables = CableMemory(""); // never the user's own
         // The transfers alone: nothing kept in a register, no backup read before a write.
         form1.useRegister({});
         form1.createWindows();

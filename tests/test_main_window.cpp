@@ -178,7 +178,7 @@ void TestMainWindow::portsBeyondTheEightAreOffered() {
     Program p;
     TForm1& f = *p.form1;
     std::vector<PresentPort> present{{"COM12", "USB Serial Port"}, {"COM9", ""}};
-    f.extraPorts = [&present] { return present; };
+    f.ports().extraPorts = [&present] { return present; };
     QCOMPARE(f.ComboBox1->count(), 8); // the list at start is the eight names
     f.ComboBox1->showPopup();
     f.ComboBox1->hidePopup();
@@ -507,8 +507,8 @@ void TestMainWindow::failedConnectSaysWhatTheLineCarried() {
     SimulatedFaults faults;
     faults.mode = LineMode(mode);
     p.device.setFaults(faults);
-    p.form1->portsAtStart = {"COM3"};
-    p.form1->allPorts = [] {
+    p.form1->ports().portsAtStart = {"COM3"};
+    p.form1->ports().allPorts = [] {
         return std::vector<PresentPort>{{"COM3", "port szeregowy"}, {"COM4", "USB Serial Port"}};
     };
     QString shown;
@@ -558,11 +558,11 @@ void TestMainWindow::missingPortProposesTheRememberedCable() {
     ftdi.vendorId = 0x0403, ftdi.productId = 0x6001, ftdi.serial = "A50285BI";
     ftdi.model = "FT232R USB UART", ftdi.driver = "FTSER2K";
     TForm1& f = *p.form1;
-    f.cables = CableMemory(dir.filePath("cable.txt").toStdString());
-    QVERIFY(f.cables.remember(ftdi).empty());
-    f.allPorts = [&] { return std::vector<PresentPort>{{"COM7", "USB Serial Port", ftdi}}; };
-    f.portThere = [](const std::string& name) { return name == "COM7"; };
-    f.adapterBehind = [&](const std::string& name) {
+    f.ports().cables = CableMemory(dir.filePath("cable.txt").toStdString());
+    QVERIFY(f.ports().cables.remember(ftdi).empty());
+    f.ports().allPorts = [&] { return std::vector<PresentPort>{{"COM7", "USB Serial Port", ftdi}}; };
+    f.ports().portThere = [](const std::string& name) { return name == "COM7"; };
+    f.ports().adapterBehind = [&](const std::string& name) {
         return name == "COM7" ? std::optional<UsbAdapter>(ftdi) : std::nullopt;
     };
     p.messages.answers = {yes};
@@ -578,7 +578,7 @@ void TestMainWindow::missingPortProposesTheRememberedCable() {
     QCOMPARE(QString::fromStdString(f.link().port_name), opened);
     QCOMPARE(f.ComboBox1->currentText(), opened);
     // The chosen port present: no question.
-    f.portThere = [](const std::string&) { return true; };
+    f.ports().portThere = [](const std::string&) { return true; };
     whenModal([&](QDialog*) {}, 5000, false);
     f.SpeedButton1Click();
     QCOMPARE(p.messages.questions.size(), 1);
@@ -590,7 +590,7 @@ void TestMainWindow::portTooltipNamesTheAdapterAsPlainText() {
     TForm1& f = *p.form1;
     UsbAdapter a;
     a.vendorId = 0x067b, a.productId = 0x2303, a.model = "<b>Cable</b> & co", a.problemCode = 10;
-    f.adapterBehind = [&](const std::string& name) {
+    f.ports().adapterBehind = [&](const std::string& name) {
         return name == "COM2" ? std::optional<UsbAdapter>(a) : std::nullopt;
     };
     f.ComboBox1->showPopup();

@@ -203,7 +203,8 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     RegisterWindow* register_ = nullptr;
     QString origin_;
     QString status_; // the status line's last text, before any diagnosis
-    trellikon::reg::Journal journal_{{}, {}}; // setUpRegister()
+    // Made by setUpRegister(), or useRegister() in its stead.
+    trellikon::reg::Journal journal_{{}, {}};
     trellikon::reg::Journal::Opener opener_;
     std::string registerFile_;
     std::unique_ptr<trellikon::reg::FileBackup> fileBackup_;

@@ -560,7 +560,9 @@ void TestMainWindow::missingPortProposesTheRememberedCable() {
     TForm1& f = *p.form1;
     f.ports().cables = CableMemory(dir.filePath("cable.txt").toStdString());
     QVERIFY(f.ports().cables.remember(ftdi).empty());
-    f.ports().allPorts = [&] { return std::vector<PresentPort>{{"COM7", "USB Serial Port", ftdi}}; };
+    f.ports().allPorts = [&] {
+        return std::vector<PresentPort>{{"COM7", "USB Serial Port", ftdi}};
+    };
     f.ports().portThere = [](const std::string& name) { return name == "COM7"; };
     f.ports().adapterBehind = [&](const std::string& name) {
         return name == "COM7" ? std::optional<UsbAdapter>(ftdi) : std::nullopt;

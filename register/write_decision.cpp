@@ -105,7 +105,7 @@ WriteDecision::Decision WriteDecision::answer(Answer answer, const std::string& 
 Verification WriteDecision::verdict(const Bytes& sent, const Bytes& readBack) {
     Verification v = verify(sent, readBack);
     if (journal_)
-        journal_->writeChecked(v.same ? SessionStore::Check::Same : SessionStore::Check::Different);
+        journal_->writeChecked(v.same ? reg::Journal::Check::Same : reg::Journal::Check::Different);
     return v;
 }
 

@@ -184,7 +184,9 @@ void Session::beginWriting() {
 
 // The write is recorded already; what the read-back found is judged, and
 // added to its record, by the write's decision (register/write_decision.h).
-void Session::verified(SessionEvent what) { finishStep(what); }
+void Session::verified(SessionEvent what) {
+    finishStep(what);
+}
 
 void Session::finishStep(SessionEvent what) {
     step_ = Step::Idle;

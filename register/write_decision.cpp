@@ -38,8 +38,7 @@ const WriteDecision::Question& WriteDecision::question(const std::optional<Bytes
     question_ = {};
     compared_.reset();
     present_ = present;
-    reg::RegisterStore* store = usableStore();
-    if (!store || !present)
+    if (!journal_ || !present)
         return question_;
     if (request_.restoring && request_.showRestore) {
         question_.kind = Question::Kind::Restore;
@@ -47,6 +46,9 @@ const WriteDecision::Question& WriteDecision::question(const std::optional<Bytes
         question_.restoreChange = comparison::compareImages(sending(), *present);
         return question_;
     }
+    reg::RegisterStore* store = usableStore();
+    if (!store)
+        return question_;
     // Asked against the installation this connection's read was given. A
     // read the installer left unassigned says the device is none of them as
     // far as anyone knows. Without a read of this connection (a next visit,
@@ -104,7 +106,7 @@ WriteDecision::Decision WriteDecision::answer(Answer answer, const std::string& 
 
 Verification WriteDecision::verdict(const Bytes& sent, const Bytes& readBack) {
     Verification v = verify(sent, readBack);
-    if (journal_)
+    if (usableStore())
         journal_->writeChecked(v.same ? reg::Journal::Check::Same : reg::Journal::Check::Different);
     return v;
 }

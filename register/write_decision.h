@@ -99,7 +99,7 @@ class WriteDecision {
 
     reg::Journal* journal_;
     WriteRequest request_;
-    std::optional<reg::Version> latest_; // before the backup
+    std::optional<reg::Version> latest_;   // before the backup
     std::optional<reg::Version> compared_; // what question() compared with
     std::optional<Bytes> present_;
     Question question_;

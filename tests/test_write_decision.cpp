@@ -89,10 +89,10 @@ void TestWriteDecision::everyPath_data() {
     const int write = int(Answer::Write), cancel = int(Answer::Cancel),
               take = int(Answer::TakeDevice);
     const int none = int(Kind::None), changed = int(Kind::ChangedOnSite);
-    QTest::newRow("unchanged: nothing asked") << "" << all << true << false << write << none << true
-                                              << 2;
-    QTest::newRow("changed on site, write") << "caller" << all << true << false << write << changed
-                                            << true << 2;
+    QTest::newRow("unchanged: nothing asked")
+        << "" << all << true << false << write << none << true << 2;
+    QTest::newRow("changed on site, write")
+        << "caller" << all << true << false << write << changed << true << 2;
     QTest::newRow("changed on site, cancel: nothing sent, nothing recorded")
         << "caller" << all << true << false << cancel << changed << false << 1;
     QTest::newRow("changed on site, take the device's: its content recorded as the backup")
@@ -145,9 +145,8 @@ void TestWriteDecision::everyPath() {
     if (written) {
         f.frames(out.toWrite);
         // The chosen parts over what the device holds, nothing else of it lost.
-        QCOMPARE(out.toWrite, parts == checked::kAllParts
-                                  ? program
-                                  : checked::merge(device, program, parts));
+        QCOMPARE(out.toWrite,
+                 parts == checked::kAllParts ? program : checked::merge(device, program, parts));
         QVERIFY(!out.settings); // the program's settings stay its own
     }
     if (Answer(answer) == Answer::TakeDevice) {

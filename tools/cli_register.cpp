@@ -1,11 +1,11 @@
 #include "cli_register.h"
 
 #include "checked_write.h"
-#include "write_decision.h"
 #include "files.h"
 #include "register_file.h"
 #include "register_location.h"
 #include "version_text.h"
+#include "write_decision.h"
 
 #include <algorithm>
 #include <ostream>

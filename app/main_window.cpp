@@ -368,8 +368,10 @@ void TForm1::sessionEvent(trellikon::SessionEvent what) {
     case SessionEvent::VerifyComplete:
     case SessionEvent::VerifyFailed:
         // The read-back's window has nothing to show: the verdict follows.
-        if (what == SessionEvent::VerifyComplete)
+        if (what == SessionEvent::VerifyComplete) {
             stack_.closeWindow(readWindow());
+            judgeWrite();
+        }
         tellWrite();
         session_.defer([this] { showVerdict(); });
         break;

@@ -11,6 +11,7 @@
 #include "register_recovery.h"
 #include "session.h"
 #include "window_support.h"
+#include "write_decision.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -160,12 +161,13 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     // What the register did around the exchange with the device, told.
     void tellRead();
     void askInstallation(trellikon::reg::Id version, const trellikon::SettingsImage::Bytes& bytes);
-    // After a write: the program's own image back; with `recorded`, what the
-    // register made of it.
+    // After a write, with `recorded`, what the register made of it.
     void tellWrite(bool recorded = true);
     // The program's image to the device through the session's steps.
     void writeSettings(QWidget* parent);
-    // The decision before the first write frame: the backup is stored by now.
+    // The write's decision for the parts chosen, before the backup's read.
+    void beginDecision(trellikon::checked::Parts parts);
+    // The decision before the first write frame: the backup is read by now.
     void decideWrite();
     void tellNoBackup();
     // A write the register cannot back up: restore its daily copy, start a
@@ -174,15 +176,15 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     // The write with a file for its backup is over: the register's turn again.
     void endFileBackup();
     void runDeferred();
-    // Before a write, the installation's latest version against the device
-    // and what will be written: false when the installer cancelled or took
-    // the device's values.
-    bool acceptChangesOnSite(QWidget* parent, const trellikon::SettingsImage::Bytes& present,
-                             const trellikon::SettingsImage::Bytes& toWrite);
-    // Before a restore, what the device holds against the version: false
-    // unless the installer chose to restore.
-    bool confirmRestore(QWidget* parent, const trellikon::SettingsImage::Bytes& present);
-    // After the read-back: the verdict recorded, shown, and a second write offered.
+    // The decision's questions, asked: a restore's whole change, and the
+    // settings changed on the device since the installation's latest version.
+    trellikon::checked::WriteDecision::Answer
+    confirmRestore(QWidget* parent, const trellikon::checked::WriteDecision::Question& q);
+    trellikon::checked::WriteDecision::Answer
+    askChangedOnSite(QWidget* parent, const trellikon::checked::WriteDecision::Question& q);
+    // After the read-back: the verdict judged and recorded, then shown, and a
+    // second write offered.
+    void judgeWrite();
     void showVerdict();
     // A write cut short, kept for when the cable is back; then its ways on:
     // the same bytes again, or the copy from before it restored.
@@ -218,16 +220,13 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     };
     std::optional<Restore> restore_;
     std::function<void()> deferred_; // the session's next step
-    // The checked write (main_window_register.cpp): the parts chosen, the
-    // installation's latest version as it was before this write's backup,
-    // and the program's own image while a part alone is written over the
-    // device's.
-    trellikon::checked::Parts parts_ = trellikon::checked::kAllParts;
-    std::optional<trellikon::reg::Version> latestBefore_;
+    // The write under way (main_window_register.cpp): its decision, and the
+    // read-back's verdict until it is shown.
+    std::optional<trellikon::checked::WriteDecision> decision_;
+    std::optional<trellikon::checked::Verification> verdict_;
     // The installer read the device in this connection and said "later" to
     // whose it is.
     bool readLeftUnassigned_ = false;
-    std::optional<trellikon::SettingsImage::Bytes> programImage_;
     // The last write cut short, until a write of this program reaches its
     // last block: what was sent (the parts chosen, over what the device
     // held), how far it got, the copy from before it and whose device it was.

@@ -12,6 +12,7 @@
 #include "register_window.h"
 #include "settings_comparison_window.h"
 #include "sqlite_register.h"
+#include "write_decision.h"
 
 #include <QDateTime>
 
@@ -129,36 +130,53 @@ void TForm1::askInstallation(trellikon::reg::Id version,
 // committed to the register: the read of this connection when nothing was
 // written since, else a read into a copy made now. Without it nothing is
 // written. With the register kept, the installer first chooses the parts to
-// send, sees what was changed on the device since the installation's latest
-// version, and the device is read back after the write.
+// send, the write's decision says what to ask about the device (register/
+// write_decision.h), and the device is read back after the write.
 void TForm1::writeSettings(QWidget* parent) {
     writeParent_ = parent;
-    // Sent again, a write cut short goes over the same parts as before.
-    parts_ = rewrite_ ? rewrite_->parts : checked::kAllParts;
-    latestBefore_.reset();
-    programImage_.reset();
     trellikon::WriteSteps steps;
+    checked::Parts parts = checked::kAllParts;
     if (journal_.enabled()) {
-        trellikon::reg::RegisterStore* store = openedRegister(parent); // its notice, once
+        openedRegister(parent); // its notice, once
         if (!restore_ && !rewrite_) {
             WritePartsDialog choose(ctx_, parent);
             stack_.showModal(&choose);
             if (choose.chosen == 0)
                 return;
-            parts_ = choose.chosen;
+            parts = choose.chosen;
         }
-        // The latest version as it stands before this write's backup joins it.
-        if (store && store->writable() && journal_.installation() != 0)
-            if (auto latest = store->latest(journal_.installation()); latest.ok() && latest.value)
-                latestBefore_ = std::move(*latest.value);
         steps.verify = true;
     }
+    beginDecision(parts);
     session_.write(steps);
     // The steps that follow (the write after the backup, the read-back, the
     // verdict) run here once each window before them has closed, unless the
     // event loop got to them first.
     while (deferred_ && !stack_.isShown(ctx_.form5))
         runDeferred();
+}
+
+// What the write sends and whose it is, taken before the backup's read: the
+// installation's latest version as it stands before the backup joins it.
+void TForm1::beginDecision(checked::Parts parts) {
+    checked::WriteRequest request;
+    request.settings = session_.settings().image.bytes();
+    request.parts = parts;
+    request.showRestore = true;
+    request.closest = true;
+    request.readLeftUnassigned = readLeftUnassigned_;
+    if (restore_) {
+        request.sending = restore_->bytes;
+        request.restoring = restore_->info;
+    }
+    // Sent again, a write cut short goes over the same parts as before.
+    if (rewrite_) {
+        request.sending = rewrite_->sent;
+        request.parts = rewrite_->parts;
+    }
+    verdict_.reset();
+    decision_.emplace(&journal_, std::move(request));
+    decision_->begin();
 }
 
 // The write window keeps its own end: the read-back and the verdict wait
@@ -222,6 +240,7 @@ void TForm1::offerRecovery(QWidget* parent, const QString& why, bool writing) {
         // The backup's read goes into the file before the first frame.
         fileBackup_ = std::make_unique<reg::FileBackup>(fileLayerPath(path));
         session_.useStore(fileBackup_.get());
+        beginDecision(decision_ ? decision_->parts() : checked::kAllParts);
         trellikon::WriteSteps steps;
         steps.verify = true;
         session_.write(steps);
@@ -288,113 +307,76 @@ void TForm1::offerRecovery(QWidget* parent, const QString& why, bool writing) {
                 .arg(kept));
 }
 
+// At the decision step: the question the write's decision returns, asked,
+// and its answer given back; the session sends what the decision says.
 void TForm1::decideWrite() {
-    const std::optional<Bytes>& present = session_.backup();
-    // A restore shows all it changes on the device, what was changed there
-    // since the last visit with it.
-    const Bytes program = restore_   ? restore_->bytes
-                          : rewrite_ ? rewrite_->sent
-                                     : session_.settings().image.bytes();
-    const Bytes toWrite = parts_ != checked::kAllParts && present
-                              ? checked::merge(*present, program, parts_)
-                              : program;
-    const bool go = !journal_.enabled() || !present ||
-                    (restore_ ? confirmRestore(writeParent_, *present)
-                              : acceptChangesOnSite(writeParent_, *present, toWrite));
-    if (!go) {
+    using Kind = checked::WriteDecision::Question::Kind;
+    using Answer = checked::WriteDecision::Answer;
+    if (!decision_)
+        beginDecision(checked::kAllParts);
+    const checked::WriteDecision::Question& q = decision_->question(session_.backup());
+    const Answer answer = q.kind == Kind::Restore         ? confirmRestore(writeParent_, q)
+                          : q.kind == Kind::ChangedOnSite ? askChangedOnSite(writeParent_, q)
+                                                          : Answer::Write;
+    const checked::WriteDecision::Decision d = decision_->answer(answer, session_.portName());
+    if (!d.write) {
+        if (d.settings) {
+            takeImage(*d.settings, origin_);
+            if (!d.failure.ok())
+                ctx_.messages->error(writeParent_, QString::fromUtf8("Rejestr instalacji: ") +
+                                                       QString::fromStdString(d.failure.message));
+            ctx_.messages->plain(writeParent_,
+                                 QString::fromUtf8("Ustawienia zmienione w urządzeniu są "
+                                                   "teraz w programie. Nic nie zostało "
+                                                   "zapisane: sprawdź ustawienia i zapisz "
+                                                   "je ponownie."));
+        }
         restore_.reset();
         rewrite_.reset();
         session_.cancel();
         return;
     }
-    if (restore_) {
-        takeImage(restore_->bytes, restore_->origin);
-        journal_.restoring(restore_->info.id);
-        restore_.reset();
-    }
-    // A part alone: the rest of what is sent is what the device holds; the
-    // program keeps its own settings for after the write. So it does while
-    // the bytes of a write cut short are sent again.
-    if ((parts_ != checked::kAllParts && present) || rewrite_) {
-        programImage_ = session_.settings().image.bytes();
-        session_.proceed(toWrite);
-        return;
-    }
-    session_.proceed();
+    // A version restored becomes the program's settings once its backup is kept.
+    if (d.settings && restore_)
+        takeImage(*d.settings, restore_->origin);
+    restore_.reset();
+    session_.proceed(d.toWrite);
 }
 
-bool TForm1::confirmRestore(QWidget* parent, const Bytes& present) {
-    const trellikon::reg::VersionInfo& v = restore_->info;
-    const trellikon::comparison::Comparison change =
-        trellikon::comparison::compareImages(restore_->bytes, present);
+checked::WriteDecision::Answer TForm1::confirmRestore(QWidget* parent,
+                                                      const checked::WriteDecision::Question& q) {
+    const trellikon::reg::VersionInfo& v = q.restoring;
     QString heading =
         QString::fromUtf8("Wersja %1 z %2 zostanie zapisana do urządzenia.")
             .arg(QString::number(v.id), QString::fromStdString(checked::localDay(v.timeUtc)));
-    heading += change.equal()
+    heading += q.restoreChange.equal()
                    ? QString::fromUtf8(" Urządzenie zawiera już dokładnie te ustawienia.")
                    : QString::fromUtf8(" Zmienią się ustawienia:");
-    DifferencesDialog ask(ctx_, DifferencesDialog::Mode::Restore, heading, change,
+    DifferencesDialog ask(ctx_, DifferencesDialog::Mode::Restore, heading, q.restoreChange,
                           QString::fromUtf8("Wersja %1 (zostanie zapisana)").arg(v.id), parent);
     stack_.showModal(&ask);
-    return ask.answer == DifferencesDialog::Answer::Write;
+    return ask.answer == DifferencesDialog::Answer::Write ? checked::WriteDecision::Answer::Write
+                                                          : checked::WriteDecision::Answer::Cancel;
 }
 
-// Asked against the installation this connection's read was given. A read
-// the installer left unassigned says the device is none of them as far as
-// anyone knows: no question. Without a read of this connection (a next
-// visit, the backup read its first look) the closest installation's.
-bool TForm1::acceptChangesOnSite(QWidget* parent, const Bytes& present, const Bytes& toWrite) {
-    // A damaged register (a write with a file for its backup) is not asked.
-    trellikon::reg::RegisterStore* store = journal_.store();
-    if (!store || !store->writable())
-        return true;
-    std::optional<trellikon::reg::Version> latest = latestBefore_;
-    if (!latest) {
-        if (readLeftUnassigned_)
-            return true;
-        const trellikon::reg::Id proposed = journal_.proposal(present).installationId;
-        if (proposed == 0)
-            return true;
-        auto found = store->latest(proposed);
-        if (!found.ok() || !found.value)
-            return true;
-        latest = std::move(*found.value);
-    }
-    // After a write of ours cut short the device holds a mixture of two
-    // recorded versions: only changes beyond that are asked about.
-    if (const auto before = journal_.beforeInterrupted(*latest))
-        latest->bytes = checked::afterInterruptedWrite(latest->bytes, *before, present);
-    const checked::ChangedOnSite changed = checked::changedOnSite(*latest, present, toWrite);
-    if (!changed.changed())
-        return true;
-    const QString name = outside::line(QString::fromStdString(latest->info.installationName));
+checked::WriteDecision::Answer TForm1::askChangedOnSite(QWidget* parent,
+                                                        const checked::WriteDecision::Question& q) {
+    using Answer = checked::WriteDecision::Answer;
+    const QString name = outside::line(QString::fromStdString(q.installationName));
     DifferencesDialog ask(
         ctx_, DifferencesDialog::Mode::ChangedOnSite,
         QString::fromUtf8("Instalacja „%1”: ustawienia %2.")
-            .arg(name, QString::fromStdString(checked::sinceLine(changed))),
-        changed.differences,
-        QString::fromUtf8("W wersji z %1").arg(QString::fromStdString(changed.since)), parent);
-    ask.addWrittenColumn(changed.written);
+            .arg(name, QString::fromStdString(checked::sinceLine(q.changed))),
+        q.changed.differences,
+        QString::fromUtf8("W wersji z %1").arg(QString::fromStdString(q.changed.since)), parent);
+    ask.addWrittenColumn(q.changed.written);
     stack_.showModal(&ask);
-    if (ask.answer == DifferencesDialog::Answer::Write)
-        return true;
-    if (ask.answer == DifferencesDialog::Answer::TakeDevice) {
-        const Bytes program = restore_ ? restore_->bytes : session_.settings().image.bytes();
-        takeImage(checked::takeDeviceValues(program, latest->bytes, present), origin_);
-        // What the device holds is this installation's now: the next write
-        // compares with it and asks no more about these changes.
-        journal_.choose(latest->info.installationId);
-        journal_.recordBackup(present, session_.portName());
-        ctx_.messages->plain(parent, QString::fromUtf8("Ustawienia zmienione w urządzeniu są "
-                                                       "teraz w programie. Nic nie zostało "
-                                                       "zapisane: sprawdź ustawienia i zapisz "
-                                                       "je ponownie."));
-    }
-    return false;
+    return ask.answer == DifferencesDialog::Answer::Write        ? Answer::Write
+           : ask.answer == DifferencesDialog::Answer::TakeDevice ? Answer::TakeDevice
+                                                                 : Answer::Cancel;
 }
 
-// The write is over (acknowledged, failed, or read back): the program's own
-// settings come back if a part alone was sent over the device's.
+// The write is over (acknowledged, failed, or read back).
 void TForm1::tellWrite(bool recorded) {
     journal_.restoring(0); // recorded by now, or never
     rewrite_.reset();
@@ -402,8 +384,6 @@ void TForm1::tellWrite(bool recorded) {
         endFileBackup(); // nothing recorded: the copy is the file
         recorded = false;
     }
-    if (programImage_)
-        session_.settings().image.setBytes(*std::exchange(programImage_, std::nullopt));
     if (!recorded || !journal_.enabled())
         return;
     const auto& stored = journal_.lastWrite();
@@ -413,17 +393,24 @@ void TForm1::tellWrite(bool recorded) {
                   QString::fromStdString(stored.error));
 }
 
+// The read-back is in: judged at once, so that the write's record has its
+// verdict before anything waits for the installer.
+void TForm1::judgeWrite() {
+    const std::optional<Bytes>& back = session_.readBack();
+    if (!back || !decision_)
+        return;
+    verdict_ = decision_->verdict(session_.sent(), *back);
+}
+
 // Once the read-back's tick is over: what the device holds against what was sent.
 void TForm1::showVerdict() {
     QWidget* parent = writeParent_ ? writeParent_ : this;
-    const std::optional<Bytes>& back = session_.readBack();
-    if (!back) {
+    if (!verdict_) {
         ctx_.messages->error(parent, QString::fromUtf8("Zapisu nie sprawdzono: odczyt ustawień "
                                                        "z urządzenia nie został zakończony."));
         return;
     }
-    const Bytes sent = session_.sent();
-    const checked::Verification v = checked::verify(sent, *back);
+    const checked::Verification v = *std::exchange(verdict_, std::nullopt);
     if (v.same) {
         ctx_.messages->plain(parent, QString::fromUtf8(kChecked));
         return;
@@ -436,11 +423,10 @@ void TForm1::showVerdict() {
     if (ask.answer != DifferencesDialog::Answer::Write || !session_.connected())
         return;
     // Again the same bytes, and checked again; the program keeps its own.
-    programImage_ = session_.settings().image.bytes();
     trellikon::WriteSteps steps;
     steps.verify = true;
     steps.again = true;
-    session_.write(sent, steps);
+    session_.write(session_.sent(), steps);
 }
 
 void TForm1::RegisterButtonClick() {
@@ -491,7 +477,7 @@ bool TForm1::writeAllowed(QWidget* parent) {
 void TForm1::keepInterruptedWrite() {
     Interrupted cut;
     cut.sent = session_.sent();
-    cut.parts = parts_;
+    cut.parts = decision_ ? decision_->parts() : checked::kAllParts;
     cut.blocks = session_.blocksAcknowledged();
     cut.backupVersion = session_.backupVersion();
     cut.installation = journal_.enabled() ? journal_.installation() : 0;

@@ -182,11 +182,9 @@ void Session::beginWriting() {
     link_.beginWrite();
 }
 
-// The write is recorded already; its record learns what the read-back found.
+// The write is recorded already; what the read-back found is judged, and
+// added to its record, by the write's decision (register/write_decision.h).
 void Session::verified(SessionEvent what) {
-    if (store_ && readBack_)
-        store_->writeChecked(*readBack_ == sent_ ? SessionStore::Check::Same
-                                                 : SessionStore::Check::Different);
     finishStep(what);
 }
 

@@ -39,9 +39,6 @@ class SessionStore {
     // after the read-back: a program ended during that read must not leave the
     // device holding a write the register does not know of.
     virtual void writeComplete(const SettingsImage::Bytes& bytes, const std::string& port) = 0;
-    // What the read-back after that write found; not called when it did not come.
-    enum class Check { Same, Different };
-    virtual void writeChecked(Check check) = 0;
     // The port lost its device after `blocks` of the eight blocks of `bytes`
     // were acknowledged: the device holds part of them.
     virtual void writeInterrupted(const SettingsImage::Bytes& bytes, const std::string& port,

@@ -69,7 +69,9 @@ class Journal final : public SessionStore {
     std::string readyForBackup() override;
     std::string storeBackup(const Bytes& bytes, const std::string& port) override;
     void writeComplete(const Bytes& bytes, const std::string& port) override;
-    void writeChecked(Check check) override;
+    // What the read-back after that write found (the write's decision judges it).
+    enum class Check { Same, Different };
+    void writeChecked(Check check);
     void writeInterrupted(const Bytes& bytes, const std::string& port, int blocks) override;
     std::int64_t backupVersion() const override { return backupVersion_; }
     const Result<Id>& lastRead() const { return lastRead_; }

@@ -49,7 +49,6 @@ class FileBackup final : public SessionStore {
     std::string storeBackup(const SettingsImage::Bytes& bytes, const std::string& port) override;
     void writeBegun() override {}
     void writeComplete(const SettingsImage::Bytes&, const std::string&) override {}
-    void writeChecked(Check) override {}
     void writeInterrupted(const SettingsImage::Bytes&, const std::string&, int) override {}
     std::int64_t backupVersion() const override { return 0; }
     const std::string& file() const { return file_; }

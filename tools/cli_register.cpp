@@ -5,7 +5,9 @@
 #include "register_file.h"
 #include "register_location.h"
 #include "version_text.h"
+#include "write_decision.h"
 
+#include <algorithm>
 #include <ostream>
 
 #ifndef TRELLIKON_VERSION
@@ -156,34 +158,40 @@ void TransferRecord::tellInterrupted(std::int64_t version, const std::string& po
         << version << ' ' << shellWord(port) << '\n';
 }
 
-int TransferRecord::latest(std::optional<reg::Version>& into, std::ostream& err) {
-    into.reset();
-    if (!journal_ || installation_ == 0 || !journal_->store())
-        return kExitOk;
-    reg::RegisterStore& r = *journal_->store();
-    beforeInterrupted_.reset();
-    auto found = r.latest(installation_);
-    if (!found.ok())
-        return fail(err, registerFailure(found.error));
-    into = std::move(found.value);
-    if (into)
-        beforeInterrupted_ = journal_->beforeInterrupted(*into);
-    return kExitOk;
+namespace {
+
+// Where the read-back first differs from what was sent, by block and byte.
+std::string mismatchText(const Bytes& sent, const Bytes& back) {
+    const auto mismatch = std::mismatch(sent.begin(), sent.end(), back.begin());
+    const auto offset = static_cast<std::size_t>(mismatch.first - sent.begin());
+    const std::size_t block = offset / layout::kBlockSize;
+    return "weryfikacja nie powiodła się: blok " + std::to_string(block + 1) + " z " +
+           std::to_string(layout::kBlockCount) + " (bajty " +
+           std::to_string(block * layout::kBlockSize) + "–" +
+           std::to_string((block + 1) * layout::kBlockSize - 1) +
+           ") różni się od pliku, pierwszy różny bajt: " + std::to_string(offset);
 }
 
+} // namespace
+
 int writeToDevice(const std::string& portName, const Bytes& bytes, const TransferOptions& options,
-                  TransferRecord& record, SerialPort& port, TickClock& clock, std::ostream& err) {
+                  TransferRecord& record, SerialPort& port, TickClock& clock, std::ostream& err,
+                  const std::optional<reg::VersionInfo>& restoring) {
     DeviceSession session(port, clock, err, options.fast);
     session.useStore(record.store());
+    checked::WriteRequest request;
+    request.settings = bytes;
+    request.parts = options.parts;
+    request.restoring = restoring;
+    checked::WriteDecision decision(record.journal(), std::move(request));
     // The installation's latest version as it stands before this write's backup joins it.
-    std::optional<reg::Version> latest;
-    if (const int rc = record.latest(latest, err); rc != kExitOk)
-        return rc;
+    if (const Failure f = decision.begin(); !f.ok())
+        return fail(err, registerFailure(f.message));
     if (Failure r = connectRemembering(session, portName, options, err); !r.ok())
         return fail(err, r);
     if (record.refused())
         err << kProgramName << ": zapis bez kopii zapasowej w rejestrze (--no-register)\n";
-    const bool partOnly = options.parts != checked::kAllParts;
+    const bool partOnly = decision.parts() != checked::kAllParts;
     if (partOnly && !record.store()) {
         // A part alone goes over what the device holds, so that is read even
         // without a register: the session takes this read as the device's content.
@@ -197,33 +205,25 @@ int writeToDevice(const std::string& portName, const Bytes& bytes, const Transfe
     session.backupBegins = [&err] { err << "Kopia zapasowa: odczyt ustawień z urządzenia\n"; };
     session.verifyBegins = [&err] { err << "Weryfikacja: odczyt ustawień z urządzenia\n"; };
     session.decide = [&](const std::optional<Bytes>& present, Bytes& toWrite) -> Failure {
-        if (latest && present) {
-            // After a write of ours cut short the device holds a mixture of
-            // two recorded versions: only changes beyond that are asked about.
-            reg::Version expected = *latest;
-            if (const auto& before = record.beforeInterrupted())
-                expected.bytes = checked::afterInterruptedWrite(latest->bytes, *before, *present);
-            const checked::ChangedOnSite changed = checked::changedOnSite(
-                expected, *present,
-                partOnly ? checked::merge(*present, bytes, options.parts) : toWrite);
-            if (changed.changed()) {
-                err << checked::renderChangedOnSite(changed);
-                // Nothing is recorded either: the next attempt asks again.
-                if (!options.force)
-                    return makeFailure(
-                        Failure::Code::ChangedOnSite,
-                        "ustawienia instalacji „" + plain(latest->info.installationName) + "” " +
-                            checked::sinceLine(changed) +
-                            "; nic nie zostało zapisane do urządzenia (zapis mimo to: "
-                            "--force)");
-                err << kProgramName << ": --force: zapis mimo zmian w urządzeniu\n";
+        using Answer = checked::WriteDecision::Answer;
+        const checked::WriteDecision::Question& q = decision.question(present);
+        if (q.kind == checked::WriteDecision::Question::Kind::ChangedOnSite) {
+            err << checked::renderChangedOnSite(q.changed);
+            // Nothing is recorded either: the next attempt asks again.
+            if (!options.force) {
+                decision.answer(Answer::Cancel, portName);
+                return makeFailure(Failure::Code::ChangedOnSite,
+                                   "ustawienia instalacji „" + plain(q.installationName) + "” " +
+                                       checked::sinceLine(q.changed) +
+                                       "; nic nie zostało zapisane do urządzenia (zapis mimo to: "
+                                       "--force)");
             }
+            err << kProgramName << ": --force: zapis mimo zmian w urządzeniu\n";
         }
-        if (partOnly && present) {
-            toWrite = checked::merge(*present, bytes, options.parts);
+        toWrite = decision.answer(Answer::Write, portName).toWrite;
+        if (partOnly && present)
             err << "Zapis części: " << checked::partsText(options.parts)
                 << "; pozostałe ustawienia bez zmian, jak w urządzeniu\n";
-        }
         return {};
     };
     const Failure written = session.write(bytes, options.verify);
@@ -235,20 +235,21 @@ int writeToDevice(const std::string& portName, const Bytes& bytes, const Transfe
         record.tellInterrupted(session.backupVersion(), portName, err);
         return code;
     }
-    if (!written.ok() && !written.is(Failure::Code::VerifyDifferent)) {
+    if (!written.ok()) {
         // Written but not seen back: recorded as a write no one checked.
         if (session.sentWhole())
             record.tellWrite(err);
         return fail(err, written);
     }
+    if (!options.verify)
+        return record.tellWrite(err);
+    const checked::Verification v = decision.verdict(session.sent(), *session.readBack());
     if (const int rc = record.tellWrite(err); rc != kExitOk)
         return rc;
-    if (!options.verify)
-        return kExitOk;
-    const checked::Verification v = checked::verify(session.sent(), *session.readBack());
     if (!v.same) {
         err << comparison::renderText(v.differences, "wysłane", "urządzenie");
-        return fail(err, makeFailure(Failure::Code::VerifyDifferent, written.message));
+        return fail(err, makeFailure(Failure::Code::VerifyDifferent,
+                                     mismatchText(session.sent(), *session.readBack())));
     }
     err << "Weryfikacja zakończona: urządzenie zawiera zapisany plik\n";
     return kExitOk;
@@ -358,8 +359,7 @@ int runRestore(const RegisterChoice& choice, const std::string& id, const std::s
     if (!v)
         return kExitUsage;
     record.useInstallation(v->info.installationId, v->info.installationName);
-    record.restoring(v->info.id);
-    return writeToDevice(portName, v->bytes, options, record, port, clock, err);
+    return writeToDevice(portName, v->bytes, options, record, port, clock, err, v->info);
 }
 
 int runRegisterExport(const RegisterChoice& choice, const std::string& outPath,

@@ -27,13 +27,10 @@ class TransferRecord {
     int open(const RegisterChoice& choice, std::ostream& err);
     // The installation a restored version belongs to.
     void useInstallation(reg::Id id, const std::string& name);
-    // The write puts this version back: recorded as its restore.
-    void restoring(reg::Id version) {
-        if (journal_)
-            journal_->restoring(version);
-    }
-    // What the session records with; none when nothing is recorded.
+    // What the session records with, and what the write's decision asks;
+    // none when nothing is recorded.
     SessionStore* store() { return journal_.get(); }
+    reg::Journal* journal() { return journal_.get(); }
     // A write without a register because the user said so.
     bool refused() const { return choice_.mode == RegisterChoice::Refused; }
     // Says what the session recorded of a read, a backup, a write; kExitUsage
@@ -44,13 +41,6 @@ class TransferRecord {
     // After a write cut short: its record, and the command that writes the
     // backup `version` back to the device on `port`, as the shell takes it.
     void tellInterrupted(std::int64_t version, const std::string& port, std::ostream& err);
-    // The chosen installation's latest version; none when there is no
-    // installation or it has no version yet. When it is a write cut short,
-    // what the device held before it comes with it (beforeInterrupted()).
-    int latest(std::optional<reg::Version>& into, std::ostream& err);
-    const std::optional<SettingsImage::Bytes>& beforeInterrupted() const {
-        return beforeInterrupted_;
-    }
 
   private:
     int tell(const reg::Result<reg::Id>& stored, const char* kind, std::ostream& err);
@@ -58,14 +48,15 @@ class TransferRecord {
     RegisterChoice choice_;
     std::unique_ptr<reg::Journal> journal_;
     reg::Id installation_ = 0;
-    std::optional<SettingsImage::Bytes> beforeInterrupted_;
 };
 
 // write and restore: the backup and the look at what changed on site, the
 // chosen parts over the device's present content, the write, the check after
 // it and its record ("zapis sprawdzony" or "zapis niezgodny").
+// `restoring` is the register's version when `bytes` are one going back.
 int writeToDevice(const std::string& portName, const SettingsImage::Bytes& bytes,
                   const TransferOptions& options, TransferRecord& record, SerialPort& port,
-                  TickClock& clock, std::ostream& err);
+                  TickClock& clock, std::ostream& err,
+                  const std::optional<reg::VersionInfo>& restoring = std::nullopt);
 
 } // namespace trellikon::cli

@@ -63,7 +63,7 @@ class DeviceSession final : private SessionObserver {
     Failure read(SettingsImage::Bytes& into);
     // The write's steps: with a store the backup first; then `decide` (none:
     // proceed with `bytes`); the frames; with `verifyAfter` the read-back,
-    // compared with what was written.
+    // there in readBack() for the write's decision to judge.
     Failure write(const SettingsImage::Bytes& bytes, bool verifyAfter = false);
     // At the decision step: the backup (none without a store, or when the
     // device's content is not known) and the bytes about to be written, which
@@ -129,7 +129,6 @@ class DeviceSession final : private SessionObserver {
     void reportBlocks();
     void say(const std::string& text);
     Failure linkFailure(Wait why, const std::string& linkMessage);
-    Failure compare(const SettingsImage::Bytes& expected, const SettingsImage::Bytes& back);
 
     // The windows become lines on the progress stream.
     void statusText(const std::string& text) override;

@@ -108,6 +108,9 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     ModalStack& stack() { return stack_; }
     ComparisonWindow* comparisonWindow() { return comparison_; }
     RegisterWindow* registerWindow() { return register_; }
+    // The register at the default place or TRELLIKON_REGISTER, as the program
+    // starts with it.
+    void setUpRegister();
     // Every complete read and write, and the backup before a write, are kept
     // in the installations register, opened when first needed. An empty
     // opener keeps nothing and writes without a backup (the tests of windows
@@ -151,9 +154,7 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     // A template's image into the program, decoded as a load decodes it.
     void takeImage(const trellikon::SettingsImage::Bytes& bytes, const QString& origin);
     // The register's part of the window (main_window_register.cpp): the
-    // journal at the default place or TRELLIKON_REGISTER, the register's
-    // command beside the others, its window made with the others.
-    void setUpRegister();
+    // register's command beside the others, its window made with the others.
     void addRegisterCommand();
     void createRegisterWindow();
     // The register, opened now if it was not; its notice shown once.

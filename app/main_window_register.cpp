@@ -43,11 +43,9 @@ std::unique_ptr<trellikon::reg::RegisterStore> openRegisterFile(std::string& err
 } // namespace
 
 // Every complete read and write is kept in the register at the default
-// place; useRegister() puts another in its stead.
-void TForm1::setUpRegister() {
-    journal_ = trellikon::reg::Journal(openRegisterFile, kProgramVersion);
-    session_.useStore(&journal_);
-}
+// place; useRegister() puts another in its stead. The opener is kept, so
+// that a register put aside or restored from its copy is opened again.
+void TForm1::setUpRegister() { useRegister(openRegisterFile); }
 
 // The register's command sits with the others, below the comparison's.
 void TForm1::addRegisterCommand() {

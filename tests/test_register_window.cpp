@@ -829,6 +829,10 @@ void TestRegisterWindow::damagedRegisterOffersAWayOn_data() {
     QTest::addColumn<QString>("way");
     QTest::newRow("the newest daily copy restored") << "restore";
     QTest::newRow("a new register") << "new";
+    // The register as the program opens it by itself: after the way on it
+    // is opened again, not left without one.
+    QTest::newRow("the program's own register: the daily copy restored") << "restore-own";
+    QTest::newRow("the program's own register: a new one") << "new-own";
     QTest::newRow("written without the register, the device's content in a file first")
         << "without";
     QTest::newRow("without the register, no file named: nothing written") << "no file";
@@ -839,10 +843,15 @@ void TestRegisterWindow::damagedRegisterOffersAWayOn() {
     // the window: its newest daily copy or a new register, the damaged file
     // kept aside; or a write that first saves what the device holds to a file.
     QFETCH(QString, way);
+    const bool own = way.endsWith(QStringLiteral("-own"));
+    if (own)
+        way.chop(4);
     const Image present = validImage("48600100200", {{43, "48512345678"}});
     const Image wanted = validImage("48600999888", {{43, "48512345678"}}, 8);
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("rejestr.sqlite"));
+    const QByteArray testRegister = qgetenv("TRELLIKON_REGISTER");
+    const auto putBack = qScopeGuard([&] { qputenv("TRELLIKON_REGISTER", testRegister); });
     {
         std::string error;
         OpenOptions options;
@@ -859,6 +868,12 @@ void TestRegisterWindow::damagedRegisterOffersAWayOn() {
         f.write(damaged);
     }
     RegisterProgram p(present, file);
+    if (own) {
+        // As the program starts: no opener given before.
+        p.form1->useRegister({});
+        qputenv("TRELLIKON_REGISTER", file.toUtf8());
+        p.form1->setUpRegister();
+    }
     p.connect();
     p.settings().loadImage(wanted);
     const QString saved = dir.filePath(QStringLiteral("przed-zapisem"));

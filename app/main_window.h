@@ -115,7 +115,6 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
 
     trellikon::Session& session() { return session_; }
     trellikon::DeviceSettings& settings() { return session_.settings(); }
-    trellikon::DeviceLink& link() { return session_.link(); }
     WindowContext& context() { return ctx_; }
     ModalStack& stack() { return stack_; }
     ComparisonWindow* comparisonWindow() { return comparison_; }
@@ -144,7 +143,7 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     void connectDiagnosis(const std::string& text) override;
     // A link window's OK, after it closed the window.
     void linkWindowOk(trellikon::LinkWindow window);
-    void sessionEvent(trellikon::SessionEvent what) override;
+    void sessionEvent(const trellikon::SessionEvent& what) override;
 
   protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -231,7 +230,6 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
         trellikon::reg::VersionInfo info; // the version put back
     };
     std::optional<Restore> restore_;
-    std::function<void()> deferred_; // the session's next step
     // The checked write (main_window_register.cpp): the parts chosen, the
     // installation's latest version as it was before this write's backup,
     // and the program's own image while a part alone is written over the

@@ -97,10 +97,9 @@ class Rig {
 
     CountingPort port;
     LinkRecorder out;
-    trellikon::Session session{port, out};
-    DeviceSettings& settings = session.settings();
-    DeviceLink& link = session.link();
-    TickDriver& ticks = session.tickDriver(clock);
+    DeviceSettings settings;
+    DeviceLink link{settings, port, out};
+    TickDriver ticks{clock, [this] { link.Timer1Timer(); }, [this] { link.Timer2Timer(); }};
 };
 
 // `first` blocks of `a`, the rest of `b`.

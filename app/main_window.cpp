@@ -683,8 +683,8 @@ void TForm1::linkWindowOk(LinkWindow window) {
     // windows close, what was typed kept, and the connection is given up.
     if (window == LinkWindow::ConnectionLost) {
         for (StackDialog* w : std::initializer_list<StackDialog*>{
-                 ctx_.parametersWindow, ctx_.textsWindow, ctx_.form4, ctx_.form4Again,
-                 ctx_.form5, ctx_.form6, ctx_.form7}) {
+                 ctx_.parametersWindow, ctx_.textsWindow, ctx_.form4, ctx_.form4Again, ctx_.form5,
+                 ctx_.form6, ctx_.form7}) {
             if (w && stack_.isShown(w))
                 w->keepTypedValues();
             stack_.closeWindow(w);

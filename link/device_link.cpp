@@ -262,9 +262,9 @@ void DeviceLink::Timer2Timer() {
             connecting = 0;
             connect_ticks = 0;
             failure_text_ = texts::kConnectFailed;
-            diagnosis_ = connectDiagnosis(census_.census(),
-                                          appearedPorts ? appearedPorts() : NoPorts{},
-                                          portsNow ? portsNow() : NoPorts{});
+            diagnosis_ =
+                connectDiagnosis(census_.census(), appearedPorts ? appearedPorts() : NoPorts{},
+                                 portsNow ? portsNow() : NoPorts{});
             out_.outcome(LinkOutcome::ConnectFailed);
             setBar(LinkWindow::Connection, 0);
             label(LinkWindow::Connection, 1, texts::kConnectFailed);

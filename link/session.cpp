@@ -189,8 +189,7 @@ void Session::beginWriting() {
     if (std::exchange(backupToStore_, false) && backup_) {
         if (std::string why = store_->storeBackup(*backup_, portName()); !why.empty()) {
             backupError_ = std::move(why);
-            finishStep(SessionEvent::BackupFailed,
-                       makeFailure(Failure::Code::Other, backupError_));
+            finishStep(SessionEvent::BackupFailed, makeFailure(Failure::Code::Other, backupError_));
             return;
         }
     }

@@ -754,9 +754,9 @@ void TestRegisterWindow::checkedWriteFromTheWindow() {
                                       ++reads;
                                       p.tickUntil([&] { return !p.form4()->isVisible(); });
                                   });
-    auto write = everyWindow(
-        [&](QWidget* w) { return w == p.form5(); },
-        [&](QWidget*) { p.tickUntil([&] { return !p.form1->session().writing(); }); });
+    auto write =
+        everyWindow([&](QWidget* w) { return w == p.form5(); },
+                    [&](QWidget*) { p.tickUntil([&] { return !p.form1->session().writing(); }); });
     const int versionsBefore = int(p.history().size());
     p.inTextsEditor([&](TForm3* t) { t->SpeedButton4->click(); });
     delete choose.data();
@@ -880,9 +880,9 @@ void TestRegisterWindow::damagedRegisterOffersAWayOn() {
     auto reads =
         everyWindow([&](QWidget* w) { return w == p.form4(); },
                     [&](QWidget*) { p.tickUntil([&] { return !p.form4()->isVisible(); }); });
-    auto write = everyWindow(
-        [&](QWidget* w) { return w == p.form5(); },
-        [&](QWidget*) { p.tickUntil([&] { return !p.form1->session().writing(); }); });
+    auto write =
+        everyWindow([&](QWidget* w) { return w == p.form5(); },
+                    [&](QWidget*) { p.tickUntil([&] { return !p.form1->session().writing(); }); });
     p.inTextsEditor([&](TForm3* t) { t->SpeedButton4->click(); });
     delete parts.data();
     delete trouble.data();

@@ -197,10 +197,9 @@ Failure DeviceSession::connect(const std::string& portName) {
     if (!session_.connect()) {
         // The port would not open: the reason worded as the message box has it.
         const Failure shown = failureOf(SessionEvent::PortOpenFailed);
-        return makeFailure(shown.code,
-                           shown.detail.empty() ? shown.message
-                                                : shown.message + ": " + shown.detail,
-                           session_.lastOpenError().detail);
+        return makeFailure(
+            shown.code, shown.detail.empty() ? shown.message : shown.message + ": " + shown.detail,
+            session_.lastOpenError().detail);
     }
     progress_ << "Wyłącz i włącz urządzenie...\n" << std::flush;
     const Wait w = runUntil({SessionEvent::Connected, SessionEvent::ConnectFailed});
@@ -234,17 +233,16 @@ Failure DeviceSession::write(const SettingsImage::Bytes& bytes, bool verifyAfter
     // Nothing was written; the backup's read or its record says why.
     if (w != Wait::Done ||
         std::find(events_.begin(), events_.end(), SessionEvent::ReadFailed) != events_.end())
-        return makeFailure(Failure::Code::Other, "nie udało się odczytać kopii zapasowej (" +
-                                                     linkFailure(w, SessionEvent::ReadFailed)
-                                                         .message +
-                                                     "); nic nie zostało zapisane do urządzenia");
+        return makeFailure(Failure::Code::Other,
+                           "nie udało się odczytać kopii zapasowej (" +
+                               linkFailure(w, SessionEvent::ReadFailed).message +
+                               "); nic nie zostało zapisane do urządzenia");
     if (events_.back() == SessionEvent::WriteRefused)
         return events_.back().failure;
     const auto notKept = [this]() -> Failure {
-        return makeFailure(Failure::Code::Other,
-                           "nie można zachować kopii zapasowej: " +
-                               failureOf(SessionEvent::BackupFailed).message +
-                               "; nic nie zostało zapisane do urządzenia");
+        return makeFailure(Failure::Code::Other, "nie można zachować kopii zapasowej: " +
+                                                     failureOf(SessionEvent::BackupFailed).message +
+                                                     "; nic nie zostało zapisane do urządzenia");
     };
     if (events_.back() == SessionEvent::BackupFailed)
         return notKept();

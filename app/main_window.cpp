@@ -51,17 +51,13 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
     ctx_.settings = &session_.settings();
-    ctx_.link = &session_.link();
     ctx_.session = &session_;
     ctx_.stack = &stack_;
     // A step that shows a window (the write's, after the backup) comes once
     // the tick that ended the step before is over: at the next turn of the
     // event loop, or when the command that began the write regains control,
     // whichever is first.
-    session_.defer = [this](std::function<void()> step) {
-        deferred_ = std::move(step);
-        QTimer::singleShot(0, this, [this] { runDeferred(); });
-    };
+    session_.wake = [this] { QTimer::singleShot(0, this, [this] { runDeferred(); }); };
     ctx_.messages = &messages;
     setUpRegister();
     ctx_.files = &files;
@@ -86,8 +82,8 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
 
     ports_ = new PortChooser([this] { return session_.portName(); }, this);
     ComboBox1 = ports_->combo;
-    session_.link().appearedPorts = [this] { return ports_->appearedPorts(); };
-    session_.link().portsNow = [this] { return ports_->portsNow(); };
+    session_.listPorts([this] { return ports_->appearedPorts(); },
+                       [this] { return ports_->portsNow(); });
     layout->addWidget(ports_);
 
     auto* grid = new QGridLayout;
@@ -230,7 +226,7 @@ void TForm1::FormCreate() {
     ctx_.texts_opened_from_parameters = 0;
     Timer3->stop();
     ctx_.edits_armed = 0;
-    session_.link().reset();
+    session_.reset();
     session_.settings().startWithErasedImage();
     ComboBox1->setCurrentIndex(0);
     session_.setPortName("COM1");
@@ -310,10 +306,10 @@ void TForm1::CompareButtonClick() {
 
 // What the session reports, and what each event does in the windows. Steps
 // that show a window of their own (the write after its backup) come through
-// the session's `defer`, once the tick that led to them is over.
-void TForm1::sessionEvent(trellikon::SessionEvent what) {
+// the session's `later`, once the tick that led to them is over.
+void TForm1::sessionEvent(const trellikon::SessionEvent& what) {
     using trellikon::SessionEvent;
-    switch (what) {
+    switch (what.kind) {
     case SessionEvent::Connected:
         readLeftUnassigned_ = false;
         offerDue_ = interrupted_.has_value();
@@ -373,7 +369,7 @@ void TForm1::sessionEvent(trellikon::SessionEvent what) {
             judgeWrite();
         }
         tellWrite();
-        session_.defer([this] { showVerdict(); });
+        session_.later([this] { showVerdict(); });
         break;
     default:
         break;
@@ -510,11 +506,24 @@ void TForm1::showWindow(LinkWindow window) {
 }
 
 void TForm1::linkWindowOk(LinkWindow window) {
+    // After the notice of a lost connection the editors and the link's
+    // windows close, what was typed kept, and the connection is given up.
+    if (window == LinkWindow::ConnectionLost) {
+        for (StackDialog* w : std::initializer_list<StackDialog*>{
+                 ctx_.parametersWindow, ctx_.textsWindow, ctx_.form4, ctx_.form4Again, ctx_.form5,
+                 ctx_.form6, ctx_.form7}) {
+            if (w && stack_.isShown(w))
+                w->keepTypedValues();
+            stack_.closeWindow(w);
+        }
+        session_.connectionLostOk();
+        return;
+    }
     // After a failed read the connection is given up; after a read into a
     // copy there is nothing to edit, and a comparison waiting for it compares.
     if (window != LinkWindow::ReadProgress)
         return;
-    if (session_.link().readWindowOk())
+    if (session_.readWindowOk())
         stack_.showModal(ctx_.form2);
     else if (comparison_)
         comparison_->deviceReadEnded(session_.copy());

@@ -103,7 +103,6 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     PortChooser& ports() { return *ports_; }
     trellikon::Session& session() { return session_; }
     trellikon::DeviceSettings& settings() { return session_.settings(); }
-    trellikon::DeviceLink& link() { return session_.link(); }
     WindowContext& context() { return ctx_; }
     ModalStack& stack() { return stack_; }
     ComparisonWindow* comparisonWindow() { return comparison_; }
@@ -135,7 +134,7 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     void connectDiagnosis(const std::string& text) override;
     // A link window's OK, after it closed the window.
     void linkWindowOk(trellikon::LinkWindow window);
-    void sessionEvent(trellikon::SessionEvent what) override;
+    void sessionEvent(const trellikon::SessionEvent& what) override;
 
   protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -220,7 +219,6 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
         trellikon::reg::VersionInfo info; // the version put back
     };
     std::optional<Restore> restore_;
-    std::function<void()> deferred_; // the session's next step
     // The write under way (main_window_register.cpp): its decision, and the
     // read-back's verdict until it is shown.
     std::optional<trellikon::checked::WriteDecision> decision_;

@@ -150,7 +150,7 @@ void TForm1::writeSettings(QWidget* parent) {
     // The steps that follow (the write after the backup, the read-back, the
     // verdict) run here once each window before them has closed, unless the
     // event loop got to them first.
-    while (deferred_ && !stack_.isShown(ctx_.form5))
+    while (session_.stepWaiting() && !stack_.isShown(ctx_.form5))
         runDeferred();
 }
 
@@ -180,10 +180,8 @@ void TForm1::beginDecision(checked::Parts parts) {
 // The write window keeps its own end: the read-back and the verdict wait
 // until the installer has closed it with OK.
 void TForm1::runDeferred() {
-    if (stack_.isShown(ctx_.form5))
-        return;
-    if (auto step = std::exchange(deferred_, nullptr))
-        step();
+    if (!stack_.isShown(ctx_.form5))
+        session_.runDeferred();
 }
 
 void TForm1::tellNoBackup() {

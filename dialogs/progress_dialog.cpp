@@ -158,14 +158,8 @@ TForm11::TForm11(WindowContext& context, QWidget* parent) : StackDialog(parent),
 
 void TForm11::Button1Click() {
     ctx.stack->closeWindow(this);
-    for (StackDialog* w :
-         std::initializer_list<StackDialog*>{ctx.parametersWindow, ctx.textsWindow, ctx.form4,
-                                             ctx.form4Again, ctx.form5, ctx.form6, ctx.form7}) {
-        if (w && ctx.stack->isShown(w))
-            w->keepTypedValues();
-        ctx.stack->closeWindow(w);
-    }
-    ctx.link->connectionLostOk();
+    if (ctx.linkWindowOk)
+        ctx.linkWindowOk(trellikon::LinkWindow::ConnectionLost);
 }
 
 void TForm11::closeEvent(QCloseEvent* event) {

@@ -160,8 +160,8 @@ class QtFileDialogs : public FileDialogs {
 // The main window's state that other windows read and write. Owned by the main window.
 struct WindowContext {
     trellikon::DeviceSettings* settings = nullptr;
-    trellikon::DeviceLink* link = nullptr;
-    // The session the link belongs to: what a write asks before it begins.
+    // The exchange with the device: its commands, and what a write asks
+    // before it begins.
     trellikon::Session* session = nullptr;
     ModalStack* stack = nullptr;
     MessageBoxes* messages = nullptr;
@@ -179,7 +179,8 @@ struct WindowContext {
     // it (windows tested alone) the link writes at once.
     std::function<void(QWidget* parent)> writeSettings;
     // A window of the link closed by its OK: what follows (the parameters
-    // editor after a complete read) is the main window's to decide.
+    // editor after a complete read, the editors closed after the notice of a
+    // lost connection) is the main window's to decide.
     std::function<void(trellikon::LinkWindow)> linkWindowOk;
 
     // Every window but the main one, created once at start in this order:

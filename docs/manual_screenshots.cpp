@@ -347,7 +347,7 @@ Step handshake() {
         p.device.powerOn();
         p.form1->Timer1Timer();
         p.form1->Timer2Timer();
-        if (p.form1->link().connected)
+        if (p.form1->session().connected())
             return true;
         why = u("urządzenie nie nawiązało połączenia");
         return false;
@@ -557,7 +557,7 @@ class Camera {
             return true;
         const bool shown = withWindow([&] { p.form1->SpeedButton1Click(); },
                                       [&](QWidget*) { handshake()(p, why_); });
-        if (!shown || !p.form1->link().connected)
+        if (!shown || !p.form1->session().connected())
             return fail(u("nie udało się połączyć z symulowanym urządzeniem"));
         if (start == Start::Connected)
             return true;

@@ -279,10 +279,14 @@ void TForm3::SpeedButton4Click() {
         finishCommand();
         return;
     }
-    if (ctx.writeSettings)
+    if (ctx.writeSettings) {
         ctx.writeSettings(this);
-    else
-        ctx.link->beginWrite();
+    } else {
+        // Without the main window's steps: the frames alone.
+        trellikon::WriteSteps framesAlone;
+        framesAlone.again = true;
+        ctx.session->write(framesAlone);
+    }
 }
 
 void TForm3::SpeedButton5Click() {
@@ -344,6 +348,6 @@ void TForm3::Save_Template() {
             ctx.messages->plain(this, u(failure ? kSaveFailed : kSaved));
         }
     }
-    ctx.link->endWrite();
+    ctx.session->endWrite();
     finishCommand();
 }

@@ -64,7 +64,7 @@ class Input {
     std::size_t left_;
 };
 
-class Quiet : public SilentObserver {
+class Quiet : public LinkObserver, public SilentDisplay {
   public:
     void barPosition(LinkWindow w, int position) override {
         const int max =

@@ -203,13 +203,15 @@ void DeviceLink::sendStep() {
         sendFrame(kHandshakeSize);
     }
     if (write_active) {
-        const auto block = image_.block(block_no);
-        if (!block)
+        if (block_no >= layout::kBlockCount)
             return;
+        const auto& bytes = outgoing_ ? *outgoing_ : image_.bytes();
+        const auto block =
+            bytes.begin() + static_cast<std::ptrdiff_t>(block_no.get()) * layout::kBlockSize;
         sb[0] = kStart;
         sb[1] = kWrite;
         sb[2] = block_no;
-        std::copy(block->begin(), block->end(), sb.begin() + 3);
+        std::copy(block, block + layout::kBlockSize, sb.begin() + 3);
         sb[kBlockFrameSize - 1] =
             SettingsImage::checkByteOf(std::span(sb.data(), kBlockFrameSize - 1));
         sendFrame(kBlockFrameSize);
@@ -259,14 +261,16 @@ void DeviceLink::Timer2Timer() {
             watch_link = 0;
             connecting = 0;
             connect_ticks = 0;
+            failure_text_ = texts::kConnectFailed;
+            diagnosis_ =
+                connectDiagnosis(census_.census(), appearedPorts ? appearedPorts() : NoPorts{},
+                                 portsNow ? portsNow() : NoPorts{});
             out_.outcome(LinkOutcome::ConnectFailed);
             setBar(LinkWindow::Connection, 0);
             label(LinkWindow::Connection, 1, texts::kConnectFailed);
             label(LinkWindow::Connection, 2, texts::kConnectFailedHint);
             out_.statusText(texts::kConnectFailedHint);
-            out_.connectDiagnosis(connectDiagnosis(census_.census(),
-                                                   appearedPorts ? appearedPorts() : NoPorts{},
-                                                   portsNow ? portsNow() : NoPorts{}));
+            out_.connectDiagnosis(diagnosis_);
         } else {
             ++connect_ticks;
         }
@@ -285,6 +289,7 @@ void DeviceLink::Timer2Timer() {
         ++write_ticks;
     if (write_ticks > kTransferLimit) {
         write_ticks = 0;
+        failure_text_ = texts::kWriteFailed;
         out_.outcome(LinkOutcome::WriteTimedOut);
         label(LinkWindow::WriteProgress, 1, texts::kWriteFailed);
         write_active = 0;
@@ -304,6 +309,7 @@ void DeviceLink::failRead(const std::string& text) {
     read_failed = 1;
     connected = 0;
     watch_link = 0;
+    failure_text_ = text;
     out_.outcome(LinkOutcome::ReadTimedOut);
     out_.labelText(LinkWindow::ReadProgress, 1, text);
     request_block = 0;
@@ -323,8 +329,9 @@ void DeviceLink::endTransferOnLoss() {
         write_active = 0;
         write_progress = 0;
         connected = 0; // the port is closed: only a new connection writes again
+        failure_text_ = std::string(texts::kWriteFailed) + "\n" + texts::kConnectionCut;
         out_.outcome(LinkOutcome::WriteInterrupted);
-        std::string text = std::string(texts::kWriteFailed) + "\n" + texts::kConnectionCut;
+        std::string text = failure_text_;
         if (const std::string note = interruptedWriteNote ? interruptedWriteNote() : "";
             !note.empty())
             text += "\n" + note;
@@ -343,6 +350,7 @@ bool DeviceLink::connectCommand() {
     out_.statusText(texts::kConnecting);
     label(LinkWindow::Connection, 1, texts::kConnecting);
     label(LinkWindow::Connection, 2, "");
+    diagnosis_.clear();
     out_.connectDiagnosis("");
     setBar(LinkWindow::Connection, 0);
     census_.reset();
@@ -351,15 +359,21 @@ bool DeviceLink::connectCommand() {
     if (!port_.open(port_name, open_error_)) {
         // No attempt began, so there is no connection whose loss could be reported.
         watch_link = 0;
-        std::string detail = open_error_.message;
-        if (!open_error_.detail.empty() && detail.find(open_error_.detail) == std::string::npos)
-            detail = port_name.get() + " = " + open_error_.detail + "\n" + detail;
-        out_.errorMessage(texts::kPortOpenFailed + port_name.get(), detail);
+        const Failure shown = openFailure();
+        out_.errorMessage(shown.message, shown.detail);
         return false;
     }
     connecting = 1;
     out_.showWindow(LinkWindow::Connection);
     return true;
+}
+
+Failure DeviceLink::openFailure() const {
+    std::string detail = open_error_.message;
+    if (!open_error_.detail.empty() && detail.find(open_error_.detail) == std::string::npos)
+        detail = port_name.get() + " = " + open_error_.detail + "\n" + detail;
+    return makeFailure(open_error_ ? open_error_.code : Failure::Code::Other,
+                       texts::kPortOpenFailed + port_name.get(), std::move(detail));
 }
 
 void DeviceLink::readCommand() {
@@ -394,6 +408,11 @@ void DeviceLink::beginRead(bool copy) {
 }
 
 void DeviceLink::beginWrite() {
+    beginWrite(image_.bytes());
+}
+
+void DeviceLink::beginWrite(const SettingsImage::Bytes& bytes) {
+    outgoing_ = &bytes;
     watch_link = 0;
     write_active = 1;
     block_no = 0;

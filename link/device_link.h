@@ -6,8 +6,11 @@
 //   DeviceLink                     the frame protocol: Timer1Timer (1000 ms) receives,
 //                                  evaluates and sends frames; Timer2Timer (300 ms) runs
 //                                  the time-outs, the progress bars and the loss watch
-//   LinkObserver                   everything the protocol shows: status line, labels,
+//   LinkDisplay                    everything the protocol shows: status line, labels,
 //                                  bars, windows to show or close
+//   LinkObserver                   the display and the outcomes, for the session
+//   Session (session.h)            what follows an outcome; the one channel callers
+//                                  hear outcomes on, as SessionEvents
 //   frame                          the frame bytes both ends of the cable agree on
 //   LineCensus                     what the line carried while waiting for the
 //                                  handshake, said when none came
@@ -59,9 +62,11 @@ enum class LinkOutcome {
     WriteInterrupted,
 };
 
-class LinkObserver {
+// Everything the protocol shows: the status line, the windows' labels and
+// bars, windows to show or close, error messages. A display and no more.
+class LinkDisplay {
   public:
-    virtual ~LinkObserver() = default;
+    virtual ~LinkDisplay() = default;
     virtual void statusText(const std::string& text) = 0; // the main window's status line
     virtual void labelText(LinkWindow window, int label, const std::string& text) = 0;
     virtual void barPosition(LinkWindow window, int position) = 0;
@@ -75,9 +80,24 @@ class LinkObserver {
     virtual void connectDiagnosis(const std::string&) {}
     // An error message box: the fixed text, and details for the curious.
     virtual void errorMessage(const std::string& text, const std::string& detail) = 0;
-    // The windows show the texts above and need nothing more; a caller that
-    // decides success (the command-line tool, the tests) listens here.
+};
+
+// What the link talks to: its display, and whoever acts on its outcomes (the
+// session; a rig that drives a bare link).
+class LinkObserver : public virtual LinkDisplay {
+  public:
     virtual void outcome(LinkOutcome) {}
+};
+
+// A display that shows nothing (the simulated line, the fuzzers, the tests).
+class SilentDisplay : public virtual LinkDisplay {
+  public:
+    void statusText(const std::string&) override {}
+    void labelText(LinkWindow, int, const std::string&) override {}
+    void barPosition(LinkWindow, int) override {}
+    void showWindow(LinkWindow) override {}
+    void closeWindow(LinkWindow) override {}
+    void errorMessage(const std::string&, const std::string&) override {}
 };
 
 namespace texts {
@@ -164,6 +184,9 @@ class DeviceLink {
     bool readingCopy() const { return copy_read_; }
     // Starts sending the image (the caller has checked `connected` and encoded).
     void beginWrite();
+    // Starts sending `bytes`, which must stay as they are until the write has
+    // ended (the session's outgoing buffer); the image is not touched.
+    void beginWrite(const SettingsImage::Bytes& bytes);
     // Stops sending write frames; a write's bar and time-out run on. The
     // template save ends with it.
     void endWrite();
@@ -193,6 +216,17 @@ class DeviceLink {
 
     int bar(LinkWindow window) const;
     const LinkError& lastOpenError() const { return open_error_; }
+    // The port's failed open as its message box says it: the fixed text with
+    // the port's name, the system's words (and the device the name stood
+    // for) as the detail; the code of lastOpenError.
+    Failure openFailure() const;
+    // The words the last failed attempt or transfer shows in its window (its
+    // first label), known already when its outcome is reported; a write cut
+    // short says what it leaves in the device after them (interruptedWriteNote).
+    const std::string& failureText() const { return failure_text_; }
+    // Why the last connection attempt got no handshake (connectDiagnosis),
+    // known already when ConnectFailed is reported.
+    const std::string& diagnosis() const { return diagnosis_; }
     // What the line carried since the last connect command opened the port.
     const LineCensus& lineCensus() const { return census_.census(); }
     // The ports that appeared since the program started, and the ports there
@@ -259,6 +293,9 @@ class DeviceLink {
     std::uint64_t frames_sent_ = 0;
     std::uint64_t failed_sends_ = 0;
     SettingsImage copy_;
+    const SettingsImage::Bytes* outgoing_ = nullptr; // what a write sends; the image without
+    std::string failure_text_;
+    std::string diagnosis_;
     bool copy_read_ = false;
     bool copy_complete_ = false;
 };

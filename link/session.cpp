@@ -39,24 +39,35 @@ TickDriver& Session::tickDriver(TickClock& clock) {
 
 void Session::Timer1Timer() {
     link_.Timer1Timer();
-    runLater();
+    if (!wake)
+        runDeferred();
 }
 
 void Session::Timer2Timer() {
     link_.Timer2Timer();
-    runLater();
+    if (!wake)
+        runDeferred();
 }
 
 void Session::later(std::function<void()> step) {
-    if (defer)
-        defer(std::move(step));
-    else
-        pending_ = std::move(step);
+    waiting_.push_back(std::move(step));
+    if (wake)
+        wake();
 }
 
-void Session::runLater() {
-    if (auto step = std::exchange(pending_, nullptr))
+void Session::runDeferred() {
+    for (auto& step : std::exchange(waiting_, {}))
         step();
+}
+
+void Session::tell(SessionEvent::Kind what, Failure failure) {
+    view_.sessionEvent(SessionEvent{what, std::move(failure)});
+}
+
+void Session::listPorts(std::function<std::vector<std::string>()> appeared,
+                        std::function<std::vector<std::string>()> now) {
+    link_.appearedPorts = std::move(appeared);
+    link_.portsNow = std::move(now);
 }
 
 int Session::blocksDone() const {
@@ -65,10 +76,16 @@ int Session::blocksDone() const {
     return std::min<int>(link_.block_no, layout::kBlockCount);
 }
 
+namespace {
+Failure noAnswer(std::string text, std::string detail = {}) {
+    return makeFailure(Failure::Code::NoAnswer, std::move(text), std::move(detail));
+}
+} // namespace
+
 bool Session::connect() {
     if (link_.connectCommand())
         return true;
-    tell(SessionEvent::PortOpenFailed);
+    tell(SessionEvent::PortOpenFailed, link_.openFailure());
     return false;
 }
 
@@ -78,30 +95,35 @@ void Session::read() {
     const bool refused = !link_.connected;
     link_.readCommand();
     if (refused)
-        tell(SessionEvent::ReadRefused);
+        tell(SessionEvent::ReadRefused, noAnswer(texts::kReadNotConnected));
 }
 
 void Session::readCopy() {
     const bool refused = !link_.connected;
     link_.readCopyCommand();
     if (refused)
-        tell(SessionEvent::ReadRefused);
+        tell(SessionEvent::ReadRefused, noAnswer(texts::kReadNotConnected));
 }
 
 bool Session::writeAllowed() {
     link_.disarmWatch();
     if (link_.connected)
         return true;
-    tell(SessionEvent::WriteRefused);
+    tell(SessionEvent::WriteRefused, noAnswer(texts::kReadNotConnected));
     return false;
 }
 
 void Session::write(const Bytes& bytes, const WriteSteps& steps) {
-    settings_.image.setBytes(bytes);
-    write(steps);
+    chosen_ = bytes;
+    startWrite(steps);
 }
 
 void Session::write(const WriteSteps& steps) {
+    chosen_.reset();
+    startWrite(steps);
+}
+
+void Session::startWrite(const WriteSteps& steps) {
     if (!writeAllowed())
         return;
     steps_ = steps;
@@ -114,18 +136,17 @@ void Session::write(const WriteSteps& steps) {
         return;
     }
     if (!store_) {
-        if (deviceKnown_)
-            backup_ = known_;
+        backup_ = known_;
         decide();
         return;
     }
     if (std::string why = store_->readyForBackup(); !why.empty()) {
         backupError_ = std::move(why);
-        tell(SessionEvent::BackupFailed);
+        tell(SessionEvent::BackupFailed, makeFailure(Failure::Code::Other, backupError_));
         return;
     }
-    if (deviceKnown_ && store_->deviceStored()) {
-        backup_ = known_;
+    if (const Bytes* stored = store_->storedContent()) {
+        backup_ = *stored;
         decide();
         return;
     }
@@ -136,7 +157,6 @@ void Session::write(const WriteSteps& steps) {
 
 void Session::backupDone(const Bytes& bytes) {
     known_ = bytes;
-    deviceKnown_ = true;
     backup_ = bytes;
     backupToStore_ = store_ != nullptr;
     decide();
@@ -150,7 +170,7 @@ void Session::decide() {
 void Session::proceed(const Bytes& bytes) {
     if (step_ != Step::Deciding)
         return;
-    settings_.image.setBytes(bytes);
+    chosen_ = bytes;
     beginWriting();
 }
 
@@ -169,49 +189,47 @@ void Session::beginWriting() {
     if (std::exchange(backupToStore_, false) && backup_) {
         if (std::string why = store_->storeBackup(*backup_, portName()); !why.empty()) {
             backupError_ = std::move(why);
-            finishStep(SessionEvent::BackupFailed);
+            finishStep(SessionEvent::BackupFailed, makeFailure(Failure::Code::Other, backupError_));
             return;
         }
     }
     if (store_)
         store_->writeBegun();
-    sent_ = settings_.image.bytes();
+    sent_ = chosen_ ? *chosen_ : settings_.image.bytes();
     acknowledged_ = 0;
-    deviceKnown_ = false;
+    known_.reset();
     step_ = Step::Writing;
-    link_.beginWrite();
+    link_.beginWrite(sent_);
 }
 
 // The write is recorded already; what the read-back found is judged, and
 // added to its record, by the write's decision (register/write_decision.h).
-void Session::verified(SessionEvent what) {
-    finishStep(what);
+void Session::verified(SessionEvent::Kind what, Failure failure) {
+    finishStep(what, std::move(failure));
 }
 
-void Session::finishStep(SessionEvent what) {
+void Session::finishStep(SessionEvent::Kind what, Failure failure) {
     step_ = Step::Idle;
-    tell(what);
+    tell(what, std::move(failure));
 }
 
 void Session::outcome(LinkOutcome what) {
-    view_.outcome(what);
     switch (what) {
     case LinkOutcome::Connected:
-        deviceKnown_ = false;
+        known_.reset();
         if (store_)
             store_->connected();
         tell(SessionEvent::Connected);
         return;
     case LinkOutcome::ConnectFailed:
-        tell(SessionEvent::ConnectFailed);
+        tell(SessionEvent::ConnectFailed, noAnswer(link_.failureText(), link_.diagnosis()));
         return;
     case LinkOutcome::ReadComplete:
         if (!link_.readingCopy()) {
             settings_.decodeAll();
             known_ = settings_.image.bytes();
-            deviceKnown_ = true;
             if (store_)
-                store_->readComplete(known_, portName());
+                store_->readComplete(*known_, portName());
             tell(SessionEvent::ReadComplete);
             return;
         }
@@ -223,7 +241,6 @@ void Session::outcome(LinkOutcome what) {
             return;
         }
         known_ = *link_.readCopy();
-        deviceKnown_ = true;
         if (step_ == Step::Verifying) {
             readBack_ = known_;
             verified(SessionEvent::VerifyComplete);
@@ -231,15 +248,17 @@ void Session::outcome(LinkOutcome what) {
         }
         tell(SessionEvent::ReadCopyComplete);
         return;
-    case LinkOutcome::ReadTimedOut:
-        tell(SessionEvent::ReadFailed);
+    case LinkOutcome::ReadTimedOut: {
+        const std::string why = link_.failureText();
+        tell(SessionEvent::ReadFailed, noAnswer(why));
         if (step_ == Step::BackingUp) {
             backupError_ = kBackupReadFailed;
-            finishStep(SessionEvent::BackupFailed);
+            finishStep(SessionEvent::BackupFailed, noAnswer(backupError_, why));
         } else if (step_ == Step::Verifying) {
-            verified(SessionEvent::VerifyFailed);
+            verified(SessionEvent::VerifyFailed, noAnswer(why));
         }
         return;
+    }
     case LinkOutcome::WriteComplete:
         acknowledged_ = layout::kBlockCount;
         if (store_)
@@ -252,7 +271,7 @@ void Session::outcome(LinkOutcome what) {
                 const bool refused = !link_.connected;
                 link_.readCopyCommand();
                 if (refused && step_ == Step::Verifying)
-                    verified(SessionEvent::VerifyFailed);
+                    verified(SessionEvent::VerifyFailed, noAnswer(texts::kReadNotConnected));
             });
             return;
         }
@@ -260,17 +279,20 @@ void Session::outcome(LinkOutcome what) {
         return;
     case LinkOutcome::WriteTimedOut:
         acknowledged_ = std::min<int>(link_.block_no, layout::kBlockCount);
-        finishStep(SessionEvent::WriteFailed);
+        finishStep(SessionEvent::WriteFailed, noAnswer(link_.failureText()));
         return;
     case LinkOutcome::WriteInterrupted:
         // The block counter names the next block to send: as many were acknowledged.
         acknowledged_ = std::min<int>(link_.block_no, layout::kBlockCount);
         if (store_)
             store_->writeInterrupted(sent_, portName(), acknowledged_);
-        finishStep(SessionEvent::WriteInterrupted);
+        // The window says the same once this report is over.
+        finishStep(SessionEvent::WriteInterrupted,
+                   noAnswer(link_.failureText() + "\n" +
+                            interruptedWriteText(acknowledged_, backupVersion())));
         return;
     case LinkOutcome::ConnectionLost:
-        tell(SessionEvent::ConnectionLost);
+        tell(SessionEvent::ConnectionLost, noAnswer(texts::kConnectionLostStatus));
         return;
     }
 }

@@ -25,9 +25,10 @@ class SessionStore {
     virtual void connected() = 0;
     // A complete read into the program.
     virtual void readComplete(const SettingsImage::Bytes& bytes, const std::string& port) = 0;
-    // Whether what the device holds now is committed already (this
-    // connection's read, nothing written since): then no backup read is made.
-    virtual bool deviceStored() const = 0;
+    // What the device holds now, when it is committed already (this
+    // connection's read or backup, nothing written since): then no backup
+    // read is made. The store is the one that knows; none otherwise.
+    virtual const SettingsImage::Bytes* storedContent() const = 0;
     // Whether a write may begin at all (the register opened and writable);
     // the reason when not.
     virtual std::string readyForBackup() = 0;

@@ -26,7 +26,7 @@ std::string Journal::takeNotice() {
 
 void Journal::connected() {
     installation_ = kept_;
-    deviceStored_ = false;
+    deviceContent_.reset();
     backupVersion_ = 0;
 }
 
@@ -40,9 +40,11 @@ Result<Id> Journal::add(const Bytes& bytes, const char* kind, const std::string&
 
 Result<Id> Journal::recordRead(const Bytes& bytes, const std::string& port) {
     auto stored = add(bytes, kind::kRead, port, kept_);
-    deviceStored_ = stored.ok();
-    if (stored.ok())
+    deviceContent_.reset();
+    if (stored.ok()) {
+        deviceContent_ = bytes;
         backupVersion_ = stored.value;
+    }
     return stored;
 }
 
@@ -74,15 +76,17 @@ Status Journal::assign(Id version, Id installation) {
 
 Result<Id> Journal::recordBackup(const Bytes& bytes, const std::string& port) {
     auto stored = add(bytes, kind::kBackup, port, installation_);
-    deviceStored_ = stored.ok();
-    if (stored.ok())
+    deviceContent_.reset();
+    if (stored.ok()) {
+        deviceContent_ = bytes;
         backupVersion_ = stored.value;
+    }
     return stored;
 }
 
 Result<Id> Journal::recordWrite(const Bytes& bytes, const std::string& port, const char* what,
                                 const std::string& note) {
-    deviceStored_ = false;
+    deviceContent_.reset();
     return add(bytes, what, port, installation_, note);
 }
 
@@ -113,7 +117,7 @@ void Journal::writeComplete(const Bytes& bytes, const std::string& port) {
         // Recorded as a restore that names its version; a check that finds
         // other bytes is said in its summary (writeChecked).
         lastWriteKind_ = kind::kRestore;
-        deviceStored_ = false;
+        deviceContent_.reset();
         lastWrite_ = add(bytes, kind::kRestore, port, installation_,
                          "przywrócono wersję " + std::to_string(version));
         return;

@@ -53,13 +53,15 @@ class Journal final : public SessionStore {
     // (a version of it is being restored).
     void choose(Id installation) { installation_ = installation; }
 
-    // Whether the device's present content is in the register: read in this
-    // connection, and nothing written since.
-    bool deviceStored() const override { return deviceStored_; }
+    // The device's present content when it is in the register: read (or
+    // backed up) in this connection, and nothing written since.
+    const Bytes* storedContent() const override {
+        return deviceContent_ ? &*deviceContent_ : nullptr;
+    }
     // A read into a copy made just before a write, committed before it.
     Result<Id> recordBackup(const Bytes& bytes, const std::string& port);
     // A write has begun: what the device holds is no longer known.
-    void writeBegun() override { deviceStored_ = false; }
+    void writeBegun() override { deviceContent_.reset(); }
     Result<Id> recordWrite(const Bytes& bytes, const std::string& port,
                            const char* what = kind::kWrite, const std::string& note = {});
 
@@ -101,7 +103,7 @@ class Journal final : public SessionStore {
     bool noticeGiven_ = false;
     Id installation_ = 0;
     Id kept_ = 0;
-    bool deviceStored_ = false;
+    std::optional<Bytes> deviceContent_;
     Id backupVersion_ = 0; // what the device held before the write: backup or read
     Result<Id> lastRead_, lastBackup_, lastWrite_;
     const char* lastWriteKind_ = kind::kWrite;

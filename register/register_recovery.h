@@ -44,7 +44,7 @@ class FileBackup final : public SessionStore {
     explicit FileBackup(std::string file) : file_(std::move(file)) {}
     void connected() override {}
     void readComplete(const SettingsImage::Bytes&, const std::string&) override {}
-    bool deviceStored() const override { return false; }
+    const SettingsImage::Bytes* storedContent() const override { return nullptr; }
     std::string readyForBackup() override { return {}; }
     std::string storeBackup(const SettingsImage::Bytes& bytes, const std::string& port) override;
     void writeBegun() override {}

@@ -141,7 +141,7 @@ class VirtualLinkRig {
   private:
     // The windows return at once and show nothing; the outcome tells a
     // successful write from a timed-out one.
-    class QuietObserver : public SilentObserver {
+    class QuietObserver : public LinkObserver, public SilentDisplay {
       public:
         void outcome(LinkOutcome what) override { last = what; }
         std::optional<LinkOutcome> last;

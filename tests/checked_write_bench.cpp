@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
         auto write = everyWindow([&](QWidget* w) { return w == p.form5(); },
                                  [&](QWidget*) {
                                      ticks = 0;
-                                     for (; ticks < 30 && p.form1->link().write_progress; ++ticks)
+                                     for (; ticks < 30 && p.form1->session().writing(); ++ticks)
                                          p.form1->Timer1Timer();
                                      writeTicks = ticks;
                                  },

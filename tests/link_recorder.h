@@ -7,7 +7,9 @@
 #include <optional>
 #include <vector>
 
-class LinkRecorder : public trellikon::SessionObserver {
+// A link's observer (display and outcomes) for a bare link, and a session's
+// (display and events) for a session.
+class LinkRecorder : public trellikon::LinkObserver, public trellikon::SessionObserver {
   public:
     QStringList events;
     QString status;
@@ -16,8 +18,11 @@ class LinkRecorder : public trellikon::SessionObserver {
     int shown[4] = {0, 0, 0, 0};
     int closed[4] = {0, 0, 0, 0};
     QStringList errors;
-    // Kept apart from `events`, which records only what the windows are told.
+    // Kept apart from `events`, which records only what the windows are told:
+    // a bare link's outcomes, a session's events.
     std::vector<trellikon::LinkOutcome> outcomes;
+    std::vector<trellikon::SessionEvent> sessionEvents;
+    std::function<void(trellikon::LinkOutcome)> onOutcome;
     std::function<void(trellikon::LinkWindow)> onShow; // runs while "modal"
 
     static int idx(trellikon::LinkWindow w) { return static_cast<int>(w); }
@@ -49,7 +54,14 @@ class LinkRecorder : public trellikon::SessionObserver {
         errors << QString::fromStdString(text);
         events << "error:" + QString::fromStdString(text) + "|" + QString::fromStdString(detail);
     }
-    void outcome(trellikon::LinkOutcome what) override { outcomes.push_back(what); }
+    void outcome(trellikon::LinkOutcome what) override {
+        outcomes.push_back(what);
+        if (onOutcome)
+            onOutcome(what);
+    }
+    void sessionEvent(const trellikon::SessionEvent& what) override {
+        sessionEvents.push_back(what);
+    }
     // The last outcome, or nothing yet.
     std::optional<trellikon::LinkOutcome> last() const {
         if (outcomes.empty())

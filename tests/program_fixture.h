@@ -64,7 +64,7 @@ struct Program {
             QVERIFY(tickUntil([this] { return !form6()->isVisible(); }));
         });
         form1->SpeedButton1Click();
-        QVERIFY(form1->link().connected);
+        QVERIFY(form1->session().connected());
     }
 
     // The three ticks of the 50 ms timer after which the editor's handlers act.

@@ -73,7 +73,7 @@ class ProgrammingFixture {
         form1.Timer1->stop();
         form1.Timer2->stop();
         form1.show();
-        form1.link().setPortName(portName);
+        form1.session().setPortName(portName);
         ticks.beforeTick = [this](TickDriver::Tick) {
             if (!QTest::qWaitFor([this] { return port.answerWhole(); }, answerGuardMs_))
                 ++answersMissed;

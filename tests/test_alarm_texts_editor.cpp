@@ -53,8 +53,10 @@ const QString kAlarmForbidden =
 void startUnansweredWrite(Program& p) {
     p.connect();
     whenModal([&p](QDialog*) { p.form5()->Button1->click(); });
-    p.ctx().link->beginWrite();
-    QVERIFY(p.ctx().link->write_active);
+    trellikon::WriteSteps framesAlone;
+    framesAlone.again = true;
+    p.ctx().session->write(framesAlone);
+    QVERIFY(p.ctx().session->sending());
 }
 
 } // namespace
@@ -378,7 +380,7 @@ void TestAlarmTextsEditor::writeWithoutConnection() {
     // An attempt under way arms the watch before any connection; its window was closed.
     whenModal([&p](QDialog*) { p.form6()->Button1->click(); });
     p.form1->SpeedButton1Click();
-    QVERIFY(p.ctx().link->watch_link && !p.ctx().link->connected);
+    QVERIFY(p.ctx().session->watching() && !p.ctx().session->connected());
     p.inTextsEditor([&](TForm3* t) {
         paste(t->Edit3, QStringLiteral("Nowy tekst"));
         t->SpeedButton4->click();
@@ -388,7 +390,7 @@ void TestAlarmTextsEditor::writeWithoutConnection() {
              QStringList{u("Zapis ustawień nie może być przeprowadzony, Wybierz port komputera, "
                            "wyłącz i włącz urządzenie a następnie nacinij przycisk \"Nawiąż "
                            "połączenie\"")});
-    QCOMPARE(p.ctx().link->watch_link, std::uint8_t(0));
+    QVERIFY(!p.ctx().session->watching());
     for (int slot = 0; slot < kTextSlotCount; ++slot)
         QCOMPARE(p.settings().image.at(*textSlotOffset(slot)), before[*textSlotOffset(slot)]);
 }
@@ -423,7 +425,7 @@ void TestAlarmTextsEditor::writeRefusesATextTheDeviceCannotSend() {
         QVERIFY(t->isVisible());
     });
     QCOMPARE(p.messages.errors, QStringList{message});
-    QCOMPARE(p.ctx().link->write_active, std::uint8_t(0));
+    QVERIFY(!p.ctx().session->sending());
     QVERIFY(!p.form5()->isVisible());
     QVERIFY(p.device.memory() == before);
 }
@@ -436,11 +438,11 @@ void TestAlarmTextsEditor::connectionLostKeepsTypedTexts() {
     p.inTextsEditor([&](TForm3* t) {
         paste(t->Edit4, QStringLiteral("Brama otwarta"));
         whenModal([&](QDialog*) { QTest::mouseClick(p.form11()->Button1, Qt::LeftButton); });
-        for (int i = 0; i < 81 && p.ctx().link->connected; ++i)
+        for (int i = 0; i < 81 && p.ctx().session->connected(); ++i)
             p.form1->Timer2Timer();
         QVERIFY(!t->isVisible());
     });
-    QVERIFY(!p.ctx().link->connected);
+    QVERIFY(!p.ctx().session->connected());
     QString shown;
     p.inTextsEditor([&](TForm3* t) {
         shown = t->Edit4->text();
@@ -467,7 +469,7 @@ void TestAlarmTextsEditor::refusedWriteClosesIntoTheParametersEditor() {
     QCOMPARE(p.messages.errors,
              (QStringList{u("NIEPRAWIDŁOWA LICZBA ZNAKÓW W DEFINICJI CENTRUM SMS"),
                           u("Zapis ustawień nie może być przeprowadzony,skoryguj ustawienia")}));
-    QCOMPARE(p.ctx().link->write_active, std::uint8_t(0));
+    QVERIFY(!p.ctx().session->sending());
     QVERIFY(!p.form5()->isVisible());
 }
 
@@ -495,7 +497,7 @@ void TestAlarmTextsEditor::saveTemplate() {
     QCOMPARE(p.messages.plains,
              QStringList{u("Operacja zapisu do pliku przeprowadzona pomyślnie")});
     QVERIFY(p.messages.errors.isEmpty());
-    QCOMPARE(p.ctx().link->write_active, std::uint8_t(0));
+    QVERIFY(!p.ctx().session->sending());
     QVERIFY(!QFile::exists(path + QStringLiteral(".sbn")));
     const QByteArray saved = readFile(path);
     QCOMPARE(saved.size(), 4096);
@@ -530,7 +532,7 @@ void TestAlarmTextsEditor::saveTemplate() {
                     [](TForm2* f) { f->radiogroup6->item(2)->click(); });
     QCOMPARE(c.files.filters.size(), 1);
     QVERIFY(c.messages.plains.isEmpty() && c.messages.errors.isEmpty());
-    QCOMPARE(c.ctx().link->write_active, std::uint8_t(0));
+    QVERIFY(!c.ctx().session->sending());
 }
 
 void TestAlarmTextsEditor::failedSaveKeepsTheOldFile() {

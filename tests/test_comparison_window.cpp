@@ -93,7 +93,7 @@ void TestComparisonWindow::deviceReadIntoACopy() {
         auto* w = qobject_cast<ComparisonWindow*>(d);
         QVERIFY(w);
         whenModal([&](QDialog*) { // the read progress window
-            QVERIFY(p.tickUntil([&] { return !p.form1->link().read_active; }));
+            QVERIFY(p.tickUntil([&] { return !p.form1->session().reading(); }));
             QCOMPARE(p.form4()->Label1->text(), QString::fromUtf8(texts::kReadDone));
             editorWatch = whenModal([&](QDialog*) { editorOpened = true; }, 300, false);
             p.form4()->Button1->click();
@@ -135,7 +135,7 @@ void TestComparisonWindow::identicalDeviceGivesOneLine() {
         auto* w = qobject_cast<ComparisonWindow*>(d);
         QVERIFY(w);
         whenModal([&](QDialog*) {
-            QVERIFY(p.tickUntil([&] { return !p.form1->link().read_active; }));
+            QVERIFY(p.tickUntil([&] { return !p.form1->session().reading(); }));
             p.form4()->Button1->click();
         });
         w->DeviceButton->click();

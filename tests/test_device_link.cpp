@@ -25,7 +25,8 @@ using trellikon::testing::handshake;
 using trellikon::testing::readReply;
 
 // A link wired to a scripted port (tests deliver bytes by hand).
-// The link inside the session that decodes what it reads, as both programs have it.
+// The link decodes nothing: what it read is decoded on its outcome, as the
+// session does.
 struct Bench {
     MemoryPort port;
     LinkRecorder out;
@@ -33,11 +34,15 @@ struct Bench {
     // may have done is told from them, not from the bytes.
     trellikon::testing::Line line{true};
     std::size_t delivered = 0;
-    trellikon::Session session{port, out};
-    DeviceSettings& settings = session.settings();
-    DeviceLink& link = session.link();
+    DeviceSettings settings;
+    DeviceLink link{settings, port, out};
     SimulatedDevice* device;
-    explicit Bench(SimulatedDevice* d = nullptr) : port(d), device(d) {}
+    explicit Bench(SimulatedDevice* d = nullptr) : port(d), device(d) {
+        out.onOutcome = [this](LinkOutcome what) {
+            if (what == LinkOutcome::ReadComplete && !link.readingCopy())
+                settings.decodeAll();
+        };
+    }
 
     // Connect to the attached device, which announces itself at power-on.
     void connectToDevice() {

@@ -7,6 +7,7 @@
 
 #include <QAccessible>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -57,12 +58,12 @@ void TestMainWindow::startUpState() {
     QCOMPARE(f.ComboBox1->itemText(7), QStringLiteral("COM8"));
     QCOMPARE(f.ComboBox1->currentIndex(), 0);
     QCOMPARE(f.ComboBox1->currentText(), QStringLiteral("COM1"));
-    QCOMPARE(f.link().port_name.get(), std::string("COM1"));
+    QCOMPARE(f.session().portName(), std::string("COM1"));
     QCOMPARE(f.Timer1->interval(), 1000);
     QCOMPARE(f.Timer2->interval(), 300);
     QCOMPARE(f.Timer3->interval(), 50);
     QVERIFY(!f.Timer3->isActive());
-    QVERIFY(!f.link().connected && !f.link().watch_link);
+    QVERIFY(!f.session().connected() && !f.session().watching());
     QVERIFY(std::all_of(f.settings().image.bytes().begin(), f.settings().image.bytes().end(),
                         [](std::uint8_t b) { return b == 0xFF; }));
     const DecodedSettings& d = f.settings().decoded;
@@ -155,19 +156,19 @@ void TestMainWindow::portChoice() {
     TForm1& f = *p.form1;
     f.ComboBox1->setCurrentIndex(3);
     Q_EMIT f.ComboBox1->activated(3);
-    QCOMPARE(f.link().port_name.get(), std::string("COM4"));
+    QCOMPARE(f.session().portName(), std::string("COM4"));
     f.ComboBox1->lineEdit()->selectAll();
     QTest::keyClicks(f.ComboBox1->lineEdit(), QStringLiteral("COM9"));
     QCOMPARE(f.ComboBox1->currentText(), QStringLiteral("COM9"));
     QCOMPARE(f.ComboBox1ItemIndex(), -1);
-    QCOMPARE(f.link().port_name.get(), std::string("COM4"));
+    QCOMPARE(f.session().portName(), std::string("COM4"));
     p.connect();
     QCOMPARE(p.port.opened.back(), std::string("COM4"));
     // Choosing another port while connected changes nothing until the next connect.
     f.ComboBox1->setCurrentIndex(1);
     Q_EMIT f.ComboBox1->activated(1);
     QCOMPARE(p.port.opened.size(), std::size_t(1));
-    QVERIFY(f.link().connected);
+    QVERIFY(f.session().connected());
     QVERIFY(!f.ComboBox1->itemData(0, Qt::ToolTipRole).toString().isEmpty());
 }
 
@@ -187,11 +188,11 @@ void TestMainWindow::portsBeyondTheEightAreOffered() {
     QCOMPARE(f.ComboBox1->itemText(8), QString::fromUtf8("COM12 – USB Serial Port"));
     QCOMPARE(f.ComboBox1->itemText(9), QStringLiteral("COM9"));
     QCOMPARE(f.ComboBox1->currentIndex(), 0);
-    QCOMPARE(f.link().port_name.get(), std::string("COM1"));
+    QCOMPARE(f.session().portName(), std::string("COM1"));
 
     f.ComboBox1->setCurrentIndex(8);
     Q_EMIT f.ComboBox1->activated(8);
-    QCOMPARE(f.link().port_name.get(), std::string("COM12"));
+    QCOMPARE(f.session().portName(), std::string("COM12"));
     p.connect();
     QCOMPARE(p.port.opened.back(), std::string("COM12"));
 
@@ -209,7 +210,7 @@ void TestMainWindow::portsBeyondTheEightAreOffered() {
     QCOMPARE(f.ComboBox1->count(), 9);
     QCOMPARE(f.ComboBox1->currentText(), QString::fromUtf8("COM12 – USB Serial Port"));
     QCOMPARE(f.ComboBox1ItemIndex(), -1);
-    QCOMPARE(f.link().port_name.get(), std::string("COM12"));
+    QCOMPARE(f.session().portName(), std::string("COM12"));
     // A name typed into the field survives a refresh, and still changes nothing.
     f.ComboBox1->setCurrentIndex(2);
     Q_EMIT f.ComboBox1->activated(2);
@@ -218,7 +219,7 @@ void TestMainWindow::portsBeyondTheEightAreOffered() {
     f.ComboBox1->showPopup();
     f.ComboBox1->hidePopup();
     QCOMPARE(f.ComboBox1->currentText(), QStringLiteral("COM77"));
-    QCOMPARE(f.link().port_name.get(), std::string("COM3"));
+    QCOMPARE(f.session().portName(), std::string("COM3"));
 }
 
 void TestMainWindow::connectShowsAndClosesTheConnectionWindow() {
@@ -244,7 +245,7 @@ void TestMainWindow::connectShowsAndClosesTheConnectionWindow() {
     QCOMPARE(after, QString::fromUtf8("Polaczenie z urządzeniem nawiązane"));
     QCOMPARE(stillUp, 1);
     QCOMPARE(p.form1->Label5->text(), QString::fromUtf8("Połączenie z urządzeniem nawiązane"));
-    QVERIFY(p.form1->link().connected);
+    QVERIFY(p.form1->session().connected());
     QCOMPARE(p.ctx().stack->depth(), std::size_t(1));
 }
 
@@ -254,10 +255,10 @@ void TestMainWindow::connectionWindowOkLeavesTheAttemptRunning() {
     whenModal([&](QDialog*) { QTest::mouseClick(p.form6()->Button1, Qt::LeftButton); });
     p.form1->SpeedButton1Click();
     QVERIFY(!p.form6()->isVisible());
-    QVERIFY(p.form1->link().connecting);
+    QVERIFY(p.form1->session().connecting());
     p.device.powerOn();
     p.form1->Timer1Timer();
-    QVERIFY(p.form1->link().connected);
+    QVERIFY(p.form1->session().connected());
     // Closing a window that is not up is harmless.
     for (int i = 0; i < 8; ++i)
         p.form1->Timer2Timer();
@@ -272,7 +273,7 @@ void TestMainWindow::portOpenFailureShowsTheReason() {
              QStringList{QString::fromUtf8("Niewłaściwa nazwa lub jest aktywny port COM1")});
     QVERIFY(!p.messages.details[0].isEmpty());
     QVERIFY(!p.form6()->isVisible());
-    QVERIFY(!p.form1->link().connecting);
+    QVERIFY(!p.form1->session().connecting());
 }
 
 void TestMainWindow::readWithoutConnectionIsRefused() {
@@ -350,14 +351,14 @@ void TestMainWindow::readTimeOutThenOkDisconnects() {
     // The editor would have opened inside the click on OK; nothing opens later.
     delete editorWatch.data();
     QVERIFY(!editorShown);
-    QVERIFY(!p.form1->link().connected);
+    QVERIFY(!p.form1->session().connected());
 }
 
 void TestMainWindow::connectionLostClosesTheSessionWindows() {
     // The notice's OK closes the session's windows, disconnects and says so in the status line.
     Program p;
     p.connect();
-    QVERIFY(p.form1->link().watch_link);
+    QVERIFY(p.form1->session().watching());
     StackDialog* editor = p.ctx().form2;
     bool noticeShown = false;
     whenModal([&](QDialog*) {
@@ -375,7 +376,7 @@ void TestMainWindow::connectionLostClosesTheSessionWindows() {
     });
     p.form1->SpeedButton6Click();
     QVERIFY(noticeShown);
-    QVERIFY(!p.form1->link().connected);
+    QVERIFY(!p.form1->session().connected());
     QCOMPARE(
         p.form1->Label5->text(),
         QString::fromUtf8("Nastąpiło zerwanie komunikacji z programem.Wyłącz i włącz urządzenie, "
@@ -391,20 +392,26 @@ void TestMainWindow::noticeKeepsTheShortTickRunning() {
     // The notice is shown from inside the real Timer2 tick, which must go on running meanwhile.
     Program p;
     p.connect();
-    while (p.form1->link().silence_ticks < 80) // the next tick shows the notice
+    while (p.form1->session().silentTicks() < 80) // the next tick shows the notice
         p.form1->Timer2Timer();
     int ticksWhileUp = -1;
     bool done = false;
     whenModal([&](QDialog*) {
         TForm1& f = *p.form1;
-        // A write begun over the notice: its time-out counter shows each 300 ms tick.
+        // A write begun over the notice: its bar moves at each 300 ms tick.
         whenModal([&](QDialog*) {
-            const int before = f.link().write_ticks;
-            QTRY_VERIFY_WITH_TIMEOUT(f.link().write_ticks - before >= 2, 5000);
-            ticksWhileUp = f.link().write_ticks - before;
+            int moves = 0;
+            const auto counting =
+                QObject::connect(p.form5()->ProgressBar1, &QProgressBar::valueChanged,
+                                 p.form5()->ProgressBar1, [&moves] { ++moves; });
+            QTRY_VERIFY_WITH_TIMEOUT(moves >= 2, 5000);
+            QObject::disconnect(counting);
+            ticksWhileUp = moves;
             p.form5()->Button1->click();
         });
-        f.link().beginWrite();
+        trellikon::WriteSteps framesAlone;
+        framesAlone.again = true;
+        f.session().write(framesAlone);
         QTest::mouseClick(p.form11()->Button1, Qt::LeftButton);
         done = true;
     });
@@ -414,7 +421,7 @@ void TestMainWindow::noticeKeepsTheShortTickRunning() {
     QTRY_VERIFY_WITH_TIMEOUT(done, 5000);
     p.form1->Timer2->stop();
     QVERIFY2(ticksWhileUp >= 2, qPrintable(QString::number(ticksWhileUp)));
-    QVERIFY(!p.form1->link().connected);
+    QVERIFY(!p.form1->session().connected());
 }
 
 void TestMainWindow::parametersEditorIsArmedOnItsThirdTick() {
@@ -524,7 +531,7 @@ void TestMainWindow::failedConnectSaysWhatTheLineCarried() {
         visible = p.form6()->DiagnosisLabel->isVisible();
     });
     p.form1->SpeedButton1Click();
-    QVERIFY(!p.form1->link().connecting && !p.form1->link().connected);
+    QVERIFY(!p.form1->session().connecting() && !p.form1->session().connected());
     QCOMPARE(shown, diagnosis);
     QVERIFY(visible);
     QCOMPARE(p.form6()->Label1->text(), QString::fromUtf8(texts::kConnectFailed));
@@ -577,7 +584,7 @@ void TestMainWindow::missingPortProposesTheRememberedCable() {
                  "FTSER2K\u2069) jest teraz podłączony jako \u2068COM7\u2069. Połączyć przez "
                  "\u2068COM7\u2069?")});
     QCOMPARE(QString::fromStdString(p.port.opened.back()), opened);
-    QCOMPARE(QString::fromStdString(f.link().port_name), opened);
+    QCOMPARE(QString::fromStdString(f.session().portName()), opened);
     QCOMPARE(f.ComboBox1->currentText(), opened);
     // The chosen port present: no question.
     f.ports().portThere = [](const std::string&) { return true; };

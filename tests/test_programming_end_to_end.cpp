@@ -84,13 +84,13 @@ void TestProgrammingEndToEnd::readEditProgram() {
         QVERIFY(tickUntil([&] { return ctx.form6 && !ctx.form6->isVisible(); }));
     });
     form1.SpeedButton1Click();
-    QVERIFY(form1.link().connected);
+    QVERIFY(form1.session().connected());
 
     EditorSnapshot after = before;
     QString writeLabel;
     whenModal([&](QDialog*) {
-        QVERIFY(tickUntil([&] { return !form1.link().read_active; }));
-        QVERIFY(!form1.link().read_failed);
+        QVERIFY(tickUntil([&] { return !form1.session().reading(); }));
+        QVERIFY(!form1.session().readFailed());
         whenModal([&](QDialog*) { // the parameters editor
             TForm2* f = ctx.form2;
             p.armEditor();
@@ -114,7 +114,7 @@ void TestProgrammingEndToEnd::readEditProgram() {
                 paste(t->Edit11, QStringLiteral("3"));
                 after.test_message_user = "3";
                 whenModal([&](QDialog*) { // the write progress window
-                    QVERIFY(tickUntil([&] { return !form1.link().write_progress; }));
+                    QVERIFY(tickUntil([&] { return !form1.session().writing(); }));
                     writeLabel = ctx.form5->Label1->text();
                 });
                 t->SpeedButton4->click();

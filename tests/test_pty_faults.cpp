@@ -10,6 +10,7 @@
 #include "pty_device_server.h"
 #include "pty_test_support.h"
 #include "random_image.h"
+#include "session.h"
 #include "simulated_device.h"
 #include "system_serial_port.h"
 #include "tick_driver.h"
@@ -33,7 +34,7 @@ namespace {
 
 constexpr int kConn = 0, kRead = 1, kWrite = 2;
 
-// DeviceLink on the system's serial port, the device on a PtyDeviceServer, one clock.
+// A bare DeviceLink on the system's serial port, the device on a PtyDeviceServer, one clock.
 class Rig {
   public:
     Rig(const Image& memory, const SimulatedFaults& faults) : device(memory, faults) {
@@ -44,6 +45,15 @@ class Rig {
         server = std::make_unique<PtyDeviceServer>(device, options);
         started = server->start(error);
         link.setPortName(server->slavePath());
+        // What the session adds to a bare link: the decoding after a read,
+        // what a write cut short leaves (no register, so no copy to name).
+        out.onOutcome = [this](LinkOutcome what) {
+            if (what == LinkOutcome::ReadComplete && !link.readingCopy())
+                settings.decodeAll();
+        };
+        link.interruptedWriteNote = [this] {
+            return interruptedWriteText(std::min<int>(link.block_no, layout::kBlockCount), 0);
+        };
         ticks.beforeTick = [this](TickDriver::Tick) { settle(); };
         ticks.afterTick = [this](TickDriver::Tick which) {
             if (which == TickDriver::Tick::Timer1 && afterTick)
@@ -97,10 +107,9 @@ class Rig {
 
     CountingPort port;
     LinkRecorder out;
-    trellikon::Session session{port, out};
-    DeviceSettings& settings = session.settings();
-    DeviceLink& link = session.link();
-    TickDriver& ticks = session.tickDriver(clock);
+    DeviceSettings settings;
+    DeviceLink link{settings, port, out};
+    TickDriver ticks{clock, [this] { link.Timer1Timer(); }, [this] { link.Timer2Timer(); }};
 };
 
 // `first` blocks of `a`, the rest of `b`.

@@ -1316,7 +1316,7 @@ void TestRegister::writeEndedDuringItsCheckIsNoChangeOnSite() {
         journal.keep(site);
         struct Events final : SilentObserver {
             bool checking = false;
-            void sessionEvent(SessionEvent e) override {
+            void sessionEvent(const SessionEvent& e) override {
                 checking = checking || e == SessionEvent::VerifyStarted;
             }
         } events;

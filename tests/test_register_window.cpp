@@ -126,7 +126,7 @@ struct RegisterProgram : Program {
     void readAndAnswer(const std::function<void(AssignDialog*)>& answer) {
         bool asked = false;
         whenModal([&](QDialog*) {
-            QVERIFY(tickUntil([this] { return !form1->link().read_active; }));
+            QVERIFY(tickUntil([this] { return !form1->session().reading(); }));
             whenModal([&](QDialog* d) {
                 auto* ask = qobject_cast<AssignDialog*>(d);
                 QVERIFY(ask);
@@ -337,7 +337,7 @@ void TestRegisterWindow::noWriteWithoutStoredBackup() {
         const auto before = p.history();
         storedFirst = p.blocksWritten == 0 && !before.empty() &&
                       p.openRegister()->version(before.front().id).value->bytes == present;
-        p.tickUntil([&] { return !p.form1->link().write_progress; });
+        p.tickUntil([&] { return !p.form1->session().writing(); });
     });
     if (state == "restore") {
         whenModal([&](QDialog*) {
@@ -556,7 +556,7 @@ void TestRegisterWindow::versionComparedWithVersionOrDevice() {
             w->CompareVersionsButton->click();
         } else {
             auto read = whenWindow(p.form4(), [&] {
-                QVERIFY(p.tickUntil([&] { return !p.form1->link().read_active; }));
+                QVERIFY(p.tickUntil([&] { return !p.form1->session().reading(); }));
                 p.form4()->Button1->click();
             });
             w->CompareDeviceButton->click();
@@ -754,9 +754,9 @@ void TestRegisterWindow::checkedWriteFromTheWindow() {
                                       ++reads;
                                       p.tickUntil([&] { return !p.form4()->isVisible(); });
                                   });
-    auto write = everyWindow(
-        [&](QWidget* w) { return w == p.form5(); },
-        [&](QWidget*) { p.tickUntil([&] { return !p.form1->link().write_progress; }); });
+    auto write =
+        everyWindow([&](QWidget* w) { return w == p.form5(); },
+                    [&](QWidget*) { p.tickUntil([&] { return !p.form1->session().writing(); }); });
     const int versionsBefore = int(p.history().size());
     p.inTextsEditor([&](TForm3* t) { t->SpeedButton4->click(); });
     delete choose.data();
@@ -895,9 +895,9 @@ void TestRegisterWindow::damagedRegisterOffersAWayOn() {
     auto reads =
         everyWindow([&](QWidget* w) { return w == p.form4(); },
                     [&](QWidget*) { p.tickUntil([&] { return !p.form4()->isVisible(); }); });
-    auto write = everyWindow(
-        [&](QWidget* w) { return w == p.form5(); },
-        [&](QWidget*) { p.tickUntil([&] { return !p.form1->link().write_progress; }); });
+    auto write =
+        everyWindow([&](QWidget* w) { return w == p.form5(); },
+                    [&](QWidget*) { p.tickUntil([&] { return !p.form1->session().writing(); }); });
     p.inTextsEditor([&](TForm3* t) { t->SpeedButton4->click(); });
     delete parts.data();
     delete trouble.data();
@@ -979,7 +979,7 @@ void TestRegisterWindow::checkReadOnScreenUntilTheVerdict() {
             return;
         }
         QWidget* top = QApplication::activeModalWidget();
-        if (!okClicked && top == p.form5() && !p.form1->link().write_progress) {
+        if (!okClicked && top == p.form5() && !p.form1->session().writing()) {
             okClicked = true;
             p.form5()->Button1->click();
             return;
@@ -1009,7 +1009,7 @@ void TestRegisterWindow::checkReadOnScreenUntilTheVerdict() {
         // As an installer goes: the read's question answered later, the
         // read window's OK, the parameters editor it opens, the texts editor.
         whenModal([&](QDialog*) {
-            QVERIFY(p.tickUntil([&] { return !p.form1->link().read_active; }));
+            QVERIFY(p.tickUntil([&] { return !p.form1->session().reading(); }));
             bool asked = false;
             whenModal([&](QDialog* d) {
                 qobject_cast<AssignDialog*>(d)->LaterButton->click();
@@ -1104,7 +1104,7 @@ void TestRegisterWindow::interruptedWriteOffersWaysOn() {
                     [&](QWidget*) { p.tickUntil([&] { return !p.form4()->isVisible(); }); });
     auto write = everyWindow([&](QWidget* w) { return w == p.form5(); },
                              [&](QWidget*) {
-                                 p.tickUntil([&] { return !p.form1->link().write_progress; });
+                                 p.tickUntil([&] { return !p.form1->session().writing(); });
                                  writeTexts << p.form5()->Label1->text();
                              });
     // Every watcher ends with the test, a failed check included.

@@ -18,22 +18,24 @@ using Bytes = SettingsImage::Bytes;
 
 namespace {
 
-QString nameOf(SessionEvent e) {
+QString nameOf(const SessionEvent& e) {
     static const char* const names[] = {
         "Connected",      "ConnectFailed",  "PortOpenFailed", "ReadComplete",    "ReadCopyComplete",
         "ReadFailed",     "ReadRefused",    "WriteRefused",   "BackupStarted",   "BackupFailed",
         "DecisionNeeded", "WriteCancelled", "WriteComplete",  "WriteFailed",     "VerifyStarted",
         "VerifyComplete", "VerifyFailed",   "ConnectionLost", "WriteInterrupted"};
-    return QString::fromLatin1(names[static_cast<int>(e)]);
+    return QString::fromLatin1(names[e.kind]);
 }
 
 class Recorder final : public SilentObserver {
   public:
     QStringList events;
-    std::function<void(SessionEvent)> on;
+    SessionEvent last;
+    std::function<void(const SessionEvent&)> on;
 
-    void sessionEvent(SessionEvent e) override {
+    void sessionEvent(const SessionEvent& e) override {
         events << nameOf(e);
+        last = e;
         if (on)
             on(e);
     }
@@ -50,14 +52,14 @@ class Store final : public SessionStore {
     std::function<int()> blocksWritten;
 
     void connected() override {
-        stored_ = false;
+        stored_.reset();
         calls << "connected";
     }
-    void readComplete(const Bytes&, const std::string&) override {
-        stored_ = true;
+    void readComplete(const Bytes& bytes, const std::string&) override {
+        stored_ = bytes;
         calls << "read";
     }
-    bool deviceStored() const override { return stored_; }
+    const Bytes* storedContent() const override { return stored_ ? &*stored_ : nullptr; }
     std::string readyForBackup() override { return refuse; }
     std::string storeBackup(const Bytes& bytes, const std::string&) override {
         calls << "backup";
@@ -65,11 +67,11 @@ class Store final : public SessionStore {
         if (!failBackup.empty())
             return failBackup;
         backup = bytes;
-        stored_ = true;
+        stored_ = bytes;
         return {};
     }
     void writeBegun() override {
-        stored_ = false;
+        stored_.reset();
         calls << "begun";
     }
     void writeComplete(const Bytes&, const std::string&) override { calls << "write"; }
@@ -81,7 +83,7 @@ class Store final : public SessionStore {
     std::optional<Bytes> interrupted;
 
   private:
-    bool stored_ = false;
+    std::optional<Bytes> stored_;
 };
 
 struct Rig {
@@ -206,7 +208,7 @@ void TestSession::writeSteps() {
     }
     const auto from = rig.out.events.size();
     register_.calls.clear();
-    rig.out.on = [&](SessionEvent e) {
+    rig.out.on = [&](const SessionEvent& e) {
         if (e != SessionEvent::DecisionNeeded)
             return;
         // The device's content before the write is there to look at.
@@ -214,6 +216,7 @@ void TestSession::writeSteps() {
                 (store == "none" && !readFirst ? std::nullopt : std::optional<Bytes>(present)));
         QCOMPARE(rig.blocksWritten, 0);
     };
+    const Bytes program = rig.session.settings().image.bytes();
     WriteSteps steps;
     steps.verify = verify;
     rig.session.write(wanted, steps);
@@ -234,6 +237,17 @@ void TestSession::writeSteps() {
     QCOMPARE(rig.out.events.mid(from), events);
     QCOMPARE(register_.calls, calls);
     QCOMPARE(rig.session.step(), Session::Step::Idle);
+    // What was sent went from the session's own buffer: the program keeps its image.
+    QVERIFY(rig.session.settings().image.bytes() == program);
+    // The end of the write carries what went wrong, as the windows word it.
+    const std::string why = rig.out.last.failure.message;
+    if (events.last() == "BackupFailed")
+        QCOMPARE(why, register_.refuse + register_.failBackup);
+    else if (hangUp)
+        QCOMPARE(why, std::string(texts::kWriteFailed) + "\n" + texts::kConnectionCut + "\n" +
+                          interruptedWriteText(5, 17));
+    else
+        QVERIFY(rig.out.last.failure.ok());
     if (calls.contains("backup"))
         QCOMPARE(register_.blocksAtBackup, 0);
     Bytes expected = holds == "present" ? present : holds == "other" ? other : wanted;
@@ -279,21 +293,23 @@ void TestSession::readDecodesAndCopyReadDoesNot() {
 }
 
 void TestSession::writeStartsOnlyOnceTheTickIsOver() {
-    // After the backup's read, the write is left to the caller's `defer`: a
+    // After the backup's read, the write waits for the caller's runDeferred: a
     // window must not be shown from inside the tick that stored the last block.
     Rig rig(randomImage(41));
     Store register_;
     register_.blocksWritten = [&] { return rig.blocksWritten; };
     rig.session.useStore(&register_);
-    std::function<void()> deferred;
-    rig.session.defer = [&](std::function<void()> step) { deferred = std::move(step); };
+    int wakes = 0;
+    rig.session.wake = [&] { ++wakes; };
     QVERIFY(rig.session.connect());
     QVERIFY(rig.runUntil({"Connected"}));
     rig.session.write(randomImage(42));
-    QVERIFY(rig.ticks.runUntil([&] { return bool(deferred); }, 60'000).done);
+    QVERIFY(rig.ticks.runUntil([&] { return rig.session.stepWaiting(); }, 60'000).done);
+    QCOMPARE(wakes, 1);
     QCOMPARE(rig.session.step(), Session::Step::BackingUp);
     QVERIFY(!register_.calls.contains("backup"));
-    std::exchange(deferred, nullptr)();
+    rig.session.runDeferred();
+    QVERIFY(!rig.session.stepWaiting());
     QCOMPARE(rig.session.step(), Session::Step::Deciding);
     rig.session.proceed();
     QVERIFY(rig.runUntil({"WriteComplete"}));

@@ -43,7 +43,7 @@ void inList(Program& p, const std::function<void(TForm12*, TForm2*)>& step) {
 // programmed from there.
 void programDevice(Program& p, TForm2* f) {
     whenModal([&](QDialog*) {
-        whenModal([&](QDialog*) { p.tickUntil([&] { return !p.ctx().link->write_progress; }); });
+        whenModal([&](QDialog*) { p.tickUntil([&] { return !p.ctx().session->writing(); }); });
         p.form3()->SpeedButton4->click();
     });
     f->SpeedButton1->click();
@@ -335,7 +335,7 @@ void TestSubscriberWindows::openingTheListChangesNoSetting() {
     p.connect();
     bool listShown = false;
     whenModal([&](QDialog*) {
-        QVERIFY(p.tickUntil([&] { return !p.form1->link().read_active; }));
+        QVERIFY(p.tickUntil([&] { return !p.form1->session().reading(); }));
         whenModal([&](QDialog*) {
             TForm2* f = p.form2();
             p.armEditor();

@@ -69,13 +69,13 @@ void TestWindowsEndToEnd::readEditProgram() {
         },
         10000);
     form1.SpeedButton1Click();
-    QVERIFY2(form1.link().connected, qPrintable(messages.errors.join('\n')));
+    QVERIFY2(form1.session().connected(), qPrintable(messages.errors.join('\n')));
 
     QString writeLabel;
     whenModal(
         [&](QDialog* readWindow) {
-            QVERIFY(tickUntil([&] { return !form1.link().read_active; }));
-            QVERIFY(!form1.link().read_failed);
+            QVERIFY(tickUntil([&] { return !form1.session().reading(); }));
+            QVERIFY(!form1.session().readFailed());
             QVERIFY(form1.context().settings->image.bytes() == before);
             shoot(readWindow, QStringLiteral("read-done"));
             whenModal([&](QDialog*) { // the parameters editor
@@ -89,7 +89,7 @@ void TestWindowsEndToEnd::readEditProgram() {
                     shoot(t, QStringLiteral("alarm-texts-editor"));
                     whenModal(
                         [&](QDialog*) { // the write progress window
-                            QVERIFY(tickUntil([&] { return !form1.link().write_progress; }));
+                            QVERIFY(tickUntil([&] { return !form1.session().writing(); }));
                             writeLabel = ctx.form5->Label1->text();
                         },
                         10000);

@@ -297,12 +297,12 @@ std::string portOrRememberedCable(const std::string& chosen, const TransferOptio
 Failure connectRemembering(DeviceSession& session, const std::string& chosen,
                            const TransferOptions& o, std::ostream& err) {
     const std::string portName = portOrRememberedCable(chosen, o, err);
-    session.link().portsNow = [&o] {
+    session.listPorts([&o] {
         std::vector<std::string> labels;
         for (const auto& p : presentPorts(o.ports))
             labels.push_back(portLabel(p.name, o.ports));
         return labels;
-    };
+    });
     Failure r = session.connect(portName);
     if (r.ok() && !o.cableFile.empty()) {
         if (const auto adapter = adapterOf(portName, o.ports)) {

@@ -10,7 +10,7 @@ namespace trellikon::cli {
 DeviceSession::DeviceSession(SerialPort& port, TickClock& clock, std::ostream& progress, bool fast)
     : clock_(clock), progress_(progress), fast_(fast), port_(port), session_(port_, *this),
       ticks_(session_.tickDriver(clock)) {
-    ticks_.afterTick = [this](TickDriver::Tick) { reportBlocks(); };
+    ticks_.afterTick = [this](TickDriver::Tick) { reportBlocks(session_.blocksDone()); };
     ticks_.whileWaiting = [this](std::int64_t nextDueMs) { return betweenTicks(nextDueMs); };
 }
 
@@ -57,30 +57,9 @@ void DeviceSession::statusText(const std::string& text) {
     say(text);
 }
 
-void DeviceSession::labelText(LinkWindow window, int label, const std::string& text) {
-    if (label == 1) {
-        if (window == LinkWindow::Connection)
-            connectLabel_ = text;
-        else if (window == LinkWindow::ReadProgress)
-            readLabel_ = text;
-        else if (window == LinkWindow::WriteProgress)
-            writeLabel_ = text;
-    }
-    say(text);
-}
-
-void DeviceSession::outcome(LinkOutcome what) {
-    // Reported before the link's texts, so the last block is counted before
-    // the line that says the transfer is over.
-    if (what == LinkOutcome::ReadComplete || what == LinkOutcome::WriteComplete) {
-        transferDone_ = true;
-        reportBlocks();
-    }
-}
-
-void DeviceSession::sessionEvent(SessionEvent what) {
+void DeviceSession::sessionEvent(const SessionEvent& what) {
     events_.push_back(what);
-    switch (what) {
+    switch (what.kind) {
     case SessionEvent::BackupStarted:
         if (backupBegins)
             backupBegins();
@@ -91,12 +70,11 @@ void DeviceSession::sessionEvent(SessionEvent what) {
         break;
     case SessionEvent::ReadComplete:
     case SessionEvent::ReadCopyComplete:
-    case SessionEvent::ReadFailed:
     case SessionEvent::WriteComplete:
-    case SessionEvent::WriteFailed:
-    case SessionEvent::WriteInterrupted:
     case SessionEvent::VerifyComplete:
-        transfer_ = Transfer::None;
+        // Told before the link's texts, so the last block is counted before
+        // the line that says the transfer is over.
+        reportBlocks(layout::kBlockCount);
         break;
     default:
         break;
@@ -111,24 +89,16 @@ void DeviceSession::showWindow(LinkWindow window) {
     }
     if (window == LinkWindow::Connection)
         return;
-    transfer_ = window == LinkWindow::ReadProgress ? Transfer::Read : Transfer::Write;
-    transferDone_ = false;
     blocksReported_ = 0;
-    if (window == LinkWindow::WriteProgress)
-        writeLabel_.clear();
     // The device has answered the handshake already; no need to wait a tick.
     kick_ = fast_;
 }
 
-void DeviceSession::errorMessage(const std::string& text, const std::string& detail) {
-    error_ = detail.empty() ? text : text + ": " + detail;
-}
-
 bool DeviceSession::answerWaiting() {
-    if (!fast_ || transfer_ == Transfer::None)
+    if (!fast_ || !transferring())
         return false;
     const std::size_t answerSize =
-        transfer_ == Transfer::Read ? frame::kBlockFrameSize : frame::kRequestSize;
+        session_.reading() ? frame::kBlockFrameSize : frame::kRequestSize;
     return port_.gather() >= answerSize;
 }
 
@@ -143,17 +113,17 @@ bool DeviceSession::betweenTicks(std::int64_t nextDueMs) {
         tickEarly();
         return true;
     }
-    if (fast_ && transfer_ != Transfer::None && clock_.nowMs() + kPollMs < nextDueMs) {
+    if (fast_ && transferring() && clock_.nowMs() + kPollMs < nextDueMs) {
         clock_.sleepUntilMs(clock_.nowMs() + kPollMs);
         return true;
     }
     return false;
 }
 
-DeviceSession::Wait DeviceSession::runUntil(std::initializer_list<SessionEvent> ends) {
+DeviceSession::Wait DeviceSession::runUntil(std::initializer_list<SessionEvent::Kind> ends) {
     const auto ended = [&] {
-        return std::any_of(events_.begin(), events_.end(), [&](SessionEvent e) {
-            return std::find(ends.begin(), ends.end(), e) != ends.end();
+        return std::any_of(events_.begin(), events_.end(), [&](const SessionEvent& e) {
+            return std::find(ends.begin(), ends.end(), e.kind) != ends.end();
         });
     };
     const auto run = ticks_.runUntil([&] { return lost_ || ended(); }, kStallLimitMs);
@@ -162,10 +132,7 @@ DeviceSession::Wait DeviceSession::runUntil(std::initializer_list<SessionEvent> 
     return run.done ? Wait::Done : Wait::Stalled;
 }
 
-void DeviceSession::reportBlocks() {
-    if (transfer_ == Transfer::None)
-        return;
-    const int done = transferDone_ ? layout::kBlockCount : session_.blocksDone();
+void DeviceSession::reportBlocks(int done) {
     while (blocksReported_ < done) {
         ++blocksReported_;
         progress_ << "blok " << blocksReported_ << " z " << layout::kBlockCount << '\n'
@@ -208,14 +175,19 @@ int exitCodeOf(const Failure& failure) {
     return kExitUsage;
 }
 
-Failure DeviceSession::linkFailure(Wait why, const std::string& linkMessage) {
+Failure DeviceSession::failureOf(SessionEvent::Kind kind) const {
+    const auto e = std::find(events_.rbegin(), events_.rend(), kind);
+    return e == events_.rend() ? Failure{} : e->failure;
+}
+
+Failure DeviceSession::linkFailure(Wait why, SessionEvent::Kind ended) {
     if (why == Wait::Lost) {
-        session_.link().connectionLostOk();
+        session_.connectionLostOk();
         return makeFailure(Failure::Code::NoAnswer, texts::kConnectionLostStatus);
     }
     if (why == Wait::Stalled)
         return makeFailure(Failure::Code::NoAnswer, "Urządzenie nie odpowiada.");
-    return makeFailure(Failure::Code::NoAnswer, linkMessage);
+    return makeFailure(Failure::Code::NoAnswer, failureOf(ended).message);
 }
 
 Failure DeviceSession::connect(const std::string& portName) {
@@ -223,29 +195,30 @@ Failure DeviceSession::connect(const std::string& portName) {
     ticks_.restart();
     events_.clear();
     if (!session_.connect()) {
-        // The port would not open: the link's reason, worded as it showed it.
-        const LinkError& open = session_.link().lastOpenError();
-        return makeFailure(open ? open.code : Failure::Code::Other, error_, open.detail);
+        // The port would not open: the reason worded as the message box has it.
+        const Failure shown = failureOf(SessionEvent::PortOpenFailed);
+        return makeFailure(
+            shown.code, shown.detail.empty() ? shown.message : shown.message + ": " + shown.detail,
+            session_.lastOpenError().detail);
     }
     progress_ << "Wyłącz i włącz urządzenie...\n" << std::flush;
     const Wait w = runUntil({SessionEvent::Connected, SessionEvent::ConnectFailed});
     if (w == Wait::Done && events_.back() == SessionEvent::Connected)
         return {};
-    if (w == Wait::Done && !diagnosis_.empty())
-        return makeFailure(Failure::Code::NoAnswer, connectLabel_ + " " + diagnosis_);
-    return linkFailure(w, connectLabel_);
+    if (const Failure silent = failureOf(SessionEvent::ConnectFailed);
+        w == Wait::Done && !silent.detail.empty())
+        return makeFailure(Failure::Code::NoAnswer, silent.message + " " + silent.detail);
+    return linkFailure(w, SessionEvent::ConnectFailed);
 }
 
 Failure DeviceSession::read(SettingsImage::Bytes& into) {
-    error_.clear();
     events_.clear();
     session_.read();
     if (!events_.empty() && events_.back() == SessionEvent::ReadRefused)
-        return makeFailure(Failure::Code::NoAnswer,
-                           error_.empty() ? texts::kReadNotConnected : error_);
+        return events_.back().failure;
     const Wait w = runUntil({SessionEvent::ReadComplete, SessionEvent::ReadFailed});
     if (w != Wait::Done || events_.back() != SessionEvent::ReadComplete)
-        return linkFailure(w, readLabel_);
+        return linkFailure(w, SessionEvent::ReadFailed);
     into = session_.settings().image.bytes();
     return {};
 }
@@ -260,15 +233,16 @@ Failure DeviceSession::write(const SettingsImage::Bytes& bytes, bool verifyAfter
     // Nothing was written; the backup's read or its record says why.
     if (w != Wait::Done ||
         std::find(events_.begin(), events_.end(), SessionEvent::ReadFailed) != events_.end())
-        return makeFailure(Failure::Code::Other, "nie udało się odczytać kopii zapasowej (" +
-                                                     linkFailure(w, readLabel_).message +
-                                                     "); nic nie zostało zapisane do urządzenia");
-    if (events_.back() == SessionEvent::WriteRefused)
-        return makeFailure(Failure::Code::NoAnswer, texts::kReadNotConnected);
-    const auto notKept = [this]() -> Failure {
         return makeFailure(Failure::Code::Other,
-                           "nie można zachować kopii zapasowej: " + session_.backupError() +
-                               "; nic nie zostało zapisane do urządzenia");
+                           "nie udało się odczytać kopii zapasowej (" +
+                               linkFailure(w, SessionEvent::ReadFailed).message +
+                               "); nic nie zostało zapisane do urządzenia");
+    if (events_.back() == SessionEvent::WriteRefused)
+        return events_.back().failure;
+    const auto notKept = [this]() -> Failure {
+        return makeFailure(Failure::Code::Other, "nie można zachować kopii zapasowej: " +
+                                                     failureOf(SessionEvent::BackupFailed).message +
+                                                     "; nic nie zostało zapisane do urządzenia");
     };
     if (events_.back() == SessionEvent::BackupFailed)
         return notKept();
@@ -288,12 +262,13 @@ Failure DeviceSession::write(const SettingsImage::Bytes& bytes, bool verifyAfter
         {SessionEvent::WriteComplete, SessionEvent::WriteFailed, SessionEvent::WriteInterrupted});
     // The read-back may have begun in the same turn as the last acknowledgement.
     if (w != Wait::Done || !sentWhole())
-        return linkFailure(w, writeLabel_);
+        return linkFailure(w, interrupted() ? SessionEvent::WriteInterrupted
+                                            : SessionEvent::WriteFailed);
     if (!verifyAfter)
         return {};
     w = runUntil({SessionEvent::VerifyComplete, SessionEvent::VerifyFailed});
     if (w != Wait::Done || events_.back() != SessionEvent::VerifyComplete)
-        return linkFailure(w, readLabel_);
+        return linkFailure(w, SessionEvent::VerifyFailed);
     return {};
 }
 

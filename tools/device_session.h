@@ -54,9 +54,10 @@ class DeviceSession final : private SessionObserver {
     // Opens the port and waits for the device's handshake. Without one, the
     // message says what the line carried meanwhile.
     Failure connect(const std::string& portName);
-    // The link, for what it knows about the line (its census, the port lists
-    // its advice names).
-    DeviceLink& link() { return session_.link(); }
+    // The ports named in the advice after a silent attempt (Session::listPorts).
+    void listPorts(std::function<std::vector<std::string>()> now) {
+        session_.listPorts(nullptr, std::move(now));
+    }
     // The register's part in the write's steps (the backup, the record).
     void useStore(SessionStore* store) { session_.useStore(store); }
     // The eight blocks from the device into `into` (left untouched on failure).
@@ -95,7 +96,6 @@ class DeviceSession final : private SessionObserver {
 
   private:
     enum class Wait { Done, Lost, Stalled };
-    enum class Transfer { None, Read, Write };
 
     // The link's port, passed through. A fast session collects arriving bytes
     // here to see when an answer is whole: reading them from the port itself
@@ -122,24 +122,26 @@ class DeviceSession final : private SessionObserver {
     };
 
     // Runs the ticks until one of `ends` is reported.
-    Wait runUntil(std::initializer_list<SessionEvent> ends);
+    Wait runUntil(std::initializer_list<SessionEvent::Kind> ends);
     bool answerWaiting();
     bool betweenTicks(std::int64_t nextDueMs);
     void tickEarly();
-    void reportBlocks();
+    void reportBlocks(int done);
     void say(const std::string& text);
-    Failure linkFailure(Wait why, const std::string& linkMessage);
+    // The failure the last event of `kind` since the wait began carried.
+    Failure failureOf(SessionEvent::Kind kind) const;
+    bool transferring() const { return session_.reading() || session_.writing(); }
+    Failure linkFailure(Wait why, SessionEvent::Kind ended);
 
     // The windows become lines on the progress stream.
     void statusText(const std::string& text) override;
-    void labelText(LinkWindow window, int label, const std::string& text) override;
+    void labelText(LinkWindow, int, const std::string& text) override { say(text); }
     void barPosition(LinkWindow, int) override {}
     void showWindow(LinkWindow window) override;
     void closeWindow(LinkWindow) override {}
-    void errorMessage(const std::string& text, const std::string& detail) override;
-    void connectDiagnosis(const std::string& text) override { diagnosis_ = text; }
-    void outcome(LinkOutcome what) override;
-    void sessionEvent(SessionEvent what) override;
+    // The message comes back as the command's failure (the event's).
+    void errorMessage(const std::string&, const std::string&) override {}
+    void sessionEvent(const SessionEvent& what) override;
 
     TickClock& clock_;
     std::ostream& progress_;
@@ -150,16 +152,9 @@ class DeviceSession final : private SessionObserver {
 
     bool lost_ = false;
     bool kick_ = false; // a transfer began: its first frame need not wait for the tick
-    Transfer transfer_ = Transfer::None;
-    bool transferDone_ = false;
     std::vector<SessionEvent> events_; // reported since the current wait began
     int blocksReported_ = 0;
     std::string lastLine_;
-    std::string connectLabel_;
-    std::string readLabel_;
-    std::string writeLabel_;
-    std::string error_;
-    std::string diagnosis_; // why the last connection attempt got no handshake
 };
 
 } // namespace trellikon::cli

@@ -77,6 +77,7 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
     ctx_.settings = &session_.settings();
+    ctx_.edits = &edits_;
     ctx_.link = &session_.link();
     ctx_.session = &session_;
     ctx_.stack = &stack_;

@@ -7,6 +7,7 @@
 #include "checked_write.h"
 #include "device_link.h"
 #include "device_settings.h"
+#include "edit_session.h"
 #include "port_names.h"
 #include "register_journal.h"
 #include "register_recovery.h"
@@ -212,6 +213,8 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     void tellLater(const QString& text, const QString& detail = {});
 
     trellikon::Session session_;
+    // What the editors show and change, over the session's settings.
+    trellikon::EditSession edits_{session_.settings()};
     ModalStack stack_;
     WindowContext ctx_;
     ComparisonWindow* comparison_ = nullptr;

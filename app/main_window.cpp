@@ -51,6 +51,7 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
     ctx_.settings = &session_.settings();
+    ctx_.edits = &edits_;
     ctx_.session = &session_;
     ctx_.stack = &stack_;
     // A step that shows a window (the write's, after the backup) comes once

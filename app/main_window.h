@@ -6,6 +6,7 @@
 #include "checked_write.h"
 #include "device_link.h"
 #include "device_settings.h"
+#include "edit_session.h"
 #include "port_chooser.h"
 #include "register_journal.h"
 #include "register_recovery.h"
@@ -199,6 +200,8 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
 
     trellikon::Session session_;
     PortChooser* ports_ = nullptr;
+    // What the editors show and change, over the session's settings.
+    trellikon::EditSession edits_{session_.settings()};
     ModalStack stack_;
     WindowContext ctx_;
     ComparisonWindow* comparison_ = nullptr;

@@ -21,6 +21,7 @@
 namespace trellikon {
 class DeviceSettings;
 class DeviceLink;
+class EditSession;
 class Session;
 enum class LinkWindow;
 } // namespace trellikon
@@ -160,6 +161,8 @@ class QtFileDialogs : public FileDialogs {
 // The main window's state that other windows read and write. Owned by the main window.
 struct WindowContext {
     trellikon::DeviceSettings* settings = nullptr;
+    // What the editors show and change, over `settings`.
+    trellikon::EditSession* edits = nullptr;
     // The exchange with the device: its commands, and what a write asks
     // before it begins.
     trellikon::Session* session = nullptr;

@@ -2,7 +2,8 @@
 
 #include "device_link.h"
 #include "device_settings.h"
-#include "editor_snapshot.h"
+#include "edit_session.h"
+#include "editor_binding.h"
 #include "entry_messages.h"
 #include "entry_rules.h"
 #include "files.h"
@@ -168,6 +169,7 @@ void TForm3::buildLayout() {
     SpeedButton5 = commands.add("SpeedButton5", CommandPicture::Exit, {u("WYJŚCIE")});
     top->addLayout(commands.finish());
 
+    bindTexts(*this, *ctx.edits);
     connect(CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(); });
     connect(Edit11, &QLineEdit::textChanged, this, [this] { Edit11Change(); });
     connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
@@ -190,12 +192,12 @@ void TForm3::FormActivate() {
     Label1->setText(u("Nagłówek komunikatu"));
     const auto edits = textEdits();
     for (std::size_t slot = 0; slot < edits.size(); ++slot)
-        edits[slot]->setText(fromDevice(ctx.settings->decoded.texts[slot]));
+        edits[slot]->setText(fromDevice(ctx.edits->decoded().texts[slot]));
 }
 
 // The texts and the test message, stored when the window is left.
 void TForm3::storeTexts() {
-    trellikon::editor::storeTexts(snapshotOfEditors(nullptr, this), ctx.settings->decoded);
+    ctx.edits->storeTexts();
 }
 
 void TForm3::FormDeactivate() {
@@ -207,11 +209,10 @@ void TForm3::FormDeactivate() {
 void TForm3::textChange(int slot) {
     QLineEdit* e = textEdits()[std::size_t(slot)];
     QString& accepted = accepted_text[std::size_t(slot)];
-    trellikon::EditorSnapshot shown = snapshotOfEditors(nullptr, this);
-    shown.texts[std::size_t(slot)] = toDevice(accepted);
-    if (const auto out =
-            trellikon::editor::apply(shown, trellikon::editor::Field::Text, toDevice(e->text()),
-                                     trellikon::editor::Judge::AsTyped, slot);
+    // The box is judged knowing what it held before.
+    ctx.edits->record(trellikon::editor::Field::Text, toDevice(accepted), slot);
+    if (const auto out = ctx.edits->enter(trellikon::editor::Field::Text, toDevice(e->text()),
+                                          trellikon::editor::Judge::AsTyped, slot);
         out.verdict.refused()) {
         error(out.verdict.message);
         e->setText(accepted);
@@ -224,20 +225,16 @@ void TForm3::clearClick(int slot) {
 }
 
 void TForm3::CheckBox1Click() {
-    trellikon::EditorSnapshot shown = snapshotOfEditors(ctx.form2, this);
-    showChanges(trellikon::editor::apply(shown, trellikon::editor::Field::TestMessageOn,
-                                         CheckBox1->isChecked())
-                    .changes,
-                ctx.form2, this);
+    ctx.edits->show(
+        ctx.edits->enter(trellikon::editor::Field::TestMessageOn, CheckBox1->isChecked()).changes);
 }
 
 void TForm3::Edit11Change() {
     if (ctx.texts_opened_from_parameters != 1 || Edit11->text().isEmpty())
         return;
     // Without the parameters editor there are no user numbers to ask.
-    trellikon::EditorSnapshot shown = snapshotOfEditors(ctx.form2, this);
-    const auto out = trellikon::editor::apply(
-        shown, trellikon::editor::Field::TestMessageUser, toDevice(Edit11->text()),
+    const auto out = ctx.edits->enter(
+        trellikon::editor::Field::TestMessageUser, toDevice(Edit11->text()),
         ctx.form2 ? trellikon::editor::Judge::AsTyped : trellikon::editor::Judge::Together);
     if (out.verdict.refused()) {
         error(out.verdict.message);
@@ -313,7 +310,7 @@ void TForm3::finishCommand() {
 
 void TForm3::Encode_Settings() {
     encode_failed = 0;
-    report(trellikon::Encode_Settings(snapshotOfEditors(*ctx.form2, *this), *ctx.settings));
+    report(ctx.edits->encode());
 }
 
 std::array<std::string, kTextSlotCount> TForm3::typedTexts() const {

@@ -3,7 +3,8 @@
 #include "alarm_texts_editor.h"
 #include "button_icons.h"
 #include "device_settings.h"
-#include "editor_snapshot.h"
+#include "edit_session.h"
+#include "editor_binding.h"
 #include "entry_messages.h"
 #include "settings_sheet.h"
 #include "subscriber_windows.h"
@@ -20,17 +21,9 @@ using namespace trellikon::messages;
 namespace {
 
 // The operators whose SMS centre and balance-query code the window knows.
-struct OperatorPreset {
-    const char* number;
-    const char* code;
-};
-constexpr int kOrange = 0, kEra = 1, kPlus = 2, kPlay = 3, kOther = 4;
-constexpr OperatorPreset kPresets[4] = {
-    {"48501200777", "*124*#"}, // ORANGE
-    {"48602951111", "*101#"},  // ERA
-    {"48601000310", "*100#"},  // PLUS
-    {"48790998250", ""},       // PLAY
-};
+constexpr int kOrange = editor::kOrange, kEra = editor::kEra, kPlus = editor::kPlus,
+              kPlay = editor::kPlay, kOther = editor::kOtherOperator;
+const auto& kPresets = editor::kOperatorPresets;
 
 // The output groups: "AKTYWNE" / "TAK" switch on, "NIEAKTYWNE" / "NIE" off.
 constexpr int kActive = editor::kItemOn, kInactive = editor::kItemOff;
@@ -68,6 +61,7 @@ TForm2::TForm2(WindowContext& context, QWidget* parent) : StackDialog(parent), c
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(u("DOMOWY TRELLIKON - PARAMETRY USTAWIEŃ"));
     buildLayout();
+    bindParameters(*this, *ctx.edits);
     connectHandlers();
 }
 
@@ -296,7 +290,7 @@ void TForm2::error(const char* utf8) {
 }
 
 void TForm2::FormActivate() {
-    const trellikon::DecodedSettings& d = ctx.settings->decoded;
+    const trellikon::DecodedSettings& d = ctx.edits->decoded();
     // 1, 2
     ctx.edits_armed = 0;
     ctx.arm_ticks = 0;
@@ -309,12 +303,7 @@ void TForm2::FormActivate() {
     for (std::size_t i = 0; i < edits.size(); ++i)
         edits[i]->setText(fromDevice(d.user_number[i]));
     // 4: the operator is not stored; it follows from the centre's number.
-    int match = kOther;
-    for (int i = kOrange; i <= kPlay; ++i)
-        if (d.sms_centre_number == kPresets[i].number) {
-            match = i;
-            break;
-        }
+    const int match = editor::operatorOfCentre(d.sms_centre_number);
     if (match != kOther) {
         radiogroup6->setItemIndex(match);
         Edit2->setText(u(kPresets[match].code));
@@ -328,8 +317,8 @@ void TForm2::FormActivate() {
 }
 
 void TForm2::wyswietl_nastawy() {
-    const trellikon::DecodedSettings& d = ctx.settings->decoded;
-    const trellikon::EditorSnapshot shown = editor::shownOnOpen(*ctx.settings);
+    const trellikon::DecodedSettings& d = ctx.edits->decoded();
+    const trellikon::EditorSnapshot shown = ctx.edits->stored();
     // 1, 2
     CheckBox17->setChecked(shown.echo);
     for (std::size_t i = 0; i < 4; ++i) {
@@ -361,16 +350,13 @@ void TForm2::wyswietl_nastawy() {
     Edit5->setText(fromDevice(d.output1_auto_seconds));
     Edit12->setText(fromDevice(d.output2_auto_seconds));
     // 9: a stored code whose length does not check is no code.
-    if (!ctx.settings->balanceQueryCodeLengthChecks()) {
+    if (!ctx.edits->settings().balanceQueryCodeLengthChecks()) {
         Edit2->clear();
         switchEdit(Edit2, false);
         CheckBox9->setChecked(false);
     }
     // 10: the alarm texts editor's test message.
-    if (ctx.form3) {
-        ctx.form3->CheckBox1->setChecked(shown.test_message_on);
-        ctx.form3->Edit11->setText(fromDevice(shown.test_message_user));
-    }
+    ctx.edits->showStoredTestMessage();
     // 11: the code shown is stored when the window is left; until then the
     // window's controls are the only writer.
     // 12: the report switches as stored, each with its edit.
@@ -385,11 +371,11 @@ void TForm2::wyswietl_nastawy() {
 void TForm2::FormDeactivate() {
     if (ctx.Timer3)
         ctx.Timer3->stop();
-    storeControls();
+    storeValues();
 }
 
-void TForm2::storeControls() {
-    editor::storeParameters(snapshotOfEditors(this, nullptr), *ctx.settings);
+void TForm2::storeValues() {
+    ctx.edits->storeParameters();
     // 11
     switchEdit(Edit2, CheckBox9->isChecked());
 }
@@ -397,8 +383,7 @@ void TForm2::storeControls() {
 // One entry judged by the editor model: its message, its replacement, then
 // what it changes elsewhere (each change runs its own control's handler).
 void TForm2::take(Field field, QLineEdit* edit, bool plainMessage) {
-    trellikon::EditorSnapshot shown = snapshotOfEditors(this, ctx.form3);
-    const editor::Outcome out = editor::apply(shown, field, toDevice(edit->text()));
+    const editor::Outcome out = ctx.edits->enter(field, toDevice(edit->text()));
     if (out.verdict.refused()) {
         if (plainMessage)
             ctx.messages->plain(this, u(out.verdict.message));
@@ -408,12 +393,11 @@ void TForm2::take(Field field, QLineEdit* edit, bool plainMessage) {
     }
     if (out.notice)
         error(out.notice);
-    showChanges(out.changes, this, ctx.form3);
+    ctx.edits->show(out.changes);
 }
 
 void TForm2::take(Field field, bool on) {
-    trellikon::EditorSnapshot shown = snapshotOfEditors(this, ctx.form3);
-    showChanges(editor::apply(shown, field, on).changes, this, ctx.form3);
+    ctx.edits->show(ctx.edits->enter(field, on).changes);
 }
 
 // User numbers.
@@ -494,6 +478,8 @@ void TForm2::RadioGroup6Click() {
     }
 }
 
+// Typed under "INNY", the number empties the balance-query code: the editor
+// model's rule, as `set` applies it.
 void TForm2::Edit7Change() {
     take(Field::SmsCentre, Edit7);
     const int index = radiogroup6->ItemIndex();
@@ -511,9 +497,6 @@ void TForm2::Edit7Change() {
         break;
     case kPlay:
         Edit7->setText(u(kPresets[kPlay].number));
-        Edit2->clear();
-        break;
-    case kOther:
         Edit2->clear();
         break;
     default:
@@ -536,14 +519,13 @@ void TForm2::CheckBox9Click() {
 void TForm2::reportOptionClick(Field field, QCheckBox* option) {
     if (!ctx.edits_armed)
         return;
-    trellikon::EditorSnapshot shown = snapshotOfEditors(this, ctx.form3);
-    const editor::Outcome out = editor::apply(shown, field, option->isChecked());
+    const editor::Outcome out = ctx.edits->enter(field, option->isChecked());
     // Unticking runs this handler again, which switches the value's edit off.
     if (out.verdict.refused()) {
         option->setChecked(false);
         error(out.verdict.message);
     }
-    showChanges(out.changes, this, ctx.form3);
+    ctx.edits->show(out.changes);
 }
 
 void TForm2::CheckBox20Click() {
@@ -569,12 +551,12 @@ void TForm2::Edit3Change() {
 
 void TForm2::SpeedButton1Click() {
     ctx.texts_opened_from_parameters = 1;
-    ctx.settings->Decode_Texts();
+    ctx.edits->settings().Decode_Texts();
     ctx.stack->showModal(ctx.form3);
 }
 
 void TForm2::SpeedButton2Click() {
-    storeControls();
+    storeValues();
     ctx.stack->closeWindow(this);
 }
 
@@ -611,12 +593,12 @@ void TForm2::SheetButtonClick() {
     if (!path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
         path += QStringLiteral(".pdf");
     // The sheet shows what the window shows now.
-    storeControls();
+    storeValues();
     trellikon::sheet::SheetOrigin origin;
     origin.source = settingsOrigin ? settingsOrigin() : QString();
     origin.made = QDateTime::currentDateTime();
     const std::string failure = trellikon::sheet::writeSheet(
-        fileLayerPath(path), trellikon::inspector::inspectProgram(*ctx.settings), origin);
+        fileLayerPath(path), trellikon::inspector::inspectProgram(ctx.edits->settings()), origin);
     if (failure.empty())
         ctx.messages->plain(this, u("Operacja zapisu do pliku przeprowadzona pomyślnie"));
     else

@@ -14,8 +14,10 @@
 // Parameters editor: SMS centre, user numbers, masks, outputs, balance
 // reporting, ECHO and the daily limit.
 //
-// It shows the main window's decoded settings when it is activated and stores
-// its controls back into them when it is deactivated. Setting a control from
+// It shows the edit session's decoded settings when it is activated and
+// stores what it shows back into them when it is deactivated; its controls
+// are bound to the session (editor_binding.h), which carries the changes
+// other windows make to its fields. Setting a control from
 // code runs its handler exactly as a user's change would, so the order of the
 // loading steps matters; while the window fills itself (edits_armed = 0) the
 // numeric and check-box handlers that would complain stand still.
@@ -88,9 +90,9 @@ class TForm2 : public StackDialog {
     void FormDeactivate() override;
     // Shows the decoded settings in the controls.
     void wyswietl_nastawy();
-    // The controls into the decoded settings (every storing step after the
-    // timer's); deactivation and "WSTECZ" both use it.
-    void storeControls();
+    // What the window shows into the decoded settings (every storing step
+    // after the timer's); deactivation and "WSTECZ" both use it.
+    void storeValues();
 
     void RadioGroup2Click();
     void RadioGroup3Click();

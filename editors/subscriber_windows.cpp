@@ -1,12 +1,11 @@
 #include "subscriber_windows.h"
 
 #include "device_settings.h"
+#include "edit_session.h"
 #include "editor_model.h"
-#include "editor_snapshot.h"
 #include "entry_messages.h"
 #include "files.h"
 #include "outside_text.h"
-#include "parameters_editor.h"
 #include "subscriber_csv.h"
 #include "subscriber_import_window.h"
 
@@ -295,22 +294,17 @@ void TForm12::exportClick() {
 }
 
 // A caller can switch an output only while it is switched on for a time: the
-// user's "TAK" here switches the parameters editor's timed mode on, with 3
-// seconds. That editor is not active now and shows its stored settings when it
-// is back, so the change is stored at once; otherwise it would vanish on the
-// way back. Showing the stored permissions as the window opens is no choice of
-// the user's and leaves the parameters editor as it was: a device read with a
+// user's "TAK" here switches the timed mode on, with 3 seconds, in the edit
+// session, which the parameters editor shows. That editor is not active now and
+// shows its stored settings when it is back, so the session stores the change
+// at once; otherwise it would vanish on the way back. Showing the stored permissions as the window
+// opens is no choice of the user's and leaves the parameters editor as it was: a device read with a
 // permanently active output and CLIP on for it keeps both until the user
 // changes one of them.
 void TForm12::permissionClick(RadioGroup* clip, int output) {
     if (showing_permissions_ || clip->ItemIndex() != kYes)
         return;
-    trellikon::EditorSnapshot shown = snapshotOfEditors(ctx.form2, nullptr);
-    const auto out = trellikon::editor::apply(shown, trellikon::editor::clipField(output), true);
-    if (out.changes.empty())
-        return;
-    showChanges(out.changes, ctx.form2, nullptr);
-    ctx.form2->storeControls();
+    ctx.edits->allowCaller(output);
 }
 
 void TForm12::RadioGroup1Click() {

@@ -46,6 +46,23 @@ std::string* textOf(EditorSnapshot& s, Field field, int slot) {
     }
 }
 
+// The tick of a field held by slot; nullptr for any other.
+bool* tickOf(EditorSnapshot& s, Field field, int slot) {
+    const auto at = static_cast<std::size_t>(slot);
+    switch (field) {
+    case Field::Echo:
+        return &s.echo;
+    case Field::SmsMask:
+        return at < s.sms_mask_user.size() ? &s.sms_mask_user[at] : nullptr;
+    case Field::RingMask:
+        return at < s.ring_mask_user.size() ? &s.ring_mask_user[at] : nullptr;
+    case Field::InputMask:
+        return at < s.input_mask_input.size() ? &s.input_mask_input[at] : nullptr;
+    default:
+        return nullptr;
+    }
+}
+
 // Whether a choice field is on in the snapshot; nothing for one it does not hold.
 std::optional<bool> choiceOf(EditorSnapshot& s, Field field) {
     switch (field) {
@@ -68,8 +85,12 @@ std::optional<bool> choiceOf(EditorSnapshot& s, Field field) {
     }
 }
 
-void setChoice(EditorSnapshot& s, Field field, bool on) {
+void setChoice(EditorSnapshot& s, Field field, bool on, int slot = 0) {
     const int index = on ? kItemOn : kItemOff;
+    if (bool* tick = tickOf(s, field, slot)) {
+        *tick = on;
+        return;
+    }
     switch (field) {
     case Field::Output1Permanent:
     case Field::Output2Permanent:
@@ -154,10 +175,21 @@ bool isChoice(Field field) {
     case Field::TestMessageOn:
     case Field::ClipOutput1:
     case Field::ClipOutput2:
+    case Field::Echo:
+    case Field::SmsMask:
+    case Field::RingMask:
+    case Field::InputMask:
         return true;
     default:
         return false;
     }
+}
+
+int operatorOfCentre(std::string_view number) {
+    for (int i = kOrange; i <= kPlay; ++i)
+        if (number == kOperatorPresets[i].number)
+            return i;
+    return kOtherOperator;
 }
 
 std::optional<int> userOf(Field field) {
@@ -210,6 +242,9 @@ Outcome apply(EditorSnapshot& shown, Field field, std::string_view typed, Judge 
         switch (field) {
         case Field::SmsCentre:
             out.verdict = rules::smsCentreEntry(typed);
+            // Another operator's centre has no balance-query code of its own.
+            if (!out.verdict.refused() && shown.sms_operator_index == kOtherOperator)
+                out.changes = {text(Field::QueryCode, "")};
             break;
         case Field::DailyLimit:
             out.verdict = rules::dailyLimitEntry(typed);
@@ -258,9 +293,9 @@ Outcome apply(EditorSnapshot& shown, Field field, std::string_view typed, Judge 
     return out;
 }
 
-Outcome apply(EditorSnapshot& shown, Field field, bool on, Judge judge) {
+Outcome apply(EditorSnapshot& shown, Field field, bool on, Judge judge, int slot) {
     Outcome out;
-    setChoice(shown, field, on);
+    setChoice(shown, field, on, slot);
     const auto output = outputOf(field);
     switch (field) {
     // Permanently on and switched on for a time exclude each other.
@@ -315,6 +350,15 @@ Outcome apply(EditorSnapshot& shown, Field field, bool on, Judge judge) {
     return out;
 }
 
+void setValue(EditorSnapshot& shown, Field field, std::string_view value, int slot) {
+    if (std::string* box = textOf(shown, field, slot))
+        *box = std::string(value);
+}
+
+void setValue(EditorSnapshot& shown, Field field, bool on, int slot) {
+    setChoice(shown, field, on, slot);
+}
+
 std::vector<rules::EntryVerdict> judgeTogether(const EditorSnapshot& shown,
                                                std::array<bool, 2> reportTurnedOn) {
     std::vector<rules::EntryVerdict> refused;
@@ -351,6 +395,7 @@ EditorSnapshot shownOnOpen(const DeviceSettings& settings) {
     s.daily_sms_limit = d.daily_sms_limit;
     s.balance_query_code =
         settings.balanceQueryCodeLengthChecks() ? d.balance_query_code : std::string();
+    s.sms_operator_index = operatorOfCentre(d.sms_centre_number);
     s.balance_info = d.balance_info_on;
     s.balance_by_count = d.balance_by_count_on;
     s.balance_by_time = d.balance_by_time_on;

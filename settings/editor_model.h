@@ -35,9 +35,25 @@ inline constexpr const char* kTimedSeconds = "30";
 // ...and when a caller is allowed to switch it.
 inline constexpr const char* kClipSeconds = "3";
 
+// The operators whose SMS centre and balance-query code the parameters editor
+// knows; "INNY" is any other, whose centre's number is typed.
+struct OperatorPreset {
+    const char* number;
+    const char* code;
+};
+inline constexpr int kOrange = 0, kEra = 1, kPlus = 2, kPlay = 3, kOtherOperator = 4;
+inline constexpr OperatorPreset kOperatorPresets[4] = {
+    {"48501200777", "*124*#"}, // ORANGE
+    {"48602951111", "*101#"},  // ERA
+    {"48601000310", "*100#"},  // PLUS
+    {"48790998250", ""},       // PLAY
+};
+// The operator is not stored: it follows from the centre's number.
+int operatorOfCentre(std::string_view number);
+
 // Every field of the editors whose change has a rule or a consequence.
 enum class Field {
-    SmsCentre,
+    SmsCentre, // typed under "INNY", it empties the balance-query code
     User1,
     User2,
     User3,
@@ -60,6 +76,11 @@ enum class Field {
     ClipOutput1, // choice (the subscriber window)
     ClipOutput2,
     Text, // one of the fifteen, by slot
+    // Ticks without a rule, by slot (0-based: user, input).
+    Echo,
+    SmsMask,
+    RingMask,
+    InputMask,
 };
 
 Field userField(int user);                // 1..4
@@ -103,7 +124,13 @@ enum class Judge { AsTyped, Together };
 // judged for their consequences.
 Outcome apply(EditorSnapshot& shown, Field field, std::string_view text,
               Judge judge = Judge::AsTyped, int slot = 0);
-Outcome apply(EditorSnapshot& shown, Field field, bool on, Judge judge = Judge::AsTyped);
+Outcome apply(EditorSnapshot& shown, Field field, bool on, Judge judge = Judge::AsTyped,
+              int slot = 0);
+
+// A value as a control shows it, taken without asking any rule: what a
+// window puts into its controls while it fills itself.
+void setValue(EditorSnapshot& shown, Field field, std::string_view text, int slot = 0);
+void setValue(EditorSnapshot& shown, Field field, bool on, int slot = 0);
 
 // The rules across fields that Judge::Together left out, in a fixed order so
 // that the order of the entries does not matter: each output's time while it
@@ -115,7 +142,7 @@ std::vector<rules::EntryVerdict> judgeTogether(const EditorSnapshot& shown,
 // What the two editors show for the decoded settings when they open: a
 // balance code whose stored length fails its check is not shown; an output
 // stored both permanently and timed shows timed; the test message's index only
-// while the test message is on.
+// while the test message is on; the operator the centre's number belongs to.
 EditorSnapshot shownOnOpen(const DeviceSettings& settings);
 
 // The parameters editor's values stored back when it is left: the decoded

@@ -40,6 +40,9 @@ struct EditorSnapshot {
     bool balance_by_time = false;           // CheckBox10
     std::string balance_days;               // Edit3
     std::string balance_query_code;         // Edit2
+    // The operator the SMS centre belongs to (radiogroup6: 0 ORANGE .. 4
+    // INNY); the encoder does not read it, typing the centre's number does.
+    int sms_operator_index = -1;
 
     // Alarm texts editor.
     bool test_message_on = false;  // CheckBox1

@@ -1,6 +1,7 @@
 #include "template_edit.h"
 
 #include "cp1250.h"
+#include "edit_session.h"
 #include "editor_model.h"
 #include "entry_messages.h"
 #include "entry_rules.h"
@@ -18,10 +19,10 @@ namespace {
 
 using editor::Field;
 
-// The state of one edit: the snapshot under change and what was said.
+// The state of one edit: the edit session over a copy of the settings, and
+// what was said.
 struct Edit {
-    EditorSnapshot& shown;
-    DecodedSettings& decoded;
+    EditSession& session;
     TemplateEditResult& result;
     std::array<bool, 2> reportTurnedOn{}; // by count, by time
 
@@ -38,11 +39,9 @@ struct Edit {
             result.notices.emplace_back(out.notice);
     }
     void set(Field field, const std::string& text, int slot = 0) {
-        take(editor::apply(shown, field, text, editor::Judge::Together, slot));
+        take(session.enter(field, text, editor::Judge::Together, slot));
     }
-    void set(Field field, bool on) {
-        take(editor::apply(shown, field, on, editor::Judge::Together));
-    }
+    void set(Field field, bool on) { take(session.enter(field, on, editor::Judge::Together)); }
     void usage(std::string message) {
         if (!result.failure)
             result.failure = makeFailure(Failure::Code::Usage, std::move(message));
@@ -107,10 +106,11 @@ Setter textSetter(Field field, int slot = 0) {
     };
 }
 
-template <std::size_t N> Setter listSetter(std::function<std::array<bool, N>&(Edit&)> boxes) {
+template <std::size_t N> Setter listSetter(Field boxes) {
     return [boxes](Edit& e, const std::string& key, const std::string& value) {
         if (const auto ticked = parseList<N>(value))
-            boxes(e) = *ticked;
+            for (std::size_t i = 0; i < N; ++i)
+                e.session.record(boxes, (*ticked)[i], static_cast<int>(i));
         else
             e.wrongForm(key, "oczekiwano listy numerów 1.." + std::to_string(N) +
                                  " rozdzielonych przecinkami (pusta: żaden)");
@@ -119,6 +119,9 @@ template <std::size_t N> Setter listSetter(std::function<std::array<bool, N>&(Ed
 
 bool namesSeconds(const std::string& key) {
     return key == "output1_auto_seconds" || key == "output2_auto_seconds";
+}
+bool namesCentre(const std::string& key) {
+    return key == "sms_centre_number";
 }
 
 struct Key {
@@ -129,7 +132,13 @@ struct Key {
 const std::vector<Key>& keys() {
     static const std::vector<Key> table = [] {
         std::vector<Key> k;
-        k.push_back({"sms_centre_number", textSetter(Field::SmsCentre)});
+        // The window takes a typed number only under "INNY" (the operators it
+        // knows fix theirs), and typing it there empties the balance code.
+        k.push_back(
+            {"sms_centre_number", [](Edit& e, const std::string&, const std::string& value) {
+                 e.session.recordOperator(editor::kOtherOperator);
+                 e.set(Field::SmsCentre, utf8ToCp1250Replacing(value));
+             }});
         for (int user = 1; user <= 4; ++user)
             k.push_back(
                 {"user_numbers." + std::to_string(user), textSetter(editor::userField(user))});
@@ -142,16 +151,10 @@ const std::vector<Key>& keys() {
         k.push_back({"daily_sms_limit", textSetter(Field::DailyLimit)});
         k.push_back({"test_message_on", flagSetter(Field::TestMessageOn)});
         k.push_back({"test_message_user", textSetter(Field::TestMessageUser)});
-        k.push_back({"sms_mask", listSetter<4>([](Edit& e) -> std::array<bool, 4>& {
-                         return e.shown.sms_mask_user;
-                     })});
-        k.push_back({"ring_mask", listSetter<4>([](Edit& e) -> std::array<bool, 4>& {
-                         return e.shown.ring_mask_user;
-                     })});
-        k.push_back({"input_mask", listSetter<8>([](Edit& e) -> std::array<bool, 8>& {
-                         return e.shown.input_mask_input;
-                     })});
-        k.push_back({"echo_on", flagSetter([](Edit& e, bool on) { e.shown.echo = on; })});
+        k.push_back({"sms_mask", listSetter<4>(Field::SmsMask)});
+        k.push_back({"ring_mask", listSetter<4>(Field::RingMask)});
+        k.push_back({"input_mask", listSetter<8>(Field::InputMask)});
+        k.push_back({"echo_on", flagSetter(Field::Echo)});
         k.push_back({"balance_days", textSetter(Field::Days)});
         k.push_back({"balance_sms_count", textSetter(Field::SmsCount)});
         k.push_back({"balance_query_code", textSetter(Field::QueryCode)});
@@ -167,8 +170,8 @@ const std::vector<Key>& keys() {
         for (int output = 1; output <= 2; ++output)
             k.push_back({"clip_output" + std::to_string(output) + "_on",
                          flagSetter([output](Edit& e, bool on) {
-                             (output == 1 ? e.decoded.clip_output1_on : e.decoded.clip_output2_on) =
-                                 on;
+                             DecodedSettings& d = e.session.settings().decoded;
+                             (output == 1 ? d.clip_output1_on : d.clip_output2_on) = on;
                              e.set(editor::clipField(output), on);
                          })});
         for (int slot = 0; slot < kTextSlotCount; ++slot)
@@ -188,13 +191,18 @@ TemplateEditResult setEntries(DeviceSettings& settings,
                               const std::vector<std::pair<std::string, std::string>>& entries) {
     TemplateEditResult result;
     DeviceSettings edited = settings;
-    EditorSnapshot shown = snapshotOfSettings(edited);
-    Edit e{shown, edited.decoded, result, {}};
+    EditSession session(edited);
+    session.open();
+    Edit e{session, result, {}};
     // A time given in the same edit wins over the one that switching an
     // output on (or allowing a caller to switch it) offers: it is taken last.
+    // A balance code given with the centre's number wins over the emptying
+    // that typing the number causes: the number is taken first.
     auto ordered = entries;
     std::stable_partition(ordered.begin(), ordered.end(),
                           [](const auto& entry) { return !namesSeconds(entry.first); });
+    std::stable_partition(ordered.begin(), ordered.end(),
+                          [](const auto& entry) { return namesCentre(entry.first); });
     for (const auto& [key, value] : ordered) {
         const auto k = std::find_if(keys().begin(), keys().end(),
                                     [&key = key](const Key& x) { return x.name == key; });
@@ -206,16 +214,16 @@ TemplateEditResult setEntries(DeviceSettings& settings,
     }
     if (result.failure)
         return result;
-    for (const rules::EntryVerdict& v : editor::judgeTogether(shown, e.reportTurnedOn))
+    for (const rules::EntryVerdict& v : editor::judgeTogether(session.shown(), e.reportTurnedOn))
         e.judge(v);
     if (!result.refusals.empty())
         return refused(std::move(result));
 
     // Stored as the editors store their values when they are left, before the
     // encoder runs: the decoded settings then say what the image says.
-    editor::storeParameters(shown, edited);
-    editor::storeTexts(shown, edited.decoded);
-    const EncodeResult encoded = Encode_Settings(shown, edited);
+    session.storeParameters();
+    session.storeTexts();
+    const EncodeResult encoded = session.encode();
     for (const EncodeRefusal& r : encoded.refusals)
         result.refusals.push_back(r.message);
     if (encoded.encode_failed)

@@ -1,5 +1,6 @@
 // The typing rules that the editors and the encoder share, and the editor
 // model that gives their consequences in other fields.
+#include "edit_session.h"
 #include "editor_model.h"
 #include "entry_messages.h"
 #include "entry_rules.h"
@@ -27,6 +28,7 @@ class TestEntryRules : public QObject {
     void callers_data();
     void callers();
     void masks();
+    void editSession();
 };
 
 void TestEntryRules::numberRules_data() {
@@ -281,6 +283,11 @@ void TestEntryRules::consequences_data() {
         << QStringList{f(Field::TestMessageUser) + ":editable"} << "";
     QTest::newRow("the test message to a user without a number")
         << "" << Field::TestMessageUser << "3" << QStringList{} << "";
+    QTest::newRow("a centre typed under another operator empties the code")
+        << "other operator" << Field::SmsCentre << "48123456789"
+        << QStringList{f(Field::QueryCode) + "="} << "no reports";
+    QTest::newRow("a known operator's centre keeps the code")
+        << "orange" << Field::SmsCentre << "48501200777" << QStringList{} << "";
 }
 
 void TestEntryRules::consequences() {
@@ -302,6 +309,10 @@ void TestEntryRules::consequences() {
         s.balance_query_code.clear();
     if (start == "no code")
         s.balance_by_count = s.balance_by_time = false;
+    if (start == "other operator")
+        s.sms_operator_index = editor::kOtherOperator;
+    if (start == "orange")
+        s.sms_operator_index = editor::kOrange;
     const editor::Outcome out = editor::isChoice(field)
                                     ? editor::apply(s, field, value == "on")
                                     : editor::apply(s, field, value.toStdString());
@@ -367,6 +378,32 @@ void TestEntryRules::masks() {
     QVERIFY(!editor::callerTypingRefusal("486"));
     QCOMPARE(editor::callerTypingRefusal("486000000012"), messages::kTypedNotNumber);
     QCOMPARE(editor::callerTypingRefusal("48-"), messages::kTypedNotNumber);
+}
+
+void TestEntryRules::editSession() {
+    // The editors' one owner: a caller allowed on an untimed output reaches
+    // the views and the stored settings at once; a refused entry's replacement
+    // waits for the window to enter it, with its own notice.
+    trellikon::DeviceSettings settings;
+    settings.decoded.user_number = {"48600000001", "", "", ""};
+    settings.decoded.test_message_on = true;
+    settings.decoded.test_message_user = "1";
+    trellikon::EditSession session(settings);
+    session.open();
+    QStringList shown;
+    session.addView([&](const std::vector<editor::Change>& c) { shown << describe(c); });
+    QVERIFY(session.allowCaller(2));
+    const QString timed2 = f(Field::Output2Timed), sec2 = f(Field::Output2Seconds);
+    QCOMPARE(shown, (QStringList{timed2 + ":on", sec2 + "=3", sec2 + ":editable"}));
+    QVERIFY(settings.decoded.output2_auto_on);
+    QCOMPARE(settings.decoded.output2_auto_seconds, std::string("3"));
+    QVERIFY(!session.allowCaller(2));
+
+    const auto refused = session.enter(Field::User1, std::string(18, '4'));
+    QVERIFY(refused.verdict.refused() && refused.verdict.put_back == std::string());
+    QVERIFY(session.shown().test_message_on);
+    QVERIFY(session.enter(Field::User1, std::string()).notice != nullptr);
+    QVERIFY(!session.shown().test_message_on);
 }
 
 QTEST_APPLESS_MAIN(TestEntryRules)

@@ -98,6 +98,9 @@ void TestTemplateEdit::eachKeyReachesTheTemplate_data() {
     row("balance_days=999", R"("balance_days": "999")");
     row("balance_by_count_on=true\nbalance_sms_count=10", R"("balance_sms_count": "10")");
     row("balance_query_code=*100*1#", R"("balance_query_code": "*100*1#")");
+    row("sms_centre_number=48123456789", R"("balance_query_code": "")");
+    row("balance_query_code=*100*1#\nsms_centre_number=48123456789",
+        R"("balance_query_code": "*100*1#")");
     row("balance_info_on=false", R"("balance_info_on": false)");
     row("balance_by_time_on=false", R"("balance_by_time_on": false)");
     row("clip_output1_on=false", R"("clip_output1_on": false)");
@@ -507,6 +510,8 @@ void TestTemplateEdit::consequencesAgreeWithSet_data() {
                                                                   << "Edit2";
     QTest::newRow("emptied user 1 loses the test message") << "user_numbers.1="
                                                            << "Edit8";
+    QTest::newRow("a typed centre empties the query code") << "sms_centre_number=48123456789"
+                                                           << "Edit7";
 }
 
 void TestTemplateEdit::consequencesAgreeWithSet() {
@@ -520,6 +525,9 @@ void TestTemplateEdit::consequencesAgreeWithSet() {
                     p.ctx().form12->SpeedButton3->click();
                 });
                 f->SpeedButton4->click();
+            } else if (click == QLatin1String("Edit7")) {
+                f->radiogroup6->item(4)->click(); // another operator: the number is typed
+                QTest::keyClicks(f->Edit7, QStringLiteral("48123456789"));
             } else if (auto* group = f->findChild<RadioGroup*>(click)) {
                 group->item(0)->click();
             } else {

@@ -258,7 +258,9 @@ const std::vector<opt::Command>& commands() {
          "Jak w oknie: włączenie wyjścia czasowego wyłącza stałe i podaje\n"
          "30 s, zezwolenie CLIP na wyjście bez czasu włącza je na 3 s (chyba\n"
          "że podano też czas); pusty kod badania konta wyłącza informowanie\n"
-         "ilościowe i czasowe.",
+         "ilościowe i czasowe; numer Centrum SMS jest wpisywany jak przy\n"
+         "operatorze „INNY” i opróżnia kod badania konta (chyba że podano\n"
+         "też kod).",
          [](const opt::Call& c) {
              return runSet(c.argument(0), c.value("--output"), allFrom(c, 1), std::cerr);
          }},

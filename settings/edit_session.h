@@ -50,9 +50,17 @@ class EditSession {
                           editor::Judge judge = editor::Judge::AsTyped, int slot = 0);
     editor::Outcome enter(editor::Field field, bool on,
                           editor::Judge judge = editor::Judge::AsTyped, int slot = 0);
+    // A text given as a literal is a text, not a flag.
+    editor::Outcome enter(editor::Field field, const char* text,
+                          editor::Judge judge = editor::Judge::AsTyped, int slot = 0) {
+        return enter(field, std::string_view(text), judge, slot);
+    }
     // What a control holds now, taken as it is.
     void record(editor::Field field, std::string_view text, int slot = 0);
     void record(editor::Field field, bool on, int slot = 0);
+    void record(editor::Field field, const char* text, int slot = 0) {
+        record(field, std::string_view(text), slot);
+    }
     void recordOperator(int index) { shown_.sms_operator_index = index; }
 
     // Views live as long as the session is used.

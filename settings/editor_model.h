@@ -126,6 +126,11 @@ Outcome apply(EditorSnapshot& shown, Field field, std::string_view text,
               Judge judge = Judge::AsTyped, int slot = 0);
 Outcome apply(EditorSnapshot& shown, Field field, bool on, Judge judge = Judge::AsTyped,
               int slot = 0);
+// A text given as a literal is a text, not a flag.
+inline Outcome apply(EditorSnapshot& shown, Field field, const char* text,
+                     Judge judge = Judge::AsTyped, int slot = 0) {
+    return apply(shown, field, std::string_view(text), judge, slot);
+}
 
 // A value as a control shows it, taken without asking any rule: what a
 // window puts into its controls while it fills itself.

@@ -170,9 +170,9 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     // A template's image into the program, decoded as a load decodes it.
     void takeImage(const trellikon::SettingsImage::Bytes& bytes, const QString& origin);
     // The register at the default place or TRELLIKON_REGISTER.
-    static std::unique_ptr<trellikon::reg::RegisterStore> openRegisterFile(std::string& error);
+    static trellikon::reg::Result<std::unique_ptr<trellikon::reg::Register>> openRegisterFile();
     // The register, opened now if it was not; its notice shown once.
-    trellikon::reg::RegisterStore* openedRegister(QWidget* parent);
+    trellikon::reg::Register* openedRegister(QWidget* parent);
     // What the register did around the exchange with the device, told.
     void tellRead();
     void askInstallation(trellikon::reg::Id version, const trellikon::SettingsImage::Bytes& bytes);

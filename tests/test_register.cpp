@@ -13,7 +13,8 @@
 #include "session.h"
 #include "sha256.h"
 #include "simulated_device.h"
-#include "sqlite_register.h"
+#include "register.h"
+#include "sqlite_storage.h"
 #include "version_text.h"
 
 #include <QDir>
@@ -65,21 +66,25 @@ QByteArray fileBytes(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-std::unique_ptr<SqliteRegister> openAt(const QString& path, bool dailyCopy = false) {
-    std::string error;
+std::unique_ptr<Register> openAt(const QString& path, bool dailyCopy = false) {
     OpenOptions options;
     options.dailyCopy = dailyCopy;
-    auto r = SqliteRegister::open(path.toStdString(), error, options);
-    if (!r)
-        qWarning("%s", error.c_str());
-    return r;
+    auto r = openRegister(path.toStdString(), options);
+    if (!r.ok())
+        qWarning("%s", r.failure.message.c_str());
+    return std::move(r.value);
 }
 
-Id record(RegisterStore& r, const Bytes& b, Id installation, const std::string& time = {},
+// The schema the register's file holds.
+int schemaOf(Register& r) {
+    return static_cast<SqliteStorage&>(r.storage()).schemaVersion();
+}
+
+Id record(Register& r, const Bytes& b, Id installation, const std::string& time = {},
           const char* kind = kind::kRead) {
     const auto id = r.record({b, kind, "COM1", "0.1.0", installation, time});
     if (!id.ok())
-        qWarning("%s", id.error.c_str());
+        qWarning("%s", id.failure.message.c_str());
     return id.value;
 }
 
@@ -269,7 +274,7 @@ void TestRegister::searchByNumber() {
     record(*r, image("48600100200", {{9, "48512345678"}}), 0); // unassigned: not listed
 
     const auto result = r->installations(search.toStdString());
-    QVERIFY2(result.ok(), result.error.c_str());
+    QVERIFY2(result.ok(), result.failure.message.c_str());
     QStringList names;
     for (const Found& f : result.value)
         names << QString::fromStdString(f.installation.name);
@@ -326,7 +331,7 @@ void TestRegister::importTwiceAddsNothing() {
 
     auto to = openAt(dir.filePath("b.sqlite"));
     const auto first = to->importData(file.value);
-    QVERIFY2(first.ok(), first.error.c_str());
+    QVERIFY2(first.ok(), first.failure.message.c_str());
     QCOMPARE(first.value.installationsAdded, 1);
     QCOMPARE(first.value.versionsAdded, 4);
     const auto second = to->importData(file.value);
@@ -423,7 +428,7 @@ void TestRegister::refusedImportChangesNothing() {
     record(*to, image("48600000009", {}), 0);
     const auto result = to->importData(file);
     QVERIFY(!result.ok());
-    QVERIFY2(QString::fromStdString(result.error).contains(reason), result.error.c_str());
+    QVERIFY2(QString::fromStdString(result.failure.message).contains(reason), result.failure.message.c_str());
     QCOMPARE(to->history({}).value.size(), std::size_t{1});
     QVERIFY(to->installations({}).value.empty());
 }
@@ -468,7 +473,7 @@ void TestRegister::migratesFirstSchema() {
     auto r = openAt(path, true);
     QVERIFY(r);
     QVERIFY(r->writable());
-    QCOMPARE(r->schemaVersion(), kSchemaVersion);
+    QCOMPARE(schemaOf(*r), kSchemaVersion);
     // The day's copy was made before the migration: it keeps the first schema.
     QCOMPARE(registerCopies(path.toStdString()).size(), std::size_t{1});
     QCOMPARE(r->version(1).value->bytes, old);
@@ -478,7 +483,7 @@ void TestRegister::migratesFirstSchema() {
     QCOMPARE(r->installations("501000000").value.size(), std::size_t{1});
     QCOMPARE(QString::fromStdString(r->history({}).value.front().programVersion), "0.0.9");
     r.reset();
-    QCOMPARE(openAt(path)->schemaVersion(), kSchemaVersion); // opened again: nothing to do
+    QCOMPARE(schemaOf(*openAt(path)), kSchemaVersion); // opened again: nothing to do
 }
 
 void TestRegister::twoProgramsAtOnce() {
@@ -493,7 +498,7 @@ void TestRegister::twoProgramsAtOnce() {
     constexpr int kEach = 40;
     std::vector<std::string> errors;
     std::mutex errorsLock;
-    auto writer = [&](RegisterStore* r, int seed) {
+    auto writer = [&](Register* r, int seed) {
         for (int i = 0; i < kEach; ++i) {
             const auto id = r->record({image("486000" + std::to_string(10000 + seed * 1000 + i),
                                              {{1 + i, "48512345678"}}),
@@ -504,7 +509,7 @@ void TestRegister::twoProgramsAtOnce() {
                                        {}});
             if (!id.ok()) {
                 std::lock_guard<std::mutex> lock(errorsLock);
-                errors.push_back(id.error);
+                errors.push_back(id.failure.message);
             }
         }
     };
@@ -538,16 +543,16 @@ void TestRegister::damagedFileLeftByteForByte() {
     const QByteArray damaged = fileBytes(path);
     const QStringList filesBefore = QDir(dir.path()).entryList(QDir::Files);
 
-    std::string error;
-    auto r = SqliteRegister::open(path.toStdString(), error);
-    QVERIFY2(r, error.c_str());
+    auto opened = openRegister(path.toStdString());
+    QVERIFY2(opened.ok(), opened.failure.message.c_str());
+    auto r = std::move(opened.value);
     QVERIFY(!r->writable());
     const QString notice = QString::fromStdString(r->notice());
     QVERIFY2(notice.contains("uszkodzony") && notice.contains("rejestr.sqlite.kopia-2026-01-03"),
              qPrintable(notice));
     const auto refused = r->record({image("48600000001", {}), kind::kBackup, "COM1", "", 0, {}});
     QVERIFY(!refused.ok());
-    QCOMPARE(QString::fromStdString(refused.error), notice);
+    QCOMPARE(QString::fromStdString(refused.failure.message), notice);
     QVERIFY(!r->createInstallation("Nowa", "", "").ok());
     QVERIFY(!r->importData(r->exportData(0).value).ok());
     r->installations("512345678"); // reading whatever can be read
@@ -611,7 +616,7 @@ void TestRegister::damageFoundWithoutTheDailyCheck() {
     QCOMPARE(r->writable(), !foundAtOpen);
     if (!foundAtOpen) {
         const auto read = r->version(markedId);
-        QVERIFY(!read.ok() && read.error.find("uszkodzona") != std::string::npos);
+        QVERIFY(!read.ok() && read.failure.message.find("uszkodzona") != std::string::npos);
         QVERIFY(!r->writable());
     }
     QVERIFY2(QString::fromStdString(r->notice()).contains("uszkodzony"), r->notice().c_str());
@@ -1309,9 +1314,7 @@ void TestRegister::writeEndedDuringItsCheckIsNoChangeOnSite() {
     VirtualClock clock;
     {
         reg::Journal journal(
-            [&](std::string& error) -> std::unique_ptr<RegisterStore> {
-                return SqliteRegister::open(path.toStdString(), error);
-            },
+            [&] { return openRegister(path.toStdString()); },
             "0.1.0");
         journal.keep(site);
         struct Events final : SilentObserver {

@@ -202,6 +202,7 @@ int exitCodeOf(const Failure& failure) {
     case C::PermissionDenied:
     case C::Busy:
     case C::NotASerialPort:
+    case C::Register:
     case C::Other:
         break;
     }

@@ -133,7 +133,8 @@ class TestRegister : public QObject {
     void importTwiceAddsNothing();
     void refusedImportChangesNothing_data();
     void refusedImportChangesNothing();
-    void migratesFirstSchema();
+    void migratesEarlierSchemas_data();
+    void migratesEarlierSchemas();
     void twoProgramsAtOnce();
     void damagedFileLeftByteForByte();
     void damageFoundWithoutTheDailyCheck_data();
@@ -433,10 +434,23 @@ void TestRegister::refusedImportChangesNothing() {
     QVERIFY(to->installations({}).value.empty());
 }
 
-void TestRegister::migratesFirstSchema() {
-    // A register written by the first schema opens in the current one: its
-    // versions kept, their numbers indexed for the search, the device's number
-    // settable.
+void TestRegister::migratesEarlierSchemas_data() {
+    QTest::addColumn<int>("schema");
+    QTest::newRow("first") << 1;
+    QTest::newRow("second") << 2;
+}
+
+bool isUuid(const std::string& u) {
+    return u.size() == 36 && u[8] == '-' && u[13] == '-' && u[14] == '4' && u[18] == '-' &&
+           u[23] == '-';
+}
+
+void TestRegister::migratesEarlierSchemas() {
+    // A register written by an earlier schema opens in the current one: its
+    // versions kept, their numbers indexed for the search (the first), the
+    // device's number settable; every installation and version gets a uuid of
+    // its own and the versions this computer's id.
+    QFETCH(int, schema);
     QTemporaryDir dir;
     const QString path = dir.filePath("old.sqlite");
     sqlite3* db = nullptr;
@@ -454,8 +468,23 @@ void TestRegister::migratesFirstSchema() {
         "CREATE INDEX versions_by_identity ON versions (sha256, recorded_at);"
         "CREATE INDEX versions_by_time ON versions (recorded_at, id);"
         "INSERT INTO register_meta VALUES ('schema', '1');"
-        "INSERT INTO installations VALUES (1, 'Kowalska', '', '2025-05-01T08:00:00.000Z');";
+        "INSERT INTO installations VALUES (1, 'Kowalska', '', '2025-05-01T08:00:00.000Z');"
+        "INSERT INTO installations VALUES (2, 'Nowak', '', '2025-05-01T08:00:00.000Z');";
     QCOMPARE(sqlite3_exec(db, firstSchema, nullptr, nullptr, nullptr), SQLITE_OK);
+    const std::string secondSchema =
+        std::string("ALTER TABLE installations ADD COLUMN device_phone VARCHAR(40) NOT NULL "
+                    "DEFAULT '';"
+                    "CREATE TABLE version_numbers (version_id INTEGER NOT NULL REFERENCES versions "
+                    "(id), role VARCHAR(8) NOT NULL, position INTEGER NOT NULL, number VARCHAR(20) "
+                    "NOT NULL, reversed VARCHAR(20) NOT NULL);"
+                    "CREATE INDEX version_numbers_by_reversed ON version_numbers (reversed);"
+                    "CREATE INDEX version_numbers_by_version ON version_numbers (version_id);"
+                    "INSERT INTO version_numbers VALUES (1, '") +
+        roleKey(NumberRole::Caller) +
+        "', 43, '48512345678', '87654321584');"
+        "UPDATE register_meta SET value = '2' WHERE name = 'schema';";
+    if (schema == 2)
+        QCOMPARE(sqlite3_exec(db, secondSchema.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     const Bytes old = image("48600000001", {{43, "48512345678"}});
     sqlite3_stmt* st = nullptr;
     QCOMPARE(sqlite3_prepare_v2(db,
@@ -482,8 +511,23 @@ void TestRegister::migratesFirstSchema() {
     QVERIFY(r->updateInstallation(1, "Kowalska", "", "48501000000").ok());
     QCOMPARE(r->installations("501000000").value.size(), std::size_t{1});
     QCOMPARE(QString::fromStdString(r->history({}).value.front().programVersion), "0.0.9");
+    const VersionInfo migrated = r->version(1).value->info;
+    QVERIFY2(isUuid(migrated.uuid), migrated.uuid.c_str());
+    QVERIFY(migrated.basedOn.empty());
+    QVERIFY(isUuid(migrated.pcId));
+    const auto both = r->installations({}).value;
+    QCOMPARE(both.size(), std::size_t{2});
+    QVERIFY(isUuid(both[0].installation.uuid) && isUuid(both[1].installation.uuid));
+    QVERIFY(both[0].installation.uuid != both[1].installation.uuid);
+    QVERIFY(both[0].installation.uuid != migrated.uuid);
+    // What this computer records from now on carries the same computer's id.
+    const Id added = record(*r, old, 1);
+    QCOMPARE(r->version(added).value->info.pcId, migrated.pcId);
+    QVERIFY(r->version(added).value->info.uuid != migrated.uuid);
     r.reset();
-    QCOMPARE(schemaOf(*openAt(path)), kSchemaVersion); // opened again: nothing to do
+    r = openAt(path);
+    QCOMPARE(schemaOf(*r), kSchemaVersion); // opened again: nothing to do
+    QCOMPARE(r->version(1).value->info.uuid, migrated.uuid);
 }
 
 void TestRegister::twoProgramsAtOnce() {
@@ -734,6 +778,9 @@ void TestRegister::noWriteWithoutStoredBackup() {
     QCOMPARE(QString::fromStdString(history[0].kind), kind::kWrite);
     QCOMPARE(r->version(history[0].id).value->bytes, wanted);
     QCOMPARE(QString::fromStdString(history[0].summary), "1 ustawienie");
+    // The write names what it was made over: the backup just before it.
+    QCOMPARE(history[0].basedOn, history[1].uuid);
+    QVERIFY(history[1].basedOn.empty());
 }
 
 void TestRegister::restoreBacksUpFirst() {

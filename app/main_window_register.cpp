@@ -32,8 +32,9 @@ using Bytes = trellikon::SettingsImage::Bytes;
 trellikon::reg::Result<std::unique_ptr<trellikon::reg::Register>> TForm1::openRegisterFile() {
     const std::string path = trellikon::reg::registerPath({});
     if (path.empty())
-        return {nullptr, trellikon::reg::registerFailure(
-                             "nie wiadomo, gdzie jest folder danych użytkownika (TRELLIKON_REGISTER)")};
+        return {nullptr,
+                trellikon::reg::registerFailure(
+                    "nie wiadomo, gdzie jest folder danych użytkownika (TRELLIKON_REGISTER)")};
     return trellikon::reg::openRegister(path);
 }
 

@@ -10,9 +10,9 @@
 // register as it was); a taken file imported again adds nothing; what the
 // register then exports reads back with the same versions; and the pieces
 // read never change what is decided.
+#include "register.h"
 #include "register_file.h"
 #include "sha256.h"
-#include "register.h"
 
 #include <algorithm>
 #include <cstdio>

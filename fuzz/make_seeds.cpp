@@ -4,8 +4,8 @@
 // The output is committed; run this again when a target's input format changes.
 #include "device_link.h"
 #include "random_image.h"
-#include "register_file.h"
 #include "register.h"
+#include "register_file.h"
 
 #include <cstdio>
 #include <cstdlib>

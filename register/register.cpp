@@ -58,7 +58,9 @@ std::string newUuid() {
 // worded (Register::fail) before the destructor rolls back.
 class Register::Transaction {
   public:
-    explicit Transaction(RegisterStorage& s, bool flush = false) : s_(s) { begun_ = s_.begin(flush); }
+    explicit Transaction(RegisterStorage& s, bool flush = false) : s_(s) {
+        begun_ = s_.begin(flush);
+    }
     ~Transaction() {
         if (begun_ && !done_)
             s_.rollback();
@@ -115,8 +117,7 @@ Result<std::optional<Version>> Register::version(Id id) {
     return checked(read, stored, "nie można odczytać wersji");
 }
 
-std::string Register::summaryFor(Id installation, Id before, const Bytes& bytes,
-                                 Failure& failure) {
+std::string Register::summaryFor(Id installation, Id before, const Bytes& bytes, Failure& failure) {
     const auto previous = latestBefore(installation, before);
     if (!previous.ok()) {
         failure = previous.failure;
@@ -429,7 +430,8 @@ Result<std::string> Register::exportData(Id installation) {
         return r;
     }
     if (installation != 0 && rows.empty()) {
-        r.failure = registerFailure("w rejestrze nie ma instalacji " + std::to_string(installation));
+        r.failure =
+            registerFailure("w rejestrze nie ma instalacji " + std::to_string(installation));
         return r;
     }
     for (const Installation& i : rows) {

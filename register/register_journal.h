@@ -100,7 +100,7 @@ class Journal final : public SessionStore {
     Id installation_ = 0;
     Id kept_ = 0;
     bool deviceStored_ = false;
-    Id backupVersion_ = 0; // what the device held before the write: backup or read
+    Id backupVersion_ = 0;   // what the device held before the write: backup or read
     std::string backupUuid_; // its uuid: what a write is based on
     std::string lastUuid_;   // of the version add() recorded last
     Result<Id> lastRead_, lastBackup_, lastWrite_;

@@ -115,7 +115,7 @@ struct VersionInfo {
     std::string port;
     std::string programVersion;
     std::string summary;
-    std::string sha256; // of the bytes, lower-case hex
+    std::string sha256;    // of the bytes, lower-case hex
     std::string uuid{};    // made where it was recorded, kept wherever it goes
     std::string pcId{};    // the computer that recorded it
     std::string basedOn{}; // the version this one was made from, or empty

@@ -78,7 +78,6 @@ std::string reversed(const std::string& s) {
     return std::string(s.rbegin(), s.rend());
 }
 
-
 } // namespace
 
 class SqliteStorage::Statement {
@@ -226,7 +225,8 @@ Failure SqliteStorage::refusal() const {
 
 Failure SqliteStorage::damagedVersion(Id id) {
     damagedInUse();
-    return registerFailure("rejestr „" + path_ + "”: wersja " + std::to_string(id) + " jest uszkodzona");
+    return registerFailure("rejestr „" + path_ + "”: wersja " + std::to_string(id) +
+                           " jest uszkodzona");
 }
 
 void SqliteStorage::damagedInUse() {
@@ -787,7 +787,6 @@ std::string SqliteStorage::readPcId(bool make) {
     return pcId_ = id;
 }
 
-
 std::string SqliteStorage::makeDailyCopy() {
     if (!copyDue(path_))
         return {};
@@ -814,7 +813,6 @@ std::string SqliteStorage::makeDailyCopy() {
         removeFile(copies[i]);
     return {};
 }
-
 
 // --- transactions ---
 
@@ -945,8 +943,9 @@ std::optional<Installation> SqliteStorage::installationNamed(const std::string& 
                      "GROUP BY i.id, i.name, i.notes, i.device_phone, i.uuid");
     const int rc = q.bind(1, name).step();
     if (rc == SQLITE_ROW)
-        return Installation{q.integer(0), q.text(1), q.text(2), q.text(3),
-                            static_cast<int>(q.integer(4)), q.text(5), q.text(6)};
+        return Installation{
+            q.integer(0), q.text(1), q.text(2), q.text(3), static_cast<int>(q.integer(4)),
+            q.text(5),    q.text(6)};
     if (rc == SQLITE_DONE)
         return Installation{};
     return std::nullopt;
@@ -1070,9 +1069,10 @@ bool SqliteStorage::eachVersion(Id installation,
 std::optional<Id> SqliteStorage::versionWithIdentity(const std::string& sha256,
                                                      const std::string& timeUtc,
                                                      const std::string& uuid) {
-    Statement q(db_, uuid.empty() ? "SELECT id FROM versions WHERE sha256 = ? AND recorded_at = ?"
-                                  : "SELECT id FROM versions WHERE (sha256 = ? AND recorded_at = ?) "
-                                    "OR uuid = ? LIMIT 1");
+    Statement q(db_, uuid.empty()
+                         ? "SELECT id FROM versions WHERE sha256 = ? AND recorded_at = ?"
+                         : "SELECT id FROM versions WHERE (sha256 = ? AND recorded_at = ?) "
+                           "OR uuid = ? LIMIT 1");
     q.bind(1, sha256).bind(2, timeUtc);
     if (!uuid.empty())
         q.bind(3, uuid);
@@ -1134,8 +1134,8 @@ bool SqliteStorage::numbersEndingWith(const std::string& digits, std::vector<Num
     n.bind(1, low).bind(2, high);
     int rc;
     while ((rc = n.step()) == SQLITE_ROW)
-        out.push_back({n.integer(0), n.integer(4), n.text(1), static_cast<int>(n.integer(2)),
-                       n.text(3)});
+        out.push_back(
+            {n.integer(0), n.integer(4), n.text(1), static_cast<int>(n.integer(2)), n.text(3)});
     return rc == SQLITE_DONE;
 }
 

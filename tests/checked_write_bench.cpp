@@ -9,8 +9,8 @@
 // driven by hand as in the window tests; run it offscreen or under Xvfb.
 #include "checked_write_windows.h"
 #include "program_fixture.h"
-#include "settings_encoder.h"
 #include "register.h"
+#include "settings_encoder.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

@@ -6,6 +6,7 @@
 #include "device_link.h"
 #include "files.h"
 #include "memory_port.h"
+#include "register.h"
 #include "register_file.h"
 #include "register_journal.h"
 #include "register_location.h"
@@ -13,7 +14,6 @@
 #include "session.h"
 #include "sha256.h"
 #include "simulated_device.h"
-#include "register.h"
 #include "sqlite_storage.h"
 #include "version_text.h"
 
@@ -429,7 +429,8 @@ void TestRegister::refusedImportChangesNothing() {
     record(*to, image("48600000009", {}), 0);
     const auto result = to->importData(file);
     QVERIFY(!result.ok());
-    QVERIFY2(QString::fromStdString(result.failure.message).contains(reason), result.failure.message.c_str());
+    QVERIFY2(QString::fromStdString(result.failure.message).contains(reason),
+             result.failure.message.c_str());
     QCOMPARE(to->history({}).value.size(), std::size_t{1});
     QVERIFY(to->installations({}).value.empty());
 }
@@ -1360,9 +1361,7 @@ void TestRegister::writeEndedDuringItsCheckIsNoChangeOnSite() {
     MemoryPort port(&device);
     VirtualClock clock;
     {
-        reg::Journal journal(
-            [&] { return openRegister(path.toStdString()); },
-            "0.1.0");
+        reg::Journal journal([&] { return openRegister(path.toStdString()); }, "0.1.0");
         journal.keep(site);
         struct Events final : SilentObserver {
             bool checking = false;

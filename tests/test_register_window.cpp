@@ -5,11 +5,11 @@
 #include "checked_write_windows.h"
 #include "program_fixture.h"
 #include "random_image.h"
+#include "register.h"
 #include "register_location.h"
 #include "register_window.h"
 #include "settings_comparison_window.h"
 #include "settings_encoder.h"
-#include "register.h"
 
 #include <QDir>
 #include <QFile>

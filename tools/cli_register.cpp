@@ -82,7 +82,9 @@ int TransferRecord::open(const RegisterChoice& choice, std::ostream& err) {
     // The journal opens its register when first asked: here, the one just opened.
     auto held = std::make_shared<std::unique_ptr<reg::Register>>(std::move(opened));
     journal_ = std::make_unique<reg::Journal>(
-        [held] { return reg::Result<std::unique_ptr<reg::Register>>{std::move(*held), {}}; },
+        [held] {
+            return reg::Result<std::unique_ptr<reg::Register>>{std::move(*held), {}};
+        },
         TRELLIKON_VERSION);
     journal_->store();
     if (choice.installation.empty())
@@ -111,7 +113,8 @@ void TransferRecord::useInstallation(reg::Id id, const std::string& name) {
 
 int TransferRecord::tell(const reg::Result<reg::Id>& stored, const char* kind, std::ostream& err) {
     if (!stored.ok())
-        return fail(err, registerFailure("nie można odnotować w rejestrze: " + stored.failure.message));
+        return fail(err,
+                    registerFailure("nie można odnotować w rejestrze: " + stored.failure.message));
     err << "Rejestr: wersja " << stored.value << " (" << kind << ", "
         << (installation_ ? "instalacja „" + plain(choice_.installation) + "”"
                           : std::string(reg::kUnassigned))

@@ -4,8 +4,8 @@
 // write frame, every read and write recorded.
 
 #include "cli_commands.h"
-#include "register_journal.h"
 #include "register.h"
+#include "register_journal.h"
 
 #include <memory>
 #include <optional>

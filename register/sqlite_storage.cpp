@@ -633,7 +633,7 @@ std::string SqliteStorage::prepare(const OpenOptions& options, bool fresh, bool 
     if (fresh)
         sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     // With the log, a commit survives the program being killed; a backup is
-    // also flushed to the disk at its commit (record()), so that it survives
+    // also flushed to the disk at its commit (begin(true)), so that it survives
     // a power cut during the write that follows it.
     durable_ = options.durable;
     sqlite3_exec(db_, durable_ ? "PRAGMA synchronous=NORMAL" : "PRAGMA synchronous=OFF", nullptr,

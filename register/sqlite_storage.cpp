@@ -597,7 +597,7 @@ std::unique_ptr<SqliteStorage> SqliteStorage::openAt(const std::string& path, st
         reg->notice_ = "rejestr „" + path +
                        "” leży na dysku albo w pliku tylko do odczytu: można go przeglądać i "
                        "przeszukiwać, ale nic nie zostanie w nim zapisane.";
-        if (reg->schemaVersion() < kSchemaVersion) {
+        if (reg->schemaVersion() < kSchemaVersion && !reg->readAsCurrent()) {
             error = "rejestru „" + path +
                     "” ze starszej wersji programu nie da się czytać z dysku tylko do odczytu";
             return nullptr;
@@ -682,11 +682,30 @@ std::string SqliteStorage::prepare(const OpenOptions& options, bool fresh, bool 
     if (checkedWhole_ && options.dailyCopy)
         if (const std::string e = makeDailyCopy(); !e.empty())
             notice_ = e;
+    // A command that only reads leaves a file of the second schema as it is.
+    if (schema < kSchemaVersion && options.readOnly && readAsCurrent()) {
+        writable_ = false;
+        return {};
+    }
     if (schema < kSchemaVersion)
         if (std::string e = migrate(schema); !e.empty())
             return e;
     readPcId(false);
     return {};
+}
+
+bool SqliteStorage::readAsCurrent() {
+    // Views of the connection's own (in its temporary schema, which names
+    // find first) give the second schema's tables the third's columns,
+    // empty; the file is not touched.
+    if (schemaVersion() != 2)
+        return false;
+    return Statement(db_, "CREATE TEMP VIEW installations AS "
+                          "SELECT *, '' AS uuid FROM main.installations")
+               .run() &&
+           Statement(db_, "CREATE TEMP VIEW versions AS SELECT *, '' AS uuid, '' AS pc_id, "
+                          "NULL AS based_on FROM main.versions")
+               .run();
 }
 
 int SqliteStorage::schemaVersion() {

@@ -105,6 +105,8 @@ class SqliteStorage final : public RegisterStorage {
     void openDamaged(const std::string& why = {});
     std::string migrate(int from);
     bool migrateFrom1();
+    // A file of the second schema read, unchanged, as if it were of the third.
+    bool readAsCurrent();
     // This computer's id, made and kept in the file at its first use.
     std::string readPcId(bool make);
     std::string makeDailyCopy();

@@ -500,6 +500,19 @@ void TestRegister::migratesEarlierSchemas() {
     sqlite3_finalize(st);
     sqlite3_close(db);
 
+    if (schema == 2) {
+        // A command that only reads finds the versions and leaves the file as it is.
+        const QByteArray lying = fileBytes(path);
+        OpenOptions onlyRead;
+        onlyRead.readOnly = true;
+        onlyRead.dailyCopy = false;
+        auto looked = openRegister(path.toStdString(), onlyRead);
+        QVERIFY2(looked.ok(), looked.failure.message.c_str());
+        QCOMPARE(looked.value->version(1).value->bytes, old);
+        QCOMPARE(looked.value->installations("512345678").value.size(), std::size_t{1});
+        looked.value.reset();
+        QCOMPARE(fileBytes(path), lying);
+    }
     auto r = openAt(path, true);
     QVERIFY(r);
     QVERIFY(r->writable());

@@ -157,8 +157,10 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     // register's command beside the others, its window made with the others.
     void addRegisterCommand();
     void createRegisterWindow();
+    // The register at the default place or TRELLIKON_REGISTER.
+    static trellikon::reg::Result<std::unique_ptr<trellikon::reg::Register>> openRegisterFile();
     // The register, opened now if it was not; its notice shown once.
-    trellikon::reg::RegisterStore* openedRegister(QWidget* parent);
+    trellikon::reg::Register* openedRegister(QWidget* parent);
     // What the register did around the exchange with the device, told.
     void tellRead();
     void askInstallation(trellikon::reg::Id version, const trellikon::SettingsImage::Bytes& bytes);

@@ -11,7 +11,6 @@
 #include "register_location.h"
 #include "register_window.h"
 #include "settings_comparison_window.h"
-#include "sqlite_register.h"
 #include "write_decision.h"
 
 #include <QDateTime>
@@ -30,17 +29,16 @@ const char* const kChecked = "Zapis sprawdzony – urządzenie zawiera dokładni
 namespace checked = trellikon::checked;
 using Bytes = trellikon::SettingsImage::Bytes;
 
-// The register at the default place or TRELLIKON_REGISTER.
-std::unique_ptr<trellikon::reg::RegisterStore> openRegisterFile(std::string& error) {
-    const std::string path = trellikon::reg::registerPath({});
-    if (path.empty()) {
-        error = "nie wiadomo, gdzie jest folder danych użytkownika (TRELLIKON_REGISTER)";
-        return nullptr;
-    }
-    return trellikon::reg::SqliteRegister::open(path, error);
-}
-
 } // namespace
+
+trellikon::reg::Result<std::unique_ptr<trellikon::reg::Register>> TForm1::openRegisterFile() {
+    const std::string path = trellikon::reg::registerPath({});
+    if (path.empty())
+        return {nullptr,
+                trellikon::reg::registerFailure(
+                    "nie wiadomo, gdzie jest folder danych użytkownika (TRELLIKON_REGISTER)")};
+    return trellikon::reg::openRegister(path);
+}
 
 // Every complete read and write is kept in the register at the default
 // place; useRegister() puts another in its stead. The opener is kept, so
@@ -76,8 +74,8 @@ void TForm1::useRegister(trellikon::reg::Journal::Opener opener, std::string fil
     session_.useStore(journal_.enabled() ? &journal_ : nullptr);
 }
 
-trellikon::reg::RegisterStore* TForm1::openedRegister(QWidget* parent) {
-    trellikon::reg::RegisterStore* store = journal_.store();
+trellikon::reg::Register* TForm1::openedRegister(QWidget* parent) {
+    trellikon::reg::Register* store = journal_.store();
     if (const std::string notice = journal_.takeNotice(); !notice.empty())
         ctx_.messages->error(parent, QString::fromUtf8("Rejestr instalacji: ") +
                                          QString::fromStdString(notice));
@@ -99,7 +97,7 @@ void TForm1::tellRead() {
     const std::string notice = journal_.takeNotice();
     if (!stored.ok()) {
         tellLater(QString::fromUtf8("Odczyt nie został zapisany w rejestrze instalacji: ") +
-                      QString::fromStdString(stored.error),
+                      QString::fromStdString(stored.failure.message),
                   QString::fromStdString(notice));
         return;
     }
@@ -111,7 +109,7 @@ void TForm1::tellRead() {
 
 void TForm1::askInstallation(trellikon::reg::Id version,
                              const trellikon::SettingsImage::Bytes& bytes) {
-    trellikon::reg::RegisterStore* store = journal_.store();
+    trellikon::reg::Register* store = journal_.store();
     if (!store)
         return;
     AssignDialog ask(ctx_, *store, journal_.proposal(bytes), this);
@@ -121,7 +119,7 @@ void TForm1::askInstallation(trellikon::reg::Id version,
         return;
     if (const auto done = journal_.assign(version, ask.chosen); !done.ok())
         ctx_.messages->error(this, QString::fromUtf8("Rejestr instalacji: ") +
-                                       QString::fromStdString(done.error));
+                                       QString::fromStdString(done.failure.message));
 }
 
 // Before the first write frame the session has the device's present content
@@ -195,7 +193,7 @@ void TForm1::tellNoBackup() {
     // device's read or the disk at the commit: there is something to do.
     const bool withFile = fileBackup_ != nullptr;
     endFileBackup();
-    trellikon::reg::RegisterStore* store = journal_.enabled() ? journal_.store() : nullptr;
+    trellikon::reg::Register* store = journal_.enabled() ? journal_.store() : nullptr;
     if (!withFile && journal_.enabled() && (!store || !store->writable())) {
         rewrite_ = std::move(rewrite);
         offerRecovery(parent, text);
@@ -266,7 +264,8 @@ void TForm1::offerRecovery(QWidget* parent, const QString& why, bool writing) {
         reg::OpenOptions fresh;
         fresh.createNew = true;
         fresh.dailyCopy = false;
-        if (!reg::SqliteRegister::open(file, failed, fresh)) {
+        if (const auto made = reg::openRegister(file, fresh); !made.ok()) {
+            failed = made.failure.message;
             // Back where it was, as the message will say.
             for (const char* part : {"", "-wal", "-shm"})
                 reg::removeFile(file + part);
@@ -283,12 +282,12 @@ void TForm1::offerRecovery(QWidget* parent, const QString& why, bool writing) {
         return;
     }
     const QString kept = QString::fromStdString(aside);
-    reg::RegisterStore* store = journal_.store();
+    reg::Register* store = journal_.store();
     if (!store || !store->writable()) {
         ctx_.messages->error(
             parent,
             QString::fromUtf8("Rejestr instalacji nadal nie działa: ") +
-                QString::fromStdString(store ? store->notice() : journal_.openError()),
+                QString::fromStdString(store ? store->notice() : journal_.openError().message),
             QString::fromUtf8("Poprzedni plik rejestru zachowano jako „%1”.").arg(kept));
         return;
     }
@@ -386,7 +385,7 @@ void TForm1::tellWrite(bool recorded) {
     if (!stored.ok())
         tellLater(QString::fromUtf8("Zapis do urządzenia nie został odnotowany w rejestrze "
                                     "instalacji: ") +
-                  QString::fromStdString(stored.error));
+                  QString::fromStdString(stored.failure.message));
 }
 
 // The read-back is in: judged at once, so that the write's record has its
@@ -426,10 +425,10 @@ void TForm1::showVerdict() {
 }
 
 void TForm1::RegisterButtonClick() {
-    trellikon::reg::RegisterStore* store = openedRegister(this);
+    trellikon::reg::Register* store = openedRegister(this);
     if (!store) {
         const QString why = QString::fromUtf8("Rejestru instalacji nie można otworzyć: ") +
-                            QString::fromStdString(journal_.openError());
+                            QString::fromStdString(journal_.openError().message);
         if (!journal_.enabled()) {
             ctx_.messages->error(this, why);
             return;
@@ -501,7 +500,7 @@ void TForm1::offerInterruptedWrite() {
         return;
     if (ask.answer == Answer::RestoreCopy) {
         // Through the restore: the differences first, recorded as the restore of that version.
-        trellikon::reg::RegisterStore* store = openedRegister(this);
+        trellikon::reg::Register* store = openedRegister(this);
         auto found = store ? store->version(cut.backupVersion)
                            : trellikon::reg::Result<std::optional<trellikon::reg::Version>>{
                                  std::nullopt, journal_.openError()};
@@ -511,7 +510,7 @@ void TForm1::offerInterruptedWrite() {
                                         "rejestru instalacji: %2")
                           .arg(QString::number(cut.backupVersion),
                                QString::fromStdString(found.ok() ? "nie ma jej w rejestrze"
-                                                                 : found.error)));
+                                                                 : found.failure.message)));
             return;
         }
         writeVersion(*found.value,

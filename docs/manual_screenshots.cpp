@@ -26,10 +26,10 @@
 #include "parameters_editor.h"
 #include "progress_dialog.h"
 #include "qt_translations.h"
+#include "register.h"
 #include "register_window.h"
 #include "settings_sheet.h"
 #include "simulated_device.h"
-#include "sqlite_register.h"
 #include "subscriber_windows.h"
 #include "template_edit.h"
 #include "window_support.h"
@@ -136,7 +136,9 @@ bool writeSampleRegister(const std::string& path, const trellikon::SettingsImage
     std::string error;
     reg::OpenOptions options;
     options.dailyCopy = false;
-    auto r = reg::SqliteRegister::open(path, error, options);
+    auto opened = reg::openRegister(path, options);
+    error = opened.failure.message;
+    auto r = std::move(opened.value);
     if (!r) {
         std::fprintf(stderr, "sample register: %s\n", error.c_str());
         return false;
@@ -174,7 +176,7 @@ bool writeSampleRegister(const std::string& path, const trellikon::SettingsImage
     };
     for (const reg::NewVersion& v : versions)
         if (const auto id = r->record(v); !id.ok()) {
-            std::fprintf(stderr, "sample register: %s\n", id.error.c_str());
+            std::fprintf(stderr, "sample register: %s\n", id.failure.message.c_str());
             return false;
         }
     return true;
@@ -210,11 +212,10 @@ struct Program {
         form1 = std::make_unique<TForm1>(port, messages, files);
         form1->useRegister({});
         if (!registerPath.empty())
-            form1->useRegister([registerPath](std::string& error)
-                                   -> std::unique_ptr<trellikon::reg::RegisterStore> {
+            form1->useRegister([registerPath] {
                 trellikon::reg::OpenOptions options;
                 options.dailyCopy = false;
-                return trellikon::reg::SqliteRegister::open(registerPath, error, options);
+                return trellikon::reg::openRegister(registerPath, options);
             });
         form1->createWindows();
         // The exchange is driven tick by tick below.

@@ -239,7 +239,7 @@ void RegisterWindow::refresh() {
     const QString search = SearchEdit->text().trimmed();
     const auto found = store_->installations(search.toStdString());
     InstallationList->clear();
-    if (failed(found.error))
+    if (failed(found.failure.message))
         return;
     QTreeWidgetItem* keep = nullptr;
     for (const reg::Found& f : found.value) {
@@ -313,7 +313,7 @@ void RegisterWindow::showVersions() {
         id == kUnassignedRow ? reg::HistoryFilter::Unassigned : reg::HistoryFilter::OfInstallation;
     filter.installationId = id == kUnassignedRow ? 0 : id;
     const auto versions = store_->history(filter);
-    if (failed(versions.error))
+    if (failed(versions.failure.message))
         return;
     QTreeWidgetItem* chosen = InstallationList->currentItem();
     if (chosen && chosen->parent())
@@ -364,7 +364,7 @@ std::optional<reg::Version> RegisterWindow::versionOf(const QTreeWidgetItem* ite
     if (!store_ || !item)
         return std::nullopt;
     const auto v = store_->version(item->data(0, kIdRole).toLongLong());
-    if (failed(v.error))
+    if (failed(v.failure.message))
         return std::nullopt;
     if (!v.value)
         ctx.messages->error(this, u("Rejestr instalacji: tej wersji już nie ma w rejestrze."));
@@ -397,7 +397,7 @@ void RegisterWindow::EditButtonClick() {
     if (!store_ || id <= 0)
         return;
     const auto all = store_->installations({});
-    if (failed(all.error))
+    if (failed(all.failure.message))
         return;
     for (const reg::Found& f : all.value)
         if (f.installation.id == id) {
@@ -420,7 +420,7 @@ void RegisterWindow::DeleteButtonClick() {
             .arg(outside::line(item->text(0)), item->text(1));
     if (!ctx.messages->confirm(this, question, u("Usuń na zawsze")))
         return;
-    if (failed(store_->deleteInstallation(id).error))
+    if (failed(store_->deleteInstallation(id).failure.message))
         return;
     refresh();
 }
@@ -481,14 +481,14 @@ void RegisterWindow::AssignButtonClick() {
     if (!v || !store_ || v->info.installationId != 0)
         return;
     const auto proposals = store_->propose(v->bytes);
-    if (failed(proposals.error))
+    if (failed(proposals.failure.message))
         return;
     AssignDialog ask(ctx, *store_,
                      proposals.value.empty() ? reg::Proposal{} : proposals.value.front(), this);
     ctx.stack->showModal(&ask);
     if (ask.chosen == 0)
         return;
-    if (failed(store_->assign(v->info.id, ask.chosen).error))
+    if (failed(store_->assign(v->info.id, ask.chosen).failure.message))
         return;
     // The installation it went to, with the read among its versions.
     SearchEdit->clear();
@@ -552,7 +552,7 @@ void RegisterWindow::ExportButtonClick(bool all) {
         return;
     path = withSuffix(path, ".rejestr");
     const auto exported = store_->exportData(id);
-    if (failed(exported.error))
+    if (failed(exported.failure.message))
         return;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(exported.value.data());
     const trellikon::Failure failure = trellikon::saveFileAtomically(
@@ -579,7 +579,7 @@ void RegisterWindow::ImportButtonClick() {
     const auto report = store_->importFrom(file);
     if (!report.ok()) {
         ctx.messages->error(this, u("Plik „%1” odrzucony: %2. Rejestr nie został zmieniony.")
-                                      .arg(outside::line(path), u(report.error)));
+                                      .arg(outside::line(path), u(report.failure.message)));
         return;
     }
     ctx.messages->plain(
@@ -633,7 +633,7 @@ InstallationDialog::InstallationDialog(WindowContext& context, const QString& ti
     connect(CancelButton, &QPushButton::clicked, this, [this] { ctx.stack->closeWindow(this); });
 }
 
-reg::Id editInstallation(WindowContext& ctx, reg::RegisterStore& store, QWidget* parent,
+reg::Id editInstallation(WindowContext& ctx, reg::Register& store, QWidget* parent,
                          const reg::Installation* existing) {
     InstallationDialog dialog(ctx, existing ? u("Zmiana instalacji") : u("Nowa instalacja"),
                               parent);
@@ -651,11 +651,11 @@ reg::Id editInstallation(WindowContext& ctx, reg::RegisterStore& store, QWidget*
     std::string error;
     reg::Id id = 0;
     if (existing) {
-        error = store.updateInstallation(existing->id, name, notes, phone).error;
+        error = store.updateInstallation(existing->id, name, notes, phone).failure.message;
         id = existing->id;
     } else {
         const auto created = store.createInstallation(name, notes, phone);
-        error = created.error;
+        error = created.failure.message;
         id = created.value;
     }
     if (!error.empty()) {
@@ -665,7 +665,7 @@ reg::Id editInstallation(WindowContext& ctx, reg::RegisterStore& store, QWidget*
     return id;
 }
 
-AssignDialog::AssignDialog(WindowContext& context, reg::RegisterStore& store,
+AssignDialog::AssignDialog(WindowContext& context, reg::Register& store,
                            const reg::Proposal& proposal, QWidget* parent)
     : StackDialog(parent), ctx(context), store_(store) {
     setObjectName(QStringLiteral("AssignDialog"));

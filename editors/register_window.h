@@ -5,7 +5,7 @@
 // Everything they show from the register is the user's own text, or came in
 // an imported file: shown as plain text, never as markup.
 
-#include "register_store.h"
+#include "register.h"
 #include "window_support.h"
 
 #include <QLabel>
@@ -59,7 +59,7 @@ class RegisterWindow : public StackDialog {
     ComparisonWindow* comparison = nullptr;
 
     // The register the window shows; set before it is shown.
-    void setStore(trellikon::reg::RegisterStore* store) { store_ = store; }
+    void setStore(trellikon::reg::Register* store) { store_ = store; }
 
     void refresh();
     // Typing restarts a short wait; the search runs once the typing pauses.
@@ -96,7 +96,7 @@ class RegisterWindow : public StackDialog {
     bool failed(const std::string& error);
 
     WindowContext& ctx;
-    trellikon::reg::RegisterStore* store_ = nullptr;
+    trellikon::reg::Register* store_ = nullptr;
     QTimer* searchTimer_;
 };
 
@@ -123,7 +123,7 @@ class InstallationDialog : public StackDialog {
 class AssignDialog : public StackDialog {
     Q_OBJECT
   public:
-    AssignDialog(WindowContext& context, trellikon::reg::RegisterStore& store,
+    AssignDialog(WindowContext& context, trellikon::reg::Register& store,
                  const trellikon::reg::Proposal& proposal, QWidget* parent = nullptr);
 
     QLabel* QuestionLabel;
@@ -139,10 +139,10 @@ class AssignDialog : public StackDialog {
 
   private:
     WindowContext& ctx;
-    trellikon::reg::RegisterStore& store_;
+    trellikon::reg::Register& store_;
 };
 
 // Runs the installation dialog and creates or updates the installation; the
 // id, or 0 when the installer cancelled or it failed (they were told why).
-trellikon::reg::Id editInstallation(WindowContext& ctx, trellikon::reg::RegisterStore& store,
+trellikon::reg::Id editInstallation(WindowContext& ctx, trellikon::reg::Register& store,
                                     QWidget* parent, const trellikon::reg::Installation* existing);

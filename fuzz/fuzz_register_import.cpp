@@ -10,9 +10,9 @@
 // register as it was); a taken file imported again adds nothing; what the
 // register then exports reads back with the same versions; and the pieces
 // read never change what is decided.
+#include "register.h"
 #include "register_file.h"
 #include "sha256.h"
-#include "sqlite_register.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -30,7 +30,7 @@ namespace {
     std::abort();
 }
 
-std::size_t versionCount(RegisterStore& r) {
+std::size_t versionCount(Register& r) {
     const auto h = r.history({});
     if (!h.ok())
         fail("history failed");
@@ -115,10 +115,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string mended(reinterpret_cast<const char*>(data), size);
     mendChecksums(mended);
     const std::string_view file = mended;
-    std::string error;
     OpenOptions options;
     options.dailyCopy = false;
-    const auto reg = SqliteRegister::open(":memory:", error, options);
+    const auto reg = openRegister(":memory:", options).value;
     if (!reg)
         fail("an in-memory register did not open");
     // Something already there, which a refused file must leave alone.
@@ -135,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (first.ok() != decoded.ok())
         fail("the import and the decoder disagree about the file");
     if (!first.ok()) {
-        if (first.error != decoded.error)
+        if (first.failure.message != decoded.failure.message)
             fail("reading in pieces changed the reason");
         if (versionCount(*reg) != 1 || !reg->installations({}).value.empty())
             fail("a refused file changed the register");

@@ -6,7 +6,7 @@
 // Checked: nothing crashes or leaks; an empty file never becomes a register;
 // a register opened with a notice of damage refuses every change; and the
 // file is never changed by a command that only reads.
-#include "sqlite_register.h"
+#include "register.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -69,7 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.checkWhole = size % 2 == 0; // both ways of looking at a file
     std::string error;
     {
-        const auto r = SqliteRegister::open(file.string(), error, options);
+        auto opened = openRegister(file.string(), options);
+        error = opened.failure.message;
+        const auto r = std::move(opened.value);
         if (!r) {
             if (error.empty())
                 fail("no register and no reason");

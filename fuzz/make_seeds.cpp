@@ -4,8 +4,8 @@
 // The output is committed; run this again when a target's input format changes.
 #include "device_link.h"
 #include "random_image.h"
+#include "register.h"
 #include "register_file.h"
-#include "sqlite_register.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -123,7 +123,9 @@ void registerSeed(const SettingsImage::Bytes& first, const SettingsImage::Bytes&
         std::string error;
         trellikon::reg::OpenOptions options;
         options.dailyCopy = false;
-        const auto r = trellikon::reg::SqliteRegister::open(file.string(), error, options);
+        auto opened = trellikon::reg::openRegister(file.string(), options);
+        error = opened.failure.message;
+        const auto r = std::move(opened.value);
         if (!r) {
             std::fprintf(stderr, "make_seeds: %s\n", error.c_str());
             std::exit(1);

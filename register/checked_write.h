@@ -5,7 +5,7 @@
 // what was sent is compared with what the device gives back afterwards.
 // The window program and the command line ask the same questions here.
 
-#include "register_store.h"
+#include "register_types.h"
 #include "settings_comparison.h"
 
 #include <string>

@@ -281,7 +281,7 @@ Result<ExportContent> decodeExport(std::string_view file, ExportReader::Clock::t
     ExportReader in(bytes, now);
     const auto refuse = [&r](std::string why) {
         r.value = {};
-        r.error = std::move(why);
+        r.failure = registerFailure(std::move(why));
         return r;
     };
     if (std::string e = in.header(); !e.empty())
@@ -301,11 +301,6 @@ Result<ExportContent> decodeExport(std::string_view file, ExportReader::Clock::t
     if (std::string e = in.finish(); !e.empty())
         return refuse(e);
     return r;
-}
-
-Result<ImportReport> RegisterStore::importData(std::string_view file) {
-    ExportText bytes(file);
-    return importFrom(bytes);
 }
 
 } // namespace trellikon::reg

@@ -17,7 +17,7 @@
 // that a damaged or foreign file is refused as a whole.
 
 #include "file_system.h"
-#include "register_store.h"
+#include "register_types.h"
 #include "sha256.h"
 
 #include <chrono>

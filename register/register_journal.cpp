@@ -7,13 +7,14 @@ namespace trellikon::reg {
 Journal::Journal(Opener opener, std::string programVersion)
     : opener_(std::move(opener)), programVersion_(std::move(programVersion)) {}
 
-RegisterStore* Journal::store() {
+Register* Journal::store() {
     if (store_ || !opener_)
         return store_.get();
-    error_.clear();
-    store_ = opener_(error_);
-    if (!store_ && error_.empty())
-        error_ = "rejestru instalacji nie można otworzyć";
+    auto opened = opener_();
+    store_ = std::move(opened.value);
+    error_ = store_ ? Failure{} : opened.failure;
+    if (!store_ && error_.ok())
+        error_ = registerFailure("rejestru instalacji nie można otworzyć");
     return store_.get();
 }
 
@@ -28,14 +29,17 @@ void Journal::connected() {
     installation_ = kept_;
     deviceContent_.reset();
     backupVersion_ = 0;
+    backupUuid_.clear();
 }
 
 Result<Id> Journal::add(const Bytes& bytes, const char* kind, const std::string& port,
-                        Id installation, const std::string& note) {
-    RegisterStore* r = store();
+                        Id installation, const std::string& note, const std::string& basedOn) {
+    Register* r = store();
     if (!r)
         return {0, error_};
-    return r->record({bytes, kind, port, programVersion_, installation, {}}, note);
+    lastUuid_ = newUuid();
+    return r->record({bytes, kind, port, programVersion_, installation, {}, basedOn, lastUuid_},
+                     note);
 }
 
 Result<Id> Journal::recordRead(const Bytes& bytes, const std::string& port) {
@@ -44,12 +48,13 @@ Result<Id> Journal::recordRead(const Bytes& bytes, const std::string& port) {
     if (stored.ok()) {
         deviceContent_ = bytes;
         backupVersion_ = stored.value;
+        backupUuid_ = lastUuid_;
     }
     return stored;
 }
 
 Proposal Journal::proposal(const Bytes& bytes) {
-    RegisterStore* r = store();
+    Register* r = store();
     if (!r)
         return {};
     if (installation_ != 0) {
@@ -65,9 +70,9 @@ Proposal Journal::proposal(const Bytes& bytes) {
 }
 
 Status Journal::assign(Id version, Id installation) {
-    RegisterStore* r = store();
+    Register* r = store();
     if (!r)
-        return {error_};
+        return error_;
     Status done = r->assign(version, installation);
     if (done.ok())
         installation_ = installation;
@@ -80,6 +85,7 @@ Result<Id> Journal::recordBackup(const Bytes& bytes, const std::string& port) {
     if (stored.ok()) {
         deviceContent_ = bytes;
         backupVersion_ = stored.value;
+        backupUuid_ = lastUuid_;
     }
     return stored;
 }
@@ -87,7 +93,7 @@ Result<Id> Journal::recordBackup(const Bytes& bytes, const std::string& port) {
 Result<Id> Journal::recordWrite(const Bytes& bytes, const std::string& port, const char* what,
                                 const std::string& note) {
     deviceContent_.reset();
-    return add(bytes, what, port, installation_, note);
+    return add(bytes, what, port, installation_, note, backupUuid_);
 }
 
 void Journal::readComplete(const Bytes& bytes, const std::string& port) {
@@ -95,9 +101,9 @@ void Journal::readComplete(const Bytes& bytes, const std::string& port) {
 }
 
 std::string Journal::readyForBackup() {
-    RegisterStore* r = store();
+    Register* r = store();
     if (!r)
-        return error_;
+        return error_.message;
     if (!r->writable())
         return "rejestr jest uszkodzony i tylko do odczytu";
     return {};
@@ -105,7 +111,7 @@ std::string Journal::readyForBackup() {
 
 std::string Journal::storeBackup(const Bytes& bytes, const std::string& port) {
     lastBackup_ = recordBackup(bytes, port);
-    return lastBackup_.error;
+    return lastBackup_.failure.message;
 }
 
 void Journal::writeComplete(const Bytes& bytes, const std::string& port) {
@@ -119,19 +125,19 @@ void Journal::writeComplete(const Bytes& bytes, const std::string& port) {
         lastWriteKind_ = kind::kRestore;
         deviceContent_.reset();
         lastWrite_ = add(bytes, kind::kRestore, port, installation_,
-                         "przywrócono wersję " + std::to_string(version));
+                         "przywrócono wersję " + std::to_string(version), backupUuid_);
         return;
     }
     lastWrite_ = recordWrite(bytes, port, lastWriteKind_);
 }
 
 void Journal::writeChecked(Check check) {
-    RegisterStore* r = store();
+    Register* r = store();
     if (!r || !lastWrite_.ok() || lastWrite_.value == 0)
         return;
     const char* verdict = check == Check::Same ? kind::kWriteVerified : kind::kWriteMismatch;
     if (const Status done = r->setWriteVerdict(lastWrite_.value, verdict); !done.ok()) {
-        lastWrite_.error = done.error;
+        lastWrite_.failure = done.failure;
         return;
     }
     if (lastWriteKind_ != kind::kRestore)
@@ -149,7 +155,7 @@ void Journal::writeInterrupted(const Bytes& bytes, const std::string& port, int 
 }
 
 std::optional<Bytes> Journal::beforeInterrupted(const Version& latest) {
-    RegisterStore* r = store();
+    Register* r = store();
     if (!r || latest.info.kind != kind::kWriteInterrupted || latest.info.installationId == 0)
         return std::nullopt;
     const auto two = r->history({HistoryFilter::OfInstallation, latest.info.installationId, 2});

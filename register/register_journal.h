@@ -6,7 +6,7 @@
 // the session calls it at every step of a read and a write, and the window or
 // the command line then says what it recorded.
 
-#include "register_store.h"
+#include "register.h"
 #include "session_store.h"
 
 #include <functional>
@@ -19,7 +19,7 @@ namespace trellikon::reg {
 class Journal final : public SessionStore {
   public:
     // Opens the register, or gives nothing and the reason.
-    using Opener = std::function<std::unique_ptr<RegisterStore>(std::string& error)>;
+    using Opener = std::function<Result<std::unique_ptr<Register>>()>;
 
     // Without an opener nothing is recorded and no write waits for a backup.
     Journal(Opener opener, std::string programVersion);
@@ -27,8 +27,8 @@ class Journal final : public SessionStore {
     bool enabled() const { return static_cast<bool>(opener_); }
     // The register, opened at the first call; nothing (and openError()) when
     // it cannot be. A failed opening is tried again at the next call.
-    RegisterStore* store();
-    const std::string& openError() const { return error_; }
+    Register* store();
+    const Failure& openError() const { return error_; }
     // The notice of the register as it was opened (damaged, where its copy
     // is): given once, empty afterwards.
     std::string takeNotice();
@@ -94,17 +94,19 @@ class Journal final : public SessionStore {
 
   private:
     Result<Id> add(const Bytes& bytes, const char* kind, const std::string& port, Id installation,
-                   const std::string& note = {});
+                   const std::string& note = {}, const std::string& basedOn = {});
 
     Opener opener_;
     std::string programVersion_;
-    std::unique_ptr<RegisterStore> store_;
-    std::string error_;
+    std::unique_ptr<Register> store_;
+    Failure error_;
     bool noticeGiven_ = false;
     Id installation_ = 0;
     Id kept_ = 0;
     std::optional<Bytes> deviceContent_;
-    Id backupVersion_ = 0; // what the device held before the write: backup or read
+    Id backupVersion_ = 0;   // what the device held before the write: backup or read
+    std::string backupUuid_; // its uuid: what a write is based on
+    std::string lastUuid_;   // of the version add() recorded last
     Result<Id> lastRead_, lastBackup_, lastWrite_;
     const char* lastWriteKind_ = kind::kWrite;
     Id restoring_ = 0;

@@ -3,7 +3,7 @@
 // is searched by, the one-line summary against the version before it, and the
 // words and times it shows.
 
-#include "register_store.h"
+#include "register_types.h"
 
 #include <chrono>
 #include <string>

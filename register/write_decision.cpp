@@ -13,8 +13,8 @@ WriteDecision::WriteDecision(reg::Journal* journal, WriteRequest request)
 
 // A register found damaged is only read: the write goes on with a file for
 // its backup, and asks nothing the register would answer.
-reg::RegisterStore* WriteDecision::usableStore() {
-    reg::RegisterStore* store = journal_ ? journal_->store() : nullptr;
+reg::Register* WriteDecision::usableStore() {
+    reg::Register* store = journal_ ? journal_->store() : nullptr;
     return store && store->writable() ? store : nullptr;
 }
 
@@ -24,12 +24,12 @@ const Bytes& WriteDecision::sending() const {
 
 Failure WriteDecision::begin() {
     latest_.reset();
-    reg::RegisterStore* store = usableStore();
+    reg::Register* store = usableStore();
     if (!store || journal_->installation() == 0)
         return {};
     auto latest = store->latest(journal_->installation());
     if (!latest.ok())
-        return makeFailure(Failure::Code::Other, latest.error);
+        return latest.failure;
     latest_ = std::move(latest.value);
     return {};
 }
@@ -46,7 +46,7 @@ const WriteDecision::Question& WriteDecision::question(const std::optional<Bytes
         question_.restoreChange = comparison::compareImages(sending(), *present);
         return question_;
     }
-    reg::RegisterStore* store = usableStore();
+    reg::Register* store = usableStore();
     if (!store)
         return question_;
     // Asked against the installation this connection's read was given. A
@@ -85,8 +85,8 @@ WriteDecision::Decision WriteDecision::answer(Answer answer, const std::string& 
         // What the device holds is this installation's now: the next write
         // compares with it and asks no more about these changes.
         journal_->choose(compared_->info.installationId);
-        if (const auto kept = journal_->recordBackup(*present_, port); !kept.ok())
-            d.failure = makeFailure(Failure::Code::Other, kept.error);
+        if (auto kept = journal_->recordBackup(*present_, port); !kept.ok())
+            d.failure = std::move(kept.failure);
         return d;
     }
     if (answer != Answer::Write)

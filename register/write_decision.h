@@ -94,7 +94,7 @@ class WriteDecision {
     Parts parts() const { return request_.parts; }
 
   private:
-    reg::RegisterStore* usableStore();
+    reg::Register* usableStore();
     const Bytes& sending() const;
 
     reg::Journal* journal_;

@@ -38,6 +38,8 @@ struct Failure {
         VerifyDifferent, // the read-back after a write differs from what was written
         ChangedOnSite,   // the device changed since the installation's latest version
         TemplatesDiffer,
+        // The installations register: not opened, not read, a change refused.
+        Register,
         Other,
     };
     Code code = Code::None;

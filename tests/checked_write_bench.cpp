@@ -9,8 +9,8 @@
 // driven by hand as in the window tests; run it offscreen or under Xvfb.
 #include "checked_write_windows.h"
 #include "program_fixture.h"
+#include "register.h"
 #include "settings_encoder.h"
-#include "sqlite_register.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -52,10 +52,10 @@ int main(int argc, char** argv) {
         QTemporaryDir dir;
         Program p(soundImage());
         const std::string path = dir.filePath(QStringLiteral("rejestr.sqlite")).toStdString();
-        p.form1->useRegister([path](std::string& error) -> std::unique_ptr<reg::RegisterStore> {
+        p.form1->useRegister([path] {
             reg::OpenOptions options;
             options.dailyCopy = false;
-            return reg::SqliteRegister::open(path, error, options);
+            return reg::openRegister(path, options);
         });
         p.connect();
         p.settings().loadImage(soundImage());

@@ -1004,6 +1004,7 @@ void TestCliCommands::exitCodeOfEachFailure_data() {
         {C::PermissionDenied, 2},
         {C::Busy, 2},
         {C::NotASerialPort, 2},
+        {C::Register, 2},
         {C::Other, 2},
         {C::NoAnswer, 3},
         {C::VerifyDifferent, 4},

@@ -6,6 +6,7 @@
 #include "device_link.h"
 #include "files.h"
 #include "memory_port.h"
+#include "register.h"
 #include "register_file.h"
 #include "register_journal.h"
 #include "register_location.h"
@@ -13,7 +14,7 @@
 #include "session.h"
 #include "sha256.h"
 #include "simulated_device.h"
-#include "sqlite_register.h"
+#include "sqlite_storage.h"
 #include "version_text.h"
 
 #include <QDir>
@@ -65,21 +66,25 @@ QByteArray fileBytes(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-std::unique_ptr<SqliteRegister> openAt(const QString& path, bool dailyCopy = false) {
-    std::string error;
+std::unique_ptr<Register> openAt(const QString& path, bool dailyCopy = false) {
     OpenOptions options;
     options.dailyCopy = dailyCopy;
-    auto r = SqliteRegister::open(path.toStdString(), error, options);
-    if (!r)
-        qWarning("%s", error.c_str());
-    return r;
+    auto r = openRegister(path.toStdString(), options);
+    if (!r.ok())
+        qWarning("%s", r.failure.message.c_str());
+    return std::move(r.value);
 }
 
-Id record(RegisterStore& r, const Bytes& b, Id installation, const std::string& time = {},
+// The schema the register's file holds.
+int schemaOf(Register& r) {
+    return static_cast<SqliteStorage&>(r.storage()).schemaVersion();
+}
+
+Id record(Register& r, const Bytes& b, Id installation, const std::string& time = {},
           const char* kind = kind::kRead) {
     const auto id = r.record({b, kind, "COM1", "0.1.0", installation, time});
     if (!id.ok())
-        qWarning("%s", id.error.c_str());
+        qWarning("%s", id.failure.message.c_str());
     return id.value;
 }
 
@@ -128,7 +133,8 @@ class TestRegister : public QObject {
     void importTwiceAddsNothing();
     void refusedImportChangesNothing_data();
     void refusedImportChangesNothing();
-    void migratesFirstSchema();
+    void migratesEarlierSchemas_data();
+    void migratesEarlierSchemas();
     void twoProgramsAtOnce();
     void damagedFileLeftByteForByte();
     void damageFoundWithoutTheDailyCheck_data();
@@ -269,7 +275,7 @@ void TestRegister::searchByNumber() {
     record(*r, image("48600100200", {{9, "48512345678"}}), 0); // unassigned: not listed
 
     const auto result = r->installations(search.toStdString());
-    QVERIFY2(result.ok(), result.error.c_str());
+    QVERIFY2(result.ok(), result.failure.message.c_str());
     QStringList names;
     for (const Found& f : result.value)
         names << QString::fromStdString(f.installation.name);
@@ -326,7 +332,7 @@ void TestRegister::importTwiceAddsNothing() {
 
     auto to = openAt(dir.filePath("b.sqlite"));
     const auto first = to->importData(file.value);
-    QVERIFY2(first.ok(), first.error.c_str());
+    QVERIFY2(first.ok(), first.failure.message.c_str());
     QCOMPARE(first.value.installationsAdded, 1);
     QCOMPARE(first.value.versionsAdded, 4);
     const auto second = to->importData(file.value);
@@ -423,15 +429,29 @@ void TestRegister::refusedImportChangesNothing() {
     record(*to, image("48600000009", {}), 0);
     const auto result = to->importData(file);
     QVERIFY(!result.ok());
-    QVERIFY2(QString::fromStdString(result.error).contains(reason), result.error.c_str());
+    QVERIFY2(QString::fromStdString(result.failure.message).contains(reason),
+             result.failure.message.c_str());
     QCOMPARE(to->history({}).value.size(), std::size_t{1});
     QVERIFY(to->installations({}).value.empty());
 }
 
-void TestRegister::migratesFirstSchema() {
-    // A register written by the first schema opens in the current one: its
-    // versions kept, their numbers indexed for the search, the device's number
-    // settable.
+void TestRegister::migratesEarlierSchemas_data() {
+    QTest::addColumn<int>("schema");
+    QTest::newRow("first") << 1;
+    QTest::newRow("second") << 2;
+}
+
+bool isUuid(const std::string& u) {
+    return u.size() == 36 && u[8] == '-' && u[13] == '-' && u[14] == '4' && u[18] == '-' &&
+           u[23] == '-';
+}
+
+void TestRegister::migratesEarlierSchemas() {
+    // A register written by an earlier schema opens in the current one: its
+    // versions kept, their numbers indexed for the search (the first), the
+    // device's number settable; every installation and version gets a uuid of
+    // its own and the versions this computer's id.
+    QFETCH(int, schema);
     QTemporaryDir dir;
     const QString path = dir.filePath("old.sqlite");
     sqlite3* db = nullptr;
@@ -449,8 +469,23 @@ void TestRegister::migratesFirstSchema() {
         "CREATE INDEX versions_by_identity ON versions (sha256, recorded_at);"
         "CREATE INDEX versions_by_time ON versions (recorded_at, id);"
         "INSERT INTO register_meta VALUES ('schema', '1');"
-        "INSERT INTO installations VALUES (1, 'Kowalska', '', '2025-05-01T08:00:00.000Z');";
+        "INSERT INTO installations VALUES (1, 'Kowalska', '', '2025-05-01T08:00:00.000Z');"
+        "INSERT INTO installations VALUES (2, 'Nowak', '', '2025-05-01T08:00:00.000Z');";
     QCOMPARE(sqlite3_exec(db, firstSchema, nullptr, nullptr, nullptr), SQLITE_OK);
+    const std::string secondSchema =
+        std::string("ALTER TABLE installations ADD COLUMN device_phone VARCHAR(40) NOT NULL "
+                    "DEFAULT '';"
+                    "CREATE TABLE version_numbers (version_id INTEGER NOT NULL REFERENCES versions "
+                    "(id), role VARCHAR(8) NOT NULL, position INTEGER NOT NULL, number VARCHAR(20) "
+                    "NOT NULL, reversed VARCHAR(20) NOT NULL);"
+                    "CREATE INDEX version_numbers_by_reversed ON version_numbers (reversed);"
+                    "CREATE INDEX version_numbers_by_version ON version_numbers (version_id);"
+                    "INSERT INTO version_numbers VALUES (1, '") +
+        roleKey(NumberRole::Caller) +
+        "', 43, '48512345678', '87654321584');"
+        "UPDATE register_meta SET value = '2' WHERE name = 'schema';";
+    if (schema == 2)
+        QCOMPARE(sqlite3_exec(db, secondSchema.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     const Bytes old = image("48600000001", {{43, "48512345678"}});
     sqlite3_stmt* st = nullptr;
     QCOMPARE(sqlite3_prepare_v2(db,
@@ -465,10 +500,23 @@ void TestRegister::migratesFirstSchema() {
     sqlite3_finalize(st);
     sqlite3_close(db);
 
+    if (schema == 2) {
+        // A command that only reads finds the versions and leaves the file as it is.
+        const QByteArray lying = fileBytes(path);
+        OpenOptions onlyRead;
+        onlyRead.readOnly = true;
+        onlyRead.dailyCopy = false;
+        auto looked = openRegister(path.toStdString(), onlyRead);
+        QVERIFY2(looked.ok(), looked.failure.message.c_str());
+        QCOMPARE(looked.value->version(1).value->bytes, old);
+        QCOMPARE(looked.value->installations("512345678").value.size(), std::size_t{1});
+        looked.value.reset();
+        QCOMPARE(fileBytes(path), lying);
+    }
     auto r = openAt(path, true);
     QVERIFY(r);
     QVERIFY(r->writable());
-    QCOMPARE(r->schemaVersion(), kSchemaVersion);
+    QCOMPARE(schemaOf(*r), kSchemaVersion);
     // The day's copy was made before the migration: it keeps the first schema.
     QCOMPARE(registerCopies(path.toStdString()).size(), std::size_t{1});
     QCOMPARE(r->version(1).value->bytes, old);
@@ -477,8 +525,23 @@ void TestRegister::migratesFirstSchema() {
     QVERIFY(r->updateInstallation(1, "Kowalska", "", "48501000000").ok());
     QCOMPARE(r->installations("501000000").value.size(), std::size_t{1});
     QCOMPARE(QString::fromStdString(r->history({}).value.front().programVersion), "0.0.9");
+    const VersionInfo migrated = r->version(1).value->info;
+    QVERIFY2(isUuid(migrated.uuid), migrated.uuid.c_str());
+    QVERIFY(migrated.basedOn.empty());
+    QVERIFY(isUuid(migrated.pcId));
+    const auto both = r->installations({}).value;
+    QCOMPARE(both.size(), std::size_t{2});
+    QVERIFY(isUuid(both[0].installation.uuid) && isUuid(both[1].installation.uuid));
+    QVERIFY(both[0].installation.uuid != both[1].installation.uuid);
+    QVERIFY(both[0].installation.uuid != migrated.uuid);
+    // What this computer records from now on carries the same computer's id.
+    const Id added = record(*r, old, 1);
+    QCOMPARE(r->version(added).value->info.pcId, migrated.pcId);
+    QVERIFY(r->version(added).value->info.uuid != migrated.uuid);
     r.reset();
-    QCOMPARE(openAt(path)->schemaVersion(), kSchemaVersion); // opened again: nothing to do
+    r = openAt(path);
+    QCOMPARE(schemaOf(*r), kSchemaVersion); // opened again: nothing to do
+    QCOMPARE(r->version(1).value->info.uuid, migrated.uuid);
 }
 
 void TestRegister::twoProgramsAtOnce() {
@@ -493,7 +556,7 @@ void TestRegister::twoProgramsAtOnce() {
     constexpr int kEach = 40;
     std::vector<std::string> errors;
     std::mutex errorsLock;
-    auto writer = [&](RegisterStore* r, int seed) {
+    auto writer = [&](Register* r, int seed) {
         for (int i = 0; i < kEach; ++i) {
             const auto id = r->record({image("486000" + std::to_string(10000 + seed * 1000 + i),
                                              {{1 + i, "48512345678"}}),
@@ -504,7 +567,7 @@ void TestRegister::twoProgramsAtOnce() {
                                        {}});
             if (!id.ok()) {
                 std::lock_guard<std::mutex> lock(errorsLock);
-                errors.push_back(id.error);
+                errors.push_back(id.failure.message);
             }
         }
     };
@@ -538,16 +601,16 @@ void TestRegister::damagedFileLeftByteForByte() {
     const QByteArray damaged = fileBytes(path);
     const QStringList filesBefore = QDir(dir.path()).entryList(QDir::Files);
 
-    std::string error;
-    auto r = SqliteRegister::open(path.toStdString(), error);
-    QVERIFY2(r, error.c_str());
+    auto opened = openRegister(path.toStdString());
+    QVERIFY2(opened.ok(), opened.failure.message.c_str());
+    auto r = std::move(opened.value);
     QVERIFY(!r->writable());
     const QString notice = QString::fromStdString(r->notice());
     QVERIFY2(notice.contains("uszkodzony") && notice.contains("rejestr.sqlite.kopia-2026-01-03"),
              qPrintable(notice));
     const auto refused = r->record({image("48600000001", {}), kind::kBackup, "COM1", "", 0, {}});
     QVERIFY(!refused.ok());
-    QCOMPARE(QString::fromStdString(refused.error), notice);
+    QCOMPARE(QString::fromStdString(refused.failure.message), notice);
     QVERIFY(!r->createInstallation("Nowa", "", "").ok());
     QVERIFY(!r->importData(r->exportData(0).value).ok());
     r->installations("512345678"); // reading whatever can be read
@@ -611,7 +674,7 @@ void TestRegister::damageFoundWithoutTheDailyCheck() {
     QCOMPARE(r->writable(), !foundAtOpen);
     if (!foundAtOpen) {
         const auto read = r->version(markedId);
-        QVERIFY(!read.ok() && read.error.find("uszkodzona") != std::string::npos);
+        QVERIFY(!read.ok() && read.failure.message.find("uszkodzona") != std::string::npos);
         QVERIFY(!r->writable());
     }
     QVERIFY2(QString::fromStdString(r->notice()).contains("uszkodzony"), r->notice().c_str());
@@ -729,6 +792,9 @@ void TestRegister::noWriteWithoutStoredBackup() {
     QCOMPARE(QString::fromStdString(history[0].kind), kind::kWrite);
     QCOMPARE(r->version(history[0].id).value->bytes, wanted);
     QCOMPARE(QString::fromStdString(history[0].summary), "1 ustawienie");
+    // The write names what it was made over: the backup just before it.
+    QCOMPARE(history[0].basedOn, history[1].uuid);
+    QVERIFY(history[1].basedOn.empty());
 }
 
 void TestRegister::restoreBacksUpFirst() {
@@ -1308,11 +1374,7 @@ void TestRegister::writeEndedDuringItsCheckIsNoChangeOnSite() {
     MemoryPort port(&device);
     VirtualClock clock;
     {
-        reg::Journal journal(
-            [&](std::string& error) -> std::unique_ptr<RegisterStore> {
-                return SqliteRegister::open(path.toStdString(), error);
-            },
-            "0.1.0");
+        reg::Journal journal([&] { return openRegister(path.toStdString()); }, "0.1.0");
         journal.keep(site);
         struct Events final : SilentObserver {
             bool checking = false;

@@ -5,11 +5,11 @@
 #include "checked_write_windows.h"
 #include "program_fixture.h"
 #include "random_image.h"
+#include "register.h"
 #include "register_location.h"
 #include "register_window.h"
 #include "settings_comparison_window.h"
 #include "settings_encoder.h"
-#include "sqlite_register.h"
 
 #include <QDir>
 #include <QFile>
@@ -103,22 +103,21 @@ struct RegisterProgram : Program {
     explicit RegisterProgram(const Image& memory, const QString& file = {}) : Program(memory) {
         path = file.isEmpty() ? dir.filePath(QStringLiteral("rejestr.sqlite")) : file;
         form1->useRegister(
-            [this](std::string& error) -> std::unique_ptr<RegisterStore> {
+            [this] {
                 OpenOptions options;
                 options.dailyCopy = false;
-                return SqliteRegister::open(path.toStdString(), error, options);
+                return trellikon::reg::openRegister(path.toStdString(), options);
             },
             path.toStdString());
         device.onBlockWritten = [this](int) { ++blocksWritten; };
     }
-    std::unique_ptr<SqliteRegister> openRegister() {
-        std::string error;
+    std::unique_ptr<Register> openRegister() {
         OpenOptions options;
         options.dailyCopy = false;
-        auto r = SqliteRegister::open(path.toStdString(), error, options);
-        if (!r)
-            qFatal("%s", error.c_str());
-        return r;
+        auto r = trellikon::reg::openRegister(path.toStdString(), options);
+        if (!r.ok())
+            qFatal("%s", r.failure.message.c_str());
+        return std::move(r.value);
     }
     std::vector<VersionInfo> history() { return openRegister()->history({}).value; }
 
@@ -853,12 +852,11 @@ void TestRegisterWindow::damagedRegisterOffersAWayOn() {
     const QByteArray testRegister = qgetenv("TRELLIKON_REGISTER");
     const auto putBack = qScopeGuard([&] { qputenv("TRELLIKON_REGISTER", testRegister); });
     {
-        std::string error;
         OpenOptions options;
         options.dailyCopy = false;
-        auto copy =
-            SqliteRegister::open(copyName(file.toStdString(), "2026-03-04"), error, options);
-        QVERIFY2(copy, error.c_str());
+        auto opened = openRegister(copyName(file.toStdString(), "2026-03-04"), options);
+        QVERIFY2(opened.ok(), opened.failure.message.c_str());
+        auto copy = std::move(opened.value);
         QVERIFY(copy->createInstallation("Kowalska", "", "").ok());
     }
     const QByteArray damaged = QByteArray("SQLite format 3\0", 16) + QByteArray(8000, '\x7F');
@@ -934,7 +932,7 @@ void TestRegisterWindow::damagedRegisterOffersAWayOn() {
     QCOMPARE(p.messages.plains.size(), 1);
     QVERIFY2(p.messages.plains.front().contains(aside.front()),
              qPrintable(p.messages.plains.front()));
-    RegisterStore* store = p.form1->journal().store();
+    Register* store = p.form1->journal().store();
     QVERIFY(store && store->writable());
     const auto installations = store->installations("").value;
     QCOMPARE(installations.size(), std::size_t(way == "restore" ? 1 : 0));

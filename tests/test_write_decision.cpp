@@ -2,7 +2,7 @@
 // what is asked, what is sent, what the register keeps afterwards. The journal
 // is called as the session calls it around the frames.
 #include "register_journal.h"
-#include "sqlite_register.h"
+#include "register.h"
 #include "write_decision.h"
 
 #include <QTest>
@@ -33,16 +33,15 @@ const std::string kPort = "/dev/ttyUSB0";
 // The register with one installation whose latest version is `recorded`, and
 // the journal of a run that chose it.
 struct Fixture {
-    std::unique_ptr<RegisterStore> held;
-    RegisterStore* r = nullptr;
+    Register* r = nullptr;
     Journal journal;
     Id site = 0;
 
     explicit Fixture(const Bytes& recorded, bool chosen = true)
         : journal(
-              [this](std::string& error) -> std::unique_ptr<RegisterStore> {
-                  auto opened = SqliteRegister::open(":memory:", error);
-                  r = opened.get();
+              [this] {
+                  auto opened = openRegister(":memory:");
+                  r = opened.value.get();
                   return opened;
               },
               "0.1.0") {

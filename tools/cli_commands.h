@@ -125,7 +125,7 @@ inline Failure usageFailure(std::string message) {
     return makeFailure(Failure::Code::Usage, std::move(message));
 }
 inline Failure registerFailure(std::string message) {
-    return makeFailure(Failure::Code::Other, std::move(message));
+    return makeFailure(Failure::Code::Register, std::move(message));
 }
 // The failure, its code kept, with what it concerns said around its message
 // ("nie można zapisać pliku „x”: " before a file's reason).

@@ -52,17 +52,17 @@ std::optional<reg::Id> versionId(const std::string& text) {
 
 } // namespace
 
-std::unique_ptr<reg::SqliteRegister> openRegister(const RegisterChoice& choice, bool change,
-                                                  std::ostream& err, int& code) {
+std::unique_ptr<reg::Register> openRegister(const RegisterChoice& choice, bool change,
+                                            std::ostream& err, int& code) {
     code = kExitOk;
-    std::string error;
     reg::OpenOptions options;
     options.readOnly = !change;
-    auto opened = reg::SqliteRegister::open(reg::registerPath(choice.path), error, options);
-    if (!opened) {
-        code = fail(err, registerFailure(error));
+    auto result = reg::openRegister(reg::registerPath(choice.path), options);
+    if (!result.ok()) {
+        code = fail(err, result.failure);
         return nullptr;
     }
+    std::unique_ptr<reg::Register> opened = std::move(result.value);
     if (change && !opened->writable()) {
         code = fail(err, registerFailure(opened->notice()));
         return nullptr;
@@ -77,28 +77,30 @@ int TransferRecord::open(const RegisterChoice& choice, std::ostream& err) {
     if (choice.mode != RegisterChoice::Record)
         return kExitOk;
     int code = kExitOk;
-    std::unique_ptr<reg::SqliteRegister> opened = openRegister(choice, true, err, code);
+    std::unique_ptr<reg::Register> opened = openRegister(choice, true, err, code);
     if (!opened)
         return code;
-    reg::SqliteRegister& r = *opened;
+    reg::Register& r = *opened;
     // The journal opens its register when first asked: here, the one just opened.
-    auto held = std::make_shared<std::unique_ptr<reg::SqliteRegister>>(std::move(opened));
+    auto held = std::make_shared<std::unique_ptr<reg::Register>>(std::move(opened));
     journal_ = std::make_unique<reg::Journal>(
-        [held](std::string&) { return std::unique_ptr<reg::RegisterStore>(std::move(*held)); },
+        [held] {
+            return reg::Result<std::unique_ptr<reg::Register>>{std::move(*held), {}};
+        },
         TRELLIKON_VERSION);
     journal_->store();
     if (choice.installation.empty())
         return kExitOk;
     const auto found = r.installationNamed(choice.installation);
     if (!found.ok())
-        return fail(err, registerFailure(found.error));
+        return fail(err, found.failure);
     if (found.value) {
         useInstallation(found.value->id, choice.installation);
         return kExitOk;
     }
     const auto created = r.createInstallation(choice.installation, {}, {});
     if (!created.ok())
-        return fail(err, registerFailure(created.error));
+        return fail(err, created.failure);
     useInstallation(created.value, choice.installation);
     err << "Nowa instalacja w rejestrze: „" << plain(choice.installation) << "”\n";
     return kExitOk;
@@ -113,7 +115,8 @@ void TransferRecord::useInstallation(reg::Id id, const std::string& name) {
 
 int TransferRecord::tell(const reg::Result<reg::Id>& stored, const char* kind, std::ostream& err) {
     if (!stored.ok())
-        return fail(err, registerFailure("nie można odnotować w rejestrze: " + stored.error));
+        return fail(err,
+                    registerFailure("nie można odnotować w rejestrze: " + stored.failure.message));
     err << "Rejestr: wersja " << stored.value << " (" << kind << ", "
         << (installation_ ? "instalacja „" + plain(choice_.installation) + "”"
                           : std::string(reg::kUnassigned))
@@ -186,7 +189,7 @@ int writeToDevice(const std::string& portName, const Bytes& bytes, const Transfe
     checked::WriteDecision decision(record.journal(), std::move(request));
     // The installation's latest version as it stands before this write's backup joins it.
     if (const Failure f = decision.begin(); !f.ok())
-        return fail(err, registerFailure(f.message));
+        return fail(err, f);
     if (Failure r = connectRemembering(session, portName, options, err); !r.ok())
         return fail(err, r);
     if (record.refused())
@@ -263,7 +266,7 @@ int runInstallations(const RegisterChoice& choice, const std::string& search, st
         return code;
     const auto found = r->installations(search);
     if (!found.ok())
-        return fail(err, registerFailure(found.error));
+        return fail(err, found.failure);
     for (const reg::Found& f : found.value) {
         const reg::Installation& i = f.installation;
         out << plain(i.name) << "  " << reg::countOf(i.versions, "wersja", "wersje", "wersji")
@@ -285,7 +288,7 @@ int runHistory(const RegisterChoice& choice, const std::string& name, std::ostre
     if (!name.empty()) {
         const auto found = r->installationNamed(name);
         if (!found.ok())
-            return fail(err, registerFailure(found.error));
+            return fail(err, found.failure);
         if (found.value) {
             filter.which = reg::HistoryFilter::OfInstallation;
             filter.installationId = found.value->id;
@@ -297,7 +300,7 @@ int runHistory(const RegisterChoice& choice, const std::string& name, std::ostre
     }
     const auto versions = r->history(filter);
     if (!versions.ok())
-        return fail(err, registerFailure(versions.error));
+        return fail(err, versions.failure);
     for (const reg::VersionInfo& v : versions.value)
         out << v.id << "  " << reg::shortTime(v.timeUtc) << "  " << plain(v.kind) << "  "
             << plain(v.installationName) << "  " << plain(v.summary) << '\n';
@@ -307,7 +310,7 @@ int runHistory(const RegisterChoice& choice, const std::string& name, std::ostre
 namespace {
 
 // The version ID names, or nothing (the reason printed).
-std::optional<reg::Version> recordedVersion(reg::RegisterStore& r, const std::string& id,
+std::optional<reg::Version> recordedVersion(reg::Register& r, const std::string& id,
                                             std::ostream& err) {
     const auto number = versionId(id);
     if (!number) {
@@ -316,7 +319,7 @@ std::optional<reg::Version> recordedVersion(reg::RegisterStore& r, const std::st
     }
     const auto v = r.version(*number);
     if (!v.ok()) {
-        fail(err, registerFailure(v.error));
+        fail(err, v.failure);
         return std::nullopt;
     }
     if (!v.value)
@@ -372,14 +375,14 @@ int runRegisterExport(const RegisterChoice& choice, const std::string& outPath,
     if (!name.empty()) {
         const auto found = r->installationNamed(name);
         if (!found.ok())
-            return fail(err, registerFailure(found.error));
+            return fail(err, found.failure);
         if (!found.value)
             return fail(err, usageFailure("w rejestrze nie ma instalacji „" + name + "”"));
         which = found.value->id;
     }
     const auto data = r->exportData(which);
     if (!data.ok())
-        return fail(err, registerFailure(data.error));
+        return fail(err, data.failure);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(data.value.data());
     if (const Failure e =
             saveFileAtomically(outPath, bytes, data.value.size(), FileAccess::Private))
@@ -394,11 +397,10 @@ int runRegisterNew(const RegisterChoice& choice, std::ostream& err) {
         return fail(err, registerFailure("rejestr „" + path +
                                          "” już istnieje: nowy rejestr powstaje tylko w miejscu "
                                          "brakującego albo pustego pliku"));
-    std::string error;
     reg::OpenOptions options;
     options.createNew = true;
-    if (!reg::SqliteRegister::open(path, error, options))
-        return fail(err, registerFailure(error));
+    if (const auto made = reg::openRegister(path, options); !made.ok())
+        return fail(err, made.failure);
     err << "Utworzono nowy, pusty rejestr „" << path << "”\n";
     return kExitOk;
 }
@@ -423,7 +425,7 @@ int runRegisterImport(const RegisterChoice& choice, const std::string& inPath, s
         return code;
     const auto report = r->importFrom(file);
     if (!report.ok())
-        return refused(report.error);
+        return refused(report.failure.message);
     const reg::ImportReport& n = report.value;
     err << "Zaimportowano: "
         << reg::countOf(n.installationsAdded, "nowa instalacja", "nowe instalacje",

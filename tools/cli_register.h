@@ -4,8 +4,8 @@
 // write frame, every read and write recorded.
 
 #include "cli_commands.h"
+#include "register.h"
 #include "register_journal.h"
-#include "sqlite_register.h"
 
 #include <memory>
 #include <optional>
@@ -14,8 +14,8 @@ namespace trellikon::cli {
 
 // The register of a choice, opened; nothing (and the reason printed, the
 // exit code in `code`) when it cannot be, or cannot be changed and `change`.
-std::unique_ptr<reg::SqliteRegister> openRegister(const RegisterChoice& choice, bool change,
-                                                  std::ostream& err, int& code);
+std::unique_ptr<reg::Register> openRegister(const RegisterChoice& choice, bool change,
+                                            std::ostream& err, int& code);
 
 // The register's part in a read or a write of the command line: the
 // session's store (the journal, as the window program has it) over the

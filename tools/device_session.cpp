@@ -169,6 +169,7 @@ int exitCodeOf(const Failure& failure) {
     case C::PermissionDenied:
     case C::Busy:
     case C::NotASerialPort:
+    case C::Register:
     case C::Other:
         break;
     }

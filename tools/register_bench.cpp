@@ -5,7 +5,7 @@
 // a search by a caller's number, and the recording of one version and of one
 // backup, each the median of several runs, in ms.
 //   trellikon-register-bench FILE
-#include "sqlite_register.h"
+#include "register.h"
 
 #include <algorithm>
 #include <chrono>
@@ -64,7 +64,9 @@ int main(int argc, char** argv) {
     {
         OpenOptions fill = quiet;
         fill.durable = false;
-        auto r = SqliteRegister::open(path, error, fill);
+        auto opened = openRegister(path, fill);
+        auto r = std::move(opened.value);
+        error = opened.failure.message;
         if (!r) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return 2;
@@ -85,7 +87,7 @@ int main(int argc, char** argv) {
                     const auto id = r->record({image(i, v), v % 2 ? kind::kWrite : kind::kRead,
                                                "COM1", "bench", ids[i], time});
                     if (!id.ok()) {
-                        std::fprintf(stderr, "%s\n", id.error.c_str());
+                        std::fprintf(stderr, "%s\n", id.failure.message.c_str());
                         return 2;
                     }
                 }
@@ -96,7 +98,9 @@ int main(int argc, char** argv) {
         OpenOptions whole = quiet;
         whole.checkWhole = true;
         const auto start = std::chrono::steady_clock::now();
-        auto r = SqliteRegister::open(path, error, whole);
+        auto opened = openRegister(path, whole);
+        auto r = std::move(opened.value);
+        error = opened.failure.message;
         daily.push_back(msSince(start));
         if (!r || !r->writable()) {
             std::fprintf(stderr, "%s%s\n", error.c_str(), r ? r->notice().c_str() : "");
@@ -106,7 +110,9 @@ int main(int argc, char** argv) {
     std::size_t listed = 0, found = 0;
     for (int run = 0; run < 7; ++run) {
         const auto start = std::chrono::steady_clock::now();
-        auto r = SqliteRegister::open(path, error, quiet);
+        auto opened = openRegister(path, quiet);
+        auto r = std::move(opened.value);
+        error = opened.failure.message;
         opening.push_back(msSince(start));
         const auto listed0 = std::chrono::steady_clock::now();
         const auto all = r->installations("");

@@ -1,11 +1,13 @@
 #pragma once
 // The installations register: every device an installer looks after, and
-// every read and write of it, kept for good.
+// every read and write of it, kept for good. This header holds what the
+// register speaks in: plain structs, UTF-8, and its failures.
 //
-//   RegisterStore       the one interface the program talks to (the session
-//                       records through it, the windows and the command line
-//                       list and search through it); plain structs, UTF-8
-//   SqliteRegister      its implementation in one SQLite file (sqlite_register.h)
+//   register.h          Register, the one class the program talks to (the
+//                       session records through it, the windows and the
+//                       command line list and search through it): every rule
+//   register_storage.h  the rows and transactions a Register keeps its
+//                       content in; sqlite_storage.h keeps them in one file
 //   version_text.h      what the register derives from a version's bytes: the
 //                       phone numbers it is searched by, the one-line summary
 //                       against the previous version, the closeness of two reads
@@ -20,6 +22,7 @@
 // (its kind from "zapis" to what the read-back found, once) may be set
 // afterwards.
 
+#include "failure.h"
 #include "settings_image.h"
 
 #include <cstdint>
@@ -50,6 +53,9 @@ inline constexpr const char* kRestore = "przywrócenie";
 } // namespace kind
 bool knownKind(std::string_view k);
 
+// A new random (version 4) UUID, lower-case: "0b7f...-4...-...".
+std::string newUuid();
+
 // What a version without an installation shows in place of one.
 inline constexpr const char* kUnassigned = "nieprzypisane";
 
@@ -65,15 +71,22 @@ inline constexpr std::size_t kLongestDevicePhone = 40;
 std::string installationProblem(std::string_view name, std::string_view notes,
                                 std::string_view devicePhone);
 
+// A register's failure: its reason, in Polish, as the installer reads it.
+inline Failure registerFailure(std::string message) {
+    return makeFailure(Failure::Code::Register, std::move(message));
+}
+
 struct Status {
-    std::string error; // the reason, in Polish, when not ok
-    bool ok() const { return error.empty(); }
+    Failure failure; // why, when not ok
+    Status() = default;
+    Status(Failure f) : failure(std::move(f)) {}
+    bool ok() const { return failure.ok(); }
 };
 
 template <typename T> struct Result {
     T value{};
-    std::string error;
-    bool ok() const { return error.empty(); }
+    Failure failure; // why, when not ok
+    bool ok() const { return failure.ok(); }
 };
 
 struct Installation {
@@ -83,6 +96,7 @@ struct Installation {
     std::string devicePhone; // the device's own number, or empty
     int versions = 0;
     std::string lastVisitUtc; // the newest version's time, or empty
+    std::string uuid{};       // the same on every computer it travels to
 };
 
 // An installation a search found, and why: the phone numbers it matched, each
@@ -101,7 +115,10 @@ struct VersionInfo {
     std::string port;
     std::string programVersion;
     std::string summary;
-    std::string sha256; // of the bytes, lower-case hex
+    std::string sha256;    // of the bytes, lower-case hex
+    std::string uuid{};    // made where it was recorded, kept wherever it goes
+    std::string pcId{};    // the computer that recorded it
+    std::string basedOn{}; // the version this one was made from, or empty
 };
 
 struct Version {
@@ -116,6 +133,10 @@ struct NewVersion {
     std::string programVersion;
     Id installationId = 0; // 0: kept unassigned
     std::string timeUtc;   // empty: now
+    // The version this one was made from: the backup before a write or a
+    // restore, the read before an edit. Empty: none known.
+    std::string basedOn{};
+    std::string uuid{}; // empty: a new one (an import gives the file's)
 };
 
 // An installation whose latest version looks like the same device.
@@ -136,72 +157,6 @@ struct HistoryFilter {
     enum Which { All, OfInstallation, Unassigned } which = All;
     Id installationId = 0;
     int limit = 0; // 0: every one
-};
-
-class RegisterStore {
-  public:
-    virtual ~RegisterStore() = default;
-
-    // False for a register found damaged: it is only read, and every change
-    // fails with notice().
-    virtual bool writable() const = 0;
-    // What the installer must know about the register as it was opened
-    // (damaged, where its newest copy is); empty when all is well.
-    virtual std::string notice() const = 0;
-
-    // --- what a session needs ---
-    // Records a version in one transaction: committed when this returns ok.
-    virtual Result<Id> record(const NewVersion& v) = 0;
-    // The same, with `note` said before its summary (how far a write cut
-    // short got: "przerwany po bloku 5 z 8").
-    virtual Result<Id> record(const NewVersion& v, const std::string& note) = 0;
-    // The read-back's verdict on a write recorded at its last acknowledgement:
-    // its kind goes from "zapis" to `verdict` ("zapis sprawdzony" or "zapis
-    // niezgodny"), and never otherwise. The write is recorded before its
-    // check so that a program ended during the check read leaves the write
-    // known; a second version for the verdict would have repeated the bytes
-    // and shown one write as two. The kind only ever gains the check's
-    // answer: what was sent, when and where, stays as recorded.
-    virtual Status setWriteVerdict(Id version, const std::string& verdict) = 0;
-    virtual Result<std::optional<Version>> latest(Id installation) = 0;
-
-    // --- installations ---
-    virtual Result<Id> createInstallation(const std::string& name, const std::string& notes,
-                                          const std::string& devicePhone) = 0;
-    // Renames it and sets its notes and the device's number.
-    virtual Status updateInstallation(Id id, const std::string& name, const std::string& notes,
-                                      const std::string& devicePhone) = 0;
-    // Removes it and all its versions from the file for good.
-    virtual Status deleteInstallation(Id id) = 0;
-    virtual Result<std::optional<Installation>> installationNamed(const std::string& name) = 0;
-    // Every installation, or those whose name or notes contain `search`
-    // (letters in any case), or, when it is a phone number (three digits or
-    // more), whose device or any version's numbers end with it; the most
-    // recently visited first.
-    virtual Result<std::vector<Found>> installations(const std::string& search) = 0;
-
-    // --- versions ---
-    // Newest first.
-    virtual Result<std::vector<VersionInfo>> history(const HistoryFilter& filter) = 0;
-    virtual Result<std::optional<Version>> version(Id id) = 0;
-    // Gives an unassigned version its installation (and its summary against
-    // that installation's version before it).
-    virtual Status assign(Id version, Id installation) = 0;
-    // The installations whose latest version is closest to these bytes
-    // (user numbers, SMS centre, callers), closest first; none when nothing matches.
-    virtual Result<std::vector<Proposal>> propose(const Bytes& bytes) = 0;
-
-    // --- moving to another computer ---
-    // One installation (or all, and the unassigned versions, when 0) as the
-    // bytes of an export file (register_file.h).
-    virtual Result<std::string> exportData(Id installation) = 0;
-    // Takes in an export file: all of it or, when it is damaged or foreign,
-    // nothing. Versions already present (same content and time) are skipped;
-    // installations are matched by name. The file is read as it goes, never
-    // held whole.
-    virtual Result<ImportReport> importFrom(ExportBytes& file) = 0;
-    // The same for a file held in memory.
-    Result<ImportReport> importData(std::string_view file);
 };
 
 } // namespace trellikon::reg

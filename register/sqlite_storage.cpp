@@ -1,4 +1,4 @@
-#include "sqlite_register.h"
+#include "sqlite_storage.h"
 
 #include "cp1250.h"
 #include "register_file.h"
@@ -13,6 +13,7 @@
 #include <map>
 #include <set>
 #include <tuple>
+#include <utility>
 
 // The SQL below is what PostgreSQL runs too, for a register a company's
 // installers share. Where this implementation has to differ, it says so:
@@ -53,25 +54,33 @@ constexpr const char* kSchema2Additions[] = {
     "CREATE INDEX version_numbers_by_version ON version_numbers (version_id)",
 };
 
+// What the third adds: the uuids an installation and a version keep on every
+// computer they go to, the computer that recorded a version (register_meta's
+// pc_id there) and the version it was made from. The unique indexes come
+// once every row has its uuid.
+constexpr const char* kSchema3Additions[] = {
+    "ALTER TABLE installations ADD COLUMN uuid CHAR(36) NOT NULL DEFAULT ''",
+    "ALTER TABLE versions ADD COLUMN uuid CHAR(36) NOT NULL DEFAULT ''",
+    "ALTER TABLE versions ADD COLUMN pc_id CHAR(36) NOT NULL DEFAULT ''",
+    "ALTER TABLE versions ADD COLUMN based_on CHAR(36)",
+};
+constexpr const char* kSchema3Indexes[] = {
+    "CREATE UNIQUE INDEX installations_by_uuid ON installations (uuid)",
+    "CREATE UNIQUE INDEX versions_by_uuid ON versions (uuid)",
+};
+
 constexpr const char* kVersionColumns =
     "v.id, v.installation_id, i.name, v.recorded_at, v.kind, v.port, v.program_version, "
-    "v.summary, v.sha256, v.content FROM versions v "
+    "v.summary, v.sha256, v.uuid, v.pc_id, v.based_on, v.content FROM versions v "
     "LEFT JOIN installations i ON i.id = v.installation_id ";
 
 std::string reversed(const std::string& s) {
     return std::string(s.rbegin(), s.rend());
 }
 
-std::string cleanName(const std::string& name) {
-    const auto first = name.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    return name.substr(first, name.find_last_not_of(" \t") - first + 1);
-}
-
 } // namespace
 
-class SqliteRegister::Statement {
+class SqliteStorage::Statement {
   public:
     Statement(sqlite3* db, const std::string& sql) {
         if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st_, nullptr) != SQLITE_OK)
@@ -133,8 +142,10 @@ class SqliteRegister::Statement {
     sqlite3_stmt* st_ = nullptr;
 };
 
-// One recording, one transaction: everything or nothing reaches the file.
-class SqliteRegister::Transaction {
+namespace {
+
+// The schema's own changes, one transaction: everything or nothing reaches the file.
+class Transaction {
   public:
     explicit Transaction(sqlite3* db) : db_(db) {
         begun_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -157,9 +168,11 @@ class SqliteRegister::Transaction {
     bool done_ = false;
 };
 
-SqliteRegister::SqliteRegister(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+} // namespace
 
-SqliteRegister::~SqliteRegister() {
+SqliteStorage::SqliteStorage(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+
+SqliteStorage::~SqliteStorage() {
     sqlite3_close_v2(db_);
 }
 
@@ -195,19 +208,28 @@ std::string reasonOf(int code) {
 
 } // namespace
 
-std::string SqliteRegister::failure(const std::string& what) {
+std::string SqliteStorage::failureText(const std::string& what) {
     const int code = sqlite3_extended_errcode(db_);
     if ((code & 0xFF) == SQLITE_CORRUPT || (code & 0xFF) == SQLITE_NOTADB)
         damagedInUse();
     return "rejestr „" + path_ + "”: " + what + ": " + reasonOf(code);
 }
 
-std::string SqliteRegister::damagedVersion(Id id) {
-    damagedInUse();
-    return "rejestr „" + path_ + "”: wersja " + std::to_string(id) + " jest uszkodzona";
+Failure SqliteStorage::failure(const std::string& what) {
+    return registerFailure(failureText(what));
 }
 
-void SqliteRegister::damagedInUse() {
+Failure SqliteStorage::refusal() const {
+    return registerFailure(refuseChange());
+}
+
+Failure SqliteStorage::damagedVersion(Id id) {
+    damagedInUse();
+    return registerFailure("rejestr „" + path_ + "”: wersja " + std::to_string(id) +
+                           " jest uszkodzona");
+}
+
+void SqliteStorage::damagedInUse() {
     if (!writable_)
         return;
     // Found after the opening's check: from now on only read, and closing
@@ -217,7 +239,7 @@ void SqliteRegister::damagedInUse() {
     notice_ = damagedNotice();
 }
 
-std::string SqliteRegister::refuseChange() const {
+std::string SqliteStorage::refuseChange() const {
     return notice_.empty() ? "rejestr „" + path_ + "” jest tylko do odczytu" : notice_;
 }
 
@@ -289,7 +311,7 @@ bool versionsSound(sqlite3* db, bool& damaged) {
 // b-tree of the versions themselves (what a read or a write walks first);
 // the rest, the search index and the versions' content, is checked as it is
 // read (SQLite's page checks, each version's SHA-256), and damage found then
-// also stops every write (SqliteRegister::failure).
+// also stops every write (SqliteStorage::failure).
 bool fileSound(sqlite3* db, bool whole, bool& damaged) {
     damaged = false;
     if (whole)
@@ -453,7 +475,17 @@ sqlite3* openConnection(const std::string& name, int flags) {
 
 } // namespace
 
-std::unique_ptr<SqliteRegister> SqliteRegister::open(const std::string& path, std::string& error,
+std::unique_ptr<SqliteStorage> SqliteStorage::open(const std::string& path, Failure& failure,
+                                                   const OpenOptions& options) {
+    std::string error;
+    auto storage = openAt(path, error, options);
+    failure = error.empty() ? Failure{} : registerFailure(error);
+    if (!error.empty())
+        storage.reset();
+    return storage;
+}
+
+std::unique_ptr<SqliteStorage> SqliteStorage::openAt(const std::string& path, std::string& error,
                                                      const OpenOptions& options) {
     error.clear();
     if (path.empty()) {
@@ -528,7 +560,7 @@ std::unique_ptr<SqliteRegister> SqliteRegister::open(const std::string& path, st
         sqlite3_exec(look, "COMMIT", nullptr, nullptr, nullptr);
         sqlite3_close_v2(look);
         if (damaged) {
-            std::unique_ptr<SqliteRegister> reg(new SqliteRegister(nullptr, path));
+            std::unique_ptr<SqliteStorage> reg(new SqliteStorage(nullptr, path));
             reg->openDamaged(lost);
             return reg;
         }
@@ -552,7 +584,7 @@ std::unique_ptr<SqliteRegister> SqliteRegister::open(const std::string& path, st
         error = "nie można otworzyć rejestru „" + path + "”: " + reasonOf(SQLITE_CANTOPEN);
         return nullptr;
     }
-    std::unique_ptr<SqliteRegister> reg(new SqliteRegister(db, path));
+    std::unique_ptr<SqliteStorage> reg(new SqliteStorage(db, path));
     reg->checkedWhole_ = whole;
     if (!memory && !exists)
         keepPrivate(path);
@@ -565,7 +597,7 @@ std::unique_ptr<SqliteRegister> SqliteRegister::open(const std::string& path, st
         reg->notice_ = "rejestr „" + path +
                        "” leży na dysku albo w pliku tylko do odczytu: można go przeglądać i "
                        "przeszukiwać, ale nic nie zostanie w nim zapisane.";
-        if (reg->schemaVersion() < kSchemaVersion) {
+        if (reg->schemaVersion() < kSchemaVersion && !reg->readAsCurrent()) {
             error = "rejestru „" + path +
                     "” ze starszej wersji programu nie da się czytać z dysku tylko do odczytu";
             return nullptr;
@@ -577,7 +609,7 @@ std::unique_ptr<SqliteRegister> SqliteRegister::open(const std::string& path, st
     return reg;
 }
 
-void SqliteRegister::openDamaged(const std::string& why) {
+void SqliteStorage::openDamaged(const std::string& why) {
     // Closed without a checkpoint, then read as it lies on the disk.
     sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -587,7 +619,7 @@ void SqliteRegister::openDamaged(const std::string& why) {
     notice_ = damagedNotice(why);
 }
 
-std::string SqliteRegister::damagedNotice(const std::string& why) const {
+std::string SqliteStorage::damagedNotice(const std::string& why) const {
     const std::string copy = newestSoundCopy(path_);
     std::string notice = "rejestr „" + path_ + "” jest uszkodzony: " + why +
                          "Otwarto go tylko do odczytu i nic nie zostanie w nim zapisane. ";
@@ -597,11 +629,11 @@ std::string SqliteRegister::damagedNotice(const std::string& why) const {
     return notice;
 }
 
-std::string SqliteRegister::prepare(const OpenOptions& options, bool fresh, bool keepLog) {
+std::string SqliteStorage::prepare(const OpenOptions& options, bool fresh, bool keepLog) {
     if (fresh)
         sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
     // With the log, a commit survives the program being killed; a backup is
-    // also flushed to the disk at its commit (record()), so that it survives
+    // also flushed to the disk at its commit (begin(true)), so that it survives
     // a power cut during the write that follows it.
     durable_ = options.durable;
     sqlite3_exec(db_, durable_ ? "PRAGMA synchronous=NORMAL" : "PRAGMA synchronous=OFF", nullptr,
@@ -614,17 +646,23 @@ std::string SqliteRegister::prepare(const OpenOptions& options, bool fresh, bool
     if (fresh) {
         Transaction t(db_);
         if (!t.begun())
-            return failure("nie można zapisać");
+            return failureText("nie można zapisać");
         for (const char* sql : kSchema2)
             if (!Statement(db_, sql).run())
-                return failure("nie można utworzyć rejestru");
+                return failureText("nie można utworzyć rejestru");
         for (const char* sql : kSchema2Additions)
             if (!Statement(db_, sql).run())
-                return failure("nie można utworzyć rejestru");
-        if (!Statement(db_, "INSERT INTO register_meta (name, value) VALUES ('schema', '2')")
+                return failureText("nie można utworzyć rejestru");
+        for (const char* sql : kSchema3Additions)
+            if (!Statement(db_, sql).run())
+                return failureText("nie można utworzyć rejestru");
+        for (const char* sql : kSchema3Indexes)
+            if (!Statement(db_, sql).run())
+                return failureText("nie można utworzyć rejestru");
+        if (!Statement(db_, "INSERT INTO register_meta (name, value) VALUES ('schema', '3')")
                  .run() ||
-            !t.commit())
-            return failure("nie można utworzyć rejestru");
+            readPcId(true).empty() || !t.commit())
+            return failureText("nie można utworzyć rejestru");
         return {};
     }
     // A register of this program (looked at before this connection opened):
@@ -644,12 +682,33 @@ std::string SqliteRegister::prepare(const OpenOptions& options, bool fresh, bool
     if (checkedWhole_ && options.dailyCopy)
         if (const std::string e = makeDailyCopy(); !e.empty())
             notice_ = e;
+    // A command that only reads leaves a file of the second schema as it is.
+    if (schema < kSchemaVersion && options.readOnly && readAsCurrent()) {
+        writable_ = false;
+        return {};
+    }
     if (schema < kSchemaVersion)
-        return migrate(schema);
+        if (std::string e = migrate(schema); !e.empty())
+            return e;
+    readPcId(false);
     return {};
 }
 
-int SqliteRegister::schemaVersion() {
+bool SqliteStorage::readAsCurrent() {
+    // Views of the connection's own (in its temporary schema, which names
+    // find first) give the second schema's tables the third's columns,
+    // empty; the file is not touched.
+    if (schemaVersion() != 2)
+        return false;
+    return Statement(db_, "CREATE TEMP VIEW installations AS "
+                          "SELECT *, '' AS uuid FROM main.installations")
+               .run() &&
+           Statement(db_, "CREATE TEMP VIEW versions AS SELECT *, '' AS uuid, '' AS pc_id, "
+                          "NULL AS based_on FROM main.versions")
+               .run();
+}
+
+int SqliteStorage::schemaVersion() {
     Statement q(db_, "SELECT value FROM register_meta WHERE name = 'schema'");
     if (q.step() != SQLITE_ROW)
         return 0;
@@ -657,41 +716,97 @@ int SqliteRegister::schemaVersion() {
     return v.size() == 1 && v[0] >= '1' && v[0] <= '9' ? v[0] - '0' : 0;
 }
 
-std::string SqliteRegister::migrate(int from) {
-    if (from != 1)
+std::string SqliteStorage::migrate(int from) {
+    if (from != 1 && from != 2)
         return "plik „" + path_ + "” nie jest rejestrem instalacji";
     Transaction t(db_);
     if (!t.begun())
-        return failure("nie można uaktualnić rejestru");
-    if (!Statement(db_, "ALTER TABLE installations ADD COLUMN device_phone VARCHAR(40) NOT NULL "
-                        "DEFAULT ''")
-             .run())
-        return failure("nie można uaktualnić rejestru");
-    for (const char* sql : kSchema2Additions)
+        return failureText("nie można uaktualnić rejestru");
+    if (from == 1 && !migrateFrom1())
+        return failureText(numbersFailed_ ? "nie można zapisać numerów wersji"
+                                          : "nie można uaktualnić rejestru");
+    // The third: every installation and version gets its uuid (new ones
+    // here), every version the computer that recorded it (this one).
+    for (const char* sql : kSchema3Additions)
         if (!Statement(db_, sql).run())
-            return failure("nie można uaktualnić rejestru");
-    {
-        Statement all(db_, "SELECT id, content FROM versions");
-        std::vector<std::pair<Id, Bytes>> versions;
+            return failureText("nie można uaktualnić rejestru");
+    const std::string pc = readPcId(true);
+    if (pc.empty())
+        return failureText("nie można uaktualnić rejestru");
+    for (const char* table : {"installations", "versions"}) {
+        std::vector<Id> ids;
+        Statement all(db_, std::string("SELECT id FROM ") + table);
         int rc;
-        while ((rc = all.step()) == SQLITE_ROW) {
-            Bytes b{};
-            if (all.bytes(1, b))
-                versions.emplace_back(all.integer(0), b);
-        }
+        while ((rc = all.step()) == SQLITE_ROW)
+            ids.push_back(all.integer(0));
         if (rc != SQLITE_DONE)
-            return failure("nie można uaktualnić rejestru");
-        for (const auto& [id, bytes] : versions)
-            if (const Status s = indexNumbers(id, bytes); !s.ok())
-                return s.error;
+            return failureText("nie można uaktualnić rejestru");
+        Statement set(db_, std::string("UPDATE ") + table + " SET uuid = ?" +
+                               (std::string(table) == "versions" ? ", pc_id = ?" : "") +
+                               " WHERE id = ?");
+        for (const Id id : ids) {
+            set.reset();
+            set.bind(1, newUuid());
+            if (std::string(table) == "versions")
+                set.bind(2, pc).bind(3, id);
+            else
+                set.bind(2, id);
+            if (!set.run())
+                return failureText("nie można uaktualnić rejestru");
+        }
     }
-    if (!Statement(db_, "UPDATE register_meta SET value = '2' WHERE name = 'schema'").run() ||
+    for (const char* sql : kSchema3Indexes)
+        if (!Statement(db_, sql).run())
+            return failureText("nie można uaktualnić rejestru");
+    if (!Statement(db_, "UPDATE register_meta SET value = '3' WHERE name = 'schema'").run() ||
         !t.commit())
-        return failure("nie można uaktualnić rejestru");
+        return failureText("nie można uaktualnić rejestru");
     return {};
 }
 
-std::string SqliteRegister::makeDailyCopy() {
+bool SqliteStorage::migrateFrom1() {
+    // The second schema: the device's own number and the numbers index.
+    numbersFailed_ = false;
+    if (!Statement(db_, "ALTER TABLE installations ADD COLUMN device_phone VARCHAR(40) NOT NULL "
+                        "DEFAULT ''")
+             .run())
+        return false;
+    for (const char* sql : kSchema2Additions)
+        if (!Statement(db_, sql).run())
+            return false;
+    Statement all(db_, "SELECT id, content FROM versions");
+    std::vector<std::pair<Id, Bytes>> versions;
+    int rc;
+    while ((rc = all.step()) == SQLITE_ROW) {
+        Bytes b{};
+        if (all.bytes(1, b))
+            versions.emplace_back(all.integer(0), b);
+    }
+    if (rc != SQLITE_DONE)
+        return false;
+    for (const auto& [id, bytes] : versions)
+        if (!insertNumbers(id, phoneNumbers(bytes))) {
+            numbersFailed_ = true;
+            return false;
+        }
+    return true;
+}
+
+std::string SqliteStorage::readPcId(bool make) {
+    Statement q(db_, "SELECT value FROM register_meta WHERE name = 'pc_id'");
+    if (q.step() == SQLITE_ROW)
+        return pcId_ = q.text(0);
+    if (!make)
+        return {};
+    const std::string id = newUuid();
+    if (!Statement(db_, "INSERT INTO register_meta (name, value) VALUES ('pc_id', ?)")
+             .bind(1, id)
+             .run())
+        return {};
+    return pcId_ = id;
+}
+
+std::string SqliteStorage::makeDailyCopy() {
     if (!copyDue(path_))
         return {};
     std::vector<std::string> copies = registerCopies(path_);
@@ -718,360 +833,222 @@ std::string SqliteRegister::makeDailyCopy() {
     return {};
 }
 
-Status SqliteRegister::indexNumbers(Id version, const Bytes& bytes) {
-    Statement insert(db_, "INSERT INTO version_numbers (version_id, role, position, number, "
-                          "reversed) VALUES (?, ?, ?, ?, ?)");
-    for (const PhoneEntry& e : phoneNumbers(bytes)) {
-        insert.reset();
-        insert.bind(1, version)
-            .bind(2, std::string(roleKey(e.role)))
-            .bind(3, Id{e.position})
-            .bind(4, e.number)
-            .bind(5, reversed(e.number));
-        if (!insert.run())
-            return {failure("nie można zapisać numerów wersji")};
-    }
-    return {};
-}
+// --- transactions ---
 
-namespace {
-
-// A version row as kVersionColumns selects it; false for a row whose content
-// is not the whole image it was (a damaged file): a changed byte of a version
-// is never shown, compared or written back to a device.
-bool readVersion(const auto& q, Version& v, bool withBytes) {
-    v.info.id = q.integer(0);
-    v.info.installationId = q.integer(1);
-    v.info.installationName = v.info.installationId ? q.text(2) : kUnassigned;
-    v.info.timeUtc = q.text(3);
-    v.info.kind = q.text(4);
-    v.info.port = q.text(5);
-    v.info.programVersion = q.text(6);
-    v.info.summary = q.text(7);
-    v.info.sha256 = q.text(8);
-    return !withBytes ||
-           (q.bytes(9, v.bytes) && hex(sha256(v.bytes.data(), v.bytes.size())) == v.info.sha256);
-}
-
-} // namespace
-
-// The installation's newest version by recording order (its row number),
-// never by the time it carries: a time from a clock once ahead, or one
-// imported from such a computer, would otherwise stay "latest" for good.
-Result<std::optional<Version>> SqliteRegister::latestBefore(Id installation, Id before) {
-    Result<std::optional<Version>> r;
-    Statement q(db_, std::string("SELECT ") + kVersionColumns +
-                         "WHERE v.installation_id = ? AND v.id < ? "
-                         "ORDER BY v.id DESC LIMIT 1");
-    q.bind(1, installation).bind(2, before == 0 ? std::numeric_limits<Id>::max() : before);
-    const int rc = q.step();
-    if (rc == SQLITE_ROW) {
-        Version v;
-        if (!readVersion(q, v, true)) {
-            r.error = damagedVersion(v.info.id);
-            return r;
-        }
-        r.value = v;
-    } else if (rc != SQLITE_DONE) {
-        r.error = failure("nie można odczytać wersji");
-    }
-    return r;
-}
-
-Result<std::optional<Version>> SqliteRegister::latest(Id installation) {
-    return latestBefore(installation, 0);
-}
-
-std::string SqliteRegister::summaryFor(Id installation, Id before, const Bytes& bytes,
-                                       std::string& error) {
-    const auto previous = latestBefore(installation, before);
-    if (!previous.ok()) {
-        error = previous.error;
-        return {};
-    }
-    return summaryLine(previous.value ? &previous.value->bytes : nullptr, bytes);
-}
-
-Result<Id> SqliteRegister::insertVersion(const NewVersion& v, const std::string& summary) {
-    Result<Id> r;
-    Statement q(db_, "INSERT INTO versions (installation_id, recorded_at, kind, port, "
-                     "program_version, summary, sha256, content) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
-    q.bindOwner(1, v.installationId)
-        .bind(2, v.timeUtc)
-        .bind(3, v.kind)
-        .bind(4, v.port)
-        .bind(5, v.programVersion)
-        .bind(6, summary)
-        .bind(7, hex(sha256(v.bytes.data(), v.bytes.size())))
-        .bind(8, v.bytes);
-    if (!q.run()) {
-        r.error = failure("nie można zapisać wersji");
-        return r;
-    }
-    // PostgreSQL: INSERT ... RETURNING id.
-    r.value = sqlite3_last_insert_rowid(db_);
-    if (const Status s = indexNumbers(r.value, v.bytes); !s.ok())
-        r.error = s.error;
-    return r;
-}
-
-Result<Id> SqliteRegister::record(const NewVersion& given, const std::string& note) {
-    Result<Id> r;
-    if (!writable_) {
-        r.error = refuseChange();
-        return r;
-    }
-    NewVersion v = given;
-    if (v.timeUtc.empty())
-        v.timeUtc = nowUtc();
-    if (!knownKind(v.kind) || !wellFormedTime(v.timeUtc)) {
-        r.error = "nieznany rodzaj wersji „" + v.kind + "”";
-        return r;
-    }
-    if (!validUtf8(v.port) || !validUtf8(v.programVersion)) {
-        r.error = "nazwa portu nie jest poprawnym tekstem UTF-8";
-        return r;
-    }
-    // A backup is flushed to the disk at its commit, so that it survives a
-    // power cut during the write that follows it; so is a write, whose record
-    // the next write's look for changes on site relies on. The setting is taken when
+bool SqliteStorage::begin(bool flush) {
+    // A flushed commit is on the disk when it returns (a backup survives a
+    // power cut during the write that follows it). The setting is taken when
     // the transaction begins: changed inside one, it would not flush this commit.
-    struct Flushed {
-        sqlite3* db;
-        bool on;
-        Flushed(sqlite3* d, bool o) : db(d), on(o) {
-            if (on)
-                sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
-        }
-        ~Flushed() {
-            if (on)
-                sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
-        }
-        Flushed(const Flushed&) = delete;
-        Flushed& operator=(const Flushed&) = delete;
-    } flushed(db_, durable_ && (v.kind == kind::kBackup || v.kind == kind::kWrite ||
-                                v.kind == kind::kWriteInterrupted || v.kind == kind::kRestore));
-    Transaction t(db_);
-    if (!t.begun()) {
-        r.error = failure("nie można zapisać wersji");
-        return r;
+    flushed_ = durable_ && flush;
+    if (flushed_)
+        sqlite3_exec(db_, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+    wipe_ = false;
+    // BEGIN IMMEDIATE takes the write lock at once, so that the busy timeout,
+    // not a failed upgrade, settles two programs writing.
+    const bool begun = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!begun && flushed_) {
+        flushed_ = false;
+        sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
     }
-    std::string summary;
-    if (v.installationId != 0) {
-        Statement q(db_, "SELECT id FROM installations WHERE id = ?");
-        if (q.bind(1, v.installationId).step() != SQLITE_ROW) {
-            r.error = "w rejestrze nie ma instalacji " + std::to_string(v.installationId);
-            return r;
-        }
-        summary = summaryFor(v.installationId, 0, v.bytes, r.error);
-        if (!r.ok())
-            return r;
-    }
-    if (!note.empty())
-        summary = note + (summary.empty() ? "" : "; " + summary);
-    r = insertVersion(v, summary);
-    // A version whose commit failed (a full disk) was never stored: no id
-    // may name it.
-    if (r.ok() && !t.commit())
-        r.error = failure("nie można zapisać wersji");
-    if (!r.ok())
-        r.value = 0;
-    return r;
+    return begun;
 }
 
-Result<Id> SqliteRegister::createInstallation(const std::string& givenName,
-                                              const std::string& notes,
-                                              const std::string& devicePhone) {
-    Result<Id> r;
-    if (!writable_) {
-        r.error = refuseChange();
-        return r;
-    }
-    const std::string name = cleanName(givenName);
-    if (r.error = installationProblem(name, notes, devicePhone); !r.ok())
-        return r;
-    Transaction t(db_);
-    if (!t.begun()) {
-        r.error = failure("nie można dodać instalacji");
-        return r;
-    }
-    Statement exists(db_, "SELECT id FROM installations WHERE name = ?");
-    if (exists.bind(1, name).step() == SQLITE_ROW) {
-        r.error = "instalacja „" + name + "” już jest w rejestrze";
-        return r;
-    }
-    Statement q(db_, "INSERT INTO installations (name, notes, created_at, device_phone) "
-                     "VALUES (?, ?, ?, ?)");
-    q.bind(1, name).bind(2, notes).bind(3, nowUtc()).bind(4, devicePhone);
-    if (!q.run() || !t.commit()) {
-        r.error = failure("nie można dodać instalacji");
-        return r;
-    }
-    r.value = sqlite3_last_insert_rowid(db_);
-    return r;
+bool SqliteStorage::commit() {
+    const bool done = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!done)
+        return false; // rollback() ends it
+    if (flushed_)
+        sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    flushed_ = false;
+    // With secure_delete the freed pages hold zeros; the checkpoint moves them
+    // into the file and empties the log, which held the pages as they were.
+    // Another program reading at this moment holds the log back; its next
+    // checkpoint finishes the job.
+    if (std::exchange(wipe_, false))
+        sqlite3_exec(db_, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    return true;
 }
 
-Status SqliteRegister::updateInstallation(Id id, const std::string& givenName,
-                                          const std::string& notes,
-                                          const std::string& devicePhone) {
-    if (!writable_)
-        return {refuseChange()};
-    const std::string name = cleanName(givenName);
-    if (std::string e = installationProblem(name, notes, devicePhone); !e.empty())
-        return {e};
-    Transaction t(db_);
-    Statement other(db_, "SELECT id FROM installations WHERE name = ? AND id <> ?");
-    if (other.bind(1, name).bind(2, id).step() == SQLITE_ROW)
-        return {"instalacja „" + name + "” już jest w rejestrze"};
+void SqliteStorage::rollback() {
+    if (!sqlite3_get_autocommit(db_))
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (flushed_)
+        sqlite3_exec(db_, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    flushed_ = wipe_ = false;
+}
+
+// --- installations ---
+
+std::optional<Id> SqliteStorage::installationIdNamed(const std::string& name, Id except) {
+    Statement q(db_, "SELECT id FROM installations WHERE name = ? AND id <> ?");
+    const int rc = q.bind(1, name).bind(2, except).step();
+    if (rc == SQLITE_ROW)
+        return q.integer(0);
+    if (rc == SQLITE_DONE)
+        return Id{0};
+    return std::nullopt;
+}
+
+std::optional<bool> SqliteStorage::installationExists(Id id) {
+    Statement q(db_, "SELECT id FROM installations WHERE id = ?");
+    const int rc = q.bind(1, id).step();
+    if (rc == SQLITE_ROW || rc == SQLITE_DONE)
+        return rc == SQLITE_ROW;
+    return std::nullopt;
+}
+
+std::optional<Id> SqliteStorage::insertInstallation(const std::string& name,
+                                                    const std::string& notes,
+                                                    const std::string& devicePhone,
+                                                    const std::string& createdUtc,
+                                                    const std::string& uuid) {
+    Statement q(db_, "INSERT INTO installations (name, notes, created_at, device_phone, uuid) "
+                     "VALUES (?, ?, ?, ?, ?)");
+    q.bind(1, name).bind(2, notes).bind(3, createdUtc).bind(4, devicePhone).bind(5, uuid);
+    if (!q.run())
+        return std::nullopt;
+    // PostgreSQL: INSERT ... RETURNING id.
+    return sqlite3_last_insert_rowid(db_);
+}
+
+std::optional<int> SqliteStorage::updateInstallation(Id id, const std::string& name,
+                                                     const std::string& notes,
+                                                     const std::string& devicePhone) {
     Statement q(db_, "UPDATE installations SET name = ?, notes = ?, device_phone = ? WHERE id = ?");
     q.bind(1, name).bind(2, notes).bind(3, devicePhone).bind(4, id);
-    if (!t.begun() || !q.run() || !t.commit())
-        return {failure("nie można zmienić instalacji")};
-    if (sqlite3_changes(db_) == 0)
-        return {"w rejestrze nie ma instalacji " + std::to_string(id)};
-    return {};
+    if (!q.run())
+        return std::nullopt;
+    return sqlite3_changes(db_);
 }
 
-Status SqliteRegister::deleteInstallation(Id id) {
-    if (!writable_)
-        return {refuseChange()};
-    Transaction t(db_);
+bool SqliteStorage::removeInstallation(Id id) {
     const bool done =
-        t.begun() &&
         Statement(db_, "DELETE FROM version_numbers WHERE version_id IN "
                        "(SELECT id FROM versions WHERE installation_id = ?)")
             .bind(1, id)
             .run() &&
         Statement(db_, "DELETE FROM versions WHERE installation_id = ?").bind(1, id).run() &&
         Statement(db_, "DELETE FROM installations WHERE id = ?").bind(1, id).run();
-    if (!done || !t.commit())
-        return {failure("nie można usunąć instalacji")};
-    // With secure_delete the freed pages hold zeros; the checkpoint moves them
-    // into the file and empties the log, which held the pages as they were.
-    // Another program reading at this moment holds the log back; its next
-    // checkpoint finishes the job.
-    sqlite3_exec(db_, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
-    return {};
+    wipe_ = wipe_ || done;
+    return done;
 }
 
-Result<std::optional<Installation>> SqliteRegister::installationNamed(const std::string& name) {
-    Result<std::optional<Installation>> r;
-    Statement q(db_, "SELECT i.id, i.name, i.notes, i.device_phone, COUNT(v.id), "
-                     "MAX(v.recorded_at) FROM installations i "
-                     "LEFT JOIN versions v ON v.installation_id = i.id WHERE i.name = ? "
-                     "GROUP BY i.id, i.name, i.notes, i.device_phone");
-    const int rc = q.bind(1, cleanName(name)).step();
-    if (rc == SQLITE_ROW)
-        r.value = Installation{
-            q.integer(0), q.text(1), q.text(2), q.text(3), static_cast<int>(q.integer(4)),
-            q.text(5)};
-    else if (rc != SQLITE_DONE)
-        r.error = failure("nie można odczytać instalacji");
-    return r;
-}
-
-Result<std::vector<Found>> SqliteRegister::installations(const std::string& search) {
-    Result<std::vector<Found>> r;
-    // Installations are few (a thousand is a large register): their names and
-    // notes are searched here, with Polish capitals folded, which SQL's lower()
-    // does not do everywhere (PostgreSQL would use ILIKE). A search counts the
-    // versions of the installations it found only.
-    const bool searching = !cleanName(search).empty();
-    Statement q(db_, searching ? "SELECT id, name, notes, device_phone FROM installations"
-                               : "SELECT i.id, i.name, i.notes, i.device_phone, COUNT(v.id), "
-                                 "MAX(v.recorded_at) FROM installations i "
-                                 "LEFT JOIN versions v ON v.installation_id = i.id "
-                                 "GROUP BY i.id, i.name, i.notes, i.device_phone");
-    std::vector<Found> all;
+bool SqliteStorage::installations(std::vector<Installation>& out, bool visits, Id only) {
+    std::string sql = visits ? "SELECT i.id, i.name, i.notes, i.device_phone, i.uuid, COUNT(v.id), "
+                               "MAX(v.recorded_at) FROM installations i "
+                               "LEFT JOIN versions v ON v.installation_id = i.id "
+                             : "SELECT i.id, i.name, i.notes, i.device_phone, i.uuid "
+                               "FROM installations i ";
+    if (only != 0)
+        sql += "WHERE i.id = ? ";
+    if (visits)
+        sql += "GROUP BY i.id, i.name, i.notes, i.device_phone, i.uuid ";
+    sql += "ORDER BY i.id";
+    Statement q(db_, sql);
+    if (only != 0)
+        q.bind(1, only);
     int rc;
     while ((rc = q.step()) == SQLITE_ROW)
-        all.push_back({Installation{q.integer(0), q.text(1), q.text(2), q.text(3),
-                                    searching ? 0 : static_cast<int>(q.integer(4)),
-                                    searching ? std::string() : q.text(5)},
-                       {}});
-    if (rc != SQLITE_DONE) {
-        r.error = failure("nie można odczytać instalacji");
-        return r;
-    }
-    // The most recently visited first; never visited last, by name.
-    const auto byLastVisit = [](const Found& a, const Found& b) {
-        return std::tie(b.installation.lastVisitUtc, a.installation.name) <
-               std::tie(a.installation.lastVisitUtc, b.installation.name);
-    };
-    if (!searching) {
-        std::sort(all.begin(), all.end(), byLastVisit);
-        r.value = std::move(all);
-        return r;
-    }
-    const std::string folded = foldCase(cleanName(search));
-    const std::string number = searchedNumber(search);
-    std::map<Id, std::vector<std::string>> byNumber;
-    if (!number.empty()) {
-        // Digits after the last one are ':' in the collation: the range holds
-        // exactly the numbers whose reversal starts with the reversed search.
-        const std::string low = reversed(number), high = low + ":";
-        Statement n(db_, "SELECT v.installation_id, n.role, n.position, n.number, v.id "
-                         "FROM version_numbers n JOIN versions v ON v.id = n.version_id "
-                         "WHERE n.reversed >= ? AND n.reversed < ? "
-                         "AND v.installation_id IS NOT NULL "
-                         "ORDER BY v.recorded_at DESC, v.id DESC");
-        n.bind(1, low).bind(2, high);
-        std::set<std::tuple<Id, std::string, Id, std::string>> seen;
-        while ((rc = n.step()) == SQLITE_ROW) {
-            const Id owner = n.integer(0);
-            const std::string role = n.text(1);
-            const Id position = n.integer(2);
-            const std::string found = n.text(3);
-            if (!seen.insert({owner, role, position, found}).second)
-                continue;
-            auto& lines = byNumber[owner];
-            if (lines.size() >= 20)
-                continue;
-            const auto known = roleFromKey(role);
-            lines.push_back((known ? roleText(*known, static_cast<int>(position)) : "numer") +
-                            ": " + found + " (wersja " + std::to_string(n.integer(4)) + ")");
-        }
-        if (rc != SQLITE_DONE) {
-            r.error = failure("nie można przeszukać numerów");
-            return r;
-        }
-    }
-    for (Found& f : all) {
-        const Installation& i = f.installation;
-        bool hit = foldCase(i.name).find(folded) != std::string::npos ||
-                   foldCase(i.notes).find(folded) != std::string::npos;
-        if (!number.empty()) {
-            const std::string device = searchedNumber(i.devicePhone);
-            if (device.size() >= number.size() &&
-                device.compare(device.size() - number.size(), number.size(), number) == 0) {
-                f.matches.push_back("numer urządzenia: " + i.devicePhone);
-                hit = true;
-            }
-            if (const auto it = byNumber.find(i.id); it != byNumber.end()) {
-                f.matches.insert(f.matches.end(), it->second.begin(), it->second.end());
-                hit = true;
-            }
-        }
-        if (hit)
-            r.value.push_back(std::move(f));
-    }
+        out.push_back(Installation{q.integer(0), q.text(1), q.text(2), q.text(3),
+                                   visits ? static_cast<int>(q.integer(5)) : 0,
+                                   visits ? q.text(6) : std::string(), q.text(4)});
+    return rc == SQLITE_DONE;
+}
+
+std::optional<Installation> SqliteStorage::installationNamed(const std::string& name) {
+    Statement q(db_, "SELECT i.id, i.name, i.notes, i.device_phone, COUNT(v.id), "
+                     "MAX(v.recorded_at), i.uuid FROM installations i "
+                     "LEFT JOIN versions v ON v.installation_id = i.id WHERE i.name = ? "
+                     "GROUP BY i.id, i.name, i.notes, i.device_phone, i.uuid");
+    const int rc = q.bind(1, name).step();
+    if (rc == SQLITE_ROW)
+        return Installation{
+            q.integer(0), q.text(1), q.text(2), q.text(3), static_cast<int>(q.integer(4)),
+            q.text(5),    q.text(6)};
+    if (rc == SQLITE_DONE)
+        return Installation{};
+    return std::nullopt;
+}
+
+bool SqliteStorage::fillVisits(std::vector<Found>& found) {
     Statement visits(db_, "SELECT COUNT(*), MAX(recorded_at) FROM versions "
                           "WHERE installation_id = ?");
-    for (Found& f : r.value) {
+    for (Found& f : found) {
         visits.reset();
-        if (visits.bind(1, f.installation.id).step() != SQLITE_ROW) {
-            r.error = failure("nie można odczytać instalacji");
-            return r;
-        }
+        if (visits.bind(1, f.installation.id).step() != SQLITE_ROW)
+            return false;
         f.installation.versions = static_cast<int>(visits.integer(0));
         f.installation.lastVisitUtc = visits.text(1);
     }
-    std::sort(r.value.begin(), r.value.end(), byLastVisit);
-    return r;
+    return true;
 }
 
-Result<std::vector<VersionInfo>> SqliteRegister::history(const HistoryFilter& filter) {
-    Result<std::vector<VersionInfo>> r;
+// --- versions ---
+
+namespace {
+
+// A version row as kVersionColumns selects it.
+void readVersion(const auto& q, StoredVersion& s, bool withBytes) {
+    VersionInfo& i = s.version.info;
+    i.id = q.integer(0);
+    i.installationId = q.integer(1);
+    i.installationName = i.installationId ? q.text(2) : kUnassigned;
+    i.timeUtc = q.text(3);
+    i.kind = q.text(4);
+    i.port = q.text(5);
+    i.programVersion = q.text(6);
+    i.summary = q.text(7);
+    i.sha256 = q.text(8);
+    i.uuid = q.text(9);
+    i.pcId = q.text(10);
+    i.basedOn = q.text(11);
+    s.whole = withBytes && q.bytes(12, s.version.bytes);
+}
+
+} // namespace
+
+std::optional<Id> SqliteStorage::insertVersion(const NewVersion& v, const std::string& summary,
+                                               const std::string& sha256) {
+    Statement q(db_, "INSERT INTO versions (installation_id, recorded_at, kind, port, "
+                     "program_version, summary, sha256, content, uuid, pc_id, based_on) "
+                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    q.bindOwner(1, v.installationId)
+        .bind(2, v.timeUtc)
+        .bind(3, v.kind)
+        .bind(4, v.port)
+        .bind(5, v.programVersion)
+        .bind(6, summary)
+        .bind(7, sha256)
+        .bind(8, v.bytes)
+        .bind(9, v.uuid)
+        .bind(10, pcId_);
+    if (!v.basedOn.empty())
+        q.bind(11, v.basedOn);
+    if (!q.run())
+        return std::nullopt;
+    return sqlite3_last_insert_rowid(db_);
+}
+
+bool SqliteStorage::version(Id id, std::optional<StoredVersion>& out) {
+    Statement q(db_, std::string("SELECT ") + kVersionColumns + "WHERE v.id = ?");
+    const int rc = q.bind(1, id).step();
+    if (rc == SQLITE_ROW)
+        readVersion(q, out.emplace(), true);
+    return rc == SQLITE_ROW || rc == SQLITE_DONE;
+}
+
+bool SqliteStorage::latestBefore(Id installation, Id before, std::optional<StoredVersion>& out) {
+    Statement q(db_, std::string("SELECT ") + kVersionColumns +
+                         "WHERE v.installation_id = ? AND v.id < ? "
+                         "ORDER BY v.id DESC LIMIT 1");
+    q.bind(1, installation).bind(2, before == 0 ? std::numeric_limits<Id>::max() : before);
+    const int rc = q.step();
+    if (rc == SQLITE_ROW)
+        readVersion(q, out.emplace(), true);
+    return rc == SQLITE_ROW || rc == SQLITE_DONE;
+}
+
+bool SqliteStorage::history(const HistoryFilter& filter, std::vector<VersionInfo>& out) {
     std::string sql = std::string("SELECT ") + kVersionColumns;
     if (filter.which == HistoryFilter::OfInstallation)
         sql += "WHERE v.installation_id = ? ";
@@ -1081,151 +1058,18 @@ Result<std::vector<VersionInfo>> SqliteRegister::history(const HistoryFilter& fi
     Statement q(db_, sql);
     if (filter.which == HistoryFilter::OfInstallation)
         q.bind(1, filter.installationId);
-    int rc;
-    while ((filter.limit == 0 || static_cast<int>(r.value.size()) < filter.limit) &&
+    int rc = SQLITE_DONE;
+    while ((filter.limit == 0 || static_cast<int>(out.size()) < filter.limit) &&
            (rc = q.step()) == SQLITE_ROW) {
-        Version v;
+        StoredVersion v;
         readVersion(q, v, false);
-        r.value.push_back(std::move(v.info));
+        out.push_back(std::move(v.version.info));
     }
-    if (filter.limit != 0 && static_cast<int>(r.value.size()) == filter.limit)
-        return r;
-    if (rc != SQLITE_DONE)
-        r.error = failure("nie można odczytać historii");
-    return r;
+    return rc == SQLITE_DONE || rc == SQLITE_ROW;
 }
 
-Result<std::optional<Version>> SqliteRegister::version(Id id) {
-    Result<std::optional<Version>> r;
-    Statement q(db_, std::string("SELECT ") + kVersionColumns + "WHERE v.id = ?");
-    const int rc = q.bind(1, id).step();
-    if (rc == SQLITE_ROW) {
-        Version v;
-        if (!readVersion(q, v, true))
-            r.error = damagedVersion(id);
-        else
-            r.value = v;
-    } else if (rc != SQLITE_DONE) {
-        r.error = failure("nie można odczytać wersji");
-    }
-    return r;
-}
-
-Status SqliteRegister::setWriteVerdict(Id versionId, const std::string& verdict) {
-    if (!writable_)
-        return {refuseChange()};
-    if (verdict != kind::kWriteVerified && verdict != kind::kWriteMismatch)
-        return {"nieznany rodzaj wersji „" + verdict + "”"};
-    Statement q(db_, "UPDATE versions SET kind = ? WHERE id = ? AND kind = ?");
-    q.bind(1, verdict).bind(2, versionId).bind(3, std::string(kind::kWrite));
-    if (!q.run())
-        return {failure("nie można zapisać wyniku sprawdzenia zapisu")};
-    if (sqlite3_changes(db_) == 1)
-        return {};
-    // A restore keeps its kind, which says what it was; a check that found
-    // other bytes is said before its summary.
-    Statement restore(db_, "UPDATE versions SET summary = ? || summary WHERE id = ? AND kind = ?");
-    restore.bind(1, verdict == kind::kWriteMismatch ? std::string(kind::kWriteMismatch) + "; " : "")
-        .bind(2, versionId)
-        .bind(3, std::string(kind::kRestore));
-    if (!restore.run())
-        return {failure("nie można zapisać wyniku sprawdzenia zapisu")};
-    if (sqlite3_changes(db_) != 1)
-        return {"w rejestrze nie ma zapisu bez sprawdzenia o numerze " + std::to_string(versionId)};
-    return {};
-}
-
-Status SqliteRegister::assign(Id versionId, Id installation) {
-    if (!writable_)
-        return {refuseChange()};
-    Transaction t(db_);
-    if (!t.begun())
-        return {failure("nie można przypisać wersji")};
-    const auto v = version(versionId);
-    if (!v.ok())
-        return {v.error};
-    if (!v.value)
-        return {"w rejestrze nie ma wersji " + std::to_string(versionId)};
-    Statement exists(db_, "SELECT id FROM installations WHERE id = ?");
-    if (exists.bind(1, installation).step() != SQLITE_ROW)
-        return {"w rejestrze nie ma instalacji " + std::to_string(installation)};
-    std::string error;
-    const std::string summary = summaryFor(installation, versionId, v.value->bytes, error);
-    if (!error.empty())
-        return {error};
-    Statement q(db_, "UPDATE versions SET installation_id = ?, summary = ? WHERE id = ?");
-    q.bind(1, installation).bind(2, summary).bind(3, versionId);
-    if (!q.run() || !t.commit())
-        return {failure("nie można przypisać wersji")};
-    return {};
-}
-
-Result<std::vector<Proposal>> SqliteRegister::propose(const Bytes& bytes) {
-    Result<std::vector<Proposal>> r;
-    const std::vector<PhoneEntry> mine = phoneNumbers(bytes);
-    // Candidates: installations any of whose versions hold one of the numbers
-    // (not the SMS centre, which an operator's sites share).
-    std::set<Id> candidates;
-    Statement q(db_, "SELECT DISTINCT v.installation_id FROM version_numbers n "
-                     "JOIN versions v ON v.id = n.version_id "
-                     "WHERE n.reversed = ? AND v.installation_id IS NOT NULL");
-    std::set<std::string> asked;
-    for (const PhoneEntry& e : mine) {
-        if (e.role == NumberRole::SmsCentre || !asked.insert(e.number).second)
-            continue;
-        q.reset();
-        q.bind(1, reversed(e.number));
-        int rc;
-        while ((rc = q.step()) == SQLITE_ROW)
-            candidates.insert(q.integer(0));
-        if (rc != SQLITE_DONE) {
-            r.error = failure("nie można przeszukać numerów");
-            return r;
-        }
-    }
-    for (Id c : candidates) {
-        const auto last = latest(c);
-        if (!last.ok()) {
-            r.error = last.error;
-            return r;
-        }
-        if (!last.value)
-            continue;
-        const int score = closeness(mine, phoneNumbers(last.value->bytes));
-        if (score > 0)
-            r.value.push_back({c, last.value->info.installationName, score});
-    }
-    std::stable_sort(r.value.begin(), r.value.end(),
-                     [](const Proposal& a, const Proposal& b) { return a.score > b.score; });
-    return r;
-}
-
-Result<std::string> SqliteRegister::exportData(Id installation) {
-    Result<std::string> r;
-    ExportContent c;
-    std::map<Id, std::size_t> index;
-    {
-        Statement q(db_, installation != 0
-                             ? "SELECT id, name, notes, device_phone FROM installations "
-                               "WHERE id = ?"
-                             : "SELECT id, name, notes, device_phone FROM installations "
-                               "ORDER BY id");
-        if (installation != 0)
-            q.bind(1, installation);
-        int rc;
-        while ((rc = q.step()) == SQLITE_ROW) {
-            c.installations.push_back({q.text(1), q.text(2), q.text(3)});
-            index[q.integer(0)] = c.installations.size();
-        }
-        if (rc != SQLITE_DONE) {
-            r.error = failure("nie można odczytać instalacji");
-            return r;
-        }
-        if (installation != 0 && c.installations.empty()) {
-            r.error = "w rejestrze nie ma instalacji " + std::to_string(installation);
-            return r;
-        }
-    }
+bool SqliteStorage::eachVersion(Id installation,
+                                const std::function<bool(const StoredVersion&)>& take) {
     Statement q(db_, std::string("SELECT ") + kVersionColumns +
                          (installation != 0 ? "WHERE v.installation_id = ? " : "") +
                          "ORDER BY v.recorded_at, v.id");
@@ -1233,107 +1077,96 @@ Result<std::string> SqliteRegister::exportData(Id installation) {
         q.bind(1, installation);
     int rc;
     while ((rc = q.step()) == SQLITE_ROW) {
-        Version v;
-        if (!readVersion(q, v, true)) {
-            r.error = damagedVersion(v.info.id);
-            return r;
-        }
-        const auto owner = index.find(v.info.installationId);
-        c.versions.push_back({owner == index.end() ? 0 : owner->second, v.info.timeUtc, v.info.kind,
-                              v.info.port, v.info.programVersion, v.info.summary, v.bytes});
+        StoredVersion v;
+        readVersion(q, v, true);
+        if (!take(v))
+            return true;
     }
-    if (rc != SQLITE_DONE) {
-        r.error = failure("nie można odczytać wersji");
-        return r;
-    }
-    r.value = encodeExport(c);
-    return r;
+    return rc == SQLITE_DONE;
 }
 
-Result<ImportReport> SqliteRegister::importFrom(ExportBytes& file) {
-    Result<ImportReport> r;
-    if (!writable_) {
-        r.error = refuseChange();
-        return r;
+std::optional<Id> SqliteStorage::versionWithIdentity(const std::string& sha256,
+                                                     const std::string& timeUtc,
+                                                     const std::string& uuid) {
+    Statement q(db_, uuid.empty()
+                         ? "SELECT id FROM versions WHERE sha256 = ? AND recorded_at = ?"
+                         : "SELECT id FROM versions WHERE (sha256 = ? AND recorded_at = ?) "
+                           "OR uuid = ? LIMIT 1");
+    q.bind(1, sha256).bind(2, timeUtc);
+    if (!uuid.empty())
+        q.bind(3, uuid);
+    const int rc = q.step();
+    if (rc == SQLITE_ROW)
+        return q.integer(0);
+    if (rc == SQLITE_DONE)
+        return Id{0};
+    return std::nullopt;
+}
+
+std::optional<int> SqliteStorage::setKind(Id id, const std::string& from, const std::string& to) {
+    Statement q(db_, "UPDATE versions SET kind = ? WHERE id = ? AND kind = ?");
+    if (!q.bind(1, to).bind(2, id).bind(3, from).run())
+        return std::nullopt;
+    return sqlite3_changes(db_);
+}
+
+std::optional<int> SqliteStorage::prefixSummary(Id id, const std::string& kind,
+                                                const std::string& prefix) {
+    Statement q(db_, "UPDATE versions SET summary = ? || summary WHERE id = ? AND kind = ?");
+    if (!q.bind(1, prefix).bind(2, id).bind(3, kind).run())
+        return std::nullopt;
+    return sqlite3_changes(db_);
+}
+
+bool SqliteStorage::setInstallation(Id version, Id installation, const std::string& summary) {
+    Statement q(db_, "UPDATE versions SET installation_id = ?, summary = ? WHERE id = ?");
+    return q.bind(1, installation).bind(2, summary).bind(3, version).run();
+}
+
+// --- the numbers index ---
+
+bool SqliteStorage::insertNumbers(Id version, const std::vector<PhoneEntry>& numbers) {
+    Statement insert(db_, "INSERT INTO version_numbers (version_id, role, position, number, "
+                          "reversed) VALUES (?, ?, ?, ?, ?)");
+    for (const PhoneEntry& e : numbers) {
+        insert.reset();
+        insert.bind(1, version)
+            .bind(2, std::string(roleKey(e.role)))
+            .bind(3, Id{e.position})
+            .bind(4, e.number)
+            .bind(5, reversed(e.number));
+        if (!insert.run())
+            return false;
     }
-    // The whole file is read through and checked first, nothing of it kept
-    // and nothing written; only a sound file is read again and taken in, and
-    // its transaction commits only when that second reading ends sound too
-    // (the file may have changed in between).
-    if (r.error = checkExport(file); !r.ok())
-        return r;
-    if (!file.rewind()) {
-        r.error = "nie można ponownie odczytać pliku: " + file.failure();
-        return r;
-    }
-    ExportReader in(file);
-    if (r.error = in.header(); !r.ok())
-        return r;
-    Transaction t(db_);
-    if (!t.begun()) {
-        r.error = failure("nie można zaimportować");
-        return r;
-    }
-    std::vector<Id> ids;
-    Statement find(db_, "SELECT id FROM installations WHERE name = ?");
-    Statement add(db_, "INSERT INTO installations (name, notes, created_at, device_phone) "
-                       "VALUES (?, ?, ?, ?)");
-    for (std::uint32_t k = 0; k < in.installations(); ++k) {
-        ExportInstallation i;
-        if (!in.next(i)) {
-            r.error = in.refusal();
-            return r;
-        }
-        find.reset();
-        const int rc = find.bind(1, i.name).step();
-        if (rc == SQLITE_ROW) {
-            ids.push_back(find.integer(0));
-            continue;
-        }
-        add.reset();
-        add.bind(1, i.name).bind(2, i.notes).bind(3, nowUtc()).bind(4, i.devicePhone);
-        if (rc != SQLITE_DONE || !add.run()) {
-            r.error = failure("nie można zaimportować");
-            return r;
-        }
-        ids.push_back(sqlite3_last_insert_rowid(db_));
-        ++r.value.installationsAdded;
-    }
-    Statement known(db_, "SELECT id FROM versions WHERE sha256 = ? AND recorded_at = ?");
-    for (std::uint32_t k = 0; k < in.versions(); ++k) {
-        ExportVersion e;
-        if (!in.next(e)) {
-            r.error = in.refusal();
-            return r;
-        }
-        NewVersion v;
-        v.bytes = e.bytes;
-        v.kind = e.kind;
-        v.port = e.port;
-        v.programVersion = e.programVersion;
-        v.timeUtc = e.timeUtc;
-        v.installationId = e.installation == 0 ? 0 : ids[e.installation - 1];
-        known.reset();
-        known.bind(1, hex(sha256(e.bytes.data(), e.bytes.size()))).bind(2, e.timeUtc);
-        const int rc = known.step();
-        if (rc == SQLITE_ROW) {
-            ++r.value.versionsKnown;
-            continue;
-        }
-        // The summary travels with the version: it was made against the same
-        // installation's version before it, which travels too.
-        const Result<Id> added = rc == SQLITE_DONE ? insertVersion(v, e.summary) : Result<Id>{};
-        if (rc != SQLITE_DONE || !added.ok()) {
-            r.error = added.ok() ? failure("nie można zaimportować") : added.error;
-            return r;
-        }
-        ++r.value.versionsAdded;
-    }
-    if (r.error = in.finish(); !r.ok())
-        return r;
-    if (!t.commit())
-        r.error = failure("nie można zaimportować");
-    return r;
+    return true;
+}
+
+bool SqliteStorage::numbersEndingWith(const std::string& digits, std::vector<NumberHit>& out) {
+    // Digits after the last one are ':' in the collation: the range holds
+    // exactly the numbers whose reversal starts with the reversed search.
+    const std::string low = reversed(digits), high = low + ":";
+    Statement n(db_, "SELECT v.installation_id, n.role, n.position, n.number, v.id "
+                     "FROM version_numbers n JOIN versions v ON v.id = n.version_id "
+                     "WHERE n.reversed >= ? AND n.reversed < ? "
+                     "AND v.installation_id IS NOT NULL "
+                     "ORDER BY v.recorded_at DESC, v.id DESC");
+    n.bind(1, low).bind(2, high);
+    int rc;
+    while ((rc = n.step()) == SQLITE_ROW)
+        out.push_back(
+            {n.integer(0), n.integer(4), n.text(1), static_cast<int>(n.integer(2)), n.text(3)});
+    return rc == SQLITE_DONE;
+}
+
+bool SqliteStorage::installationsWithNumber(const std::string& number, std::vector<Id>& out) {
+    Statement q(db_, "SELECT DISTINCT v.installation_id FROM version_numbers n "
+                     "JOIN versions v ON v.id = n.version_id "
+                     "WHERE n.reversed = ? AND v.installation_id IS NOT NULL");
+    q.bind(1, reversed(number));
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW)
+        out.push_back(q.integer(0));
+    return rc == SQLITE_DONE;
 }
 
 } // namespace trellikon::reg

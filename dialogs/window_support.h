@@ -140,7 +140,7 @@ class QtFileDialogs : public FileDialogs {
 
 // What every window reaches in the main window: the window stack, the message
 // and file seams, and what follows a link window's OK. Owned by the main
-// window; the editors reach it through theirs (editors_context.h).
+// window; the editors reach it through a context of their own.
 struct DialogContext {
     ModalStack* stack = nullptr;
     MessageBoxes* messages = nullptr;

@@ -50,18 +50,18 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
-    ctx_.settings = &session_.settings();
-    ctx_.edits = &edits_;
-    ctx_.session = &session_;
-    ctx_.stack = &stack_;
+    editors_.settings = &session_.settings();
+    editors_.edits = &edits_;
+    editors_.session = &session_;
+    dialogs_.stack = &stack_;
     // A step that shows a window (the write's, after the backup) comes once
     // the tick that ended the step before is over: at the next turn of the
     // event loop, or when the command that began the write regains control,
     // whichever is first.
     session_.wake = [this] { QTimer::singleShot(0, this, [this] { runDeferred(); }); };
-    ctx_.messages = &messages;
+    dialogs_.messages = &messages;
     setUpRegister();
-    ctx_.files = &files;
+    dialogs_.files = &files;
     stack_.setRoot(this);
 
     auto* layout = new QVBoxLayout(this);
@@ -173,7 +173,7 @@ TForm1::TForm1(trellikon::SerialPort& port, MessageBoxes& messages, FileDialogs&
     Timer3->setObjectName(QStringLiteral("Timer3"));
     Timer3->setInterval(50);
     connect(Timer3, &QTimer::timeout, this, [this] { Timer3Timer(); });
-    ctx_.Timer3 = Timer3;
+    editors_.Timer3 = Timer3;
 
     FormCreate();
     ports_->refreshTooltips();
@@ -194,39 +194,37 @@ QToolButton* TForm1::addCommand(const char* name, int picture, const QString& la
 }
 
 void TForm1::createWindows() {
-    ctx_.form2 = new TForm2(ctx_, this);
-    ctx_.form3 = new TForm3(ctx_, this);
-    ctx_.form4 = new TForm4(ctx_, this);
-    ctx_.form5 = new TForm5(ctx_, this);
-    ctx_.form6 = new TForm6(ctx_, this);
-    ctx_.form7 = new TForm7(this);
-    ctx_.form8 = new TForm8(this);
-    ctx_.form10 = new TForm10(this);
-    ctx_.form11 = new TForm11(ctx_, this);
-    ctx_.form12 = new TForm12(ctx_, this);
-    ctx_.form13 = new TForm13(ctx_, this);
-    ctx_.form14 = new TForm14(ctx_, this);
-    ctx_.parametersWindow = ctx_.form2;
-    ctx_.textsWindow = ctx_.form3;
+    editors_.form2 = new TForm2(editors_, this);
+    editors_.form3 = new TForm3(editors_, this);
+    windows_.form4 = new TForm4(dialogs_, this);
+    windows_.form5 = new TForm5(dialogs_, this);
+    windows_.form6 = new TForm6(dialogs_, this);
+    windows_.form7 = new TForm7(this);
+    windows_.form8 = new TForm8(this);
+    windows_.form10 = new TForm10(this);
+    windows_.form11 = new TForm11(dialogs_, this);
+    editors_.form12 = new TForm12(editors_, this);
+    editors_.form13 = new TForm13(editors_, this);
+    editors_.form14 = new TForm14(editors_, this);
     // Not one of the windows the device's own tool had; made after them.
-    comparison_ = new ComparisonWindow(ctx_, this);
+    comparison_ = new ComparisonWindow(editors_, this);
     comparison_->take = [this](const trellikon::SettingsImage::Bytes& bytes,
                                const QString& origin) {
         takeImage(bytes, origin);
-        stack_.showModal(ctx_.form2);
+        stack_.showModal(editors_.form2);
     };
-    ctx_.form2->settingsOrigin = [this] { return origin_; };
+    editors_.form2->settingsOrigin = [this] { return origin_; };
     createRegisterWindow();
-    ctx_.writeSettings = [this](QWidget* parent) { writeSettings(parent); };
-    ctx_.linkWindowOk = [this](LinkWindow window) { linkWindowOk(window); };
-    ctx_.form4Again = new TForm4(ctx_, this);
-    ctx_.form4Again->setObjectName(QStringLiteral("Form4Again"));
+    editors_.writeSettings = [this](QWidget* parent) { writeSettings(parent); };
+    dialogs_.linkWindowOk = [this](LinkWindow window) { linkWindowOk(window); };
+    windows_.form4Again = new TForm4(dialogs_, this);
+    windows_.form4Again->setObjectName(QStringLiteral("Form4Again"));
 }
 
 void TForm1::FormCreate() {
-    ctx_.texts_opened_from_parameters = 0;
+    editors_.texts_opened_from_parameters = 0;
     Timer3->stop();
-    ctx_.edits_armed = 0;
+    editors_.edits_armed = 0;
     session_.reset();
     session_.settings().startWithErasedImage();
     ComboBox1->setCurrentIndex(0);
@@ -245,7 +243,7 @@ void TForm1::ComboBox1Change() {
 
 void TForm1::SpeedButton1Click() {
     // A missing port, with the cable of the last connection behind another.
-    if (const auto name = ports_->offerRememberedCable(session_.portName(), *ctx_.messages)) {
+    if (const auto name = ports_->offerRememberedCable(session_.portName(), *dialogs_.messages)) {
         session_.setPortName(*name);
         ports_->showPort(*name);
     }
@@ -261,11 +259,11 @@ void TForm1::SpeedButton2Click() {
 }
 
 void TForm1::SpeedButton3Click() {
-    stack_.showModal(ctx_.form7);
+    stack_.showModal(windows_.form7);
 }
 
 void TForm1::SpeedButton4Click() {
-    stack_.showModal(ctx_.form10);
+    stack_.showModal(windows_.form10);
 }
 
 void TForm1::SpeedButton5Click() {
@@ -273,11 +271,11 @@ void TForm1::SpeedButton5Click() {
 }
 
 void TForm1::SpeedButton6Click() {
-    stack_.showModal(ctx_.form2);
+    stack_.showModal(editors_.form2);
 }
 
 void TForm1::SpeedButton7Click() {
-    const QString path = ctx_.files->openFileName(this, QString::fromLatin1(OpenDialog1Filter));
+    const QString path = dialogs_.files->openFileName(this, QString::fromLatin1(OpenDialog1Filter));
     if (path.isEmpty())
         return;
     loadTemplateFile(path);
@@ -286,14 +284,14 @@ void TForm1::SpeedButton7Click() {
 void TForm1::loadTemplateFile(const QString& path) {
     const auto loaded = trellikon::loadTemplate(fileLayerPath(path));
     if (!loaded.ok()) {
-        ctx_.messages->error(this, QString::fromUtf8("Odczyt pliku nie może być przeprowadzony"),
-                             path + QStringLiteral(": ") +
-                                 QString::fromStdString(loaded.failure.message));
+        dialogs_.messages->error(
+            this, QString::fromUtf8("Odczyt pliku nie może być przeprowadzony"),
+            path + QStringLiteral(": ") + QString::fromStdString(loaded.failure.message));
         return;
     }
     takeImage(loaded.bytes,
               QString::fromUtf8("plik „%1”").arg(outside::line(QFileInfo(path).fileName())));
-    stack_.showModal(ctx_.form2);
+    stack_.showModal(editors_.form2);
 }
 
 void TForm1::takeImage(const trellikon::SettingsImage::Bytes& bytes, const QString& origin) {
@@ -410,7 +408,7 @@ void TForm1::dropEvent(QDropEvent* event) {
 }
 
 void TForm1::SpeedButton8Click() {
-    stack_.showModal(ctx_.form8);
+    stack_.showModal(windows_.form8);
 }
 
 void TForm1::Timer1Timer() {
@@ -422,12 +420,12 @@ void TForm1::Timer2Timer() {
 }
 
 void TForm1::Timer3Timer() {
-    if (ctx_.arm_ticks >= 2) {
-        ctx_.arm_ticks = 0;
-        ctx_.edits_armed = 1;
+    if (editors_.arm_ticks >= 2) {
+        editors_.arm_ticks = 0;
+        editors_.edits_armed = 1;
         Timer3->stop();
     } else {
-        ++ctx_.arm_ticks;
+        ++editors_.arm_ticks;
     }
 }
 
@@ -439,8 +437,8 @@ void TForm1::statusText(const std::string& text) {
 void TForm1::connectDiagnosis(const std::string& text) {
     const QString diagnosis = QString::fromStdString(text);
     Label5->setText(diagnosis.isEmpty() ? status_ : status_ + QStringLiteral("\n") + diagnosis);
-    if (ctx_.form6)
-        ctx_.form6->setDiagnosis(diagnosis);
+    if (windows_.form6)
+        windows_.form6->setDiagnosis(diagnosis);
 }
 
 // The table from the link's windows to ours: which window shows a link
@@ -451,11 +449,11 @@ void TForm1::connectDiagnosis(const std::string& text) {
 ProgressDialog* TForm1::progressWindow(LinkWindow window) const {
     switch (window) {
     case LinkWindow::Connection:
-        return ctx_.form6;
+        return windows_.form6;
     case LinkWindow::ReadProgress:
         return readWindow();
     case LinkWindow::WriteProgress:
-        return ctx_.form5;
+        return windows_.form5;
     case LinkWindow::ConnectionLost:
         break;
     }
@@ -483,9 +481,10 @@ bool TForm1::checkRead() const {
 // from inside the window's own modal loop, which goes on below the editors
 // until they close: a write from there reads the device in the second window.
 TForm4* TForm1::readWindow() const {
-    if (ctx_.form4 && ctx_.form4Again && stack_.running(ctx_.form4) && !stack_.isShown(ctx_.form4))
-        return ctx_.form4Again;
-    return ctx_.form4;
+    if (windows_.form4 && windows_.form4Again && stack_.running(windows_.form4) &&
+        !stack_.isShown(windows_.form4))
+        return windows_.form4Again;
+    return windows_.form4;
 }
 
 void TForm1::showWindow(LinkWindow window) {
@@ -503,7 +502,7 @@ void TForm1::showWindow(LinkWindow window) {
     connect(&standIn, &QTimer::timeout, this, [this] { Timer2Timer(); });
     if (Timer2->isActive())
         standIn.start();
-    stack_.showModal(ctx_.form11);
+    stack_.showModal(windows_.form11);
 }
 
 void TForm1::linkWindowOk(LinkWindow window) {
@@ -511,8 +510,8 @@ void TForm1::linkWindowOk(LinkWindow window) {
     // windows close, what was typed kept, and the connection is given up.
     if (window == LinkWindow::ConnectionLost) {
         for (StackDialog* w : std::initializer_list<StackDialog*>{
-                 ctx_.parametersWindow, ctx_.textsWindow, ctx_.form4, ctx_.form4Again, ctx_.form5,
-                 ctx_.form6, ctx_.form7}) {
+                 editors_.form2, editors_.form3, windows_.form4, windows_.form4Again,
+                 windows_.form5, windows_.form6, windows_.form7}) {
             if (w && stack_.isShown(w))
                 w->keepTypedValues();
             stack_.closeWindow(w);
@@ -525,16 +524,16 @@ void TForm1::linkWindowOk(LinkWindow window) {
     if (window != LinkWindow::ReadProgress)
         return;
     if (session_.readWindowOk())
-        stack_.showModal(ctx_.form2);
+        stack_.showModal(editors_.form2);
     else if (comparison_)
         comparison_->deviceReadEnded(session_.copy());
 }
 
 void TForm1::closeWindow(LinkWindow window) {
     if (window == LinkWindow::Connection)
-        stack_.closeWindow(ctx_.form6);
+        stack_.closeWindow(windows_.form6);
 }
 
 void TForm1::errorMessage(const std::string& text, const std::string& detail) {
-    ctx_.messages->error(this, QString::fromStdString(text), QString::fromStdString(detail));
+    dialogs_.messages->error(this, QString::fromStdString(text), QString::fromStdString(detail));
 }

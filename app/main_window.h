@@ -7,6 +7,7 @@
 #include "device_link.h"
 #include "device_settings.h"
 #include "edit_session.h"
+#include "editors_context.h"
 #include "port_chooser.h"
 #include "register_journal.h"
 #include "register_recovery.h"
@@ -28,8 +29,30 @@
 
 class ProgressDialog;
 class TForm4;
+class TForm5;
+class TForm6;
+class TForm7;
+class TForm8;
+class TForm10;
+class TForm11;
 class ComparisonWindow;
 class RegisterWindow;
+
+// The main window's own windows of dialogs/, created with the editors in this
+// order: read, write and connection progress, cable and mounting diagrams,
+// information, connection lost.
+struct DialogWindows {
+    TForm4* form4 = nullptr;
+    // The second read window: the reads of a write (its backup and its check)
+    // shown while the first is still in its modal loop below the editors.
+    TForm4* form4Again = nullptr;
+    TForm5* form5 = nullptr;
+    TForm6* form6 = nullptr;
+    TForm7* form7 = nullptr;
+    TForm8* form8 = nullptr;
+    TForm10* form10 = nullptr;
+    TForm11* form11 = nullptr;
+};
 
 // Main window.
 class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObserver {
@@ -104,7 +127,11 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     PortChooser& ports() { return *ports_; }
     trellikon::Session& session() { return session_; }
     trellikon::DeviceSettings& settings() { return session_.settings(); }
-    WindowContext& context() { return ctx_; }
+    // What the windows reach here: every window the stack and the seams, the
+    // editors the settings and each other besides.
+    DialogContext& dialogContext() { return dialogs_; }
+    EditorsContext& editorsContext() { return editors_; }
+    const DialogWindows& dialogWindows() const { return windows_; }
     ModalStack& stack() { return stack_; }
     ComparisonWindow* comparisonWindow() { return comparison_; }
     RegisterWindow* registerWindow() { return register_; }
@@ -205,7 +232,9 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     // What the editors show and change, over the session's settings.
     trellikon::EditSession edits_{session_.settings()};
     ModalStack stack_;
-    WindowContext ctx_;
+    DialogContext dialogs_;
+    EditorsContext editors_{dialogs_};
+    DialogWindows windows_;
     ComparisonWindow* comparison_ = nullptr;
     RegisterWindow* register_ = nullptr;
     QString origin_;

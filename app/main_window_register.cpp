@@ -43,7 +43,9 @@ trellikon::reg::Result<std::unique_ptr<trellikon::reg::Register>> TForm1::openRe
 // Every complete read and write is kept in the register at the default
 // place; useRegister() puts another in its stead. The opener is kept, so
 // that a register put aside or restored from its copy is opened again.
-void TForm1::setUpRegister() { useRegister(openRegisterFile); }
+void TForm1::setUpRegister() {
+    useRegister(openRegisterFile);
+}
 
 // The register's command sits with the others, below the comparison's.
 void TForm1::addRegisterCommand() {
@@ -55,7 +57,7 @@ void TForm1::addRegisterCommand() {
 
 // Made after the comparison window, whose take and compare it lends.
 void TForm1::createRegisterWindow() {
-    register_ = new RegisterWindow(ctx_, this);
+    register_ = new RegisterWindow(dialogs_, this);
     register_->open = comparison_->take;
     register_->compare = [this](const trellikon::SettingsImage::Bytes& bytes,
                                 const QString& origin) {
@@ -77,13 +79,14 @@ void TForm1::useRegister(trellikon::reg::Journal::Opener opener, std::string fil
 trellikon::reg::Register* TForm1::openedRegister(QWidget* parent) {
     trellikon::reg::Register* store = journal_.store();
     if (const std::string notice = journal_.takeNotice(); !notice.empty())
-        ctx_.messages->error(parent, QString::fromUtf8("Rejestr instalacji: ") +
-                                         QString::fromStdString(notice));
+        dialogs_.messages->error(parent, QString::fromUtf8("Rejestr instalacji: ") +
+                                             QString::fromStdString(notice));
     return store;
 }
 
 void TForm1::tellLater(const QString& text, const QString& detail) {
-    QTimer::singleShot(0, this, [this, text, detail] { ctx_.messages->error(this, text, detail); });
+    QTimer::singleShot(0, this,
+                       [this, text, detail] { dialogs_.messages->error(this, text, detail); });
 }
 
 // Called from inside the tick that stored the last block, where the session
@@ -112,14 +115,14 @@ void TForm1::askInstallation(trellikon::reg::Id version,
     trellikon::reg::Register* store = journal_.store();
     if (!store)
         return;
-    AssignDialog ask(ctx_, *store, journal_.proposal(bytes), this);
+    AssignDialog ask(dialogs_, *store, journal_.proposal(bytes), this);
     stack_.showModal(&ask);
     readLeftUnassigned_ = ask.chosen == 0;
     if (ask.chosen == 0)
         return;
     if (const auto done = journal_.assign(version, ask.chosen); !done.ok())
-        ctx_.messages->error(this, QString::fromUtf8("Rejestr instalacji: ") +
-                                       QString::fromStdString(done.failure.message));
+        dialogs_.messages->error(this, QString::fromUtf8("Rejestr instalacji: ") +
+                                           QString::fromStdString(done.failure.message));
 }
 
 // Before the first write frame the session has the device's present content
@@ -135,7 +138,7 @@ void TForm1::writeSettings(QWidget* parent) {
     if (journal_.enabled()) {
         openedRegister(parent); // its notice, once
         if (!restore_ && !rewrite_) {
-            WritePartsDialog choose(ctx_, parent);
+            WritePartsDialog choose(dialogs_, parent);
             stack_.showModal(&choose);
             if (choose.chosen == 0)
                 return;
@@ -148,7 +151,7 @@ void TForm1::writeSettings(QWidget* parent) {
     // The steps that follow (the write after the backup, the read-back, the
     // verdict) run here once each window before them has closed, unless the
     // event loop got to them first.
-    while (session_.stepWaiting() && !stack_.isShown(ctx_.form5))
+    while (session_.stepWaiting() && !stack_.isShown(windows_.form5))
         runDeferred();
 }
 
@@ -178,7 +181,7 @@ void TForm1::beginDecision(checked::Parts parts) {
 // The write window keeps its own end: the read-back and the verdict wait
 // until the installer has closed it with OK.
 void TForm1::runDeferred() {
-    if (!stack_.isShown(ctx_.form5))
+    if (!stack_.isShown(windows_.form5))
         session_.runDeferred();
 }
 
@@ -200,7 +203,7 @@ void TForm1::tellNoBackup() {
         return;
     }
     restore_.reset();
-    ctx_.messages->error(parent, text);
+    dialogs_.messages->error(parent, text);
 }
 
 void TForm1::endFileBackup() {
@@ -214,7 +217,7 @@ void TForm1::offerRecovery(QWidget* parent, const QString& why, bool writing) {
     namespace reg = trellikon::reg;
     const std::string file = registerFile_.empty() ? reg::registerPath({}) : registerFile_;
     const std::optional<reg::DailyCopy> copy = file.empty() ? std::nullopt : reg::newestCopy(file);
-    RegisterTroubleDialog ask(ctx_, why, copy ? QString::fromStdString(copy->day) : QString(),
+    RegisterTroubleDialog ask(dialogs_, why, copy ? QString::fromStdString(copy->day) : QString(),
                               writing, parent);
     stack_.showModal(&ask);
     using Answer = RegisterTroubleDialog::Answer;
@@ -224,7 +227,7 @@ void TForm1::offerRecovery(QWidget* parent, const QString& why, bool writing) {
     if (ask.answer == Answer::Cancel)
         return;
     if (ask.answer == Answer::WithoutRegister) {
-        QString path = ctx_.files->saveFileName(parent, QString::fromLatin1(OpenDialog1Filter));
+        QString path = dialogs_.files->saveFileName(parent, QString::fromLatin1(OpenDialog1Filter));
         if (path.isEmpty())
             return;
         restore_ = std::move(restore);
@@ -277,21 +280,21 @@ void TForm1::offerRecovery(QWidget* parent, const QString& why, bool writing) {
     if (register_)
         register_->setStore(journal_.store());
     if (!failed.empty()) {
-        ctx_.messages->error(parent, QString::fromUtf8("Rejestru instalacji nie zmieniono: ") +
-                                         QString::fromStdString(failed));
+        dialogs_.messages->error(parent, QString::fromUtf8("Rejestru instalacji nie zmieniono: ") +
+                                             QString::fromStdString(failed));
         return;
     }
     const QString kept = QString::fromStdString(aside);
     reg::Register* store = journal_.store();
     if (!store || !store->writable()) {
-        ctx_.messages->error(
+        dialogs_.messages->error(
             parent,
             QString::fromUtf8("Rejestr instalacji nadal nie działa: ") +
                 QString::fromStdString(store ? store->notice() : journal_.openError().message),
             QString::fromUtf8("Poprzedni plik rejestru zachowano jako „%1”.").arg(kept));
         return;
     }
-    ctx_.messages->plain(
+    dialogs_.messages->plain(
         parent,
         (ask.answer == Answer::RestoreCopy
              ? QString::fromUtf8("Rejestr instalacji przywrócono z kopii z %1.")
@@ -318,13 +321,14 @@ void TForm1::decideWrite() {
         if (d.settings) {
             takeImage(*d.settings, origin_);
             if (!d.failure.ok())
-                ctx_.messages->error(writeParent_, QString::fromUtf8("Rejestr instalacji: ") +
-                                                       QString::fromStdString(d.failure.message));
-            ctx_.messages->plain(writeParent_,
-                                 QString::fromUtf8("Ustawienia zmienione w urządzeniu są "
-                                                   "teraz w programie. Nic nie zostało "
-                                                   "zapisane: sprawdź ustawienia i zapisz "
-                                                   "je ponownie."));
+                dialogs_.messages->error(writeParent_,
+                                         QString::fromUtf8("Rejestr instalacji: ") +
+                                             QString::fromStdString(d.failure.message));
+            dialogs_.messages->plain(writeParent_,
+                                     QString::fromUtf8("Ustawienia zmienione w urządzeniu są "
+                                                       "teraz w programie. Nic nie zostało "
+                                                       "zapisane: sprawdź ustawienia i zapisz "
+                                                       "je ponownie."));
         }
         restore_.reset();
         rewrite_.reset();
@@ -347,7 +351,7 @@ checked::WriteDecision::Answer TForm1::confirmRestore(QWidget* parent,
     heading += q.restoreChange.equal()
                    ? QString::fromUtf8(" Urządzenie zawiera już dokładnie te ustawienia.")
                    : QString::fromUtf8(" Zmienią się ustawienia:");
-    DifferencesDialog ask(ctx_, DifferencesDialog::Mode::Restore, heading, q.restoreChange,
+    DifferencesDialog ask(dialogs_, DifferencesDialog::Mode::Restore, heading, q.restoreChange,
                           QString::fromUtf8("Wersja %1 (zostanie zapisana)").arg(v.id), parent);
     stack_.showModal(&ask);
     return ask.answer == DifferencesDialog::Answer::Write ? checked::WriteDecision::Answer::Write
@@ -359,7 +363,7 @@ checked::WriteDecision::Answer TForm1::askChangedOnSite(QWidget* parent,
     using Answer = checked::WriteDecision::Answer;
     const QString name = outside::line(QString::fromStdString(q.installationName));
     DifferencesDialog ask(
-        ctx_, DifferencesDialog::Mode::ChangedOnSite,
+        dialogs_, DifferencesDialog::Mode::ChangedOnSite,
         QString::fromUtf8("Instalacja „%1”: ustawienia %2.")
             .arg(name, QString::fromStdString(checked::sinceLine(q.changed))),
         q.changed.differences,
@@ -401,16 +405,16 @@ void TForm1::judgeWrite() {
 void TForm1::showVerdict() {
     QWidget* parent = writeParent_ ? writeParent_ : this;
     if (!verdict_) {
-        ctx_.messages->error(parent, QString::fromUtf8("Zapisu nie sprawdzono: odczyt ustawień "
-                                                       "z urządzenia nie został zakończony."));
+        dialogs_.messages->error(parent, QString::fromUtf8("Zapisu nie sprawdzono: odczyt ustawień "
+                                                           "z urządzenia nie został zakończony."));
         return;
     }
     const checked::Verification v = *std::exchange(verdict_, std::nullopt);
     if (v.same) {
-        ctx_.messages->plain(parent, QString::fromUtf8(kChecked));
+        dialogs_.messages->plain(parent, QString::fromUtf8(kChecked));
         return;
     }
-    DifferencesDialog ask(ctx_, DifferencesDialog::Mode::WriteMismatch,
+    DifferencesDialog ask(dialogs_, DifferencesDialog::Mode::WriteMismatch,
                           QString::fromUtf8("Urządzenie nie zawiera dokładnie wysłanych "
                                             "ustawień. Różnią się:"),
                           v.differences, QString::fromUtf8("Wysłane"), parent);
@@ -430,7 +434,7 @@ void TForm1::RegisterButtonClick() {
         const QString why = QString::fromUtf8("Rejestru instalacji nie można otworzyć: ") +
                             QString::fromStdString(journal_.openError().message);
         if (!journal_.enabled()) {
-            ctx_.messages->error(this, why);
+            dialogs_.messages->error(this, why);
             return;
         }
         offerRecovery(this, why, false);
@@ -462,10 +466,11 @@ void TForm1::writeVersion(const trellikon::reg::Version& version, const QString&
 bool TForm1::writeAllowed(QWidget* parent) {
     if (session_.writeAllowed())
         return true;
-    ctx_.messages->error(parent, QString::fromUtf8("Zapis ustawień nie może być przeprowadzony, "
-                                                   "Wybierz port komputera, wyłącz i włącz "
-                                                   "urządzenie a następnie nacinij przycisk "
-                                                   "\"Nawiąż połączenie\""));
+    dialogs_.messages->error(parent,
+                             QString::fromUtf8("Zapis ustawień nie może być przeprowadzony, "
+                                               "Wybierz port komputera, wyłącz i włącz "
+                                               "urządzenie a następnie nacinij przycisk "
+                                               "\"Nawiąż połączenie\""));
     return false;
 }
 
@@ -491,7 +496,7 @@ void TForm1::offerInterruptedWrite() {
         return;
     const Interrupted cut = *interrupted_;
     InterruptedWriteDialog ask(
-        ctx_,
+        dialogs_,
         QString::fromStdString(trellikon::interruptedWriteText(cut.blocks, cut.backupVersion)),
         cut.backupVersion != 0, this);
     stack_.showModal(&ask);
@@ -505,7 +510,7 @@ void TForm1::offerInterruptedWrite() {
                            : trellikon::reg::Result<std::optional<trellikon::reg::Version>>{
                                  std::nullopt, journal_.openError()};
         if (!found.ok() || !found.value) {
-            ctx_.messages->error(
+            dialogs_.messages->error(
                 this, QString::fromUtf8("Kopii sprzed zapisu (wersja %1) nie można odczytać z "
                                         "rejestru instalacji: %2")
                           .arg(QString::number(cut.backupVersion),

@@ -37,7 +37,7 @@ QHBoxLayout* centred(QWidget* w) {
 }
 } // namespace
 
-ProgressDialog::ProgressDialog(WindowContext& context, int barMaximum, bool secondLabel,
+ProgressDialog::ProgressDialog(DialogContext& context, int barMaximum, bool secondLabel,
                                QWidget* parent)
     : StackDialog(parent), ctx(context) {
     // The title bar stays empty. An empty title would not do: Qt puts the
@@ -66,7 +66,7 @@ ProgressDialog::ProgressDialog(WindowContext& context, int barMaximum, bool seco
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
 }
 
-TForm4::TForm4(WindowContext& context, QWidget* parent)
+TForm4::TForm4(DialogContext& context, QWidget* parent)
     : ProgressDialog(context, trellikon::DeviceLink::kProgressBarMax, false, parent) {
     setObjectName(QStringLiteral("Form4"));
     ProgressBar1->setAccessibleName(QStringLiteral("Postęp odczytu"));
@@ -104,7 +104,7 @@ void TForm4::Button1Click() {
         ctx.linkWindowOk(trellikon::LinkWindow::ReadProgress);
 }
 
-TForm5::TForm5(WindowContext& context, QWidget* parent)
+TForm5::TForm5(DialogContext& context, QWidget* parent)
     : ProgressDialog(context, trellikon::DeviceLink::kProgressBarMax, false, parent) {
     setObjectName(QStringLiteral("Form5"));
     ProgressBar1->setAccessibleName(QStringLiteral("Postęp zapisu"));
@@ -114,7 +114,7 @@ void TForm5::Button1Click() {
     ctx.stack->closeWindow(this);
 }
 
-TForm6::TForm6(WindowContext& context, QWidget* parent)
+TForm6::TForm6(DialogContext& context, QWidget* parent)
     : ProgressDialog(context, trellikon::DeviceLink::kConnectBarMax, true, parent) {
     setObjectName(QStringLiteral("Form6"));
     Label1->setText(QString::fromUtf8("Trwa nawiązywanie polaczenia komputera z urządzeniem"));
@@ -138,7 +138,7 @@ void TForm6::Button1Click() {
     ctx.stack->closeWindow(this);
 }
 
-TForm11::TForm11(WindowContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
+TForm11::TForm11(DialogContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("Form11"));
     setWindowTitle(QStringLiteral("DOMOWY TRELLIKON"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);

@@ -12,7 +12,7 @@
 class ProgressDialog : public StackDialog {
     Q_OBJECT
   public:
-    ProgressDialog(WindowContext& context, int barMaximum, bool secondLabel, QWidget* parent);
+    ProgressDialog(DialogContext& context, int barMaximum, bool secondLabel, QWidget* parent);
 
     QLabel* Label1;
     QLabel* Label2 = nullptr;
@@ -22,14 +22,14 @@ class ProgressDialog : public StackDialog {
     virtual void Button1Click() = 0;
 
   protected:
-    WindowContext& ctx;
+    DialogContext& ctx;
 };
 
 // Read progress window.
 class TForm4 : public ProgressDialog {
     Q_OBJECT
   public:
-    explicit TForm4(WindowContext& context, QWidget* parent = nullptr);
+    explicit TForm4(DialogContext& context, QWidget* parent = nullptr);
     // Closes the window; the main window says what follows (after a
     // complete read, the parameters editor).
     void Button1Click() override;
@@ -46,7 +46,7 @@ class TForm4 : public ProgressDialog {
 class TForm5 : public ProgressDialog {
     Q_OBJECT
   public:
-    explicit TForm5(WindowContext& context, QWidget* parent = nullptr);
+    explicit TForm5(DialogContext& context, QWidget* parent = nullptr);
     void Button1Click() override;
 };
 
@@ -54,7 +54,7 @@ class TForm5 : public ProgressDialog {
 class TForm6 : public ProgressDialog {
     Q_OBJECT
   public:
-    explicit TForm6(WindowContext& context, QWidget* parent = nullptr);
+    explicit TForm6(DialogContext& context, QWidget* parent = nullptr);
     // Closes the window; the connection attempt goes on.
     void Button1Click() override;
 
@@ -68,7 +68,7 @@ class TForm6 : public ProgressDialog {
 class TForm11 : public StackDialog {
     Q_OBJECT
   public:
-    explicit TForm11(WindowContext& context, QWidget* parent = nullptr);
+    explicit TForm11(DialogContext& context, QWidget* parent = nullptr);
 
     QLabel* Label1;
     QPushButton* Button1;
@@ -81,5 +81,5 @@ class TForm11 : public StackDialog {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    WindowContext& ctx;
+    DialogContext& ctx;
 };

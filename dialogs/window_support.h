@@ -6,40 +6,20 @@
 //                   the owner for every message box and never reactivates it)
 //   MessageBoxes    the one seam for message boxes (tests record them)
 //   FileDialogs     the one seam for file dialogs (tests script them)
-//   WindowContext   what the windows reach in the main window
+//   DialogContext   the stack and the seams the windows share, and what a
+//                   link window's OK leaves to the main window
 
 #include <QDialog>
 #include <QPointer>
 #include <QString>
-#include <QTimer>
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace trellikon {
-class DeviceSettings;
-class DeviceLink;
-class EditSession;
-class Session;
 enum class LinkWindow;
 } // namespace trellikon
-
-// The program's windows, known here only by name. The editors (editors/)
-// stay unknown to this folder beyond that.
-class TForm2;
-class TForm3;
-class TForm4;
-class TForm5;
-class TForm6;
-class TForm7;
-class TForm8;
-class TForm10;
-class TForm11;
-class TForm12;
-class TForm13;
-class TForm14;
 
 class StackWindow {
   public:
@@ -158,59 +138,18 @@ class QtFileDialogs : public FileDialogs {
     QString saveFileName(QWidget* parent, const QString& filter) override;
 };
 
-// The main window's state that other windows read and write. Owned by the main window.
-struct WindowContext {
-    trellikon::DeviceSettings* settings = nullptr;
-    // What the editors show and change, over `settings`.
-    trellikon::EditSession* edits = nullptr;
-    // The exchange with the device: its commands, and what a write asks
-    // before it begins.
-    trellikon::Session* session = nullptr;
+// What every window reaches in the main window: the window stack, the message
+// and file seams, and what follows a link window's OK. Owned by the main
+// window; the editors reach it through a context of their own.
+struct DialogContext {
     ModalStack* stack = nullptr;
     MessageBoxes* messages = nullptr;
     FileDialogs* files = nullptr;
 
-    // Coordination of the parameters editor and the alarm texts editor.
-    std::uint8_t edits_armed = 0;
-    std::uint8_t arm_ticks = 0;
-    std::uint8_t texts_opened_from_parameters = 0;
-    QTimer* Timer3 = nullptr;
-
-    // Writes the program's settings to the device through the session's steps
-    // (the backup the register keeps, the decision, the frames); the
-    // installer is told in `parent` why nothing was written, if so. Without
-    // it (windows tested alone) the link writes at once.
-    std::function<void(QWidget* parent)> writeSettings;
     // A window of the link closed by its OK: what follows (the parameters
     // editor after a complete read, the editors closed after the notice of a
     // lost connection) is the main window's to decide.
     std::function<void(trellikon::LinkWindow)> linkWindowOk;
-
-    // Every window but the main one, created once at start in this order:
-    // parameters editor, alarm texts editor, read, write and connection progress,
-    // cable and mounting diagrams, information, connection lost, subscriber list,
-    // add and remove subscriber.
-    TForm2* form2 = nullptr;
-    TForm3* form3 = nullptr;
-    TForm4* form4 = nullptr;
-    // The second read window: the reads of a write (its backup and its check)
-    // shown while the first is still in its modal loop below the editors.
-    TForm4* form4Again = nullptr;
-    TForm5* form5 = nullptr;
-    TForm6* form6 = nullptr;
-    TForm7* form7 = nullptr;
-    TForm8* form8 = nullptr;
-    TForm10* form10 = nullptr;
-    TForm11* form11 = nullptr;
-    TForm12* form12 = nullptr;
-    TForm13* form13 = nullptr;
-    TForm14* form14 = nullptr;
-
-    // The parameters and alarm texts editors as the window stack sees them:
-    // the progress and notice windows show and close them without knowing
-    // their classes.
-    StackDialog* parametersWindow = nullptr;
-    StackDialog* textsWindow = nullptr;
 };
 
 // The large title line at the top of an editor window.

@@ -385,7 +385,7 @@ Step installationTemplate() {
 // device; after a write the device kept one digit of a caller's number wrong.
 Step writeParts() {
     return [](Program& p, QString&) {
-        WritePartsDialog choose(p.form1->context(), topWindow(p));
+        WritePartsDialog choose(p.form1->dialogContext(), topWindow(p));
         p.form1->stack().showModal(&choose);
         return true;
     };
@@ -410,7 +410,7 @@ Step changedOnSite() {
         latest.bytes = sampleMemory();
         latest.info.timeUtc = "2026-03-02T10:05:00.000Z";
         const checked::ChangedOnSite changed = checked::changedOnSite(latest, device, latest.bytes);
-        DifferencesDialog ask(p.form1->context(), DifferencesDialog::Mode::ChangedOnSite,
+        DifferencesDialog ask(p.form1->dialogContext(), DifferencesDialog::Mode::ChangedOnSite,
                               u("Instalacja „Wspólnota Lipowa 5, Tarnów”: ustawienia %1.")
                                   .arg(QString::fromStdString(checked::sinceLine(changed))),
                               changed.differences,
@@ -427,7 +427,7 @@ Step writeMismatch() {
         const auto back =
             edited([](trellikon::SettingsImage& im) { im.writeSubscriber(3, "48603456780"); });
         const trellikon::checked::Verification v = trellikon::checked::verify(sampleMemory(), back);
-        DifferencesDialog ask(p.form1->context(), DifferencesDialog::Mode::WriteMismatch,
+        DifferencesDialog ask(p.form1->dialogContext(), DifferencesDialog::Mode::WriteMismatch,
                               u("Urządzenie nie zawiera dokładnie wysłanych ustawień. Różnią się:"),
                               v.differences, u("Wysłane"), topWindow(p));
         p.form1->stack().showModal(&ask);

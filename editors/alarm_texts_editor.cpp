@@ -68,7 +68,7 @@ int buttonNumber(const char* name) {
 
 } // namespace
 
-TForm3::TForm3(WindowContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
+TForm3::TForm3(EditorsContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(u("TRELLIKON DEFINIOWANIE PATRAMETRÓW I PROGRAMOWANIE"));
     buildLayout();
@@ -185,7 +185,7 @@ std::array<QLineEdit*, 15> TForm3::textEdits() const {
 }
 
 void TForm3::error(const char* utf8) {
-    ctx.messages->error(this, u(utf8));
+    ctx.dialogs.messages->error(this, u(utf8));
 }
 
 void TForm3::FormActivate() {
@@ -251,7 +251,7 @@ void TForm3::SpeedButton1Click() {
 void TForm3::SpeedButton2Click() {
     FormDeactivate();
     Encode_Texts();
-    ctx.stack->closeWindow(this);
+    ctx.dialogs.stack->closeWindow(this);
 }
 
 void TForm3::SpeedButton3Click() {
@@ -266,7 +266,7 @@ void TForm3::SpeedButton4Click() {
     // A text that was pasted into an empty box or came with a template has
     // not met the typing rule yet; the device cannot send what it refuses.
     if (const auto refused = rules::firstRefusedText(typedTexts())) {
-        ctx.messages->error(
+        ctx.dialogs.messages->error(
             this, u("%1: %2").arg(u(kRows[refused->slot].spoken), u(refused->verdict.message)));
         return;
     }
@@ -294,7 +294,7 @@ void TForm3::report(const trellikon::EncodeResult& result) {
     if (result.encode_failed)
         encode_failed = 1;
     for (const auto& refusal : result.refusals)
-        ctx.messages->error(this, QString::fromStdString(refusal.message));
+        ctx.dialogs.messages->error(this, QString::fromStdString(refusal.message));
     if (result.closesTextsEditor())
         close_when_done_ = true;
 }
@@ -305,7 +305,7 @@ void TForm3::finishCommand() {
     if (!close_when_done_)
         return;
     close_when_done_ = false;
-    ctx.stack->closeWindow(this);
+    ctx.dialogs.stack->closeWindow(this);
 }
 
 void TForm3::Encode_Settings() {
@@ -337,12 +337,13 @@ void TForm3::keepTypedValues() {
 void TForm3::Save_Template() {
     Encode_Settings();
     if (!encode_failed) {
-        const QString path = ctx.files->saveFileName(this, QString::fromLatin1(SaveDialog1Filter));
+        const QString path =
+            ctx.dialogs.files->saveFileName(this, QString::fromLatin1(SaveDialog1Filter));
         if (!path.isEmpty()) {
             const auto& bytes = ctx.settings->image.bytes();
             const trellikon::Failure failure =
                 trellikon::saveFileAtomically(fileLayerPath(path), bytes.data(), bytes.size());
-            ctx.messages->plain(this, u(failure ? kSaveFailed : kSaved));
+            ctx.dialogs.messages->plain(this, u(failure ? kSaveFailed : kSaved));
         }
     }
     ctx.session->endWrite();

@@ -1,6 +1,6 @@
 #pragma once
 #include "editor_widgets.h"
-#include "window_support.h"
+#include "editors_context.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -24,7 +24,7 @@ struct EncodeResult;
 class TForm3 : public StackDialog {
     Q_OBJECT
   public:
-    explicit TForm3(WindowContext& context, QWidget* parent = nullptr);
+    explicit TForm3(EditorsContext& context, QWidget* parent = nullptr);
     QLabel* titleLabel;
 
     // The fifteen text boxes, in slot order: the header, the power and input
@@ -97,6 +97,6 @@ class TForm3 : public StackDialog {
     void storeTexts();
     void error(const char* utf8);
 
-    WindowContext& ctx;
+    EditorsContext& ctx;
     bool close_when_done_ = false;
 };

@@ -90,7 +90,7 @@ QString settingName(const cmp::Row& r) {
 
 } // namespace
 
-WritePartsDialog::WritePartsDialog(WindowContext& context, QWidget* parent)
+WritePartsDialog::WritePartsDialog(DialogContext& context, QWidget* parent)
     : StackDialog(parent), ctx(context) {
     QVBoxLayout* top =
         beginWindow(this, QStringLiteral("WritePartsDialog"), u("Co zapisać do urządzenia?"));
@@ -129,7 +129,7 @@ WritePartsDialog::WritePartsDialog(WindowContext& context, QWidget* parent)
     });
 }
 
-DifferencesDialog::DifferencesDialog(WindowContext& context, Mode mode, const QString& heading,
+DifferencesDialog::DifferencesDialog(DialogContext& context, Mode mode, const QString& heading,
                                      const cmp::Comparison& differences, const QString& hereHeading,
                                      QWidget* parent)
     : StackDialog(parent), ctx(context) {
@@ -221,7 +221,7 @@ void DifferencesDialog::fitColumns() {
         std::max(DifferenceList->minimumWidth(), std::min(wanted, room)));
 }
 
-RegisterTroubleDialog::RegisterTroubleDialog(WindowContext& context, const QString& heading,
+RegisterTroubleDialog::RegisterTroubleDialog(DialogContext& context, const QString& heading,
                                              const QString& copyDay, bool writing, QWidget* parent)
     : StackDialog(parent), ctx(context) {
     QVBoxLayout* top = beginWindow(this, QStringLiteral("RegisterTroubleDialog"),
@@ -255,7 +255,7 @@ RegisterTroubleDialog::RegisterTroubleDialog(WindowContext& context, const QStri
     answerBy(CancelButton, this, ctx.stack, answer, Answer::Cancel);
 }
 
-InterruptedWriteDialog::InterruptedWriteDialog(WindowContext& context, const QString& heading,
+InterruptedWriteDialog::InterruptedWriteDialog(DialogContext& context, const QString& heading,
                                                bool withCopy, QWidget* parent)
     : StackDialog(parent), ctx(context) {
     QVBoxLayout* top =

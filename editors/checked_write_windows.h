@@ -16,7 +16,7 @@
 class WritePartsDialog : public StackDialog {
     Q_OBJECT
   public:
-    explicit WritePartsDialog(WindowContext& context, QWidget* parent = nullptr);
+    explicit WritePartsDialog(DialogContext& context, QWidget* parent = nullptr);
 
     QCheckBox* ParametersBox;
     QCheckBox* TextsBox;
@@ -28,7 +28,7 @@ class WritePartsDialog : public StackDialog {
     trellikon::checked::Parts chosen = 0;
 
   private:
-    WindowContext& ctx;
+    DialogContext& ctx;
 };
 
 // A list of differing settings with the installer's choice what to do.
@@ -44,7 +44,7 @@ class DifferencesDialog : public StackDialog {
     };
     enum class Answer { Cancel, Write, TakeDevice };
 
-    DifferencesDialog(WindowContext& context, Mode mode, const QString& heading,
+    DifferencesDialog(DialogContext& context, Mode mode, const QString& heading,
                       const trellikon::comparison::Comparison& differences,
                       const QString& hereHeading, QWidget* parent = nullptr);
 
@@ -61,7 +61,7 @@ class DifferencesDialog : public StackDialog {
 
   private:
     void fitColumns();
-    WindowContext& ctx;
+    DialogContext& ctx;
 };
 
 // A write the register cannot back up: what can be done from here instead of
@@ -75,7 +75,7 @@ class RegisterTroubleDialog : public StackDialog {
     // `copyDay` is the newest daily copy's day ("DD.MM.RRRR"); empty when
     // there is none, and then no restore is offered. Without `writing` (the
     // register window asked for) there is no write to go on with.
-    RegisterTroubleDialog(WindowContext& context, const QString& heading, const QString& copyDay,
+    RegisterTroubleDialog(DialogContext& context, const QString& heading, const QString& copyDay,
                           bool writing, QWidget* parent = nullptr);
 
     QLabel* HeadingLabel;
@@ -87,7 +87,7 @@ class RegisterTroubleDialog : public StackDialog {
     Answer answer = Answer::Cancel;
 
   private:
-    WindowContext& ctx;
+    DialogContext& ctx;
 };
 
 // A write cut short, the cable back: the device holds part of the new
@@ -99,7 +99,7 @@ class InterruptedWriteDialog : public StackDialog {
     enum class Answer { Later, WriteAgain, RestoreCopy };
 
     // Without `withCopy` (no copy from before the write) no restore is offered.
-    InterruptedWriteDialog(WindowContext& context, const QString& heading, bool withCopy,
+    InterruptedWriteDialog(DialogContext& context, const QString& heading, bool withCopy,
                            QWidget* parent = nullptr);
 
     QLabel* HeadingLabel;
@@ -110,5 +110,5 @@ class InterruptedWriteDialog : public StackDialog {
     Answer answer = Answer::Later;
 
   private:
-    WindowContext& ctx;
+    DialogContext& ctx;
 };

@@ -57,7 +57,7 @@ void widthForDigits(QLineEdit* edit, int chars) {
 
 } // namespace
 
-TForm2::TForm2(WindowContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
+TForm2::TForm2(EditorsContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(u("DOMOWY TRELLIKON - PARAMETRY USTAWIEŃ"));
     buildLayout();
@@ -286,7 +286,7 @@ std::array<QLineEdit*, 4> TForm2::userNumberEdits() const {
 }
 
 void TForm2::error(const char* utf8) {
-    ctx.messages->error(this, u(utf8));
+    ctx.dialogs.messages->error(this, u(utf8));
 }
 
 void TForm2::FormActivate() {
@@ -386,7 +386,7 @@ void TForm2::take(Field field, QLineEdit* edit, bool plainMessage) {
     const editor::Outcome out = ctx.edits->enter(field, toDevice(edit->text()));
     if (out.verdict.refused()) {
         if (plainMessage)
-            ctx.messages->plain(this, u(out.verdict.message));
+            ctx.dialogs.messages->plain(this, u(out.verdict.message));
         else
             error(out.verdict.message);
         putBack(edit, out.verdict);
@@ -552,12 +552,12 @@ void TForm2::Edit3Change() {
 void TForm2::SpeedButton1Click() {
     ctx.texts_opened_from_parameters = 1;
     ctx.edits->settings().Decode_Texts();
-    ctx.stack->showModal(ctx.form3);
+    ctx.dialogs.stack->showModal(ctx.form3);
 }
 
 void TForm2::SpeedButton2Click() {
     storeValues();
-    ctx.stack->closeWindow(this);
+    ctx.dialogs.stack->closeWindow(this);
 }
 
 void TForm2::SpeedButton3Click() {
@@ -583,11 +583,11 @@ void TForm2::SpeedButton3Click() {
 }
 
 void TForm2::SpeedButton4Click() {
-    ctx.stack->showModal(ctx.form12);
+    ctx.dialogs.stack->showModal(ctx.form12);
 }
 
 void TForm2::SheetButtonClick() {
-    QString path = ctx.files->saveFileName(this, QStringLiteral("pdf (*.pdf)"));
+    QString path = ctx.dialogs.files->saveFileName(this, QStringLiteral("pdf (*.pdf)"));
     if (path.isEmpty())
         return;
     if (!path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
@@ -600,8 +600,8 @@ void TForm2::SheetButtonClick() {
     const std::string failure = trellikon::sheet::writeSheet(
         fileLayerPath(path), trellikon::inspector::inspectProgram(ctx.edits->settings()), origin);
     if (failure.empty())
-        ctx.messages->plain(this, u("Operacja zapisu do pliku przeprowadzona pomyślnie"));
+        ctx.dialogs.messages->plain(this, u("Operacja zapisu do pliku przeprowadzona pomyślnie"));
     else
-        ctx.messages->error(this, u("Operacja zapisu nie powiodła się"),
-                            path + QStringLiteral(": ") + QString::fromStdString(failure));
+        ctx.dialogs.messages->error(this, u("Operacja zapisu nie powiodła się"),
+                                    path + QStringLiteral(": ") + QString::fromStdString(failure));
 }

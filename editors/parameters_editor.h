@@ -1,7 +1,7 @@
 #pragma once
 #include "editor_model.h"
 #include "editor_widgets.h"
-#include "window_support.h"
+#include "editors_context.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -24,7 +24,7 @@
 class TForm2 : public StackDialog {
     Q_OBJECT
   public:
-    explicit TForm2(WindowContext& context, QWidget* parent = nullptr);
+    explicit TForm2(EditorsContext& context, QWidget* parent = nullptr);
 
     QLabel* titleLabel;
 
@@ -131,5 +131,5 @@ class TForm2 : public StackDialog {
     void reportOptionClick(trellikon::editor::Field field, QCheckBox* option);
     void error(const char* utf8);
 
-    WindowContext& ctx;
+    EditorsContext& ctx;
 };

@@ -67,7 +67,7 @@ QTreeWidget* list(const char* name, const QString& accessible, const QStringList
 
 } // namespace
 
-RegisterWindow::RegisterWindow(WindowContext& context, QWidget* parent)
+RegisterWindow::RegisterWindow(DialogContext& context, QWidget* parent)
     : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("RegisterWindow"));
     setWindowTitle(u("DOMOWY TRELLIKON - REJESTR INSTALACJI"));
@@ -591,7 +591,7 @@ void RegisterWindow::ImportButtonClick() {
     refresh();
 }
 
-InstallationDialog::InstallationDialog(WindowContext& context, const QString& title,
+InstallationDialog::InstallationDialog(DialogContext& context, const QString& title,
                                        QWidget* parent)
     : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("InstallationDialog"));
@@ -633,7 +633,7 @@ InstallationDialog::InstallationDialog(WindowContext& context, const QString& ti
     connect(CancelButton, &QPushButton::clicked, this, [this] { ctx.stack->closeWindow(this); });
 }
 
-reg::Id editInstallation(WindowContext& ctx, reg::Register& store, QWidget* parent,
+reg::Id editInstallation(DialogContext& ctx, reg::Register& store, QWidget* parent,
                          const reg::Installation* existing) {
     InstallationDialog dialog(ctx, existing ? u("Zmiana instalacji") : u("Nowa instalacja"),
                               parent);
@@ -665,7 +665,7 @@ reg::Id editInstallation(WindowContext& ctx, reg::Register& store, QWidget* pare
     return id;
 }
 
-AssignDialog::AssignDialog(WindowContext& context, reg::Register& store,
+AssignDialog::AssignDialog(DialogContext& context, reg::Register& store,
                            const reg::Proposal& proposal, QWidget* parent)
     : StackDialog(parent), ctx(context), store_(store) {
     setObjectName(QStringLiteral("AssignDialog"));

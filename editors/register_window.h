@@ -25,7 +25,7 @@ class ComparisonWindow;
 class RegisterWindow : public StackDialog {
     Q_OBJECT
   public:
-    explicit RegisterWindow(WindowContext& context, QWidget* parent = nullptr);
+    explicit RegisterWindow(DialogContext& context, QWidget* parent = nullptr);
 
     QLabel* titleLabel;
     QLineEdit* SearchEdit;
@@ -95,7 +95,7 @@ class RegisterWindow : public StackDialog {
     QString versionOrigin(const trellikon::reg::VersionInfo& v) const;
     bool failed(const std::string& error);
 
-    WindowContext& ctx;
+    DialogContext& ctx;
     trellikon::reg::Register* store_ = nullptr;
     QTimer* searchTimer_;
 };
@@ -104,7 +104,7 @@ class RegisterWindow : public StackDialog {
 class InstallationDialog : public StackDialog {
     Q_OBJECT
   public:
-    InstallationDialog(WindowContext& context, const QString& title, QWidget* parent = nullptr);
+    InstallationDialog(DialogContext& context, const QString& title, QWidget* parent = nullptr);
 
     QLineEdit* NameEdit;
     QPlainTextEdit* NotesEdit;
@@ -115,7 +115,7 @@ class InstallationDialog : public StackDialog {
     bool accepted = false;
 
   private:
-    WindowContext& ctx;
+    DialogContext& ctx;
 };
 
 // Asks after a read whose device it was: the proposed installation, another
@@ -123,7 +123,7 @@ class InstallationDialog : public StackDialog {
 class AssignDialog : public StackDialog {
     Q_OBJECT
   public:
-    AssignDialog(WindowContext& context, trellikon::reg::Register& store,
+    AssignDialog(DialogContext& context, trellikon::reg::Register& store,
                  const trellikon::reg::Proposal& proposal, QWidget* parent = nullptr);
 
     QLabel* QuestionLabel;
@@ -138,11 +138,11 @@ class AssignDialog : public StackDialog {
     void NewButtonClick();
 
   private:
-    WindowContext& ctx;
+    DialogContext& ctx;
     trellikon::reg::Register& store_;
 };
 
 // Runs the installation dialog and creates or updates the installation; the
 // id, or 0 when the installer cancelled or it failed (they were told why).
-trellikon::reg::Id editInstallation(WindowContext& ctx, trellikon::reg::Register& store,
+trellikon::reg::Id editInstallation(DialogContext& ctx, trellikon::reg::Register& store,
                                     QWidget* parent, const trellikon::reg::Installation* existing);

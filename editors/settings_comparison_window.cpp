@@ -87,7 +87,7 @@ QString resultsHtml(const cmp::Comparison& c, const QString& hereHeading,
 
 } // namespace
 
-ComparisonWindow::ComparisonWindow(WindowContext& context, QWidget* parent)
+ComparisonWindow::ComparisonWindow(EditorsContext& context, QWidget* parent)
     : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("ComparisonWindow"));
     setWindowTitle(u("DOMOWY TRELLIKON - PORÓWNANIE USTAWIEŃ"));
@@ -138,7 +138,8 @@ ComparisonWindow::ComparisonWindow(WindowContext& context, QWidget* parent)
     connect(FileButton, &QPushButton::clicked, this, [this] { FileButtonClick(); });
     connect(DeviceButton, &QPushButton::clicked, this, [this] { DeviceButtonClick(); });
     connect(TakeButton, &QPushButton::clicked, this, [this] { TakeButtonClick(); });
-    connect(CloseButton, &QPushButton::clicked, this, [this] { ctx.stack->closeWindow(this); });
+    connect(CloseButton, &QPushButton::clicked, this,
+            [this] { ctx.dialogs.stack->closeWindow(this); });
     closeOnEscape();
     showNothing(u(kHint));
 }
@@ -160,13 +161,13 @@ void ComparisonWindow::showNothing(const QString& why) {
 }
 
 void ComparisonWindow::FileButtonClick() {
-    const QString path = ctx.files->openFileName(this, QStringLiteral("sbn (*.sbn)"));
+    const QString path = ctx.dialogs.files->openFileName(this, QStringLiteral("sbn (*.sbn)"));
     if (path.isEmpty())
         return;
     const auto loaded = trellikon::loadTemplate(fileLayerPath(path));
     if (!loaded.ok()) {
-        ctx.messages->error(this, u("Odczyt pliku nie może być przeprowadzony"),
-                            path + QStringLiteral(": ") + u(loaded.failure.message));
+        ctx.dialogs.messages->error(this, u("Odczyt pliku nie może być przeprowadzony"),
+                                    path + QStringLiteral(": ") + u(loaded.failure.message));
         return;
     }
     const QString name = QFileInfo(path).fileName();
@@ -238,6 +239,6 @@ void ComparisonWindow::TakeButtonClick() {
     const auto bytes = *other_;
     const QString origin = otherOrigin_;
     showNothing(u(kHint));
-    ctx.stack->closeWindow(this);
+    ctx.dialogs.stack->closeWindow(this);
     take(bytes, origin);
 }

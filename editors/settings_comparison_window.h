@@ -1,6 +1,6 @@
 #pragma once
+#include "editors_context.h"
 #include "settings_comparison.h"
-#include "window_support.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -18,7 +18,7 @@
 class ComparisonWindow : public StackDialog {
     Q_OBJECT
   public:
-    explicit ComparisonWindow(WindowContext& context, QWidget* parent = nullptr);
+    explicit ComparisonWindow(EditorsContext& context, QWidget* parent = nullptr);
 
     QLabel* titleLabel;
     QPushButton* FileButton;   // a template chosen with the file dialog
@@ -71,7 +71,7 @@ class ComparisonWindow : public StackDialog {
                         const Side& there, const QString& sourceText);
     void showNothing(const QString& why);
 
-    WindowContext& ctx;
+    EditorsContext& ctx;
     std::function<void(std::optional<Side>)> deviceRead_; // a read of ours under way
     std::string devicePort_;
     std::optional<trellikon::SettingsImage::Bytes> other_;

@@ -54,7 +54,7 @@ QColor tint(csv::Verdict v) {
 
 } // namespace
 
-SubscriberImportWindow::SubscriberImportWindow(WindowContext& context, QWidget* parent)
+SubscriberImportWindow::SubscriberImportWindow(EditorsContext& context, QWidget* parent)
     : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("SubscriberImportWindow"));
     setWindowTitle(u("TRELLIKON IMPORT ABONENTÓW"));
@@ -301,9 +301,9 @@ void SubscriberImportWindow::confirmClick() {
     // The list window shows the new list when it is active again, and the
     // image gets it when that window is left, as after the add dialog.
     ctx.settings->subscribers = plan_.result;
-    ctx.stack->closeWindow(this);
+    ctx.dialogs.stack->closeWindow(this);
 }
 
 void SubscriberImportWindow::cancelClick() {
-    ctx.stack->closeWindow(this);
+    ctx.dialogs.stack->closeWindow(this);
 }

@@ -3,8 +3,8 @@
 // file with its verdict, the choice between adding and replacing, and the
 // counts. The list changes only when the user confirms.
 #include "editor_widgets.h"
+#include "editors_context.h"
 #include "subscriber_csv.h"
-#include "window_support.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -18,7 +18,7 @@
 class SubscriberImportWindow : public StackDialog {
     Q_OBJECT
   public:
-    explicit SubscriberImportWindow(WindowContext& context, QWidget* parent = nullptr);
+    explicit SubscriberImportWindow(EditorsContext& context, QWidget* parent = nullptr);
 
     QLabel* titleLabel;
     QLabel* fileLabel;
@@ -49,7 +49,7 @@ class SubscriberImportWindow : public StackDialog {
     void showColumns();
     void columnsChosen();
 
-    WindowContext& ctx;
+    EditorsContext& ctx;
     trellikon::csv::CallerFile file_;
     trellikon::csv::ImportPlan plan_;
     QHBoxLayout* columnsRow;     // inside columnsArea

@@ -84,7 +84,7 @@ QLineEdit* numberRow(QDialog* dialog, QLabel*& caption, const QString& captionTe
 const char* const TForm12::CsvOpenFilter = "CSV (*.csv *.txt)";
 const char* const TForm12::CsvSaveFilter = "CSV (*.csv)";
 
-TForm12::TForm12(WindowContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
+TForm12::TForm12(EditorsContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("Form12"));
     setWindowTitle(u("TRELLIKON DEFINIOWANIE ABONENTÓW"));
     buildLayout();
@@ -239,27 +239,27 @@ void TForm12::storeList() {
 }
 
 void TForm12::SpeedButton1Click() {
-    ctx.stack->showModal(ctx.form13);
+    ctx.dialogs.stack->showModal(ctx.form13);
 }
 
 void TForm12::SpeedButton2Click() {
-    ctx.stack->showModal(ctx.form14);
+    ctx.dialogs.stack->showModal(ctx.form14);
 }
 
 void TForm12::SpeedButton3Click() {
     storeList();
-    ctx.stack->closeWindow(this);
+    ctx.dialogs.stack->closeWindow(this);
 }
 
 // The file is read and judged here; the preview shows the verdicts and
 // changes the list only when the user confirms.
 void TForm12::importClick() {
     namespace csv = trellikon::csv;
-    const QString path = ctx.files->openFileName(this, QString::fromLatin1(CsvOpenFilter));
+    const QString path = ctx.dialogs.files->openFileName(this, QString::fromLatin1(CsvOpenFilter));
     if (path.isEmpty())
         return;
     auto refuse = [&](const std::string& why) {
-        ctx.messages->error(
+        ctx.dialogs.messages->error(
             this, u("Nie można zaimportować pliku „%1”: %2")
                       .arg(outside::line(QFileInfo(path).fileName()), QString::fromStdString(why)));
     };
@@ -270,12 +270,12 @@ void TForm12::importClick() {
     if (!file.ok)
         return refuse(file.error);
     importWindow->load(QFileInfo(path).fileName(), std::move(file));
-    ctx.stack->showModal(importWindow);
+    ctx.dialogs.stack->showModal(importWindow);
 }
 
 // Saved like a template: the file is the whole new list or left as it was.
 void TForm12::exportClick() {
-    QString path = ctx.files->saveFileName(this, QString::fromLatin1(CsvSaveFilter));
+    QString path = ctx.dialogs.files->saveFileName(this, QString::fromLatin1(CsvSaveFilter));
     if (path.isEmpty())
         return;
     if (QFileInfo(path).suffix().isEmpty())
@@ -286,11 +286,11 @@ void TForm12::exportClick() {
         fileLayerPath(path), reinterpret_cast<const std::uint8_t*>(text.data()), text.size(),
         trellikon::FileAccess::Private);
     if (failure)
-        ctx.messages->error(this, u("Nie udało się zapisać pliku „%1”: %2")
-                                      .arg(outside::line(QFileInfo(path).fileName()),
-                                           QString::fromStdString(failure.message)));
+        ctx.dialogs.messages->error(this, u("Nie udało się zapisać pliku „%1”: %2")
+                                              .arg(outside::line(QFileInfo(path).fileName()),
+                                                   QString::fromStdString(failure.message)));
     else
-        ctx.messages->plain(this, u("Zapisano do pliku abonentów: %1").arg(count));
+        ctx.dialogs.messages->plain(this, u("Zapisano do pliku abonentów: %1").arg(count));
 }
 
 // A caller can switch an output only while it is switched on for a time: the
@@ -317,7 +317,7 @@ void TForm12::RadioGroup2Click() {
 
 // The add dialog.
 
-TForm13::TForm13(WindowContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
+TForm13::TForm13(EditorsContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("Form13"));
     setWindowTitle(QStringLiteral("DODAJ"));
     Label2 = messageLabel(
@@ -344,14 +344,14 @@ void TForm13::Button1Click() {
 void TForm13::Edit1Change() {
     Label2->clear();
     if (const char* refusal = trellikon::editor::callerTypingRefusal(toDevice(Edit1->text()))) {
-        ctx.messages->error(this, u(refusal));
+        ctx.dialogs.messages->error(this, u(refusal));
         Edit1->clear();
     }
 }
 
 // The remove dialog.
 
-TForm14::TForm14(WindowContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
+TForm14::TForm14(EditorsContext& context, QWidget* parent) : StackDialog(parent), ctx(context) {
     setObjectName(QStringLiteral("Form14"));
     setWindowTitle(u("USUŃ"));
     Label1 = messageLabel("Label1", {u(kNotListed), u(kRemovedFrom) + QStringLiteral("168")}, this);

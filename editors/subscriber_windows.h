@@ -9,7 +9,7 @@
 // is freed by that write, so the caller is gone from the next device
 // programmed.
 #include "editor_widgets.h"
-#include "window_support.h"
+#include "editors_context.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -25,7 +25,7 @@ class SubscriberImportWindow;
 class TForm12 : public StackDialog {
     Q_OBJECT
   public:
-    explicit TForm12(WindowContext& context, QWidget* parent = nullptr);
+    explicit TForm12(EditorsContext& context, QWidget* parent = nullptr);
 
     QLabel* titleLabel;
     // The header row is the table's horizontal header, which stays in view
@@ -64,7 +64,7 @@ class TForm12 : public StackDialog {
     void storeList();
     void permissionClick(RadioGroup* clip, int output);
 
-    WindowContext& ctx;
+    EditorsContext& ctx;
     // Set while activation shows the stored permissions.
     bool showing_permissions_ = false;
 };
@@ -73,7 +73,7 @@ class TForm12 : public StackDialog {
 class TForm13 : public StackDialog {
     Q_OBJECT
   public:
-    explicit TForm13(WindowContext& context, QWidget* parent = nullptr);
+    explicit TForm13(EditorsContext& context, QWidget* parent = nullptr);
 
     QLabel* numberLabel; // "Numer telefonu:"
     QLineEdit* Edit1;
@@ -86,14 +86,14 @@ class TForm13 : public StackDialog {
     void Edit1Change();
 
   private:
-    WindowContext& ctx;
+    EditorsContext& ctx;
 };
 
 // Remove-subscriber dialog.
 class TForm14 : public StackDialog {
     Q_OBJECT
   public:
-    explicit TForm14(WindowContext& context, QWidget* parent = nullptr);
+    explicit TForm14(EditorsContext& context, QWidget* parent = nullptr);
 
     QLabel* numberLabel; // "Numer telefonu"
     QLineEdit* Edit1;
@@ -105,5 +105,5 @@ class TForm14 : public StackDialog {
     void Edit1Change();
 
   private:
-    WindowContext& ctx;
+    EditorsContext& ctx;
 };

@@ -38,14 +38,15 @@ struct Program {
         form1->Timer2->stop();
         form1->show();
     }
-    WindowContext& ctx() { return form1->context(); }
+    EditorsContext& ctx() { return form1->editorsContext(); }
+    const DialogWindows& windows() { return form1->dialogWindows(); }
     trellikon::DeviceSettings& settings() { return form1->settings(); }
     TForm2* form2() { return ctx().form2; }
     TForm3* form3() { return ctx().form3; }
-    TForm4* form4() { return ctx().form4; }
-    TForm5* form5() { return ctx().form5; }
-    TForm6* form6() { return ctx().form6; }
-    TForm11* form11() { return ctx().form11; }
+    TForm4* form4() { return windows().form4; }
+    TForm5* form5() { return windows().form5; }
+    TForm6* form6() { return windows().form6; }
+    TForm11* form11() { return windows().form11; }
 
     trellikon::ManualTickClock clock;
     trellikon::TickDriver ticks{clock, [this] { form1->Timer1Timer(); },

@@ -79,7 +79,8 @@ class ProgrammingFixture {
                 ++answersMissed;
         };
     }
-    WindowContext& ctx() { return form1.context(); }
+    EditorsContext& ctx() { return form1.editorsContext(); }
+    const DialogWindows& windows() { return form1.dialogWindows(); }
 
     // The two timers, in time order, until `done` holds.
     bool tickUntil(const std::function<bool()>& done, int maxTimer1Ticks = 60) {

@@ -463,7 +463,7 @@ void TestAlarmTextsEditor::refusedWriteClosesIntoTheParametersEditor() {
             QVERIFY(!p.form3()->isVisible());
         });
         f->SpeedButton1->click();
-        backInParameters = p.ctx().stack->top() == f;
+        backInParameters = p.ctx().dialogs.stack->top() == f;
     });
     QVERIFY(backInParameters);
     QCOMPARE(p.messages.errors,

@@ -247,7 +247,7 @@ void TestDiagrams::diagramOpensFromItsButton() {
     });
     command->click();
     QVERIFY(seen);
-    QCOMPARE(p.ctx().stack->depth(), std::size_t(1));
+    QCOMPARE(p.ctx().dialogs.stack->depth(), std::size_t(1));
 }
 
 void TestDiagrams::diagramAreaFitsTheScreen_data() {
@@ -318,7 +318,7 @@ void TestDiagrams::informationWindow() {
     bool seen = false;
     whenModal([&](QDialog* d) {
         seen = true;
-        QCOMPARE(d, static_cast<QDialog*>(p.ctx().form10));
+        QCOMPARE(d, static_cast<QDialog*>(p.windows().form10));
         QCOMPARE(d->windowTitle(), QString::fromUtf8("INFORMACJE O SYSTEMIE  I FIRMIE"));
         QVERIFY(d->windowFlags() & Qt::WindowCloseButtonHint);
         QVERIFY(

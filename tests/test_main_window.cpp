@@ -75,9 +75,10 @@ void TestMainWindow::startUpState() {
     QVERIFY(d.sms_centre_number.empty() && d.user_number[3].empty());
 
     // Every window exists from the start, created in order, with its caption; none is shown.
-    WindowContext& c = p.ctx();
-    const QList<StackDialog*> order = {c.form2, c.form3,  c.form4,  c.form5,  c.form6,  c.form7,
-                                       c.form8, c.form10, c.form11, c.form12, c.form13, c.form14};
+    EditorsContext& c = p.ctx();
+    const DialogWindows& w = p.windows();
+    const QList<StackDialog*> order = {c.form2, c.form3,  w.form4,  w.form5,  w.form6,  w.form7,
+                                       w.form8, w.form10, w.form11, c.form12, c.form13, c.form14};
     const QStringList titles = {
         QString::fromUtf8("DOMOWY TRELLIKON - PARAMETRY USTAWIEŃ"),
         QString::fromUtf8("TRELLIKON DEFINIOWANIE PATRAMETRÓW I PROGRAMOWANIE"),
@@ -95,7 +96,7 @@ void TestMainWindow::startUpState() {
     // windows, and the second read window come after them.
     QList<StackDialog*> children = f.findChildren<StackDialog*>(Qt::FindDirectChildrenOnly);
     QCOMPARE(children.size(), order.size() + 3);
-    QCOMPARE(children.takeLast(), c.form4Again);
+    QCOMPARE(children.takeLast(), w.form4Again);
     QVERIFY(qobject_cast<RegisterWindow*>(children.takeLast()));
     QVERIFY(qobject_cast<ComparisonWindow*>(children.takeLast()));
     QCOMPARE(children, order);
@@ -246,7 +247,7 @@ void TestMainWindow::connectShowsAndClosesTheConnectionWindow() {
     QCOMPARE(stillUp, 1);
     QCOMPARE(p.form1->Label5->text(), QString::fromUtf8("Połączenie z urządzeniem nawiązane"));
     QVERIFY(p.form1->session().connected());
-    QCOMPARE(p.ctx().stack->depth(), std::size_t(1));
+    QCOMPARE(p.ctx().dialogs.stack->depth(), std::size_t(1));
 }
 
 void TestMainWindow::connectionWindowOkLeavesTheAttemptRunning() {
@@ -326,7 +327,7 @@ void TestMainWindow::readThenOkOpensTheParametersEditor() {
     QCOMPARE(d.texts[layout::powerLossText], std::string("Brak 230V"));
     QCOMPARE(d.sms_mask, std::uint8_t(0x05));
     QCOMPARE(p.form1->settings().subscribers.entry(7).number, std::string("48500100200"));
-    QCOMPARE(p.ctx().stack->depth(), std::size_t(1));
+    QCOMPARE(p.ctx().dialogs.stack->depth(), std::size_t(1));
 }
 
 void TestMainWindow::readTimeOutThenOkDisconnects() {
@@ -364,7 +365,7 @@ void TestMainWindow::connectionLostClosesTheSessionWindows() {
     whenModal([&](QDialog*) {
         // The parameters editor is up; the device falls silent for 81 ticks.
         whenModal([&](QDialog* notice) {
-            noticeShown = notice == p.ctx().form11;
+            noticeShown = notice == p.windows().form11;
             notice->reject(); // Escape does not dismiss it
             QVERIFY(notice->isVisible());
             QTest::mouseClick(p.form11()->Button1, Qt::LeftButton);
@@ -382,10 +383,10 @@ void TestMainWindow::connectionLostClosesTheSessionWindows() {
         QString::fromUtf8("Nastąpiło zerwanie komunikacji z programem.Wyłącz i włącz urządzenie, "
                           "wybierz port a następnie nasiśnij przycisk \"Nawiąż połączenie\""));
     for (StackDialog* w : std::initializer_list<StackDialog*>{
-             p.ctx().form2, p.ctx().form3, p.ctx().form4, p.ctx().form5, p.ctx().form6,
-             p.ctx().form7, p.ctx().form11})
+             p.ctx().form2, p.ctx().form3, p.windows().form4, p.windows().form5, p.windows().form6,
+             p.windows().form7, p.windows().form11})
         QVERIFY(!w->isVisible());
-    QCOMPARE(p.ctx().stack->depth(), std::size_t(1));
+    QCOMPARE(p.ctx().dialogs.stack->depth(), std::size_t(1));
 }
 
 void TestMainWindow::noticeKeepsTheShortTickRunning() {

@@ -77,11 +77,12 @@ void TestProgrammingEndToEnd::readEditProgram() {
 
     ProgrammingFixture p(s.path());
     TForm1& form1 = p.form1;
-    WindowContext& ctx = p.ctx();
+    EditorsContext& ctx = p.ctx();
+    const DialogWindows& windows = p.windows();
     auto tickUntil = [&](const std::function<bool()>& done) { return p.tickUntil(done); };
 
     whenModal([&](QDialog*) {
-        QVERIFY(tickUntil([&] { return ctx.form6 && !ctx.form6->isVisible(); }));
+        QVERIFY(tickUntil([&] { return windows.form6 && !windows.form6->isVisible(); }));
     });
     form1.SpeedButton1Click();
     QVERIFY(form1.session().connected());
@@ -115,13 +116,13 @@ void TestProgrammingEndToEnd::readEditProgram() {
                 after.test_message_user = "3";
                 whenModal([&](QDialog*) { // the write progress window
                     QVERIFY(tickUntil([&] { return !form1.session().writing(); }));
-                    writeLabel = ctx.form5->Label1->text();
+                    writeLabel = windows.form5->Label1->text();
                 });
                 t->SpeedButton4->click();
             });
             f->SpeedButton1->click();
         });
-        ctx.form4->Button1->click();
+        windows.form4->Button1->click();
     });
     form1.SpeedButton5Click();
     QVERIFY(p.messages.errors.isEmpty());

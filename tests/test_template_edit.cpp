@@ -342,7 +342,7 @@ Typed typeIntoEditor(const QString& source, const QString& key, const QString& e
         if (key.startsWith(QLatin1String("texts.")) || key == QLatin1String("test_message_user")) {
             whenModal([&](QDialog*) {
                 paste(p.form3());
-                p.ctx().stack->closeWindow(p.form3());
+                p.ctx().dialogs.stack->closeWindow(p.form3());
             });
             f->SpeedButton1->click();
         } else {
@@ -350,7 +350,7 @@ Typed typeIntoEditor(const QString& source, const QString& key, const QString& e
                 f->radiogroup6->item(4)->click(); // another operator: the number is typed
             paste(f);
         }
-        p.ctx().stack->closeWindow(f);
+        p.ctx().dialogs.stack->closeWindow(f);
     });
     p.form1->SpeedButton7Click();
     return typed;

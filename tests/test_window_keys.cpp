@@ -20,7 +20,7 @@ void inWindow(Program& p, StackDialog* w, const std::function<void()>& step) {
         QCOMPARE(shown, w);
         step();
     });
-    p.ctx().stack->showModal(w);
+    p.ctx().dialogs.stack->showModal(w);
 }
 
 // Every window of the program but the main one, by object name.
@@ -121,7 +121,7 @@ void TestWindowKeys::escape() {
         QTest::keyClick(focus, Qt::Key_Escape);
         QCOMPARE(w->isVisible(), !closes);
     });
-    QCOMPARE(p.ctx().stack->depth(), std::size_t(1));
+    QCOMPARE(p.ctx().dialogs.stack->depth(), std::size_t(1));
 }
 
 QTEST_MAIN(TestWindowKeys)

@@ -58,13 +58,14 @@ void TestWindowsEndToEnd::readEditProgram() {
 
     ProgrammingFixture p(portName.toStdString());
     TForm1& form1 = p.form1;
-    WindowContext& ctx = p.ctx();
+    EditorsContext& ctx = p.ctx();
+    const DialogWindows& windows = p.windows();
     RecordingMessageBoxes& messages = p.messages;
     auto tickUntil = [&](const std::function<bool()>& done) { return p.tickUntil(done); };
 
     whenModal(
         [&](QDialog* w) {
-            QVERIFY(tickUntil([&] { return ctx.form6 && !ctx.form6->isVisible(); }));
+            QVERIFY(tickUntil([&] { return windows.form6 && !windows.form6->isVisible(); }));
             shoot(w, QStringLiteral("connected"));
         },
         10000);
@@ -76,7 +77,7 @@ void TestWindowsEndToEnd::readEditProgram() {
         [&](QDialog* readWindow) {
             QVERIFY(tickUntil([&] { return !form1.session().reading(); }));
             QVERIFY(!form1.session().readFailed());
-            QVERIFY(form1.context().settings->image.bytes() == before);
+            QVERIFY(form1.editorsContext().settings->image.bytes() == before);
             shoot(readWindow, QStringLiteral("read-done"));
             whenModal([&](QDialog*) { // the parameters editor
                 TForm2* f = ctx.form2;
@@ -90,14 +91,14 @@ void TestWindowsEndToEnd::readEditProgram() {
                     whenModal(
                         [&](QDialog*) { // the write progress window
                             QVERIFY(tickUntil([&] { return !form1.session().writing(); }));
-                            writeLabel = ctx.form5->Label1->text();
+                            writeLabel = windows.form5->Label1->text();
                         },
                         10000);
                     t->SpeedButton4->click();
                 });
                 f->SpeedButton1->click();
             });
-            ctx.form4->Button1->click();
+            windows.form4->Button1->click();
         },
         10000);
     form1.SpeedButton5Click();

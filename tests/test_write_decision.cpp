@@ -1,8 +1,8 @@
 // The write's decision, every path through it, against a register in memory:
 // what is asked, what is sent, what the register keeps afterwards. The journal
 // is called as the session calls it around the frames.
-#include "register_journal.h"
 #include "register.h"
+#include "register_journal.h"
 #include "write_decision.h"
 
 #include <QTest>

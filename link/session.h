@@ -20,8 +20,9 @@
 //   write      the frames; the write is recorded at the last acknowledgement,
 //              or, when the port loses its device first, as interrupted with
 //              the blocks acknowledged
-//   verify     when asked for, a read into a copy; its verdict is added to the
-//              write's record, and the read-back is there to compare
+//   verify     when asked for, a read into a copy, there in readBack(); the
+//              write's decision (register/write_decision.h) judges it and
+//              adds the verdict to the write's record
 // A step that starts a transfer never starts inside a tick: it waits in
 // `later` until the running tick has ended.
 

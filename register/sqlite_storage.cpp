@@ -12,6 +12,7 @@
 #include <limits>
 #include <map>
 #include <set>
+#include <span>
 #include <tuple>
 #include <utility>
 
@@ -647,18 +648,13 @@ std::string SqliteStorage::prepare(const OpenOptions& options, bool fresh, bool 
         Transaction t(db_);
         if (!t.begun())
             return failureText("nie można zapisać");
-        for (const char* sql : kSchema2)
-            if (!Statement(db_, sql).run())
-                return failureText("nie można utworzyć rejestru");
-        for (const char* sql : kSchema2Additions)
-            if (!Statement(db_, sql).run())
-                return failureText("nie można utworzyć rejestru");
-        for (const char* sql : kSchema3Additions)
-            if (!Statement(db_, sql).run())
-                return failureText("nie można utworzyć rejestru");
-        for (const char* sql : kSchema3Indexes)
-            if (!Statement(db_, sql).run())
-                return failureText("nie można utworzyć rejestru");
+        // A new file gets the schemas' statements in the order a migrated one had them.
+        const std::span<const char* const> parts[] = {kSchema2, kSchema2Additions,
+                                                      kSchema3Additions, kSchema3Indexes};
+        for (const auto part : parts)
+            for (const char* sql : part)
+                if (!Statement(db_, sql).run())
+                    return failureText("nie można utworzyć rejestru");
         if (!Statement(db_, "INSERT INTO register_meta (name, value) VALUES ('schema', '3')")
                  .run() ||
             readPcId(true).empty() || !t.commit())

@@ -139,6 +139,8 @@ Result<Id> Register::insertVersion(const NewVersion& given, const std::string& s
     r.value = *id;
     if (!storage_->insertNumbers(r.value, phoneNumbers(v.bytes)))
         r.failure = fail("nie można zapisać numerów wersji");
+    else if (v.pcId.empty() && !logVersion(v.uuid, v.installationId))
+        r.failure = fail("nie można zapisać zmiany dla rejestru firmy");
     return r;
 }
 
@@ -214,7 +216,7 @@ Result<Id> Register::createInstallation(const std::string& givenName, const std:
         return r;
     }
     const auto id = storage_->insertInstallation(name, notes, devicePhone, nowUtc(), newUuid());
-    if (!id || !t.commit()) {
+    if (!id || !logInstallation(*id, name, notes, devicePhone, nullptr) || !t.commit()) {
         r.failure = fail("nie można dodać instalacji");
         return r;
     }
@@ -232,8 +234,12 @@ Status Register::updateInstallation(Id id, const std::string& givenName, const s
     Transaction t(*storage_);
     if (const auto other = storage_->installationIdNamed(name, id); other && *other != 0)
         return registerFailure("instalacja „" + name + "” już jest w rejestrze");
+    std::vector<Installation> before;
+    if (!t.begun() || !storage_->installations(before, false, id))
+        return fail("nie można zmienić instalacji");
     std::optional<int> changed;
-    if (!t.begun() || !(changed = storage_->updateInstallation(id, name, notes, devicePhone)) ||
+    if (!(changed = storage_->updateInstallation(id, name, notes, devicePhone)) ||
+        (!before.empty() && !logInstallation(id, name, notes, devicePhone, &before.front())) ||
         !t.commit())
         return fail("nie można zmienić instalacji");
     if (*changed == 0)
@@ -245,8 +251,34 @@ Status Register::deleteInstallation(Id id) {
     if (!writable())
         return storage_->refusal();
     Transaction t(*storage_);
-    if (!t.begun() || !storage_->removeInstallation(id) || !t.commit())
+    // In a company register the deletion is a mark: the server keeps the
+    // installation and its versions, and every laptop removes it from view.
+    if (!t.begun() || !logField(change::kInstallation, installationUuid(id), field::kDeleted, "1") ||
+        !storage_->removeInstallation(id) || !t.commit())
         return fail("nie można usunąć instalacji");
+    return {};
+}
+
+Status Register::merge(Id from, Id into) {
+    if (!writable())
+        return storage_->refusal();
+    Transaction t(*storage_);
+    if (!t.begun())
+        return fail("nie można połączyć instalacji");
+    const std::string target = installationUuid(into);
+    std::vector<VersionInfo> moving;
+    HistoryFilter filter;
+    filter.which = HistoryFilter::OfInstallation;
+    filter.installationId = from;
+    if (target.empty() || !storage_->history(filter, moving))
+        return fail("nie można połączyć instalacji");
+    for (const VersionInfo& v : moving)
+        if (!storage_->setInstallation(v.id, into, v.summary) ||
+            !logField(change::kVersionField, v.uuid, field::kInstallationOf, target))
+            return fail("nie można połączyć instalacji");
+    if (!logField(change::kInstallation, installationUuid(from), field::kDeleted, "1") ||
+        !storage_->removeInstallation(from) || !t.commit())
+        return fail("nie można połączyć instalacji");
     return {};
 }
 
@@ -346,11 +378,21 @@ Status Register::setWriteVerdict(Id versionId, const std::string& verdict) {
         return storage_->refusal();
     if (verdict != kind::kWriteVerified && verdict != kind::kWriteMismatch)
         return registerFailure("nieznany rodzaj wersji „" + verdict + "”");
+    Transaction t(*storage_);
+    if (!t.begun())
+        return fail("nie można zapisać wyniku sprawdzenia zapisu");
+    std::optional<StoredVersion> stored;
+    if (!storage_->version(versionId, stored))
+        return fail("nie można zapisać wyniku sprawdzenia zapisu");
+    const std::string uuid = stored ? stored->version.info.uuid : std::string();
     const auto changed = storage_->setKind(versionId, kind::kWrite, verdict);
     if (!changed)
         return fail("nie można zapisać wyniku sprawdzenia zapisu");
-    if (*changed == 1)
+    if (*changed == 1) {
+        if (!logField(change::kVersionField, uuid, field::kKind, verdict) || !t.commit())
+            return fail("nie można zapisać wyniku sprawdzenia zapisu");
         return {};
+    }
     // A restore keeps its kind, which says what it was; a check that found
     // other bytes is said before its summary.
     const auto restore = storage_->prefixSummary(
@@ -361,6 +403,11 @@ Status Register::setWriteVerdict(Id versionId, const std::string& verdict) {
     if (*restore != 1)
         return registerFailure("w rejestrze nie ma zapisu bez sprawdzenia o numerze " +
                                std::to_string(versionId));
+    std::optional<StoredVersion> after;
+    if (!storage_->version(versionId, after) || !after ||
+        !logField(change::kVersionField, uuid, field::kSummary, after->version.info.summary) ||
+        !t.commit())
+        return fail("nie można zapisać wyniku sprawdzenia zapisu");
     return {};
 }
 
@@ -382,7 +429,11 @@ Status Register::assign(Id versionId, Id installation) {
     const std::string summary = summaryFor(installation, versionId, v.value->bytes, failure);
     if (!failure.ok())
         return failure;
-    if (!storage_->setInstallation(versionId, installation, summary) || !t.commit())
+    const std::string& uuid = v.value->info.uuid;
+    if (!storage_->setInstallation(versionId, installation, summary) ||
+        !logField(change::kVersionField, uuid, field::kInstallationOf,
+                  installationUuid(installation)) ||
+        !logField(change::kVersionField, uuid, field::kSummary, summary) || !t.commit())
         return fail("nie można przypisać wersji");
     return {};
 }
@@ -506,7 +557,7 @@ Result<ImportReport> Register::importFrom(ExportBytes& file) {
         const auto added = found ? storage_->insertInstallation(i.name, i.notes, i.devicePhone,
                                                                 nowUtc(), newUuid())
                                  : std::nullopt;
-        if (!added) {
+        if (!added || !logInstallation(*added, i.name, i.notes, i.devicePhone, nullptr)) {
             r.failure = fail("nie można zaimportować");
             return r;
         }

@@ -14,6 +14,8 @@
 #include "register_storage.h"
 #include "register_types.h"
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -85,6 +87,33 @@ class Register {
     // One installation (or all, and the unassigned versions, when 0) as the
     // bytes of an export file (register_file.h).
     Result<std::string> exportData(Id installation);
+    // --- the company register (company_sync.h) ---
+    // The storage of the company log when this register is joined to one.
+    CompanyStorage* company();
+    // The next hybrid logical clock: later than every one made or seen here.
+    std::string nextHlc();
+    // Makes sure later clocks are later than one seen from another computer.
+    void observeHlc(const std::string& hlc);
+    // The wall clock the hybrid clock starts from, in ms since 1970 (tests
+    // give laptops clocks that differ).
+    void setWallClock(std::function<std::int64_t()> nowMs) { nowMs_ = std::move(nowMs); }
+    // The installation's uuid, empty when none has this id.
+    std::string installationUuid(Id id);
+    // Logs a field's new value as a change, when joined (inside a transaction).
+    bool logField(const char* kind, const std::string& entity, const std::string& field,
+                  const std::string& value);
+    // Sets an installation's name, notes or device number, as pulled or as
+    // chosen in a conflict, without logging it (the caller decides).
+    Status setInstallationField(Id id, const std::string& field, const std::string& value);
+    // Takes in a version recorded elsewhere, with its own uuid, computer and
+    // summary, inside the caller's transaction; it is not logged again.
+    Result<Id> takeVersion(const NewVersion& v, const std::string& summary) {
+        return insertVersion(v, summary);
+    }
+    // Moves every version of `from` into `into` and deletes `from`: two
+    // installations that turned out to be one site.
+    Status merge(Id from, Id into);
+
     // Takes in an export file: all of it or, when it is damaged or foreign,
     // nothing. Versions already present (same content and time) are skipped;
     // installations are matched by name. The file is read as it goes, never
@@ -104,7 +133,12 @@ class Register {
     Result<Id> insertVersion(const NewVersion& v, const std::string& summary);
     std::string summaryFor(Id installation, Id before, const Bytes& bytes, Failure& failure);
 
+    bool logVersion(const std::string& uuid, Id installation);
+    bool logInstallation(Id id, const std::string& name, const std::string& notes,
+                         const std::string& devicePhone, const Installation* before);
+
     std::unique_ptr<RegisterStorage> storage_;
+    std::function<std::int64_t()> nowMs_;
 };
 
 // How a register is opened.

@@ -9,6 +9,7 @@
 // Every call that can fail returns false (or nothing); failure(what) then
 // words why, at once, before anything else is asked of the storage.
 
+#include "company_log.h"
 #include "register_types.h"
 #include "version_text.h"
 
@@ -115,6 +116,9 @@ class RegisterStorage {
     virtual bool numbersEndingWith(const std::string& digits, std::vector<NumberHit>& out) = 0;
     // Installations any of whose versions holds exactly `number`.
     virtual bool installationsWithNumber(const std::string& number, std::vector<Id>& out) = 0;
+
+    // --- the company register's log (company_log.h); none where not kept ---
+    virtual CompanyStorage* company() { return nullptr; }
 };
 
 } // namespace trellikon::reg

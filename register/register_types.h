@@ -137,6 +137,7 @@ struct NewVersion {
     // restore, the read before an edit. Empty: none known.
     std::string basedOn{};
     std::string uuid{}; // empty: a new one (an import gives the file's)
+    std::string pcId{}; // empty: this computer (a pulled version: its own)
 };
 
 // An installation whose latest version looks like the same device.

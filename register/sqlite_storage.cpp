@@ -1017,7 +1017,7 @@ std::optional<Id> SqliteStorage::insertVersion(const NewVersion& v, const std::s
         .bind(7, sha256)
         .bind(8, v.bytes)
         .bind(9, v.uuid)
-        .bind(10, pcId_);
+        .bind(10, v.pcId.empty() ? pcId_ : v.pcId);
     if (!v.basedOn.empty())
         q.bind(11, v.basedOn);
     if (!q.run())
@@ -1163,6 +1163,261 @@ bool SqliteStorage::installationsWithNumber(const std::string& number, std::vect
     while ((rc = q.step()) == SQLITE_ROW)
         out.push_back(q.integer(0));
     return rc == SQLITE_DONE;
+}
+
+// --- the company register's log ---
+
+namespace {
+
+// Made when the register joins a company register, never by a migration: a
+// register that never joins one has none of them, and an older program
+// opening a joined one leaves them alone.
+constexpr const char* kCompanyTables[] = {
+    "CREATE TABLE IF NOT EXISTS company_outbox (seq INTEGER PRIMARY KEY, "
+    "change_id CHAR(36) NOT NULL UNIQUE, kind VARCHAR(20) NOT NULL, entity CHAR(36) NOT NULL, "
+    "installation VARCHAR(36) NOT NULL, field VARCHAR(20) NOT NULL, value TEXT NOT NULL, "
+    "hlc VARCHAR(80) NOT NULL, prev_hlc VARCHAR(80) NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS company_clocks (entity CHAR(36) NOT NULL, "
+    "field VARCHAR(20) NOT NULL, hlc VARCHAR(80) NOT NULL, prev_hlc VARCHAR(80) NOT NULL, "
+    "who VARCHAR(80) NOT NULL, at VARCHAR(24) NOT NULL, PRIMARY KEY (entity, field))",
+    "CREATE TABLE IF NOT EXISTS company_conflicts (id INTEGER PRIMARY KEY, "
+    "installation CHAR(36) NOT NULL, field VARCHAR(20) NOT NULL, kept TEXT NOT NULL, "
+    "lost TEXT NOT NULL, kept_who VARCHAR(80) NOT NULL, kept_at VARCHAR(24) NOT NULL, "
+    "lost_who VARCHAR(80) NOT NULL, lost_at VARCHAR(24) NOT NULL, lost_hlc VARCHAR(80) NOT NULL, "
+    "other VARCHAR(36) NOT NULL, UNIQUE (installation, field, lost_hlc, other))",
+};
+
+} // namespace
+
+std::optional<std::string> SqliteStorage::meta(const std::string& name) {
+    Statement q(db_, "SELECT value FROM register_meta WHERE name = ?");
+    const int rc = q.bind(1, name).step();
+    if (rc == SQLITE_ROW)
+        return q.text(0);
+    if (rc == SQLITE_DONE)
+        return std::string();
+    return std::nullopt;
+}
+
+bool SqliteStorage::setMeta(const std::string& name, const std::string& value) {
+    return Statement(db_, "INSERT INTO register_meta (name, value) VALUES (?, ?) "
+                          "ON CONFLICT (name) DO UPDATE SET value = excluded.value")
+        .bind(1, name)
+        .bind(2, value)
+        .run();
+}
+
+bool SqliteStorage::removeMeta(const std::string& name) {
+    return Statement(db_, "DELETE FROM register_meta WHERE name = ?").bind(1, name).run();
+}
+
+bool SqliteStorage::makeCompanyTables() {
+    for (const char* sql : kCompanyTables)
+        if (!Statement(db_, sql).run())
+            return false;
+    return true;
+}
+
+bool SqliteStorage::hasCompanyTables() {
+    Statement q(db_, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'company_outbox'");
+    return q.step() == SQLITE_ROW;
+}
+
+bool SqliteStorage::enqueue(const Change& c) {
+    return Statement(db_, "INSERT INTO company_outbox (change_id, kind, entity, installation, "
+                          "field, value, hlc, prev_hlc) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+        .bind(1, c.id)
+        .bind(2, c.kind)
+        .bind(3, c.entity)
+        .bind(4, c.installation)
+        .bind(5, c.field)
+        .bind(6, c.value)
+        .bind(7, c.hlc)
+        .bind(8, c.prevHlc)
+        .run();
+}
+
+bool SqliteStorage::outbox(std::size_t limit, std::vector<Change>& out) {
+    Statement q(db_, "SELECT seq, change_id, kind, entity, installation, field, value, hlc, "
+                     "prev_hlc FROM company_outbox ORDER BY seq LIMIT ?");
+    q.bind(1, static_cast<Id>(limit));
+    Statement v(db_, std::string("SELECT ") + kVersionColumns + "WHERE v.uuid = ?");
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW) {
+        Change c;
+        c.seq = q.integer(0);
+        c.id = q.text(1);
+        c.kind = q.text(2);
+        c.entity = q.text(3);
+        c.installation = q.text(4);
+        c.field = q.text(5);
+        c.value = q.text(6);
+        c.hlc = q.text(7);
+        c.prevHlc = q.text(8);
+        if (c.kind == change::kVersion) {
+            v.reset();
+            const int found = v.bind(1, c.entity).step();
+            if (found == SQLITE_ROW) {
+                StoredVersion s;
+                readVersion(v, s, true);
+                if (!s.whole)
+                    return false;
+                c.version = std::move(s.version);
+            } else if (found != SQLITE_DONE) {
+                return false;
+            }
+        }
+        out.push_back(std::move(c));
+    }
+    return rc == SQLITE_DONE;
+}
+
+bool SqliteStorage::sent(const std::vector<std::string>& ids) {
+    Statement q(db_, "DELETE FROM company_outbox WHERE change_id = ?");
+    for (const std::string& id : ids) {
+        q.reset();
+        if (!q.bind(1, id).run())
+            return false;
+    }
+    return true;
+}
+
+bool SqliteStorage::waiting(long long& changes, long long& versions) {
+    Statement q(db_, "SELECT COUNT(*), COALESCE(SUM(kind = 'version'), 0) FROM company_outbox");
+    if (q.step() != SQLITE_ROW)
+        return false;
+    changes = q.integer(0);
+    versions = q.integer(1);
+    return true;
+}
+
+bool SqliteStorage::clearOutbox() {
+    return Statement(db_, "DELETE FROM company_outbox").run();
+}
+
+bool SqliteStorage::clock(const std::string& entity, const std::string& field,
+                          std::optional<FieldClock>& out) {
+    Statement q(db_, "SELECT hlc, prev_hlc, who, at FROM company_clocks "
+                     "WHERE entity = ? AND field = ?");
+    const int rc = q.bind(1, entity).bind(2, field).step();
+    if (rc == SQLITE_ROW)
+        out = FieldClock{q.text(0), q.text(1), q.text(2), q.text(3)};
+    return rc == SQLITE_ROW || rc == SQLITE_DONE;
+}
+
+bool SqliteStorage::setClock(const std::string& entity, const std::string& field,
+                             const FieldClock& c) {
+    return Statement(db_, "INSERT INTO company_clocks (entity, field, hlc, prev_hlc, who, at) "
+                          "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (entity, field) DO UPDATE SET "
+                          "hlc = excluded.hlc, prev_hlc = excluded.prev_hlc, who = excluded.who, "
+                          "at = excluded.at")
+        .bind(1, entity)
+        .bind(2, field)
+        .bind(3, c.hlc)
+        .bind(4, c.prevHlc)
+        .bind(5, c.who)
+        .bind(6, c.atUtc)
+        .run();
+}
+
+namespace {
+
+template <typename Q> std::optional<Id> idOrNone(Q& q) {
+    const int rc = q.step();
+    if (rc == SQLITE_ROW)
+        return q.integer(0);
+    if (rc == SQLITE_DONE)
+        return Id{0};
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<Id> SqliteStorage::installationByUuid(const std::string& uuid) {
+    Statement q(db_, "SELECT id FROM installations WHERE uuid = ?");
+    q.bind(1, uuid);
+    return idOrNone(q);
+}
+
+std::optional<Id> SqliteStorage::versionByUuid(const std::string& uuid) {
+    Statement q(db_, "SELECT id FROM versions WHERE uuid = ?");
+    q.bind(1, uuid);
+    return idOrNone(q);
+}
+
+bool SqliteStorage::setVersionKind(Id version, const std::string& kind) {
+    return Statement(db_, "UPDATE versions SET kind = ? WHERE id = ?")
+        .bind(1, kind)
+        .bind(2, version)
+        .run();
+}
+
+bool SqliteStorage::setVersionSummary(Id version, const std::string& summary) {
+    return Statement(db_, "UPDATE versions SET summary = ? WHERE id = ?")
+        .bind(1, summary)
+        .bind(2, version)
+        .run();
+}
+
+bool SqliteStorage::addConflict(const Conflict& c) {
+    return Statement(db_, "INSERT INTO company_conflicts (installation, field, kept, lost, "
+                          "kept_who, kept_at, lost_who, lost_at, lost_hlc, other) "
+                          "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT DO NOTHING")
+        .bind(1, c.installation)
+        .bind(2, c.field)
+        .bind(3, c.kept)
+        .bind(4, c.lost)
+        .bind(5, c.keptWho)
+        .bind(6, c.keptAtUtc)
+        .bind(7, c.lostWho)
+        .bind(8, c.lostAtUtc)
+        .bind(9, c.lostHlc)
+        .bind(10, c.other)
+        .run();
+}
+
+bool SqliteStorage::conflicts(std::vector<Conflict>& out) {
+    Statement q(db_, "SELECT c.id, c.installation, COALESCE(i.name, ''), c.field, c.kept, c.lost, "
+                     "c.kept_who, c.kept_at, c.lost_who, c.lost_at, c.lost_hlc, c.other "
+                     "FROM company_conflicts c LEFT JOIN installations i ON i.uuid = c.installation "
+                     "ORDER BY c.id");
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW)
+        out.push_back(Conflict{q.integer(0), q.text(1), q.text(2), q.text(3), q.text(4),
+                               q.text(5), q.text(6), q.text(7), q.text(8), q.text(9),
+                               q.text(10), q.text(11)});
+    return rc == SQLITE_DONE;
+}
+
+bool SqliteStorage::removeConflict(Id id) {
+    return Statement(db_, "DELETE FROM company_conflicts WHERE id = ?").bind(1, id).run();
+}
+
+bool SqliteStorage::erase(const std::string& uuid) {
+    // The versions first, while their installation still names them.
+    const char* statements[] = {
+        "DELETE FROM company_clocks WHERE entity = ?1 OR entity IN (SELECT v.uuid FROM versions v "
+        "JOIN installations i ON i.id = v.installation_id WHERE i.uuid = ?1)",
+        "DELETE FROM company_outbox WHERE entity = ?1 OR installation = ?1 OR "
+        "(kind = 'version_field' AND field = 'installation' AND value = ?1) OR entity IN "
+        "(SELECT v.uuid FROM versions v JOIN installations i ON i.id = v.installation_id "
+        "WHERE i.uuid = ?1)",
+        "DELETE FROM company_conflicts WHERE installation = ?1 OR other = ?1",
+        "DELETE FROM version_numbers WHERE version_id IN (SELECT v.id FROM versions v "
+        "JOIN installations i ON i.id = v.installation_id WHERE i.uuid = ?1)",
+        "DELETE FROM versions WHERE installation_id IN (SELECT id FROM installations "
+        "WHERE uuid = ?1)",
+        "DELETE FROM installations WHERE uuid = ?1",
+    };
+    for (const char* sql : statements)
+        if (!Statement(db_, sql).bind(1, uuid).run())
+            return false;
+    wipe_ = true;
+    return true;
+}
+
+bool SqliteStorage::vacuum() {
+    return sqlite3_exec(db_, "VACUUM", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
 } // namespace trellikon::reg

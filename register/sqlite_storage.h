@@ -39,7 +39,7 @@ struct LogCommits {
 };
 LogCommits logCommits(std::string_view log);
 
-class SqliteStorage final : public RegisterStorage {
+class SqliteStorage final : public RegisterStorage, public CompanyStorage {
   public:
     // The register in `path` (created when missing; ":memory:" for one in memory).
     // Nothing and the reason when it cannot be opened at all.
@@ -92,6 +92,31 @@ class SqliteStorage final : public RegisterStorage {
     bool installationsWithNumber(const std::string& number, std::vector<Id>& out) override;
 
     // The schema version the file holds.
+    CompanyStorage* company() override { return this; }
+    std::optional<std::string> meta(const std::string& name) override;
+    bool setMeta(const std::string& name, const std::string& value) override;
+    bool removeMeta(const std::string& name) override;
+    bool makeCompanyTables() override;
+    bool hasCompanyTables() override;
+    bool enqueue(const Change& c) override;
+    bool outbox(std::size_t limit, std::vector<Change>& out) override;
+    bool sent(const std::vector<std::string>& ids) override;
+    bool waiting(long long& changes, long long& versions) override;
+    bool clearOutbox() override;
+    bool clock(const std::string& entity, const std::string& field,
+               std::optional<FieldClock>& out) override;
+    bool setClock(const std::string& entity, const std::string& field,
+                  const FieldClock& c) override;
+    std::optional<Id> installationByUuid(const std::string& uuid) override;
+    std::optional<Id> versionByUuid(const std::string& uuid) override;
+    bool setVersionKind(Id version, const std::string& kind) override;
+    bool setVersionSummary(Id version, const std::string& summary) override;
+    bool addConflict(const Conflict& c) override;
+    bool conflicts(std::vector<Conflict>& out) override;
+    bool removeConflict(Id id) override;
+    bool erase(const std::string& installationUuid) override;
+    bool vacuum() override;
+
     int schemaVersion();
 
   private:

@@ -16,12 +16,6 @@
 
 namespace trellikon::cli {
 
-namespace {
-
-using Bytes = SettingsImage::Bytes;
-
-// Names and notes come from files and other computers: no control character
-// reaches the terminal.
 std::string plain(const std::string& s) {
     std::string out = s;
     for (char& c : out)
@@ -29,6 +23,10 @@ std::string plain(const std::string& s) {
             c = ' ';
     return out;
 }
+
+namespace {
+
+using Bytes = SettingsImage::Bytes;
 
 // A word as a POSIX shell takes it back: quoted unless it is plain.
 std::string shellWord(const std::string& s) {

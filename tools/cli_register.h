@@ -12,6 +12,10 @@
 
 namespace trellikon::cli {
 
+// Names and notes come from files and other computers: no control character
+// reaches the terminal.
+std::string plain(const std::string& s);
+
 // The register of a choice, opened; nothing (and the reason printed, the
 // exit code in `code`) when it cannot be, or cannot be changed and `change`.
 std::unique_ptr<reg::Register> openRegister(const RegisterChoice& choice, bool change,

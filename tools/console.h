@@ -31,3 +31,9 @@ const char* portHelp();
 bool drawsOffscreen();
 
 } // namespace trellikon::console
+
+namespace trellikon::console {
+// A line typed at the terminal without being shown (a new password), after
+// `prompt` on stderr; nothing when there is no terminal or input ends.
+std::optional<std::string> readSecret(const std::string& prompt);
+} // namespace trellikon::console

@@ -28,3 +28,33 @@ bool drawsOffscreen() {
 }
 
 } // namespace trellikon::console
+
+#include <cstdio>
+#include <iostream>
+#include <termios.h>
+#include <unistd.h>
+
+namespace trellikon::console {
+
+std::optional<std::string> readSecret(const std::string& prompt) {
+    if (!isatty(STDIN_FILENO))
+        return std::nullopt;
+    std::cerr << prompt << std::flush;
+    termios before{};
+    const bool quiet = tcgetattr(STDIN_FILENO, &before) == 0;
+    if (quiet) {
+        termios hidden = before;
+        hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
+    }
+    std::string line;
+    const bool got = static_cast<bool>(std::getline(std::cin, line));
+    if (quiet)
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &before);
+    std::cerr << '\n';
+    if (!got)
+        return std::nullopt;
+    return line;
+}
+
+} // namespace trellikon::console

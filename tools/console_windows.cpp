@@ -78,3 +78,35 @@ bool drawsOffscreen() {
 }
 
 } // namespace trellikon::console
+
+#include <iostream>
+
+namespace trellikon::console {
+
+std::optional<std::string> readSecret(const std::string& prompt) {
+    const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (in == INVALID_HANDLE_VALUE || !::GetConsoleMode(in, &mode))
+        return std::nullopt; // not a console: scripts give TRELLIKON_NEW_PASSWORD
+    std::cerr << prompt << std::flush;
+    ::SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    std::wstring typed;
+    wchar_t buffer[256];
+    DWORD got = 0;
+    bool ended = false;
+    while (!ended && ::ReadConsoleW(in, buffer, 256, &got, nullptr) && got > 0) {
+        for (DWORD i = 0; i < got && !ended; ++i) {
+            if (buffer[i] == L'\r' || buffer[i] == L'\n')
+                ended = true;
+            else
+                typed += buffer[i];
+        }
+    }
+    ::SetConsoleMode(in, mode);
+    std::cerr << '\n';
+    if (!ended)
+        return std::nullopt;
+    return narrow(typed);
+}
+
+} // namespace trellikon::console

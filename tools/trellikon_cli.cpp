@@ -6,6 +6,7 @@
 #include "cable_memory.h"
 #include "checked_write.h"
 #include "cli_commands.h"
+#include "cli_company.h"
 #include "console.h"
 #include "file_system.h"
 #include "option_table.h"
@@ -101,6 +102,10 @@ const std::vector<opt::Option>& options() {
             valued("--output", "WYNIK", "nazwy pliku"),
             flag("--replace"),
             flag("--skip-refused"),
+            described(flag("--server"), "history",
+                      "(dla installations i history) Pyta serwer rejestru firmy wprost\n"
+                      "(biuro, z połączeniem), zamiast kopii na tym komputerze."),
+            flag("--yes"),
             column,
         };
     }();
@@ -319,7 +324,7 @@ const std::vector<opt::Command>& commands() {
          runImportCommand},
         {"installations",
          {A{"SZUKAJ", true}},
-         {"--register"},
+         {"--server", "--register"},
          0,
          {},
          "Wypisuje instalacje z rejestru: nazwę, liczbę wersji i ostatnią\n"
@@ -329,12 +334,14 @@ const std::vector<opt::Command>& commands() {
          "SMS, każdy abonent CLIP) kończy się tym numerem; pod instalacją\n"
          "stoi, gdzie numer znaleziono (np. „abonent CLIP 43”).",
          [](const opt::Call& c) {
+             if (c.has("--server"))
+                 return runServerInstallations(c.optionalArgument(0), std::cout, std::cerr);
              return runInstallations(registerChoice(c), c.optionalArgument(0), std::cout,
                                      std::cerr);
          }},
         {"history",
          {A{"NAZWA", true}},
-         {"--register"},
+         {"--server", "--register"},
          0,
          {},
          "Wypisuje wersje z rejestru, od najnowszej, w wierszach\n"
@@ -343,6 +350,8 @@ const std::vector<opt::Command>& commands() {
          "nieprzypisane” – wersje bez instalacji. Podsumowanie porównuje\n"
          "wersję z poprzednią wersją tej samej instalacji.",
          [](const opt::Call& c) {
+             if (c.has("--server"))
+                 return runServerHistory(c.optionalArgument(0), std::cout, std::cerr);
              return runHistory(registerChoice(c), c.optionalArgument(0), std::cout, std::cerr);
          }},
         {"version",
@@ -405,6 +414,127 @@ const std::vector<opt::Command>& commands() {
          "które z czasem zastępują kopie poprzedniego: przenieś je wcześniej\n"
          "w inne miejsce.",
          [](const opt::Call& c) { return runRegisterNew(registerChoice(c), std::cerr); }},
+        {"register connect",
+         {A{"URL"}},
+         {"--register"},
+         0,
+         {},
+         "connect: łączy ten rejestr z rejestrem firmy na serwerze PostgreSQL\n"
+         "(URL jak postgresql://jan@serwer:5432/firma?sslrootcert=ca.crt).\n"
+         "Połączenie zawsze przez TLS ze sprawdzeniem certyfikatu i nazwy\n"
+         "serwera (sslmode=verify-full); adres, który prosi o mniej albo\n"
+         "zawiera hasło, jest odrzucany. Hasło bierze biblioteka libpq z jej\n"
+         "pliku haseł (~/.pgpass, 0600). Adres trafia do ustawień\n"
+         "użytkownika, a wszystko, co już jest w rejestrze, czeka na wysłanie.\n"
+         "disconnect: kończy synchronizację; rejestr zostaje bez zmian.\n"
+         "sync: wysyła zmiany czekające na tym komputerze i pobiera zmiany\n"
+         "innych (kod 0 zsynchronizowano; 3 serwer nieosiągalny, nic nie\n"
+         "zginęło; 2 odmowa: TLS, login, uprawnienia). status: jedna linia:\n"
+         "serwer, czas ostatniej synchronizacji, liczba czekających zmian.",
+         [](const opt::Call& c) {
+             return runRegisterConnect(registerChoice(c), c.argument(0), std::cout, std::cerr);
+         }},
+        {"register disconnect",
+         {},
+         {"--register"},
+         0,
+         {},
+         {},
+         [](const opt::Call& c) {
+             return runRegisterDisconnect(registerChoice(c), std::cout, std::cerr);
+         }},
+        {"register sync",
+         {},
+         {"--register"},
+         0,
+         {},
+         {},
+         [](const opt::Call& c) { return runRegisterSync(registerChoice(c), std::cout, std::cerr); }},
+        {"register status",
+         {},
+         {"--register"},
+         0,
+         {},
+         {},
+         [](const opt::Call& c) {
+             return runRegisterStatus(registerChoice(c), std::cout, std::cerr);
+         }},
+        {"rename",
+         {A{"STARA"}, A{"NOWA"}},
+         {"--register"},
+         0,
+         {},
+         "Zmienia nazwę instalacji (w rejestrze firmy jak każda inna zmiana).",
+         [](const opt::Call& c) {
+             return runRename(registerChoice(c), c.argument(0), c.argument(1), std::cerr);
+         }},
+        {"conflicts",
+         {},
+         {"--register"},
+         0,
+         {},
+         "Wypisuje konflikty rejestru firmy, po jednym w wierszu:\n"
+         "„ID  INSTALACJA  POLE  WARTOŚĆ-ZACHOWANA  WARTOŚĆ-UTRACONA  KTO  KIEDY”\n"
+         "(kto i kiedy zmienił wartość utraconą). POLE „ta-sama-instalacja”:\n"
+         "ta sama instalacja założona na dwóch komputerach.",
+         [](const opt::Call& c) { return runConflicts(registerChoice(c), std::cout, std::cerr); }},
+        {"resolve",
+         {A{"ID"}, A{"kept|lost"}},
+         {"--register"},
+         0,
+         {},
+         "Rozstrzyga konflikt ID: kept zostawia wartość zachowaną, lost\n"
+         "przywraca utraconą (nowa zmiana). Dla ta-sama-instalacja kept łączy\n"
+         "obie w jedną (wersje drugiej przechodzą do pierwszej), lost zostawia\n"
+         "je osobno.",
+         [](const opt::Call& c) {
+             return runResolve(registerChoice(c), c.argument(0), c.argument(1), std::cout,
+                               std::cerr);
+         }},
+        {"erase",
+         {A{"NAZWA"}},
+         {"--yes", "--register"},
+         0,
+         {},
+         "Tylko login z rolą admin: usuwa dane klienta (RODO) – instalację,\n"
+         "jej wersje i zapisy zmian – z serwera od razu, a z każdego\n"
+         "komputera przy jego następnej synchronizacji. Zostaje tylko\n"
+         "identyfikator usunięcia, czas i kto. Wymaga --yes. Wyeksportowane\n"
+         "pliki są poza zasięgiem programu.",
+         [](const opt::Call& c) {
+             return runErase(registerChoice(c), c.argument(0), c.has("--yes"), std::cout,
+                             std::cerr);
+         }},
+        {"server init",
+         {A{"URL"}},
+         {},
+         0,
+         {},
+         "init: tworzy na serwerze PostgreSQL (13 lub nowszym) rejestr firmy:\n"
+         "schemat trellikon, jego funkcje i role trellikon_technik,\n"
+         "trellikon_biuro, trellikon_admin (ponowne uruchomienie niczego nie\n"
+         "psuje). upgrade: aktualizuje schemat do tej wersji programu.\n"
+         "add-user: dodaje login z rolą technik, biuro albo admin; hasło\n"
+         "z terminala albo ze zmiennej TRELLIKON_NEW_PASSWORD. Ten sam SQL\n"
+         "jest w pliku company_server.sql (dla psql).",
+         [](const opt::Call& c) { return runServerInit(c.argument(0), false, std::cout, std::cerr); }},
+        {"server upgrade",
+         {A{"URL"}},
+         {},
+         0,
+         {},
+         {},
+         [](const opt::Call& c) { return runServerInit(c.argument(0), true, std::cout, std::cerr); }},
+        {"server add-user",
+         {A{"URL"}, A{"LOGIN"}, A{"ROLA"}},
+         {},
+         0,
+         {},
+         {},
+         [](const opt::Call& c) {
+             return runServerAddUser(c.argument(0), c.argument(1), c.argument(2), std::cout,
+                                     std::cerr);
+         }},
         {"ports",
          {},
          {},

@@ -14,10 +14,10 @@
 namespace trellikon::reg {
 
 namespace change {
-inline constexpr const char* kInstallation = "installation"; // a field of an installation
-inline constexpr const char* kVersion = "version";           // a version, whole
+inline constexpr const char* kInstallation = "installation";  // a field of an installation
+inline constexpr const char* kVersion = "version";            // a version, whole
 inline constexpr const char* kVersionField = "version_field"; // its installation, kind or summary
-inline constexpr const char* kErasure = "erasure";           // a client's data erased
+inline constexpr const char* kErasure = "erasure";            // a client's data erased
 } // namespace change
 
 // The fields that merge by the latest change.
@@ -26,7 +26,8 @@ inline constexpr const char* kName = "name";
 inline constexpr const char* kNotes = "notes";
 inline constexpr const char* kDevicePhone = "device_phone";
 inline constexpr const char* kDeleted = "deleted";
-inline constexpr const char* kInstallationOf = "installation"; // of a version: the installation's uuid
+inline constexpr const char* kInstallationOf =
+    "installation"; // of a version: the installation's uuid
 inline constexpr const char* kKind = "kind";
 inline constexpr const char* kSummary = "summary";
 // A conflict that is no field: the same site created twice.

@@ -75,8 +75,9 @@ PgError serverSearch(PgLink& link, const std::string& search, std::vector<Server
 
 PgError serverHistory(PgLink& link, const std::string& name, std::vector<VersionInfo>& out) {
     PgLink::Rows rows;
-    if (!link.exec("SELECT uuid, recorded_at, kind, installation, summary FROM trellikon.history($1)",
-                   {name}, &rows))
+    if (!link.exec(
+            "SELECT uuid, recorded_at, kind, installation, summary FROM trellikon.history($1)",
+            {name}, &rows))
         return link.error();
     for (std::size_t i = 0; i < rows.rows.size(); ++i) {
         VersionInfo v;

@@ -71,7 +71,7 @@ CREATE TABLE IF NOT EXISTS trellikon.version_numbers (
     number text NOT NULL,
     reversed text NOT NULL);
 CREATE INDEX IF NOT EXISTS version_numbers_by_reversed
-    ON trellikon.version_numbers (reversed text_pattern_ops);
+    ON trellikon.version_numbers ((reversed COLLATE "C"));
 CREATE INDEX IF NOT EXISTS version_numbers_by_version ON trellikon.version_numbers (version);
 
 -- Which change set a field's present value, by the hybrid logical clock.
@@ -238,50 +238,66 @@ BEGIN
 END
 $$;
 
--- The changes and erasures after `after`, oldest first, at most `page`.
+-- The changes and erasures after `after`, oldest first, at most `page`; the
+-- versions' content is joined to the page only, never to all that follow.
 CREATE OR REPLACE FUNCTION trellikon.sync_pull(after bigint, page integer)
 RETURNS TABLE (seq bigint, kind text, change_id uuid, entity uuid, installation uuid,
                field text, value text, hlc text, prev_hlc text, pc_id text, login text,
                at text, recorded_at text, vkind text, port text, program_version text,
                summary text, sha256 text, content text, based_on text)
 LANGUAGE sql STABLE SECURITY DEFINER SET search_path = trellikon, pg_temp AS $$
-    SELECT * FROM (
-        SELECT c.seq, c.kind, c.change_id, c.entity, c.installation, c.field, c.value, c.hlc,
-               c.prev_hlc, c.pc_id, c.login, to_char(c.at AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS"Z"'),
-               v.recorded_at, v.kind, v.port, v.program_version, v.summary, v.sha256,
-               encode(v.content, 'hex'), v.based_on
-        FROM changes c LEFT JOIN versions v ON c.kind = 'version' AND v.uuid = c.entity
-        WHERE c.seq > after
-        UNION ALL
-        SELECT e.seq, 'erasure', e.erasure_id, e.installation, e.installation, NULL, NULL, '',
-               NULL, '', e.login, to_char(e.at AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS"Z"'),
-               NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL
-        FROM erasures e WHERE e.seq > after) AS everything
-    ORDER BY 1 LIMIT greatest(page, 1)
+    WITH chosen AS (
+        SELECT * FROM (
+            (SELECT c.seq, c.kind, c.change_id, c.entity, c.installation, c.field, c.value,
+                    c.hlc, c.prev_hlc, c.pc_id, c.login, c.at
+             FROM changes c WHERE c.seq > after ORDER BY c.seq LIMIT greatest(page, 1))
+            UNION ALL
+            (SELECT e.seq, 'erasure', e.erasure_id, e.installation, e.installation, NULL, NULL,
+                    '', NULL, '', e.login, e.at
+             FROM erasures e WHERE e.seq > after ORDER BY e.seq LIMIT greatest(page, 1))
+        ) AS both_kinds ORDER BY 1 LIMIT greatest(page, 1))
+    SELECT c.seq, c.kind, c.change_id, c.entity, c.installation, c.field, c.value, c.hlc,
+           c.prev_hlc, c.pc_id, c.login,
+           to_char(c.at AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS"Z"'),
+           v.recorded_at, v.kind, v.port, v.program_version, v.summary, v.sha256,
+           encode(v.content, 'hex'), v.based_on
+    FROM chosen c LEFT JOIN versions v ON c.kind = 'version' AND v.uuid = c.entity
+    ORDER BY c.seq
 $$;
 
 -- The installations the office looks for: by name or notes, or by a phone
 -- number (three digits or more) any version holds or the device has.
 CREATE OR REPLACE FUNCTION trellikon.search(wanted text)
 RETURNS TABLE (uuid uuid, name text, versions bigint, last_visit text, matches text)
-LANGUAGE sql STABLE SECURITY DEFINER SET search_path = trellikon, pg_temp AS $$
-    WITH digits AS (SELECT CASE WHEN wanted ~ '^[0-9]{3,}$' THEN wanted END AS d),
-    hits AS (
-        SELECT v.installation, string_agg(n.role || ' ' || n.position || ': ' || n.number,
-                                          '; ' ORDER BY v.recorded_at DESC) AS matches
-        FROM digits, version_numbers n JOIN versions v ON v.uuid = n.version
-        WHERE digits.d IS NOT NULL AND n.reversed LIKE reverse(digits.d) || '%'
-        GROUP BY v.installation)
-    SELECT i.uuid, i.name, count(v.uuid), coalesce(max(v.recorded_at), ''), h.matches
-    FROM installations i
-    LEFT JOIN versions v ON v.installation = i.uuid
-    LEFT JOIN hits h ON h.installation = i.uuid
-    WHERE NOT i.deleted AND (coalesce(wanted, '') = ''
-        OR h.matches IS NOT NULL
-        OR (SELECT d FROM digits) IS NOT NULL AND i.device_phone LIKE '%' || wanted
-        OR strpos(lower(i.name), lower(wanted)) > 0 OR strpos(lower(i.notes), lower(wanted)) > 0)
-    GROUP BY i.uuid, i.name, h.matches
-    ORDER BY 4 DESC, 2
+LANGUAGE plpgsql STABLE SECURITY DEFINER SET search_path = trellikon, pg_temp AS $$
+DECLARE
+    digits text := CASE WHEN wanted ~ '^[0-9]{3,}$' THEN reverse(wanted) END;
+BEGIN
+    RETURN QUERY
+    WITH hits AS (
+        SELECT v.installation AS site,
+               string_agg(DISTINCT n.role || ' ' || n.position || ': ' || n.number, '; ') AS found
+        FROM version_numbers n JOIN versions v ON v.uuid = n.version
+        WHERE digits IS NOT NULL AND n.reversed COLLATE "C" >= digits
+            AND n.reversed COLLATE "C" < digits || ':' AND v.installation IS NOT NULL
+        GROUP BY v.installation),
+    chosen AS (
+        SELECT h.site, h.found FROM hits h
+        UNION ALL
+        SELECT i.uuid, NULL FROM installations i
+        WHERE coalesce(wanted, '') = ''
+            OR digits IS NOT NULL AND i.device_phone LIKE '%' || wanted
+            OR digits IS NULL AND (strpos(lower(i.name), lower(wanted)) > 0
+                                   OR strpos(lower(i.notes), lower(wanted)) > 0))
+    SELECT i.uuid, i.name,
+           (SELECT count(*) FROM versions v WHERE v.installation = i.uuid),
+           (SELECT coalesce(max(v.recorded_at), '') FROM versions v WHERE v.installation = i.uuid),
+           max(c.found)
+    FROM chosen c JOIN installations i ON i.uuid = c.site
+    WHERE NOT i.deleted
+    GROUP BY i.uuid, i.name
+    ORDER BY 4 DESC, 2;
+END
 $$;
 
 -- One installation's versions (or every one's, `wanted` empty), newest first.

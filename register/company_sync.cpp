@@ -69,7 +69,8 @@ Failure setCompanyAddress(const std::string& uri) {
     }
     createFoldersFor(file);
     const std::string text = uri + "\n";
-    return saveFileAtomically(file, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    return saveFileAtomically(file, reinterpret_cast<const std::uint8_t*>(text.data()),
+                              text.size());
 }
 
 // --- joining ---
@@ -123,25 +124,26 @@ Status joinCompany(Register& r, const std::string& server, const std::string& lo
     if (!r.storage().installations(all, false))
         return r.storage().failure("nie można połączyć rejestru z rejestrem firmy");
     for (const Installation& i : all)
-        for (const auto& [name, value] : {std::pair{field::kName, i.name},
-                                          std::pair{field::kNotes, i.notes},
-                                          std::pair{field::kDevicePhone, i.devicePhone}})
+        for (const auto& [name, value] :
+             {std::pair{field::kName, i.name}, std::pair{field::kNotes, i.notes},
+              std::pair{field::kDevicePhone, i.devicePhone}})
             if (!r.logField(change::kInstallation, i.uuid, name, value))
                 return r.storage().failure("nie można połączyć rejestru z rejestrem firmy");
     bool logged = true;
     std::map<Id, std::string> uuids;
     for (const Installation& i : all)
         uuids[i.id] = i.uuid;
-    if (!r.storage().eachVersion(0, [&](const StoredVersion& v) {
-            Change ch;
-            ch.id = newUuid();
-            ch.kind = change::kVersion;
-            ch.entity = v.version.info.uuid;
-            ch.installation = uuids[v.version.info.installationId];
-            ch.hlc = r.nextHlc();
-            logged = c->enqueue(ch);
-            return logged;
-        }) ||
+    if (!r.storage().eachVersion(0,
+                                 [&](const StoredVersion& v) {
+                                     Change ch;
+                                     ch.id = newUuid();
+                                     ch.kind = change::kVersion;
+                                     ch.entity = v.version.info.uuid;
+                                     ch.installation = uuids[v.version.info.installationId];
+                                     ch.hlc = r.nextHlc();
+                                     logged = c->enqueue(ch);
+                                     return logged;
+                                 }) ||
         !logged || !t.commit())
         return r.storage().failure("nie można połączyć rejestru z rejestrem firmy");
     return {};
@@ -273,7 +275,8 @@ bool push(Register& r, CompanyStorage& c, PgLink& link, const SyncOptions& optio
     for (;;) {
         std::vector<Change> batch;
         if (!c.outbox(options.pushBatch, batch)) {
-            report.error = {PgError::Failed, r.storage().failure("nie można odczytać zmian do wysłania").message};
+            report.error = {PgError::Failed,
+                            r.storage().failure("nie można odczytać zmian do wysłania").message};
             return false;
         }
         if (batch.empty())
@@ -290,9 +293,8 @@ bool push(Register& r, CompanyStorage& c, PgLink& link, const SyncOptions& optio
             options.step("push", batchNo);
         ++batchNo;
         PgLink::Rows rows;
-        if (!batch.empty() &&
-            !link.exec("SELECT trellikon.sync_push($1, $2::jsonb)",
-                       {r.storage().pcId(), batchJson(batch)}, &rows)) {
+        if (!batch.empty() && !link.exec("SELECT trellikon.sync_push($1, $2::jsonb)",
+                                         {r.storage().pcId(), batchJson(batch)}, &rows)) {
             report.error = link.error();
             return false;
         }
@@ -443,7 +445,8 @@ class Puller {
             return false;
         const std::string present = presentValue(rows.front(), field);
         if (!here || ch.hlc > here->hlc) {
-            if (here && here->hlc != ch.prevHlc && present != ch.value && field != field::kDeleted &&
+            if (here && here->hlc != ch.prevHlc && present != ch.value &&
+                field != field::kDeleted &&
                 !conflict(rows.front(), field, ch.value, ch.login, ch.atUtc, present, *here))
                 return false;
             return applyField(*id, ch) && setClock(ch);
@@ -512,8 +515,8 @@ class Puller {
         v.basedOn = i.basedOn;
         v.uuid = ch.entity;
         v.pcId = ch.pcId;
-        const auto owner = ch.installation.empty() ? std::optional<Id>(0)
-                                                   : c_.installationByUuid(ch.installation);
+        const auto owner =
+            ch.installation.empty() ? std::optional<Id>(0) : c_.installationByUuid(ch.installation);
         if (!owner)
             return false;
         v.installationId = *owner;
@@ -538,8 +541,8 @@ class Puller {
             done = c_.setVersionSummary(*id, ch.value);
         } else if (ch.field == field::kInstallationOf) {
             std::optional<StoredVersion> v;
-            const auto owner = ch.value.empty() ? std::optional<Id>(0)
-                                                : c_.installationByUuid(ch.value);
+            const auto owner =
+                ch.value.empty() ? std::optional<Id>(0) : c_.installationByUuid(ch.value);
             done = owner && s_.version(*id, v) && v &&
                    s_.setInstallation(*id, *owner, v->version.info.summary);
         }
@@ -594,47 +597,51 @@ bool offerSameSites(Register& r, CompanyStorage& c, const std::set<std::string>&
     std::vector<Installation> all;
     if (!r.storage().installations(all, false))
         return false;
-    auto users = [&](Id id) {
-        std::vector<std::string> out;
-        const auto latest = r.latest(id);
+    // Each installation's marks, read once: its device number and its users.
+    std::map<std::string, std::vector<const Installation*>> byMark;
+    for (const Installation& i : all) {
+        if (!i.devicePhone.empty())
+            byMark["tel:" + i.devicePhone].push_back(&i);
+        std::string users;
+        const auto latest = r.latest(i.id);
         if (latest.ok() && latest.value)
             for (const PhoneEntry& e : phoneNumbers(latest.value->bytes))
                 if (e.role == NumberRole::User)
-                    out.push_back(std::to_string(e.position) + ":" + e.number);
-        return out;
-    };
+                    users += std::to_string(e.position) + ":" + e.number + ",";
+        if (!users.empty())
+            byMark["users:" + users].push_back(&i);
+    }
     std::vector<Conflict> known;
     if (!c.conflicts(known))
         return false;
-    for (const Installation& n : all) {
-        if (!created.count(n.uuid))
-            continue;
-        const auto mine = users(n.id);
-        for (const Installation& o : all) {
-            if (o.uuid == n.uuid || created.count(o.uuid))
+    for (const auto& [mark, sites] : byMark) {
+        (void)mark;
+        for (const Installation* n : sites) {
+            if (!created.count(n->uuid))
                 continue;
-            const bool samePhone = !n.devicePhone.empty() && n.devicePhone == o.devicePhone;
-            const bool sameUsers = !mine.empty() && mine == users(o.id);
-            if (!samePhone && !sameUsers)
-                continue;
-            const bool offered = std::any_of(known.begin(), known.end(), [&](const Conflict& x) {
-                return x.field == field::kSameSite &&
-                       ((x.installation == o.uuid && x.other == n.uuid) ||
-                        (x.installation == n.uuid && x.other == o.uuid));
-            });
-            if (offered)
-                continue;
-            Conflict k;
-            k.installation = o.uuid;
-            k.field = field::kSameSite;
-            k.kept = o.name;
-            k.lost = n.name;
-            k.other = n.uuid;
-            k.lostHlc = n.uuid;
-            if (!c.addConflict(k))
-                return false;
-            known.push_back(k);
-            ++report.conflicts;
+            for (const Installation* o : sites) {
+                if (o == n || created.count(o->uuid))
+                    continue;
+                const bool offered =
+                    std::any_of(known.begin(), known.end(), [&](const Conflict& x) {
+                        return x.field == field::kSameSite &&
+                               ((x.installation == o->uuid && x.other == n->uuid) ||
+                                (x.installation == n->uuid && x.other == o->uuid));
+                    });
+                if (offered)
+                    continue;
+                Conflict k;
+                k.installation = o->uuid;
+                k.field = field::kSameSite;
+                k.kept = o->name;
+                k.lost = n->name;
+                k.other = n->uuid;
+                k.lostHlc = n->uuid;
+                if (!c.addConflict(k))
+                    return false;
+                known.push_back(k);
+                ++report.conflicts;
+            }
         }
     }
     return true;
@@ -645,7 +652,8 @@ bool pull(Register& r, CompanyStorage& c, PgLink& link, const SyncOptions& optio
     for (int page = 0;; ++page) {
         const auto after = c.meta(meta::kAfter);
         if (!after) {
-            report.error = {PgError::Failed, r.storage().failure("nie można odczytać rejestru").message};
+            report.error = {PgError::Failed,
+                            r.storage().failure("nie można odczytać rejestru").message};
             return false;
         }
         if (options.step)
@@ -660,7 +668,8 @@ bool pull(Register& r, CompanyStorage& c, PgLink& link, const SyncOptions& optio
             return true;
         Transaction t(r.storage());
         if (!t.begun()) {
-            report.error = {PgError::Failed, r.storage().failure("nie można zapisać zmian z serwera").message};
+            report.error = {PgError::Failed,
+                            r.storage().failure("nie można zapisać zmian z serwera").message};
             return false;
         }
         Puller puller(r, c, report);
@@ -680,8 +689,7 @@ bool pull(Register& r, CompanyStorage& c, PgLink& link, const SyncOptions& optio
             last = ch->seq;
             ++report.pulled;
         }
-        if (!c.setMeta(meta::kAfter, std::to_string(last)) ||
-            !offerSameSites(r, c, puller.created, report) || !t.commit()) {
+        if (!c.setMeta(meta::kAfter, std::to_string(last)) || !t.commit()) {
             report.error = {PgError::Failed,
                             r.storage().failure("nie można zapisać zmian z serwera").message};
             return false;
@@ -725,12 +733,21 @@ SyncReport synchronise(Register& r, PgLink& link, const SyncOptions& options) {
         return report;
     if (!pull(r, *c, link, options, report, created))
         return report;
+    if (!created.empty()) {
+        Transaction t(r.storage());
+        if (!t.begun() || !offerSameSites(r, *c, created, report) || !t.commit()) {
+            report.error = {PgError::Failed,
+                            r.storage().failure("nie można zapisać zmian z serwera").message};
+            return report;
+        }
+    }
     // A name taken twice was settled by a rename of ours: it goes now.
     if (mayPush && !push(r, *c, link, options, report, batch))
         return report;
     Transaction t(r.storage());
     if (!t.begun() || !c->setMeta(meta::kSynced, nowUtc()) || !t.commit())
-        report.error = {PgError::Failed, r.storage().failure("nie można zapisać stanu synchronizacji").message};
+        report.error = {PgError::Failed,
+                        r.storage().failure("nie można zapisać stanu synchronizacji").message};
     return report;
 }
 
@@ -764,7 +781,8 @@ Status resolveConflict(Register& r, Id id, bool keepLost) {
     std::vector<Conflict> all;
     if (!c->conflicts(all))
         return r.storage().failure("nie można odczytać konfliktów");
-    const auto k = std::find_if(all.begin(), all.end(), [&](const Conflict& x) { return x.id == id; });
+    const auto k =
+        std::find_if(all.begin(), all.end(), [&](const Conflict& x) { return x.id == id; });
     if (k == all.end())
         return registerFailure("nie ma konfliktu o numerze " + std::to_string(id));
     const auto installation = c->installationByUuid(k->installation);

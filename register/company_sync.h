@@ -52,10 +52,10 @@ std::string companyAddress();
 Failure setCompanyAddress(const std::string& uri);
 
 struct SyncReport {
-    int pushed = 0;    // changes the server took now
-    int pulled = 0;    // changes taken in from the server
-    int conflicts = 0; // new conflicts found
-    int erased = 0;    // installations erased on the administrator's order
+    int pushed = 0;     // changes the server took now
+    int pulled = 0;     // changes taken in from the server
+    int conflicts = 0;  // new conflicts found
+    int erased = 0;     // installations erased on the administrator's order
     std::string notice; // what the installer should know (a newer server)
     PgError error;
     bool ok() const { return error.ok(); }

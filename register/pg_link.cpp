@@ -34,15 +34,12 @@ bool contains(const std::string& text, const char* part) {
 // its role) or not reached (the server, the network).
 PgError connectionFailure(PGconn* conn) {
     const std::string detail = trimmed(PQerrorMessage(conn));
-    static const std::array kRefusals = {"password",    "authentication", "certificate",
-                                         "SSL",         "pg_hba.conf",    "role",
-                                         "database",    "permission",     "uwierzytel",
-                                         "certyfikat",  "hasło",          "root cert"};
-    const bool refused =
-        PQconnectionNeedsPassword(conn) ||
-        std::any_of(kRefusals.begin(), kRefusals.end(), [&](const char* p) {
-            return contains(detail, p);
-        });
+    static const std::array kRefusals = {
+        "password", "authentication", "certificate", "SSL",        "pg_hba.conf", "role",
+        "database", "permission",     "uwierzytel",  "certyfikat", "hasło",       "root cert"};
+    const bool refused = PQconnectionNeedsPassword(conn) ||
+                         std::any_of(kRefusals.begin(), kRefusals.end(),
+                                     [&](const char* p) { return contains(detail, p); });
     if (refused)
         return {PgError::Refused, "serwer rejestru firmy odmówił połączenia: " + detail};
     return {PgError::Unreachable, "nie można połączyć się z serwerem rejestru firmy: " + detail};
@@ -169,10 +166,12 @@ bool PgLink::exec(const std::string& sql, const Params& params, Rows* out) {
         const char* state = r ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
         const std::string code = state ? state : "";
         const char* primary = r ? PQresultErrorField(r.get(), PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-        const std::string detail = primary ? trimmed(primary) : trimmed(PQerrorMessage(impl_->conn));
+        const std::string detail =
+            primary ? trimmed(primary) : trimmed(PQerrorMessage(impl_->conn));
         if (PQstatus(impl_->conn) == CONNECTION_BAD || code.rfind("08", 0) == 0 ||
             code.rfind("57P", 0) == 0)
-            error_ = {PgError::Unreachable, "połączenie z serwerem rejestru firmy przerwane: " + detail};
+            error_ = {PgError::Unreachable,
+                      "połączenie z serwerem rejestru firmy przerwane: " + detail};
         else if (code.rfind("28", 0) == 0 || code == "42501")
             error_ = {PgError::Refused, "serwer rejestru firmy odmówił: " + detail};
         else if (code.rfind("TK", 0) == 0) // the register's own refusals, worded by the server
@@ -194,8 +193,9 @@ bool PgLink::exec(const std::string& sql, const Params& params, Rows* out) {
                 if (PQgetisnull(r.get(), i, c))
                     row.emplace_back();
                 else
-                    row.emplace_back(std::string(PQgetvalue(r.get(), i, c),
-                                                 static_cast<std::size_t>(PQgetlength(r.get(), i, c))));
+                    row.emplace_back(
+                        std::string(PQgetvalue(r.get(), i, c),
+                                    static_cast<std::size_t>(PQgetlength(r.get(), i, c))));
             }
         }
     }
@@ -213,7 +213,8 @@ bool PgLink::script(const std::string& sql) {
     const std::string code = state ? state : "";
     const std::string detail = trimmed(PQerrorMessage(impl_->conn));
     if (PQstatus(impl_->conn) == CONNECTION_BAD)
-        error_ = {PgError::Unreachable, "połączenie z serwerem rejestru firmy przerwane: " + detail};
+        error_ = {PgError::Unreachable,
+                  "połączenie z serwerem rejestru firmy przerwane: " + detail};
     else if (code.rfind("28", 0) == 0 || code == "42501")
         error_ = {PgError::Refused, "serwer rejestru firmy odmówił: " + detail};
     else
@@ -234,7 +235,8 @@ std::optional<std::string> PgLink::encryptedPassword(const std::string& password
                                                      const std::string& login) {
     char* e = PQencryptPasswordConn(impl_->conn, password.c_str(), login.c_str(), "scram-sha-256");
     if (!e) {
-        error_ = {PgError::Failed, "nie można zaszyfrować hasła: " + trimmed(PQerrorMessage(impl_->conn))};
+        error_ = {PgError::Failed,
+                  "nie można zaszyfrować hasła: " + trimmed(PQerrorMessage(impl_->conn))};
         return std::nullopt;
     }
     std::string out = e;

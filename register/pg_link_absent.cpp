@@ -6,7 +6,8 @@ namespace trellikon::reg {
 struct PgLink::Impl {};
 
 namespace {
-const char* const kAbsent = "ta wersja programu nie obsługuje rejestru firmy (brak biblioteki libpq)";
+const char* const kAbsent =
+    "ta wersja programu nie obsługuje rejestru firmy (brak biblioteki libpq)";
 }
 
 std::optional<std::string> PgLink::secureUri(const std::string&, std::string& why) {

@@ -253,7 +253,8 @@ Status Register::deleteInstallation(Id id) {
     Transaction t(*storage_);
     // In a company register the deletion is a mark: the server keeps the
     // installation and its versions, and every laptop removes it from view.
-    if (!t.begun() || !logField(change::kInstallation, installationUuid(id), field::kDeleted, "1") ||
+    if (!t.begun() ||
+        !logField(change::kInstallation, installationUuid(id), field::kDeleted, "1") ||
         !storage_->removeInstallation(id) || !t.commit())
         return fail("nie można usunąć instalacji");
     return {};

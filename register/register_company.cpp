@@ -98,8 +98,9 @@ bool Register::logInstallation(Id id, const std::string& name, const std::string
     const std::string uuid = installationUuid(id);
     // The name first: a laptop pulling a new installation learns its name
     // before anything else of it.
-    return (before && before->name == name ? true
-                                           : logField(change::kInstallation, uuid, field::kName, name)) &&
+    return (before && before->name == name
+                ? true
+                : logField(change::kInstallation, uuid, field::kName, name)) &&
            (before && before->notes == notes
                 ? true
                 : logField(change::kInstallation, uuid, field::kNotes, notes)) &&

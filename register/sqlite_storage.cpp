@@ -1219,7 +1219,8 @@ bool SqliteStorage::makeCompanyTables() {
 }
 
 bool SqliteStorage::hasCompanyTables() {
-    Statement q(db_, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'company_outbox'");
+    Statement q(db_,
+                "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'company_outbox'");
     return q.step() == SQLITE_ROW;
 }
 
@@ -1377,15 +1378,15 @@ bool SqliteStorage::addConflict(const Conflict& c) {
 }
 
 bool SqliteStorage::conflicts(std::vector<Conflict>& out) {
-    Statement q(db_, "SELECT c.id, c.installation, COALESCE(i.name, ''), c.field, c.kept, c.lost, "
-                     "c.kept_who, c.kept_at, c.lost_who, c.lost_at, c.lost_hlc, c.other "
-                     "FROM company_conflicts c LEFT JOIN installations i ON i.uuid = c.installation "
-                     "ORDER BY c.id");
+    Statement q(db_,
+                "SELECT c.id, c.installation, COALESCE(i.name, ''), c.field, c.kept, c.lost, "
+                "c.kept_who, c.kept_at, c.lost_who, c.lost_at, c.lost_hlc, c.other "
+                "FROM company_conflicts c LEFT JOIN installations i ON i.uuid = c.installation "
+                "ORDER BY c.id");
     int rc;
     while ((rc = q.step()) == SQLITE_ROW)
-        out.push_back(Conflict{q.integer(0), q.text(1), q.text(2), q.text(3), q.text(4),
-                               q.text(5), q.text(6), q.text(7), q.text(8), q.text(9),
-                               q.text(10), q.text(11)});
+        out.push_back(Conflict{q.integer(0), q.text(1), q.text(2), q.text(3), q.text(4), q.text(5),
+                               q.text(6), q.text(7), q.text(8), q.text(9), q.text(10), q.text(11)});
     return rc == SQLITE_DONE;
 }
 

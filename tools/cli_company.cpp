@@ -61,8 +61,8 @@ int runServerInit(const std::string& uri, bool upgrade, std::ostream& out, std::
 int runServerAddUser(const std::string& uri, const std::string& login, const std::string& role,
                      std::ostream& out, std::ostream& err) {
     if (role != "technik" && role != "biuro" && role != "admin")
-        return fail(err, usageFailure("nieznana rola „" + plain(role) +
-                                      "” (technik, biuro albo admin)"));
+        return fail(
+            err, usageFailure("nieznana rola „" + plain(role) + "” (technik, biuro albo admin)"));
     std::string password;
     if (const char* given = std::getenv("TRELLIKON_NEW_PASSWORD"); given && *given) {
         password = given;
@@ -178,10 +178,11 @@ int runRegisterStatus(const RegisterChoice& choice, std::ostream& out, std::ostr
         out << "Rejestr niepołączony z rejestrem firmy\n";
         return kExitOk;
     }
-    out << plain(state.value.server) << "  ostatnia synchronizacja "
-        << when(state.value.syncedUtc) << "  czeka na wysłanie: "
+    out << plain(state.value.server) << "  ostatnia synchronizacja " << when(state.value.syncedUtc)
+        << "  czeka na wysłanie: "
         << reg::countOf(static_cast<int>(state.value.waitingChanges), "zmiana", "zmiany", "zmian")
-        << " (" << reg::countOf(static_cast<int>(state.value.waitingVersions), "wersja", "wersje", "wersji")
+        << " ("
+        << reg::countOf(static_cast<int>(state.value.waitingVersions), "wersja", "wersje", "wersji")
         << ")\n";
     return kExitOk;
 }
@@ -241,7 +242,8 @@ int runConflicts(const RegisterChoice& choice, std::ostream& out, std::ostream& 
 int runResolve(const RegisterChoice& choice, const std::string& id, const std::string& which,
                std::ostream& out, std::ostream& err) {
     if (which != "kept" && which != "lost")
-        return fail(err, usageFailure("resolve ID kept|lost: „" + plain(which) + "” nie jest "
+        return fail(err, usageFailure("resolve ID kept|lost: „" + plain(which) +
+                                      "” nie jest "
                                       "ani kept, ani lost"));
     if (id.empty() || id.size() > 18 || id.find_first_not_of("0123456789") != std::string::npos)
         return fail(err, usageFailure("„" + plain(id) + "” nie jest numerem konfliktu"));

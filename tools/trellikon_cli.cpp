@@ -449,7 +449,9 @@ const std::vector<opt::Command>& commands() {
          0,
          {},
          {},
-         [](const opt::Call& c) { return runRegisterSync(registerChoice(c), std::cout, std::cerr); }},
+         [](const opt::Call& c) {
+             return runRegisterSync(registerChoice(c), std::cout, std::cerr);
+         }},
         {"register status",
          {},
          {"--register"},
@@ -517,14 +519,18 @@ const std::vector<opt::Command>& commands() {
          "add-user: dodaje login z rolą technik, biuro albo admin; hasło\n"
          "z terminala albo ze zmiennej TRELLIKON_NEW_PASSWORD. Ten sam SQL\n"
          "jest w pliku company_server.sql (dla psql).",
-         [](const opt::Call& c) { return runServerInit(c.argument(0), false, std::cout, std::cerr); }},
+         [](const opt::Call& c) {
+             return runServerInit(c.argument(0), false, std::cout, std::cerr);
+         }},
         {"server upgrade",
          {A{"URL"}},
          {},
          0,
          {},
          {},
-         [](const opt::Call& c) { return runServerInit(c.argument(0), true, std::cout, std::cerr); }},
+         [](const opt::Call& c) {
+             return runServerInit(c.argument(0), true, std::cout, std::cerr);
+         }},
         {"server add-user",
          {A{"URL"}, A{"LOGIN"}, A{"ROLA"}},
          {},

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <utility>
 
 namespace trellikon::reg {
 
@@ -363,15 +364,9 @@ class Puller {
     }
 
     // A name no other installation here has: `wanted`, or with " (2)"...
-    std::optional<std::string> freeName(const std::string& wanted, Id self, Id& clash) {
-        const auto other = s_.installationIdNamed(wanted, self);
-        if (!other)
-            return std::nullopt;
-        clash = *other;
-        if (*other == 0)
-            return wanted;
-        for (int n = 2;; ++n) {
-            std::string name = wanted + " (" + std::to_string(n) + ")";
+    std::optional<std::string> freeName(const std::string& wanted, Id self) {
+        for (int n = 1;; ++n) {
+            std::string name = n == 1 ? wanted : wanted + " (" + std::to_string(n) + ")";
             const auto taken = s_.installationIdNamed(name, self);
             if (!taken)
                 return std::nullopt;
@@ -380,17 +375,43 @@ class Puller {
         }
     }
 
-    // Two installations with one name: the later one is renamed for everyone
-    // and the two are offered for merging.
-    bool sameName(Id self, const std::string& uuid, const std::string& adjusted, Id clash) {
-        const std::string otherUuid = r_.installationUuid(clash);
-        std::vector<Installation> other;
-        if (!s_.installations(other, false, clash) || other.empty())
-            return false;
-        if (!r_.logField(change::kInstallation, uuid, field::kName, adjusted))
-            return false;
-        (void)self;
-        return offerMerge(otherUuid, other.front().name, uuid, adjusted);
+    // The name installation `self` (uuid `selfUuid`; 0 when not made yet)
+    // takes when it is to be called `wanted`. Two installations with one
+    // name: the one with the greater uuid takes a number, on every laptop
+    // alike, renamed as a change of its own; the two are offered for merging.
+    std::optional<std::string> settleName(Id self, const std::string& selfUuid,
+                                          const std::string& wanted) {
+        const auto other = s_.installationIdNamed(wanted, self);
+        if (!other)
+            return std::nullopt;
+        if (*other == 0)
+            return wanted;
+        std::vector<Installation> rows;
+        if (!s_.installations(rows, false, *other) || rows.empty())
+            return std::nullopt;
+        const Installation& o = rows.front();
+        if (selfUuid > o.uuid) {
+            const auto numbered = freeName(wanted, self);
+            if (!numbered || !offerMerge(o.uuid, o.name, selfUuid, *numbered))
+                return std::nullopt;
+            pendingRename_ = *numbered;
+            return numbered;
+        }
+        const auto numbered = freeName(wanted, *other);
+        if (!numbered || !r_.setInstallationField(*other, field::kName, *numbered).ok() ||
+            !r_.logField(change::kInstallation, o.uuid, field::kName, *numbered) ||
+            !offerMerge(selfUuid, wanted, o.uuid, *numbered))
+            return std::nullopt;
+        return wanted;
+    }
+
+    // After the pulled change's clock is set: the number it was given here
+    // goes to everyone as a rename.
+    bool logPendingRename(const std::string& uuid) {
+        if (pendingRename_.empty())
+            return true;
+        const std::string name = std::exchange(pendingRename_, {});
+        return r_.logField(change::kInstallation, uuid, field::kName, name);
     }
 
     bool offerMerge(const std::string& keptUuid, const std::string& keptName,
@@ -423,10 +444,16 @@ class Puller {
             if (field == field::kDeleted)
                 return setClock(ch);
             // A new installation: its name normally comes first.
+            // Deleted here, or erased: not brought back by a later change.
+            std::optional<FieldClock> gone;
+            if (!c_.clock(ch.entity, field::kDeleted, gone))
+                return false;
+            if (gone)
+                return true;
             const std::string wanted =
                 field == field::kName ? ch.value : "instalacja " + ch.entity.substr(0, 8);
-            Id clash = 0;
-            const auto name = freeName(wanted, 0, clash);
+            const auto name =
+                field == field::kName ? settleName(0, ch.entity, wanted) : freeName(wanted, 0);
             if (!name)
                 return false;
             const auto added = s_.insertInstallation(*name, "", "", ch.atUtc, ch.entity);
@@ -435,7 +462,7 @@ class Puller {
             created.insert(ch.entity);
             if (field != field::kName)
                 return applyField(*added, ch) && setClock(ch);
-            return setClock(ch) && (clash == 0 || sameName(*added, ch.entity, *name, clash));
+            return setClock(ch) && logPendingRename(ch.entity);
         }
         std::optional<FieldClock> here;
         if (!c_.clock(ch.entity, field, here))
@@ -449,7 +476,7 @@ class Puller {
                 field != field::kDeleted &&
                 !conflict(rows.front(), field, ch.value, ch.login, ch.atUtc, present, *here))
                 return false;
-            return applyField(*id, ch) && setClock(ch);
+            return applyField(*id, ch) && setClock(ch) && logPendingRename(ch.entity);
         }
         if (ch.hlc < here->hlc && here->prevHlc != ch.hlc && present != ch.value &&
             field != field::kDeleted) {
@@ -484,11 +511,8 @@ class Puller {
             return s_.removeInstallation(id);
         }
         if (ch.field == field::kName) {
-            Id clash = 0;
-            const auto name = freeName(ch.value, id, clash);
-            if (!name || !r_.setInstallationField(id, field::kName, *name).ok())
-                return false;
-            return clash == 0 || sameName(id, ch.entity, *name, clash);
+            const auto name = settleName(id, ch.entity, ch.value);
+            return name && r_.setInstallationField(id, field::kName, *name).ok();
         }
         if (ch.field != field::kNotes && ch.field != field::kDevicePhone)
             return true;
@@ -553,6 +577,7 @@ class Puller {
     RegisterStorage& s_;
     CompanyStorage& c_;
     SyncReport& report_;
+    std::string pendingRename_;
 };
 
 // A change as sync_pull's row gives it.

@@ -66,7 +66,8 @@ int main(int argc, char** argv) {
     auto linkFirst = connect(argv[2]);
     auto linkSecond = connect(argv[3]);
     if (!first || !second || !linkFirst || !linkSecond ||
-        !joinCompany(*first, "bench", "first").ok() || !joinCompany(*second, "bench", "second").ok())
+        !joinCompany(*first, "bench", "first").ok() ||
+        !joinCompany(*second, "bench", "second").ok())
         return 2;
 
     auto t = std::chrono::steady_clock::now();
@@ -94,7 +95,13 @@ int main(int argc, char** argv) {
         SettingsImage im;
         im.writePhoneNumber(layout::kUserNumber1, "4869900" + std::to_string(1000 + run));
         t = std::chrono::steady_clock::now();
-        if (!first->record({im.bytes(), kind::kRead, "COM1", "bench", site.value.front().installation.id, {}})
+        if (!first
+                 ->record({im.bytes(),
+                           kind::kRead,
+                           "COM1",
+                           "bench",
+                           site.value.front().installation.id,
+                           {}})
                  .ok() ||
             !synced(*first, *linkFirst))
             return 2;

@@ -397,7 +397,7 @@ class Puller {
             pendingRename_ = *numbered;
             return numbered;
         }
-        const auto numbered = freeName(wanted, *other);
+        const auto numbered = freeName(wanted, 0);
         if (!numbered || !r_.setInstallationField(*other, field::kName, *numbered).ok() ||
             !r_.logField(change::kInstallation, o.uuid, field::kName, *numbered) ||
             !offerMerge(selfUuid, wanted, o.uuid, *numbered))

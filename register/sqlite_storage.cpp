@@ -1379,9 +1379,11 @@ bool SqliteStorage::addConflict(const Conflict& c) {
 
 bool SqliteStorage::conflicts(std::vector<Conflict>& out) {
     Statement q(db_,
-                "SELECT c.id, c.installation, COALESCE(i.name, ''), c.field, c.kept, c.lost, "
+                "SELECT c.id, c.installation, i.name, c.field, c.kept, c.lost, "
                 "c.kept_who, c.kept_at, c.lost_who, c.lost_at, c.lost_hlc, c.other "
-                "FROM company_conflicts c LEFT JOIN installations i ON i.uuid = c.installation "
+                "FROM company_conflicts c JOIN installations i ON i.uuid = c.installation "
+                // Gone with an installation deleted or merged since: no longer shown.
+                "WHERE c.other = '' OR c.other IN (SELECT uuid FROM installations) "
                 "ORDER BY c.id");
     int rc;
     while ((rc = q.step()) == SQLITE_ROW)

@@ -6,7 +6,8 @@ set -euo pipefail
 
 TOP="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-          libjpeg62-turbo-dev libsqlite3-dev fonts-dejavu-core qt6-translations-l10n poppler-utils)
+          libjpeg62-turbo-dev libsqlite3-dev fonts-dejavu-core qt6-translations-l10n poppler-utils
+          libpq-dev postgresql-15 openssl)
 
 install_missing() {
     local missing=()

@@ -1034,9 +1034,11 @@ bool SqliteStorage::version(Id id, std::optional<StoredVersion>& out) {
 }
 
 bool SqliteStorage::latestBefore(Id installation, Id before, std::optional<StoredVersion>& out) {
+    // The newest id from the index alone, then that one row with its content:
+    // an installation's other versions are never read.
     Statement q(db_, std::string("SELECT ") + kVersionColumns +
-                         "WHERE v.installation_id = ? AND v.id < ? "
-                         "ORDER BY v.id DESC LIMIT 1");
+                         "WHERE v.id = (SELECT MAX(id) FROM versions "
+                         "WHERE installation_id = ? AND id < ?)");
     q.bind(1, installation).bind(2, before == 0 ? std::numeric_limits<Id>::max() : before);
     const int rc = q.step();
     if (rc == SQLITE_ROW)
@@ -1378,13 +1380,12 @@ bool SqliteStorage::addConflict(const Conflict& c) {
 }
 
 bool SqliteStorage::conflicts(std::vector<Conflict>& out) {
-    Statement q(db_,
-                "SELECT c.id, c.installation, i.name, c.field, c.kept, c.lost, "
-                "c.kept_who, c.kept_at, c.lost_who, c.lost_at, c.lost_hlc, c.other "
-                "FROM company_conflicts c JOIN installations i ON i.uuid = c.installation "
-                // Gone with an installation deleted or merged since: no longer shown.
-                "WHERE c.other = '' OR c.other IN (SELECT uuid FROM installations) "
-                "ORDER BY c.id");
+    Statement q(db_, "SELECT c.id, c.installation, i.name, c.field, c.kept, c.lost, "
+                     "c.kept_who, c.kept_at, c.lost_who, c.lost_at, c.lost_hlc, c.other "
+                     "FROM company_conflicts c JOIN installations i ON i.uuid = c.installation "
+                     // Gone with an installation deleted or merged since: no longer shown.
+                     "WHERE c.other = '' OR c.other IN (SELECT uuid FROM installations) "
+                     "ORDER BY c.id");
     int rc;
     while ((rc = q.step()) == SQLITE_ROW)
         out.push_back(Conflict{q.integer(0), q.text(1), q.text(2), q.text(3), q.text(4), q.text(5),

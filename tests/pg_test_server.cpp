@@ -77,8 +77,8 @@ namespace {
 QProcess* runPsql(QProcess& p, const std::string& dir, int port, const std::string& sql,
                   const std::string& db) {
     p.start("psql", {"-h", QString::fromStdString(dir), "-p", QString::number(port), "-U",
-                     "postgres", "-d", QString::fromStdString(db), "-v", "ON_ERROR_STOP=1",
-                     "-Atq", "-c", QString::fromStdString(sql)});
+                     "postgres", "-d", QString::fromStdString(db), "-v", "ON_ERROR_STOP=1", "-Atq",
+                     "-c", QString::fromStdString(sql)});
     p.waitForFinished(120'000);
     return &p;
 }

@@ -28,7 +28,9 @@ class PgTestServer {
     // postgresql://LOGIN@localhost:PORT/DB?sslrootcert=CA (the program adds
     // sslmode=verify-full itself).
     std::string uri(const std::string& login, const std::string& db = "postgres") const;
-    std::string superuserUri(const std::string& db = "postgres") const { return uri("postgres", db); }
+    std::string superuserUri(const std::string& db = "postgres") const {
+        return uri("postgres", db);
+    }
     void addPassword(const std::string& login, const std::string& password);
 
     // Runs SQL as the superuser over the server's own socket: its output,

@@ -95,9 +95,7 @@ class CompanyRegisterTest : public QObject {
         return r;
     }
 
-    long long onServer(const std::string& sql) {
-        return std::stoll(server.psql(sql, db));
-    }
+    long long onServer(const std::string& sql) { return std::stoll(server.psql(sql, db)); }
 
   private Q_SLOTS:
     void initTestCase() {
@@ -201,8 +199,8 @@ class CompanyRegisterTest : public QObject {
                 if (restart)
                     server.restart();
                 else
-                    server.psql("SELECT pg_terminate_backend(" +
-                                std::to_string(c->backendPid()) + ")");
+                    server.psql("SELECT pg_terminate_backend(" + std::to_string(c->backendPid()) +
+                                ")");
             }
         };
         const SyncReport cutShort = synchronise(*victim.r, *c, o);
@@ -339,7 +337,8 @@ class CompanyRegisterTest : public QObject {
 
     // A login removed on the server: its laptop is refused and keeps its changes.
     void loginRemoved() {
-        server.psql("CREATE ROLE tymczasowy LOGIN PASSWORD 'tymczasowy1' IN ROLE trellikon_technik");
+        server.psql(
+            "CREATE ROLE tymczasowy LOGIN PASSWORD 'tymczasowy1' IN ROLE trellikon_technik");
         server.addPassword("tymczasowy", "tymczasowy1");
         Laptop a;
         a.site("Na chwilę", 7, 1);

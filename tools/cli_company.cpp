@@ -126,8 +126,9 @@ int runRegisterDisconnect(const RegisterChoice& choice, std::ostream& out, std::
     if (!state.ok())
         return fail(err, state.failure);
     if (state.value.waitingChanges > 0)
-        err << kProgramName << ": zmiany, które nie trafiły na serwer i nie trafią: "
-            << state.value.waitingChanges << "; rejestr zachowuje je u siebie\n";
+        err << kProgramName
+            << ": zmiany, które nie trafiły na serwer i nie trafią: " << state.value.waitingChanges
+            << "; rejestr zachowuje je u siebie\n";
     if (const reg::Status s = reg::leaveCompany(*r); !s.ok())
         return fail(err, s.failure);
     if (const Failure f = reg::setCompanyAddress({}); !f.ok())
@@ -148,8 +149,8 @@ int runRegisterSync(const RegisterChoice& choice, std::ostream& out, std::ostrea
     if (!link) {
         const auto state = reg::companyState(*r);
         if (state.ok() && state.value.waitingChanges > 0)
-            err << kProgramName << ": zmiany czekające na wysłanie: "
-                << state.value.waitingChanges << "; nic nie zginęło\n";
+            err << kProgramName << ": zmiany czekające na wysłanie: " << state.value.waitingChanges
+                << "; nic nie zginęło\n";
         return code;
     }
     const reg::SyncReport report = reg::synchronise(*r, *link);

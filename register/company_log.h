@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace trellikon::reg {
@@ -19,6 +20,10 @@ inline constexpr const char* kVersion = "version";            // a version, whol
 inline constexpr const char* kVersionField = "version_field"; // its installation, kind or summary
 inline constexpr const char* kErasure = "erasure";            // a client's data erased
 } // namespace change
+
+// What the history says before the summary of two writes made from one
+// version on two computers, neither knowing of the other.
+inline constexpr const char* kParallelWrite = "równoległy zapis z tej samej wersji; ";
 
 // The fields that merge by the latest change.
 namespace field {
@@ -106,6 +111,9 @@ class CompanyStorage {
     virtual std::optional<Id> versionByUuid(const std::string& uuid) = 0;
     virtual bool setVersionKind(Id version, const std::string& kind) = 0;
     virtual bool setVersionSummary(Id version, const std::string& summary) = 0;
+    // The versions made from version `basedOn` (its uuid): id and summary.
+    virtual bool versionsBasedOn(const std::string& basedOn,
+                                 std::vector<std::pair<Id, std::string>>& out) = 0;
 
     virtual bool addConflict(const Conflict& c) = 0;
     virtual bool conflicts(std::vector<Conflict>& out) = 0;

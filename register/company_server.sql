@@ -204,6 +204,14 @@ BEGIN
                     SELECT c.entity, n->>'role', (n->>'position')::integer, n->>'number',
                            reverse(n->>'number')
                     FROM jsonb_array_elements(coalesce(c.numbers, '[]'::jsonb)) AS n;
+                -- Two writes made from one version on two computers: both marked.
+                IF c.based_on IS NOT NULL AND
+                   (SELECT count(*) FROM versions WHERE based_on = c.based_on) > 1 THEN
+                    UPDATE versions
+                    SET summary = 'równoległy zapis z tej samej wersji; ' || summary
+                    WHERE based_on = c.based_on
+                        AND summary NOT LIKE 'równoległy zapis z tej samej wersji; %';
+                END IF;
             END IF;
         ELSIF c.kind = 'version_field' THEN
             SELECT installation INTO owner FROM versions WHERE uuid = c.entity;

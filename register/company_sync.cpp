@@ -544,7 +544,24 @@ class Puller {
         if (!owner)
             return false;
         v.installationId = *owner;
-        return r_.takeVersion(v, i.summary).ok();
+        if (!r_.takeVersion(v, i.summary).ok())
+            return false;
+        return v.basedOn.empty() || markParallelWrites(v.basedOn);
+    }
+
+    // Two writes made from one version on two computers: both marked in the
+    // history, on every computer that has both.
+    bool markParallelWrites(const std::string& basedOn) {
+        std::vector<std::pair<Id, std::string>> siblings;
+        if (!c_.versionsBasedOn(basedOn, siblings))
+            return false;
+        if (siblings.size() < 2)
+            return true;
+        for (const auto& [id, summary] : siblings)
+            if (summary.rfind(kParallelWrite, 0) != 0 &&
+                !c_.setVersionSummary(id, kParallelWrite + summary))
+                return false;
+        return true;
     }
 
     bool versionField(const Change& ch) {

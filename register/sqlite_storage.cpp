@@ -1362,6 +1362,16 @@ bool SqliteStorage::setVersionSummary(Id version, const std::string& summary) {
         .run();
 }
 
+bool SqliteStorage::versionsBasedOn(const std::string& basedOn,
+                                    std::vector<std::pair<Id, std::string>>& out) {
+    Statement q(db_, "SELECT id, summary FROM versions WHERE based_on = ? ORDER BY id");
+    q.bind(1, basedOn);
+    int rc;
+    while ((rc = q.step()) == SQLITE_ROW)
+        out.emplace_back(q.integer(0), q.text(1));
+    return rc == SQLITE_DONE;
+}
+
 bool SqliteStorage::addConflict(const Conflict& c) {
     return Statement(db_, "INSERT INTO company_conflicts (installation, field, kept, lost, "
                           "kept_who, kept_at, lost_who, lost_at, lost_hlc, other) "

@@ -111,6 +111,8 @@ class SqliteStorage final : public RegisterStorage, public CompanyStorage {
     std::optional<Id> versionByUuid(const std::string& uuid) override;
     bool setVersionKind(Id version, const std::string& kind) override;
     bool setVersionSummary(Id version, const std::string& summary) override;
+    bool versionsBasedOn(const std::string& basedOn,
+                         std::vector<std::pair<Id, std::string>>& out) override;
     bool addConflict(const Conflict& c) override;
     bool conflicts(std::vector<Conflict>& out) override;
     bool removeConflict(Id id) override;

@@ -250,6 +250,33 @@ class CompanyRegisterTest : public QObject {
         QCOMPARE(companyConflicts(*a.r).value.size(), std::size_t{0});
     }
 
+    // Two writes to one device from the same version, on two laptops: both
+    // marked in the history, on both laptops and on the server.
+    void twoWritesFromOneVersion() {
+        Laptop a, b;
+        const Id site = a.site("Lipowa 5", 1, 1);
+        join(a);
+        join(b, "ewa");
+        QVERIFY(sync(a).ok());
+        QVERIFY(sync(b, "ewa").ok());
+        const std::string base = a.r->history({}).value.front().uuid;
+        const Id there = b.r->installationNamed("Lipowa 5").value->id;
+        QVERIFY(a.r->record({image(1, 5), kind::kWrite, "COM1", "t", site, {}, base}).ok());
+        QVERIFY(b.r->record({image(1, 6), kind::kWrite, "COM1", "t", there, {}, base}).ok());
+        QVERIFY(sync(a).ok());
+        QVERIFY(sync(b, "ewa").ok());
+        QVERIFY(sync(a).ok());
+        for (Laptop* l : {&a, &b}) {
+            int marked = 0;
+            for (const VersionInfo& v : l->r->history({}).value)
+                marked += v.summary.rfind(kParallelWrite, 0) == 0;
+            QCOMPARE(marked, 2);
+        }
+        QCOMPARE(onServer("SELECT count(*) FROM trellikon.versions WHERE summary LIKE "
+                          "'równoległy zapis%'"),
+                 2LL);
+    }
+
     // Clocks an hour apart: a change made after seeing another wins, whatever
     // the clocks say.
     void clocksAnHourApart() {

@@ -36,6 +36,7 @@ class TForm8;
 class TForm10;
 class TForm11;
 class ComparisonWindow;
+class CompanySync;
 class RegisterWindow;
 
 // The main window's own windows of dialogs/, created with the editors in this
@@ -193,6 +194,10 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     void askInstallation(trellikon::reg::Id version, const trellikon::SettingsImage::Bytes& bytes);
     // After a write, with `recorded`, what the register made of it.
     void tellWrite(bool recorded = true);
+    // A synchronisation with the company's register in the background, when
+    // the register is joined to one: after every read and write, every few
+    // minutes, and when asked.
+    void syncCompany();
     // The program's image to the device through the session's steps.
     void writeSettings(QWidget* parent);
     // The write's decision for the parts chosen, before the backup's read.
@@ -237,6 +242,7 @@ class TForm1 : public QWidget, public StackWindow, public trellikon::SessionObse
     DialogWindows windows_;
     ComparisonWindow* comparison_ = nullptr;
     RegisterWindow* register_ = nullptr;
+    CompanySync* companySync_ = nullptr;
     QString origin_;
     QString status_; // the status line's last text, before any diagnosis
     // Made by setUpRegister(), or useRegister() in its stead.

@@ -67,6 +67,29 @@ void TForm1::createRegisterWindow() {
     register_->write = [this](const trellikon::reg::Version& version, const QString& origin) {
         writeVersion(version, origin);
     };
+    companySync_ = new CompanySync(this);
+    companySync_->changed = [this] {
+        register_->showCompany();
+        // What the sync brought in shows once it has ended.
+        if (!companySync_->running() && register_->isVisible())
+            register_->refresh();
+    };
+    register_->synchronise = [this] { syncCompany(); };
+    register_->companyOutcome = [this] { return companySync_->outcome(); };
+    auto* every = new QTimer(this);
+    every->setInterval(5 * 60 * 1000);
+    connect(every, &QTimer::timeout, this, [this] { syncCompany(); });
+    every->start();
+}
+
+void TForm1::syncCompany() {
+    // Only a register already open: a sync never opens one by itself.
+    if (!companySync_ || !journal_.opened())
+        return;
+    trellikon::reg::Register* store = journal_.store();
+    if (!store || !store->company() || trellikon::reg::companyAddress().empty())
+        return;
+    companySync_->request(registerFile_.empty() ? trellikon::reg::registerPath({}) : registerFile_);
 }
 
 void TForm1::useRegister(trellikon::reg::Journal::Opener opener, std::string file) {
@@ -108,6 +131,7 @@ void TForm1::tellRead() {
         tellLater(QString::fromUtf8("Rejestr instalacji: ") + QString::fromStdString(notice));
     const trellikon::reg::Id version = stored.value;
     QTimer::singleShot(0, this, [this, version, bytes] { askInstallation(version, bytes); });
+    syncCompany();
 }
 
 void TForm1::askInstallation(trellikon::reg::Id version,
@@ -123,6 +147,7 @@ void TForm1::askInstallation(trellikon::reg::Id version,
     if (const auto done = journal_.assign(version, ask.chosen); !done.ok())
         dialogs_.messages->error(this, QString::fromUtf8("Rejestr instalacji: ") +
                                            QString::fromStdString(done.failure.message));
+    syncCompany();
 }
 
 // Before the first write frame the session has the device's present content
@@ -390,6 +415,7 @@ void TForm1::tellWrite(bool recorded) {
         tellLater(QString::fromUtf8("Zapis do urządzenia nie został odnotowany w rejestrze "
                                     "instalacji: ") +
                   QString::fromStdString(stored.failure.message));
+    syncCompany();
 }
 
 // The read-back is in: judged at once, so that the write's record has its
@@ -399,6 +425,7 @@ void TForm1::judgeWrite() {
     if (!back || !decision_)
         return;
     verdict_ = decision_->verdict(session_.sent(), *back);
+    syncCompany();
 }
 
 // Once the read-back's tick is over: what the device holds against what was sent.

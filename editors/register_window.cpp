@@ -2,6 +2,7 @@
 
 #include "files.h"
 #include "outside_text.h"
+#include "pg_link.h"
 #include "register_file.h"
 #include "settings_comparison_window.h"
 #include "settings_sheet.h"
@@ -164,6 +165,20 @@ RegisterWindow::RegisterWindow(DialogContext& context, QWidget* parent)
     columns->addLayout(right, 6);
     top->addLayout(columns, 1);
 
+    auto* company = new QHBoxLayout;
+    CompanyLabel = new QLabel(this);
+    CompanyLabel->setObjectName(QStringLiteral("CompanyLabel"));
+    CompanyLabel->setTextFormat(Qt::PlainText);
+    CompanyLabel->setWordWrap(true);
+    CompanyButton = pushButton("CompanyButton", u("Połącz z rejestrem firmy…"), this);
+    SyncButton = pushButton("SyncButton", u("Synchronizuj"), this);
+    SyncButton->setAccessibleName(u("Synchronizuj z rejestrem firmy"));
+    ConflictsButton = pushButton("ConflictsButton", u("Konflikty"), this);
+    company->addWidget(CompanyLabel, 1);
+    for (QPushButton* b : {CompanyButton, SyncButton, ConflictsButton})
+        company->addWidget(b);
+    top->addLayout(company);
+
     auto* bottom = new QHBoxLayout;
     ExportButton = pushButton("ExportButton", u("Eksportuj instalację…"), this);
     ExportAllButton = pushButton("ExportAllButton", u("Eksportuj cały rejestr…"), this);
@@ -178,8 +193,11 @@ RegisterWindow::RegisterWindow(DialogContext& context, QWidget* parent)
     for (QPushButton* b :
          {NewButton, EditButton, DeleteButton, OpenButton, CompareButton, CompareDeviceButton,
           CompareVersionsButton, SheetButton, SaveButton, WriteButton, AssignButton, ExportButton,
-          ExportAllButton, ImportButton, CloseButton})
+          ExportAllButton, ImportButton, CloseButton, CompanyButton, SyncButton})
         b->setMinimumWidth(b->sizeHint().width() + 16);
+    // Room for the count the button shows: "Konflikty (12)".
+    ConflictsButton->setMinimumWidth(
+        ConflictsButton->fontMetrics().horizontalAdvance(u("Konflikty (999)")) + 32);
 
     // A large register answers a search in a noticeable time: one search per
     // pause in the typing, not one per key.
@@ -207,11 +225,56 @@ RegisterWindow::RegisterWindow(DialogContext& context, QWidget* parent)
     connect(ExportAllButton, &QPushButton::clicked, this, [this] { ExportButtonClick(true); });
     connect(ImportButton, &QPushButton::clicked, this, [this] { ImportButtonClick(); });
     connect(CloseButton, &QPushButton::clicked, this, [this] { ctx.stack->closeWindow(this); });
+    connect(CompanyButton, &QPushButton::clicked, this, [this] { CompanyButtonClick(); });
+    connect(SyncButton, &QPushButton::clicked, this, [this] {
+        if (synchronise)
+            synchronise();
+    });
+    connect(ConflictsButton, &QPushButton::clicked, this, [this] { ConflictsButtonClick(); });
     closeOnEscape();
     updateButtons();
 }
 
 void RegisterWindow::FormActivate() {
+    refresh();
+}
+
+void RegisterWindow::showCompany() {
+    reg::CompanyState state;
+    if (store_) {
+        const auto read = reg::companyState(*store_);
+        if (read.ok())
+            state = read.value;
+    }
+    const CompanyOutcome outcome = companyOutcome ? companyOutcome() : CompanyOutcome{};
+    CompanyLabel->setText(companyStateText(state, outcome));
+    const bool joined = state.joined;
+    const bool writable = store_ && store_->writable();
+    CompanyButton->setEnabled(writable && trellikon::reg::PgLink::available());
+    CompanyButton->setText(joined ? u("Rejestr firmy…") : u("Połącz z rejestrem firmy…"));
+    SyncButton->setEnabled(joined && writable && outcome.kind != CompanyOutcome::Running);
+    std::size_t conflicts = 0;
+    if (joined)
+        conflicts = reg::companyConflicts(*store_).value.size();
+    ConflictsButton->setEnabled(joined && conflicts > 0);
+    ConflictsButton->setText(conflicts > 0 ? u("Konflikty (%1)").arg(conflicts) : u("Konflikty"));
+}
+
+void RegisterWindow::CompanyButtonClick() {
+    if (!store_)
+        return;
+    CompanyConnectDialog dialog(ctx, *store_, this);
+    ctx.stack->showModal(&dialog);
+    if (dialog.changed && store_->company() && synchronise)
+        synchronise(); // the first sync of a laptop that joined
+    showCompany();
+}
+
+void RegisterWindow::ConflictsButtonClick() {
+    if (!store_)
+        return;
+    ConflictsWindow window(ctx, *store_, this);
+    ctx.stack->showModal(&window);
     refresh();
 }
 
@@ -233,6 +296,7 @@ reg::Id RegisterWindow::chosenInstallation() const {
 
 void RegisterWindow::refresh() {
     searchTimer_->stop();
+    showCompany();
     if (!store_)
         return;
     const reg::Id was = chosenInstallation();

@@ -5,6 +5,7 @@
 // Everything they show from the register is the user's own text, or came in
 // an imported file: shown as plain text, never as markup.
 
+#include "company_windows.h"
 #include "register.h"
 #include "window_support.h"
 
@@ -47,6 +48,11 @@ class RegisterWindow : public StackDialog {
     QPushButton* ExportAllButton;
     QPushButton* ImportButton;
     QPushButton* CloseButton;
+    // The company register: how its synchronisation stands, and its commands.
+    QLabel* CompanyLabel;
+    QPushButton* CompanyButton;   // join (or leave) the company's register
+    QPushButton* SyncButton;      // synchronise now
+    QPushButton* ConflictsButton; // what two laptops changed alike
 
     // What a version is given to: the editors (as a template load), the
     // comparison window, the device (with a backup first). The text says
@@ -57,6 +63,10 @@ class RegisterWindow : public StackDialog {
     std::function<void(const trellikon::reg::Version&, const QString& origin)> write;
     // Where two versions, or a version and the device, are compared.
     ComparisonWindow* comparison = nullptr;
+    // Starts a synchronisation with the company's register in the
+    // background; how the last one ended.
+    std::function<void()> synchronise;
+    std::function<CompanyOutcome()> companyOutcome;
 
     // The register the window shows; set before it is shown.
     void setStore(trellikon::reg::Register* store) { store_ = store; }
@@ -78,6 +88,10 @@ class RegisterWindow : public StackDialog {
     void WriteButtonClick();
     void ExportButtonClick(bool all);
     void ImportButtonClick();
+    void CompanyButtonClick();
+    void ConflictsButtonClick();
+    // The company line and buttons as the register and the last sync stand.
+    void showCompany();
 
     // The installation chosen in the list (0 for none, -1 for the unassigned versions).
     trellikon::reg::Id chosenInstallation() const;

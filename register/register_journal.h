@@ -28,6 +28,8 @@ class Journal final : public SessionStore {
     // The register, opened at the first call; nothing (and openError()) when
     // it cannot be. A failed opening is tried again at the next call.
     Register* store();
+    // Whether the register has been opened (store() opens it when not).
+    bool opened() const { return static_cast<bool>(store_); }
     const Failure& openError() const { return error_; }
     // The notice of the register as it was opened (damaged, where its copy
     // is): given once, empty afterwards.

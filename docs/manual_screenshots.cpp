@@ -21,6 +21,7 @@
 #include "alarm_texts_editor.h"
 #include "checked_write.h"
 #include "checked_write_windows.h"
+#include "company_sync.h"
 #include "main_window.h"
 #include "memory_port.h"
 #include "parameters_editor.h"
@@ -128,6 +129,39 @@ const char* const kSampleCsv = "Lokal;Nazwisko;Telefon\r\n"
                                "5;Lewandowski Marek;brak\r\n"
                                "6;Nowak Piotr;+48 605 111 222\r\n";
 
+// The same register joined to a company's: last synchronised at 10:42 today,
+// and a name two laptops changed alike.
+bool writeCompanyRegister(const std::string& path) {
+    namespace reg = trellikon::reg;
+    const std::string joined = path + ".firma";
+    if (!QFile::copy(QString::fromStdString(path), QString::fromStdString(joined)))
+        return false;
+    reg::OpenOptions options;
+    options.dailyCopy = false;
+    auto opened = reg::openRegister(joined, options);
+    if (!opened.ok())
+        return false;
+    reg::Register& r = *opened.value;
+    if (!reg::joinCompany(r, "jan@rejestr.firma.pl:5432/firma", "jan").ok())
+        return false;
+    reg::CompanyStorage* c = r.storage().company();
+    const QDateTime synced(QDate::currentDate(), QTime(10, 42));
+    const auto gate = r.installationNamed("Nowak, Polna 3, Dębica");
+    if (!gate.ok() || !gate.value)
+        return false;
+    reg::Conflict k;
+    k.installation = gate.value->uuid;
+    k.field = reg::field::kName;
+    k.kept = "Nowak, Polna 3, Dębica";
+    k.lost = "Nowakowie, Polna 3a, Dębica";
+    k.keptWho = "jan";
+    k.lostWho = "ewa";
+    k.lostHlc = "1";
+    k.lostAtUtc = synced.addSecs(-3600).toUTC().toString(Qt::ISODateWithMs).toStdString();
+    return c->clearOutbox() && c->addConflict(k) &&
+           c->setMeta(reg::meta::kSynced, synced.toUTC().toString(Qt::ISODateWithMs).toStdString());
+}
+
 // The register the register window's pictures show: three installations
 // with their visits (the gate's own history first), and a read no one has
 // been given yet. False, with the reason on stderr, when it cannot be made.
@@ -179,7 +213,8 @@ bool writeSampleRegister(const std::string& path, const trellikon::SettingsImage
             std::fprintf(stderr, "sample register: %s\n", id.failure.message.c_str());
             return false;
         }
-    return true;
+    r.reset();
+    return writeCompanyRegister(path);
 }
 
 // File dialogs answer with the sample files: a CSV filter gets the sheet,
@@ -476,6 +511,7 @@ struct Shot {
     std::vector<Step> path;     // each step shows the next window over the last
     std::vector<Step> before{}; // in the last window, before it is taken
     bool withRegister = false;  // the sample register instead of none
+    bool company = false;       // that register joined to a company's, with a conflict
 };
 
 // Every picture of the manual. A new window is one line here: its name (the
@@ -527,6 +563,19 @@ std::vector<Shot> shots() {
          {press("Rejestr instalacji")},
          {type("Szukaj", "604 567 890"), searched()},
          true},
+        {"rejestr-firmy-polacz",
+         Start::Fresh,
+         {press("Rejestr instalacji"), press("Połącz z rejestrem firmy…")},
+         {type("Serwer", "rejestr.firma.pl"), type("Baza danych", "firma"), type("Login", "jan"),
+          type("Certyfikat CA firmy", "/home/jan/firma-ca.crt")},
+         true},
+        {"rejestr-firmy", Start::Fresh, {press("Rejestr instalacji")}, {}, true, true},
+        {"rejestr-firmy-konflikty",
+         Start::Fresh,
+         {press("Rejestr instalacji"), press("Konflikty (1)")},
+         {},
+         true,
+         true},
     };
 }
 
@@ -543,7 +592,10 @@ class Camera {
     bool take(const Shot& shot) {
         shot_ = &shot;
         why_.clear();
-        Program p(memory_, files_, shot.withRegister ? registerPath_ : std::string());
+        Program p(memory_, files_,
+                  !shot.withRegister ? std::string()
+                  : shot.company     ? registerPath_ + ".firma"
+                                     : registerPath_);
         bool ok = prepare(p, shot.start) && openFrom(p, 0);
         if (!ok && why_.isEmpty())
             why_ = u("okno nie zostało pokazane");

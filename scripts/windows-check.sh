@@ -4,7 +4,8 @@
 #   1. the Windows test programs (ctest in build-windows/build);
 #   2. trellikon-cli.exe reading and programming the simulated device through
 #      Wine's COM1, which leads to trellikon-sim's pseudo-terminal, on a clean
-#      line and on one that damages frames, byte for byte;
+#      line and on one that damages frames, byte for byte; and synchronising
+#      with a company register on a PostgreSQL server of the check's own;
 #   3. the window program: the end-to-end window test through COM1, the
 #      settings sheet in a prefix without any font but Wine's own (the same
 #      text as the Linux program's, in the DejaVu Sans it ships; refused
@@ -20,6 +21,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 source "$TOP/scripts/windows-lib.sh"
 install_missing "${WINDOWS_PACKAGES[@]}"
 [ -f "$INSTALLER" ] || { echo "no Windows build: run scripts/windows.sh first" >&2; exit 1; }
+# The folder of libpq's DLLs (built and cached by scripts/windows.sh).
+[ -n "${TRELLIKON_LIBPQ_PREFIX:-}" ] || build_libpq
 build_into "$TOP/build" >/dev/null # the simulator, trellikon-sim
 
 export WINEPREFIX="$WIN_BUILD/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -34,7 +37,9 @@ xvfb_pid=""
 # no face is mapped.
 FONTLESS_PREFIX="$WIN_BUILD/wine-fontless"
 fontless() { env WINEPREFIX="$FONTLESS_PREFIX" FONTCONFIG_FILE="$WORK/no-fonts.conf" "$@"; }
+PG_DIR=""
 cleanup() {
+    [ -n "$PG_DIR" ] && { "$TOP/tests/pg_test_server.sh" stop "$PG_DIR/pg"; rm -rf "$PG_DIR"; }
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     wineserver -k 2>/dev/null || true
@@ -162,6 +167,57 @@ register_round() {
     check "the device holds the restored version" cmp "$WORK/visit-reg.sbn" "$WORK/device-reg.sbn"
 }
 
+# The company register under Wine: trellikon-cli.exe joins a PostgreSQL server
+# of the check's own over TLS with full verification, pushes the register of
+# the round above, takes in a rename the Linux program made, and is refused by
+# a server whose certificate names another host or comes from another CA.
+company_round() {
+    local linux="$TOP/build/tools/trellikon-cli" port su reg linux_reg rc
+    PG_DIR="$(mktemp -d)"
+    chmod 755 "$PG_DIR" # the server's own user reads its folder
+    port="$("$TOP/tests/pg_test_server.sh" start "$PG_DIR/pg" | sed -n 's/^PGTEST_PORT=//p')"
+    local pass="$PG_DIR/pg/pgpass" ca="$PG_DIR/pg/ca.crt"
+    su="postgresql://postgres@localhost:$port/postgres?sslrootcert=$ca"
+    export XDG_CONFIG_HOME="$WORK/linux-config"
+    PGPASSFILE="$pass" "$linux" server init "$su" >/dev/null
+    PGPASSFILE="$pass" TRELLIKON_NEW_PASSWORD=technik-wine "$linux" server add-user "$su" jan technik >/dev/null
+    echo "localhost:$port:*:jan:technik-wine" >>"$pass"
+    reg="$(wine_path "$WORK/rejestr.sqlite")"
+    linux_reg="$WORK/linux.sqlite"
+    wcli() { PGPASSFILE="$(wine_path "$pass")" cli "$@"; }
+    lcli() { PGPASSFILE="$pass" "$linux" "$@"; }
+    local uri="postgresql://jan@localhost:$port/postgres?sslrootcert=$(wine_path "$ca" | tr '\\' /)"
+    check "trellikon-cli.exe joins the company register over TLS" \
+        wcli register connect "$uri" --register "$reg"
+    check "trellikon-cli.exe synchronises (verify-full)" wcli register sync --register "$reg"
+    lcli register connect "postgresql://jan@localhost:$port/postgres?sslrootcert=$ca" \
+        --register "$linux_reg" >/dev/null
+    lcli register sync --register "$linux_reg" >/dev/null
+    lcli rename "Dom testowy" "Dom testowy, klatka B" --register "$linux_reg"
+    lcli register sync --register "$linux_reg" >/dev/null
+    renamed() {
+        wcli register sync --register "$reg" >/dev/null 2>&1 &&
+            cli installations --register "$reg" 2>/dev/null | tr -d '\r' |
+            grep -q '^Dom testowy, klatka B  1 wersja'
+    }
+    check "trellikon-cli.exe takes in the Linux program's rename" renamed
+    refused() { # the server's certificate; sync must end with code 2
+        "$TOP/tests/pg_test_server.sh" cert "$PG_DIR/pg" "$1"
+        rc=0
+        wcli register sync --register "$reg" >/dev/null 2>&1 || rc=$?
+        [ "$rc" -eq 2 ]
+    }
+    check "trellikon-cli.exe refuses a certificate for another host" refused wronghost
+    check "trellikon-cli.exe refuses a certificate from another CA" refused wrongca
+    "$TOP/tests/pg_test_server.sh" cert "$PG_DIR/pg" good
+    check "trellikon-cli.exe synchronises again with the right certificate" \
+        wcli register sync --register "$reg"
+    "$TOP/tests/pg_test_server.sh" stop "$PG_DIR/pg"
+    rm -rf "$PG_DIR"
+    PG_DIR=""
+    unset XDG_CONFIG_HOME
+}
+
 start_display() {
     export DISPLAY=:57
     Xvfb "$DISPLAY" -screen 0 1400x1000x24 -nolisten tcp >/dev/null 2>&1 &
@@ -192,6 +248,7 @@ check "trellikon-cli.exe refuses to save to COM3.sbn" refuses_device_name
 transfer_round clean --baud 19200
 transfer_round damaged --baud 19200 --seed 7 --flip 0.15 --drop 0.1 --split 0.3 --dup-handshake 0.3
 register_round
+company_round
 
 log "3. the window program through COM1"
 start_display

@@ -135,6 +135,82 @@ build_sqlite() {
     touch "$TRELLIKON_SQLITE_PREFIX/.complete"
 }
 
+# Unpacks Debian's source of $1 like fetch_source, at the version $2 when the
+# archive still has it, else at the newest it can give (a security update
+# replaces an older OpenSSL there, and a mirror may list one it lacks); prints
+# "VERSION FOLDER".
+fetch_source_near() {
+    local pkg="$1" wanted="${2%+b[0-9]*}" v dir
+    enable_sources
+    local versions=("$wanted" $(apt-cache showsrc "$pkg" | sed -n 's/^Version: //p' | sort -Vr))
+    for v in "${versions[@]}"; do # one unpacked before: no download at all
+        if [ -f "$WIN_CACHE/src/$pkg-$(echo "$v" | tr -c 'A-Za-z0-9.+~\n-' '_')/.complete" ]; then
+            echo "$v $(fetch_source "$pkg" "$v")"
+            return 0
+        fi
+    done
+    for v in "${versions[@]}"; do
+        if dir="$(fetch_source "$pkg" "$v" 2>/dev/null)"; then
+            echo "$v $dir"
+            return 0
+        fi
+        rm -rf "$WIN_CACHE/src/$pkg-$(echo "$v" | tr -c 'A-Za-z0-9.+~\n-' '_')"
+    done
+    echo "no source of $pkg in the archive" >&2
+    return 1
+}
+
+# libpq for Windows, for the company register, with the OpenSSL it speaks TLS
+# through: both from Debian's own sources, OpenSSL's libraries only (no
+# programs, tests or documents), and of PostgreSQL only the client library.
+# The register's CMakeLists finds it through TRELLIKON_LIBPQ_PREFIX; its DLLs
+# (libpq, libssl, libcrypto) join the bundle.
+build_libpq() {
+    local ssl_version pq_version ssl_prefix ssl_src pq_src work started=$SECONDS
+    read -r ssl_version ssl_src < <(fetch_source_near openssl "$(dpkg-query -W -f='${Version}' openssl)")
+    read -r pq_version pq_src < <(fetch_source_near postgresql-15 "$(dpkg-query -W -f='${Version}' libpq-dev)")
+    [ -n "$ssl_src" ] && [ -n "$pq_src" ] || return 1
+    ssl_prefix="$WIN_CACHE/openssl-$(echo "$ssl_version" | tr -c 'A-Za-z0-9.+~\n-' '_')"
+    export TRELLIKON_LIBPQ_PREFIX="$WIN_CACHE/libpq-$(echo "$pq_version-$ssl_version" | tr -c 'A-Za-z0-9.+~\n-' '_')"
+    [ -f "$TRELLIKON_LIBPQ_PREFIX/.complete" ] && return 0
+    if [ ! -f "$ssl_prefix/.complete" ]; then
+        log "building OpenSSL for Windows from $(basename "$ssl_src")"
+        work="$WIN_CACHE/build-openssl"
+        rm -rf "$work" "$ssl_prefix"
+        cp -r "$ssl_src" "$work"
+        (cd "$work" &&
+            ./Configure mingw64 --cross-compile-prefix="$TRIPLE-" --prefix="$ssl_prefix" \
+                --libdir=lib shared no-tests no-engine no-legacy >"$WIN_CACHE/openssl-build.log" 2>&1 &&
+            make -j"${JOBS:-$(nproc)}" build_libs >>"$WIN_CACHE/openssl-build.log" 2>&1 &&
+            make install_dev >>"$WIN_CACHE/openssl-build.log" 2>&1) \
+            || { tail -n 40 "$WIN_CACHE/openssl-build.log" >&2; return 1; }
+        rm -rf "$work"
+        touch "$ssl_prefix/.complete"
+        log "OpenSSL for Windows built in $((SECONDS - started)) s"
+    fi
+    log "building libpq for Windows from $(basename "$pq_src")"
+    work="$WIN_CACHE/build-libpq"
+    rm -rf "$work" "$TRELLIKON_LIBPQ_PREFIX"
+    mkdir -p "$work" "$TRELLIKON_LIBPQ_PREFIX"/{include,lib,bin}
+    (cd "$work" &&
+        "$pq_src/configure" --host="$TRIPLE" --prefix="$work/installed" --without-readline \
+            --without-zlib --without-icu --with-ssl=openssl \
+            CC="$TRIPLE-gcc-posix" CPPFLAGS="-I$ssl_prefix/include" LDFLAGS="-L$ssl_prefix/lib" \
+            >"$WIN_CACHE/libpq-build.log" 2>&1 &&
+        make -C src/interfaces/libpq -j"${JOBS:-$(nproc)}" >>"$WIN_CACHE/libpq-build.log" 2>&1 &&
+        make -C src/interfaces/libpq install >>"$WIN_CACHE/libpq-build.log" 2>&1) \
+        || { tail -n 40 "$WIN_CACHE/libpq-build.log" >&2; return 1; }
+    cp "$work/installed/include/libpq-fe.h" "$pq_src/src/include/postgres_ext.h" \
+        "$work/src/include/pg_config_ext.h" "$TRELLIKON_LIBPQ_PREFIX/include/"
+    cp "$work/installed/lib/libpq.dll.a" "$TRELLIKON_LIBPQ_PREFIX/lib/" 2>/dev/null ||
+        cp "$work/src/interfaces/libpq/libpq.a" "$TRELLIKON_LIBPQ_PREFIX/lib/libpq.dll.a"
+    cp "$(find "$work/installed" -name libpq.dll | head -n1)" "$TRELLIKON_LIBPQ_PREFIX/bin/"
+    cp "$ssl_prefix"/bin/lib{ssl,crypto}-3-x64.dll "$TRELLIKON_LIBPQ_PREFIX/bin/"
+    rm -rf "$work"
+    touch "$TRELLIKON_LIBPQ_PREFIX/.complete"
+    log "libpq for Windows built in $((SECONDS - started)) s"
+}
+
 # Qt base for Windows: Core, Gui, Widgets, the windows platform plugin and the
 # styles; everything it needs bundled. Its host tools (moc, uic, rcc) are the
 # machine's own from qt6-base-dev-tools, of the same version.
@@ -168,6 +244,7 @@ build_toolkit() {
     mkdir -p "$WIN_CACHE"
     build_libjpeg
     build_sqlite
+    build_libpq
     build_qt
 }
 
@@ -182,7 +259,8 @@ wine_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 # The folders of the DLLs the Windows programs load, for WINEPATH.
 windows_dll_path() {
-    local dirs=("$QT_PREFIX/bin" "$JPEG_PREFIX/bin" "$(mingw_runtime)" "/usr/$TRIPLE/lib") out=() d
+    local dirs=("$QT_PREFIX/bin" "$JPEG_PREFIX/bin" "$TRELLIKON_LIBPQ_PREFIX/bin" "$(mingw_runtime)"
+                "/usr/$TRIPLE/lib") out=() d
     for d in "${dirs[@]}"; do out+=("$(wine_path "$d")"); done
     local IFS=';'
     echo "${out[*]}"
@@ -229,6 +307,8 @@ make_bundle() {
     cp "$QT_PREFIX/plugins/platforms/qwindows.dll" "$BUNDLE/platforms/"
     cp "$QT_PREFIX/plugins/styles/qwindowsvistastyle.dll" "$BUNDLE/styles/"
     cp "$JPEG_PREFIX"/bin/libjpeg-*.dll "$BUNDLE/"
+    cp "$TRELLIKON_LIBPQ_PREFIX"/bin/*.dll "$BUNDLE/"
+    cp "$TOP/register/company_server.sql" "$BUNDLE/"
     cp "$(mingw_runtime)"/{libstdc++-6,libgcc_s_seh-1}.dll "/usr/$TRIPLE/lib/libwinpthread-1.dll" "$BUNDLE/"
     cp /usr/share/qt6/translations/qtbase_pl.qm "$BUNDLE/translations/"
     mkdir -p "$BUNDLE/fonts"

@@ -31,9 +31,10 @@ void TestCompanyWindows::stateLine_data() {
                            << "Rejestr tylko na tym komputerze";
     QTest::newRow("never") << true << int(O::None) << "" << 0 << 4
                            << "Rejestr firmy: jeszcze nie zsynchronizowano";
-    QTest::newRow("today") << true << int(O::Done) << "2026-12-10T09:42:00.000Z" << 0 << 0
+    // Sync times in the computer's own time (stored in UTC).
+    QTest::newRow("today") << true << int(O::Done) << "2026-12-10T10:42:00" << 0 << 0
                            << "Rejestr firmy: zsynchronizowano 10:42";
-    QTest::newRow("yesterday") << true << int(O::Done) << "2026-12-09T09:42:00.000Z" << 0 << 0
+    QTest::newRow("yesterday") << true << int(O::Done) << "2026-12-09T10:42:00" << 0 << 0
                                << "Rejestr firmy: zsynchronizowano 09.12.2026 10:42";
     QTest::newRow("3 versions") << true << int(O::Unreachable) << "" << 3 << 5
                                 << "Bez połączenia z serwerem: 3 wersje czekają na wysłanie";
@@ -56,8 +57,13 @@ void TestCompanyWindows::stateLine() {
     QFETCH(int, versions);
     QFETCH(int, changes);
     QFETCH(QString, shown);
-    qputenv("TZ", "Europe/Warsaw");
-    CompanyState state{joined, "firma", synced.toStdString(), changes, versions};
+    const std::string utc =
+        synced.isEmpty() ? std::string()
+                         : QDateTime::fromString(synced, Qt::ISODate)
+                               .toUTC()
+                               .toString(Qt::ISODateWithMs)
+                               .toStdString();
+    CompanyState state{joined, "firma", utc, changes, versions};
     const QDateTime now(QDate(2026, 12, 10), QTime(12, 0));
     QCOMPARE(companyStateText(state, {CompanyOutcome::Kind(outcome), {}}, now), shown);
 }

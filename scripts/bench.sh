@@ -131,6 +131,34 @@ row "register: search by a caller's number" "$(regfield search)" "target < 50 ms
 row "register: record one version" "$(regfield 'record one')" "target < 20 ms"
 row "register: record a backup (flushed)" "$(regfield 'record a')" "target < 20 ms"
 
+# 3b. The company register on a PostgreSQL server of its own (as the tests
+# start one): a laptop pushes the benchmark register's 50,000 versions, a
+# second laptop joins and takes them in, a sync with nothing new, a recorded
+# version on its way to the server, and the office's search by a number there.
+say "company register: a laptop joins a company of 1,000 installations and 50,000 versions"
+pgdir="$(mktemp -d)"
+chmod 755 "$pgdir"
+trap '"$TOP/tests/pg_test_server.sh" stop "$pgdir/pg"; rm -rf "$work" "$pgdir"' EXIT
+pgport="$("$TOP/tests/pg_test_server.sh" start "$pgdir/pg" | sed -n 's/^PGTEST_PORT=//p')"
+export PGPASSFILE="$pgdir/pg/pgpass"
+pguri() { echo "postgresql://$1@localhost:$pgport/postgres?sslrootcert=$pgdir/pg/ca.crt"; }
+XDG_CONFIG_HOME="$work/config" "$B/tools/trellikon-cli" server init "$(pguri postgres)" >/dev/null
+for who in jan ewa; do
+    TRELLIKON_NEW_PASSWORD="haslo-$who" "$B/tools/trellikon-cli" server add-user "$(pguri postgres)" "$who" technik >/dev/null
+    echo "localhost:$pgport:*:$who:haslo-$who" >>"$PGPASSFILE"
+done
+cp "$B/register-bench.sqlite" "$work/laptop.sqlite"
+companyfigures=$("$B/tools/trellikon-company-bench" "$work/laptop.sqlite" "$(pguri jan)" "$(pguri ewa)")
+"$TOP/tests/pg_test_server.sh" stop "$pgdir/pg"
+trap 'rm -rf "$work" "$pgdir"' EXIT
+unset PGPASSFILE
+cofield() { awk -v w="$1" 'index($0, w) == 1 {for (i = 1; i < NF; i++) if ($(i + 1) == "ms") print $i " ms"}' <<<"$companyfigures"; }
+row "company: first push of 50,000 versions" "$(cofield 'first push')" "a laptop's whole register, once"
+row "company: a joining laptop's first sync" "$(cofield 'joining')" "target < 60 s, 50,000 versions"
+row "company: a sync with nothing new" "$(cofield 'sync with')" "target < 200 ms"
+row "company: a write's version on the server" "$(cofield 'a version')" "target < 2 s after the write"
+row "company: search by phone on the server" "$(cofield 'search by')" "target < 50 ms"
+
 # 4. CPU time in 60 s of idle, the program and a bare window side by side.
 say "60 s of idle"
 "$B/app/trellikon" >/dev/null 2>&1 & app=$!

@@ -342,7 +342,10 @@ check_bundle_dlls() {
                 d3d9.dll|d3d11.dll|d3d12.dll|dxgi.dll|dwrite.dll|d2d1.dll|dcomp.dll|opengl32.dll|\
                 mpr.dll|authz.dll|crypt32.dll|secur32.dll|wtsapi32.dll|shcore.dll|ntdll.dll|\
                 rpcrt4.dll|bcrypt.dll|cfgmgr32.dll|imagehlp.dll|dbghelp.dll) ;;
-                *) [ -f "$BUNDLE/$dll" ] || missing+=("$(basename "$f") -> $dll") ;;
+                # Windows finds a DLL whatever the case of its name (libpq's
+                # import library names LIBPQ.dll).
+                *) [ -n "$(find "$BUNDLE" -maxdepth 1 -iname "$dll" -print -quit)" ] ||
+                    missing+=("$(basename "$f") -> $dll") ;;
             esac
         done
     done

@@ -1,5 +1,6 @@
 #include "company_sync.h"
 
+#include "cp1250.h"
 #include "file_system.h"
 #include "register_location.h"
 #include "sha256.h"
@@ -339,6 +340,11 @@ class Puller {
         if (!ch.pcId.empty() && ch.pcId == s_.pcId())
             return true; // made here: the register has it already
         r_.observeHlc(ch.hlc);
+        // What another computer sent is checked as typed text is: a value
+        // this program would refuse is passed over, never stored, and never
+        // stops the sync of everything after it.
+        if (!acceptable(ch))
+            return true;
         if (ch.kind == change::kInstallation)
             return installationField(ch);
         if (ch.kind == change::kVersion)
@@ -352,6 +358,29 @@ class Puller {
     bool erased = false;
 
   private:
+    static bool acceptable(const Change& ch) {
+        if (ch.kind == change::kInstallation) {
+            if (ch.field == field::kName)
+                return installationProblem(ch.value, "", "").empty();
+            if (ch.field == field::kNotes)
+                return installationProblem("x", ch.value, "").empty();
+            if (ch.field == field::kDevicePhone)
+                return installationProblem("x", "", ch.value).empty();
+            return true;
+        }
+        if (ch.kind == change::kVersion && ch.version) {
+            const VersionInfo& i = ch.version->info;
+            return knownKind(i.kind) && wellFormedTime(i.timeUtc) && validUtf8(i.port) &&
+                   validUtf8(i.programVersion) && validUtf8(i.summary) && validUtf8(i.basedOn);
+        }
+        if (ch.kind == change::kVersionField) {
+            if (ch.field == field::kKind)
+                return knownKind(ch.value);
+            return validUtf8(ch.value);
+        }
+        return true;
+    }
+
     bool erase(const Change& ch) {
         const auto id = c_.installationByUuid(ch.entity);
         if (!id || !c_.erase(ch.entity))

@@ -362,6 +362,24 @@ class CompanyRegisterTest : public QObject {
         QVERIFY(!f.readAll().contains("Klient RODO"));
     }
 
+    // What another computer sent that this program would refuse as typed (a
+    // name with a control character, a kind it does not know) is passed
+    // over; the sync goes on with everything after it.
+    void refusedValuesPassedOver() {
+        Laptop a;
+        a.site("Lipowa 5", 1, 1);
+        join(a);
+        QVERIFY(sync(a).ok());
+        server.psql("INSERT INTO trellikon.changes VALUES (nextval('trellikon.change_seq'), "
+                    "gen_random_uuid(), 'installation', gen_random_uuid(), NULL, 'name', "
+                    "E'Zła\\x01nazwa', '9999999999999-00000-x', NULL, 'obcy', 'obcy', now())",
+                    db);
+        Laptop b;
+        join(b, "ewa");
+        QVERIFY(sync(b, "ewa").ok());
+        QCOMPARE(b.names(), std::vector<std::string>{"Lipowa 5"});
+    }
+
     // A login removed on the server: its laptop is refused and keeps its changes.
     void loginRemoved() {
         server.psql(

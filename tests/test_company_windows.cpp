@@ -57,22 +57,23 @@ void TestCompanyWindows::stateLine() {
     QFETCH(int, versions);
     QFETCH(int, changes);
     QFETCH(QString, shown);
-    const std::string utc =
-        synced.isEmpty() ? std::string()
-                         : QDateTime::fromString(synced, Qt::ISODate)
-                               .toUTC()
-                               .toString(Qt::ISODateWithMs)
-                               .toStdString();
+    const std::string utc = synced.isEmpty() ? std::string()
+                                             : QDateTime::fromString(synced, Qt::ISODate)
+                                                   .toUTC()
+                                                   .toString(Qt::ISODateWithMs)
+                                                   .toStdString();
     CompanyState state{joined, "firma", utc, changes, versions};
     const QDateTime now(QDate(2026, 12, 10), QTime(12, 0));
     QCOMPARE(companyStateText(state, {CompanyOutcome::Kind(outcome), {}}, now), shown);
 }
 
 void TestCompanyWindows::addressFromTheFields() {
-    const std::string uri = companyUri(" rejestr.firma.pl ", 5433, "firma", "jan.kowalski",
-                                       QString::fromUtf8("/home/jan/Certyfikaty firmy/ca żółw.crt"));
-    QCOMPARE(uri, std::string("postgresql://jan.kowalski@rejestr.firma.pl:5433/firma?sslrootcert="
-                              "%2Fhome%2Fjan%2FCertyfikaty%20firmy%2Fca%20%C5%BC%C3%B3%C5%82w.crt"));
+    const std::string uri =
+        companyUri(" rejestr.firma.pl ", 5433, "firma", "jan.kowalski",
+                   QString::fromUtf8("/home/jan/Certyfikaty firmy/ca żółw.crt"));
+    QCOMPARE(uri,
+             std::string("postgresql://jan.kowalski@rejestr.firma.pl:5433/firma?sslrootcert="
+                         "%2Fhome%2Fjan%2FCertyfikaty%20firmy%2Fca%20%C5%BC%C3%B3%C5%82w.crt"));
     std::string why;
     QVERIFY(PgLink::secureUri(uri, why));
 }

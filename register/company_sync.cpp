@@ -79,24 +79,7 @@ Failure setCompanyAddress(const std::string& uri) {
 
 namespace {
 
-// A transaction of the storage's, rolled back unless committed.
-class Transaction {
-  public:
-    explicit Transaction(RegisterStorage& s) : s_(s) { begun_ = s_.begin(); }
-    ~Transaction() {
-        if (begun_ && !done_)
-            s_.rollback();
-    }
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-    bool begun() const { return begun_; }
-    bool commit() { return done_ = s_.commit(); }
-
-  private:
-    RegisterStorage& s_;
-    bool begun_ = false;
-    bool done_ = false;
-};
+using Transaction = StorageTransaction;
 
 } // namespace
 

@@ -54,29 +54,11 @@ std::string newUuid() {
            "-" + h.substr(20);
 }
 
-// One change, one transaction: everything or nothing is kept. Its failure is
-// worded (Register::fail) before the destructor rolls back.
-class Register::Transaction {
+// One change, one transaction. Its failure is worded (Register::fail) before
+// the destructor rolls back.
+class Register::Transaction : public StorageTransaction {
   public:
-    explicit Transaction(RegisterStorage& s, bool flush = false) : s_(s) {
-        begun_ = s_.begin(flush);
-    }
-    ~Transaction() {
-        if (begun_ && !done_)
-            s_.rollback();
-    }
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-    bool begun() const { return begun_; }
-    bool commit() {
-        done_ = s_.commit();
-        return done_;
-    }
-
-  private:
-    RegisterStorage& s_;
-    bool begun_ = false;
-    bool done_ = false;
+    using StorageTransaction::StorageTransaction;
 };
 
 Register::Register(std::unique_ptr<RegisterStorage> storage) : storage_(std::move(storage)) {}

@@ -121,4 +121,29 @@ class RegisterStorage {
     virtual CompanyStorage* company() { return nullptr; }
 };
 
+// One change, one transaction: everything or nothing is kept; rolled back
+// unless committed.
+class StorageTransaction {
+  public:
+    explicit StorageTransaction(RegisterStorage& s, bool flush = false) : s_(s) {
+        begun_ = s_.begin(flush);
+    }
+    ~StorageTransaction() {
+        if (begun_ && !done_)
+            s_.rollback();
+    }
+    StorageTransaction(const StorageTransaction&) = delete;
+    StorageTransaction& operator=(const StorageTransaction&) = delete;
+    bool begun() const { return begun_; }
+    bool commit() {
+        done_ = s_.commit();
+        return done_;
+    }
+
+  private:
+    RegisterStorage& s_;
+    bool begun_ = false;
+    bool done_ = false;
+};
+
 } // namespace trellikon::reg

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the test suites that touch time (the pseudo-terminal, the ticks, the
-# device sessions, the windows driven through them) many times in a row in the
+# device sessions, the windows driven through them, the company register with
+# its server cut and restarted mid-sync) many times in a row in the
 # sanitizer build while every core is kept busy, and reports each failure. A
 # suite that depends on the machine's speed fails here; a sound one never does.
 # Not part of every CI run: it takes a while.
@@ -15,7 +16,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 runs=20
 load=1
-suites='^(test_pty_device_server|test_pty_faults|test_pty_end_to_end|test_cli_device|test_programming_end_to_end|test_posix_serial_port|test_link_timing|test_device_link|test_cli_commands|test_main_window)$'
+suites='^(test_company_register|test_pty_device_server|test_pty_faults|test_pty_end_to_end|test_cli_device|test_programming_end_to_end|test_posix_serial_port|test_link_timing|test_device_link|test_cli_commands|test_main_window)$'
 while [ $# -gt 0 ]; do
     case "$1" in
     -n) runs="${2:?-n needs a number}"; shift 2 ;;

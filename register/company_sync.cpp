@@ -111,9 +111,25 @@ Status joinCompany(Register& r, const std::string& server, const std::string& lo
     for (const Installation& i : all)
         for (const auto& [name, value] :
              {std::pair{field::kName, i.name}, std::pair{field::kNotes, i.notes},
-              std::pair{field::kDevicePhone, i.devicePhone}})
-            if (!r.logField(change::kInstallation, i.uuid, name, value))
+              std::pair{field::kDevicePhone, i.devicePhone}}) {
+            // A value joined once before goes with the clock it had then:
+            // joining again never makes it newer than what others did since.
+            std::optional<FieldClock> known;
+            if (!c->clock(i.uuid, name, known))
                 return r.storage().failure("nie można połączyć rejestru z rejestrem firmy");
+            Change ch;
+            ch.id = newUuid();
+            ch.kind = change::kInstallation;
+            ch.entity = i.uuid;
+            ch.field = name;
+            ch.value = value;
+            if (known) {
+                ch.hlc = known->hlc;
+                ch.prevHlc = known->prevHlc;
+            }
+            if (!(known ? c->enqueue(ch) : r.logField(change::kInstallation, i.uuid, name, value)))
+                return r.storage().failure("nie można połączyć rejestru z rejestrem firmy");
+        }
     bool logged = true;
     std::map<Id, std::string> uuids;
     for (const Installation& i : all)

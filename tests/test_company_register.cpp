@@ -242,6 +242,17 @@ class CompanyRegisterTest : public QObject {
             QCOMPARE(k[0].kept, kept);
             QCOMPARE(k[0].lost, lost);
         }
+        // Leaving and joining again sends what this laptop has with the
+        // clocks it had: nothing it held becomes newer than what came since.
+        QVERIFY(leaveCompany(*a.r).ok());
+        QVERIFY(b.r->updateInstallation(idB, "Lipowa 5 (B)", "", "").ok());
+        QVERIFY(sync(b, "ewa").ok());
+        join(a);
+        QVERIFY(sync(a).ok());
+        QCOMPARE(a.names(), std::vector<std::string>{"Lipowa 5 (B)"});
+        QVERIFY(b.r->updateInstallation(idB, kept, "", "").ok());
+        QVERIFY(sync(b, "ewa").ok());
+        QVERIFY(sync(a).ok());
         // Bringing the lost name back is a change like any other.
         QVERIFY(resolveConflict(*a.r, companyConflicts(*a.r).value[0].id, true).ok());
         QVERIFY(sync(a).ok());

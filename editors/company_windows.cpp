@@ -27,7 +27,8 @@ QString u(const std::string& utf8) {
 QString waitingText(long long n, const char* one, const char* few, const char* many) {
     const int count = static_cast<int>(std::min<long long>(n, 1'000'000'000));
     const std::string said = reg::countOf(count, one, few, many);
-    const bool plural = count % 10 >= 2 && count % 10 <= 4 && (count % 100 < 10 || count % 100 >= 20);
+    const bool plural =
+        count % 10 >= 2 && count % 10 <= 4 && (count % 100 < 10 || count % 100 >= 20);
     return u(said) + (plural ? u(" czekają na wysłanie") : u(" czeka na wysłanie"));
 }
 
@@ -78,11 +79,9 @@ QString companyStateText(const reg::CompanyState& state, const CompanyOutcome& o
     return u("Rejestr firmy: zsynchronizowano ") + syncedWhen(state.syncedUtc, now);
 }
 
-std::string companyUri(const QString& host, int port, const QString& database,
-                       const QString& login, const QString& caFile) {
-    auto part = [](const QString& s) {
-        return QUrl::toPercentEncoding(s.trimmed()).toStdString();
-    };
+std::string companyUri(const QString& host, int port, const QString& database, const QString& login,
+                       const QString& caFile) {
+    auto part = [](const QString& s) { return QUrl::toPercentEncoding(s.trimmed()).toStdString(); };
     return "postgresql://" + part(login) + "@" + part(host) + ":" + std::to_string(port) + "/" +
            part(database) + "?sslrootcert=" + part(caFile);
 }
@@ -164,7 +163,8 @@ CompanyConnectDialog::CompanyConnectDialog(DialogContext& context, reg::Register
                 CaEdit->setText(pair.mid(12));
     }
     connect(CaButton, &QPushButton::clicked, this, [this] {
-        const QString file = ctx.files->openFileName(this, u("Certyfikat (*.crt *.pem);;Wszystkie pliki (*)"));
+        const QString file =
+            ctx.files->openFileName(this, u("Certyfikat (*.crt *.pem);;Wszystkie pliki (*)"));
         if (!file.isEmpty())
             CaEdit->setText(file);
     });
@@ -269,8 +269,7 @@ ConflictsWindow::ConflictsWindow(DialogContext& context, reg::Register& store, Q
     RestoreButton = pushButton("RestoreButton", u("Przywróć utraconą"), this);
     CloseButton = pushButton("CloseButton", u("Zamknij"), this);
     for (QPushButton* b : {KeepButton, RestoreButton})
-        b->setMinimumWidth(
-            fontMetrics().horizontalAdvance(u("Przywróć utraconą")) + 40);
+        b->setMinimumWidth(fontMetrics().horizontalAdvance(u("Przywróć utraconą")) + 40);
     buttons->addWidget(KeepButton);
     buttons->addWidget(RestoreButton);
     buttons->addStretch(1);
@@ -295,7 +294,9 @@ void ConflictsWindow::refresh() {
         item->setText(2, u(k.kept));
         item->setText(3, u(k.lost));
         item->setText(4, u(k.lostWho));
-        item->setText(5, k.lostAtUtc.empty() ? QString() : syncedWhen(k.lostAtUtc, QDateTime::currentDateTime()));
+        item->setText(5, k.lostAtUtc.empty()
+                             ? QString()
+                             : syncedWhen(k.lostAtUtc, QDateTime::currentDateTime()));
         item->setData(0, Qt::UserRole, QVariant::fromValue<qlonglong>(k.id));
         item->setData(1, Qt::UserRole, k.field == reg::field::kSameSite);
     }
@@ -356,9 +357,9 @@ void CompanySync::start() {
         auto opened = reg::openRegister(file, options);
         const std::string uri = reg::companyAddress();
         if (!opened.ok() || !opened.value->company() || uri.empty()) {
-            result = {CompanyOutcome::Refused,
-                      opened.ok() ? "rejestr nie jest połączony z rejestrem firmy"
-                                  : opened.failure.message};
+            result = {CompanyOutcome::Refused, opened.ok()
+                                                   ? "rejestr nie jest połączony z rejestrem firmy"
+                                                   : opened.failure.message};
         } else {
             reg::PgError error;
             auto link = reg::PgLink::connect(uri, error);

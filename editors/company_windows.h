@@ -33,8 +33,8 @@ QString companyStateText(const trellikon::reg::CompanyState& state, const Compan
                          const QDateTime& now = QDateTime::currentDateTime());
 
 // The company register's address: postgresql://LOGIN@HOST:PORT/DB?sslrootcert=CA.
-std::string companyUri(const QString& host, int port, const QString& database,
-                       const QString& login, const QString& caFile);
+std::string companyUri(const QString& host, int port, const QString& database, const QString& login,
+                       const QString& caFile);
 
 // Joins this register to the company's: server, port, database, login and
 // the company's CA certificate; or, when joined, leaves it.

@@ -289,10 +289,18 @@ void ConflictsWindow::refresh() {
         ctx.messages->error(this, u(all.failure.message));
     for (const reg::Conflict& k : all.value) {
         auto* item = new QTreeWidgetItem(ConflictList);
+        // Notes of several lines on one line of the list; whole in the tooltip.
+        const auto cell = [item](int column, const std::string& text) {
+            QString shown = u(text);
+            item->setText(column, QString(shown).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+            if (shown.contains(QLatin1Char('\n')))
+                item->setToolTip(column, QStringLiteral("<p style=\"white-space:pre-wrap\">") +
+                                             shown.toHtmlEscaped() + QStringLiteral("</p>"));
+        };
         item->setText(0, u(k.name));
         item->setText(1, fieldName(k.field));
-        item->setText(2, u(k.kept));
-        item->setText(3, u(k.lost));
+        cell(2, k.kept);
+        cell(3, k.lost);
         item->setText(4, u(k.lostWho));
         item->setText(5, k.lostAtUtc.empty()
                              ? QString()

@@ -193,17 +193,6 @@ void jsonField(std::string& out, const char* name, const std::string& value, boo
         jsonText(out, value);
 }
 
-std::string hexOf(const Bytes& b) {
-    static const char* digits = "0123456789abcdef";
-    std::string out;
-    out.reserve(b.size() * 2);
-    for (const std::uint8_t x : b) {
-        out += digits[x >> 4];
-        out += digits[x & 15];
-    }
-    return out;
-}
-
 bool bytesOf(const std::string& hex, Bytes& out) {
     if (hex.size() != out.size() * 2)
         return false;
@@ -247,7 +236,7 @@ std::string batchJson(const std::vector<Change>& changes) {
             jsonField(out, "program_version", i.programVersion, false);
             jsonField(out, "summary", i.summary, false);
             jsonField(out, "sha256", i.sha256, false);
-            jsonField(out, "content", hexOf(c.version->bytes), false);
+            jsonField(out, "content", hex(c.version->bytes.data(), c.version->bytes.size()), false);
             jsonField(out, "based_on", i.basedOn, true);
             out += ",\"numbers\":[";
             bool first = true;

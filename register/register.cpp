@@ -45,11 +45,7 @@ std::string newUuid() {
     }
     b[6] = static_cast<std::uint8_t>((b[6] & 0x0F) | 0x40); // version 4
     b[8] = static_cast<std::uint8_t>((b[8] & 0x3F) | 0x80); // the RFC's variant
-    std::string h;
-    for (const std::uint8_t x : b) {
-        h += "0123456789abcdef"[x >> 4];
-        h += "0123456789abcdef"[x & 15];
-    }
+    const std::string h = hex(b.data(), b.size());
     return h.substr(0, 8) + "-" + h.substr(8, 4) + "-" + h.substr(12, 4) + "-" + h.substr(16, 4) +
            "-" + h.substr(20);
 }

@@ -107,13 +107,13 @@ Digest sha256(const std::uint8_t* data, std::size_t n) {
     return s.finish();
 }
 
-std::string hex(const Digest& d) {
+std::string hex(const std::uint8_t* data, std::size_t n) {
     static const char* const digits = "0123456789abcdef";
     std::string s;
-    s.reserve(64);
-    for (std::uint8_t b : d) {
-        s += digits[b >> 4];
-        s += digits[b & 15];
+    s.reserve(2 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        s += digits[data[i] >> 4];
+        s += digits[data[i] & 15];
     }
     return s;
 }

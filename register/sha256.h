@@ -28,7 +28,10 @@ class Sha256 {
 };
 
 Digest sha256(const std::uint8_t* data, std::size_t n);
-// Lower-case hexadecimal, 64 characters.
-std::string hex(const Digest& d);
+// Lower-case hexadecimal, two characters a byte (a digest: 64).
+std::string hex(const std::uint8_t* data, std::size_t n);
+inline std::string hex(const Digest& d) {
+    return hex(d.data(), d.size());
+}
 
 } // namespace trellikon::reg
